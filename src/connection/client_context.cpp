@@ -1,0 +1,49 @@
+#include "connection/client_context.h"
+
+#include "common/fixed_texts.h"
+#include "connection/socket_errors.h"
+#include "platform/platform.h"
+
+namespace qv::connection {
+
+ClientContext &context() {
+  static ClientContext instance;
+  return instance;
+}
+
+void SocksHandler::open(const std::string &, int32_t, int32_t) {
+  throw Error(std::string(text::kProxyUnavailable));
+}
+
+bool initialize() {
+  platform::com_initialize();
+  ClientContext &c = context();
+  if (c.tcp_client) return true;
+  c.tcp_client = std::make_unique<TcpClient>();
+  c.socks_settings = std::make_unique<SocksSettings>();
+  c.socks_handler = std::make_unique<SocksHandler>();
+  c.reconnect_message = std::make_unique<std::array<char, kReconnectMessageSize>>();
+  return true;
+}
+
+bool release() {
+  ClientContext &c = context();
+  if (c.tcp_client) {
+    c.tcp_client->disconnect();
+    c.tcp_client.reset();
+  }
+  c.socks_handler.reset();
+  c.socks_settings.reset();
+  c.reconnect_message.reset();
+  platform::com_uninitialize();
+  return true;
+}
+
+bool disconnect() {
+  ClientContext &c = context();
+  if (!c.tcp_client) return false;
+  c.tcp_client->disconnect();
+  return true;
+}
+
+}  // namespace qv::connection

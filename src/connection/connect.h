@@ -1,0 +1,30 @@
+// Opening the connection: path selection, the direct path and the final
+// step that saves the arguments for the relogin.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "connection/client_context.h"
+
+namespace qv::connection {
+
+// Which export connects; the two differ only in the messages they write
+// and the HTTP version of the proxy request.
+enum class Protocol { Record, Xml };
+
+// The caller's message buffer.  Copies are cut to the capacity (with room
+// for the terminating zero); a caller's own buffer has no known size.
+struct MessageBuffer {
+  char *data;
+  size_t capacity;  // SIZE_MAX when the caller's size is unknown
+
+  void write(std::string_view first, std::string_view second = {}) const;
+};
+
+// Connects as TcpConnect (Record) or fxTcpConnect (Xml) do.  The arguments
+// are copied into ConnectionSettings only when the connect succeeds.
+bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSettings &args);
+
+}  // namespace qv::connection

@@ -1,0 +1,134 @@
+#include "connection/tcp_client.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "common/fixed_texts.h"
+#include "connection/socket_errors.h"
+
+namespace qv::connection {
+namespace {
+
+std::atomic<int> g_read_timeout_ms{60000};
+
+bool equals_ignoring_case(const std::string &a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
+int read_timeout_ms() { return g_read_timeout_ms.load(std::memory_order_relaxed); }
+void set_read_timeout_ms(int ms) { g_read_timeout_ms.store(ms, std::memory_order_relaxed); }
+
+void SocketHandler::open(const std::string &host, int32_t port, int32_t timeout) {
+  connect_socket(host, port, timeout);
+}
+
+void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_t timeout) {
+  platform::network_startup();
+  // Only a positive time-out bounds the connect; 0, -1 and -2 leave it to
+  // the system (which has its own limit).
+  const int64_t deadline = timeout > 0 ? platform::monotonic_ms() + timeout : 0;
+  const char *name = equals_ignoring_case(host, "localhost") ? "127.0.0.1" : host.c_str();
+  if (port < 0 || port > 65535) throw socket_error(10049);
+
+  std::vector<platform::Endpoint> endpoints;
+  if (const int rc = platform::resolve(name, static_cast<uint16_t>(port), endpoints); rc != 0)
+    throw socket_error(rc);
+
+  int last = 0;
+  for (const platform::Endpoint &e : endpoints) {
+    int wait = 0;
+    if (deadline) {
+      const int64_t left = deadline - platform::monotonic_ms();
+      if (left <= 0) throw Error(std::string(text::kConnectTimedOut));
+      wait = static_cast<int>(left);
+    }
+    last = socket_.connect(e, wait);
+    if (last == 0) return;
+    if (last == platform::kWaitTimedOut) throw Error(std::string(text::kConnectTimedOut));
+  }
+  throw socket_error(last);
+}
+
+void TcpClient::set_target(std::string host, int32_t port) {
+  host_ = std::move(host);
+  port_ = port;
+}
+
+void TcpClient::attach(SocketHandler *handler) {
+  if (handler_ == handler) return;
+  handler_ = handler;
+  if (own_ && own_.get() != handler) own_.reset();
+}
+
+void TcpClient::connect(int32_t timeout) {
+  if (connected()) throw Error(std::string(text::kAlreadyConnected));
+  if (!handler_) {
+    own_ = std::make_unique<SocketHandler>();
+    handler_ = own_.get();
+  }
+  begin_ = end_ = 0;
+  handler_->open(host_, port_, timeout);
+}
+
+void TcpClient::disconnect() {
+  if (handler_) handler_->close();
+  if (own_) {
+    if (handler_ == own_.get()) handler_ = nullptr;
+    own_.reset();
+  }
+  begin_ = end_ = 0;
+}
+
+platform::Socket &TcpClient::open_socket() {
+  if (!handler_) throw Error(std::string(text::kNotConnected));
+  if (!handler_->is_open()) throw Error(std::string(text::kClosedGracefully));
+  return handler_->socket();
+}
+
+void TcpClient::write(const void *data, size_t size) {
+  platform::Socket &s = open_socket();
+  if (const int rc = s.send_all(data, size); rc != 0) {
+    s.close();
+    throw socket_error(rc);
+  }
+}
+
+void TcpClient::read_exact(void *data, size_t size) {
+  auto *out = static_cast<unsigned char *>(data);
+  while (size > 0) {
+    if (begin_ == end_) fill();
+    const size_t n = std::min(size, end_ - begin_);
+    std::memcpy(out, buffer_ + begin_, n);
+    begin_ += n;
+    out += n;
+    size -= n;
+  }
+}
+
+// Receives the next chunk into the empty buffer.
+void TcpClient::fill() {
+  platform::Socket &s = open_socket();
+  begin_ = end_ = 0;
+  int error = 0;
+  const long n = s.receive(buffer_, kChunk, read_timeout_ms(), error);
+  if (n > 0) {
+    end_ = static_cast<size_t>(n);
+    return;
+  }
+  if (n == 0) {
+    s.close();
+    throw Error(std::string(text::kClosedGracefully));
+  }
+  if (error != platform::kWaitTimedOut) s.close();
+  throw platform_error(error, text::kReadTimedOut);
+}
+
+}  // namespace qv::connection

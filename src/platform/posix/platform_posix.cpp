@@ -1,0 +1,231 @@
+// POSIX implementation of the platform layer.
+#include "platform/platform.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qv::platform {
+namespace {
+
+// POSIX errno values as the Windows Sockets numbers that hosts know.
+int to_socket_error(int e) {
+  switch (e) {
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: return 10024;
+    case EAGAIN: return 10035;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: return 10054;
+    case EPIPE: return 10054;  // sending on a connection the peer has reset
+    case ENOBUFS: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    case ENFILE: return 10024;
+    case ENOMEM: return 10055;
+    default: return 10000 + e;  // outside the table: a number without a text
+  }
+}
+
+int last_error() { return to_socket_error(errno); }
+
+// Waits for events on fd; timeout_ms <= 0 waits without limit.  Returns the
+// revents, 0 on time-out, -1 with errno set on error.
+int wait_for(int fd, short events, int timeout_ms) {
+  const int64_t deadline = timeout_ms > 0 ? monotonic_ms() + timeout_ms : 0;
+  for (;;) {
+    int wait = -1;
+    if (timeout_ms > 0) {
+      const int64_t left = deadline - monotonic_ms();
+      if (left <= 0) return 0;
+      wait = static_cast<int>(left);
+    }
+    pollfd p{fd, events, 0};
+    const int rc = ::poll(&p, 1, wait);
+    if (rc > 0) return p.revents;
+    if (rc == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+int socket_error_of(int fd) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return last_error();
+  return err ? to_socket_error(err) : 0;
+}
+
+bool set_nonblocking(int fd, bool on) {
+  const int flags = ::fcntl(fd, F_GETFL, 0);
+  if (flags < 0) return false;
+  return ::fcntl(fd, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) == 0;
+}
+
+}  // namespace
+
+int resolve(const char *host, uint16_t port, std::vector<Endpoint> &out) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo *list = nullptr;
+  if (host == nullptr || *host == '\0' || ::getaddrinfo(host, nullptr, &hints, &list) != 0 || !list)
+    return kHostNotFound;
+  for (const addrinfo *a = list; a; a = a->ai_next) {
+    if (a->ai_addrlen > sizeof(Endpoint::storage)) continue;
+    Endpoint e;
+    std::memcpy(e.storage, a->ai_addr, a->ai_addrlen);
+    e.length = static_cast<int>(a->ai_addrlen);
+    auto *sa = reinterpret_cast<sockaddr *>(e.storage);
+    if (sa->sa_family == AF_INET)
+      reinterpret_cast<sockaddr_in *>(e.storage)->sin_port = htons(port);
+    else if (sa->sa_family == AF_INET6)
+      reinterpret_cast<sockaddr_in6 *>(e.storage)->sin6_port = htons(port);
+    else
+      continue;
+    out.push_back(e);
+  }
+  ::freeaddrinfo(list);
+  return out.empty() ? kHostNotFound : 0;
+}
+
+Socket &Socket::operator=(Socket &&other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+int Socket::connect(const Endpoint &to, int timeout_ms) {
+  close();
+  const auto *sa = reinterpret_cast<const sockaddr *>(to.storage);
+  const int fd = ::socket(sa->sa_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return last_error();
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+
+  int error = 0;
+  if (!set_nonblocking(fd, true)) {
+    error = last_error();
+  } else if (::connect(fd, sa, static_cast<socklen_t>(to.length)) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) {
+      error = last_error();
+    } else {
+      // A bound wait when asked for; otherwise as long as the system's
+      // own connect would take (it reports its own time-out).
+      const int ready = wait_for(fd, POLLOUT, timeout_ms > 0 ? timeout_ms : 0);
+      if (ready == 0) error = kWaitTimedOut;
+      else if (ready < 0) error = last_error();
+      else error = socket_error_of(fd);
+    }
+  }
+  if (error == 0 && !set_nonblocking(fd, false)) error = last_error();
+  if (error != 0) {
+    ::close(fd);
+    return error;
+  }
+  handle_ = fd;
+  return 0;
+}
+
+int Socket::send_all(const void *data, size_t size) {
+  if (!is_open()) return 10057;
+  const auto *p = static_cast<const char *>(data);
+  while (size > 0) {
+    const ssize_t n = ::send(static_cast<int>(handle_), p, size, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return last_error();
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+long Socket::receive(void *data, size_t size, int timeout_ms, int &error) {
+  error = 0;
+  if (!is_open()) {
+    error = 10057;
+    return -1;
+  }
+  const int fd = static_cast<int>(handle_);
+  const int ready = wait_for(fd, POLLIN, timeout_ms);
+  if (ready == 0) {
+    error = kWaitTimedOut;
+    return -1;
+  }
+  if (ready < 0) {
+    error = last_error();
+    return -1;
+  }
+  for (;;) {
+    const ssize_t n = ::recv(fd, data, size, 0);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    error = last_error();
+    return -1;
+  }
+}
+
+void Socket::shutdown_both() {
+  if (is_open()) ::shutdown(static_cast<int>(handle_), SHUT_RDWR);
+}
+
+void Socket::close() {
+  if (is_open()) {
+    ::close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+void network_startup() {}
+
+int64_t monotonic_ms() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void com_initialize() {}
+void com_uninitialize() {}
+
+}  // namespace qv::platform

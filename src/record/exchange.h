@@ -1,0 +1,107 @@
+// A command of the record protocol is a declaration: its code, which
+// argument goes into which field, what comes back into which output in
+// which order, its failure message and its deviations from the ordinary
+// exchange.  The exchange itself is written once, in execute().
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/fixed_texts.h"
+#include "record/command_record.h"
+
+namespace qv::record {
+
+// Where a request field's content comes from: an input text, or an input
+// number sent as decimal text.
+enum class Input : uint8_t { Text0, Text1, Text2, Text3, Number0, Number1 };
+// Where a response value goes.
+enum class Output : uint8_t { ResultCode, Message, Out0, Out1, Out2 };
+enum class As : uint8_t { Code, Text, Number };
+
+struct Put {
+  Field field;
+  Input from;
+};
+
+struct Take {
+  As as;
+  Field field;  // unused for As::Code
+  Output to;
+};
+
+// Deviations from the ordinary exchange.
+enum Option : uint16_t {
+  kNoResultCode = 1 << 0,          // the command has no result-code argument
+  kWriteOnly = 1 << 1,             // writes its record, reads no answer
+  kReadOnly = 1 << 2,              // reads an answer, writes nothing
+  kBodyLenZero = 1 << 3,           // Body text sent with BodyLen left 0
+  kReloginBeforeMessage = 1 << 4,  // failure: relogin first, then the message
+  kAppendErrorText = 1 << 5,       // failure message followed by the error's text
+  kParam1WhenAccepted = 1 << 6,    // on 900 with Number0 == 0 the message gets Param1, not Body
+};
+
+struct Command {
+  int32_t code = 0;
+  std::array<Put, 4> puts{};
+  uint8_t put_count = 0;
+  std::array<Take, 5> takes{};
+  uint8_t take_count = 0;
+  const text::FixedText *failure_message = nullptr;
+  uint16_t options = 0;
+
+  constexpr Command put(Field f, Input from) const {
+    Command c = *this;
+    c.puts[c.put_count++] = {f, from};
+    return c;
+  }
+  constexpr Command take_code() const { return with_take({As::Code, Field::Body, Output::ResultCode}); }
+  constexpr Command take_text(Field f, Output to) const { return with_take({As::Text, f, to}); }
+  constexpr Command take_number(Field f, Output to) const { return with_take({As::Number, f, to}); }
+  constexpr Command failure(const text::FixedText &message) const {
+    Command c = *this;
+    c.failure_message = &message;
+    return c;
+  }
+  constexpr Command option(uint16_t o) const {
+    Command c = *this;
+    c.options = static_cast<uint16_t>(c.options | o);
+    return c;
+  }
+  constexpr bool has(Option o) const { return (options & o) != 0; }
+
+ private:
+  constexpr Command with_take(Take t) const {
+    Command c = *this;
+    c.takes[c.take_count++] = t;
+    return c;
+  }
+};
+
+constexpr Command command(int32_t code) {
+  Command c;
+  c.code = code;
+  return c;
+}
+
+// The caller's arguments of one call.  Null texts count as empty.
+struct Call {
+  int32_t *result_code = nullptr;
+  char *message = nullptr;
+  std::array<void *, 3> outs{};  // char* for texts, int32_t* for numbers
+  std::array<const char *, 4> texts{};
+  std::array<int32_t, 2> numbers{};
+};
+
+// Runs one exchange.  Returns true when a response arrived and was handed
+// over; false on refused arguments or after the failure path.
+bool execute(const Command &command, const Call &call);
+
+// The relogin: reconnect with the saved settings, send the login from the
+// saved credentials, true only on 900.  Never throws.
+bool relogin();
+
+// Runs the relogin and ignores its outcome.
+void relogin_quietly();
+
+}  // namespace qv::record

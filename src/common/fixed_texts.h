@@ -33,8 +33,25 @@ inline constexpr std::string_view kAlreadyConnected = "Already connected.";
 inline constexpr std::string_view kConnectTimedOut = "Connect timed out.";
 inline constexpr std::string_view kReadTimedOut = "Read timed out.";
 inline constexpr std::string_view kMaxLineLength = "Max line length exceeded.";
+// SOCKS handshake errors.
+inline constexpr std::string_view kSocks4Rejected = "Request rejected or failed.";
+inline constexpr std::string_view kSocks4CannotConnect = "Request rejected because SOCKS server cannot connect.";
+inline constexpr std::string_view kSocks4UserIdMismatch =
+    "Request rejected because the client program and identd report different user-ids.";
+inline constexpr std::string_view kSocksUnknownError = "Unknown socks error.";
+inline constexpr std::string_view kSocksNoResponse = "Socks server did not respond.";
+inline constexpr std::string_view kSocksBadAuthMethod = "Invalid socks authentication method.";
+inline constexpr std::string_view kSocks5GeneralFailure = "General SOCKS server failure.";
+inline constexpr std::string_view kSocks5NotAllowed = "Connection not allowed by ruleset.";
+inline constexpr std::string_view kSocks5NetworkUnreachable = "Network unreachable.";
+inline constexpr std::string_view kSocks5HostUnreachable = "Host unreachable.";
+inline constexpr std::string_view kSocks5Refused = "Connection refused.";
+inline constexpr std::string_view kSocks5TtlExpired = "TTL expired.";
+inline constexpr std::string_view kSocks5CommandNotSupported = "Command not supported.";
+inline constexpr std::string_view kSocks5AddressTypeNotSupported = "Address type not supported.";
+inline constexpr std::string_view kSocks5HostTooLong = "Host name too long for SOCKS5 (at most 255 bytes).";
+inline constexpr std::string_view kSocks5UnknownAddressType = "Socks server replied with an unknown address type.";
 inline constexpr std::string_view kNotInitialized = "Library not initialized.";
-inline constexpr std::string_view kProxyUnavailable = "Proxy connections are not available in this build.";
 // printf format of a sockets-layer error: number, CR LF, text.
 inline constexpr const char *kSocketErrorFormat = "Socket Error # %d\r\n%s";
 

@@ -11,10 +11,6 @@ ClientContext &context() {
   return instance;
 }
 
-void SocksHandler::open(const std::string &, int32_t, int32_t) {
-  throw Error(std::string(text::kProxyUnavailable));
-}
-
 bool initialize() {
   platform::com_initialize();
   ClientContext &c = context();

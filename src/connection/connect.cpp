@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/fixed_texts.h"
+#include "connection/http_proxy.h"
 #include "connection/socket_errors.h"
 
 namespace qv::connection {
@@ -12,13 +13,21 @@ namespace {
 
 enum class Path { Direct, Socks, Http };
 
-Path select_path(const std::string &kind) {
-  std::string lower = kind;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
+std::string ascii_lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+  return s;
+}
+
+Path select_path(const std::string &kind) {
+  const std::string lower = ascii_lower(kind);
   if (lower == "socks4" || lower == "socks5") return Path::Socks;
   if (lower == "http") return Path::Http;
   return Path::Direct;
+}
+
+SocksSettings::Version select_socks_version(const std::string &kind) {
+  return ascii_lower(kind) == "socks5" ? SocksSettings::Version::Socks5 : SocksSettings::Version::Socks4;
 }
 
 std::string_view failure_prefix(Path path) {
@@ -41,6 +50,27 @@ bool direct_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &message
     return false;
   }
   if (protocol == Protocol::Xml) message.write(text::kTcpConnected.gbk);
+  return true;
+}
+
+bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message, const ConnectionSettings &args) {
+  SocksSettings &s = *c.socks_settings;
+  s.host = args.proxy_host;
+  s.port = args.proxy_port;
+  s.username = args.proxy_user;
+  s.password = args.proxy_password;
+  s.version = select_socks_version(args.proxy_kind);
+
+  TcpClient &tcp = *c.tcp_client;
+  c.socks_handler->settings = s;
+  tcp.attach(c.socks_handler.get());
+  tcp.set_target(args.host, args.port);
+  try {
+    tcp.connect(args.timeout);
+  } catch (const Error &e) {
+    message.write(text::kSocksProxyFailed.gbk, e.text());
+    return false;
+  }
   return true;
 }
 
@@ -72,9 +102,11 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
       ok = direct_path(tcp, protocol, message, args);
       break;
     case Path::Socks:
+      ok = socks_path(c, protocol, message, args);
+      break;
     case Path::Http:
-      message.write(failure_prefix(path), text::kProxyUnavailable);
-      return false;
+      ok = http_proxy_path(tcp, protocol, message, args);
+      break;
   }
   if (!ok || !tcp.connected()) return false;
 

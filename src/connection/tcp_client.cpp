@@ -64,6 +64,8 @@ void TcpClient::set_target(std::string host, int32_t port) {
 
 void TcpClient::attach(SocketHandler *handler) {
   if (handler_ == handler) return;
+  // A handler that is let go keeps no socket open behind our back.
+  if (handler_) handler_->close();
   handler_ = handler;
   if (own_ && own_.get() != handler) own_.reset();
 }
@@ -110,6 +112,37 @@ void TcpClient::read_exact(void *data, size_t size) {
     begin_ += n;
     out += n;
     size -= n;
+  }
+}
+
+std::string TcpClient::read_line(size_t max_length) {
+  std::string line;
+  for (;;) {
+    if (begin_ == end_) fill();
+    const auto *start = buffer_ + begin_;
+    const auto *lf = static_cast<const unsigned char *>(std::memchr(start, '\n', end_ - begin_));
+    const size_t n = lf ? static_cast<size_t>(lf - start) : end_ - begin_;
+    if (line.size() + n > max_length + (lf ? 0 : 1)) throw Error(std::string(text::kMaxLineLength));
+    line.append(reinterpret_cast<const char *>(start), n);
+    begin_ += n;
+    if (lf) {
+      ++begin_;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.size() > max_length) throw Error(std::string(text::kMaxLineLength));
+      return line;
+    }
+  }
+}
+
+void receive_exact(platform::Socket &socket, void *data, size_t size, std::string_view timeout_text) {
+  auto *out = static_cast<unsigned char *>(data);
+  while (size > 0) {
+    int error = 0;
+    const long n = socket.receive(out, size, read_timeout_ms(), error);
+    if (n == 0) throw Error(std::string(text::kClosedGracefully));
+    if (n < 0) throw platform_error(error, timeout_text);
+    out += n;
+    size -= static_cast<size_t>(n);
   }
 }
 

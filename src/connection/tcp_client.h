@@ -34,6 +34,11 @@ class SocketHandler {
   platform::Socket socket_;
 };
 
+// Receives exactly size bytes straight from a socket, for handshakes that
+// run before the connection is handed to the buffered reader.  Throws Error
+// with the given text when the peer is silent past the read time-out.
+void receive_exact(platform::Socket &socket, void *data, size_t size, std::string_view timeout_text);
+
 // Milliseconds that every blocking read waits; 0 or below waits without
 // limit.  Library-wide.
 int read_timeout_ms();
@@ -64,6 +69,9 @@ class TcpClient {
   // Blocks until exactly size bytes have arrived (read time-out applies).
   // Throws Error.
   void read_exact(void *data, size_t size);
+  // Reads one LF-terminated line (a CR before the LF dropped) of at most
+  // max_length bytes; a longer one fails with "Max line length exceeded.".
+  std::string read_line(size_t max_length);
 
  private:
   platform::Socket &open_socket();

@@ -27,6 +27,10 @@ struct Endpoint {
 // endpoint, or kHostNotFound.
 int resolve(const char *host, uint16_t port, std::vector<Endpoint> &out);
 
+// Resolves host to its first IPv4 address (network byte order).  Returns 0
+// or kHostNotFound.
+int resolve_ipv4(const char *host, unsigned char address[4]);
+
 // A connected TCP socket.  Move-only; closes itself.
 class Socket {
  public:

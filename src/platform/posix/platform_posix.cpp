@@ -125,6 +125,19 @@ int resolve(const char *host, uint16_t port, std::vector<Endpoint> &out) {
   return out.empty() ? kHostNotFound : 0;
 }
 
+int resolve_ipv4(const char *host, unsigned char address[4]) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *list = nullptr;
+  if (host == nullptr || *host == '\0' || ::getaddrinfo(host, nullptr, &hints, &list) != 0 || !list)
+    return kHostNotFound;
+  const auto *in = reinterpret_cast<const sockaddr_in *>(list->ai_addr);
+  std::memcpy(address, &in->sin_addr, 4);
+  ::freeaddrinfo(list);
+  return 0;
+}
+
 Socket &Socket::operator=(Socket &&other) noexcept {
   if (this != &other) {
     close();

@@ -1,0 +1,74 @@
+#include "connection/http_proxy.h"
+
+#include <string>
+
+#include "common/fixed_texts.h"
+#include "connection/socket_errors.h"
+
+namespace qv::connection {
+namespace {
+
+constexpr size_t kMaxLine = 16384;
+
+std::string trimmed(const std::string &line) {
+  size_t b = 0, e = line.size();
+  while (b < e && static_cast<unsigned char>(line[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(line[e - 1]) <= ' ') --e;
+  return line.substr(b, e - b);
+}
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The first non-empty line; a status line whose fourth character is "-"
+// continues until a line that starts with its code and a blank.
+std::string read_status_line(TcpClient &tcp) {
+  std::string status;
+  while (status.empty()) status = trimmed(tcp.read_line(kMaxLine));
+  if (status.size() >= 4 && status[3] == '-') {
+    const std::string end_marker = status.substr(0, 3) + ' ';
+    for (;;) {
+      const std::string line = tcp.read_line(kMaxLine);
+      if (line.size() < 4 || same_ignoring_case(std::string_view(line).substr(0, 4), end_marker)) break;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &message,
+                     const ConnectionSettings &args) {
+  try {
+    tcp.set_target(args.proxy_host, args.proxy_port);
+    tcp.attach(nullptr);
+    tcp.connect(0);
+
+    // One empty line ends the request; anything after it would travel
+    // through the tunnel to the server.
+    const std::string request = "CONNECT " + args.host + ":" + std::to_string(args.port) +
+                                (protocol == Protocol::Record ? " HTTP/1.1" : " HTTP/1.0") + "\r\n\r\n";
+    tcp.write(request.data(), request.size());
+
+    const std::string status = read_status_line(tcp);
+    if (status.size() < 5 || status.find("200", 4) == std::string::npos) {
+      message.write(text::kHttpTunnelRefused.gbk);
+      return false;
+    }
+    message.write(text::kHttpTunnelOpened.gbk);
+    while (!tcp.read_line(kMaxLine).empty()) {
+    }
+    return true;
+  } catch (const Error &e) {
+    message.write(text::kHttpProxyFailed.gbk, e.text());
+    return false;
+  }
+}
+
+}  // namespace qv::connection

@@ -1,0 +1,130 @@
+// The client side of the SOCKS4 and SOCKS5 handshakes, run by SocksHandler
+// right after its TCP connect to the proxy.
+#include <cstring>
+#include <string>
+
+#include "common/fixed_texts.h"
+#include "connection/client_context.h"
+#include "connection/socket_errors.h"
+
+namespace qv::connection {
+namespace {
+
+using Version = SocksSettings::Version;
+
+[[noreturn]] void fail(std::string_view text) { throw Error(std::string(text)); }
+
+void put_port(std::string &out, int32_t port) {
+  out.push_back(static_cast<char>((port >> 8) & 0xff));
+  out.push_back(static_cast<char>(port & 0xff));
+}
+
+bool is_localhost(const std::string &host) {
+  if (host.size() != 9) return false;
+  for (size_t i = 0; i < 9; ++i)
+    if ((host[i] | 0x20) != "localhost"[i]) return false;
+  return true;
+}
+
+void socks4(platform::Socket &s, const SocksSettings &settings, const std::string &host, int32_t port) {
+  unsigned char address[4];
+  const char *name = is_localhost(host) ? "127.0.0.1" : host.c_str();
+  if (const int rc = platform::resolve_ipv4(name, address); rc != 0) throw socket_error(rc);
+
+  std::string request{4, 1};
+  put_port(request, port);
+  request.append(reinterpret_cast<const char *>(address), 4);
+  request.append(settings.username, 0, 255);
+  request.push_back('\0');
+  if (const int rc = s.send_all(request.data(), request.size()); rc != 0) throw socket_error(rc);
+
+  unsigned char reply[8];
+  receive_exact(s, reply, sizeof reply, text::kReadTimedOut);
+  switch (reply[1]) {
+    case 90: return;
+    case 91: fail(text::kSocks4Rejected);
+    case 92: fail(text::kSocks4CannotConnect);
+    case 93: fail(text::kSocks4UserIdMismatch);
+    default: fail(text::kSocksUnknownError);
+  }
+}
+
+// SOCKS5 receives all report the same text whatever went wrong.
+void socks5_receive(platform::Socket &s, void *data, size_t size) {
+  try {
+    receive_exact(s, data, size, text::kSocksNoResponse);
+  } catch (const Error &) {
+    fail(text::kSocksNoResponse);
+  }
+}
+
+std::string_view socks5_reply_text(unsigned char code) {
+  switch (code) {
+    case 1: return text::kSocks5GeneralFailure;
+    case 2: return text::kSocks5NotAllowed;
+    case 3: return text::kSocks5NetworkUnreachable;
+    case 4: return text::kSocks5HostUnreachable;
+    case 5: return text::kSocks5Refused;
+    case 6: return text::kSocks5TtlExpired;
+    case 7: return text::kSocks5CommandNotSupported;
+    case 8: return text::kSocks5AddressTypeNotSupported;
+    default: return text::kSocksUnknownError;
+  }
+}
+
+void socks5(platform::Socket &s, const std::string &host, int32_t port) {
+  // The length of the host travels in one byte; refuse before sending.
+  if (host.size() > 255) fail(text::kSocks5HostTooLong);
+
+  const unsigned char greeting[3] = {5, 1, 0};
+  if (const int rc = s.send_all(greeting, sizeof greeting); rc != 0) throw socket_error(rc);
+  unsigned char method[2];
+  socks5_receive(s, method, sizeof method);
+  if (method[1] != 0) fail(text::kSocksBadAuthMethod);
+
+  std::string request{5, 1, 0, 3};
+  request.push_back(static_cast<char>(host.size()));
+  request.append(host);
+  put_port(request, port);
+  if (const int rc = s.send_all(request.data(), request.size()); rc != 0) throw socket_error(rc);
+
+  // Version, reply code, reserved, address type and the bound address's
+  // first byte.
+  unsigned char head[5];
+  socks5_receive(s, head, sizeof head);
+  if (head[1] != 0) fail(socks5_reply_text(head[1]));
+
+  // The rest of the bound address and the port, so that the next byte read
+  // is the server's.
+  size_t rest = 0;
+  switch (head[3]) {
+    case 1: rest = 3 + 2; break;
+    case 3: rest = head[4] + 2u; break;
+    case 4: rest = 15 + 2; break;
+    default: fail(text::kSocks5UnknownAddressType);  // where the server's bytes begin is unknown
+  }
+  unsigned char skip[257 + 2];
+  socks5_receive(s, skip, rest);
+}
+
+}  // namespace
+
+void SocksHandler::open(const std::string &host, int32_t port, int32_t timeout) {
+  if (settings.version == Version::None) {
+    connect_socket(host, port, timeout);
+    return;
+  }
+  if (port < 0 || port > 65535) throw socket_error(10049);
+  connect_socket(settings.host, settings.port, timeout);
+  try {
+    if (settings.version == Version::Socks5)
+      socks5(socket(), host, port);
+    else
+      socks4(socket(), settings, host, port);
+  } catch (...) {
+    close();
+    throw;
+  }
+}
+
+}  // namespace qv::connection

@@ -50,7 +50,9 @@
 #ifndef QUORVEX_H
 #define QUORVEX_H
 
+#include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define QV_CALL __stdcall
@@ -200,6 +202,195 @@ QV_API NumRule(int32_t *Code, char *Message);
 /* Parameters of the logged-in account (code 107): body and three Params. */
 QV_API GetUdInfo(int32_t *Code, char *Message, char *Param1, char *Param2,
                  char *Param3);
+
+/* ------------------------------------------------------------------------
+ * Record protocol: the account's password and its sub-accounts
+ *
+ * Arguments named after a field go into that field of the request: Text
+ * into the body, Param1..Param3 into the short parameters (19 bytes at
+ * most).  Unless said otherwise, each hands back the server's code in *Code
+ * and its body in Message.
+ * ---------------------------------------------------------------------- */
+
+/* Changes the logged-in account's password (code 110).  NewPassword and
+ * NewPasswordAgain must be equal byte for byte, else the call returns 0 with
+ * "两次输入的密码不一致!" and sends nothing.  Sends the saved account name and
+ * password in use with the new one; when the server answers 900 the new
+ * password is saved, so that every later relogin uses it. */
+QV_API EditPassword(int32_t *Code, char *Message, const char *NewPassword,
+                    const char *NewPasswordAgain);
+/* Creates a sub-account (codes 111, 1110, 1111). */
+QV_API AddSubUser(int32_t *Code, char *Message, const char *Text,
+                  const char *Param1, const char *Param2, const char *Param3);
+QV_API AddSubUserEx(int32_t *Code, char *Message, const char *Text,
+                    const char *Param1, const char *Param2, const char *Param3);
+QV_API AddSubAccount(int32_t *Code, char *Message, const char *Text,
+                     const char *Param1, const char *Param2,
+                     const char *Param3);
+/* Disables or enables a sub-account (code 112); sends no body. */
+QV_API DisableSubUser(int32_t *Code, char *Message, const char *Param1,
+                      const char *Param2);
+/* Moves part of an order's purchased quantity from the parent account to
+ * the sub-account's matching order (113), or back (114). */
+QV_API IncreaseSubBuy(int32_t *Code, char *Message, const char *Text,
+                      const char *Param1, const char *Param2);
+QV_API ReduceSubBuy(int32_t *Code, char *Message, const char *Text,
+                    const char *Param1, const char *Param2);
+/* Lists the sub-accounts (115). */
+QV_API FindAllSubs(int32_t *Code, char *Message);
+/* Lists the sub-accounts (1150), the sales managers (141), or fetches large
+ * data (140); the answer's three parameters come back as numbers.  A
+ * parameter that is not an integer fails the call (result 0, failure
+ * message, relogin) with the server's code already in *Code. */
+QV_API FindAllSubsEx(int32_t *Code, char *Message, int32_t *Number1,
+                     int32_t *Number2, int32_t *Number3);
+QV_API FindAllEmplyee(int32_t *Code, char *Message, int32_t *Number1,
+                      int32_t *Number2, int32_t *Number3);
+QV_API Transfer(int32_t *Code, char *Message, int32_t *Number1,
+                int32_t *Number2, int32_t *Number3);
+/* A sub-account's information (116, 1160) and all its orders (117). */
+QV_API FindSubInfo(int32_t *Code, char *Message, const char *Text);
+QV_API FindSubInfoEx(int32_t *Code, char *Message, const char *Text);
+QV_API FindSubAllOrders(int32_t *Code, char *Message, const char *Text);
+/* One order of a sub-account (118). */
+QV_API FindSubOrderInfo(int32_t *Code, char *Message, const char *Text,
+                        const char *Param1);
+/* Changes a sub-account's password (119). */
+QV_API EditSubPWD(int32_t *Code, char *Message, const char *Text,
+                  const char *Param1, const char *Param2, const char *Param3);
+/* Adds (1310) or deletes (132) access numbers of a sub-account; the answer's
+ * parameters come back in the Param outputs.  The input text comes last. */
+QV_API AddSubGwNumEx(int32_t *Code, char *Message, char *Param1Out,
+                     char *Param2Out, const char *Text);
+QV_API DelSubGwNum(int32_t *Code, char *Message, char *Param1Out,
+                   const char *Text);
+
+/* ------------------------------------------------------------------------
+ * Record protocol: client, product, information-package and scheduled-order
+ * queries.  Each hands back the server's code and body.
+ * ---------------------------------------------------------------------- */
+
+QV_API ClientInfo(int32_t *Code, char *Message);       /* 121 */
+QV_API AllProductId(int32_t *Code, char *Message);     /* 122 */
+QV_API CltProductId(int32_t *Code, char *Message);     /* 1220 */
+/* 1221, 1222, 1223: no failure message; Message is untouched on failure. */
+QV_API CltAllPrdIdName(int32_t *Code, char *Message);
+QV_API CltAllMmsInfo(int32_t *Code, char *Message);
+QV_API CltAllIdNameType(int32_t *Code, char *Message);
+QV_API ProductInfo(int32_t *Code, char *Message, const char *ProductId); /* 123 */
+QV_API AllInfoPackId(int32_t *Code, char *Message);    /* 124 */
+/* The send report of an information package (125, 1250). */
+QV_API InfoPackStatus(int32_t *Code, char *Message, const char *PackageId);
+QV_API InfoPackStatusEx(int32_t *Code, char *Message, const char *PackageId);
+/* The company's notices (127).  windows.h defines GetMessage as a macro;
+ * the declaration below is made with that macro set aside and restored. */
+#if defined(GetMessage)
+#pragma push_macro("GetMessage")
+#undef GetMessage
+#define QV_RESTORE_GETMESSAGE
+#endif
+QV_API GetMessage(int32_t *Code, char *Message);
+#if defined(QV_RESTORE_GETMESSAGE)
+#pragma pop_macro("GetMessage")
+#undef QV_RESTORE_GETMESSAGE
+#endif
+/* Order details of the most recent messages (128): Count is sent as
+ * decimal text in Param1. */
+QV_API LastDetails(int32_t *Code, char *Message, const char *Query,
+                   int32_t Count);
+QV_API GetProductLen(int32_t *Code, char *Message);    /* 129 */
+/* Scheduled orders: the list (1500), one order's details (1510), the URL of
+ * the scheduled-sending capability (1520).  Selections go into Params. */
+QV_API PQOrderList(int32_t *Code, char *Message, const char *Param1,
+                   const char *Param2);
+QV_API PQOrderInfoByID(int32_t *Code, char *Message, const char *Param1,
+                       const char *Param2, const char *Param3);
+QV_API PQGetAbilityURL(int32_t *Code, char *Message);
+
+/* ------------------------------------------------------------------------
+ * Record protocol: send jobs
+ *
+ * SubmitAllClear, then one call per field, then SubmitAllOver (or
+ * SubmitAllOverEx for a scheduled job).  The server collects and checks the
+ * fields; every call hands back its verdict in *Code (900 accepted) and
+ * Message.  Each field travels in one record: at most 2047 bytes.
+ * ---------------------------------------------------------------------- */
+
+QV_API SubmitAllClear(int32_t *Code, char *Message);                         /* 298 */
+QV_API SubmitPrdId(int32_t *Code, char *Message, const char *ProductId);     /* 201 */
+QV_API CheckPrdId(int32_t *Code, char *Message, const char *ProductId);      /* 2011 */
+QV_API SubmitTelList(int32_t *Code, char *Message, const char *Numbers);     /* 202 */
+QV_API SubmitTelNum(int32_t *Code, char *Message, const char *Count);        /* 203 */
+QV_API SubmitContent(int32_t *Code, char *Message, const char *Content);     /* 204 */
+QV_API CheckContent(int32_t *Code, char *Message);                           /* 2041 */
+QV_API SubmitPushURL(int32_t *Code, char *Message, const char *Url);         /* 205 */
+QV_API SubmitBgnDate(int32_t *Code, char *Message, const char *Date);        /* 206 */
+QV_API SubmitBgnDateEx(int32_t *Code, char *Message, const char *Period);    /* 2060 */
+QV_API SubmitEndDate(int32_t *Code, char *Message, const char *Date);        /* 207 */
+QV_API SubmitBgnTime(int32_t *Code, char *Message, const char *Time);        /* 208 */
+QV_API SubmitEndTime(int32_t *Code, char *Message, const char *Time);        /* 209 */
+QV_API SubmitTransFilename(int32_t *Code, char *Message, const char *FileName); /* 211 */
+/* The file content travels as text: it ends at its first zero byte. */
+QV_API SubmitTransFile(int32_t *Code, char *Message, const char *FileContent);  /* 212 */
+QV_API SubmitPQOrderSelect(int32_t *Code, char *Message, const char *Param1,
+                           const char *Param2, const char *Param3);          /* 2200 */
+/* The overall submit (299).  Its failure message is followed by the error's
+ * own text. */
+QV_API SubmitAllOver(int32_t *Code, char *Message);
+/* As SubmitAllOver, and the answer's three parameters as numbers. */
+QV_API SubmitAllOver_2(int32_t *Code, char *Message, int32_t *Number1,
+                       int32_t *Number2, int32_t *Number3);
+/* The overall submit of a scheduled job (2990). */
+QV_API SubmitAllOverEx(int32_t *Code, char *Message);
+QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1,
+                         int32_t *Number2, int32_t *Number3);
+
+/* ------------------------------------------------------------------------
+ * Record protocol: content checks and account parameters
+ * ---------------------------------------------------------------------- */
+
+/* Preview of content (160): the answer's Param1 comes back as a number. */
+QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number,
+                      const char *Param, const char *Content);
+/* Merchant-client parameters (161) into three Param outputs. */
+QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1,
+                      char *Param2, char *Param3);
+QV_API GetSJKHDBid(int32_t *Code, char *Message);       /* 162 */
+/* Admissibility of content (1700): the three numbers travel as decimal
+ * texts.  When the server answers 900 and Number3 is 0, Message receives
+ * the answer's Param1 instead of its body. */
+QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content,
+                       int32_t Number1, int32_t Number2, int32_t Number3);
+QV_API ClientGuiControl(int32_t *Code, char *Message);  /* 1800 */
+
+/* ------------------------------------------------------------------------
+ * Number classification, without the server
+ * ---------------------------------------------------------------------- */
+
+/* Classifies Number by its form and by CarrierList, entries separated by
+ * ";" such as "139,移动;130,联通" (GBK).
+ *   1  an 11-digit number not beginning with 0 whose first three digits
+ *      followed by ",移动" are an entry (compared whole, ASCII letters
+ *      without regard to case)
+ *   2  as 1 with ",联通" only
+ *   3  8 to 12 digits beginning with 0
+ *   0  anything else
+ *  -1  the carrier list could not be processed
+ * Both arguments are length-prefixed texts: a pointer to the first byte of
+ * the text, with its length in bytes as an int32 in the four bytes just
+ * before it.  No terminating zero is needed; null is the empty text; a
+ * negative length counts as empty.  Use qv_length_prefixed() to build one. */
+QV_EXPORT int32_t QV_CALL CheckTels(const char *Number, const char *CarrierList);
+
+/* Lays out a length-prefixed text for CheckTels in storage, which must hold
+ * Length + 4 bytes, and returns the pointer to pass. */
+static inline const char *qv_length_prefixed(void *storage, const char *Text,
+                                             int32_t Length) {
+  unsigned char *p = (unsigned char *)storage;
+  memcpy(p, &Length, sizeof Length);
+  if (Length > 0) memcpy(p + 4, Text, (size_t)Length);
+  return (const char *)(p + 4);
+}
 
 #ifdef __cplusplus
 }

@@ -2,13 +2,20 @@
 // one guard that keeps any error inside the library.
 #include "quorvex.h"
 
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "connection/client_context.h"
 #include "connection/connect.h"
 #include "record/exchange.h"
 #include "record/login.h"
+#include "record/client_queries.h"
+#include "record/content_checks.h"
+#include "record/number_classification.h"
 #include "record/reference_queries.h"
+#include "record/send_job.h"
+#include "record/sub_accounts.h"
 
 namespace {
 
@@ -41,6 +48,26 @@ qv_bool connect_export(connection::Protocol protocol, char *Message, const char 
 
 qv_bool run(const record::Command &command, const record::Call &call) {
   return guarded([&] { return record::execute(command, call); });
+}
+
+// The common shapes: code and message, plus input texts.
+qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0 = nullptr,
+            const char *t1 = nullptr, const char *t2 = nullptr, const char *t3 = nullptr) {
+  return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}});
+}
+
+qv_bool run_numbers_out(const record::Command &command, int32_t *code, char *message, int32_t *n1,
+                        int32_t *n2, int32_t *n3) {
+  return run(command, {.result_code = code, .message = message, .outs = {n1, n2, n3}});
+}
+
+// A length-prefixed text: the int32 length sits in the four bytes before the
+// first byte; null and negative lengths are empty.
+std::string_view length_prefixed(const char *text) {
+  if (!text) return {};
+  int32_t length = 0;
+  std::memcpy(&length, text - sizeof length, sizeof length);
+  return length > 0 ? std::string_view(text, static_cast<size_t>(length)) : std::string_view();
 }
 
 }  // namespace
@@ -86,30 +113,204 @@ QV_API ReLogin(void) { return guarded([] { return record::relogin(); }); }
 
 QV_API Heartbeat(void) { return run(record::kHeartbeat, {}); }
 
-QV_API MsgStates(int32_t *Code, char *Message) {
-  return run(record::kMsgStates, {.result_code = Code, .message = Message});
-}
-
-QV_API InfoType(int32_t *Code, char *Message) {
-  return run(record::kInfoType, {.result_code = Code, .message = Message});
-}
-
-QV_API MobileNum(int32_t *Code, char *Message) {
-  return run(record::kMobileNum, {.result_code = Code, .message = Message});
-}
+QV_API MsgStates(int32_t *Code, char *Message) { return run(record::kMsgStates, Code, Message); }
+QV_API InfoType(int32_t *Code, char *Message) { return run(record::kInfoType, Code, Message); }
+QV_API MobileNum(int32_t *Code, char *Message) { return run(record::kMobileNum, Code, Message); }
 
 QV_API MMSMaxSize(int32_t *Code, char *Message, char *ParamOut, const char *Text, const char *Param) {
   return run(record::kMMSMaxSize,
              {.result_code = Code, .message = Message, .outs = {ParamOut}, .texts = {Text, Param}});
 }
 
-QV_API NumRule(int32_t *Code, char *Message) {
-  return run(record::kNumRule, {.result_code = Code, .message = Message});
-}
+QV_API NumRule(int32_t *Code, char *Message) { return run(record::kNumRule, Code, Message); }
 
 QV_API GetUdInfo(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {
   return run(record::kGetUdInfo,
              {.result_code = Code, .message = Message, .outs = {Param1, Param2, Param3}});
+}
+
+// The account's password and its sub-accounts.
+
+QV_API EditPassword(int32_t *Code, char *Message, const char *NewPassword, const char *NewPasswordAgain) {
+  const connection::LoginCredentials &saved = connection::context().login_credentials;
+  return run(record::kEditPassword, Code, Message, saved.name.c_str(), saved.pwd.c_str(), NewPassword,
+             NewPasswordAgain);
+}
+QV_API AddSubUser(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
+                  const char *Param3) {
+  return run(record::kAddSubUser, Code, Message, Text, Param1, Param2, Param3);
+}
+QV_API AddSubUserEx(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
+                    const char *Param3) {
+  return run(record::kAddSubUserEx, Code, Message, Text, Param1, Param2, Param3);
+}
+QV_API AddSubAccount(int32_t *Code, char *Message, const char *Text, const char *Param1,
+                     const char *Param2, const char *Param3) {
+  return run(record::kAddSubAccount, Code, Message, Text, Param1, Param2, Param3);
+}
+QV_API DisableSubUser(int32_t *Code, char *Message, const char *Param1, const char *Param2) {
+  return run(record::kDisableSubUser, Code, Message, Param1, Param2);
+}
+QV_API IncreaseSubBuy(int32_t *Code, char *Message, const char *Text, const char *Param1,
+                      const char *Param2) {
+  return run(record::kIncreaseSubBuy, Code, Message, Text, Param1, Param2);
+}
+QV_API ReduceSubBuy(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2) {
+  return run(record::kReduceSubBuy, Code, Message, Text, Param1, Param2);
+}
+QV_API FindAllSubs(int32_t *Code, char *Message) { return run(record::kFindAllSubs, Code, Message); }
+QV_API FindAllSubsEx(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2, int32_t *Number3) {
+  return run_numbers_out(record::kFindAllSubsEx, Code, Message, Number1, Number2, Number3);
+}
+QV_API FindAllEmplyee(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2, int32_t *Number3) {
+  return run_numbers_out(record::kFindAllEmplyee, Code, Message, Number1, Number2, Number3);
+}
+QV_API Transfer(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2, int32_t *Number3) {
+  return run_numbers_out(record::kTransfer, Code, Message, Number1, Number2, Number3);
+}
+QV_API FindSubInfo(int32_t *Code, char *Message, const char *Text) {
+  return run(record::kFindSubInfo, Code, Message, Text);
+}
+QV_API FindSubInfoEx(int32_t *Code, char *Message, const char *Text) {
+  return run(record::kFindSubInfoEx, Code, Message, Text);
+}
+QV_API FindSubAllOrders(int32_t *Code, char *Message, const char *Text) {
+  return run(record::kFindSubAllOrders, Code, Message, Text);
+}
+QV_API FindSubOrderInfo(int32_t *Code, char *Message, const char *Text, const char *Param1) {
+  return run(record::kFindSubOrderInfo, Code, Message, Text, Param1);
+}
+QV_API EditSubPWD(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
+                  const char *Param3) {
+  return run(record::kEditSubPWD, Code, Message, Text, Param1, Param2, Param3);
+}
+QV_API AddSubGwNumEx(int32_t *Code, char *Message, char *Param1Out, char *Param2Out, const char *Text) {
+  return run(record::kAddSubGwNumEx,
+             {.result_code = Code, .message = Message, .outs = {Param1Out, Param2Out}, .texts = {Text}});
+}
+QV_API DelSubGwNum(int32_t *Code, char *Message, char *Param1Out, const char *Text) {
+  return run(record::kDelSubGwNum,
+             {.result_code = Code, .message = Message, .outs = {Param1Out}, .texts = {Text}});
+}
+
+// Client, product, information-package and scheduled-order queries.
+
+QV_API ClientInfo(int32_t *Code, char *Message) { return run(record::kClientInfo, Code, Message); }
+QV_API AllProductId(int32_t *Code, char *Message) { return run(record::kAllProductId, Code, Message); }
+QV_API CltProductId(int32_t *Code, char *Message) { return run(record::kCltProductId, Code, Message); }
+QV_API CltAllPrdIdName(int32_t *Code, char *Message) { return run(record::kCltAllPrdIdName, Code, Message); }
+QV_API CltAllMmsInfo(int32_t *Code, char *Message) { return run(record::kCltAllMmsInfo, Code, Message); }
+QV_API CltAllIdNameType(int32_t *Code, char *Message) {
+  return run(record::kCltAllIdNameType, Code, Message);
+}
+QV_API ProductInfo(int32_t *Code, char *Message, const char *ProductId) {
+  return run(record::kProductInfo, Code, Message, ProductId);
+}
+QV_API AllInfoPackId(int32_t *Code, char *Message) { return run(record::kAllInfoPackId, Code, Message); }
+QV_API InfoPackStatus(int32_t *Code, char *Message, const char *PackageId) {
+  return run(record::kInfoPackStatus, Code, Message, PackageId);
+}
+QV_API InfoPackStatusEx(int32_t *Code, char *Message, const char *PackageId) {
+  return run(record::kInfoPackStatusEx, Code, Message, PackageId);
+}
+QV_API GetMessage(int32_t *Code, char *Message) { return run(record::kGetMessage, Code, Message); }
+QV_API LastDetails(int32_t *Code, char *Message, const char *Query, int32_t Count) {
+  return run(record::kLastDetails,
+             {.result_code = Code, .message = Message, .texts = {Query}, .numbers = {Count}});
+}
+QV_API GetProductLen(int32_t *Code, char *Message) { return run(record::kGetProductLen, Code, Message); }
+QV_API PQOrderList(int32_t *Code, char *Message, const char *Param1, const char *Param2) {
+  return run(record::kPQOrderList, Code, Message, Param1, Param2);
+}
+QV_API PQOrderInfoByID(int32_t *Code, char *Message, const char *Param1, const char *Param2,
+                       const char *Param3) {
+  return run(record::kPQOrderInfoByID, Code, Message, Param1, Param2, Param3);
+}
+QV_API PQGetAbilityURL(int32_t *Code, char *Message) { return run(record::kPQGetAbilityURL, Code, Message); }
+
+// Send jobs.
+
+QV_API SubmitAllClear(int32_t *Code, char *Message) { return run(record::kSubmitAllClear, Code, Message); }
+QV_API SubmitPrdId(int32_t *Code, char *Message, const char *ProductId) {
+  return run(record::kSubmitPrdId, Code, Message, ProductId);
+}
+QV_API CheckPrdId(int32_t *Code, char *Message, const char *ProductId) {
+  return run(record::kCheckPrdId, Code, Message, ProductId);
+}
+QV_API SubmitTelList(int32_t *Code, char *Message, const char *Numbers) {
+  return run(record::kSubmitTelList, Code, Message, Numbers);
+}
+QV_API SubmitTelNum(int32_t *Code, char *Message, const char *Count) {
+  return run(record::kSubmitTelNum, Code, Message, Count);
+}
+QV_API SubmitContent(int32_t *Code, char *Message, const char *Content) {
+  return run(record::kSubmitContent, Code, Message, Content);
+}
+QV_API CheckContent(int32_t *Code, char *Message) { return run(record::kCheckContent, Code, Message); }
+QV_API SubmitPushURL(int32_t *Code, char *Message, const char *Url) {
+  return run(record::kSubmitPushURL, Code, Message, Url);
+}
+QV_API SubmitBgnDate(int32_t *Code, char *Message, const char *Date) {
+  return run(record::kSubmitBgnDate, Code, Message, Date);
+}
+QV_API SubmitBgnDateEx(int32_t *Code, char *Message, const char *Period) {
+  return run(record::kSubmitBgnDateEx, Code, Message, Period);
+}
+QV_API SubmitEndDate(int32_t *Code, char *Message, const char *Date) {
+  return run(record::kSubmitEndDate, Code, Message, Date);
+}
+QV_API SubmitBgnTime(int32_t *Code, char *Message, const char *Time) {
+  return run(record::kSubmitBgnTime, Code, Message, Time);
+}
+QV_API SubmitEndTime(int32_t *Code, char *Message, const char *Time) {
+  return run(record::kSubmitEndTime, Code, Message, Time);
+}
+QV_API SubmitTransFilename(int32_t *Code, char *Message, const char *FileName) {
+  return run(record::kSubmitTransFilename, Code, Message, FileName);
+}
+QV_API SubmitTransFile(int32_t *Code, char *Message, const char *FileContent) {
+  return run(record::kSubmitTransFile, Code, Message, FileContent);
+}
+QV_API SubmitPQOrderSelect(int32_t *Code, char *Message, const char *Param1, const char *Param2,
+                           const char *Param3) {
+  return run(record::kSubmitPQOrderSelect, Code, Message, Param1, Param2, Param3);
+}
+QV_API SubmitAllOver(int32_t *Code, char *Message) { return run(record::kSubmitAllOver, Code, Message); }
+QV_API SubmitAllOver_2(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2, int32_t *Number3) {
+  return run_numbers_out(record::kSubmitAllOver_2, Code, Message, Number1, Number2, Number3);
+}
+QV_API SubmitAllOverEx(int32_t *Code, char *Message) { return run(record::kSubmitAllOverEx, Code, Message); }
+QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2,
+                         int32_t *Number3) {
+  return run_numbers_out(record::kSubmitAllOverEx_2, Code, Message, Number1, Number2, Number3);
+}
+
+// Content checks and account parameters.
+
+QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number, const char *Param, const char *Content) {
+  return run(record::kContentPreview,
+             {.result_code = Code, .message = Message, .outs = {Number}, .texts = {Content, Param}});
+}
+QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {
+  return run(record::kGetSJKHDParams,
+             {.result_code = Code, .message = Message, .outs = {Param1, Param2, Param3}});
+}
+QV_API GetSJKHDBid(int32_t *Code, char *Message) { return run(record::kGetSJKHDBid, Code, Message); }
+QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content, int32_t Number1, int32_t Number2,
+                       int32_t Number3) {
+  return run(record::kCheckSMSContent, {.result_code = Code,
+                                        .message = Message,
+                                        .texts = {Content},
+                                        .numbers = {Number1, Number2, Number3}});
+}
+QV_API ClientGuiControl(int32_t *Code, char *Message) { return run(record::kClientGuiControl, Code, Message); }
+
+QV_EXPORT int32_t QV_CALL CheckTels(const char *Number, const char *CarrierList) {
+  try {
+    return record::classify_number(length_prefixed(Number), length_prefixed(CarrierList));
+  } catch (...) {
+    return -1;
+  }
 }
 
 }  // extern "C"

@@ -25,6 +25,58 @@ extern const FixedText kMmsMaxSizeFailed;      // 查询服务器端限定的彩
 extern const FixedText kNumRuleFailed;         // 查询服务器端的手机号码规则失败!
 extern const FixedText kUdInfoFailed;          // 查询该帐号的参数时出现异常失败!
 extern const FixedText kTextTooLong;           // 输入的文本过长!
+extern const FixedText kPasswordsDiffer;  // 两次输入的密码不一致!
+extern const FixedText kEditPasswordFailed;  // 修改密码异常失败!
+extern const FixedText kAddSubUserFailed;  // 添加子帐号异常失败!
+extern const FixedText kDisableSubUserFailed;  // 禁用(或启用)子帐号异常失败!
+extern const FixedText kIncreaseSubBuyFailed;  // 把父帐号的某定单的部分购买数量转移到子帐号相应定单上异常失败!
+extern const FixedText kReduceSubBuyFailed;  // 把子帐号的某定单的部分购买数量转移到父帐号相应定单上异常失败!
+extern const FixedText kFindAllSubsFailed;  // 查找所有的子帐号异常失败!
+extern const FixedText kFindAllEmplyeeFailed;  // 查找所有的销售经理失败!
+extern const FixedText kTransferFailed;  // 传输大数据用的专用传输函数异常失败!
+extern const FixedText kFindSubInfoFailed;  // 查找某个子帐号信息异常失败!
+extern const FixedText kFindSubAllOrdersFailed;  // 查找某个子帐号的所有定单异常失败!
+extern const FixedText kFindSubOrderInfoFailed;  // 查找某个子帐号的某个定单异常失败!
+extern const FixedText kEditSubPwdFailed;  // 修改子帐号的密码异常失败!
+extern const FixedText kAddSubGwNumFailed;  // 添加子帐号的接入号码异常失败!
+extern const FixedText kDelSubGwNumFailed;  // 删除子帐号的接入号码异常失败!
+extern const FixedText kClientInfoFailed;  // 客户信息查询异常失败!
+extern const FixedText kAllProductIdFailed;  // 查询公司所有产品编号异常失败!
+extern const FixedText kCltProductIdFailed;  // 查询客户端产品异常失败!
+extern const FixedText kProductInfoFailed;  // 某种产品信息异常失败!
+extern const FixedText kInfoPackStatusFailed;  // 某个信息包的发送报告异常失败!
+extern const FixedText kGetMessageFailed;  // 查询公司的通知信息异常失败!
+extern const FixedText kLastDetailsFailed;  // 查询客户最近20条信息以内的定单明细异常失败!
+extern const FixedText kGetProductLenFailed;  // 得到产品的字数长度的命令异常失败!
+extern const FixedText kPQOrderListFailed;  // 排期定单列表请求命令异常失败!
+extern const FixedText kPQOrderInfoFailed;  // 排期定单明细请求命令异常失败!
+extern const FixedText kPQAbilityUrlFailed;  // 排期发送能力URL的请求命令异常失败!
+extern const FixedText kSubmitAllClearFailed;  // 清空服务器端上次的垃圾数据异常失败!
+extern const FixedText kSubmitPrdIdFailed;  // 提交数据字段（产品编号）异常失败!
+extern const FixedText kSubmitTelListFailed;  // 提交数据字段（手机号码）异常失败!
+extern const FixedText kSubmitTelNumFailed;  // 提交数据字段（手机号码数量）异常失败!
+extern const FixedText kSubmitContentFailed;  // 提交数据字段（信息内容）异常失败!
+extern const FixedText kCheckContentFailed;  // 验证信息内容关键字异常失败!
+extern const FixedText kSubmitPushUrlFailed;  // 提交数据字段（URL 地址）异常失败!
+extern const FixedText kSubmitBgnDateFailed;  // 提交数据字段（开始日期）异常失败!
+extern const FixedText kSubmitBgnDateExFailed;  // 提交数据字段（排期专用的生效日期和时间段）异常失败!
+extern const FixedText kSubmitEndDateFailed;  // 提交数据字段（结束日期）异常失败!
+extern const FixedText kSubmitBgnTimeFailed;  // 提交数据字段（开始时间）异常失败!
+extern const FixedText kSubmitEndTimeFailed;  // 提交数据字段（结束时间）异常失败!
+extern const FixedText kSubmitTransFilenameFailed;  // 提交数据字段（文件名称）异常失败!
+extern const FixedText kSubmitTransFileFailed;  // 提交数据字段（文件内容）异常失败!
+extern const FixedText kSubmitPQOrderSelectFailed;  // 提交排期定单编号异常失败!
+extern const FixedText kSubmitAllOverFailed;  // 总提交命令异常失败!
+extern const FixedText kSubmitAllOverExFailed;  // 排期专用总提交命令异常失败!
+extern const FixedText kContentPreviewFailed;  // 内容预览命令异常失败!
+extern const FixedText kGetSJKHDParamsFailed;  // 从服务器获取商家客户端参数失败!
+extern const FixedText kGetSJKHDBidFailed;  // 从服务器获取商家客户Bid失败!
+extern const FixedText kCheckSMSContentFailed;  // 验证内容的合法性时出现异常失败!
+extern const FixedText kClientGuiControlFailed;  // 返回服务器端帐号中的界面控制参数出现异常失败!
+
+// Carrier words of the carrier list that number classification reads.
+extern const FixedText kCarrierMobile;  // ,移动
+extern const FixedText kCarrierUnicom;  // ,联通
 
 // English error texts of the connection layer (identical in GBK and UTF-8).
 inline constexpr std::string_view kNotConnected = "Not Connected";

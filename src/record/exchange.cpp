@@ -20,7 +20,7 @@ std::string_view input_text(const Call &call, Input in) {
   return t ? std::string_view(t) : std::string_view();
 }
 
-bool is_number(Input in) { return in == Input::Number0 || in == Input::Number1; }
+bool is_number(Input in) { return in >= Input::Number0; }
 
 void *output(const Call &call, Output to) {
   switch (to) {
@@ -59,7 +59,7 @@ void fill_request(const Command &cmd, const Call &call, CommandRecord &rec) {
     const Put &p = cmd.puts[i];
     if (is_number(p.from)) {
       char digits[12];
-      const int32_t v = call.numbers[p.from == Input::Number0 ? 0 : 1];
+      const int32_t v = call.numbers[static_cast<size_t>(p.from) - static_cast<size_t>(Input::Number0)];
       const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
       rec.put_text(p.field, std::string_view(digits, static_cast<size_t>(end - digits)));
       continue;
@@ -95,7 +95,7 @@ void hand_back(const Command &cmd, const Call &call, const CommandRecord &rec) {
       case As::Text: {
         Field f = t.field;
         if (cmd.has(kParam1WhenAccepted) && t.to == Output::Message && rec.code() == 900 &&
-            call.numbers[0] == 0)
+            call.numbers[2] == 0)
           f = Field::Param1;
         copy_text(static_cast<char *>(to), rec.text(f));
         break;
@@ -134,6 +134,10 @@ void failure_path(const Command &cmd, const Call &call, std::string_view error) 
 bool execute(const Command &cmd, const Call &call) {
   if (!outputs_present(cmd, call)) return false;
   if (!cmd.has(kNoResultCode)) *call.result_code = -1;
+  if (cmd.has(kConfirmNewPassword) && input_text(call, Input::Text2) != input_text(call, Input::Text3)) {
+    copy_text(call.message, text::kPasswordsDiffer.gbk);
+    return false;
+  }
   if (!texts_fit(cmd, call)) {
     if (cmd.failure_message) copy_text(call.message, text::kTextTooLong.gbk);
     return false;
@@ -150,6 +154,8 @@ bool execute(const Command &cmd, const Call &call) {
     if (!cmd.has(kWriteOnly)) {
       tcp.read_exact(rec.data(), rec.size());
       hand_back(cmd, call, rec);
+      if (cmd.has(kSavePasswordOnAccept) && rec.code() == 900)
+        connection::context().login_credentials.pwd = input_text(call, Input::Text2);
     }
     return true;
   } catch (const std::exception &e) {

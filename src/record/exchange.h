@@ -14,7 +14,7 @@ namespace qv::record {
 
 // Where a request field's content comes from: an input text, or an input
 // number sent as decimal text.
-enum class Input : uint8_t { Text0, Text1, Text2, Text3, Number0, Number1 };
+enum class Input : uint8_t { Text0, Text1, Text2, Text3, Number0, Number1, Number2 };
 // Where a response value goes.
 enum class Output : uint8_t { ResultCode, Message, Out0, Out1, Out2 };
 enum class As : uint8_t { Code, Text, Number };
@@ -38,7 +38,9 @@ enum Option : uint16_t {
   kBodyLenZero = 1 << 3,           // Body text sent with BodyLen left 0
   kReloginBeforeMessage = 1 << 4,  // failure: relogin first, then the message
   kAppendErrorText = 1 << 5,       // failure message followed by the error's text
-  kParam1WhenAccepted = 1 << 6,    // on 900 with Number0 == 0 the message gets Param1, not Body
+  kParam1WhenAccepted = 1 << 6,    // on 900 with Number2 == 0 the message gets Param1, not Body
+  kConfirmNewPassword = 1 << 7,    // Text2 must equal Text3, else refused locally
+  kSavePasswordOnAccept = 1 << 8,  // on 900 Text2 becomes the saved password
 };
 
 struct Command {
@@ -55,6 +57,7 @@ struct Command {
     c.puts[c.put_count++] = {f, from};
     return c;
   }
+  constexpr Command take_body() const { return take_text(Field::Body, Output::Message); }
   constexpr Command take_code() const { return with_take({As::Code, Field::Body, Output::ResultCode}); }
   constexpr Command take_text(Field f, Output to) const { return with_take({As::Text, f, to}); }
   constexpr Command take_number(Field f, Output to) const { return with_take({As::Number, f, to}); }
@@ -90,7 +93,7 @@ struct Call {
   char *message = nullptr;
   std::array<void *, 3> outs{};  // char* for texts, int32_t* for numbers
   std::array<const char *, 4> texts{};
-  std::array<int32_t, 2> numbers{};
+  std::array<int32_t, 3> numbers{};
 };
 
 // Runs one exchange.  Returns true when a response arrived and was handed

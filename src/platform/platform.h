@@ -36,7 +36,9 @@ class Socket {
  public:
   Socket() = default;
   ~Socket() { close(); }
-  Socket(Socket &&other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+  Socket(Socket &&other) noexcept : handle_(other.handle_), receive_timeout_ms_(other.receive_timeout_ms_) {
+    other.handle_ = kInvalid;
+  }
   Socket &operator=(Socket &&other) noexcept;
   Socket(const Socket &) = delete;
   Socket &operator=(const Socket &) = delete;
@@ -66,6 +68,7 @@ class Socket {
   using Handle = intptr_t;
   static constexpr Handle kInvalid = -1;
   Handle handle_ = kInvalid;
+  int receive_timeout_ms_ = 0;  // the time-out set on the socket; 0: none
 };
 
 // Starts the sockets layer where the system needs it; safe to call often.

@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace qv::platform {
@@ -142,6 +143,7 @@ Socket &Socket::operator=(Socket &&other) noexcept {
   if (this != &other) {
     close();
     handle_ = other.handle_;
+    receive_timeout_ms_ = other.receive_timeout_ms_;
     other.handle_ = kInvalid;
   }
   return *this;
@@ -176,6 +178,7 @@ int Socket::connect(const Endpoint &to, int timeout_ms) {
     return error;
   }
   handle_ = fd;
+  receive_timeout_ms_ = 0;
   return 0;
 }
 
@@ -201,20 +204,22 @@ long Socket::receive(void *data, size_t size, int timeout_ms, int &error) {
     return -1;
   }
   const int fd = static_cast<int>(handle_);
-  const int ready = wait_for(fd, POLLIN, timeout_ms);
-  if (ready == 0) {
-    error = kWaitTimedOut;
-    return -1;
-  }
-  if (ready < 0) {
-    error = last_error();
-    return -1;
+  // The time-out lives on the socket, so that a read is one system call;
+  // it is set again only when it changes.
+  if (timeout_ms < 0) timeout_ms = 0;
+  if (timeout_ms != receive_timeout_ms_) {
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+      error = last_error();
+      return -1;
+    }
+    receive_timeout_ms_ = timeout_ms;
   }
   for (;;) {
     const ssize_t n = ::recv(fd, data, size, 0);
     if (n >= 0) return static_cast<long>(n);
     if (errno == EINTR) continue;
-    error = last_error();
+    error = (errno == EAGAIN || errno == EWOULDBLOCK) ? kWaitTimedOut : last_error();
     return -1;
   }
 }
@@ -227,6 +232,7 @@ void Socket::close() {
   if (is_open()) {
     ::close(static_cast<int>(handle_));
     handle_ = kInvalid;
+    receive_timeout_ms_ = 0;
   }
 }
 

@@ -364,6 +364,57 @@ QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content,
 QV_API ClientGuiControl(int32_t *Code, char *Message);  /* 1800 */
 
 /* ------------------------------------------------------------------------
+ * XML protocol
+ *
+ * Every operation is a pair: the _Req export sends the request and reads
+ * the reply header, handing the reply's code and body length to the host;
+ * the host then calls the matching _Resp export at once with exactly those
+ * two values, and it reads the body (which waits on the connection in
+ * between).  The server accepted when the reply code is QV_FX_SUCCESS and
+ * the _Resp export returned 1.  Texts taken from replies are converted to
+ * GBK, "?" standing for a character GBK lacks.  Size message buffers from
+ * the reply length (plus one byte); fixed messages need at most 41 bytes.
+ * A reply body over 64 MiB is refused as a failed read.
+ * ---------------------------------------------------------------------- */
+
+#define QV_FX_SUCCESS 20900
+
+/* Sends the XML login (code 10000; app, ver, a fresh key, name, pwd; extra
+ * is saved for relogins but not sent).  *ReplyCode and *ReplyLength receive
+ * the reply header.  Never relogs in. */
+QV_API fxLogin_Req(int32_t *ReplyCode, int32_t *ReplyLength, const char *app,
+                   const char *extra, const char *name, const char *pwd,
+                   const char *ver);
+/* Reads the login reply.  On QV_FX_SUCCESS the reply's agent, agreement,
+ * pud and desc (into Message) are handed back; each one the reply does not
+ * carry leaves its output untouched.  Otherwise Message receives the reply
+ * body as text.  Messages: "读取登录信息为空！" (length 0 or below),
+ * "读取登录信息异常失败！" (read failed), "解析登录信息异常失败！" (bad
+ * document). */
+QV_API fxLogin_Resp(char *Message, int32_t *Agent, char *Pud,
+                    int32_t *Agreement, int32_t ReplyCode, int32_t ReplyLength);
+/* Reconnects with the last successful connect's arguments and repeats the
+ * XML login with the saved texts (extra becomes empty).  Returns 1 only
+ * when the server accepts.  The query exports run it when they fail. */
+QV_API fxReLogin(void);
+
+/* Reference queries: the kinds of record state (10101, element "states"),
+ * the detailed information types (10102, "types"), the number rules
+ * (10106, "rule") and the company's notification text (10127, "notify").
+ * On QV_FX_SUCCESS the element's text goes into Message (untouched when the
+ * reply carries none); other reply codes give a fixed message with result
+ * 1.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin),
+ * "解析XML异常失败！". */
+QV_API fxMsgStates_Req(int32_t *ReplyCode, int32_t *ReplyLength);
+QV_API fxMsgStates_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
+QV_API fxInfoType_Req(int32_t *ReplyCode, int32_t *ReplyLength);
+QV_API fxInfoType_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
+QV_API fxNumRule_Req(int32_t *ReplyCode, int32_t *ReplyLength);
+QV_API fxNumRule_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
+QV_API fxNotify_Req(int32_t *ReplyCode, int32_t *ReplyLength);
+QV_API fxNotify_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
+
+/* ------------------------------------------------------------------------
  * Number classification, without the server
  * ---------------------------------------------------------------------- */
 

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake g++ pkg-config
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
+  libxml2-dev
 )
 
 missing=()

@@ -16,6 +16,7 @@
 #include "record/reference_queries.h"
 #include "record/send_job.h"
 #include "record/sub_accounts.h"
+#include "xml/fx_operations.h"
 
 namespace {
 
@@ -304,6 +305,33 @@ QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content, int32_
                                         .numbers = {Number1, Number2, Number3}});
 }
 QV_API ClientGuiControl(int32_t *Code, char *Message) { return run(record::kClientGuiControl, Code, Message); }
+
+// The XML protocol.
+
+QV_API fxLogin_Req(int32_t *ReplyCode, int32_t *ReplyLength, const char *app, const char *extra,
+                   const char *name, const char *pwd, const char *ver) {
+  return guarded([&] { return xml::login_request(ReplyCode, ReplyLength, app, extra, name, pwd, ver); });
+}
+QV_API fxLogin_Resp(char *Message, int32_t *Agent, char *Pud, int32_t *Agreement, int32_t ReplyCode,
+                    int32_t ReplyLength) {
+  return guarded([&] {
+    return xml::login_response({Message, SIZE_MAX}, Agent, {Pud, SIZE_MAX}, Agreement, ReplyCode, ReplyLength);
+  });
+}
+QV_API fxReLogin(void) { return guarded([] { return xml::relogin(); }); }
+
+#define QV_FX_QUERY(Name, query)                                                      \
+  QV_API Name##_Req(int32_t *ReplyCode, int32_t *ReplyLength) {                        \
+    return guarded([&] { return xml::query_request(query, ReplyCode, ReplyLength); }); \
+  }                                                                                    \
+  QV_API Name##_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength) {          \
+    return guarded([&] { return xml::query_response(query, Message, ReplyCode, ReplyLength); }); \
+  }
+QV_FX_QUERY(fxMsgStates, xml::kMsgStatesQuery)
+QV_FX_QUERY(fxInfoType, xml::kInfoTypeQuery)
+QV_FX_QUERY(fxNumRule, xml::kNumRuleQuery)
+QV_FX_QUERY(fxNotify, xml::kNotifyQuery)
+#undef QV_FX_QUERY
 
 QV_EXPORT int32_t QV_CALL CheckTels(const char *Number, const char *CarrierList) {
   try {

@@ -74,6 +74,18 @@ extern const FixedText kGetSJKHDBidFailed;  // 从服务器获取商家客户Bid
 extern const FixedText kCheckSMSContentFailed;  // 验证内容的合法性时出现异常失败!
 extern const FixedText kClientGuiControlFailed;  // 返回服务器端帐号中的界面控制参数出现异常失败!
 
+// XML-protocol messages.
+extern const FixedText kLoginReplyEmpty;  // 读取登录信息为空！
+extern const FixedText kLoginReplyReadFailed;  // 读取登录信息异常失败！
+extern const FixedText kLoginReplyParseFailed;  // 解析登录信息异常失败！
+extern const FixedText kFxMsgStatesFailed;  // 查询服务器端设置的记录状态种类异常失败
+extern const FixedText kFxInfoTypeFailed;  // 查询服务器端设置的信息详细分类型异常失败
+extern const FixedText kFxNumRuleFailed;  // 查询服务器端设置的正则表达式异常失败
+extern const FixedText kFxNotifyFailed;  // 查询公司的通知信息异常失败
+extern const FixedText kFeedbackEmpty;  // 读取反馈信息为空！
+extern const FixedText kFeedbackReadFailed;  // 读取反馈信息异常失败！
+extern const FixedText kXmlParseFailed;  // 解析XML异常失败！
+
 // Carrier words of the carrier list that number classification reads.
 extern const FixedText kCarrierMobile;  // ,移动
 extern const FixedText kCarrierUnicom;  // ,联通

@@ -77,6 +77,10 @@ void network_startup();
 // Milliseconds from a monotonic clock.
 int64_t monotonic_ms();
 
+// A seed from a fast-moving clock (the low 32 bits of a high-resolution
+// counter).
+uint32_t clock_seed();
+
 // COM of the calling thread, where the system has it.
 void com_initialize();
 void com_uninitialize();

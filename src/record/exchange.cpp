@@ -1,9 +1,11 @@
 #include "record/exchange.h"
 
 #include <charconv>
+#include <string>
 #include <cstring>
 #include <string_view>
 
+#include "common/decimal.h"
 #include "connection/client_context.h"
 #include "connection/connect.h"
 #include "connection/socket_errors.h"
@@ -76,11 +78,8 @@ void copy_text(char *to, std::string_view text) {
 }
 
 int32_t parse_number(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   int32_t v = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size())
-    throw Error("'" + std::string(text) + "' is not a valid integer value");
+  if (!parse_int32(text, v)) throw Error("'" + std::string(text) + "' is not a valid integer value");
   return v;
 }
 

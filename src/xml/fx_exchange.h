@@ -1,0 +1,51 @@
+// The XML protocol's framing: a 16-byte FxHeader (Code, PartNo, PartCount,
+// Length; little-endian int32s) and Length body bytes.  Every operation is
+// split in two: the request half writes the request and reads the reply
+// header, the response half reads the body and takes values from it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/xml_parser.h"
+
+namespace qv::xml {
+
+inline constexpr int32_t kFxSuccessCode = 20900;
+inline constexpr size_t kHeaderSize = 16;
+// A longer reply body is taken for a lie about its length: reading it would
+// tie the host up, so the read fails and the connection is renewed.
+inline constexpr int32_t kMaxBodyLength = 64 * 1024 * 1024;
+
+enum class RequestOutcome { Replied, WriteFailed, ReadFailed };
+
+// Sends header and body as one buffer, in one write, then reads the reply
+// header.  Never throws.
+RequestOutcome request(int32_t code, std::string_view body, int32_t &reply_code, int32_t &reply_length);
+
+// Reads exactly length body bytes; false when the read fails.
+bool read_body(int32_t length, std::string &body);
+
+// A reply document and the rule for taking a named value from it.
+class ReplyDocument {
+ public:
+  // False for a malformed or refused document.
+  bool parse(std::string_view body);
+
+  // The GBK text of the root's first direct child element named name (or
+  // whose local name is name); nullopt when the child is missing or has no
+  // content.  Throws ParseError when the child holds anything but a single
+  // text or CDATA node.
+  std::optional<std::string> value(std::string_view name) const;
+  // The same, read as a decimal int32; throws ParseError if it is not one.
+  std::optional<int32_t> number(std::string_view name) const;
+
+ private:
+  platform::XmlNode root_;
+};
+
+struct ParseError {};
+
+}  // namespace qv::xml

@@ -80,10 +80,10 @@ void MessageBuffer::write(std::string_view first, std::string_view second) const
   if (!data || capacity == 0) return;
   size_t room = capacity - 1;
   const size_t a = std::min(first.size(), room);
-  std::memcpy(data, first.data(), a);
+  if (a) std::memcpy(data, first.data(), a);
   room -= a;
   const size_t b = std::min(second.size(), room);
-  std::memcpy(data + a, second.data(), b);
+  if (b) std::memcpy(data + a, second.data(), b);
   data[a + b] = '\0';
 }
 

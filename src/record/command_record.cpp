@@ -5,7 +5,7 @@ namespace qv::record {
 void CommandRecord::put_text(Field f, std::string_view text) {
   const FieldLayout l = layout(f);
   const size_t n = text.size() < l.size ? text.size() : l.size - 1;
-  std::memcpy(bytes_ + l.offset, text.data(), n);
+  if (n) std::memcpy(bytes_ + l.offset, text.data(), n);
   bytes_[l.offset + n] = 0;
 }
 

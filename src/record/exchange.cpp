@@ -73,7 +73,7 @@ void fill_request(const Command &cmd, const Call &call, CommandRecord &rec) {
 }
 
 void copy_text(char *to, std::string_view text) {
-  std::memcpy(to, text.data(), text.size());
+  if (!text.empty()) std::memcpy(to, text.data(), text.size());
   to[text.size()] = '\0';
 }
 

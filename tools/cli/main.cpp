@@ -1,0 +1,84 @@
+// quorvex: the command-line host of the Quorvex library.
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "call.h"
+#include "demo.h"
+#include "steps.h"
+
+namespace {
+
+constexpr std::string_view kUsage = R"(usage:
+  quorvex call STEP [-- STEP]...   call exports, one step after another
+  quorvex run FILE                 call the steps of a script (FILE "-": stdin)
+  quorvex demo                     tour the library against an embedded simulator
+  quorvex --help                   this text
+
+A step is an export's name followed by its inputs, e.g.
+  quorvex call dllInitialize -- TcpConnect 127.0.0.1 9000 5000 "" "" 0 "" "" \
+      -- Login_Request app extra demo demo123 1.0 -- Login_Feedback -- MsgStates
+Inputs are given in argument order; missing trailing inputs are empty texts
+or 0.  Texts are UTF-8 here and GBK for the library; outputs are shown as
+UTF-8 literals with invalid GBK bytes as \xNN.  The CLI supplies every
+output buffer (2049 bytes for a message, 21 for a Param).
+
+A script has one step per line, words separated by blanks; "..." allows
+the escapes \" \\ \n \r \t, '...' is literal, and # starts a comment.
+
+Exit status: 0 when every call returned non-zero, 1 when one returned 0,
+2 when a step cannot run (unknown export, bad number, text not in GBK).
+
+Exports and their inputs:
+)";
+
+void print_usage(std::ostream &out) {
+  out << kUsage;
+  for (const qv::cli::ExportRow &row : qv::cli::export_table()) {
+    out << "  " << row.name;
+    for (const qv::cli::Input &input : row.inputs)
+      out << ' ' << input.name << (input.kind == qv::cli::InputKind::Number ? "#" : "");
+    out << '\n';
+  }
+  out << "(# marks an int32 input)\n";
+}
+
+int run_script(const std::string &path) {
+  if (path == "-") return qv::cli::run_steps(qv::cli::steps_from_script(std::cin, "stdin"), std::cout);
+  std::ifstream file(path);
+  if (!file) throw qv::cli::StepError("cannot open " + path);
+  return qv::cli::run_steps(qv::cli::steps_from_script(file, path), std::cout);
+}
+
+int dispatch(const std::vector<std::string> &args) {
+  const std::string_view command = args.empty() ? std::string_view() : std::string_view(args[0]);
+  if (command == "--help" || command == "-h" || command == "help") {
+    print_usage(std::cout);
+    return 0;
+  }
+  if (command == "demo" && args.size() == 1) return qv::cli::run_demo(std::cout);
+  if (command == "run" && args.size() == 2) return run_script(args[1]);
+  if (command == "call" && args.size() > 1)
+    return qv::cli::run_steps(qv::cli::steps_from_words({args.begin() + 1, args.end()}), std::cout);
+  print_usage(std::cerr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  try {
+    return dispatch(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const qv::cli::StepError &e) {
+    std::cout.flush();
+    std::cerr << "quorvex: " << e.what() << '\n';
+    return 2;
+  } catch (const std::exception &e) {
+    std::cout.flush();
+    std::cerr << "quorvex: " << e.what() << '\n';
+    return 2;
+  }
+}

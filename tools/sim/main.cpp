@@ -1,0 +1,77 @@
+// quorvex-sim: runs the Simulator until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "simulator.h"
+
+namespace {
+
+constexpr const char *kUsage =
+    "usage: quorvex-sim [--port N] [--drop-after N] [--delay MS] [--quiet]\n"
+    "  --port N        listen on 127.0.0.1:N (default 9000; 0 picks a free port)\n"
+    "  --drop-after N  close each connection after answering N records\n"
+    "  --delay MS      wait MS milliseconds before every answer\n"
+    "  --quiet         do not log the records answered\n"
+    "The first line on stdout is \"quorvex-sim listening on 127.0.0.1:PORT\".\n";
+
+[[noreturn]] void usage_error(const std::string &why) {
+  std::cerr << "quorvex-sim: " << why << "\n" << kUsage;
+  std::exit(2);
+}
+
+long number_argument(int argc, char **argv, int &i, long max) {
+  if (i + 1 >= argc) usage_error(std::string(argv[i]) + " needs a value");
+  const std::string text = argv[++i];
+  char *end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < 0 || value > max)
+    usage_error("bad value for " + std::string(argv[i - 1]) + ": " + text);
+  return value;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  qv::sim::Options options;
+  long port = 9000;
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--port") port = number_argument(argc, argv, i, 65535);
+    else if (arg == "--drop-after") options.drop_after = number_argument(argc, argv, i, 1L << 30);
+    else if (arg == "--delay") options.delay = std::chrono::milliseconds(number_argument(argc, argv, i, 1L << 30));
+    else if (arg == "--quiet") quiet = true;
+    else if (arg == "--help" || arg == "-h") { std::cout << kUsage; return 0; }
+    else usage_error("unknown option " + std::string(arg));
+  }
+  if (!quiet)
+    options.log = [](std::string_view line) { std::cout << line << std::endl; };
+
+  // Block the stop signals before any thread starts, so that every thread
+  // inherits the mask and sigwait() below receives them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  try {
+    qv::sim::Simulator sim(std::move(options));
+    const uint16_t bound = sim.start(static_cast<uint16_t>(port));
+    std::cout << "quorvex-sim listening on 127.0.0.1:" << bound << std::endl;
+    int signal = 0;
+    sigwait(&stop_signals, &signal);
+    sim.stop();
+  } catch (const std::exception &e) {
+    std::cerr << "quorvex-sim: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,295 @@
+// The simulator's network side: a listening socket, an accept thread and a
+// thread per connection.  Connection sockets are closed only under the
+// mutex by their own thread, so drop_all_connections() and stop() never
+// touch a descriptor number that has been reused.
+#include "simulator.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "commands.h"
+
+namespace qv::sim {
+
+using record::CommandRecord;
+
+namespace {
+
+std::system_error socket_error(const char *what) {
+  return std::system_error(errno, std::generic_category(), what);
+}
+
+bool read_exactly(int fd, unsigned char *to, std::size_t n) {
+  while (n > 0) {
+    const ssize_t got = ::recv(fd, to, n, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    to += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// Sends FIN and discards input until the peer closes too: closing with
+// unread input would reset the connection instead.
+void close_gracefully(int fd) {
+  ::shutdown(fd, SHUT_WR);
+  unsigned char sink[4096];
+  for (;;) {
+    const ssize_t got = ::recv(fd, sink, sizeof sink, 0);
+    if (got == 0 || (got < 0 && errno != EINTR)) return;
+  }
+}
+
+bool write_all(int fd, const unsigned char *from, std::size_t n) {
+  while (n > 0) {
+    const ssize_t sent = ::send(fd, from, n, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    from += sent;
+    n -= static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+int listen_on_loopback(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw socket_error("socket");
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+      ::listen(fd, SOMAXCONN) != 0) {
+    const auto error = socket_error("bind 127.0.0.1");
+    ::close(fd);
+    throw error;
+  }
+  return fd;
+}
+
+uint16_t bound_port(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace
+
+struct Simulator::Impl {
+  struct Connection {
+    int fd;  // -1 once closed; guarded by mu
+    std::thread thread;
+    std::atomic<bool> finished{false};
+  };
+
+  explicit Impl(Options o) : options(std::move(o)), state(options.accounts) {}
+
+  void accept_loop();
+  void serve(Connection &connection, std::size_t id);
+  bool read_request(int fd, CommandRecord &request, Session &session);
+  bool wait_delay();
+  bool is_stopping() {
+    std::lock_guard lock(mu);
+    return stopping;
+  }
+  void close_connection(Connection &connection);
+  void reap_finished();
+  void log(const std::string &line);
+
+  const Options options;
+  PlatformState state;  // guarded by state_mu
+  std::mutex state_mu;
+
+  std::mutex mu;
+  std::condition_variable stopping_cv;
+  bool stopping = false;
+  int listen_fd = -1;
+  uint16_t port = 0;
+  std::thread acceptor;
+  std::list<std::unique_ptr<Connection>> connections;
+  std::size_t accepted = 0;
+  std::size_t answered = 0;
+};
+
+void Simulator::Impl::accept_loop() {
+  for (;;) {
+    const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      const int error = errno;
+      // stop() shuts the listening socket down, which wakes accept().
+      if (is_stopping()) return;
+      if (error == EINTR || error == ECONNABORTED) continue;
+      log(std::string("accept failed, no longer accepting: ") + std::strerror(error));
+      return;
+    }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    reap_finished();
+    std::lock_guard lock(mu);
+    auto &connection = *connections.emplace_back(std::make_unique<Connection>());
+    connection.fd = fd;
+    const std::size_t id = ++accepted;
+    connection.thread = std::thread([this, &connection, id] { serve(connection, id); });
+  }
+}
+
+void Simulator::Impl::serve(Connection &connection, std::size_t id) {
+  Session session{.id = id};
+  log("#" + std::to_string(id) + " connected");
+  CommandRecord request;
+  while (read_request(connection.fd, request, session)) {
+    std::string_view command;
+    CommandRecord reply;
+    {
+      std::lock_guard lock(state_mu);
+      reply = answer(state, session, request, command);
+    }
+    if (!wait_delay()) break;
+    if (!write_all(connection.fd, reply.data(), reply.size())) break;
+    {
+      std::lock_guard lock(mu);
+      ++answered;
+    }
+    ++session.answered;
+    log("#" + std::to_string(id) + " " + std::to_string(request.code()) + " " +
+        std::string(command) + " -> " + std::to_string(reply.code()));
+    if (options.drop_after != 0 && session.answered >= options.drop_after) {
+      log("#" + std::to_string(id) + " dropped after " + std::to_string(session.answered) + " answers");
+      break;
+    }
+  }
+  close_connection(connection);
+  log("#" + std::to_string(id) + " closed");
+  connection.finished = true;
+}
+
+// Reads one record; false on a close, an error or an XML-protocol request.
+bool Simulator::Impl::read_request(int fd, CommandRecord &request, Session &session) {
+  request.clear();
+  unsigned char *bytes = request.data();
+  if (!read_exactly(fd, bytes, 4)) return false;
+  if (request.code() >= kFirstXmlCode) {
+    // An XML request is shorter than a record: reading a whole record
+    // would stall, and a record answer would break the client's framing.
+    log("#" + std::to_string(session.id) + " " + std::to_string(request.code()) +
+        " XML protocol not served, closing");
+    close_gracefully(fd);
+    return false;
+  }
+  return read_exactly(fd, bytes + 4, CommandRecord::size() - 4);
+}
+
+// Waits out the answer delay; false when the simulator stops meanwhile.
+bool Simulator::Impl::wait_delay() {
+  if (options.delay.count() <= 0) return true;
+  std::unique_lock lock(mu);
+  return !stopping_cv.wait_for(lock, options.delay, [this] { return stopping; });
+}
+
+void Simulator::Impl::close_connection(Connection &connection) {
+  std::lock_guard lock(mu);
+  ::close(connection.fd);
+  connection.fd = -1;
+}
+
+void Simulator::Impl::reap_finished() {
+  std::list<std::unique_ptr<Connection>> done;
+  {
+    std::lock_guard lock(mu);
+    for (auto it = connections.begin(); it != connections.end();) {
+      auto next = std::next(it);
+      if ((*it)->finished) done.splice(done.end(), connections, it);
+      it = next;
+    }
+  }
+  for (auto &c : done) c->thread.join();
+}
+
+void Simulator::Impl::log(const std::string &line) {
+  if (!options.log) return;
+  static std::mutex log_mu;  // one line at a time, across simulators
+  std::lock_guard lock(log_mu);
+  options.log(line);
+}
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Simulator::~Simulator() { stop(); }
+
+uint16_t Simulator::start(uint16_t port) {
+  std::lock_guard lock(impl_->mu);
+  if (impl_->listen_fd >= 0) throw std::logic_error("Simulator already started");
+  impl_->listen_fd = listen_on_loopback(port);
+  impl_->port = bound_port(impl_->listen_fd);
+  impl_->stopping = false;
+  impl_->acceptor = std::thread([impl = impl_.get()] { impl->accept_loop(); });
+  return impl_->port;
+}
+
+void Simulator::stop() {
+  {
+    std::lock_guard lock(impl_->mu);
+    if (impl_->listen_fd < 0) return;
+    impl_->stopping = true;
+    ::shutdown(impl_->listen_fd, SHUT_RDWR);
+  }
+  impl_->stopping_cv.notify_all();
+  impl_->acceptor.join();
+  std::list<std::unique_ptr<Impl::Connection>> all;
+  {
+    std::lock_guard lock(impl_->mu);
+    ::close(impl_->listen_fd);
+    impl_->listen_fd = -1;
+    impl_->port = 0;
+    for (auto &c : impl_->connections)
+      if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
+    all.swap(impl_->connections);
+  }
+  for (auto &c : all) c->thread.join();
+}
+
+void Simulator::drop_all_connections() {
+  std::lock_guard lock(impl_->mu);
+  for (auto &c : impl_->connections)
+    if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
+}
+
+uint16_t Simulator::port() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->port;
+}
+
+std::size_t Simulator::connections_accepted() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->accepted;
+}
+
+std::size_t Simulator::logins_accepted() const {
+  std::lock_guard lock(impl_->state_mu);
+  return impl_->state.logins_accepted;
+}
+
+std::size_t Simulator::records_answered() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->answered;
+}
+
+}  // namespace qv::sim

@@ -1,0 +1,97 @@
+// qv::sim::Simulator: a stand-in for the platform server on a loopback
+// port, for the demo, the command-line host and the tests.
+//
+// It serves any number of connections at once (a thread each), reads fixed
+// 2116-byte CommandRecords and answers every record with exactly one
+// record.  Codes, texts and formats are documented in tools/sim/README.md.
+//
+//   qv::sim::Simulator sim;              // the demo account "demo"/"demo123"
+//   uint16_t port = sim.start(0);        // 127.0.0.1, a free port
+//   ...                                  // connect the library to port
+//   sim.drop_all_connections();          // provoke a relogin
+//   sim.stop();                          // or let the destructor do it
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv::sim {
+
+// Result codes of the simulator's answers.
+inline constexpr int32_t kAccepted = 900;         // request accepted
+inline constexpr int32_t kBadRequest = 400;       // a request field has a value the command does not take
+inline constexpr int32_t kWrongPassword = 401;    // login: the password does not match
+inline constexpr int32_t kNotLoggedIn = 403;      // command needs a login on this connection first
+inline constexpr int32_t kUnknownAccount = 404;   // login: no account of that name
+inline constexpr int32_t kUnknownCommand = 999;   // the simulator does not know the code
+// A first int32 of this value or above starts an XML-protocol request; the
+// simulator does not serve that protocol yet and closes the connection.
+inline constexpr int32_t kFirstXmlCode = 10000;
+
+// An enterprise account of the platform.  Texts are GBK bytes.
+struct Account {
+  std::string name;        // login name (Param1 of the login)
+  std::string password;    // login password (Param2 of the login)
+  std::string id;          // account id, answered in Param1
+  std::string company;     // company name, in the GetUdInfo body
+  int32_t quota = 0;       // messages left, answered in Param2
+  int32_t level = 0;       // service level, answered in Param3
+  int32_t mms_max_kb = 0;  // size limit of a multimedia message, in KB
+};
+
+// The built-in account: name "demo", password "demo123", id "10001",
+// quota 10000, level 2, MMS limit 100 KB.
+Account demo_account();
+
+struct Options {
+  // Close each connection after answering this many records; 0: never.
+  std::size_t drop_after = 0;
+  // Wait this long before every answer.
+  std::chrono::milliseconds delay{0};
+  // The accounts that can log in.
+  std::vector<Account> accounts{demo_account()};
+  // If set, called with one line per answered record and per connection
+  // event.  Calls are serialised; they run on the connection threads.
+  std::function<void(std::string_view line)> log;
+};
+
+class Simulator {
+ public:
+  explicit Simulator(Options options = {});
+  ~Simulator();  // stop()
+  Simulator(const Simulator &) = delete;
+  Simulator &operator=(const Simulator &) = delete;
+
+  // Listens on 127.0.0.1:port (0: a free port chosen by the system) and
+  // starts serving.  Returns the bound port.  Throws std::system_error when
+  // the port cannot be bound, std::logic_error when already started.
+  uint16_t start(uint16_t port = 0);
+
+  // Stops listening, closes every connection and joins every thread.
+  // Harmless when not started; start() may be called again afterwards.
+  void stop();
+
+  // Closes every open connection now, as a server restart would; keeps
+  // listening.  A client sees the close on its next read.
+  void drop_all_connections();
+
+  // The bound port, 0 when not started.
+  uint16_t port() const;
+
+  // Counters since construction, for tests and the demo.
+  std::size_t connections_accepted() const;
+  std::size_t logins_accepted() const;  // logins answered with 900
+  std::size_t records_answered() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qv::sim

@@ -38,8 +38,9 @@
  *    once (reconnect with the last successful connect's arguments, log in
  *    again with the last login's texts) and returns 0.  The failed command is
  *    not repeated; the host may call it again.
- *  - Every blocking read gives up after the read time-out (SetReadTimeout,
- *    60000 ms by default) and counts as a failed read ("Read timed out.").
+ *  - Every blocking read gives up when no byte has arrived for the read
+ *    time-out (SetReadTimeout, 60000 ms by default) and counts as a failed
+ *    read ("Read timed out.").
  *  - Calls are made one at a time: every call that uses the connection
  *    blocks its caller until the exchange, and any relogin after it, is over.
  *  - No error or exception ever leaves an export.
@@ -282,14 +283,19 @@ QV_API AllInfoPackId(int32_t *Code, char *Message);    /* 124 */
 /* The send report of an information package (125, 1250). */
 QV_API InfoPackStatus(int32_t *Code, char *Message, const char *PackageId);
 QV_API InfoPackStatusEx(int32_t *Code, char *Message, const char *PackageId);
-/* The company's notices (127).  windows.h defines GetMessage as a macro;
- * the declaration below is made with that macro set aside and restored. */
+/* The company's notices (127).  windows.h defines GetMessage as a macro
+ * for its own function; the declaration below sets that macro aside and
+ * restores it, and qv_GetMessage reaches this export whatever the order of
+ * the includes. */
 #if defined(GetMessage)
 #pragma push_macro("GetMessage")
 #undef GetMessage
 #define QV_RESTORE_GETMESSAGE
 #endif
 QV_API GetMessage(int32_t *Code, char *Message);
+static inline qv_bool qv_GetMessage(int32_t *Code, char *Message) {
+  return GetMessage(Code, Message);
+}
 #if defined(QV_RESTORE_GETMESSAGE)
 #pragma pop_macro("GetMessage")
 #undef QV_RESTORE_GETMESSAGE
@@ -362,6 +368,74 @@ QV_API GetSJKHDBid(int32_t *Code, char *Message);       /* 162 */
 QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content,
                        int32_t Number1, int32_t Number2, int32_t Number3);
 QV_API ClientGuiControl(int32_t *Code, char *Message);  /* 1800 */
+
+/* ------------------------------------------------------------------------
+ * Settings file and timed web request
+ *
+ * Services for the host before it connects.  Neither uses the connection or
+ * the state of the library: each call stands alone, also before
+ * dllInitialize.
+ * ---------------------------------------------------------------------- */
+
+/* Size of the buffer that receives a value of the settings file. */
+#define QV_SETTING_BUFFER_SIZE 2048
+
+/* Reads a value for a telephone carrier from the settings file Quorvex.ini
+ * in the directory of the host's executable (not the library's), section
+ * [DllSet].  Carrier "电信" (GBK bytes) or "dx" in any letter case reads the
+ * key dx; "网通" (GBK bytes) or "wt" in any letter case reads the key wt;
+ * anything else is read as a key itself.  The file follows the Windows
+ * private-profile rules: section and key names compared without regard to
+ * letter case, blanks around names and values dropped, one pair of quotes
+ * around a value removed, the first matching section and the first
+ * matching key in it used, lines beginning with ";" ignored.
+ *
+ *  Value    out: the value and a terminating zero; QV_SETTING_BUFFER_SIZE
+ *           bytes hold any value (a longer one is cut to 2047 bytes).
+ *  Carrier  the carrier name or the key; null counts as empty.
+ *
+ * A missing file, section or key, and an empty Carrier, give the empty
+ * text with result 1.  The result is 0, with Value untouched, only when
+ * the system fails (the executable's path or the file cannot be read), or
+ * when Value is null. */
+QV_API ReadIniFile(char *Value, const char *Carrier);
+/* Same as ReadIniFile. */
+QV_API fxReadIniFile(char *Value, const char *Carrier);
+
+/* The largest response body that WebRequest accepts, in bytes. */
+#define QV_WEB_BODY_MAX (64 * 1024 * 1024)
+
+/* Fetches Url with an HTTP/1.1 GET on a connection of its own and reports
+ * how long it took.
+ *
+ *  Response   out: the whole response body, as raw bytes, and a
+ *             terminating zero; the copy ends at the body's first zero
+ *             byte.  The body is not cut to any buffer size: size the
+ *             buffer for what the URL serves (at most QV_WEB_BODY_MAX + 1).
+ *  ElapsedMs  out: milliseconds of a monotonic clock spent connecting,
+ *             sending, receiving and copying.
+ *  Url        "[http://]host[:port][/path][?query]"; port 80 by default;
+ *             null counts as empty.  Spaces and bytes above 127 in the path
+ *             and query are sent percent-encoded.
+ *
+ * The request is "GET <path and query> HTTP/1.1" with the header lines
+ * Content-Type, Host, Accept and User-Agent.  No proxy is used, whatever
+ * TcpConnect was given.  Interim answers (100 Continue) are skipped.  A
+ * 2xx status succeeds: its body is read by chunked coding, by
+ * Content-Length or up to the close of the connection; 204 has none.
+ * Every other status fails, and so does a redirect or any answer with a
+ * Location header (redirects are not followed), a body cut short by the
+ * close of the connection and a body over QV_WEB_BODY_MAX.  An https URL,
+ * or any scheme but http, fails with 0: the library carries no TLS.  Every
+ * receive waits at most the read time-out (SetReadTimeout): a silent
+ * server fails the call once it expires.
+ *
+ * Returns 1 on success; on failure 0, with Response and ElapsedMs
+ * untouched.  A null Response or ElapsedMs refuses the call: result 0,
+ * nothing sent. */
+QV_API WebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
+/* Same as WebRequest. */
+QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
 
 /* ------------------------------------------------------------------------
  * XML protocol

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   libxml2-dev
+  # The 32-bit Windows DLL: cross compiler, and Wine to test it.
+  g++-mingw-w64-i686 wine wine32:i386
 )
 
 missing=()
@@ -26,5 +28,9 @@ else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# Wine's 32-bit half comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$(id -u)" -eq 0 ]; then dpkg --add-architecture i386; else sudo dpkg --add-architecture i386; fi
+fi
 "${apt_get[@]}" update -qq
 "${apt_get[@]}" install -y -qq --no-install-recommends "${missing[@]}"

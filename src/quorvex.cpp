@@ -16,6 +16,8 @@
 #include "record/reference_queries.h"
 #include "record/send_job.h"
 #include "record/sub_accounts.h"
+#include "services/settings_file.h"
+#include "services/web_request.h"
 #include "xml/fx_operations.h"
 
 namespace {
@@ -305,6 +307,19 @@ QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content, int32_
                                         .numbers = {Number1, Number2, Number3}});
 }
 QV_API ClientGuiControl(int32_t *Code, char *Message) { return run(record::kClientGuiControl, Code, Message); }
+
+// The settings file and the timed web request.
+
+QV_API ReadIniFile(char *Value, const char *Carrier) {
+  return guarded([&] { return services::read_setting(Value, Carrier); });
+}
+QV_API fxReadIniFile(char *Value, const char *Carrier) { return ReadIniFile(Value, Carrier); }
+QV_API WebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
+  return guarded([&] { return services::web_request(Response, ElapsedMs, Url); });
+}
+QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
+  return WebRequest(Response, ElapsedMs, Url);
+}
 
 // The XML protocol.
 

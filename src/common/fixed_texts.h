@@ -119,4 +119,8 @@ inline constexpr std::string_view kNotInitialized = "Library not initialized.";
 // printf format of a sockets-layer error: number, CR LF, text.
 inline constexpr const char *kSocketErrorFormat = "Socket Error # %d\r\n%s";
 
+// Carrier names that the settings file maps to its keys.
+extern const FixedText kCarrierTelecom;  // 电信
+extern const FixedText kCarrierNetcom;   // 网通
+
 }  // namespace qv::text

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "common/fixed_texts.h"
@@ -13,6 +14,26 @@ namespace {
 
 std::atomic<int> g_read_timeout_ms{60000};
 
+// The socket that a thread is blocked on right now, so that another thread
+// can shut it down.  Registered only for the duration of the blocking call,
+// during which the calling thread keeps the socket alive.
+std::mutex g_blocking_mutex;
+platform::Socket *g_blocking_socket = nullptr;
+
+class BlockingSection {
+ public:
+  explicit BlockingSection(platform::Socket &s) {
+    std::lock_guard<std::mutex> lock(g_blocking_mutex);
+    g_blocking_socket = &s;
+  }
+  ~BlockingSection() {
+    std::lock_guard<std::mutex> lock(g_blocking_mutex);
+    g_blocking_socket = nullptr;
+  }
+  BlockingSection(const BlockingSection &) = delete;
+  BlockingSection &operator=(const BlockingSection &) = delete;
+};
+
 bool equals_ignoring_case(const std::string &a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -22,6 +43,11 @@ bool equals_ignoring_case(const std::string &a, std::string_view b) {
 }
 
 }  // namespace
+
+void interrupt_blocking_io() {
+  std::lock_guard<std::mutex> lock(g_blocking_mutex);
+  if (g_blocking_socket) g_blocking_socket->shutdown_both();
+}
 
 int read_timeout_ms() { return g_read_timeout_ms.load(std::memory_order_relaxed); }
 void set_read_timeout_ms(int ms) { g_read_timeout_ms.store(ms, std::memory_order_relaxed); }
@@ -97,7 +123,12 @@ platform::Socket &TcpClient::open_socket() {
 
 void TcpClient::write(const void *data, size_t size) {
   platform::Socket &s = open_socket();
-  if (const int rc = s.send_all(data, size); rc != 0) {
+  int rc;
+  {
+    BlockingSection section(s);
+    rc = s.send_all(data, size);
+  }
+  if (rc != 0) {
     s.close();
     throw socket_error(rc);
   }
@@ -138,7 +169,11 @@ void receive_exact(platform::Socket &socket, void *data, size_t size, std::strin
   auto *out = static_cast<unsigned char *>(data);
   while (size > 0) {
     int error = 0;
-    const long n = socket.receive(out, size, read_timeout_ms(), error);
+    long n;
+    {
+      BlockingSection section(socket);
+      n = socket.receive(out, size, read_timeout_ms(), error);
+    }
     if (n == 0) throw Error(std::string(text::kClosedGracefully));
     if (n < 0) throw platform_error(error, timeout_text);
     out += n;
@@ -151,7 +186,11 @@ void TcpClient::fill() {
   platform::Socket &s = open_socket();
   begin_ = end_ = 0;
   int error = 0;
-  const long n = s.receive(buffer_, kChunk, read_timeout_ms(), error);
+  long n;
+  {
+    BlockingSection section(s);
+    n = s.receive(buffer_, kChunk, read_timeout_ms(), error);
+  }
   if (n > 0) {
     end_ = static_cast<size_t>(n);
     return;

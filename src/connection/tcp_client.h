@@ -39,6 +39,11 @@ class SocketHandler {
 // with the given text when the peer is silent past the read time-out.
 void receive_exact(platform::Socket &socket, void *data, size_t size, std::string_view timeout_text);
 
+// Ends the receive or send that another thread is blocked in on the
+// connection, by shutting its socket down; that call then fails.  Safe from
+// any thread at any time.
+void interrupt_blocking_io();
+
 // Milliseconds that every blocking read waits; 0 or below waits without
 // limit.  Library-wide.
 int read_timeout_ms();

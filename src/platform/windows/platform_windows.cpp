@@ -1,0 +1,198 @@
+// Windows implementation of the platform layer: Winsock 2, the tick
+// counters and COM.  Winsock's own error numbers are the library's socket
+// error numbers.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace qv::platform {
+namespace {
+
+SOCKET as_socket(intptr_t h) { return static_cast<SOCKET>(h); }
+
+int last_error() { return WSAGetLastError(); }
+
+int socket_error_of(SOCKET s) {
+  int err = 0;
+  int len = sizeof err;
+  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) != 0) return last_error();
+  return err;
+}
+
+bool set_nonblocking(SOCKET s, bool on) {
+  u_long mode = on ? 1 : 0;
+  return ::ioctlsocket(s, FIONBIO, &mode) == 0;
+}
+
+// Waits until a non-blocking connect ends; 0 on time-out, -1 on error.
+int wait_connected(SOCKET s, int timeout_ms) {
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
+  timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  return ::select(0, nullptr, &writable, &failed, timeout_ms > 0 ? &tv : nullptr);
+}
+
+}  // namespace
+
+void network_startup() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+  });
+}
+
+int resolve(const char *host, uint16_t port, std::vector<Endpoint> &out) {
+  network_startup();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo *list = nullptr;
+  if (host == nullptr || *host == '\0' || ::getaddrinfo(host, nullptr, &hints, &list) != 0 || !list)
+    return kHostNotFound;
+  for (const addrinfo *a = list; a; a = a->ai_next) {
+    if (a->ai_addrlen > sizeof(Endpoint::storage)) continue;
+    Endpoint e;
+    std::memcpy(e.storage, a->ai_addr, a->ai_addrlen);
+    e.length = static_cast<int>(a->ai_addrlen);
+    auto *sa = reinterpret_cast<sockaddr *>(e.storage);
+    if (sa->sa_family == AF_INET)
+      reinterpret_cast<sockaddr_in *>(e.storage)->sin_port = htons(port);
+    else if (sa->sa_family == AF_INET6)
+      reinterpret_cast<sockaddr_in6 *>(e.storage)->sin6_port = htons(port);
+    else
+      continue;
+    out.push_back(e);
+  }
+  ::freeaddrinfo(list);
+  return out.empty() ? kHostNotFound : 0;
+}
+
+int resolve_ipv4(const char *host, unsigned char address[4]) {
+  network_startup();
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *list = nullptr;
+  if (host == nullptr || *host == '\0' || ::getaddrinfo(host, nullptr, &hints, &list) != 0 || !list)
+    return kHostNotFound;
+  const auto *in = reinterpret_cast<const sockaddr_in *>(list->ai_addr);
+  std::memcpy(address, &in->sin_addr, 4);
+  ::freeaddrinfo(list);
+  return 0;
+}
+
+Socket &Socket::operator=(Socket &&other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    receive_timeout_ms_ = other.receive_timeout_ms_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+int Socket::connect(const Endpoint &to, int timeout_ms) {
+  close();
+  network_startup();
+  const auto *sa = reinterpret_cast<const sockaddr *>(to.storage);
+  const SOCKET s = ::socket(sa->sa_family, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return last_error();
+  const BOOL one = TRUE;
+  ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&one), sizeof one);
+
+  int error = 0;
+  if (!set_nonblocking(s, true)) {
+    error = last_error();
+  } else if (::connect(s, sa, to.length) != 0) {
+    if (last_error() != WSAEWOULDBLOCK) {
+      error = last_error();
+    } else {
+      const int ready = wait_connected(s, timeout_ms > 0 ? timeout_ms : 0);
+      if (ready == 0) error = kWaitTimedOut;
+      else if (ready < 0) error = last_error();
+      else error = socket_error_of(s);
+    }
+  }
+  if (error == 0 && !set_nonblocking(s, false)) error = last_error();
+  if (error != 0) {
+    ::closesocket(s);
+    return error;
+  }
+  handle_ = static_cast<intptr_t>(s);
+  receive_timeout_ms_ = 0;
+  return 0;
+}
+
+int Socket::send_all(const void *data, size_t size) {
+  if (!is_open()) return WSAENOTCONN;
+  const auto *p = static_cast<const char *>(data);
+  while (size > 0) {
+    const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
+    const int n = ::send(as_socket(handle_), p, chunk, 0);
+    if (n == SOCKET_ERROR) return last_error();
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+long Socket::receive(void *data, size_t size, int timeout_ms, int &error) {
+  error = 0;
+  if (!is_open()) {
+    error = WSAENOTCONN;
+    return -1;
+  }
+  const SOCKET s = as_socket(handle_);
+  // The time-out lives on the socket, so that a read is one system call.
+  if (timeout_ms < 0) timeout_ms = 0;
+  if (timeout_ms != receive_timeout_ms_) {
+    const DWORD ms = static_cast<DWORD>(timeout_ms);
+    if (::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms) != 0) {
+      error = last_error();
+      return -1;
+    }
+    receive_timeout_ms_ = timeout_ms;
+  }
+  const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
+  const int n = ::recv(s, static_cast<char *>(data), chunk, 0);
+  if (n != SOCKET_ERROR) return n;
+  const int e = last_error();
+  error = (e == WSAETIMEDOUT && timeout_ms > 0) ? kWaitTimedOut : e;
+  return -1;
+}
+
+void Socket::shutdown_both() {
+  if (is_open()) ::shutdown(as_socket(handle_), SD_BOTH);
+}
+
+void Socket::close() {
+  if (is_open()) {
+    ::closesocket(as_socket(handle_));
+    handle_ = kInvalid;
+    receive_timeout_ms_ = 0;
+  }
+}
+
+int64_t monotonic_ms() { return static_cast<int64_t>(::GetTickCount64()); }
+
+uint32_t clock_seed() {
+  LARGE_INTEGER counter;
+  if (::QueryPerformanceCounter(&counter)) return static_cast<uint32_t>(counter.QuadPart);
+  return ::GetTickCount();
+}
+
+void com_initialize() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+void com_uninitialize() { ::CoUninitialize(); }
+
+}  // namespace qv::platform

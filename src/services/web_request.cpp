@@ -1,0 +1,64 @@
+#include "services/web_request.h"
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "common/fixed_texts.h"
+#include "connection/socket_errors.h"
+#include "connection/tcp_client.h"
+#include "platform/platform.h"
+#include "services/http_request.h"
+#include "services/http_response.h"
+
+namespace qv::services {
+namespace {
+
+// The response straight from the connection's socket, each receive bounded
+// by the library's read time-out.
+class SocketSource : public ByteSource {
+ public:
+  explicit SocketSource(platform::Socket &socket) : socket_(socket) {}
+  size_t read(char *data, size_t size) override {
+    int error = 0;
+    const long n = socket_.receive(data, size, connection::read_timeout_ms(), error);
+    if (n < 0) throw connection::platform_error(error, text::kReadTimedOut);
+    return static_cast<size_t>(n);
+  }
+
+ private:
+  platform::Socket &socket_;
+};
+
+std::optional<std::string> fetch(const HttpUrl &url) {
+  // A plain handler of its own: no proxy, and the system's own connect
+  // time-out.  It closes the connection when it goes.
+  connection::SocketHandler handler;
+  handler.open(url.host, url.port, 0);
+  const std::string request = get_request(url);
+  if (const int rc = handler.socket().send_all(request.data(), request.size()); rc != 0)
+    throw connection::socket_error(rc);
+  SocketSource source(handler.socket());
+  return read_http_response(source);
+}
+
+}  // namespace
+
+bool web_request(char *response, int32_t *elapsed_ms, const char *url) {
+  if (response == nullptr || elapsed_ms == nullptr) return false;
+  const int64_t start = platform::monotonic_ms();
+  const std::optional<HttpUrl> parsed = parse_http_url(url ? url : "");
+  if (!parsed) return false;
+  const std::optional<std::string> body = fetch(*parsed);
+  if (!body) return false;
+
+  const void *zero = std::memchr(body->data(), '\0', body->size());
+  const size_t n = zero ? static_cast<size_t>(static_cast<const char *>(zero) - body->data()) : body->size();
+  std::memcpy(response, body->data(), n);
+  response[n] = '\0';
+  // Unsigned 32-bit difference: a wrap of the clock's low bits does no harm.
+  *elapsed_ms = static_cast<int32_t>(static_cast<uint32_t>(platform::monotonic_ms()) - static_cast<uint32_t>(start));
+  return true;
+}
+
+}  // namespace qv::services

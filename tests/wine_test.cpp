@@ -1,0 +1,223 @@
+// The 32-bit Windows DLL under Wine.  A Windows host program (win_host.exe,
+// built with mingw beside Quorvex.dll) loads the DLL with LoadLibrary and
+// runs steps; the scripted servers run here on the Linux side of loopback.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gbk.h"
+#include "loopback_server.h"
+#include "net_targets.h"
+#include "record_bytes.h"
+
+namespace {
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+std::string hex(const std::string &bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+// An argument that survives the command line whatever its bytes.
+std::string x(const std::string &bytes) { return "x:" + hex(bytes); }
+
+// One printed step: "name result key=value ...".
+struct Step {
+  int result = -1;
+  std::map<std::string, std::string> fields;
+  std::string operator[](const std::string &k) const {
+    auto it = fields.find(k);
+    return it == fields.end() ? std::string("<absent>") : it->second;
+  }
+};
+
+class WineHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(QV_WINE_DIR "/win_host.exe")) GTEST_SKIP() << "Windows build missing";
+  }
+
+  // Runs the steps in dir (the DLL's folder unless given) and parses the
+  // output: one entry per step name, the last one winning.
+  std::map<std::string, Step> run(const std::vector<std::vector<std::string>> &steps,
+                                  const std::string &dir = QV_WINE_DIR) {
+    std::string command = "cd '" + dir + "' && WINEPREFIX='" QV_WINE_PREFIX
+                          "' WINEDEBUG=-all timeout 60 wine win_host.exe";
+    for (size_t i = 0; i < steps.size(); ++i) {
+      if (i) command += " --";
+      for (const std::string &a : steps[i]) command += " '" + a + "'";
+    }
+    command += " 2>/dev/null";
+    std::map<std::string, Step> out;
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    std::array<char, 1 << 16> line;
+    while (std::fgets(line.data(), line.size(), pipe)) {
+      std::istringstream in(line.data());
+      std::string name, word;
+      Step s;
+      in >> name >> s.result;
+      while (in >> word) {
+        const size_t eq = word.find('=');
+        if (eq != std::string::npos) s.fields[word.substr(0, eq)] = word.substr(eq + 1);
+      }
+      out[name] = s;
+      output_ += line.data();
+    }
+    ::pclose(pipe);
+    return out;
+  }
+
+  std::string output_;
+};
+
+std::string port_of(const LoopbackServer &s) { return std::to_string(s.port()); }
+
+const std::string kLogin = rec::login("app", "extra", "demo", "demo123", "1.0");
+const std::vector<std::string> kLoginStep = {"login", "app", "extra", "demo", "demo123", "1.0"};
+
+TEST_F(WineHost, LifecycleAndRefusedConnect) {
+  RefusingPort refused;
+  auto r = run({{"disconnect"}, {"init"}, {"tcpinit"}, {"disconnect"},
+                {"connect", "127.0.0.1", std::to_string(refused.port()), "0"}, {"release"}});
+  ASSERT_EQ(r["init"].result, 1) << output_;
+  EXPECT_EQ(r["tcpinit"].result, 1);
+  EXPECT_EQ(r["disconnect"].result, 1);  // the last one: initialised, never connected
+  EXPECT_EQ(r["connect"].result, 0);
+  EXPECT_EQ(r["connect"]["msg"],
+            hex(gbk("直连远程服务器异常:") + "Socket Error # 10061\r\nConnection refused."));
+  EXPECT_EQ(r["release"].result, 1);
+}
+
+TEST_F(WineHost, RecordExchangeByteForByteAndRelogin) {
+  LoopbackServer server;
+  const std::string body(2048, 'B');  // no terminator: all 2048 bytes come back
+  server.on(0, Script()
+                   .expect(kLogin)
+                   .send(rec::make(900, gbk("欢迎"), "p1", "p2", "p3"))
+                   .expect(rec::make(105))
+                   .send(rec::make(900))
+                   .expect(rec::make(104, gbk("彩信"), "KB"))
+                   .send(rec::make(rec::Fields{901, body, std::nullopt, "12345678901234567890", "", ""}))
+                   .expect(rec::kSize)
+                   .close());
+  server.on(1, Script().expect(kLogin).send(rec::make(900)).expect(rec::make(127)).send(rec::make(900, "notice")));
+  auto r = run({{"init"},
+                {"connect", "127.0.0.1", port_of(server), "5000"},
+                kLoginStep,
+                {"feedback"},
+                {"heartbeat"},
+                {"mms", x(gbk("彩信")), "KB"},
+                {"numrule"},
+                {"getmessage"}});
+  EXPECT_EQ(r["connect"]["msg"], hex(gbk("TCP连接成功"))) << output_;
+  EXPECT_EQ(r["feedback"].result, 1);
+  EXPECT_EQ(r["feedback"]["code"], "900");
+  EXPECT_EQ(r["feedback"]["msg"], hex(gbk("欢迎")));
+  EXPECT_EQ(r["feedback"]["p3"], hex("p3"));
+  EXPECT_EQ(r["heartbeat"].result, 1);
+  EXPECT_EQ(r["mms"]["code"], "901");
+  EXPECT_EQ(r["mms"]["msg"], hex(body));
+  EXPECT_EQ(r["mms"]["p1"], hex("12345678901234567890"));
+  // NumRule's read fails on the closed connection: its message, one relogin.
+  EXPECT_EQ(r["numrule"].result, 0);
+  EXPECT_EQ(r["numrule"]["msg"], hex(gbk("查询服务器端的手机号码规则失败!")));
+  // The next call runs on the relogin's connection.
+  EXPECT_EQ(r["getmessage"].result, 1);
+  EXPECT_EQ(r["getmessage"]["msg"], hex("notice"));
+  EXPECT_TRUE(server.wait_accepted(2));
+  EXPECT_EQ(server.problems(), "");
+}
+
+TEST_F(WineHost, XmlLoginWithGb2312Reply) {
+  LoopbackServer server;
+  // 镕 is a GBK character outside gb2312: the declared gb2312 is read as GBK.
+  const std::string doc = gbk("<?xml version=\"1.0\" encoding=\"gb2312\"?><r><agent>12</agent>"
+                              "<agreement>3</agreement><pud>朱镕</pud><desc>欢迎登录</desc></r>");
+  server.on(0, Script()
+                   .expect_until("</login>")
+                   .send(rec::le32(20900) + rec::le32(1) + rec::le32(1) + rec::le32(int32_t(doc.size())) + doc));
+  auto r = run({{"init"}, {"fxconnect", "127.0.0.1", port_of(server), "5000"}, {"fxlogin", "a", "e", "demo", "pw", "v"}});
+  ASSERT_EQ(r["fxlogin"].result, 1) << output_;
+  EXPECT_EQ(r["fxlogin"]["code"], "20900");
+  EXPECT_EQ(r["fxlogin_resp"].result, 1);
+  EXPECT_EQ(r["fxlogin_resp"]["agent"], "12");
+  EXPECT_EQ(r["fxlogin_resp"]["agreement"], "3");
+  EXPECT_EQ(r["fxlogin_resp"]["pud"], hex(gbk("朱镕")));
+  EXPECT_EQ(r["fxlogin"]["msg"], hex(gbk("欢迎登录")));
+  const std::string request = server.captured(0, 0);
+  EXPECT_EQ(request.substr(0, 12), rec::le32(10000) + rec::le32(1) + rec::le32(1));
+  EXPECT_NE(request.find("<app>a</app><ver>v</ver><key>"), std::string::npos);
+}
+
+TEST_F(WineHost, CheckTelsClassifies) {
+  const std::string list = gbk("139,移动;130,联通");
+  auto r = run({{"checktels", "13912345678", x(list)}});
+  EXPECT_EQ(r["checktels"].result, 1) << output_;
+  EXPECT_EQ(run({{"checktels", "13012345678", x(list)}})["checktels"].result, 2);
+  EXPECT_EQ(run({{"checktels", "01012345678", x(list)}})["checktels"].result, 3);
+  EXPECT_EQ(run({{"checktels", "1391234567a", x(list)}})["checktels"].result, 0);
+}
+
+TEST_F(WineHost, ReadIniFileBesideTheExecutable) {
+  const fs::path dir = fs::temp_directory_path() / ("qv-wine-ini-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  fs::copy_file(QV_WINE_DIR "/win_host.exe", dir / "win_host.exe", fs::copy_options::overwrite_existing);
+  fs::copy_file(QV_WINE_DIR "/Quorvex.dll", dir / "Quorvex.dll", fs::copy_options::overwrite_existing);
+  std::ofstream(dir / "Quorvex.ini") << "[DllSet]\r\ndx=10.1.1.1:9000\r\nwt = 10.2.2.2:9000\r\n";
+  auto r = run({{"readini", x(gbk("电信"))}}, dir.string());
+  EXPECT_EQ(r["readini"].result, 1) << output_;
+  EXPECT_EQ(r["readini"]["msg"], hex("10.1.1.1:9000"));
+  EXPECT_EQ(run({{"readini", "WT"}}, dir.string())["readini"]["msg"], hex("10.2.2.2:9000"));
+  EXPECT_EQ(run({{"readini", "none"}}, dir.string())["readini"]["msg"], "");
+  fs::remove_all(dir);
+}
+
+TEST_F(WineHost, WebRequest) {
+  LoopbackServer server;
+  server.on(0, Script().expect_until("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"));
+  auto r = run({{"web", "http://127.0.0.1:" + port_of(server) + "/x/y.htm?a=1"}});
+  EXPECT_EQ(r["web"].result, 1) << output_;
+  EXPECT_NE(output_.find("web_body " + hex("hello") + " elapsed_set=1"), std::string::npos) << output_;
+  const std::string request = server.captured(0, 0);
+  EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET /x/y.htm?a=1 HTTP/1.1");
+}
+
+TEST_F(WineHost, ThroughAScriptedSocks5Proxy) {
+  LoopbackServer proxy;
+  const std::string host = "127.0.0.1";
+  const std::string request = std::string("\x05\x01\x00\x03", 4) + char(host.size()) + host + "\x23\x28";
+  proxy.on(0, Script()
+                  .expect(std::string("\x05\x01\x00", 3))
+                  .send(std::string("\x05\x00", 2))
+                  .expect(request)
+                  .send(std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x23\x28", 10))
+                  .expect(rec::make(105))
+                  .send(rec::make(900)));
+  auto r = run({{"init"},
+                {"connect", host, "9000", "5000", "SOCKS5", "127.0.0.1", port_of(proxy)},
+                {"heartbeat"}});
+  EXPECT_EQ(r["connect"].result, 1) << output_;
+  EXPECT_EQ(r["connect"]["msg"], hex(gbk("TCP连接成功")));
+  EXPECT_EQ(r["heartbeat"].result, 1);
+  EXPECT_EQ(proxy.problems(), "");
+}
+
+}  // namespace

@@ -153,7 +153,8 @@ std::string TcpClient::read_line(size_t max_length) {
     const auto *start = buffer_ + begin_;
     const auto *lf = static_cast<const unsigned char *>(std::memchr(start, '\n', end_ - begin_));
     const size_t n = lf ? static_cast<size_t>(lf - start) : end_ - begin_;
-    if (line.size() + n > max_length + (lf ? 0 : 1)) throw Error(std::string(text::kMaxLineLength));
+    // One byte of room beyond the limit for a CR, which does not count.
+    if (line.size() + n > max_length + 1) throw Error(std::string(text::kMaxLineLength));
     line.append(reinterpret_cast<const char *>(start), n);
     begin_ += n;
     if (lf) {

@@ -33,7 +33,7 @@ void print_line(std::ostream &out, std::string_view name, const std::string &val
 }  // namespace
 
 Call::Call(const ExportRow &row, const std::vector<std::string> &args)
-    : row_(row), texts_(row.inputs.size()), numbers_(row.inputs.size()) {
+    : row_(row), texts_(row.inputs.size()), numbers_(row.inputs.size()), given_(args.size()) {
   if (args.size() > row.inputs.size())
     throw StepError(std::string(row.name) + " takes " + std::to_string(row.inputs.size()) +
                     " inputs, not " + std::to_string(args.size()));
@@ -44,20 +44,46 @@ Call::Call(const ExportRow &row, const std::vector<std::string> &args)
   }
 }
 
+const char *Call::length_prefixed(std::size_t input) {
+  const std::string &text = texts_.at(input);
+  std::vector<char> &storage = prefixed_[input];
+  storage.assign(text.size() + 4, '\0');
+  return qv_length_prefixed(storage.data(), text.data(), static_cast<int32_t>(text.size()));
+}
+
 int32_t *Call::code() {
   if (!code_) code_ = 0;
   return &*code_;
 }
 
-char *Call::message() {
-  if (!message_) message_.emplace();
-  return message_->data();
+Call::TextOut Call::make_text_out(std::string_view name, std::size_t size) {
+  constexpr std::size_t kZeroFilledMax = 64 * 1024;
+  TextOut out{std::string(name), size, std::make_unique_for_overwrite<char[]>(size)};
+  if (size <= kZeroFilledMax) std::fill_n(out.bytes.get(), size, '\0');
+  else out.bytes[0] = '\0';
+  return out;
+}
+
+std::string_view Call::TextOut::text() const {
+  // The library writes a zero after every text, so the buffers are
+  // zero-terminated; the bound only guards against a broken library.
+  const char *begin = bytes.get();
+  return std::string_view(begin, std::find(begin, begin + size, '\0') - begin);
+}
+
+char *Call::message(std::size_t size, std::string_view name) {
+  if (!message_) message_ = make_text_out(name, size);
+  return message_->bytes.get();
 }
 
 char *Call::param(std::size_t index, std::string_view name) {
-  auto [it, added] = params_.try_emplace(index);
-  if (added) it->second.name = name.empty() ? "Param" + std::to_string(index + 1) : std::string(name);
-  return it->second.bytes.data();
+  return text_out(index, name.empty() ? "Param" + std::to_string(index + 1) : name, QV_PARAM_BUFFER_SIZE);
+}
+
+char *Call::text_out(std::size_t index, std::string_view name, std::size_t size) {
+  auto it = texts_out_.find(index);
+  if (it == texts_out_.end()) it = texts_out_.emplace(index, make_text_out(name, size)).first;
+  return it->second.bytes.get();
 }
 
 int32_t *Call::number_out(std::size_t index, std::string_view name) {
@@ -67,15 +93,18 @@ int32_t *Call::number_out(std::size_t index, std::string_view name) {
 }
 
 void Call::print_outputs(std::ostream &out) const {
-  // The library writes a zero after every text, so the buffers are
-  // zero-terminated; the bound only guards against a broken library.
-  const auto text_of = [](const char *bytes, std::size_t size) {
-    return std::string_view(bytes, std::find(bytes, bytes + size, '\0') - bytes);
-  };
-  if (message_) print_line(out, "Message", quoted_from_gbk(text_of(message_->data(), message_->size())));
-  for (const auto &[index, p] : params_)
-    print_line(out, p.name, quoted_from_gbk(text_of(p.bytes.data(), p.bytes.size())));
+  for (const std::string &n : notes_) out << "    (" << n << ")\n";
+  if (message_) print_line(out, message_->name, quoted_from_gbk(message_->text()));
+  for (const auto &[index, t] : texts_out_) print_line(out, t.name, quoted_from_gbk(t.text()));
   for (const auto &[index, n] : number_outs_) print_line(out, n.name, std::to_string(n.value));
+}
+
+std::map<std::string, std::string> Call::outputs() const {
+  std::map<std::string, std::string> all;
+  if (message_) all[message_->name] = message_->text();
+  for (const auto &[index, t] : texts_out_) all[t.name] = t.text();
+  for (const auto &[index, n] : number_outs_) all[n.name] = std::to_string(n.value);
+  return all;
 }
 
 const ExportRow *find_export(std::string_view name) {

@@ -8,15 +8,20 @@
 
 #include "call.h"
 #include "demo.h"
+#include "proxy_option.h"
 #include "steps.h"
 
 namespace {
 
 constexpr std::string_view kUsage = R"(usage:
-  quorvex call STEP [-- STEP]...   call exports, one step after another
-  quorvex run FILE                 call the steps of a script (FILE "-": stdin)
-  quorvex demo                     tour the library against an embedded simulator
-  quorvex --help                   this text
+  quorvex [--proxy URL] call STEP [-- STEP]...   call exports, one step after another
+  quorvex [--proxy URL] run FILE                 call the steps of a script (FILE "-": stdin)
+  quorvex [--proxy URL] demo                     tour the library against an embedded simulator
+  quorvex --help                                 this text
+
+--proxy socks4://host:port | socks5://[user:pass@]host:port | http://host:port
+  connects every TcpConnect and fxTcpConnect step that gives no ProxyKind
+  (and every connect of the demo) through that proxy.
 
 A step is an export's name followed by its inputs, e.g.
   quorvex call dllInitialize -- TcpConnect 127.0.0.1 9000 5000 "" "" 0 "" "" \
@@ -29,8 +34,19 @@ output buffer (2049 bytes for a message, 21 for a Param).
 A script has one step per line, words separated by blanks; "..." allows
 the escapes \" \\ \n \r \t, '...' is literal, and # starts a comment.
 
-Exit status: 0 when every call returned non-zero, 1 when one returned 0,
-2 when a step cannot run (unknown export, bad number, text not in GBK).
+A _Resp step of the XML protocol given no ReplyCode and ReplyLength takes
+those that the last matching _Req step printed.
+
+The send step runs a whole send job, one export step per field:
+  send --product ID --to N,N,... [--to-file PATH] --content TEXT [--check]
+       [--url URL] [--begin-date YYYY-MM-DD] [--end-date YYYY-MM-DD]
+       [--begin-time HH:MM[:SS]] [--end-time HH:MM[:SS]] [--attach PATH]
+       [--orders ID[,ID[,ID]]] [--period "YYYY-MM-DD~YYYY-MM-DD HH:MM-HH:MM"]
+--orders or --period make it a scheduled job (SubmitAllOverEx_2).
+
+Exit status: 0 when every call returned non-zero and every send job was
+accepted, 1 otherwise, 2 when a step cannot run (unknown export, bad
+number, text not in GBK, bad send option).
 
 Exports and their inputs:
 )";
@@ -43,6 +59,7 @@ void print_usage(std::ostream &out) {
       out << ' ' << input.name << (input.kind == qv::cli::InputKind::Number ? "#" : "");
     out << '\n';
   }
+  out << "  send --product ... (see above)\n";
   out << "(# marks an int32 input)\n";
 }
 
@@ -53,7 +70,11 @@ int run_script(const std::string &path) {
   return qv::cli::run_steps(qv::cli::steps_from_script(file, path), std::cout);
 }
 
-int dispatch(const std::vector<std::string> &args) {
+int dispatch(std::vector<std::string> args) {
+  if (args.size() >= 2 && args[0] == "--proxy") {
+    qv::cli::set_run_proxy(qv::cli::parse_proxy(args[1]));
+    args.erase(args.begin(), args.begin() + 2);
+  }
   const std::string_view command = args.empty() ? std::string_view() : std::string_view(args[0]);
   if (command == "--help" || command == "-h" || command == "help") {
     print_usage(std::cout);

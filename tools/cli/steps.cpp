@@ -1,6 +1,7 @@
 #include "steps.h"
 
 #include "call.h"
+#include "send_step.h"
 
 namespace qv::cli {
 
@@ -116,17 +117,30 @@ std::vector<Step> steps_from_script(std::istream &in, const std::string &source)
 
 void check_steps(const std::vector<Step> &steps) {
   for (const Step &step : steps) {
-    Call call(row_of(step), Step(step.begin() + 1, step.end()));
+    if (is_send_step(step)) SendJobPlan::from_step(step);
+    else Call call(row_of(step), Step(step.begin() + 1, step.end()));
   }
 }
 
-StepResult run_step(const Step &step, std::ostream &out) {
-  Call call(row_of(step), Step(step.begin() + 1, step.end()));
+void print_step(const Step &step, std::ostream &out) {
   out << ">";
   for (const std::string &w : step) out << ' ' << shell_word(w);
   out << '\n';
-  StepResult r{call.invoke(), {}};
+}
+
+StepResult run_step(const Step &step, std::ostream &out) {
+  if (is_send_step(step)) {
+    const SendJobPlan plan = SendJobPlan::from_step(step);
+    print_step(step, out);
+    return plan.run(out);
+  }
+  Call call(row_of(step), Step(step.begin() + 1, step.end()));
+  print_step(step, out);
+  StepResult r;
+  r.result = call.invoke();
   r.code = call.result_code();
+  r.failed = call.row().result == ResultKind::Success && r.result == 0;
+  r.outputs = call.outputs();
   out << "    = " << r.result;
   if (r.code) out << "    Code " << *r.code << (*r.code == -1 ? " (no response)" : "");
   out << '\n';
@@ -138,7 +152,7 @@ int run_steps(const std::vector<Step> &steps, std::ostream &out) {
   check_steps(steps);
   int status = 0;
   for (const Step &step : steps)
-    if (run_step(step, out).result == 0) status = 1;
+    if (run_step(step, out).failed) status = 1;
   return status;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -24,20 +25,25 @@ std::vector<Step> steps_from_words(const std::vector<std::string> &words);
 std::vector<Step> steps_from_script(std::istream &in, const std::string &source);
 
 // Throws StepError for the first step that cannot run (unknown export,
-// too many inputs, a bad number, a text GBK cannot hold).
+// too many inputs, a bad number, a text GBK cannot hold, a bad send
+// option).
 void check_steps(const std::vector<Step> &steps);
 
 struct StepResult {
   int32_t result = 0;
   std::optional<int32_t> code;  // for exports with a result code
+  bool failed = false;          // a success flag of 0 (not a plain value)
+  // Every output by name: texts as their GBK bytes, numbers in decimal.
+  std::map<std::string, std::string> outputs;
 };
 
-// Calls the step's export and prints the call, its result, its result
-// code and its outputs.  Throws StepError when the step cannot run.
+// Calls the step's export (or runs a send step) and prints the call, its
+// result, its result code and its outputs.  Throws StepError when the step
+// cannot run.
 StepResult run_step(const Step &step, std::ostream &out);
 
-// Checks then runs every step.  Returns the exit status: 0 when every call
-// returned non-zero, 1 when a call returned 0.
+// Checks then runs every step.  Returns the exit status: 0 when no step
+// failed (a call returned 0, a send job was not accepted), 1 otherwise.
 int run_steps(const std::vector<Step> &steps, std::ostream &out);
 
 }  // namespace qv::cli

@@ -16,9 +16,9 @@ namespace {
 constexpr const char *kUsage =
     "usage: quorvex-sim [--port N] [--drop-after N] [--delay MS] [--quiet]\n"
     "  --port N        listen on 127.0.0.1:N (default 9000; 0 picks a free port)\n"
-    "  --drop-after N  close each connection after answering N records\n"
+    "  --drop-after N  close each connection after answering N requests\n"
     "  --delay MS      wait MS milliseconds before every answer\n"
-    "  --quiet         do not log the records answered\n"
+    "  --quiet         do not log the requests answered\n"
     "The first line on stdout is \"quorvex-sim listening on 127.0.0.1:PORT\".\n";
 
 [[noreturn]] void usage_error(const std::string &why) {

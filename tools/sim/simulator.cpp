@@ -20,6 +20,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "commands.h"
 
@@ -84,6 +85,28 @@ int listen_on_loopback(uint16_t port) {
   return fd;
 }
 
+constexpr std::size_t kFxHeaderSize = 16;
+
+int32_t get_int32(const unsigned char *from) {
+  return static_cast<int32_t>(uint32_t(from[0]) | uint32_t(from[1]) << 8 | uint32_t(from[2]) << 16 |
+                              uint32_t(from[3]) << 24);
+}
+
+void put_int32(std::vector<unsigned char> &to, int32_t value) {
+  const auto u = static_cast<uint32_t>(value);
+  for (int shift = 0; shift < 32; shift += 8) to.push_back(static_cast<unsigned char>(u >> shift));
+}
+
+// The reply header (code, part 1 of 1, body length) followed by the body.
+void frame_fx_reply(const FxReply &fx, std::vector<unsigned char> &out) {
+  out.clear();
+  put_int32(out, fx.code);
+  put_int32(out, 1);
+  put_int32(out, 1);
+  put_int32(out, static_cast<int32_t>(fx.body.size()));
+  out.insert(out.end(), fx.body.begin(), fx.body.end());
+}
+
 uint16_t bound_port(int fd) {
   sockaddr_in addr{};
   socklen_t len = sizeof addr;
@@ -103,8 +126,16 @@ struct Simulator::Impl {
   explicit Impl(Options o) : options(std::move(o)), state(options.accounts) {}
 
   void accept_loop();
+  // One request of either protocol.
+  struct Request {
+    bool xml = false;
+    CommandRecord record;  // the record protocol
+    int32_t fx_code = 0;   // the XML protocol: header code and body
+    std::string fx_body;
+  };
+
   void serve(Connection &connection, std::size_t id);
-  bool read_request(int fd, CommandRecord &request, Session &session);
+  bool read_request(int fd, Request &request, Session &session);
   bool wait_delay();
   bool is_stopping() {
     std::lock_guard lock(mu);
@@ -154,23 +185,34 @@ void Simulator::Impl::accept_loop() {
 void Simulator::Impl::serve(Connection &connection, std::size_t id) {
   Session session{.id = id};
   log("#" + std::to_string(id) + " connected");
-  CommandRecord request;
+  Request request;
+  std::vector<unsigned char> reply;
   while (read_request(connection.fd, request, session)) {
     std::string_view command;
-    CommandRecord reply;
+    int32_t code = 0;
     {
       std::lock_guard lock(state_mu);
-      reply = answer(state, session, request, command);
+      if (request.xml) {
+        const FxReply fx = answer_fx(state, session, request.fx_code, request.fx_body, command);
+        code = fx.code;
+        frame_fx_reply(fx, reply);
+      } else {
+        const CommandRecord record = answer(state, session, request.record, command);
+        code = record.code();
+        reply.assign(record.data(), record.data() + record.size());
+      }
     }
     if (!wait_delay()) break;
+    // One buffer, one send: header and body never travel apart.
     if (!write_all(connection.fd, reply.data(), reply.size())) break;
     {
       std::lock_guard lock(mu);
       ++answered;
     }
     ++session.answered;
-    log("#" + std::to_string(id) + " " + std::to_string(request.code()) + " " +
-        std::string(command) + " -> " + std::to_string(reply.code()));
+    const int32_t request_code = request.xml ? request.fx_code : request.record.code();
+    log("#" + std::to_string(id) + " " + std::to_string(request_code) + " " + std::string(command) + " -> " +
+        std::to_string(code));
     if (options.drop_after != 0 && session.answered >= options.drop_after) {
       log("#" + std::to_string(id) + " dropped after " + std::to_string(session.answered) + " answers");
       break;
@@ -181,20 +223,28 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
   connection.finished = true;
 }
 
-// Reads one record; false on a close, an error or an XML-protocol request.
-bool Simulator::Impl::read_request(int fd, CommandRecord &request, Session &session) {
-  request.clear();
-  unsigned char *bytes = request.data();
+// Reads one request: a record, or an XML-protocol header and its body when
+// the first int32 is kFirstXmlCode or above.  False on a close, an error
+// or an XML body over kFxMaxRequestBody.
+bool Simulator::Impl::read_request(int fd, Request &request, Session &session) {
+  request.record.clear();
+  unsigned char *bytes = request.record.data();
   if (!read_exactly(fd, bytes, 4)) return false;
-  if (request.code() >= kFirstXmlCode) {
-    // An XML request is shorter than a record: reading a whole record
-    // would stall, and a record answer would break the client's framing.
-    log("#" + std::to_string(session.id) + " " + std::to_string(request.code()) +
-        " XML protocol not served, closing");
+  request.xml = request.record.code() >= kFirstXmlCode;
+  if (!request.xml) return read_exactly(fd, bytes + 4, CommandRecord::size() - 4);
+  unsigned char header[kFxHeaderSize];
+  std::memcpy(header, bytes, 4);
+  if (!read_exactly(fd, header + 4, kFxHeaderSize - 4)) return false;
+  request.fx_code = get_int32(header);
+  const int32_t length = get_int32(header + 12);
+  if (length < 0 || length > kFxMaxRequestBody) {
+    log("#" + std::to_string(session.id) + " " + std::to_string(request.fx_code) + " XML body of " +
+        std::to_string(length) + " bytes refused, closing");
     close_gracefully(fd);
     return false;
   }
-  return read_exactly(fd, bytes + 4, CommandRecord::size() - 4);
+  request.fx_body.resize(static_cast<std::size_t>(length));
+  return read_exactly(fd, reinterpret_cast<unsigned char *>(request.fx_body.data()), request.fx_body.size());
 }
 
 // Waits out the answer delay; false when the simulator stops meanwhile.

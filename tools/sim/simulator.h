@@ -1,9 +1,12 @@
 // qv::sim::Simulator: a stand-in for the platform server on a loopback
 // port, for the demo, the command-line host and the tests.
 //
-// It serves any number of connections at once (a thread each), reads fixed
-// 2116-byte CommandRecords and answers every record with exactly one
-// record.  Codes, texts and formats are documented in tools/sim/README.md.
+// It serves any number of connections at once (a thread each) and speaks
+// both protocols on the same port: fixed 2116-byte CommandRecords, each
+// answered with exactly one record, and XML-protocol messages (a 16-byte
+// header and a body), each answered with one header and body.  State is
+// kept per account and shared by all its connections.  Codes, texts and
+// formats are documented in tools/sim/README.md.
 //
 //   qv::sim::Simulator sim;              // the demo account "demo"/"demo123"
 //   uint16_t port = sim.start(0);        // 127.0.0.1, a free port
@@ -23,18 +26,36 @@
 
 namespace qv::sim {
 
-// Result codes of the simulator's answers.
+// Result codes of the record protocol's answers.
 inline constexpr int32_t kAccepted = 900;         // request accepted
-inline constexpr int32_t kBadRequest = 400;       // a request field has a value the command does not take
-inline constexpr int32_t kWrongPassword = 401;    // login: the password does not match
+inline constexpr int32_t kBadRequest = 400;       // a request field is malformed or out of range
+inline constexpr int32_t kWrongPassword = 401;    // a password does not match
+inline constexpr int32_t kShortOfQuantity = 402;  // not enough quota or purchased quantity
 inline constexpr int32_t kNotLoggedIn = 403;      // command needs a login on this connection first
-inline constexpr int32_t kUnknownAccount = 404;   // login: no account of that name
+inline constexpr int32_t kNotFound = 404;         // no such account, sub-account, product, order, job
+inline constexpr int32_t kUnknownAccount = kNotFound;  // login: no account of that name
+inline constexpr int32_t kContentRefused = 406;   // content holds a forbidden keyword
+inline constexpr int32_t kAlreadyExists = 409;    // sub-account name or access number taken
+inline constexpr int32_t kJobIncomplete = 412;    // send job not opened, or a field missing
 inline constexpr int32_t kUnknownCommand = 999;   // the simulator does not know the code
-// A first int32 of this value or above starts an XML-protocol request; the
-// simulator does not serve that protocol yet and closes the connection.
-inline constexpr int32_t kFirstXmlCode = 10000;
 
-// An enterprise account of the platform.  Texts are GBK bytes.
+// A first int32 of this value or above is the header of an XML-protocol
+// request; below it, the start of a record.
+inline constexpr int32_t kFirstXmlCode = 10000;
+// Result codes of the XML protocol's replies.
+inline constexpr int32_t kFxSuccess = 20900;
+inline constexpr int32_t kFxBadRequest = 20400;       // login document without its elements
+inline constexpr int32_t kFxWrongPassword = 20401;
+inline constexpr int32_t kFxNotLoggedIn = 20403;
+inline constexpr int32_t kFxUnknownAccount = 20404;
+inline constexpr int32_t kFxUnknownCommand = 20999;
+// The longest XML request body the simulator reads; a longer one closes
+// the connection.
+inline constexpr int32_t kFxMaxRequestBody = 64 * 1024;
+
+// An enterprise account of the platform as it starts; the platform adds
+// the rest of its state (products, orders, sub-accounts, ...) itself.
+// Texts are GBK bytes; the password changes with EditPassword.
 struct Account {
   std::string name;        // login name (Param1 of the login)
   std::string password;    // login password (Param2 of the login)
@@ -50,13 +71,13 @@ struct Account {
 Account demo_account();
 
 struct Options {
-  // Close each connection after answering this many records; 0: never.
+  // Close each connection after answering this many requests; 0: never.
   std::size_t drop_after = 0;
   // Wait this long before every answer.
   std::chrono::milliseconds delay{0};
   // The accounts that can log in.
   std::vector<Account> accounts{demo_account()};
-  // If set, called with one line per answered record and per connection
+  // If set, called with one line per answered request and per connection
   // event.  Calls are serialised; they run on the connection threads.
   std::function<void(std::string_view line)> log;
 };
@@ -86,8 +107,8 @@ class Simulator {
 
   // Counters since construction, for tests and the demo.
   std::size_t connections_accepted() const;
-  std::size_t logins_accepted() const;  // logins answered with 900
-  std::size_t records_answered() const;
+  std::size_t logins_accepted() const;  // logins answered with 900 or 20900
+  std::size_t records_answered() const;  // records and XML requests answered
 
  private:
   struct Impl;

@@ -100,45 +100,6 @@ bool set_nonblocking(int fd, bool on) {
 
 }  // namespace
 
-int resolve(const char *host, uint16_t port, std::vector<Endpoint> &out) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo *list = nullptr;
-  if (host == nullptr || *host == '\0' || ::getaddrinfo(host, nullptr, &hints, &list) != 0 || !list)
-    return kHostNotFound;
-  for (const addrinfo *a = list; a; a = a->ai_next) {
-    if (a->ai_addrlen > sizeof(Endpoint::storage)) continue;
-    Endpoint e;
-    std::memcpy(e.storage, a->ai_addr, a->ai_addrlen);
-    e.length = static_cast<int>(a->ai_addrlen);
-    auto *sa = reinterpret_cast<sockaddr *>(e.storage);
-    if (sa->sa_family == AF_INET)
-      reinterpret_cast<sockaddr_in *>(e.storage)->sin_port = htons(port);
-    else if (sa->sa_family == AF_INET6)
-      reinterpret_cast<sockaddr_in6 *>(e.storage)->sin6_port = htons(port);
-    else
-      continue;
-    out.push_back(e);
-  }
-  ::freeaddrinfo(list);
-  return out.empty() ? kHostNotFound : 0;
-}
-
-int resolve_ipv4(const char *host, unsigned char address[4]) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo *list = nullptr;
-  if (host == nullptr || *host == '\0' || ::getaddrinfo(host, nullptr, &hints, &list) != 0 || !list)
-    return kHostNotFound;
-  const auto *in = reinterpret_cast<const sockaddr_in *>(list->ai_addr);
-  std::memcpy(address, &in->sin_addr, 4);
-  ::freeaddrinfo(list);
-  return 0;
-}
-
 Socket &Socket::operator=(Socket &&other) noexcept {
   if (this != &other) {
     close();

@@ -489,6 +489,36 @@ QV_API fxNotify_Req(int32_t *ReplyCode, int32_t *ReplyLength);
 QV_API fxNotify_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
 
 /* ------------------------------------------------------------------------
+ * The About dialog and the message box
+ *
+ * The library's own windows.  Neither uses the connection or the state of
+ * the library; both may be called before dllInitialize.  Both run on the
+ * calling thread, which should be the host's user-interface thread.
+ *
+ * On Windows they are windows of the host's process, and the About dialog
+ * is served by the calling thread's message loop.  On Linux they are GTK 3
+ * windows, GTK being initialised at the first call (without changing the
+ * process's locale) unless the host has done so already; the About dialog
+ * is served by the GLib main loop of the calling thread (the default main
+ * context), which is how GTK hosts run anyway; until that loop runs, the
+ * dialog is neither drawn nor answers.  Where no display can be opened, or
+ * the library was built without GTK, both return 0.
+ * ---------------------------------------------------------------------- */
+
+/* Opens a new About dialog with no owner and returns 1 at once, the dialog
+ * staying on screen while the host goes on; 0 when it cannot be created or
+ * shown.  Every call opens a further, independent dialog at the same place;
+ * closing one releases it. */
+QV_API ShowAbout(void);
+
+/* Shows Text (GBK; null counts as empty) in a modal message box, centred on
+ * the screen, with the title "Quorvex", no icon and a single "OK" button
+ * (on Windows, the system's own OK button).
+ * Blocks the calling thread until the box is closed, then returns 1; 0 when
+ * the box cannot be shown. */
+QV_API ShowMsg(const char *Text);
+
+/* ------------------------------------------------------------------------
  * Number classification, without the server
  * ---------------------------------------------------------------------- */
 

@@ -8,6 +8,11 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   libxml2-dev
+  # The dialogs: GTK 3, and Xvfb with a CJK font for their tests and for
+  # scripts/screenshot-about.sh (xwd and netpbm make the PNG).
+  libgtk-3-dev xvfb xauth fonts-wqy-zenhei x11-apps netpbm
+  # Real proxies that the proxy tests start: SOCKS4/5, SOCKS5, HTTP CONNECT.
+  dante-server microsocks tinyproxy
   # The 32-bit Windows DLL: cross compiler, and Wine to test it.
   g++-mingw-w64-i686 wine wine32:i386
 )

@@ -3,6 +3,7 @@
 #include "quorvex.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,7 @@
 #include "record/sub_accounts.h"
 #include "services/settings_file.h"
 #include "services/web_request.h"
+#include "ui/dialogs.h"
 #include "xml/fx_operations.h"
 
 namespace {
@@ -34,12 +36,26 @@ qv_bool guarded(Body &&body) noexcept {
   }
 }
 
+// Every call that uses the connection or the library's state runs alone, so
+// that two host threads can never interleave their records on the stream.
+std::mutex g_call_mutex;
+
+template <class Body>
+qv_bool serialized(Body &&body) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(g_call_mutex);
+    return body() ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
 std::string text_or_empty(const char *t) { return t ? std::string(t) : std::string(); }
 
 qv_bool connect_export(connection::Protocol protocol, char *Message, const char *Host, int32_t Port,
                        int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
                        int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword) {
-  return guarded([&] {
+  return serialized([&] {
     if (!Message) return false;
     const connection::ConnectionSettings args{text_or_empty(Host),      Port,
                                               Timeout,                  text_or_empty(ProxyKind),
@@ -50,7 +66,7 @@ qv_bool connect_export(connection::Protocol protocol, char *Message, const char 
 }
 
 qv_bool run(const record::Command &command, const record::Call &call) {
-  return guarded([&] { return record::execute(command, call); });
+  return serialized([&] { return record::execute(command, call); });
 }
 
 // The common shapes: code and message, plus input texts.
@@ -77,11 +93,17 @@ std::string_view length_prefixed(const char *text) {
 
 extern "C" {
 
-QV_API dllInitialize(void) { return guarded([] { return connection::initialize(); }); }
+QV_API dllInitialize(void) { return serialized([] { return connection::initialize(); }); }
 QV_API TcpInit(void) { return dllInitialize(); }
-QV_API dllUnInitialize(void) { return guarded([] { return connection::release(); }); }
+QV_API dllUnInitialize(void) {
+  connection::request_disconnect();  // a call blocked on the connection gives way
+  return serialized([] { return connection::release(); });
+}
 QV_API TcpRelease(void) { return dllUnInitialize(); }
-QV_API TcpDisconnect(void) { return guarded([] { return connection::disconnect(); }); }
+QV_API TcpDisconnect(void) {
+  connection::request_disconnect();  // a call blocked on the connection gives way
+  return serialized([] { return connection::disconnect(); });
+}
 QV_API fxTcpDisconnect(void) { return TcpDisconnect(); }
 
 QV_API TcpConnect(char *Message, const char *Host, int32_t Port, int32_t Timeout,
@@ -105,14 +127,14 @@ QV_API SetReadTimeout(int32_t Milliseconds) {
 
 QV_API Login_Request(const char *app, const char *extra, const char *name, const char *pwd,
                      const char *ver) {
-  return guarded([&] { return record::login_request(app, extra, name, pwd, ver); });
+  return serialized([&] { return record::login_request(app, extra, name, pwd, ver); });
 }
 
 QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {
   return run(record::kLoginFeedback, {.result_code = Code, .message = Message, .outs = {Param1, Param2, Param3}});
 }
 
-QV_API ReLogin(void) { return guarded([] { return record::relogin(); }); }
+QV_API ReLogin(void) { return serialized([] { return record::relogin(); }); }
 
 QV_API Heartbeat(void) { return run(record::kHeartbeat, {}); }
 
@@ -135,9 +157,15 @@ QV_API GetUdInfo(int32_t *Code, char *Message, char *Param1, char *Param2, char 
 // The account's password and its sub-accounts.
 
 QV_API EditPassword(int32_t *Code, char *Message, const char *NewPassword, const char *NewPasswordAgain) {
-  const connection::LoginCredentials &saved = connection::context().login_credentials;
-  return run(record::kEditPassword, Code, Message, saved.name.c_str(), saved.pwd.c_str(), NewPassword,
-             NewPasswordAgain);
+  // The saved name and password are read under the call lock, so that a
+  // login on another thread cannot change them half-way.
+  return serialized([&] {
+    const connection::LoginCredentials &saved = connection::context().login_credentials;
+    return record::execute(record::kEditPassword,
+                           {.result_code = Code,
+                            .message = Message,
+                            .texts = {saved.name.c_str(), saved.pwd.c_str(), NewPassword, NewPasswordAgain}});
+  });
 }
 QV_API AddSubUser(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
                   const char *Param3) {
@@ -321,26 +349,33 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
   return WebRequest(Response, ElapsedMs, Url);
 }
 
+// The About dialog and the message box.
+
+QV_API ShowAbout(void) { return guarded([] { return ui::show_about(); }); }
+QV_API ShowMsg(const char *Text) {
+  return guarded([&] { return ui::show_message(text_or_empty(Text)); });
+}
+
 // The XML protocol.
 
 QV_API fxLogin_Req(int32_t *ReplyCode, int32_t *ReplyLength, const char *app, const char *extra,
                    const char *name, const char *pwd, const char *ver) {
-  return guarded([&] { return xml::login_request(ReplyCode, ReplyLength, app, extra, name, pwd, ver); });
+  return serialized([&] { return xml::login_request(ReplyCode, ReplyLength, app, extra, name, pwd, ver); });
 }
 QV_API fxLogin_Resp(char *Message, int32_t *Agent, char *Pud, int32_t *Agreement, int32_t ReplyCode,
                     int32_t ReplyLength) {
-  return guarded([&] {
+  return serialized([&] {
     return xml::login_response({Message, SIZE_MAX}, Agent, {Pud, SIZE_MAX}, Agreement, ReplyCode, ReplyLength);
   });
 }
-QV_API fxReLogin(void) { return guarded([] { return xml::relogin(); }); }
+QV_API fxReLogin(void) { return serialized([] { return xml::relogin(); }); }
 
 #define QV_FX_QUERY(Name, query)                                                      \
   QV_API Name##_Req(int32_t *ReplyCode, int32_t *ReplyLength) {                        \
-    return guarded([&] { return xml::query_request(query, ReplyCode, ReplyLength); }); \
+    return serialized([&] { return xml::query_request(query, ReplyCode, ReplyLength); }); \
   }                                                                                    \
   QV_API Name##_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength) {          \
-    return guarded([&] { return xml::query_response(query, Message, ReplyCode, ReplyLength); }); \
+    return serialized([&] { return xml::query_response(query, Message, ReplyCode, ReplyLength); }); \
   }
 QV_FX_QUERY(fxMsgStates, xml::kMsgStatesQuery)
 QV_FX_QUERY(fxInfoType, xml::kInfoTypeQuery)

@@ -103,4 +103,13 @@ const FixedText kXmlParseFailed{"\xbd\xe2\xce\xf6XML\xd2\xec\xb3\xa3\xca\xa7\xb0
 const FixedText kCarrierTelecom{"\xb5\xe7\xd0\xc5", "电信"};
 const FixedText kCarrierNetcom{"\xcd\xf8\xcd\xa8", "网通"};
 
+const FixedText kAboutFormCaption{"FormAbout", "FormAbout"};
+const FixedText kAboutFormFont{"MS Sans Serif", "MS Sans Serif"};
+const FixedText kAboutLabelCaption{"DLL\xbd\xe9\xc9\xdc", "DLL介绍"};
+const FixedText kAboutLabelFont{"\xcb\xce\xcc\xe5", "宋体"};
+const FixedText kAboutMemoLine1{"\xb8\xc3Quorvex\xca\xc7\xd7\xa8\xce\xaa\xb7\xbd\xb1\xe3\xbf\xcd\xbb\xa7\xb6\xcb\xbf\xaa\xb7\xa2\xb6\xf8\xc9\xe8", "该Quorvex是专为方便客户端开发而设"};
+const FixedText kAboutMemoLine2{"\xbc\xc6\xb5\xc4,\xc4\xbf\xc7\xb0\xb0\xe6\xb1\xbe\xce\xaa" "1.0,,\xbb\xb6\xd3\xad\xca\xb9\xd3\xc3\xa1\xa3", "计的,目前版本为1.0,,欢迎使用。"};
+const FixedText kMessageBoxTitle{"Quorvex", "Quorvex"};
+const FixedText kMessageBoxButton{"OK", "OK"};
+
 }  // namespace qv::text

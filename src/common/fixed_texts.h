@@ -123,4 +123,14 @@ inline constexpr const char *kSocketErrorFormat = "Socket Error # %d\r\n%s";
 extern const FixedText kCarrierTelecom;  // 电信
 extern const FixedText kCarrierNetcom;   // 网通
 
+// The About dialog and the message box.
+extern const FixedText kAboutFormCaption;  // FormAbout
+extern const FixedText kAboutFormFont;  // MS Sans Serif
+extern const FixedText kAboutLabelCaption;  // DLL介绍
+extern const FixedText kAboutLabelFont;  // 宋体
+extern const FixedText kAboutMemoLine1;  // 该Quorvex是专为方便客户端开发而设
+extern const FixedText kAboutMemoLine2;  // 计的,目前版本为1.0,,欢迎使用。
+extern const FixedText kMessageBoxTitle;  // Quorvex
+extern const FixedText kMessageBoxButton;  // OK
+
 }  // namespace qv::text

@@ -1,5 +1,7 @@
 #include "connection/client_context.h"
 
+#include <atomic>
+
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
 #include "platform/platform.h"
@@ -22,8 +24,13 @@ bool initialize() {
   return true;
 }
 
+namespace {
+std::atomic<bool> g_disconnect_requested{false};
+}  // namespace
+
 bool release() {
   ClientContext &c = context();
+  g_disconnect_requested.store(false);  // the release itself answers the request
   if (c.tcp_client) {
     c.tcp_client->disconnect();
     c.tcp_client.reset();
@@ -37,9 +44,17 @@ bool release() {
 
 bool disconnect() {
   ClientContext &c = context();
+  g_disconnect_requested.store(false);
   if (!c.tcp_client) return false;
   c.tcp_client->disconnect();
   return true;
 }
+
+void request_disconnect() {
+  g_disconnect_requested.store(true);
+  interrupt_blocking_io();
+}
+
+bool disconnect_requested() { return g_disconnect_requested.load(); }
 
 }  // namespace qv::connection

@@ -72,4 +72,10 @@ bool release();
 // Closes the connection; false before initialisation.
 bool disconnect();
 
+// Asks for a disconnect from another thread: wakes a call blocked on the
+// connection, whose failure path then leaves the connection closed instead
+// of reconnecting; the caller follows with disconnect().
+void request_disconnect();
+bool disconnect_requested();
+
 }  // namespace qv::connection

@@ -54,6 +54,7 @@ bool login_request(const char *app, const char *extra, const char *name, const c
 }
 
 bool relogin() {
+  if (connection::disconnect_requested()) return false;  // the host is closing the connection
   connection::ClientContext &ctx = connection::context();
   CommandRecord rec;
   if (!build_login_record(ctx.login_credentials, rec)) return false;

@@ -22,6 +22,21 @@ bool is_blank(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
+// The longest start of a GBK text that has at most limit bytes and does
+// not end inside a double-byte character.
+std::string cut_gbk(std::string text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t end = 0;
+  while (end < limit) {
+    const bool lead = static_cast<unsigned char>(text[end]) >= 0x81 && static_cast<unsigned char>(text[end]) <= 0xfe;
+    const size_t step = lead ? 2 : 1;
+    if (end + step > limit) break;
+    end += step;
+  }
+  text.resize(end);
+  return text;
+}
+
 }  // namespace
 
 RequestOutcome request(int32_t code, std::string_view body, int32_t &reply_code, int32_t &reply_length) {
@@ -64,6 +79,7 @@ bool read_body(int32_t length, std::string &body) {
 bool ReplyDocument::parse(std::string_view body) {
   // Three levels: the root, its children and their content.
   if (!platform::parse_xml(body, 2, root_)) return false;
+  body_size_ = body.size();
   // Whitespace-only text nodes carry no value; dropping them here, rather
   // than in a parser, gives every backend the same answer.
   for (platform::XmlNode &child : root_.children) {
@@ -87,7 +103,7 @@ std::optional<std::string> ReplyDocument::value(std::string_view name) const {
   if (only.kind != platform::XmlNode::Kind::Text && only.kind != platform::XmlNode::Kind::CData)
     throw ParseError{};
   if (only.text.empty()) return std::nullopt;
-  return platform::utf8_to_gbk(only.text);
+  return cut_gbk(platform::utf8_to_gbk(only.text), body_size_);
 }
 
 std::optional<int32_t> ReplyDocument::number(std::string_view name) const {

@@ -37,13 +37,16 @@ class ReplyDocument {
   // The GBK text of the root's first direct child element named name (or
   // whose local name is name); nullopt when the child is missing or has no
   // content.  Throws ParseError when the child holds anything but a single
-  // text or CDATA node.
+  // text or CDATA node.  The text is never longer than the body it came
+  // from (hosts size their buffers from the reply length): a document in a
+  // single-byte encoding can grow in GBK, and is cut at a character.
   std::optional<std::string> value(std::string_view name) const;
   // The same, read as a decimal int32; throws ParseError if it is not one.
   std::optional<int32_t> number(std::string_view name) const;
 
  private:
   platform::XmlNode root_;
+  size_t body_size_ = 0;
 };
 
 struct ParseError {};

@@ -95,6 +95,7 @@ bool login_response(const MessageBuffer &message, int32_t *agent, const MessageB
 }
 
 bool relogin() {
+  if (connection::disconnect_requested()) return false;  // the host is closing the connection
   try {
     connection::ClientContext &ctx = connection::context();
     if (!connection::disconnect()) return false;

@@ -1,0 +1,105 @@
+// Several host threads on the one connection: calls are serialised, so no
+// record is ever misframed, and a disconnect from another thread frees a
+// call blocked in a read instead of waiting behind it.
+#include <quorvex.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "loopback_server.h"
+#include "record_bytes.h"
+#include "simulator.h"
+
+namespace {
+
+using namespace qvtest;
+using Clock = std::chrono::steady_clock;
+
+struct Buffers {
+  char msg[QV_BODY_BUFFER_SIZE];
+  char p1[QV_PARAM_BUFFER_SIZE], p2[QV_PARAM_BUFFER_SIZE], p3[QV_PARAM_BUFFER_SIZE];
+  int32_t code;
+};
+
+bool connect_and_login(uint16_t port) {
+  char msg[QV_BODY_BUFFER_SIZE];
+  Buffers b;
+  return TcpConnect(msg, "127.0.0.1", port, 5000, "", "", 0, "", "") &&
+         Login_Request("stress", "", "demo", "demo123", "1.0") && Login_Feedback(&b.code, b.msg, b.p1, b.p2, b.p3) &&
+         b.code == QV_CODE_ACCEPTED;
+}
+
+// Each call's answer is one only its own request gets, so an answer read by
+// the wrong call, or a record read half-way, shows up as a mismatch.
+TEST(Threads, MixedCallsFromSeveralThreadsNeverMisframe) {
+  qv::sim::Simulator sim;
+  const uint16_t port = sim.start(0);
+  ASSERT_TRUE(dllInitialize());
+  ASSERT_TRUE(SetReadTimeout(2000));  // a misframed stream fails soon instead of hanging
+  ASSERT_TRUE(connect_and_login(port));
+
+  std::atomic<int> wrong{0}, failed{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([t, &wrong, &failed] {
+      Buffers b;
+      for (int i = 0; i < 150; ++i) {
+        switch ((t + i) % 4) {
+          case 0:
+            if (!Heartbeat()) ++failed;
+            break;
+          case 1:
+            if (!MMSMaxSize(&b.code, b.msg, b.p1, "size", "B")) ++failed;
+            else if (b.code != 900 || std::strcmp(b.msg, "102400") != 0 || std::strcmp(b.p1, "B") != 0) ++wrong;
+            break;
+          case 2:
+            if (!MMSMaxSize(&b.code, b.msg, b.p1, "size", "KB")) ++failed;
+            else if (b.code != 900 || std::strcmp(b.msg, "100") != 0 || std::strcmp(b.p1, "KB") != 0) ++wrong;
+            break;
+          case 3:
+            if (!GetUdInfo(&b.code, b.msg, b.p1, b.p2, b.p3)) ++failed;
+            else if (b.code != 900 || std::strcmp(b.p1, "10001") != 0) ++wrong;
+            break;
+        }
+      }
+    });
+  }
+  for (std::thread &th : threads) th.join();
+  EXPECT_EQ(failed.load(), 0);
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(sim.connections_accepted(), 1u);  // no failure, so no relogin
+  EXPECT_TRUE(TcpDisconnect());
+  EXPECT_TRUE(dllUnInitialize());
+}
+
+TEST(Threads, DisconnectFromAnotherThreadFreesABlockedRead) {
+  LoopbackServer server;
+  server.on(0, Script().expect(rec::kSize).stall());  // the heartbeat is never answered
+  ASSERT_TRUE(dllInitialize());
+  ASSERT_TRUE(SetReadTimeout(0));  // without the disconnect the read would wait for ever
+  char msg[QV_BODY_BUFFER_SIZE];
+  ASSERT_TRUE(TcpConnect(msg, "127.0.0.1", server.port(), 5000, "", "", 0, "", ""));
+
+  std::atomic<int> result{-1};
+  std::thread blocked([&] { result = Heartbeat(); });
+  ASSERT_TRUE(server.wait_done(0));  // the heartbeat has arrived: the call is in its read
+  const auto start = Clock::now();
+  EXPECT_TRUE(TcpDisconnect());
+  blocked.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(result.load(), 0);
+  // The failed call did not reconnect behind the host's back.
+  EXPECT_EQ(server.accepted(), 1u);
+  SetReadTimeout(200);
+  int32_t code = 0;
+  EXPECT_FALSE(NumRule(&code, msg));  // still disconnected; its own relogin may reconnect now
+  EXPECT_TRUE(dllUnInitialize());
+}
+
+}  // namespace

@@ -72,7 +72,11 @@ bool parse_xml(std::string_view bytes, int levels, XmlNode &root) {
   // server that declares gb2312 still sends the odd GBK-only character.
   const std::string declared = declared_encoding(bytes);
   const char *encoding = equals_ignoring_case(declared, "gb2312") ? "GBK" : nullptr;
-  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  // With the encoding chosen here, the declaration must not make libxml2
+  // switch converters again: each switch opens a fresh iconv descriptor,
+  // which costs more than the whole parse of a reply.
+  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                      (encoding ? XML_PARSE_IGNORE_ENC : 0);
   std::unique_ptr<xmlDoc, DocFree> doc(
       xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, options));
   if (!doc) return false;
@@ -84,9 +88,33 @@ bool parse_xml(std::string_view bytes, int levels, XmlNode &root) {
   return true;
 }
 
+namespace {
+
+// One UTF-8 to GBK descriptor per thread, opened at first use: opening one
+// loads and sets up the conversion tables, far dearer than converting a
+// reply's few values.
+class GbkConverter {
+ public:
+  GbkConverter() : cd_(iconv_open("GBK", "UTF-8")) {}
+  ~GbkConverter() {
+    if (ok()) iconv_close(cd_);
+  }
+  GbkConverter(const GbkConverter &) = delete;
+  GbkConverter &operator=(const GbkConverter &) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
 std::string utf8_to_gbk(std::string_view utf8) {
-  iconv_t cd = iconv_open("GBK", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(utf8.size(), '?');
+  thread_local GbkConverter converter;
+  if (!converter.ok()) return std::string(utf8.size(), '?');
+  iconv_t cd = converter.get();
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   std::string out;
   out.reserve(utf8.size());
   char *in = const_cast<char *>(utf8.data());
@@ -107,7 +135,6 @@ std::string utf8_to_gbk(std::string_view utf8) {
     in += skip;
     in_left -= skip;
   }
-  iconv_close(cd);
   return out;
 }
 

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -284,6 +286,56 @@ void tour_relogin(Tour &tour, qv::sim::Simulator &sim) {
   tour.expect({"GetUdInfo"}, 1, kOk);
 }
 
+// The first value of a key in section DllSet of the settings file beside
+// this binary, read here independently of the library; nullopt when there
+// is no such file.
+std::optional<std::string> settings_file_value(const std::filesystem::path &file, std::string_view key) {
+  std::ifstream in(file);
+  if (!in) return std::nullopt;
+  std::string line;
+  bool in_section = false;
+  const auto trim = [](std::string t) {
+    const std::size_t b = t.find_first_not_of(" \t\r"), e = t.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : t.substr(b, e - b + 1);
+  };
+  while (std::getline(in, line)) {
+    line = trim(line);
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      in_section = line == "[DllSet]";
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    if (!in_section || eq == std::string::npos || trim(line.substr(0, eq)) != key) continue;
+    std::string value = trim(line.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+  }
+  return std::string();
+}
+
+void tour_settings_and_web_request(Tour &tour, const std::string &port) {
+  tour.section("The settings file beside this binary, and a timed request to the simulator's status page");
+  std::error_code error;
+  const std::filesystem::path file =
+      std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "Quorvex.ini";
+  const std::optional<std::string> dx = settings_file_value(file, "dx");
+  const std::optional<std::string> wt = settings_file_value(file, "wt");
+  if (dx) {
+    tour.note("reading " + file.string());
+  } else {
+    tour.note("no " + file.string() + ": every value reads as the empty text");
+  }
+  tour.output_is(tour.expect({"ReadIniFile", "电信"}, 1), "Value", dx.value_or(""));
+  tour.output_is(tour.expect({"fxReadIniFile", "WT"}, 1), "Value", wt.value_or(""));
+  tour.output_is(tour.expect({"ReadIniFile", "no-such-key"}, 1), "Value", "");
+
+  const StepResult web = tour.expect({"WebRequest", "http://127.0.0.1:" + port + "/status"}, 1);
+  tour.output_has(web, "Response", "quorvex-sim on 127.0.0.1:" + port);
+  tour.expect({"fxWebRequest", "https://127.0.0.1:" + port + "/status"}, 0);
+  tour.note("https fails: the library carries no TLS");
+}
+
 void expect_fx_query(Tour &tour, std::string_view pair, std::string_view wanted) {
   const StepResult req = tour.expect({std::string(pair) + "_Req"}, 1);
   tour.output_is(req, "ReplyCode", "20900");
@@ -339,6 +391,7 @@ int run_demo(std::ostream &out) {
   tour_sub_accounts(tour);
   tour_password_change(tour, sim);
   tour_check_tels(tour);
+  tour_settings_and_web_request(tour, port);
   tour_relogin(tour, sim);
   tour_xml(tour, sim, port);
 

@@ -86,6 +86,7 @@ int listen_on_loopback(uint16_t port) {
 }
 
 constexpr std::size_t kFxHeaderSize = 16;
+constexpr std::size_t kHttpMaxHead = 16384;
 
 int32_t get_int32(const unsigned char *from) {
   return static_cast<int32_t>(uint32_t(from[0]) | uint32_t(from[1]) << 8 | uint32_t(from[2]) << 16 |
@@ -128,6 +129,7 @@ struct Simulator::Impl {
   void accept_loop();
   // One request of either protocol.
   struct Request {
+    bool http = false;  // an HTTP GET: answered with the status page, then closed
     bool xml = false;
     CommandRecord record;  // the record protocol
     int32_t fx_code = 0;   // the XML protocol: header code and body
@@ -136,6 +138,8 @@ struct Simulator::Impl {
 
   void serve(Connection &connection, std::size_t id);
   bool read_request(int fd, Request &request, Session &session);
+  bool read_http_head(int fd, Session &session);
+  void answer_http(int fd, Session &session);
   bool wait_delay();
   bool is_stopping() {
     std::lock_guard lock(mu);
@@ -188,6 +192,10 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
   Request request;
   std::vector<unsigned char> reply;
   while (read_request(connection.fd, request, session)) {
+    if (request.http) {
+      answer_http(connection.fd, session);
+      break;
+    }
     std::string_view command;
     int32_t code = 0;
     {
@@ -230,6 +238,8 @@ bool Simulator::Impl::read_request(int fd, Request &request, Session &session) {
   request.record.clear();
   unsigned char *bytes = request.record.data();
   if (!read_exactly(fd, bytes, 4)) return false;
+  request.http = std::memcmp(bytes, "GET ", 4) == 0;
+  if (request.http) return read_http_head(fd, session);
   request.xml = request.record.code() >= kFirstXmlCode;
   if (!request.xml) return read_exactly(fd, bytes + 4, CommandRecord::size() - 4);
   unsigned char header[kFxHeaderSize];
@@ -245,6 +255,42 @@ bool Simulator::Impl::read_request(int fd, Request &request, Session &session) {
   }
   request.fx_body.resize(static_cast<std::size_t>(length));
   return read_exactly(fd, reinterpret_cast<unsigned char *>(request.fx_body.data()), request.fx_body.size());
+}
+
+// Reads the rest of an HTTP request head, up to its empty line; false on a
+// close, an error or a head over kHttpMaxHead.
+bool Simulator::Impl::read_http_head(int fd, Session &session) {
+  std::string head = "GET ";
+  while (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) {
+    if (head.size() >= kHttpMaxHead) {
+      log("#" + std::to_string(session.id) + " HTTP request head over " + std::to_string(kHttpMaxHead) +
+          " bytes, closing");
+      close_gracefully(fd);
+      return false;
+    }
+    unsigned char c;
+    if (!read_exactly(fd, &c, 1)) return false;
+    head.push_back(static_cast<char>(c));
+  }
+  log("#" + std::to_string(session.id) + " " + head.substr(0, head.find("\r\n")));
+  return true;
+}
+
+// The status page: one line of counters, whatever the path, so that a
+// host can time a request to the platform's side.
+void Simulator::Impl::answer_http(int fd, Session &session) {
+  std::string body;
+  {
+    std::lock_guard lock(mu);
+    body = "quorvex-sim on 127.0.0.1:" + std::to_string(port) + ": " + std::to_string(accepted) +
+           " connections, " + std::to_string(answered) + " requests answered\r\n";
+  }
+  const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
+                            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  if (write_all(fd, reinterpret_cast<const unsigned char *>(reply.data()), reply.size())) {
+    log("#" + std::to_string(session.id) + " HTTP -> 200");
+    close_gracefully(fd);
+  }
 }
 
 // Waits out the answer delay; false when the simulator stops meanwhile.

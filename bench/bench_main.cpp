@@ -21,6 +21,8 @@
 
 #include "alloc_counter.h"
 #include "loopback.h"
+#include "median.h"
+#include "median_collector.h"
 #include "quorvex.h"
 
 namespace {
@@ -183,13 +185,6 @@ void run_paired_exchanges(benchmark::State& state, LibrarySession& session, Libr
     state.counters["ratio"] = raw.seconds / library.seconds;
 }
 
-double median_of(std::vector<double> values) {
-    if (values.empty()) return 0;
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
-
 // Each iteration is one library connect and one raw connect to the same
 // listener.  Only the connect is timed: the close that follows is no part of
 // a connect's latency, on either side.
@@ -228,39 +223,6 @@ void run_paired_connects(benchmark::State& state, LibrarySession& session, uint1
     state.counters["library_us"] = median_of(std::move(library.samples_us));
     state.counters["raw_us"] = median_of(std::move(raw.samples_us));
 }
-
-// Prints as the console reporter does and keeps each benchmark's median
-// (or its only run, when repetitions are turned off) for the closing table.
-class MedianCollector : public benchmark::ConsoleReporter {
-public:
-    MedianCollector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians_[name] = run.counters;
-            else if (run.run_type == Run::RT_Iteration && !medians_.count(name))
-                singles_[name] = run.counters;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::optional<double> counter(const std::string& benchmark, const std::string& counter) const {
-        for (const auto* found : {&medians_, &singles_}) {
-            const auto entry = found->find(benchmark);
-            if (entry == found->end()) continue;
-            const auto value = entry->second.find(counter);
-            if (value != entry->second.end()) return value->second.value;
-        }
-        return std::nullopt;
-    }
-
-private:
-    std::map<std::string, benchmark::UserCounters> medians_;
-    std::map<std::string, benchmark::UserCounters> singles_;
-};
 
 struct AllocationReport {
     bool measured = false;

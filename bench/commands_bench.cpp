@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "loopback.h"
+#include "median_collector.h"
 #include "quorvex.h"
 
 namespace {
@@ -303,39 +304,6 @@ void run_send_jobs(benchmark::State& state, LibrarySession& session, LibraryJob&
 }
 
 // ---------------------------------------------------------------- report
-
-// Prints as the console reporter does and keeps each benchmark's median
-// counters (or its only run) for the closing table.
-class MedianCollector : public benchmark::ConsoleReporter {
-public:
-    MedianCollector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians_[name] = run.counters;
-            else if (run.run_type == Run::RT_Iteration && !medians_.count(name))
-                singles_[name] = run.counters;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::optional<double> counter(const std::string& benchmark, const std::string& counter) const {
-        for (const auto* found : {&medians_, &singles_}) {
-            const auto entry = found->find(benchmark);
-            if (entry == found->end()) continue;
-            const auto value = entry->second.find(counter);
-            if (value != entry->second.end()) return value->second.value;
-        }
-        return std::nullopt;
-    }
-
-private:
-    std::map<std::string, benchmark::UserCounters> medians_;
-    std::map<std::string, benchmark::UserCounters> singles_;
-};
 
 void print_row(const MedianCollector& results, const char* label, const std::string& name, const char* floor,
                const char* unit) {

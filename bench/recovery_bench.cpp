@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "loopback.h"
+#include "median.h"
 #include "quorvex.h"
 
 namespace {
@@ -167,13 +168,6 @@ class RawRecovery {
   qvbench::Socket socket_;
   Record login_{}, heartbeat_{}, reply_{};
 };
-
-double median_of(std::vector<double> values) {
-  if (values.empty()) return 0;
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  return *middle;
-}
 
 template <typename Round>
 bool timed(Round &round, std::vector<double> &samples) {

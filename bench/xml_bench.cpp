@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "loopback.h"
+#include "median.h"
+#include "median_collector.h"
 #include "quorvex.h"
 
 namespace {
@@ -199,13 +201,6 @@ bool library_num_rule() {
   return ok;
 }
 
-double median_of(std::vector<double> values) {
-  if (values.empty()) return 0;
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  return *middle;
-}
-
 // Microseconds of wall-clock time: most of an exchange is waiting for the peer.
 template <typename Call>
 bool timed(Call &call, std::vector<double> &samples) {
@@ -233,36 +228,6 @@ void run_paired(benchmark::State &state, LibraryCall library_call, RawCall raw_c
   state.counters["raw_us"] = raw_us;
   state.counters["ratio"] = raw_us > 0 ? library_us / raw_us : 0;
 }
-
-// Prints as the console reporter does and keeps each benchmark's median
-// over the repetitions (or its only run) for the closing table.
-class MedianCollector : public benchmark::ConsoleReporter {
- public:
-  MedianCollector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &run : runs) {
-      if (run.error_occurred) continue;
-      const std::string &name = run.run_name.function_name;
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-        medians_[name] = run.counters;
-      else if (run.run_type == Run::RT_Iteration && !medians_.count(name))
-        medians_[name] = run.counters;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  std::optional<double> counter(const std::string &benchmark, const std::string &counter) const {
-    const auto entry = medians_.find(benchmark);
-    if (entry == medians_.end()) return std::nullopt;
-    const auto value = entry->second.find(counter);
-    if (value == entry->second.end()) return std::nullopt;
-    return value->second.value;
-  }
-
- private:
-  std::map<std::string, benchmark::UserCounters> medians_;
-};
 
 void print_row(const MedianCollector &results, const char *label, const std::string &name) {
   const auto library = results.counter(name, "library_us");

@@ -13,6 +13,8 @@ packages=(
   libgtk-3-dev xvfb xauth fonts-wqy-zenhei x11-apps netpbm
   # Real proxies that the proxy tests start: SOCKS4/5, SOCKS5, HTTP CONNECT.
   dante-server microsocks tinyproxy
+  # Hardening: libFuzzer from clang, and valgrind for the demo.
+  clang libclang-rt-14-dev valgrind
   # The 32-bit Windows DLL: cross compiler, and Wine to test it.
   g++-mingw-w64-i686 wine wine32:i386
 )

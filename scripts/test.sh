@@ -1,10 +1,28 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite, then the demo as a smoke
-# test of the command-line host and the simulator.
+# The whole test suite: builds everything and runs the tests (the Windows
+# DLL's under Wine included), the demo as a smoke test of the command-line
+# host and the simulator, then the hardening runs: the suite again under
+# ASan and UBSan, every fuzz target for a bounded time, and the demo under
+# valgrind's memcheck.
+#   QUORVEX_QUICK=1        stop after the demo (no hardening runs)
+#   QUORVEX_FUZZ_SECONDS   seconds per fuzz target (default 15 here)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEX_BUILD_DIR:-$root/build}
+stage() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
+
+stage "build and test"
 bash "$root/scripts/build.sh"
 (cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 120)
 "$build/bin/quorvex" demo >/dev/null
 echo "demo: ok"
+
+[ "${QUORVEX_QUICK:-0}" = 1 ] && exit 0
+
+stage "sanitizers"
+bash "$root/scripts/sanitizers.sh"
+stage "fuzz"
+QUORVEX_FUZZ_SECONDS=${QUORVEX_FUZZ_SECONDS:-15} bash "$root/scripts/fuzz.sh"
+stage "valgrind"
+bash "$root/scripts/valgrind-demo.sh"
+stage "all passed"

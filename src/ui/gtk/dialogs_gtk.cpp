@@ -1,4 +1,6 @@
-// The GTK 3 backend of the About dialog and the message box.
+// The GTK 3 backend of the About dialog and the message box, built as a
+// module of its own (libquorvex-gtk.so) that the library loads at the first
+// call, so that GTK is loaded only into hosts that show a dialog.
 //
 // GTK is brought up at the first call that finds a display, on the calling
 // thread, and left alone when the host has brought it up already.  Windows
@@ -11,9 +13,10 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "ui/about_layout.h"
-#include "ui/dialogs.h"
+#include "ui/module_entry.h"
 
 namespace qv::ui {
 namespace {
@@ -157,8 +160,6 @@ void set_dialog_frame(GtkWidget *window) {
                              static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
 }
 
-}  // namespace
-
 bool show_about() {
   if (!gtk_ready()) return false;
   const AboutForm &f = kAbout.form;
@@ -213,4 +214,30 @@ bool show_message(std::string_view gbk_text) {
   return true;
 }
 
+}  // namespace
 }  // namespace qv::ui
+
+// The module's entry points; nothing else of it is visible.
+extern "C" {
+
+__attribute__((visibility("default"))) int qv_ui_show_about() {
+  try {
+    return qv::ui::show_about() ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+__attribute__((visibility("default"))) int qv_ui_show_message(const char *gbk_text, std::size_t size) {
+  try {
+    return qv::ui::show_message(std::string_view(gbk_text ? gbk_text : "", gbk_text ? size : 0)) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // extern "C"
+
+// The entry points match the types the library calls them through.
+static_assert(std::is_same_v<decltype(&qv_ui_show_about), qv::ui::ShowAboutEntry>);
+static_assert(std::is_same_v<decltype(&qv_ui_show_message), qv::ui::ShowMessageEntry>);

@@ -1,0 +1,16 @@
+// Companion modules: shared objects that ship beside the library and are
+// loaded only when a call first needs them, so that hosts which never use
+// them never load their dependencies.
+#pragma once
+
+namespace qv::platform {
+
+// Loads file_name from the directory this library was loaded from (or by
+// the system's search rules when that directory cannot be told), and keeps
+// it loaded for the life of the process.  Null when it cannot be loaded.
+void *load_companion_module(const char *file_name);
+
+// The address of an exported symbol of a loaded module; null when absent.
+void *module_symbol(void *module, const char *name);
+
+}  // namespace qv::platform

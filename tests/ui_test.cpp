@@ -9,9 +9,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <fcntl.h>
 #include <locale.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -27,6 +25,7 @@
 #include <vector>
 
 #include "gbk.h"
+#include "xvfb.h"
 
 extern char **environ;
 
@@ -96,41 +95,12 @@ int run_probe(const std::string &name) {
 
 class XvfbServer : public ::testing::Environment {
  public:
-  static bool running() { return pid_ > 0; }
+  static bool running() { return server_.running(); }
 
   // Leaves running() false where Xvfb is missing or fails to start.
   void SetUp() override {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    const std::string fd = std::to_string(fds[1]);
-    std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (spawned != 0) {
-      pid_ = 0;
-      close(fds[0]);
-      return;
-    }
-    // Xvfb writes its display number once it accepts clients.
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&p, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) {
-      stop();
-      return;
-    }
-    setenv("DISPLAY", (":" + number).c_str(), 1);
+    if (!server_.start()) return;
+    setenv("DISPLAY", server_.display().c_str(), 1);
     // X11 only, no accessibility bus and no settings daemon: nothing of the
     // developer's desktop leaks into the tests.
     setenv("GDK_BACKEND", "x11", 1);
@@ -144,17 +114,10 @@ class XvfbServer : public ::testing::Environment {
 
   // GTK keeps its connection to the end of the process; it does no more
   // I/O on it once the tests are over.
-  void TearDown() override { stop(); }
+  void TearDown() override { server_.stop(); }
 
  private:
-  static void stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-  }
-
-  static inline pid_t pid_ = 0;
+  static inline qvtest::Xvfb server_;
 };
 
 ::testing::Environment *const xvfb_environment = ::testing::AddGlobalTestEnvironment(new XvfbServer);

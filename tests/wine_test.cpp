@@ -19,6 +19,7 @@
 #include "loopback_server.h"
 #include "net_targets.h"
 #include "record_bytes.h"
+#include "xvfb.h"
 
 namespace {
 
@@ -58,8 +59,8 @@ class WineHost : public ::testing::Test {
   // output: one entry per step name, the last one winning.
   std::map<std::string, Step> run(const std::vector<std::vector<std::string>> &steps,
                                   const std::string &dir = QV_WINE_DIR) {
-    std::string command = "cd '" + dir + "' && WINEPREFIX='" QV_WINE_PREFIX
-                          "' WINEDEBUG=-all timeout 60 wine win_host.exe";
+    std::string command = "cd '" + dir + "' && " + (display_.empty() ? "" : "DISPLAY='" + display_ + "' ") +
+                          "WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 60 wine win_host.exe";
     for (size_t i = 0; i < steps.size(); ++i) {
       if (i) command += " --";
       for (const std::string &a : steps[i]) command += " '" + a + "'";
@@ -86,6 +87,7 @@ class WineHost : public ::testing::Test {
   }
 
   std::string output_;
+  std::string display_;  // the X display of the program's windows; none when empty
 };
 
 std::string port_of(const LoopbackServer &s) { return std::to_string(s.port()); }
@@ -218,6 +220,61 @@ TEST_F(WineHost, ThroughAScriptedSocks5Proxy) {
   EXPECT_EQ(r["connect"]["msg"], hex(gbk("TCP连接成功")));
   EXPECT_EQ(r["heartbeat"].result, 1);
   EXPECT_EQ(proxy.problems(), "");
+}
+
+// ---------------------------------------------------------------------------
+// The dialogs, as Win32 windows of the host program, on an X server of this
+// test process's own.
+
+class WineDialogs : public WineHost {
+ protected:
+  static void SetUpTestSuite() { server_.start(); }
+  static void TearDownTestSuite() { server_.stop(); }
+  void SetUp() override {
+    WineHost::SetUp();
+    if (!server_.running()) GTEST_SKIP() << "Xvfb (Debian package xvfb) is not installed";
+    display_ = server_.display();
+  }
+
+ private:
+  static inline Xvfb server_;
+};
+
+TEST_F(WineDialogs, AboutDialogIsLaidOutAsDesignedAndEveryCallMakesAnother) {
+  auto r = run({{"about"}, {"about"}});
+  ASSERT_EQ(r["about"].result, 1) << output_;
+  const Step &w = r["about_windows"];
+  EXPECT_EQ(w["count"], "2");  // both still open, independent
+  EXPECT_EQ(w["left"], "426");
+  EXPECT_EQ(w["top"], "297");
+  EXPECT_EQ(w["client"], "285x151");
+  EXPECT_EQ(w["visible"], "1");
+  EXPECT_EQ(w["minbox"] + w["maxbox"] + w["sizable"], "000");
+  EXPECT_EQ(w["caption"], hex("FormAbout"));
+  EXPECT_EQ(w["label_class"], "Static");
+  EXPECT_EQ(w["label"], "96,8,80,21");
+  EXPECT_EQ(w["label_text"], hex(gbk("DLL介绍")));
+  EXPECT_EQ(w["label_face"], hex(gbk("宋体")));
+  EXPECT_EQ(w["label_height"], "-21");
+  EXPECT_EQ(w["label_weight"], "700");
+  EXPECT_EQ(w["memo_class"], "Edit");
+  EXPECT_EQ(w["memo"], "40,40,217,81");
+  EXPECT_EQ(w["memo_text"], hex(gbk("该Quorvex是专为方便客户端开发而设\r\n计的,目前版本为1.0,,欢迎使用。")));
+  EXPECT_EQ(w["memo_face"], hex("MS Sans Serif"));
+  EXPECT_EQ(w["memo_multiline"] + w["memo_scrollbars"] + w["memo_readonly"], "100");
+}
+
+TEST_F(WineDialogs, MessageBoxShowsTheTextWithOneOkButtonCentredAndReturnsOnceClosed) {
+  const std::string text = gbk("发送成功");
+  auto r = run({{"msg", x(text)}});
+  ASSERT_EQ(r["msg_box"].result, 1) << output_;
+  EXPECT_NE(r["msg_box"]["texts"].find(hex(text)), std::string::npos) << output_;
+  EXPECT_EQ(r["msg_box"]["buttons"], hex("OK") + ",");
+  EXPECT_EQ(r["msg_box"]["centred"], "1");
+  EXPECT_EQ(r["msg"].result, 1);
+  auto empty = run({{"msgnull"}});
+  EXPECT_EQ(empty["msg_box"].result, 1) << output_;
+  EXPECT_EQ(empty["msgnull"].result, 1);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quorvex.h"
@@ -50,6 +51,99 @@ std::string arg(const std::vector<std::string> &a, size_t i) {
   for (size_t k = 2; k + 1 < s.size(); k += 2) out.push_back(static_cast<char>(std::strtol(s.substr(k, 2).c_str(), nullptr, 16)));
   return out;
 }
+// A window-system text as GBK, hex-encoded.
+std::string gbk_hex(const wchar_t *text) {
+  char bytes[1024] = "";
+  ::WideCharToMultiByte(936, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+  return hex(bytes);
+}
+std::string window_text(HWND w) {
+  wchar_t text[512] = L"";
+  ::GetWindowTextW(w, text, 512);
+  return gbk_hex(text);
+}
+std::string class_of(HWND w) {
+  char name[128] = "";
+  ::GetClassNameA(w, name, sizeof name);
+  return name;
+}
+bool has(HWND w, LONG_PTR style) { return (::GetWindowLongPtrW(w, GWL_STYLE) & style) != 0; }
+
+// A child's bounds within its parent's client area, as left,top,width,height.
+std::string bounds_in_parent(HWND child) {
+  RECT r;
+  ::GetWindowRect(child, &r);
+  ::MapWindowPoints(nullptr, ::GetParent(child), reinterpret_cast<POINT *>(&r), 2);
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right - r.left) + "," +
+         std::to_string(r.bottom - r.top);
+}
+std::string font_of(HWND w, const char *key) {
+  LOGFONTW lf{};
+  HFONT font = reinterpret_cast<HFONT>(::SendMessageW(w, WM_GETFONT, 0, 0));
+  if (!font || !::GetObjectW(font, sizeof lf, &lf)) return std::string(key) + "_face=<none>";
+  return std::string(key) + "_face=" + gbk_hex(lf.lfFaceName) + " " + key + "_height=" + std::to_string(lf.lfHeight) +
+         " " + key + "_weight=" + std::to_string(lf.lfWeight);
+}
+
+BOOL CALLBACK collect_about_window(HWND w, LPARAM found) {
+  if (class_of(w) == "TFormAbout") reinterpret_cast<std::vector<HWND> *>(found)->push_back(w);
+  return TRUE;
+}
+
+// The About dialogs of this thread (windows of class TFormAbout), and the
+// layout of the newest one.
+void print_about_windows() {
+  std::vector<HWND> forms;
+  ::EnumThreadWindows(::GetCurrentThreadId(), collect_about_window, reinterpret_cast<LPARAM>(&forms));
+  std::printf("about_windows %d count=%d", forms.empty() ? 0 : 1, static_cast<int>(forms.size()));
+  if (!forms.empty()) {
+    HWND form = forms.front();  // the newest is first in the z-order
+    RECT frame, client;
+    ::GetWindowRect(form, &frame);
+    ::GetClientRect(form, &client);
+    HWND label = ::GetDlgItem(form, 1), memo = ::GetDlgItem(form, 2);
+    std::printf(" left=%ld top=%ld client=%ldx%ld visible=%d minbox=%d maxbox=%d sizable=%d caption=%s"
+                " label_class=%s label=%s label_text=%s %s memo_class=%s memo=%s memo_text=%s %s"
+                " memo_multiline=%d memo_scrollbars=%d memo_readonly=%d",
+                frame.left, frame.top, client.right, client.bottom, ::IsWindowVisible(form) ? 1 : 0,
+                has(form, WS_MINIMIZEBOX), has(form, WS_MAXIMIZEBOX), has(form, WS_THICKFRAME),
+                window_text(form).c_str(), class_of(label).c_str(), bounds_in_parent(label).c_str(),
+                window_text(label).c_str(), font_of(label, "label").c_str(), class_of(memo).c_str(),
+                bounds_in_parent(memo).c_str(), window_text(memo).c_str(), font_of(memo, "memo").c_str(),
+                has(memo, ES_MULTILINE), has(memo, WS_VSCROLL | WS_HSCROLL), has(memo, ES_READONLY));
+  }
+  std::printf("\n");
+}
+
+// Waits for the message box of this process (title "Quorvex"), notes what
+// it shows, then presses its OK button.
+struct MessageBoxSeen {
+  bool found = false;
+  std::string texts, buttons;
+  bool centred = false;
+};
+void close_message_box(MessageBoxSeen &seen) {
+  for (int tries = 0; tries < 1000 && !seen.found; ++tries) {
+    // Found once it is shown, with its contents in place.
+    HWND box = ::FindWindowW(L"#32770", L"Quorvex");
+    if (!box || !::IsWindowVisible(box)) {
+      ::Sleep(10);
+      continue;
+    }
+    seen.found = true;
+    for (HWND c = ::GetWindow(box, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+      if (!::IsWindowVisible(c)) continue;
+      (class_of(c) == "Button" ? seen.buttons : seen.texts) += (window_text(c) + ",");
+    }
+    RECT r;
+    ::GetWindowRect(box, &r);
+    const long dx = (r.left + r.right) / 2 - ::GetSystemMetrics(SM_CXSCREEN) / 2;
+    const long dy = (r.top + r.bottom) / 2 - ::GetSystemMetrics(SM_CYSCREEN) / 2;
+    seen.centred = dx >= -2 && dx <= 2 && dy >= -2 && dy <= 2;
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+}
+
 int num(const std::vector<std::string> &a, size_t i) { return i < a.size() ? std::atoi(a[i].c_str()) : 0; }
 
 void run(const std::vector<std::string> &a) {
@@ -100,6 +194,17 @@ void run(const std::vector<std::string> &a) {
     int32_t elapsed = -99;
     r = EXPORT(WebRequest)(body, &elapsed, arg(a, 1).c_str());
     std::printf("web_body %s elapsed_set=%d\n", hex(body).c_str(), elapsed != -99);
+  } else if (step == "about") {
+    r = EXPORT(ShowAbout)();
+    print_about_windows();
+  } else if (step == "msg" || step == "msgnull") {
+    MessageBoxSeen seen;
+    std::thread closer(close_message_box, std::ref(seen));
+    const std::string text = arg(a, 1);
+    r = EXPORT(ShowMsg)(step == "msg" ? text.c_str() : nullptr);
+    closer.join();
+    std::printf("msg_box %d texts=%s buttons=%s centred=%d\n", seen.found ? 1 : 0, seen.texts.c_str(),
+                seen.buttons.c_str(), seen.centred ? 1 : 0);
   } else {
     std::printf("unknown step %s\n", step.c_str());
     std::exit(2);

@@ -59,8 +59,17 @@ class WineHost : public ::testing::Test {
   // output: one entry per step name, the last one winning.
   std::map<std::string, Step> run(const std::vector<std::vector<std::string>> &steps,
                                   const std::string &dir = QV_WINE_DIR) {
+    // Windows with a display run on a virtual desktop of their own: the
+    // prefix's shared default desktop belongs to whichever process came
+    // first, possibly one without a display.
+    static int desktops = 0;
+    const std::string desktop =
+        display_.empty() ? ""
+                         : "explorer /desktop=qv" + std::to_string(::getpid()) + "-" +
+                               std::to_string(++desktops) + ",1024x768 ";
     std::string command = "cd '" + dir + "' && " + (display_.empty() ? "" : "DISPLAY='" + display_ + "' ") +
-                          "WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 60 wine win_host.exe";
+                          "WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 60 wine " + desktop +
+                          "win_host.exe";
     for (size_t i = 0; i < steps.size(); ++i) {
       if (i) command += " --";
       for (const std::string &a : steps[i]) command += " '" + a + "'";

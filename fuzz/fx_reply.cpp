@@ -43,11 +43,7 @@ constexpr size_t kOperations = 1 + sizeof kQueries / sizeof kQueries[0];
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  dllInitialize();
-  SetReadTimeout(5000);
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return qvfuzz::initialise_library(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1 || size - 1 > static_cast<size_t>(INT32_MAX) - 64) return 0;

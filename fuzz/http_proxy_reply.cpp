@@ -34,11 +34,7 @@ void xml_exchange(size_t bytes_sent) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  dllInitialize();
-  SetReadTimeout(5000);
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return qvfuzz::initialise_library(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;

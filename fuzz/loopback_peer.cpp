@@ -1,5 +1,7 @@
 #include "loopback_peer.h"
 
+#include <quorvex.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -82,6 +84,12 @@ void LoopbackPeer::serve() {
     }
     ::close(fd);
   }
+}
+
+int initialise_library() {
+  dllInitialize();
+  SetReadTimeout(5000);
+  return 0;
 }
 
 }  // namespace qvfuzz

@@ -38,4 +38,9 @@ class LoopbackPeer {
   std::optional<std::string> reply_;
 };
 
+// Initialises the library for a target that drives it against the peer.
+// Every reply ends in a close, so the read time-out set here only guards
+// against a bug.  Returns 0, for LLVMFuzzerInitialize.
+int initialise_library();
+
 }  // namespace qvfuzz

@@ -66,12 +66,7 @@ constexpr size_t kExportCount = sizeof kExports / sizeof kExports[0];
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  dllInitialize();
-  // Every reply ends in a close; the time-out only guards against a bug.
-  SetReadTimeout(5000);
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return qvfuzz::initialise_library(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;

@@ -21,11 +21,7 @@ using qvfuzz::HeapText;
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  dllInitialize();
-  SetReadTimeout(5000);
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return qvfuzz::initialise_library(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;

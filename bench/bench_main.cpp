@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "alloc_counter.h"
+#include "library_session.h"
 #include "loopback.h"
 #include "median.h"
 #include "median_collector.h"
@@ -27,6 +28,7 @@
 
 namespace {
 
+using qvbench::LibrarySession;
 using qvbench::Record;
 using Clock = std::chrono::steady_clock;
 
@@ -51,39 +53,6 @@ struct LibraryLifetime {
     ~LibraryLifetime() { dllUnInitialize(); }
     LibraryLifetime(const LibraryLifetime&) = delete;
     LibraryLifetime& operator=(const LibraryLifetime&) = delete;
-};
-
-// The library's connection to its responder, logged in.  The connect
-// benchmark borrows the library's connection, so the session reconnects on
-// demand.
-class LibrarySession {
-public:
-    explicit LibrarySession(uint16_t port) : port_(port) {}
-    ~LibrarySession() { drop(); }
-
-    // Empty when logged in; otherwise what went wrong.
-    std::string ensure() {
-        if (logged_in_) return {};
-        char message[QV_BODY_BUFFER_SIZE] = {};
-        if (!TcpConnect(message, "127.0.0.1", port_, kConnectTimeoutMs, "", "", 0, "", ""))
-            return std::string("TcpConnect failed: ") + message;
-        if (!Login_Request("bench", "", "demo", "demo123", "1.0")) return "Login_Request failed";
-        int32_t code = -1;
-        char param1[QV_PARAM_BUFFER_SIZE], param2[QV_PARAM_BUFFER_SIZE], param3[QV_PARAM_BUFFER_SIZE];
-        if (!Login_Feedback(&code, message, param1, param2, param3) || code != QV_CODE_ACCEPTED)
-            return "Login_Feedback failed, code " + std::to_string(code);
-        logged_in_ = true;
-        return {};
-    }
-
-    void drop() {
-        TcpDisconnect();
-        logged_in_ = false;
-    }
-
-private:
-    uint16_t port_;
-    bool logged_in_ = false;
 };
 
 bool library_heartbeat() { return Heartbeat() == 1; }

@@ -22,16 +22,17 @@
 #include <string_view>
 #include <vector>
 
+#include "library_session.h"
 #include "loopback.h"
 #include "median_collector.h"
 #include "quorvex.h"
 
 namespace {
 
+using qvbench::LibrarySession;
 using qvbench::Record;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kConnectTimeoutMs = 5000;
 
 // ---------------------------------------------------------------- texts
 
@@ -198,31 +199,6 @@ struct JobFields {
             numbers += "139" + std::to_string(10000000 + i * 7919);
         }
     }
-};
-
-class LibrarySession {
-public:
-    explicit LibrarySession(uint16_t port) : port_(port) {}
-    ~LibrarySession() { TcpDisconnect(); }
-
-    // Empty when logged in; otherwise what went wrong.
-    std::string ensure() {
-        if (logged_in_) return {};
-        char message[QV_BODY_BUFFER_SIZE] = {};
-        if (!TcpConnect(message, "127.0.0.1", port_, kConnectTimeoutMs, "", "", 0, "", ""))
-            return std::string("TcpConnect failed: ") + message;
-        if (!Login_Request("bench", "", "demo", "demo123", "1.0")) return "Login_Request failed";
-        int32_t code = -1;
-        char p1[QV_PARAM_BUFFER_SIZE], p2[QV_PARAM_BUFFER_SIZE], p3[QV_PARAM_BUFFER_SIZE];
-        if (!Login_Feedback(&code, message, p1, p2, p3) || code != QV_CODE_ACCEPTED)
-            return "Login_Feedback failed, code " + std::to_string(code);
-        logged_in_ = true;
-        return {};
-    }
-
-private:
-    uint16_t port_;
-    bool logged_in_ = false;
 };
 
 // The library side: the seven calls of a job, each checked for 900.

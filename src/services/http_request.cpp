@@ -88,10 +88,13 @@ std::optional<HttpUrl> parse_http_url(std::string_view url) {
 
   out.host = std::string(host);
   out.port = *number;
-  out.host_header = authority.front() == '[' ? "[" + out.host + "]" : out.host;
-  if (out.port != 80) out.host_header += ":" + std::to_string(out.port);
-  out.target = encoded_target(target);
-  if (out.target.empty() || out.target.front() != '/') out.target.insert(0, "/");
+  const bool bracketed = authority.front() == '[';
+  if (bracketed) out.host_header += '[';
+  out.host_header += out.host;
+  if (bracketed) out.host_header += ']';
+  if (out.port != 80) out.host_header.append(":").append(std::to_string(out.port));
+  if (target.empty() || target.front() != '/') out.target = '/';
+  out.target += encoded_target(target);
   return out;
 }
 

@@ -39,7 +39,15 @@ class Socket {
   Socket(Socket &&other) noexcept : handle_(other.handle_), receive_timeout_ms_(other.receive_timeout_ms_) {
     other.handle_ = kInvalid;
   }
-  Socket &operator=(Socket &&other) noexcept;
+  Socket &operator=(Socket &&other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.handle_;
+      receive_timeout_ms_ = other.receive_timeout_ms_;
+      other.handle_ = kInvalid;
+    }
+    return *this;
+  }
   Socket(const Socket &) = delete;
   Socket &operator=(const Socket &) = delete;
 

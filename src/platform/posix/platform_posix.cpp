@@ -100,16 +100,6 @@ bool set_nonblocking(int fd, bool on) {
 
 }  // namespace
 
-Socket &Socket::operator=(Socket &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    receive_timeout_ms_ = other.receive_timeout_ms_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 int Socket::connect(const Endpoint &to, int timeout_ms) {
   close();
   const auto *sa = reinterpret_cast<const sockaddr *>(to.storage);

@@ -51,16 +51,6 @@ void network_startup() {
   });
 }
 
-Socket &Socket::operator=(Socket &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    receive_timeout_ms_ = other.receive_timeout_ms_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 int Socket::connect(const Endpoint &to, int timeout_ms) {
   close();
   network_startup();

@@ -1,6 +1,7 @@
-// The library's own windows.  One backend per window system implements
-// these (gtk/, windows/, or dialogs_unavailable.cpp where there is none);
-// the layout they share is in about_layout.h.
+// The library's own windows.  windows/ implements these in the DLL; on
+// Linux dialogs_module.cpp forwards them to the GTK backend (gtk/), a module
+// loaded at the first call, and fails them where it cannot be loaded.  The
+// layout the backends share is in about_layout.h.
 #pragma once
 
 #include <string_view>

@@ -19,6 +19,9 @@
 #include "loopback_server.h"
 #include "net_targets.h"
 #include "record_bytes.h"
+#ifdef QV_WITH_SIMULATOR
+#include "simulator.h"
+#endif
 #include "xvfb.h"
 
 namespace {
@@ -230,6 +233,29 @@ TEST_F(WineHost, ThroughAScriptedSocks5Proxy) {
   EXPECT_EQ(r["heartbeat"].result, 1);
   EXPECT_EQ(proxy.problems(), "");
 }
+
+#ifdef QV_WITH_SIMULATOR
+// The GoogleTest suite cross-built for Windows (tests/windows), linked
+// against the DLL's import library, against the simulator on this side.
+TEST_F(WineHost, CrossBuiltSuitePassesAgainstTheSimulator) {
+  if (!fs::exists(QV_WINE_DIR "/quorvex_dll_tests.exe")) GTEST_SKIP() << "cross-built suite missing";
+  qv::sim::Simulator sim;
+  const uint16_t port = sim.start(0);
+  ASSERT_NE(port, 0);
+  const std::string command = "cd '" QV_WINE_DIR "' && QV_SIM_PORT=" + std::to_string(port) +
+                              " WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 120 wine quorvex_dll_tests.exe 2>&1";
+  FILE *pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  std::array<char, 4096> chunk;
+  while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
+  const int status = ::pclose(pipe);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("[  PASSED  ]"), std::string::npos) << output;
+  EXPECT_EQ(output.find("[  SKIPPED ]"), std::string::npos) << output;
+  EXPECT_EQ(output.find("[  FAILED  ]"), std::string::npos) << output;
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // The dialogs, as Win32 windows of the host program, on an X server of this

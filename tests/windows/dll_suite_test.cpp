@@ -1,0 +1,209 @@
+// A GoogleTest suite built for Windows with mingw, linked against
+// Quorvex.dll through its import library as a C or C++ host links it, and
+// run under Wine.  Its server is the simulator on the Linux side of
+// loopback, whose port arrives in QV_SIM_PORT; without it every test skips.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quorvex.h"
+#include "sim_texts.h"
+
+namespace {
+
+namespace texts = qv::sim::texts;
+
+int32_t sim_port() {
+  const char *port = std::getenv("QV_SIM_PORT");
+  return port ? std::atoi(port) : 0;
+}
+
+struct Buffers {
+  int32_t code = -1;
+  char message[QV_BODY_BUFFER_SIZE] = {};
+  char p1[QV_PARAM_BUFFER_SIZE] = {}, p2[QV_PARAM_BUFFER_SIZE] = {}, p3[QV_PARAM_BUFFER_SIZE] = {};
+};
+
+// A loopback port that refuses connections: bound by a listener of this
+// process that is closed again at once.
+int32_t refusing_port() {
+  WSADATA data;
+  ::WSAStartup(MAKEWORD(2, 2), &data);
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  int length = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
+  ::closesocket(s);
+  return ntohs(a.sin_port);
+}
+
+class Dll : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (sim_port() == 0) GTEST_SKIP() << "QV_SIM_PORT is not set";
+    ASSERT_EQ(dllInitialize(), 1);
+  }
+  void TearDown() override { dllUnInitialize(); }
+
+  void connect_record() {
+    char message[QV_BODY_BUFFER_SIZE] = {};
+    ASSERT_EQ(TcpConnect(message, "127.0.0.1", sim_port(), 5000, "", "", 0, "", ""), 1) << message;
+  }
+  void log_in(const char *password = "demo123") {
+    ASSERT_EQ(Login_Request("dll-suite", "", "demo", password, "1.0"), 1);
+    ASSERT_EQ(Login_Feedback(&b.code, b.message, b.p1, b.p2, b.p3), 1);
+  }
+
+  Buffers b;
+};
+
+// "直连远程服务器异常:", before the reason of a failed direct connect.
+const std::string kDirectConnectFailed = "\xD6\xB1\xC1\xAC\xD4\xB6\xB3\xCC\xB7\xFE\xCE\xF1\xC6\xF7\xD2\xEC\xB3\xA3:";
+
+TEST_F(Dll, CallsBeforeInitialisingAndARefusedConnectFailWithTheirMessages) {
+  dllUnInitialize();
+  char message[QV_BODY_BUFFER_SIZE] = {};
+  EXPECT_EQ(TcpConnect(message, "127.0.0.1", sim_port(), 5000, "", "", 0, "", ""), 0);
+  EXPECT_EQ(message, kDirectConnectFailed + "Library not initialized.");
+
+  ASSERT_EQ(dllInitialize(), 1);
+  ASSERT_EQ(TcpInit(), 1);
+  EXPECT_EQ(TcpConnect(message, "127.0.0.1", refusing_port(), 5000, "", "", 0, "", ""), 0);
+  EXPECT_EQ(message, kDirectConnectFailed + "Socket Error # 10061\r\nConnection refused.");
+  EXPECT_EQ(Heartbeat(), 0);  // nothing connected
+  EXPECT_EQ(TcpRelease(), 1);
+}
+
+TEST_F(Dll, RecordLoginQueriesAndAWrongPassword) {
+  connect_record();
+  log_in("wrong");
+  EXPECT_NE(b.code, QV_CODE_ACCEPTED);
+  EXPECT_EQ(std::string(b.message), texts::kWrongPassword);
+
+  log_in();
+  EXPECT_EQ(b.code, QV_CODE_ACCEPTED);
+  EXPECT_EQ(std::string(b.message), texts::kWelcome);
+  EXPECT_EQ(Heartbeat(), 1);
+
+  ASSERT_EQ(NumRule(&b.code, b.message), 1);
+  EXPECT_EQ(b.code, QV_CODE_ACCEPTED);
+  EXPECT_EQ(std::string(b.message), texts::kNumRule);
+  ASSERT_EQ(MsgStates(&b.code, b.message), 1);
+  EXPECT_EQ(std::string(b.message), texts::kMsgStates);
+  ASSERT_EQ(qv_GetMessage(&b.code, b.message), 1);
+  EXPECT_EQ(b.code, QV_CODE_ACCEPTED);
+
+  // A second connect replaces the connection: the session starts afresh.
+  connect_record();
+  EXPECT_EQ(NumRule(&b.code, b.message), 1);
+  EXPECT_NE(b.code, QV_CODE_ACCEPTED);
+  EXPECT_EQ(std::string(b.message), texts::kNotLoggedIn);
+  EXPECT_EQ(TcpDisconnect(), 1);
+}
+
+TEST_F(Dll, ASendJobFieldByFieldEndsInAJobNumber) {
+  connect_record();
+  log_in();
+  ASSERT_EQ(b.code, QV_CODE_ACCEPTED);
+  ASSERT_EQ(SubmitAllClear(&b.code, b.message), 1);
+  ASSERT_EQ(SubmitPrdId(&b.code, b.message, "1001"), 1);
+  EXPECT_EQ(b.code, QV_CODE_ACCEPTED) << b.message;
+  ASSERT_EQ(SubmitTelList(&b.code, b.message, "13800000000,13900000001"), 1);
+  EXPECT_EQ(b.code, QV_CODE_ACCEPTED) << b.message;
+  ASSERT_EQ(SubmitTelNum(&b.code, b.message, "2"), 1);
+  // "会议改到三点" in GBK
+  ASSERT_EQ(SubmitContent(&b.code, b.message, "\xBB\xE1\xD2\xE9\xB8\xC4\xB5\xBD\xC8\xFD\xB5\xE3"), 1);
+  EXPECT_EQ(b.code, QV_CODE_ACCEPTED) << b.message;
+
+  int32_t recipients = -1, charged = -1, left = -1;
+  ASSERT_EQ(SubmitAllOver_2(&b.code, b.message, &recipients, &charged, &left), 1);
+  EXPECT_EQ(b.code, QV_CODE_ACCEPTED) << b.message;
+  EXPECT_GT(std::strlen(b.message), 0u);  // the job number
+  EXPECT_EQ(recipients, 2);
+  EXPECT_EQ(charged, 2);
+}
+
+TEST_F(Dll, TooLongTextIsRefusedBeforeAnythingIsSent) {
+  connect_record();
+  log_in();
+  const std::string content(QV_BODY_MAX_TEXT + 1, 'x');
+  EXPECT_EQ(SubmitContent(&b.code, b.message, content.c_str()), 0);
+  EXPECT_EQ(std::string(b.message), "\xCA\xE4\xC8\xEB\xB5\xC4\xCE\xC4\xB1\xBE\xB9\xFD\xB3\xA4!");  // 输入的文本过长!
+  EXPECT_EQ(Heartbeat(), 1);  // the connection is untouched
+}
+
+TEST_F(Dll, ReLoginReconnectsAndLogsInAgain) {
+  connect_record();
+  log_in();
+  ASSERT_EQ(ReLogin(), 1);
+  EXPECT_EQ(Heartbeat(), 1);
+}
+
+TEST_F(Dll, XmlLoginAndAQueryPair) {
+  char message[QV_BODY_BUFFER_SIZE] = {};
+  ASSERT_EQ(fxTcpConnect(message, "127.0.0.1", sim_port(), 5000, "", "", 0, "", ""), 1) << message;
+  int32_t code = -1, length = -1, agent = -1, agreement = -1;
+  char pud[QV_BODY_BUFFER_SIZE] = {};
+  ASSERT_EQ(fxLogin_Req(&code, &length, "dll-suite", "", "demo", "demo123", "1.0"), 1);
+  ASSERT_EQ(code, QV_FX_SUCCESS);
+  std::vector<char> reply(static_cast<size_t>(length) + 1);
+  ASSERT_EQ(fxLogin_Resp(reply.data(), &agent, pud, &agreement, code, length), 1);
+  EXPECT_EQ(std::string(reply.data()), texts::kWelcome);
+
+  ASSERT_EQ(fxNumRule_Req(&code, &length), 1);
+  ASSERT_EQ(code, QV_FX_SUCCESS);
+  reply.assign(static_cast<size_t>(length) + 1, '\0');
+  ASSERT_EQ(fxNumRule_Resp(reply.data(), code, length), 1);
+  EXPECT_EQ(std::string(reply.data()), texts::kNumberPatterns);
+  EXPECT_EQ(fxReLogin(), 1);
+  EXPECT_EQ(fxTcpDisconnect(), 1);
+}
+
+// Windows threads of one host share the connection: the library's lock
+// keeps their records apart, so every answer is the one asked for.
+TEST_F(Dll, ThreadsSharingTheConnectionNeverMixTheirAnswers) {
+  connect_record();
+  log_in();
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &wrong] {
+      Buffers mine;
+      for (int i = 0; i < 50; ++i) {
+        if (t % 2 == 0) {
+          if (NumRule(&mine.code, mine.message) != 1 || std::string(mine.message) != texts::kNumRule) ++wrong[t];
+        } else {
+          if (MsgStates(&mine.code, mine.message) != 1 || std::string(mine.message) != texts::kMsgStates)
+            ++wrong[t];
+        }
+      }
+    });
+  }
+  for (std::thread &t : threads) t.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
+TEST(DllLocal, CheckTelsClassifiesLengthPrefixedTexts) {
+  // "139,移动;130,联通" in GBK
+  const char carriers[] = "139,\xD2\xC6\xB6\xAF;130,\xC1\xAA\xCD\xA8";
+  char list[64], number[32];
+  const char *c = qv_length_prefixed(list, carriers, static_cast<int32_t>(std::strlen(carriers)));
+  const auto classify = [&](const char *n) {
+    return CheckTels(qv_length_prefixed(number, n, static_cast<int32_t>(std::strlen(n))), c);
+  };
+  EXPECT_EQ(classify("13912345678"), 1);
+  EXPECT_EQ(classify("13012345678"), 2);
+  EXPECT_EQ(classify("01012345678"), 3);
+  EXPECT_EQ(classify("1391234567"), 0);
+}
+
+}  // namespace

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   libxml2-dev
+  # The web request's tests fetch from Python's http.server.
+  python3
   # The dialogs: GTK 3, and Xvfb with a CJK font for their tests and for
   # scripts/screenshot-about.sh (xwd and netpbm make the PNG).
   libgtk-3-dev xvfb xauth fonts-wqy-zenhei x11-apps netpbm

@@ -35,6 +35,7 @@ bool release() {
     c.tcp_client->disconnect();
     c.tcp_client.reset();
   }
+  clear_interrupt();
   c.socks_handler.reset();
   c.socks_settings.reset();
   c.reconnect_message.reset();
@@ -45,9 +46,9 @@ bool release() {
 bool disconnect() {
   ClientContext &c = context();
   g_disconnect_requested.store(false);
-  if (!c.tcp_client) return false;
-  c.tcp_client->disconnect();
-  return true;
+  if (c.tcp_client) c.tcp_client->disconnect();
+  clear_interrupt();
+  return c.tcp_client != nullptr;
 }
 
 void request_disconnect() {

@@ -16,15 +16,19 @@ std::atomic<int> g_read_timeout_ms{60000};
 
 // The socket that a thread is blocked on right now, so that another thread
 // can shut it down.  Registered only for the duration of the blocking call,
-// during which the calling thread keeps the socket alive.
+// during which the calling thread keeps the socket alive.  An interrupt
+// stays pending until the disconnect it announces has run, so that a call
+// about to block when it came is shut down as it enters.
 std::mutex g_blocking_mutex;
 platform::Socket *g_blocking_socket = nullptr;
+bool g_interrupt_pending = false;
 
 class BlockingSection {
  public:
   explicit BlockingSection(platform::Socket &s) {
     std::lock_guard<std::mutex> lock(g_blocking_mutex);
     g_blocking_socket = &s;
+    if (g_interrupt_pending) s.shutdown_both();
   }
   ~BlockingSection() {
     std::lock_guard<std::mutex> lock(g_blocking_mutex);
@@ -46,7 +50,13 @@ bool equals_ignoring_case(const std::string &a, std::string_view b) {
 
 void interrupt_blocking_io() {
   std::lock_guard<std::mutex> lock(g_blocking_mutex);
+  g_interrupt_pending = true;
   if (g_blocking_socket) g_blocking_socket->shutdown_both();
+}
+
+void clear_interrupt() {
+  std::lock_guard<std::mutex> lock(g_blocking_mutex);
+  g_interrupt_pending = false;
 }
 
 int read_timeout_ms() { return g_read_timeout_ms.load(std::memory_order_relaxed); }

@@ -43,6 +43,9 @@ void receive_exact(platform::Socket &socket, void *data, size_t size, std::strin
 // connection, by shutting its socket down; that call then fails.  Safe from
 // any thread at any time.
 void interrupt_blocking_io();
+// Ends the interrupt: blocking calls block again.  Called once the
+// disconnect that the interrupt announced has run.
+void clear_interrupt();
 
 // Milliseconds that every blocking read waits; 0 or below waits without
 // limit.  Library-wide.

@@ -46,6 +46,48 @@ int32_t refusing_port() {
   return ntohs(a.sin_port);
 }
 
+// A loopback listener of this process that accepts and never answers.
+class SilentServer {
+ public:
+  SilentServer() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::listen(listener_, 4);
+    int length = sizeof a;
+    ::getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &length);
+    port_ = ntohs(a.sin_port);
+  }
+  ~SilentServer() {
+    if (peer_ != INVALID_SOCKET) ::closesocket(peer_);
+    ::closesocket(listener_);
+  }
+  int32_t port() const { return port_; }
+
+  // Accepts the library's connection and waits until a whole record has
+  // arrived on it: the library has written its request and reads next.
+  bool await_record() {
+    peer_ = ::accept(listener_, nullptr, nullptr);
+    if (peer_ == INVALID_SOCKET) return false;
+    char record[2116];
+    for (int got = 0; got < static_cast<int>(sizeof record);) {
+      const int n = ::recv(peer_, record + got, static_cast<int>(sizeof record) - got, 0);
+      if (n <= 0) return false;
+      got += n;
+    }
+    return true;
+  }
+
+ private:
+  SOCKET listener_;
+  SOCKET peer_ = INVALID_SOCKET;
+  int32_t port_ = 0;
+};
+
 class Dll : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -166,6 +208,31 @@ TEST_F(Dll, XmlLoginAndAQueryPair) {
   EXPECT_EQ(std::string(reply.data()), texts::kNumberPatterns);
   EXPECT_EQ(fxReLogin(), 1);
   EXPECT_EQ(fxTcpDisconnect(), 1);
+}
+
+TEST_F(Dll, ASilentServerFailsTheCallOnceTheReadTimeOutExpires) {
+  SilentServer silent;
+  ASSERT_EQ(SetReadTimeout(300), 1);
+  char message[QV_BODY_BUFFER_SIZE] = {};
+  ASSERT_EQ(TcpConnect(message, "127.0.0.1", silent.port(), 5000, "", "", 0, "", ""), 1) << message;
+  const DWORD start = ::GetTickCount();
+  EXPECT_EQ(Heartbeat(), 0);  // the read, then the relogin's own read, each give up
+  EXPECT_LT(::GetTickCount() - start, 5000u);
+}
+
+TEST_F(Dll, DisconnectFromAnotherThreadFreesABlockedRead) {
+  SilentServer silent;
+  ASSERT_EQ(SetReadTimeout(0), 1);  // without the disconnect the read would wait for ever
+  char message[QV_BODY_BUFFER_SIZE] = {};
+  ASSERT_EQ(TcpConnect(message, "127.0.0.1", silent.port(), 5000, "", "", 0, "", ""), 1) << message;
+  int result = -1;
+  std::thread blocked([&result] { result = Heartbeat(); });
+  EXPECT_TRUE(silent.await_record());
+  const DWORD start = ::GetTickCount();
+  EXPECT_EQ(TcpDisconnect(), 1);
+  blocked.join();
+  EXPECT_LT(::GetTickCount() - start, 2000u);
+  EXPECT_EQ(result, 0);
 }
 
 // Windows threads of one host share the connection: the library's lock

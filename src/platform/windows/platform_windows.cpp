@@ -122,7 +122,12 @@ long Socket::receive(void *data, size_t size, int timeout_ms, int &error) {
 }
 
 void Socket::shutdown_both() {
-  if (is_open()) ::shutdown(as_socket(handle_), SD_BOTH);
+  if (!is_open()) return;
+  const SOCKET s = as_socket(handle_);
+  ::shutdown(s, SD_BOTH);
+  // A shutdown does not end a recv that another thread is blocked in, as it
+  // does on POSIX systems; cancelling the socket's outstanding I/O does.
+  ::CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
 }
 
 void Socket::close() {

@@ -242,7 +242,9 @@ TEST_F(WineHost, CrossBuiltSuitePassesAgainstTheSimulator) {
   qv::sim::Simulator sim;
   const uint16_t port = sim.start(0);
   ASSERT_NE(port, 0);
+  UnansweringTarget unanswering;
   const std::string command = "cd '" QV_WINE_DIR "' && QV_SIM_PORT=" + std::to_string(port) +
+                              " QV_UNANSWERING_PORT=" + std::to_string(unanswering.port()) +
                               " WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 120 wine quorvex_dll_tests.exe 2>&1";
   FILE *pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);

@@ -19,10 +19,11 @@ namespace {
 
 namespace texts = qv::sim::texts;
 
-int32_t sim_port() {
-  const char *port = std::getenv("QV_SIM_PORT");
+int32_t port_from(const char *variable) {
+  const char *port = std::getenv(variable);
   return port ? std::atoi(port) : 0;
 }
+int32_t sim_port() { return port_from("QV_SIM_PORT"); }
 
 struct Buffers {
   int32_t code = -1;
@@ -123,6 +124,22 @@ TEST_F(Dll, CallsBeforeInitialisingAndARefusedConnectFailWithTheirMessages) {
   EXPECT_EQ(message, kDirectConnectFailed + "Socket Error # 10061\r\nConnection refused.");
   EXPECT_EQ(Heartbeat(), 0);  // nothing connected
   EXPECT_EQ(TcpRelease(), 1);
+}
+
+TEST_F(Dll, TimedConnectGivesUpInTimeAndUnknownHostsAreNamed) {
+  // A Linux-side port whose queue is full, so that a connect is never answered.
+  const int32_t unanswering = port_from("QV_UNANSWERING_PORT");
+  if (unanswering == 0) GTEST_SKIP() << "QV_UNANSWERING_PORT is not set";
+  char message[QV_BODY_BUFFER_SIZE] = {};
+  const DWORD start = ::GetTickCount();
+  EXPECT_EQ(TcpConnect(message, "127.0.0.1", unanswering, 100, "", "", 0, "", ""), 0);
+  const DWORD took = ::GetTickCount() - start;
+  EXPECT_EQ(message, kDirectConnectFailed + "Connect timed out.");
+  EXPECT_GE(took, 80u);
+  EXPECT_LT(took, 2000u);
+
+  EXPECT_EQ(TcpConnect(message, "quorvex-test-host.invalid", 80, 2000, "", "", 0, "", ""), 0);
+  EXPECT_EQ(message, kDirectConnectFailed + "Socket Error # 11001\r\nHost not found.");
 }
 
 TEST_F(Dll, RecordLoginQueriesAndAWrongPassword) {

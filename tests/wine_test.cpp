@@ -234,6 +234,21 @@ TEST_F(WineHost, ThroughAScriptedSocks5Proxy) {
   EXPECT_EQ(proxy.problems(), "");
 }
 
+TEST_F(WineHost, ThroughAScriptedHttpProxy) {
+  LoopbackServer proxy;
+  proxy.on(0, Script()
+                  .expect("CONNECT 127.0.0.1:9000 HTTP/1.1\r\n\r\n")
+                  .send("HTTP/1.1 200 Connection established\r\nProxy-Agent: test\r\n\r\n")
+                  .expect(rec::make(105))
+                  .send(rec::make(900)));
+  auto r = run({{"init"},
+                {"connect", "127.0.0.1", "9000", "5000", "HTTP", "127.0.0.1", port_of(proxy)},
+                {"heartbeat"}});
+  EXPECT_EQ(r["connect"].result, 1) << output_;
+  EXPECT_EQ(r["heartbeat"].result, 1) << output_;
+  EXPECT_EQ(proxy.problems(), "");
+}
+
 #ifdef QV_WITH_SIMULATOR
 // The GoogleTest suite cross-built for Windows (tests/windows), linked
 // against the DLL's import library, against the simulator on this side.

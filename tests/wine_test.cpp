@@ -78,12 +78,12 @@ class WineHost : public ::testing::Test {
       for (const std::string &a : steps[i]) command += " '" + a + "'";
     }
     command += " 2>/dev/null";
+    const size_t start = output_.size();
+    run_command(command, output_);
     std::map<std::string, Step> out;
-    FILE *pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    std::array<char, 1 << 16> line;
-    while (std::fgets(line.data(), line.size(), pipe)) {
-      std::istringstream in(line.data());
+    std::istringstream lines(output_.substr(start));
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream in(line);
       std::string name, word;
       Step s;
       in >> name >> s.result;
@@ -92,10 +92,18 @@ class WineHost : public ::testing::Test {
         if (eq != std::string::npos) s.fields[word.substr(0, eq)] = word.substr(eq + 1);
       }
       out[name] = s;
-      output_ += line.data();
     }
-    ::pclose(pipe);
     return out;
+  }
+
+  // Runs a shell command, appending what it prints to output; returns its
+  // exit status as pclose gives it, or -1 when it could not be started.
+  static int run_command(const std::string &command, std::string &output) {
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    std::array<char, 4096> chunk;
+    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
+    return ::pclose(pipe);
   }
 
   std::string output_;
@@ -261,13 +269,8 @@ TEST_F(WineHost, CrossBuiltSuitePassesAgainstTheSimulator) {
   const std::string command = "cd '" QV_WINE_DIR "' && QV_SIM_PORT=" + std::to_string(port) +
                               " QV_UNANSWERING_PORT=" + std::to_string(unanswering.port()) +
                               " WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 120 wine quorvex_dll_tests.exe 2>&1";
-  FILE *pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
   std::string output;
-  std::array<char, 4096> chunk;
-  while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
-  const int status = ::pclose(pipe);
-  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(run_command(command, output), 0) << output;
   EXPECT_NE(output.find("[  PASSED  ]"), std::string::npos) << output;
   EXPECT_EQ(output.find("[  SKIPPED ]"), std::string::npos) << output;
   EXPECT_EQ(output.find("[  FAILED  ]"), std::string::npos) << output;

@@ -31,9 +31,8 @@ struct Buffers {
   char p1[QV_PARAM_BUFFER_SIZE] = {}, p2[QV_PARAM_BUFFER_SIZE] = {}, p3[QV_PARAM_BUFFER_SIZE] = {};
 };
 
-// A loopback port that refuses connections: bound by a listener of this
-// process that is closed again at once.
-int32_t refusing_port() {
+// A TCP socket of this process bound to a free loopback port.
+SOCKET bound_loopback_socket(int32_t &port) {
   WSADATA data;
   ::WSAStartup(MAKEWORD(2, 2), &data);
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -43,26 +42,22 @@ int32_t refusing_port() {
   ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
   int length = sizeof a;
   ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
-  ::closesocket(s);
-  return ntohs(a.sin_port);
+  port = ntohs(a.sin_port);
+  return s;
+}
+
+// A loopback port that refuses connections: bound by a socket of this
+// process that is closed again at once.
+int32_t refusing_port() {
+  int32_t port = 0;
+  ::closesocket(bound_loopback_socket(port));
+  return port;
 }
 
 // A loopback listener of this process that accepts and never answers.
 class SilentServer {
  public:
-  SilentServer() {
-    WSADATA data;
-    ::WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::listen(listener_, 4);
-    int length = sizeof a;
-    ::getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &length);
-    port_ = ntohs(a.sin_port);
-  }
+  SilentServer() : listener_(bound_loopback_socket(port_)) { ::listen(listener_, 4); }
   ~SilentServer() {
     if (peer_ != INVALID_SOCKET) ::closesocket(peer_);
     ::closesocket(listener_);
@@ -84,9 +79,9 @@ class SilentServer {
   }
 
  private:
+  int32_t port_ = 0;  // before listener_, which sets it
   SOCKET listener_;
   SOCKET peer_ = INVALID_SOCKET;
-  int32_t port_ = 0;
 };
 
 class Dll : public ::testing::Test {

@@ -38,11 +38,29 @@
  *    once (reconnect with the last successful connect's arguments, log in
  *    again with the last login's texts) and returns 0.  The failed command is
  *    not repeated; the host may call it again.
- *  - Every blocking read gives up when no byte has arrived for the read
- *    time-out (SetReadTimeout, 60000 ms by default) and counts as a failed
- *    read ("Read timed out.").
- *  - Calls are made one at a time: every call that uses the connection
- *    blocks its caller until the exchange, and any relogin after it, is over.
+ *  - Time-outs bound whole operations: writing a request, reading one
+ *    answer (a record; an XML header and body), a proxy handshake and a web
+ *    request each end within the read time-out (SetReadTimeout, 60000 ms by
+ *    default), however the peer splits or drips its bytes.  An expired
+ *    read counts as a failed read ("Read timed out."), an expired write as
+ *    a failed write ("Write timed out.").
+ *  - The stream stays in step: a read or write that fails, times out or
+ *    stops part-way closes the connection before the call returns, so no
+ *    later call can take a late or partial answer for its own.  Bytes that
+ *    no request asked for (a second answer to one request) are found before
+ *    the next request is written: that call fails as on a broken connection
+ *    ("Unrequested data from the server."), and its relogin starts clean.
+ *    A call never returns 1 with an answer that was not sent for its own
+ *    request.
+ *  - Threads: every call that uses the connection runs alone under one
+ *    library-wide lock and blocks its caller until the exchange, and any
+ *    relogin after it, is over.  Two-call operations (Login_Request with
+ *    Login_Feedback, every XML _Req with its _Resp) are safe from several
+ *    threads: the first call reads the whole reply and keeps it for the
+ *    calling thread, and the second hands it over without touching the
+ *    connection.  TcpDisconnect or dllUnInitialize from another thread ends
+ *    a connect, read or write that a call is blocked in within tens of
+ *    milliseconds; that call fails and does not reconnect.
  *  - No error or exception ever leaves an export.
  *
  * On 32-bit Windows every export is __stdcall and exported under its plain,
@@ -134,6 +152,10 @@ QV_API fxTcpDisconnect(void);
  *               fails with "Connect timed out." once T ms have passed.
  *  ProxyKind    "socks4", "socks5" or "http" in any letter case select a
  *               proxy; anything else (also empty or null) connects directly.
+ *               An HTTP proxy opens the tunnel only when its status line's
+ *               code is 200 ("通过http代理服务器连接服务器失败!" otherwise,
+ *               and the connection to the proxy is closed).  The handshake
+ *               with either kind of proxy is bounded by the read time-out.
  *  ProxyHost, ProxyPort, ProxyUser, ProxyPassword: the proxy's address and
  *               credentials (unused on the direct path).
  *
@@ -151,10 +173,12 @@ QV_API fxTcpConnect(char *Message, const char *Host, int32_t Port,
                     const char *ProxyHost, int32_t ProxyPort,
                     const char *ProxyUser, const char *ProxyPassword);
 
-/* Extension: sets the read time-out, in milliseconds, of every blocking
- * read of the library (responses, replies, proxy handshakes, web request).
- * A value of 0 or below waits without limit.  Takes effect for reads that
- * start after the call.  Returns 1. */
+/* Extension: sets the time-out, in milliseconds, of every blocking
+ * operation of the library: each request written, each answer read (a
+ * whole record, an XML header, an XML body), each proxy handshake as a
+ * whole, and a web request after its connect.  A value of 0 or below waits
+ * without limit.  Takes effect for operations that start after the call.
+ * Returns 1. */
 QV_API SetReadTimeout(int32_t Milliseconds);
 
 /* ------------------------------------------------------------------------
@@ -163,14 +187,20 @@ QV_API SetReadTimeout(int32_t Milliseconds);
 
 /* Sends the login record (code 100): body "app;extra", Param1 name,
  * Param2 pwd, Param3 ver.  Saves the five texts for ReLogin before the
- * write.  Does not read the answer: call Login_Feedback next.  Returns 1
- * when the record was written; 0 after a failed write (ReLogin has then
- * run and consumed the answer) or when a text is too long (nothing saved). */
+ * write.  Reads the answer too and keeps it for the calling thread's
+ * Login_Feedback.  Returns 1 when the record was written (also when its
+ * answer then failed to arrive: Login_Feedback reports that); 0 after a
+ * failed write (ReLogin has then run) or when a text is too long (nothing
+ * saved, nothing sent). */
 QV_API Login_Request(const char *app, const char *extra, const char *name,
                      const char *pwd, const char *ver);
 
-/* Reads the answer to Login_Request: its code into *Code (900: logged in),
- * its body into Message and its three parameters into the Param outputs. */
+/* Hands back the answer to Login_Request: its code into *Code (900:
+ * logged in), its body into Message and its three parameters into the
+ * Param outputs.  It takes the answer kept for the calling thread, or, on
+ * a thread without one, the oldest one another thread left.  If that
+ * answer failed to arrive, ReLogin runs and the result is 0; with no
+ * Login_Request before it the result is 0 and nothing is read. */
 QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1,
                       char *Param2, char *Param3);
 
@@ -426,9 +456,10 @@ QV_API fxReadIniFile(char *Value, const char *Carrier);
  * Every other status fails, and so does a redirect or any answer with a
  * Location header (redirects are not followed), a body cut short by the
  * close of the connection and a body over QV_WEB_BODY_MAX.  An https URL,
- * or any scheme but http, fails with 0: the library carries no TLS.  Every
- * receive waits at most the read time-out (SetReadTimeout): a silent
- * server fails the call once it expires.
+ * or any scheme but http, fails with 0: the library carries no TLS.  After
+ * the connect, sending the request and receiving the whole answer take at
+ * most the read time-out (SetReadTimeout) together: a silent, slow or
+ * non-reading server fails the call once it expires.
  *
  * Returns 1 on success; on failure 0, with Response and ElapsedMs
  * untouched.  A null Response or ElapsedMs refuses the call: result 0,
@@ -441,14 +472,22 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
  * XML protocol
  *
  * Every operation is a pair: the _Req export sends the request and reads
- * the reply header, handing the reply's code and body length to the host;
- * the host then calls the matching _Resp export at once with exactly those
- * two values, and it reads the body (which waits on the connection in
- * between).  The server accepted when the reply code is QV_FX_SUCCESS and
- * the _Resp export returned 1.  Texts taken from replies are converted to
+ * the whole reply, header and body, handing the reply's code and body
+ * length to the host and keeping the body for the calling thread; the host
+ * then calls the matching _Resp export with exactly those two values, and
+ * it takes the body from what was kept, not from the connection.  A _Resp
+ * on a thread that kept no reply for its operation takes the oldest one
+ * another thread kept with the same code and length.  A _Resp with no
+ * matching kept reply fails with its read-failure message and reads
+ * nothing; a _Req never followed by its _Resp costs nothing but the kept
+ * body (at most 8 are kept; a thread's next _Req of the same operation
+ * replaces its last).  A body that could not be read whole (cut short, too
+ * late, over 64 MiB) closes the connection; the _Req still returns 1 with
+ * the header's values, and the _Resp reports the failed read (the query
+ * _Resp exports then run fxReLogin).  The server accepted when the reply
+ * code is QV_FX_SUCCESS and the _Resp export returned 1.  Texts taken from replies are converted to
  * GBK, "?" standing for a character GBK lacks.  Size message buffers from
  * the reply length (plus one byte); fixed messages need at most 41 bytes.
- * A reply body over 64 MiB is refused as a failed read.
  * ---------------------------------------------------------------------- */
 
 #define QV_FX_SUCCESS 20900

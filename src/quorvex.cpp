@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "connection/client_context.h"
 #include "connection/connect.h"
@@ -48,6 +49,17 @@ qv_bool serialized(Body &&body) noexcept {
   } catch (...) {
     return 0;
   }
+}
+
+// A disconnect or release: a call blocked on the connection (a connect, a
+// read, a write) gives way at once instead of holding the lock until its
+// time-out, and its failure path does not reconnect.
+template <class Body>
+qv_bool interrupting(Body &&body) noexcept {
+  connection::request_interrupt();
+  const qv_bool result = serialized(std::forward<Body>(body));
+  connection::end_interrupt();
+  return result;
 }
 
 std::string text_or_empty(const char *t) { return t ? std::string(t) : std::string(); }
@@ -95,15 +107,9 @@ extern "C" {
 
 QV_API dllInitialize(void) { return serialized([] { return connection::initialize(); }); }
 QV_API TcpInit(void) { return dllInitialize(); }
-QV_API dllUnInitialize(void) {
-  connection::request_disconnect();  // a call blocked on the connection gives way
-  return serialized([] { return connection::release(); });
-}
+QV_API dllUnInitialize(void) { return interrupting([] { return connection::release(); }); }
 QV_API TcpRelease(void) { return dllUnInitialize(); }
-QV_API TcpDisconnect(void) {
-  connection::request_disconnect();  // a call blocked on the connection gives way
-  return serialized([] { return connection::disconnect(); });
-}
+QV_API TcpDisconnect(void) { return interrupting([] { return connection::disconnect(); }); }
 QV_API fxTcpDisconnect(void) { return TcpDisconnect(); }
 
 QV_API TcpConnect(char *Message, const char *Host, int32_t Port, int32_t Timeout,
@@ -127,7 +133,7 @@ QV_API SetReadTimeout(int32_t Milliseconds) {
 
 QV_API Login_Request(const char *app, const char *extra, const char *name, const char *pwd,
                      const char *ver) {
-  return serialized([&] { return record::login_request(app, extra, name, pwd, ver); });
+  return run(record::kLoginRequest, {.texts = {app, extra, name, pwd, ver}});
 }
 
 QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {

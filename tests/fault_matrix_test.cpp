@@ -302,9 +302,10 @@ Exchange xml_exchange(Bytes answer) {
       EXPECT_EQ(-1, code);
       EXPECT_EQ(kUnsetCode, length);
     } else {
-      ASSERT_EQ(1, fxMsgStates_Req(&code, &length));
+      // The request half reads the body too: the wait falls in it.
+      took = elapsed_ms([&] { ASSERT_EQ(1, fxMsgStates_Req(&code, &length)); });
       ASSERT_EQ(body_length, length);
-      took = elapsed_ms([&] { EXPECT_EQ(0, fxMsgStates_Resp(message.get(), code, length)); });
+      EXPECT_EQ(0, fxMsgStates_Resp(message.get(), code, length));
       EXPECT_EQ(gbk("读取反馈信息异常失败！"), message.text());
     }
     if (f.ending == Ending::Stall) {

@@ -117,7 +117,7 @@ TEST_F(Relogin, RefusedLoginKeepsTheNewConnection) {
 TEST_F(Relogin, UnreachableServerLeavesEveryCallFailing) {
   {
     LoopbackServer gone;
-    gone.on(0, Script().expect(kLoginRecord));
+    gone.on(0, Script().expect(kLoginRecord).send(kAccepted));
     MessageBuffer message;
     ASSERT_EQ(1, TcpConnect(message.get(), "127.0.0.1", gone.port(), 2000, "", "", 0, "", ""));
     ASSERT_EQ(1, Login_Request(kApp, kExtra, kName, kPwd, kVer));

@@ -27,7 +27,7 @@ TEST_F(RecordLayout, LoginJoinsAppAndExtraWithASemicolon) {
   login.replace(2056, 4, "name");
   login.replace(2076, 3, "pwd");
   login.replace(2096, 3, "1.0");
-  server.on(0, Script().expect(login));
+  server.on(0, Script().expect(login).send(kAccepted));
   connect_direct();
   EXPECT_EQ(1, Login_Request("a", "b", "name", "pwd", "1.0"));
   EXPECT_TRUE(server.wait_done(0));
@@ -36,7 +36,7 @@ TEST_F(RecordLayout, LoginJoinsAppAndExtraWithASemicolon) {
 // Null input texts are empty texts.
 TEST_F(RecordLayout, EmptyLoginTextsLeaveTheSemicolonAlone) {
   Bytes login = Bytes("\x64\0\0\0;", 5) + Bytes(2047, '\0') + Bytes("\x01\0\0\0", 4) + Bytes(60, '\0');
-  server.on(0, Script().expect(login).expect(login));
+  server.on(0, Script().expect(login).send(kAccepted).expect(login).send(kAccepted));
   connect_direct();
   EXPECT_EQ(1, Login_Request("", "", "", "", ""));
   EXPECT_EQ(1, Login_Request(nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -169,9 +169,7 @@ using TextFits = LengthLimit;
 using TextTooLong = LengthLimit;
 
 TEST_P(TextFits, IsSentWhole) {
-  Script script = Script().expect(GetParam().request);
-  if (!GetParam().is_login) script.send(kAccepted);
-  server.on(0, script);
+  server.on(0, Script().expect(GetParam().request).send(kAccepted));
   connect_direct();
   Outputs out;
   EXPECT_EQ(1, GetParam().call(out));
@@ -324,38 +322,38 @@ INSTANTIATE_TEST_SUITE_P(Commands, FailurePath, ::testing::ValuesIn(failure_case
 
 using Exchange = QuorvexTest;
 
-TEST_F(Exchange, SecondRecordAnswersTheNextCommand) {
-  server.on(0, Script()
-                   .expect(rec::make(101))
-                   .send_at_once({rec::make(900, "first"), rec::make(901, "second")})
-                   .expect(rec::make(103)));
-  connect_direct();
-  Outputs first, second;
-  EXPECT_EQ(1, MsgStates(&first.code, first.message.get()));
-  EXPECT_EQ("first", first.message.text());
-  EXPECT_EQ(1, MobileNum(&second.code, second.message.get()));
-  EXPECT_EQ(901, second.code);
-  EXPECT_EQ("second", second.message.text());
-  EXPECT_TRUE(server.wait_done(0));
-}
-
-// Twenty records in one write fill more than one read of the reader; a
-// record that straddles two reads must come out whole and in order.
-TEST_F(Exchange, ManyQueuedRecordsAreReadWholeAndInOrder) {
-  std::vector<Bytes> answers;
-  Script script = Script().expect(rec::make(101));
-  for (int i = 0; i < 20; ++i) answers.push_back(rec::make(900 + i, "answer " + std::to_string(i)));
-  script.send_at_once(answers);
-  for (int i = 1; i < 20; ++i) script.expect(rec::make(101));
-  server.on(0, script);
-  connect_direct();
-  for (int i = 0; i < 20; ++i) {
-    Outputs out;
-    ASSERT_EQ(1, MsgStates(&out.code, out.message.get()));
-    EXPECT_EQ(900 + i, out.code);
-    EXPECT_EQ("answer " + std::to_string(i), out.message.text());
+// Records that no request asked for, whether they came with the answer or
+// after it, are never taken for the next command's answer: that command
+// finds them before it writes, fails and relogs in, and the one after it
+// gets its own answer.
+TEST_F(Exchange, ExtraRecordsNeverAnswerTheNextCommand) {
+  std::vector<Bytes> extras;
+  for (int i = 0; i < 20; ++i) extras.push_back(rec::make(555, "extra " + std::to_string(i)));
+  std::vector<Bytes> with_answer = extras;
+  with_answer.insert(with_answer.begin(), rec::make(900, "first"));
+  const Script scripts[] = {
+      logged_in().expect(rec::make(101)).send_at_once(with_answer),
+      logged_in().expect(rec::make(101)).send(rec::make(900, "first")).stall(Millis{50}).send(extras[0]),
+  };
+  for (size_t i = 0; i < 2; ++i) {
+    server.on(2 * i, scripts[i]);
+    server.on(2 * i + 1, logged_in().expect(rec::make(103)).send(rec::make(900, "own")));
   }
-  EXPECT_TRUE(server.wait_done(0));
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i == 0 ? "extras with the answer" : "an extra after the answer");
+    connect_and_login();
+    Outputs first, second;
+    EXPECT_EQ(1, MsgStates(&first.code, first.message.get()));
+    EXPECT_EQ("first", first.message.text());
+    ASSERT_TRUE(server.wait_done(2 * i));
+    EXPECT_EQ(0, MobileNum(&second.code, second.message.get()));
+    EXPECT_EQ(-1, second.code);
+    EXPECT_TRUE(second.message.untouched());
+    EXPECT_EQ(1, MobileNum(&second.code, second.message.get()));
+    EXPECT_EQ("own", second.message.text());
+    EXPECT_EQ(2 * i + 2, server.accepted());
+    ASSERT_EQ(1, TcpDisconnect());
+  }
 }
 
 // A stale record left queued must not be taken for the relogin's answer.

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <functional>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "loopback_server.h"
+#include "net_targets.h"
 #include "record_bytes.h"
 #include "simulator.h"
 
@@ -99,6 +102,118 @@ TEST(Threads, DisconnectFromAnotherThreadFreesABlockedRead) {
   SetReadTimeout(200);
   int32_t code = 0;
   EXPECT_FALSE(NumRule(&code, msg));  // still disconnected; its own relogin may reconnect now
+  EXPECT_TRUE(dllUnInitialize());
+}
+
+// Request and response halves of XML pairs, and Login_Request with
+// Login_Feedback, from several threads at once: every response half gets
+// the reply to its own thread's request half, though other threads' pairs
+// run between the two calls.
+TEST(Threads, PairsFromSeveralThreadsGetTheirOwnReplies) {
+  qv::sim::Simulator sim;
+  const uint16_t port = sim.start(0);
+  ASSERT_TRUE(dllInitialize());
+  ASSERT_TRUE(SetReadTimeout(2000));
+  ASSERT_TRUE(connect_and_login(port));
+  using Req = qv_bool(QV_CALL *)(int32_t *, int32_t *);
+  using Resp = qv_bool(QV_CALL *)(char *, int32_t, int32_t);
+  struct Pair {
+    Req req;
+    Resp resp;
+    std::string expected;  // the reply's text, read alone before the threads start
+  };
+  Pair pairs[] = {{fxMsgStates_Req, fxMsgStates_Resp, {}},
+                  {fxInfoType_Req, fxInfoType_Resp, {}},
+                  {fxNumRule_Req, fxNumRule_Resp, {}}};
+  for (Pair &p : pairs) {
+    int32_t code = 0, length = 0;
+    char msg[QV_BODY_BUFFER_SIZE] = {};
+    ASSERT_TRUE(p.req(&code, &length) && p.resp(msg, code, length));
+    p.expected = msg;
+  }
+
+  std::atomic<int> wrong{0}, failed{0}, done{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      Buffers b;
+      for (int i = 0; i < 60; ++i, ++done) {
+        if ((t + i) % 4 == 3) {
+          if (!Login_Request("stress", "", "demo", (t % 2) ? "demo123" : "wrong", "1.0") ||
+              !Login_Feedback(&b.code, b.msg, b.p1, b.p2, b.p3))
+            ++failed;
+          else if (b.code != ((t % 2) ? 900 : 401))
+            ++wrong;
+          continue;
+        }
+        const Pair &p = pairs[(t + i) % 4];
+        int32_t code = 0, length = 0;
+        std::memset(b.msg, 0, sizeof b.msg);
+        if (!p.req(&code, &length)) {
+          ++failed;
+          continue;
+        }
+        std::this_thread::yield();  // let other threads' pairs run in between
+        if (!p.resp(b.msg, code, length)) ++failed;
+        else if (code == QV_FX_SUCCESS && p.expected != b.msg) ++wrong;
+      }
+    });
+  }
+  for (std::thread &th : threads) th.join();
+  // A wrong password logs the connection out on the server, so some queries
+  // are refused (a reply all the same); none may carry another's text.
+  EXPECT_EQ(0, wrong.load());
+  EXPECT_EQ(0, failed.load());
+  EXPECT_EQ(360, done.load());
+  EXPECT_TRUE(dllUnInitialize());
+}
+
+// A disconnect from another thread ends a call blocked in a connect (direct
+// without a time-out, or to an HTTP proxy, which connects without one) or
+// in a write to a server that reads nothing, within a few tens of
+// milliseconds; the read case is above.
+TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
+  UnansweringTarget silent;
+  LoopbackServer deaf;
+  deaf.on(0, Script().stall());
+  const std::string huge(32 * 1024 * 1024, 'a');
+  struct Case {
+    const char *name;
+    std::function<qv_bool()> call;
+  };
+  const Case cases[] = {
+      {"direct connect", [&] {
+         char msg[QV_BODY_BUFFER_SIZE];
+         return TcpConnect(msg, "127.0.0.1", silent.port(), -2, "", "", 0, "", "");
+       }},
+      {"connect to an HTTP proxy", [&] {
+         char msg[QV_BODY_BUFFER_SIZE];
+         return TcpConnect(msg, "127.0.0.1", 9, 0, "http", "127.0.0.1", silent.port(), "", "");
+       }},
+      {"write", [&] {
+         char msg[QV_BODY_BUFFER_SIZE];
+         int32_t code = 0, length = 0;
+         return fxTcpConnect(msg, "127.0.0.1", deaf.port(), 2000, "", "", 0, "", "") &&
+                fxLogin_Req(&code, &length, huge.c_str(), "", "n", "p", "v");
+       }},
+  };
+  ASSERT_TRUE(dllInitialize());
+  ASSERT_TRUE(SetReadTimeout(0));  // nothing but the disconnect ends these waits
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> result{-1};
+    std::thread blocked([&] { result = c.call(); });
+    // Nothing signals that the call has started to wait; a moment suffices.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(-1, result.load());
+    const auto start = Clock::now();
+    EXPECT_TRUE(TcpDisconnect());
+    blocked.join();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    std::printf("%s: ended %lld ms after the disconnect\n", c.name, static_cast<long long>(took));
+    EXPECT_LT(took, 300);
+    EXPECT_EQ(0, result.load());
+  }
   EXPECT_TRUE(dllUnInitialize());
 }
 

@@ -173,18 +173,34 @@ TEST_F(XmlExchange, RefusalHandsBackTheBodyAsTextUpToItsFirstZero) {
   EXPECT_TRUE(second.pud.untouched());
 }
 
-// The request export reads the header alone: skipping the response export
-// leaves the body as the next exchange's header.
-TEST_F(XmlExchange, BodyWaitsOnTheConnectionUntilTheResponseExport) {
-  const Bytes body = "<?xml version=\"1.0\"?><r><states>s</states></r>";
-  server.on(0, Script().expect(fx::header(10101, 0)).send(fx::reply(fx::kSuccess, body)).expect(fx::header(10102, 0)));
+// The request export reads the whole reply: skipping the response export
+// leaves nothing behind, and the next exchange gets its own reply.
+TEST_F(XmlExchange, SkippingTheResponseExportLeavesTheStreamInStep) {
+  const Bytes states = "<?xml version=\"1.0\"?><r><states>s</states></r>";
+  const Bytes types = "<?xml version=\"1.0\"?><r><types>t</types></r>";
+  server.on(0, Script()
+                   .expect(fx::header(10101, 0))
+                   .send(fx::reply(fx::kSuccess, states))
+                   .expect(fx::header(10102, 0))
+                   .send(fx::reply(fx::kSuccess, types)));
   fx_connect();
   int32_t code = kUnsetCode, length = kUnsetCode;
   ASSERT_EQ(1, fxMsgStates_Req(&code, &length));
-  EXPECT_EQ(static_cast<int32_t>(body.size()), length);
+  EXPECT_EQ(static_cast<int32_t>(states.size()), length);
   ASSERT_EQ(1, fxInfoType_Req(&code, &length));
-  EXPECT_EQ(fx::int_at(body, 0), code);  // "<?xm"
-  EXPECT_EQ(fx::int_at(body, 12), length);
+  EXPECT_EQ(fx::kSuccess, code);
+  EXPECT_EQ(static_cast<int32_t>(types.size()), length);
+  MessageBuffer message;
+  EXPECT_EQ(1, fxInfoType_Resp(message.get(), code, length));
+  EXPECT_EQ("t", message.text());
+  // The skipped reply is still there for its own response export, and a
+  // second response export finds nothing to hand back.
+  EXPECT_EQ(1, fxMsgStates_Resp(message.get(), code == fx::kSuccess ? fx::kSuccess : 0,
+                                static_cast<int32_t>(states.size())));
+  EXPECT_EQ("s", message.text());
+  EXPECT_EQ(0, fxMsgStates_Resp(message.get(), fx::kSuccess, static_cast<int32_t>(states.size())));
+  EXPECT_EQ(gbk("读取反馈信息异常失败！"), message.text());
+  EXPECT_EQ(1u, server.accepted());  // nothing was wrong with the connection: no relogin
 }
 
 // A reply length of 0 or below reads nothing, whatever the code: the next
@@ -221,9 +237,12 @@ TEST_F(XmlExchange, LoginBodyReadFailureReportsWithoutARelogin) {
     fx_connect();
     ASSERT_EQ(1, SetReadTimeout(200));
     int32_t code = kUnsetCode, length = kUnsetCode;
-    ASSERT_EQ(1, fxLogin_Req(&code, &length, kApp, kExtra, kName, kPwd, kVer));
     LoginOutputs out;
-    const long took = elapsed_ms([&] { EXPECT_EQ(0, login_resp(out, code, length)); });
+    // The request export reads the body too, so the wait falls in it.
+    const long took = elapsed_ms([&] {
+      ASSERT_EQ(1, fxLogin_Req(&code, &length, kApp, kExtra, kName, kPwd, kVer));
+      EXPECT_EQ(0, login_resp(out, code, length));
+    });
     EXPECT_EQ(gbk("读取登录信息异常失败！"), out.message.text());
     EXPECT_EQ(kUnsetCode, out.agent);
     EXPECT_EQ(connection + 1, server.accepted());
@@ -722,8 +741,12 @@ TEST_P(XmlQueryFailure, RelogsInOnce) {
     EXPECT_EQ(-1, code);
     EXPECT_EQ(kUnsetCode, length);
   } else {
-    ASSERT_EQ(1, q.req(&code, &length));
-    took = elapsed_ms([&] { EXPECT_EQ(0, q.resp(message.get(), code, length)); });
+    // The request export reads the body, so a stall holds it up; the
+    // response export reports the failed read and relogs in.
+    took = elapsed_ms([&] {
+      ASSERT_EQ(1, q.req(&code, &length));
+      EXPECT_EQ(0, q.resp(message.get(), code, length));
+    });
     EXPECT_EQ(gbk("读取反馈信息异常失败！"), message.text());
   }
   if (stalls) {

@@ -96,6 +96,12 @@ inline constexpr std::string_view kClosedGracefully = "Connection Closed Gracefu
 inline constexpr std::string_view kAlreadyConnected = "Already connected.";
 inline constexpr std::string_view kConnectTimedOut = "Connect timed out.";
 inline constexpr std::string_view kReadTimedOut = "Read timed out.";
+inline constexpr std::string_view kWriteTimedOut = "Write timed out.";
+// Bytes that no request asked for were waiting when a request was about to
+// go out: the stream is out of step.
+inline constexpr std::string_view kUnrequestedData = "Unrequested data from the server.";
+// A reply announced a body longer than the library accepts.
+inline constexpr std::string_view kReplyTooLong = "Reply too long.";
 inline constexpr std::string_view kMaxLineLength = "Max line length exceeded.";
 // SOCKS handshake errors.
 inline constexpr std::string_view kSocks4Rejected = "Request rejected or failed.";

@@ -1,7 +1,5 @@
 #include "connection/client_context.h"
 
-#include <atomic>
-
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
 #include "platform/platform.h"
@@ -24,18 +22,12 @@ bool initialize() {
   return true;
 }
 
-namespace {
-std::atomic<bool> g_disconnect_requested{false};
-}  // namespace
-
 bool release() {
   ClientContext &c = context();
-  g_disconnect_requested.store(false);  // the release itself answers the request
   if (c.tcp_client) {
     c.tcp_client->disconnect();
     c.tcp_client.reset();
   }
-  clear_interrupt();
   c.socks_handler.reset();
   c.socks_settings.reset();
   c.reconnect_message.reset();
@@ -45,17 +37,10 @@ bool release() {
 
 bool disconnect() {
   ClientContext &c = context();
-  g_disconnect_requested.store(false);
   if (c.tcp_client) c.tcp_client->disconnect();
-  clear_interrupt();
   return c.tcp_client != nullptr;
 }
 
-void request_disconnect() {
-  g_disconnect_requested.store(true);
-  interrupt_blocking_io();
-}
-
-bool disconnect_requested() { return g_disconnect_requested.load(); }
+bool disconnect_requested() { return interrupt_pending(); }
 
 }  // namespace qv::connection

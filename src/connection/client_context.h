@@ -72,10 +72,9 @@ bool release();
 // Closes the connection; false before initialisation.
 bool disconnect();
 
-// Asks for a disconnect from another thread: wakes a call blocked on the
-// connection, whose failure path then leaves the connection closed instead
-// of reconnecting; the caller follows with disconnect().
-void request_disconnect();
+// True while a disconnect asked for by another thread (request_interrupt)
+// has not run yet: a failure path then leaves the connection closed
+// instead of reconnecting behind the host's back.
 bool disconnect_requested();
 
 }  // namespace qv::connection

@@ -28,17 +28,32 @@ bool same_ignoring_case(std::string_view a, std::string_view b) {
 
 // The first non-empty line; a status line whose fourth character is "-"
 // continues until a line that starts with its code and a blank.
-std::string read_status_line(TcpClient &tcp) {
+std::string read_status_line(TcpClient &tcp, Deadline deadline) {
   std::string status;
-  while (status.empty()) status = trimmed(tcp.read_line(kMaxLine));
+  while (status.empty()) status = trimmed(tcp.read_line(kMaxLine, deadline));
   if (status.size() >= 4 && status[3] == '-') {
     const std::string end_marker = status.substr(0, 3) + ' ';
     for (;;) {
-      const std::string line = tcp.read_line(kMaxLine);
+      const std::string line = tcp.read_line(kMaxLine, deadline);
       if (line.size() < 4 || same_ignoring_case(std::string_view(line).substr(0, 4), end_marker)) break;
     }
   }
   return status;
+}
+
+// The status code decides: the number after "HTTP/<version>", or the
+// first three characters of a reply in the numbered-lines style ("200-"
+// continued, "200 " final).  A 200 elsewhere in the line (a reason phrase
+// naming a port, say) decides nothing.
+bool tunnel_opened(std::string_view status) {
+  if (status.substr(0, 5) == "HTTP/") {
+    const size_t code = status.find_first_not_of(' ', status.find(' '));
+    if (code == std::string_view::npos) return false;
+    status.remove_prefix(code);
+  }
+  const bool code_alone =
+      status.size() == 3 || (status.size() > 3 && (status[3] == ' ' || status[3] == '\t' || status[3] == '-'));
+  return code_alone && status.substr(0, 3) == "200";
 }
 
 }  // namespace
@@ -49,23 +64,30 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
     tcp.set_target(args.proxy_host, args.proxy_port);
     tcp.attach(nullptr);
     tcp.connect(0);
+    // One deadline for the whole exchange with the proxy.
+    const Deadline deadline = operation_deadline();
 
     // One empty line ends the request; anything after it would travel
     // through the tunnel to the server.
     const std::string request = "CONNECT " + args.host + ":" + std::to_string(args.port) +
                                 (protocol == Protocol::Record ? " HTTP/1.1" : " HTTP/1.0") + "\r\n\r\n";
-    tcp.write(request.data(), request.size());
+    tcp.write(request.data(), request.size(), deadline);
 
-    const std::string status = read_status_line(tcp);
-    if (status.size() < 5 || status.find("200", 4) == std::string::npos) {
+    const std::string status = read_status_line(tcp, deadline);
+    if (!tunnel_opened(status)) {
+      // What follows is the proxy's own answer, never the server's: the
+      // connection goes, so that nothing meant for the server reaches the
+      // proxy and nothing of the proxy's is read as the server's.
+      tcp.abandon();
       message.write(text::kHttpTunnelRefused.gbk);
       return false;
     }
     message.write(text::kHttpTunnelOpened.gbk);
-    while (!tcp.read_line(kMaxLine).empty()) {
+    while (!tcp.read_line(kMaxLine, deadline).empty()) {
     }
     return true;
   } catch (const Error &e) {
+    tcp.abandon();
     message.write(text::kHttpProxyFailed.gbk, e.text());
     return false;
   }

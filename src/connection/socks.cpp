@@ -26,7 +26,8 @@ bool is_localhost(const std::string &host) {
   return true;
 }
 
-void socks4(platform::Socket &s, const SocksSettings &settings, const std::string &host, int32_t port) {
+void socks4(platform::Socket &s, const SocksSettings &settings, const std::string &host, int32_t port,
+            Deadline deadline) {
   unsigned char address[4];
   const char *name = is_localhost(host) ? "127.0.0.1" : host.c_str();
   if (const int rc = platform::resolve_ipv4(name, address); rc != 0) throw socket_error(rc);
@@ -36,10 +37,10 @@ void socks4(platform::Socket &s, const SocksSettings &settings, const std::strin
   request.append(reinterpret_cast<const char *>(address), 4);
   request.append(settings.username, 0, 255);
   request.push_back('\0');
-  if (const int rc = s.send_all(request.data(), request.size()); rc != 0) throw socket_error(rc);
+  send_exact(s, request.data(), request.size(), deadline);
 
   unsigned char reply[8];
-  receive_exact(s, reply, sizeof reply, text::kReadTimedOut);
+  receive_exact(s, reply, sizeof reply, deadline, text::kReadTimedOut);
   switch (reply[1]) {
     case 90: return;
     case 91: fail(text::kSocks4Rejected);
@@ -50,9 +51,9 @@ void socks4(platform::Socket &s, const SocksSettings &settings, const std::strin
 }
 
 // SOCKS5 receives all report the same text whatever went wrong.
-void socks5_receive(platform::Socket &s, void *data, size_t size) {
+void socks5_receive(platform::Socket &s, void *data, size_t size, Deadline deadline) {
   try {
-    receive_exact(s, data, size, text::kSocksNoResponse);
+    receive_exact(s, data, size, deadline, text::kSocksNoResponse);
   } catch (const Error &) {
     fail(text::kSocksNoResponse);
   }
@@ -72,26 +73,26 @@ std::string_view socks5_reply_text(unsigned char code) {
   }
 }
 
-void socks5(platform::Socket &s, const std::string &host, int32_t port) {
+void socks5(platform::Socket &s, const std::string &host, int32_t port, Deadline deadline) {
   // The length of the host travels in one byte; refuse before sending.
   if (host.size() > 255) fail(text::kSocks5HostTooLong);
 
   const unsigned char greeting[3] = {5, 1, 0};
-  if (const int rc = s.send_all(greeting, sizeof greeting); rc != 0) throw socket_error(rc);
+  send_exact(s, greeting, sizeof greeting, deadline);
   unsigned char method[2];
-  socks5_receive(s, method, sizeof method);
+  socks5_receive(s, method, sizeof method, deadline);
   if (method[1] != 0) fail(text::kSocksBadAuthMethod);
 
   std::string request{5, 1, 0, 3};
   request.push_back(static_cast<char>(host.size()));
   request.append(host);
   put_port(request, port);
-  if (const int rc = s.send_all(request.data(), request.size()); rc != 0) throw socket_error(rc);
+  send_exact(s, request.data(), request.size(), deadline);
 
   // Version, reply code, reserved, address type and the bound address's
   // first byte.
   unsigned char head[5];
-  socks5_receive(s, head, sizeof head);
+  socks5_receive(s, head, sizeof head, deadline);
   if (head[1] != 0) fail(socks5_reply_text(head[1]));
 
   // The rest of the bound address and the port, so that the next byte read
@@ -104,7 +105,7 @@ void socks5(platform::Socket &s, const std::string &host, int32_t port) {
     default: fail(text::kSocks5UnknownAddressType);  // where the server's bytes begin is unknown
   }
   unsigned char skip[257 + 2];
-  socks5_receive(s, skip, rest);
+  socks5_receive(s, skip, rest, deadline);
 }
 
 }  // namespace
@@ -116,11 +117,13 @@ void SocksHandler::open(const std::string &host, int32_t port, int32_t timeout) 
   }
   if (port < 0 || port > 65535) throw socket_error(10049);
   connect_socket(settings.host, settings.port, timeout);
+  // One deadline for the whole handshake, however the proxy splits it.
+  const Deadline deadline = operation_deadline();
   try {
     if (settings.version == Version::Socks5)
-      socks5(socket(), host, port);
+      socks5(socket(), host, port, deadline);
     else
-      socks4(socket(), settings, host, port);
+      socks4(socket(), settings, host, port, deadline);
   } catch (...) {
     close();
     throw;

@@ -14,21 +14,23 @@ namespace {
 
 std::atomic<int> g_read_timeout_ms{60000};
 
+// Disconnects requested by other threads and not yet run.  While any is
+// pending, every blocking call on the connection is shut down as it
+// enters, and a connect in progress gives up.
+platform::CancelCount g_interrupts{0};
+
 // The socket that a thread is blocked on right now, so that another thread
 // can shut it down.  Registered only for the duration of the blocking call,
-// during which the calling thread keeps the socket alive.  An interrupt
-// stays pending until the disconnect it announces has run, so that a call
-// about to block when it came is shut down as it enters.
+// during which the calling thread keeps the socket alive.
 std::mutex g_blocking_mutex;
 platform::Socket *g_blocking_socket = nullptr;
-bool g_interrupt_pending = false;
 
 class BlockingSection {
  public:
   explicit BlockingSection(platform::Socket &s) {
     std::lock_guard<std::mutex> lock(g_blocking_mutex);
     g_blocking_socket = &s;
-    if (g_interrupt_pending) s.shutdown_both();
+    if (g_interrupts.load() > 0) s.shutdown_both();
   }
   ~BlockingSection() {
     std::lock_guard<std::mutex> lock(g_blocking_mutex);
@@ -46,21 +48,40 @@ bool equals_ignoring_case(const std::string &a, std::string_view b) {
          });
 }
 
+// One receive under the deadline: the bytes read, never 0.  Throws Error
+// for the peer's close, a socket error or the deadline.
+size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadline, std::string_view timeout_text) {
+  int error = 0;
+  long n;
+  {
+    BlockingSection section(s);
+    n = s.receive(data, size, deadline, error);
+  }
+  if (n == 0) throw Error(std::string(text::kClosedGracefully));
+  if (n < 0) throw platform_error(error, timeout_text);
+  return static_cast<size_t>(n);
+}
+
 }  // namespace
 
-void interrupt_blocking_io() {
+void request_interrupt() {
   std::lock_guard<std::mutex> lock(g_blocking_mutex);
-  g_interrupt_pending = true;
+  g_interrupts.fetch_add(1);
   if (g_blocking_socket) g_blocking_socket->shutdown_both();
 }
 
-void clear_interrupt() {
-  std::lock_guard<std::mutex> lock(g_blocking_mutex);
-  g_interrupt_pending = false;
+void end_interrupt() {
+  int pending = g_interrupts.load();
+  while (pending > 0 && !g_interrupts.compare_exchange_weak(pending, pending - 1)) {
+  }
 }
+
+bool interrupt_pending() { return g_interrupts.load() > 0; }
 
 int read_timeout_ms() { return g_read_timeout_ms.load(std::memory_order_relaxed); }
 void set_read_timeout_ms(int ms) { g_read_timeout_ms.store(ms, std::memory_order_relaxed); }
+
+Deadline operation_deadline() { return Deadline::after(read_timeout_ms()); }
 
 void SocketHandler::open(const std::string &host, int32_t port, int32_t timeout) {
   connect_socket(host, port, timeout);
@@ -70,7 +91,7 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
   platform::network_startup();
   // Only a positive time-out bounds the connect; 0, -1 and -2 leave it to
   // the system (which has its own limit).
-  const int64_t deadline = timeout > 0 ? platform::monotonic_ms() + timeout : 0;
+  const Deadline deadline = Deadline::after(timeout);
   const char *name = equals_ignoring_case(host, "localhost") ? "127.0.0.1" : host.c_str();
   if (port < 0 || port > 65535) throw socket_error(10049);
 
@@ -78,19 +99,40 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
   if (const int rc = platform::resolve(name, static_cast<uint16_t>(port), endpoints); rc != 0)
     throw socket_error(rc);
 
+  const platform::CancelCount *cancel = follow_interrupts_ ? &g_interrupts : nullptr;
   int last = 0;
   for (const platform::Endpoint &e : endpoints) {
     int wait = 0;
-    if (deadline) {
-      const int64_t left = deadline - platform::monotonic_ms();
+    if (!deadline.none()) {
+      const int64_t left = deadline.left_ms();
       if (left <= 0) throw Error(std::string(text::kConnectTimedOut));
       wait = static_cast<int>(left);
     }
-    last = socket_.connect(e, wait);
+    last = socket_.connect(e, wait, cancel);
     if (last == 0) return;
     if (last == platform::kWaitTimedOut) throw Error(std::string(text::kConnectTimedOut));
+    if (last == platform::kInterrupted) break;
   }
   throw socket_error(last);
+}
+
+void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline) {
+  int rc;
+  {
+    BlockingSection section(socket);
+    rc = socket.send_all(data, size, deadline);
+  }
+  if (rc != 0) throw platform_error(rc, text::kWriteTimedOut);
+}
+
+void receive_exact(platform::Socket &socket, void *data, size_t size, Deadline deadline,
+                   std::string_view timeout_text) {
+  auto *out = static_cast<unsigned char *>(data);
+  while (size > 0) {
+    const size_t n = receive_some(socket, out, size, deadline, timeout_text);
+    out += n;
+    size -= n;
+  }
 }
 
 void TcpClient::set_target(std::string host, int32_t port) {
@@ -113,6 +155,7 @@ void TcpClient::connect(int32_t timeout) {
     handler_ = own_.get();
   }
   begin_ = end_ = 0;
+  handler_->follow_interrupts(true);
   handler_->open(host_, port_, timeout);
 }
 
@@ -125,93 +168,87 @@ void TcpClient::disconnect() {
   begin_ = end_ = 0;
 }
 
+void TcpClient::abandon() {
+  if (handler_) handler_->close();
+  begin_ = end_ = 0;
+}
+
 platform::Socket &TcpClient::open_socket() {
   if (!handler_) throw Error(std::string(text::kNotConnected));
   if (!handler_->is_open()) throw Error(std::string(text::kClosedGracefully));
   return handler_->socket();
 }
 
-void TcpClient::write(const void *data, size_t size) {
+template <class Operation>
+auto TcpClient::or_abandon(Operation &&op) -> decltype(op()) {
+  try {
+    return op();
+  } catch (...) {
+    abandon();
+    throw;
+  }
+}
+
+// Nothing may be waiting when a request goes out: every answer so far has
+// been read whole, so waiting bytes are ones that no request asked for
+// (or the peer's close), and reading them as this request's answer would
+// hand the host an answer that was not sent for it.
+void TcpClient::check_in_step(platform::Socket &s) {
+  if (begin_ != end_) throw Error(std::string(text::kUnrequestedData));
+  if (!s.readable_now()) return;
+  receive_some(s, buffer_, kChunk, operation_deadline(), text::kReadTimedOut);
+  throw Error(std::string(text::kUnrequestedData));
+}
+
+void TcpClient::write(const void *data, size_t size, Deadline deadline) {
   platform::Socket &s = open_socket();
-  int rc;
-  {
-    BlockingSection section(s);
-    rc = s.send_all(data, size);
-  }
-  if (rc != 0) {
-    s.close();
-    throw socket_error(rc);
-  }
+  or_abandon([&] {
+    check_in_step(s);
+    send_exact(s, data, size, deadline);
+  });
 }
 
-void TcpClient::read_exact(void *data, size_t size) {
+void TcpClient::read_exact(void *data, size_t size, Deadline deadline) {
   auto *out = static_cast<unsigned char *>(data);
-  while (size > 0) {
-    if (begin_ == end_) fill();
-    const size_t n = std::min(size, end_ - begin_);
-    std::memcpy(out, buffer_ + begin_, n);
-    begin_ += n;
-    out += n;
-    size -= n;
-  }
+  or_abandon([&] {
+    while (size > 0) {
+      if (begin_ == end_) fill(deadline);
+      const size_t n = std::min(size, end_ - begin_);
+      std::memcpy(out, buffer_ + begin_, n);
+      begin_ += n;
+      out += n;
+      size -= n;
+    }
+  });
 }
 
-std::string TcpClient::read_line(size_t max_length) {
-  std::string line;
-  for (;;) {
-    if (begin_ == end_) fill();
-    const auto *start = buffer_ + begin_;
-    const auto *lf = static_cast<const unsigned char *>(std::memchr(start, '\n', end_ - begin_));
-    const size_t n = lf ? static_cast<size_t>(lf - start) : end_ - begin_;
-    // One byte of room beyond the limit for a CR, which does not count.
-    if (line.size() + n > max_length + 1) throw Error(std::string(text::kMaxLineLength));
-    line.append(reinterpret_cast<const char *>(start), n);
-    begin_ += n;
-    if (lf) {
-      ++begin_;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.size() > max_length) throw Error(std::string(text::kMaxLineLength));
-      return line;
+std::string TcpClient::read_line(size_t max_length, Deadline deadline) {
+  return or_abandon([&] {
+    std::string line;
+    for (;;) {
+      if (begin_ == end_) fill(deadline);
+      const auto *start = buffer_ + begin_;
+      const auto *lf = static_cast<const unsigned char *>(std::memchr(start, '\n', end_ - begin_));
+      const size_t n = lf ? static_cast<size_t>(lf - start) : end_ - begin_;
+      // One byte of room beyond the limit for a CR, which does not count.
+      if (line.size() + n > max_length + 1) throw Error(std::string(text::kMaxLineLength));
+      line.append(reinterpret_cast<const char *>(start), n);
+      begin_ += n;
+      if (lf) {
+        ++begin_;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > max_length) throw Error(std::string(text::kMaxLineLength));
+        return line;
+      }
     }
-  }
-}
-
-void receive_exact(platform::Socket &socket, void *data, size_t size, std::string_view timeout_text) {
-  auto *out = static_cast<unsigned char *>(data);
-  while (size > 0) {
-    int error = 0;
-    long n;
-    {
-      BlockingSection section(socket);
-      n = socket.receive(out, size, read_timeout_ms(), error);
-    }
-    if (n == 0) throw Error(std::string(text::kClosedGracefully));
-    if (n < 0) throw platform_error(error, timeout_text);
-    out += n;
-    size -= static_cast<size_t>(n);
-  }
+  });
 }
 
 // Receives the next chunk into the empty buffer.
-void TcpClient::fill() {
+void TcpClient::fill(Deadline deadline) {
   platform::Socket &s = open_socket();
   begin_ = end_ = 0;
-  int error = 0;
-  long n;
-  {
-    BlockingSection section(s);
-    n = s.receive(buffer_, kChunk, read_timeout_ms(), error);
-  }
-  if (n > 0) {
-    end_ = static_cast<size_t>(n);
-    return;
-  }
-  if (n == 0) {
-    s.close();
-    throw Error(std::string(text::kClosedGracefully));
-  }
-  if (error != platform::kWaitTimedOut) s.close();
-  throw platform_error(error, text::kReadTimedOut);
+  end_ = receive_some(s, buffer_, kChunk, deadline, text::kReadTimedOut);
 }
 
 }  // namespace qv::connection

@@ -1,7 +1,12 @@
 // The one connection of the library: a target, a socket handler that owns
 // the socket, and a buffered reader.  Writes go out at once; reads take
-// exactly the bytes asked for, and bytes beyond them stay queued for the
-// next read until the connection is opened again.
+// exactly the bytes asked for.
+//
+// The stream stays in step: a read or write that fails, times out or stops
+// part-way leaves the stream at an unknown position, so the connection is
+// closed before the error leaves this class.  Every operation has a
+// deadline for the whole of it (the read time-out by default), and a
+// disconnect requested by another thread ends any wait.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +17,8 @@
 #include "platform/platform.h"
 
 namespace qv::connection {
+
+using platform::Deadline;
 
 // Owns the socket of a connection opened through it.  The plain handler
 // connects straight to the target; a proxy handler overrides open().
@@ -26,29 +33,40 @@ class SocketHandler {
   void close() { socket_.close(); }
   platform::Socket &socket() { return socket_; }
 
+  // Makes the connect give way to a disconnect requested by another thread
+  // (the library's connection does; a web request's does not).
+  void follow_interrupts(bool on) { follow_interrupts_ = on; }
+
  protected:
   // The TCP connect itself: resolve, then connect within the time-out.
   void connect_socket(const std::string &host, int32_t port, int32_t timeout);
 
  private:
   platform::Socket socket_;
+  bool follow_interrupts_ = false;
 };
 
-// Receives exactly size bytes straight from a socket, for handshakes that
-// run before the connection is handed to the buffered reader.  Throws Error
-// with the given text when the peer is silent past the read time-out.
-void receive_exact(platform::Socket &socket, void *data, size_t size, std::string_view timeout_text);
+// The deadline of one operation under the library's read time-out.
+Deadline operation_deadline();
 
-// Ends the receive or send that another thread is blocked in on the
-// connection, by shutting its socket down; that call then fails.  Safe from
-// any thread at any time.
-void interrupt_blocking_io();
-// Ends the interrupt: blocking calls block again.  Called once the
-// disconnect that the interrupt announced has run.
-void clear_interrupt();
+// Sends or receives exactly size bytes straight on a socket, for
+// handshakes that run before the connection is handed to the buffered
+// reader.  Throws Error (timeout_text when the deadline passes).  Another
+// thread's disconnect request ends the wait.
+void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline);
+void receive_exact(platform::Socket &socket, void *data, size_t size, Deadline deadline,
+                   std::string_view timeout_text);
 
-// Milliseconds that every blocking read waits; 0 or below waits without
-// limit.  Library-wide.
+// A disconnect requested by another thread: ends the receive, send or
+// connect that a call is blocked in on the connection (that call fails),
+// and every one that starts, until end_interrupt() is called once for it
+// after the disconnect has run.  Safe from any thread at any time.
+void request_interrupt();
+void end_interrupt();
+bool interrupt_pending();
+
+// Milliseconds that every blocking operation may take; 0 or below waits
+// without limit.  Library-wide.
 int read_timeout_ms();
 void set_read_timeout_ms(int ms);
 
@@ -71,19 +89,26 @@ class TcpClient {
   // Closes the attached handler's socket and destroys our own handler.
   void disconnect();
   bool connected() const { return handler_ && handler_->is_open(); }
+  // Closes the connection because the stream's position is lost; the
+  // handler stays attached for the next connect.
+  void abandon();
 
-  // Sends the whole block before returning.  Throws Error.
-  void write(const void *data, size_t size);
-  // Blocks until exactly size bytes have arrived (read time-out applies).
-  // Throws Error.
-  void read_exact(void *data, size_t size);
+  // Sends the whole block before returning.  Bytes that no request asked
+  // for, or the peer's close, found waiting first fail the write before
+  // anything is sent.  Throws Error.
+  void write(const void *data, size_t size, Deadline deadline = operation_deadline());
+  // Blocks until exactly size bytes have arrived.  Throws Error.
+  void read_exact(void *data, size_t size, Deadline deadline = operation_deadline());
   // Reads one LF-terminated line (a CR before the LF dropped) of at most
   // max_length bytes; a longer one fails with "Max line length exceeded.".
-  std::string read_line(size_t max_length);
+  std::string read_line(size_t max_length, Deadline deadline);
 
  private:
   platform::Socket &open_socket();
-  void fill();
+  void fill(Deadline deadline);
+  void check_in_step(platform::Socket &s);
+  template <class Operation>
+  auto or_abandon(Operation &&op) -> decltype(op());
 
   std::string host_;
   int32_t port_ = 0;

@@ -6,6 +6,7 @@
 // host reads the same message wherever it runs.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -16,6 +17,43 @@ namespace qv::platform {
 // Error numbers beyond the Windows Sockets ones.
 inline constexpr int kHostNotFound = 11001;  // a failed name lookup
 inline constexpr int kWaitTimedOut = -1;     // a bounded wait expired (not a socket error)
+inline constexpr int kInterrupted = 10004;   // a wait given up at another thread's request
+
+// Milliseconds from a monotonic clock.
+int64_t monotonic_ms();
+
+// The moment by which a whole operation (a record, a handshake) must be
+// over, however many system calls it takes; or none, to wait without limit.
+class Deadline {
+ public:
+  Deadline() = default;
+  // ms <= 0: no deadline.
+  static Deadline after(int ms) { return ms > 0 ? Deadline(monotonic_ms() + ms) : Deadline(); }
+  bool none() const { return at_ms_ == 0; }
+  // Milliseconds left, 0 once passed; only meaningful when !none().
+  int64_t left_ms() const {
+    const int64_t left = at_ms_ - monotonic_ms();
+    return left > 0 ? left : 0;
+  }
+
+ private:
+  explicit Deadline(int64_t at_ms) : at_ms_(at_ms) {}
+  int64_t at_ms_ = 0;
+};
+
+// Whether a socket time-out of current ms (0: none) serves a wait of
+// wanted ms (0: none): a few milliseconds either way do not matter, and
+// sparing the system call keeps an ordinary read at one call.
+inline bool timeout_fits(int current, int64_t wanted) {
+  constexpr int64_t kSlackMs = 10;
+  if (wanted <= 0 || current <= 0) return wanted <= 0 && current <= 0;
+  const int64_t gap = current > wanted ? current - wanted : wanted - current;
+  return gap <= kSlackMs;
+}
+
+// Counted requests from other threads to give up waiting: while it is above
+// zero, a connect in progress ends with kInterrupted.
+using CancelCount = std::atomic<int>;
 
 // One resolved TCP endpoint, opaque to the layers above.
 struct Endpoint {
@@ -36,7 +74,8 @@ class Socket {
  public:
   Socket() = default;
   ~Socket() { close(); }
-  Socket(Socket &&other) noexcept : handle_(other.handle_), receive_timeout_ms_(other.receive_timeout_ms_) {
+  Socket(Socket &&other) noexcept
+      : handle_(other.handle_), receive_timeout_ms_(other.receive_timeout_ms_), send_timeout_ms_(other.send_timeout_ms_) {
     other.handle_ = kInvalid;
   }
   Socket &operator=(Socket &&other) noexcept {
@@ -44,6 +83,7 @@ class Socket {
       close();
       handle_ = other.handle_;
       receive_timeout_ms_ = other.receive_timeout_ms_;
+      send_timeout_ms_ = other.send_timeout_ms_;
       other.handle_ = kInvalid;
     }
     return *this;
@@ -55,18 +95,24 @@ class Socket {
 
   // Opens a socket and connects it to the endpoint, with keep-alive on.
   // timeout_ms > 0 bounds the connect (kWaitTimedOut when it expires);
-  // otherwise the system's own connect runs to its end.  Returns 0 or a
-  // socket error; on failure the socket stays closed.
-  int connect(const Endpoint &to, int timeout_ms);
+  // otherwise the system's own connect runs to its end.  While *cancel is
+  // above zero the wait ends within a few tens of milliseconds with
+  // kInterrupted.  Returns 0 or a socket error; on failure the socket stays
+  // closed.
+  int connect(const Endpoint &to, int timeout_ms, const CancelCount *cancel = nullptr);
 
-  // Sends every byte before returning.  Returns 0 or a socket error.
-  int send_all(const void *data, size_t size);
+  // Sends every byte before the deadline.  Returns 0, a socket error, or
+  // kWaitTimedOut (some bytes may have gone out).
+  int send_all(const void *data, size_t size, Deadline deadline = {});
 
-  // Waits up to timeout_ms (0 or below: without limit) for data and reads
-  // what is there, at most size bytes.  Returns the number of bytes read,
-  // 0 when the peer closed the connection, or -1 with error set to a socket
-  // error or kWaitTimedOut.
-  long receive(void *data, size_t size, int timeout_ms, int &error);
+  // Waits until the deadline for data and reads what is there, at most size
+  // bytes.  Returns the number of bytes read, 0 when the peer closed the
+  // connection, or -1 with error set to a socket error or kWaitTimedOut.
+  long receive(void *data, size_t size, Deadline deadline, int &error);
+
+  // True when a read would not block: bytes, the peer's close or an error
+  // are waiting.  Never waits.
+  bool readable_now() const;
 
   // Ends both directions, waking up a receive blocked on another thread.
   void shutdown_both();
@@ -75,15 +121,18 @@ class Socket {
  private:
   using Handle = intptr_t;
   static constexpr Handle kInvalid = -1;
+  // Sets the socket's own receive or send time-out for a wait of left_ms
+  // (0: none), unless the one it has is close enough: most waits then cost
+  // no extra system call.  False with error set when the system refuses.
+  bool arm(bool receive, int64_t left_ms, int &error);
+
   Handle handle_ = kInvalid;
-  int receive_timeout_ms_ = 0;  // the time-out set on the socket; 0: none
+  int receive_timeout_ms_ = 0;  // the time-outs set on the socket; 0: none
+  int send_timeout_ms_ = 0;
 };
 
 // Starts the sockets layer where the system needs it; safe to call often.
 void network_startup();
-
-// Milliseconds from a monotonic clock.
-int64_t monotonic_ms();
 
 // A seed from a fast-moving clock (the low 32 bits of a high-resolution
 // counter).

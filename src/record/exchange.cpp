@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/decimal.h"
+#include "common/kept_replies.h"
 #include "connection/client_context.h"
 #include "connection/connect.h"
 #include "connection/socket_errors.h"
@@ -21,6 +22,22 @@ std::string_view input_text(const Call &call, Input in) {
   const char *t = call.texts[static_cast<size_t>(in)];
   return t ? std::string_view(t) : std::string_view();
 }
+
+// Text0 ";" Text1, the login's body.
+std::string joined_text(const Call &call) {
+  std::string body(input_text(call, Input::Text0));
+  body.append(1, ';').append(input_text(call, Input::Text1));
+  return body;
+}
+
+// An answer read by a kKeepAnswer command for the calling thread's
+// kKeptAnswer command: the record, or the error that ended its read.
+struct KeptAnswer {
+  bool read = false;
+  std::string error;
+  CommandRecord record;
+};
+KeptReplies<KeptAnswer> g_kept_answers;
 
 bool is_number(Input in) { return in >= Input::Number0; }
 
@@ -44,13 +61,21 @@ bool outputs_present(const Command &cmd, const Call &call) {
   return true;
 }
 
+}  // namespace
+
 bool texts_fit(const Command &cmd, const Call &call) {
+  const auto length = [&](Input in, size_t limit) {
+    const char *t = call.texts[static_cast<size_t>(in)];
+    return t ? ::strnlen(t, limit + 1) : 0;
+  };
   for (uint8_t i = 0; i < cmd.put_count; ++i) {
     const Put &p = cmd.puts[i];
     if (is_number(p.from)) continue;
-    const char *t = call.texts[static_cast<size_t>(p.from)];
     const size_t limit = max_text(p.field);
-    if (t && ::strnlen(t, limit + 1) > limit) return false;
+    const size_t n = p.from == Input::Text0SemicolonText1
+                         ? length(Input::Text0, limit + 1) + 1 + length(Input::Text1, limit + 1)
+                         : length(p.from, limit + 1);
+    if (n > limit) return false;
   }
   return true;
 }
@@ -66,11 +91,14 @@ void fill_request(const Command &cmd, const Call &call, CommandRecord &rec) {
       rec.put_text(p.field, std::string_view(digits, static_cast<size_t>(end - digits)));
       continue;
     }
-    const std::string_view t = input_text(call, p.from);
+    const std::string joined = p.from == Input::Text0SemicolonText1 ? joined_text(call) : std::string();
+    const std::string_view t = p.from == Input::Text0SemicolonText1 ? std::string_view(joined) : input_text(call, p.from);
     rec.put_text(p.field, t);
     if (p.field == Field::Body && !cmd.has(kBodyLenZero)) rec.set_body_len(static_cast<int32_t>(t.size()));
   }
 }
+
+namespace {
 
 void copy_text(char *to, std::string_view text) {
   if (!text.empty()) std::memcpy(to, text.data(), text.size());
@@ -130,6 +158,50 @@ void failure_path(const Command &cmd, const Call &call, std::string_view error) 
 
 }  // namespace
 
+void exchange(connection::TcpClient &tcp, CommandRecord &rec) {
+  tcp.write(rec.data(), rec.size());
+  rec.clear();
+  tcp.read_exact(rec.data(), rec.size());
+}
+
+namespace {
+
+void save_credentials(const Call &call) {
+  connection::context().login_credentials = {
+      std::string(input_text(call, Input::Text0)), std::string(input_text(call, Input::Text1)),
+      std::string(input_text(call, Input::Text2)), std::string(input_text(call, Input::Text3)),
+      std::string(input_text(call, Input::Text4))};
+}
+
+// The answer kept for this thread, handed back as if just read.
+bool hand_back_kept(const Command &cmd, const Call &call) {
+  std::optional<KeptAnswer> kept = g_kept_answers.take(cmd.code, [](const KeptAnswer &) { return true; });
+  if (!kept) return false;  // no request of this thread (nor any other) waits for it: nothing to read
+  if (!kept->read) {
+    failure_path(cmd, call, kept->error);
+    return false;
+  }
+  hand_back(cmd, call, kept->record);
+  return true;
+}
+
+// Writes the request and keeps the answer, or the error that ended its
+// read, for the thread's next kKeptAnswer command.
+bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec) {
+  tcp.write(rec.data(), rec.size());
+  KeptAnswer kept;
+  try {
+    tcp.read_exact(kept.record.data(), kept.record.size());
+    kept.read = true;
+  } catch (const std::exception &e) {
+    kept.error = e.what();
+  }
+  g_kept_answers.keep(cmd.code, std::move(kept));
+  return true;
+}
+
+}  // namespace
+
 bool execute(const Command &cmd, const Call &call) {
   if (!outputs_present(cmd, call)) return false;
   if (!cmd.has(kNoResultCode)) *call.result_code = -1;
@@ -141,21 +213,18 @@ bool execute(const Command &cmd, const Call &call) {
     if (cmd.failure_message) copy_text(call.message, text::kTextTooLong.gbk);
     return false;
   }
+  if (cmd.has(kKeptAnswer)) return hand_back_kept(cmd, call);
 
   CommandRecord rec;
+  fill_request(cmd, call, rec);
+  if (cmd.has(kSaveCredentials)) save_credentials(call);
   try {
     connection::TcpClient &tcp = connection_or_throw();
-    if (!cmd.has(kReadOnly)) {
-      fill_request(cmd, call, rec);
-      tcp.write(rec.data(), rec.size());
-      rec.clear();
-    }
-    if (!cmd.has(kWriteOnly)) {
-      tcp.read_exact(rec.data(), rec.size());
-      hand_back(cmd, call, rec);
-      if (cmd.has(kSavePasswordOnAccept) && rec.code() == 900)
-        connection::context().login_credentials.pwd = input_text(call, Input::Text2);
-    }
+    if (cmd.has(kKeepAnswer)) return write_and_keep(cmd, tcp, rec);
+    exchange(tcp, rec);
+    hand_back(cmd, call, rec);
+    if (cmd.has(kSavePasswordOnAccept) && rec.code() == 900)
+      connection::context().login_credentials.pwd = input_text(call, Input::Text2);
     return true;
   } catch (const std::exception &e) {
     failure_path(cmd, call, e.what());

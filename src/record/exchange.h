@@ -8,13 +8,15 @@
 #include <cstdint>
 
 #include "common/fixed_texts.h"
+#include "connection/tcp_client.h"
 #include "record/command_record.h"
 
 namespace qv::record {
 
 // Where a request field's content comes from: an input text, or an input
 // number sent as decimal text.
-enum class Input : uint8_t { Text0, Text1, Text2, Text3, Number0, Number1, Number2 };
+// Text0SemicolonText1 is the login's body: Text0, ";", Text1.
+enum class Input : uint8_t { Text0, Text1, Text2, Text3, Text4, Text0SemicolonText1, Number0, Number1, Number2 };
 // Where a response value goes.
 enum class Output : uint8_t { ResultCode, Message, Out0, Out1, Out2 };
 enum class As : uint8_t { Code, Text, Number };
@@ -33,19 +35,20 @@ struct Take {
 // Deviations from the ordinary exchange.
 enum Option : uint16_t {
   kNoResultCode = 1 << 0,          // the command has no result-code argument
-  kWriteOnly = 1 << 1,             // writes its record, reads no answer
-  kReadOnly = 1 << 2,              // reads an answer, writes nothing
+  kKeepAnswer = 1 << 1,            // the answer is kept for kKeptAnswer; 1 once the request is written
+  kKeptAnswer = 1 << 2,            // hands back the answer kept for the calling thread, sends nothing
   kBodyLenZero = 1 << 3,           // Body text sent with BodyLen left 0
   kReloginBeforeMessage = 1 << 4,  // failure: relogin first, then the message
   kAppendErrorText = 1 << 5,       // failure message followed by the error's text
   kParam1WhenAccepted = 1 << 6,    // on 900 with Number2 == 0 the message gets Param1, not Body
   kConfirmNewPassword = 1 << 7,    // Text2 must equal Text3, else refused locally
   kSavePasswordOnAccept = 1 << 8,  // on 900 Text2 becomes the saved password
+  kSaveCredentials = 1 << 9,       // Text0..Text4 become the saved login texts before the write
 };
 
 struct Command {
   int32_t code = 0;
-  std::array<Put, 4> puts{};
+  std::array<Put, 5> puts{};
   uint8_t put_count = 0;
   std::array<Take, 5> takes{};
   uint8_t take_count = 0;
@@ -92,16 +95,26 @@ struct Call {
   int32_t *result_code = nullptr;
   char *message = nullptr;
   std::array<void *, 3> outs{};  // char* for texts, int32_t* for numbers
-  std::array<const char *, 4> texts{};
+  std::array<const char *, 5> texts{};
   std::array<int32_t, 3> numbers{};
 };
+
+// Whether every input text fits its field (a Body 2047 bytes, a Param 19).
+bool texts_fit(const Command &command, const Call &call);
+// Zeroed record filled from the command's puts.
+void fill_request(const Command &command, const Call &call, CommandRecord &rec);
+// The exchange itself, the one every command and the relogin run: writes
+// the request, then reads the answer into the same record.  Throws Error;
+// a failure has closed the connection.
+void exchange(connection::TcpClient &tcp, CommandRecord &rec);
 
 // Runs one exchange.  Returns true when a response arrived and was handed
 // over; false on refused arguments or after the failure path.
 bool execute(const Command &command, const Call &call);
 
 // The relogin: reconnect with the saved settings, send the login from the
-// saved credentials, true only on 900.  Never throws.
+// saved credentials, true only on 900.  Never throws.  Defined with the
+// login.
 bool relogin();
 
 // Runs the relogin and ignores its outcome.

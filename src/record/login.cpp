@@ -1,63 +1,13 @@
 #include "record/login.h"
 
-#include <string>
-
 #include "connection/client_context.h"
 #include "connection/connect.h"
-#include "connection/socket_errors.h"
 
 namespace qv::record {
-namespace {
-
-using connection::LoginCredentials;
-
-std::string_view or_empty(const char *t) { return t ? std::string_view(t) : std::string_view(); }
-
-// The login body is "app;extra"; false when a text does not fit its field.
-bool build_login_record(const LoginCredentials &c, CommandRecord &rec) {
-  const size_t body_len = c.app.size() + 1 + c.extra.size();
-  if (body_len > max_text(Field::Body) || c.name.size() > max_text(Field::Param1) ||
-      c.pwd.size() > max_text(Field::Param2) || c.ver.size() > max_text(Field::Param3))
-    return false;
-  std::string body;
-  body.reserve(body_len);
-  body.append(c.app).append(1, ';').append(c.extra);
-  rec.set_code(kLoginCode);
-  rec.put_text(Field::Body, body);
-  rec.set_body_len(static_cast<int32_t>(body_len));
-  rec.put_text(Field::Param1, c.name);
-  rec.put_text(Field::Param2, c.pwd);
-  rec.put_text(Field::Param3, c.ver);
-  return true;
-}
-
-}  // namespace
-
-bool login_request(const char *app, const char *extra, const char *name, const char *pwd,
-                   const char *ver) {
-  LoginCredentials fresh{std::string(or_empty(app)), std::string(or_empty(extra)),
-                         std::string(or_empty(name)), std::string(or_empty(pwd)),
-                         std::string(or_empty(ver))};
-  CommandRecord rec;
-  if (!build_login_record(fresh, rec)) return false;  // nothing saved, nothing sent
-
-  connection::ClientContext &ctx = connection::context();
-  ctx.login_credentials = std::move(fresh);
-  try {
-    if (!ctx.tcp_client) throw connection::Error(std::string(text::kNotConnected));
-    ctx.tcp_client->write(rec.data(), rec.size());
-    return true;
-  } catch (const std::exception &) {
-    relogin_quietly();
-    return false;
-  }
-}
 
 bool relogin() {
   if (connection::disconnect_requested()) return false;  // the host is closing the connection
   connection::ClientContext &ctx = connection::context();
-  CommandRecord rec;
-  if (!build_login_record(ctx.login_credentials, rec)) return false;
   if (!connection::disconnect()) return false;
 
   // A copy: a successful connect stores its arguments over the saved ones.
@@ -66,10 +16,16 @@ bool relogin() {
                                           connection::kReconnectMessageSize};
   if (!connection::connect(connection::Protocol::Record, message, settings)) return false;
 
+  // Saved texts that do not fit the record (an XML login's, say) are not
+  // sent; the connection is renewed all the same.
+  const connection::LoginCredentials &saved = ctx.login_credentials;
+  const Call call{.texts = {saved.app.c_str(), saved.extra.c_str(), saved.name.c_str(), saved.pwd.c_str(),
+                            saved.ver.c_str()}};
+  if (!texts_fit(kLogin, call)) return false;
+  CommandRecord rec;
+  fill_request(kLogin, call, rec);
   try {
-    ctx.tcp_client->write(rec.data(), rec.size());
-    rec.clear();
-    ctx.tcp_client->read_exact(rec.data(), rec.size());
+    exchange(*ctx.tcp_client, rec);
   } catch (const std::exception &) {
     return false;
   }

@@ -8,14 +8,22 @@ namespace qv::record {
 inline constexpr int32_t kLoginCode = 100;
 inline constexpr int32_t kAccepted = 900;
 
-// Writes the login record and saves the five texts for relogins.  Does not
-// read the answer.
-bool login_request(const char *app, const char *extra, const char *name, const char *pwd,
-                   const char *ver);
+// The login record: Body "app;extra", then name, pwd and ver in the three
+// Params.  The relogin sends the same record from the saved texts.
+inline constexpr Command kLogin = command(kLoginCode)
+                                      .put(Field::Body, Input::Text0SemicolonText1)
+                                      .put(Field::Param1, Input::Text2)
+                                      .put(Field::Param2, Input::Text3)
+                                      .put(Field::Param3, Input::Text4)
+                                      .option(kNoResultCode);
 
-// Reads the answer to the login record.
+// Saves the five texts for relogins, writes the login record and reads its
+// answer, which it keeps for Login_Feedback.  1 once the record is written.
+inline constexpr Command kLoginRequest = kLogin.option(kSaveCredentials | kKeepAnswer);
+
+// Hands back the answer that Login_Request read.
 inline constexpr Command kLoginFeedback = command(kLoginCode)
-                                              .option(kReadOnly)
+                                              .option(kKeptAnswer)
                                               .take_code()
                                               .take_text(Field::Body, Output::Message)
                                               .take_text(Field::Param1, Output::Out0)

@@ -14,20 +14,21 @@
 namespace qv::services {
 namespace {
 
-// The response straight from the connection's socket, each receive bounded
-// by the library's read time-out.
+// The response straight from the connection's socket, every receive
+// within the request's one deadline.
 class SocketSource : public ByteSource {
  public:
-  explicit SocketSource(platform::Socket &socket) : socket_(socket) {}
+  SocketSource(platform::Socket &socket, platform::Deadline deadline) : socket_(socket), deadline_(deadline) {}
   size_t read(char *data, size_t size) override {
     int error = 0;
-    const long n = socket_.receive(data, size, connection::read_timeout_ms(), error);
+    const long n = socket_.receive(data, size, deadline_, error);
     if (n < 0) throw connection::platform_error(error, text::kReadTimedOut);
     return static_cast<size_t>(n);
   }
 
  private:
   platform::Socket &socket_;
+  platform::Deadline deadline_;
 };
 
 std::optional<std::string> fetch(const HttpUrl &url) {
@@ -35,10 +36,13 @@ std::optional<std::string> fetch(const HttpUrl &url) {
   // time-out.  It closes the connection when it goes.
   connection::SocketHandler handler;
   handler.open(url.host, url.port, 0);
+  // The read time-out bounds the whole request after the connect: a server
+  // that reads nothing or drips its answer cannot hold the call longer.
+  const platform::Deadline deadline = connection::operation_deadline();
   const std::string request = get_request(url);
-  if (const int rc = handler.socket().send_all(request.data(), request.size()); rc != 0)
-    throw connection::socket_error(rc);
-  SocketSource source(handler.socket());
+  if (const int rc = handler.socket().send_all(request.data(), request.size(), deadline); rc != 0)
+    throw connection::platform_error(rc, text::kWriteTimedOut);
+  SocketSource source(handler.socket(), deadline);
   return read_http_response(source);
 }
 

@@ -39,7 +39,7 @@ std::string cut_gbk(std::string text, size_t limit) {
 
 }  // namespace
 
-RequestOutcome request(int32_t code, std::string_view body, int32_t &reply_code, int32_t &reply_length) {
+RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
   auto &tcp = connection::context().tcp_client;
   try {
     std::string message(kHeaderSize + body.size(), '\0');
@@ -56,24 +56,25 @@ RequestOutcome request(int32_t code, std::string_view body, int32_t &reply_code,
   try {
     unsigned char header[kHeaderSize];
     tcp->read_exact(header, sizeof header);
-    reply_code = get_int32(header);
-    reply_length = get_int32(header + 12);
-    return RequestOutcome::Replied;
+    reply.code = get_int32(header);
+    reply.length = get_int32(header + 12);
   } catch (const std::exception &) {
     return RequestOutcome::ReadFailed;
   }
-}
-
-bool read_body(int32_t length, std::string &body) {
-  auto &tcp = connection::context().tcp_client;
-  if (!tcp || length <= 0 || length > kMaxBodyLength) return false;
-  try {
-    body.resize(static_cast<size_t>(length));
-    tcp->read_exact(body.data(), body.size());
-    return true;
-  } catch (const std::exception &) {
-    return false;
+  if (reply.length <= 0) return RequestOutcome::Replied;  // no body follows
+  if (reply.length > kMaxBodyLength) {
+    tcp->abandon();  // the body cannot be skipped, so the stream's position is lost
+    return RequestOutcome::Replied;
   }
+  try {
+    reply.body.resize(static_cast<size_t>(reply.length));
+    tcp->read_exact(reply.body.data(), reply.body.size());
+    reply.body_read = true;
+  } catch (const std::exception &) {
+    tcp->abandon();
+    reply.body.clear();
+  }
+  return RequestOutcome::Replied;
 }
 
 bool ReplyDocument::parse(std::string_view body) {

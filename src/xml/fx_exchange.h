@@ -19,14 +19,23 @@ inline constexpr size_t kHeaderSize = 16;
 // tie the host up, so the read fails and the connection is renewed.
 inline constexpr int32_t kMaxBodyLength = 64 * 1024 * 1024;
 
+// A reply as the request half read it: the header's code and length, and
+// the body when it could be read whole.
+struct Reply {
+  int32_t code = -1;
+  int32_t length = 0;
+  bool body_read = false;  // false: refused length, or the read failed
+  std::string body;
+};
+
 enum class RequestOutcome { Replied, WriteFailed, ReadFailed };
 
 // Sends header and body as one buffer, in one write, then reads the reply
-// header.  Never throws.
-RequestOutcome request(int32_t code, std::string_view body, int32_t &reply_code, int32_t &reply_length);
-
-// Reads exactly length body bytes; false when the read fails.
-bool read_body(int32_t length, std::string &body);
+// header and the whole body it announces, so that the stream is in step
+// when the call returns.  A body that cannot be read whole (too long, cut
+// short, late) leaves the connection closed and reply.body_read false; the
+// outcome is Replied all the same, since the header arrived.  Never throws.
+RequestOutcome request(int32_t code, std::string_view body, Reply &reply);
 
 // A reply document and the rule for taking a named value from it.
 class ReplyDocument {

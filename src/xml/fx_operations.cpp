@@ -1,8 +1,10 @@
 #include "xml/fx_operations.h"
 
+#include <optional>
 #include <random>
 #include <string>
 
+#include "common/kept_replies.h"
 #include "connection/client_context.h"
 #include "platform/platform.h"
 #include "xml/fx_exchange.h"
@@ -46,43 +48,48 @@ std::string_view as_text(const std::string &body) {
   return std::string_view(body).substr(0, zero);
 }
 
-}  // namespace
+// Replies read by the request halves, kept for the response halves.
+KeptReplies<Reply> g_kept_replies;
 
-bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, const char *extra,
-                   const char *name, const char *pwd, const char *ver) {
-  if (!reply_code || !reply_length) return false;
-  *reply_code = -1;
-  *reply_length = 0;
-  const std::string body = login_body(or_empty(app), or_empty(ver), or_empty(name), or_empty(pwd));
-  connection::context().login_credentials = {std::string(or_empty(app)), std::string(or_empty(extra)),
-                                             std::string(or_empty(name)), std::string(or_empty(pwd)),
-                                             std::string(or_empty(ver))};
-  int32_t code = -1, length = 0;
-  if (request(kLoginCode, body, code, length) != RequestOutcome::Replied) return false;
-  *reply_code = code;
-  *reply_length = length;
-  return true;
+bool same_header(const Reply &r, int32_t code, int32_t length) { return r.code == code && r.length == length; }
+
+// The reply that the host's response half asks for: the one kept for it
+// with the very code and length it passes.  Null when there is none.
+std::optional<Reply> kept_reply(int32_t operation, int32_t code, int32_t length) {
+  std::optional<Reply> r =
+      g_kept_replies.take(operation, [&](const Reply &kept) { return same_header(kept, code, length); });
+  if (r && !same_header(*r, code, length)) return std::nullopt;
+  return r;
 }
 
-bool login_response(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud, int32_t *agreement,
-                    int32_t reply_code, int32_t reply_length) {
-  if (!message.data || !agent || !pud.data || !agreement) return false;
+// Saves the five texts for relogins, then sends the login with a new key.
+bool send_login(Reply &reply, std::string_view app, std::string_view extra, std::string_view name,
+                std::string_view pwd, std::string_view ver) {
+  const std::string body = login_body(app, ver, name, pwd);
+  connection::context().login_credentials = {std::string(app), std::string(extra), std::string(name),
+                                             std::string(pwd), std::string(ver)};
+  return request(kLoginCode, body, reply) == RequestOutcome::Replied;
+}
+
+// The login reply's values into the caller's outputs; the messages of the
+// response half.  reply is null when nothing was kept for this call.
+bool take_login_reply(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud, int32_t *agreement,
+                      int32_t reply_code, int32_t reply_length, const Reply *reply) {
   if (reply_length <= 0) {
     write_text(message, text::kLoginReplyEmpty.gbk);
     return false;
   }
-  std::string body;
-  if (!read_body(reply_length, body)) {
+  if (!reply || !reply->body_read) {
     write_text(message, text::kLoginReplyReadFailed.gbk);
     return false;
   }
   if (reply_code != kFxSuccessCode) {
-    write_text(message, as_text(body));
+    write_text(message, as_text(reply->body));
     return true;
   }
   try {
     ReplyDocument doc;
-    if (!doc.parse(body)) throw ParseError{};
+    if (!doc.parse(reply->body)) throw ParseError{};
     if (auto v = doc.number("agent")) *agent = *v;
     if (auto v = doc.number("agreement")) *agreement = *v;
     if (auto v = doc.value("pud")) pud.write(*v);
@@ -92,6 +99,29 @@ bool login_response(const MessageBuffer &message, int32_t *agent, const MessageB
     write_text(message, text::kLoginReplyParseFailed.gbk);
     return false;
   }
+}
+
+}  // namespace
+
+bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, const char *extra,
+                   const char *name, const char *pwd, const char *ver) {
+  if (!reply_code || !reply_length) return false;
+  *reply_code = -1;
+  *reply_length = 0;
+  Reply reply;
+  if (!send_login(reply, or_empty(app), or_empty(extra), or_empty(name), or_empty(pwd), or_empty(ver)))
+    return false;
+  *reply_code = reply.code;
+  *reply_length = reply.length;
+  g_kept_replies.keep(kLoginCode, std::move(reply));
+  return true;
+}
+
+bool login_response(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud, int32_t *agreement,
+                    int32_t reply_code, int32_t reply_length) {
+  if (!message.data || !agent || !pud.data || !agreement) return false;
+  const std::optional<Reply> reply = kept_reply(kLoginCode, reply_code, reply_length);
+  return take_login_reply(message, agent, pud, agreement, reply_code, reply_length, reply ? &*reply : nullptr);
 }
 
 bool relogin() {
@@ -105,14 +135,13 @@ bool relogin() {
     if (!connection::connect(connection::Protocol::Xml, message, settings)) return false;
 
     const connection::LoginCredentials saved = ctx.login_credentials;
-    int32_t code = -1, length = 0;
-    if (!login_request(&code, &length, saved.app.c_str(), "", saved.name.c_str(), saved.pwd.c_str(),
-                       saved.ver.c_str()))
-      return false;
+    Reply reply;
+    if (!send_login(reply, saved.app, "", saved.name, saved.pwd, saved.ver)) return false;
     int32_t agent = 0, agreement = 0;
     char pud[kReloginPudSize];
-    const bool read = login_response(message, &agent, {pud, sizeof pud}, &agreement, code, length);
-    return read && code == kFxSuccessCode;
+    const bool read =
+        take_login_reply(message, &agent, {pud, sizeof pud}, &agreement, reply.code, reply.length, &reply);
+    return read && reply.code == kFxSuccessCode;
   } catch (...) {
     return false;
   }
@@ -121,27 +150,30 @@ bool relogin() {
 bool query_request(const Query &query, int32_t *reply_code, int32_t *reply_length) {
   if (!reply_code || !reply_length) return false;
   *reply_code = -1;
-  int32_t code = -1, length = 0;
-  if (request(query.code, {}, code, length) != RequestOutcome::Replied) {
+  Reply reply;
+  if (request(query.code, {}, reply) != RequestOutcome::Replied) {
     relogin();
     return false;
   }
-  *reply_code = code;
-  *reply_length = length;
+  *reply_code = reply.code;
+  *reply_length = reply.length;
+  g_kept_replies.keep(query.code, std::move(reply));
   return true;
 }
 
 bool query_response(const Query &query, char *message, int32_t reply_code, int32_t reply_length) {
   if (!message) return false;
   const MessageBuffer out{message, kUnbounded};
+  const std::optional<Reply> reply = kept_reply(query.code, reply_code, reply_length);
   if (reply_length <= 0) {
     write_text(out, text::kFeedbackEmpty.gbk);
     return false;
   }
-  std::string body;
-  if (!read_body(reply_length, body)) {
+  if (!reply || !reply->body_read) {
     write_text(out, text::kFeedbackReadFailed.gbk);
-    relogin();
+    // A body that could not be read closed the connection: renew it.  A
+    // reply that was never kept for this call leaves the stream as it is.
+    if (reply) relogin();
     return false;
   }
   if (reply_code != kFxSuccessCode) {
@@ -150,7 +182,7 @@ bool query_response(const Query &query, char *message, int32_t reply_code, int32
   }
   try {
     ReplyDocument doc;
-    if (!doc.parse(body)) throw ParseError{};
+    if (!doc.parse(reply->body)) throw ParseError{};
     if (auto v = doc.value(query.element)) out.write(*v);
     return true;
   } catch (const ParseError &) {

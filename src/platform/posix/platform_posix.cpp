@@ -100,7 +100,7 @@ bool set_nonblocking(int fd, bool on) {
 
 }  // namespace
 
-int Socket::connect(const Endpoint &to, int timeout_ms) {
+int Socket::connect(const Endpoint &to, int timeout_ms, const CancelCount *cancel) {
   close();
   const auto *sa = reinterpret_cast<const sockaddr *>(to.storage);
   const int fd = ::socket(sa->sa_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -115,12 +115,26 @@ int Socket::connect(const Endpoint &to, int timeout_ms) {
     if (errno != EINPROGRESS && errno != EINTR) {
       error = last_error();
     } else {
-      // A bound wait when asked for; otherwise as long as the system's
-      // own connect would take (it reports its own time-out).
-      const int ready = wait_for(fd, POLLOUT, timeout_ms > 0 ? timeout_ms : 0);
-      if (ready == 0) error = kWaitTimedOut;
-      else if (ready < 0) error = last_error();
-      else error = socket_error_of(fd);
+      // A bound wait when asked for; otherwise as long as the system's own
+      // connect would take (it reports its own time-out).  The wait goes in
+      // short slices so that a cancel from another thread ends it soon.
+      constexpr int kSliceMs = 25;
+      const Deadline deadline = Deadline::after(timeout_ms);
+      for (;;) {
+        if (cancel && cancel->load() > 0) {
+          error = kInterrupted;
+          break;
+        }
+        const int64_t left = deadline.none() ? kSliceMs : deadline.left_ms();
+        if (left <= 0) {
+          error = kWaitTimedOut;
+          break;
+        }
+        const int ready = wait_for(fd, POLLOUT, static_cast<int>(left < kSliceMs ? left : kSliceMs));
+        if (ready == 0) continue;
+        error = ready < 0 ? last_error() : socket_error_of(fd);
+        break;
+      }
     }
   }
   if (error == 0 && !set_nonblocking(fd, false)) error = last_error();
@@ -129,18 +143,35 @@ int Socket::connect(const Endpoint &to, int timeout_ms) {
     return error;
   }
   handle_ = fd;
-  receive_timeout_ms_ = 0;
+  receive_timeout_ms_ = send_timeout_ms_ = 0;
   return 0;
 }
 
-int Socket::send_all(const void *data, size_t size) {
+bool Socket::arm(bool receive, int64_t left_ms, int &error) {
+  int &current = receive ? receive_timeout_ms_ : send_timeout_ms_;
+  if (timeout_fits(current, left_ms)) return true;
+  const int ms = left_ms > 0x7fffffff ? 0x7fffffff : static_cast<int>(left_ms);
+  const timeval tv{ms / 1000, (ms % 1000) * 1000};
+  if (::setsockopt(static_cast<int>(handle_), SOL_SOCKET, receive ? SO_RCVTIMEO : SO_SNDTIMEO, &tv, sizeof tv) != 0) {
+    error = last_error();
+    return false;
+  }
+  current = ms;
+  return true;
+}
+
+int Socket::send_all(const void *data, size_t size, Deadline deadline) {
   if (!is_open()) return 10057;
   const auto *p = static_cast<const char *>(data);
   while (size > 0) {
+    int error = 0;
+    const int64_t left = deadline.none() ? 0 : deadline.left_ms();
+    if (!deadline.none() && left == 0) return kWaitTimedOut;
+    if (!arm(false, left, error)) return error;
     const ssize_t n = ::send(static_cast<int>(handle_), p, size, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return last_error();
+      return (errno == EAGAIN || errno == EWOULDBLOCK) ? kWaitTimedOut : last_error();
     }
     p += n;
     size -= static_cast<size_t>(n);
@@ -148,31 +179,32 @@ int Socket::send_all(const void *data, size_t size) {
   return 0;
 }
 
-long Socket::receive(void *data, size_t size, int timeout_ms, int &error) {
+long Socket::receive(void *data, size_t size, Deadline deadline, int &error) {
   error = 0;
   if (!is_open()) {
     error = 10057;
     return -1;
   }
-  const int fd = static_cast<int>(handle_);
-  // The time-out lives on the socket, so that a read is one system call;
-  // it is set again only when it changes.
-  if (timeout_ms < 0) timeout_ms = 0;
-  if (timeout_ms != receive_timeout_ms_) {
-    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
-      error = last_error();
-      return -1;
-    }
-    receive_timeout_ms_ = timeout_ms;
+  const int64_t left = deadline.none() ? 0 : deadline.left_ms();
+  if (!deadline.none() && left == 0) {
+    error = kWaitTimedOut;
+    return -1;
   }
+  // The time-out lives on the socket, so that a read is one system call.
+  if (!arm(true, left, error)) return -1;
   for (;;) {
-    const ssize_t n = ::recv(fd, data, size, 0);
+    const ssize_t n = ::recv(static_cast<int>(handle_), data, size, 0);
     if (n >= 0) return static_cast<long>(n);
     if (errno == EINTR) continue;
     error = (errno == EAGAIN || errno == EWOULDBLOCK) ? kWaitTimedOut : last_error();
     return -1;
   }
+}
+
+bool Socket::readable_now() const {
+  if (!is_open()) return false;
+  pollfd p{static_cast<int>(handle_), POLLIN, 0};
+  return ::poll(&p, 1, 0) != 0;
 }
 
 void Socket::shutdown_both() {
@@ -183,7 +215,7 @@ void Socket::close() {
   if (is_open()) {
     ::close(static_cast<int>(handle_));
     handle_ = kInvalid;
-    receive_timeout_ms_ = 0;
+    receive_timeout_ms_ = send_timeout_ms_ = 0;
   }
 }
 

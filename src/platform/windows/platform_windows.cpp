@@ -51,7 +51,7 @@ void network_startup() {
   });
 }
 
-int Socket::connect(const Endpoint &to, int timeout_ms) {
+int Socket::connect(const Endpoint &to, int timeout_ms, const CancelCount *cancel) {
   close();
   network_startup();
   const auto *sa = reinterpret_cast<const sockaddr *>(to.storage);
@@ -67,10 +67,25 @@ int Socket::connect(const Endpoint &to, int timeout_ms) {
     if (last_error() != WSAEWOULDBLOCK) {
       error = last_error();
     } else {
-      const int ready = wait_connected(s, timeout_ms > 0 ? timeout_ms : 0);
-      if (ready == 0) error = kWaitTimedOut;
-      else if (ready < 0) error = last_error();
-      else error = socket_error_of(s);
+      // In short slices, so that a cancel from another thread ends the wait
+      // soon; without a time-out, as long as the system's connect takes.
+      constexpr int kSliceMs = 25;
+      const Deadline deadline = Deadline::after(timeout_ms);
+      for (;;) {
+        if (cancel && cancel->load() > 0) {
+          error = kInterrupted;
+          break;
+        }
+        const int64_t left = deadline.none() ? kSliceMs : deadline.left_ms();
+        if (left <= 0) {
+          error = kWaitTimedOut;
+          break;
+        }
+        const int ready = wait_connected(s, static_cast<int>(left < kSliceMs ? left : kSliceMs));
+        if (ready == 0) continue;
+        error = ready < 0 ? last_error() : socket_error_of(s);
+        break;
+      }
     }
   }
   if (error == 0 && !set_nonblocking(s, false)) error = last_error();
@@ -79,46 +94,71 @@ int Socket::connect(const Endpoint &to, int timeout_ms) {
     return error;
   }
   handle_ = static_cast<intptr_t>(s);
-  receive_timeout_ms_ = 0;
+  receive_timeout_ms_ = send_timeout_ms_ = 0;
   return 0;
 }
 
-int Socket::send_all(const void *data, size_t size) {
+bool Socket::arm(bool receive, int64_t left_ms, int &error) {
+  int &current = receive ? receive_timeout_ms_ : send_timeout_ms_;
+  if (timeout_fits(current, left_ms)) return true;
+  const DWORD ms = left_ms > 0x7fffffff ? 0x7fffffff : static_cast<DWORD>(left_ms);
+  if (::setsockopt(as_socket(handle_), SOL_SOCKET, receive ? SO_RCVTIMEO : SO_SNDTIMEO,
+                   reinterpret_cast<const char *>(&ms), sizeof ms) != 0) {
+    error = last_error();
+    return false;
+  }
+  current = static_cast<int>(ms);
+  return true;
+}
+
+int Socket::send_all(const void *data, size_t size, Deadline deadline) {
   if (!is_open()) return WSAENOTCONN;
   const auto *p = static_cast<const char *>(data);
   while (size > 0) {
+    int error = 0;
+    const int64_t left = deadline.none() ? 0 : deadline.left_ms();
+    if (!deadline.none() && left == 0) return kWaitTimedOut;
+    if (!arm(false, left, error)) return error;
     const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
     const int n = ::send(as_socket(handle_), p, chunk, 0);
-    if (n == SOCKET_ERROR) return last_error();
+    if (n == SOCKET_ERROR) {
+      const int e = last_error();
+      return (e == WSAETIMEDOUT && !deadline.none()) ? kWaitTimedOut : e;
+    }
     p += n;
     size -= static_cast<size_t>(n);
   }
   return 0;
 }
 
-long Socket::receive(void *data, size_t size, int timeout_ms, int &error) {
+long Socket::receive(void *data, size_t size, Deadline deadline, int &error) {
   error = 0;
   if (!is_open()) {
     error = WSAENOTCONN;
     return -1;
   }
-  const SOCKET s = as_socket(handle_);
-  // The time-out lives on the socket, so that a read is one system call.
-  if (timeout_ms < 0) timeout_ms = 0;
-  if (timeout_ms != receive_timeout_ms_) {
-    const DWORD ms = static_cast<DWORD>(timeout_ms);
-    if (::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms) != 0) {
-      error = last_error();
-      return -1;
-    }
-    receive_timeout_ms_ = timeout_ms;
+  const int64_t left = deadline.none() ? 0 : deadline.left_ms();
+  if (!deadline.none() && left == 0) {
+    error = kWaitTimedOut;
+    return -1;
   }
+  // The time-out lives on the socket, so that a read is one system call.
+  if (!arm(true, left, error)) return -1;
   const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
-  const int n = ::recv(s, static_cast<char *>(data), chunk, 0);
+  const int n = ::recv(as_socket(handle_), static_cast<char *>(data), chunk, 0);
   if (n != SOCKET_ERROR) return n;
   const int e = last_error();
-  error = (e == WSAETIMEDOUT && timeout_ms > 0) ? kWaitTimedOut : e;
+  error = (e == WSAETIMEDOUT && !deadline.none()) ? kWaitTimedOut : e;
   return -1;
+}
+
+bool Socket::readable_now() const {
+  if (!is_open()) return false;
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(as_socket(handle_), &readable);
+  timeval zero{0, 0};
+  return ::select(0, &readable, nullptr, nullptr, &zero) != 0;
 }
 
 void Socket::shutdown_both() {
@@ -134,7 +174,7 @@ void Socket::close() {
   if (is_open()) {
     ::closesocket(as_socket(handle_));
     handle_ = kInvalid;
-    receive_timeout_ms_ = 0;
+    receive_timeout_ms_ = send_timeout_ms_ = 0;
   }
 }
 

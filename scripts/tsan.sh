@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the library, its tools and the test suite under ThreadSanitizer
+# (the preset "tsan" of CMakePresets.json, in build-tsan/) and runs the
+# tests that use threads: host threads sharing the connection, disconnects
+# from other threads and the seeded fault run.  Any report fails the run.
+#   QUORVEX_TSAN_TESTS   ctest regex of the tests to run (default below;
+#                        "." runs the whole suite)
+#   QUORVEX_JOBS         parallel build and test jobs (default 2)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${QUORVEX_JOBS:-2}
+tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|StreamDeadlines|FaultMatrix|Relogin'}
+cd "$root"
+bash scripts/setup.sh
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j"$jobs"
+ctest --preset tsan -j"$jobs" -R "$tests"
+echo "tsan: ok"

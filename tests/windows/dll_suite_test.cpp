@@ -247,6 +247,35 @@ TEST_F(Dll, DisconnectFromAnotherThreadFreesABlockedRead) {
   EXPECT_EQ(result, 0);
 }
 
+// A disconnect from another thread ends a connect that has no time-out
+// and a write to a server that reads nothing (its listener never accepts)
+// within tens of milliseconds.
+TEST_F(Dll, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
+  const int32_t unanswering = port_from("QV_UNANSWERING_PORT");
+  if (unanswering == 0) GTEST_SKIP() << "QV_UNANSWERING_PORT is not set";
+  SilentServer deaf;
+  const std::string huge(32 * 1024 * 1024, 'a');
+  ASSERT_EQ(SetReadTimeout(0), 1);
+  for (int step = 0; step < 2; ++step) {
+    SCOPED_TRACE(step == 0 ? "connect" : "write");
+    int result = -1;
+    std::thread blocked([&] {
+      char message[QV_BODY_BUFFER_SIZE] = {};
+      int32_t code = 0, length = 0;
+      result = step == 0 ? TcpConnect(message, "127.0.0.1", unanswering, -2, "", "", 0, "", "")
+                         : fxTcpConnect(message, "127.0.0.1", deaf.port(), 2000, "", "", 0, "", "") &&
+                               fxLogin_Req(&code, &length, huge.c_str(), "", "n", "p", "v");
+    });
+    ::Sleep(300);  // nothing signals that the call waits; a moment suffices
+    EXPECT_EQ(result, -1);
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(TcpDisconnect(), 1);
+    blocked.join();
+    EXPECT_LT(::GetTickCount() - start, 500u);
+    EXPECT_EQ(result, 0);
+  }
+}
+
 // Windows threads of one host share the connection: the library's lock
 // keeps their records apart, so every answer is the one asked for.
 TEST_F(Dll, ThreadsSharingTheConnectionNeverMixTheirAnswers) {

@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer.
 #include "platform/platform.h"
+#include "platform/connect_wait.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -115,26 +116,9 @@ int Socket::connect(const Endpoint &to, int timeout_ms, const CancelCount *cance
     if (errno != EINPROGRESS && errno != EINTR) {
       error = last_error();
     } else {
-      // A bound wait when asked for; otherwise as long as the system's own
-      // connect would take (it reports its own time-out).  The wait goes in
-      // short slices so that a cancel from another thread ends it soon.
-      constexpr int kSliceMs = 25;
-      const Deadline deadline = Deadline::after(timeout_ms);
-      for (;;) {
-        if (cancel && cancel->load() > 0) {
-          error = kInterrupted;
-          break;
-        }
-        const int64_t left = deadline.none() ? kSliceMs : deadline.left_ms();
-        if (left <= 0) {
-          error = kWaitTimedOut;
-          break;
-        }
-        const int ready = wait_for(fd, POLLOUT, static_cast<int>(left < kSliceMs ? left : kSliceMs));
-        if (ready == 0) continue;
-        error = ready < 0 ? last_error() : socket_error_of(fd);
-        break;
-      }
+      error = wait_for_connect(
+          timeout_ms, cancel, [fd](int ms) { return wait_for(fd, POLLOUT, ms); },
+          [fd] { return socket_error_of(fd); }, [] { return last_error(); });
     }
   }
   if (error == 0 && !set_nonblocking(fd, false)) error = last_error();

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/connect_wait.h"
 
 namespace qv::platform {
 namespace {
@@ -67,25 +68,9 @@ int Socket::connect(const Endpoint &to, int timeout_ms, const CancelCount *cance
     if (last_error() != WSAEWOULDBLOCK) {
       error = last_error();
     } else {
-      // In short slices, so that a cancel from another thread ends the wait
-      // soon; without a time-out, as long as the system's connect takes.
-      constexpr int kSliceMs = 25;
-      const Deadline deadline = Deadline::after(timeout_ms);
-      for (;;) {
-        if (cancel && cancel->load() > 0) {
-          error = kInterrupted;
-          break;
-        }
-        const int64_t left = deadline.none() ? kSliceMs : deadline.left_ms();
-        if (left <= 0) {
-          error = kWaitTimedOut;
-          break;
-        }
-        const int ready = wait_connected(s, static_cast<int>(left < kSliceMs ? left : kSliceMs));
-        if (ready == 0) continue;
-        error = ready < 0 ? last_error() : socket_error_of(s);
-        break;
-      }
+      error = wait_for_connect(
+          timeout_ms, cancel, [s](int ms) { return wait_connected(s, ms); }, [s] { return socket_error_of(s); },
+          [] { return last_error(); });
     }
   }
   if (error == 0 && !set_nonblocking(s, false)) error = last_error();

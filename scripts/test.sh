@@ -2,8 +2,8 @@
 # The whole test suite: builds everything and runs the tests (the Windows
 # DLL's under Wine included), the demo as a smoke test of the command-line
 # host and the simulator, then the hardening runs: the suite again under
-# ASan and UBSan, every fuzz target for a bounded time, and the demo under
-# valgrind's memcheck.
+# ASan and UBSan, the threaded tests under ThreadSanitizer, every fuzz
+# target for a bounded time, and the demo under valgrind's memcheck.
 #   QUORVEX_QUICK=1        stop after the demo (no hardening runs)
 #   QUORVEX_FUZZ_SECONDS   seconds per fuzz target (default 15 here)
 set -euo pipefail
@@ -21,6 +21,8 @@ echo "demo: ok"
 
 stage "sanitizers"
 bash "$root/scripts/sanitizers.sh"
+stage "thread sanitizer"
+bash "$root/scripts/tsan.sh"
 stage "fuzz"
 QUORVEX_FUZZ_SECONDS=${QUORVEX_FUZZ_SECONDS:-15} bash "$root/scripts/fuzz.sh"
 stage "valgrind"

@@ -3,13 +3,16 @@
 # (the preset "tsan" of CMakePresets.json, in build-tsan/) and runs the
 # tests that use threads: host threads sharing the connection, disconnects
 # from other threads and the seeded fault run.  Any report fails the run.
+# (The fault matrix and the proxy handshake faults count the process's
+# threads, which TSan's own background thread upsets; they run under the
+# other builds.)
 #   QUORVEX_TSAN_TESTS   ctest regex of the tests to run (default below;
 #                        "." runs the whole suite)
 #   QUORVEX_JOBS         parallel build and test jobs (default 2)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${QUORVEX_JOBS:-2}
-tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|StreamDeadlines|FaultMatrix|Relogin'}
+tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|StreamDeadlines|Relogin|FailureOrder'}
 cd "$root"
 bash scripts/setup.sh
 cmake --preset tsan >/dev/null

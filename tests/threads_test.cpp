@@ -203,8 +203,9 @@ TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
     SCOPED_TRACE(c.name);
     std::atomic<int> result{-1};
     std::thread blocked([&] { result = c.call(); });
-    // Nothing signals that the call has started to wait; a moment suffices.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Nothing signals that the call has started to wait; a moment suffices
+    // (the write's call builds its 32 MiB request first).
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(-1, result.load());
     const auto start = Clock::now();
     EXPECT_TRUE(TcpDisconnect());

@@ -15,10 +15,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace qv {
 
@@ -28,11 +28,13 @@ class KeptReplies {
   static constexpr size_t kLimit = 8;
 
   void keep(int32_t operation, Reply reply) {
+    // Room for them all from the start: keeping and taking never allocate.
+    if (entries_.capacity() < kLimit) entries_.reserve(kLimit);
     const std::thread::id self = std::this_thread::get_id();
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [&](const Entry &e) { return e.thread == self && e.operation == operation; }),
                    entries_.end());
-    if (entries_.size() == kLimit) entries_.pop_front();
+    if (entries_.size() == kLimit) entries_.erase(entries_.begin());
     entries_.push_back({self, operation, std::move(reply)});
   }
 
@@ -59,7 +61,7 @@ class KeptReplies {
     int32_t operation;
     Reply reply;
   };
-  std::deque<Entry> entries_;
+  std::vector<Entry> entries_;  // the oldest first
 };
 
 }  // namespace qv

@@ -105,69 +105,6 @@ TEST(Threads, DisconnectFromAnotherThreadFreesABlockedRead) {
   EXPECT_TRUE(dllUnInitialize());
 }
 
-// Request and response halves of XML pairs, and Login_Request with
-// Login_Feedback, from several threads at once: every response half gets
-// the reply to its own thread's request half, though other threads' pairs
-// run between the two calls.
-TEST(Threads, PairsFromSeveralThreadsGetTheirOwnReplies) {
-  qv::sim::Simulator sim;
-  const uint16_t port = sim.start(0);
-  ASSERT_TRUE(dllInitialize());
-  ASSERT_TRUE(SetReadTimeout(2000));
-  ASSERT_TRUE(connect_and_login(port));
-  using Req = qv_bool(QV_CALL *)(int32_t *, int32_t *);
-  using Resp = qv_bool(QV_CALL *)(char *, int32_t, int32_t);
-  struct Pair {
-    Req req;
-    Resp resp;
-    std::string expected;  // the reply's text, read alone before the threads start
-  };
-  Pair pairs[] = {{fxMsgStates_Req, fxMsgStates_Resp, {}},
-                  {fxInfoType_Req, fxInfoType_Resp, {}},
-                  {fxNumRule_Req, fxNumRule_Resp, {}}};
-  for (Pair &p : pairs) {
-    int32_t code = 0, length = 0;
-    char msg[QV_BODY_BUFFER_SIZE] = {};
-    ASSERT_TRUE(p.req(&code, &length) && p.resp(msg, code, length));
-    p.expected = msg;
-  }
-
-  std::atomic<int> wrong{0}, failed{0}, done{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 6; ++t) {
-    threads.emplace_back([&, t] {
-      Buffers b;
-      for (int i = 0; i < 60; ++i, ++done) {
-        if ((t + i) % 4 == 3) {
-          if (!Login_Request("stress", "", "demo", (t % 2) ? "demo123" : "wrong", "1.0") ||
-              !Login_Feedback(&b.code, b.msg, b.p1, b.p2, b.p3))
-            ++failed;
-          else if (b.code != ((t % 2) ? 900 : 401))
-            ++wrong;
-          continue;
-        }
-        const Pair &p = pairs[(t + i) % 4];
-        int32_t code = 0, length = 0;
-        std::memset(b.msg, 0, sizeof b.msg);
-        if (!p.req(&code, &length)) {
-          ++failed;
-          continue;
-        }
-        std::this_thread::yield();  // let other threads' pairs run in between
-        if (!p.resp(b.msg, code, length)) ++failed;
-        else if (code == QV_FX_SUCCESS && p.expected != b.msg) ++wrong;
-      }
-    });
-  }
-  for (std::thread &th : threads) th.join();
-  // A wrong password logs the connection out on the server, so some queries
-  // are refused (a reply all the same); none may carry another's text.
-  EXPECT_EQ(0, wrong.load());
-  EXPECT_EQ(0, failed.load());
-  EXPECT_EQ(360, done.load());
-  EXPECT_TRUE(dllUnInitialize());
-}
-
 // A disconnect from another thread ends a call blocked in a connect (direct
 // without a time-out, or to an HTTP proxy, which connects without one) or
 // in a write to a server that reads nothing, within a few tens of

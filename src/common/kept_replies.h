@@ -30,12 +30,19 @@ class KeptReplies {
   void keep(int32_t operation, Reply reply) {
     // Room for them all from the start: keeping and taking never allocate.
     if (entries_.capacity() < kLimit) entries_.reserve(kLimit);
+    drop(operation);
+    const std::thread::id self = std::this_thread::get_id();
+    if (entries_.size() == kLimit) entries_.erase(entries_.begin());
+    entries_.push_back({self, operation, std::move(reply)});
+  }
+
+  // Forgets the calling thread's reply for the operation: a first call
+  // that failed leaves nothing of an earlier one for its second call.
+  void drop(int32_t operation) {
     const std::thread::id self = std::this_thread::get_id();
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [&](const Entry &e) { return e.thread == self && e.operation == operation; }),
                    entries_.end());
-    if (entries_.size() == kLimit) entries_.erase(entries_.begin());
-    entries_.push_back({self, operation, std::move(reply)});
   }
 
   // Removes and returns the reply for the operation: the calling thread's

@@ -188,6 +188,7 @@ bool hand_back_kept(const Command &cmd, const Call &call) {
 // Writes the request and keeps the answer, or the error that ended its
 // read, for the thread's next kKeptAnswer command.
 bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec) {
+  g_kept_answers.drop(cmd.code);
   tcp.write(rec.data(), rec.size());
   KeptAnswer kept;
   try {

@@ -108,6 +108,7 @@ bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, 
   if (!reply_code || !reply_length) return false;
   *reply_code = -1;
   *reply_length = 0;
+  g_kept_replies.drop(kLoginCode);
   Reply reply;
   if (!send_login(reply, or_empty(app), or_empty(extra), or_empty(name), or_empty(pwd), or_empty(ver)))
     return false;
@@ -150,6 +151,7 @@ bool relogin() {
 bool query_request(const Query &query, int32_t *reply_code, int32_t *reply_length) {
   if (!reply_code || !reply_length) return false;
   *reply_code = -1;
+  g_kept_replies.drop(query.code);
   Reply reply;
   if (request(query.code, {}, reply) != RequestOutcome::Replied) {
     relogin();

@@ -206,7 +206,11 @@ QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1,
 
 /* Disconnects, connects again with the last successful connect's
  * arguments and sends the login record of the last login.  Returns 1 only
- * when the server answers 900.  Every failure path of the library runs it. */
+ * when the server answers 900.  Every failure path of the library runs it.
+ * Saved texts that do not fit the login record (an XML login's long name)
+ * are not sent, but the connection is renewed all the same (result 0).
+ * Returns 0 at once while a disconnect asked for by another thread waits
+ * to run. */
 QV_API ReLogin(void);
 
 /* Sends the keep-alive record (code 105) and reads its answer.  The library
@@ -516,8 +520,9 @@ QV_API fxReLogin(void);
  * (10106, "rule") and the company's notification text (10127, "notify").
  * On QV_FX_SUCCESS the element's text goes into Message (untouched when the
  * reply carries none); other reply codes give a fixed message with result
- * 1.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin),
- * "解析XML异常失败！". */
+ * 1.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin
+ * when the body failed to arrive; none when no reply was kept for the
+ * call), "解析XML异常失败！". */
 QV_API fxMsgStates_Req(int32_t *ReplyCode, int32_t *ReplyLength);
 QV_API fxMsgStates_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
 QV_API fxInfoType_Req(int32_t *ReplyCode, int32_t *ReplyLength);

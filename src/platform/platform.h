@@ -138,7 +138,9 @@ void network_startup();
 // counter).
 uint32_t clock_seed();
 
-// COM of the calling thread, where the system has it.
+// COM of the calling thread, where the system has it.  com_uninitialize
+// undoes only what com_initialize on the same thread set up, so that COM
+// the host set up itself stays as it was.
 void com_initialize();
 void com_uninitialize();
 

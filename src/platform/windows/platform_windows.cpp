@@ -171,7 +171,23 @@ uint32_t clock_seed() {
   return ::GetTickCount();
 }
 
-void com_initialize() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-void com_uninitialize() { ::CoUninitialize(); }
+namespace {
+// Whether this thread holds a COM reference that the library took: only a
+// CoInitializeEx that succeeded (S_OK or S_FALSE) is the library's to
+// balance.  A thread already in the multi-threaded apartment answers
+// RPC_E_CHANGED_MODE, and its COM stays the host's.  One reference at most,
+// as a second initialisation of the library creates nothing new.
+thread_local bool com_owned = false;
+}  // namespace
+
+void com_initialize() {
+  if (!com_owned) com_owned = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+}
+
+void com_uninitialize() {
+  if (!com_owned) return;
+  com_owned = false;
+  ::CoUninitialize();
+}
 
 }  // namespace qv::platform

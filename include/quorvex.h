@@ -486,15 +486,34 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
  * nothing; a _Req never followed by its _Resp costs nothing but the kept
  * body (at most 8 are kept; a thread's next _Req of the same operation
  * replaces its last).  A body that could not be read whole (cut short, too
- * late, over 64 MiB) closes the connection; the _Req still returns 1 with
- * the header's values, and the _Resp reports the failed read (the query
- * _Resp exports then run fxReLogin).  The server accepted when the reply
- * code is QV_FX_SUCCESS and the _Resp export returned 1.  Texts taken from replies are converted to
- * GBK, "?" standing for a character GBK lacks.  Size message buffers from
- * the reply length (plus one byte); fixed messages need at most 41 bytes.
+ * late, over QV_FX_REPLY_MAX) closes the connection; the _Req still
+ * returns 1 with the header's values, and the _Resp reports the failed
+ * read (the query _Resp exports then run fxReLogin).  The server accepted
+ * when the reply code is QV_FX_SUCCESS and the _Resp export returned 1.
+ *
+ * A reply document is read in one pass, at a cost in proportion to its
+ * size; only the values an export takes are kept.  It may be written in
+ * UTF-8, UTF-16, GBK (also declared gb2312, cp936), GB18030, ISO-8859-1,
+ * US-ASCII or a Windows code page 1250 to 1258, the same on every
+ * platform; any other declared encoding, a document type declaration, more
+ * than QV_FX_ATTRIBUTES_MAX attributes on an element, elements nested
+ * deeper than QV_FX_DEPTH_MAX or a name longer than QV_FX_NAME_MAX fail as
+ * a malformed document (the parse-failure message).  Parsing prints
+ * nothing and calls none of the host's handlers.  Texts taken from replies
+ * are converted to GBK, "?" standing for a character GBK lacks.  Size
+ * message buffers from the reply length (plus one byte); fixed messages
+ * need at most 41 bytes.
  * ---------------------------------------------------------------------- */
 
 #define QV_FX_SUCCESS 20900
+
+/* Limits on a reply: the replies carry a root and a few short elements, so
+ * these leave wide room for them and none for the shapes that make a parse
+ * slow or large. */
+#define QV_FX_REPLY_MAX (1024 * 1024) /* bytes of a reply body */
+#define QV_FX_ATTRIBUTES_MAX 32       /* attributes of one element */
+#define QV_FX_DEPTH_MAX 64            /* elements open at once */
+#define QV_FX_NAME_MAX 256            /* characters of a name */
 
 /* Sends the XML login (code 10000; app, ver, a fresh key, name, pwd; extra
  * is saved for relogins but not sent).  *ReplyCode and *ReplyLength receive

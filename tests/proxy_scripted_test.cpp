@@ -494,10 +494,26 @@ struct HttpErrorCase {
 
 void PrintTo(const HttpErrorCase &c, std::ostream *os) { *os << c.name; }
 
+// A reply whose lines, each short, add up to just past the 256 KiB that a
+// proxy's whole reply may take (a line counts its text and one byte).
+Bytes endless_header(const Bytes &status, const Bytes &line) {
+  const auto counted_of = [](const Bytes &l) { return l.size() - (l.size() >= 2 && l[l.size() - 2] == '\r'); };
+  Bytes reply = status;
+  size_t counted = status.empty() ? 0 : counted_of(status);
+  while (counted <= 256 * 1024) reply += line, counted += counted_of(line);
+  return reply;
+}
+
 std::vector<HttpErrorCase> http_error_cases() {
   const char *too_long = "Max line length exceeded.";
   const char *closed = "Connection Closed Gracefully.";
+  const char *header_too_long = "Max header length exceeded.";
   return {
+      {"EndlessHeaderLines",
+       Script().expect(kConnectLine11).send(endless_header("HTTP/1.1 200 OK\r\n", "X: y\r\n")).stall(),
+       header_too_long},
+      {"EndlessBlankLines", Script().expect(kConnectLine11).send(endless_header("", "\r\n")).stall(),
+       header_too_long},
       {"StatusLineOf16385Bytes", Script().expect(kConnectLine11).send(Bytes(16385, 's') + "\r\n\r\n"), too_long},
       // The limit ends the wait for a line feed that is not coming.
       {"EndlessStatusLine", Script().expect(kConnectLine11).send(Bytes(40000, 's')).stall(), too_long},

@@ -20,7 +20,7 @@ Bytes notify_reply(const Bytes &text) { return fx::reply(fx::kSuccess, "<r><noti
 // the body it announced as its header.
 TEST_F(StreamFaults, LoginReplyOverTheLengthLimitClosesTheConnection) {
   const Bytes document = "<?xml version=\"1.0\"?><r><desc>late</desc></r>";
-  server.on(0, fx::expect_login().send(fx::header(fx::kSuccess, 64 * 1024 * 1024 + 1) + document));
+  server.on(0, fx::expect_login().send(fx::header(fx::kSuccess, QV_FX_REPLY_MAX + 1) + document));
   server.on(1, fx::logged_in().expect(kNotify).send(notify_reply("own")));
   fx_connect();
   int32_t code = kUnsetCode, length = kUnsetCode;

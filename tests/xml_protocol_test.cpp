@@ -253,15 +253,16 @@ TEST_F(XmlExchange, LoginBodyReadFailureReportsWithoutARelogin) {
   }
 }
 
-// A length over 64 MiB fails at once as a failed read, without waiting
-// for a body that the server is still sending.  Exactly 64 MiB is read whole.
-TEST_F(XmlExchange, BodiesOver64MiBAreRefusedAsAFailedRead) {
-  constexpr int32_t k64MiB = 64 * 1024 * 1024;
-  server.on(0, fx::expect_login().send(fx::header(fx::kSuccess, k64MiB + 1) + "<r>").stall());
+// A length over the limit fails at once as a failed read, without waiting
+// for a body that the server is still sending.  A body of exactly the
+// limit is read whole.
+TEST_F(XmlExchange, BodiesOverTheLimitAreRefusedAsAFailedRead) {
+  constexpr int32_t kLimit = QV_FX_REPLY_MAX;
+  server.on(0, fx::expect_login().send(fx::header(fx::kSuccess, kLimit + 1) + "<r>").stall());
   fx_connect();
   int32_t code = kUnsetCode, length = kUnsetCode;
   ASSERT_EQ(1, fxLogin_Req(&code, &length, kApp, kExtra, kName, kPwd, kVer));
-  ASSERT_EQ(k64MiB + 1, length);
+  ASSERT_EQ(kLimit + 1, length);
   for (int32_t claimed : {length, INT32_MAX}) {
     LoginOutputs out;
     const long took = elapsed_ms([&] { EXPECT_EQ(0, login_resp(out, code, claimed)); });
@@ -271,13 +272,13 @@ TEST_F(XmlExchange, BodiesOver64MiBAreRefusedAsAFailedRead) {
   EXPECT_EQ(1u, server.accepted());
 
   Bytes huge = "refused";
-  huge.resize(k64MiB, '\0');
+  huge.resize(kLimit, '\0');
   huge.back() = 'x';
   server.on(1, fx::expect_login().send(fx::reply(20901, huge)).expect(fx::header(10127, 0)).send(fx::reply(20901, "ok")));
   ASSERT_EQ(1, fxTcpDisconnect());
   fx_connect();
   ASSERT_EQ(1, fxLogin_Req(&code, &length, kApp, kExtra, kName, kPwd, kVer));
-  ASSERT_EQ(k64MiB, length);
+  ASSERT_EQ(kLimit, length);
   LoginOutputs out;
   EXPECT_EQ(1, login_resp(out, code, length));
   EXPECT_EQ("refused", out.message.text());
@@ -717,7 +718,7 @@ TEST_P(XmlQueryFailure, RelogsInOnce) {
     case QueryFault::HeaderStalls: first.expect(request).send(fx::header(fx::kSuccess, 9).substr(0, 12)).stall(); break;
     case QueryFault::BodyCut: first.expect(request).send(fx::header(fx::kSuccess, 40) + "<r>").close(); break;
     case QueryFault::BodyStalls: first.expect(request).send(fx::header(fx::kSuccess, 40) + "<r>").stall(); break;
-    case QueryFault::BodyTooLong: first.expect(request).send(fx::header(fx::kSuccess, 64 * 1024 * 1024 + 1)); break;
+    case QueryFault::BodyTooLong: first.expect(request).send(fx::header(fx::kSuccess, QV_FX_REPLY_MAX + 1)); break;
   }
   const Bytes body = "<r><" + Bytes(q.element) + ">again</" + Bytes(q.element) + "></r>";
   server.on(0, first);

@@ -103,6 +103,7 @@ inline constexpr std::string_view kUnrequestedData = "Unrequested data from the 
 // A reply announced a body longer than the library accepts.
 inline constexpr std::string_view kReplyTooLong = "Reply too long.";
 inline constexpr std::string_view kMaxLineLength = "Max line length exceeded.";
+inline constexpr std::string_view kMaxHeaderLength = "Max header length exceeded.";
 // SOCKS handshake errors.
 inline constexpr std::string_view kSocks4Rejected = "Request rejected or failed.";
 inline constexpr std::string_view kSocks4CannotConnect = "Request rejected because SOCKS server cannot connect.";

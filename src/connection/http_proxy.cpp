@@ -9,6 +9,30 @@ namespace qv::connection {
 namespace {
 
 constexpr size_t kMaxLine = 16384;
+// The whole reply, blank lines before the status included: each line is
+// bounded, and so is their number, so that a proxy that sends header lines
+// without end fails the connect instead of holding it.
+constexpr size_t kMaxReply = 256 * 1024;
+
+// The proxy's reply, line by line, within the total bound.
+class ReplyLines {
+ public:
+  ReplyLines(TcpClient &tcp, Deadline deadline) : tcp_(tcp), deadline_(deadline) {}
+  std::string next() {
+    std::string line = tcp_.read_line(kMaxLine, deadline_);
+    used_ += line.size() + 1;
+    if (used_ > kMaxReply) {
+      tcp_.abandon();
+      throw Error(std::string(text::kMaxHeaderLength));
+    }
+    return line;
+  }
+
+ private:
+  TcpClient &tcp_;
+  Deadline deadline_;
+  size_t used_ = 0;
+};
 
 std::string trimmed(const std::string &line) {
   size_t b = 0, e = line.size();
@@ -28,13 +52,13 @@ bool same_ignoring_case(std::string_view a, std::string_view b) {
 
 // The first non-empty line; a status line whose fourth character is "-"
 // continues until a line that starts with its code and a blank.
-std::string read_status_line(TcpClient &tcp, Deadline deadline) {
+std::string read_status_line(ReplyLines &lines) {
   std::string status;
-  while (status.empty()) status = trimmed(tcp.read_line(kMaxLine, deadline));
+  while (status.empty()) status = trimmed(lines.next());
   if (status.size() >= 4 && status[3] == '-') {
     const std::string end_marker = status.substr(0, 3) + ' ';
     for (;;) {
-      const std::string line = tcp.read_line(kMaxLine, deadline);
+      const std::string line = lines.next();
       if (line.size() < 4 || same_ignoring_case(std::string_view(line).substr(0, 4), end_marker)) break;
     }
   }
@@ -73,7 +97,8 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
                                 (protocol == Protocol::Record ? " HTTP/1.1" : " HTTP/1.0") + "\r\n\r\n";
     tcp.write(request.data(), request.size(), deadline);
 
-    const std::string status = read_status_line(tcp, deadline);
+    ReplyLines lines(tcp, deadline);
+    const std::string status = read_status_line(lines);
     if (!tunnel_opened(status)) {
       // What follows is the proxy's own answer, never the server's: the
       // connection goes, so that nothing meant for the server reaches the
@@ -83,7 +108,7 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
       return false;
     }
     message.write(text::kHttpTunnelOpened.gbk);
-    while (!tcp.read_line(kMaxLine, deadline).empty()) {
+    while (!lines.next().empty()) {
     }
     return true;
   } catch (const Error &e) {

@@ -3,9 +3,18 @@
 #include <algorithm>
 
 #include "common/decimal.h"
+#include "platform/xml_reply.h"
+#include "quorvex.h"
 #include "connection/client_context.h"
 
 namespace qv::xml {
+
+// The header states the limits to hosts.
+static_assert(kMaxBodyLength == QV_FX_REPLY_MAX);
+static_assert(platform::kMaxReplyAttributes == QV_FX_ATTRIBUTES_MAX);
+static_assert(platform::kMaxReplyDepth == QV_FX_DEPTH_MAX);
+static_assert(platform::kMaxReplyNameLength == QV_FX_NAME_MAX);
+
 namespace {
 
 void put_int32(char *at, int32_t v) {
@@ -16,10 +25,6 @@ void put_int32(char *at, int32_t v) {
 int32_t get_int32(const unsigned char *at) {
   return static_cast<int32_t>(uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 |
                               uint32_t(at[3]) << 24);
-}
-
-bool is_blank(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
 // The longest start of a GBK text that has at most limit bytes and does
@@ -77,34 +82,21 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
   return RequestOutcome::Replied;
 }
 
-bool ReplyDocument::parse(std::string_view body) {
-  // Three levels: the root, its children and their content.
-  if (!platform::parse_xml(body, 2, root_)) return false;
+bool ReplyDocument::parse(std::string_view body, std::vector<std::string_view> names) {
+  names_ = std::move(names);
   body_size_ = body.size();
-  // Whitespace-only text nodes carry no value; dropping them here, rather
-  // than in a parser, gives every backend the same answer.
-  for (platform::XmlNode &child : root_.children) {
-    auto &kids = child.children;
-    kids.erase(std::remove_if(kids.begin(), kids.end(),
-                              [](const platform::XmlNode &n) {
-                                return n.kind == platform::XmlNode::Kind::Text && is_blank(n.text);
-                              }),
-               kids.end());
-  }
-  return true;
+  return platform::read_xml_values(body, names_, values_);
 }
 
 std::optional<std::string> ReplyDocument::value(std::string_view name) const {
-  const auto child = std::find_if(root_.children.begin(), root_.children.end(), [&](const platform::XmlNode &n) {
-    return n.kind == platform::XmlNode::Kind::Element && (n.name == name || n.local_name == name);
-  });
-  if (child == root_.children.end() || child->children.empty()) return std::nullopt;
-  if (child->children.size() > 1) throw ParseError{};
-  const platform::XmlNode &only = child->children.front();
-  if (only.kind != platform::XmlNode::Kind::Text && only.kind != platform::XmlNode::Kind::CData)
-    throw ParseError{};
-  if (only.text.empty()) return std::nullopt;
-  return cut_gbk(platform::utf8_to_gbk(only.text), body_size_);
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (names_[i] != name) continue;
+    const platform::XmlValue &v = values_[i];
+    if (v.kind == platform::XmlValue::Kind::Invalid) throw ParseError{};
+    if (v.kind != platform::XmlValue::Kind::Text || v.text.empty()) return std::nullopt;
+    return cut_gbk(platform::utf8_to_gbk(v.text), body_size_);
+  }
+  return std::nullopt;
 }
 
 std::optional<int32_t> ReplyDocument::number(std::string_view name) const {

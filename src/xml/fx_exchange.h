@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/xml_parser.h"
 
@@ -15,9 +16,10 @@ namespace qv::xml {
 
 inline constexpr int32_t kFxSuccessCode = 20900;
 inline constexpr size_t kHeaderSize = 16;
-// A longer reply body is taken for a lie about its length: reading it would
-// tie the host up, so the read fails and the connection is renewed.
-inline constexpr int32_t kMaxBodyLength = 64 * 1024 * 1024;
+// The longest reply body read: the replies carry a root and a few short
+// elements, so a longer one is taken for a lie or an attack.  Reading it
+// would tie the host up, so the read fails and the connection is renewed.
+inline constexpr int32_t kMaxBodyLength = 1024 * 1024;
 
 // A reply as the request half read it: the header's code and length, and
 // the body when it could be read whole.
@@ -37,11 +39,13 @@ enum class RequestOutcome { Replied, WriteFailed, ReadFailed };
 // outcome is Replied all the same, since the header arrived.  Never throws.
 RequestOutcome request(int32_t code, std::string_view body, Reply &reply);
 
-// A reply document and the rule for taking a named value from it.
+// The values of a reply document that one response half takes.
 class ReplyDocument {
  public:
-  // False for a malformed or refused document.
-  bool parse(std::string_view body);
+  // Reads the body once, keeping the content of the root's first child
+  // for each name (the names must outlive the document).  False for a
+  // malformed or refused document.
+  bool parse(std::string_view body, std::vector<std::string_view> names);
 
   // The GBK text of the root's first direct child element named name (or
   // whose local name is name); nullopt when the child is missing or has no
@@ -54,7 +58,8 @@ class ReplyDocument {
   std::optional<int32_t> number(std::string_view name) const;
 
  private:
-  platform::XmlNode root_;
+  std::vector<std::string_view> names_;
+  std::vector<platform::XmlValue> values_;
   size_t body_size_ = 0;
 };
 

@@ -89,7 +89,7 @@ bool take_login_reply(const MessageBuffer &message, int32_t *agent, const Messag
   }
   try {
     ReplyDocument doc;
-    if (!doc.parse(reply->body)) throw ParseError{};
+    if (!doc.parse(reply->body, {"agent", "agreement", "pud", "desc"})) throw ParseError{};
     if (auto v = doc.number("agent")) *agent = *v;
     if (auto v = doc.number("agreement")) *agreement = *v;
     if (auto v = doc.value("pud")) pud.write(*v);
@@ -184,7 +184,7 @@ bool query_response(const Query &query, char *message, int32_t reply_code, int32
   }
   try {
     ReplyDocument doc;
-    if (!doc.parse(reply->body)) throw ParseError{};
+    if (!doc.parse(reply->body, {query.element})) throw ParseError{};
     if (auto v = doc.value(query.element)) out.write(*v);
     return true;
   } catch (const ParseError &) {

@@ -2,90 +2,129 @@
 #include <iconv.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlreader.h>
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 #include "platform/xml_parser.h"
+#include "platform/xml_reply.h"
 
 namespace qv::platform {
 namespace {
 
-std::string to_string(const xmlChar *s) { return s ? std::string(reinterpret_cast<const char *>(s)) : std::string(); }
+// libxml2 reports some errors (encoding errors among them) through the
+// calling thread's generic and structured handlers, which belong to the
+// host.  While a reply is parsed they point at a handler that drops
+// everything, and afterwards back at what they were.
+void drop_generic(void *, const char *, ...) {}
+void drop_structured(void *, xmlErrorPtr) {}
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+class QuietErrors {
+ public:
+  QuietErrors()
+      : generic_(xmlGenericError), generic_context_(xmlGenericErrorContext), structured_(xmlStructuredError),
+        structured_context_(xmlStructuredErrorContext) {
+    xmlSetGenericErrorFunc(nullptr, drop_generic);
+    xmlSetStructuredErrorFunc(nullptr, drop_structured);
   }
-  return true;
-}
-
-// The encoding named in an ASCII-compatible XML declaration, if any.
-std::string declared_encoding(std::string_view bytes) {
-  if (bytes.substr(0, 5) != "<?xml") return {};
-  const size_t end = bytes.find("?>");
-  const std::string_view decl = bytes.substr(0, end);
-  const size_t at = decl.find("encoding");
-  if (at == std::string_view::npos) return {};
-  size_t q = decl.find_first_of("\"'", at);
-  if (q == std::string_view::npos) return {};
-  const size_t close = decl.find(decl[q], q + 1);
-  if (close == std::string_view::npos) return {};
-  return std::string(decl.substr(q + 1, close - q - 1));
-}
-
-XmlNode::Kind kind_of(const xmlNode *n) {
-  switch (n->type) {
-    case XML_ELEMENT_NODE: return XmlNode::Kind::Element;
-    case XML_TEXT_NODE: return XmlNode::Kind::Text;
-    case XML_CDATA_SECTION_NODE: return XmlNode::Kind::CData;
-    default: return XmlNode::Kind::Other;
+  ~QuietErrors() {
+    xmlSetGenericErrorFunc(generic_context_, generic_);
+    xmlSetStructuredErrorFunc(structured_context_, structured_);
   }
-}
+  QuietErrors(const QuietErrors &) = delete;
+  QuietErrors &operator=(const QuietErrors &) = delete;
 
-void convert(const xmlNode *n, int levels, XmlNode &out) {
-  out.kind = kind_of(n);
-  if (out.kind == XmlNode::Kind::Element) {
-    out.local_name = to_string(n->name);
-    out.name = (n->ns && n->ns->prefix) ? to_string(n->ns->prefix) + ":" + out.local_name : out.local_name;
-  } else if (out.kind == XmlNode::Kind::Text || out.kind == XmlNode::Kind::CData) {
-    out.text = to_string(n->content);
-  }
-  if (levels <= 0) return;
-  for (const xmlNode *c = n->children; c; c = c->next) {
-    out.children.emplace_back();
-    convert(c, levels - 1, out.children.back());
-  }
-}
-
-struct DocFree {
-  void operator()(xmlDoc *d) const { xmlFreeDoc(d); }
+ private:
+  xmlGenericErrorFunc generic_;
+  void *generic_context_;
+  xmlStructuredErrorFunc structured_;
+  void *structured_context_;
 };
+
+struct ReaderFree {
+  void operator()(xmlTextReader *r) const { xmlFreeTextReader(r); }
+};
+
+std::string_view view(const xmlChar *s) {
+  return s ? std::string_view(reinterpret_cast<const char *>(s)) : std::string_view();
+}
+
+// Adds one node of a wanted child's content to its value.
+void add_content(XmlValue &value, int type, const xmlChar *text) {
+  if (type == XML_READER_TYPE_WHITESPACE || type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE ||
+      type == XML_READER_TYPE_END_ELEMENT)
+    return;
+  const bool textual = type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA;
+  if (textual && value.kind == XmlValue::Kind::Empty) {
+    value.kind = XmlValue::Kind::Text;
+    value.text = std::string(view(text));
+    return;
+  }
+  value.kind = XmlValue::Kind::Invalid;
+  value.text.clear();
+}
 
 }  // namespace
 
-bool parse_xml(std::string_view bytes, int levels, XmlNode &root) {
+bool read_xml_values(std::string_view bytes, const std::vector<std::string_view> &names,
+                     std::vector<XmlValue> &values) {
+  values.assign(names.size(), XmlValue{});
   if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) return false;
-  // gb2312 documents are read as GBK, its superset, as Windows does: a
-  // server that declares gb2312 still sends the odd GBK-only character.
-  const std::string declared = declared_encoding(bytes);
-  const char *encoding = equals_ignoring_case(declared, "gb2312") ? "GBK" : nullptr;
-  // With the encoding chosen here, the declaration must not make libxml2
-  // switch converters again: each switch opens a fresh iconv descriptor,
-  // which costs more than the whole parse of a reply.
-  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                      (encoding ? XML_PARSE_IGNORE_ENC : 0);
-  std::unique_ptr<xmlDoc, DocFree> doc(
-      xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, options));
-  if (!doc) return false;
-  if (doc->intSubset || doc->extSubset) return false;  // no document type declarations
-  const xmlNode *element = xmlDocGetRootElement(doc.get());
-  if (!element) return false;
-  root = XmlNode{};
-  convert(element, levels, root);
-  return true;
+  const std::optional<ReplyEncoding> encoding = reply_encoding(bytes);
+  if (!encoding || !within_reply_limits(bytes, *encoding)) return false;
+  // The encoding is chosen here, so that the declaration does not make
+  // libxml2 switch converters again (each switch opens a fresh iconv
+  // descriptor, dearer than the whole parse of a reply).  UTF-16 with a
+  // byte-order mark is left to libxml2, which skips the mark.
+  using Form = ReplyEncoding::Form;
+  const bool chosen = encoding->form == Form::Bytes || encoding->bom == 0;
+  const std::string name(encoding->form == Form::Bytes     ? encoding->iconv_name
+                         : encoding->form == Form::Utf16LE ? "UTF-16LE"
+                                                           : "UTF-16BE");
+  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | (chosen ? XML_PARSE_IGNORE_ENC : 0);
+
+  QuietErrors quiet;
+  std::unique_ptr<xmlTextReader, ReaderFree> reader(
+      xmlReaderForMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, chosen ? name.c_str() : nullptr,
+                         options));
+  if (!reader) return false;
+  xmlTextReaderSetStructuredErrorHandler(reader.get(), drop_structured, nullptr);
+
+  // Nodes stream past once: only the root's children with wanted names,
+  // and what they directly hold, are looked at; everything else is read
+  // and forgotten.
+  bool root_seen = false;
+  std::vector<XmlValue *> open;  // the values the current child of the root fills
+  int rc;
+  while ((rc = xmlTextReaderRead(reader.get())) == 1) {
+    xmlTextReader *r = reader.get();
+    const int type = xmlTextReaderNodeType(r);
+    const int depth = xmlTextReaderDepth(r);
+    if (type == XML_READER_TYPE_DOCUMENT_TYPE) return false;
+    if (depth < 0 || static_cast<size_t>(depth) > kMaxReplyDepth) return false;
+    if (depth == 0) {
+      if (type == XML_READER_TYPE_ELEMENT) root_seen = true;
+      continue;
+    }
+    if (depth == 1) {
+      open.clear();
+      if (type != XML_READER_TYPE_ELEMENT) continue;
+      const std::string_view qualified = view(xmlTextReaderConstName(r));
+      const std::string_view local = view(xmlTextReaderConstLocalName(r));
+      for (size_t i = 0; i < names.size(); ++i) {
+        if (values[i].kind != XmlValue::Kind::Missing || (names[i] != qualified && names[i] != local)) continue;
+        values[i].kind = XmlValue::Kind::Empty;
+        if (!xmlTextReaderIsEmptyElement(r)) open.push_back(&values[i]);
+      }
+      continue;
+    }
+    if (depth == 2)
+      for (XmlValue *v : open) add_content(*v, type, xmlTextReaderConstValue(r));
+  }
+  return rc == 0 && root_seen;
 }
 
 namespace {

@@ -19,12 +19,12 @@
  *    that no response arrived.
  *  - Texts are zero-terminated byte strings in the GBK code page (936), in
  *    both directions.  Record-protocol texts are never converted.
- *  - Output buffers are supplied by the caller; no size is passed.  A buffer
- *    that receives a response body ("message buffer") must hold
- *    QV_BODY_BUFFER_SIZE (2049) bytes, one that receives a short parameter
- *    ("Param output") QV_PARAM_BUFFER_SIZE (21) bytes.  Connection messages
- *    are a fixed text followed by an error text; QV_BODY_BUFFER_SIZE bytes
- *    hold any of them.
+ *  - Output buffers are supplied by the caller; no size is passed but to
+ *    WebRequestEx.  A buffer that receives a response body ("message
+ *    buffer") must hold QV_BODY_BUFFER_SIZE (2049) bytes, one that
+ *    receives a short parameter ("Param output") QV_PARAM_BUFFER_SIZE (21)
+ *    bytes.  Connection messages are a fixed text followed by an error
+ *    text; QV_BODY_BUFFER_SIZE bytes hold any of them.
  *  - A null input text counts as the empty text.  A null output (result
  *    code, message buffer, Param output) refuses the call: the result is 0,
  *    nothing is sent, nothing is written and no relogin runs.
@@ -436,38 +436,64 @@ QV_API ReadIniFile(char *Value, const char *Carrier);
 /* Same as ReadIniFile. */
 QV_API fxReadIniFile(char *Value, const char *Carrier);
 
-/* The largest response body that WebRequest accepts, in bytes. */
+/* The most bytes WebRequest and fxWebRequest write into Response, the
+ * terminating zero included.  Their Response is a message buffer, as hosts
+ * have long passed it, so a longer text is cut rather than written past
+ * the buffer.  WebRequestEx takes larger pages and reports a cut. */
+#define QV_WEB_RESPONSE_MAX QV_BODY_BUFFER_SIZE
+
+/* The most bytes of a body that the library holds for one web request.
+ * Only a WebRequestEx whose ResponseSize is larger still can meet a longer
+ * body: that call fails instead of cutting it. */
 #define QV_WEB_BODY_MAX (64 * 1024 * 1024)
 
-/* Fetches Url with an HTTP/1.1 GET on a connection of its own and reports
- * how long it took.
+/* Extension: fetches Url with an HTTP/1.1 GET on a connection of its own,
+ * writes at most ResponseSize bytes into Response and reports how long it
+ * took.
  *
- *  Response   out: the whole response body, as raw bytes, and a
- *             terminating zero; the copy ends at the body's first zero
- *             byte.  The body is not cut to any buffer size: size the
- *             buffer for what the URL serves (at most QV_WEB_BODY_MAX + 1).
- *  ElapsedMs  out: milliseconds of a monotonic clock spent connecting,
- *             sending, receiving and copying.
- *  Url        "[http://]host[:port][/path][?query]"; port 80 by default;
- *             null counts as empty.  Spaces and bytes above 127 in the path
- *             and query are sent percent-encoded.
+ *  Response        out: the body's text and a terminating zero.  The text
+ *                  is the body's raw bytes up to its first zero byte; a
+ *                  text longer than ResponseSize - 1 bytes is cut to that
+ *                  many bytes (the result stays 1).
+ *  ResponseSize    bytes that Response holds, the zero included; 1 or more.
+ *  ResponseLength  out: the text's length in bytes when it fits, which is
+ *                  below ResponseSize; ResponseSize itself when the text
+ *                  was cut.
+ *  ElapsedMs       out: milliseconds of a monotonic clock spent connecting,
+ *                  sending, receiving and copying.
+ *  Url             "[http://]host[:port][/path][?query]"; port 80 by
+ *                  default; null counts as empty.  Spaces and bytes above
+ *                  127 in the path and query are sent percent-encoded.
  *
  * The request is "GET <path and query> HTTP/1.1" with the header lines
  * Content-Type, Host, Accept and User-Agent.  No proxy is used, whatever
  * TcpConnect was given.  Interim answers (100 Continue) are skipped.  A
  * 2xx status succeeds: its body is read by chunked coding, by
  * Content-Length or up to the close of the connection; 204 has none.
- * Every other status fails, and so does a redirect or any answer with a
- * Location header (redirects are not followed), a body cut short by the
- * close of the connection and a body over QV_WEB_BODY_MAX.  An https URL,
- * or any scheme but http, fails with 0: the library carries no TLS.  After
- * the connect, sending the request and receiving the whole answer take at
- * most the read time-out (SetReadTimeout) together: a silent, slow or
- * non-reading server fails the call once it expires.
+ * Reading stops once ResponseSize bytes of the body are in, enough to tell
+ * a cut: the rest of a longer body is neither waited for nor checked, and
+ * the connection is closed.  Every other status fails, and so does a
+ * redirect or any answer with a Location header (redirects are not
+ * followed), a body cut short by the close of the connection before
+ * ResponseSize of its bytes arrived, and a body over QV_WEB_BODY_MAX that
+ * ResponseSize would hold.  An https URL, or any scheme but http, fails
+ * with 0: the library carries no TLS.  After the connect, sending the
+ * request and receiving the answer take at most the read time-out
+ * (SetReadTimeout) together: a silent, slow or non-reading server fails
+ * the call once it expires.
  *
- * Returns 1 on success; on failure 0, with Response and ElapsedMs
- * untouched.  A null Response or ElapsedMs refuses the call: result 0,
+ * Returns 1 on success, a cut text included; on failure 0, with Response,
+ * ResponseLength and ElapsedMs untouched.  A null Response, ResponseLength
+ * or ElapsedMs, or a ResponseSize below 1, refuses the call: result 0,
  * nothing sent. */
+QV_API WebRequestEx(char *Response, int32_t ResponseSize,
+                    int32_t *ResponseLength, int32_t *ElapsedMs,
+                    const char *Url);
+
+/* WebRequestEx with ResponseSize QV_WEB_RESPONSE_MAX and no length output:
+ * Response must hold QV_WEB_RESPONSE_MAX bytes, and a text longer than
+ * QV_WEB_RESPONSE_MAX - 1 bytes is cut to that with result 1.  A host that
+ * needs to know of a cut, or fetches larger pages, calls WebRequestEx. */
 QV_API WebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
 /* Same as WebRequest. */
 QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);

@@ -348,8 +348,13 @@ QV_API ReadIniFile(char *Value, const char *Carrier) {
   return guarded([&] { return services::read_setting(Value, Carrier); });
 }
 QV_API fxReadIniFile(char *Value, const char *Carrier) { return ReadIniFile(Value, Carrier); }
+QV_API WebRequestEx(char *Response, int32_t ResponseSize, int32_t *ResponseLength, int32_t *ElapsedMs,
+                    const char *Url) {
+  return guarded([&] { return services::web_request(Response, ResponseSize, ResponseLength, ElapsedMs, Url); });
+}
 QV_API WebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
-  return guarded([&] { return services::web_request(Response, ElapsedMs, Url); });
+  int32_t length = 0;
+  return WebRequestEx(Response, QV_WEB_RESPONSE_MAX, &length, ElapsedMs, Url);
 }
 QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
   return WebRequest(Response, ElapsedMs, Url);

@@ -1,6 +1,7 @@
 #include "services/http_response.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -10,6 +11,30 @@ namespace {
 
 // A response the reader refuses; caught at the top and turned into nothing.
 struct Refused {};
+
+// The body as it is read: at most `keep` bytes, and never more than
+// kMaxBodyBytes of them.
+class Body {
+ public:
+  explicit Body(size_t keep) : keep_(keep) {}
+  bool full() const { return bytes_.size() >= keep_; }
+  size_t room() const { return keep_ - bytes_.size(); }
+  // Refuses a body that `more` further bytes would push past the bound,
+  // unless the keep stops reading first.
+  void admit(uint64_t more) const {
+    if (keep_ > kMaxBodyBytes && more > kMaxBodyBytes - bytes_.size()) throw Refused{};
+  }
+  void append(const char *data, size_t n) {
+    admit(n);
+    bytes_.append(data, n);
+  }
+  void reserve(uint64_t expected) { bytes_.reserve(std::min<uint64_t>({expected, keep_, uint64_t{1} << 20})); }
+  std::string take() { return std::move(bytes_); }
+
+ private:
+  std::string bytes_;
+  size_t keep_;
+};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -73,7 +98,7 @@ class Reader {
   }
 
   // Exactly n more bytes; a stream that ends before refuses the response.
-  void exactly(size_t n, std::string &out) {
+  void exactly(size_t n, Body &out) {
     while (n > 0) {
       if (begin_ == end_ && !fill()) throw Refused{};
       const size_t take = std::min(n, end_ - begin_);
@@ -83,13 +108,13 @@ class Reader {
     }
   }
 
-  // Everything up to the end of the stream, at most limit bytes in out.
-  void to_end(std::string &out, size_t limit) {
-    for (;;) {
+  // Everything up to the end of the stream, or until the body is full.
+  void to_end(Body &out) {
+    while (!out.full()) {
       if (begin_ == end_ && !fill()) return;
-      if (out.size() + (end_ - begin_) > limit) throw Refused{};
-      out.append(buffer_ + begin_, end_ - begin_);
-      begin_ = end_;
+      const size_t take = std::min(out.room(), end_ - begin_);
+      out.append(buffer_ + begin_, take);
+      begin_ += take;
     }
   }
 
@@ -155,16 +180,15 @@ std::vector<std::string_view> values_of(const Head &head, std::string_view name)
 }
 
 // The Content-Length, when there is one: every such field must carry the
-// same run of digits.
-std::optional<size_t> content_length(const Head &head) {
-  std::optional<size_t> length;
+// same number.  One beyond 64 bits is no length.
+std::optional<uint64_t> content_length(const Head &head) {
+  std::optional<uint64_t> length;
   for (const std::string_view value : values_of(head, "Content-Length")) {
     if (value.empty()) throw Refused{};
-    size_t n = 0;
+    uint64_t n = 0;
     for (const char c : value) {
-      if (!is_digit(c)) throw Refused{};
-      n = n * 10 + static_cast<size_t>(c - '0');
-      if (n > kMaxBodyBytes) throw Refused{};
+      if (!is_digit(c) || n > (UINT64_MAX - 9) / 10) throw Refused{};
+      n = n * 10 + static_cast<uint64_t>(c - '0');
     }
     if (length && *length != n) throw Refused{};
     length = n;
@@ -178,13 +202,13 @@ bool is_chunked(const Head &head) {
   return false;
 }
 
-// "<hex digits>[blanks][;extension]"; the size must keep the body within
-// its bound.
-size_t parse_chunk_size(std::string_view line, size_t body_so_far) {
-  size_t i = 0, size = 0;
+// "<hex digits>[blanks][;extension]"; a size beyond 64 bits is refused.
+uint64_t parse_chunk_size(std::string_view line) {
+  size_t i = 0;
+  uint64_t size = 0;
   for (; i < line.size() && hex_value(line[i]) >= 0; ++i) {
-    size = size * 16 + static_cast<size_t>(hex_value(line[i]));
-    if (size > kMaxBodyBytes - body_so_far) throw Refused{};
+    if (size > (UINT64_MAX >> 4)) throw Refused{};
+    size = size * 16 + static_cast<uint64_t>(hex_value(line[i]));
   }
   if (i == 0) throw Refused{};
   while (i < line.size() && is_blank(line[i])) ++i;
@@ -192,30 +216,34 @@ size_t parse_chunk_size(std::string_view line, size_t body_so_far) {
   return size;
 }
 
-void read_chunked(Reader &reader, std::string &body, size_t &header_budget) {
+void read_chunked(Reader &reader, Body &body, size_t &header_budget) {
   size_t framing_budget = kMaxBodyBytes;
   for (;;) {
-    const size_t size = parse_chunk_size(reader.line(framing_budget), body.size());
+    if (body.full()) return;  // the rest is not wanted
+    const uint64_t size = parse_chunk_size(reader.line(framing_budget));
     if (size == 0) break;
-    reader.exactly(size, body);
+    body.admit(size);
+    reader.exactly(static_cast<size_t>(std::min<uint64_t>(size, body.room())), body);
+    if (body.full()) return;
     if (!reader.line(framing_budget).empty()) throw Refused{};  // data must end with its line end
   }
   while (!reader.line(header_budget).empty()) {
   }
 }
 
-std::string read_body(Reader &reader, const Head &head, size_t &header_budget) {
-  std::string body;
-  if (head.status == 204) return body;
+std::string read_body(Reader &reader, const Head &head, size_t &header_budget, size_t keep) {
+  Body body(keep);
+  if (head.status == 204) return body.take();
   if (is_chunked(head)) {
     read_chunked(reader, body, header_budget);
-  } else if (const std::optional<size_t> length = content_length(head)) {
-    body.reserve(std::min(*length, size_t{1} << 20));  // the peer's claim, not yet its bytes
-    reader.exactly(*length, body);
+  } else if (const std::optional<uint64_t> length = content_length(head)) {
+    body.admit(*length);
+    body.reserve(*length);  // the peer's claim, not yet its bytes
+    reader.exactly(static_cast<size_t>(std::min<uint64_t>(*length, body.room())), body);
   } else {
-    reader.to_end(body, kMaxBodyBytes);
+    reader.to_end(body);
   }
-  return body;
+  return body.take();
 }
 
 class MemorySource : public ByteSource {
@@ -234,7 +262,7 @@ class MemorySource : public ByteSource {
 
 }  // namespace
 
-std::optional<std::string> read_http_response(ByteSource &source) {
+std::optional<std::string> read_http_response(ByteSource &source, size_t keep) {
   try {
     Reader reader(source);
     size_t header_budget = kMaxHeaderBytes;
@@ -249,16 +277,16 @@ std::optional<std::string> read_http_response(ByteSource &source) {
       if (head.status < 200 || head.status > 299) return std::nullopt;
       // Redirects are not followed, whatever status carries them.
       if (!values_of(head, "Location").empty()) return std::nullopt;
-      return read_body(reader, head, header_budget);
+      return read_body(reader, head, header_budget, keep);
     }
   } catch (const Refused &) {
     return std::nullopt;
   }
 }
 
-std::optional<std::string> parse_http_response(std::string_view bytes) {
+std::optional<std::string> parse_http_response(std::string_view bytes, size_t keep) {
   MemorySource source(bytes);
-  return read_http_response(source);
+  return read_http_response(source, keep);
 }
 
 }  // namespace qv::services

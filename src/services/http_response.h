@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +16,7 @@ namespace qv::services {
 // goes past one of them fails.
 inline constexpr size_t kMaxHeaderLineBytes = 16384;      // one line, its end not counted
 inline constexpr size_t kMaxHeaderBytes = 256 * 1024;     // status lines, header and trailer lines, interim responses
-inline constexpr size_t kMaxBodyBytes = 64 * 1024 * 1024; // the body; chunk-size lines have as much again
+inline constexpr size_t kMaxBodyBytes = 64 * 1024 * 1024; // the body held; chunk-size lines have as much again
 
 // Where the reader gets its bytes from.
 class ByteSource {
@@ -27,17 +28,20 @@ class ByteSource {
   virtual size_t read(char *data, size_t size) = 0;
 };
 
-// Reads one response to a GET and returns its body: interim (1xx)
-// responses other than 101 are skipped; a 2xx status without a Location
-// header succeeds, with a body by chunked coding (when Transfer-Encoding
-// names "chunked"), by Content-Length, or up to the end of the stream, and
-// none for 204.  Any other status, a Location header, a malformed or
-// oversized response and a stream that ends before the response is whole
-// give nothing.  Errors of the source propagate.  Bytes after the
-// response are ignored.
-std::optional<std::string> read_http_response(ByteSource &source);
+// Reads one response to a GET and returns the first `keep` bytes of its
+// body: interim (1xx) responses other than 101 are skipped; a 2xx status
+// without a Location header succeeds, with a body by chunked coding (when
+// Transfer-Encoding names "chunked"), by Content-Length, or up to the end
+// of the stream, and none for 204.  Once `keep` bytes of the body are in,
+// the reader stops: the rest of a longer body is neither read nor checked,
+// so its cost follows the caller's need, not the peer's claim.  Any other
+// status, a Location header, a malformed or oversized response (a body
+// over kMaxBodyBytes counts only when `keep` would hold it) and a stream
+// that ends before the part to be read is whole give nothing.  Errors of
+// the source propagate.  Bytes after the response are ignored.
+std::optional<std::string> read_http_response(ByteSource &source, size_t keep = SIZE_MAX);
 
 // The same over bytes in memory.
-std::optional<std::string> parse_http_response(std::string_view bytes);
+std::optional<std::string> parse_http_response(std::string_view bytes, size_t keep = SIZE_MAX);
 
 }  // namespace qv::services

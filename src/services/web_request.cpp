@@ -1,5 +1,6 @@
 #include "services/web_request.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -31,7 +32,7 @@ class SocketSource : public ByteSource {
   platform::Deadline deadline_;
 };
 
-std::optional<std::string> fetch(const HttpUrl &url) {
+std::optional<std::string> fetch(const HttpUrl &url, size_t keep) {
   // A plain handler of its own: no proxy, and the system's own connect
   // time-out.  It closes the connection when it goes.
   connection::SocketHandler handler;
@@ -43,23 +44,28 @@ std::optional<std::string> fetch(const HttpUrl &url) {
   if (const int rc = handler.socket().send_all(request.data(), request.size(), deadline); rc != 0)
     throw connection::platform_error(rc, text::kWriteTimedOut);
   SocketSource source(handler.socket(), deadline);
-  return read_http_response(source);
+  return read_http_response(source, keep);
 }
 
 }  // namespace
 
-bool web_request(char *response, int32_t *elapsed_ms, const char *url) {
-  if (response == nullptr || elapsed_ms == nullptr) return false;
+bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms, const char *url) {
+  if (response == nullptr || response_size < 1 || length == nullptr || elapsed_ms == nullptr) return false;
   const int64_t start = platform::monotonic_ms();
   const std::optional<HttpUrl> parsed = parse_http_url(url ? url : "");
   if (!parsed) return false;
-  const std::optional<std::string> body = fetch(*parsed);
+  const size_t size = static_cast<size_t>(response_size);
+  // A text of response_size bytes or more does not fit: that many bytes of
+  // the body tell a cut from a fit.
+  const std::optional<std::string> body = fetch(*parsed, size);
   if (!body) return false;
 
   const void *zero = std::memchr(body->data(), '\0', body->size());
-  const size_t n = zero ? static_cast<size_t>(static_cast<const char *>(zero) - body->data()) : body->size();
+  const size_t text = zero ? static_cast<size_t>(static_cast<const char *>(zero) - body->data()) : body->size();
+  const size_t n = std::min(text, size - 1);
   std::memcpy(response, body->data(), n);
   response[n] = '\0';
+  *length = text < size ? static_cast<int32_t>(text) : response_size;
   // Unsigned 32-bit difference: a wrap of the clock's low bits does no harm.
   *elapsed_ms = static_cast<int32_t>(static_cast<uint32_t>(platform::monotonic_ms()) - static_cast<uint32_t>(start));
   return true;

@@ -6,11 +6,15 @@
 
 namespace qv::services {
 
-// Fetches url and, on success, copies the body up to its first zero byte,
-// with a zero, into response and the milliseconds taken (connect, request,
-// response and copy) into *elapsed_ms, and returns true.  On any failure
-// both outputs are untouched; null outputs refuse the call before anything
-// is sent.  Every receive waits at most the library's read time-out.
-bool web_request(char *response, int32_t *elapsed_ms, const char *url);
+// Fetches url and, on success, writes the body's text (its bytes before
+// the first zero byte) into response, cut to response_size - 1 bytes, with
+// a zero; the text's length into *length, or response_size when it was
+// cut; the milliseconds taken (connect, request, response and copy) into
+// *elapsed_ms; and returns true.  No more of the body is read than
+// response_size bytes, which are enough to tell a cut.  On any failure
+// the outputs are untouched; null outputs or a response_size below 1
+// refuse the call before anything is sent.  Every receive waits at most
+// the library's read time-out.
+bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms, const char *url);
 
 }  // namespace qv::services

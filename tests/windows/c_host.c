@@ -15,7 +15,7 @@ int main(void) {
   char number_storage[32], list_storage[64];
   const char number[] = "13912345678";
   const char carriers[] = "139,\xD2\xC6\xB6\xAF"; /* "139,移动" */
-  int32_t code = -1;
+  int32_t code = -1, length = -1;
   int failures = 0;
 
   if (dllInitialize() != 1) ++failures;
@@ -26,6 +26,8 @@ int main(void) {
   if (qv_GetMessage(&code, message) != 0) ++failures;
   if (Heartbeat() != 0) ++failures;
   if (SetReadTimeout(1000) != 1) ++failures;
+  /* A buffer size below 1 is refused before anything is sent. */
+  if (WebRequestEx(message, 0, &length, &code, "http://127.0.0.1:9/") != 0 || length != -1) ++failures;
   if (dllUnInitialize() != 1) ++failures;
   printf("c_host failures=%d\n", failures);
   return failures == 0 ? 0 : 1;

@@ -268,11 +268,19 @@ const std::vector<ExportRow> &export_table() {
        [](Call &c) -> int32_t { return fxReadIniFile(c.message(QV_SETTING_BUFFER_SIZE, "Value"), c.text(0)); }},
       {"WebRequest", {text("Url")},
        [](Call &c) -> int32_t {
-         return WebRequest(c.message(QV_WEB_BODY_MAX + 1, "Response"), c.number_out(0, "ElapsedMs"), c.text(0));
+         return WebRequest(c.message(QV_WEB_RESPONSE_MAX, "Response"), c.number_out(0, "ElapsedMs"), c.text(0));
        }},
       {"fxWebRequest", {text("Url")},
        [](Call &c) -> int32_t {
-         return fxWebRequest(c.message(QV_WEB_BODY_MAX + 1, "Response"), c.number_out(0, "ElapsedMs"), c.text(0));
+         return fxWebRequest(c.message(QV_WEB_RESPONSE_MAX, "Response"), c.number_out(0, "ElapsedMs"), c.text(0));
+       }},
+      // The buffer is as large as the step says; one byte stands in for a
+      // size below 1, which the library refuses without writing.
+      {"WebRequestEx", {number("ResponseSize"), text("Url")},
+       [](Call &c) -> int32_t {
+         const std::size_t size = static_cast<std::size_t>(std::max<int32_t>(c.number(0), 1));
+         return WebRequestEx(c.message(size, "Response"), c.number(0), c.number_out(0, "ResponseLength"),
+                             c.number_out(1, "ElapsedMs"), c.text(1));
        }},
 
       // The library's own windows

@@ -29,7 +29,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUORVEX_BUILD_TESTS=OFF -DQU
 
 # Each benchmark on its own: one that does not build leaves its rows
 # "not measured" instead of stopping the table.
-for target in quorvex_bench quorvex_xml_bench quorvex_recovery_bench quorvex_rss_host; do
+for target in quorvex_bench quorvex_xml_bench quorvex_recovery_bench quorvex_rss_host quorvex_xml_cost_host; do
     echo "table.sh: building $target" >&2
     cmake --build "$build" --target "$target" -j 2 >"$logs/build-$target.log" 2>&1 ||
         echo "table.sh: $target did not build (see $logs/build-$target.log)" >&2
@@ -121,3 +121,22 @@ END {
         row("Resident memory of a host after initialise, connect and login", grouped(lib) " KiB", grouped(base) " KiB without the calls", sprintf("%+d KiB", lib - base))
     } else row("Resident memory of a host after initialise, connect and login", "", "", "")
 }'
+
+# Adversarial XML replies, one process each: the pair's time and the growth
+# of the host's peak resident memory.  Replies over the body limit are
+# refused at their header.
+if [ -x "$bin/quorvex_xml_cost_host" ]; then
+    echo "table.sh: running quorvex_xml_cost_host" >&2
+    echo
+    echo "| Adversarial XML reply (fxNotify pair) | 1 MiB | 4 MiB | 16 MiB |"
+    echo "|---|---:|---:|---:|"
+    for shape in elements attributes text nesting; do
+        line="| $shape |"
+        for size in 1 4 16; do
+            cell=$(timeout 120 "$bin/quorvex_xml_cost_host" "$shape" "$size" 2>>"$logs/xml_cost.log" |
+                sed -n 's/^.*: \([0-9.]*\) ms, peak +\([0-9]*\) KiB.*$/\1 ms, +\2 KiB/p')
+            line="$line ${cell:-not measured} |"
+        done
+        echo "$line"
+    done
+fi

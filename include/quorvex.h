@@ -115,14 +115,17 @@ typedef uint8_t qv_bool;
  * ---------------------------------------------------------------------- */
 
 /* Creates the library's objects (connection, proxy settings, relogin
- * buffer) and initialises COM for the calling thread on Windows.  A second
- * call creates nothing new.  Returns 1. */
+ * buffer) and, on Windows, initialises COM for the calling thread where it
+ * is not yet initialised.  A second call creates nothing new.  The XML
+ * exports work on any thread: where a thread has no COM, a parse sets it
+ * up for its own length and undoes it.  Returns 1. */
 QV_API dllInitialize(void);
 /* Same as dllInitialize. */
 QV_API TcpInit(void);
 
-/* Disconnects and destroys the library's objects and uninitialises COM for
- * the calling thread on Windows.  The arguments of the last successful
+/* Disconnects and destroys the library's objects and, on Windows, undoes
+ * only the COM set-up that dllInitialize did on the calling thread (none
+ * when the thread had COM already, in whatever apartment).  The arguments of the last successful
  * connect and the last login's texts survive, so that a later
  * initialisation can reconnect with ReLogin.  Returns 1, also when nothing
  * was initialised. */

@@ -158,7 +158,11 @@ QV_API fxTcpDisconnect(void);
  *               An HTTP proxy opens the tunnel only when its status line's
  *               code is 200 ("通过http代理服务器连接服务器失败!" otherwise,
  *               and the connection to the proxy is closed).  The handshake
- *               with either kind of proxy is bounded by the read time-out.
+ *               with either kind of proxy is bounded by the read time-out;
+ *               an HTTP proxy's whole reply (blank lines, status and header
+ *               lines) by 256 KiB, past which the connect fails with
+ *               "Max header length exceeded." (each line by 16384 bytes:
+ *               "Max line length exceeded.").
  *  ProxyHost, ProxyPort, ProxyUser, ProxyPassword: the proxy's address and
  *               credentials (unused on the direct path).
  *

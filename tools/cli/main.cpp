@@ -18,6 +18,7 @@ constexpr std::string_view kUsage = R"(usage:
   quorvex [--proxy URL] run FILE                 call the steps of a script (FILE "-": stdin)
   quorvex [--proxy URL] demo                     tour the library against an embedded simulator
   quorvex --help                                 this text
+  quorvex --version                              the version of the host and the library
 
 --proxy socks4://host:port | socks5://[user:pass@]host:port | http://host:port
   connects every TcpConnect and fxTcpConnect step that gives no ProxyKind
@@ -78,6 +79,10 @@ int dispatch(std::vector<std::string> args) {
   const std::string_view command = args.empty() ? std::string_view() : std::string_view(args[0]);
   if (command == "--help" || command == "-h" || command == "help") {
     print_usage(std::cout);
+    return 0;
+  }
+  if (command == "--version" && args.size() == 1) {
+    std::cout << "quorvex " << QUORVEX_VERSION << "\n";
     return 0;
   }
   if (command == "demo" && args.size() == 1) return qv::cli::run_demo(std::cout);

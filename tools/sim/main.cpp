@@ -14,7 +14,7 @@
 namespace {
 
 constexpr const char *kUsage =
-    "usage: quorvex-sim [--port N] [--drop-after N] [--delay MS] [--quiet]\n"
+    "usage: quorvex-sim [--port N] [--drop-after N] [--delay MS] [--quiet] | --version\n"
     "  --port N        listen on 127.0.0.1:N (default 9000; 0 picks a free port)\n"
     "  --drop-after N  close each connection after answering N requests\n"
     "  --delay MS      wait MS milliseconds before every answer\n"
@@ -49,6 +49,7 @@ int main(int argc, char **argv) {
     else if (arg == "--delay") options.delay = std::chrono::milliseconds(number_argument(argc, argv, i, 1L << 30));
     else if (arg == "--quiet") quiet = true;
     else if (arg == "--help" || arg == "-h") { std::cout << kUsage; return 0; }
+    else if (arg == "--version") { std::cout << "quorvex-sim " << QUORVEX_VERSION << "\n"; return 0; }
     else usage_error("unknown option " + std::string(arg));
   }
   if (!quiet)

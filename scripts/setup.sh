@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when they
 # are missing.  Needs root (or sudo) only when something is missing.
+#   setup.sh        everything the whole test suite uses
+#   setup.sh demo   only what the library, the simulator and the
+#                   command-line host need to build (the demo)
 set -euo pipefail
 
+demo_packages=(build-essential cmake g++ pkg-config libxml2-dev)
 packages=(
-  build-essential cmake g++ pkg-config
+  "${demo_packages[@]}"
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  libxml2-dev
   # The web request's tests fetch from Python's http.server.
   python3
   # The dialogs: GTK 3, and Xvfb with a CJK font for their tests and for
@@ -20,6 +23,11 @@ packages=(
   # The 32-bit Windows DLL: cross compiler, and Wine to test it.
   g++-mingw-w64-i686 wine wine32:i386
 )
+demo=0
+if [ "${1:-}" = demo ]; then
+  demo=1
+  packages=("${demo_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -38,7 +46,7 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 # Wine's 32-bit half comes from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$demo" = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   if [ "$(id -u)" -eq 0 ]; then dpkg --add-architecture i386; else sudo dpkg --add-architecture i386; fi
 fi
 "${apt_get[@]}" update -qq

@@ -3,9 +3,11 @@
 # two ways a C or C++ project does: with pkg-config, and with CMake's
 # find_package(Quorvex).  Each host must run.  Also checks the versioned
 # shared object and its links.
-#   check_install.sh <build dir> <folder of this script>
+#   check_install.sh <build dir> <folder of this script> [C flags]
+# The C flags are the build's own, so that hosts of a sanitizer build are
+# instrumented as its library is.
 set -eu
-build=$1 here=$2
+build=$1 here=$2 cflags=${3:-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cmake --install "$build" --prefix "$dir/usr" >/dev/null
@@ -18,12 +20,12 @@ mv "$dir/usr" "$dir/moved"
 lib=$(echo "$lib" | sed "s|$dir/usr|$dir/moved|")
 PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --modversion quorvex
 # shellcheck disable=SC2046
-cc "$here/consumer.c" -o "$dir/pc_consumer" $(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs quorvex) \
+cc $cflags "$here/consumer.c" -o "$dir/pc_consumer" $(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs quorvex) \
   -Wl,-rpath,"$lib"
 "$dir/pc_consumer"
 
 # CMake.
-cmake -S "$here" -B "$dir/cmake" -DCMAKE_PREFIX_PATH="$dir/moved" >/dev/null
+cmake -S "$here" -B "$dir/cmake" -DCMAKE_PREFIX_PATH="$dir/moved" -DCMAKE_C_FLAGS="$cflags" >/dev/null
 cmake --build "$dir/cmake" >/dev/null
 "$dir/cmake/consumer"
 echo "consumers: ok"

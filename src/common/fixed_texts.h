@@ -100,8 +100,6 @@ inline constexpr std::string_view kWriteTimedOut = "Write timed out.";
 // Bytes that no request asked for were waiting when a request was about to
 // go out: the stream is out of step.
 inline constexpr std::string_view kUnrequestedData = "Unrequested data from the server.";
-// A reply announced a body longer than the library accepts.
-inline constexpr std::string_view kReplyTooLong = "Reply too long.";
 inline constexpr std::string_view kMaxLineLength = "Max line length exceeded.";
 inline constexpr std::string_view kMaxHeaderLength = "Max header length exceeded.";
 // SOCKS handshake errors.

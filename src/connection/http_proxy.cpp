@@ -21,10 +21,7 @@ class ReplyLines {
   std::string next() {
     std::string line = tcp_.read_line(kMaxLine, deadline_);
     used_ += line.size() + 1;
-    if (used_ > kMaxReply) {
-      tcp_.abandon();
-      throw Error(std::string(text::kMaxHeaderLength));
-    }
+    if (used_ > kMaxReply) throw Error(std::string(text::kMaxHeaderLength));  // the caller closes
     return line;
   }
 

@@ -35,6 +35,10 @@ class Deadline {
     const int64_t left = at_ms_ - monotonic_ms();
     return left > 0 ? left : 0;
   }
+  bool passed() const { return !none() && left_ms() == 0; }
+  // What a socket's own time-out should allow: the time left, or 0 (no
+  // limit) without a deadline.
+  int64_t socket_wait_ms() const { return none() ? 0 : left_ms(); }
 
  private:
   explicit Deadline(int64_t at_ms) : at_ms_(at_ms) {}

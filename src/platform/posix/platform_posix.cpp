@@ -149,9 +149,8 @@ int Socket::send_all(const void *data, size_t size, Deadline deadline) {
   const auto *p = static_cast<const char *>(data);
   while (size > 0) {
     int error = 0;
-    const int64_t left = deadline.none() ? 0 : deadline.left_ms();
-    if (!deadline.none() && left == 0) return kWaitTimedOut;
-    if (!arm(false, left, error)) return error;
+    if (deadline.passed()) return kWaitTimedOut;
+    if (!arm(false, deadline.socket_wait_ms(), error)) return error;
     const ssize_t n = ::send(static_cast<int>(handle_), p, size, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -169,13 +168,12 @@ long Socket::receive(void *data, size_t size, Deadline deadline, int &error) {
     error = 10057;
     return -1;
   }
-  const int64_t left = deadline.none() ? 0 : deadline.left_ms();
-  if (!deadline.none() && left == 0) {
+  if (deadline.passed()) {
     error = kWaitTimedOut;
     return -1;
   }
   // The time-out lives on the socket, so that a read is one system call.
-  if (!arm(true, left, error)) return -1;
+  if (!arm(true, deadline.socket_wait_ms(), error)) return -1;
   for (;;) {
     const ssize_t n = ::recv(static_cast<int>(handle_), data, size, 0);
     if (n >= 0) return static_cast<long>(n);

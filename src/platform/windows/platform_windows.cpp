@@ -101,9 +101,8 @@ int Socket::send_all(const void *data, size_t size, Deadline deadline) {
   const auto *p = static_cast<const char *>(data);
   while (size > 0) {
     int error = 0;
-    const int64_t left = deadline.none() ? 0 : deadline.left_ms();
-    if (!deadline.none() && left == 0) return kWaitTimedOut;
-    if (!arm(false, left, error)) return error;
+    if (deadline.passed()) return kWaitTimedOut;
+    if (!arm(false, deadline.socket_wait_ms(), error)) return error;
     const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
     const int n = ::send(as_socket(handle_), p, chunk, 0);
     if (n == SOCKET_ERROR) {
@@ -122,13 +121,12 @@ long Socket::receive(void *data, size_t size, Deadline deadline, int &error) {
     error = WSAENOTCONN;
     return -1;
   }
-  const int64_t left = deadline.none() ? 0 : deadline.left_ms();
-  if (!deadline.none() && left == 0) {
+  if (deadline.passed()) {
     error = kWaitTimedOut;
     return -1;
   }
   // The time-out lives on the socket, so that a read is one system call.
-  if (!arm(true, left, error)) return -1;
+  if (!arm(true, deadline.socket_wait_ms(), error)) return -1;
   const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
   const int n = ::recv(as_socket(handle_), static_cast<char *>(data), chunk, 0);
   if (n != SOCKET_ERROR) return n;

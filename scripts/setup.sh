@@ -20,8 +20,8 @@ packages=(
   dante-server microsocks tinyproxy
   # Hardening: libFuzzer from clang, and valgrind for the demo.
   clang libclang-rt-14-dev valgrind
-  # The 32-bit Windows DLL: cross compiler, and Wine to test it.
-  g++-mingw-w64-i686 wine wine32:i386
+  # The 32- and 64-bit Windows DLLs: cross compilers, and Wine to test them.
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
 )
 demo=0
 if [ "${1:-}" = demo ]; then

@@ -1,6 +1,8 @@
-// The 32-bit Windows DLL under Wine.  A Windows host program (win_host.exe,
-// built with mingw beside Quorvex.dll) loads the DLL with LoadLibrary and
-// runs steps; the scripted servers run here on the Linux side of loopback.
+// The Windows DLL under Wine, for each width that QV_WINE_DIR names (the
+// folder of that width's Quorvex.dll and hosts).  A Windows host program
+// (win_host.exe, built with mingw beside Quorvex.dll) loads the DLL with
+// LoadLibrary and runs steps; the scripted servers run here on the Linux
+// side of loopback.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -39,6 +41,12 @@ std::string hex(const std::string &bytes) {
   return out;
 }
 
+// The folder of the DLL and its hosts under test; empty when not given.
+std::string wine_dir() {
+  const char *dir = std::getenv("QV_WINE_DIR");
+  return dir ? dir : "";
+}
+
 // An argument that survives the command line whatever its bytes.
 std::string x(const std::string &bytes) { return "x:" + hex(bytes); }
 
@@ -55,13 +63,14 @@ struct Step {
 class WineHost : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(QV_WINE_DIR "/win_host.exe")) GTEST_SKIP() << "Windows build missing";
+    ASSERT_NE(wine_dir(), "") << "QV_WINE_DIR names the folder of the Windows build's DLL and hosts";
+    if (!fs::exists(wine_dir() + "/win_host.exe")) GTEST_SKIP() << "Windows build missing";
   }
 
   // Runs the steps in dir (the DLL's folder unless given) and parses the
   // output: one entry per step name, the last one winning.
   std::map<std::string, Step> run(const std::vector<std::vector<std::string>> &steps,
-                                  const std::string &dir = QV_WINE_DIR) {
+                                  const std::string &dir = wine_dir()) {
     // Windows with a display run on a virtual desktop of their own: the
     // prefix's shared default desktop belongs to whichever process came
     // first, possibly one without a display.
@@ -201,8 +210,8 @@ TEST_F(WineHost, CheckTelsClassifies) {
 TEST_F(WineHost, ReadIniFileBesideTheExecutable) {
   const fs::path dir = fs::temp_directory_path() / ("qv-wine-ini-" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  fs::copy_file(QV_WINE_DIR "/win_host.exe", dir / "win_host.exe", fs::copy_options::overwrite_existing);
-  fs::copy_file(QV_WINE_DIR "/Quorvex.dll", dir / "Quorvex.dll", fs::copy_options::overwrite_existing);
+  fs::copy_file(wine_dir() + "/win_host.exe", dir / "win_host.exe", fs::copy_options::overwrite_existing);
+  fs::copy_file(wine_dir() + "/Quorvex.dll", dir / "Quorvex.dll", fs::copy_options::overwrite_existing);
   std::ofstream(dir / "Quorvex.ini") << "[DllSet]\r\ndx=10.1.1.1:9000\r\nwt = 10.2.2.2:9000\r\n";
   auto r = run({{"readini", x(gbk("电信"))}}, dir.string());
   EXPECT_EQ(r["readini"].result, 1) << output_;
@@ -257,18 +266,31 @@ TEST_F(WineHost, ThroughAScriptedHttpProxy) {
   EXPECT_EQ(proxy.problems(), "");
 }
 
+// The version resource carries the project's one version, as Explorer's
+// properties and GetFileVersionInfo show it.
+TEST_F(WineHost, VersionResourceCarriesTheProjectVersion) {
+  auto r = run({{"version"}});
+  ASSERT_EQ(r["version"].result, 1) << output_;
+  const Step &v = r["version_info"];
+  EXPECT_EQ(v["file"], QV_VERSION ".0");
+  EXPECT_EQ(v["product"], QV_VERSION ".0");
+  EXPECT_EQ(v["file_text"], hex(QV_VERSION));
+  EXPECT_EQ(v["product_text"], hex(QV_VERSION));
+}
+
 #ifdef QV_WITH_SIMULATOR
 // The GoogleTest suite cross-built for Windows (tests/windows), linked
 // against the DLL's import library, against the simulator on this side.
 TEST_F(WineHost, CrossBuiltSuitePassesAgainstTheSimulator) {
-  if (!fs::exists(QV_WINE_DIR "/quorvex_dll_tests.exe")) GTEST_SKIP() << "cross-built suite missing";
+  if (!fs::exists(wine_dir() + "/quorvex_dll_tests.exe")) GTEST_SKIP() << "cross-built suite missing";
   qv::sim::Simulator sim;
   const uint16_t port = sim.start(0);
   ASSERT_NE(port, 0);
   UnansweringTarget unanswering;
-  const std::string command = "cd '" QV_WINE_DIR "' && QV_SIM_PORT=" + std::to_string(port) +
+  const std::string command = "cd '" + wine_dir() + "' && QV_SIM_PORT=" + std::to_string(port) +
                               " QV_UNANSWERING_PORT=" + std::to_string(unanswering.port()) +
-                              " WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 120 wine quorvex_dll_tests.exe 2>&1";
+                              " WINEPREFIX='" QV_WINE_PREFIX
+                              "' WINEDEBUG=-all timeout 120 wine quorvex_dll_tests.exe 2>&1";
   std::string output;
   EXPECT_EQ(run_command(command, output), 0) << output;
   EXPECT_NE(output.find("[  PASSED  ]"), std::string::npos) << output;

@@ -144,6 +144,33 @@ void close_message_box(MessageBoxSeen &seen) {
   }
 }
 
+// The DLL's version resource: its fixed numbers and its two texts.
+int print_version() {
+  char path[MAX_PATH] = "";
+  ::GetModuleFileNameA(g_dll, path, MAX_PATH);
+  DWORD unused = 0;
+  std::vector<char> data(::GetFileVersionInfoSizeA(path, &unused));
+  if (data.empty() || !::GetFileVersionInfoA(path, 0, static_cast<DWORD>(data.size()), data.data())) return 0;
+  VS_FIXEDFILEINFO *fixed = nullptr;
+  char *file_text = nullptr, *product_text = nullptr;
+  UINT size = 0;
+  if (!::VerQueryValueA(data.data(), "\\", reinterpret_cast<void **>(&fixed), &size) ||
+      !::VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion",
+                        reinterpret_cast<void **>(&file_text), &size) ||
+      !::VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
+                        reinterpret_cast<void **>(&product_text), &size))
+    return 0;
+  const auto dotted = [](DWORD high, DWORD low) {
+    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." + std::to_string(HIWORD(low)) +
+           "." + std::to_string(LOWORD(low));
+  };
+  std::printf("version_info 1 file=%s product=%s file_text=%s product_text=%s\n",
+              dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS).c_str(),
+              dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS).c_str(), hex(file_text).c_str(),
+              hex(product_text).c_str());
+  return 1;
+}
+
 int num(const std::vector<std::string> &a, size_t i) { return i < a.size() ? std::atoi(a[i].c_str()) : 0; }
 
 void run(const std::vector<std::string> &a) {
@@ -194,7 +221,8 @@ void run(const std::vector<std::string> &a) {
     int32_t elapsed = -99;
     r = EXPORT(WebRequest)(body, &elapsed, arg(a, 1).c_str());
     std::printf("web_body %s elapsed_set=%d\n", hex(body).c_str(), elapsed != -99);
-  } else if (step == "about") {
+  } else if (step == "version") r = print_version();
+  else if (step == "about") {
     r = EXPORT(ShowAbout)();
     print_about_windows();
   } else if (step == "msg" || step == "msgnull") {

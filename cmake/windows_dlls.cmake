@@ -1,0 +1,36 @@
+# Quorvex.dll for 32- and 64-bit Windows, cross-built with mingw-w64 beside
+# the Linux build, each width in a build of its own (windows-i686/,
+# windows-x86_64/).
+# QUORVEX_WINE_TESTS=OFF leaves the DLLs and their Wine tests out (the
+# sanitizer builds do).
+option(QUORVEX_WINE_TESTS "Cross-build the Windows DLLs and test them under Wine" ON)
+include(ExternalProject)
+
+# Each width (its mingw-w64 triplet's processor): the name its tests carry,
+# and the object format of its DLL.
+set(QUORVEX_WINDOWS_WIDTHS)
+set(QUORVEX_WINDOWS_NAME_i686 win32)
+set(QUORVEX_WINDOWS_NAME_x86_64 win64)
+set(QUORVEX_WINDOWS_FORMAT_i686 pei-i386)
+set(QUORVEX_WINDOWS_FORMAT_x86_64 pei-x86-64)
+
+foreach(width i686 x86_64)
+  find_program(QUORVEX_MINGW_CXX_${width} ${width}-w64-mingw32-g++-posix)
+  if(NOT QUORVEX_WINE_TESTS OR NOT QUORVEX_MINGW_CXX_${width})
+    continue()
+  endif()
+  list(APPEND QUORVEX_WINDOWS_WIDTHS ${width})
+  set(dir ${CMAKE_BINARY_DIR}/windows-${width})
+  set(QUORVEX_WINDOWS_DIR_${width} ${dir})
+  ExternalProject_Add(quorvex_windows_${width}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${dir}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-${width}.cmake -DCMAKE_BUILD_TYPE=Release
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${dir}/src/quorvex.def
+    INSTALL_COMMAND "")
+endforeach()
+
+if(NOT QUORVEX_WINDOWS_WIDTHS AND QUORVEX_WINE_TESTS)
+  message(STATUS "mingw-w64 missing: the Windows DLLs and their tests are skipped")
+endif()

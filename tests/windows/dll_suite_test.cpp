@@ -487,6 +487,88 @@ TEST_F(Dll, ThreadsSharingTheConnectionNeverMixTheirAnswers) {
   EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
+// Caller memory as a host of either width may hand it over: at the top of
+// the address space (beyond 4 GiB for a 64-bit host, where a pointer cut to
+// 32 bits on its way would miss), each output exactly its documented size
+// and ending where a page that may not be touched begins, so that a byte
+// written past it ends the run.
+class TopOfMemory {
+ public:
+  TopOfMemory() {
+    base_ = static_cast<char *>(
+        ::VirtualAlloc(nullptr, kPages * kPage, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
+  }
+  ~TopOfMemory() { ::VirtualFree(base_, 0, MEM_RELEASE); }
+  bool ok() const { return base_ != nullptr; }
+  // size bytes, zeroed, directly before a no-access page.
+  char *buffer(size_t size) {
+    const size_t pages = (size + kPage - 1) / kPage;
+    char *guard = base_ + (next_ + pages) * kPage;
+    DWORD old = 0;
+    if (next_ + pages + 1 > kPages || !::VirtualProtect(guard, kPage, PAGE_NOACCESS, &old)) return nullptr;
+    next_ += pages + 1;
+    return guard - size;
+  }
+  const char *text(const std::string &t) {
+    return static_cast<char *>(std::memcpy(buffer(t.size() + 1), t.c_str(), t.size() + 1));
+  }
+  int32_t *number() { return reinterpret_cast<int32_t *>(buffer(sizeof(int32_t))); }
+
+ private:
+  static constexpr size_t kPage = 4096, kPages = 256;
+  char *base_ = nullptr;
+  size_t next_ = 0;
+};
+
+TEST_F(Dll, BuffersAtTheTopOfMemoryAreWrittenWithinTheirSizes) {
+  TopOfMemory m;
+  ASSERT_TRUE(m.ok());
+  char *message = m.buffer(QV_BODY_BUFFER_SIZE), *p1 = m.buffer(QV_PARAM_BUFFER_SIZE),
+       *p2 = m.buffer(QV_PARAM_BUFFER_SIZE), *p3 = m.buffer(QV_PARAM_BUFFER_SIZE);
+  int32_t *code = m.number(), *length = m.number();
+  ASSERT_NE(length, nullptr);
+  if (sizeof(void *) == 8) {
+    EXPECT_GT(reinterpret_cast<uintptr_t>(message), uintptr_t{0xFFFFFFFF});
+  }
+
+  ASSERT_EQ(TcpConnect(message, m.text("127.0.0.1"), sim_port(), 5000, m.text(""), m.text(""), 0, m.text(""),
+                       m.text("")), 1);
+  ASSERT_EQ(Login_Request(m.text("dll-suite"), m.text(""), m.text("demo"), m.text("demo123"), m.text("1.0")), 1);
+  ASSERT_EQ(Login_Feedback(code, message, p1, p2, p3), 1);
+  EXPECT_EQ(*code, QV_CODE_ACCEPTED);
+  EXPECT_EQ(std::string(message), texts::kWelcome);
+  ASSERT_EQ(GetUdInfo(code, message, p1, p2, p3), 1);
+  EXPECT_EQ(*code, QV_CODE_ACCEPTED);
+  ASSERT_EQ(NumRule(code, message), 1);
+  EXPECT_EQ(std::string(message), texts::kNumRule);
+
+  ASSERT_EQ(fxTcpConnect(message, m.text("127.0.0.1"), sim_port(), 5000, m.text(""), m.text(""), 0, m.text(""),
+                         m.text("")), 1);
+  ASSERT_EQ(fxLogin_Req(code, length, m.text("dll-suite"), m.text(""), m.text("demo"), m.text("demo123"),
+                        m.text("1.0")), 1);
+  int32_t *agent = m.number(), *agreement = m.number();
+  char *reply = m.buffer(static_cast<size_t>(*length) + 1), *pud = m.buffer(QV_BODY_BUFFER_SIZE);
+  ASSERT_EQ(fxLogin_Resp(reply, agent, pud, agreement, *code, *length), 1);
+  EXPECT_EQ(std::string(reply), texts::kWelcome);
+
+  // A length-prefixed text whose length sits in the last four bytes of a page.
+  const std::string n = "13912345678", list = "139,\xD2\xC6\xB6\xAF";
+  char *number = m.buffer(4 + n.size()), *carriers = m.buffer(4 + list.size());
+  EXPECT_EQ(CheckTels(qv_length_prefixed(number, n.data(), static_cast<int32_t>(n.size())),
+                      qv_length_prefixed(carriers, list.data(), static_cast<int32_t>(list.size()))), 1);
+
+  // The simulator's status page does not fit 16 bytes: cut, nothing past them.
+  char *page = m.buffer(16);
+  int32_t *elapsed = m.number();
+  const std::string url = "http://127.0.0.1:" + std::to_string(sim_port()) + "/";
+  EXPECT_EQ(WebRequestEx(page, 16, length, elapsed, m.text(url)), 1);
+  EXPECT_EQ(std::strlen(page), 15u);
+  EXPECT_EQ(*length, 16);
+  char *value = m.buffer(QV_SETTING_BUFFER_SIZE);
+  EXPECT_EQ(ReadIniFile(value, m.text("dx")), 1);
+  EXPECT_EQ(TcpDisconnect(), 1);
+}
+
 TEST(DllLocal, CheckTelsClassifiesLengthPrefixedTexts) {
   // "139,移动;130,联通" in GBK
   const char carriers[] = "139,\xD2\xC6\xB6\xAF;130,\xC1\xAA\xCD\xA8";

@@ -1,18 +1,20 @@
 # Quorvex.dll for 32- and 64-bit Windows, cross-built with mingw-w64 beside
 # the Linux build, each width in a build of its own (windows-i686/,
-# windows-x86_64/).
+# windows-x86_64/), and the zips that a Windows host developer downloads.
+#   cmake --build build --target windows_zips   (or scripts/windows-zips.sh)
 # QUORVEX_WINE_TESTS=OFF leaves the DLLs and their Wine tests out (the
 # sanitizer builds do).
 option(QUORVEX_WINE_TESTS "Cross-build the Windows DLLs and test them under Wine" ON)
 include(ExternalProject)
 
-# Each width (its mingw-w64 triplet's processor): the name its tests carry,
-# and the object format of its DLL.
+# Each width (its mingw-w64 triplet's processor): the name its zip and its
+# tests carry, and the object format of its DLL.
 set(QUORVEX_WINDOWS_WIDTHS)
 set(QUORVEX_WINDOWS_NAME_i686 win32)
 set(QUORVEX_WINDOWS_NAME_x86_64 win64)
 set(QUORVEX_WINDOWS_FORMAT_i686 pei-i386)
 set(QUORVEX_WINDOWS_FORMAT_x86_64 pei-x86-64)
+set(QUORVEX_WINDOWS_ZIPS)
 
 foreach(width i686 x86_64)
   find_program(QUORVEX_MINGW_CXX_${width} ${width}-w64-mingw32-g++-posix)
@@ -29,8 +31,34 @@ foreach(width i686 x86_64)
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${dir}/src/quorvex.def
     INSTALL_COMMAND "")
+
+  set(zip_name Quorvex-${PROJECT_VERSION}-${QUORVEX_WINDOWS_NAME_${width}})
+  set(zip ${CMAKE_BINARY_DIR}/packages/${zip_name}.zip)
+  set(zip_sources
+    ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${dir}/src/quorvex.def ${PROJECT_SOURCE_DIR}/include/quorvex.h
+    ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/packaging/windows/example_host.c)
+  # The licence goes in once the project has one.
+  if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
+    list(APPEND zip_sources ${PROJECT_SOURCE_DIR}/LICENSE)
+  endif()
+  set(stage ${CMAKE_BINARY_DIR}/packages/${zip_name})
+  add_custom_command(OUTPUT ${zip}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage} ${zip}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
+    COMMAND ${CMAKE_COMMAND} -E copy ${zip_sources} ${stage}
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip ${zip_name}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/packages
+    DEPENDS quorvex_windows_${width} ${zip_sources}
+    COMMENT "Packing ${zip_name}.zip"
+    VERBATIM)
+  set(QUORVEX_WINDOWS_ZIP_${width} ${zip})
+  list(APPEND QUORVEX_WINDOWS_ZIPS ${zip})
 endforeach()
 
-if(NOT QUORVEX_WINDOWS_WIDTHS AND QUORVEX_WINE_TESTS)
+if(QUORVEX_WINDOWS_ZIPS)
+  add_custom_target(windows_zips ALL DEPENDS ${QUORVEX_WINDOWS_ZIPS})
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+elseif(QUORVEX_WINE_TESTS)
   message(STATUS "mingw-w64 missing: the Windows DLLs and their tests are skipped")
 endif()

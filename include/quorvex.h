@@ -63,8 +63,9 @@
  *    milliseconds; that call fails and does not reconnect.
  *  - No error or exception ever leaves an export.
  *
- * On 32-bit Windows every export is __stdcall and exported under its plain,
- * undecorated name.
+ * On 32-bit Windows every export is __stdcall; 64-bit Windows has one
+ * calling convention, and QV_CALL says nothing there.  The DLL of either
+ * width exports every function under its plain, undecorated name.
  */
 #ifndef QUORVEX_H
 #define QUORVEX_H

@@ -2,9 +2,17 @@
 # the Linux build, each width in a build of its own (windows-i686/,
 # windows-x86_64/), and the zips that a Windows host developer downloads.
 #   cmake --build build --target windows_zips   (or scripts/windows-zips.sh)
-# QUORVEX_WINE_TESTS=OFF leaves the DLLs and their Wine tests out (the
-# sanitizer builds do).
-option(QUORVEX_WINE_TESTS "Cross-build the Windows DLLs and test them under Wine" ON)
+# They are built with the test suite, unless QUORVEX_WINE_TESTS=OFF (the
+# sanitizer builds) leaves them and their Wine tests out; builds without
+# tests (the demo) leave them out too.
+option(QUORVEX_WINE_TESTS "Test the Windows DLLs under Wine" ON)
+if(QUORVEX_BUILD_TESTS AND QUORVEX_WINE_TESTS)
+  set(windows_dlls_default ON)
+else()
+  set(windows_dlls_default OFF)
+endif()
+option(QUORVEX_WINDOWS_DLLS "Cross-build Quorvex.dll for 32- and 64-bit Windows and pack the zips"
+  ${windows_dlls_default})
 include(ExternalProject)
 
 # Each width (its mingw-w64 triplet's processor): the name its zip and its
@@ -18,7 +26,7 @@ set(QUORVEX_WINDOWS_ZIPS)
 
 foreach(width i686 x86_64)
   find_program(QUORVEX_MINGW_CXX_${width} ${width}-w64-mingw32-g++-posix)
-  if(NOT QUORVEX_WINE_TESTS OR NOT QUORVEX_MINGW_CXX_${width})
+  if(NOT QUORVEX_WINDOWS_DLLS OR NOT QUORVEX_MINGW_CXX_${width})
     continue()
   endif()
   list(APPEND QUORVEX_WINDOWS_WIDTHS ${width})
@@ -59,6 +67,6 @@ endforeach()
 if(QUORVEX_WINDOWS_ZIPS)
   add_custom_target(windows_zips ALL DEPENDS ${QUORVEX_WINDOWS_ZIPS})
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
-elseif(QUORVEX_WINE_TESTS)
+elseif(QUORVEX_WINDOWS_DLLS)
   message(STATUS "mingw-w64 missing: the Windows DLLs and their tests are skipped")
 endif()

@@ -7,6 +7,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEX_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_WINDOWS_DLLS=ON >/dev/null
 cmake --build "$build" --target windows_zips -j"${QUORVEX_JOBS:-2}"
 ls -l "$build"/packages/*.zip

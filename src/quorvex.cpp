@@ -2,12 +2,16 @@
 // one guard that keeps any error inside the library.
 #include "quorvex.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "common/fixed_texts.h"
+#include "connection/call_outcome.h"
 #include "connection/client_context.h"
 #include "connection/connect.h"
 #include "record/exchange.h"
@@ -27,28 +31,54 @@ namespace {
 
 using namespace qv;
 
-// Runs an export body; any exception becomes the failure result.
+static_assert(static_cast<int>(connection::OutcomeKind::Failed) == QV_OUTCOME_FAILED);
+static_assert(static_cast<int>(connection::OutcomeKind::MaybeApplied) == QV_OUTCOME_MAYBE_APPLIED);
+static_assert(static_cast<int>(connection::ReloginKind::Failed) == QV_RELOGIN_FAILED);
+static_assert(static_cast<int>(connection::Path::Http) == QV_PATH_HTTP);
+static_assert(static_cast<int>(connection::LoginProtocol::Xml) == QV_PROTOCOL_XML);
+static_assert(connection::kStateLoggedIn == QV_STATE_LOGGED_IN);
+
+// An error that escaped a body: what the host's last-outcome query says.
+void escaped(const std::exception *e) {
+  const auto *error = dynamic_cast<const connection::Error *>(e);
+  if (error && error->cause() == connection::Cause::TimedOut)
+    connection::record_failure(connection::OutcomeKind::TimedOut, *error);
+  else if (error)
+    connection::record_failure(connection::OutcomeKind::Failed, *error);
+  else
+    connection::other_failure(e ? e->what() : "An unknown error.");
+}
+
+// Runs an export body; any exception becomes the failure result.  The
+// calling thread's outcome starts afresh and is completed at the end.
 template <class Body>
 qv_bool guarded(Body &&body) noexcept {
+  connection::begin_call();
+  qv_bool result = 0;
   try {
-    return body() ? 1 : 0;
+    result = body() ? 1 : 0;
+  } catch (const std::exception &e) {
+    escaped(&e);
   } catch (...) {
-    return 0;
+    escaped(nullptr);
   }
+  connection::end_call(result != 0);
+  return result;
 }
 
 // Every call that uses the connection or the library's state runs alone, so
 // that two host threads can never interleave their records on the stream.
+// The state it leaves is published for GetConnectionState.
 std::mutex g_call_mutex;
 
 template <class Body>
 qv_bool serialized(Body &&body) noexcept {
-  try {
+  return guarded([&] {
     std::lock_guard<std::mutex> lock(g_call_mutex);
-    return body() ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+    const bool result = body();
+    connection::publish_state();
+    return result;
+  });
 }
 
 // A disconnect or release: a call blocked on the connection (a connect, a
@@ -68,13 +98,60 @@ qv_bool connect_export(connection::Protocol protocol, char *Message, const char 
                        int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
                        int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword) {
   return serialized([&] {
-    if (!Message) return false;
+    if (!Message) {
+      connection::refuse(1, "Argument 1 (the message buffer) is a null pointer.");
+      return false;
+    }
     const connection::ConnectionSettings args{text_or_empty(Host),      Port,
                                               Timeout,                  text_or_empty(ProxyKind),
                                               text_or_empty(ProxyHost), ProxyPort,
                                               text_or_empty(ProxyUser), text_or_empty(ProxyPassword)};
-    return connection::connect(protocol, {Message, SIZE_MAX}, args);
+    if (connection::connect(protocol, {Message, SIZE_MAX}, args)) return true;
+    const connection::Error *e = connection::last_connect_error();
+    const connection::Error fallback("The connect failed.");
+    connection::record_failure(e && e->cause() == connection::Cause::NotInitialised
+                                   ? connection::OutcomeKind::NotInitialised
+                                   : connection::OutcomeKind::ConnectFailed,
+                               e ? *e : fallback);
+    return false;
   });
+}
+
+// A disconnect before initialisation has nothing to close.
+bool disconnect_or_note() {
+  if (connection::disconnect()) return true;
+  connection::record_failure(connection::OutcomeKind::NotInitialised,
+                             connection::Error(std::string(text::kNotInitialized), connection::Cause::NotInitialised,
+                                               connection::kWsaNotInitialised));
+  return false;
+}
+
+// ReLogin and fxReLogin called by the host: the relogin is the call, so its
+// failure is the call's outcome as well.
+bool relogin_call(bool accepted) {
+  if (accepted) return true;
+  connection::CallOutcome &o = connection::this_thread_outcome();
+  switch (o.relogin) {
+    case connection::ReloginKind::ConnectFailed:
+      o.kind = o.relogin_error.socket_error == connection::kWsaNotInitialised ? connection::OutcomeKind::NotInitialised
+                                                                             : connection::OutcomeKind::ConnectFailed;
+      o.error = o.relogin_error;
+      break;
+    case connection::ReloginKind::Refused: {
+      char why[80];
+      std::snprintf(why, sizeof why, "The server answered the login with code %d.", static_cast<int>(o.relogin_code));
+      connection::other_failure(why);
+      break;
+    }
+    case connection::ReloginKind::NotRun:
+      connection::other_failure("A disconnect asked for by another thread is in progress.");
+      break;
+    default:
+      o.kind = connection::OutcomeKind::Failed;
+      o.error = o.relogin_error;
+      break;
+  }
+  return false;
 }
 
 qv_bool run(const record::Command &command, const record::Call &call) {
@@ -101,6 +178,14 @@ std::string_view length_prefixed(const char *text) {
   return length > 0 ? std::string_view(text, static_cast<size_t>(length)) : std::string_view();
 }
 
+// A text into a buffer of size bytes, cut to fit with its terminator.
+void copy_detail(char *to, int32_t size, const char *text) {
+  if (!to || size < 1) return;
+  const size_t n = std::min(std::strlen(text), static_cast<size_t>(size) - 1);
+  std::memcpy(to, text, n);
+  to[n] = '\0';
+}
+
 }  // namespace
 
 extern "C" {
@@ -109,7 +194,7 @@ QV_API dllInitialize(void) { return serialized([] { return connection::initializ
 QV_API TcpInit(void) { return dllInitialize(); }
 QV_API dllUnInitialize(void) { return interrupting([] { return connection::release(); }); }
 QV_API TcpRelease(void) { return dllUnInitialize(); }
-QV_API TcpDisconnect(void) { return interrupting([] { return connection::disconnect(); }); }
+QV_API TcpDisconnect(void) { return interrupting([] { return disconnect_or_note(); }); }
 QV_API fxTcpDisconnect(void) { return TcpDisconnect(); }
 
 QV_API TcpConnect(char *Message, const char *Host, int32_t Port, int32_t Timeout,
@@ -127,8 +212,10 @@ QV_API fxTcpConnect(char *Message, const char *Host, int32_t Port, int32_t Timeo
 }
 
 QV_API SetReadTimeout(int32_t Milliseconds) {
-  connection::set_read_timeout_ms(Milliseconds);
-  return 1;
+  return guarded([&] {
+    connection::set_read_timeout_ms(Milliseconds);
+    return true;
+  });
 }
 
 QV_API Login_Request(const char *app, const char *extra, const char *name, const char *pwd,
@@ -140,7 +227,7 @@ QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1, char *Param2, 
   return run(record::kLoginFeedback, {.result_code = Code, .message = Message, .outs = {Param1, Param2, Param3}});
 }
 
-QV_API ReLogin(void) { return serialized([] { return record::relogin(); }); }
+QV_API ReLogin(void) { return serialized([] { return relogin_call(record::relogin()); }); }
 
 QV_API Heartbeat(void) { return run(record::kHeartbeat, {}); }
 
@@ -354,7 +441,11 @@ QV_API WebRequestEx(char *Response, int32_t ResponseSize, int32_t *ResponseLengt
 }
 QV_API WebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
   int32_t length = 0;
-  return WebRequestEx(Response, QV_WEB_RESPONSE_MAX, &length, ElapsedMs, Url);
+  const qv_bool result = WebRequestEx(Response, QV_WEB_RESPONSE_MAX, &length, ElapsedMs, Url);
+  // A refused argument by its place in this export's list.
+  connection::CallOutcome &o = connection::this_thread_outcome();
+  if (o.kind == connection::OutcomeKind::Refused) o.argument = o.argument == 4 ? 2 : o.argument == 5 ? 3 : o.argument;
+  return result;
 }
 QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
   return WebRequest(Response, ElapsedMs, Url);
@@ -362,7 +453,13 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
 
 // The About dialog and the message box.
 
-QV_API ShowAbout(void) { return guarded([] { return ui::show_about(); }); }
+QV_API ShowAbout(void) {
+  return guarded([] {
+    if (ui::show_about()) return true;
+    connection::other_failure("The dialog could not be shown: no window system, or no dialog module.");
+    return false;
+  });
+}
 QV_API ShowMsg(const char *Text) {
   return guarded([&] { return ui::show_message(text_or_empty(Text)); });
 }
@@ -379,7 +476,7 @@ QV_API fxLogin_Resp(char *Message, int32_t *Agent, char *Pud, int32_t *Agreement
     return xml::login_response({Message, SIZE_MAX}, Agent, {Pud, SIZE_MAX}, Agreement, ReplyCode, ReplyLength);
   });
 }
-QV_API fxReLogin(void) { return serialized([] { return xml::relogin(); }); }
+QV_API fxReLogin(void) { return serialized([] { return relogin_call(xml::relogin()); }); }
 
 #define QV_FX_QUERY(Name, query)                                                      \
   QV_API Name##_Req(int32_t *ReplyCode, int32_t *ReplyLength) {                        \
@@ -395,11 +492,45 @@ QV_FX_QUERY(fxNotify, xml::kNotifyQuery)
 #undef QV_FX_QUERY
 
 QV_EXPORT int32_t QV_CALL CheckTels(const char *Number, const char *CarrierList) {
-  try {
-    return record::classify_number(length_prefixed(Number), length_prefixed(CarrierList));
-  } catch (...) {
-    return -1;
-  }
+  int32_t result = -1;
+  guarded([&] {
+    result = record::classify_number(length_prefixed(Number), length_prefixed(CarrierList));
+    return true;
+  });
+  return result;
+}
+
+// What the calling thread's last call came to, and the connection's state.
+// These read only: they change neither the outcome nor the state.
+
+QV_API GetLastOutcome(int32_t *Outcome, int32_t *Sent, int32_t *Argument, int32_t *SocketError, char *Detail,
+                      int32_t DetailSize) {
+  const connection::CallOutcome &o = connection::this_thread_outcome();
+  if (Outcome) *Outcome = static_cast<int32_t>(o.kind);
+  if (Sent) *Sent = o.sent ? 1 : 0;
+  if (Argument) *Argument = o.argument;
+  if (SocketError) *SocketError = o.error.socket_error;
+  copy_detail(Detail, DetailSize, o.error.text);
+  return 1;
+}
+
+QV_API GetLastRelogin(int32_t *Relogin, int32_t *ServerCode, int32_t *SocketError, char *Detail,
+                      int32_t DetailSize) {
+  const connection::CallOutcome &o = connection::this_thread_outcome();
+  if (Relogin) *Relogin = static_cast<int32_t>(o.relogin);
+  if (ServerCode) *ServerCode = o.relogin_code;
+  if (SocketError) *SocketError = o.relogin_error.socket_error;
+  copy_detail(Detail, DetailSize, o.relogin_error.text);
+  return 1;
+}
+
+QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol, int32_t *LoginCode) {
+  const connection::PublishedState s = connection::published_state();
+  if (State) *State = s.flags;
+  if (Path) *Path = static_cast<int32_t>(s.path);
+  if (LoginProtocol) *LoginProtocol = static_cast<int32_t>(s.login);
+  if (LoginCode) *LoginCode = s.login_code;
+  return 1;
 }
 
 }  // extern "C"

@@ -28,6 +28,7 @@ bool release() {
     c.tcp_client->disconnect();
     c.tcp_client.reset();
   }
+  c.session = {};
   c.socks_handler.reset();
   c.socks_settings.reset();
   c.reconnect_message.reset();
@@ -38,6 +39,7 @@ bool release() {
 bool disconnect() {
   ClientContext &c = context();
   if (c.tcp_client) c.tcp_client->disconnect();
+  c.session = {};
   return c.tcp_client != nullptr;
 }
 

@@ -11,7 +11,7 @@
 namespace qv::connection {
 namespace {
 
-enum class Path { Direct, Socks, Http };
+enum class Route { Direct, Socks, Http };
 
 std::string ascii_lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -19,22 +19,33 @@ std::string ascii_lower(std::string s) {
   return s;
 }
 
-Path select_path(const std::string &kind) {
+Route select_path(const std::string &kind) {
   const std::string lower = ascii_lower(kind);
-  if (lower == "socks4" || lower == "socks5") return Path::Socks;
-  if (lower == "http") return Path::Http;
-  return Path::Direct;
+  if (lower == "socks4" || lower == "socks5") return Route::Socks;
+  if (lower == "http") return Route::Http;
+  return Route::Direct;
 }
 
 SocksSettings::Version select_socks_version(const std::string &kind) {
   return ascii_lower(kind) == "socks5" ? SocksSettings::Version::Socks5 : SocksSettings::Version::Socks4;
 }
 
-std::string_view failure_prefix(Path path) {
+connection::Path session_path(Route path, const std::string &kind) {
   switch (path) {
-    case Path::Socks: return text::kSocksProxyFailed.gbk;
-    case Path::Http: return text::kHttpProxyFailed.gbk;
-    case Path::Direct: break;
+    case Route::Socks:
+      return select_socks_version(kind) == SocksSettings::Version::Socks5 ? connection::Path::Socks5
+                                                                          : connection::Path::Socks4;
+    case Route::Http: return connection::Path::Http;
+    case Route::Direct: break;
+  }
+  return connection::Path::Direct;
+}
+
+std::string_view failure_prefix(Route path) {
+  switch (path) {
+    case Route::Socks: return text::kSocksProxyFailed.gbk;
+    case Route::Http: return text::kHttpProxyFailed.gbk;
+    case Route::Direct: break;
   }
   return text::kDirectConnectFailed.gbk;
 }
@@ -46,6 +57,7 @@ bool direct_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &message
   try {
     tcp.connect(args.timeout);
   } catch (const Error &e) {
+    note_connect_error(e);
     message.write(text::kDirectConnectFailed.gbk, e.text());
     return false;
   }
@@ -68,6 +80,7 @@ bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message, const 
   try {
     tcp.connect(args.timeout);
   } catch (const Error &e) {
+    note_connect_error(e);
     message.write(text::kSocksProxyFailed.gbk, e.text());
     return false;
   }
@@ -89,26 +102,32 @@ void MessageBuffer::write(std::string_view first, std::string_view second) const
 
 bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSettings &args) {
   ClientContext &c = context();
-  const Path path = select_path(args.proxy_kind);
+  const Route path = select_path(args.proxy_kind);
+  clear_connect_error();
   if (!c.tcp_client) {
+    note_connect_error(Error(std::string(text::kNotInitialized), Cause::NotInitialised, kWsaNotInitialised));
     message.write(failure_prefix(path), text::kNotInitialized);
     return false;
   }
   TcpClient &tcp = *c.tcp_client;
+  // Whatever the outcome, the earlier connection and its login are gone
+  // (an attempt on an open connection fails and leaves it as it is).
+  if (!tcp.connected()) c.session = {};
 
   bool ok = false;
   switch (path) {
-    case Path::Direct:
+    case Route::Direct:
       ok = direct_path(tcp, protocol, message, args);
       break;
-    case Path::Socks:
+    case Route::Socks:
       ok = socks_path(c, protocol, message, args);
       break;
-    case Path::Http:
+    case Route::Http:
       ok = http_proxy_path(tcp, protocol, message, args);
       break;
   }
   if (!ok || !tcp.connected()) return false;
+  c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false};
 
   // The final step: only a connect that worked is remembered for relogins.
   if (protocol == Protocol::Record) message.write(text::kTcpConnected.gbk);

@@ -1,5 +1,7 @@
 #include "connection/http_proxy.h"
 
+#include "connection/call_outcome.h"
+
 #include <string>
 
 #include "common/fixed_texts.h"
@@ -101,6 +103,7 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
       // connection goes, so that nothing meant for the server reaches the
       // proxy and nothing of the proxy's is read as the server's.
       tcp.abandon();
+      note_connect_error(Error("The proxy refused the tunnel: " + status));
       message.write(text::kHttpTunnelRefused.gbk);
       return false;
     }
@@ -110,6 +113,7 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
     return true;
   } catch (const Error &e) {
     tcp.abandon();
+    note_connect_error(e);
     message.write(text::kHttpProxyFailed.gbk, e.text());
     return false;
   }

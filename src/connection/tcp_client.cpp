@@ -57,7 +57,7 @@ size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadl
     BlockingSection section(s);
     n = s.receive(data, size, deadline, error);
   }
-  if (n == 0) throw Error(std::string(text::kClosedGracefully));
+  if (n == 0) throw Error(std::string(text::kClosedGracefully), Cause::Closed);
   if (n < 0) throw platform_error(error, timeout_text);
   return static_cast<size_t>(n);
 }
@@ -105,12 +105,12 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
     int wait = 0;
     if (!deadline.none()) {
       const int64_t left = deadline.left_ms();
-      if (left <= 0) throw Error(std::string(text::kConnectTimedOut));
+      if (left <= 0) throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
       wait = static_cast<int>(left);
     }
     last = socket_.connect(e, wait, cancel);
     if (last == 0) return;
-    if (last == platform::kWaitTimedOut) throw Error(std::string(text::kConnectTimedOut));
+    if (last == platform::kWaitTimedOut) throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
     if (last == platform::kInterrupted) break;
   }
   throw socket_error(last);
@@ -174,8 +174,9 @@ void TcpClient::abandon() {
 }
 
 platform::Socket &TcpClient::open_socket() {
-  if (!handler_) throw Error(std::string(text::kNotConnected));
-  if (!handler_->is_open()) throw Error(std::string(text::kClosedGracefully));
+  if (!handler_) throw Error(std::string(text::kNotConnected), Cause::NotConnected, kWsaNotConnected);
+  // Closed earlier (by the host, or after a failure): nothing was sent.
+  if (!handler_->is_open()) throw Error(std::string(text::kClosedGracefully), Cause::NotConnected, kWsaNotConnected);
   return handler_->socket();
 }
 

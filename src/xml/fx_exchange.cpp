@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/decimal.h"
+#include "common/fixed_texts.h"
 #include "platform/xml_reply.h"
 #include "quorvex.h"
 #include "connection/client_context.h"
@@ -45,6 +46,7 @@ std::string cut_gbk(std::string text, size_t limit) {
 }  // namespace
 
 RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
+  using connection::Error;
   auto &tcp = connection::context().tcp_client;
   try {
     std::string message(kHeaderSize + body.size(), '\0');
@@ -53,9 +55,14 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
     put_int32(&message[8], 1);
     put_int32(&message[12], static_cast<int32_t>(body.size()));
     std::copy(body.begin(), body.end(), message.begin() + kHeaderSize);
-    if (!tcp) return RequestOutcome::WriteFailed;
+    if (!tcp)
+      throw Error(std::string(text::kNotConnected), connection::Cause::NotInitialised, connection::kWsaNotInitialised);
     tcp->write(message.data(), message.size());
-  } catch (const std::exception &) {
+  } catch (const Error &e) {
+    reply.error = e;
+    return RequestOutcome::WriteFailed;
+  } catch (const std::exception &e) {
+    reply.error = Error(e.what());
     return RequestOutcome::WriteFailed;
   }
   try {
@@ -63,21 +70,28 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
     tcp->read_exact(header, sizeof header);
     reply.code = get_int32(header);
     reply.length = get_int32(header + 12);
-  } catch (const std::exception &) {
+  } catch (const Error &e) {
+    reply.error = e;
+    return RequestOutcome::ReadFailed;
+  } catch (const std::exception &e) {
+    reply.error = Error(e.what());
     return RequestOutcome::ReadFailed;
   }
   if (reply.length <= 0) return RequestOutcome::Replied;  // no body follows
   if (reply.length > kMaxBodyLength) {
     tcp->abandon();  // the body cannot be skipped, so the stream's position is lost
+    reply.error = Error("The reply announces a body longer than the library reads.");
     return RequestOutcome::Replied;
   }
   try {
     reply.body.resize(static_cast<size_t>(reply.length));
     tcp->read_exact(reply.body.data(), reply.body.size());
     reply.body_read = true;
-  } catch (const std::exception &) {
+  } catch (const std::exception &e) {
     tcp->abandon();
     reply.body.clear();
+    const auto *error = dynamic_cast<const Error *>(&e);
+    reply.error = error ? *error : Error(e.what());
   }
   return RequestOutcome::Replied;
 }

@@ -668,7 +668,8 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
  * server cannot have the request, and calling again is safe; 1 means it
  * may have acted on it (QV_OUTCOME_MAYBE_APPLIED, or a time-out after the
  * request was out).  Then find out first (for a send job: look the job up,
- * for instance with LastDetails or GetMessage) instead of sending it again.
+ * for instance with LastDetails, the details of the latest messages) instead
+ * of sending it again.
  * ---------------------------------------------------------------------- */
 
 /* Outcome kinds. */

@@ -257,7 +257,8 @@ QV_API EditPassword(int32_t *Code, char *Message, const char *NewPassword, const
     return record::execute(record::kEditPassword,
                            {.result_code = Code,
                             .message = Message,
-                            .texts = {saved.name.c_str(), saved.pwd.c_str(), NewPassword, NewPasswordAgain}});
+                            .texts = {saved.name.c_str(), saved.pwd.c_str(), NewPassword, NewPasswordAgain},
+                            .text_args = {-1, -1, 3, 4}});
   });
 }
 QV_API AddSubUser(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
@@ -413,7 +414,7 @@ QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1, int32_t
 
 QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number, const char *Param, const char *Content) {
   return run(record::kContentPreview,
-             {.result_code = Code, .message = Message, .outs = {Number}, .texts = {Content, Param}});
+             {.result_code = Code, .message = Message, .outs = {Number}, .texts = {Content, Param}, .text_args = {5, 4}});
 }
 QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {
   return run(record::kGetSJKHDParams,

@@ -33,7 +33,9 @@ class Tour {
   StepResult expect(const Step &step, int32_t result, std::optional<int32_t> code = {}) {
     try {
       StepResult r = run_step(step, out_);
-      check("result " + std::to_string(result) + (code ? ", code " + std::to_string(*code) : ""),
+      // A send step's result and code are the whole job's, not its last call's.
+      const std::string what = step.front() == "send" ? "send (the whole job)" : step.front();
+      check(what + " returned " + std::to_string(result) + (code ? ", code " + std::to_string(*code) : ""),
             r.result == result && (!code || r.code == code));
       return r;
     } catch (const StepError &e) {

@@ -64,6 +64,21 @@ void print_usage(std::ostream &out) {
   out << "(# marks an int32 input)\n";
 }
 
+// What is wrong with a command line that matches no usage, in one line.
+std::string usage_mistake(const std::vector<std::string> &args) {
+  constexpr std::string_view kHint = " (see quorvex --help)";
+  if (args.empty()) return "no command: give call, run or demo" + std::string(kHint);
+  const std::string &command = args[0];
+  if (command == "call") return "call needs at least one step, e.g. quorvex call dllInitialize" + std::string(kHint);
+  if (command == "run") return "run takes one FILE (\"-\" for stdin)" + std::string(kHint);
+  if (command == "demo" || command == "--version") return command + " takes nothing after it" + std::string(kHint);
+  if (command == "--proxy") return "--proxy needs a URL and then a command" + std::string(kHint);
+  if (!command.empty() && command[0] == '-') return "unknown option " + command + std::string(kHint);
+  if (qv::cli::find_export(command))
+    return "\"" + command + "\" is an export: call it as a step, quorvex call " + command + " ..." + std::string(kHint);
+  return "unknown command \"" + command + "\": give call, run or demo" + std::string(kHint);
+}
+
 int run_script(const std::string &path) {
   if (path == "-") return qv::cli::run_steps(qv::cli::steps_from_script(std::cin, "stdin"), std::cout);
   std::ifstream file(path);
@@ -89,8 +104,7 @@ int dispatch(std::vector<std::string> args) {
   if (command == "run" && args.size() == 2) return run_script(args[1]);
   if (command == "call" && args.size() > 1)
     return qv::cli::run_steps(qv::cli::steps_from_words({args.begin() + 1, args.end()}), std::cout);
-  print_usage(std::cerr);
-  return 2;
+  throw qv::cli::StepError(usage_mistake(args));
 }
 
 }  // namespace

@@ -414,7 +414,11 @@ QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1, int32_t
 
 QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number, const char *Param, const char *Content) {
   return run(record::kContentPreview,
-             {.result_code = Code, .message = Message, .outs = {Number}, .texts = {Content, Param}, .text_args = {5, 4}});
+             {.result_code = Code,
+              .message = Message,
+              .outs = {Number},
+              .texts = {Content, Param},
+              .text_args = {5, 4}});
 }
 QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {
   return run(record::kGetSJKHDParams,

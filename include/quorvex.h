@@ -744,6 +744,39 @@ QV_API GetLastRelogin(int32_t *Relogin, int32_t *ServerCode,
 QV_API GetConnectionState(int32_t *State, int32_t *Path,
                           int32_t *LoginProtocol, int32_t *LoginCode);
 
+/* ------------------------------------------------------------------------
+ * The protocol trace
+ *
+ * Extensions.  The library writes nothing anywhere unless asked.  A trace
+ * shows what it does, one line per event: a time stamp in seconds since
+ * the trace started (monotonic), the thread ("t1", "t2", ... in the order
+ * they first wrote), then the event: each export called and its result,
+ * connects with their path, proxy steps, outcome and time, every record
+ * sent and received (code, body length, texts with GBK shown as UTF-8),
+ * every XML header and document, failures with their kind, relogins and
+ * their outcome, disconnects.  Passwords (of logins, relogins, password
+ * changes, new sub-accounts, the proxy) are always shown as "***", in the
+ * hex dump too.  While no trace runs, the library pays nothing measurable
+ * for it.
+ *
+ * A host that cannot be changed gets the same from the environment:
+ * QUORVEX_TRACE=FILE starts a trace at dllInitialize (or TcpInit), and
+ * QUORVEX_TRACE_HEX=1 adds the hex dump.
+ * ---------------------------------------------------------------------- */
+
+/* Adds a hex dump of every byte sent and received. */
+#define QV_TRACE_HEX 1
+
+/* Starts a trace appended to the file at Path ("-" for the process's
+ * standard error); a trace that runs already is stopped first.  Options:
+ * 0 or QV_TRACE_HEX.  Returns 1 when the file is open, 0 for a null or
+ * empty Path or a file that cannot be opened.  A write to the file that
+ * fails later stops the trace; no call's result changes. */
+QV_API TraceStart(const char *Path, int32_t Options);
+
+/* Stops the trace and closes its file.  Returns 1, also when none ran. */
+QV_API TraceStop(void);
+
 #ifdef __cplusplus
 }
 #endif

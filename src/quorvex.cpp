@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "connection/call_outcome.h"
 #include "connection/client_context.h"
 #include "connection/connect.h"
+#include "connection/trace.h"
 #include "record/exchange.h"
 #include "record/login.h"
 #include "record/client_queries.h"
@@ -49,11 +51,24 @@ void escaped(const std::exception *e) {
     connection::other_failure(e ? e->what() : "An unknown error.");
 }
 
+// The export that a call site belongs to: the default argument of the
+// helpers below names the function that calls them.
+using Where = std::source_location;
+
+// "GetUdInfo" out of the compiler's "qv_bool GetUdInfo(int32_t*, char*)".
+std::string_view export_name(const Where &where) {
+  std::string_view f = where.function_name();
+  f = f.substr(0, f.find('('));
+  const size_t blank = f.rfind(' ');
+  return blank == std::string_view::npos ? f : f.substr(blank + 1);
+}
+
 // Runs an export body; any exception becomes the failure result.  The
 // calling thread's outcome starts afresh and is completed at the end.
 template <class Body>
-qv_bool guarded(Body &&body) noexcept {
+qv_bool guarded(Body &&body, const Where &where = Where::current()) noexcept {
   connection::begin_call();
+  if (trace::on()) trace::event("call " + std::string(export_name(where)));
   qv_bool result = 0;
   try {
     result = body() ? 1 : 0;
@@ -63,6 +78,7 @@ qv_bool guarded(Body &&body) noexcept {
     escaped(nullptr);
   }
   connection::end_call(result != 0);
+  if (trace::on()) trace::event(std::string(export_name(where)) + (result ? " returned 1" : " returned 0"));
   return result;
 }
 
@@ -72,22 +88,24 @@ qv_bool guarded(Body &&body) noexcept {
 std::mutex g_call_mutex;
 
 template <class Body>
-qv_bool serialized(Body &&body) noexcept {
-  return guarded([&] {
-    std::lock_guard<std::mutex> lock(g_call_mutex);
-    const bool result = body();
-    connection::publish_state();
-    return result;
-  });
+qv_bool serialized(Body &&body, const Where &where = Where::current()) noexcept {
+  return guarded(
+      [&] {
+        std::lock_guard<std::mutex> lock(g_call_mutex);
+        const bool result = body();
+        connection::publish_state();
+        return result;
+      },
+      where);
 }
 
 // A disconnect or release: a call blocked on the connection (a connect, a
 // read, a write) gives way at once instead of holding the lock until its
 // time-out, and its failure path does not reconnect.
 template <class Body>
-qv_bool interrupting(Body &&body) noexcept {
+qv_bool interrupting(Body &&body, const Where &where = Where::current()) noexcept {
   connection::request_interrupt();
-  const qv_bool result = serialized(std::forward<Body>(body));
+  const qv_bool result = serialized(std::forward<Body>(body), where);
   connection::end_interrupt();
   return result;
 }
@@ -96,7 +114,8 @@ std::string text_or_empty(const char *t) { return t ? std::string(t) : std::stri
 
 qv_bool connect_export(connection::Protocol protocol, char *Message, const char *Host, int32_t Port,
                        int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
-                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword) {
+                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword,
+                       const Where &where = Where::current()) {
   return serialized([&] {
     if (!Message) {
       connection::refuse(1, "Argument 1 (the message buffer) is a null pointer.");
@@ -114,7 +133,7 @@ qv_bool connect_export(connection::Protocol protocol, char *Message, const char 
                                    : connection::OutcomeKind::ConnectFailed,
                                e ? *e : fallback);
     return false;
-  });
+  }, where);
 }
 
 // A disconnect before initialisation has nothing to close.
@@ -154,19 +173,20 @@ bool relogin_call(bool accepted) {
   return false;
 }
 
-qv_bool run(const record::Command &command, const record::Call &call) {
-  return serialized([&] { return record::execute(command, call); });
+qv_bool run(const record::Command &command, const record::Call &call, const Where &where = Where::current()) {
+  return serialized([&] { return record::execute(command, call); }, where);
 }
 
 // The common shapes: code and message, plus input texts.
 qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0 = nullptr,
-            const char *t1 = nullptr, const char *t2 = nullptr, const char *t3 = nullptr) {
-  return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}});
+            const char *t1 = nullptr, const char *t2 = nullptr, const char *t3 = nullptr,
+            const Where &where = Where::current()) {
+  return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}}, where);
 }
 
 qv_bool run_numbers_out(const record::Command &command, int32_t *code, char *message, int32_t *n1,
-                        int32_t *n2, int32_t *n3) {
-  return run(command, {.result_code = code, .message = message, .outs = {n1, n2, n3}});
+                        int32_t *n2, int32_t *n3, const Where &where = Where::current()) {
+  return run(command, {.result_code = code, .message = message, .outs = {n1, n2, n3}}, where);
 }
 
 // A length-prefixed text: the int32 length sits in the four bytes before the
@@ -503,6 +523,27 @@ QV_EXPORT int32_t QV_CALL CheckTels(const char *Number, const char *CarrierList)
     return true;
   });
   return result;
+}
+
+// The protocol trace.
+
+QV_API TraceStart(const char *Path, int32_t Options) {
+  return guarded([&] {
+    if (!Path || !*Path) {
+      connection::refuse(1, "The trace file's path is empty.");
+      return false;
+    }
+    if (trace::start(Path, (Options & QV_TRACE_HEX) != 0)) return true;
+    connection::other_failure("The trace file cannot be opened for writing.");
+    return false;
+  });
+}
+
+QV_API TraceStop(void) {
+  return guarded([] {
+    trace::stop();
+    return true;
+  });
 }
 
 // What the calling thread's last call came to, and the connection's state.

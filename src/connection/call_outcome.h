@@ -76,6 +76,9 @@ void exchange_failed(const Error &e, bool sent);
 // A failure of something that is not an Error of the connection layer.
 void other_failure(std::string_view why);
 
+// The kind in words, for the trace.
+const char *kind_name(OutcomeKind kind);
+
 void relogin_connect_failed(const Error *e);
 void relogin_answered(int32_t code, bool accepted);
 void relogin_failed(const Error &e);

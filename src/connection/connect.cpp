@@ -7,6 +7,7 @@
 #include "common/fixed_texts.h"
 #include "connection/http_proxy.h"
 #include "connection/socket_errors.h"
+#include "connection/trace.h"
 
 namespace qv::connection {
 namespace {
@@ -87,6 +88,19 @@ bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message, const 
   return true;
 }
 
+// "connect record direct 127.0.0.1:9000 (time-out 5000 ms)", the proxy's
+// password masked.
+void trace_connect(Protocol protocol, Route path, const ConnectionSettings &args) {
+  std::string line = std::string("connect ") + (protocol == Protocol::Record ? "record" : "xml") + " to " +
+                     args.host + ":" + std::to_string(args.port) + " (time-out " + std::to_string(args.timeout) +
+                     " ms)";
+  if (path != Route::Direct)
+    line += " through " + ascii_lower(args.proxy_kind) + " proxy " + args.proxy_host + ":" +
+            std::to_string(args.proxy_port) + " user " + trace::quoted(args.proxy_user) + " password " +
+            std::string(trace::kMasked);
+  trace::event(line);
+}
+
 }  // namespace
 
 void MessageBuffer::write(std::string_view first, std::string_view second) const {
@@ -114,6 +128,8 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
   // (an attempt on an open connection fails and leaves it as it is).
   if (!tcp.connected()) c.session = {};
 
+  const int64_t start = trace::on() ? trace::now_us() : 0;
+  if (trace::on()) trace_connect(protocol, path, args);
   bool ok = false;
   switch (path) {
     case Route::Direct:
@@ -126,7 +142,14 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
       ok = http_proxy_path(tcp, protocol, message, args);
       break;
   }
-  if (!ok || !tcp.connected()) return false;
+  if (!ok || !tcp.connected()) {
+    if (trace::on()) {
+      const Error *e = last_connect_error();
+      trace::event("connect failed in " + trace::elapsed_since(start) + ": " + (e ? e->text() : std::string("?")));
+    }
+    return false;
+  }
+  if (trace::on()) trace::event("connected in " + trace::elapsed_since(start));
   c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false};
 
   // The final step: only a connect that worked is remembered for relogins.

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "connection/client_context.h"
 #include "connection/connect.h"
 #include "connection/socket_errors.h"
+#include "connection/trace.h"
 
 namespace qv::record {
 namespace {
@@ -206,11 +208,80 @@ void failure_path(const Command &cmd, const Call &call, std::string_view error) 
 
 }  // namespace
 
-void exchange(connection::TcpClient &tcp, CommandRecord &rec, bool *written) {
+namespace {
+
+// The fields that carry a password, by command: the trace masks them.
+// Logins (Param2); the password change (the one in use and the new one
+// twice); a new sub-account's password (Param1); a sub-account's password
+// change (its password in use and the new one twice).
+uint8_t secret_fields(int32_t code) {
+  constexpr auto bit = [](Field f) { return static_cast<uint8_t>(1u << static_cast<unsigned>(f)); };
+  switch (code) {
+    case 100: return bit(Field::Param2);
+    case 110:
+    case 119: return bit(Field::Param1) | bit(Field::Param2) | bit(Field::Param3);
+    case 111:
+    case 1110:
+    case 1111: return bit(Field::Param1);
+    default: return 0;
+  }
+}
+
+bool is_secret(uint8_t secrets, Field f) { return (secrets >> static_cast<unsigned>(f)) & 1u; }
+
+// "code 107 body(3) "abc" p1 "" p2 "***" p3 """: a record as the trace shows it.
+std::string describe(const CommandRecord &rec, uint8_t secrets, bool request) {
+  std::string out = "code " + std::to_string(rec.code());
+  const std::string_view body = rec.text(Field::Body);
+  out += request ? " body(" + std::to_string(rec.body_len()) + ") " : " body ";
+  out += is_secret(secrets, Field::Body) ? std::string(trace::kMasked) : trace::quoted(body);
+  const char *names[] = {" p1 ", " p2 ", " p3 "};
+  for (Field f : {Field::Param1, Field::Param2, Field::Param3}) {
+    out += names[static_cast<int>(f) - 1];
+    out += is_secret(secrets, f) ? std::string(trace::kMasked) : trace::quoted(rec.text(f));
+  }
+  return out;
+}
+
+// The request about to go out: its event, and its secrets for the dump.
+void trace_request(const CommandRecord &rec, std::optional<trace::SecretScope> &scope) {
+  const uint8_t secrets = secret_fields(rec.code());
+  trace::event("record > " + describe(rec, secrets, true));
+  if (!trace::hex() || secrets == 0) return;
+  const auto range = [&](Field f) {
+    return is_secret(secrets, f) ? trace::Secret{layout(f).offset, layout(f).size} : trace::Secret{0, 0};
+  };
+  scope.emplace(std::initializer_list<trace::Secret>{range(Field::Body), range(Field::Param1),
+                                                     range(Field::Param2), range(Field::Param3)});
+}
+
+void trace_answer(const CommandRecord &rec, int64_t start_us) {
+  trace::event("record < " + describe(rec, 0, false) + " in " + trace::elapsed_since(start_us));
+}
+
+}  // namespace
+
+void write_request(connection::TcpClient &tcp, const CommandRecord &rec) {
+  if (!trace::on()) {
+    tcp.write(rec.data(), rec.size());
+    return;
+  }
+  std::optional<trace::SecretScope> scope;
+  trace_request(rec, scope);
   tcp.write(rec.data(), rec.size());
+}
+
+void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us) {
+  tcp.read_exact(rec.data(), rec.size());
+  if (trace::on()) trace_answer(rec, start_us);
+}
+
+void exchange(connection::TcpClient &tcp, CommandRecord &rec, bool *written) {
+  const int64_t start = trace::on() ? trace::now_us() : 0;
+  write_request(tcp, rec);
   if (written) *written = true;
   rec.clear();
-  tcp.read_exact(rec.data(), rec.size());
+  read_answer(tcp, rec, start);
 }
 
 namespace {
@@ -249,11 +320,12 @@ bool hand_back_kept(const Command &cmd, const Call &call) {
 // read, for the thread's next kKeptAnswer command.
 bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec) {
   g_kept_answers.drop(cmd.code);
-  tcp.write(rec.data(), rec.size());
+  const int64_t start = trace::on() ? trace::now_us() : 0;
+  write_request(tcp, rec);
   connection::mark_sent();
   KeptAnswer kept;
   try {
-    tcp.read_exact(kept.record.data(), kept.record.size());
+    read_answer(tcp, kept.record, start);
     kept.read = true;
   } catch (const Error &e) {
     kept.error = e;

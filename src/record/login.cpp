@@ -2,12 +2,14 @@
 
 #include "connection/client_context.h"
 #include "connection/connect.h"
+#include "connection/trace.h"
 #include "common/fixed_texts.h"
 
 namespace qv::record {
 
 bool relogin() {
   if (connection::disconnect_requested()) return false;  // the host is closing the connection
+  if (trace::on()) trace::event("relogin: reconnecting with the saved settings");
   connection::ClientContext &ctx = connection::context();
   if (!connection::disconnect()) {
     const connection::Error e(std::string(text::kNotInitialized), connection::Cause::NotInitialised,

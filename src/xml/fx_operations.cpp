@@ -7,6 +7,7 @@
 
 #include "common/kept_replies.h"
 #include "connection/client_context.h"
+#include "connection/trace.h"
 #include "platform/platform.h"
 #include "xml/fx_exchange.h"
 
@@ -179,6 +180,7 @@ bool login_response(const MessageBuffer &message, int32_t *agent, const MessageB
 
 bool relogin() {
   if (connection::disconnect_requested()) return false;  // the host is closing the connection
+  if (trace::on()) trace::event("relogin: reconnecting with the saved settings");
   try {
     connection::ClientContext &ctx = connection::context();
     if (!connection::disconnect()) {

@@ -302,6 +302,11 @@ const std::vector<ExportRow> &export_table() {
                                    c.number_out(2, "LoginProtocol"), c.number_out(3, "LoginCode"));
        }},
 
+      // The protocol trace
+      {"TraceStart", {text("Path"), number("Options")},
+       [](Call &c) -> int32_t { return TraceStart(c.text(0), c.number(1)); }},
+      {"TraceStop", {}, [](Call &) -> int32_t { return TraceStop(); }},
+
       // The library's own windows
       {"ShowAbout", {}, [](Call &) -> int32_t { return ShowAbout(); }},
       {"ShowMsg", {text("Text")}, [](Call &c) -> int32_t { return ShowMsg(c.text(0)); }},

@@ -29,9 +29,10 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr
   -DQUORVEX_BUILD_TESTS=OFF -DQUORVEX_BUILD_BENCH=OFF -DQUORVEX_BUILD_FUZZ=OFF "${flags[@]}" >/dev/null
 cmake --build "$build" -j"${QUORVEX_JOBS:-$(nproc)}"
 rm -rf "$build/cpack"
-(cd "$build" && cpack -G DEB -B "$build/cpack" >/dev/null)
+(cd "$build" && cpack -G DEB -B "$build/cpack" >"$build/cpack.log" 2>&1) || { cat "$build/cpack.log" >&2; exit 1; }
 # CPack runs ldconfig from maintainer scripts of its own; a package of a
-# shared library activates dpkg's ldconfig trigger instead.
+# shared library activates dpkg's ldconfig trigger instead.  A library
+# with a shlibs file gets a symbols file too, from its exports.
 mkdir -p "$out"
 tree=$build/cpack/tree
 for deb in "$build"/cpack/*.deb; do
@@ -40,6 +41,12 @@ for deb in "$build"/cpack/*.deb; do
   if grep -qs ldconfig "$tree/DEBIAN/postinst"; then
     rm -f "$tree/DEBIAN/postinst" "$tree/DEBIAN/postrm"
     echo 'activate-noawait ldconfig' >"$tree/DEBIAN/triggers"
+  fi
+  if [ -f "$tree/DEBIAN/shlibs" ]; then
+    package=$(dpkg-deb -f "$deb" Package) version=$(dpkg-deb -f "$deb" Version)
+    dpkg-gensymbols -q -p"$package" -v"${version%-*}" -P"$tree" -O"$tree/DEBIAN/symbols" \
+      $(find "$tree" -name 'lib*.so.*' -type f -printf '-e%p ')
+    sed -i "1a * Build-Depends-Package: $(dpkg-deb -f "$build"/cpack/*-dev_*.deb Package)" "$tree/DEBIAN/symbols"
   fi
   dpkg-deb --root-owner-group --build "$tree" "$out/${deb##*/}" >/dev/null
   echo "$out/${deb##*/}"

@@ -1,5 +1,6 @@
-# Debian packages, one per install component, made by CPack (cpack -G DEB,
-# or scripts/debs.sh, which configures a /usr build for it):
+# Debian packages, one per install component, made by CPack from a build
+# for /usr without run paths; scripts/debs.sh configures one, runs CPack and
+# finishes the packages (ldconfig trigger, symbols file):
 #   libquorvex0      the shared object (runtime)
 #   libquorvex-gtk   the About dialog and message box module (dialogs), a
 #                    package of its own so that GTK 3 stays optional:

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the Debian packages: libquorvex0 (the library), libquorvex0-gtk (its
+# Makes the Debian packages: libquorvex0 (the library), libquorvex-gtk (its
 # dialog module), libquorvex-dev (header, link, pkg-config and CMake files)
 # and quorvex-tools (simulator, command-line host, example settings file).
 # Configures a build for /usr with Debian's build flags in build-debs/ (or
@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEX_DEBS_BUILD_DIR:-$root/build-debs}
 out=${1:-$build/debs}
-for tool in cmake cpack dpkg-deb dpkg-shlibdeps file; do
+for tool in cmake cpack dpkg-deb dpkg-shlibdeps dpkg-gensymbols file; do
   command -v "$tool" >/dev/null || { echo "debs: $tool is missing (bash scripts/setup.sh installs it)" >&2; exit 1; }
 done
 # The hardening and optimisation flags that Debian's own packages build

@@ -319,14 +319,17 @@ std::optional<std::string> settings_file_value(const std::filesystem::path &file
 void tour_settings_and_web_request(Tour &tour, const std::string &port) {
   tour.section("The settings file beside this binary, and a timed request to the simulator's status page");
   std::error_code error;
-  const std::filesystem::path file =
-      std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "Quorvex.ini";
+  const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  const std::filesystem::path file = bin / "Quorvex.ini";
   const std::optional<std::string> dx = settings_file_value(file, "dx");
   const std::optional<std::string> wt = settings_file_value(file, "wt");
   if (dx) {
     tour.note("reading " + file.string());
   } else {
     tour.note("no " + file.string() + ": every value reads as the empty text");
+    // An installed tree keeps the example under share/, not beside the binary.
+    const std::filesystem::path example = bin.parent_path() / "share" / "quorvex" / "Quorvex.ini";
+    if (std::filesystem::exists(example, error)) tour.note("an example to copy beside a host: " + example.string());
   }
   tour.output_is(tour.expect({"ReadIniFile", "电信"}, 1), "Value", dx.value_or(""));
   tour.output_is(tour.expect({"fxReadIniFile", "WT"}, 1), "Value", wt.value_or(""));

@@ -271,6 +271,7 @@ void print_table(const MedianCollector& results, const AllocationReport& allocat
     std::printf("\nmedians over the repetitions (ratio: library/raw, measured pairwise)\n");
     print_exchange_row(results, "record exchange (Heartbeat)", "exchange/Heartbeat");
     print_exchange_row(results, "record exchange (MMSMaxSize)", "exchange/MMSMaxSize");
+    print_exchange_row(results, "record exchange (Heartbeat, traced)", "exchange/Heartbeat traced");
     print_connect_row(results);
     print_allocation_row(allocations);
 }
@@ -313,6 +314,13 @@ int main(int argc, char** argv) {
     })->UseRealTime();
     benchmark::RegisterBenchmark("exchange/MMSMaxSize", [&](benchmark::State& state) {
         run_paired_exchanges(state, session, library_mms_max_size, raw_mms_max_size);
+    })->UseRealTime();
+    // The price of the protocol trace when it runs: every line formatted and
+    // written (to /dev/null, so that no disk is measured).
+    benchmark::RegisterBenchmark("exchange/Heartbeat traced", [&](benchmark::State& state) {
+        TraceStart("/dev/null", 0);
+        run_paired_exchanges(state, session, library_heartbeat, raw_heartbeat);
+        TraceStop();
     })->UseRealTime();
     benchmark::RegisterBenchmark("connect", [&](benchmark::State& state) {
         run_paired_connects(state, session, connect_target.port());

@@ -92,6 +92,7 @@ function row(measure, library, floor, comparison) {
 }
 /^record exchange \(Heartbeat\)/  { hb_lib = after($0, "library"); hb_raw = after($0, "raw"); hb_ratio = after($0, "ratio") }
 /^record exchange \(MMSMaxSize\)/ { mms_lib = after($0, "library"); mms_raw = after($0, "raw"); mms_ratio = after($0, "ratio") }
+/^record exchange \(Heartbeat, traced\)/ { tr_lib = after($0, "library"); tr_raw = after($0, "raw"); tr_ratio = after($0, "ratio") }
 /^timed connect median/           { con_lib = after($0, "library"); con_raw = after($0, "raw") }
 /^heap allocations per exchange/  { alloc_hb = after($0, "Heartbeat"); alloc_mms = after($0, "MMSMaxSize") }
 /^XML login/                      { xl_lib = after($0, "library"); xl_raw = after($0, "raw"); xl_ratio = after($0, "ratio") }
@@ -106,6 +107,8 @@ END {
     else row("Record exchange throughput, Heartbeat", "", "", "")
     if (mms_lib != "") row("Record exchange throughput, MMSMaxSize", grouped(mms_lib) " /s", grouped(mms_raw) " /s", mms_ratio "×")
     else row("Record exchange throughput, MMSMaxSize", "", "", "")
+    if (tr_lib != "") row("Record exchange throughput, Heartbeat, trace on (to /dev/null)", grouped(tr_lib) " /s", grouped(tr_raw) " /s", tr_ratio "×")
+    else row("Record exchange throughput, Heartbeat, trace on (to /dev/null)", "", "", "")
     if (xl_lib != "") row("XML pair latency, login (fxLogin_Req + _Resp)", xl_lib " µs", xl_raw " µs", xl_ratio "×")
     else row("XML pair latency, login (fxLogin_Req + _Resp)", "", "", "")
     if (xq_lib != "") row("XML pair latency, query (fxNumRule_Req + _Resp)", xq_lib " µs", xq_raw " µs", xq_ratio "×")

@@ -647,6 +647,137 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
   return (const char *)(p + 4);
 }
 
+/* ------------------------------------------------------------------------
+ * What happened: the last call's outcome, its relogin, the connection
+ *
+ * Extensions.  Every export records, for the calling thread, what its call
+ * came to; these three read it back (and the connection's state) without
+ * changing it, so call them right after the call you ask about, on the
+ * same thread.  They add information only: no result, result code or
+ * message of any export depends on them.
+ *
+ * Retrying a failed call.  Exports that only read (the reference and
+ * client queries, the checks and previews, the XML queries, Heartbeat)
+ * can simply be called again.  Exports that change state on the server
+ * can have done so even when they return 0:
+ *   EditPassword, AddSubUser, AddSubUserEx, AddSubAccount, DisableSubUser,
+ *   IncreaseSubBuy, ReduceSubBuy, EditSubPWD, AddSubGwNumEx, DelSubGwNum,
+ *   Transfer, SubmitAllClear, every Submit... field of a send job, and
+ *   above all SubmitAllOver, SubmitAllOver_2, SubmitAllOverEx and
+ *   SubmitAllOverEx_2, which hand the job to the server for sending.
+ * After such a call failed, look at GetLastOutcome's Sent: 0 means the
+ * server cannot have the request, and calling again is safe; 1 means it
+ * may have acted on it (QV_OUTCOME_MAYBE_APPLIED, or a time-out after the
+ * request was out).  Then find out first (for a send job: look the job up,
+ * for instance with LastDetails, the details of the latest messages) instead
+ * of sending it again.
+ * ---------------------------------------------------------------------- */
+
+/* Outcome kinds. */
+#define QV_OUTCOME_OK 0              /* the call did what it does (answered) */
+#define QV_OUTCOME_REFUSED 1         /* an argument was refused; nothing sent */
+#define QV_OUTCOME_NOT_INITIALISED 2 /* before dllInitialize, or after release */
+#define QV_OUTCOME_NOT_CONNECTED 3   /* no open connection; nothing sent */
+#define QV_OUTCOME_CONNECT_FAILED 4  /* a connect or proxy handshake failed */
+#define QV_OUTCOME_NOT_SENT 5        /* failed before the whole request was out */
+#define QV_OUTCOME_MAYBE_APPLIED 6   /* failed after the whole request was out */
+#define QV_OUTCOME_TIMED_OUT 7       /* a time-out; Sent tells which side */
+#define QV_OUTCOME_FAILED 8          /* any other failure; Detail says why */
+
+/* Relogin outcomes (the relogin that a failure path, ReLogin or fxReLogin
+ * ran during the call). */
+#define QV_RELOGIN_NOT_RUN 0
+#define QV_RELOGIN_LOGGED_IN 1      /* reconnected; the server accepted the login */
+#define QV_RELOGIN_REFUSED 2        /* reconnected; the server answered ServerCode */
+#define QV_RELOGIN_CONNECT_FAILED 3 /* the reconnect failed (SocketError, Detail) */
+#define QV_RELOGIN_FAILED 4         /* the login exchange failed (SocketError, Detail) */
+
+/* Connection state flags, and the ways a connection is opened. */
+#define QV_STATE_INITIALISED 1
+#define QV_STATE_CONNECTED 2
+#define QV_STATE_LOGGED_IN 4 /* the last login on this connection was accepted */
+#define QV_PATH_NONE 0
+#define QV_PATH_DIRECT 1
+#define QV_PATH_SOCKS4 2
+#define QV_PATH_SOCKS5 3
+#define QV_PATH_HTTP 4
+#define QV_PROTOCOL_NONE 0
+#define QV_PROTOCOL_RECORD 1
+#define QV_PROTOCOL_XML 2
+
+/* Most bytes of a Detail text, its terminator included. */
+#define QV_DETAIL_BUFFER_SIZE 160
+
+/* The calling thread's last call (any export but these three):
+ *  Outcome      a QV_OUTCOME_* kind.
+ *  Sent         1 when the whole request had been written, so that the
+ *               server may have acted on it; 0 when it cannot have it.
+ *  Argument     for QV_OUTCOME_REFUSED, the 1-based place of the refused
+ *               argument in the export's list (0 when no one argument is
+ *               at fault: a second call of a pair with nothing to take).
+ *  SocketError  the Windows Sockets number of the failure (10060 for a
+ *               time-out, 10057 for no connection, 10093 before
+ *               initialisation), 0 when the failure is not a socket's.
+ *  Detail       an English text of the failure, cut to DetailSize bytes
+ *               with its terminator; empty after success.
+ * Any pointer may be null.  Returns 1. */
+QV_API GetLastOutcome(int32_t *Outcome, int32_t *Sent, int32_t *Argument,
+                      int32_t *SocketError, char *Detail, int32_t DetailSize);
+
+/* The relogin of the calling thread's last call: a QV_RELOGIN_* kind, the
+ * server's answer to its login (-1 when none arrived), the Windows Sockets
+ * number and an English text of its failure.  Any pointer may be null.
+ * Returns 1. */
+QV_API GetLastRelogin(int32_t *Relogin, int32_t *ServerCode,
+                      int32_t *SocketError, char *Detail, int32_t DetailSize);
+
+/* The connection as the last finished call left it (a call in progress on
+ * another thread is not waited for; a peer's close is noticed by the next
+ * call that uses the connection):
+ *  State          QV_STATE_* flags.
+ *  Path           QV_PATH_* of the open connection (QV_PATH_NONE when none).
+ *  LoginProtocol  QV_PROTOCOL_* of the last login answered on this
+ *                 connection (a relogin's included), QV_PROTOCOL_NONE when
+ *                 none was.
+ *  LoginCode      the server's code for that login (900 or 20900 when
+ *                 accepted), -1 when none.
+ * Any pointer may be null.  Returns 1. */
+QV_API GetConnectionState(int32_t *State, int32_t *Path,
+                          int32_t *LoginProtocol, int32_t *LoginCode);
+
+/* ------------------------------------------------------------------------
+ * The protocol trace
+ *
+ * Extensions.  The library writes nothing anywhere unless asked.  A trace
+ * shows what it does, one line per event: a time stamp in seconds since
+ * the trace started (monotonic), the thread ("t1", "t2", ... in the order
+ * they first wrote), then the event: each export called and its result,
+ * connects with their path, proxy steps, outcome and time, every record
+ * sent and received (code, body length, texts with GBK shown as UTF-8),
+ * every XML header and document, failures with their kind, relogins and
+ * their outcome, disconnects.  Passwords (of logins, relogins, password
+ * changes, new sub-accounts, the proxy) are always shown as "***", in the
+ * hex dump too.  While no trace runs, the library pays nothing measurable
+ * for it.
+ *
+ * A host that cannot be changed gets the same from the environment:
+ * QUORVEX_TRACE=FILE starts a trace at dllInitialize (or TcpInit), and
+ * QUORVEX_TRACE_HEX=1 adds the hex dump.
+ * ---------------------------------------------------------------------- */
+
+/* Adds a hex dump of every byte sent and received. */
+#define QV_TRACE_HEX 1
+
+/* Starts a trace appended to the file at Path ("-" for the process's
+ * standard error); a trace that runs already is stopped first.  Options:
+ * 0 or QV_TRACE_HEX.  Returns 1 when the file is open, 0 for a null or
+ * empty Path or a file that cannot be opened.  A write to the file that
+ * fails later stops the trace; no call's result changes. */
+QV_API TraceStart(const char *Path, int32_t Options);
+
+/* Stops the trace and closes its file.  Returns 1, also when none ran. */
+QV_API TraceStop(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -13,6 +13,9 @@ packages=(
   libbenchmark-dev
   # The web request's tests fetch from Python's http.server.
   python3
+  # The Debian packages (scripts/debs.sh) and their test: dpkg-shlibdeps
+  # and dpkg-buildflags, file (which CPack runs), lintian.
+  dpkg-dev file lintian
   # The dialogs: GTK 3, and Xvfb with a CJK font for their tests and for
   # scripts/screenshot-about.sh (xwd and netpbm make the PNG).
   libgtk-3-dev xvfb xauth fonts-wqy-zenhei x11-apps netpbm

@@ -2,14 +2,20 @@
 // one guard that keeps any error inside the library.
 #include "quorvex.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "common/fixed_texts.h"
+#include "connection/call_outcome.h"
 #include "connection/client_context.h"
 #include "connection/connect.h"
+#include "connection/trace.h"
 #include "record/exchange.h"
 #include "record/login.h"
 #include "record/client_queries.h"
@@ -27,37 +33,79 @@ namespace {
 
 using namespace qv;
 
-// Runs an export body; any exception becomes the failure result.
+static_assert(static_cast<int>(connection::OutcomeKind::Failed) == QV_OUTCOME_FAILED);
+static_assert(static_cast<int>(connection::OutcomeKind::MaybeApplied) == QV_OUTCOME_MAYBE_APPLIED);
+static_assert(static_cast<int>(connection::ReloginKind::Failed) == QV_RELOGIN_FAILED);
+static_assert(static_cast<int>(connection::Path::Http) == QV_PATH_HTTP);
+static_assert(static_cast<int>(connection::LoginProtocol::Xml) == QV_PROTOCOL_XML);
+static_assert(connection::kStateLoggedIn == QV_STATE_LOGGED_IN);
+
+// An error that escaped a body: what the host's last-outcome query says.
+void escaped(const std::exception *e) {
+  const auto *error = dynamic_cast<const connection::Error *>(e);
+  if (error && error->cause() == connection::Cause::TimedOut)
+    connection::record_failure(connection::OutcomeKind::TimedOut, *error);
+  else if (error)
+    connection::record_failure(connection::OutcomeKind::Failed, *error);
+  else
+    connection::other_failure(e ? e->what() : "An unknown error.");
+}
+
+// The export that a call site belongs to: the default argument of the
+// helpers below names the function that calls them.
+using Where = std::source_location;
+
+// "GetUdInfo" out of the compiler's "qv_bool GetUdInfo(int32_t*, char*)".
+std::string_view export_name(const Where &where) {
+  std::string_view f = where.function_name();
+  f = f.substr(0, f.find('('));
+  const size_t blank = f.rfind(' ');
+  return blank == std::string_view::npos ? f : f.substr(blank + 1);
+}
+
+// Runs an export body; any exception becomes the failure result.  The
+// calling thread's outcome starts afresh and is completed at the end.
 template <class Body>
-qv_bool guarded(Body &&body) noexcept {
+qv_bool guarded(Body &&body, const Where &where = Where::current()) noexcept {
+  connection::begin_call();
+  if (trace::on()) trace::event("call " + std::string(export_name(where)));
+  qv_bool result = 0;
   try {
-    return body() ? 1 : 0;
+    result = body() ? 1 : 0;
+  } catch (const std::exception &e) {
+    escaped(&e);
   } catch (...) {
-    return 0;
+    escaped(nullptr);
   }
+  connection::end_call(result != 0);
+  if (trace::on()) trace::event(std::string(export_name(where)) + (result ? " returned 1" : " returned 0"));
+  return result;
 }
 
 // Every call that uses the connection or the library's state runs alone, so
 // that two host threads can never interleave their records on the stream.
+// The state it leaves is published for GetConnectionState.
 std::mutex g_call_mutex;
 
 template <class Body>
-qv_bool serialized(Body &&body) noexcept {
-  try {
-    std::lock_guard<std::mutex> lock(g_call_mutex);
-    return body() ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+qv_bool serialized(Body &&body, const Where &where = Where::current()) noexcept {
+  return guarded(
+      [&] {
+        std::lock_guard<std::mutex> lock(g_call_mutex);
+        const bool result = body();
+        connection::publish_state();
+        return result;
+      },
+      where);
 }
 
 // A disconnect or release: a call blocked on the connection (a connect, a
 // read, a write) gives way at once instead of holding the lock until its
 // time-out, and its failure path does not reconnect.
 template <class Body>
-qv_bool interrupting(Body &&body) noexcept {
+qv_bool interrupting(Body &&body, const Where &where = Where::current()) noexcept {
   connection::request_interrupt();
-  const qv_bool result = serialized(std::forward<Body>(body));
+  const qv_bool result = serialized(std::forward<Body>(body), where);
   connection::end_interrupt();
   return result;
 }
@@ -66,30 +114,79 @@ std::string text_or_empty(const char *t) { return t ? std::string(t) : std::stri
 
 qv_bool connect_export(connection::Protocol protocol, char *Message, const char *Host, int32_t Port,
                        int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
-                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword) {
+                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword,
+                       const Where &where = Where::current()) {
   return serialized([&] {
-    if (!Message) return false;
+    if (!Message) {
+      connection::refuse(1, "Argument 1 (the message buffer) is a null pointer.");
+      return false;
+    }
     const connection::ConnectionSettings args{text_or_empty(Host),      Port,
                                               Timeout,                  text_or_empty(ProxyKind),
                                               text_or_empty(ProxyHost), ProxyPort,
                                               text_or_empty(ProxyUser), text_or_empty(ProxyPassword)};
-    return connection::connect(protocol, {Message, SIZE_MAX}, args);
-  });
+    if (connection::connect(protocol, {Message, SIZE_MAX}, args)) return true;
+    const connection::Error *e = connection::last_connect_error();
+    const connection::Error fallback("The connect failed.");
+    connection::record_failure(e && e->cause() == connection::Cause::NotInitialised
+                                   ? connection::OutcomeKind::NotInitialised
+                                   : connection::OutcomeKind::ConnectFailed,
+                               e ? *e : fallback);
+    return false;
+  }, where);
 }
 
-qv_bool run(const record::Command &command, const record::Call &call) {
-  return serialized([&] { return record::execute(command, call); });
+// A disconnect before initialisation has nothing to close.
+bool disconnect_or_note() {
+  if (connection::disconnect()) return true;
+  connection::record_failure(connection::OutcomeKind::NotInitialised,
+                             connection::Error(std::string(text::kNotInitialized), connection::Cause::NotInitialised,
+                                               connection::kWsaNotInitialised));
+  return false;
+}
+
+// ReLogin and fxReLogin called by the host: the relogin is the call, so its
+// failure is the call's outcome as well.
+bool relogin_call(bool accepted) {
+  if (accepted) return true;
+  connection::CallOutcome &o = connection::this_thread_outcome();
+  switch (o.relogin) {
+    case connection::ReloginKind::ConnectFailed:
+      o.kind = o.relogin_error.socket_error == connection::kWsaNotInitialised ? connection::OutcomeKind::NotInitialised
+                                                                             : connection::OutcomeKind::ConnectFailed;
+      o.error = o.relogin_error;
+      break;
+    case connection::ReloginKind::Refused: {
+      char why[80];
+      std::snprintf(why, sizeof why, "The server answered the login with code %d.", static_cast<int>(o.relogin_code));
+      connection::other_failure(why);
+      break;
+    }
+    case connection::ReloginKind::NotRun:
+      connection::other_failure("A disconnect asked for by another thread is in progress.");
+      break;
+    default:
+      o.kind = connection::OutcomeKind::Failed;
+      o.error = o.relogin_error;
+      break;
+  }
+  return false;
+}
+
+qv_bool run(const record::Command &command, const record::Call &call, const Where &where = Where::current()) {
+  return serialized([&] { return record::execute(command, call); }, where);
 }
 
 // The common shapes: code and message, plus input texts.
 qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0 = nullptr,
-            const char *t1 = nullptr, const char *t2 = nullptr, const char *t3 = nullptr) {
-  return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}});
+            const char *t1 = nullptr, const char *t2 = nullptr, const char *t3 = nullptr,
+            const Where &where = Where::current()) {
+  return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}}, where);
 }
 
 qv_bool run_numbers_out(const record::Command &command, int32_t *code, char *message, int32_t *n1,
-                        int32_t *n2, int32_t *n3) {
-  return run(command, {.result_code = code, .message = message, .outs = {n1, n2, n3}});
+                        int32_t *n2, int32_t *n3, const Where &where = Where::current()) {
+  return run(command, {.result_code = code, .message = message, .outs = {n1, n2, n3}}, where);
 }
 
 // A length-prefixed text: the int32 length sits in the four bytes before the
@@ -101,6 +198,14 @@ std::string_view length_prefixed(const char *text) {
   return length > 0 ? std::string_view(text, static_cast<size_t>(length)) : std::string_view();
 }
 
+// A text into a buffer of size bytes, cut to fit with its terminator.
+void copy_detail(char *to, int32_t size, const char *text) {
+  if (!to || size < 1) return;
+  const size_t n = std::min(std::strlen(text), static_cast<size_t>(size) - 1);
+  std::memcpy(to, text, n);
+  to[n] = '\0';
+}
+
 }  // namespace
 
 extern "C" {
@@ -109,7 +214,7 @@ QV_API dllInitialize(void) { return serialized([] { return connection::initializ
 QV_API TcpInit(void) { return dllInitialize(); }
 QV_API dllUnInitialize(void) { return interrupting([] { return connection::release(); }); }
 QV_API TcpRelease(void) { return dllUnInitialize(); }
-QV_API TcpDisconnect(void) { return interrupting([] { return connection::disconnect(); }); }
+QV_API TcpDisconnect(void) { return interrupting([] { return disconnect_or_note(); }); }
 QV_API fxTcpDisconnect(void) { return TcpDisconnect(); }
 
 QV_API TcpConnect(char *Message, const char *Host, int32_t Port, int32_t Timeout,
@@ -127,8 +232,10 @@ QV_API fxTcpConnect(char *Message, const char *Host, int32_t Port, int32_t Timeo
 }
 
 QV_API SetReadTimeout(int32_t Milliseconds) {
-  connection::set_read_timeout_ms(Milliseconds);
-  return 1;
+  return guarded([&] {
+    connection::set_read_timeout_ms(Milliseconds);
+    return true;
+  });
 }
 
 QV_API Login_Request(const char *app, const char *extra, const char *name, const char *pwd,
@@ -140,7 +247,7 @@ QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1, char *Param2, 
   return run(record::kLoginFeedback, {.result_code = Code, .message = Message, .outs = {Param1, Param2, Param3}});
 }
 
-QV_API ReLogin(void) { return serialized([] { return record::relogin(); }); }
+QV_API ReLogin(void) { return serialized([] { return relogin_call(record::relogin()); }); }
 
 QV_API Heartbeat(void) { return run(record::kHeartbeat, {}); }
 
@@ -170,7 +277,8 @@ QV_API EditPassword(int32_t *Code, char *Message, const char *NewPassword, const
     return record::execute(record::kEditPassword,
                            {.result_code = Code,
                             .message = Message,
-                            .texts = {saved.name.c_str(), saved.pwd.c_str(), NewPassword, NewPasswordAgain}});
+                            .texts = {saved.name.c_str(), saved.pwd.c_str(), NewPassword, NewPasswordAgain},
+                            .text_args = {-1, -1, 3, 4}});
   });
 }
 QV_API AddSubUser(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
@@ -326,7 +434,11 @@ QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1, int32_t
 
 QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number, const char *Param, const char *Content) {
   return run(record::kContentPreview,
-             {.result_code = Code, .message = Message, .outs = {Number}, .texts = {Content, Param}});
+             {.result_code = Code,
+              .message = Message,
+              .outs = {Number},
+              .texts = {Content, Param},
+              .text_args = {5, 4}});
 }
 QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {
   return run(record::kGetSJKHDParams,
@@ -354,7 +466,11 @@ QV_API WebRequestEx(char *Response, int32_t ResponseSize, int32_t *ResponseLengt
 }
 QV_API WebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
   int32_t length = 0;
-  return WebRequestEx(Response, QV_WEB_RESPONSE_MAX, &length, ElapsedMs, Url);
+  const qv_bool result = WebRequestEx(Response, QV_WEB_RESPONSE_MAX, &length, ElapsedMs, Url);
+  // A refused argument by its place in this export's list.
+  connection::CallOutcome &o = connection::this_thread_outcome();
+  if (o.kind == connection::OutcomeKind::Refused) o.argument = o.argument == 4 ? 2 : o.argument == 5 ? 3 : o.argument;
+  return result;
 }
 QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
   return WebRequest(Response, ElapsedMs, Url);
@@ -362,7 +478,13 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
 
 // The About dialog and the message box.
 
-QV_API ShowAbout(void) { return guarded([] { return ui::show_about(); }); }
+QV_API ShowAbout(void) {
+  return guarded([] {
+    if (ui::show_about()) return true;
+    connection::other_failure("The dialog could not be shown: no window system, or no dialog module.");
+    return false;
+  });
+}
 QV_API ShowMsg(const char *Text) {
   return guarded([&] { return ui::show_message(text_or_empty(Text)); });
 }
@@ -379,7 +501,7 @@ QV_API fxLogin_Resp(char *Message, int32_t *Agent, char *Pud, int32_t *Agreement
     return xml::login_response({Message, SIZE_MAX}, Agent, {Pud, SIZE_MAX}, Agreement, ReplyCode, ReplyLength);
   });
 }
-QV_API fxReLogin(void) { return serialized([] { return xml::relogin(); }); }
+QV_API fxReLogin(void) { return serialized([] { return relogin_call(xml::relogin()); }); }
 
 #define QV_FX_QUERY(Name, query)                                                      \
   QV_API Name##_Req(int32_t *ReplyCode, int32_t *ReplyLength) {                        \
@@ -395,11 +517,66 @@ QV_FX_QUERY(fxNotify, xml::kNotifyQuery)
 #undef QV_FX_QUERY
 
 QV_EXPORT int32_t QV_CALL CheckTels(const char *Number, const char *CarrierList) {
-  try {
-    return record::classify_number(length_prefixed(Number), length_prefixed(CarrierList));
-  } catch (...) {
-    return -1;
-  }
+  int32_t result = -1;
+  guarded([&] {
+    result = record::classify_number(length_prefixed(Number), length_prefixed(CarrierList));
+    return true;
+  });
+  return result;
+}
+
+// The protocol trace.
+
+QV_API TraceStart(const char *Path, int32_t Options) {
+  return guarded([&] {
+    if (!Path || !*Path) {
+      connection::refuse(1, "The trace file's path is empty.");
+      return false;
+    }
+    if (trace::start(Path, (Options & QV_TRACE_HEX) != 0)) return true;
+    connection::other_failure("The trace file cannot be opened for writing.");
+    return false;
+  });
+}
+
+QV_API TraceStop(void) {
+  return guarded([] {
+    trace::stop();
+    return true;
+  });
+}
+
+// What the calling thread's last call came to, and the connection's state.
+// These read only: they change neither the outcome nor the state.
+
+QV_API GetLastOutcome(int32_t *Outcome, int32_t *Sent, int32_t *Argument, int32_t *SocketError, char *Detail,
+                      int32_t DetailSize) {
+  const connection::CallOutcome &o = connection::this_thread_outcome();
+  if (Outcome) *Outcome = static_cast<int32_t>(o.kind);
+  if (Sent) *Sent = o.sent ? 1 : 0;
+  if (Argument) *Argument = o.argument;
+  if (SocketError) *SocketError = o.error.socket_error;
+  copy_detail(Detail, DetailSize, o.error.text);
+  return 1;
+}
+
+QV_API GetLastRelogin(int32_t *Relogin, int32_t *ServerCode, int32_t *SocketError, char *Detail,
+                      int32_t DetailSize) {
+  const connection::CallOutcome &o = connection::this_thread_outcome();
+  if (Relogin) *Relogin = static_cast<int32_t>(o.relogin);
+  if (ServerCode) *ServerCode = o.relogin_code;
+  if (SocketError) *SocketError = o.relogin_error.socket_error;
+  copy_detail(Detail, DetailSize, o.relogin_error.text);
+  return 1;
+}
+
+QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol, int32_t *LoginCode) {
+  const connection::PublishedState s = connection::published_state();
+  if (State) *State = s.flags;
+  if (Path) *Path = static_cast<int32_t>(s.path);
+  if (LoginProtocol) *LoginProtocol = static_cast<int32_t>(s.login);
+  if (LoginCode) *LoginCode = s.login_code;
+  return 1;
 }
 
 }  // extern "C"

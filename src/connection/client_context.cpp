@@ -2,6 +2,7 @@
 
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
+#include "connection/trace.h"
 #include "platform/platform.h"
 
 namespace qv::connection {
@@ -12,6 +13,7 @@ ClientContext &context() {
 }
 
 bool initialize() {
+  trace::start_from_environment();
   platform::com_initialize();
   ClientContext &c = context();
   if (c.tcp_client) return true;
@@ -28,6 +30,7 @@ bool release() {
     c.tcp_client->disconnect();
     c.tcp_client.reset();
   }
+  c.session = {};
   c.socks_handler.reset();
   c.socks_settings.reset();
   c.reconnect_message.reset();
@@ -37,7 +40,9 @@ bool release() {
 
 bool disconnect() {
   ClientContext &c = context();
+  if (trace::on()) trace::event(c.tcp_client && c.tcp_client->connected() ? "disconnect" : "disconnect (nothing open)");
   if (c.tcp_client) c.tcp_client->disconnect();
+  c.session = {};
   return c.tcp_client != nullptr;
 }
 

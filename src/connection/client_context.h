@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "connection/call_outcome.h"
 #include "connection/tcp_client.h"
 
 namespace qv::connection {
@@ -59,6 +60,7 @@ struct ClientContext {
   std::unique_ptr<SocksHandler> socks_handler;
   ConnectionSettings connection_settings;
   LoginCredentials login_credentials;
+  Session session;
   // Message buffer of the relogin's connect; nothing reads it.
   std::unique_ptr<std::array<char, kReconnectMessageSize>> reconnect_message;
 };

@@ -7,11 +7,12 @@
 #include "common/fixed_texts.h"
 #include "connection/http_proxy.h"
 #include "connection/socket_errors.h"
+#include "connection/trace.h"
 
 namespace qv::connection {
 namespace {
 
-enum class Path { Direct, Socks, Http };
+enum class Route { Direct, Socks, Http };
 
 std::string ascii_lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -19,22 +20,33 @@ std::string ascii_lower(std::string s) {
   return s;
 }
 
-Path select_path(const std::string &kind) {
+Route select_path(const std::string &kind) {
   const std::string lower = ascii_lower(kind);
-  if (lower == "socks4" || lower == "socks5") return Path::Socks;
-  if (lower == "http") return Path::Http;
-  return Path::Direct;
+  if (lower == "socks4" || lower == "socks5") return Route::Socks;
+  if (lower == "http") return Route::Http;
+  return Route::Direct;
 }
 
 SocksSettings::Version select_socks_version(const std::string &kind) {
   return ascii_lower(kind) == "socks5" ? SocksSettings::Version::Socks5 : SocksSettings::Version::Socks4;
 }
 
-std::string_view failure_prefix(Path path) {
+connection::Path session_path(Route path, const std::string &kind) {
   switch (path) {
-    case Path::Socks: return text::kSocksProxyFailed.gbk;
-    case Path::Http: return text::kHttpProxyFailed.gbk;
-    case Path::Direct: break;
+    case Route::Socks:
+      return select_socks_version(kind) == SocksSettings::Version::Socks5 ? connection::Path::Socks5
+                                                                          : connection::Path::Socks4;
+    case Route::Http: return connection::Path::Http;
+    case Route::Direct: break;
+  }
+  return connection::Path::Direct;
+}
+
+std::string_view failure_prefix(Route path) {
+  switch (path) {
+    case Route::Socks: return text::kSocksProxyFailed.gbk;
+    case Route::Http: return text::kHttpProxyFailed.gbk;
+    case Route::Direct: break;
   }
   return text::kDirectConnectFailed.gbk;
 }
@@ -46,6 +58,7 @@ bool direct_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &message
   try {
     tcp.connect(args.timeout);
   } catch (const Error &e) {
+    note_connect_error(e);
     message.write(text::kDirectConnectFailed.gbk, e.text());
     return false;
   }
@@ -68,10 +81,24 @@ bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message, const 
   try {
     tcp.connect(args.timeout);
   } catch (const Error &e) {
+    note_connect_error(e);
     message.write(text::kSocksProxyFailed.gbk, e.text());
     return false;
   }
   return true;
+}
+
+// "connect record direct 127.0.0.1:9000 (time-out 5000 ms)", the proxy's
+// password masked.
+void trace_connect(Protocol protocol, Route path, const ConnectionSettings &args) {
+  std::string line = std::string("connect ") + (protocol == Protocol::Record ? "record" : "xml") + " to " +
+                     args.host + ":" + std::to_string(args.port) + " (time-out " + std::to_string(args.timeout) +
+                     " ms)";
+  if (path != Route::Direct)
+    line += " through " + ascii_lower(args.proxy_kind) + " proxy " + args.proxy_host + ":" +
+            std::to_string(args.proxy_port) + " user " + trace::quoted(args.proxy_user) + " password " +
+            std::string(trace::kMasked);
+  trace::event(line);
 }
 
 }  // namespace
@@ -89,26 +116,41 @@ void MessageBuffer::write(std::string_view first, std::string_view second) const
 
 bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSettings &args) {
   ClientContext &c = context();
-  const Path path = select_path(args.proxy_kind);
+  const Route path = select_path(args.proxy_kind);
+  clear_connect_error();
   if (!c.tcp_client) {
+    note_connect_error(Error(std::string(text::kNotInitialized), Cause::NotInitialised, kWsaNotInitialised));
     message.write(failure_prefix(path), text::kNotInitialized);
     return false;
   }
   TcpClient &tcp = *c.tcp_client;
+  // Whatever the outcome, the earlier connection and its login are gone
+  // (an attempt on an open connection fails and leaves it as it is).
+  if (!tcp.connected()) c.session = {};
 
+  const int64_t start = trace::on() ? trace::now_us() : 0;
+  if (trace::on()) trace_connect(protocol, path, args);
   bool ok = false;
   switch (path) {
-    case Path::Direct:
+    case Route::Direct:
       ok = direct_path(tcp, protocol, message, args);
       break;
-    case Path::Socks:
+    case Route::Socks:
       ok = socks_path(c, protocol, message, args);
       break;
-    case Path::Http:
+    case Route::Http:
       ok = http_proxy_path(tcp, protocol, message, args);
       break;
   }
-  if (!ok || !tcp.connected()) return false;
+  if (!ok || !tcp.connected()) {
+    if (trace::on()) {
+      const Error *e = last_connect_error();
+      trace::event("connect failed in " + trace::elapsed_since(start) + ": " + (e ? e->text() : std::string("?")));
+    }
+    return false;
+  }
+  if (trace::on()) trace::event("connected in " + trace::elapsed_since(start));
+  c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false};
 
   // The final step: only a connect that worked is remembered for relogins.
   if (protocol == Protocol::Record) message.write(text::kTcpConnected.gbk);

@@ -3,7 +3,9 @@
 #include <string>
 
 #include "common/fixed_texts.h"
+#include "connection/call_outcome.h"
 #include "connection/socket_errors.h"
+#include "connection/trace.h"
 
 namespace qv::connection {
 namespace {
@@ -92,15 +94,18 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
     // through the tunnel to the server.
     const std::string request = "CONNECT " + args.host + ":" + std::to_string(args.port) +
                                 (protocol == Protocol::Record ? " HTTP/1.1" : " HTTP/1.0") + "\r\n\r\n";
+    if (trace::on()) trace::event("http proxy > " + trace::quoted(request.substr(0, request.size() - 4)));
     tcp.write(request.data(), request.size(), deadline);
 
     ReplyLines lines(tcp, deadline);
     const std::string status = read_status_line(lines);
+    if (trace::on()) trace::event("http proxy < " + trace::quoted(status));
     if (!tunnel_opened(status)) {
       // What follows is the proxy's own answer, never the server's: the
       // connection goes, so that nothing meant for the server reaches the
       // proxy and nothing of the proxy's is read as the server's.
       tcp.abandon();
+      note_connect_error(Error("The proxy refused the tunnel: " + status));
       message.write(text::kHttpTunnelRefused.gbk);
       return false;
     }
@@ -110,6 +115,7 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
     return true;
   } catch (const Error &e) {
     tcp.abandon();
+    note_connect_error(e);
     message.write(text::kHttpProxyFailed.gbk, e.text());
     return false;
   }

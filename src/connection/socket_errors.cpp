@@ -67,11 +67,11 @@ Error socket_error(int number) {
   const std::string_view text = socket_error_text(number);
   char buf[160];
   std::snprintf(buf, sizeof buf, text::kSocketErrorFormat, number, std::string(text).c_str());
-  return Error(buf);
+  return Error(buf, Cause::Socket, number);
 }
 
 Error platform_error(int result, std::string_view timeout_text) {
-  if (result == platform::kWaitTimedOut) return Error(std::string(timeout_text));
+  if (result == platform::kWaitTimedOut) return Error(std::string(timeout_text), Cause::TimedOut, kWsaTimedOut);
   return socket_error(result);
 }
 

@@ -2,21 +2,44 @@
 // connection message puts after its colon.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
 
 namespace qv::connection {
 
+// What kind of failure an error is, so that a host can be told whether
+// its request can have reached the server.
+enum class Cause : uint8_t {
+  Other,           // a refusal by a proxy, a limit, an answer that cannot be used
+  Socket,          // a Windows Sockets error; number() holds it
+  TimedOut,        // a deadline passed
+  Closed,          // the peer closed the connection
+  NotConnected,    // no connection is open
+  NotInitialised,  // the library holds no connection object
+};
+
 class Error : public std::exception {
  public:
-  explicit Error(std::string text) : text_(std::move(text)) {}
+  explicit Error(std::string text, Cause cause = Cause::Other, int number = 0)
+      : text_(std::move(text)), cause_(cause), number_(number) {}
   const char *what() const noexcept override { return text_.c_str(); }
   const std::string &text() const { return text_; }
+  Cause cause() const { return cause_; }
+  // The Windows Sockets number of the failure, 0 when it has none.
+  int number() const { return number_; }
 
  private:
   std::string text_;
+  Cause cause_;
+  int number_;
 };
+
+// Windows Sockets numbers that stand for the library's own causes.
+inline constexpr int kWsaNotConnected = 10057;
+inline constexpr int kWsaTimedOut = 10060;
+inline constexpr int kWsaNotInitialised = 10093;
 
 // The text of a Windows Sockets error number, empty for numbers outside
 // the table.

@@ -8,6 +8,7 @@
 
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
+#include "connection/trace.h"
 
 namespace qv::connection {
 namespace {
@@ -57,8 +58,9 @@ size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadl
     BlockingSection section(s);
     n = s.receive(data, size, deadline, error);
   }
-  if (n == 0) throw Error(std::string(text::kClosedGracefully));
+  if (n == 0) throw Error(std::string(text::kClosedGracefully), Cause::Closed);
   if (n < 0) throw platform_error(error, timeout_text);
+  if (trace::on()) trace::dump('<', data, static_cast<size_t>(n));
   return static_cast<size_t>(n);
 }
 
@@ -105,18 +107,19 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
     int wait = 0;
     if (!deadline.none()) {
       const int64_t left = deadline.left_ms();
-      if (left <= 0) throw Error(std::string(text::kConnectTimedOut));
+      if (left <= 0) throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
       wait = static_cast<int>(left);
     }
     last = socket_.connect(e, wait, cancel);
     if (last == 0) return;
-    if (last == platform::kWaitTimedOut) throw Error(std::string(text::kConnectTimedOut));
+    if (last == platform::kWaitTimedOut) throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
     if (last == platform::kInterrupted) break;
   }
   throw socket_error(last);
 }
 
 void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline) {
+  if (trace::on()) trace::dump('>', data, size);
   int rc;
   {
     BlockingSection section(socket);
@@ -169,13 +172,15 @@ void TcpClient::disconnect() {
 }
 
 void TcpClient::abandon() {
+  if (trace::on() && connected()) trace::event("connection closed: its place in the stream is lost");
   if (handler_) handler_->close();
   begin_ = end_ = 0;
 }
 
 platform::Socket &TcpClient::open_socket() {
-  if (!handler_) throw Error(std::string(text::kNotConnected));
-  if (!handler_->is_open()) throw Error(std::string(text::kClosedGracefully));
+  if (!handler_) throw Error(std::string(text::kNotConnected), Cause::NotConnected, kWsaNotConnected);
+  // Closed earlier (by the host, or after a failure): nothing was sent.
+  if (!handler_->is_open()) throw Error(std::string(text::kClosedGracefully), Cause::NotConnected, kWsaNotConnected);
   return handler_->socket();
 }
 
@@ -194,7 +199,10 @@ auto TcpClient::or_abandon(Operation &&op) -> decltype(op()) {
 // (or the peer's close), and reading them as this request's answer would
 // hand the host an answer that was not sent for it.
 void TcpClient::check_in_step(platform::Socket &s) {
-  if (begin_ != end_) throw Error(std::string(text::kUnrequestedData));
+  if (begin_ != end_) {
+    if (trace::on()) trace::event("unrequested bytes are waiting: " + std::to_string(end_ - begin_));
+    throw Error(std::string(text::kUnrequestedData));
+  }
   if (!s.readable_now()) return;
   receive_some(s, buffer_, kChunk, operation_deadline(), text::kReadTimedOut);
   throw Error(std::string(text::kUnrequestedData));

@@ -1,15 +1,20 @@
 #include "record/exchange.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 #include <cstring>
+#include <optional>
 #include <string_view>
+
+#include <cstdio>
 
 #include "common/decimal.h"
 #include "common/kept_replies.h"
 #include "connection/client_context.h"
 #include "connection/connect.h"
 #include "connection/socket_errors.h"
+#include "connection/trace.h"
 
 namespace qv::record {
 namespace {
@@ -34,7 +39,7 @@ std::string joined_text(const Call &call) {
 // kKeptAnswer command: the record, or the error that ended its read.
 struct KeptAnswer {
   bool read = false;
-  std::string error;
+  Error error{""};
   CommandRecord record;
 };
 KeptReplies<KeptAnswer> g_kept_answers;
@@ -52,18 +57,63 @@ void *output(const Call &call, Output to) {
   return nullptr;
 }
 
+// How many output arguments follow the message: the highest one taken.
+int output_count(const Command &cmd) {
+  int n = 0;
+  for (uint8_t i = 0; i < cmd.take_count; ++i)
+    if (cmd.takes[i].to >= Output::Out0) n = std::max(n, static_cast<int>(cmd.takes[i].to) - 1);
+  return n;
+}
+
+// The argument's 1-based position in the export's list.
+int argument_position(const Command &cmd, Output to) {
+  return cmd.has(kNoResultCode) ? static_cast<int>(to) : static_cast<int>(to) + 1;
+}
+
+int argument_position(const Command &cmd, const Call &call, Input in) {
+  const auto i = static_cast<size_t>(in == Input::Text0SemicolonText1 ? Input::Text0 : in);
+  if (call.text_args[i] != 0) return std::max<int>(call.text_args[i], 0);
+  return cmd.has(kNoResultCode) ? static_cast<int>(i) + 1 : 3 + output_count(cmd) + static_cast<int>(i);
+}
+
+std::string_view output_name(Output to) {
+  switch (to) {
+    case Output::ResultCode: return "the result code";
+    case Output::Message: return "the message buffer";
+    default: return "an output";
+  }
+}
+
+void refuse_null(const Command &cmd, Output to) {
+  char why[96];
+  std::snprintf(why, sizeof why, "Argument %d (%.*s) is a null pointer.", argument_position(cmd, to),
+                static_cast<int>(output_name(to).size()), output_name(to).data());
+  connection::refuse(argument_position(cmd, to), why);
+}
+
 // Every output that the command writes must be there.
 bool outputs_present(const Command &cmd, const Call &call) {
-  if (!cmd.has(kNoResultCode) && !call.result_code) return false;
-  if (cmd.failure_message && !call.message) return false;
+  if (!cmd.has(kNoResultCode) && !call.result_code) {
+    refuse_null(cmd, Output::ResultCode);
+    return false;
+  }
+  if (cmd.failure_message && !call.message) {
+    refuse_null(cmd, Output::Message);
+    return false;
+  }
   for (uint8_t i = 0; i < cmd.take_count; ++i)
-    if (!output(call, cmd.takes[i].to)) return false;
+    if (!output(call, cmd.takes[i].to)) {
+      refuse_null(cmd, cmd.takes[i].to);
+      return false;
+    }
   return true;
 }
 
 }  // namespace
 
-bool texts_fit(const Command &cmd, const Call &call) {
+bool texts_fit(const Command &cmd, const Call &call) { return text_too_long(cmd, call) == nullptr; }
+
+const Put *text_too_long(const Command &cmd, const Call &call) {
   const auto length = [&](Input in, size_t limit) {
     const char *t = call.texts[static_cast<size_t>(in)];
     return t ? ::strnlen(t, limit + 1) : 0;
@@ -75,9 +125,9 @@ bool texts_fit(const Command &cmd, const Call &call) {
     const size_t n = p.from == Input::Text0SemicolonText1
                          ? length(Input::Text0, limit + 1) + 1 + length(Input::Text1, limit + 1)
                          : length(p.from, limit + 1);
-    if (n > limit) return false;
+    if (n > limit) return &p;
   }
-  return true;
+  return nullptr;
 }
 
 void fill_request(const Command &cmd, const Call &call, CommandRecord &rec) {
@@ -136,7 +186,7 @@ void hand_back(const Command &cmd, const Call &call, const CommandRecord &rec) {
 
 connection::TcpClient &connection_or_throw() {
   auto &tcp = connection::context().tcp_client;
-  if (!tcp) throw Error(std::string(text::kNotConnected));
+  if (!tcp) throw Error(std::string(text::kNotConnected), connection::Cause::NotInitialised, connection::kWsaNotInitialised);
   return *tcp;
 }
 
@@ -158,10 +208,80 @@ void failure_path(const Command &cmd, const Call &call, std::string_view error) 
 
 }  // namespace
 
-void exchange(connection::TcpClient &tcp, CommandRecord &rec) {
+namespace {
+
+// The fields that carry a password, by command: the trace masks them.
+// Logins (Param2); the password change (the one in use and the new one
+// twice); a new sub-account's password (Param1); a sub-account's password
+// change (its password in use and the new one twice).
+uint8_t secret_fields(int32_t code) {
+  constexpr auto bit = [](Field f) { return static_cast<uint8_t>(1u << static_cast<unsigned>(f)); };
+  switch (code) {
+    case 100: return bit(Field::Param2);
+    case 110:
+    case 119: return bit(Field::Param1) | bit(Field::Param2) | bit(Field::Param3);
+    case 111:
+    case 1110:
+    case 1111: return bit(Field::Param1);
+    default: return 0;
+  }
+}
+
+bool is_secret(uint8_t secrets, Field f) { return (secrets >> static_cast<unsigned>(f)) & 1u; }
+
+// "code 107 body(3) "abc" p1 "" p2 "***" p3 """: a record as the trace shows it.
+std::string describe(const CommandRecord &rec, uint8_t secrets, bool request) {
+  std::string out = "code " + std::to_string(rec.code());
+  const std::string_view body = rec.text(Field::Body);
+  out += request ? " body(" + std::to_string(rec.body_len()) + ") " : " body ";
+  out += is_secret(secrets, Field::Body) ? std::string(trace::kMasked) : trace::quoted(body);
+  const char *names[] = {" p1 ", " p2 ", " p3 "};
+  for (Field f : {Field::Param1, Field::Param2, Field::Param3}) {
+    out += names[static_cast<int>(f) - 1];
+    out += is_secret(secrets, f) ? std::string(trace::kMasked) : trace::quoted(rec.text(f));
+  }
+  return out;
+}
+
+// The request about to go out: its event, and its secrets for the dump.
+void trace_request(const CommandRecord &rec, std::optional<trace::SecretScope> &scope) {
+  const uint8_t secrets = secret_fields(rec.code());
+  trace::event("record > " + describe(rec, secrets, true));
+  if (!trace::hex() || secrets == 0) return;
+  const auto range = [&](Field f) {
+    return is_secret(secrets, f) ? trace::Secret{layout(f).offset, layout(f).size} : trace::Secret{0, 0};
+  };
+  scope.emplace(std::initializer_list<trace::Secret>{range(Field::Body), range(Field::Param1),
+                                                     range(Field::Param2), range(Field::Param3)});
+}
+
+void trace_answer(const CommandRecord &rec, int64_t start_us) {
+  trace::event("record < " + describe(rec, 0, false) + " in " + trace::elapsed_since(start_us));
+}
+
+}  // namespace
+
+void write_request(connection::TcpClient &tcp, const CommandRecord &rec) {
+  if (!trace::on()) {
+    tcp.write(rec.data(), rec.size());
+    return;
+  }
+  std::optional<trace::SecretScope> scope;
+  trace_request(rec, scope);
   tcp.write(rec.data(), rec.size());
-  rec.clear();
+}
+
+void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us) {
   tcp.read_exact(rec.data(), rec.size());
+  if (trace::on()) trace_answer(rec, start_us);
+}
+
+void exchange(connection::TcpClient &tcp, CommandRecord &rec, bool *written) {
+  const int64_t start = trace::on() ? trace::now_us() : 0;
+  write_request(tcp, rec);
+  if (written) *written = true;
+  rec.clear();
+  read_answer(tcp, rec, start);
 }
 
 namespace {
@@ -176,12 +296,23 @@ void save_credentials(const Call &call) {
 // The answer kept for this thread, handed back as if just read.
 bool hand_back_kept(const Command &cmd, const Call &call) {
   std::optional<KeptAnswer> kept = g_kept_answers.take(cmd.code, [](const KeptAnswer &) { return true; });
-  if (!kept) return false;  // no request of this thread (nor any other) waits for it: nothing to read
+  if (!kept) {
+    // No request of this thread (nor any other) waits for it: nothing to read.
+    connection::refuse(0, "No answer is waiting for this call: its request was not sent, or was answered already.");
+    return false;
+  }
   if (!kept->read) {
-    failure_path(cmd, call, kept->error);
+    connection::exchange_failed(kept->error, true);
+    failure_path(cmd, call, kept->error.text());
     return false;
   }
   hand_back(cmd, call, kept->record);
+  if (cmd.has(kLoginAnswer)) {
+    const int32_t code = kept->record.code();
+    connection::context().session.login = connection::LoginProtocol::Record;
+    connection::context().session.login_code = code;
+    connection::context().session.accepted = code == 900;
+  }
   return true;
 }
 
@@ -189,13 +320,17 @@ bool hand_back_kept(const Command &cmd, const Call &call) {
 // read, for the thread's next kKeptAnswer command.
 bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec) {
   g_kept_answers.drop(cmd.code);
-  tcp.write(rec.data(), rec.size());
+  const int64_t start = trace::on() ? trace::now_us() : 0;
+  write_request(tcp, rec);
+  connection::mark_sent();
   KeptAnswer kept;
   try {
-    tcp.read_exact(kept.record.data(), kept.record.size());
+    read_answer(tcp, kept.record, start);
     kept.read = true;
+  } catch (const Error &e) {
+    kept.error = e;
   } catch (const std::exception &e) {
-    kept.error = e.what();
+    kept.error = Error(e.what());
   }
   g_kept_answers.keep(cmd.code, std::move(kept));
   return true;
@@ -208,10 +343,19 @@ bool execute(const Command &cmd, const Call &call) {
   if (!cmd.has(kNoResultCode)) *call.result_code = -1;
   if (cmd.has(kConfirmNewPassword) && input_text(call, Input::Text2) != input_text(call, Input::Text3)) {
     copy_text(call.message, text::kPasswordsDiffer.gbk);
+    const int position = argument_position(cmd, call, Input::Text3);
+    char why[96];
+    std::snprintf(why, sizeof why, "Argument %d differs from the new password.", position);
+    connection::refuse(position, why);
     return false;
   }
-  if (!texts_fit(cmd, call)) {
+  if (const Put *p = text_too_long(cmd, call)) {
     if (cmd.failure_message) copy_text(call.message, text::kTextTooLong.gbk);
+    const int position = argument_position(cmd, call, p->from);
+    char why[128];
+    std::snprintf(why, sizeof why, "Argument %d is longer than its field holds (%zu bytes).", position,
+                  max_text(p->field));
+    connection::refuse(position, why);
     return false;
   }
   if (cmd.has(kKeptAnswer)) return hand_back_kept(cmd, call);
@@ -219,15 +363,22 @@ bool execute(const Command &cmd, const Call &call) {
   CommandRecord rec;
   fill_request(cmd, call, rec);
   if (cmd.has(kSaveCredentials)) save_credentials(call);
+  bool written = false;
   try {
     connection::TcpClient &tcp = connection_or_throw();
     if (cmd.has(kKeepAnswer)) return write_and_keep(cmd, tcp, rec);
-    exchange(tcp, rec);
+    exchange(tcp, rec, &written);
+    connection::mark_sent();
     hand_back(cmd, call, rec);
     if (cmd.has(kSavePasswordOnAccept) && rec.code() == 900)
       connection::context().login_credentials.pwd = input_text(call, Input::Text2);
     return true;
+  } catch (const Error &e) {
+    connection::exchange_failed(e, written);
+    failure_path(cmd, call, e.what());
+    return false;
   } catch (const std::exception &e) {
+    connection::exchange_failed(Error(e.what()), written);
     failure_path(cmd, call, e.what());
     return false;
   }

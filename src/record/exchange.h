@@ -44,6 +44,7 @@ enum Option : uint16_t {
   kConfirmNewPassword = 1 << 7,    // Text2 must equal Text3, else refused locally
   kSavePasswordOnAccept = 1 << 8,  // on 900 Text2 becomes the saved password
   kSaveCredentials = 1 << 9,       // Text0..Text4 become the saved login texts before the write
+  kLoginAnswer = 1 << 10,          // the answer is the login's: the session notes its code
 };
 
 struct Command {
@@ -97,16 +98,28 @@ struct Call {
   std::array<void *, 3> outs{};  // char* for texts, int32_t* for numbers
   std::array<const char *, 5> texts{};
   std::array<int32_t, 3> numbers{};
+  // Where each text stands among the export's arguments, 1-based, for the
+  // host's last-outcome query: 0 follows the usual order (result code,
+  // message, outputs, then the texts), -1 marks a text that is not the
+  // caller's (a saved one).
+  std::array<int8_t, 5> text_args{};
 };
 
 // Whether every input text fits its field (a Body 2047 bytes, a Param 19).
 bool texts_fit(const Command &command, const Call &call);
+// The first put whose text does not fit its field, or null.
+const Put *text_too_long(const Command &command, const Call &call);
 // Zeroed record filled from the command's puts.
 void fill_request(const Command &command, const Call &call, CommandRecord &rec);
 // The exchange itself, the one every command and the relogin run: writes
 // the request, then reads the answer into the same record.  Throws Error;
-// a failure has closed the connection.
-void exchange(connection::TcpClient &tcp, CommandRecord &rec);
+// a failure has closed the connection.  *written turns true once the whole
+// request is out.
+void exchange(connection::TcpClient &tcp, CommandRecord &rec, bool *written = nullptr);
+// Its halves: the request written whole, and the answer read whole (start_us
+// is when the request went out, for the trace).
+void write_request(connection::TcpClient &tcp, const CommandRecord &rec);
+void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us);
 
 // Runs one exchange.  Returns true when a response arrived and was handed
 // over; false on refused arguments or after the failure path.

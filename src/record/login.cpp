@@ -2,34 +2,57 @@
 
 #include "connection/client_context.h"
 #include "connection/connect.h"
+#include "connection/trace.h"
+#include "common/fixed_texts.h"
 
 namespace qv::record {
 
 bool relogin() {
   if (connection::disconnect_requested()) return false;  // the host is closing the connection
+  if (trace::on()) trace::event("relogin: reconnecting with the saved settings");
   connection::ClientContext &ctx = connection::context();
-  if (!connection::disconnect()) return false;
+  if (!connection::disconnect()) {
+    const connection::Error e(std::string(text::kNotInitialized), connection::Cause::NotInitialised,
+                              connection::kWsaNotInitialised);
+    connection::relogin_connect_failed(&e);
+    return false;
+  }
 
   // A copy: a successful connect stores its arguments over the saved ones.
   const connection::ConnectionSettings settings = ctx.connection_settings;
   const connection::MessageBuffer message{ctx.reconnect_message ? ctx.reconnect_message->data() : nullptr,
                                           connection::kReconnectMessageSize};
-  if (!connection::connect(connection::Protocol::Record, message, settings)) return false;
+  if (!connection::connect(connection::Protocol::Record, message, settings)) {
+    connection::relogin_connect_failed(connection::last_connect_error());
+    return false;
+  }
 
   // Saved texts that do not fit the record (an XML login's, say) are not
   // sent; the connection is renewed all the same.
   const connection::LoginCredentials &saved = ctx.login_credentials;
   const Call call{.texts = {saved.app.c_str(), saved.extra.c_str(), saved.name.c_str(), saved.pwd.c_str(),
                             saved.ver.c_str()}};
-  if (!texts_fit(kLogin, call)) return false;
+  if (!texts_fit(kLogin, call)) {
+    connection::relogin_failed(connection::Error("The saved login texts do not fit a login record."));
+    return false;
+  }
   CommandRecord rec;
   fill_request(kLogin, call, rec);
   try {
     exchange(*ctx.tcp_client, rec);
-  } catch (const std::exception &) {
+  } catch (const connection::Error &e) {
+    connection::relogin_failed(e);
+    return false;
+  } catch (const std::exception &e) {
+    connection::relogin_failed(connection::Error(e.what()));
     return false;
   }
-  return rec.code() == kAccepted;
+  const bool accepted = rec.code() == kAccepted;
+  connection::relogin_answered(rec.code(), accepted);
+  ctx.session.login = connection::LoginProtocol::Record;
+  ctx.session.login_code = rec.code();
+  ctx.session.accepted = accepted;
+  return accepted;
 }
 
 }  // namespace qv::record

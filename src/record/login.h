@@ -23,7 +23,7 @@ inline constexpr Command kLoginRequest = kLogin.option(kSaveCredentials | kKeepA
 
 // Hands back the answer that Login_Request read.
 inline constexpr Command kLoginFeedback = command(kLoginCode)
-                                              .option(kKeptAnswer)
+                                              .option(kKeptAnswer | kLoginAnswer)
                                               .take_code()
                                               .take_text(Field::Body, Output::Message)
                                               .take_text(Field::Param1, Output::Out0)

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/fixed_texts.h"
+#include "connection/call_outcome.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 
@@ -30,15 +31,20 @@ std::string setting_key(std::string_view carrier) {
 }
 
 bool read_setting(char *value, const char *carrier) {
-  if (value == nullptr) return false;
+  if (value == nullptr) {
+    connection::refuse(1, "Argument 1 (the value buffer) is a null pointer.");
+    return false;
+  }
   const std::string key = setting_key(carrier ? carrier : "");
   char read[kSettingMaxBytes + 1] = {};
   // An empty key names nothing: the empty value, without asking the file.
   if (!key.empty()) {
     const std::optional<std::string> directory = platform::executable_directory();
     if (!directory) return false;
-    if (!platform::read_profile_string(*directory + kFileName, kSection, key.c_str(), read, sizeof read))
+    if (!platform::read_profile_string(*directory + kFileName, kSection, key.c_str(), read, sizeof read)) {
+      connection::other_failure("The settings file beside the host executable holds no value for this carrier.");
       return false;
+    }
   }
   std::memcpy(value, read, std::strlen(read) + 1);
   return true;

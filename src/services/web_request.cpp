@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/fixed_texts.h"
+#include "connection/call_outcome.h"
 #include "connection/socket_errors.h"
 #include "connection/tcp_client.h"
 #include "platform/platform.h"
@@ -50,15 +51,27 @@ std::optional<std::string> fetch(const HttpUrl &url, size_t keep) {
 }  // namespace
 
 bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms, const char *url) {
-  if (response == nullptr || response_size < 1 || length == nullptr || elapsed_ms == nullptr) return false;
+  if (response == nullptr || response_size < 1 || length == nullptr || elapsed_ms == nullptr) {
+    if (response == nullptr) connection::refuse(1, "The response buffer is a null pointer.");
+    else if (response_size < 1) connection::refuse(2, "The response buffer's size is below 1.");
+    else if (length == nullptr) connection::refuse(3, "The response length's pointer is null.");
+    else connection::refuse(4, "The elapsed time's pointer is null.");
+    return false;
+  }
   const int64_t start = platform::monotonic_ms();
   const std::optional<HttpUrl> parsed = parse_http_url(url ? url : "");
-  if (!parsed) return false;
+  if (!parsed) {
+    connection::refuse(5, "The URL is not an http:// URL that the library can request.");
+    return false;
+  }
   const size_t size = static_cast<size_t>(response_size);
   // A text of response_size bytes or more does not fit: that many bytes of
   // the body tell a cut from a fit.
   const std::optional<std::string> body = fetch(*parsed, size);
-  if (!body) return false;
+  if (!body) {
+    connection::other_failure("The answer is not an HTTP response that the library reads.");
+    return false;
+  }
 
   const void *zero = std::memchr(body->data(), '\0', body->size());
   const size_t text = zero ? static_cast<size_t>(static_cast<const char *>(zero) - body->data()) : body->size();

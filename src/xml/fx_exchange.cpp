@@ -1,8 +1,12 @@
 #include "xml/fx_exchange.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "common/decimal.h"
+#include "common/fixed_texts.h"
+#include "connection/trace.h"
 #include "platform/xml_reply.h"
 #include "quorvex.h"
 #include "connection/client_context.h"
@@ -44,8 +48,39 @@ std::string cut_gbk(std::string text, size_t limit) {
 
 }  // namespace
 
+namespace {
+
+// Where a login's password lies in a request body: the content of <pwd>.
+std::pair<size_t, size_t> password_range(std::string_view body) {
+  const size_t open = body.find("<pwd>");
+  if (open == std::string_view::npos) return {0, 0};
+  const size_t from = open + 5;
+  const size_t close = body.find("</pwd>", from);
+  return {from, (close == std::string_view::npos ? body.size() : close) - from};
+}
+
+// A document as the trace shows it: UTF-8 as it is, anything else read as
+// GBK (the protocol's declared encoding), the password masked.
+std::string shown_document(std::string_view body) {
+  const auto [at, size] = password_range(body);
+  std::string text(body);
+  if (size) text.replace(at, size, "***");
+  return trace::quoted(text, true);
+}
+
+void trace_request(int32_t code, std::string_view body, std::optional<trace::SecretScope> &scope) {
+  trace::event("xml > code " + std::to_string(code) + " length " + std::to_string(body.size()) +
+               (body.empty() ? std::string() : " " + shown_document(body)));
+  const auto [at, size] = password_range(body);
+  if (trace::hex() && size) scope.emplace(std::initializer_list<trace::Secret>{{kHeaderSize + at, size}});
+}
+
+}  // namespace
+
 RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
+  using connection::Error;
   auto &tcp = connection::context().tcp_client;
+  const int64_t start = trace::on() ? trace::now_us() : 0;
   try {
     std::string message(kHeaderSize + body.size(), '\0');
     put_int32(&message[0], code);
@@ -53,9 +88,16 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
     put_int32(&message[8], 1);
     put_int32(&message[12], static_cast<int32_t>(body.size()));
     std::copy(body.begin(), body.end(), message.begin() + kHeaderSize);
-    if (!tcp) return RequestOutcome::WriteFailed;
+    if (!tcp)
+      throw Error(std::string(text::kNotConnected), connection::Cause::NotInitialised, connection::kWsaNotInitialised);
+    std::optional<trace::SecretScope> scope;
+    if (trace::on()) trace_request(code, body, scope);
     tcp->write(message.data(), message.size());
-  } catch (const std::exception &) {
+  } catch (const Error &e) {
+    reply.error = e;
+    return RequestOutcome::WriteFailed;
+  } catch (const std::exception &e) {
+    reply.error = Error(e.what());
     return RequestOutcome::WriteFailed;
   }
   try {
@@ -63,21 +105,32 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
     tcp->read_exact(header, sizeof header);
     reply.code = get_int32(header);
     reply.length = get_int32(header + 12);
-  } catch (const std::exception &) {
+    if (trace::on())
+      trace::event("xml < code " + std::to_string(reply.code) + " length " + std::to_string(reply.length) + " in " +
+                   trace::elapsed_since(start));
+  } catch (const Error &e) {
+    reply.error = e;
+    return RequestOutcome::ReadFailed;
+  } catch (const std::exception &e) {
+    reply.error = Error(e.what());
     return RequestOutcome::ReadFailed;
   }
   if (reply.length <= 0) return RequestOutcome::Replied;  // no body follows
   if (reply.length > kMaxBodyLength) {
     tcp->abandon();  // the body cannot be skipped, so the stream's position is lost
+    reply.error = Error("The reply announces a body longer than the library reads.");
     return RequestOutcome::Replied;
   }
   try {
     reply.body.resize(static_cast<size_t>(reply.length));
     tcp->read_exact(reply.body.data(), reply.body.size());
     reply.body_read = true;
-  } catch (const std::exception &) {
+    if (trace::on()) trace::event("xml < " + shown_document(reply.body) + " in " + trace::elapsed_since(start));
+  } catch (const std::exception &e) {
     tcp->abandon();
     reply.body.clear();
+    const auto *error = dynamic_cast<const Error *>(&e);
+    reply.error = error ? *error : Error(e.what());
   }
   return RequestOutcome::Replied;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "connection/socket_errors.h"
 #include "platform/xml_parser.h"
 
 namespace qv::xml {
@@ -28,6 +29,8 @@ struct Reply {
   int32_t length = 0;
   bool body_read = false;  // false: refused length, or the read failed
   std::string body;
+  // What ended the request, its header's read or its body's read.
+  std::optional<connection::Error> error;
 };
 
 enum class RequestOutcome { Replied, WriteFailed, ReadFailed };

@@ -1,11 +1,13 @@
 #include "xml/fx_operations.h"
 
+#include <cstdio>
 #include <optional>
 #include <random>
 #include <string>
 
 #include "common/kept_replies.h"
 #include "connection/client_context.h"
+#include "connection/trace.h"
 #include "platform/platform.h"
 #include "xml/fx_exchange.h"
 
@@ -63,12 +65,46 @@ std::optional<Reply> kept_reply(int32_t operation, int32_t code, int32_t length)
 }
 
 // Saves the five texts for relogins, then sends the login with a new key.
-bool send_login(Reply &reply, std::string_view app, std::string_view extra, std::string_view name,
-                std::string_view pwd, std::string_view ver) {
+RequestOutcome send_login(Reply &reply, std::string_view app, std::string_view extra, std::string_view name,
+                          std::string_view pwd, std::string_view ver) {
   const std::string body = login_body(app, ver, name, pwd);
   connection::context().login_credentials = {std::string(app), std::string(extra), std::string(name),
                                              std::string(pwd), std::string(ver)};
-  return request(kLoginCode, body, reply) == RequestOutcome::Replied;
+  return request(kLoginCode, body, reply);
+}
+
+// A request half that got no reply: what the host is told.
+void request_failed(RequestOutcome outcome, const Reply &reply) {
+  connection::exchange_failed(reply.error ? *reply.error : connection::Error("No reply."),
+                              outcome == RequestOutcome::ReadFailed);
+}
+
+void refuse_null(int32_t argument) {
+  char why[64];
+  std::snprintf(why, sizeof why, "Argument %d is a null pointer.", argument);
+  connection::refuse(argument, why);
+}
+
+// A response half that handed nothing over: what the host is told.  The
+// checks are those of the response halves, in their order.
+void response_failed(int32_t reply_length, const Reply *reply) {
+  if (reply_length <= 0)
+    connection::other_failure("The reply has no body.");
+  else if (!reply)
+    connection::refuse(0, "No reply with this code and length is waiting: its request half did not run, "
+                          "or its reply was taken already.");
+  else if (!reply->body_read)
+    connection::exchange_failed(reply->error ? *reply->error : connection::Error("The reply body was not read."),
+                                true);
+  else
+    connection::other_failure("The reply is not a document that the library can read.");
+}
+
+void note_login(int32_t code) {
+  connection::Session &session = connection::context().session;
+  session.login = connection::LoginProtocol::Xml;
+  session.login_code = code;
+  session.accepted = code == kFxSuccessCode;
 }
 
 // The login reply's values into the caller's outputs; the messages of the
@@ -105,13 +141,21 @@ bool take_login_reply(const MessageBuffer &message, int32_t *agent, const Messag
 
 bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, const char *extra,
                    const char *name, const char *pwd, const char *ver) {
-  if (!reply_code || !reply_length) return false;
+  if (!reply_code || !reply_length) {
+    refuse_null(reply_code ? 2 : 1);
+    return false;
+  }
   *reply_code = -1;
   *reply_length = 0;
   g_kept_replies.drop(kLoginCode);
   Reply reply;
-  if (!send_login(reply, or_empty(app), or_empty(extra), or_empty(name), or_empty(pwd), or_empty(ver)))
+  const RequestOutcome sent = send_login(reply, or_empty(app), or_empty(extra), or_empty(name), or_empty(pwd),
+                                         or_empty(ver));
+  if (sent != RequestOutcome::Replied) {
+    request_failed(sent, reply);
     return false;
+  }
+  connection::mark_sent();
   *reply_code = reply.code;
   *reply_length = reply.length;
   g_kept_replies.keep(kLoginCode, std::move(reply));
@@ -120,43 +164,74 @@ bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, 
 
 bool login_response(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud, int32_t *agreement,
                     int32_t reply_code, int32_t reply_length) {
-  if (!message.data || !agent || !pud.data || !agreement) return false;
+  if (!message.data || !agent || !pud.data || !agreement) {
+    refuse_null(!message.data ? 1 : !agent ? 2 : !pud.data ? 3 : 4);
+    return false;
+  }
   const std::optional<Reply> reply = kept_reply(kLoginCode, reply_code, reply_length);
-  return take_login_reply(message, agent, pud, agreement, reply_code, reply_length, reply ? &*reply : nullptr);
+  const Reply *kept = reply ? &*reply : nullptr;
+  if (!take_login_reply(message, agent, pud, agreement, reply_code, reply_length, kept)) {
+    response_failed(reply_length, kept);
+    return false;
+  }
+  note_login(reply_code);
+  return true;
 }
 
 bool relogin() {
   if (connection::disconnect_requested()) return false;  // the host is closing the connection
+  if (trace::on()) trace::event("relogin: reconnecting with the saved settings");
   try {
     connection::ClientContext &ctx = connection::context();
-    if (!connection::disconnect()) return false;
+    if (!connection::disconnect()) {
+      const connection::Error e(std::string(text::kNotInitialized), connection::Cause::NotInitialised,
+                                connection::kWsaNotInitialised);
+      connection::relogin_connect_failed(&e);
+      return false;
+    }
     const connection::ConnectionSettings settings = ctx.connection_settings;
     const MessageBuffer message{ctx.reconnect_message ? ctx.reconnect_message->data() : nullptr,
                                 connection::kReconnectMessageSize};
-    if (!connection::connect(connection::Protocol::Xml, message, settings)) return false;
+    if (!connection::connect(connection::Protocol::Xml, message, settings)) {
+      connection::relogin_connect_failed(connection::last_connect_error());
+      return false;
+    }
 
     const connection::LoginCredentials saved = ctx.login_credentials;
     Reply reply;
-    if (!send_login(reply, saved.app, "", saved.name, saved.pwd, saved.ver)) return false;
+    if (send_login(reply, saved.app, "", saved.name, saved.pwd, saved.ver) != RequestOutcome::Replied) {
+      connection::relogin_failed(reply.error ? *reply.error : connection::Error("No reply."));
+      return false;
+    }
     int32_t agent = 0, agreement = 0;
     char pud[kReloginPudSize];
-    const bool read =
-        take_login_reply(message, &agent, {pud, sizeof pud}, &agreement, reply.code, reply.length, &reply);
-    return read && reply.code == kFxSuccessCode;
+    if (!take_login_reply(message, &agent, {pud, sizeof pud}, &agreement, reply.code, reply.length, &reply)) {
+      connection::relogin_failed(reply.error ? *reply.error : connection::Error("The login reply could not be read."));
+      return false;
+    }
+    connection::relogin_answered(reply.code, reply.code == kFxSuccessCode);
+    note_login(reply.code);
+    return reply.code == kFxSuccessCode;
   } catch (...) {
+    connection::relogin_failed(connection::Error("The relogin failed."));
     return false;
   }
 }
 
 bool query_request(const Query &query, int32_t *reply_code, int32_t *reply_length) {
-  if (!reply_code || !reply_length) return false;
+  if (!reply_code || !reply_length) {
+    refuse_null(reply_code ? 2 : 1);
+    return false;
+  }
   *reply_code = -1;
   g_kept_replies.drop(query.code);
   Reply reply;
-  if (request(query.code, {}, reply) != RequestOutcome::Replied) {
+  if (const RequestOutcome sent = request(query.code, {}, reply); sent != RequestOutcome::Replied) {
+    request_failed(sent, reply);
     relogin();
     return false;
   }
+  connection::mark_sent();
   *reply_code = reply.code;
   *reply_length = reply.length;
   g_kept_replies.keep(query.code, std::move(reply));
@@ -164,14 +239,19 @@ bool query_request(const Query &query, int32_t *reply_code, int32_t *reply_lengt
 }
 
 bool query_response(const Query &query, char *message, int32_t reply_code, int32_t reply_length) {
-  if (!message) return false;
+  if (!message) {
+    refuse_null(1);
+    return false;
+  }
   const MessageBuffer out{message, kUnbounded};
   const std::optional<Reply> reply = kept_reply(query.code, reply_code, reply_length);
   if (reply_length <= 0) {
+    response_failed(reply_length, nullptr);
     write_text(out, text::kFeedbackEmpty.gbk);
     return false;
   }
   if (!reply || !reply->body_read) {
+    response_failed(reply_length, reply ? &*reply : nullptr);
     write_text(out, text::kFeedbackReadFailed.gbk);
     // A body that could not be read closed the connection: renew it.  A
     // reply that was never kept for this call leaves the stream as it is.
@@ -188,6 +268,7 @@ bool query_response(const Query &query, char *message, int32_t reply_code, int32
     if (auto v = doc.value(query.element)) out.write(*v);
     return true;
   } catch (const ParseError &) {
+    response_failed(reply_length, &*reply);
     write_text(out, text::kXmlParseFailed.gbk);
     return false;
   }

@@ -15,17 +15,7 @@ lib=$(dirname "$(find "$dir/usr" -name 'libquorvex.so.0' | head -n 1)")
 readelf -d "$lib/libquorvex.so.0" | grep -q 'SONAME.*\[libquorvex\.so\.0\]'
 [ -L "$lib/libquorvex.so" ] && [ -L "$lib/libquorvex.so.0" ]
 
-# pkg-config, from a tree that was moved after its install.
+# From a tree that was moved after its install.
 mv "$dir/usr" "$dir/moved"
-lib=$(echo "$lib" | sed "s|$dir/usr|$dir/moved|")
-PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --modversion quorvex
-# shellcheck disable=SC2046
-cc $cflags "$here/consumer.c" -o "$dir/pc_consumer" $(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs quorvex) \
-  -Wl,-rpath,"$lib"
-"$dir/pc_consumer"
-
-# CMake.
-cmake -S "$here" -B "$dir/cmake" -DCMAKE_PREFIX_PATH="$dir/moved" -DCMAKE_C_FLAGS="$cflags" >/dev/null
-cmake --build "$dir/cmake" >/dev/null
-"$dir/cmake/consumer"
+sh "$here/consumers.sh" "$dir/moved" "$dir" "$cflags"
 echo "consumers: ok"

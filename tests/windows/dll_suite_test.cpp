@@ -194,7 +194,16 @@ TEST_F(Dll, CallsBeforeInitialisingAndARefusedConnectFailWithTheirMessages) {
   ASSERT_EQ(TcpInit(), 1);
   EXPECT_EQ(TcpConnect(message, "127.0.0.1", refusing_port(), 5000, "", "", 0, "", ""), 0);
   EXPECT_EQ(message, kDirectConnectFailed + "Socket Error # 10061\r\nConnection refused.");
+  int32_t outcome = -1, error = -1;
+  char detail[QV_DETAIL_BUFFER_SIZE] = {};
+  EXPECT_EQ(GetLastOutcome(&outcome, nullptr, nullptr, &error, detail, sizeof detail), 1);
+  EXPECT_EQ(outcome, QV_OUTCOME_CONNECT_FAILED);
+  EXPECT_EQ(error, 10061);
+  EXPECT_STREQ(detail, "Connection refused.");
   EXPECT_EQ(Heartbeat(), 0);  // nothing connected
+  EXPECT_EQ(GetLastOutcome(&outcome, nullptr, nullptr, &error, nullptr, 0), 1);
+  EXPECT_EQ(outcome, QV_OUTCOME_NOT_CONNECTED);
+  EXPECT_EQ(error, 10057);
   EXPECT_EQ(TcpRelease(), 1);
 }
 
@@ -417,6 +426,13 @@ TEST_F(Dll, ASilentServerFailsTheCallOnceTheReadTimeOutExpires) {
   const DWORD start = ::GetTickCount();
   EXPECT_EQ(Heartbeat(), 0);  // the read, then the relogin's own read, each give up
   EXPECT_LT(::GetTickCount() - start, 5000u);
+  int32_t outcome = -1, sent = -1, error = -1, relogin = -1;
+  EXPECT_EQ(GetLastOutcome(&outcome, &sent, nullptr, &error, nullptr, 0), 1);
+  EXPECT_EQ(GetLastRelogin(&relogin, nullptr, nullptr, nullptr, 0), 1);
+  EXPECT_EQ(outcome, QV_OUTCOME_TIMED_OUT);
+  EXPECT_EQ(sent, 1);
+  EXPECT_EQ(error, 10060);
+  EXPECT_EQ(relogin, QV_RELOGIN_FAILED);
 }
 
 TEST_F(Dll, DisconnectFromAnotherThreadFreesABlockedRead) {

@@ -34,9 +34,17 @@ void print_line(std::ostream &out, std::string_view name, const std::string &val
 
 Call::Call(const ExportRow &row, const std::vector<std::string> &args)
     : row_(row), texts_(row.inputs.size()), numbers_(row.inputs.size()), given_(args.size()) {
-  if (args.size() > row.inputs.size())
-    throw StepError(std::string(row.name) + " takes " + std::to_string(row.inputs.size()) +
-                    " inputs, not " + std::to_string(args.size()));
+  if (args.size() > row.inputs.size()) {
+    std::string mistake = std::string(row.name) + " takes " + std::to_string(row.inputs.size()) + " inputs, not " +
+                          std::to_string(args.size());
+    // An export's name among the extra words: the "--" before it is missing.
+    for (std::size_t i = row.inputs.size(); i < args.size(); ++i)
+      if (find_export(args[i])) {
+        mistake += ": put -- between steps, before " + args[i];
+        break;
+      }
+    throw StepError(mistake + " (see quorvex --help)");
+  }
   for (std::size_t i = 0; i < args.size(); ++i) {
     const Input &input = row.inputs[i];
     if (input.kind == InputKind::Number) numbers_[i] = parse_number(input, args[i]);

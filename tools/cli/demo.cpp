@@ -33,7 +33,9 @@ class Tour {
   StepResult expect(const Step &step, int32_t result, std::optional<int32_t> code = {}) {
     try {
       StepResult r = run_step(step, out_);
-      check("result " + std::to_string(result) + (code ? ", code " + std::to_string(*code) : ""),
+      // A send step's result and code are the whole job's, not its last call's.
+      const std::string what = step.front() == "send" ? "send (the whole job)" : step.front();
+      check(what + " returned " + std::to_string(result) + (code ? ", code " + std::to_string(*code) : ""),
             r.result == result && (!code || r.code == code));
       return r;
     } catch (const StepError &e) {
@@ -317,14 +319,17 @@ std::optional<std::string> settings_file_value(const std::filesystem::path &file
 void tour_settings_and_web_request(Tour &tour, const std::string &port) {
   tour.section("The settings file beside this binary, and a timed request to the simulator's status page");
   std::error_code error;
-  const std::filesystem::path file =
-      std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "Quorvex.ini";
+  const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  const std::filesystem::path file = bin / "Quorvex.ini";
   const std::optional<std::string> dx = settings_file_value(file, "dx");
   const std::optional<std::string> wt = settings_file_value(file, "wt");
   if (dx) {
     tour.note("reading " + file.string());
   } else {
     tour.note("no " + file.string() + ": every value reads as the empty text");
+    // An installed tree keeps the example under share/, not beside the binary.
+    const std::filesystem::path example = bin.parent_path() / "share" / "quorvex" / "Quorvex.ini";
+    if (std::filesystem::exists(example, error)) tour.note("an example to copy beside a host: " + example.string());
   }
   tour.output_is(tour.expect({"ReadIniFile", "电信"}, 1), "Value", dx.value_or(""));
   tour.output_is(tour.expect({"fxReadIniFile", "WT"}, 1), "Value", wt.value_or(""));

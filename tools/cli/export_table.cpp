@@ -283,6 +283,30 @@ const std::vector<ExportRow> &export_table() {
                              c.number_out(1, "ElapsedMs"), c.text(1));
        }},
 
+      // What the previous step came to, and the connection's state
+      {"GetLastOutcome", {},
+       [](Call &c) -> int32_t {
+         return GetLastOutcome(c.number_out(0, "Outcome"), c.number_out(1, "Sent"), c.number_out(2, "Argument"),
+                               c.number_out(3, "SocketError"), c.message(QV_DETAIL_BUFFER_SIZE, "Detail"),
+                               QV_DETAIL_BUFFER_SIZE);
+       }},
+      {"GetLastRelogin", {},
+       [](Call &c) -> int32_t {
+         return GetLastRelogin(c.number_out(0, "Relogin"), c.number_out(1, "ServerCode"),
+                               c.number_out(2, "SocketError"), c.message(QV_DETAIL_BUFFER_SIZE, "Detail"),
+                               QV_DETAIL_BUFFER_SIZE);
+       }},
+      {"GetConnectionState", {},
+       [](Call &c) -> int32_t {
+         return GetConnectionState(c.number_out(0, "State"), c.number_out(1, "Path"),
+                                   c.number_out(2, "LoginProtocol"), c.number_out(3, "LoginCode"));
+       }},
+
+      // The protocol trace
+      {"TraceStart", {text("Path"), number("Options")},
+       [](Call &c) -> int32_t { return TraceStart(c.text(0), c.number(1)); }},
+      {"TraceStop", {}, [](Call &) -> int32_t { return TraceStop(); }},
+
       // The library's own windows
       {"ShowAbout", {}, [](Call &) -> int32_t { return ShowAbout(); }},
       {"ShowMsg", {text("Text")}, [](Call &c) -> int32_t { return ShowMsg(c.text(0)); }},

@@ -14,15 +14,19 @@
 namespace {
 
 constexpr std::string_view kUsage = R"(usage:
-  quorvex [--proxy URL] call STEP [-- STEP]...   call exports, one step after another
-  quorvex [--proxy URL] run FILE                 call the steps of a script (FILE "-": stdin)
-  quorvex [--proxy URL] demo                     tour the library against an embedded simulator
+  quorvex [OPTIONS] call STEP [-- STEP]...   call exports, one step after another
+  quorvex [OPTIONS] run FILE                 call the steps of a script (FILE "-": stdin)
+  quorvex [OPTIONS] demo                     tour the library against an embedded simulator
   quorvex --help                                 this text
   quorvex --version                              the version of the host and the library
 
+OPTIONS:
 --proxy socks4://host:port | socks5://[user:pass@]host:port | http://host:port
   connects every TcpConnect and fxTcpConnect step that gives no ProxyKind
   (and every connect of the demo) through that proxy.
+--trace FILE, --trace-hex FILE
+  writes the library's protocol trace to FILE ("-": standard error), with a
+  hex dump of every byte for --trace-hex; passwords are shown as "***".
 
 A step is an export's name followed by its inputs, e.g.
   quorvex call dllInitialize -- TcpConnect 127.0.0.1 9000 5000 "" "" 0 "" "" \
@@ -64,6 +68,23 @@ void print_usage(std::ostream &out) {
   out << "(# marks an int32 input)\n";
 }
 
+// What is wrong with a command line that matches no usage, in one line.
+std::string usage_mistake(const std::vector<std::string> &args) {
+  constexpr std::string_view kHint = " (see quorvex --help)";
+  if (args.empty()) return "no command: give call, run or demo" + std::string(kHint);
+  const std::string &command = args[0];
+  if (command == "call") return "call needs at least one step, e.g. quorvex call dllInitialize" + std::string(kHint);
+  if (command == "run") return "run takes one FILE (\"-\" for stdin)" + std::string(kHint);
+  if (command == "demo" || command == "--version") return command + " takes nothing after it" + std::string(kHint);
+  if (command == "--proxy") return "--proxy needs a URL and then a command" + std::string(kHint);
+  if (command == "--trace" || command == "--trace-hex")
+    return command + " needs a FILE and then a command" + std::string(kHint);
+  if (!command.empty() && command[0] == '-') return "unknown option " + command + std::string(kHint);
+  if (qv::cli::find_export(command))
+    return "\"" + command + "\" is an export: call it as a step, quorvex call " + command + " ..." + std::string(kHint);
+  return "unknown command \"" + command + "\": give call, run or demo" + std::string(kHint);
+}
+
 int run_script(const std::string &path) {
   if (path == "-") return qv::cli::run_steps(qv::cli::steps_from_script(std::cin, "stdin"), std::cout);
   std::ifstream file(path);
@@ -72,8 +93,13 @@ int run_script(const std::string &path) {
 }
 
 int dispatch(std::vector<std::string> args) {
-  if (args.size() >= 2 && args[0] == "--proxy") {
-    qv::cli::set_run_proxy(qv::cli::parse_proxy(args[1]));
+  // The options before the command, in any order.
+  while (args.size() >= 2 && (args[0] == "--proxy" || args[0] == "--trace" || args[0] == "--trace-hex")) {
+    if (args[0] == "--proxy") {
+      qv::cli::set_run_proxy(qv::cli::parse_proxy(args[1]));
+    } else if (!TraceStart(args[1].c_str(), args[0] == "--trace-hex" ? QV_TRACE_HEX : 0)) {
+      throw qv::cli::StepError("cannot write the trace to " + args[1]);
+    }
     args.erase(args.begin(), args.begin() + 2);
   }
   const std::string_view command = args.empty() ? std::string_view() : std::string_view(args[0]);
@@ -89,8 +115,7 @@ int dispatch(std::vector<std::string> args) {
   if (command == "run" && args.size() == 2) return run_script(args[1]);
   if (command == "call" && args.size() > 1)
     return qv::cli::run_steps(qv::cli::steps_from_words({args.begin() + 1, args.end()}), std::cout);
-  print_usage(std::cerr);
-  return 2;
+  throw qv::cli::StepError(usage_mistake(args));
 }
 
 }  // namespace

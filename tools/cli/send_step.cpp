@@ -182,6 +182,23 @@ SendJobPlan SendJobPlan::from_step(const Step &step) {
   return plan;
 }
 
+namespace {
+
+// A submit that failed may still have reached the server: say which case
+// this is, so that a job is not sent twice.
+void warn_if_maybe_applied(const Step &step, std::ostream &out) {
+  if (step.front().rfind("SubmitAllOver", 0) != 0) return;
+  int32_t sent = 0;
+  GetLastOutcome(nullptr, &sent, nullptr, nullptr, nullptr, 0);
+  if (sent)
+    out << "    send: WARNING: the submit failed after the whole request was written: the server may have\n"
+           "          accepted (and charged) the job. Look it up (LastDetails) before sending it again.\n";
+  else
+    out << "    send: the submit was not written in full: the server cannot have it; sending again is safe.\n";
+}
+
+}  // namespace
+
 StepResult SendJobPlan::run(std::ostream &out) const {
   int refused = 0;
   StepResult last;
@@ -189,6 +206,7 @@ StepResult SendJobPlan::run(std::ostream &out) const {
     last = run_step(step, out);
     if (last.failed) {
       out << "    send: stopped, " << step.front() << " returned 0\n";
+      warn_if_maybe_applied(step, out);
       return last;
     }
     if (&step != &steps_.back() && last.code != kAccepted) ++refused;

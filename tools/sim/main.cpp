@@ -10,14 +10,16 @@
 #include <string_view>
 
 #include "simulator.h"
+#include "text_codec.h"
 
 namespace {
 
 constexpr const char *kUsage =
-    "usage: quorvex-sim [--port N] [--drop-after N] [--delay MS] [--quiet] | --version\n"
+    "usage: quorvex-sim [--port N] [--drop-after N] [--delay MS] [--log | --quiet] | --version\n"
     "  --port N        listen on 127.0.0.1:N (default 9000; 0 picks a free port)\n"
     "  --drop-after N  close each connection after answering N requests\n"
     "  --delay MS      wait MS milliseconds before every answer\n"
+    "  --log           log every request and answer with their texts (passwords as \"***\")\n"
     "  --quiet         do not log the requests answered\n"
     "The first line on stdout is \"quorvex-sim listening on 127.0.0.1:PORT\".\n";
 
@@ -48,12 +50,15 @@ int main(int argc, char **argv) {
     else if (arg == "--drop-after") options.drop_after = number_argument(argc, argv, i, 1L << 30);
     else if (arg == "--delay") options.delay = std::chrono::milliseconds(number_argument(argc, argv, i, 1L << 30));
     else if (arg == "--quiet") quiet = true;
+    else if (arg == "--log") options.log_contents = true;
     else if (arg == "--help" || arg == "-h") { std::cout << kUsage; return 0; }
     else if (arg == "--version") { std::cout << "quorvex-sim " << QUORVEX_VERSION << "\n"; return 0; }
     else usage_error("unknown option " + std::string(arg));
   }
+  if (quiet && options.log_contents) usage_error("--log and --quiet exclude each other");
   if (!quiet)
     options.log = [](std::string_view line) { std::cout << line << std::endl; };
+  options.show_text = [](std::string_view gbk) { return qv::cli::quoted_from_gbk(gbk); };
 
   // Block the stop signals before any thread starts, so that every thread
   // inherits the mask and sigwait() below receives them.

@@ -13,7 +13,9 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <list>
 #include <mutex>
 #include <stdexcept>
@@ -148,6 +150,9 @@ struct Simulator::Impl {
   void close_connection(Connection &connection);
   void reap_finished();
   void log(const std::string &line);
+  void log_contents(std::size_t id, const Request &request, const std::vector<unsigned char> &reply);
+  std::string shown(std::string_view text) const;
+  std::string shown_record(const CommandRecord &r, bool request) const;
 
   const Options options;
   PlatformState state;  // guarded by state_mu
@@ -219,6 +224,7 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
     }
     ++session.answered;
     const int32_t request_code = request.xml ? request.fx_code : request.record.code();
+    if (options.log_contents) log_contents(id, request, reply);
     log("#" + std::to_string(id) + " " + std::to_string(request_code) + " " + std::string(command) + " -> " +
         std::to_string(code));
     if (options.drop_after != 0 && session.answered >= options.drop_after) {
@@ -317,6 +323,71 @@ void Simulator::Impl::reap_finished() {
     }
   }
   for (auto &c : done) c->thread.join();
+}
+
+namespace {
+
+// Fields that carry a password, by request code; shown masked.
+bool secret_field(int32_t code, record::Field f) {
+  using F = record::Field;
+  switch (code) {
+    case 100: return f == F::Param2;
+    case 110:
+    case 119: return f != F::Body;
+    case 111:
+    case 1110:
+    case 1111: return f == F::Param1;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+std::string Simulator::Impl::shown(std::string_view text) const {
+  if (options.show_text) return options.show_text(text);
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7f && c != '"' && c != '\\') {
+      out += c;
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", u);
+      out += buf;
+    }
+  }
+  return out + "\"";
+}
+
+std::string Simulator::Impl::shown_record(const CommandRecord &r, bool request) const {
+  using F = record::Field;
+  std::string line = std::to_string(r.code());
+  const char *names[] = {" body ", " p1 ", " p2 ", " p3 "};
+  for (F f : {F::Body, F::Param1, F::Param2, F::Param3})
+    line += names[static_cast<int>(f)] +
+            (request && secret_field(r.code(), f) ? std::string("\"***\"") : shown(r.text(f)));
+  return line;
+}
+
+// "#1 < 106 body ..." for what arrived, "#1 > 900 body ..." for the answer.
+void Simulator::Impl::log_contents(std::size_t id, const Request &request, const std::vector<unsigned char> &reply) {
+  const std::string who = "#" + std::to_string(id);
+  if (!request.xml) {
+    log(who + " < " + shown_record(request.record, true));
+    CommandRecord answer;
+    std::memcpy(answer.data(), reply.data(), std::min(reply.size(), CommandRecord::size()));
+    log(who + " > " + shown_record(answer, false));
+    return;
+  }
+  std::string body = request.fx_body;
+  if (const size_t open = body.find("<pwd>"); open != std::string::npos) {
+    const size_t close = body.find("</pwd>", open);
+    body.replace(open + 5, (close == std::string::npos ? body.size() : close) - open - 5, "***");
+  }
+  log(who + " < xml " + std::to_string(request.fx_code) + " " + shown(body));
+  const std::string_view answer(reinterpret_cast<const char *>(reply.data()), reply.size());
+  const int32_t code = reply.size() >= kFxHeaderSize ? get_int32(reply.data()) : -1;
+  log(who + " > xml " + std::to_string(code) + " " + shown(answer.substr(std::min(answer.size(), kFxHeaderSize))));
 }
 
 void Simulator::Impl::log(const std::string &line) {

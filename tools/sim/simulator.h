@@ -80,6 +80,10 @@ struct Options {
   // If set, called with one line per answered request and per connection
   // event.  Calls are serialised; they run on the connection threads.
   std::function<void(std::string_view line)> log;
+  // With log set: also one line for each request and each answer, with
+  // their texts shown by show_text (passwords as "***").
+  bool log_contents = false;
+  std::function<std::string(std::string_view gbk)> show_text;
 };
 
 class Simulator {

@@ -177,4 +177,23 @@ std::string utf8_to_gbk(std::string_view utf8) {
   return out;
 }
 
+bool gbk_to_utf8(std::string_view gbk, std::string &out) {
+  out.clear();
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  char *in = const_cast<char *>(gbk.data());
+  size_t in_left = gbk.size();
+  bool ok = true;
+  char chunk[256];
+  while (in_left > 0 && ok) {
+    char *o = chunk;
+    size_t o_left = sizeof chunk;
+    const size_t rc = iconv(cd, &in, &in_left, &o, &o_left);
+    out.append(chunk, sizeof chunk - o_left);
+    ok = rc != static_cast<size_t>(-1) || errno == E2BIG;
+  }
+  iconv_close(cd);
+  return ok;
+}
+
 }  // namespace qv::platform

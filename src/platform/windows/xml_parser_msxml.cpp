@@ -317,4 +317,17 @@ std::string utf8_to_gbk(std::string_view utf8) {
   return out;
 }
 
+bool gbk_to_utf8(std::string_view gbk, std::string &out) {
+  out.clear();
+  std::wstring wide;
+  if (!widen(gbk, 936, wide)) return false;
+  if (wide.empty()) return true;
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                      nullptr);
+  if (n <= 0) return false;
+  out.resize(static_cast<size_t>(n));
+  return ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                               nullptr) == n;
+}
+
 }  // namespace qv::platform

@@ -1,0 +1,153 @@
+#include "connection/call_outcome.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <optional>
+
+#include "connection/client_context.h"
+#include "connection/trace.h"
+
+namespace qv::connection {
+namespace {
+
+thread_local CallOutcome t_outcome;
+// The connect's own error, kept where its paths caught it.
+thread_local std::optional<Error> t_connect_error;
+
+// Each field is published on its own; a reader may see one call's flags
+// with the previous call's login, which a state query tolerates.
+std::atomic<int32_t> g_flags{0};
+std::atomic<int32_t> g_path{0};
+std::atomic<int32_t> g_login{0};
+std::atomic<int32_t> g_login_code{-1};
+
+}  // namespace
+
+void ErrorDetail::set(int32_t number, std::string_view t) {
+  socket_error = number;
+  const size_t n = std::min(t.size(), sizeof text - 1);
+  if (n) std::memcpy(text, t.data(), n);
+  text[n] = '\0';
+}
+
+void ErrorDetail::set(const Error &e) {
+  // A socket error's own text, without the "Socket Error # n" line that
+  // the messages carry.
+  const std::string_view own = e.cause() == Cause::Socket ? socket_error_text(e.number()) : std::string_view();
+  set(e.number(), own.empty() ? std::string_view(e.text()) : own);
+}
+
+CallOutcome &this_thread_outcome() { return t_outcome; }
+
+void begin_call() {
+  CallOutcome &o = t_outcome;
+  o.kind = OutcomeKind::Ok;
+  o.sent = false;
+  o.argument = 0;
+  o.error.set(0, {});
+  o.relogin = ReloginKind::NotRun;
+  o.relogin_code = -1;
+  o.relogin_error.set(0, {});
+}
+
+void end_call(bool result) {
+  if (!result && t_outcome.kind == OutcomeKind::Ok) t_outcome.kind = OutcomeKind::Failed;
+}
+
+void mark_sent() { t_outcome.sent = true; }
+
+void refuse(int32_t argument, std::string_view why) {
+  t_outcome.kind = OutcomeKind::Refused;
+  t_outcome.argument = argument;
+  t_outcome.error.set(0, why);
+  if (trace::on()) trace::event(std::string("refused: ") + t_outcome.error.text);
+}
+
+void record_failure(OutcomeKind kind, const Error &e, bool sent) {
+  t_outcome.kind = kind;
+  t_outcome.sent = sent;
+  t_outcome.error.set(e);
+  if (trace::on())
+    trace::event(std::string("failed, ") + kind_name(kind) + (sent ? " (the whole request was out): " : ": ") +
+                 t_outcome.error.text);
+}
+
+void exchange_failed(const Error &e, bool sent) {
+  OutcomeKind kind = sent ? OutcomeKind::MaybeApplied : OutcomeKind::NotSent;
+  switch (e.cause()) {
+    case Cause::NotInitialised: kind = OutcomeKind::NotInitialised; break;
+    case Cause::NotConnected: kind = OutcomeKind::NotConnected; break;
+    case Cause::TimedOut: kind = OutcomeKind::TimedOut; break;
+    default: break;
+  }
+  record_failure(kind, e, sent);
+}
+
+void other_failure(std::string_view why) {
+  t_outcome.kind = OutcomeKind::Failed;
+  t_outcome.error.set(0, why);
+  if (trace::on()) trace::event(std::string("failed: ") + t_outcome.error.text);
+}
+
+void relogin_connect_failed(const Error *e) {
+  t_outcome.relogin = ReloginKind::ConnectFailed;
+  t_outcome.relogin_code = -1;
+  if (e) t_outcome.relogin_error.set(*e);
+  if (trace::on()) trace::event(std::string("relogin: the reconnect failed: ") + t_outcome.relogin_error.text);
+}
+
+void relogin_answered(int32_t code, bool accepted) {
+  t_outcome.relogin = accepted ? ReloginKind::LoggedIn : ReloginKind::Refused;
+  t_outcome.relogin_code = code;
+  t_outcome.relogin_error.set(0, {});
+  if (trace::on())
+    trace::event(std::string(accepted ? "relogin: logged in again, code " : "relogin: the login was refused, code ") +
+                 std::to_string(code));
+}
+
+void relogin_failed(const Error &e) {
+  t_outcome.relogin = ReloginKind::Failed;
+  t_outcome.relogin_code = -1;
+  t_outcome.relogin_error.set(e);
+  if (trace::on()) trace::event(std::string("relogin: the login exchange failed: ") + t_outcome.relogin_error.text);
+}
+
+const char *kind_name(OutcomeKind kind) {
+  switch (kind) {
+    case OutcomeKind::Ok: return "ok";
+    case OutcomeKind::Refused: return "refused";
+    case OutcomeKind::NotInitialised: return "not initialised";
+    case OutcomeKind::NotConnected: return "not connected";
+    case OutcomeKind::ConnectFailed: return "connect failed";
+    case OutcomeKind::NotSent: return "not sent";
+    case OutcomeKind::MaybeApplied: return "may have been applied";
+    case OutcomeKind::TimedOut: return "timed out";
+    case OutcomeKind::Failed: return "failed";
+  }
+  return "?";
+}
+
+void note_connect_error(const Error &e) { t_connect_error = e; }
+void clear_connect_error() { t_connect_error.reset(); }
+const Error *last_connect_error() { return t_connect_error ? &*t_connect_error : nullptr; }
+
+void publish_state() {
+  const ClientContext &c = context();
+  int32_t flags = 0;
+  if (c.tcp_client) flags |= kStateInitialised;
+  const bool connected = c.tcp_client && c.tcp_client->connected();
+  if (connected) flags |= kStateConnected;
+  if (connected && c.session.accepted) flags |= kStateLoggedIn;
+  g_flags.store(flags);
+  g_path.store(static_cast<int32_t>(connected ? c.session.path : Path::None));
+  g_login.store(static_cast<int32_t>(c.session.login));
+  g_login_code.store(c.session.login_code);
+}
+
+PublishedState published_state() {
+  return {g_flags.load(), static_cast<Path>(g_path.load()), static_cast<LoginProtocol>(g_login.load()),
+          g_login_code.load()};
+}
+
+}  // namespace qv::connection

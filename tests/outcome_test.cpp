@@ -1,0 +1,213 @@
+// What the host can learn after a call: one row per kind of outcome, each
+// driven once through the exports against the loopback server, checking
+// the last outcome, the relogin that followed and the connection's state.
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "xml_frames.h"
+
+namespace qvtest {
+namespace {
+
+const Bytes kUdInfo = rec::make(107);
+
+struct Expected {
+  qv_bool result;
+  int32_t outcome, sent, argument, socket_error;
+  const char *detail;  // a part of the detail text; "" for an empty one
+  int32_t relogin, relogin_code;
+  int32_t state, path, login_protocol, login_code;
+};
+
+class OutcomeTest;
+
+struct Row {
+  const char *name;
+  std::function<qv_bool(OutcomeTest &)> run;
+  Expected want;
+};
+
+// The fixture's members, for the rows.
+class OutcomeTest : public XmlTest, public ::testing::WithParamInterface<Row> {
+ public:
+  LoopbackServer &peer() { return server; }
+  void login() { connect_and_login(); }
+  void fx_login() { fx_connect_and_login(); }
+};
+
+qv_bool ud_info() {
+  int32_t code = kUnsetCode;
+  MessageBuffer message;
+  ParamBuffer p1, p2, p3;
+  return GetUdInfo(&code, message.get(), p1.get(), p2.get(), p3.get());
+}
+
+constexpr int32_t kAll = QV_STATE_INITIALISED | QV_STATE_CONNECTED | QV_STATE_LOGGED_IN;
+constexpr int32_t kOpen = QV_STATE_INITIALISED | QV_STATE_CONNECTED;
+
+const Row kRows[] = {
+    {"Answered",
+     [](OutcomeTest &t) {
+       t.peer().on(0, logged_in().expect(kUdInfo).send(rec::make(900, "ud")));
+       t.login();
+       return ud_info();
+     },
+     {1, QV_OUTCOME_OK, 1, 0, 0, "", QV_RELOGIN_NOT_RUN, -1, kAll, QV_PATH_DIRECT, QV_PROTOCOL_RECORD, 900}},
+    {"NullMessageIsRefused",
+     [](OutcomeTest &t) {
+       t.peer().on(0, logged_in());
+       t.login();
+       int32_t code = kUnsetCode;
+       ParamBuffer p1, p2, p3;
+       return GetUdInfo(&code, nullptr, p1.get(), p2.get(), p3.get());
+     },
+     {0, QV_OUTCOME_REFUSED, 0, 2, 0, "null pointer", QV_RELOGIN_NOT_RUN, -1, kAll, QV_PATH_DIRECT,
+      QV_PROTOCOL_RECORD, 900}},
+    {"TooLongTextIsRefused",
+     [](OutcomeTest &) {
+       int32_t code = kUnsetCode;
+       MessageBuffer message;
+       const std::string content(QV_BODY_MAX_TEXT + 1, 'c');
+       return SubmitContent(&code, message.get(), content.c_str());
+     },
+     {0, QV_OUTCOME_REFUSED, 0, 3, 0, "longer than", QV_RELOGIN_NOT_RUN, -1, QV_STATE_INITIALISED, QV_PATH_NONE,
+      QV_PROTOCOL_NONE, -1}},
+    {"BeforeInitialisation",
+     [](OutcomeTest &) {
+       dllUnInitialize();
+       return ud_info();
+     },
+     {0, QV_OUTCOME_NOT_INITIALISED, 0, 0, 10093, "Not Connected", QV_RELOGIN_CONNECT_FAILED, -1, 0, QV_PATH_NONE,
+      QV_PROTOCOL_NONE, -1}},
+    {"NeverConnected",
+     [](OutcomeTest &) { return Heartbeat(); },
+     {0, QV_OUTCOME_NOT_CONNECTED, 0, 0, 10057, "Not Connected", QV_RELOGIN_CONNECT_FAILED, -1,
+      QV_STATE_INITIALISED, QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
+    {"ConnectRefused",
+     [](OutcomeTest &) {
+       MessageBuffer message;
+       const RefusingPort refusing;
+       return TcpConnect(message.get(), "127.0.0.1", refusing.port(), 2000, "", "", 0, "", "");
+     },
+     {0, QV_OUTCOME_CONNECT_FAILED, 0, 0, 10061, "Connection refused.", QV_RELOGIN_NOT_RUN, -1,
+      QV_STATE_INITIALISED, QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
+    // An extra record behind the login's answer is found before the next
+    // request goes out: the server cannot have that request.
+    {"UnsentAfterUnrequestedData",
+     [](OutcomeTest &t) {
+       t.peer().on(0, Script().expect(kLoginRecord).send_at_once({kAccepted, kAccepted}));
+       t.peer().on(1, logged_in());
+       t.login();
+       return ud_info();
+     },
+     {0, QV_OUTCOME_NOT_SENT, 0, 0, 0, "Unrequested data", QV_RELOGIN_LOGGED_IN, 900, kAll, QV_PATH_DIRECT,
+      QV_PROTOCOL_RECORD, 900}},
+    // The server reads the whole request and closes without answering; the
+    // relogin's login is then refused.
+    {"MaybeAppliedThenReloginRefused",
+     [](OutcomeTest &t) {
+       t.peer().on(0, logged_in().expect(kUdInfo).close());
+       t.peer().on(1, Script().expect(kLoginRecord).send(rec::make(901)));
+       t.login();
+       return ud_info();
+     },
+     {0, QV_OUTCOME_MAYBE_APPLIED, 1, 0, 0, "Closed Gracefully", QV_RELOGIN_REFUSED, 901, kOpen, QV_PATH_DIRECT,
+      QV_PROTOCOL_RECORD, 901}},
+    {"TimedOutAfterTheRequestThenReloginFails",
+     [](OutcomeTest &t) {
+       t.peer().on(0, logged_in().expect(kUdInfo).stall());
+       t.peer().on(1, Script().close());
+       t.login();
+       SetReadTimeout(200);
+       return ud_info();
+     },
+     {0, QV_OUTCOME_TIMED_OUT, 1, 0, 10060, "Read timed out.", QV_RELOGIN_FAILED, -1, QV_STATE_INITIALISED,
+      QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
+    {"ExplicitReLoginLogsIn",
+     [](OutcomeTest &t) {
+       t.peer().on(0, logged_in());
+       t.peer().on(1, logged_in());
+       t.login();
+       return ReLogin();
+     },
+     {1, QV_OUTCOME_OK, 0, 0, 0, "", QV_RELOGIN_LOGGED_IN, 900, kAll, QV_PATH_DIRECT, QV_PROTOCOL_RECORD, 900}},
+    {"XmlPairAnswered",
+     [](OutcomeTest &t) {
+       t.peer().on(0, fx::logged_in());
+       t.fx_login();
+       return qv_bool{1};
+     },
+     {1, QV_OUTCOME_OK, 0, 0, 0, "", QV_RELOGIN_NOT_RUN, -1, kAll, QV_PATH_DIRECT, QV_PROTOCOL_XML, fx::kSuccess}},
+    {"XmlResponseWithoutItsRequest",
+     [](OutcomeTest &t) {
+       t.peer().on(0, fx::logged_in());
+       t.fx_login();
+       MessageBuffer message;
+       return fxNotify_Resp(message.get(), fx::kSuccess, 10);
+     },
+     {0, QV_OUTCOME_REFUSED, 0, 0, 0, "No reply", QV_RELOGIN_NOT_RUN, -1, kAll, QV_PATH_DIRECT, QV_PROTOCOL_XML,
+      fx::kSuccess}},
+};
+
+TEST_P(OutcomeTest, TellsWhatHappened) {
+  const Row &row = GetParam();
+  const qv_bool result = row.run(*this);
+  int32_t outcome = kUnsetCode, sent = kUnsetCode, argument = kUnsetCode, error = kUnsetCode;
+  char detail[QV_DETAIL_BUFFER_SIZE];
+  ASSERT_EQ(1, GetLastOutcome(&outcome, &sent, &argument, &error, detail, sizeof detail));
+  int32_t relogin = kUnsetCode, relogin_code = kUnsetCode;
+  ASSERT_EQ(1, GetLastRelogin(&relogin, &relogin_code, nullptr, nullptr, 0));
+  int32_t state = kUnsetCode, path = kUnsetCode, protocol = kUnsetCode, login_code = kUnsetCode;
+  ASSERT_EQ(1, GetConnectionState(&state, &path, &protocol, &login_code));
+
+  const Expected &w = row.want;
+  EXPECT_EQ(w.result, result);
+  EXPECT_EQ(w.outcome, outcome);
+  EXPECT_EQ(w.sent, sent);
+  EXPECT_EQ(w.argument, argument);
+  EXPECT_EQ(w.socket_error, error);
+  if (*w.detail) EXPECT_NE(std::string::npos, std::string(detail).find(w.detail)) << detail;
+  else EXPECT_STREQ("", detail);
+  EXPECT_EQ(w.relogin, relogin);
+  EXPECT_EQ(w.relogin_code, relogin_code);
+  EXPECT_EQ(w.state, state);
+  EXPECT_EQ(w.path, path);
+  EXPECT_EQ(w.login_protocol, protocol);
+  EXPECT_EQ(w.login_code, login_code);
+
+  // The queries read only: asking again gives the same answer.
+  int32_t again = kUnsetCode;
+  GetLastOutcome(&again, nullptr, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(outcome, again);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, OutcomeTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
+
+// A Detail buffer smaller than the text gets a cut text with its terminator,
+// and nothing past its size.
+TEST_F(XmlTest, DetailIsCutToTheCallersSize) {
+  EXPECT_EQ(0, Heartbeat());
+  OutBuffer<6> detail;
+  ASSERT_EQ(1, GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail.get(), 6));
+  EXPECT_EQ("Not C", detail.text());
+  EXPECT_TRUE(detail.guard_intact());
+}
+
+// Each thread reads its own call's outcome.
+TEST_F(XmlTest, OutcomeBelongsToTheCallingThread) {
+  ASSERT_EQ(1, SetReadTimeout(kTestReadTimeoutMs));
+  int32_t other = kUnsetCode;
+  std::thread([&] {
+    EXPECT_EQ(0, Heartbeat());
+    GetLastOutcome(&other, nullptr, nullptr, nullptr, nullptr, 0);
+  }).join();
+  int32_t own = kUnsetCode;
+  GetLastOutcome(&own, nullptr, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(QV_OUTCOME_NOT_CONNECTED, other);
+  EXPECT_EQ(QV_OUTCOME_OK, own);
+}
+
+}  // namespace
+}  // namespace qvtest

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Makes the Debian packages from the source tree with scripts/debs.sh,
+# unpacks them into a scratch root (dpkg-deb -x: no root rights needed) and
+# checks that they make a working library: the demo runs from the root, a
+# host builds against it with pkg-config and with CMake and runs, the
+# dependencies are the ones a bare machine needs, and lintian finds no
+# errors.  Exits 77 (skipped) when a packaging tool is missing.
+#   check_debs.sh <source dir> <build folder for the packages>
+set -eu
+src=$1 build=$2
+for tool in cpack dpkg-deb dpkg-shlibdeps file lintian pkg-config cc; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "skipped: $tool is missing (bash scripts/setup.sh installs it)"
+    exit 77
+  fi
+done
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+if ! QUORVEX_DEBS_BUILD_DIR=$build QUORVEX_JOBS=2 bash "$src/scripts/debs.sh" "$dir/debs" >"$dir/debs.log" 2>&1; then
+  cat "$dir/debs.log"
+  exit 1
+fi
+version=$(sed -n 's/^project(quorvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+field() { dpkg-deb -f "$dir/debs/$1_$version-1_"*.deb "$2"; }
+
+# What each package needs: the library libxml2 and no window system; the
+# dialogs GTK 3, recommended by the library; the others the library itself.
+field libquorvex0 Depends | grep -q 'libxml2'
+if field libquorvex0 Depends | grep -q 'gtk'; then echo "libquorvex0 depends on GTK"; exit 1; fi
+field libquorvex0 Recommends | grep -qx 'libquorvex-gtk'
+if [ -f "$dir/debs/libquorvex-gtk_$version-1_"*.deb ]; then field libquorvex-gtk Depends | grep -q 'libgtk-3-0'; fi
+for p in libquorvex-dev quorvex-tools; do field $p Depends | grep -q "libquorvex0 (= $version-1)"; done
+
+root=$dir/root
+for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
+lib=$(dirname "$(find "$root/usr/lib" -name libquorvex.so.0)")
+test -f "$root/usr/share/quorvex/Quorvex.ini"
+[ "$(ls "$root/usr/bin")" = "$(printf 'quorvex\nquorvex-sim')" ]
+
+LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" --version | grep -q "$version"
+LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" demo >"$dir/demo.log" || { tail -20 "$dir/demo.log"; exit 1; }
+sh "$src/tests/consumer/consumers.sh" "$root/usr" "$dir"
+
+status=0
+lintian --fail-on error "$dir"/debs/*.deb >"$dir/lintian.log" 2>&1 || status=$?
+grep -v 'running with root privileges' "$dir/lintian.log" || true
+[ "$status" = 0 ]
+echo "packages: ok"

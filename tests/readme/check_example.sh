@@ -1,0 +1,42 @@
+#!/bin/sh
+# The README's C example and its build line, run as written: the example is
+# cut from the README, built with the README's own command line in a folder
+# laid out like the source tree, and run against the simulator in a UTF-8
+# locale.  What it prints must be UTF-8.
+#   check_example.sh README SOURCE_DIR BUILD_DIR SIMULATOR
+set -eu
+readme=$1 source=$2 build=$3 sim=$4
+work=$(mktemp -d)
+sim_pid=
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+
+mkdir -p "$work/build"
+ln -s "$source/include" "$work/include"
+ln -s "$build/src" "$work/build/src"
+
+# The first C block after "## The API in brief", and the line that builds it.
+awk '/^## The API in brief/ { on = 1 } on && /^```c$/ { copy = 1; next } copy && /^```$/ { exit } copy' \
+  "$readme" > "$work/host.c"
+line=$(grep -o '`cc host\.c[^`]*`' "$readme" | head -n 1 | tr -d '`')
+[ -s "$work/host.c" ] && [ -n "$line" ] || { echo "example or build line missing"; exit 1; }
+
+# The simulator on a free port; the example's 9000 becomes that port.
+"$sim" --port 0 --quiet > "$work/sim.out" &
+sim_pid=$!
+port=
+for _ in $(seq 100); do
+  port=$(sed -n 's/^quorvex-sim listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.out")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || { echo "simulator did not start"; exit 1; }
+sed -i "s/\"127\.0\.0\.1\", 9000,/\"127.0.0.1\", $port,/" "$work/host.c"
+
+cd "$work"
+echo "$line"
+env -u LD_LIBRARY_PATH LC_ALL=C.UTF-8 sh -c "$line" > out.txt 2>&1 || { cat out.txt; exit 1; }
+cat out.txt
+iconv -f UTF-8 -t UTF-8 out.txt > /dev/null
+grep -q '^number rules: ' out.txt
+echo "readme example: ok"

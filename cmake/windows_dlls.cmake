@@ -45,19 +45,23 @@ foreach(width i686 x86_64)
   set(zip_sources
     ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${dir}/src/quorvex.def ${PROJECT_SOURCE_DIR}/include/quorvex.h
     ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/packaging/windows/example_host.c)
-  # The licence goes in once the project has one.
+  # The licence: the project's LICENSE once it has one; until then the
+  # statement that the Debian packages carry too.
   if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
-    list(APPEND zip_sources ${PROJECT_SOURCE_DIR}/LICENSE)
+    set(licence ${PROJECT_SOURCE_DIR}/LICENSE)
+  else()
+    set(licence ${PROJECT_SOURCE_DIR}/cmake/deb/copyright)
   endif()
   set(stage ${CMAKE_BINARY_DIR}/packages/${zip_name})
   add_custom_command(OUTPUT ${zip}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage} ${zip}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
     COMMAND ${CMAKE_COMMAND} -E copy ${zip_sources} ${stage}
+    COMMAND ${CMAKE_COMMAND} -E copy ${licence} ${stage}/LICENSE.txt
     COMMAND ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip ${zip_name}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/packages
-    DEPENDS quorvex_windows_${width} ${zip_sources}
+    DEPENDS quorvex_windows_${width} ${zip_sources} ${licence}
     COMMENT "Packing ${zip_name}.zip"
     VERBATIM)
   set(QUORVEX_WINDOWS_ZIP_${width} ${zip})

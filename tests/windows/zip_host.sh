@@ -18,7 +18,7 @@ trap cleanup EXIT
 mkdir "$dir/unpacked"
 (cd "$dir/unpacked" && cmake -E tar xf "$zip")
 cd "$dir/unpacked"/Quorvex-*
-for f in Quorvex.dll libQuorvex.dll.a quorvex.def quorvex.h README.txt example_host.c; do
+for f in Quorvex.dll libQuorvex.dll.a quorvex.def quorvex.h README.txt LICENSE.txt example_host.c; do
   [ -f "$f" ] || { echo "the zip lacks $f"; exit 1; }
 done
 # Warnings are errors: the header must compile cleanly for the zip's width.

@@ -7,13 +7,7 @@ set -eu
 zip=$1 gcc=$2 sim=$3
 export WINEPREFIX=$4 WINEDEBUG=-all
 
-dir=$(mktemp -d)
-sim_pid=
-cleanup() {
-  [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/simulator.sh"
 
 mkdir "$dir/unpacked"
 (cd "$dir/unpacked" && cmake -E tar xf "$zip")
@@ -24,17 +18,8 @@ done
 # Warnings are errors: the header must compile cleanly for the zip's width.
 "$gcc" -Wall -Wextra -Werror -o example_host.exe example_host.c -L. -lQuorvex
 
-"$sim" --port 0 --quiet > "$dir/sim.out" &
-sim_pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^quorvex-sim listening on 127.0.0.1://p' "$dir/sim.out")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || { echo "the simulator did not start"; exit 1; }
-
-out=$(timeout 60 wine example_host.exe 127.0.0.1 "$port" 2>/dev/null | tr -d '\r')
+start_simulator
+out=$(timeout 60 wine example_host.exe 127.0.0.1 "$sim_port" 2>/dev/null | tr -d '\r')
 echo "$out"
 [ "$out" = "login: code 900
 heartbeat: 1

@@ -49,6 +49,7 @@ QV_PROTOCOL_RECORD = 1
 QV_PROTOCOL_XML = 2
 QV_DETAIL_BUFFER_SIZE = 160
 QV_TRACE_HEX = 1
+__all__ = [name for name in dir() if name.startswith("QV_")]
 
 # Roles of parameters:
 #   code     int32_t * result code, -1 until an answer arrives

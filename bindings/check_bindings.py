@@ -254,8 +254,10 @@ def self_test(header_args):
                 print(f"{lang}, {what}: exit {run.returncode}")
                 for line in lines:
                     print(f"    {line}")
-                if run.returncode != 1 or not lines:
-                    failures.append(f"{lang}: the check did not fail after {what}")
+                # A removal must be named, not merely break the extractor.
+                named = how != "remove" or any(REMOVED_BY_SELF_TEST in line for line in lines)
+                if run.returncode != 1 or not lines or not named:
+                    failures.append(f"{lang}: the check did not fail, naming the export, after {what}")
     for line in failures:
         print(line)
     return 1 if failures else 0

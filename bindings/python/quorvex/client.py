@@ -69,6 +69,8 @@ def encode_text(value, name):
     """A str or bytes input as the zero-terminated GBK the library reads; None stays null."""
     if value is None:
         return None
+    if not isinstance(value, (str, bytes, bytearray)):
+        raise TypeError(f"{name}: a str or bytes is needed, not {type(value).__name__}")
     data = value.encode(ENCODING) if isinstance(value, str) else bytes(value)
     # The library would read only up to a zero byte and so take a shortened text.
     if b"\0" in data:
@@ -142,10 +144,13 @@ class Client:
                 arguments.append(encode_text(given.get(name), name))
             elif role == "prefixed":
                 data = given.get(name)
-                data = data.encode(ENCODING) if isinstance(data, str) else data
                 if data is None:
                     arguments.append(None)
                 else:
+                    # The length travels with the text, so a zero byte in it is taken as sent.
+                    if not isinstance(data, (str, bytes, bytearray)):
+                        raise TypeError(f"{name}: a str or bytes is needed, not {type(data).__name__}")
+                    data = data.encode(ENCODING) if isinstance(data, str) else data
                     storage, pointer = _native.length_prefixed(bytes(data))
                     keep.append(storage)
                     arguments.append(pointer)

@@ -210,9 +210,9 @@ def compare(lang, exports, constants, declared, defined):
 
 def load_extractor(lang):
     path = os.path.join(ROOT, "bindings", lang, "extract.py")
-    spec = importlib.util.spec_from_file_location(f"quorvex_extract_{lang}", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(f"quorvex_extract_{lang}", path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

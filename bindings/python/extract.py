@@ -10,9 +10,9 @@ import re
 
 def _native(binding_dir):
     path = os.path.join(binding_dir, "quorvex", "_native.py")
-    spec = importlib.util.spec_from_file_location("quorvex_native_checked", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("quorvex_native_checked", path)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

@@ -11,8 +11,9 @@ packages=(
   "${demo_packages[@]}"
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  # The web request's tests fetch from Python's http.server.
-  python3
+  # The web request's tests fetch from Python's http.server; the bindings'
+  # drift check parses the header with libclang's Python binding.
+  python3 python3-clang
   # The Debian packages (scripts/debs.sh) and their test: dpkg-shlibdeps
   # and dpkg-buildflags, file (which CPack runs), lintian.
   dpkg-dev file lintian

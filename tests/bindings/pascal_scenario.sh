@@ -1,0 +1,13 @@
+#!/bin/sh
+# The Pascal unit's scenario, built with Free Pascal and run against the
+# library and two simulators.  Exit 77 (skipped) without fpc.
+#   pascal_scenario.sh BINDING_DIR WORKDIR LIBRARY SIMULATOR
+set -eu
+src=$1 work=$2 lib=$3 sim=$4
+command -v fpc > /dev/null || { echo "fpc missing: skipped"; exit 77; }
+mkdir -p "$work/units"
+libdir=$(dirname "$lib")
+fpc -Mdelphi -vew -Fu"$src" -FU"$work/units" -FE"$work" -Fl"$libdir" -k-rpath -k"$libdir" \
+  "$src/scenario.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
+. "$(dirname "$0")/simulators.sh"
+LC_ALL=C.UTF-8 "$work/scenario" "$port" "$drop_port"

@@ -81,7 +81,7 @@ static class Scenario
         Client.TcpDisconnect();
         Client.dllUnInitialize();
         if (failures > 0) { Console.WriteLine(failures + " checks failed"); return 1; }
-        Console.WriteLine("dotnet scenario: ok");
+        Console.WriteLine("all checks passed");
         return 0;
     }
 }

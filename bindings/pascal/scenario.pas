@@ -110,5 +110,5 @@ begin
     WriteLn(Failures, ' checks failed');
     Halt(1);
   end;
-  WriteLn('pascal scenario: ok');
+  WriteLn('all checks passed');
 end.

@@ -92,3 +92,13 @@ def constants(binding_dir):
     for m in re.finditer(r"\bconst\s+int\s+(QV_\w+)\s*=\s*([^;]+);", _source(binding_dir)):
         known[m[1]] = _evaluate(m[2].strip(), known)
     return known
+
+
+def alter_one_declaration(binding_dir):
+    """Drops Heartbeat's one-byte return marshalling in a copy of the binding, for the check's self-test."""
+    path = Path(binding_dir) / SOURCE
+    text = path.read_text(encoding="utf-8")
+    altered = re.sub(r"\[return: MarshalAs\(UnmanagedType\.U1\)\](\s*public static extern bool Heartbeat\b)", r"\1",
+                     text, count=1)
+    path.write_text(altered, encoding="utf-8")
+    return "Heartbeat's bool left to the four-byte default"

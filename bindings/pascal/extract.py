@@ -89,3 +89,11 @@ def constants(binding_dir):
     for m in re.finditer(r"^\s*(QV_\w+)\s*=\s*([^;]+);", _source(binding_dir), re.M):
         known[m[1]] = _evaluate(m[2].strip(), known)
     return known
+
+
+def alter_one_declaration(binding_dir):
+    """Makes Heartbeat's result a four-byte LongBool in a copy of the unit, for the check's self-test."""
+    path = Path(binding_dir) / UNIT
+    text = path.read_text(encoding="utf-8")
+    path.write_text(text.replace("function Heartbeat: Boolean;", "function Heartbeat: LongBool;", 1), encoding="utf-8")
+    return "Heartbeat's result made a LongBool"

@@ -10,6 +10,7 @@ import tempfile
 from pathlib import Path
 
 root = Path(sys.argv[1])
+sys.dont_write_bytecode = True  # nothing lands in the source tree
 
 
 def header():

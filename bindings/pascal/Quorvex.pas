@@ -330,7 +330,7 @@ function QvBuffer(Size: Integer): RawByteString;
 function QvFxBufferSize(ReplyLength: Int32): Integer;
 { The text a call left in a buffer: its bytes up to the first zero. }
 function QvText(Buffer: PAnsiChar): RawByteString;
-{ GBK bytes of S, and the string of GBK bytes. }
+{ GBK bytes of S (characters GBK lacks become '?'), and the string of GBK bytes. }
 function QvToGbk(const S: string): RawByteString;
 function QvFromGbk(const Gbk: RawByteString): string; overload;
 function QvFromGbk(Buffer: PAnsiChar): string; overload;

@@ -31,9 +31,9 @@ def header():
 
 
 def load(lang):
-    spec = importlib.util.spec_from_file_location(f"{lang}_extract", root / "bindings" / lang / "extract.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location(f"{lang}_extract", root / "bindings" / lang / "extract.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -26,6 +26,8 @@ packages=(
   clang libclang-rt-14-dev valgrind
   # The 32-bit Windows DLL: cross compiler, and Wine to test it.
   g++-mingw-w64-i686 wine wine32:i386
+  # The bindings' scenarios: Free Pascal, and Mono with its CJK encodings.
+  fp-compiler mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
 )
 demo=0
 if [ "${1:-}" = demo ]; then

@@ -11,8 +11,9 @@ packages=(
   "${demo_packages[@]}"
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  # The web request's tests fetch from Python's http.server.
-  python3
+  # The web request's tests fetch from Python's http.server; the bindings'
+  # drift check parses the header with libclang's Python binding.
+  python3 python3-clang
   # The Debian packages (scripts/debs.sh) and their test: dpkg-shlibdeps
   # and dpkg-buildflags, file (which CPack runs), lintian.
   dpkg-dev file lintian
@@ -25,6 +26,8 @@ packages=(
   clang libclang-rt-14-dev valgrind
   # The 32- and 64-bit Windows DLLs: cross compilers, and Wine to test them.
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
+  # The bindings' scenarios: Free Pascal, and Mono with its CJK encodings.
+  fp-compiler mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
 )
 demo=0
 if [ "${1:-}" = demo ]; then

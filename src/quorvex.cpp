@@ -68,9 +68,9 @@ std::string_view export_name(const Where &where) {
 template <class Body>
 qv_bool guarded(Body &&body, const Where &where = Where::current()) noexcept {
   connection::begin_call();
-  if (trace::on()) trace::event("call " + std::string(export_name(where)));
   qv_bool result = 0;
   try {
+    if (trace::on()) trace::event("call " + std::string(export_name(where)));
     result = body() ? 1 : 0;
   } catch (const std::exception &e) {
     escaped(&e);
@@ -78,7 +78,11 @@ qv_bool guarded(Body &&body, const Where &where = Where::current()) noexcept {
     escaped(nullptr);
   }
   connection::end_call(result != 0);
-  if (trace::on()) trace::event(std::string(export_name(where)) + (result ? " returned 1" : " returned 0"));
+  try {
+    if (trace::on()) trace::event(std::string(export_name(where)) + (result ? " returned 1" : " returned 0"));
+  } catch (...) {
+    // The trace is only a witness: its own failure changes no result.
+  }
   return result;
 }
 

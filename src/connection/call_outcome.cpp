@@ -22,6 +22,16 @@ std::atomic<int32_t> g_path{0};
 std::atomic<int32_t> g_login{0};
 std::atomic<int32_t> g_login_code{-1};
 
+// Writes a trace event when a trace runs; building it never fails the call.
+template <class Event>
+void traced(Event &&event) noexcept {
+  if (!trace::on()) return;
+  try {
+    event();
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 void ErrorDetail::set(int32_t number, std::string_view t) {
@@ -61,16 +71,17 @@ void refuse(int32_t argument, std::string_view why) {
   t_outcome.kind = OutcomeKind::Refused;
   t_outcome.argument = argument;
   t_outcome.error.set(0, why);
-  if (trace::on()) trace::event(std::string("refused: ") + t_outcome.error.text);
+  traced([&] { trace::event(std::string("refused: ") + t_outcome.error.text); });
 }
 
 void record_failure(OutcomeKind kind, const Error &e, bool sent) {
   t_outcome.kind = kind;
   t_outcome.sent = sent;
   t_outcome.error.set(e);
-  if (trace::on())
+  traced([&] {
     trace::event(std::string("failed, ") + kind_name(kind) + (sent ? " (the whole request was out): " : ": ") +
                  t_outcome.error.text);
+  });
 }
 
 void exchange_failed(const Error &e, bool sent) {
@@ -87,30 +98,31 @@ void exchange_failed(const Error &e, bool sent) {
 void other_failure(std::string_view why) {
   t_outcome.kind = OutcomeKind::Failed;
   t_outcome.error.set(0, why);
-  if (trace::on()) trace::event(std::string("failed: ") + t_outcome.error.text);
+  traced([&] { trace::event(std::string("failed: ") + t_outcome.error.text); });
 }
 
 void relogin_connect_failed(const Error *e) {
   t_outcome.relogin = ReloginKind::ConnectFailed;
   t_outcome.relogin_code = -1;
   if (e) t_outcome.relogin_error.set(*e);
-  if (trace::on()) trace::event(std::string("relogin: the reconnect failed: ") + t_outcome.relogin_error.text);
+  traced([&] { trace::event(std::string("relogin: the reconnect failed: ") + t_outcome.relogin_error.text); });
 }
 
 void relogin_answered(int32_t code, bool accepted) {
   t_outcome.relogin = accepted ? ReloginKind::LoggedIn : ReloginKind::Refused;
   t_outcome.relogin_code = code;
   t_outcome.relogin_error.set(0, {});
-  if (trace::on())
+  traced([&] {
     trace::event(std::string(accepted ? "relogin: logged in again, code " : "relogin: the login was refused, code ") +
                  std::to_string(code));
+  });
 }
 
 void relogin_failed(const Error &e) {
   t_outcome.relogin = ReloginKind::Failed;
   t_outcome.relogin_code = -1;
   t_outcome.relogin_error.set(e);
-  if (trace::on()) trace::event(std::string("relogin: the login exchange failed: ") + t_outcome.relogin_error.text);
+  traced([&] { trace::event(std::string("relogin: the login exchange failed: ") + t_outcome.relogin_error.text); });
 }
 
 const char *kind_name(OutcomeKind kind) {

@@ -112,7 +112,8 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
     }
     last = socket_.connect(e, wait, cancel);
     if (last == 0) return;
-    if (last == platform::kWaitTimedOut) throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
+    if (last == platform::kWaitTimedOut)
+      throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
     if (last == platform::kInterrupted) break;
   }
   throw socket_error(last);

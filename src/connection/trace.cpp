@@ -18,7 +18,7 @@ namespace {
 std::mutex g_mutex;  // guards the file and every line written to it
 std::FILE *g_file = nullptr;
 bool g_owns_file = false;
-bool g_hex = false;
+std::atomic<bool> g_hex{false};
 int64_t g_start_us = 0;
 
 std::atomic<int> g_next_thread{1};
@@ -112,9 +112,13 @@ void start_from_environment() {
 
 bool hex() { return g_hex; }
 
-void event(std::string_view text) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  write_locked(text);
+void event(std::string_view text) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    write_locked(text);
+  } catch (...) {
+    // A trace that cannot be written is no error of the call.
+  }
 }
 
 SecretScope::SecretScope(std::initializer_list<Secret> secrets) { t_secrets.assign(secrets); }

@@ -30,7 +30,7 @@ void start_from_environment();
 bool hex();
 
 // One event line.  A failed write stops the trace; the call goes on.
-void event(std::string_view text);
+void event(std::string_view text) noexcept;
 
 // Bytes that must not appear in a dump: a range of the block being sent.
 struct Secret {

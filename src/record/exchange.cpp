@@ -186,7 +186,8 @@ void hand_back(const Command &cmd, const Call &call, const CommandRecord &rec) {
 
 connection::TcpClient &connection_or_throw() {
   auto &tcp = connection::context().tcp_client;
-  if (!tcp) throw Error(std::string(text::kNotConnected), connection::Cause::NotInitialised, connection::kWsaNotInitialised);
+  if (!tcp)
+    throw Error(std::string(text::kNotConnected), connection::Cause::NotInitialised, connection::kWsaNotInitialised);
   return *tcp;
 }
 

@@ -1,0 +1,854 @@
+// Quorvex.cs - the Quorvex client library for .NET (C#, VB.NET and other languages through the assembly).
+//
+// Native: every export of quorvex.h as the library exports it.  The one-byte result is
+// [return: MarshalAs(UnmanagedType.U1)] bool, every int32 int, every int32 pointer out int, every text a
+// byte[] of zero-terminated GBK (code page 936) bytes, in and out: the marshaller never converts a string.
+// CallingConvention.Winapi is stdcall on 32-bit Windows and the platform's C convention elsewhere, as the
+// library is built.  "quorvex" is Quorvex.dll on Windows and libquorvex.so on Linux (found through
+// LD_LIBRARY_PATH, the system's library path or a dllmap).
+//
+// Client: the same exports with strings in and out and results as values (Reply, Outcome, ReloginInfo,
+// ConnectionState); it allocates every output buffer at its documented size.  GBK comes from
+// Encoding.GetEncoding(936): on Mono it needs the CJK encodings (libmono-i18n-cjk4.0-cil on Debian), on
+// .NET the System.Text.Encoding.CodePages provider, which Gbk registers when it is present.
+using System;
+using System.Collections.Generic;
+using System.Runtime.InteropServices;
+using System.Text;
+using static Quorvex.Native;
+
+namespace Quorvex
+{
+    public static class Native
+    {
+        public const string Lib = "quorvex";
+        public const CallingConvention Convention = CallingConvention.Winapi;
+
+        // Sizes of the caller's output buffers, terminating zero included.
+        public const int QV_BODY_BUFFER_SIZE = 2049;
+        public const int QV_PARAM_BUFFER_SIZE = 21;
+        public const int QV_SETTING_BUFFER_SIZE = 2048;
+        public const int QV_DETAIL_BUFFER_SIZE = 160;
+        public const int QV_WEB_RESPONSE_MAX = QV_BODY_BUFFER_SIZE;
+        // Most text bytes an input field accepts, terminator not counted.
+        public const int QV_BODY_MAX_TEXT = 2047;
+        public const int QV_PARAM_MAX_TEXT = 19;
+        public const int QV_CODE_ACCEPTED = 900;
+        public const int QV_DEFAULT_READ_TIMEOUT_MS = 60000;
+        public const int QV_WEB_BODY_MAX = 64 * 1024 * 1024;
+
+        // XML protocol.
+        public const int QV_FX_SUCCESS = 20900;
+        public const int QV_FX_REPLY_MAX = 1024 * 1024;
+        public const int QV_FX_ATTRIBUTES_MAX = 32;
+        public const int QV_FX_DEPTH_MAX = 64;
+        public const int QV_FX_NAME_MAX = 256;
+
+        // GetLastOutcome's kinds.
+        public const int QV_OUTCOME_OK = 0;
+        public const int QV_OUTCOME_REFUSED = 1;
+        public const int QV_OUTCOME_NOT_INITIALISED = 2;
+        public const int QV_OUTCOME_NOT_CONNECTED = 3;
+        public const int QV_OUTCOME_CONNECT_FAILED = 4;
+        public const int QV_OUTCOME_NOT_SENT = 5;
+        public const int QV_OUTCOME_MAYBE_APPLIED = 6;
+        public const int QV_OUTCOME_TIMED_OUT = 7;
+        public const int QV_OUTCOME_FAILED = 8;
+
+        // GetLastRelogin's kinds.
+        public const int QV_RELOGIN_NOT_RUN = 0;
+        public const int QV_RELOGIN_LOGGED_IN = 1;
+        public const int QV_RELOGIN_REFUSED = 2;
+        public const int QV_RELOGIN_CONNECT_FAILED = 3;
+        public const int QV_RELOGIN_FAILED = 4;
+
+        // GetConnectionState's flags and kinds.
+        public const int QV_STATE_INITIALISED = 1;
+        public const int QV_STATE_CONNECTED = 2;
+        public const int QV_STATE_LOGGED_IN = 4;
+        public const int QV_PATH_NONE = 0;
+        public const int QV_PATH_DIRECT = 1;
+        public const int QV_PATH_SOCKS4 = 2;
+        public const int QV_PATH_SOCKS5 = 3;
+        public const int QV_PATH_HTTP = 4;
+        public const int QV_PROTOCOL_NONE = 0;
+        public const int QV_PROTOCOL_RECORD = 1;
+        public const int QV_PROTOCOL_XML = 2;
+
+        // TraceStart's option.
+        public const int QV_TRACE_HEX = 1;
+
+        // Library lifecycle
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool dllInitialize();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool TcpInit();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool dllUnInitialize();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool TcpRelease();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool TcpDisconnect();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxTcpDisconnect();
+
+        // Connecting
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool TcpConnect(byte[] Message, byte[] Host, int Port, int Timeout, byte[] ProxyKind,
+            byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxTcpConnect(byte[] Message, byte[] Host, int Port, int Timeout, byte[] ProxyKind,
+            byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SetReadTimeout(int Milliseconds);
+
+        // Record protocol: login, relogin, heartbeat
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool Login_Request(byte[] app, byte[] extra, byte[] name, byte[] pwd, byte[] ver);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool Login_Feedback(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
+            byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ReLogin();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool Heartbeat();
+
+        // Record protocol: reference queries
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool MsgStates(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool InfoType(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool MobileNum(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool MMSMaxSize(out int Code, byte[] Message, byte[] ParamOut, byte[] Text, byte[] Param);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool NumRule(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool GetUdInfo(out int Code, byte[] Message, byte[] Param1, byte[] Param2, byte[] Param3);
+
+        // Record protocol: the account's password and its sub-accounts
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool EditPassword(out int Code, byte[] Message, byte[] NewPassword,
+            byte[] NewPasswordAgain);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool AddSubUser(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
+            byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool AddSubUserEx(out int Code, byte[] Message, byte[] Text, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool AddSubAccount(out int Code, byte[] Message, byte[] Text, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool DisableSubUser(out int Code, byte[] Message, byte[] Param1, byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool IncreaseSubBuy(out int Code, byte[] Message, byte[] Text, byte[] Param1,
+            byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ReduceSubBuy(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool FindAllSubs(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool FindAllSubsEx(out int Code, byte[] Message, out int Number1, out int Number2,
+            out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool FindAllEmplyee(out int Code, byte[] Message, out int Number1, out int Number2,
+            out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool Transfer(out int Code, byte[] Message, out int Number1, out int Number2,
+            out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool FindSubInfo(out int Code, byte[] Message, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool FindSubInfoEx(out int Code, byte[] Message, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool FindSubAllOrders(out int Code, byte[] Message, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool FindSubOrderInfo(out int Code, byte[] Message, byte[] Text, byte[] Param1);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool EditSubPWD(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
+            byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool AddSubGwNumEx(out int Code, byte[] Message, byte[] Param1Out, byte[] Param2Out,
+            byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool DelSubGwNum(out int Code, byte[] Message, byte[] Param1Out, byte[] Text);
+
+        // Record protocol: client, product, information-package and scheduled-order
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ClientInfo(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool AllProductId(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool CltProductId(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool CltAllPrdIdName(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool CltAllMmsInfo(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool CltAllIdNameType(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ProductInfo(out int Code, byte[] Message, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool AllInfoPackId(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool InfoPackStatus(out int Code, byte[] Message, byte[] PackageId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool InfoPackStatusEx(out int Code, byte[] Message, byte[] PackageId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool GetMessage(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool LastDetails(out int Code, byte[] Message, byte[] Query, int Count);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool GetProductLen(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool PQOrderList(out int Code, byte[] Message, byte[] Param1, byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool PQOrderInfoByID(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
+            byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool PQGetAbilityURL(out int Code, byte[] Message);
+
+        // Record protocol: send jobs
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitAllClear(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitPrdId(out int Code, byte[] Message, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool CheckPrdId(out int Code, byte[] Message, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitTelList(out int Code, byte[] Message, byte[] Numbers);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitTelNum(out int Code, byte[] Message, byte[] Count);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitContent(out int Code, byte[] Message, byte[] Content);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool CheckContent(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitPushURL(out int Code, byte[] Message, byte[] Url);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitBgnDate(out int Code, byte[] Message, byte[] Date);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitBgnDateEx(out int Code, byte[] Message, byte[] Period);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitEndDate(out int Code, byte[] Message, byte[] Date);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitBgnTime(out int Code, byte[] Message, byte[] Time);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitEndTime(out int Code, byte[] Message, byte[] Time);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitTransFilename(out int Code, byte[] Message, byte[] FileName);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitTransFile(out int Code, byte[] Message, byte[] FileContent);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitPQOrderSelect(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
+            byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitAllOver(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitAllOver_2(out int Code, byte[] Message, out int Number1, out int Number2,
+            out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitAllOverEx(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool SubmitAllOverEx_2(out int Code, byte[] Message, out int Number1, out int Number2,
+            out int Number3);
+
+        // Record protocol: content checks and account parameters
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ContentPreview(out int Code, byte[] Message, out int Number, byte[] Param,
+            byte[] Content);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool GetSJKHDParams(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
+            byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool GetSJKHDBid(out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool CheckSMSContent(out int Code, byte[] Message, byte[] Content, int Number1,
+            int Number2, int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ClientGuiControl(out int Code, byte[] Message);
+
+        // Settings file and timed web request
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ReadIniFile(byte[] Value, byte[] Carrier);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxReadIniFile(byte[] Value, byte[] Carrier);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool WebRequestEx(byte[] Response, int ResponseSize, out int ResponseLength,
+            out int ElapsedMs, byte[] Url);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool WebRequest(byte[] Response, out int ElapsedMs, byte[] Url);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxWebRequest(byte[] Response, out int ElapsedMs, byte[] Url);
+
+        // XML protocol
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxLogin_Req(out int ReplyCode, out int ReplyLength, byte[] app, byte[] extra,
+            byte[] name, byte[] pwd, byte[] ver);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxLogin_Resp(byte[] Message, out int Agent, byte[] Pud, out int Agreement,
+            int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxReLogin();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxMsgStates_Req(out int ReplyCode, out int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxMsgStates_Resp(byte[] Message, int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxInfoType_Req(out int ReplyCode, out int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxInfoType_Resp(byte[] Message, int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxNumRule_Req(out int ReplyCode, out int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxNumRule_Resp(byte[] Message, int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxNotify_Req(out int ReplyCode, out int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool fxNotify_Resp(byte[] Message, int ReplyCode, int ReplyLength);
+
+        // The About dialog and the message box
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ShowAbout();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool ShowMsg(byte[] Text);
+
+        // Number classification, without the server
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int CheckTels(IntPtr Number, IntPtr CarrierList);
+
+        // What happened: the last call's outcome, its relogin, the connection
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool GetLastOutcome(out int Outcome, out int Sent, out int Argument, out int SocketError,
+            byte[] Detail, int DetailSize);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool GetLastRelogin(out int Relogin, out int ServerCode, out int SocketError,
+            byte[] Detail, int DetailSize);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool GetConnectionState(out int State, out int Path, out int LoginProtocol,
+            out int LoginCode);
+
+        // The protocol trace
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool TraceStart(byte[] Path, int Options);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool TraceStop();
+    }
+
+    // GBK texts: strings to zero-terminated bytes and back.
+    public static class Gbk
+    {
+        static readonly Lazy<Encoding> encoding = new Lazy<Encoding>(Load);
+
+        // Refuses characters GBK lacks instead of sending "?" for them; decodes bad bytes as U+FFFD.
+        public static Encoding Encoding => encoding.Value;
+
+        static Encoding Get() =>
+            Encoding.GetEncoding(936, EncoderFallback.ExceptionFallback, DecoderFallback.ReplacementFallback);
+
+        static Encoding Load()
+        {
+            try { return Get(); }
+            catch (NotSupportedException) { }
+            catch (ArgumentException) { }
+            // .NET Core and later keep the code pages in a provider of their own.
+            var type = Type.GetType("System.Text.CodePagesEncodingProvider, System.Text.Encoding.CodePages");
+            var provider = type?.GetProperty("Instance")?.GetValue(null) as EncodingProvider;
+            if (provider == null)
+                throw new NotSupportedException("GBK (code page 936) is missing: on Mono install its CJK encodings "
+                    + "(libmono-i18n-cjk4.0-cil), on .NET reference System.Text.Encoding.CodePages");
+            Encoding.RegisterProvider(provider);
+            return Get();
+        }
+
+        // The zero-terminated GBK bytes of Text; null stays null, which the library takes as the empty text.
+        // A zero character would cut the text short, so it is refused.
+        public static byte[] Encode(string text)
+        {
+            if (text == null) return null;
+            if (text.IndexOf('\0') >= 0) throw new ArgumentException("a text for the library cannot hold U+0000");
+            var bytes = new byte[Encoding.GetByteCount(text) + 1];
+            Encoding.GetBytes(text, 0, text.Length, bytes, 0);
+            return bytes;
+        }
+
+        // The text a call left in Buffer: its bytes up to the first zero.
+        public static string Decode(byte[] buffer)
+        {
+            if (buffer == null) return null;
+            int n = Array.IndexOf(buffer, (byte)0);
+            return Encoding.GetString(buffer, 0, n < 0 ? buffer.Length : n);
+        }
+
+        // CheckTels' layout: the length as four bytes, then the text's GBK bytes (no terminator).
+        public static byte[] LengthPrefixed(string text)
+        {
+            byte[] bytes = Encode(text ?? "");
+            int n = bytes.Length - 1;
+            var storage = new byte[4 + n];
+            BitConverter.GetBytes(n).CopyTo(storage, 0);
+            Array.Copy(bytes, 0, storage, 4, n);
+            return storage;
+        }
+    }
+
+    // What an export came to: its result, the server's code (-1 when none arrived or the export has none),
+    // its message or text output, its Param outputs and its number outputs, in the export's order.
+    public sealed class Reply
+    {
+        public bool Ok { get; internal set; }
+        public int Code { get; internal set; }
+        public string Message { get; internal set; }
+        public string[] Params { get; internal set; }
+        public int[] Numbers { get; internal set; }
+        // The exchange completed and the server accepted (900 on the record protocol, 20900 on the XML one).
+        public bool Accepted => Ok && (Code == QV_CODE_ACCEPTED || Code == QV_FX_SUCCESS);
+        public override string ToString() => $"{(Ok ? 1 : 0)} {Code} {Message}";
+    }
+
+    public sealed class Outcome
+    {
+        public int Kind { get; internal set; }        // QV_OUTCOME_*
+        public bool Sent { get; internal set; }       // the server may have acted on the request
+        public int Argument { get; internal set; }    // 1-based place of a refused argument
+        public int SocketError { get; internal set; } // Windows Sockets number, 0 when none
+        public string Detail { get; internal set; }
+    }
+
+    public sealed class ReloginInfo
+    {
+        public int Kind { get; internal set; }        // QV_RELOGIN_*
+        public int ServerCode { get; internal set; }
+        public int SocketError { get; internal set; }
+        public string Detail { get; internal set; }
+    }
+
+    public sealed class ConnectionState
+    {
+        public int State { get; internal set; }       // QV_STATE_* flags
+        public int Path { get; internal set; }        // QV_PATH_*
+        public int LoginProtocol { get; internal set; } // QV_PROTOCOL_*
+        public int LoginCode { get; internal set; }
+    }
+
+    // The buffers of one call, each of its documented size, read back into a Reply.
+    sealed class Frame
+    {
+        public int Code = -1;
+        public readonly int[] Numbers = new int[4];
+        byte[] text;
+        readonly List<byte[]> outputs = new List<byte[]>();
+
+        public byte[] Text(int size) => text = new byte[size];
+
+        public byte[] Param(int size = QV_PARAM_BUFFER_SIZE)
+        {
+            var buffer = new byte[size];
+            outputs.Add(buffer);
+            return buffer;
+        }
+
+        public Reply Done(bool ok, int numbers = 0)
+        {
+            var texts = outputs.ConvertAll(Gbk.Decode).ToArray();
+            var values = new int[numbers];
+            Array.Copy(Numbers, values, numbers);
+            return new Reply { Ok = ok, Code = Code, Message = Gbk.Decode(text), Params = texts, Numbers = values };
+        }
+    }
+
+    // The exports with strings in and out; names and argument order as in quorvex.h.
+    public static class Client
+    {
+        static byte[] In(string text) => Gbk.Encode(text);
+
+        // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
+        static int FxSize(int replyLength) => Math.Max(QV_BODY_BUFFER_SIZE, Math.Min(replyLength, QV_FX_REPLY_MAX) + 1);
+
+        public static Outcome GetLastOutcome()
+        {
+            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
+            Native.GetLastOutcome(out int kind, out int sent, out int argument, out int socketError, detail,
+                detail.Length);
+            return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
+                Detail = Gbk.Decode(detail) };
+        }
+
+        public static ReloginInfo GetLastRelogin()
+        {
+            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
+            Native.GetLastRelogin(out int kind, out int serverCode, out int socketError, detail, detail.Length);
+            return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
+                Detail = Gbk.Decode(detail) };
+        }
+
+        public static ConnectionState GetConnectionState()
+        {
+            Native.GetConnectionState(out int state, out int path, out int protocol, out int code);
+            return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };
+        }
+
+        // Classifies a number by the carrier list (see quorvex.h); both are laid out length-prefixed here.
+        public static int CheckTels(string number, string carrierList)
+        {
+            byte[] n = Gbk.LengthPrefixed(number), c = Gbk.LengthPrefixed(carrierList);
+            GCHandle hn = GCHandle.Alloc(n, GCHandleType.Pinned), hc = GCHandle.Alloc(c, GCHandleType.Pinned);
+            try { return Native.CheckTels(hn.AddrOfPinnedObject() + 4, hc.AddrOfPinnedObject() + 4); }
+            finally { hn.Free(); hc.Free(); }
+        }
+
+        // Message: the body's text; Numbers: its length (responseSize when cut) and the milliseconds taken.
+        public static Reply WebRequestEx(string url, int responseSize = QV_BODY_BUFFER_SIZE)
+        {
+            var f = new Frame();
+            return f.Done(Native.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
+                out f.Numbers[1], In(url)), 2);
+        }
+
+        // Message: desc or the reply's text; Params: pud; Numbers: agent, agreement (0 when the reply has none).
+        public static Reply fxLogin_Resp(int replyCode, int replyLength)
+        {
+            var f = new Frame();
+            int size = FxSize(replyLength);
+            return f.Done(Native.fxLogin_Resp(f.Text(size), out f.Numbers[0], f.Param(size), out f.Numbers[1],
+                replyCode, replyLength), 2);
+        }
+
+        // Library lifecycle
+        public static bool dllInitialize() => Native.dllInitialize();
+        public static bool TcpInit() => Native.TcpInit();
+        public static bool dllUnInitialize() => Native.dllUnInitialize();
+        public static bool TcpRelease() => Native.TcpRelease();
+        public static bool TcpDisconnect() => Native.TcpDisconnect();
+        public static bool fxTcpDisconnect() => Native.fxTcpDisconnect();
+
+        // Connecting
+        public static Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
+            int proxyPort, string proxyUser, string proxyPassword) {
+            var f = new Frame(); return f.Done(Native.TcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
+                In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
+        }
+        public static Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
+            int proxyPort, string proxyUser, string proxyPassword) {
+            var f = new Frame(); return f.Done(Native.fxTcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port,
+                timeout, In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
+        }
+        public static bool SetReadTimeout(int milliseconds) => Native.SetReadTimeout(milliseconds);
+
+        // Record protocol: login, relogin, heartbeat
+        public static bool Login_Request(string app, string extra, string name, string pwd,
+            string ver) => Native.Login_Request(In(app), In(extra), In(name), In(pwd), In(ver));
+        public static Reply Login_Feedback() {
+            var f = new Frame(); return f.Done(Native.Login_Feedback(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param(), f.Param(), f.Param()));
+        }
+        public static bool ReLogin() => Native.ReLogin();
+        public static bool Heartbeat() => Native.Heartbeat();
+
+        // Record protocol: reference queries
+        public static Reply MsgStates() {
+            var f = new Frame(); return f.Done(Native.MsgStates(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply InfoType() {
+            var f = new Frame(); return f.Done(Native.InfoType(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply MobileNum() {
+            var f = new Frame(); return f.Done(Native.MobileNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply MMSMaxSize(string text, string param) {
+            var f = new Frame(); return f.Done(Native.MMSMaxSize(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
+                In(text), In(param)));
+        }
+        public static Reply NumRule() {
+            var f = new Frame(); return f.Done(Native.NumRule(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply GetUdInfo() {
+            var f = new Frame(); return f.Done(Native.GetUdInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
+                f.Param(), f.Param()));
+        }
+
+        // Record protocol: the account's password and its sub-accounts
+        public static Reply EditPassword(string newPassword, string newPasswordAgain) {
+            var f = new Frame(); return f.Done(Native.EditPassword(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(newPassword), In(newPasswordAgain)));
+        }
+        public static Reply AddSubUser(string text, string param1, string param2, string param3) {
+            var f = new Frame(); return f.Done(Native.AddSubUser(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2), In(param3)));
+        }
+        public static Reply AddSubUserEx(string text, string param1, string param2, string param3) {
+            var f = new Frame(); return f.Done(Native.AddSubUserEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2), In(param3)));
+        }
+        public static Reply AddSubAccount(string text, string param1, string param2, string param3) {
+            var f = new Frame(); return f.Done(Native.AddSubAccount(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2), In(param3)));
+        }
+        public static Reply DisableSubUser(string param1, string param2) {
+            var f = new Frame(); return f.Done(Native.DisableSubUser(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(param1), In(param2)));
+        }
+        public static Reply IncreaseSubBuy(string text, string param1, string param2) {
+            var f = new Frame(); return f.Done(Native.IncreaseSubBuy(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(text), In(param1), In(param2)));
+        }
+        public static Reply ReduceSubBuy(string text, string param1, string param2) {
+            var f = new Frame(); return f.Done(Native.ReduceSubBuy(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2)));
+        }
+        public static Reply FindAllSubs() {
+            var f = new Frame(); return f.Done(Native.FindAllSubs(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply FindAllSubsEx() {
+            var f = new Frame(); return f.Done(Native.FindAllSubsEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
+        }
+        public static Reply FindAllEmplyee() {
+            var f = new Frame(); return f.Done(Native.FindAllEmplyee(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
+        }
+        public static Reply Transfer() {
+            var f = new Frame(); return f.Done(Native.Transfer(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
+        }
+        public static Reply FindSubInfo(string text) {
+            var f = new Frame(); return f.Done(Native.FindSubInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text)));
+        }
+        public static Reply FindSubInfoEx(string text) {
+            var f = new Frame(); return f.Done(Native.FindSubInfoEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text)));
+        }
+        public static Reply FindSubAllOrders(string text) {
+            var f = new Frame(); return f.Done(Native.FindSubAllOrders(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(text)));
+        }
+        public static Reply FindSubOrderInfo(string text, string param1) {
+            var f = new Frame(); return f.Done(Native.FindSubOrderInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(text), In(param1)));
+        }
+        public static Reply EditSubPWD(string text, string param1, string param2, string param3) {
+            var f = new Frame(); return f.Done(Native.EditSubPWD(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2), In(param3)));
+        }
+        public static Reply AddSubGwNumEx(string text) {
+            var f = new Frame(); return f.Done(Native.AddSubGwNumEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param(), f.Param(), In(text)));
+        }
+        public static Reply DelSubGwNum(string text) {
+            var f = new Frame(); return f.Done(Native.DelSubGwNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
+                In(text)));
+        }
+
+        // Record protocol: client, product, information-package and scheduled-order
+        public static Reply ClientInfo() {
+            var f = new Frame(); return f.Done(Native.ClientInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply AllProductId() {
+            var f = new Frame(); return f.Done(Native.AllProductId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply CltProductId() {
+            var f = new Frame(); return f.Done(Native.CltProductId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply CltAllPrdIdName() {
+            var f = new Frame(); return f.Done(Native.CltAllPrdIdName(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply CltAllMmsInfo() {
+            var f = new Frame(); return f.Done(Native.CltAllMmsInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply CltAllIdNameType() {
+            var f = new Frame(); return f.Done(Native.CltAllIdNameType(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply ProductInfo(string productId) {
+            var f = new Frame(); return f.Done(Native.ProductInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(productId)));
+        }
+        public static Reply AllInfoPackId() {
+            var f = new Frame(); return f.Done(Native.AllInfoPackId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply InfoPackStatus(string packageId) {
+            var f = new Frame(); return f.Done(Native.InfoPackStatus(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(packageId)));
+        }
+        public static Reply InfoPackStatusEx(string packageId) {
+            var f = new Frame(); return f.Done(Native.InfoPackStatusEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(packageId)));
+        }
+        public static Reply GetMessage() {
+            var f = new Frame(); return f.Done(Native.GetMessage(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply LastDetails(string query, int count) {
+            var f = new Frame(); return f.Done(Native.LastDetails(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query),
+                count));
+        }
+        public static Reply GetProductLen() {
+            var f = new Frame(); return f.Done(Native.GetProductLen(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply PQOrderList(string param1, string param2) {
+            var f = new Frame(); return f.Done(Native.PQOrderList(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
+                In(param2)));
+        }
+        public static Reply PQOrderInfoByID(string param1, string param2, string param3) {
+            var f = new Frame(); return f.Done(Native.PQOrderInfoByID(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(param1), In(param2), In(param3)));
+        }
+        public static Reply PQGetAbilityURL() {
+            var f = new Frame(); return f.Done(Native.PQGetAbilityURL(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+
+        // Record protocol: send jobs
+        public static Reply SubmitAllClear() {
+            var f = new Frame(); return f.Done(Native.SubmitAllClear(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply SubmitPrdId(string productId) {
+            var f = new Frame(); return f.Done(Native.SubmitPrdId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(productId)));
+        }
+        public static Reply CheckPrdId(string productId) {
+            var f = new Frame(); return f.Done(Native.CheckPrdId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(productId)));
+        }
+        public static Reply SubmitTelList(string numbers) {
+            var f = new Frame(); return f.Done(Native.SubmitTelList(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(numbers)));
+        }
+        public static Reply SubmitTelNum(string count) {
+            var f = new Frame(); return f.Done(Native.SubmitTelNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(count)));
+        }
+        public static Reply SubmitContent(string content) {
+            var f = new Frame(); return f.Done(Native.SubmitContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(content)));
+        }
+        public static Reply CheckContent() {
+            var f = new Frame(); return f.Done(Native.CheckContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply SubmitPushURL(string url) {
+            var f = new Frame(); return f.Done(Native.SubmitPushURL(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(url)));
+        }
+        public static Reply SubmitBgnDate(string date) {
+            var f = new Frame(); return f.Done(Native.SubmitBgnDate(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date)));
+        }
+        public static Reply SubmitBgnDateEx(string period) {
+            var f = new Frame(); return f.Done(Native.SubmitBgnDateEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(period)));
+        }
+        public static Reply SubmitEndDate(string date) {
+            var f = new Frame(); return f.Done(Native.SubmitEndDate(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date)));
+        }
+        public static Reply SubmitBgnTime(string time) {
+            var f = new Frame(); return f.Done(Native.SubmitBgnTime(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time)));
+        }
+        public static Reply SubmitEndTime(string time) {
+            var f = new Frame(); return f.Done(Native.SubmitEndTime(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time)));
+        }
+        public static Reply SubmitTransFilename(string fileName) {
+            var f = new Frame(); return f.Done(Native.SubmitTransFilename(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(fileName)));
+        }
+        public static Reply SubmitTransFile(string fileContent) {
+            var f = new Frame(); return f.Done(Native.SubmitTransFile(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(fileContent)));
+        }
+        public static Reply SubmitPQOrderSelect(string param1, string param2, string param3) {
+            var f = new Frame(); return f.Done(Native.SubmitPQOrderSelect(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(param1), In(param2), In(param3)));
+        }
+        public static Reply SubmitAllOver() {
+            var f = new Frame(); return f.Done(Native.SubmitAllOver(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply SubmitAllOver_2() {
+            var f = new Frame(); return f.Done(Native.SubmitAllOver_2(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
+        }
+        public static Reply SubmitAllOverEx() {
+            var f = new Frame(); return f.Done(Native.SubmitAllOverEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply SubmitAllOverEx_2() {
+            var f = new Frame(); return f.Done(Native.SubmitAllOverEx_2(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
+        }
+
+        // Record protocol: content checks and account parameters
+        public static Reply ContentPreview(string param, string content) {
+            var f = new Frame(); return f.Done(Native.ContentPreview(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], In(param), In(content)), 1);
+        }
+        public static Reply GetSJKHDParams() {
+            var f = new Frame(); return f.Done(Native.GetSJKHDParams(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param(), f.Param(), f.Param()));
+        }
+        public static Reply GetSJKHDBid() {
+            var f = new Frame(); return f.Done(Native.GetSJKHDBid(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+        public static Reply CheckSMSContent(string content, int number1, int number2, int number3) {
+            var f = new Frame(); return f.Done(Native.CheckSMSContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(content), number1, number2, number3));
+        }
+        public static Reply ClientGuiControl() {
+            var f = new Frame(); return f.Done(Native.ClientGuiControl(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
+        }
+
+        // Settings file and timed web request
+        public static Reply ReadIniFile(string carrier) {
+            var f = new Frame(); return f.Done(Native.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
+        }
+        public static Reply fxReadIniFile(string carrier) {
+            var f = new Frame(); return f.Done(Native.fxReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
+        }
+        public static Reply WebRequest(string url) {
+            var f = new Frame(); return f.Done(Native.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+                In(url)), 1);
+        }
+        public static Reply fxWebRequest(string url) {
+            var f = new Frame(); return f.Done(Native.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+                In(url)), 1);
+        }
+
+        // XML protocol
+        public static Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) {
+            var f = new Frame(); return f.Done(Native.fxLogin_Req(out f.Code, out f.Numbers[0], In(app), In(extra),
+                In(name), In(pwd), In(ver)), 1);
+        }
+        public static bool fxReLogin() => Native.fxReLogin();
+        public static Reply fxMsgStates_Req() {
+            var f = new Frame(); return f.Done(Native.fxMsgStates_Req(out f.Code, out f.Numbers[0]), 1);
+        }
+        public static Reply fxMsgStates_Resp(int replyCode, int replyLength) {
+            var f = new Frame(); return f.Done(Native.fxMsgStates_Resp(f.Text(FxSize(replyLength)), replyCode,
+                replyLength));
+        }
+        public static Reply fxInfoType_Req() {
+            var f = new Frame(); return f.Done(Native.fxInfoType_Req(out f.Code, out f.Numbers[0]), 1);
+        }
+        public static Reply fxInfoType_Resp(int replyCode, int replyLength) {
+            var f = new Frame(); return f.Done(Native.fxInfoType_Resp(f.Text(FxSize(replyLength)), replyCode,
+                replyLength));
+        }
+        public static Reply fxNumRule_Req() {
+            var f = new Frame(); return f.Done(Native.fxNumRule_Req(out f.Code, out f.Numbers[0]), 1);
+        }
+        public static Reply fxNumRule_Resp(int replyCode, int replyLength) {
+            var f = new Frame(); return f.Done(Native.fxNumRule_Resp(f.Text(FxSize(replyLength)), replyCode,
+                replyLength));
+        }
+        public static Reply fxNotify_Req() {
+            var f = new Frame(); return f.Done(Native.fxNotify_Req(out f.Code, out f.Numbers[0]), 1);
+        }
+        public static Reply fxNotify_Resp(int replyCode, int replyLength) {
+            var f = new Frame(); return f.Done(Native.fxNotify_Resp(f.Text(FxSize(replyLength)), replyCode,
+                replyLength));
+        }
+
+        // The About dialog and the message box
+        public static bool ShowAbout() => Native.ShowAbout();
+        public static bool ShowMsg(string text) => Native.ShowMsg(In(text));
+
+        // Number classification, without the server
+
+        // What happened: the last call's outcome, its relogin, the connection
+
+        // The protocol trace
+        public static bool TraceStart(string path, int options) => Native.TraceStart(In(path), options);
+        public static bool TraceStop() => Native.TraceStop();
+    }
+}

@@ -1,0 +1,104 @@
+"""What the C# binding declares, in the kinds the binding check compares with quorvex.h.
+
+declarations(binding_dir) -> {name: (ret_kind, [param_kinds])} for every DllImport;
+constants(binding_dir) -> {name: value} for every QV_ constant.  Kinds: "bool8", "i32", "i32*",
+"char*", "void"; any other type is returned under its own name so that the check reports it
+(a bool without MarshalAs(UnmanagedType.U1) is a four-byte BOOL: "bool32"; a string is converted
+by the marshaller: "string").
+"""
+import ast
+import operator
+import re
+from pathlib import Path
+
+SOURCE = "Quorvex.cs"
+
+_IMPORT = re.compile(
+    r"\[DllImport\((?P<attrs>[^\]]*)\)\]\s*(?P<return>\[return:[^\]]*\]\s*)?"
+    r"(?:(?:public|internal|private|static|extern|unsafe)\s+)+(?P<ret>[\w.\[\]]+)\s+(?P<name>\w+)\s*"
+    r"\((?P<params>.*?)\)\s*;", re.S)
+
+
+def _source(binding_dir):
+    text = (Path(binding_dir) / SOURCE).read_text(encoding="utf-8")
+    return re.sub(r"//[^\n]*|/\*.*?\*/", " ", text, flags=re.S)
+
+
+def _param_kind(param):
+    param = re.sub(r"\[[^\]]*\w[^\]]*\]", " ", param)  # parameter attributes, not the [] of an array
+    words = param.split()[:-1]                 # the name goes
+    modifier = words[0] if words and words[0] in ("out", "ref", "in") else ""
+    type_name = "".join(words[1:] if modifier else words)
+    if type_name in ("int", "Int32", "System.Int32"):
+        return "i32*" if modifier in ("out", "ref") else "i32"
+    if type_name in ("int[]", "Int32[]") and not modifier:
+        return "i32*"
+    if type_name in ("byte[]", "IntPtr", "System.IntPtr") and not modifier:
+        return "char*"
+    return " ".join(filter(None, [modifier, type_name]))
+
+
+def _return_kind(type_name, attribute, conventions_ok):
+    if type_name == "bool":
+        one_byte = attribute and re.search(r"UnmanagedType\.(U1|I1)\b", attribute)
+        kind = "bool8" if one_byte else "bool32"
+    else:
+        kind = {"int": "i32", "Int32": "i32", "void": "void", "byte": "bool8"}.get(type_name, type_name)
+    return kind if conventions_ok else kind + " (not CallingConvention.Winapi)"
+
+
+def _convention_ok(attrs, text):
+    m = re.search(r"CallingConvention\s*=\s*([\w.]+)", attrs)
+    if not m:
+        return True  # DllImport's default is Winapi
+    value = m[1]
+    if not value.startswith("CallingConvention."):
+        const = re.search(r"\bconst\s+CallingConvention\s+" + re.escape(value.split(".")[-1])
+                          + r"\s*=\s*([\w.]+)\s*;", text)
+        value = const[1] if const else value
+    return value == "CallingConvention.Winapi"
+
+
+def declarations(binding_dir):
+    text = _source(binding_dir)
+    result = {}
+    for m in _IMPORT.finditer(text):
+        params = [p for p in re.split(r",(?![^\[]*\])", m["params"]) if p.strip()]
+        ret = _return_kind(m["ret"], m["return"], _convention_ok(m["attrs"], text))
+        result[m["name"]] = (ret, [_param_kind(p) for p in params])
+    return result
+
+
+_OPS = {ast.Add: operator.add, ast.Sub: operator.sub, ast.Mult: operator.mul, ast.FloorDiv: operator.floordiv,
+        ast.Div: operator.floordiv}
+
+
+def _evaluate(expression, known):
+    def value(node):
+        if isinstance(node, ast.Constant) and isinstance(node.value, int):
+            return node.value
+        if isinstance(node, ast.Name):
+            return known[node.id]
+        if isinstance(node, ast.BinOp) and type(node.op) in _OPS:
+            return _OPS[type(node.op)](value(node.left), value(node.right))
+        if isinstance(node, ast.UnaryOp) and isinstance(node.op, ast.USub):
+            return -value(node.operand)
+        raise ValueError(f"not a constant expression: {expression}")
+    return value(ast.parse(expression, mode="eval").body)
+
+
+def constants(binding_dir):
+    known = {}
+    for m in re.finditer(r"\bconst\s+int\s+(QV_\w+)\s*=\s*([^;]+);", _source(binding_dir)):
+        known[m[1]] = _evaluate(m[2].strip(), known)
+    return known
+
+
+def alter_one_declaration(binding_dir):
+    """Drops Heartbeat's one-byte return marshalling in a copy of the binding, for the check's self-test."""
+    path = Path(binding_dir) / SOURCE
+    text = path.read_text(encoding="utf-8")
+    altered = re.sub(r"\[return: MarshalAs\(UnmanagedType\.U1\)\](\s*public static extern bool Heartbeat\b)", r"\1",
+                     text, count=1)
+    path.write_text(altered, encoding="utf-8")
+    return "Heartbeat's bool left to the four-byte default"

@@ -1,0 +1,429 @@
+{ Quorvex.pas - the Quorvex client library for Delphi and Free Pascal.
+
+  Every export of quorvex.h, declared as the library exports it: stdcall on
+  Windows (Quorvex.dll), the C convention elsewhere (libquorvex.so).  The
+  one-byte result is Boolean (one byte in both compilers), every int32 is
+  Int32, every int32 pointer PInt32 and every text PAnsiChar: zero-terminated
+  GBK (code page 936) bytes in both directions.  Output buffers belong to the
+  caller and must hold the documented sizes: TQvMessageBuffer,
+  TQvParamBuffer and the others below, or QvBuffer for one of any size.
+  QvToGbk and QvFromGbk convert between strings and GBK; QvCheckTels builds
+  the length-prefixed texts that CheckTels takes.  On Linux, Free Pascal
+  converts code pages through the C library (the unit cwstring). }
+unit Quorvex;
+
+{$IFDEF FPC}
+  {$MODE DELPHI}
+  {$H+}
+{$ENDIF}
+
+interface
+
+{$IFDEF FPC}{$IFDEF UNIX}
+uses
+  cwstring;
+{$ENDIF}{$ENDIF}
+
+const
+{$IFDEF MSWINDOWS}
+  QuorvexLib = 'Quorvex.dll';
+{$ELSE}
+  {$IFDEF FPC}
+  QuorvexLib = 'quorvex'; { links libquorvex.so }
+  {$ELSE}
+  QuorvexLib = 'libquorvex.so';
+  {$ENDIF}
+{$ENDIF}
+
+  { Sizes of the caller's output buffers, terminating zero included. }
+  QV_BODY_BUFFER_SIZE = 2049;
+  QV_PARAM_BUFFER_SIZE = 21;
+  QV_SETTING_BUFFER_SIZE = 2048;
+  QV_DETAIL_BUFFER_SIZE = 160;
+  QV_WEB_RESPONSE_MAX = QV_BODY_BUFFER_SIZE;
+  { Most text bytes an input field accepts, terminator not counted. }
+  QV_BODY_MAX_TEXT = 2047;
+  QV_PARAM_MAX_TEXT = 19;
+  QV_CODE_ACCEPTED = 900;
+  QV_DEFAULT_READ_TIMEOUT_MS = 60000;
+  QV_WEB_BODY_MAX = 64 * 1024 * 1024;
+
+  { XML protocol. }
+  QV_FX_SUCCESS = 20900;
+  QV_FX_REPLY_MAX = 1024 * 1024;
+  QV_FX_ATTRIBUTES_MAX = 32;
+  QV_FX_DEPTH_MAX = 64;
+  QV_FX_NAME_MAX = 256;
+
+  { GetLastOutcome's kinds. }
+  QV_OUTCOME_OK = 0;
+  QV_OUTCOME_REFUSED = 1;
+  QV_OUTCOME_NOT_INITIALISED = 2;
+  QV_OUTCOME_NOT_CONNECTED = 3;
+  QV_OUTCOME_CONNECT_FAILED = 4;
+  QV_OUTCOME_NOT_SENT = 5;
+  QV_OUTCOME_MAYBE_APPLIED = 6;
+  QV_OUTCOME_TIMED_OUT = 7;
+  QV_OUTCOME_FAILED = 8;
+
+  { GetLastRelogin's kinds. }
+  QV_RELOGIN_NOT_RUN = 0;
+  QV_RELOGIN_LOGGED_IN = 1;
+  QV_RELOGIN_REFUSED = 2;
+  QV_RELOGIN_CONNECT_FAILED = 3;
+  QV_RELOGIN_FAILED = 4;
+
+  { GetConnectionState's flags and kinds. }
+  QV_STATE_INITIALISED = 1;
+  QV_STATE_CONNECTED = 2;
+  QV_STATE_LOGGED_IN = 4;
+  QV_PATH_NONE = 0;
+  QV_PATH_DIRECT = 1;
+  QV_PATH_SOCKS4 = 2;
+  QV_PATH_SOCKS5 = 3;
+  QV_PATH_HTTP = 4;
+  QV_PROTOCOL_NONE = 0;
+  QV_PROTOCOL_RECORD = 1;
+  QV_PROTOCOL_XML = 2;
+
+  { TraceStart's option. }
+  QV_TRACE_HEX = 1;
+
+type
+  { Output buffers of the documented sizes: pass @Buffer[0]. }
+  TQvMessageBuffer = array[0..QV_BODY_BUFFER_SIZE - 1] of AnsiChar;
+  TQvParamBuffer = array[0..QV_PARAM_BUFFER_SIZE - 1] of AnsiChar;
+  TQvSettingBuffer = array[0..QV_SETTING_BUFFER_SIZE - 1] of AnsiChar;
+  TQvDetailBuffer = array[0..QV_DETAIL_BUFFER_SIZE - 1] of AnsiChar;
+  { A string whose bytes are GBK: assigning a string to it converts. }
+  TQvGbkString = type AnsiString(936);
+{ Library lifecycle }
+function dllInitialize: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function TcpInit: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function dllUnInitialize: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function TcpRelease: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function TcpDisconnect: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxTcpDisconnect: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Connecting }
+function TcpConnect(Message, Host: PAnsiChar; Port, Timeout: Int32; ProxyKind, ProxyHost: PAnsiChar; ProxyPort: Int32;
+  ProxyUser, ProxyPassword: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxTcpConnect(Message, Host: PAnsiChar; Port, Timeout: Int32; ProxyKind, ProxyHost: PAnsiChar;
+  ProxyPort: Int32; ProxyUser, ProxyPassword: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SetReadTimeout(Milliseconds: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Record protocol: login, relogin, heartbeat }
+function Login_Request(app, extra, name, pwd, ver: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function Login_Feedback(Code: PInt32; Message, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function ReLogin: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function Heartbeat: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Record protocol: reference queries }
+function MsgStates(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function InfoType(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function MobileNum(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function MMSMaxSize(Code: PInt32; Message, ParamOut, Text, Param: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function NumRule(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function GetUdInfo(Code: PInt32; Message, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Record protocol: the account's password and its sub-accounts }
+function EditPassword(Code: PInt32; Message, NewPassword, NewPasswordAgain: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function AddSubUser(Code: PInt32; Message, Text, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function AddSubUserEx(Code: PInt32; Message, Text, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function AddSubAccount(Code: PInt32; Message, Text, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function DisableSubUser(Code: PInt32; Message, Param1, Param2: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function IncreaseSubBuy(Code: PInt32; Message, Text, Param1, Param2: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function ReduceSubBuy(Code: PInt32; Message, Text, Param1, Param2: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function FindAllSubs(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function FindAllSubsEx(Code: PInt32; Message: PAnsiChar; Number1, Number2, Number3: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function FindAllEmplyee(Code: PInt32; Message: PAnsiChar; Number1, Number2, Number3: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function Transfer(Code: PInt32; Message: PAnsiChar; Number1, Number2, Number3: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function FindSubInfo(Code: PInt32; Message, Text: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function FindSubInfoEx(Code: PInt32; Message, Text: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function FindSubAllOrders(Code: PInt32; Message, Text: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function FindSubOrderInfo(Code: PInt32; Message, Text, Param1: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function EditSubPWD(Code: PInt32; Message, Text, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function AddSubGwNumEx(Code: PInt32; Message, Param1Out, Param2Out, Text: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function DelSubGwNum(Code: PInt32; Message, Param1Out, Text: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Record protocol: client, product, information-package and scheduled-order }
+function ClientInfo(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function AllProductId(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function CltProductId(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function CltAllPrdIdName(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function CltAllMmsInfo(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function CltAllIdNameType(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function ProductInfo(Code: PInt32; Message, ProductId: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function AllInfoPackId(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function InfoPackStatus(Code: PInt32; Message, PackageId: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function InfoPackStatusEx(Code: PInt32; Message, PackageId: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function GetMessage(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function LastDetails(Code: PInt32; Message, Query: PAnsiChar; Count: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function GetProductLen(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function PQOrderList(Code: PInt32; Message, Param1, Param2: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function PQOrderInfoByID(Code: PInt32; Message, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function PQGetAbilityURL(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Record protocol: send jobs }
+function SubmitAllClear(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitPrdId(Code: PInt32; Message, ProductId: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function CheckPrdId(Code: PInt32; Message, ProductId: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitTelList(Code: PInt32; Message, Numbers: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitTelNum(Code: PInt32; Message, Count: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitContent(Code: PInt32; Message, Content: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function CheckContent(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitPushURL(Code: PInt32; Message, Url: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitBgnDate(Code: PInt32; Message, Date: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitBgnDateEx(Code: PInt32; Message, Period: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitEndDate(Code: PInt32; Message, Date: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitBgnTime(Code: PInt32; Message, Time: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitEndTime(Code: PInt32; Message, Time: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitTransFilename(Code: PInt32; Message, FileName: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitTransFile(Code: PInt32; Message, FileContent: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitPQOrderSelect(Code: PInt32; Message, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitAllOver(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitAllOver_2(Code: PInt32; Message: PAnsiChar; Number1, Number2, Number3: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitAllOverEx(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function SubmitAllOverEx_2(Code: PInt32; Message: PAnsiChar; Number1, Number2, Number3: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Record protocol: content checks and account parameters }
+function ContentPreview(Code: PInt32; Message: PAnsiChar; Number: PInt32; Param, Content: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function GetSJKHDParams(Code: PInt32; Message, Param1, Param2, Param3: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function GetSJKHDBid(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function CheckSMSContent(Code: PInt32; Message, Content: PAnsiChar; Number1, Number2, Number3: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function ClientGuiControl(Code: PInt32; Message: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Settings file and timed web request }
+function ReadIniFile(Value, Carrier: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxReadIniFile(Value, Carrier: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function WebRequestEx(Response: PAnsiChar; ResponseSize: Int32; ResponseLength, ElapsedMs: PInt32;
+  Url: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function WebRequest(Response: PAnsiChar; ElapsedMs: PInt32; Url: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxWebRequest(Response: PAnsiChar; ElapsedMs: PInt32; Url: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ XML protocol }
+function fxLogin_Req(ReplyCode, ReplyLength: PInt32; app, extra, name, pwd, ver: PAnsiChar): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxLogin_Resp(Message: PAnsiChar; Agent: PInt32; Pud: PAnsiChar; Agreement: PInt32;
+  ReplyCode, ReplyLength: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxReLogin: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxMsgStates_Req(ReplyCode, ReplyLength: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxMsgStates_Resp(Message: PAnsiChar; ReplyCode, ReplyLength: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxInfoType_Req(ReplyCode, ReplyLength: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxInfoType_Resp(Message: PAnsiChar; ReplyCode, ReplyLength: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxNumRule_Req(ReplyCode, ReplyLength: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxNumRule_Resp(Message: PAnsiChar; ReplyCode, ReplyLength: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxNotify_Req(ReplyCode, ReplyLength: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function fxNotify_Resp(Message: PAnsiChar; ReplyCode, ReplyLength: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ The About dialog and the message box }
+function ShowAbout: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function ShowMsg(Text: PAnsiChar): Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Number classification, without the server }
+function CheckTels(Number, CarrierList: PAnsiChar): Int32;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ What happened: the last call's outcome, its relogin, the connection }
+function GetLastOutcome(Outcome, Sent, Argument, SocketError: PInt32; Detail: PAnsiChar; DetailSize: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function GetLastRelogin(Relogin, ServerCode, SocketError: PInt32; Detail: PAnsiChar; DetailSize: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function GetConnectionState(State, Path, LoginProtocol, LoginCode: PInt32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ The protocol trace }
+function TraceStart(Path: PAnsiChar; Options: Int32): Boolean;
+  {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+function TraceStop: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;
+
+{ Helpers }
+
+{ A zero-filled buffer of Size bytes; PAnsiChar(Result) passes it as an output. }
+function QvBuffer(Size: Integer): RawByteString;
+{ The size an XML _Resp export's Message and Pud need for a reply of
+  ReplyLength bytes: the body and a zero, at least a message buffer. }
+function QvFxBufferSize(ReplyLength: Int32): Integer;
+{ The text a call left in a buffer: its bytes up to the first zero. }
+function QvText(Buffer: PAnsiChar): RawByteString;
+{ GBK bytes of S (characters GBK lacks become '?'), and the string of GBK bytes. }
+function QvToGbk(const S: string): RawByteString;
+function QvFromGbk(const Gbk: RawByteString): string; overload;
+function QvFromGbk(Buffer: PAnsiChar): string; overload;
+{ Storage for a length-prefixed text: four bytes of length, then the text.
+  Keep it alive while the call runs and pass QvPrefixedText(Storage). }
+function QvLengthPrefixed(const Text: RawByteString): RawByteString;
+function QvPrefixedText(const Storage: RawByteString): PAnsiChar;
+{ CheckTels with both texts (GBK bytes) laid out as it needs them. }
+function QvCheckTels(const Number, CarrierList: RawByteString): Int32;
+
+implementation
+
+function QvBuffer(Size: Integer): RawByteString;
+begin
+  Result := '';
+  SetLength(Result, Size);
+  if Size > 0 then
+    FillChar(Result[1], Size, 0);
+end;
+
+function QvFxBufferSize(ReplyLength: Int32): Integer;
+begin
+  Result := QV_BODY_BUFFER_SIZE;
+  if ReplyLength > QV_FX_REPLY_MAX then
+    ReplyLength := QV_FX_REPLY_MAX;
+  if ReplyLength + 1 > Result then
+    Result := ReplyLength + 1;
+end;
+
+function QvText(Buffer: PAnsiChar): RawByteString;
+var
+  N: Integer;
+begin
+  Result := '';
+  if Buffer = nil then
+    Exit;
+  N := 0;
+  while Buffer[N] <> #0 do
+    Inc(N);
+  SetLength(Result, N);
+  if N > 0 then
+    Move(Buffer^, Result[1], N);
+end;
+
+function QvToGbk(const S: string): RawByteString;
+var
+  U: UnicodeString;
+  G: TQvGbkString;
+begin
+  U := UnicodeString(S);
+  G := TQvGbkString(U);
+  Result := G;
+end;
+
+function QvFromGbk(const Gbk: RawByteString): string;
+var
+  Bytes: RawByteString;
+  U: UnicodeString;
+begin
+  Bytes := Gbk;
+  SetCodePage(Bytes, 936, False);
+  U := UnicodeString(Bytes);
+  Result := string(U);
+end;
+
+function QvFromGbk(Buffer: PAnsiChar): string;
+begin
+  Result := QvFromGbk(QvText(Buffer));
+end;
+
+function QvLengthPrefixed(const Text: RawByteString): RawByteString;
+var
+  N: Int32;
+begin
+  N := Length(Text);
+  Result := QvBuffer(4 + N);
+  Move(N, Result[1], 4);
+  if N > 0 then
+    Move(Text[1], Result[5], N);
+end;
+
+function QvPrefixedText(const Storage: RawByteString): PAnsiChar;
+begin
+  Result := PAnsiChar(Storage) + 4;
+end;
+
+function QvCheckTels(const Number, CarrierList: RawByteString): Int32;
+var
+  N, C: RawByteString;
+begin
+  N := QvLengthPrefixed(Number);
+  C := QvLengthPrefixed(CarrierList);
+  Result := CheckTels(QvPrefixedText(N), QvPrefixedText(C));
+end;
+
+end.

@@ -1,0 +1,99 @@
+"""What the Pascal unit declares, in the kinds the binding check compares with quorvex.h.
+
+declarations(binding_dir) -> {name: (ret_kind, [param_kinds])} for every `external` routine;
+constants(binding_dir) -> {name: value} for every QV_ constant.  Kinds: "bool8", "i32", "i32*",
+"char*", "void"; any other type is returned under its own name so that the check reports it.
+"""
+import ast
+import operator
+import re
+from pathlib import Path
+
+UNIT = "Quorvex.pas"
+# The only calling convention that matches the library on every platform.
+CONVENTION = "{$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}"
+
+_TYPES = {
+    "boolean": "bool8", "bytebool": "bool8",
+    "int32": "i32", "longint": "i32",
+    "pint32": "i32*", "plongint": "i32*",
+    "pansichar": "char*",
+}
+
+_ROUTINE = re.compile(
+    r"\b(function|procedure)\s+(\w+)\s*(?:\((?P<params>[^()]*)\))?\s*(?::\s*(?P<ret>\w+))?\s*;"
+    r"(?P<directives>(?:(?!\b(?:function|procedure|begin)\b).)*?)\bexternal\b",
+    re.S | re.I)
+
+
+def _source(binding_dir):
+    text = (Path(binding_dir) / UNIT).read_text(encoding="utf-8")
+    # Comments go; compiler directives ({$...}) stay, they carry the calling convention.
+    text = re.sub(r"\{(?!\$)[^}]*\}|\(\*.*?\*\)|//[^\n]*", " ", text, flags=re.S)
+    return text.split("implementation", 1)[0]
+
+
+def _squeeze(text):
+    return re.sub(r"\s+", "", text).lower()
+
+
+def _kind(type_name, by_reference=False):
+    kind = _TYPES.get(type_name.lower(), type_name)
+    if by_reference:
+        return kind + "*" if kind == "i32" else "ref " + kind
+    return kind
+
+
+def _params(text):
+    kinds = []
+    for group in filter(None, (g.strip() for g in (text or "").split(";"))):
+        names, _, type_name = group.partition(":")
+        words = names.split()
+        by_reference = words[0].lower() in ("var", "out")
+        if words[0].lower() in ("var", "out", "const", "constref"):
+            names = names.split(None, 1)[1]
+        count = len([n for n in names.split(",") if n.strip()])
+        kinds += [_kind(type_name.strip(), by_reference)] * count
+    return kinds
+
+
+def declarations(binding_dir):
+    result = {}
+    for m in _ROUTINE.finditer(_source(binding_dir)):
+        ret = _kind(m["ret"]) if m["ret"] else "void"
+        if _squeeze(CONVENTION) not in _squeeze(m["directives"]):
+            ret += " (not stdcall on Windows and cdecl elsewhere)"
+        result[m.group(2)] = (ret, _params(m["params"]))
+    return result
+
+
+_OPS = {ast.Add: operator.add, ast.Sub: operator.sub, ast.Mult: operator.mul, ast.FloorDiv: operator.floordiv}
+
+
+def _evaluate(expression, known):
+    def value(node):
+        if isinstance(node, ast.Constant) and isinstance(node.value, int):
+            return node.value
+        if isinstance(node, ast.Name):
+            return known[node.id]
+        if isinstance(node, ast.BinOp) and type(node.op) in _OPS:
+            return _OPS[type(node.op)](value(node.left), value(node.right))
+        if isinstance(node, ast.UnaryOp) and isinstance(node.op, ast.USub):
+            return -value(node.operand)
+        raise ValueError(f"not a constant expression: {expression}")
+    return value(ast.parse(re.sub(r"\bdiv\b", "//", expression, flags=re.I), mode="eval").body)
+
+
+def constants(binding_dir):
+    known = {}
+    for m in re.finditer(r"^\s*(QV_\w+)\s*=\s*([^;]+);", _source(binding_dir), re.M):
+        known[m[1]] = _evaluate(m[2].strip(), known)
+    return known
+
+
+def alter_one_declaration(binding_dir):
+    """Makes Heartbeat's result a four-byte LongBool in a copy of the unit, for the check's self-test."""
+    path = Path(binding_dir) / UNIT
+    text = path.read_text(encoding="utf-8")
+    path.write_text(text.replace("function Heartbeat: Boolean;", "function Heartbeat: LongBool;", 1), encoding="utf-8")
+    return "Heartbeat's result made a LongBool"

@@ -1,0 +1,234 @@
+"""An idiomatic client over the ctypes declarations: str in and out, results as values."""
+import ctypes
+import functools
+from dataclasses import dataclass, field
+from typing import NamedTuple, Optional
+
+from . import _native
+from ._native import EXPORTS
+
+ENCODING = "gbk"  # code page 936, the library's only text encoding
+INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
+
+
+@dataclass(frozen=True)
+class Result:
+    """What an export came to.
+
+    ok       the export's one-byte result (True: the exchange completed)
+    code     the result code or XML reply code (-1: no answer arrived), None when it has none
+    message  the message buffer as text, None when it has none
+    outputs  the other outputs by their header names (Param1, Number1, Value, ...)
+    value    the export's raw result (CheckTels' classification)"""
+    ok: bool
+    code: Optional[int] = None
+    message: Optional[str] = None
+    outputs: dict = field(default_factory=dict)
+    value: int = 0
+
+    def __bool__(self):
+        return self.ok
+
+    @property
+    def accepted(self):
+        """The exchange completed and the server accepted the request."""
+        return self.ok and self.code in (_native.QV_CODE_ACCEPTED, _native.QV_FX_SUCCESS)
+
+
+class Outcome(NamedTuple):
+    outcome: int
+    sent: bool
+    argument: int
+    socket_error: int
+    detail: str
+
+
+class Relogin(NamedTuple):
+    relogin: int
+    server_code: int
+    socket_error: int
+    detail: str
+
+
+class ConnectionState(NamedTuple):
+    state: int
+    path: int
+    login_protocol: int
+    login_code: int
+
+    @property
+    def connected(self):
+        return bool(self.state & _native.QV_STATE_CONNECTED)
+
+    @property
+    def logged_in(self):
+        return bool(self.state & _native.QV_STATE_LOGGED_IN)
+
+
+def encode_text(value, name):
+    """A str or bytes input as the zero-terminated GBK the library reads; None stays null."""
+    if value is None:
+        return None
+    if not isinstance(value, (str, bytes, bytearray)):
+        raise TypeError(f"{name}: a str or bytes is needed, not {type(value).__name__}")
+    data = value.encode(ENCODING) if isinstance(value, str) else bytes(value)
+    # The library would read only up to a zero byte and so take a shortened text.
+    if b"\0" in data:
+        raise ValueError(f"{name}: a text cannot hold a zero byte")
+    return data
+
+
+def check_int32(value, name):
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name}: an int is needed, not {type(value).__name__}")
+    if not INT32_MIN <= value <= INT32_MAX:
+        raise OverflowError(f"{name}: {value} does not fit an int32")
+    return value
+
+
+def decode(buffer):
+    return buffer.value.decode(ENCODING, errors="replace")
+
+
+def fx_text_size(reply_length):
+    """Room for a text taken from an XML reply of reply_length bytes.
+
+    The header asks for the reply length plus one; a one-byte character of some
+    encodings becomes two in GBK, so twice that, and never below a message buffer."""
+    length = min(max(reply_length, 0), _native.QV_FX_REPLY_MAX)
+    return max(_native.QV_BODY_BUFFER_SIZE, 2 * length + 1)
+
+
+class Client:
+    """The library, one call per export.
+
+    Every export is a method under its own name, taking the header's inputs in order
+    (texts as str, bytes or None; int32 as int) and returning a Result; output buffers
+    are made here at their documented sizes.  As a context manager it initialises the
+    library and, on leaving, disconnects and releases it."""
+
+    def __init__(self, library=None):
+        self.native = _native.load(library)
+
+    def __enter__(self):
+        self.native.dllInitialize()
+        return self
+
+    def __exit__(self, *exc):
+        self.native.TcpDisconnect()
+        self.native.dllUnInitialize()
+        return False
+
+    def __getattr__(self, name):
+        if name in EXPORTS:
+            return functools.partial(self.call, name)
+        raise AttributeError(name)
+
+    def __dir__(self):
+        return sorted(set(super().__dir__()) | set(EXPORTS))
+
+    def call(self, export_name, *args, **kwargs):
+        export = EXPORTS[export_name]
+        inputs = [name for role, name in export.params if role in ("text", "prefixed", "int")]
+        given = dict(zip(inputs, args))
+        if len(args) > len(inputs):
+            raise TypeError(f"{export_name} takes {len(inputs)} inputs ({', '.join(inputs)})")
+        for name, value in kwargs.items():
+            if name not in inputs or name in given:
+                raise TypeError(f"{export_name}: unexpected or repeated input {name}")
+            given[name] = value
+
+        arguments, keep, outputs = [], [], {}
+        for role, name in export.params:
+            if role == "text":
+                arguments.append(encode_text(given.get(name), name))
+            elif role == "prefixed":
+                data = given.get(name)
+                if data is None:
+                    arguments.append(None)
+                else:
+                    # The length travels with the text, so a zero byte in it is taken as sent.
+                    if not isinstance(data, (str, bytes, bytearray)):
+                        raise TypeError(f"{name}: a str or bytes is needed, not {type(data).__name__}")
+                    data = data.encode(ENCODING) if isinstance(data, str) else data
+                    storage, pointer = _native.length_prefixed(bytes(data))
+                    keep.append(storage)
+                    arguments.append(pointer)
+            elif role == "int":
+                if name not in given:
+                    raise TypeError(f"{export_name}: input {name} is missing")
+                arguments.append(check_int32(given[name], name))
+            elif role in ("code", "out"):
+                outputs[name] = ctypes.c_int32(-1 if role == "code" else 0)
+                arguments.append(ctypes.byref(outputs[name]))
+            elif role == "size":
+                arguments.append(len(outputs["Detail"]))
+            else:
+                outputs[name] = ctypes.create_string_buffer(self._buffer_size(role, given))
+                arguments.append(outputs[name])
+
+        value = getattr(self.native, export_name)(*arguments)
+        result = {name: (out.value if isinstance(out, ctypes.c_int32) else decode(out))
+                  for name, out in outputs.items()}
+        code = result.pop("Code", None)
+        message = result.pop("Message", None)
+        ok = bool(value) if export.result == "bool" else True
+        return Result(ok, code, message, result, int(value))
+
+    @staticmethod
+    def _buffer_size(role, given):
+        if role == "fxtext":
+            return fx_text_size(check_int32(given.get("ReplyLength", 0), "ReplyLength"))
+        if role == "sized":
+            # The library refuses a size below 1; it still gets a real byte to point at.
+            return max(1, check_int32(given.get("ResponseSize", 0), "ResponseSize"))
+        return _native.BUFFER_SIZES[role]
+
+    # The common steps, spelled for Python.
+
+    def connect(self, host, port, timeout=5000, proxy_kind=None, proxy_host=None, proxy_port=0,
+                proxy_user=None, proxy_password=None):
+        return self.TcpConnect(host, port, timeout, proxy_kind, proxy_host, proxy_port,
+                               proxy_user, proxy_password)
+
+    def login(self, name, password, app="", extra="", version=""):
+        """Login_Request then Login_Feedback; accepted when the code is 900."""
+        request = self.Login_Request(app, extra, name, password, version)
+        return self.Login_Feedback() if request.ok else request
+
+    def fx(self, operation, *args):
+        """An XML operation, both halves: fx("fxNumRule") runs fxNumRule_Req and _Resp.
+        The Result's code is the reply code (QV_FX_SUCCESS when the server accepted)."""
+        request = self.call(operation + "_Req", *args)
+        if not request.ok:
+            return request
+        reply_code, reply_length = request.outputs["ReplyCode"], request.outputs["ReplyLength"]
+        response = self.call(operation + "_Resp", reply_code, reply_length)
+        return Result(response.ok, reply_code, response.message, response.outputs, response.value)
+
+    def check_tels(self, number, carrier_list):
+        """CheckTels: 1 China Mobile, 2 China Unicom, 3 a fixed line, 0 other, -1 a bad list."""
+        return self.CheckTels(number, carrier_list).value
+
+    def set_read_timeout(self, milliseconds):
+        return self.SetReadTimeout(milliseconds).ok
+
+    def last_outcome(self):
+        """What the calling thread's last call came to (GetLastOutcome)."""
+        r = self.GetLastOutcome().outputs
+        return Outcome(r["Outcome"], bool(r["Sent"]), r["Argument"], r["SocketError"], r["Detail"])
+
+    def last_relogin(self):
+        r = self.GetLastRelogin().outputs
+        return Relogin(r["Relogin"], r["ServerCode"], r["SocketError"], r["Detail"])
+
+    def connection_state(self):
+        r = self.GetConnectionState().outputs
+        return ConnectionState(r["State"], r["Path"], r["LoginProtocol"], r["LoginCode"])
+
+    def trace_start(self, path, hex_dump=False):
+        """Appends a protocol trace to the file at path ("-": standard error)."""
+        return self.TraceStart(str(path), _native.QV_TRACE_HEX if hex_dump else 0).ok
+
+    def trace_stop(self):
+        return self.TraceStop().ok

@@ -1,0 +1,91 @@
+"""The Pascal and .NET extractors read back exactly the header's exports and constants, and a
+declaration made wrong in a copy of either binding shows up as a difference.
+    python3 extractors_test.py SOURCE_DIR
+"""
+import importlib.util
+import re
+import shutil
+import sys
+import tempfile
+from pathlib import Path
+
+root = Path(sys.argv[1])
+sys.dont_write_bytecode = True  # nothing lands in the source tree
+
+
+def header():
+    """quorvex.h read independently of the extractors: exports with kinds, and integer constants."""
+    text = re.sub(r"/\*.*?\*/", " ", (root / "include/quorvex.h").read_text(encoding="utf-8"), flags=re.S)
+    kinds = {"int32_t": "i32", "int32_t*": "i32*", "char*": "char*"}
+    exports = {}
+    for m in re.finditer(r"(QV_API|QV_EXPORT int32_t QV_CALL)\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+        args = [a for a in m[3].split(",") if a.strip() not in ("", "void")]
+        params = [kinds[re.sub(r"const|\s|\w+$", "", a.strip())] for a in args]
+        exports[m[2]] = ("bool8" if m[1] == "QV_API" else "i32", params)
+    values = {}
+    for m in re.finditer(r"#define (QV_[A-Z0-9_]+) +([^\n]+)", text):
+        expr = re.sub(r"QV_\w+", lambda n: str(values.get(n[0], n[0])), m[2].strip())
+        if re.fullmatch(r"[\d\s()*+-]+", expr):
+            values[m[1]] = eval(expr)  # digits and operators only
+    return exports, values
+
+
+def load(lang):
+    found = importlib.util.spec_from_file_location(f"{lang}_extract", root / "bindings" / lang / "extract.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    return module
+
+
+# (binding, file, text in the binding, its wrong replacement, the export or constant that must differ)
+MUTATIONS = [
+    ("pascal", "Quorvex.pas", "function Heartbeat: Boolean;", "function Heartbeat: LongBool;", "Heartbeat"),
+    ("pascal", "Quorvex.pas", "function SubmitTelNum(Code: PInt32; Message, Count: PAnsiChar)",
+     "function SubmitTelNum(Code: PInt32; Message: PAnsiChar; Count: Int32)", "SubmitTelNum"),
+    ("pascal", "Quorvex.pas", "function ReLogin: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF};",
+     "function ReLogin: Boolean; stdcall;", "ReLogin"),
+    ("pascal", "Quorvex.pas", "QV_PARAM_BUFFER_SIZE = 21;", "QV_PARAM_BUFFER_SIZE = 20;", "QV_PARAM_BUFFER_SIZE"),
+    ("dotnet", "Quorvex.cs", "] [return: MarshalAs(UnmanagedType.U1)]\n        public static extern bool Heartbeat",
+     "]\n        public static extern bool Heartbeat", "Heartbeat"),
+    ("dotnet", "Quorvex.cs", "SubmitTelNum(out int Code, byte[] Message, byte[] Count)",
+     "SubmitTelNum(out int Code, byte[] Message, string Count)", "SubmitTelNum"),
+    ("dotnet", "Quorvex.cs", "extern bool MsgStates(out int Code, byte[] Message)",
+     "extern bool MsgStates(byte[] Message, out int Code)", "MsgStates"),
+    ("dotnet", "Quorvex.cs", "QV_DETAIL_BUFFER_SIZE = 160;", "QV_DETAIL_BUFFER_SIZE = 16;",
+     "QV_DETAIL_BUFFER_SIZE"),
+]
+
+
+def differences(expected, found):
+    return {k for k in expected.keys() | found.keys() if expected.get(k) != found.get(k)}
+
+
+def main():
+    exports, values = header()
+    failures = []
+    for lang in ("pascal", "dotnet"):
+        ex = load(lang)
+        src = root / "bindings" / lang
+        if differences(exports, ex.declarations(src)) or differences(values, ex.constants(src)):
+            failures.append(f"{lang}: {differences(exports, ex.declarations(src))} "
+                            f"{differences(values, ex.constants(src))}")
+    for lang, name, good, bad, culprit in MUTATIONS:
+        ex = load(lang)
+        with tempfile.TemporaryDirectory() as tmp:
+            shutil.copytree(root / "bindings" / lang, tmp, dirs_exist_ok=True)
+            path = Path(tmp) / name
+            text = path.read_text(encoding="utf-8")
+            if good not in text:
+                failures.append(f"{lang}: mutation source not found: {good!r}")
+                continue
+            path.write_text(text.replace(good, bad, 1), encoding="utf-8")
+            found = differences(exports, ex.declarations(tmp)) | differences(values, ex.constants(tmp))
+            if found != {culprit}:
+                failures.append(f"{lang}: {bad!r} gives {found}, not {{{culprit!r}}}")
+    print("\n".join(failures))
+    print(f"extractors: {len(exports)} exports, {len(values)} constants, {len(MUTATIONS)} mutations"
+          + (": ok" if not failures else f": {len(failures)} failed"))
+    return 1 if failures else 0
+
+
+sys.exit(main())

@@ -1,0 +1,16 @@
+#!/bin/sh
+# The Pascal unit's scenario, built with Free Pascal and run against the
+# library and two simulators, then
+# the README's example as written.  Exit 77 (skipped) without fpc.
+#   pascal_scenario.sh BINDING_DIR WORKDIR LIBRARY SIMULATOR
+set -eu
+src=$1 work=$2 lib=$3 sim=$4
+command -v fpc > /dev/null || { echo "fpc missing: skipped"; exit 77; }
+mkdir -p "$work/units"
+libdir=$(dirname "$lib")
+fpc -Mdelphi -vew -Fu"$src" -FU"$work/units" -FE"$work" -Fl"$libdir" -k-rpath -k"$libdir" \
+  "$src/scenario.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
+. "$(dirname "$0")/harness.sh"
+LC_ALL=C.UTF-8 "$work/scenario" "$port" "$drop_port"
+run_readme_example "### Pascal" pascal host.pas
+echo "pascal scenario: ok"

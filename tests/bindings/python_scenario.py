@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""The Python binding against the simulator, as a host uses it: connect, login, queries,
+a send job, CheckTels, refusals, a relogin after the server drops the connection and the
+outcome of the failed call; then the README's Python example, run as written.
+    python_scenario.py SIMULATOR README     (QUORVEX_LIBRARY names the library)"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+import quorvex
+
+failures = []
+
+
+def check(what, condition, got=None):
+    print(("ok   " if condition else "FAIL ") + what + ("" if condition else f": got {got!r}"))
+    if not condition:
+        failures.append(what)
+
+
+def start_simulator(path, *options):
+    sim = subprocess.Popen([path, "--port", "0", "--quiet", *options], stdout=subprocess.PIPE, text=True)
+    line = sim.stdout.readline()
+    match = re.fullmatch(r"quorvex-sim listening on 127\.0\.0\.1:(\d+)\n", line)
+    if not match:
+        sim.kill()
+        sys.exit(f"the simulator did not start: {line!r}")
+    return sim, int(match.group(1))
+
+
+def session(qv, port):
+    check("connect", qv.connect("127.0.0.1", port).message == "TCP连接成功")
+    login = qv.login("demo", "demo123", app="scenario", version="1.0")
+    check("login accepted, the account's id in Param1", login.accepted and login.outputs["Param1"] == "10001", login)
+    info = qv.GetUdInfo()
+    check("a query's Chinese text comes back as str", info.accepted and "企业:演示企业" in info.message, info)
+    check("an XML query, both halves", qv.fx("fxMsgStates").code == quorvex.QV_FX_SUCCESS)
+
+    steps = [("SubmitAllClear",), ("SubmitPrdId", "1001"), ("SubmitTelList", "13800000000,13900000004"),
+             ("SubmitContent", "会议改到三点，请准时参加")]
+    for name, *args in steps:
+        r = qv.call(name, *args)
+        check(f"send job: {name}", r.accepted, r)
+    over = qv.SubmitAllOver_2()
+    check("send job: SubmitAllOver_2 gives the job number and two recipients",
+          over.accepted and over.message.isdigit() and over.outputs["Number1"] == 2, over)
+
+    carriers = "139,移动;130,联通"
+    table = [("13912345678", 1), ("13012345678", 2), ("01012345678", 3), ("1391234567", 0), ("", 0)]
+    got = [(n, qv.check_tels(n, carriers)) for n, _ in table]
+    check("CheckTels classifies through length-prefixed texts", got == table, got)
+    check("CheckTels takes bytes and null", qv.check_tels(b"13912345678", carriers.encode("gbk")) == 1
+          and qv.CheckTels(None, None).value == 0)
+
+    long = qv.SubmitContent("长" * 1024)  # 2048 GBK bytes, one over the field
+    outcome = qv.last_outcome()
+    check("a text over its field is refused as the library refuses it",
+          (long.ok, long.code, long.message) == (False, -1, "输入的文本过长!")
+          and outcome[:3] == (quorvex.QV_OUTCOME_REFUSED, False, 3), (long, outcome))
+    for bad in ("a\0b", "\U0001F600"):
+        try:
+            qv.SubmitContent(bad)
+            check(f"{bad!r} is refused before the library", False)
+        except ValueError:
+            check(f"{bad!r} is refused before the library", True)
+    try:
+        qv.LastDetails("", 2**32)
+        check("an int beyond int32 is refused", False)
+    except OverflowError:
+        check("an int beyond int32 is refused", True)
+
+
+def relogin(qv, port):
+    """The server answers three requests per connection, then drops it."""
+    qv.connect("127.0.0.1", port)
+    check("login on the dropping server", qv.login("demo", "demo123").accepted)
+    check("two requests answered", qv.Heartbeat().ok and qv.MsgStates().accepted)
+    failed = qv.MsgStates()
+    outcome, again = qv.last_outcome(), qv.last_relogin()
+    check("the call after the drop fails with no answer", (failed.ok, failed.code) == (False, -1), failed)
+    check("its outcome says what failed", outcome.outcome not in (quorvex.QV_OUTCOME_OK, quorvex.QV_OUTCOME_REFUSED)
+          and outcome.detail != "", outcome)
+    check("and that the library logged in again", again.relogin == quorvex.QV_RELOGIN_LOGGED_IN
+          and again.server_code == quorvex.QV_CODE_ACCEPTED, again)
+    state = qv.connection_state()
+    check("connected and logged in again", state.connected and state.logged_in, state)
+    check("the next call is answered", qv.MsgStates().accepted)
+
+
+def readme_example(readme, port):
+    text = open(readme, encoding="utf-8").read()
+    match = re.search(r"^### Python\n.*?^```python\n(.*?)^```$", text, re.S | re.M)
+    check("the README has a Python example", match is not None)
+    if match:
+        code = match.group(1).replace("9000", str(port))
+        run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+        check("the README's example runs and sends its job",
+              run.returncode == 0 and "\njob " in run.stdout, run.stdout + run.stderr)
+
+
+def main():
+    simulator, readme = sys.argv[1], sys.argv[2]
+    plain, port = start_simulator(simulator)
+    dropping, drop_port = start_simulator(simulator, "--drop-after", "3")
+    try:
+        with tempfile.TemporaryDirectory() as tmp, quorvex.Client() as qv:
+            trace = os.path.join(tmp, "trace.txt")
+            check("trace starts", qv.trace_start(trace))
+            session(qv, port)
+            qv.trace_stop()
+            logged = open(trace, encoding="utf-8", errors="replace").read()
+            check("the trace shows the calls and masks the password",
+                  "SubmitAllOver_2" in logged and "demo123" not in logged)
+            relogin(qv, drop_port)
+        readme_example(readme, port)
+    finally:
+        for sim in (plain, dropping):
+            sim.terminate()
+            sim.wait()
+    print(f"python scenario: {'ok' if not failures else str(len(failures)) + ' failed'}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

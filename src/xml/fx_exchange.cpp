@@ -69,8 +69,9 @@ std::string shown_document(std::string_view body) {
 }
 
 void trace_request(int32_t code, std::string_view body, std::optional<trace::SecretScope> &scope) {
-  trace::event("xml > code " + std::to_string(code) + " length " + std::to_string(body.size()) +
-               (body.empty() ? std::string() : " " + shown_document(body)));
+  std::string line = "xml > code " + std::to_string(code) + " length " + std::to_string(body.size());
+  if (!body.empty()) line.append(" ").append(shown_document(body));
+  trace::event(line);
   const auto [at, size] = password_range(body);
   if (trace::hex() && size) scope.emplace(std::initializer_list<trace::Secret>{{kHeaderSize + at, size}});
 }

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -51,22 +50,17 @@ void escaped(const std::exception *e) {
     connection::other_failure(e ? e->what() : "An unknown error.");
 }
 
-// The export that a call site belongs to: the default argument of the
-// helpers below names the function that calls them.
-using Where = std::source_location;
+// The export that a call site belongs to, for the trace: the default
+// argument of the helpers below is the name of the function that calls
+// them (GCC's and Clang's __builtin_FUNCTION, plain "GetUdInfo").
+using Where = const char *;
 
-// "GetUdInfo" out of the compiler's "qv_bool GetUdInfo(int32_t*, char*)".
-std::string_view export_name(const Where &where) {
-  std::string_view f = where.function_name();
-  f = f.substr(0, f.find('('));
-  const size_t blank = f.rfind(' ');
-  return blank == std::string_view::npos ? f : f.substr(blank + 1);
-}
+std::string_view export_name(Where where) { return where ? where : "?"; }
 
 // Runs an export body; any exception becomes the failure result.  The
 // calling thread's outcome starts afresh and is completed at the end.
 template <class Body>
-qv_bool guarded(Body &&body, const Where &where = Where::current()) noexcept {
+qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
   connection::begin_call();
   qv_bool result = 0;
   try {
@@ -92,7 +86,7 @@ qv_bool guarded(Body &&body, const Where &where = Where::current()) noexcept {
 std::mutex g_call_mutex;
 
 template <class Body>
-qv_bool serialized(Body &&body, const Where &where = Where::current()) noexcept {
+qv_bool serialized(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
   return guarded(
       [&] {
         std::lock_guard<std::mutex> lock(g_call_mutex);
@@ -107,7 +101,7 @@ qv_bool serialized(Body &&body, const Where &where = Where::current()) noexcept 
 // read, a write) gives way at once instead of holding the lock until its
 // time-out, and its failure path does not reconnect.
 template <class Body>
-qv_bool interrupting(Body &&body, const Where &where = Where::current()) noexcept {
+qv_bool interrupting(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
   connection::request_interrupt();
   const qv_bool result = serialized(std::forward<Body>(body), where);
   connection::end_interrupt();
@@ -119,7 +113,7 @@ std::string text_or_empty(const char *t) { return t ? std::string(t) : std::stri
 qv_bool connect_export(connection::Protocol protocol, char *Message, const char *Host, int32_t Port,
                        int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
                        int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword,
-                       const Where &where = Where::current()) {
+                       Where where = __builtin_FUNCTION()) {
   return serialized([&] {
     if (!Message) {
       connection::refuse(1, "Argument 1 (the message buffer) is a null pointer.");
@@ -177,19 +171,19 @@ bool relogin_call(bool accepted) {
   return false;
 }
 
-qv_bool run(const record::Command &command, const record::Call &call, const Where &where = Where::current()) {
+qv_bool run(const record::Command &command, const record::Call &call, Where where = __builtin_FUNCTION()) {
   return serialized([&] { return record::execute(command, call); }, where);
 }
 
 // The common shapes: code and message, plus input texts.
 qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0 = nullptr,
             const char *t1 = nullptr, const char *t2 = nullptr, const char *t3 = nullptr,
-            const Where &where = Where::current()) {
+            Where where = __builtin_FUNCTION()) {
   return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}}, where);
 }
 
 qv_bool run_numbers_out(const record::Command &command, int32_t *code, char *message, int32_t *n1,
-                        int32_t *n2, int32_t *n3, const Where &where = Where::current()) {
+                        int32_t *n2, int32_t *n3, Where where = __builtin_FUNCTION()) {
   return run(command, {.result_code = code, .message = message, .outs = {n1, n2, n3}}, where);
 }
 

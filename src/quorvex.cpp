@@ -138,8 +138,7 @@ qv_bool connect_export(connection::Protocol protocol, char *Message, const char 
 bool disconnect_or_note() {
   if (connection::disconnect()) return true;
   connection::record_failure(connection::OutcomeKind::NotInitialised,
-                             connection::Error(std::string(text::kNotInitialized), connection::Cause::NotInitialised,
-                                               connection::kWsaNotInitialised));
+                             connection::not_initialised(text::kNotInitialized));
   return false;
 }
 

@@ -135,12 +135,9 @@ TEST_F(TraceTest, PasswordsNeverReachTheTrace) {
   server.on(2, fx::expect_login().send(fx::reply(fx::kSuccess, "<r/>")));
   server.on(3, fx::expect_login().send(fx::reply(fx::kSuccess, "<r/>")));  // fxReLogin
 
-  ASSERT_EQ(gbk("TCP连接成功"), connect_direct());
-  ASSERT_EQ(1, Login_Request(kApp, kExtra, kName, kSecret, kVer));
+  connect_and_login(kSecret);
   int32_t code = kUnsetCode;
   MessageBuffer message;
-  ParamBuffer p1, p2, p3;
-  ASSERT_EQ(1, Login_Feedback(&code, message.get(), p1.get(), p2.get(), p3.get()));
   EXPECT_EQ(1, EditPassword(&code, message.get(), kSecret, kSecret));
   EXPECT_EQ(1, AddSubUser(&code, message.get(), "sub", kSecret, "name", ""));
   EXPECT_EQ(1, AddSubUserEx(&code, message.get(), "sub", kSecret, "name", ""));

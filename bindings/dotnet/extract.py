@@ -6,10 +6,12 @@ constants(binding_dir) -> {name: value} for every QV_ constant.  Kinds: "bool8",
 (a bool without MarshalAs(UnmanagedType.U1) is a four-byte BOOL: "bool32"; a string is converted
 by the marshaller: "string").
 """
-import ast
-import operator
 import re
+import sys
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+from constant_expressions import evaluate  # noqa: E402  (shared with the other extractors)
 
 SOURCE = "Quorvex.cs"
 
@@ -69,28 +71,12 @@ def declarations(binding_dir):
     return result
 
 
-_OPS = {ast.Add: operator.add, ast.Sub: operator.sub, ast.Mult: operator.mul, ast.FloorDiv: operator.floordiv,
-        ast.Div: operator.floordiv}
-
-
-def _evaluate(expression, known):
-    def value(node):
-        if isinstance(node, ast.Constant) and isinstance(node.value, int):
-            return node.value
-        if isinstance(node, ast.Name):
-            return known[node.id]
-        if isinstance(node, ast.BinOp) and type(node.op) in _OPS:
-            return _OPS[type(node.op)](value(node.left), value(node.right))
-        if isinstance(node, ast.UnaryOp) and isinstance(node.op, ast.USub):
-            return -value(node.operand)
-        raise ValueError(f"not a constant expression: {expression}")
-    return value(ast.parse(expression, mode="eval").body)
 
 
 def constants(binding_dir):
     known = {}
     for m in re.finditer(r"\bconst\s+int\s+(QV_\w+)\s*=\s*([^;]+);", _source(binding_dir)):
-        known[m[1]] = _evaluate(m[2].strip(), known)
+        known[m[1]] = evaluate(m[2].strip(), known)
     return known
 
 

@@ -4,10 +4,12 @@ declarations(binding_dir) -> {name: (ret_kind, [param_kinds])} for every `extern
 constants(binding_dir) -> {name: value} for every QV_ constant.  Kinds: "bool8", "i32", "i32*",
 "char*", "void"; any other type is returned under its own name so that the check reports it.
 """
-import ast
-import operator
 import re
+import sys
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+from constant_expressions import evaluate  # noqa: E402  (shared with the other extractors)
 
 UNIT = "Quorvex.pas"
 # The only calling convention that matches the library on every platform.
@@ -67,21 +69,8 @@ def declarations(binding_dir):
     return result
 
 
-_OPS = {ast.Add: operator.add, ast.Sub: operator.sub, ast.Mult: operator.mul, ast.FloorDiv: operator.floordiv}
-
-
 def _evaluate(expression, known):
-    def value(node):
-        if isinstance(node, ast.Constant) and isinstance(node.value, int):
-            return node.value
-        if isinstance(node, ast.Name):
-            return known[node.id]
-        if isinstance(node, ast.BinOp) and type(node.op) in _OPS:
-            return _OPS[type(node.op)](value(node.left), value(node.right))
-        if isinstance(node, ast.UnaryOp) and isinstance(node.op, ast.USub):
-            return -value(node.operand)
-        raise ValueError(f"not a constant expression: {expression}")
-    return value(ast.parse(re.sub(r"\bdiv\b", "//", expression, flags=re.I), mode="eval").body)
+    return evaluate(re.sub(r"\bdiv\b", "//", expression, flags=re.I), known)
 
 
 def constants(binding_dir):

@@ -119,7 +119,7 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
   const Route path = select_path(args.proxy_kind);
   clear_connect_error();
   if (!c.tcp_client) {
-    note_connect_error(Error(std::string(text::kNotInitialized), Cause::NotInitialised, kWsaNotInitialised));
+    note_connect_error(not_initialised(text::kNotInitialized));
     message.write(failure_prefix(path), text::kNotInitialized);
     return false;
   }
@@ -156,6 +156,26 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
   if (protocol == Protocol::Record) message.write(text::kTcpConnected.gbk);
   if (&args != &c.connection_settings) c.connection_settings = args;
   return true;
+}
+
+MessageBuffer reconnect_message() {
+  ClientContext &c = context();
+  return {c.reconnect_message ? c.reconnect_message->data() : nullptr, kReconnectMessageSize};
+}
+
+bool reconnect(Protocol protocol) {
+  if (disconnect_requested()) return false;  // the host is closing the connection
+  if (trace::on()) trace::event("relogin: reconnecting with the saved settings");
+  if (!disconnect()) {
+    const Error e = not_initialised(text::kNotInitialized);
+    relogin_connect_failed(&e);
+    return false;
+  }
+  // A copy: a successful connect stores its arguments over the saved ones.
+  const ConnectionSettings settings = context().connection_settings;
+  if (connect(protocol, reconnect_message(), settings)) return true;
+  relogin_connect_failed(last_connect_error());
+  return false;
 }
 
 }  // namespace qv::connection

@@ -27,4 +27,12 @@ struct MessageBuffer {
 // are copied into ConnectionSettings only when the connect succeeds.
 bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSettings &args);
 
+// The first half of every relogin: closes the connection and connects
+// again with the saved settings, the connect's message going to the
+// relogin's own block.  False at once while the host is disconnecting; on
+// any failure, the reason is noted for GetLastRelogin.
+bool reconnect(Protocol protocol);
+// The relogin's message block (nothing reads it).
+MessageBuffer reconnect_message();
+
 }  // namespace qv::connection

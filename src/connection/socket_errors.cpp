@@ -70,6 +70,10 @@ Error socket_error(int number) {
   return Error(buf, Cause::Socket, number);
 }
 
+Error not_initialised(std::string_view text) {
+  return Error(std::string(text), Cause::NotInitialised, kWsaNotInitialised);
+}
+
 Error platform_error(int result, std::string_view timeout_text) {
   if (result == platform::kWaitTimedOut) return Error(std::string(timeout_text), Cause::TimedOut, kWsaTimedOut);
   return socket_error(result);

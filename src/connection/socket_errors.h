@@ -48,6 +48,10 @@ std::string_view socket_error_text(int number);
 // "Socket Error # <number>\r\n<text>".
 Error socket_error(int number);
 
+// The error of a call that finds no connection object (before
+// initialisation or after release), with the text its caller reports.
+Error not_initialised(std::string_view text);
+
 // The error for a platform result: a socket error number, or the given
 // text when a bounded wait expired.
 Error platform_error(int result, std::string_view timeout_text);

@@ -187,7 +187,7 @@ void hand_back(const Command &cmd, const Call &call, const CommandRecord &rec) {
 connection::TcpClient &connection_or_throw() {
   auto &tcp = connection::context().tcp_client;
   if (!tcp)
-    throw Error(std::string(text::kNotConnected), connection::Cause::NotInitialised, connection::kWsaNotInitialised);
+    throw connection::not_initialised(text::kNotConnected);
   return *tcp;
 }
 
@@ -260,8 +260,8 @@ void trace_answer(const CommandRecord &rec, int64_t start_us) {
   trace::event("record < " + describe(rec, 0, false) + " in " + trace::elapsed_since(start_us));
 }
 
-}  // namespace
-
+// The exchange's halves: the request written whole, and the answer read
+// whole (start_us is when the request went out, for the trace).
 void write_request(connection::TcpClient &tcp, const CommandRecord &rec) {
   if (!trace::on()) {
     tcp.write(rec.data(), rec.size());
@@ -276,6 +276,8 @@ void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_u
   tcp.read_exact(rec.data(), rec.size());
   if (trace::on()) trace_answer(rec, start_us);
 }
+
+}  // namespace
 
 void exchange(connection::TcpClient &tcp, CommandRecord &rec, bool *written) {
   const int64_t start = trace::on() ? trace::now_us() : 0;

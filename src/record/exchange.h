@@ -116,10 +116,6 @@ void fill_request(const Command &command, const Call &call, CommandRecord &rec);
 // a failure has closed the connection.  *written turns true once the whole
 // request is out.
 void exchange(connection::TcpClient &tcp, CommandRecord &rec, bool *written = nullptr);
-// Its halves: the request written whole, and the answer read whole (start_us
-// is when the request went out, for the trace).
-void write_request(connection::TcpClient &tcp, const CommandRecord &rec);
-void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us);
 
 // Runs one exchange.  Returns true when a response arrived and was handed
 // over; false on refused arguments or after the failure path.

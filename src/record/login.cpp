@@ -2,30 +2,12 @@
 
 #include "connection/client_context.h"
 #include "connection/connect.h"
-#include "connection/trace.h"
-#include "common/fixed_texts.h"
 
 namespace qv::record {
 
 bool relogin() {
-  if (connection::disconnect_requested()) return false;  // the host is closing the connection
-  if (trace::on()) trace::event("relogin: reconnecting with the saved settings");
+  if (!connection::reconnect(connection::Protocol::Record)) return false;
   connection::ClientContext &ctx = connection::context();
-  if (!connection::disconnect()) {
-    const connection::Error e(std::string(text::kNotInitialized), connection::Cause::NotInitialised,
-                              connection::kWsaNotInitialised);
-    connection::relogin_connect_failed(&e);
-    return false;
-  }
-
-  // A copy: a successful connect stores its arguments over the saved ones.
-  const connection::ConnectionSettings settings = ctx.connection_settings;
-  const connection::MessageBuffer message{ctx.reconnect_message ? ctx.reconnect_message->data() : nullptr,
-                                          connection::kReconnectMessageSize};
-  if (!connection::connect(connection::Protocol::Record, message, settings)) {
-    connection::relogin_connect_failed(connection::last_connect_error());
-    return false;
-  }
 
   // Saved texts that do not fit the record (an XML login's, say) are not
   // sent; the connection is renewed all the same.

@@ -90,7 +90,7 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
     put_int32(&message[12], static_cast<int32_t>(body.size()));
     std::copy(body.begin(), body.end(), message.begin() + kHeaderSize);
     if (!tcp)
-      throw Error(std::string(text::kNotConnected), connection::Cause::NotInitialised, connection::kWsaNotInitialised);
+      throw connection::not_initialised(text::kNotConnected);
     std::optional<trace::SecretScope> scope;
     if (trace::on()) trace_request(code, body, scope);
     tcp->write(message.data(), message.size());

@@ -7,7 +7,6 @@
 
 #include "common/kept_replies.h"
 #include "connection/client_context.h"
-#include "connection/trace.h"
 #include "platform/platform.h"
 #include "xml/fx_exchange.h"
 
@@ -179,23 +178,10 @@ bool login_response(const MessageBuffer &message, int32_t *agent, const MessageB
 }
 
 bool relogin() {
-  if (connection::disconnect_requested()) return false;  // the host is closing the connection
-  if (trace::on()) trace::event("relogin: reconnecting with the saved settings");
   try {
+    if (!connection::reconnect(connection::Protocol::Xml)) return false;
     connection::ClientContext &ctx = connection::context();
-    if (!connection::disconnect()) {
-      const connection::Error e(std::string(text::kNotInitialized), connection::Cause::NotInitialised,
-                                connection::kWsaNotInitialised);
-      connection::relogin_connect_failed(&e);
-      return false;
-    }
-    const connection::ConnectionSettings settings = ctx.connection_settings;
-    const MessageBuffer message{ctx.reconnect_message ? ctx.reconnect_message->data() : nullptr,
-                                connection::kReconnectMessageSize};
-    if (!connection::connect(connection::Protocol::Xml, message, settings)) {
-      connection::relogin_connect_failed(connection::last_connect_error());
-      return false;
-    }
+    const MessageBuffer message = connection::reconnect_message();
 
     const connection::LoginCredentials saved = ctx.login_credentials;
     Reply reply;

@@ -92,11 +92,11 @@ class ServerTest : public ::testing::Test {
     return message.text();
   }
 
-  // Connects and logs in with the standard login; the server's connection
-  // must open with logged_in().
-  void connect_and_login() {
+  // Connects and logs in with the standard login (or its texts with
+  // another password); the server's connection must open with logged_in().
+  void connect_and_login(const char *pwd = kPwd) {
     ASSERT_EQ(gbk("TCP连接成功"), connect_direct());
-    ASSERT_EQ(1, Login_Request(kApp, kExtra, kName, kPwd, kVer));
+    ASSERT_EQ(1, Login_Request(kApp, kExtra, kName, pwd, kVer));
     int32_t code = kUnsetCode;
     MessageBuffer message;
     ParamBuffer p1, p2, p3;

@@ -161,8 +161,13 @@ Head read_head(Reader &reader, size_t &budget) {
     if (line.empty()) return head;
     if (is_blank(line.front())) {
       if (head.fields.empty()) throw Refused{};
+      // Appended in place: the value is trimmed already, so one blank and
+      // the trimmed line keep it so at a cost of the line alone.
       std::string &value = head.fields.back().second;
-      value = std::string(trimmed(value + ' ' + line));
+      const std::string_view more = trimmed(line);
+      if (more.empty()) continue;
+      if (!value.empty()) value += ' ';
+      value += more;
       continue;
     }
     const size_t colon = line.find(':');

@@ -530,8 +530,9 @@ QV_API TraceStart(const char *Path, int32_t Options) {
       connection::refuse(1, "The trace file's path is empty.");
       return false;
     }
-    if (trace::start(Path, (Options & QV_TRACE_HEX) != 0)) return true;
-    connection::other_failure("The trace file cannot be opened for writing.");
+    std::string why;
+    if (trace::start(Path, (Options & QV_TRACE_HEX) != 0, &why)) return true;
+    connection::other_failure(why);
     return false;
   });
 }

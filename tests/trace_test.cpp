@@ -3,9 +3,11 @@
 // stops the trace without changing a result.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -182,6 +184,57 @@ TEST_F(TraceTest, AFailingTraceFileStopsTheTraceNotTheCall) {
   ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limit));
   EXPECT_LE(read_trace().size(), 300u);
   EXPECT_EQ(1, TraceStart(path.c_str(), 0));
+}
+
+// The trace file is the owner's alone: a file it creates has mode 0600, and
+// a path that is a symbolic link, a FIFO (which must not block the open,
+// even from the environment) or a directory is refused with its reason.
+TEST_F(TraceTest, OpensOnlyARegularFileOfItsOwn) {
+  namespace fs = std::filesystem;
+  const fs::path dir = path + ".d";
+  fs::create_directories(dir);
+  std::ofstream(dir / "target", std::ios::binary) << "kept";
+  fs::create_symlink(dir / "target", dir / "link");
+  ASSERT_EQ(0, ::mkfifo((dir / "fifo").c_str(), 0600));
+  fs::create_directory(dir / "directory");
+  const mode_t mask = ::umask(0);
+  const struct {
+    const char *name;
+    const char *refusal;  // empty: accepted
+  } rows[] = {
+      {"new", ""},
+      {"link", "The trace file's path is a symbolic link."},
+      {"fifo", "The trace file's path is not a regular file."},
+      {"directory", "The trace file's path is not a regular file."},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string at = (dir / row.name).string();
+    const bool started = TraceStart(at.c_str(), 0) != 0;
+    int32_t outcome = -1;
+    char detail[QV_DETAIL_BUFFER_SIZE] = {};
+    GetLastOutcome(&outcome, nullptr, nullptr, nullptr, detail, sizeof detail);
+    TraceStop();
+    if (!*row.refusal) {
+      EXPECT_TRUE(started);
+      struct stat st {};
+      ASSERT_EQ(0, ::stat(at.c_str(), &st));
+      EXPECT_EQ(0600u, st.st_mode & 0777u);
+      continue;
+    }
+    EXPECT_FALSE(started);
+    EXPECT_EQ(QV_OUTCOME_FAILED, outcome);
+    EXPECT_STREQ(row.refusal, detail);
+    // From the environment: initialising goes on without a trace.
+    ASSERT_EQ(1, dllUnInitialize());
+    ::setenv("QUORVEX_TRACE", at.c_str(), 1);
+    EXPECT_EQ(1, dllInitialize());
+    ::unsetenv("QUORVEX_TRACE");
+  }
+  ::umask(mask);
+  std::ifstream target(dir / "target", std::ios::binary);
+  EXPECT_EQ("kept", std::string(std::istreambuf_iterator<char>(target), {}));
+  fs::remove_all(dir);
 }
 
 }  // namespace

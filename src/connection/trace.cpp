@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/owner_file.h"
 #include "platform/xml_parser.h"
 
 namespace qv::trace {
@@ -79,16 +80,20 @@ std::string elapsed_since(int64_t start_us) {
   return buf;
 }
 
-bool start(std::string_view path, bool hex) {
+bool start(std::string_view path, bool hex, std::string *why) {
   std::lock_guard<std::mutex> lock(g_mutex);
   close_locked();
+  std::string reason;
   if (path == "-") {
     g_file = stderr;
   } else {
-    g_file = std::fopen(std::string(path).c_str(), "a");
+    g_file = platform::open_owner_append(std::string(path).c_str(), reason);
     g_owns_file = g_file != nullptr;
   }
-  if (!g_file) return false;
+  if (!g_file) {
+    if (why) *why = reason;
+    return false;
+  }
   g_hex = hex;
   g_start_us = now_us();
   write_locked(hex ? "trace started (with a hex dump of every byte)" : "trace started");

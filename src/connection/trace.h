@@ -19,10 +19,12 @@ extern std::atomic<bool> g_on;
 
 inline bool on() { return g_on.load(std::memory_order_relaxed); }
 
-// Starts a trace into the file at path (appended to), or into standard
-// error for "-"; a trace already running is stopped first.  hex adds a dump
-// of every byte sent and received.  False when the file cannot be opened.
-bool start(std::string_view path, bool hex);
+// Starts a trace into the file at path (appended to; created for its owner
+// alone), or into standard error for "-"; a trace already running is
+// stopped first.  hex adds a dump of every byte sent and received.  False,
+// with the reason in *why, when the file is refused (a symbolic link, not a
+// regular file) or cannot be opened.
+bool start(std::string_view path, bool hex, std::string *why = nullptr);
 void stop();
 // Starts the trace that the environment asks for (QUORVEX_TRACE, and
 // QUORVEX_TRACE_HEX=1 for the dump), unless one is running.

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer.
 #include "platform/platform.h"
 #include "platform/connect_wait.h"
+#include "platform/owner_file.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -217,5 +219,34 @@ uint32_t clock_seed() {
 
 void com_initialize() {}
 void com_uninitialize() {}
+
+std::FILE *open_owner_append(const char *path, std::string &why) {
+  // O_NONBLOCK keeps a FIFO without a reader from holding the open; it is
+  // cleared once the file is known to be a regular one.
+  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const int e = errno;
+    if (e == ELOOP)
+      why = "The trace file's path is a symbolic link.";
+    else if (e == ENXIO || e == EISDIR)  // a FIFO without a reader, a directory
+      why = "The trace file's path is not a regular file.";
+    else
+      why = std::string("The trace file cannot be opened for writing: ") + std::strerror(e) + ".";
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    why = "The trace file's path is not a regular file.";
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  std::FILE *file = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? ::fdopen(fd, "a") : nullptr;
+  if (!file) {
+    ::close(fd);
+    why = "The trace file cannot be opened for writing.";
+  }
+  return file;
+}
 
 }  // namespace qv::platform

@@ -5,12 +5,16 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <objbase.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <mutex>
 
 #include "platform/platform.h"
 #include "platform/connect_wait.h"
+#include "platform/owner_file.h"
 
 namespace qv::platform {
 namespace {
@@ -186,6 +190,70 @@ void com_uninitialize() {
   if (!com_owned) return;
   com_owned = false;
   ::CoUninitialize();
+}
+
+namespace {
+
+// A security descriptor whose DACL admits the calling user alone, for a
+// file the library creates; null when the user cannot be told.
+PSECURITY_DESCRIPTOR owner_only_descriptor() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool known = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) != 0;
+  ::CloseHandle(token);
+  if (!known) return nullptr;
+  char *sid = nullptr;
+  if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid)) return nullptr;
+  // Protected (no inherited entries), full access for that user only.
+  const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")";
+  ::LocalFree(sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return nullptr;
+  return descriptor;
+}
+
+}  // namespace
+
+std::FILE *open_owner_append(const char *path, std::string &why) {
+  PSECURITY_DESCRIPTOR descriptor = owner_only_descriptor();
+  if (!descriptor) {
+    why = "The trace file cannot be made private to its owner.";
+    return nullptr;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  // A reparse point (a symbolic link, a junction) is opened itself, to be
+  // refused, rather than followed.
+  const HANDLE handle = ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ::LocalFree(descriptor);
+  if (handle == INVALID_HANDLE_VALUE) {
+    why = "The trace file cannot be opened for writing (Windows error " + std::to_string(::GetLastError()) + ").";
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    why = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? "The trace file's path is a symbolic link."
+                                                                      : "The trace file's path is not a regular file.";
+    ::CloseHandle(handle);
+    return nullptr;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_WRONLY);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    why = "The trace file cannot be opened for writing.";
+    return nullptr;
+  }
+  std::FILE *file = ::_fdopen(fd, "a");
+  if (!file) {
+    ::_close(fd);
+    why = "The trace file cannot be opened for writing.";
+  }
+  return file;
 }
 
 }  // namespace qv::platform

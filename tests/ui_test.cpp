@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <dlfcn.h>
 #include <locale.h>
 #include <signal.h>
 #include <spawn.h>
@@ -18,6 +19,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <set>
@@ -63,6 +66,24 @@ int probe_keeps_locale() {
   return status;
 }
 
+// A host that loads the library by a relative path and then changes its
+// directory: the dialog module is still looked for beside the library, not
+// in the new current directory.  QV_UI_DIR holds lib/ (a copy of the
+// library, no module) and cwd/ (a planted module).  Bit 0: the plant was
+// loaded; bit 1: the library could not be loaded.
+int probe_relative_library() {
+  unsetenv("DISPLAY");
+  const std::string dir = std::getenv("QV_UI_DIR");
+  if (chdir((dir + "/lib").c_str()) != 0) return 2;
+  void *library = dlopen("./libquorvex.so", RTLD_NOW | RTLD_LOCAL);
+  auto show_about = library ? reinterpret_cast<qv_bool (*)()>(dlsym(library, "ShowAbout")) : nullptr;
+  if (!show_about || chdir((dir + "/cwd").c_str()) != 0) return 2;
+  show_about();
+  std::ifstream maps("/proc/self/maps");
+  const std::string mapped((std::istreambuf_iterator<char>(maps)), {});
+  return mapped.find(dir + "/cwd/libquorvex-gtk.so") != std::string::npos ? 1 : 0;
+}
+
 const int probe_status = [] {
   const char *probe = std::getenv("QV_UI_PROBE");
   if (probe == nullptr) return 0;
@@ -72,6 +93,7 @@ const int probe_status = [] {
   _exit(name == "no-display"      ? probe_without_display(nullptr)
         : name == "unserved-display" ? probe_without_display(":65000")
         : name == "keeps-locale"     ? probe_keeps_locale()
+        : name == "relative-library" ? probe_relative_library()
                                      : 100);
 }();
 
@@ -676,6 +698,28 @@ TEST(WithoutDisplay, BothExportsReturnZero) {
     ASSERT_TRUE(WIFEXITED(status)) << "the probe died of signal " << WTERMSIG(status);
     EXPECT_EQ(0, WEXITSTATUS(status)) << "bit 0: ShowAbout, 1: ShowMsg(null), 2: ShowMsg(text) returned 1";
   }
+}
+
+// Any shared object stands for a planted module: loading it at all is the
+// fault.
+TEST(CompanionModule, IsNeverLoadedFromTheCurrentDirectory) {
+  namespace fs = std::filesystem;
+  Dl_info self{};
+  ASSERT_NE(0, dladdr(reinterpret_cast<void *>(&ShowAbout), &self));
+  const fs::path library = fs::canonical(self.dli_fname);
+  std::string pattern = ::testing::TempDir() + "qv-ui-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+  const fs::path dir = fs::canonical(pattern);
+  fs::create_directories(dir / "lib");
+  fs::create_directories(dir / "cwd");
+  fs::copy_file(library, dir / "lib" / "libquorvex.so");
+  fs::copy_file(library, dir / "cwd" / "libquorvex-gtk.so");
+  setenv("QV_UI_DIR", dir.c_str(), 1);
+  const int status = run_probe("relative-library");
+  unsetenv("QV_UI_DIR");
+  fs::remove_all(dir);
+  ASSERT_TRUE(WIFEXITED(status)) << "the probe died of signal " << WTERMSIG(status);
+  EXPECT_EQ(0, WEXITSTATUS(status)) << "bit 0: the module in the current directory was loaded, bit 1: no library";
 }
 
 }  // namespace

@@ -5,9 +5,10 @@
 
 namespace qv::platform {
 
-// Loads file_name from the directory this library was loaded from (or by
-// the system's search rules when that directory cannot be told), and keeps
-// it loaded for the life of the process.  Null when it cannot be loaded.
+// Loads file_name from the directory this library was loaded from, as an
+// absolute path resolved when the library was loaded, and keeps it loaded
+// for the life of the process.  Null when it cannot be loaded or that
+// directory cannot be told: never from the current directory.
 void *load_companion_module(const char *file_name);
 
 // The address of an exported symbol of a loaded module; null when absent.

@@ -7,7 +7,8 @@
 //   quorvex_xml_cost_host <shape> <MiB>
 //   shapes: elements (many small elements), attributes (one element with
 //   many attributes, each of its own name), text (one long text), nesting
-//   (deep nesting)
+//   (deep nesting), namespaces (many small elements inside as many
+//   namespace declarations as the limits allow)
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -29,12 +30,32 @@ std::string put_int32(int32_t v) {
   return s;
 }
 
+// As many namespace declarations in scope as the limits allow, each
+// element declaring as many as it may carry with prefixes of their own,
+// around the filler: every filler element's prefix is looked up among
+// them all.
+struct Scope {
+  std::string open, close;
+};
+Scope namespace_scope() {
+  Scope scope;
+  for (int n = 0; n < QV_FX_NAMESPACES_MAX && n < (QV_FX_DEPTH_MAX - 2) * QV_FX_ATTRIBUTES_MAX; ++n) {
+    if (n % QV_FX_ATTRIBUTES_MAX == 0) scope.open += n ? "><e" : "<e", scope.close += "</e>";
+    scope.open += " xmlns:p" + std::to_string(n) + "=\"u" + std::to_string(n) + "\"";
+  }
+  scope.open += ">";
+  return scope;
+}
+
 std::string document(const std::string &shape, size_t size) {
+  const Scope scope = namespace_scope();
   std::string head = "<r>", piece, tail = "<notify>end</notify></r>";
   if (shape == "elements") piece = "<a/>";
   else if (shape == "attributes") head = "<r><a", piece = " b=\"\"", tail = "/><notify>end</notify></r>";
   else if (shape == "text") head = "<r><notify>", piece = "x", tail = "</notify></r>";
   else if (shape == "nesting") head = "<r><notify>end</notify>", piece = "<d>", tail = "</r>";
+  else if (shape == "namespaces")
+    head = "<r><notify>end</notify>" + scope.open, piece = "<p0:a/>", tail = scope.close + "</r>";
   else return {};
   std::string doc = head;
   doc.reserve(size);
@@ -57,7 +78,7 @@ long peak_kib() {
 
 int main(int argc, char **argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s elements|attributes|text|nesting <MiB>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s elements|attributes|text|nesting|namespaces <MiB>\n", argv[0]);
     return 2;
   }
   const std::string body = document(argv[1], static_cast<size_t>(std::atof(argv[2]) * 1024 * 1024));

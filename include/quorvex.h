@@ -531,8 +531,10 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
  * US-ASCII or a Windows code page 1250 to 1258, the same on every
  * platform; any other declared encoding, a document type declaration, more
  * than QV_FX_ATTRIBUTES_MAX attributes on an element, elements nested
- * deeper than QV_FX_DEPTH_MAX or a name longer than QV_FX_NAME_MAX fail as
- * a malformed document (the parse-failure message).  Parsing prints
+ * deeper than QV_FX_DEPTH_MAX, a name longer than QV_FX_NAME_MAX or more
+ * than QV_FX_NAMESPACES_MAX namespace declarations (xmlns and xmlns:prefix
+ * attributes) on an element and the elements it is inside fail as a
+ * malformed document (the parse-failure message).  Parsing prints
  * nothing and calls none of the host's handlers.  Texts taken from replies
  * are converted to GBK, "?" standing for a character GBK lacks.  Size
  * message buffers from the reply length (plus one byte); fixed messages
@@ -548,6 +550,7 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
 #define QV_FX_ATTRIBUTES_MAX 32       /* attributes of one element */
 #define QV_FX_DEPTH_MAX 64            /* elements open at once */
 #define QV_FX_NAME_MAX 256            /* characters of a name */
+#define QV_FX_NAMESPACES_MAX 32       /* namespace declarations in scope at once */
 
 /* Sends the XML login (code 10000; app, ver, a fresh key, name, pwd; extra
  * is saved for relogins but not sent).  *ReplyCode and *ReplyLength receive

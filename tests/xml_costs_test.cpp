@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "xml_frames.h"
@@ -34,6 +35,21 @@ Bytes nested(size_t depth) {  // the root and depth - 1 elements below it
   return "<r><notify>ok</notify>" + open + close + "</r>";
 }
 
+// n namespace declarations in scope, 16 on the root and 16 on each element
+// nested below it, around a MiB of elements in the first one's namespace;
+// the value, in that namespace too, is the root's first child.
+Bytes namespaces(size_t n) {
+  const auto declare = [n](size_t from) {
+    Bytes d;
+    for (size_t i = from; i < std::min(n, from + 16); ++i)
+      d += " xmlns:p" + std::to_string(i) + "=\"u" + std::to_string(i) + "\"";
+    return d;
+  };
+  Bytes open = "<r" + declare(0) + "><p0:notify>ok</p0:notify>", close = "</r>";
+  for (size_t from = 16; from < n; from += 16) open += "<e" + declare(from) + ">", close = "</e>" + close;
+  return filled(open, "<p0:a/>", close);
+}
+
 Bytes declared(const char *encoding) {
   return "<?xml version=\"1.0\" encoding=\"" + Bytes(encoding) + "\"?><r><notify>ok\xE9</notify></r>";
 }
@@ -60,6 +76,10 @@ std::vector<CostCase> cost_cases() {
       {"DepthAtTheLimit", nested(QV_FX_DEPTH_MAX), "ok"},
       {"DepthPastTheLimit", nested(QV_FX_DEPTH_MAX + 1), ""},
       {"AMiBOfNesting", filled("<r><notify>ok</notify>", "<d>", "</r>"), ""},
+      {"NamespacesAtTheLimit", namespaces(QV_FX_NAMESPACES_MAX), "ok"},
+      {"NamespacesPastTheLimit", namespaces(QV_FX_NAMESPACES_MAX + 1), ""},
+      {"NamespacesOutOfScopeDoNotCount",
+       filled("<r xmlns=\"d\">", "<a xmlns:a=\"a\"/>", "<notify xmlns:n=\"n\">ok</notify></r>"), "ok"},
       {"NameAtTheLimit", "<r><" + name256 + "/><notify>ok</notify></r>", "ok"},
       {"NamePastTheLimit", "<r><" + name257 + "/><notify>ok</notify></r>", ""},
       {"DoctypeInACommentIsNoDoctype", "<r><!-- <!DOCTYPE r> --><notify><![CDATA[<!DOCTYPE]]></notify></r>",

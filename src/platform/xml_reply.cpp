@@ -1,5 +1,6 @@
 #include "platform/xml_reply.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -89,6 +90,11 @@ class Units {
 };
 
 bool is_space(uint32_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// "xmlns" or "xmlns:prefix": an attribute that declares a namespace.
+bool declares_namespace(const Units &u, size_t start, size_t end) {
+  return u.starts(start, "xmlns") && (end - start == 5 || u[start + 5] == ':');
+}
 bool ends_name(uint32_t c) { return is_space(c) || c == '/' || c == '>' || c == '='; }
 
 }  // namespace
@@ -133,6 +139,9 @@ bool within_reply_limits(std::string_view bytes, const ReplyEncoding &encoding) 
   const Units u(bytes, encoding);
   const size_t n = u.size();
   size_t depth = 0;
+  // Declarations made by each open element, and their sum.
+  std::array<size_t, kMaxReplyDepth + 1> declared{};
+  size_t in_scope = 0;
   size_t i = 0;
   while (i < n) {
     if (u[i] != '<') {
@@ -158,11 +167,12 @@ bool within_reply_limits(std::string_view bytes, const ReplyEncoding &encoding) 
     while (i < n && !ends_name(u[i])) ++i;
     if (i - name_start > kMaxReplyNameLength) return false;
     if (end_tag) {
-      if (depth > 0) --depth;
+      if (depth > 0) in_scope -= declared[depth--];
       i = u.find(i, ">") + 1;
       continue;
     }
     if (++depth > kMaxReplyDepth) return false;
+    declared[depth] = 0;
     // Attributes: name = "value", up to ">" or "/>".
     size_t attributes = 0;
     for (;;) {
@@ -174,13 +184,17 @@ bool within_reply_limits(std::string_view bytes, const ReplyEncoding &encoding) 
       }
       if (u.starts(i, "/>")) {
         i += 2;
-        --depth;
+        in_scope -= declared[depth--];
         break;
       }
       const size_t attribute_start = i;
       while (i < n && !ends_name(u[i])) ++i;
       if (i == attribute_start) return true;  // malformed: the parser stops here
       if (i - attribute_start > kMaxReplyNameLength || ++attributes > kMaxReplyAttributes) return false;
+      if (declares_namespace(u, attribute_start, i)) {
+        ++declared[depth];
+        if (++in_scope > kMaxReplyNamespaces) return false;
+      }
       while (i < n && is_space(u[i])) ++i;
       if (i >= n || u[i] != '=') return true;
       ++i;

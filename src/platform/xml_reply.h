@@ -17,6 +17,9 @@ namespace qv::platform {
 inline constexpr size_t kMaxReplyAttributes = 32;  // per element
 inline constexpr size_t kMaxReplyDepth = 64;       // elements open at once
 inline constexpr size_t kMaxReplyNameLength = 256;  // code units of a name
+// Namespace declarations in scope at once: a parser looks a prefix up
+// among all of them for every element and attribute.
+inline constexpr size_t kMaxReplyNamespaces = 32;
 
 struct ReplyEncoding {
   enum class Form { Bytes, Utf16LE, Utf16BE };

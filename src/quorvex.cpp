@@ -203,15 +203,31 @@ void copy_detail(char *to, int32_t size, const char *text) {
   to[n] = '\0';
 }
 
+// What the two-call operations kept goes with the connection it was read on.
+void forget_kept() {
+  record::forget_kept_answers();
+  xml::forget_kept_replies();
+}
+
 }  // namespace
 
 extern "C" {
 
 QV_API dllInitialize(void) { return serialized([] { return connection::initialize(); }); }
 QV_API TcpInit(void) { return dllInitialize(); }
-QV_API dllUnInitialize(void) { return interrupting([] { return connection::release(); }); }
+QV_API dllUnInitialize(void) {
+  return interrupting([] {
+    forget_kept();
+    return connection::release();
+  });
+}
 QV_API TcpRelease(void) { return dllUnInitialize(); }
-QV_API TcpDisconnect(void) { return interrupting([] { return disconnect_or_note(); }); }
+QV_API TcpDisconnect(void) {
+  return interrupting([] {
+    forget_kept();
+    return disconnect_or_note();
+  });
+}
 QV_API fxTcpDisconnect(void) { return TcpDisconnect(); }
 
 QV_API TcpConnect(char *Message, const char *Host, int32_t Port, int32_t Timeout,

@@ -5,10 +5,16 @@
 // through an HTTP proxy that refuses, stalls, drips or cuts its handshake;
 // the calls come from one thread or from several at once.
 //
+// The two-call operations are also driven the wrong way round: a second
+// half with no first half of its own, twice after one, after two first
+// halves, and across a disconnect, a release or a reconnect.
+//
 // Invariant: no export returns 1 with an answer that was not sent for its
-// own request, or with one that did not arrive whole within the read
-// time-out; a tagged call whose answer did arrive so returns 1; no call
-// hangs; and once the faults stop, ReLogin brings the library back in step.
+// own request on its own connection, or with one that did not arrive whole
+// within the read time-out; a tagged call whose answer did arrive so
+// returns 1 (a pair only where no other thread can renew the connection
+// between its halves); no call hangs; and once the faults stop, ReLogin
+// brings the library back in step.
 //
 //   QUORVEX_PROPERTY_SEED        the generator's seed (default 1)
 //   QUORVEX_PROPERTY_ROUNDS      rounds (default 40)
@@ -69,11 +75,14 @@ std::pair<size_t, size_t> process_resources() {
   return {descriptors, threads};
 }
 
-enum Call : int { kMms, kLoginPair, kHeartbeat, kUdInfo, kFxLoginPair, kFxQuery, kReLogin, kFxReLogin };
+enum Call : int {
+  kMms, kLoginPair, kHeartbeat, kUdInfo, kFxLoginPair, kFxQuery, kReLogin, kFxReLogin,
+  kSecondAlone, kTwoFirsts, kRenewBetween
+};
 const char *const kCallNames[] = {
     "MMSMaxSize", "Login_Request+Login_Feedback", "Heartbeat", "GetUdInfo", "fxLogin_Req+fxLogin_Resp", "", "ReLogin",
-    "fxReLogin"};
-const std::vector<double> kCallWeights = {26, 14, 8, 10, 12, 22, 4, 4};
+    "fxReLogin", "", "", ""};
+const std::vector<double> kCallWeights = {26, 14, 8, 10, 12, 22, 4, 4, 7, 7, 4};
 
 struct FxQuery {
   const char *name, *kind;
@@ -90,7 +99,14 @@ struct Caller {
   int round, thread;
   std::mt19937 rng;
   int index = 0;
+  // The last XML reply header this thread was given, which a second half
+  // with no first half of its own passes, so that a stale reply would fit.
+  int32_t last_code = 20900, last_length = 64;
 };
+
+// How an operation is renewed between its two halves.
+enum Renewal : int { kDisconnect, kRelease, kReconnect, kRenewalKinds };
+const char *const kRenewalNames[] = {"TcpDisconnect", "dllUnInitialize+dllInitialize", "TcpDisconnect+TcpConnect"};
 
 // The serial of an answer text "want@serial", or 0 when it answers something else.
 long serial_if_for(const std::string &text, const std::string &want) {
@@ -143,7 +159,10 @@ class StreamInStep {
       : seed_(seed), timeout_ms_(timeout_ms), server_(server), proxy_(proxy), violation_(violations) {}
 
   void round(int r);
-  std::atomic<long> calls{0}, returned_1{0};
+  std::atomic<long> calls{0}, returned_1{0}, wrong_way{0};
+  // Bumped as a host's disconnect or release starts and as it ends: a call
+  // that overlapped one may fail without breaking the invariant.
+  std::atomic<long> renewals{0};
 
  private:
   Caller caller(int r, int thread) {
@@ -158,12 +177,16 @@ class StreamInStep {
     return fault && TaggingServer::whole_in_time(*fault);
   }
   void faults(bool on, int r);
+  bool connect_again(std::string &message);
+  bool wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg);
 
   const unsigned seed_;
   const int timeout_ms_;
   TaggingServer &server_;
   FaultProxy &proxy_;
   Violations &violation_;
+  bool via_proxy_ = false, fx_connect_ = false;
+  int threads_ = 1;
   const bool trace_ = std::getenv("QUORVEX_PROPERTY_TRACE") != nullptr;
 };
 
@@ -194,11 +217,91 @@ void StreamInStep::took(Caller &c, const std::string &call, bool fields_match, c
                    got + " (sent with fault " + TaggingServer::name(*fault) + ")");
 }
 
+bool StreamInStep::connect_again(std::string &message) {
+  char buffer[QV_BODY_BUFFER_SIZE] = {};
+  auto *connect = fx_connect_ ? fxTcpConnect : TcpConnect;
+  const bool ok = connect(buffer, "127.0.0.1", server_.port(), 2000, via_proxy_ ? "http" : "", "127.0.0.1",
+                          via_proxy_ ? proxy_.port() : 0, "", "");
+  message = buffer;
+  return ok;
+}
+
+// A second half that has no answer of its own waiting must return 0; after
+// two first halves, it takes the later one's answer.  Returns the result
+// the call came to.
+bool StreamInStep::wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg) {
+  const bool xml = c.rng() % 2;
+  const std::string earlier = tag + "a";
+  int32_t code = -1, length = 0, earlier_code = -1, earlier_length = 0;
+  char p1[QV_PARAM_BUFFER_SIZE] = {}, p2[QV_PARAM_BUFFER_SIZE] = {}, p3[QV_PARAM_BUFFER_SIZE] = {};
+  std::vector<char> body(kLongestReply + 64, '\0');
+  int32_t agent = 0, agreement = 0;
+  char pud[64] = {};
+  auto second = [&](int32_t with_code, int32_t with_length) -> bool {
+    if (!xml) return Login_Feedback(&code, msg, p1, p2, p3);
+    std::fill(body.begin(), body.end(), '\0');
+    return fxLogin_Resp(body.data(), &agent, pud, &agreement, with_code, with_length);
+  };
+  auto first = [&](const std::string &t, int32_t &got_code, int32_t &got_length) -> bool {
+    if (!xml) return Login_Request(kApp, t.c_str(), kName, kPwd, t.c_str());
+    const bool ok = fxLogin_Req(&got_code, &got_length, kApp, "", kName, kPwd, t.c_str());
+    if (ok) c.last_code = got_code, c.last_length = got_length;
+    return ok;
+  };
+  auto answer_text = [&] { return std::string(xml ? body.data() : p3); };
+  auto must_fail = [&](const std::string &when, bool ok) {
+    ++wrong_way;
+    if (ok)
+      violation_.add(c.round, c.thread, c.index, name, "0 for a second half " + when,
+                     "1, " + printable(answer_text()));
+  };
+  const std::string pair = xml ? "fxLogin_Resp" : "Login_Feedback";
+  switch (kind) {
+    case kSecondAlone:
+      name = pair + " alone";
+      must_fail("with no first half of its own", second(c.last_code, c.last_length));
+      return false;
+    case kTwoFirsts: {
+      name = pair + " after two first halves";
+      if (!first(earlier, earlier_code, earlier_length) || !first(tag, code, length)) return false;
+      const bool ok = second(code, length);
+      if (ok) took(c, name, !xml ? code == 900 && tag == p3 : code == 20900, tag, xml ? body.data() : msg,
+                   fields(code, {answer_text()}));
+      must_fail("twice after its first half", second(earlier_code, earlier_length));
+      return ok;
+    }
+    default: {
+      const auto renewal = Renewal(c.rng() % kRenewalKinds);
+      name = pair + " across " + kRenewalNames[renewal];
+      if (!first(tag, code, length)) return false;
+      ++renewals;
+      if (renewal == kRelease) {
+        dllUnInitialize();
+        dllInitialize();
+      } else {
+        TcpDisconnect();
+      }
+      ++renewals;
+      std::string message;
+      if (renewal != kDisconnect) connect_again(message);
+      must_fail("whose connection has gone", second(code, length));
+      // Nothing logged in on the new connection, whatever was kept before.
+      int32_t state = 0, path = 0, protocol = 0, login_code = 0;
+      GetConnectionState(&state, &path, &protocol, &login_code);
+      if (threads_ == 1 && (state & QV_STATE_LOGGED_IN || protocol != QV_PROTOCOL_NONE))
+        violation_.add(c.round, c.thread, c.index, name, "no login on the new connection",
+                       "state " + std::to_string(state) + ", protocol " + std::to_string(protocol));
+      return false;
+    }
+  }
+}
+
 void StreamInStep::call(Caller &c, int kind, bool faults_off) {
   const std::string tag =
       "r" + std::to_string(c.round) + "t" + std::to_string(c.thread) + "n" + std::to_string(c.index);
   std::string name = kCallNames[kind];
   const auto start = Clock::now();
+  const long renewals_before = renewals;
   bool ok = false, must = faults_off;
   int32_t code = -1, length = 0;
   char msg[QV_BODY_BUFFER_SIZE] = {}, p1[QV_PARAM_BUFFER_SIZE] = {}, p2[QV_PARAM_BUFFER_SIZE] = {},
@@ -212,7 +315,8 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
                             "code " + std::to_string(code) + ", length " + std::to_string(length));
     std::vector<char> out(size_t(length) + 64, '\0');
     ok = resp(out.data());
-    must = must || (kind == kFxLoginPair && answered_whole(want));
+    c.last_code = code, c.last_length = length;
+    must = must || (kind == kFxLoginPair && threads_ == 1 && answered_whole(want));
     if (ok) took(c, name, true, want, out.data(), fields(code, {out.data()}));
   };
   switch (kind) {
@@ -224,7 +328,7 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
     case kLoginPair:
       if (!Login_Request(kApp, tag.c_str(), kName, kPwd, tag.c_str())) break;
       ok = Login_Feedback(&code, msg, p1, p2, p3);
-      must = must || answered_whole(tag);
+      must = must || (threads_ == 1 && answered_whole(tag));
       if (ok) took(c, name, code == 900 && tag == p3, tag, msg, fields(code, {msg, p1, p2, p3}));
       break;
     case kHeartbeat: ok = Heartbeat(); break;
@@ -249,8 +353,9 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
     }
     case kReLogin: ok = ReLogin(); break;
     case kFxReLogin: ok = fxReLogin(); break;
+    default: ok = wrong_way_round(c, kind, tag, name, msg); break;
   }
-  if (!ok && must)
+  if (!ok && must && renewals == renewals_before)
     violation_.add(c.round, c.thread, c.index, name,
                    faults_off ? "result 1 with the faults off" : "result 1 for an answer sent whole and in time",
                    "0, " + printable(msg));
@@ -269,8 +374,8 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
 void StreamInStep::round(int r) {
   std::seed_seq plan_seq{seed_, unsigned(r)};
   std::mt19937 plan(plan_seq);
-  const bool via_proxy = plan() % 2, fx_connect = plan() % 2;
-  const int threads = plan() % 2 ? kThreads : 1;
+  const bool via_proxy = via_proxy_ = plan() % 2, fx_connect = fx_connect_ = plan() % 2;
+  const int threads = threads_ = plan() % 2 ? kThreads : 1;
   std::printf("[stream in step] round %d: %s, %s, %d thread(s)\n", r, via_proxy ? "through the proxy" : "direct",
               fx_connect ? "fxTcpConnect" : "TcpConnect", threads);
   std::fflush(stdout);
@@ -337,7 +442,8 @@ TEST(StreamInStep, NoCallTakesAnAnswerThatWasNotSentForItsOwnRequest) {
     StreamInStep run(seed, timeout_ms, server, proxy, violations);
     for (int r = first_round; r < first_round + rounds; ++r) run.round(current_round = r);
     dllUnInitialize();
-    figures = std::to_string(run.calls) + " calls, " + std::to_string(run.returned_1) + " returned 1\n" +
+    figures = std::to_string(run.calls) + " calls, " + std::to_string(run.returned_1) + " returned 1, " +
+              std::to_string(run.wrong_way) + " second halves with no answer of their own\n" +
               "[stream in step] server answers " + tally(server.counts(), TaggingServer::name) +
               "\n[stream in step] proxy handshakes " + tally(proxy.counts(), FaultProxy::name);
   }  // the proxy and the server join their threads here

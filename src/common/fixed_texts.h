@@ -97,6 +97,8 @@ inline constexpr std::string_view kAlreadyConnected = "Already connected.";
 inline constexpr std::string_view kConnectTimedOut = "Connect timed out.";
 inline constexpr std::string_view kReadTimedOut = "Read timed out.";
 inline constexpr std::string_view kWriteTimedOut = "Write timed out.";
+// A wait ended because the host disconnected or released from another thread.
+inline constexpr std::string_view kDisconnectedByHost = "Disconnected by the host.";
 // Bytes that no request asked for were waiting when a request was about to
 // go out: the stream is out of step.
 inline constexpr std::string_view kUnrequestedData = "Unrequested data from the server.";

@@ -4,12 +4,13 @@
 // other's replies, and a first call without its second leaves the stream
 // in step.
 //
-// A reply belongs to the thread whose call read it.  The second call takes
-// its own thread's reply for the operation; a thread without one may take
-// the oldest that another thread left for it, when it fits (a host that
-// hands the second call to another thread).  A new first call replaces its
-// thread's earlier reply for the operation; past kLimit replies the oldest
-// goes.  Not locked: every use runs under the library's call lock.
+// A reply belongs to the thread whose call read it and to the connection
+// it was read on.  The second call takes its own thread's reply for the
+// operation, once; a thread without one gets nothing, never another
+// thread's, and a reply whose connection has gone (closed, renewed,
+// released) counts as none.  A new first call replaces its thread's
+// earlier reply for the operation; past kLimit replies the oldest goes.
+// Not locked: every use runs under the library's call lock.
 #pragma once
 
 #include <algorithm>
@@ -27,47 +28,64 @@ class KeptReplies {
  public:
   static constexpr size_t kLimit = 8;
 
-  void keep(int32_t operation, Reply reply) {
+  // What a second call found.
+  enum class Found { Taken, None, Mismatch };
+
+  // Keeps the calling thread's reply for the operation, read on the
+  // connection whose generation is given.
+  void keep(int32_t operation, uint64_t connection, Reply reply) {
     // Room for them all from the start: keeping and taking never allocate.
     if (entries_.capacity() < kLimit) entries_.reserve(kLimit);
     drop(operation);
-    const std::thread::id self = std::this_thread::get_id();
+    forget_other_connections(connection);
     if (entries_.size() == kLimit) entries_.erase(entries_.begin());
-    entries_.push_back({self, operation, std::move(reply)});
+    entries_.push_back({std::this_thread::get_id(), operation, connection, std::move(reply)});
   }
 
   // Forgets the calling thread's reply for the operation: a first call
-  // that failed leaves nothing of an earlier one for its second call.
+  // that failed or was refused leaves nothing of an earlier one for its
+  // second call.
   void drop(int32_t operation) {
     const std::thread::id self = std::this_thread::get_id();
-    entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
-                                  [&](const Entry &e) { return e.thread == self && e.operation == operation; }),
-                   entries_.end());
+    erase_if([&](const Entry &e) { return e.thread == self && e.operation == operation; });
   }
 
-  // Removes and returns the reply for the operation: the calling thread's
-  // own whatever it holds, else the oldest of another thread's for which
-  // fits(reply) holds; nullopt when there is none.
+  void clear() { entries_.clear(); }
+
+  // The calling thread's reply for the operation on the given connection,
+  // removed when fits(reply) holds.  A reply that does not fit stays for a
+  // corrected call (Mismatch); a reply of another connection is dropped.
   template <class Fits>
-  std::optional<Reply> take(int32_t operation, Fits &&fits) {
+  Found take(int32_t operation, uint64_t connection, Fits &&fits, std::optional<Reply> &out) {
+    forget_other_connections(connection);
     const std::thread::id self = std::this_thread::get_id();
-    auto it = std::find_if(entries_.begin(), entries_.end(),
-                           [&](const Entry &e) { return e.thread == self && e.operation == operation; });
-    if (it == entries_.end())
-      it = std::find_if(entries_.begin(), entries_.end(),
-                        [&](const Entry &e) { return e.operation == operation && fits(e.reply); });
-    if (it == entries_.end()) return std::nullopt;
-    std::optional<Reply> out(std::move(it->reply));
+    const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                 [&](const Entry &e) { return e.thread == self && e.operation == operation; });
+    if (it == entries_.end()) return Found::None;
+    if (!fits(it->reply)) return Found::Mismatch;
+    out.emplace(std::move(it->reply));
     entries_.erase(it);
-    return out;
+    return Found::Taken;
   }
+
+  size_t size() const { return entries_.size(); }
 
  private:
   struct Entry {
     std::thread::id thread;
     int32_t operation;
+    uint64_t connection;
     Reply reply;
   };
+
+  template <class Pred>
+  void erase_if(Pred &&pred) {
+    entries_.erase(std::remove_if(entries_.begin(), entries_.end(), pred), entries_.end());
+  }
+  void forget_other_connections(uint64_t connection) {
+    erase_if([&](const Entry &e) { return e.connection != connection; });
+  }
+
   std::vector<Entry> entries_;  // the oldest first
 };
 

@@ -145,7 +145,9 @@ void clear_connect_error() { t_connect_error.reset(); }
 const Error *last_connect_error() { return t_connect_error ? &*t_connect_error : nullptr; }
 
 void publish_state() {
-  const ClientContext &c = context();
+  ClientContext &c = context();
+  // The connection that the session was noted on has gone: so has its login.
+  if (!c.tcp_client || c.tcp_client->generation() != c.session.connection) c.session = {};
   int32_t flags = 0;
   if (c.tcp_client) flags |= kStateInitialised;
   const bool connected = c.tcp_client && c.tcp_client->connected();

@@ -95,12 +95,14 @@ enum class Path : int32_t { None = 0, Direct = 1, Socks4 = 2, Socks5 = 3, Http =
 enum class LoginProtocol : int32_t { None = 0, Record = 1, Xml = 2 };
 
 // The session on the current connection: how it was opened and the last
-// login answered on it.  Lives in the client context; a connect resets it.
+// login answered on it.  Lives in the client context; it belongs to the
+// connection of the generation it names and is void once that one goes.
 struct Session {
   Path path = Path::None;
   LoginProtocol login = LoginProtocol::None;
   int32_t login_code = -1;
   bool accepted = false;
+  uint64_t connection = 0;  // TcpClient::generation() of its connection
 };
 
 // The state that GetConnectionState reports, published at the end of

@@ -12,6 +12,19 @@ ClientContext &context() {
   return instance;
 }
 
+uint64_t current_connection() {
+  const ClientContext &c = context();
+  return c.tcp_client ? c.tcp_client->generation() : 0;
+}
+
+void note_login(LoginProtocol protocol, int32_t code, bool accepted) {
+  Session &s = context().session;
+  if (s.connection == 0 || s.connection != current_connection()) return;
+  s.login = protocol;
+  s.login_code = code;
+  s.accepted = accepted;
+}
+
 bool initialize() {
   trace::start_from_environment();
   platform::com_initialize();

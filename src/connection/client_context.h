@@ -67,6 +67,13 @@ struct ClientContext {
 
 ClientContext &context();
 
+// The generation of the context's connection as it is now; 0 without a
+// connection object.
+uint64_t current_connection();
+
+// A login answered on the current connection: its session notes it.
+void note_login(LoginProtocol protocol, int32_t code, bool accepted);
+
 // Creates the context's objects (a second call creates nothing new).
 bool initialize();
 // Disconnects and destroys the objects; settings and credentials survive.

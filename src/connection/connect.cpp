@@ -124,9 +124,6 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
     return false;
   }
   TcpClient &tcp = *c.tcp_client;
-  // Whatever the outcome, the earlier connection and its login are gone
-  // (an attempt on an open connection fails and leaves it as it is).
-  if (!tcp.connected()) c.session = {};
 
   const int64_t start = trace::on() ? trace::now_us() : 0;
   if (trace::on()) trace_connect(protocol, path, args);
@@ -143,6 +140,9 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
       break;
   }
   if (!ok || !tcp.connected()) {
+    // The earlier connection and its login go with a failed attempt, unless
+    // it is still the one open (a connect over it is refused).
+    if (tcp.generation() != c.session.connection || !tcp.connected()) c.session = {};
     if (trace::on()) {
       const Error *e = last_connect_error();
       trace::event("connect failed in " + trace::elapsed_since(start) + ": " + (e ? e->text() : std::string("?")));
@@ -150,7 +150,7 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
     return false;
   }
   if (trace::on()) trace::event("connected in " + trace::elapsed_since(start));
-  c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false};
+  c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false, tcp.generation()};
 
   // The final step: only a connect that worked is remembered for relogins.
   if (protocol == Protocol::Record) message.write(text::kTcpConnected.gbk);

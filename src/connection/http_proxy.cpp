@@ -86,7 +86,8 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
   try {
     tcp.set_target(args.proxy_host, args.proxy_port);
     tcp.attach(nullptr);
-    tcp.connect(0);
+    // The proxy's connect is bounded like a direct one.
+    tcp.connect(args.timeout);
     // One deadline for the whole exchange with the proxy.
     const Deadline deadline = operation_deadline();
 

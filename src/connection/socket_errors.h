@@ -18,6 +18,7 @@ enum class Cause : uint8_t {
   Closed,          // the peer closed the connection
   NotConnected,    // no connection is open
   NotInitialised,  // the library holds no connection object
+  Interrupted,     // the host disconnected or released from another thread
 };
 
 class Error : public std::exception {
@@ -37,6 +38,7 @@ class Error : public std::exception {
 };
 
 // Windows Sockets numbers that stand for the library's own causes.
+inline constexpr int kWsaInterrupted = 10004;
 inline constexpr int kWsaNotConnected = 10057;
 inline constexpr int kWsaTimedOut = 10060;
 inline constexpr int kWsaNotInitialised = 10093;
@@ -51,6 +53,9 @@ Error socket_error(int number);
 // The error of a call that finds no connection object (before
 // initialisation or after release), with the text its caller reports.
 Error not_initialised(std::string_view text);
+
+// The error of a wait that another thread's disconnect or release ended.
+Error interrupted();
 
 // The error for a platform result: a socket error number, or the given
 // text when a bounded wait expired.

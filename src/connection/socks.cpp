@@ -58,7 +58,8 @@ void socks4(platform::Socket &s, const SocksSettings &settings, const std::strin
 void socks5_receive(platform::Socket &s, void *data, size_t size, Deadline deadline) {
   try {
     receive_exact(s, data, size, deadline, text::kSocksNoResponse);
-  } catch (const Error &) {
+  } catch (const Error &e) {
+    if (e.cause() == Cause::Interrupted) throw;
     fail(text::kSocksNoResponse);
   }
 }

@@ -20,6 +20,8 @@ std::atomic<int> g_read_timeout_ms{60000};
 // enters, and a connect in progress gives up.
 platform::CancelCount g_interrupts{0};
 
+std::atomic<uint64_t> g_generations{0};
+
 // The socket that a thread is blocked on right now, so that another thread
 // can shut it down.  Registered only for the duration of the blocking call,
 // during which the calling thread keeps the socket alive.
@@ -58,6 +60,9 @@ size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadl
     BlockingSection section(s);
     n = s.receive(data, size, deadline, error);
   }
+  // While a disconnect of the host's is pending, whatever ended the wait
+  // (the shut-down socket, as a rule) is the host's doing.
+  if (n <= 0 && g_interrupts.load() > 0) throw interrupted();
   if (n == 0) throw Error(std::string(text::kClosedGracefully), Cause::Closed);
   if (n < 0) throw platform_error(error, timeout_text);
   if (trace::on()) trace::dump('<', data, static_cast<size_t>(n));
@@ -114,7 +119,7 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
     if (last == 0) return;
     if (last == platform::kWaitTimedOut)
       throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
-    if (last == platform::kInterrupted) break;
+    if (last == platform::kInterrupted || (cancel && cancel->load() > 0)) throw interrupted();
   }
   throw socket_error(last);
 }
@@ -126,6 +131,7 @@ void send_exact(platform::Socket &socket, const void *data, size_t size, Deadlin
     BlockingSection section(socket);
     rc = socket.send_all(data, size, deadline);
   }
+  if (rc != 0 && g_interrupts.load() > 0) throw interrupted();
   if (rc != 0) throw platform_error(rc, text::kWriteTimedOut);
 }
 
@@ -144,10 +150,13 @@ void TcpClient::set_target(std::string host, int32_t port) {
   port_ = port;
 }
 
+void TcpClient::renew_generation() { generation_ = g_generations.fetch_add(1) + 1; }
+
 void TcpClient::attach(SocketHandler *handler) {
   if (handler_ == handler) return;
   // A handler that is let go keeps no socket open behind our back.
   if (handler_) handler_->close();
+  renew_generation();
   handler_ = handler;
   if (own_ && own_.get() != handler) own_.reset();
 }
@@ -160,7 +169,9 @@ void TcpClient::connect(int32_t timeout) {
   }
   begin_ = end_ = 0;
   handler_->follow_interrupts(true);
+  renew_generation();
   handler_->open(host_, port_, timeout);
+  renew_generation();
 }
 
 void TcpClient::disconnect() {
@@ -170,12 +181,14 @@ void TcpClient::disconnect() {
     own_.reset();
   }
   begin_ = end_ = 0;
+  renew_generation();
 }
 
 void TcpClient::abandon() {
   if (trace::on() && connected()) trace::event("connection closed: its place in the stream is lost");
   if (handler_) handler_->close();
   begin_ = end_ = 0;
+  renew_generation();
 }
 
 platform::Socket &TcpClient::open_socket() {

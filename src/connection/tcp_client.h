@@ -93,6 +93,11 @@ class TcpClient {
   // handler stays attached for the next connect.
   void abandon();
 
+  // Names the connection as it is now: it changes whenever a connection
+  // is opened or closed and never repeats in the process, so that what was
+  // read on one connection is never taken for another's.
+  uint64_t generation() const { return generation_; }
+
   // Sends the whole block before returning.  Bytes that no request asked
   // for, or the peer's close, found waiting first fail the write before
   // anything is sent.  Throws Error.
@@ -109,11 +114,13 @@ class TcpClient {
   void check_in_step(platform::Socket &s);
   template <class Operation>
   auto or_abandon(Operation &&op) -> decltype(op());
+  void renew_generation();
 
   std::string host_;
   int32_t port_ = 0;
   SocketHandler *handler_ = nullptr;
   std::unique_ptr<SocketHandler> own_;
+  uint64_t generation_ = 0;
 
   static constexpr size_t kChunk = 32768;
   unsigned char buffer_[kChunk];

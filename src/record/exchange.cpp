@@ -15,6 +15,7 @@
 #include "connection/connect.h"
 #include "connection/socket_errors.h"
 #include "connection/trace.h"
+#include "record/login.h"
 
 namespace qv::record {
 namespace {
@@ -171,7 +172,7 @@ void hand_back(const Command &cmd, const Call &call, const CommandRecord &rec) {
         break;
       case As::Text: {
         Field f = t.field;
-        if (cmd.has(kParam1WhenAccepted) && t.to == Output::Message && rec.code() == 900 &&
+        if (cmd.has(kParam1WhenAccepted) && t.to == Output::Message && rec.code() == kAccepted &&
             call.numbers[2] == 0)
           f = Field::Param1;
         copy_text(static_cast<char *>(to), rec.text(f));
@@ -296,12 +297,16 @@ void save_credentials(const Call &call) {
       std::string(input_text(call, Input::Text4))};
 }
 
-// The answer kept for this thread, handed back as if just read.
+// The answer kept for this thread on this connection, handed back as if
+// just read.
 bool hand_back_kept(const Command &cmd, const Call &call) {
-  std::optional<KeptAnswer> kept = g_kept_answers.take(cmd.code, [](const KeptAnswer &) { return true; });
+  std::optional<KeptAnswer> kept;
+  g_kept_answers.take(cmd.code, connection::current_connection(), [](const KeptAnswer &) { return true; }, kept);
   if (!kept) {
-    // No request of this thread (nor any other) waits for it: nothing to read.
-    connection::refuse(0, "No answer is waiting for this call: its request was not sent, or was answered already.");
+    // No request of this thread waits for it on this connection: nothing
+    // to read, and no other thread's answer stands in for it.
+    connection::refuse(0, "No answer is waiting for this call: its request was not sent on this thread and "
+                          "connection, was answered already, or its connection has gone.");
     return false;
   }
   if (!kept->read) {
@@ -312,9 +317,7 @@ bool hand_back_kept(const Command &cmd, const Call &call) {
   hand_back(cmd, call, kept->record);
   if (cmd.has(kLoginAnswer)) {
     const int32_t code = kept->record.code();
-    connection::context().session.login = connection::LoginProtocol::Record;
-    connection::context().session.login_code = code;
-    connection::context().session.accepted = code == 900;
+    connection::note_login(connection::LoginProtocol::Record, code, code == kAccepted);
   }
   return true;
 }
@@ -322,7 +325,6 @@ bool hand_back_kept(const Command &cmd, const Call &call) {
 // Writes the request and keeps the answer, or the error that ended its
 // read, for the thread's next kKeptAnswer command.
 bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec) {
-  g_kept_answers.drop(cmd.code);
   const int64_t start = trace::on() ? trace::now_us() : 0;
   write_request(tcp, rec);
   connection::mark_sent();
@@ -335,13 +337,17 @@ bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecor
   } catch (const std::exception &e) {
     kept.error = Error(e.what());
   }
-  g_kept_answers.keep(cmd.code, std::move(kept));
+  // A failed read has closed the connection: the failure is kept for the
+  // state that followed it, and goes as soon as anything renews it.
+  g_kept_answers.keep(cmd.code, tcp.generation(), std::move(kept));
   return true;
 }
 
 }  // namespace
 
 bool execute(const Command &cmd, const Call &call) {
+  // A new first call, even a refused one, ends what the last one kept.
+  if (cmd.has(kKeepAnswer)) g_kept_answers.drop(cmd.code);
   if (!outputs_present(cmd, call)) return false;
   if (!cmd.has(kNoResultCode)) *call.result_code = -1;
   if (cmd.has(kConfirmNewPassword) && input_text(call, Input::Text2) != input_text(call, Input::Text3)) {
@@ -373,7 +379,7 @@ bool execute(const Command &cmd, const Call &call) {
     exchange(tcp, rec, &written);
     connection::mark_sent();
     hand_back(cmd, call, rec);
-    if (cmd.has(kSavePasswordOnAccept) && rec.code() == 900)
+    if (cmd.has(kSavePasswordOnAccept) && rec.code() == kAccepted)
       connection::context().login_credentials.pwd = input_text(call, Input::Text2);
     return true;
   } catch (const Error &e) {
@@ -386,6 +392,8 @@ bool execute(const Command &cmd, const Call &call) {
     return false;
   }
 }
+
+void forget_kept_answers() { g_kept_answers.clear(); }
 
 void relogin_quietly() {
   try {

@@ -126,6 +126,9 @@ bool execute(const Command &command, const Call &call);
 // login.
 bool relogin();
 
+// Frees every kept answer: their connection has gone.
+void forget_kept_answers();
+
 // Runs the relogin and ignores its outcome.
 void relogin_quietly();
 

@@ -31,9 +31,7 @@ bool relogin() {
   }
   const bool accepted = rec.code() == kAccepted;
   connection::relogin_answered(rec.code(), accepted);
-  ctx.session.login = connection::LoginProtocol::Record;
-  ctx.session.login_code = rec.code();
-  ctx.session.accepted = accepted;
+  connection::note_login(connection::LoginProtocol::Record, rec.code(), accepted);
   return accepted;
 }
 

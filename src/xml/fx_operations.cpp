@@ -54,13 +54,21 @@ KeptReplies<Reply> g_kept_replies;
 
 bool same_header(const Reply &r, int32_t code, int32_t length) { return r.code == code && r.length == length; }
 
-// The reply that the host's response half asks for: the one kept for it
-// with the very code and length it passes.  Null when there is none.
+// The reply that the host's response half asks for: the one its thread's
+// request half kept on this connection, with the very code and length it
+// passes.  None when there is none; one that does not match stays kept
+// for a corrected call.
 std::optional<Reply> kept_reply(int32_t operation, int32_t code, int32_t length) {
-  std::optional<Reply> r =
-      g_kept_replies.take(operation, [&](const Reply &kept) { return same_header(kept, code, length); });
-  if (r && !same_header(*r, code, length)) return std::nullopt;
+  std::optional<Reply> r;
+  g_kept_replies.take(operation, connection::current_connection(),
+                      [&](const Reply &kept) { return same_header(kept, code, length); }, r);
   return r;
+}
+
+// Keeps the reply for the thread's response half, on the connection as the
+// request half left it (a body that could not be read has closed it).
+void keep_reply(int32_t operation, Reply reply) {
+  g_kept_replies.keep(operation, connection::current_connection(), std::move(reply));
 }
 
 // Saves the five texts for relogins, then sends the login with a new key.
@@ -100,10 +108,7 @@ void response_failed(int32_t reply_length, const Reply *reply) {
 }
 
 void note_login(int32_t code) {
-  connection::Session &session = connection::context().session;
-  session.login = connection::LoginProtocol::Xml;
-  session.login_code = code;
-  session.accepted = code == kFxSuccessCode;
+  connection::note_login(connection::LoginProtocol::Xml, code, code == kFxSuccessCode);
 }
 
 // The login reply's values into the caller's outputs; the messages of the
@@ -140,13 +145,14 @@ bool take_login_reply(const MessageBuffer &message, int32_t *agent, const Messag
 
 bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, const char *extra,
                    const char *name, const char *pwd, const char *ver) {
+  // A new request half, even a refused one, ends what the last one kept.
+  g_kept_replies.drop(kLoginCode);
   if (!reply_code || !reply_length) {
     refuse_null(reply_code ? 2 : 1);
     return false;
   }
   *reply_code = -1;
   *reply_length = 0;
-  g_kept_replies.drop(kLoginCode);
   Reply reply;
   const RequestOutcome sent = send_login(reply, or_empty(app), or_empty(extra), or_empty(name), or_empty(pwd),
                                          or_empty(ver));
@@ -157,7 +163,7 @@ bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, 
   connection::mark_sent();
   *reply_code = reply.code;
   *reply_length = reply.length;
-  g_kept_replies.keep(kLoginCode, std::move(reply));
+  keep_reply(kLoginCode, std::move(reply));
   return true;
 }
 
@@ -204,13 +210,15 @@ bool relogin() {
   }
 }
 
+void forget_kept_replies() { g_kept_replies.clear(); }
+
 bool query_request(const Query &query, int32_t *reply_code, int32_t *reply_length) {
+  g_kept_replies.drop(query.code);
   if (!reply_code || !reply_length) {
     refuse_null(reply_code ? 2 : 1);
     return false;
   }
   *reply_code = -1;
-  g_kept_replies.drop(query.code);
   Reply reply;
   if (const RequestOutcome sent = request(query.code, {}, reply); sent != RequestOutcome::Replied) {
     request_failed(sent, reply);
@@ -220,7 +228,7 @@ bool query_request(const Query &query, int32_t *reply_code, int32_t *reply_lengt
   connection::mark_sent();
   *reply_code = reply.code;
   *reply_length = reply.length;
-  g_kept_replies.keep(query.code, std::move(reply));
+  keep_reply(query.code, std::move(reply));
   return true;
 }
 

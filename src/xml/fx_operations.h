@@ -28,6 +28,9 @@ bool login_response(const connection::MessageBuffer &message, int32_t *agent,
 // throws.
 bool relogin();
 
+// Frees every kept reply: their connection has gone.
+void forget_kept_replies();
+
 // A reference query: a header-only request, one element of the reply.
 struct Query {
   int32_t code;

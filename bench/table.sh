@@ -133,7 +133,7 @@ if [ -x "$bin/quorvex_xml_cost_host" ]; then
     echo
     echo "| Adversarial XML reply (fxNotify pair) | 1 MiB | 4 MiB | 16 MiB |"
     echo "|---|---:|---:|---:|"
-    for shape in elements attributes text nesting; do
+    for shape in elements attributes text nesting namespaces; do
         line="| $shape |"
         for size in 1 4 16; do
             cell=$(timeout 120 "$bin/quorvex_xml_cost_host" "$shape" "$size" 2>>"$logs/xml_cost.log" |

@@ -39,9 +39,10 @@
  *    again with the last login's texts) and returns 0.  The failed command is
  *    not repeated; the host may call it again.
  *  - Time-outs bound whole operations: writing a request, reading one
- *    answer (a record; an XML header and body), a proxy handshake and a web
- *    request each end within the read time-out (SetReadTimeout, 60000 ms by
- *    default), however the peer splits or drips its bytes.  An expired
+ *    record, reading an XML reply's header and then its body (each within
+ *    the time-out, so a reply may take twice it), a proxy handshake and a
+ *    web request each end within the read time-out (SetReadTimeout, 60000
+ *    ms by default), however the peer splits or drips its bytes.  An expired
  *    read counts as a failed read ("Read timed out."), an expired write as
  *    a failed write ("Write timed out.").
  *  - The stream stays in step: a read or write that fails, times out or
@@ -50,17 +51,26 @@
  *    no request asked for (a second answer to one request) are found before
  *    the next request is written: that call fails as on a broken connection
  *    ("Unrequested data from the server."), and its relogin starts clean.
- *    A call never returns 1 with an answer that was not sent for its own
- *    request.
+ *    What the stream cannot tell: the protocols carry no request id, so a
+ *    second answer that a server sends late, after the next request was
+ *    written, cannot be told from that request's own answer.  Short of a
+ *    server that answers twice, a call returns 1 only with the answer to
+ *    its own request on its own connection.
  *  - Threads: every call that uses the connection runs alone under one
  *    library-wide lock and blocks its caller until the exchange, and any
  *    relogin after it, is over.  Two-call operations (Login_Request with
  *    Login_Feedback, every XML _Req with its _Resp) are safe from several
  *    threads: the first call reads the whole reply and keeps it for the
- *    calling thread, and the second hands it over without touching the
- *    connection.  TcpDisconnect or dllUnInitialize from another thread ends
- *    a connect, read or write that a call is blocked in within tens of
- *    milliseconds; that call fails and does not reconnect.
+ *    calling thread and the connection it was read on, and the second hands
+ *    it over without touching the connection.  A second call takes only its
+ *    own thread's answer, once, and never another thread's; an answer whose
+ *    connection has gone (a disconnect, a release, a new connect, a stream
+ *    that lost its place, a relogin) is dropped, so the second call then
+ *    fails (QV_OUTCOME_REFUSED, Argument 0) and the host starts the pair
+ *    again.  TcpDisconnect or dllUnInitialize from another thread ends a
+ *    connect, read or write that a call is blocked in within tens of
+ *    milliseconds; that call fails with the Detail "Disconnected by the
+ *    host." (SocketError 10004) and does not reconnect.
  *  - No error or exception ever leaves an export.
  *
  * On 32-bit Windows every export is __stdcall; 64-bit Windows has one
@@ -158,7 +168,9 @@ QV_API fxTcpDisconnect(void);
  *               proxy; anything else (also empty or null) connects directly.
  *               An HTTP proxy opens the tunnel only when its status line's
  *               code is 200 ("通过http代理服务器连接服务器失败!" otherwise,
- *               and the connection to the proxy is closed).  The handshake
+ *               and the connection to the proxy is closed).  The connect
+ *               to the proxy is bounded by Timeout as a direct one is; the
+ *               handshake
  *               with either kind of proxy is bounded by the read time-out;
  *               an HTTP proxy's whole reply (blank lines, status and header
  *               lines) by 256 KiB, past which the connect fails with
@@ -196,7 +208,8 @@ QV_API SetReadTimeout(int32_t Milliseconds);
 /* Sends the login record (code 100): body "app;extra", Param1 name,
  * Param2 pwd, Param3 ver.  Saves the five texts for ReLogin before the
  * write.  Reads the answer too and keeps it for the calling thread's
- * Login_Feedback.  Returns 1 when the record was written (also when its
+ * Login_Feedback on this connection (a refused call drops the thread's
+ * earlier one).  Returns 1 when the record was written (also when its
  * answer then failed to arrive: Login_Feedback reports that); 0 after a
  * failed write (ReLogin has then run) or when a text is too long (nothing
  * saved, nothing sent). */
@@ -205,10 +218,13 @@ QV_API Login_Request(const char *app, const char *extra, const char *name,
 
 /* Hands back the answer to Login_Request: its code into *Code (900:
  * logged in), its body into Message and its three parameters into the
- * Param outputs.  It takes the answer kept for the calling thread, or, on
- * a thread without one, the oldest one another thread left.  If that
- * answer failed to arrive, ReLogin runs and the result is 0; with no
- * Login_Request before it the result is 0 and nothing is read. */
+ * Param outputs.  It takes the answer that the calling thread's last
+ * Login_Request kept, once, and only while the connection it was read on
+ * is still the one open; never another thread's.  If that answer failed to
+ * arrive, ReLogin runs and the result is 0.  With no answer of its own
+ * waiting (no Login_Request on this thread and connection, taken already,
+ * or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
+ * Argument 0: nothing is read and nothing renewed. */
 QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1,
                       char *Param2, char *Param3);
 
@@ -514,12 +530,15 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
  * length to the host and keeping the body for the calling thread; the host
  * then calls the matching _Resp export with exactly those two values, and
  * it takes the body from what was kept, not from the connection.  A _Resp
- * on a thread that kept no reply for its operation takes the oldest one
- * another thread kept with the same code and length.  A _Resp with no
- * matching kept reply fails with its read-failure message and reads
- * nothing; a _Req never followed by its _Resp costs nothing but the kept
- * body (at most 8 are kept; a thread's next _Req of the same operation
- * replaces its last).  A body that could not be read whole (cut short, too
+ * takes only the reply that its own thread's last _Req of the operation
+ * kept on the connection still open, once; never another thread's.  A
+ * _Resp with no such reply fails with its read-failure message
+ * (QV_OUTCOME_REFUSED, Argument 0) and reads nothing; one given another
+ * code or length than its _Req returned fails the same way and leaves the
+ * reply kept for a corrected call.  A _Req never followed by its _Resp
+ * costs nothing but the kept body (at most 8 are kept; a thread's next
+ * _Req of the same operation replaces its last, and a disconnect, release
+ * or new connection drops them all).  A body that could not be read whole (cut short, too
  * late, over QV_FX_REPLY_MAX) closes the connection; the _Req still
  * returns 1 with the header's values, and the _Resp reports the failed
  * read (the query _Resp exports then run fxReLogin).  The server accepted

@@ -574,8 +574,8 @@ INSTANTIATE_TEST_SUITE_P(Proxy, ProxyKind,
                                            KindCase{"Http", "Http", kConnectLine11, &kHttpFailed}),
                          by_name);
 
-// A proxy that cannot be reached is reported with its path's prefix; on the
-// SOCKS path the connect time-out bounds the connect to the proxy.
+// A proxy that cannot be reached is reported with its path's prefix; on
+// either proxy path the connect time-out bounds the connect to the proxy.
 TEST_F(ProxyTest, UnreachableProxiesAreReportedOnTheirPath) {
   RefusingPort refusing;
   UnansweringTarget unanswering;
@@ -590,6 +590,7 @@ TEST_F(ProxyTest, UnreachableProxiesAreReportedOnTheirPath) {
       {"socks5", refusing.port(), 2000, kSocksFailed + refused},
       {"http", refusing.port(), 2000, kHttpFailed + refused},
       {"socks5", unanswering.port(), 100, kSocksFailed + "Connect timed out."},
+      {"http", unanswering.port(), 100, kHttpFailed + "Connect timed out."},
   };
   for (const Case &c : cases) {
     MessageBuffer message;

@@ -178,7 +178,7 @@ class StreamInStep {
   }
   void faults(bool on, int r);
   bool connect_again(std::string &message);
-  bool wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg);
+  bool wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg, bool &must);
 
   const unsigned seed_;
   const int timeout_ms_;
@@ -229,7 +229,8 @@ bool StreamInStep::connect_again(std::string &message) {
 // A second half that has no answer of its own waiting must return 0; after
 // two first halves, it takes the later one's answer.  Returns the result
 // the call came to.
-bool StreamInStep::wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg) {
+bool StreamInStep::wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg,
+                                   bool &must) {
   const bool xml = c.rng() % 2;
   const std::string earlier = tag + "a";
   int32_t code = -1, length = 0, earlier_code = -1, earlier_length = 0;
@@ -262,9 +263,26 @@ bool StreamInStep::wrong_way_round(Caller &c, int kind, const std::string &tag, 
       must_fail("with no first half of its own", second(c.last_code, c.last_length));
       return false;
     case kTwoFirsts: {
-      name = pair + " after two first halves";
-      if (!first(earlier, earlier_code, earlier_length) || !first(tag, code, length)) return false;
+      // The later first half may be refused (a text too long): it still
+      // ends what the earlier one kept.
+      const bool refused = c.rng() % 3 == 0;
+      name = pair + (refused ? " after a first half and a refused one" : " after two first halves");
+      if (!first(earlier, earlier_code, earlier_length)) return false;
+      if (refused) {
+        const std::string too_long(QV_BODY_BUFFER_SIZE, 'x');
+        if (xml)
+          fxLogin_Req(nullptr, &length, kApp, "", kName, kPwd, tag.c_str());
+        else
+          Login_Request(too_long.c_str(), "", kName, kPwd, tag.c_str());
+        must_fail("after a refused first half", second(earlier_code, earlier_length));
+        return false;
+      }
+      if (!first(tag, code, length)) return false;
+      // Another length than its first half returned: fails, and leaves the
+      // reply for the corrected call that follows.
+      if (xml) must_fail("given another length", second(code, length + 1));
       const bool ok = second(code, length);
+      must = must || (threads_ == 1 && answered_whole(tag));
       if (ok) took(c, name, !xml ? code == 900 && tag == p3 : code == 20900, tag, xml ? body.data() : msg,
                    fields(code, {answer_text()}));
       must_fail("twice after its first half", second(earlier_code, earlier_length));
@@ -353,7 +371,7 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
     }
     case kReLogin: ok = ReLogin(); break;
     case kFxReLogin: ok = fxReLogin(); break;
-    default: ok = wrong_way_round(c, kind, tag, name, msg); break;
+    default: ok = wrong_way_round(c, kind, tag, name, msg, must); break;
   }
   if (!ok && must && renewals == renewals_before)
     violation_.add(c.round, c.thread, c.index, name,

@@ -43,6 +43,7 @@ namespace Quorvex
         public const int QV_FX_ATTRIBUTES_MAX = 32;
         public const int QV_FX_DEPTH_MAX = 64;
         public const int QV_FX_NAME_MAX = 256;
+        public const int QV_FX_NAMESPACES_MAX = 32;
 
         // GetLastOutcome's kinds.
         public const int QV_OUTCOME_OK = 0;

@@ -54,6 +54,7 @@ const
   QV_FX_ATTRIBUTES_MAX = 32;
   QV_FX_DEPTH_MAX = 64;
   QV_FX_NAME_MAX = 256;
+  QV_FX_NAMESPACES_MAX = 32;
 
   { GetLastOutcome's kinds. }
   QV_OUTCOME_OK = 0;

@@ -18,6 +18,7 @@ static_assert(kMaxBodyLength == QV_FX_REPLY_MAX);
 static_assert(platform::kMaxReplyAttributes == QV_FX_ATTRIBUTES_MAX);
 static_assert(platform::kMaxReplyDepth == QV_FX_DEPTH_MAX);
 static_assert(platform::kMaxReplyNameLength == QV_FX_NAME_MAX);
+static_assert(platform::kMaxReplyNamespaces == QV_FX_NAMESPACES_MAX);
 
 namespace {
 

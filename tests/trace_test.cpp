@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "xml_frames.h"
@@ -163,6 +165,42 @@ TEST_F(TraceTest, PasswordsNeverReachTheTrace) {
   EXPECT_NE(std::string::npos, sent.find(std::string(kApp) + ";" + kExtra));
   EXPECT_NE(std::string::npos, sent.find("<pwd>********</pwd>"));
   EXPECT_NE(std::string::npos, trace.find("password \"***\""));
+}
+
+// A hex trace switched on and off by another thread while logins are being
+// written: no dump ever goes out without its masks.  An XML login whose app
+// and name hold "<pwd>" masks the password where the body put it.
+TEST_F(TraceTest, MasksHoldWhileAnotherThreadSwitchesTheTrace) {
+  constexpr int kLogins = 400;
+  const char *const kTrickyApp = "<pwd>app</pwd>", *const kTrickyName = "n<pwd>";
+  Script logins;
+  for (int i = 0; i < kLogins; ++i) logins.expect(rec::login(kApp, kExtra, kName, kSecret, kVer)).send(kAccepted);
+  server.on(0, std::move(logins));
+  server.on(1, fx::expect_login().send(fx::reply(fx::kSuccess, "<r/>")));
+  ASSERT_EQ(gbk("TCP连接成功"), connect_direct());
+
+  std::atomic<bool> done{false};
+  std::thread switcher([&] {
+    for (int i = 0; !done; ++i) {
+      TraceStart(path.c_str(), i % 3 ? QV_TRACE_HEX : 0);
+      TraceStop();
+    }
+  });
+  for (int i = 0; i < kLogins; ++i) ASSERT_EQ(1, Login_Request(kApp, kExtra, kName, kSecret, kVer));
+  done = true;
+  switcher.join();
+
+  ASSERT_EQ(1, TcpDisconnect());
+  ASSERT_EQ(gbk("TCP连接成功"), fx_connect());
+  ASSERT_EQ(1, TraceStart(path.c_str(), QV_TRACE_HEX));
+  int32_t code = kUnsetCode, length = kUnsetCode;
+  ASSERT_EQ(1, fxLogin_Req(&code, &length, kTrickyApp, "", kTrickyName, kSecret, kVer));
+  ASSERT_EQ(1, TraceStop());
+
+  const std::string trace = read_trace();
+  EXPECT_EQ(std::string::npos, trace.find(kSecret));
+  EXPECT_EQ(std::string::npos, sent_bytes(trace).find(kSecret));
+  EXPECT_NE(std::string::npos, trace.find(std::string("<app>") + kTrickyApp + "</app>")) << "the app is shown as sent";
 }
 
 // A trace file that cannot take more stops the trace; the calls go on with

@@ -65,7 +65,7 @@ size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadl
   if (n <= 0 && g_interrupts.load() > 0) throw interrupted();
   if (n == 0) throw Error(std::string(text::kClosedGracefully), Cause::Closed);
   if (n < 0) throw platform_error(error, timeout_text);
-  if (trace::on()) trace::dump('<', data, static_cast<size_t>(n));
+  if (trace::on()) trace::dump_received(data, static_cast<size_t>(n));
   return static_cast<size_t>(n);
 }
 
@@ -124,8 +124,9 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
   throw socket_error(last);
 }
 
-void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline) {
-  if (trace::on()) trace::dump('>', data, size);
+void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline,
+                const trace::Outgoing &out) {
+  trace::dump_sent(data, size, out);
   int rc;
   {
     BlockingSection section(socket);
@@ -222,11 +223,11 @@ void TcpClient::check_in_step(platform::Socket &s) {
   throw Error(std::string(text::kUnrequestedData));
 }
 
-void TcpClient::write(const void *data, size_t size, Deadline deadline) {
+void TcpClient::write(const void *data, size_t size, Deadline deadline, const trace::Outgoing &out) {
   platform::Socket &s = open_socket();
   or_abandon([&] {
     check_in_step(s);
-    send_exact(s, data, size, deadline);
+    send_exact(s, data, size, deadline, out);
   });
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "connection/trace.h"
 #include "platform/platform.h"
 
 namespace qv::connection {
@@ -53,7 +54,10 @@ Deadline operation_deadline();
 // handshakes that run before the connection is handed to the buffered
 // reader.  Throws Error (timeout_text when the deadline passes).  Another
 // thread's disconnect request ends the wait.
-void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline);
+// out says what the trace shows of the block (by default, the trace as it
+// is when the call starts, nothing masked).
+void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline,
+                const trace::Outgoing &out = trace::Outgoing::now());
 void receive_exact(platform::Socket &socket, void *data, size_t size, Deadline deadline,
                    std::string_view timeout_text);
 
@@ -100,8 +104,9 @@ class TcpClient {
 
   // Sends the whole block before returning.  Bytes that no request asked
   // for, or the peer's close, found waiting first fail the write before
-  // anything is sent.  Throws Error.
-  void write(const void *data, size_t size, Deadline deadline = operation_deadline());
+  // anything is sent.  out says what the trace shows of it.  Throws Error.
+  void write(const void *data, size_t size, Deadline deadline = operation_deadline(),
+             const trace::Outgoing &out = trace::Outgoing::now());
   // Blocks until exactly size bytes have arrived.  Throws Error.
   void read_exact(void *data, size_t size, Deadline deadline = operation_deadline());
   // Reads one LF-terminated line (a CR before the LF dropped) of at most

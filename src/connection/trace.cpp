@@ -24,7 +24,6 @@ int64_t g_start_us = 0;
 
 std::atomic<int> g_next_thread{1};
 thread_local int t_thread = 0;
-thread_local std::vector<Secret> t_secrets;
 
 int thread_number() {
   if (t_thread == 0) t_thread = g_next_thread.fetch_add(1);
@@ -48,11 +47,6 @@ void write_locked(std::string_view text) {
   const bool ok = std::fputs(stamp, g_file) >= 0 && std::fwrite(text.data(), 1, text.size(), g_file) == text.size() &&
                   std::fputc('\n', g_file) != EOF && std::fflush(g_file) == 0;
   if (!ok) close_locked();
-}
-
-bool secret_at(size_t i) {
-  return std::any_of(t_secrets.begin(), t_secrets.end(),
-                     [i](const Secret &s) { return i >= s.at && i < s.at + s.size; });
 }
 
 bool valid_utf8(std::string_view s) {
@@ -126,12 +120,11 @@ void event(std::string_view text) noexcept {
   }
 }
 
-SecretScope::SecretScope(std::initializer_list<Secret> secrets) { t_secrets.assign(secrets); }
-SecretScope::~SecretScope() { t_secrets.clear(); }
 
-void dump(char direction, const void *data, size_t size) {
-  if (!on() || !g_hex) return;
-  const auto *bytes = static_cast<const unsigned char *>(data);
+namespace {
+
+// Rows of 16 bytes, hex then ASCII; a masked byte shows as "**" and "*".
+void dump_block(char direction, const unsigned char *bytes, size_t size, const Outgoing *out) {
   std::string text;
   text.reserve(size * 4 + 64);
   char line[96];
@@ -146,8 +139,7 @@ void dump(char direction, const void *data, size_t size) {
         text += "   ";
         continue;
       }
-      const bool secret = direction == '>' && secret_at(i);
-      if (secret) {
+      if (out && out->masked(i)) {
         text += "** ";
         ascii += '*';
       } else {
@@ -159,6 +151,30 @@ void dump(char direction, const void *data, size_t size) {
     text += ascii;
   }
   event(text);
+}
+
+}  // namespace
+
+bool Outgoing::masked(size_t i) const {
+  return std::any_of(secrets.begin(), secrets.begin() + count,
+                     [i](const Secret &s) { return i >= s.at && i < s.at + s.size; });
+}
+
+void dump_sent(const void *data, size_t size, const Outgoing &out) {
+  if (!out.dump || !on()) return;
+  try {
+    dump_block('>', static_cast<const unsigned char *>(data), size, &out);
+  } catch (...) {
+    // The trace is only a witness: its own failure changes no call.
+  }
+}
+
+void dump_received(const void *data, size_t size) {
+  if (!on() || !g_hex) return;
+  try {
+    dump_block('<', static_cast<const unsigned char *>(data), size, nullptr);
+  } catch (...) {
+  }
 }
 
 std::string quoted(std::string_view gbk, bool utf8_first) {

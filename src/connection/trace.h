@@ -6,6 +6,7 @@
 // line and in the hex dump.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -40,17 +41,27 @@ struct Secret {
   size_t size;
 };
 
-// Shows a range of the next block sent on this thread as masked.
-class SecretScope {
- public:
-  explicit SecretScope(std::initializer_list<Secret> secrets);
-  ~SecretScope();
-  SecretScope(const SecretScope &) = delete;
-  SecretScope &operator=(const SecretScope &) = delete;
+// What the trace shows of one block about to be sent, decided once before
+// it goes out: whether it is dumped, and which ranges are masked.  The
+// dump follows this snapshot and never the trace's state at the time of
+// sending, so that a hex trace switched on by another thread part-way
+// through a write cannot dump a block whose masks were never set.
+struct Outgoing {
+  bool dump = false;
+  uint8_t count = 0;
+  std::array<Secret, 4> secrets{};
+
+  // The trace as it is now, nothing masked.
+  static Outgoing now() { return {on() && hex()}; }
+  void mask(size_t at, size_t size) {
+    if (size && count < secrets.size()) secrets[count++] = {at, size};
+  }
+  bool masked(size_t i) const;
 };
 
-// A hex dump of a block sent (">") or received ("<").
-void dump(char direction, const void *data, size_t size);
+// A hex dump of a block sent, as out says, or received.
+void dump_sent(const void *data, size_t size, const Outgoing &out);
+void dump_received(const void *data, size_t size);
 
 // A text as the trace shows it: GBK turned into UTF-8 (text that is UTF-8
 // already kept as it is, when utf8_first), quoted, control bytes escaped.

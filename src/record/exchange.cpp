@@ -245,16 +245,11 @@ std::string describe(const CommandRecord &rec, uint8_t secrets, bool request) {
   return out;
 }
 
-// The request about to go out: its event, and its secrets for the dump.
-void trace_request(const CommandRecord &rec, std::optional<trace::SecretScope> &scope) {
+// The fields of the request that its dump masks.
+void mask_secrets(const CommandRecord &rec, trace::Outgoing &out) {
   const uint8_t secrets = secret_fields(rec.code());
-  trace::event("record > " + describe(rec, secrets, true));
-  if (!trace::hex() || secrets == 0) return;
-  const auto range = [&](Field f) {
-    return is_secret(secrets, f) ? trace::Secret{layout(f).offset, layout(f).size} : trace::Secret{0, 0};
-  };
-  scope.emplace(std::initializer_list<trace::Secret>{range(Field::Body), range(Field::Param1),
-                                                     range(Field::Param2), range(Field::Param3)});
+  for (Field f : {Field::Body, Field::Param1, Field::Param2, Field::Param3})
+    if (is_secret(secrets, f)) out.mask(layout(f).offset, layout(f).size);
 }
 
 void trace_answer(const CommandRecord &rec, int64_t start_us) {
@@ -264,13 +259,12 @@ void trace_answer(const CommandRecord &rec, int64_t start_us) {
 // The exchange's halves: the request written whole, and the answer read
 // whole (start_us is when the request went out, for the trace).
 void write_request(connection::TcpClient &tcp, const CommandRecord &rec) {
-  if (!trace::on()) {
-    tcp.write(rec.data(), rec.size());
-    return;
-  }
-  std::optional<trace::SecretScope> scope;
-  trace_request(rec, scope);
-  tcp.write(rec.data(), rec.size());
+  // One look at the trace for the whole write: the dump, if any, is the
+  // one whose masks were set here.
+  trace::Outgoing out = trace::Outgoing::now();
+  if (out.dump) mask_secrets(rec, out);
+  if (trace::on()) trace::event("record > " + describe(rec, secret_fields(rec.code()), true));
+  tcp.write(rec.data(), rec.size(), connection::operation_deadline(), out);
 }
 
 void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us) {

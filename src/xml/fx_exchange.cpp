@@ -51,7 +51,7 @@ std::string cut_gbk(std::string text, size_t limit) {
 
 namespace {
 
-// Where a login's password lies in a request body: the content of <pwd>.
+// Where a password may lie in a reply body: the content of a <pwd>.
 std::pair<size_t, size_t> password_range(std::string_view body) {
   const size_t open = body.find("<pwd>");
   if (open == std::string_view::npos) return {0, 0};
@@ -61,25 +61,27 @@ std::pair<size_t, size_t> password_range(std::string_view body) {
 }
 
 // A document as the trace shows it: UTF-8 as it is, anything else read as
-// GBK (the protocol's declared encoding), the password masked.
-std::string shown_document(std::string_view body) {
-  const auto [at, size] = password_range(body);
+// GBK (the protocol's declared encoding), the secret range masked.
+std::string shown_document(std::string_view body, trace::Secret secret) {
   std::string text(body);
-  if (size) text.replace(at, size, "***");
+  if (secret.size && secret.at + secret.size <= text.size()) text.replace(secret.at, secret.size, "***");
   return trace::quoted(text, true);
 }
 
-void trace_request(int32_t code, std::string_view body, std::optional<trace::SecretScope> &scope) {
-  std::string line = "xml > code " + std::to_string(code) + " length " + std::to_string(body.size());
-  if (!body.empty()) line.append(" ").append(shown_document(body));
-  trace::event(line);
+std::string shown_reply(std::string_view body) {
   const auto [at, size] = password_range(body);
-  if (trace::hex() && size) scope.emplace(std::initializer_list<trace::Secret>{{kHeaderSize + at, size}});
+  return shown_document(body, {at, size});
+}
+
+void trace_request(int32_t code, std::string_view body, trace::Secret secret) {
+  std::string line = "xml > code " + std::to_string(code) + " length " + std::to_string(body.size());
+  if (!body.empty()) line.append(" ").append(shown_document(body, secret));
+  trace::event(line);
 }
 
 }  // namespace
 
-RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
+RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace::Secret secret) {
   using connection::Error;
   auto &tcp = connection::context().tcp_client;
   const int64_t start = trace::on() ? trace::now_us() : 0;
@@ -92,9 +94,11 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
     std::copy(body.begin(), body.end(), message.begin() + kHeaderSize);
     if (!tcp)
       throw connection::not_initialised(text::kNotConnected);
-    std::optional<trace::SecretScope> scope;
-    if (trace::on()) trace_request(code, body, scope);
-    tcp->write(message.data(), message.size());
+    // One look at the trace for the whole write, as for a record.
+    trace::Outgoing out = trace::Outgoing::now();
+    if (out.dump) out.mask(kHeaderSize + secret.at, secret.size);
+    if (trace::on()) trace_request(code, body, secret);
+    tcp->write(message.data(), message.size(), connection::operation_deadline(), out);
   } catch (const Error &e) {
     reply.error = e;
     return RequestOutcome::WriteFailed;
@@ -127,7 +131,7 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply) {
     reply.body.resize(static_cast<size_t>(reply.length));
     tcp->read_exact(reply.body.data(), reply.body.size());
     reply.body_read = true;
-    if (trace::on()) trace::event("xml < " + shown_document(reply.body) + " in " + trace::elapsed_since(start));
+    if (trace::on()) trace::event("xml < " + shown_reply(reply.body) + " in " + trace::elapsed_since(start));
   } catch (const std::exception &e) {
     tcp->abandon();
     reply.body.clear();

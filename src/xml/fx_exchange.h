@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "connection/socket_errors.h"
+#include "connection/trace.h"
 #include "platform/xml_parser.h"
 
 namespace qv::xml {
@@ -40,7 +41,9 @@ enum class RequestOutcome { Replied, WriteFailed, ReadFailed };
 // when the call returns.  A body that cannot be read whole (too long, cut
 // short, late) leaves the connection closed and reply.body_read false; the
 // outcome is Replied all the same, since the header arrived.  Never throws.
-RequestOutcome request(int32_t code, std::string_view body, Reply &reply);
+// secret is the range of the body that the trace masks (the login's
+// password, as the body was written), empty for none.
+RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace::Secret secret = {0, 0});
 
 // The values of a reply document that one response half takes.
 class ReplyDocument {

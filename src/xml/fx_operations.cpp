@@ -28,15 +28,19 @@ std::string login_key() {
   return std::to_string(draw(generator));
 }
 
-// The login body, texts inserted byte for byte without escaping.
-std::string login_body(std::string_view app, std::string_view ver, std::string_view name, std::string_view pwd) {
+// The login body, texts inserted byte for byte without escaping; *secret
+// is where the password went, for the trace to mask.
+std::string login_body(std::string_view app, std::string_view ver, std::string_view name, std::string_view pwd,
+                       trace::Secret *secret) {
   std::string body;
   body.reserve(111 + app.size() + ver.size() + 10 + name.size() + pwd.size());
   body.append("<?xml version=\"1.0\" encoding=\"gb2312\"?><login><app>").append(app).append("</app>");
   body.append("<ver>").append(ver).append("</ver>");
   body.append("<key>").append(login_key()).append("</key>");
   body.append("<name>").append(name).append("</name>");
-  body.append("<pwd>").append(pwd).append("</pwd>");
+  body.append("<pwd>");
+  *secret = {body.size(), pwd.size()};
+  body.append(pwd).append("</pwd>");
   body.append("</login>");
   return body;
 }
@@ -74,10 +78,11 @@ void keep_reply(int32_t operation, Reply reply) {
 // Saves the five texts for relogins, then sends the login with a new key.
 RequestOutcome send_login(Reply &reply, std::string_view app, std::string_view extra, std::string_view name,
                           std::string_view pwd, std::string_view ver) {
-  const std::string body = login_body(app, ver, name, pwd);
+  trace::Secret secret{0, 0};
+  const std::string body = login_body(app, ver, name, pwd, &secret);
   connection::context().login_credentials = {std::string(app), std::string(extra), std::string(name),
                                              std::string(pwd), std::string(ver)};
-  return request(kLoginCode, body, reply);
+  return request(kLoginCode, body, reply, secret);
 }
 
 // A request half that got no reply: what the host is told.

@@ -92,6 +92,18 @@ const Row kRows[] = {
      },
      {0, QV_OUTCOME_CONNECT_FAILED, 0, 0, 10061, "Connection refused.", QV_RELOGIN_NOT_RUN, -1,
       QV_STATE_INITIALISED, QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
+    // A failed connect over an open, logged-in connection: that connection
+    // and its login are gone.
+    {"ConnectOverALoginFails",
+     [](OutcomeTest &t) {
+       t.peer().on(0, logged_in());
+       t.login();
+       MessageBuffer message;
+       const RefusingPort refusing;
+       return TcpConnect(message.get(), "127.0.0.1", refusing.port(), 2000, "", "", 0, "", "");
+     },
+     {0, QV_OUTCOME_CONNECT_FAILED, 0, 0, 10061, "Connection refused.", QV_RELOGIN_NOT_RUN, -1,
+      QV_STATE_INITIALISED, QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
     // An extra record behind the login's answer is found before the next
     // request goes out: the server cannot have that request.
     {"UnsentAfterUnrequestedData",

@@ -81,6 +81,13 @@ TEST(Threads, MixedCallsFromSeveralThreadsNeverMisframe) {
   EXPECT_TRUE(dllUnInitialize());
 }
 
+// The Detail of the calling thread's last call.
+std::string last_detail() {
+  char detail[QV_DETAIL_BUFFER_SIZE] = {};
+  GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail, sizeof detail);
+  return detail;
+}
+
 TEST(Threads, DisconnectFromAnotherThreadFreesABlockedRead) {
   LoopbackServer server;
   server.on(0, Script().expect(rec::kSize).stall());  // the heartbeat is never answered
@@ -90,13 +97,18 @@ TEST(Threads, DisconnectFromAnotherThreadFreesABlockedRead) {
   ASSERT_TRUE(TcpConnect(msg, "127.0.0.1", server.port(), 5000, "", "", 0, "", ""));
 
   std::atomic<int> result{-1};
-  std::thread blocked([&] { result = Heartbeat(); });
+  std::string detail;
+  std::thread blocked([&] {
+    result = Heartbeat();
+    detail = last_detail();
+  });
   ASSERT_TRUE(server.wait_done(0));  // the heartbeat has arrived: the call is in its read
   const auto start = Clock::now();
   EXPECT_TRUE(TcpDisconnect());
   blocked.join();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ("Disconnected by the host.", detail);
   // The failed call did not reconnect behind the host's back.
   EXPECT_EQ(server.accepted(), 1u);
   SetReadTimeout(200);
@@ -139,7 +151,11 @@ TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     std::atomic<int> result{-1};
-    std::thread blocked([&] { result = c.call(); });
+    std::string detail;
+    std::thread blocked([&] {
+      result = c.call();
+      detail = last_detail();
+    });
     // Nothing signals that the call has started to wait; a moment suffices
     // (the write's call builds its 32 MiB request first).
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -151,6 +167,7 @@ TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
     std::printf("%s: ended %lld ms after the disconnect\n", c.name, static_cast<long long>(took));
     EXPECT_LT(took, 300);
     EXPECT_EQ(0, result.load());
+    EXPECT_EQ("Disconnected by the host.", detail) << "the failed call says who ended it";
   }
   EXPECT_TRUE(dllUnInitialize());
 }

@@ -146,6 +146,8 @@ void receive_exact(platform::Socket &socket, void *data, size_t size, Deadline d
   }
 }
 
+TcpClient::TcpClient() {}  // NOLINT: user-provided on purpose, see the header
+
 void TcpClient::set_target(std::string host, int32_t port) {
   host_ = std::move(host);
   port_ = port;

@@ -76,7 +76,9 @@ void set_read_timeout_ms(int ms);
 
 class TcpClient {
  public:
-  TcpClient() = default;
+  // Defined out of line, so that making one never zeroes the read buffer:
+  // its pages are touched only as replies fill them.
+  TcpClient();
   TcpClient(const TcpClient &) = delete;
   TcpClient &operator=(const TcpClient &) = delete;
 

@@ -95,35 +95,35 @@ int socket_error_of(int fd) {
   return err ? to_socket_error(err) : 0;
 }
 
-bool set_nonblocking(int fd, bool on) {
-  const int flags = ::fcntl(fd, F_GETFL, 0);
-  if (flags < 0) return false;
-  return ::fcntl(fd, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) == 0;
-}
+// Clears O_NONBLOCK on a socket of ours, whose other status flags are all
+// clear: one call, no F_GETFL first.
+bool set_blocking(int fd) { return ::fcntl(fd, F_SETFL, 0) == 0; }
 
 }  // namespace
 
 int Socket::connect(const Endpoint &to, int timeout_ms, const CancelCount *cancel) {
   close();
   const auto *sa = reinterpret_cast<const sockaddr *>(to.storage);
-  const int fd = ::socket(sa->sa_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  // Non-blocking from the start, so that the connect can be waited for
+  // under its deadline; blocking again once it is made.
+  const int fd = ::socket(sa->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   if (fd < 0) return last_error();
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
 
   int error = 0;
-  if (!set_nonblocking(fd, true)) {
-    error = last_error();
-  } else if (::connect(fd, sa, static_cast<socklen_t>(to.length)) != 0) {
+  if (::connect(fd, sa, static_cast<socklen_t>(to.length)) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) {
       error = last_error();
     } else {
+      int revents = 0;
       error = wait_for_connect(
-          timeout_ms, cancel, [fd](int ms) { return wait_for(fd, POLLOUT, ms); },
-          [fd] { return socket_error_of(fd); }, [] { return last_error(); });
+          timeout_ms, cancel, [fd, &revents](int ms) { return revents = wait_for(fd, POLLOUT, ms); },
+          // Writable with no error or hang-up: connected, nothing to ask.
+          [fd, &revents] { return revents == POLLOUT ? 0 : socket_error_of(fd); }, [] { return last_error(); });
     }
   }
-  if (error == 0 && !set_nonblocking(fd, false)) error = last_error();
+  if (error == 0 && !set_blocking(fd)) error = last_error();
   if (error != 0) {
     ::close(fd);
     return error;

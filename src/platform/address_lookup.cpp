@@ -33,27 +33,26 @@ bool lookup(const char *host, int family, AddressList &list) {
   return host && *host && ::getaddrinfo(host, nullptr, &hints, &list.head) == 0 && list.head;
 }
 
+template <class SocketAddress>
+bool store(Endpoint &e, const SocketAddress &address) {
+  std::memcpy(e.storage, &address, sizeof address);
+  e.length = static_cast<int>(sizeof address);
+  return true;
+}
+
 // An address written as digits needs no lookup: getaddrinfo would still
 // read its configuration and ask the kernel for the interfaces' addresses
 // to sort a list of one.
 bool numeric_endpoint(const char *host, uint16_t port, Endpoint &e) {
   if (!host) return false;
   sockaddr_in v4{};
-  if (::inet_pton(AF_INET, host, &v4.sin_addr) == 1) {
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(port);
-    std::memcpy(e.storage, &v4, sizeof v4);
-    e.length = static_cast<int>(sizeof v4);
-    return true;
-  }
   sockaddr_in6 v6{};
-  if (::inet_pton(AF_INET6, host, &v6.sin6_addr) == 1) {
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(port);
-    std::memcpy(e.storage, &v6, sizeof v6);
-    e.length = static_cast<int>(sizeof v6);
-    return true;
-  }
+  v4.sin_family = AF_INET;
+  v4.sin_port = htons(port);
+  v6.sin6_family = AF_INET6;
+  v6.sin6_port = htons(port);
+  if (::inet_pton(AF_INET, host, &v4.sin_addr) == 1) return store(e, v4);
+  if (::inet_pton(AF_INET6, host, &v6.sin6_addr) == 1) return store(e, v6);
   return false;
 }
 

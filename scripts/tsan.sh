@@ -2,7 +2,8 @@
 # Builds the library, its tools and the test suite under ThreadSanitizer
 # (the preset "tsan" of CMakePresets.json, in build-tsan/) and runs the
 # tests that use threads: host threads sharing the connection, disconnects
-# from other threads and the seeded fault run.  Any report fails the run.
+# from other threads, the seeded fault run and the trace switched on and
+# off by another thread.  Any report fails the run.
 # (The fault matrix and the proxy handshake faults count the process's
 # threads, which TSan's own background thread upsets; they run under the
 # other builds.)
@@ -12,7 +13,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${QUORVEX_JOBS:-2}
-tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|Relogin|FailureOrder|Outcome'}
+tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|Relogin|FailureOrder|Outcome|TraceTest'}
 cd "$root"
 bash scripts/setup.sh
 cmake --preset tsan >/dev/null

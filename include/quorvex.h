@@ -792,9 +792,14 @@ QV_API GetConnectionState(int32_t *State, int32_t *Path,
 
 /* Starts a trace appended to the file at Path ("-" for the process's
  * standard error); a trace that runs already is stopped first.  Options:
- * 0 or QV_TRACE_HEX.  Returns 1 when the file is open, 0 for a null or
- * empty Path or a file that cannot be opened.  A write to the file that
- * fails later stops the trace; no call's result changes. */
+ * 0 or QV_TRACE_HEX.  A new file is created for its owner alone (mode
+ * 0600; an owner-only access list on Windows), since a trace holds phone
+ * numbers and message texts.  The file must be a regular file: a symbolic
+ * link, a FIFO, a device or a directory at Path is refused, and opening
+ * never blocks.  Returns 1 when the file is open, 0 for a null or empty
+ * Path or a file that is refused or cannot be opened (GetLastOutcome's
+ * Detail says why).  A write to the file that fails later stops the
+ * trace; no call's result changes. */
 QV_API TraceStart(const char *Path, int32_t Options);
 
 /* Stops the trace and closes its file.  Returns 1, also when none ran. */

@@ -212,58 +212,39 @@ void failure_path(const Command &cmd, const Call &call, std::string_view error) 
 
 namespace {
 
-// The fields that carry a password, by command: the trace masks them.
-// Logins (Param2); the password change (the one in use and the new one
-// twice); a new sub-account's password (Param1); a sub-account's password
-// change (its password in use and the new one twice).
-uint8_t secret_fields(int32_t code) {
-  constexpr auto bit = [](Field f) { return static_cast<uint8_t>(1u << static_cast<unsigned>(f)); };
-  switch (code) {
-    case 100: return bit(Field::Param2);
-    case 110:
-    case 119: return bit(Field::Param1) | bit(Field::Param2) | bit(Field::Param3);
-    case 111:
-    case 1110:
-    case 1111: return bit(Field::Param1);
-    default: return 0;
-  }
-}
-
-bool is_secret(uint8_t secrets, Field f) { return (secrets >> static_cast<unsigned>(f)) & 1u; }
-
 // "code 107 body(3) "abc" p1 "" p2 "***" p3 """: a record as the trace shows it.
-std::string describe(const CommandRecord &rec, uint8_t secrets, bool request) {
+std::string describe(const CommandRecord &rec, const Command *cmd, bool request) {
+  const auto is_secret = [cmd](Field f) { return cmd && cmd->is_secret(f); };
   std::string out = "code " + std::to_string(rec.code());
   const std::string_view body = rec.text(Field::Body);
   out += request ? " body(" + std::to_string(rec.body_len()) + ") " : " body ";
-  out += is_secret(secrets, Field::Body) ? std::string(trace::kMasked) : trace::quoted(body);
+  out += is_secret(Field::Body) ? std::string(trace::kMasked) : trace::quoted(body);
   const char *names[] = {" p1 ", " p2 ", " p3 "};
   for (Field f : {Field::Param1, Field::Param2, Field::Param3}) {
     out += names[static_cast<int>(f) - 1];
-    out += is_secret(secrets, f) ? std::string(trace::kMasked) : trace::quoted(rec.text(f));
+    out += is_secret(f) ? std::string(trace::kMasked) : trace::quoted(rec.text(f));
   }
   return out;
 }
 
 // The fields of the request that its dump masks.
-void mask_secrets(const CommandRecord &rec, trace::Outgoing &out) {
-  const uint8_t secrets = secret_fields(rec.code());
+void mask_secrets(const Command &cmd, trace::Outgoing &out) {
   for (Field f : {Field::Body, Field::Param1, Field::Param2, Field::Param3})
-    if (is_secret(secrets, f)) out.mask(layout(f).offset, layout(f).size);
+    if (cmd.is_secret(f)) out.mask(layout(f).offset, layout(f).size);
 }
 
 void trace_answer(const CommandRecord &rec, int64_t start_us) {
-  trace::event("record < " + describe(rec, 0, false) + " in " + trace::elapsed_since(start_us));
+  trace::event("record < " + describe(rec, nullptr, false) + " in " + trace::elapsed_since(start_us));
 }
 
 // The exchange's halves: the request written whole, and the answer read
 // whole (start_us is when the request went out, for the trace).
-void write_request(connection::TcpClient &tcp, const CommandRecord &rec) {
+void write_request(const Command &cmd, connection::TcpClient &tcp, const CommandRecord &rec) {
   // One look at the trace for the whole write: the dump, if any, is the
   // one whose masks were set here.
   trace::Outgoing out = trace::Outgoing::now();
-  if (out.dump) mask_secrets(rec, out);
-  if (trace::on()) trace::event("record > " + describe(rec, secret_fields(rec.code()), true));
+  if (out.dump) mask_secrets(cmd, out);
+  if (trace::on()) trace::event("record > " + describe(rec, &cmd, true));
   tcp.write(rec.data(), rec.size(), connection::operation_deadline(), out);
 }
 
@@ -274,9 +255,9 @@ void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_u
 
 }  // namespace
 
-void exchange(connection::TcpClient &tcp, CommandRecord &rec, bool *written) {
+void exchange(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec, bool *written) {
   const int64_t start = trace::on() ? trace::now_us() : 0;
-  write_request(tcp, rec);
+  write_request(cmd, tcp, rec);
   if (written) *written = true;
   rec.clear();
   read_answer(tcp, rec, start);
@@ -320,7 +301,7 @@ bool hand_back_kept(const Command &cmd, const Call &call) {
 // read, for the thread's next kKeptAnswer command.
 bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec) {
   const int64_t start = trace::on() ? trace::now_us() : 0;
-  write_request(tcp, rec);
+  write_request(cmd, tcp, rec);
   connection::mark_sent();
   KeptAnswer kept;
   try {
@@ -370,7 +351,7 @@ bool execute(const Command &cmd, const Call &call) {
   try {
     connection::TcpClient &tcp = connection_or_throw();
     if (cmd.has(kKeepAnswer)) return write_and_keep(cmd, tcp, rec);
-    exchange(tcp, rec, &written);
+    exchange(cmd, tcp, rec, &written);
     connection::mark_sent();
     hand_back(cmd, call, rec);
     if (cmd.has(kSavePasswordOnAccept) && rec.code() == kAccepted)

@@ -55,6 +55,7 @@ struct Command {
   uint8_t take_count = 0;
   const text::FixedText *failure_message = nullptr;
   uint16_t options = 0;
+  uint8_t secrets = 0;  // a bit per Field: request fields the trace masks
 
   constexpr Command put(Field f, Input from) const {
     Command c = *this;
@@ -70,6 +71,14 @@ struct Command {
     c.failure_message = &message;
     return c;
   }
+  // A request field that carries a password: the trace shows it masked, in
+  // its lines and in the hex dump.
+  constexpr Command secret(Field f) const {
+    Command c = *this;
+    c.secrets = static_cast<uint8_t>(c.secrets | 1u << static_cast<unsigned>(f));
+    return c;
+  }
+  constexpr bool is_secret(Field f) const { return (secrets >> static_cast<unsigned>(f)) & 1u; }
   constexpr Command option(uint16_t o) const {
     Command c = *this;
     c.options = static_cast<uint16_t>(c.options | o);
@@ -112,10 +121,10 @@ const Put *text_too_long(const Command &command, const Call &call);
 // Zeroed record filled from the command's puts.
 void fill_request(const Command &command, const Call &call, CommandRecord &rec);
 // The exchange itself, the one every command and the relogin run: writes
-// the request, then reads the answer into the same record.  Throws Error;
-// a failure has closed the connection.  *written turns true once the whole
-// request is out.
-void exchange(connection::TcpClient &tcp, CommandRecord &rec, bool *written = nullptr);
+// the request of command, then reads the answer into the same record.
+// Throws Error; a failure has closed the connection.  *written turns true
+// once the whole request is out.
+void exchange(const Command &command, connection::TcpClient &tcp, CommandRecord &rec, bool *written = nullptr);
 
 // Runs one exchange.  Returns true when a response arrived and was handed
 // over; false on refused arguments or after the failure path.

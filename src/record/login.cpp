@@ -21,7 +21,7 @@ bool relogin() {
   CommandRecord rec;
   fill_request(kLogin, call, rec);
   try {
-    exchange(*ctx.tcp_client, rec);
+    exchange(kLogin, *ctx.tcp_client, rec);
   } catch (const connection::Error &e) {
     connection::relogin_failed(e);
     return false;

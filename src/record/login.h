@@ -15,6 +15,7 @@ inline constexpr Command kLogin = command(kLoginCode)
                                       .put(Field::Param1, Input::Text2)
                                       .put(Field::Param2, Input::Text3)
                                       .put(Field::Param3, Input::Text4)
+                                      .secret(Field::Param2)
                                       .option(kNoResultCode);
 
 // Saves the five texts for relogins, writes the login record and reads its

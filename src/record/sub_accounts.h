@@ -19,6 +19,9 @@ inline constexpr Command kEditPassword =
         .put(F::Param3, In::Text3)
         .take_body()
         .take_code()
+        .secret(F::Param1)
+        .secret(F::Param2)
+        .secret(F::Param3)
         .failure(text::kEditPasswordFailed)
         .option(kConfirmNewPassword | kReloginBeforeMessage | kSavePasswordOnAccept);
 
@@ -43,9 +46,10 @@ constexpr Command three_numbers(int32_t code) {
       .take_number(F::Param3, Out::Out2);
 }
 
-inline constexpr Command kAddSubUser = four_texts(111).failure(text::kAddSubUserFailed);
-inline constexpr Command kAddSubUserEx = four_texts(1110).failure(text::kAddSubUserFailed);
-inline constexpr Command kAddSubAccount = four_texts(1111).failure(text::kAddSubUserFailed);
+// Param1 is the new sub-account's password.
+inline constexpr Command kAddSubUser = four_texts(111).secret(F::Param1).failure(text::kAddSubUserFailed);
+inline constexpr Command kAddSubUserEx = four_texts(1110).secret(F::Param1).failure(text::kAddSubUserFailed);
+inline constexpr Command kAddSubAccount = four_texts(1111).secret(F::Param1).failure(text::kAddSubUserFailed);
 
 inline constexpr Command kDisableSubUser = command(112)
                                                .put(F::Param1, In::Text0)
@@ -85,7 +89,9 @@ inline constexpr Command kFindSubOrderInfo = command(118)
                                                  .take_code()
                                                  .failure(text::kFindSubOrderInfoFailed);
 
-inline constexpr Command kEditSubPWD = four_texts(119).failure(text::kEditSubPwdFailed);
+// The sub-account's password in use and the new one twice.
+inline constexpr Command kEditSubPWD =
+    four_texts(119).secret(F::Param1).secret(F::Param2).secret(F::Param3).failure(text::kEditSubPwdFailed);
 
 inline constexpr Command kAddSubGwNumEx = command(1310)
                                               .put(F::Body, In::Text0)

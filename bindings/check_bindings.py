@@ -164,7 +164,7 @@ def check_export_list(exports, path):
     with open(path) as f:
         for line in f:
             line = line.strip()
-            if line:
+            if line and not line.startswith("#"):
                 name, _, size = line.partition("@")
                 listed[name] = int(size) if size.isdigit() else None
     for name in sorted(set(exports) - set(listed)):

@@ -1,17 +1,30 @@
 """Reads the Python binding's declarations for bindings/check_bindings.py.
 
-It loads quorvex/_native.py on its own (no library is loaded) and reports the ctypes
-types that the binding actually sets on each export."""
+It loads quorvex/_native.py (with the generated quorvex/_exports.py it imports) without
+the package's other modules, and loads no library, then reports the ctypes types that
+the binding actually sets on each export."""
 import ctypes
 import importlib.util
+import itertools
 import os
 import re
+import sys
+import types
+
+_copies = itertools.count()
 
 
 def _native(binding_dir):
-    path = os.path.join(binding_dir, "quorvex", "_native.py")
-    module_spec = importlib.util.spec_from_file_location("quorvex_native_checked", path)
+    # A package of its own for each copy, so that _native's relative import finds the
+    # _exports.py beside it, not an earlier copy's.
+    package_dir = os.path.join(binding_dir, "quorvex")
+    package = types.ModuleType(f"quorvex_checked_{next(_copies)}")
+    package.__path__ = [package_dir]
+    sys.modules[package.__name__] = package
+    module_spec = importlib.util.spec_from_file_location(package.__name__ + "._native",
+                                                         os.path.join(package_dir, "_native.py"))
     module = importlib.util.module_from_spec(module_spec)
+    sys.modules[module_spec.name] = module
     module_spec.loader.exec_module(module)
     return module
 
@@ -43,7 +56,7 @@ def constants(binding_dir):
 
 def alter_one_declaration(binding_dir):
     """Declares TcpConnect's Port as a text in a copy of the binding."""
-    path = os.path.join(binding_dir, "quorvex", "_native.py")
+    path = os.path.join(binding_dir, "quorvex", "_exports.py")
     with open(path, encoding="utf-8") as f:
         source = f.read()
     altered = re.sub(r"(TcpConnect\(message Message, text Host, )int Port", r"\1text Port", source, count=1)

@@ -1,8 +1,9 @@
 """The C interface of the Quorvex library, declared for ctypes.
 
-Every export is listed once below, in the header's order, with the role of each
-parameter; the ctypes types follow from the roles.  bindings/check_bindings.py compares
-the types with include/quorvex.h.  Importing this module loads nothing: load() does.
+Every export is declared in _exports.py (generated from interface/quorvex.json), in the
+header's order, with the role of each parameter; the ctypes types follow from the roles.
+bindings/check_bindings.py compares the types with include/quorvex.h.  Importing this
+module loads nothing: load() does.
 """
 import ctypes
 import ctypes.util
@@ -10,6 +11,8 @@ import os
 import re
 import struct
 import sys
+
+from ._exports import DECLARATIONS
 
 # Sizes and codes, under the header's names.
 QV_BODY_BUFFER_SIZE = 2049
@@ -64,112 +67,6 @@ __all__ = [name for name in dir() if name.startswith("QV_")]
 #   sized    char * web response of the caller's ResponseSize
 #   fxtext   char * XML reply text, sized from the ReplyLength input
 #   detail   char * Detail text, QV_DETAIL_BUFFER_SIZE bytes
-DECLARATIONS = """
-bool dllInitialize()
-bool TcpInit()
-bool dllUnInitialize()
-bool TcpRelease()
-bool TcpDisconnect()
-bool fxTcpDisconnect()
-bool TcpConnect(message Message, text Host, int Port, int Timeout, text ProxyKind, text ProxyHost, int
-    ProxyPort, text ProxyUser, text ProxyPassword)
-bool fxTcpConnect(message Message, text Host, int Port, int Timeout, text ProxyKind, text ProxyHost, int
-    ProxyPort, text ProxyUser, text ProxyPassword)
-bool SetReadTimeout(int Milliseconds)
-bool Login_Request(text app, text extra, text name, text pwd, text ver)
-bool Login_Feedback(code Code, message Message, param Param1, param Param2, param Param3)
-bool ReLogin()
-bool Heartbeat()
-bool MsgStates(code Code, message Message)
-bool InfoType(code Code, message Message)
-bool MobileNum(code Code, message Message)
-bool MMSMaxSize(code Code, message Message, param ParamOut, text Text, text Param)
-bool NumRule(code Code, message Message)
-bool GetUdInfo(code Code, message Message, param Param1, param Param2, param Param3)
-bool EditPassword(code Code, message Message, text NewPassword, text NewPasswordAgain)
-bool AddSubUser(code Code, message Message, text Text, text Param1, text Param2, text Param3)
-bool AddSubUserEx(code Code, message Message, text Text, text Param1, text Param2, text Param3)
-bool AddSubAccount(code Code, message Message, text Text, text Param1, text Param2, text Param3)
-bool DisableSubUser(code Code, message Message, text Param1, text Param2)
-bool IncreaseSubBuy(code Code, message Message, text Text, text Param1, text Param2)
-bool ReduceSubBuy(code Code, message Message, text Text, text Param1, text Param2)
-bool FindAllSubs(code Code, message Message)
-bool FindAllSubsEx(code Code, message Message, out Number1, out Number2, out Number3)
-bool FindAllEmplyee(code Code, message Message, out Number1, out Number2, out Number3)
-bool Transfer(code Code, message Message, out Number1, out Number2, out Number3)
-bool FindSubInfo(code Code, message Message, text Text)
-bool FindSubInfoEx(code Code, message Message, text Text)
-bool FindSubAllOrders(code Code, message Message, text Text)
-bool FindSubOrderInfo(code Code, message Message, text Text, text Param1)
-bool EditSubPWD(code Code, message Message, text Text, text Param1, text Param2, text Param3)
-bool AddSubGwNumEx(code Code, message Message, param Param1Out, param Param2Out, text Text)
-bool DelSubGwNum(code Code, message Message, param Param1Out, text Text)
-bool ClientInfo(code Code, message Message)
-bool AllProductId(code Code, message Message)
-bool CltProductId(code Code, message Message)
-bool CltAllPrdIdName(code Code, message Message)
-bool CltAllMmsInfo(code Code, message Message)
-bool CltAllIdNameType(code Code, message Message)
-bool ProductInfo(code Code, message Message, text ProductId)
-bool AllInfoPackId(code Code, message Message)
-bool InfoPackStatus(code Code, message Message, text PackageId)
-bool InfoPackStatusEx(code Code, message Message, text PackageId)
-bool GetMessage(code Code, message Message)
-bool LastDetails(code Code, message Message, text Query, int Count)
-bool GetProductLen(code Code, message Message)
-bool PQOrderList(code Code, message Message, text Param1, text Param2)
-bool PQOrderInfoByID(code Code, message Message, text Param1, text Param2, text Param3)
-bool PQGetAbilityURL(code Code, message Message)
-bool SubmitAllClear(code Code, message Message)
-bool SubmitPrdId(code Code, message Message, text ProductId)
-bool CheckPrdId(code Code, message Message, text ProductId)
-bool SubmitTelList(code Code, message Message, text Numbers)
-bool SubmitTelNum(code Code, message Message, text Count)
-bool SubmitContent(code Code, message Message, text Content)
-bool CheckContent(code Code, message Message)
-bool SubmitPushURL(code Code, message Message, text Url)
-bool SubmitBgnDate(code Code, message Message, text Date)
-bool SubmitBgnDateEx(code Code, message Message, text Period)
-bool SubmitEndDate(code Code, message Message, text Date)
-bool SubmitBgnTime(code Code, message Message, text Time)
-bool SubmitEndTime(code Code, message Message, text Time)
-bool SubmitTransFilename(code Code, message Message, text FileName)
-bool SubmitTransFile(code Code, message Message, text FileContent)
-bool SubmitPQOrderSelect(code Code, message Message, text Param1, text Param2, text Param3)
-bool SubmitAllOver(code Code, message Message)
-bool SubmitAllOver_2(code Code, message Message, out Number1, out Number2, out Number3)
-bool SubmitAllOverEx(code Code, message Message)
-bool SubmitAllOverEx_2(code Code, message Message, out Number1, out Number2, out Number3)
-bool ContentPreview(code Code, message Message, out Number, text Param, text Content)
-bool GetSJKHDParams(code Code, message Message, param Param1, param Param2, param Param3)
-bool GetSJKHDBid(code Code, message Message)
-bool CheckSMSContent(code Code, message Message, text Content, int Number1, int Number2, int Number3)
-bool ClientGuiControl(code Code, message Message)
-bool ReadIniFile(setting Value, text Carrier)
-bool fxReadIniFile(setting Value, text Carrier)
-bool WebRequestEx(sized Response, int ResponseSize, out ResponseLength, out ElapsedMs, text Url)
-bool WebRequest(web Response, out ElapsedMs, text Url)
-bool fxWebRequest(web Response, out ElapsedMs, text Url)
-bool fxLogin_Req(out ReplyCode, out ReplyLength, text app, text extra, text name, text pwd, text ver)
-bool fxLogin_Resp(fxtext Message, out Agent, fxtext Pud, out Agreement, int ReplyCode, int ReplyLength)
-bool fxReLogin()
-bool fxMsgStates_Req(out ReplyCode, out ReplyLength)
-bool fxMsgStates_Resp(fxtext Message, int ReplyCode, int ReplyLength)
-bool fxInfoType_Req(out ReplyCode, out ReplyLength)
-bool fxInfoType_Resp(fxtext Message, int ReplyCode, int ReplyLength)
-bool fxNumRule_Req(out ReplyCode, out ReplyLength)
-bool fxNumRule_Resp(fxtext Message, int ReplyCode, int ReplyLength)
-bool fxNotify_Req(out ReplyCode, out ReplyLength)
-bool fxNotify_Resp(fxtext Message, int ReplyCode, int ReplyLength)
-bool ShowAbout()
-bool ShowMsg(text Text)
-int CheckTels(prefixed Number, prefixed CarrierList)
-bool GetLastOutcome(out Outcome, out Sent, out Argument, out SocketError, detail Detail, size DetailSize)
-bool GetLastRelogin(out Relogin, out ServerCode, out SocketError, detail Detail, size DetailSize)
-bool GetConnectionState(out State, out Path, out LoginProtocol, out LoginCode)
-bool TraceStart(text Path, int Options)
-bool TraceStop()
-"""
 
 ROLE_TYPES = {
     "code": ctypes.POINTER(ctypes.c_int32), "out": ctypes.POINTER(ctypes.c_int32),

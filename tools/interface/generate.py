@@ -90,6 +90,21 @@ OUTPUTS = {
 }
 
 
+def load_emitters():
+    """Adds the outputs of every tools/interface/emit_*.py: each module's OUTPUTS maps a
+    path in the tree to a function of the description that returns the file's text."""
+    import glob
+    import importlib.util
+    for path in sorted(glob.glob(os.path.join(os.path.dirname(os.path.abspath(__file__)), "emit_*.py"))):
+        spec = importlib.util.spec_from_file_location(os.path.basename(path)[:-3], path)
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+        OUTPUTS.update(module.OUTPUTS)
+
+
+load_emitters()
+
+
 def write_all(d, root):
     for path, make in OUTPUTS.items():
         target = os.path.join(root, path)

@@ -11,8 +11,8 @@ server, its documentation and each argument with its role.  From it this writes
     bindings/python/quorvex/_exports.py the ctypes binding's declarations
 
 and, through the emitters tools/interface/emit_*.py, the command-line host's export rows
-(emit_cli.py) and the other bindings' declarations, each opening with a line that says it is generated.  The generated files are committed, so
-that a build needs no generator.  The C header stays written by hand, since it is the
+(emit_cli.py) and the other bindings' declarations, each opening with a line that says it
+is generated.  The generated files are committed, so that a build needs no generator.  The C header stays written by hand, since it is the
 document a host developer reads (sections, prose, constants); --check-header parses it with
 libclang and fails on any export whose name, order, result or arguments (names and C types)
 differ from the description.

@@ -13,7 +13,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 from constant_expressions import evaluate  # noqa: E402  (shared with the other extractors)
 
-SOURCE = "Quorvex.cs"
+# The assembly's sources: the hand-written layer and the generated DllImport declarations.
+SOURCES = ("Quorvex.cs", "Quorvex.Native.g.cs")
 
 _IMPORT = re.compile(
     r"\[DllImport\((?P<attrs>[^\]]*)\)\]\s*(?P<return>\[return:[^\]]*\]\s*)?"
@@ -22,7 +23,7 @@ _IMPORT = re.compile(
 
 
 def _source(binding_dir):
-    text = (Path(binding_dir) / SOURCE).read_text(encoding="utf-8")
+    text = "\n".join((Path(binding_dir) / name).read_text(encoding="utf-8") for name in SOURCES)
     return re.sub(r"//[^\n]*|/\*.*?\*/", " ", text, flags=re.S)
 
 
@@ -82,9 +83,12 @@ def constants(binding_dir):
 
 def alter_one_declaration(binding_dir):
     """Drops Heartbeat's one-byte return marshalling in a copy of the binding, for the check's self-test."""
-    path = Path(binding_dir) / SOURCE
-    text = path.read_text(encoding="utf-8")
-    altered = re.sub(r"\[return: MarshalAs\(UnmanagedType\.U1\)\](\s*public static extern bool Heartbeat\b)", r"\1",
-                     text, count=1)
-    path.write_text(altered, encoding="utf-8")
-    return "Heartbeat's bool left to the four-byte default"
+    pattern = r"\[return: MarshalAs\(UnmanagedType\.U1\)\](\s*public static extern bool Heartbeat\b)"
+    for name in SOURCES:
+        path = Path(binding_dir) / name
+        text = path.read_text(encoding="utf-8")
+        altered = re.sub(pattern, r"\1", text, count=1)
+        if altered != text:
+            path.write_text(altered, encoding="utf-8")
+            return f"Heartbeat's bool left to the four-byte default in {name}"
+    raise ValueError("no declaration of Heartbeat to alter")

@@ -28,8 +28,19 @@ _ROUTINE = re.compile(
     re.S | re.I)
 
 
+_INCLUDE = re.compile(r"\{\$(?:I|INCLUDE)\s+'?([^'}\s]+)'?\s*\}", re.I)
+
+
+def _files(binding_dir):
+    """The unit and the files it includes ({$I name}), beside it in binding_dir."""
+    unit = Path(binding_dir) / UNIT
+    return [unit] + [unit.parent / name for name in _INCLUDE.findall(unit.read_text(encoding="utf-8"))]
+
+
 def _source(binding_dir):
-    text = (Path(binding_dir) / UNIT).read_text(encoding="utf-8")
+    """The unit's text with every {$I name} replaced by the text of the file it names."""
+    unit = Path(binding_dir) / UNIT
+    text = _INCLUDE.sub(lambda m: (unit.parent / m[1]).read_text(encoding="utf-8"), unit.read_text(encoding="utf-8"))
     # Comments go; compiler directives ({$...}) stay, they carry the calling convention.
     text = re.sub(r"\{(?!\$)[^}]*\}|\(\*.*?\*\)|//[^\n]*", " ", text, flags=re.S)
     return text.split("implementation", 1)[0]
@@ -82,7 +93,10 @@ def constants(binding_dir):
 
 def alter_one_declaration(binding_dir):
     """Makes Heartbeat's result a four-byte LongBool in a copy of the unit, for the check's self-test."""
-    path = Path(binding_dir) / UNIT
-    text = path.read_text(encoding="utf-8")
-    path.write_text(text.replace("function Heartbeat: Boolean;", "function Heartbeat: LongBool;", 1), encoding="utf-8")
-    return "Heartbeat's result made a LongBool"
+    for path in _files(binding_dir):
+        text = path.read_text(encoding="utf-8")
+        if "function Heartbeat: Boolean;" in text:
+            path.write_text(text.replace("function Heartbeat: Boolean;", "function Heartbeat: LongBool;", 1),
+                            encoding="utf-8")
+            return f"Heartbeat's result made a LongBool in {path.name}"
+    raise ValueError("no declaration of Heartbeat to alter")

@@ -1,0 +1,56 @@
+"""The .NET binding's DllImport declarations, bindings/dotnet/Quorvex.Native.g.cs.
+
+Each role has one C# parameter type: the marshaller passes int and the address of an int
+as they are and a byte[] as the address of its first byte, so that texts travel as the
+caller's GBK bytes in both directions and are never converted.  A length-prefixed text is
+an IntPtr, since its length sits in the four bytes before the address passed.
+"""
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from native_declarations import fill, notice, sections  # noqa: E402
+
+ROLE_TYPES = {
+    "code": "out int", "out": "out int",
+    "int": "int", "size": "int",
+    "prefixed": "IntPtr",
+    "text": "byte[]", "message": "byte[]", "param": "byte[]", "setting": "byte[]", "web": "byte[]",
+    "sized": "byte[]", "fxtext": "byte[]", "detail": "byte[]",
+}
+# The one-byte result needs U1: a bare bool is marshalled as a four-byte BOOL.
+RESULTS = {
+    "bool": ("bool", " [return: MarshalAs(UnmanagedType.U1)]"),
+    "int": ("int", ""),
+}
+IMPORT = "[DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]"
+INDENT = " " * 8
+
+
+def declaration(e):
+    result, attribute = RESULTS[e["result"]]
+    args = [f"{ROLE_TYPES[a['role']]} {a['name']}" for a in e["args"]]
+    items = [a + "," for a in args[:-1]] + [args[-1] + ");"] if args else [");"]
+    head = f"{INDENT}public static extern {result} {e['name']}("
+    return [INDENT + IMPORT + attribute] + fill(head, items, INDENT + "    ")
+
+
+def native(d):
+    lines = [notice("//")[:-1],
+             "// The DllImport declarations of every export; Lib, Convention and the constants are in Quorvex.cs.",
+             "using System;",
+             "using System.Runtime.InteropServices;",
+             "",
+             "namespace Quorvex",
+             "{",
+             "    public static partial class Native",
+             "    {"]
+    for i, (title, exports) in enumerate(sections(d)):
+        lines += ([""] if i else []) + [f"{INDENT}// {title}"]
+        for e in exports:
+            lines += declaration(e)
+    lines += ["    }", "}"]
+    return "\n".join(lines) + "\n"
+
+
+OUTPUTS = {"bindings/dotnet/Quorvex.Native.g.cs": native}

@@ -37,13 +37,20 @@ foreach(width i686 x86_64)
     BINARY_DIR ${dir}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-${width}.cmake -DCMAKE_BUILD_TYPE=Release
     BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${dir}/src/quorvex.def
+    BUILD_BYPRODUCTS ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a
     INSTALL_COMMAND "")
+  # The width's export list, generated and committed beside the sources;
+  # the zip carries it as quorvex.def.
+  if(width STREQUAL i686)
+    set(def ${PROJECT_SOURCE_DIR}/src/quorvex-win32.def)
+  else()
+    set(def ${PROJECT_SOURCE_DIR}/src/quorvex-win64.def)
+  endif()
 
   set(zip_name Quorvex-${PROJECT_VERSION}-${QUORVEX_WINDOWS_NAME_${width}})
   set(zip ${CMAKE_BINARY_DIR}/packages/${zip_name}.zip)
   set(zip_sources
-    ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${dir}/src/quorvex.def ${PROJECT_SOURCE_DIR}/include/quorvex.h
+    ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${PROJECT_SOURCE_DIR}/include/quorvex.h
     ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/packaging/windows/example_host.c)
   # The licence: the project's LICENSE once it has one; until then the
   # statement that the Debian packages carry too.
@@ -57,11 +64,12 @@ foreach(width i686 x86_64)
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage} ${zip}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
     COMMAND ${CMAKE_COMMAND} -E copy ${zip_sources} ${stage}
+    COMMAND ${CMAKE_COMMAND} -E copy ${def} ${stage}/quorvex.def
     COMMAND ${CMAKE_COMMAND} -E copy ${licence} ${stage}/LICENSE.txt
     COMMAND ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip ${zip_name}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/packages
-    DEPENDS quorvex_windows_${width} ${zip_sources} ${licence}
+    DEPENDS quorvex_windows_${width} ${zip_sources} ${def} ${licence}
     COMMENT "Packing ${zip_name}.zip"
     VERBATIM)
   set(QUORVEX_WINDOWS_ZIP_${width} ${zip})

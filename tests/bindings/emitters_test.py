@@ -41,11 +41,11 @@ def exports(rng, roles, families):
 
 def main():
     real = json.loads((root / "interface/quorvex.json").read_text(encoding="utf-8"))
-    titles = load(root / "tools/interface/native_declarations.py", "native_declarations").FAMILY_TITLES
     bindings = [("dotnet", "emit_dotnet", "Quorvex.cs"), ("pascal", "emit_pascal", "Quorvex.pas")]
     rng, failures, rounds = random.Random(seed), [], 200
     for _ in range(rounds):
-        d = {"roles": real["roles"], "exports": exports(rng, sorted(real["roles"]), sorted(titles))}
+        d = {"roles": real["roles"], "families": real["families"],
+             "exports": exports(rng, sorted(real["roles"]), sorted(real["families"]))}
         want = {e["name"]: ({"bool": "bool8", "int": "i32"}[e["result"]],
                             [C_KINDS[real["roles"][a["role"]]["c"]] for a in e["args"]]) for e in d["exports"]}
         for lang, emitter, unit in bindings:

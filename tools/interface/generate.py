@@ -47,6 +47,8 @@ def load(path=DESCRIPTION):
         description = json.load(f)
     roles = description["roles"]
     for e in description["exports"]:
+        if e["family"] not in description["families"]:
+            raise ValueError(f"{e['name']}: family {e['family']!r} is not in the families table")
         for a in e["args"]:
             if a["role"] not in roles:
                 raise ValueError(f"{e['name']}: argument {a['name']} has no known role {a['role']!r}")

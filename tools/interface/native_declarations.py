@@ -1,27 +1,8 @@
-"""What the .NET and Pascal emitters share: the generated-file notice, the title of each
-family's section (the header's section headings, in the description's order) and the
-filling of a long declaration into lines."""
+"""What the .NET and Pascal emitters share: the generated-file notice, the sections of the
+exports (each family's title, as the description's families table gives it, in the
+description's order) and the filling of a long declaration into lines."""
 
 WIDTH = 120
-
-# The header's section headings, one per family.
-FAMILY_TITLES = {
-    "lifecycle": "Library lifecycle",
-    "connection": "Connecting",
-    "login": "Record protocol: login, relogin, heartbeat",
-    "reference-queries": "Record protocol: reference queries",
-    "account": "Record protocol: the account's password and its sub-accounts",
-    "queries": "Record protocol: client, product, information-package and scheduled-order",
-    "send-job": "Record protocol: send jobs",
-    "content-checks": "Record protocol: content checks and account parameters",
-    "services": "Settings file and timed web request",
-    "xml": "XML protocol",
-    "dialogs": "The About dialog and the message box",
-    "number-classification": "Number classification, without the server",
-    "outcome": "What happened: the last call's outcome, its relogin, the connection",
-    "trace": "The protocol trace",
-}
-
 
 def notice(comment):
     """The first line of every generated file, worded as tools/interface/generate.py words it."""
@@ -35,10 +16,7 @@ def sections(d):
         if not runs or runs[-1][0] != e["family"]:
             runs.append((e["family"], []))
         runs[-1][1].append(e)
-    missing = sorted({family for family, _ in runs} - FAMILY_TITLES.keys())
-    if missing:
-        raise KeyError(f"families without a section title in {__file__}: {', '.join(missing)}")
-    return [(FAMILY_TITLES[family], exports) for family, exports in runs]
+    return [(d["families"][family], exports) for family, exports in runs]
 
 
 def fill(head, items, indent):

@@ -36,6 +36,7 @@ foreach(width i686 x86_64)
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${dir}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-${width}.cmake -DCMAKE_BUILD_TYPE=Release
+      -DQUORVEX_WERROR=${QUORVEX_WERROR}
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a
     INSTALL_COMMAND "")

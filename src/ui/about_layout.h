@@ -27,7 +27,7 @@ struct Rgb {
 // that have no such roles.
 constexpr Rgb default_rgb(SystemColour colour) {
   switch (colour) {
-    case SystemColour::ButtonFace: return {0xf0, 0xf0, 0xf0};
+    case SystemColour::ButtonFace:
     case SystemColour::Menu: return {0xf0, 0xf0, 0xf0};
     case SystemColour::HotLight: return {0x00, 0x66, 0xcc};
     case SystemColour::Window: return {0xff, 0xff, 0xff};

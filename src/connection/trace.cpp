@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/owner_file.h"
-#include "platform/xml_parser.h"
 
 namespace qv::trace {
 

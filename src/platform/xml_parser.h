@@ -39,10 +39,4 @@ struct XmlValue {
 bool read_xml_values(std::string_view bytes, const std::vector<std::string_view> &names,
                      std::vector<XmlValue> &values);
 
-// UTF-8 to GBK (code page 936); a character that GBK lacks becomes "?".
-std::string utf8_to_gbk(std::string_view utf8);
-
-// GBK to UTF-8; false (out unspecified) for bytes that are not GBK text.
-bool gbk_to_utf8(std::string_view gbk, std::string &out);
-
 }  // namespace qv::platform

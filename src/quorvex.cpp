@@ -14,7 +14,6 @@
 #include "connection/call_outcome.h"
 #include "connection/client_context.h"
 #include "connection/connect.h"
-#include "connection/trace.h"
 #include "record/exchange.h"
 #include "record/login.h"
 #include "record/client_queries.h"
@@ -25,6 +24,7 @@
 #include "record/sub_accounts.h"
 #include "services/settings_file.h"
 #include "services/web_request.h"
+#include "trace/trace.h"
 #include "ui/dialogs.h"
 #include "xml/fx_operations.h"
 

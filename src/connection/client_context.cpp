@@ -2,8 +2,8 @@
 
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
 #include "platform/platform.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 

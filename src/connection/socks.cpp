@@ -6,7 +6,7 @@
 #include "common/fixed_texts.h"
 #include "connection/client_context.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 namespace {

@@ -14,8 +14,8 @@
 #include "connection/client_context.h"
 #include "connection/connect.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
 #include "record/login.h"
+#include "trace/trace.h"
 
 namespace qv::record {
 namespace {

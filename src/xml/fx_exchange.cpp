@@ -6,11 +6,11 @@
 
 #include "common/decimal.h"
 #include "common/fixed_texts.h"
-#include "connection/trace.h"
 #include "platform/code_page.h"
 #include "platform/xml_reply.h"
 #include "quorvex.h"
 #include "connection/client_context.h"
+#include "trace/trace.h"
 
 namespace qv::xml {
 

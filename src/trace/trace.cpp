@@ -1,4 +1,4 @@
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 #include <algorithm>
 #include <chrono>

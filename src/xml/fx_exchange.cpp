@@ -7,19 +7,19 @@
 #include "common/decimal.h"
 #include "common/fixed_texts.h"
 #include "platform/code_page.h"
-#include "platform/xml_reply.h"
 #include "quorvex.h"
 #include "connection/client_context.h"
 #include "trace/trace.h"
+#include "xml/xml_reply.h"
 
 namespace qv::xml {
 
 // The header states the limits to hosts.
 static_assert(kMaxBodyLength == QV_FX_REPLY_MAX);
-static_assert(platform::kMaxReplyAttributes == QV_FX_ATTRIBUTES_MAX);
-static_assert(platform::kMaxReplyDepth == QV_FX_DEPTH_MAX);
-static_assert(platform::kMaxReplyNameLength == QV_FX_NAME_MAX);
-static_assert(platform::kMaxReplyNamespaces == QV_FX_NAMESPACES_MAX);
+static_assert(kMaxReplyAttributes == QV_FX_ATTRIBUTES_MAX);
+static_assert(kMaxReplyDepth == QV_FX_DEPTH_MAX);
+static_assert(kMaxReplyNameLength == QV_FX_NAME_MAX);
+static_assert(kMaxReplyNamespaces == QV_FX_NAMESPACES_MAX);
 
 namespace {
 
@@ -145,7 +145,10 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
 bool ReplyDocument::parse(std::string_view body, std::vector<std::string_view> names) {
   names_ = std::move(names);
   body_size_ = body.size();
-  return platform::read_xml_values(body, names_, values_);
+  values_.assign(names_.size(), platform::XmlValue{});
+  const std::optional<ReplyEncoding> encoding = reply_encoding(body);
+  if (!encoding || !within_reply_limits(body, *encoding)) return false;
+  return platform::read_xml_values(body, *encoding, kMaxReplyDepth, names_, values_);
 }
 
 std::optional<std::string> ReplyDocument::value(std::string_view name) const {

@@ -5,10 +5,8 @@
 #include <libxml/xmlreader.h>
 
 #include <memory>
-#include <optional>
 
 #include "platform/xml_parser.h"
-#include "platform/xml_reply.h"
 
 namespace qv::platform {
 namespace {
@@ -67,21 +65,19 @@ void add_content(XmlValue &value, int type, const xmlChar *text) {
 
 }  // namespace
 
-bool read_xml_values(std::string_view bytes, const std::vector<std::string_view> &names,
-                     std::vector<XmlValue> &values) {
+bool read_xml_values(std::string_view bytes, const XmlEncoding &encoding, size_t max_depth,
+                     const std::vector<std::string_view> &names, std::vector<XmlValue> &values) {
   values.assign(names.size(), XmlValue{});
   if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) return false;
-  const std::optional<ReplyEncoding> encoding = reply_encoding(bytes);
-  if (!encoding || !within_reply_limits(bytes, *encoding)) return false;
   // The encoding is chosen here, so that the declaration does not make
   // libxml2 switch converters again (each switch opens a fresh iconv
   // descriptor, dearer than the whole parse of a reply).  UTF-16 with a
   // byte-order mark is left to libxml2, which skips the mark.
-  using Form = ReplyEncoding::Form;
-  const bool chosen = encoding->form == Form::Bytes || encoding->bom == 0;
-  const std::string name(encoding->form == Form::Bytes     ? encoding->iconv_name
-                         : encoding->form == Form::Utf16LE ? "UTF-16LE"
-                                                           : "UTF-16BE");
+  using Form = XmlEncoding::Form;
+  const bool chosen = encoding.form == Form::Bytes || encoding.bom == 0;
+  const std::string name(encoding.form == Form::Bytes     ? encoding.iconv_name
+                         : encoding.form == Form::Utf16LE ? "UTF-16LE"
+                                                          : "UTF-16BE");
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | (chosen ? XML_PARSE_IGNORE_ENC : 0);
 
   QuietErrors quiet;
@@ -102,7 +98,7 @@ bool read_xml_values(std::string_view bytes, const std::vector<std::string_view>
     const int type = xmlTextReaderNodeType(r);
     const int depth = xmlTextReaderDepth(r);
     if (type == XML_READER_TYPE_DOCUMENT_TYPE) return false;
-    if (depth < 0 || static_cast<size_t>(depth) > kMaxReplyDepth) return false;
+    if (depth < 0 || static_cast<size_t>(depth) > max_depth) return false;
     if (depth == 0) {
       if (type == XML_READER_TYPE_ELEMENT) root_seen = true;
       continue;

@@ -1,6 +1,6 @@
 // The XML parser seam on MSXML 3 ("Msxml2.DOMDocument.3.0").
 //
-// The body is decoded here, in the encoding that reply_encoding() fixed,
+// The body is decoded here, in the encoding that the caller fixed,
 // and handed to MSXML as text with the encoding left out of its XML
 // declaration: MSXML builds differ in the encoding labels they know, and
 // this way every build, and the libxml2 backend, read a document alike.
@@ -21,7 +21,6 @@
 
 #include "platform/windows/wide_text.h"
 #include "platform/xml_parser.h"
-#include "platform/xml_reply.h"
 
 namespace qv::platform {
 namespace {
@@ -143,11 +142,11 @@ bool defined_in(unsigned code_page, std::string_view bytes, const std::wstring &
   return true;
 }
 
-bool decode(std::string_view bytes, const ReplyEncoding &encoding, std::wstring &text) {
+bool decode(std::string_view bytes, const XmlEncoding &encoding, std::wstring &text) {
   bytes.remove_prefix(encoding.bom);
-  const bool decoded = encoding.form == ReplyEncoding::Form::Bytes
+  const bool decoded = encoding.form == XmlEncoding::Form::Bytes
                            ? widen(bytes, encoding.code_page, text) && defined_in(encoding.code_page, bytes, text)
-                           : utf16_units(bytes, encoding.form == ReplyEncoding::Form::Utf16LE, text);
+                           : utf16_units(bytes, encoding.form == XmlEncoding::Form::Utf16LE, text);
   // MSXML takes the text as a BSTR, which some builds end at the first
   // zero; no XML document holds one anyway.
   return decoded && !text.empty() && text.find(L'\0') == std::wstring::npos;
@@ -263,13 +262,12 @@ ComPtr<IXMLDOMDocument2> new_document() {
 
 }  // namespace
 
-bool read_xml_values(std::string_view bytes, const std::vector<std::string_view> &names,
-                     std::vector<XmlValue> &values) {
+// MSXML loads the document whole: the depth is the caller's check alone.
+bool read_xml_values(std::string_view bytes, const XmlEncoding &encoding, size_t /*max_depth*/,
+                     const std::vector<std::string_view> &names, std::vector<XmlValue> &values) {
   values.assign(names.size(), XmlValue{});
-  const std::optional<ReplyEncoding> encoding = reply_encoding(bytes);
-  if (!encoding || !within_reply_limits(bytes, *encoding)) return false;
   std::wstring text;
-  if (!decode(bytes, *encoding, text)) return false;
+  if (!decode(bytes, encoding, text)) return false;
   drop_declared_encoding(text);
 
   const ComForThisThread com;

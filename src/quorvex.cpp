@@ -15,6 +15,7 @@
 #include "connection/client_context.h"
 #include "connection/connect.h"
 #include "record/exchange.h"
+#include "record/kept_answers.h"
 #include "record/login.h"
 #include "record/client_queries.h"
 #include "record/content_checks.h"

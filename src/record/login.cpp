@@ -2,6 +2,7 @@
 
 #include "connection/client_context.h"
 #include "connection/connect.h"
+#include "record/exchange.h"
 
 namespace qv::record {
 

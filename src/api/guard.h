@@ -33,7 +33,7 @@ qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
   connection::begin_call();
   qv_bool result = 0;
   try {
-    if (trace::on()) trace::event("call " + std::string(export_name(where)));
+    trace::event_if_on([&] { return "call " + std::string(export_name(where)); });
     result = body() ? 1 : 0;
   } catch (const std::exception &e) {
     escaped(&e);
@@ -42,7 +42,8 @@ qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
   }
   connection::end_call(result != 0);
   try {
-    if (trace::on()) trace::event(std::string(export_name(where)) + (result ? " returned 1" : " returned 0"));
+    trace::event_if_on(
+        [&] { return std::string(export_name(where)) + (result ? " returned 1" : " returned 0"); });
   } catch (...) {
     // The trace is only a witness: its own failure changes no result.
   }

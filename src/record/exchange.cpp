@@ -51,10 +51,6 @@ void mask_secrets(const Command &cmd, trace::Outgoing &out) {
     if (cmd.is_secret(f)) out.mask(layout(f).offset, layout(f).size);
 }
 
-void trace_answer(const CommandRecord &rec, int64_t start_us) {
-  trace::event("record < " + describe(rec, nullptr, false) + " in " + trace::elapsed_since(start_us));
-}
-
 void save_credentials(const Call &call) {
   connection::context().login_credentials = {
       std::string(input_text(call, Input::Text0)), std::string(input_text(call, Input::Text1)),
@@ -69,13 +65,14 @@ void write_request(const Command &cmd, connection::TcpClient &tcp, const Command
   // one whose masks were set here.
   trace::Outgoing out = trace::Outgoing::now();
   if (out.dump) mask_secrets(cmd, out);
-  if (trace::on()) trace::event("record > " + describe(rec, &cmd, true));
+  trace::event_if_on([&] { return "record > " + describe(rec, &cmd, true); });
   tcp.write(rec.data(), rec.size(), connection::operation_deadline(), out);
 }
 
 void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us) {
   tcp.read_exact(rec.data(), rec.size());
-  if (trace::on()) trace_answer(rec, start_us);
+  trace::event_if_on(
+      [&] { return "record < " + describe(rec, nullptr, false) + " in " + trace::elapsed_since(start_us); });
 }
 
 void failure_path(const Command &cmd, const Call &call, std::string_view error) {

@@ -74,10 +74,10 @@ std::string shown_reply(std::string_view body) {
   return shown_document(body, {at, size});
 }
 
-void trace_request(int32_t code, std::string_view body, trace::Secret secret) {
+std::string request_line(int32_t code, std::string_view body, trace::Secret secret) {
   std::string line = "xml > code " + std::to_string(code) + " length " + std::to_string(body.size());
   if (!body.empty()) line.append(" ").append(shown_document(body, secret));
-  trace::event(line);
+  return line;
 }
 
 }  // namespace
@@ -98,7 +98,7 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     // One look at the trace for the whole write, as for a record.
     trace::Outgoing out = trace::Outgoing::now();
     if (out.dump) out.mask(kHeaderSize + secret.at, secret.size);
-    if (trace::on()) trace_request(code, body, secret);
+    trace::event_if_on([&] { return request_line(code, body, secret); });
     tcp->write(message.data(), message.size(), connection::operation_deadline(), out);
   } catch (const Error &e) {
     reply.error = e;
@@ -112,9 +112,10 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     tcp->read_exact(header, sizeof header);
     reply.code = get_int32(header);
     reply.length = get_int32(header + 12);
-    if (trace::on())
-      trace::event("xml < code " + std::to_string(reply.code) + " length " + std::to_string(reply.length) + " in " +
-                   trace::elapsed_since(start));
+    trace::event_if_on([&] {
+      return "xml < code " + std::to_string(reply.code) + " length " + std::to_string(reply.length) + " in " +
+             trace::elapsed_since(start);
+    });
   } catch (const Error &e) {
     reply.error = e;
     return RequestOutcome::ReadFailed;
@@ -132,7 +133,7 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     reply.body.resize(static_cast<size_t>(reply.length));
     tcp->read_exact(reply.body.data(), reply.body.size());
     reply.body_read = true;
-    if (trace::on()) trace::event("xml < " + shown_reply(reply.body) + " in " + trace::elapsed_since(start));
+    trace::event_if_on([&] { return "xml < " + shown_reply(reply.body) + " in " + trace::elapsed_since(start); });
   } catch (const std::exception &e) {
     tcp->abandon();
     reply.body.clear();

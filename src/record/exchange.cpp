@@ -112,13 +112,10 @@ bool execute(const Command &cmd, const Call &call) {
     if (cmd.has(kSavePasswordOnAccept) && rec.code() == kAccepted)
       connection::context().login_credentials.pwd = input_text(call, Input::Text2);
     return true;
-  } catch (const Error &e) {
-    connection::exchange_failed(e, written);
-    failure_path(cmd, call, e.what());
-    return false;
   } catch (const std::exception &e) {
-    connection::exchange_failed(Error(e.what()), written);
-    failure_path(cmd, call, e.what());
+    const Error error = connection::as_error(e);
+    connection::exchange_failed(error, written);
+    failure_path(cmd, call, error.what());
     return false;
   }
 }

@@ -60,10 +60,8 @@ bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecor
   try {
     read_answer(tcp, kept.record, start);
     kept.read = true;
-  } catch (const Error &e) {
-    kept.error = e;
   } catch (const std::exception &e) {
-    kept.error = Error(e.what());
+    kept.error = connection::as_error(e);
   }
   // A failed read has closed the connection: the failure is kept for the
   // state that followed it, and goes as soon as anything renews it.

@@ -100,11 +100,8 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     if (out.dump) out.mask(kHeaderSize + secret.at, secret.size);
     trace::event_if_on([&] { return request_line(code, body, secret); });
     tcp->write(message.data(), message.size(), connection::operation_deadline(), out);
-  } catch (const Error &e) {
-    reply.error = e;
-    return RequestOutcome::WriteFailed;
   } catch (const std::exception &e) {
-    reply.error = Error(e.what());
+    reply.error = connection::as_error(e);
     return RequestOutcome::WriteFailed;
   }
   try {
@@ -116,11 +113,8 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
       return "xml < code " + std::to_string(reply.code) + " length " + std::to_string(reply.length) + " in " +
              trace::elapsed_since(start);
     });
-  } catch (const Error &e) {
-    reply.error = e;
-    return RequestOutcome::ReadFailed;
   } catch (const std::exception &e) {
-    reply.error = Error(e.what());
+    reply.error = connection::as_error(e);
     return RequestOutcome::ReadFailed;
   }
   if (reply.length <= 0) return RequestOutcome::Replied;  // no body follows
@@ -137,8 +131,7 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
   } catch (const std::exception &e) {
     tcp->abandon();
     reply.body.clear();
-    const auto *error = dynamic_cast<const Error *>(&e);
-    reply.error = error ? *error : Error(e.what());
+    reply.error = connection::as_error(e);
   }
   return RequestOutcome::Replied;
 }

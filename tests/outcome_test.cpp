@@ -12,12 +12,21 @@ namespace {
 
 const Bytes kUdInfo = rec::make(107);
 
+// What the three queries say after a row's call; a row names only what
+// differs from nothing sent, refused, run or open.
 struct Expected {
-  qv_bool result;
-  int32_t outcome, sent, argument, socket_error;
-  const char *detail;  // a part of the detail text; "" for an empty one
-  int32_t relogin, relogin_code;
-  int32_t state, path, login_protocol, login_code;
+  qv_bool result = 0;
+  int32_t outcome = QV_OUTCOME_OK;
+  int32_t sent = 0;
+  int32_t argument = 0;
+  int32_t socket_error = 0;
+  const char *detail = "";  // a part of the detail text; "" for an empty one
+  int32_t relogin = QV_RELOGIN_NOT_RUN;
+  int32_t relogin_code = -1;
+  int32_t state = 0;
+  int32_t path = QV_PATH_NONE;
+  int32_t login_protocol = QV_PROTOCOL_NONE;
+  int32_t login_code = -1;
 };
 
 class OutcomeTest;
@@ -53,7 +62,8 @@ const Row kRows[] = {
        t.login();
        return ud_info();
      },
-     {1, QV_OUTCOME_OK, 1, 0, 0, "", QV_RELOGIN_NOT_RUN, -1, kAll, QV_PATH_DIRECT, QV_PROTOCOL_RECORD, 900}},
+     {.result = 1, .sent = 1, .state = kAll, .path = QV_PATH_DIRECT, .login_protocol = QV_PROTOCOL_RECORD,
+      .login_code = 900}},
     {"NullMessageIsRefused",
      [](OutcomeTest &t) {
        t.peer().on(0, logged_in());
@@ -62,8 +72,8 @@ const Row kRows[] = {
        ParamBuffer p1, p2, p3;
        return GetUdInfo(&code, nullptr, p1.get(), p2.get(), p3.get());
      },
-     {0, QV_OUTCOME_REFUSED, 0, 2, 0, "null pointer", QV_RELOGIN_NOT_RUN, -1, kAll, QV_PATH_DIRECT,
-      QV_PROTOCOL_RECORD, 900}},
+     {.outcome = QV_OUTCOME_REFUSED, .argument = 2, .detail = "null pointer", .state = kAll,
+      .path = QV_PATH_DIRECT, .login_protocol = QV_PROTOCOL_RECORD, .login_code = 900}},
     {"TooLongTextIsRefused",
      [](OutcomeTest &) {
        int32_t code = kUnsetCode;
@@ -71,27 +81,26 @@ const Row kRows[] = {
        const std::string content(QV_BODY_MAX_TEXT + 1, 'c');
        return SubmitContent(&code, message.get(), content.c_str());
      },
-     {0, QV_OUTCOME_REFUSED, 0, 3, 0, "longer than", QV_RELOGIN_NOT_RUN, -1, QV_STATE_INITIALISED, QV_PATH_NONE,
-      QV_PROTOCOL_NONE, -1}},
+     {.outcome = QV_OUTCOME_REFUSED, .argument = 3, .detail = "longer than", .state = QV_STATE_INITIALISED}},
     {"BeforeInitialisation",
      [](OutcomeTest &) {
        dllUnInitialize();
        return ud_info();
      },
-     {0, QV_OUTCOME_NOT_INITIALISED, 0, 0, 10093, "Not Connected", QV_RELOGIN_CONNECT_FAILED, -1, 0, QV_PATH_NONE,
-      QV_PROTOCOL_NONE, -1}},
+     {.outcome = QV_OUTCOME_NOT_INITIALISED, .socket_error = 10093, .detail = "Not Connected",
+      .relogin = QV_RELOGIN_CONNECT_FAILED}},
     {"NeverConnected",
      [](OutcomeTest &) { return Heartbeat(); },
-     {0, QV_OUTCOME_NOT_CONNECTED, 0, 0, 10057, "Not Connected", QV_RELOGIN_CONNECT_FAILED, -1,
-      QV_STATE_INITIALISED, QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
+     {.outcome = QV_OUTCOME_NOT_CONNECTED, .socket_error = 10057, .detail = "Not Connected",
+      .relogin = QV_RELOGIN_CONNECT_FAILED, .state = QV_STATE_INITIALISED}},
     {"ConnectRefused",
      [](OutcomeTest &) {
        MessageBuffer message;
        const RefusingPort refusing;
        return TcpConnect(message.get(), "127.0.0.1", refusing.port(), 2000, "", "", 0, "", "");
      },
-     {0, QV_OUTCOME_CONNECT_FAILED, 0, 0, 10061, "Connection refused.", QV_RELOGIN_NOT_RUN, -1,
-      QV_STATE_INITIALISED, QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
+     {.outcome = QV_OUTCOME_CONNECT_FAILED, .socket_error = 10061, .detail = "Connection refused.",
+      .state = QV_STATE_INITIALISED}},
     // A failed connect over an open, logged-in connection: that connection
     // and its login are gone.
     {"ConnectOverALoginFails",
@@ -102,8 +111,8 @@ const Row kRows[] = {
        const RefusingPort refusing;
        return TcpConnect(message.get(), "127.0.0.1", refusing.port(), 2000, "", "", 0, "", "");
      },
-     {0, QV_OUTCOME_CONNECT_FAILED, 0, 0, 10061, "Connection refused.", QV_RELOGIN_NOT_RUN, -1,
-      QV_STATE_INITIALISED, QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
+     {.outcome = QV_OUTCOME_CONNECT_FAILED, .socket_error = 10061, .detail = "Connection refused.",
+      .state = QV_STATE_INITIALISED}},
     // An extra record behind the login's answer is found before the next
     // request goes out: the server cannot have that request.
     {"UnsentAfterUnrequestedData",
@@ -113,8 +122,9 @@ const Row kRows[] = {
        t.login();
        return ud_info();
      },
-     {0, QV_OUTCOME_NOT_SENT, 0, 0, 0, "Unrequested data", QV_RELOGIN_LOGGED_IN, 900, kAll, QV_PATH_DIRECT,
-      QV_PROTOCOL_RECORD, 900}},
+     {.outcome = QV_OUTCOME_NOT_SENT, .detail = "Unrequested data", .relogin = QV_RELOGIN_LOGGED_IN,
+      .relogin_code = 900, .state = kAll, .path = QV_PATH_DIRECT, .login_protocol = QV_PROTOCOL_RECORD,
+      .login_code = 900}},
     // The server reads the whole request and closes without answering; the
     // relogin's login is then refused.
     {"MaybeAppliedThenReloginRefused",
@@ -124,8 +134,9 @@ const Row kRows[] = {
        t.login();
        return ud_info();
      },
-     {0, QV_OUTCOME_MAYBE_APPLIED, 1, 0, 0, "Closed Gracefully", QV_RELOGIN_REFUSED, 901, kOpen, QV_PATH_DIRECT,
-      QV_PROTOCOL_RECORD, 901}},
+     {.outcome = QV_OUTCOME_MAYBE_APPLIED, .sent = 1, .detail = "Closed Gracefully",
+      .relogin = QV_RELOGIN_REFUSED, .relogin_code = 901, .state = kOpen, .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_RECORD, .login_code = 901}},
     {"TimedOutAfterTheRequestThenReloginFails",
      [](OutcomeTest &t) {
        t.peer().on(0, logged_in().expect(kUdInfo).stall());
@@ -134,8 +145,8 @@ const Row kRows[] = {
        SetReadTimeout(200);
        return ud_info();
      },
-     {0, QV_OUTCOME_TIMED_OUT, 1, 0, 10060, "Read timed out.", QV_RELOGIN_FAILED, -1, QV_STATE_INITIALISED,
-      QV_PATH_NONE, QV_PROTOCOL_NONE, -1}},
+     {.outcome = QV_OUTCOME_TIMED_OUT, .sent = 1, .socket_error = 10060, .detail = "Read timed out.",
+      .relogin = QV_RELOGIN_FAILED, .state = QV_STATE_INITIALISED}},
     {"ExplicitReLoginLogsIn",
      [](OutcomeTest &t) {
        t.peer().on(0, logged_in());
@@ -143,14 +154,16 @@ const Row kRows[] = {
        t.login();
        return ReLogin();
      },
-     {1, QV_OUTCOME_OK, 0, 0, 0, "", QV_RELOGIN_LOGGED_IN, 900, kAll, QV_PATH_DIRECT, QV_PROTOCOL_RECORD, 900}},
+     {.result = 1, .relogin = QV_RELOGIN_LOGGED_IN, .relogin_code = 900, .state = kAll, .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_RECORD, .login_code = 900}},
     {"XmlPairAnswered",
      [](OutcomeTest &t) {
        t.peer().on(0, fx::logged_in());
        t.fx_login();
        return qv_bool{1};
      },
-     {1, QV_OUTCOME_OK, 0, 0, 0, "", QV_RELOGIN_NOT_RUN, -1, kAll, QV_PATH_DIRECT, QV_PROTOCOL_XML, fx::kSuccess}},
+     {.result = 1, .state = kAll, .path = QV_PATH_DIRECT, .login_protocol = QV_PROTOCOL_XML,
+      .login_code = fx::kSuccess}},
     {"XmlResponseWithoutItsRequest",
      [](OutcomeTest &t) {
        t.peer().on(0, fx::logged_in());
@@ -158,8 +171,8 @@ const Row kRows[] = {
        MessageBuffer message;
        return fxNotify_Resp(message.get(), fx::kSuccess, 10);
      },
-     {0, QV_OUTCOME_REFUSED, 0, 0, 0, "No reply", QV_RELOGIN_NOT_RUN, -1, kAll, QV_PATH_DIRECT, QV_PROTOCOL_XML,
-      fx::kSuccess}},
+     {.outcome = QV_OUTCOME_REFUSED, .detail = "No reply", .state = kAll, .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_XML, .login_code = fx::kSuccess}},
 };
 
 TEST_P(OutcomeTest, TellsWhatHappened) {

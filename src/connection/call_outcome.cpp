@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "connection/client_context.h"
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 namespace {

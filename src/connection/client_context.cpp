@@ -2,8 +2,8 @@
 
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
 #include "platform/platform.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 
@@ -53,7 +53,8 @@ bool release() {
 
 bool disconnect() {
   ClientContext &c = context();
-  if (trace::on()) trace::event(c.tcp_client && c.tcp_client->connected() ? "disconnect" : "disconnect (nothing open)");
+  trace::event_if_on(
+      [&] { return c.tcp_client && c.tcp_client->connected() ? "disconnect" : "disconnect (nothing open)"; });
   if (c.tcp_client) c.tcp_client->disconnect();
   c.session = {};
   return c.tcp_client != nullptr;

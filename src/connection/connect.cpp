@@ -7,7 +7,7 @@
 #include "common/fixed_texts.h"
 #include "connection/http_proxy.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 namespace {
@@ -90,7 +90,7 @@ bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message, const 
 
 // "connect record direct 127.0.0.1:9000 (time-out 5000 ms)", the proxy's
 // password masked.
-void trace_connect(Protocol protocol, Route path, const ConnectionSettings &args) {
+std::string connect_line(Protocol protocol, Route path, const ConnectionSettings &args) {
   std::string line = std::string("connect ") + (protocol == Protocol::Record ? "record" : "xml") + " to " +
                      args.host + ":" + std::to_string(args.port) + " (time-out " + std::to_string(args.timeout) +
                      " ms)";
@@ -98,7 +98,7 @@ void trace_connect(Protocol protocol, Route path, const ConnectionSettings &args
     line += " through " + ascii_lower(args.proxy_kind) + " proxy " + args.proxy_host + ":" +
             std::to_string(args.proxy_port) + " user " + trace::quoted(args.proxy_user) + " password " +
             std::string(trace::kMasked);
-  trace::event(line);
+  return line;
 }
 
 }  // namespace
@@ -126,7 +126,7 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
   TcpClient &tcp = *c.tcp_client;
 
   const int64_t start = trace::on() ? trace::now_us() : 0;
-  if (trace::on()) trace_connect(protocol, path, args);
+  trace::event_if_on([&] { return connect_line(protocol, path, args); });
   bool ok = false;
   switch (path) {
     case Route::Direct:
@@ -143,13 +143,13 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
     // The earlier connection and its login go with a failed attempt, unless
     // it is still the one open (a connect over it is refused).
     if (tcp.generation() != c.session.connection || !tcp.connected()) c.session = {};
-    if (trace::on()) {
+    trace::event_if_on([&] {
       const Error *e = last_connect_error();
-      trace::event("connect failed in " + trace::elapsed_since(start) + ": " + (e ? e->text() : std::string("?")));
-    }
+      return "connect failed in " + trace::elapsed_since(start) + ": " + (e ? e->text() : std::string("?"));
+    });
     return false;
   }
-  if (trace::on()) trace::event("connected in " + trace::elapsed_since(start));
+  trace::event_if_on([&] { return "connected in " + trace::elapsed_since(start); });
   c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false, tcp.generation()};
 
   // The final step: only a connect that worked is remembered for relogins.
@@ -165,7 +165,7 @@ MessageBuffer reconnect_message() {
 
 bool reconnect(Protocol protocol) {
   if (disconnect_requested()) return false;  // the host is closing the connection
-  if (trace::on()) trace::event("relogin: reconnecting with the saved settings");
+  trace::event_if_on([] { return "relogin: reconnecting with the saved settings"; });
   if (!disconnect()) {
     const Error e = not_initialised(text::kNotInitialized);
     relogin_connect_failed(&e);

@@ -5,7 +5,7 @@
 #include "common/fixed_texts.h"
 #include "connection/call_outcome.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 namespace {
@@ -95,12 +95,12 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
     // through the tunnel to the server.
     const std::string request = "CONNECT " + args.host + ":" + std::to_string(args.port) +
                                 (protocol == Protocol::Record ? " HTTP/1.1" : " HTTP/1.0") + "\r\n\r\n";
-    if (trace::on()) trace::event("http proxy > " + trace::quoted(request.substr(0, request.size() - 4)));
+    trace::event_if_on([&] { return "http proxy > " + trace::quoted(request.substr(0, request.size() - 4)); });
     tcp.write(request.data(), request.size(), deadline);
 
     ReplyLines lines(tcp, deadline);
     const std::string status = read_status_line(lines);
-    if (trace::on()) trace::event("http proxy < " + trace::quoted(status));
+    trace::event_if_on([&] { return "http proxy < " + trace::quoted(status); });
     if (!tunnel_opened(status)) {
       // What follows is the proxy's own answer, never the server's: the
       // connection goes, so that nothing meant for the server reaches the

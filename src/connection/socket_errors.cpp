@@ -70,6 +70,11 @@ Error socket_error(int number) {
   return Error(buf, Cause::Socket, number);
 }
 
+Error as_error(const std::exception &e) {
+  const auto *error = dynamic_cast<const Error *>(&e);
+  return error ? *error : Error(e.what());
+}
+
 Error not_initialised(std::string_view text) {
   return Error(std::string(text), Cause::NotInitialised, kWsaNotInitialised);
 }

@@ -50,6 +50,10 @@ std::string_view socket_error_text(int number);
 // "Socket Error # <number>\r\n<text>".
 Error socket_error(int number);
 
+// Any exception as an Error: itself when it is one, else its text, so that
+// one catch clause serves both.
+Error as_error(const std::exception &e);
+
 // The error of a call that finds no connection object (before
 // initialisation or after release), with the text its caller reports.
 Error not_initialised(std::string_view text);

@@ -6,7 +6,7 @@
 #include "common/fixed_texts.h"
 #include "connection/client_context.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 namespace {
@@ -33,8 +33,10 @@ void socks4(platform::Socket &s, const SocksSettings &settings, const std::strin
   const char *name = is_localhost(host) ? "127.0.0.1" : host.c_str();
   if (const int rc = platform::resolve_ipv4(name, address); rc != 0) throw socket_error(rc);
 
-  if (trace::on()) trace::event("socks4: connect to " + std::string(name) + ":" + std::to_string(port) + " as user " +
-                                trace::quoted(settings.username));
+  trace::event_if_on([&] {
+    return "socks4: connect to " + std::string(name) + ":" + std::to_string(port) + " as user " +
+           trace::quoted(settings.username);
+  });
   std::string request{4, 1};
   put_port(request, port);
   request.append(reinterpret_cast<const char *>(address), 4);
@@ -44,7 +46,7 @@ void socks4(platform::Socket &s, const SocksSettings &settings, const std::strin
 
   unsigned char reply[8];
   receive_exact(s, reply, sizeof reply, deadline, text::kReadTimedOut);
-  if (trace::on()) trace::event("socks4: reply " + std::to_string(reply[1]));
+  trace::event_if_on([&] { return "socks4: reply " + std::to_string(reply[1]); });
   switch (reply[1]) {
     case 90: return;
     case 91: fail(text::kSocks4Rejected);
@@ -88,7 +90,8 @@ void socks5(platform::Socket &s, const std::string &host, int32_t port, Deadline
   socks5_receive(s, method, sizeof method, deadline);
   if (method[1] != 0) fail(text::kSocksBadAuthMethod);
 
-  if (trace::on()) trace::event("socks5: no authentication accepted; connect to " + host + ":" + std::to_string(port));
+  trace::event_if_on(
+      [&] { return "socks5: no authentication accepted; connect to " + host + ":" + std::to_string(port); });
   std::string request{5, 1, 0, 3};
   request.push_back(static_cast<char>(host.size()));
   request.append(host);
@@ -99,7 +102,7 @@ void socks5(platform::Socket &s, const std::string &host, int32_t port, Deadline
   // first byte.
   unsigned char head[5];
   socks5_receive(s, head, sizeof head, deadline);
-  if (trace::on()) trace::event("socks5: reply " + std::to_string(head[1]));
+  trace::event_if_on([&] { return "socks5: reply " + std::to_string(head[1]); });
   if (head[1] != 0) fail(socks5_reply_text(head[1]));
 
   // The rest of the bound address and the port, so that the next byte read

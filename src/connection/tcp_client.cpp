@@ -8,7 +8,7 @@
 
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 namespace {
@@ -217,7 +217,7 @@ auto TcpClient::or_abandon(Operation &&op) -> decltype(op()) {
 // hand the host an answer that was not sent for it.
 void TcpClient::check_in_step(platform::Socket &s) {
   if (begin_ != end_) {
-    if (trace::on()) trace::event("unrequested bytes are waiting: " + std::to_string(end_ - begin_));
+    trace::event_if_on([&] { return "unrequested bytes are waiting: " + std::to_string(end_ - begin_); });
     throw Error(std::string(text::kUnrequestedData));
   }
   if (!s.readable_now()) return;

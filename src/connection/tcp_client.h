@@ -14,8 +14,8 @@
 #include <memory>
 #include <string>
 
-#include "connection/trace.h"
 #include "platform/platform.h"
+#include "trace/trace.h"
 
 namespace qv::connection {
 

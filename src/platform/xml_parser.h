@@ -3,14 +3,15 @@
 // wanted names and their content, nothing else, so that a reply costs time
 // in proportion to its size and memory in proportion to the values taken.
 //
-// Before a backend's parser sees the bytes, the encoding is fixed by
-// reply_encoding() and the markup checked by within_reply_limits()
-// (xml_reply.h).  A backend never loads a DTD or an external entity and
-// never touches the network; a document with a document type declaration
-// is refused by the parser itself.  Nothing is printed and no handler of
-// the host's is called.
+// Before a backend's parser sees the bytes, the caller has fixed their
+// encoding and checked the markup against its limits (xml/xml_reply.h).
+// A backend never loads a DTD or an external entity and never touches the
+// network; a document with a document type declaration is refused by the
+// parser itself.  Nothing is printed and no handler of the host's is
+// called.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,17 +33,23 @@ struct XmlValue {
   std::string text;
 };
 
-// Parses bytes as one document and fills values (resized to names.size())
-// with the content for each wanted name.  False for a malformed or refused
-// document (an encoding outside the reply set, markup beyond the limits, a
-// document type declaration).
-bool read_xml_values(std::string_view bytes, const std::vector<std::string_view> &names,
-                     std::vector<XmlValue> &values);
+// How a document's bytes are written, as the caller found before parsing.
+struct XmlEncoding {
+  enum class Form { Bytes, Utf16LE, Utf16BE };
+  Form form = Form::Bytes;
+  // For Form::Bytes: the iconv name and the Windows code page.
+  std::string_view iconv_name;
+  unsigned code_page = 0;
+  size_t bom = 0;  // bytes of a byte-order mark at the start
+};
 
-// UTF-8 to GBK (code page 936); a character that GBK lacks becomes "?".
-std::string utf8_to_gbk(std::string_view utf8);
-
-// GBK to UTF-8; false (out unspecified) for bytes that are not GBK text.
-bool gbk_to_utf8(std::string_view gbk, std::string &out);
+// Parses bytes, written as encoding says, as one document and fills values
+// (resized to names.size()) with the content for each wanted name.  False
+// for a malformed or refused document (undecodable bytes, elements nested
+// deeper than max_depth, a document type declaration).  The caller's
+// checks have refused deeper nesting already; a backend that streams the
+// document stops at it again as it reads.
+bool read_xml_values(std::string_view bytes, const XmlEncoding &encoding, size_t max_depth,
+                     const std::vector<std::string_view> &names, std::vector<XmlValue> &values);
 
 }  // namespace qv::platform

@@ -2,7 +2,7 @@
 // notices, recent orders and scheduled orders.
 #pragma once
 
-#include "record/exchange.h"
+#include "record/command.h"
 
 namespace qv::record {
 

@@ -2,7 +2,7 @@
 // the account's interface-control parameters.
 #pragma once
 
-#include "record/exchange.h"
+#include "record/command.h"
 
 namespace qv::record {
 

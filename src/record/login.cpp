@@ -2,6 +2,7 @@
 
 #include "connection/client_context.h"
 #include "connection/connect.h"
+#include "record/exchange.h"
 
 namespace qv::record {
 
@@ -22,11 +23,8 @@ bool relogin() {
   fill_request(kLogin, call, rec);
   try {
     exchange(kLogin, *ctx.tcp_client, rec);
-  } catch (const connection::Error &e) {
-    connection::relogin_failed(e);
-    return false;
   } catch (const std::exception &e) {
-    connection::relogin_failed(connection::Error(e.what()));
+    connection::relogin_failed(connection::as_error(e));
     return false;
   }
   const bool accepted = rec.code() == kAccepted;

@@ -1,7 +1,7 @@
 // The reference queries: server-side data the host looks up.
 #pragma once
 
-#include "record/exchange.h"
+#include "record/command.h"
 
 namespace qv::record {
 

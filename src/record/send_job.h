@@ -3,7 +3,7 @@
 // state of the job.
 #pragma once
 
-#include "record/exchange.h"
+#include "record/command.h"
 
 namespace qv::record {
 

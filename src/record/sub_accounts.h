@@ -1,7 +1,7 @@
 // The account's password and its sub-accounts.
 #pragma once
 
-#include "record/exchange.h"
+#include "record/command.h"
 
 namespace qv::record {
 

@@ -6,19 +6,20 @@
 
 #include "common/decimal.h"
 #include "common/fixed_texts.h"
-#include "connection/trace.h"
-#include "platform/xml_reply.h"
+#include "platform/code_page.h"
 #include "quorvex.h"
 #include "connection/client_context.h"
+#include "trace/trace.h"
+#include "xml/xml_reply.h"
 
 namespace qv::xml {
 
 // The header states the limits to hosts.
 static_assert(kMaxBodyLength == QV_FX_REPLY_MAX);
-static_assert(platform::kMaxReplyAttributes == QV_FX_ATTRIBUTES_MAX);
-static_assert(platform::kMaxReplyDepth == QV_FX_DEPTH_MAX);
-static_assert(platform::kMaxReplyNameLength == QV_FX_NAME_MAX);
-static_assert(platform::kMaxReplyNamespaces == QV_FX_NAMESPACES_MAX);
+static_assert(kMaxReplyAttributes == QV_FX_ATTRIBUTES_MAX);
+static_assert(kMaxReplyDepth == QV_FX_DEPTH_MAX);
+static_assert(kMaxReplyNameLength == QV_FX_NAME_MAX);
+static_assert(kMaxReplyNamespaces == QV_FX_NAMESPACES_MAX);
 
 namespace {
 
@@ -73,10 +74,10 @@ std::string shown_reply(std::string_view body) {
   return shown_document(body, {at, size});
 }
 
-void trace_request(int32_t code, std::string_view body, trace::Secret secret) {
+std::string request_line(int32_t code, std::string_view body, trace::Secret secret) {
   std::string line = "xml > code " + std::to_string(code) + " length " + std::to_string(body.size());
   if (!body.empty()) line.append(" ").append(shown_document(body, secret));
-  trace::event(line);
+  return line;
 }
 
 }  // namespace
@@ -97,13 +98,10 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     // One look at the trace for the whole write, as for a record.
     trace::Outgoing out = trace::Outgoing::now();
     if (out.dump) out.mask(kHeaderSize + secret.at, secret.size);
-    if (trace::on()) trace_request(code, body, secret);
+    trace::event_if_on([&] { return request_line(code, body, secret); });
     tcp->write(message.data(), message.size(), connection::operation_deadline(), out);
-  } catch (const Error &e) {
-    reply.error = e;
-    return RequestOutcome::WriteFailed;
   } catch (const std::exception &e) {
-    reply.error = Error(e.what());
+    reply.error = connection::as_error(e);
     return RequestOutcome::WriteFailed;
   }
   try {
@@ -111,14 +109,12 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     tcp->read_exact(header, sizeof header);
     reply.code = get_int32(header);
     reply.length = get_int32(header + 12);
-    if (trace::on())
-      trace::event("xml < code " + std::to_string(reply.code) + " length " + std::to_string(reply.length) + " in " +
-                   trace::elapsed_since(start));
-  } catch (const Error &e) {
-    reply.error = e;
-    return RequestOutcome::ReadFailed;
+    trace::event_if_on([&] {
+      return "xml < code " + std::to_string(reply.code) + " length " + std::to_string(reply.length) + " in " +
+             trace::elapsed_since(start);
+    });
   } catch (const std::exception &e) {
-    reply.error = Error(e.what());
+    reply.error = connection::as_error(e);
     return RequestOutcome::ReadFailed;
   }
   if (reply.length <= 0) return RequestOutcome::Replied;  // no body follows
@@ -131,12 +127,11 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     reply.body.resize(static_cast<size_t>(reply.length));
     tcp->read_exact(reply.body.data(), reply.body.size());
     reply.body_read = true;
-    if (trace::on()) trace::event("xml < " + shown_reply(reply.body) + " in " + trace::elapsed_since(start));
+    trace::event_if_on([&] { return "xml < " + shown_reply(reply.body) + " in " + trace::elapsed_since(start); });
   } catch (const std::exception &e) {
     tcp->abandon();
     reply.body.clear();
-    const auto *error = dynamic_cast<const Error *>(&e);
-    reply.error = error ? *error : Error(e.what());
+    reply.error = connection::as_error(e);
   }
   return RequestOutcome::Replied;
 }
@@ -144,7 +139,10 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
 bool ReplyDocument::parse(std::string_view body, std::vector<std::string_view> names) {
   names_ = std::move(names);
   body_size_ = body.size();
-  return platform::read_xml_values(body, names_, values_);
+  values_.assign(names_.size(), platform::XmlValue{});
+  const std::optional<ReplyEncoding> encoding = reply_encoding(body);
+  if (!encoding || !within_reply_limits(body, *encoding)) return false;
+  return platform::read_xml_values(body, *encoding, kMaxReplyDepth, names_, values_);
 }
 
 std::optional<std::string> ReplyDocument::value(std::string_view name) const {

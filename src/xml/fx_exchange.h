@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "connection/socket_errors.h"
-#include "connection/trace.h"
 #include "platform/xml_parser.h"
+#include "trace/trace.h"
 
 namespace qv::xml {
 

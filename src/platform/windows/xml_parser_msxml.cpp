@@ -1,7 +1,6 @@
-// The XML parser seam on MSXML 3 ("Msxml2.DOMDocument.3.0"), and GBK
-// conversion with the system's code page 936.
+// The XML parser seam on MSXML 3 ("Msxml2.DOMDocument.3.0").
 //
-// The body is decoded here, in the encoding that reply_encoding() fixed,
+// The body is decoded here, in the encoding that the caller fixed,
 // and handed to MSXML as text with the encoding left out of its XML
 // declaration: MSXML builds differ in the encoding labels they know, and
 // this way every build, and the libxml2 backend, read a document alike.
@@ -20,8 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/windows/wide_text.h"
 #include "platform/xml_parser.h"
-#include "platform/xml_reply.h"
 
 namespace qv::platform {
 namespace {
@@ -85,17 +84,6 @@ class ComForThisThread {
   bool owned_;
 };
 
-// Invalid byte sequences fail when strict; otherwise they become U+FFFD.
-bool widen(std::string_view bytes, UINT cp, std::wstring &out, bool strict = true) {
-  out.clear();
-  if (bytes.empty()) return true;
-  const DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
-  const int n = ::MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  if (n <= 0) return false;
-  out.resize(static_cast<size_t>(n));
-  return ::MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), out.data(), n) == n;
-}
-
 // UTF-16 code units in the given byte order; false for a cut-off unit or a
 // surrogate without its partner.
 bool utf16_units(std::string_view bytes, bool little_endian, std::wstring &out) {
@@ -154,11 +142,11 @@ bool defined_in(unsigned code_page, std::string_view bytes, const std::wstring &
   return true;
 }
 
-bool decode(std::string_view bytes, const ReplyEncoding &encoding, std::wstring &text) {
+bool decode(std::string_view bytes, const XmlEncoding &encoding, std::wstring &text) {
   bytes.remove_prefix(encoding.bom);
-  const bool decoded = encoding.form == ReplyEncoding::Form::Bytes
+  const bool decoded = encoding.form == XmlEncoding::Form::Bytes
                            ? widen(bytes, encoding.code_page, text) && defined_in(encoding.code_page, bytes, text)
-                           : utf16_units(bytes, encoding.form == ReplyEncoding::Form::Utf16LE, text);
+                           : utf16_units(bytes, encoding.form == XmlEncoding::Form::Utf16LE, text);
   // MSXML takes the text as a BSTR, which some builds end at the first
   // zero; no XML document holds one anyway.
   return decoded && !text.empty() && text.find(L'\0') == std::wstring::npos;
@@ -274,13 +262,12 @@ ComPtr<IXMLDOMDocument2> new_document() {
 
 }  // namespace
 
-bool read_xml_values(std::string_view bytes, const std::vector<std::string_view> &names,
-                     std::vector<XmlValue> &values) {
+// MSXML loads the document whole: the depth is the caller's check alone.
+bool read_xml_values(std::string_view bytes, const XmlEncoding &encoding, size_t /*max_depth*/,
+                     const std::vector<std::string_view> &names, std::vector<XmlValue> &values) {
   values.assign(names.size(), XmlValue{});
-  const std::optional<ReplyEncoding> encoding = reply_encoding(bytes);
-  if (!encoding || !within_reply_limits(bytes, *encoding)) return false;
   std::wstring text;
-  if (!decode(bytes, *encoding, text)) return false;
+  if (!decode(bytes, encoding, text)) return false;
   drop_declared_encoding(text);
 
   const ComForThisThread com;
@@ -295,39 +282,6 @@ bool read_xml_values(std::string_view bytes, const std::vector<std::string_view>
   ComPtr<IXMLDOMElement> root;
   if (FAILED(doc->get_documentElement(root.out())) || !root) return false;
   return read_children(root.get(), names, values);
-}
-
-std::string utf8_to_gbk(std::string_view utf8) {
-  std::wstring wide;
-  widen(utf8, CP_UTF8, wide, false);
-  std::string out;
-  out.reserve(utf8.size());
-  // One code point at a time, so that a character GBK lacks, surrogate
-  // pair or not, becomes exactly one "?" and nothing is best-fitted.
-  for (size_t i = 0; i < wide.size();) {
-    const size_t n = (wide[i] >= 0xd800 && wide[i] < 0xdc00 && i + 1 < wide.size()) ? 2 : 1;
-    char buf[8];
-    BOOL used = FALSE;
-    const int k = ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, &wide[i], static_cast<int>(n), buf,
-                                        sizeof buf, "?", &used);
-    if (k <= 0 || used) out.push_back('?');
-    else out.append(buf, static_cast<size_t>(k));
-    i += n;
-  }
-  return out;
-}
-
-bool gbk_to_utf8(std::string_view gbk, std::string &out) {
-  out.clear();
-  std::wstring wide;
-  if (!widen(gbk, 936, wide)) return false;
-  if (wide.empty()) return true;
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                      nullptr);
-  if (n <= 0) return false;
-  out.resize(static_cast<size_t>(n));
-  return ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                               nullptr) == n;
 }
 
 }  // namespace qv::platform

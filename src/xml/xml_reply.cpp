@@ -1,10 +1,10 @@
-#include "platform/xml_reply.h"
+#include "xml/xml_reply.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-namespace qv::platform {
+namespace qv::xml {
 namespace {
 
 std::string lower_ascii(std::string_view s) {
@@ -208,4 +208,4 @@ bool within_reply_limits(std::string_view bytes, const ReplyEncoding &encoding) 
   return true;
 }
 
-}  // namespace qv::platform
+}  // namespace qv::xml

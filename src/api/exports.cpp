@@ -1,215 +1,33 @@
-// The export table: every exported function, its argument handling and the
-// one guard that keeps any error inside the library.
+// The export table: every exported function but the outcome queries
+// (outcome_exports.cpp), each a row that hands its arguments to a module
+// under the one guard (api/guard.h).
 #include "quorvex.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <mutex>
+#include <cstdint>
 #include <string>
-#include <string_view>
-#include <utility>
 
-#include "common/fixed_texts.h"
+#include "api/arguments.h"
+#include "api/calls.h"
+#include "api/guard.h"
 #include "connection/call_outcome.h"
 #include "connection/client_context.h"
 #include "connection/connect.h"
-#include "connection/trace.h"
-#include "record/exchange.h"
-#include "record/login.h"
 #include "record/client_queries.h"
 #include "record/content_checks.h"
+#include "record/exchange.h"
+#include "record/login.h"
 #include "record/number_classification.h"
 #include "record/reference_queries.h"
 #include "record/send_job.h"
 #include "record/sub_accounts.h"
 #include "services/settings_file.h"
 #include "services/web_request.h"
+#include "trace/trace.h"
 #include "ui/dialogs.h"
 #include "xml/fx_operations.h"
 
-namespace {
-
 using namespace qv;
-
-static_assert(static_cast<int>(connection::OutcomeKind::Failed) == QV_OUTCOME_FAILED);
-static_assert(static_cast<int>(connection::OutcomeKind::MaybeApplied) == QV_OUTCOME_MAYBE_APPLIED);
-static_assert(static_cast<int>(connection::ReloginKind::Failed) == QV_RELOGIN_FAILED);
-static_assert(static_cast<int>(connection::Path::Http) == QV_PATH_HTTP);
-static_assert(static_cast<int>(connection::LoginProtocol::Xml) == QV_PROTOCOL_XML);
-static_assert(connection::kStateLoggedIn == QV_STATE_LOGGED_IN);
-
-// An error that escaped a body: what the host's last-outcome query says.
-void escaped(const std::exception *e) {
-  const auto *error = dynamic_cast<const connection::Error *>(e);
-  if (error && error->cause() == connection::Cause::TimedOut)
-    connection::record_failure(connection::OutcomeKind::TimedOut, *error);
-  else if (error)
-    connection::record_failure(connection::OutcomeKind::Failed, *error);
-  else
-    connection::other_failure(e ? e->what() : "An unknown error.");
-}
-
-// The export that a call site belongs to, for the trace: the default
-// argument of the helpers below is the name of the function that calls
-// them (GCC's and Clang's __builtin_FUNCTION, plain "GetUdInfo").
-using Where = const char *;
-
-std::string_view export_name(Where where) { return where ? where : "?"; }
-
-// Runs an export body; any exception becomes the failure result.  The
-// calling thread's outcome starts afresh and is completed at the end.
-template <class Body>
-qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
-  connection::begin_call();
-  qv_bool result = 0;
-  try {
-    if (trace::on()) trace::event("call " + std::string(export_name(where)));
-    result = body() ? 1 : 0;
-  } catch (const std::exception &e) {
-    escaped(&e);
-  } catch (...) {
-    escaped(nullptr);
-  }
-  connection::end_call(result != 0);
-  try {
-    if (trace::on()) trace::event(std::string(export_name(where)) + (result ? " returned 1" : " returned 0"));
-  } catch (...) {
-    // The trace is only a witness: its own failure changes no result.
-  }
-  return result;
-}
-
-// Every call that uses the connection or the library's state runs alone, so
-// that two host threads can never interleave their records on the stream.
-// The state it leaves is published for GetConnectionState.
-std::mutex g_call_mutex;
-
-template <class Body>
-qv_bool serialized(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
-  return guarded(
-      [&] {
-        std::lock_guard<std::mutex> lock(g_call_mutex);
-        const bool result = body();
-        connection::publish_state();
-        return result;
-      },
-      where);
-}
-
-// A disconnect or release: a call blocked on the connection (a connect, a
-// read, a write) gives way at once instead of holding the lock until its
-// time-out, and its failure path does not reconnect.
-template <class Body>
-qv_bool interrupting(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
-  connection::request_interrupt();
-  const qv_bool result = serialized(std::forward<Body>(body), where);
-  connection::end_interrupt();
-  return result;
-}
-
-std::string text_or_empty(const char *t) { return t ? std::string(t) : std::string(); }
-
-qv_bool connect_export(connection::Protocol protocol, char *Message, const char *Host, int32_t Port,
-                       int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
-                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword,
-                       Where where = __builtin_FUNCTION()) {
-  return serialized([&] {
-    if (!Message) {
-      connection::refuse(1, "Argument 1 (the message buffer) is a null pointer.");
-      return false;
-    }
-    const connection::ConnectionSettings args{text_or_empty(Host),      Port,
-                                              Timeout,                  text_or_empty(ProxyKind),
-                                              text_or_empty(ProxyHost), ProxyPort,
-                                              text_or_empty(ProxyUser), text_or_empty(ProxyPassword)};
-    if (connection::connect(protocol, {Message, SIZE_MAX}, args)) return true;
-    const connection::Error *e = connection::last_connect_error();
-    const connection::Error fallback("The connect failed.");
-    connection::record_failure(e && e->cause() == connection::Cause::NotInitialised
-                                   ? connection::OutcomeKind::NotInitialised
-                                   : connection::OutcomeKind::ConnectFailed,
-                               e ? *e : fallback);
-    return false;
-  }, where);
-}
-
-// A disconnect before initialisation has nothing to close.
-bool disconnect_or_note() {
-  if (connection::disconnect()) return true;
-  connection::record_failure(connection::OutcomeKind::NotInitialised,
-                             connection::not_initialised(text::kNotInitialized));
-  return false;
-}
-
-// ReLogin and fxReLogin called by the host: the relogin is the call, so its
-// failure is the call's outcome as well.
-bool relogin_call(bool accepted) {
-  if (accepted) return true;
-  connection::CallOutcome &o = connection::this_thread_outcome();
-  switch (o.relogin) {
-    case connection::ReloginKind::ConnectFailed:
-      o.kind = o.relogin_error.socket_error == connection::kWsaNotInitialised ? connection::OutcomeKind::NotInitialised
-                                                                             : connection::OutcomeKind::ConnectFailed;
-      o.error = o.relogin_error;
-      break;
-    case connection::ReloginKind::Refused: {
-      char why[80];
-      std::snprintf(why, sizeof why, "The server answered the login with code %d.", static_cast<int>(o.relogin_code));
-      connection::other_failure(why);
-      break;
-    }
-    case connection::ReloginKind::NotRun:
-      connection::other_failure("A disconnect asked for by another thread is in progress.");
-      break;
-    default:
-      o.kind = connection::OutcomeKind::Failed;
-      o.error = o.relogin_error;
-      break;
-  }
-  return false;
-}
-
-qv_bool run(const record::Command &command, const record::Call &call, Where where = __builtin_FUNCTION()) {
-  return serialized([&] { return record::execute(command, call); }, where);
-}
-
-// The common shapes: code and message, plus input texts.
-qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0 = nullptr,
-            const char *t1 = nullptr, const char *t2 = nullptr, const char *t3 = nullptr,
-            Where where = __builtin_FUNCTION()) {
-  return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}}, where);
-}
-
-qv_bool run_numbers_out(const record::Command &command, int32_t *code, char *message, int32_t *n1,
-                        int32_t *n2, int32_t *n3, Where where = __builtin_FUNCTION()) {
-  return run(command, {.result_code = code, .message = message, .outs = {n1, n2, n3}}, where);
-}
-
-// A length-prefixed text: the int32 length sits in the four bytes before the
-// first byte; null and negative lengths are empty.
-std::string_view length_prefixed(const char *text) {
-  if (!text) return {};
-  int32_t length = 0;
-  std::memcpy(&length, text - sizeof length, sizeof length);
-  return length > 0 ? std::string_view(text, static_cast<size_t>(length)) : std::string_view();
-}
-
-// A text into a buffer of size bytes, cut to fit with its terminator.
-void copy_detail(char *to, int32_t size, const char *text) {
-  if (!to || size < 1) return;
-  const size_t n = std::min(std::strlen(text), static_cast<size_t>(size) - 1);
-  std::memcpy(to, text, n);
-  to[n] = '\0';
-}
-
-// What the two-call operations kept goes with the connection it was read on.
-void forget_kept() {
-  record::forget_kept_answers();
-  xml::forget_kept_replies();
-}
-
-}  // namespace
+using namespace qv::api;
 
 extern "C" {
 
@@ -558,39 +376,6 @@ QV_API TraceStop(void) {
     trace::stop();
     return true;
   });
-}
-
-// What the calling thread's last call came to, and the connection's state.
-// These read only: they change neither the outcome nor the state.
-
-QV_API GetLastOutcome(int32_t *Outcome, int32_t *Sent, int32_t *Argument, int32_t *SocketError, char *Detail,
-                      int32_t DetailSize) {
-  const connection::CallOutcome &o = connection::this_thread_outcome();
-  if (Outcome) *Outcome = static_cast<int32_t>(o.kind);
-  if (Sent) *Sent = o.sent ? 1 : 0;
-  if (Argument) *Argument = o.argument;
-  if (SocketError) *SocketError = o.error.socket_error;
-  copy_detail(Detail, DetailSize, o.error.text);
-  return 1;
-}
-
-QV_API GetLastRelogin(int32_t *Relogin, int32_t *ServerCode, int32_t *SocketError, char *Detail,
-                      int32_t DetailSize) {
-  const connection::CallOutcome &o = connection::this_thread_outcome();
-  if (Relogin) *Relogin = static_cast<int32_t>(o.relogin);
-  if (ServerCode) *ServerCode = o.relogin_code;
-  if (SocketError) *SocketError = o.relogin_error.socket_error;
-  copy_detail(Detail, DetailSize, o.relogin_error.text);
-  return 1;
-}
-
-QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol, int32_t *LoginCode) {
-  const connection::PublishedState s = connection::published_state();
-  if (State) *State = s.flags;
-  if (Path) *Path = static_cast<int32_t>(s.path);
-  if (LoginProtocol) *LoginProtocol = static_cast<int32_t>(s.login);
-  if (LoginCode) *LoginCode = s.login_code;
-  return 1;
 }
 
 }  // extern "C"

@@ -1,4 +1,4 @@
-#include "connection/trace.h"
+#include "trace/trace.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/owner_file.h"
-#include "platform/xml_parser.h"
 
 namespace qv::trace {
 

@@ -35,6 +35,14 @@ bool hex();
 // One event line.  A failed write stops the trace; the call goes on.
 void event(std::string_view text) noexcept;
 
+// An event whose text is made only while the trace is on: line() returns
+// it (a std::string or a literal).  While the trace is off this costs the
+// one relaxed load and builds nothing.
+template <class Line>
+void event_if_on(Line &&line) {
+  if (on()) event(line());
+}
+
 // Bytes that must not appear in a dump: a range of the block being sent.
 struct Secret {
   size_t at;

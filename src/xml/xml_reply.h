@@ -1,15 +1,17 @@
-// What both XML backends share before a parser sees a reply: the set of
-// encodings a reply may be written in, and the limits on its markup.  Both
-// are decided here once, on the raw bytes, so that every platform accepts
-// and refuses the same documents, and a hostile reply costs time in
-// proportion to its size before any parser runs.
+// What a reply must pass before a parser sees it: the set of encodings a
+// reply may be written in, and the limits on its markup.  Both are decided
+// here once, on the raw bytes, so that every platform's parser accepts and
+// refuses the same documents, and a hostile reply costs time in proportion
+// to its size before any parser runs.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string_view>
 
-namespace qv::platform {
+#include "platform/xml_parser.h"
+
+namespace qv::xml {
 
 // Limits on a reply's markup.  The replies carry a root and a handful of
 // short elements; these leave wide room for that and none for the shapes
@@ -21,14 +23,7 @@ inline constexpr size_t kMaxReplyNameLength = 256;  // code units of a name
 // among all of them for every element and attribute.
 inline constexpr size_t kMaxReplyNamespaces = 32;
 
-struct ReplyEncoding {
-  enum class Form { Bytes, Utf16LE, Utf16BE };
-  Form form = Form::Bytes;
-  // For Form::Bytes: the iconv name and the Windows code page.
-  std::string_view iconv_name;
-  unsigned code_page = 0;
-  size_t bom = 0;  // bytes of a byte-order mark at the start
-};
+using ReplyEncoding = platform::XmlEncoding;
 
 // The encoding of a reply: its byte-order mark, else the encoding its XML
 // declaration names, else UTF-8.  Accepted: UTF-8, UTF-16 (LE or BE, by
@@ -45,4 +40,4 @@ std::optional<ReplyEncoding> reply_encoding(std::string_view bytes);
 // stops at the same place.
 bool within_reply_limits(std::string_view bytes, const ReplyEncoding &encoding);
 
-}  // namespace qv::platform
+}  // namespace qv::xml

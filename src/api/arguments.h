@@ -1,0 +1,20 @@
+// The argument forms that several exports share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qv::api {
+
+// A text argument; null is empty.
+std::string text_or_empty(const char *t);
+
+// A length-prefixed text: the int32 length sits in the four bytes before the
+// first byte; null and negative lengths are empty.
+std::string_view length_prefixed(const char *text);
+
+// A text into a buffer of size bytes, cut to fit with its terminator.
+void copy_detail(char *to, int32_t size, const char *text);
+
+}  // namespace qv::api

@@ -29,19 +29,19 @@ struct Call {
 std::string_view input_text(const Call &call, Input in);
 
 // Whether every input text fits its field (a Body 2047 bytes, a Param 19).
-bool texts_fit(const Command &command, const Call &call);
+bool texts_fit(const Command &cmd, const Call &call);
 // The first put whose text does not fit its field, or null.
-const Put *text_too_long(const Command &command, const Call &call);
+const Put *text_too_long(const Command &cmd, const Call &call);
 // Whether the call may go out: every output that the command writes is
 // there, the result code (if any) is set to -1, a new password matches its
 // confirmation and every input text fits its field.  Otherwise the call is
 // refused (its outcome recorded, the message written where the command has
 // one) and false.
-bool accept_arguments(const Command &command, const Call &call);
+bool accept_arguments(const Command &cmd, const Call &call);
 // Zeroed record filled from the command's puts.
-void fill_request(const Command &command, const Call &call, CommandRecord &rec);
+void fill_request(const Command &cmd, const Call &call, CommandRecord &rec);
 // The answer's fields copied into the caller's outputs in the command's
 // order.  Throws Error for a number field that is not a number.
-void hand_back(const Command &command, const Call &call, const CommandRecord &rec);
+void hand_back(const Command &cmd, const Call &call, const CommandRecord &rec);
 
 }  // namespace qv::record

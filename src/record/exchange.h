@@ -17,11 +17,11 @@ namespace qv::record {
 // the request of command, then reads the answer into the same record.
 // Throws Error; a failure has closed the connection.  *written turns true
 // once the whole request is out.
-void exchange(const Command &command, connection::TcpClient &tcp, CommandRecord &rec, bool *written = nullptr);
+void exchange(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec, bool *written = nullptr);
 
 // Runs one exchange.  Returns true when a response arrived and was handed
 // over; false on refused arguments or after the failure path.
-bool execute(const Command &command, const Call &call);
+bool execute(const Command &cmd, const Call &call);
 
 // Runs the relogin and ignores its outcome.
 void relogin_quietly();
@@ -30,8 +30,8 @@ void relogin_quietly();
 // answers: the request written whole (its secret fields masked in the
 // trace), the answer read whole (start_us is when the request went out,
 // for the trace), and the failure message and relogin of a failed call.
-void write_request(const Command &command, connection::TcpClient &tcp, const CommandRecord &rec);
+void write_request(const Command &cmd, connection::TcpClient &tcp, const CommandRecord &rec);
 void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us);
-void failure_path(const Command &command, const Call &call, std::string_view error);
+void failure_path(const Command &cmd, const Call &call, std::string_view error);
 
 }  // namespace qv::record

@@ -18,10 +18,10 @@ void drop_kept_answer(int32_t code);
 // Writes the request and keeps the answer, or the error that ended its
 // read, for the thread's next kKeptAnswer command.  True once the request
 // is written.
-bool write_and_keep(const Command &command, connection::TcpClient &tcp, CommandRecord &rec);
+bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec);
 // The answer kept for this thread on this connection, handed back as if
 // just read; refused when there is none.
-bool hand_back_kept(const Command &command, const Call &call);
+bool hand_back_kept(const Command &cmd, const Call &call);
 // Frees every kept answer: their connection has gone.
 void forget_kept_answers();
 

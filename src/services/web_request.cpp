@@ -73,10 +73,11 @@ bool web_request(char *response, int32_t response_size, int32_t *length, int32_t
     return false;
   }
 
+  // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a search for the zero, not a copy
   const void *zero = std::memchr(body->data(), '\0', body->size());
   const size_t text = zero ? static_cast<size_t>(static_cast<const char *>(zero) - body->data()) : body->size();
   const size_t n = std::min(text, size - 1);
-  std::memcpy(response, body->data(), n);  // NOLINT(bugprone-not-null-terminated-result): ended below
+  std::memcpy(response, body->data(), n);
   response[n] = '\0';
   *length = text < size ? static_cast<int32_t>(text) : response_size;
   // Unsigned 32-bit difference: a wrap of the clock's low bits does no harm.

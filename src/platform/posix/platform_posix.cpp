@@ -47,8 +47,8 @@ int to_socket_error(int e) {
     case ENETUNREACH: return 10051;
     case ENETRESET: return 10052;
     case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    case EPIPE: return 10054;  // sending on a connection the peer has reset
+    case ECONNRESET:
+    case EPIPE: return 10054;  // EPIPE: sending on a connection the peer has reset
     case ENOBUFS: return 10055;
     case EISCONN: return 10056;
     case ENOTCONN: return 10057;
@@ -191,7 +191,8 @@ bool Socket::readable_now() const {
   return ::poll(&p, 1, 0) != 0;
 }
 
-void Socket::shutdown_both() {
+// Not const: it ends the connection for every user of the socket.
+void Socket::shutdown_both() {  // NOLINT(readability-make-member-function-const)
   if (is_open()) ::shutdown(static_cast<int>(handle_), SHUT_RDWR);
 }
 

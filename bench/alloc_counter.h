@@ -9,13 +9,13 @@
 namespace qvbench {
 
 struct AllocationCount {
-    uint64_t operator_new = 0;  // every form of operator new
-    uint64_t c_heap = 0;        // malloc, calloc, realloc called directly
+  uint64_t operator_new = 0;  // every form of operator new
+  uint64_t c_heap = 0;        // malloc, calloc, realloc called directly
 
-    uint64_t total() const { return operator_new + c_heap; }
-    AllocationCount operator-(const AllocationCount& earlier) const {
-        return {operator_new - earlier.operator_new, c_heap - earlier.c_heap};
-    }
+  uint64_t total() const { return operator_new + c_heap; }
+  AllocationCount operator-(const AllocationCount &earlier) const {
+    return {operator_new - earlier.operator_new, c_heap - earlier.c_heap};
+  }
 };
 
 AllocationCount allocations_so_far();

@@ -33,35 +33,34 @@ using qvbench::LibrarySession;
 using qvbench::Record;
 using Clock = std::chrono::steady_clock;
 
-
 // ---------------------------------------------------------------- texts
 
 // GBK bytes of a UTF-8 text, by the C library's iconv.
 std::string gbk(std::string_view utf8) {
-    iconv_t cd = ::iconv_open("GBK", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-    std::string in(utf8), out(utf8.size() * 2 + 4, '\0');
-    char* src = in.data();
-    char* dst = out.data();
-    size_t src_left = in.size(), dst_left = out.size();
-    const size_t converted = ::iconv(cd, &src, &src_left, &dst, &dst_left);
-    ::iconv_close(cd);
-    if (converted == static_cast<size_t>(-1)) return {};
-    out.resize(out.size() - dst_left);
-    return out;
+  iconv_t cd = ::iconv_open("GBK", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string in(utf8), out(utf8.size() * 2 + 4, '\0');
+  char *src = in.data();
+  char *dst = out.data();
+  size_t src_left = in.size(), dst_left = out.size();
+  const size_t converted = ::iconv(cd, &src, &src_left, &dst, &dst_left);
+  ::iconv_close(cd);
+  if (converted == static_cast<size_t>(-1)) return {};
+  out.resize(out.size() - dst_left);
+  return out;
 }
 
 // A length-prefixed text for CheckTels, kept with its storage.
 class PrefixedText {
-public:
-    explicit PrefixedText(const std::string& text) : storage_(text.size() + 4) {
-        pointer_ = qv_length_prefixed(storage_.data(), text.data(), static_cast<int32_t>(text.size()));
-    }
-    const char* get() const { return pointer_; }
+ public:
+  explicit PrefixedText(const std::string &text) : storage_(text.size() + 4) {
+    pointer_ = qv_length_prefixed(storage_.data(), text.data(), static_cast<int32_t>(text.size()));
+  }
+  const char *get() const { return pointer_; }
 
-private:
-    std::vector<char> storage_;
-    const char* pointer_ = nullptr;
+ private:
+  std::vector<char> storage_;
+  const char *pointer_ = nullptr;
 };
 
 // ---------------------------------------------------------------- CheckTels
@@ -71,286 +70,289 @@ private:
 // which one a prefix belongs to) behind two other carriers' entries, and
 // notes.
 std::string carrier_list() {
-    const std::string mobile = gbk(",移动"), unicom = gbk(",联通"), telecom = gbk(",电信"),
-                      broadcast = gbk(",广电");
-    std::string list = gbk("号段表;版本,2024-05;");
-    for (int prefix = 130; prefix <= 199; ++prefix) {
-        const std::string p = std::to_string(prefix);
-        list += p + telecom + ";" + p + broadcast + ";" + p + unicom + ";" + p + mobile + ";";
-        if (prefix % 10 == 0) list += gbk("备注,") + p + gbk("段扩容") + ";;";
-    }
-    return list;
+  const std::string mobile = gbk(",移动"), unicom = gbk(",联通"), telecom = gbk(",电信"),
+                    broadcast = gbk(",广电");
+  std::string list = gbk("号段表;版本,2024-05;");
+  for (int prefix = 130; prefix <= 199; ++prefix) {
+    const std::string p = std::to_string(prefix);
+    list += p + telecom + ";" + p + broadcast + ";" + p + unicom + ";" + p + mobile + ";";
+    if (prefix % 10 == 0) list += gbk("备注,") + p + gbk("段扩容") + ";;";
+  }
+  return list;
 }
 
 // The numbers of a day's recipients: mostly mobile numbers across the
 // prefixes, some landlines (leading 0) and some malformed entries.
 std::vector<std::string> recipient_numbers() {
-    std::vector<std::string> numbers;
-    unsigned seed = 12345;
-    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
-    for (int i = 0; i < 1000; ++i) {
-        const unsigned r = next() % 100;
-        char text[32];
-        if (r < 80)
-            std::snprintf(text, sizeof text, "%u%08u", 130 + next() % 70, next() % 100000000u);
-        else if (r < 90)
-            std::snprintf(text, sizeof text, "0%u%07u", 10 + next() % 90, next() % 10000000u);
-        else if (r < 95)
-            std::snprintf(text, sizeof text, "%u%04u", 130 + next() % 70, next() % 10000u);
-        else
-            std::snprintf(text, sizeof text, "1%uA%07u", 30 + next() % 70, next() % 10000000u);
-        numbers.push_back(text);
-    }
-    return numbers;
+  std::vector<std::string> numbers;
+  unsigned seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int i = 0; i < 1000; ++i) {
+    const unsigned r = next() % 100;
+    char text[32];
+    if (r < 80)
+      std::snprintf(text, sizeof text, "%u%08u", 130 + next() % 70, next() % 100000000u);
+    else if (r < 90)
+      std::snprintf(text, sizeof text, "0%u%07u", 10 + next() % 90, next() % 10000000u);
+    else if (r < 95)
+      std::snprintf(text, sizeof text, "%u%04u", 130 + next() % 70, next() % 10000u);
+    else
+      std::snprintf(text, sizeof text, "1%uA%07u", 30 + next() % 70, next() % 10000000u);
+    numbers.push_back(text);
+  }
+  return numbers;
 }
 
 // The same rule written plainly, for a floor in the same run: split the
 // list into views on every call and compare whole entries.
-int32_t plain_classify(std::string_view number, std::string_view list, const std::string& mobile,
-                       const std::string& unicom) {
-    if (number.size() < 8 || number.size() > 12) return 0;
-    for (char c : number)
-        if (c < '0' || c > '9') return 0;
-    if (number[0] == '0') return 3;
-    if (number.size() != 11) return 0;
-    std::vector<std::string_view> entries;
-    for (size_t at; (at = list.find(';')) != std::string_view::npos; list.remove_prefix(at + 1))
-        if (at > 0) entries.push_back(list.substr(0, at));
-    if (!list.empty()) entries.push_back(list);
-    const std::string first = std::string(number.substr(0, 3)) + mobile;
-    const std::string second = std::string(number.substr(0, 3)) + unicom;
-    if (std::find(entries.begin(), entries.end(), first) != entries.end()) return 1;
-    if (std::find(entries.begin(), entries.end(), second) != entries.end()) return 2;
-    return 0;
+int32_t plain_classify(std::string_view number, std::string_view list, const std::string &mobile,
+                       const std::string &unicom) {
+  if (number.size() < 8 || number.size() > 12) return 0;
+  for (char c : number)
+    if (c < '0' || c > '9') return 0;
+  if (number[0] == '0') return 3;
+  if (number.size() != 11) return 0;
+  std::vector<std::string_view> entries;
+  for (size_t at; (at = list.find(';')) != std::string_view::npos; list.remove_prefix(at + 1))
+    if (at > 0) entries.push_back(list.substr(0, at));
+  if (!list.empty()) entries.push_back(list);
+  const std::string first = std::string(number.substr(0, 3)) + mobile;
+  const std::string second = std::string(number.substr(0, 3)) + unicom;
+  if (std::find(entries.begin(), entries.end(), first) != entries.end()) return 1;
+  if (std::find(entries.begin(), entries.end(), second) != entries.end()) return 2;
+  return 0;
 }
 
 struct TelsWorkload {
-    std::string list = carrier_list();
-    std::vector<std::string> numbers = recipient_numbers();
-    PrefixedText prefixed_list{list};
-    std::vector<PrefixedText> prefixed_numbers;
-    std::string mobile = gbk(",移动"), unicom = gbk(",联通");
-    size_t entries = 0;
+  std::string list = carrier_list();
+  std::vector<std::string> numbers = recipient_numbers();
+  PrefixedText prefixed_list{list};
+  std::vector<PrefixedText> prefixed_numbers;
+  std::string mobile = gbk(",移动"), unicom = gbk(",联通");
+  size_t entries = 0;
 
-    TelsWorkload() {
-        for (const std::string& n : numbers) prefixed_numbers.emplace_back(n);
-        for (size_t at = 0, next; at <= list.size(); at = next + 1) {
-            next = list.find(';', at);
-            if (next == std::string::npos) next = list.size();
-            if (next > at) ++entries;
-        }
+  TelsWorkload() {
+    for (const std::string &n : numbers) prefixed_numbers.emplace_back(n);
+    for (size_t at = 0, next; at <= list.size(); at = next + 1) {
+      next = list.find(';', at);
+      if (next == std::string::npos) next = list.size();
+      if (next > at) ++entries;
     }
+  }
 };
 
 // Both sides classify the same block of numbers per iteration; the library
 // and the plain rule must agree on every one.
-void run_check_tels(benchmark::State& state, const TelsWorkload& work) {
-    constexpr size_t kBlock = 100;
-    size_t offset = 0;
-    double library_seconds = 0, plain_seconds = 0;
-    bool library_first = true;
-    std::array<int32_t, kBlock> library_results{}, plain_results{};
-    for (auto _ : state) {
-        auto library_block = [&] {
-            const auto start = Clock::now();
-            for (size_t i = 0; i < kBlock; ++i)
-                library_results[i] = CheckTels(work.prefixed_numbers[offset + i].get(), work.prefixed_list.get());
-            library_seconds += std::chrono::duration<double>(Clock::now() - start).count();
-        };
-        auto plain_block = [&] {
-            const auto start = Clock::now();
-            for (size_t i = 0; i < kBlock; ++i)
-                plain_results[i] = plain_classify(work.numbers[offset + i], work.list, work.mobile, work.unicom);
-            plain_seconds += std::chrono::duration<double>(Clock::now() - start).count();
-        };
-        if (library_first) {
-            library_block();
-            plain_block();
-        } else {
-            plain_block();
-            library_block();
-        }
-        library_first = !library_first;
-        if (library_results != plain_results) {
-            state.SkipWithError("CheckTels and the plain rule disagree");
-            return;
-        }
-        offset = (offset + kBlock) % work.numbers.size();
+void run_check_tels(benchmark::State &state, const TelsWorkload &work) {
+  constexpr size_t kBlock = 100;
+  size_t offset = 0;
+  double library_seconds = 0, plain_seconds = 0;
+  bool library_first = true;
+  std::array<int32_t, kBlock> library_results{}, plain_results{};
+  for (auto _ : state) {
+    auto library_block = [&] {
+      const auto start = Clock::now();
+      for (size_t i = 0; i < kBlock; ++i)
+        library_results[i] =
+            CheckTels(work.prefixed_numbers[offset + i].get(), work.prefixed_list.get());
+      library_seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    auto plain_block = [&] {
+      const auto start = Clock::now();
+      for (size_t i = 0; i < kBlock; ++i)
+        plain_results[i] =
+            plain_classify(work.numbers[offset + i], work.list, work.mobile, work.unicom);
+      plain_seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    if (library_first) {
+      library_block();
+      plain_block();
+    } else {
+      plain_block();
+      library_block();
     }
-    const double classified = static_cast<double>(state.iterations() * kBlock);
-    state.counters["library_per_s"] = classified / library_seconds;
-    state.counters["plain_per_s"] = classified / plain_seconds;
-    state.counters["ratio"] = plain_seconds / library_seconds;
+    library_first = !library_first;
+    if (library_results != plain_results) {
+      state.SkipWithError("CheckTels and the plain rule disagree");
+      return;
+    }
+    offset = (offset + kBlock) % work.numbers.size();
+  }
+  const double classified = static_cast<double>(state.iterations() * kBlock);
+  state.counters["library_per_s"] = classified / library_seconds;
+  state.counters["plain_per_s"] = classified / plain_seconds;
+  state.counters["ratio"] = plain_seconds / library_seconds;
 }
 
 // ---------------------------------------------------------------- send job
 
 // One job's fields, as a host submits a small campaign.
 struct JobFields {
-    std::string product = "P0001";
-    std::string numbers;
-    std::string content = gbk("【示例商城】周末会员日,全场商品八折,积分双倍。回复TD退订。");
-    std::string begin_date = "2024-05-01";
-    std::string end_date = "2024-05-02";
+  std::string product = "P0001";
+  std::string numbers;
+  std::string content = gbk("【示例商城】周末会员日,全场商品八折,积分双倍。回复TD退订。");
+  std::string begin_date = "2024-05-01";
+  std::string end_date = "2024-05-02";
 
-    JobFields() {
-        for (int i = 0; i < 100; ++i) {
-            if (i > 0) numbers += ',';
-            numbers += "139" + std::to_string(10000000 + i * 7919);
-        }
+  JobFields() {
+    for (int i = 0; i < 100; ++i) {
+      if (i > 0) numbers += ',';
+      numbers += "139" + std::to_string(10000000 + i * 7919);
     }
+  }
 };
 
 // The library side: the seven calls of a job, each checked for 900.
 class LibraryJob {
-public:
-    explicit LibraryJob(const JobFields& job) : job_(job) {}
-    bool operator()() {
-        return accepted(SubmitAllClear(&code_, message_)) &&
-               accepted(SubmitPrdId(&code_, message_, job_.product.c_str())) &&
-               accepted(SubmitTelList(&code_, message_, job_.numbers.c_str())) &&
-               accepted(SubmitContent(&code_, message_, job_.content.c_str())) &&
-               accepted(SubmitBgnDate(&code_, message_, job_.begin_date.c_str())) &&
-               accepted(SubmitEndDate(&code_, message_, job_.end_date.c_str())) &&
-               accepted(SubmitAllOver(&code_, message_));
-    }
+ public:
+  explicit LibraryJob(const JobFields &job) : job_(job) {}
+  bool operator()() {
+    return accepted(SubmitAllClear(&code_, message_)) &&
+           accepted(SubmitPrdId(&code_, message_, job_.product.c_str())) &&
+           accepted(SubmitTelList(&code_, message_, job_.numbers.c_str())) &&
+           accepted(SubmitContent(&code_, message_, job_.content.c_str())) &&
+           accepted(SubmitBgnDate(&code_, message_, job_.begin_date.c_str())) &&
+           accepted(SubmitEndDate(&code_, message_, job_.end_date.c_str())) &&
+           accepted(SubmitAllOver(&code_, message_));
+  }
 
-private:
-    bool accepted(qv_bool result) {
-        benchmark::DoNotOptimize(message_);
-        return result == 1 && code_ == QV_CODE_ACCEPTED;
-    }
-    const JobFields& job_;
-    int32_t code_ = -1;
-    char message_[QV_BODY_BUFFER_SIZE];
+ private:
+  bool accepted(qv_bool result) {
+    benchmark::DoNotOptimize(message_);
+    return result == 1 && code_ == QV_CODE_ACCEPTED;
+  }
+  const JobFields &job_;
+  int32_t code_ = -1;
+  char message_[QV_BODY_BUFFER_SIZE];
 };
 
 // The floor: the same seven records built, written and answered, with the
 // answer's Body taken out as a caller receives it.
 class RawJob {
-public:
-    RawJob(qvbench::RawRecordClient& client, const JobFields& job) : client_(client), job_(job) {}
-    bool operator()() {
-        return exchange(298, {}) && exchange(201, job_.product) && exchange(202, job_.numbers) &&
-               exchange(204, job_.content) && exchange(206, job_.begin_date) && exchange(207, job_.end_date) &&
-               exchange(299, {});
-    }
+ public:
+  RawJob(qvbench::RawRecordClient &client, const JobFields &job) : client_(client), job_(job) {}
+  bool operator()() {
+    return exchange(298, {}) && exchange(201, job_.product) && exchange(202, job_.numbers) &&
+           exchange(204, job_.content) && exchange(206, job_.begin_date) &&
+           exchange(207, job_.end_date) && exchange(299, {});
+  }
 
-private:
-    bool exchange(int32_t code, std::string_view body) {
-        qvbench::encode_record(request_, code, body, {});
-        if (!client_.exchange(request_, reply_) || qvbench::record_code(reply_) != QV_CODE_ACCEPTED) return false;
-        qvbench::take_text(reply_.data() + qvbench::kBodyOffset, qvbench::kBodySize, message_);
-        benchmark::DoNotOptimize(message_);
-        return true;
-    }
-    qvbench::RawRecordClient& client_;
-    const JobFields& job_;
-    Record request_{}, reply_{};
-    char message_[QV_BODY_BUFFER_SIZE];
+ private:
+  bool exchange(int32_t code, std::string_view body) {
+    qvbench::encode_record(request_, code, body, {});
+    if (!client_.exchange(request_, reply_) || qvbench::record_code(reply_) != QV_CODE_ACCEPTED)
+      return false;
+    qvbench::take_text(reply_.data() + qvbench::kBodyOffset, qvbench::kBodySize, message_);
+    benchmark::DoNotOptimize(message_);
+    return true;
+  }
+  qvbench::RawRecordClient &client_;
+  const JobFields &job_;
+  Record request_{}, reply_{};
+  char message_[QV_BODY_BUFFER_SIZE];
 };
 
-void run_send_jobs(benchmark::State& state, LibrarySession& session, LibraryJob& library_job, RawJob& raw_job) {
-    if (const std::string why = session.ensure(); !why.empty()) {
-        state.SkipWithError(why.c_str());
-        return;
+void run_send_jobs(benchmark::State &state, LibrarySession &session, LibraryJob &library_job,
+                   RawJob &raw_job) {
+  if (const std::string why = session.ensure(); !why.empty()) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  double library_seconds = 0, raw_seconds = 0;
+  auto timed = [](auto &job, double &seconds) {
+    const auto start = Clock::now();
+    const bool ok = job();
+    seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    return ok;
+  };
+  bool library_first = true;
+  for (auto _ : state) {
+    const bool ok = library_first
+                        ? timed(library_job, library_seconds) && timed(raw_job, raw_seconds)
+                        : timed(raw_job, raw_seconds) && timed(library_job, library_seconds);
+    if (!ok) {
+      state.SkipWithError("a job's exchange failed");
+      return;
     }
-    double library_seconds = 0, raw_seconds = 0;
-    auto timed = [](auto& job, double& seconds) {
-        const auto start = Clock::now();
-        const bool ok = job();
-        seconds += std::chrono::duration<double>(Clock::now() - start).count();
-        return ok;
-    };
-    bool library_first = true;
-    for (auto _ : state) {
-        const bool ok = library_first
-                            ? timed(library_job, library_seconds) && timed(raw_job, raw_seconds)
-                            : timed(raw_job, raw_seconds) && timed(library_job, library_seconds);
-        if (!ok) {
-            state.SkipWithError("a job's exchange failed");
-            return;
-        }
-        library_first = !library_first;
-    }
-    const double jobs = static_cast<double>(state.iterations());
-    state.counters["library_per_s"] = jobs / library_seconds;
-    state.counters["raw_per_s"] = jobs / raw_seconds;
-    state.counters["ratio"] = raw_seconds / library_seconds;
+    library_first = !library_first;
+  }
+  const double jobs = static_cast<double>(state.iterations());
+  state.counters["library_per_s"] = jobs / library_seconds;
+  state.counters["raw_per_s"] = jobs / raw_seconds;
+  state.counters["ratio"] = raw_seconds / library_seconds;
 }
 
 // ---------------------------------------------------------------- report
 
-void print_row(const MedianCollector& results, const char* label, const std::string& name, const char* floor,
-               const char* unit) {
-    const auto library = results.counter(name, "library_per_s");
-    const auto reference = results.counter(name, std::string(floor) + "_per_s");
-    const auto ratio = results.counter(name, "ratio");
-    if (!library || !reference || !ratio) {
-        std::printf("%-34s not measured\n", label);
-        return;
-    }
-    std::printf("%-34s library %10.0f %s/s  %s %10.0f %s/s  ratio %.2f\n", label, *library, unit, floor, *reference,
-                unit, *ratio);
+void print_row(const MedianCollector &results, const char *label, const std::string &name,
+               const char *floor, const char *unit) {
+  const auto library = results.counter(name, "library_per_s");
+  const auto reference = results.counter(name, std::string(floor) + "_per_s");
+  const auto ratio = results.counter(name, "ratio");
+  if (!library || !reference || !ratio) {
+    std::printf("%-34s not measured\n", label);
+    return;
+  }
+  std::printf("%-34s library %10.0f %s/s  %s %10.0f %s/s  ratio %.2f\n", label, *library, unit,
+              floor, *reference, unit, *ratio);
 }
 
-std::vector<char*> arguments_with_defaults(int argc, char** argv) {
-    static char repetitions[] = "--benchmark_repetitions=5";
-    static char aggregates[] = "--benchmark_report_aggregates_only=true";
-    static char min_time[] = "--benchmark_min_time=0.3";
-    std::vector<char*> arguments{argv[0], repetitions, aggregates, min_time};
-    arguments.insert(arguments.end(), argv + 1, argv + argc);
-    arguments.push_back(nullptr);
-    return arguments;
+std::vector<char *> arguments_with_defaults(int argc, char **argv) {
+  static char repetitions[] = "--benchmark_repetitions=5";
+  static char aggregates[] = "--benchmark_report_aggregates_only=true";
+  static char min_time[] = "--benchmark_min_time=0.3";
+  std::vector<char *> arguments{argv[0], repetitions, aggregates, min_time};
+  arguments.insert(arguments.end(), argv + 1, argv + argc);
+  arguments.push_back(nullptr);
+  return arguments;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::vector<char*> arguments = arguments_with_defaults(argc, argv);
-    int count = static_cast<int>(arguments.size()) - 1;
-    benchmark::Initialize(&count, arguments.data());
-    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 1;
+int main(int argc, char **argv) {
+  std::vector<char *> arguments = arguments_with_defaults(argc, argv);
+  int count = static_cast<int>(arguments.size()) - 1;
+  benchmark::Initialize(&count, arguments.data());
+  if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 1;
 
-    const TelsWorkload tels;
-    if (tels.mobile.empty()) {
-        std::fprintf(stderr, "iconv cannot convert to GBK\n");
-        return 1;
+  const TelsWorkload tels;
+  if (tels.mobile.empty()) {
+    std::fprintf(stderr, "iconv cannot convert to GBK\n");
+    return 1;
+  }
+
+  qvbench::LoopbackResponder responder;
+  dllInitialize();
+  int exit_code = 0;
+  {
+    LibrarySession session(responder.port());
+    qvbench::RawRecordClient raw_client(responder.port());
+    if (!raw_client.connected()) {
+      std::fprintf(stderr, "the raw client could not connect to its responder\n");
+      exit_code = 1;
+    } else {
+      const JobFields job;
+      LibraryJob library_job(job);
+      RawJob raw_job(raw_client, job);
+
+      benchmark::RegisterBenchmark("check_tels",
+                                   [&](benchmark::State &state) { run_check_tels(state, tels); });
+      benchmark::RegisterBenchmark("send_job", [&](benchmark::State &state) {
+        run_send_jobs(state, session, library_job, raw_job);
+      })->UseRealTime();
+
+      MedianCollector results;
+      benchmark::RunSpecifiedBenchmarks(&results);
+      std::printf("\nmedians over the repetitions (ratio: library/floor, measured pairwise)\n");
+      std::printf("carrier list: %zu entries, %zu bytes; %zu recipient numbers\n", tels.entries,
+                  tels.list.size(), tels.numbers.size());
+      print_row(results, "CheckTels classifications", "check_tels", "plain", "numbers");
+      print_row(results, "send job (7 exchanges)", "send_job", "raw", "jobs");
+      if (const auto jobs = results.counter("send_job", "library_per_s"))
+        std::printf("%-34s library %10.0f exchanges/s\n", "", *jobs * 7);
     }
-
-    qvbench::LoopbackResponder responder;
-    dllInitialize();
-    int exit_code = 0;
-    {
-        LibrarySession session(responder.port());
-        qvbench::RawRecordClient raw_client(responder.port());
-        if (!raw_client.connected()) {
-            std::fprintf(stderr, "the raw client could not connect to its responder\n");
-            exit_code = 1;
-        } else {
-            const JobFields job;
-            LibraryJob library_job(job);
-            RawJob raw_job(raw_client, job);
-
-            benchmark::RegisterBenchmark("check_tels", [&](benchmark::State& state) {
-                run_check_tels(state, tels);
-            });
-            benchmark::RegisterBenchmark("send_job", [&](benchmark::State& state) {
-                run_send_jobs(state, session, library_job, raw_job);
-            })->UseRealTime();
-
-            MedianCollector results;
-            benchmark::RunSpecifiedBenchmarks(&results);
-            std::printf("\nmedians over the repetitions (ratio: library/floor, measured pairwise)\n");
-            std::printf("carrier list: %zu entries, %zu bytes; %zu recipient numbers\n", tels.entries,
-                        tels.list.size(), tels.numbers.size());
-            print_row(results, "CheckTels classifications", "check_tels", "plain", "numbers");
-            print_row(results, "send job (7 exchanges)", "send_job", "raw", "jobs");
-            if (const auto jobs = results.counter("send_job", "library_per_s"))
-                std::printf("%-34s library %10.0f exchanges/s\n", "", *jobs * 7);
-        }
-    }
-    dllUnInitialize();
-    benchmark::Shutdown();
-    return exit_code;
+  }
+  dllUnInitialize();
+  benchmark::Shutdown();
+  return exit_code;
 }

@@ -15,27 +15,27 @@ namespace qvbench {
 
 namespace {
 
-void put_int32_le(char* at, int32_t value) {
-    const auto bits = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((bits >> (8 * i)) & 0xff);
+void put_int32_le(char *at, int32_t value) {
+  const auto bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((bits >> (8 * i)) & 0xff);
 }
 
-int32_t get_int32_le(const char* at) {
-    uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i) bits |= uint32_t(static_cast<unsigned char>(at[i])) << (8 * i);
-    return static_cast<int32_t>(bits);
+int32_t get_int32_le(const char *at) {
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= uint32_t(static_cast<unsigned char>(at[i])) << (8 * i);
+  return static_cast<int32_t>(bits);
 }
 
 sockaddr_in loopback_address(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
 }
 
-[[noreturn]] void fail(const char* what) {
-    throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+[[noreturn]] void fail(const char *what) {
+  throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
 // A text a few hundred bytes long, like a server's descriptive answer.
@@ -49,152 +49,151 @@ constexpr std::string_view kReplyParam1 = "307200";
 
 }  // namespace
 
-void encode_record(Record& record, int32_t code, std::string_view body,
-                   std::string_view param1) {
-    record.fill(0);
-    put_int32_le(record.data(), code);
-    std::memcpy(record.data() + kBodyOffset, body.data(), body.size());
-    put_int32_le(record.data() + kBodyLenOffset, static_cast<int32_t>(body.size()));
-    std::memcpy(record.data() + kParam1Offset, param1.data(), param1.size());
+void encode_record(Record &record, int32_t code, std::string_view body, std::string_view param1) {
+  record.fill(0);
+  put_int32_le(record.data(), code);
+  std::memcpy(record.data() + kBodyOffset, body.data(), body.size());
+  put_int32_le(record.data() + kBodyLenOffset, static_cast<int32_t>(body.size()));
+  std::memcpy(record.data() + kParam1Offset, param1.data(), param1.size());
 }
 
-int32_t record_code(const Record& record) { return get_int32_le(record.data()); }
+int32_t record_code(const Record &record) { return get_int32_le(record.data()); }
 
-void take_text(const char* field, std::size_t size, char* out) {
-    const std::size_t length = strnlen(field, size);
-    std::memcpy(out, field, length);
-    out[length] = '\0';
+void take_text(const char *field, std::size_t size, char *out) {
+  const std::size_t length = strnlen(field, size);
+  std::memcpy(out, field, length);
+  out[length] = '\0';
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        reset();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
+Socket &Socket::operator=(Socket &&other) noexcept {
+  if (this != &other) {
+    reset();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
 }
 
 void Socket::reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
+bool write_all(int fd, const char *data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    data += sent;
+    size -= static_cast<std::size_t>(sent);
+  }
+  return true;
 }
 
-bool read_all(int fd, char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t got = ::recv(fd, data, size, 0);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        data += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
+bool read_all(int fd, char *data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t got = ::recv(fd, data, size, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    data += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
 }
 
 Socket raw_connect(uint16_t port) {
-    Socket socket(::socket(AF_INET, SOCK_STREAM, 0));
-    if (!socket.valid()) return socket;
-    const sockaddr_in address = loopback_address(port);
-    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        socket.reset();
-    return socket;
+  Socket socket(::socket(AF_INET, SOCK_STREAM, 0));
+  if (!socket.valid()) return socket;
+  const sockaddr_in address = loopback_address(port);
+  if (::connect(socket.fd(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+    socket.reset();
+  return socket;
 }
 
 LoopbackListener::LoopbackListener(int backlog) : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    if (!socket_.valid()) fail("socket");
-    const int on = 1;
-    ::setsockopt(socket_.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = loopback_address(0);
-    if (::bind(socket_.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        fail("bind");
-    if (::listen(socket_.fd(), backlog) != 0) fail("listen");
-    socklen_t length = sizeof address;
-    if (::getsockname(socket_.fd(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        fail("getsockname");
-    port_ = ntohs(address.sin_port);
+  if (!socket_.valid()) fail("socket");
+  const int on = 1;
+  ::setsockopt(socket_.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address = loopback_address(0);
+  if (::bind(socket_.fd(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+    fail("bind");
+  if (::listen(socket_.fd(), backlog) != 0) fail("listen");
+  socklen_t length = sizeof address;
+  if (::getsockname(socket_.fd(), reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    fail("getsockname");
+  port_ = ntohs(address.sin_port);
 }
 
 void LoopbackListener::shut() {
-    // On Linux, shutting a listening socket down makes a blocked accept() return.
-    ::shutdown(socket_.fd(), SHUT_RDWR);
+  // On Linux, shutting a listening socket down makes a blocked accept() return.
+  ::shutdown(socket_.fd(), SHUT_RDWR);
 }
 
 LoopbackResponder::LoopbackResponder() {
-    int ends[2];
-    if (::pipe(ends) != 0) fail("pipe");
-    wake_read_ = Socket(ends[0]);
-    wake_write_ = Socket(ends[1]);
-    encode_record(reply_, 900, kReplyBody, kReplyParam1);
-    thread_ = std::thread([this] { serve(); });
+  int ends[2];
+  if (::pipe(ends) != 0) fail("pipe");
+  wake_read_ = Socket(ends[0]);
+  wake_write_ = Socket(ends[1]);
+  encode_record(reply_, 900, kReplyBody, kReplyParam1);
+  thread_ = std::thread([this] { serve(); });
 }
 
 LoopbackResponder::~LoopbackResponder() {
-    const char stop = 0;
-    (void)!::write(wake_write_.fd(), &stop, 1);
-    thread_.join();
+  const char stop = 0;
+  (void)!::write(wake_write_.fd(), &stop, 1);
+  thread_.join();
 }
 
 void LoopbackResponder::serve() {
-    std::vector<pollfd> watched;
-    for (;;) {
-        watched.assign({{wake_read_.fd(), POLLIN, 0}, {listener_.fd(), POLLIN, 0}});
-        for (const Socket& connection : connections_) watched.push_back({connection.fd(), POLLIN, 0});
-        if (::poll(watched.data(), watched.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (watched[0].revents) return;
-        if (watched[1].revents) accept_one();
-        // Walk backwards so that erasing a closed connection keeps the
-        // indices of the ones not yet visited.
-        for (std::size_t i = watched.size(); i-- > 2;) {
-            if (watched[i].revents && !answer(connections_[i - 2]))
-                connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(i - 2));
-        }
+  std::vector<pollfd> watched;
+  for (;;) {
+    watched.assign({{wake_read_.fd(), POLLIN, 0}, {listener_.fd(), POLLIN, 0}});
+    for (const Socket &connection : connections_) watched.push_back({connection.fd(), POLLIN, 0});
+    if (::poll(watched.data(), watched.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
     }
+    if (watched[0].revents) return;
+    if (watched[1].revents) accept_one();
+    // Walk backwards so that erasing a closed connection keeps the
+    // indices of the ones not yet visited.
+    for (std::size_t i = watched.size(); i-- > 2;) {
+      if (watched[i].revents && !answer(connections_[i - 2]))
+        connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(i - 2));
+    }
+  }
 }
 
 void LoopbackResponder::accept_one() {
-    Socket connection(::accept(listener_.fd(), nullptr, nullptr));
-    if (connection.valid()) connections_.push_back(std::move(connection));
+  Socket connection(::accept(listener_.fd(), nullptr, nullptr));
+  if (connection.valid()) connections_.push_back(std::move(connection));
 }
 
-bool LoopbackResponder::answer(const Socket& connection) {
-    Record request;
-    return read_all(connection.fd(), request.data(), request.size()) &&
-           write_all(connection.fd(), reply_.data(), reply_.size());
+bool LoopbackResponder::answer(const Socket &connection) {
+  Record request;
+  return read_all(connection.fd(), request.data(), request.size()) &&
+         write_all(connection.fd(), reply_.data(), reply_.size());
 }
 
 ClosingAcceptor::ClosingAcceptor() {
-    thread_ = std::thread([this] {
-        while (!stopping_) {
-            Socket connection(::accept(listener_.fd(), nullptr, nullptr));
-            if (!connection.valid() && errno != EINTR && errno != ECONNABORTED) return;
-        }
-    });
+  thread_ = std::thread([this] {
+    while (!stopping_) {
+      Socket connection(::accept(listener_.fd(), nullptr, nullptr));
+      if (!connection.valid() && errno != EINTR && errno != ECONNABORTED) return;
+    }
+  });
 }
 
 ClosingAcceptor::~ClosingAcceptor() {
-    stopping_ = true;
-    listener_.shut();
-    thread_.join();
+  stopping_ = true;
+  listener_.shut();
+  thread_.join();
 }
 
 RawRecordClient::RawRecordClient(uint16_t port) : socket_(raw_connect(port)) {}
 
-bool RawRecordClient::exchange(const Record& request, Record& reply) {
-    return write_all(socket_.fd(), request.data(), request.size()) &&
-           read_all(socket_.fd(), reply.data(), reply.size());
+bool RawRecordClient::exchange(const Record &request, Record &reply) {
+  return write_all(socket_.fd(), request.data(), request.size()) &&
+         read_all(socket_.fd(), reply.data(), reply.size());
 }
 
 }  // namespace qvbench

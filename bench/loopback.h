@@ -26,50 +26,49 @@ using Record = std::array<char, kRecordSize>;
 
 // Fills the whole record: code, body, its length and Param1 (the other
 // Params stay empty).  Texts must fit their fields.
-void encode_record(Record& record, int32_t code, std::string_view body,
-                   std::string_view param1);
-int32_t record_code(const Record& record);
+void encode_record(Record &record, int32_t code, std::string_view body, std::string_view param1);
+int32_t record_code(const Record &record);
 // Copies a zero-terminated field of `size` bytes into `out` (size + 1 bytes),
 // as a caller's output buffer receives it.
-void take_text(const char* field, std::size_t size, char* out);
+void take_text(const char *field, std::size_t size, char *out);
 
 // Owns one socket descriptor.
 class Socket {
-public:
-    Socket() = default;
-    explicit Socket(int fd) : fd_(fd) {}
-    Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Socket& operator=(Socket&& other) noexcept;
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() { reset(); }
+ public:
+  Socket() = default;
+  explicit Socket(int fd) : fd_(fd) {}
+  Socket(Socket &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Socket &operator=(Socket &&other) noexcept;
+  Socket(const Socket &) = delete;
+  Socket &operator=(const Socket &) = delete;
+  ~Socket() { reset(); }
 
-    int fd() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset();
+  int fd() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void reset();
 
-private:
-    int fd_ = -1;
+ private:
+  int fd_ = -1;
 };
 
-bool write_all(int fd, const char* data, std::size_t size);
-bool read_all(int fd, char* data, std::size_t size);
+bool write_all(int fd, const char *data, std::size_t size);
+bool read_all(int fd, char *data, std::size_t size);
 
 // socket() and connect() to 127.0.0.1:port; an invalid Socket on failure.
 Socket raw_connect(uint16_t port);
 
 // A listening socket on 127.0.0.1 on a port that the kernel picks.
 class LoopbackListener {
-public:
-    explicit LoopbackListener(int backlog);
-    uint16_t port() const { return port_; }
-    int fd() const { return socket_.fd(); }
-    // Wakes a thread blocked in accept() so that it can be joined.
-    void shut();
+ public:
+  explicit LoopbackListener(int backlog);
+  uint16_t port() const { return port_; }
+  int fd() const { return socket_.fd(); }
+  // Wakes a thread blocked in accept() so that it can be joined.
+  void shut();
 
-private:
-    Socket socket_;
-    uint16_t port_ = 0;
+ private:
+  Socket socket_;
+  uint16_t port_ = 0;
 };
 
 // Answers every record with one fixed record (code 900, a body and Param1).
@@ -77,52 +76,52 @@ private:
 // talk to the same peer thread: with two peer threads, whichever happened
 // to share a CPU with the client would answer several times faster.
 class LoopbackResponder {
-public:
-    LoopbackResponder();
-    ~LoopbackResponder();
-    LoopbackResponder(const LoopbackResponder&) = delete;
-    LoopbackResponder& operator=(const LoopbackResponder&) = delete;
+ public:
+  LoopbackResponder();
+  ~LoopbackResponder();
+  LoopbackResponder(const LoopbackResponder &) = delete;
+  LoopbackResponder &operator=(const LoopbackResponder &) = delete;
 
-    uint16_t port() const { return listener_.port(); }
+  uint16_t port() const { return listener_.port(); }
 
-private:
-    void serve();
-    void accept_one();
-    bool answer(const Socket& connection);
+ private:
+  void serve();
+  void accept_one();
+  bool answer(const Socket &connection);
 
-    LoopbackListener listener_{16};
-    Socket wake_read_, wake_write_;  // a byte here stops serve()
-    Record reply_{};
-    std::vector<Socket> connections_;  // touched only by the serving thread
-    std::thread thread_;
+  LoopbackListener listener_{16};
+  Socket wake_read_, wake_write_;  // a byte here stops serve()
+  Record reply_{};
+  std::vector<Socket> connections_;  // touched only by the serving thread
+  std::thread thread_;
 };
 
 // Accepts connections and closes them at once: the target of connect timing.
 class ClosingAcceptor {
-public:
-    ClosingAcceptor();
-    ~ClosingAcceptor();
-    ClosingAcceptor(const ClosingAcceptor&) = delete;
-    ClosingAcceptor& operator=(const ClosingAcceptor&) = delete;
+ public:
+  ClosingAcceptor();
+  ~ClosingAcceptor();
+  ClosingAcceptor(const ClosingAcceptor &) = delete;
+  ClosingAcceptor &operator=(const ClosingAcceptor &) = delete;
 
-    uint16_t port() const { return listener_.port(); }
+  uint16_t port() const { return listener_.port(); }
 
-private:
-    LoopbackListener listener_{1024};
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+ private:
+  LoopbackListener listener_{1024};
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
 };
 
 // The floor: one connection, one write of a record, one read of a record,
 // with nothing else around it.
 class RawRecordClient {
-public:
-    explicit RawRecordClient(uint16_t port);
-    bool connected() const { return socket_.valid(); }
-    bool exchange(const Record& request, Record& reply);
+ public:
+  explicit RawRecordClient(uint16_t port);
+  bool connected() const { return socket_.valid(); }
+  bool exchange(const Record &request, Record &reply);
 
-private:
-    Socket socket_;
+ private:
+  Socket socket_;
 };
 
 }  // namespace qvbench

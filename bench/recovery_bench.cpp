@@ -114,7 +114,8 @@ class DroppingResponder {
 
 bool library_login() {
   int32_t code = -1;
-  char message[QV_BODY_BUFFER_SIZE], p1[QV_PARAM_BUFFER_SIZE], p2[QV_PARAM_BUFFER_SIZE], p3[QV_PARAM_BUFFER_SIZE];
+  char message[QV_BODY_BUFFER_SIZE], p1[QV_PARAM_BUFFER_SIZE], p2[QV_PARAM_BUFFER_SIZE],
+      p3[QV_PARAM_BUFFER_SIZE];
   return Login_Request(kApp, "", kName, kPwd, kVer) && Login_Feedback(&code, message, p1, p2, p3) &&
          code == kAccepted;
 }
@@ -211,7 +212,7 @@ int main(int argc, char **argv) {
   dllUnInitialize();
 
   const double library = median_of(library_us), floor = median_of(raw_us);
-  std::printf("recovery after a drop (median of %d)  library %8.1f us  raw %8.1f us  ratio %.2f\n", rounds, library,
-              floor, floor > 0 ? library / floor : 0);
+  std::printf("recovery after a drop (median of %d)  library %8.1f us  raw %8.1f us  ratio %.2f\n",
+              rounds, library, floor, floor > 0 ? library / floor : 0);
   return 0;
 }

@@ -33,8 +33,8 @@ bool initialise_connect_login(uint16_t port) {
     std::fprintf(stderr, "TcpConnect failed: %s\n", message);
     return false;
   }
-  return Login_Request("rss-host", "", "demo", "demo123", "1.0") && Login_Feedback(&code, message, p1, p2, p3) &&
-         code == QV_CODE_ACCEPTED;
+  return Login_Request("rss-host", "", "demo", "demo123", "1.0") &&
+         Login_Feedback(&code, message, p1, p2, p3) && code == QV_CODE_ACCEPTED;
 }
 
 }  // namespace

@@ -78,8 +78,9 @@ Bytes message(int32_t code, std::string_view body) {
 
 // The login request with a ten-digit key, the usual length of a key.
 Bytes login_request() {
-  const Bytes body = "<?xml version=\"1.0\" encoding=\"gb2312\"?><login><app>" + Bytes(kApp) + "</app><ver>" +
-                     kVer + "</ver><key>1234567890</key><name>" + kName + "</name><pwd>" + kPwd + "</pwd></login>";
+  const Bytes body = "<?xml version=\"1.0\" encoding=\"gb2312\"?><login><app>" + Bytes(kApp) +
+                     "</app><ver>" + kVer + "</ver><key>1234567890</key><name>" + kName +
+                     "</name><pwd>" + kPwd + "</pwd></login>";
   return message(kLoginCode, body);
 }
 
@@ -138,7 +139,9 @@ class FxResponder {
     body_.resize(static_cast<std::size_t>(length));
     if (length > 0 && !qvbench::read_all(c.fd(), body_.data(), body_.size())) return false;
     const int32_t code = get_int32(header);
-    const Bytes &reply = code == kLoginCode ? login_reply_ : code == kNumRuleCode ? rule_reply_ : refusal_;
+    const Bytes &reply = code == kLoginCode     ? login_reply_
+                         : code == kNumRuleCode ? rule_reply_
+                                                : refusal_;
     return qvbench::write_all(c.fd(), reply.data(), reply.size());
   }
 
@@ -159,7 +162,8 @@ class RawFxClient {
   bool exchange(const Bytes &request, bool split = false) {
     const int fd = socket_.fd();
     const bool written = split ? qvbench::write_all(fd, request.data(), kHeaderSize) &&
-                                     qvbench::write_all(fd, request.data() + kHeaderSize, request.size() - kHeaderSize)
+                                     qvbench::write_all(fd, request.data() + kHeaderSize,
+                                                        request.size() - kHeaderSize)
                                : qvbench::write_all(fd, request.data(), request.size());
     char header[kHeaderSize];
     if (!written || !qvbench::read_all(fd, header, sizeof header)) return false;
@@ -184,7 +188,8 @@ bool library_connect(uint16_t port) {
 
 bool library_login() {
   int32_t code = -1, length = 0, agent = 0, agreement = 0;
-  if (!fxLogin_Req(&code, &length, kApp, "", kName, kPwd, kVer) || code != QV_FX_SUCCESS) return false;
+  if (!fxLogin_Req(&code, &length, kApp, "", kName, kPwd, kVer) || code != QV_FX_SUCCESS)
+    return false;
   char text[QV_BODY_BUFFER_SIZE], pud[64];
   const bool ok = fxLogin_Resp(text, &agent, pud, &agreement, code, length) == 1 && agent == 1024;
   benchmark::DoNotOptimize(text);
@@ -238,8 +243,9 @@ void print_row(const MedianCollector &results, const char *label, const std::str
     return;
   }
   const bool met = *ratio <= 2.0 && *library < 1000;
-  std::printf("%-34s library %7.1f us  raw %7.1f us  ratio %.2f  (target <= 2.00 and < 1000 us: %s)\n", label,
-              *library, *raw, *ratio, met ? "met" : "missed");
+  std::printf(
+      "%-34s library %7.1f us  raw %7.1f us  ratio %.2f  (target <= 2.00 and < 1000 us: %s)\n",
+      label, *library, *raw, *ratio, met ? "met" : "missed");
 }
 
 void print_split_row(const MedianCollector &results) {
@@ -249,7 +255,8 @@ void print_split_row(const MedianCollector &results) {
     std::printf("%-34s not measured\n", "raw login, header then body");
     return;
   }
-  std::printf("%-34s %7.1f us, one write %7.1f us\n", "raw login, header then body", *split, *whole);
+  std::printf("%-34s %7.1f us, one write %7.1f us\n", "raw login, header then body", *split,
+              *whole);
 }
 
 // Puts the run's defaults ahead of the caller's flags, so that the caller's win.
@@ -291,18 +298,23 @@ int main(int argc, char **argv) {
     run_paired(state, library_num_rule, raw_num_rule);
   })->UseRealTime();
   // A handful of rounds: each split write may wait tens of milliseconds.
-  benchmark::RegisterBenchmark("xml/login_split_write_floor", [&](benchmark::State &state) {
-    std::vector<double> split, whole;
-    auto split_login = [&] { return raw.exchange(login, true); };
-    for (auto _ : state) {
-      if (!timed(split_login, split) || !timed(raw_login, whole)) {
-        state.SkipWithError("an exchange failed");
-        return;
-      }
-    }
-    state.counters["split_us"] = median_of(std::move(split));
-    state.counters["whole_us"] = median_of(std::move(whole));
-  })->Iterations(kSplitWriteLogins)->Repetitions(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("xml/login_split_write_floor",
+                               [&](benchmark::State &state) {
+                                 std::vector<double> split, whole;
+                                 auto split_login = [&] { return raw.exchange(login, true); };
+                                 for (auto _ : state) {
+                                   if (!timed(split_login, split) || !timed(raw_login, whole)) {
+                                     state.SkipWithError("an exchange failed");
+                                     return;
+                                   }
+                                 }
+                                 state.counters["split_us"] = median_of(std::move(split));
+                                 state.counters["whole_us"] = median_of(std::move(whole));
+                               })
+      ->Iterations(kSplitWriteLogins)
+      ->Repetitions(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
 
   MedianCollector results;
   benchmark::RunSpecifiedBenchmarks(&results);

@@ -26,7 +26,8 @@ namespace {
 
 std::string put_int32(int32_t v) {
   std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xff);
+  for (int i = 0; i < 4; ++i)
+    s[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xff);
   return s;
 }
 
@@ -39,7 +40,8 @@ struct Scope {
 };
 Scope namespace_scope() {
   Scope scope;
-  for (int n = 0; n < QV_FX_NAMESPACES_MAX && n < (QV_FX_DEPTH_MAX - 2) * QV_FX_ATTRIBUTES_MAX; ++n) {
+  for (int n = 0; n < QV_FX_NAMESPACES_MAX && n < (QV_FX_DEPTH_MAX - 2) * QV_FX_ATTRIBUTES_MAX;
+       ++n) {
     if (n % QV_FX_ATTRIBUTES_MAX == 0) scope.open += n ? "><e" : "<e", scope.close += "</e>";
     scope.open += " xmlns:p" + std::to_string(n) + "=\"u" + std::to_string(n) + "\"";
   }
@@ -50,13 +52,18 @@ Scope namespace_scope() {
 std::string document(const std::string &shape, size_t size) {
   const Scope scope = namespace_scope();
   std::string head = "<r>", piece, tail = "<notify>end</notify></r>";
-  if (shape == "elements") piece = "<a/>";
-  else if (shape == "attributes") head = "<r><a", piece = " b=\"\"", tail = "/><notify>end</notify></r>";
-  else if (shape == "text") head = "<r><notify>", piece = "x", tail = "</notify></r>";
-  else if (shape == "nesting") head = "<r><notify>end</notify>", piece = "<d>", tail = "</r>";
+  if (shape == "elements")
+    piece = "<a/>";
+  else if (shape == "attributes")
+    head = "<r><a", piece = " b=\"\"", tail = "/><notify>end</notify></r>";
+  else if (shape == "text")
+    head = "<r><notify>", piece = "x", tail = "</notify></r>";
+  else if (shape == "nesting")
+    head = "<r><notify>end</notify>", piece = "<d>", tail = "</r>";
   else if (shape == "namespaces")
     head = "<r><notify>end</notify>" + scope.open, piece = "<p0:a/>", tail = scope.close + "</r>";
-  else return {};
+  else
+    return {};
   std::string doc = head;
   doc.reserve(size);
   // Attributes need names of their own: a repeated one fails at once.
@@ -103,15 +110,17 @@ int main(int argc, char **argv) {
   dllInitialize();
   SetReadTimeout(120000);
   std::vector<char> message(body.size() + 1);
-  if (!fxTcpConnect(message.data(), "127.0.0.1", listener.port(), 5000, "", "", 0, "", "")) return 1;
+  if (!fxTcpConnect(message.data(), "127.0.0.1", listener.port(), 5000, "", "", 0, "", ""))
+    return 1;
   const long before = peak_kib();
   const auto start = std::chrono::steady_clock::now();
   int32_t code = -1, length = 0;
   const int requested = fxNotify_Req(&code, &length);
   const int answered = requested ? fxNotify_Resp(message.data(), code, length) : 0;
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s %s MiB: %.1f ms, peak +%ld KiB, result %d/%d\n", argv[1], argv[2], ms, peak_kib() - before,
-              requested, answered);
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%s %s MiB: %.1f ms, peak +%ld KiB, result %d/%d\n", argv[1], argv[2], ms,
+              peak_kib() - before, requested, answered);
   TcpDisconnect();
   responder.join();
   dllUnInitialize();

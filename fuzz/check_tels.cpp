@@ -14,7 +14,8 @@ class Prefixed {
  public:
   Prefixed(const uint8_t *text, size_t length)
       : storage_(std::malloc(length + 4)),
-        text_(qv_length_prefixed(storage_, reinterpret_cast<const char *>(text), static_cast<int32_t>(length))) {}
+        text_(qv_length_prefixed(storage_, reinterpret_cast<const char *>(text),
+                                 static_cast<int32_t>(length))) {}
   ~Prefixed() { std::free(storage_); }
   Prefixed(const Prefixed &) = delete;
   Prefixed &operator=(const Prefixed &) = delete;

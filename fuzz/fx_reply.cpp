@@ -23,7 +23,8 @@ using qvfuzz::HeapText;
 
 std::string le32(int32_t v) {
   std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xff);
+  for (int i = 0; i < 4; ++i)
+    out[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xff);
   return out;
 }
 
@@ -56,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   qvfuzz::LoopbackPeer &peer = qvfuzz::LoopbackPeer::get();
   peer.arm(reply);
   HeapText connected(QV_BODY_BUFFER_SIZE);
-  if (fxTcpConnect(connected.get(), "127.0.0.1", peer.port(), 2000, "", "", 0, "", "") != 1) __builtin_trap();
+  if (fxTcpConnect(connected.get(), "127.0.0.1", peer.port(), 2000, "", "", 0, "", "") != 1)
+    __builtin_trap();
 
   int32_t reply_code = 0, reply_length = 0;
   if (operation == 0) {

@@ -21,7 +21,8 @@ using qvfuzz::HeapText;
 
 void record_exchange() {
   int32_t code = 0;
-  HeapText body(QV_BODY_BUFFER_SIZE), p1(QV_PARAM_BUFFER_SIZE), p2(QV_PARAM_BUFFER_SIZE), p3(QV_PARAM_BUFFER_SIZE);
+  HeapText body(QV_BODY_BUFFER_SIZE), p1(QV_PARAM_BUFFER_SIZE), p2(QV_PARAM_BUFFER_SIZE),
+      p3(QV_PARAM_BUFFER_SIZE);
   GetUdInfo(&code, body.get(), p1.get(), p2.get(), p3.get());
 }
 
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   HeapText message(QV_BODY_BUFFER_SIZE);
   const auto connect = xml ? fxTcpConnect : TcpConnect;
-  if (connect(message.get(), "127.0.0.1", 9, 2000, "http", "127.0.0.1", proxy.port(), "", "") == 1) {
+  if (connect(message.get(), "127.0.0.1", 9, 2000, "http", "127.0.0.1", proxy.port(), "", "") ==
+      1) {
     if (xml)
       xml_exchange(size);
     else

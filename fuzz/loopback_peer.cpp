@@ -49,7 +49,8 @@ LoopbackPeer::LoopbackPeer() {
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
-  if (::bind(listener_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(listener_, 16) != 0 ||
+  if (::bind(listener_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+      ::listen(listener_, 16) != 0 ||
       ::getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &len) != 0)
     broken("listen");
   port_ = ntohs(a.sin_port);

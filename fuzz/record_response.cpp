@@ -39,26 +39,35 @@ using Export = qv_bool (*)(Outputs &);
 // password saved on acceptance.
 const Export kExports[] = {
     [](Outputs &o) {
-      return Login_Feedback(&o.code, o.message.get(), o.param[0].get(), o.param[1].get(), o.param[2].get());
+      return Login_Feedback(&o.code, o.message.get(), o.param[0].get(), o.param[1].get(),
+                            o.param[2].get());
     },
     [](Outputs &o) {
-      return GetUdInfo(&o.code, o.message.get(), o.param[0].get(), o.param[1].get(), o.param[2].get());
+      return GetUdInfo(&o.code, o.message.get(), o.param[0].get(), o.param[1].get(),
+                       o.param[2].get());
     },
     [](Outputs &o) { return MMSMaxSize(&o.code, o.message.get(), o.param[0].get(), "size", "KB"); },
-    [](Outputs &o) { return FindAllSubsEx(&o.code, o.message.get(), &o.number[0], &o.number[1], &o.number[2]); },
+    [](Outputs &o) {
+      return FindAllSubsEx(&o.code, o.message.get(), &o.number[0], &o.number[1], &o.number[2]);
+    },
     [](Outputs &o) {
       return SubmitAllOver_2(&o.code, o.message.get(), &o.number[0], &o.number[1], &o.number[2]);
     },
-    [](Outputs &o) { return ContentPreview(&o.code, o.message.get(), &o.number[0], "p", "content"); },
+    [](Outputs &o) {
+      return ContentPreview(&o.code, o.message.get(), &o.number[0], "p", "content");
+    },
     [](Outputs &o) { return CheckSMSContent(&o.code, o.message.get(), "content", 1, 2, 0); },
     [](Outputs &o) { return CheckSMSContent(&o.code, o.message.get(), "content", 1, 2, 3); },
-    [](Outputs &o) { return AddSubGwNumEx(&o.code, o.message.get(), o.param[0].get(), o.param[1].get(), "106"); },
+    [](Outputs &o) {
+      return AddSubGwNumEx(&o.code, o.message.get(), o.param[0].get(), o.param[1].get(), "106");
+    },
     [](Outputs &o) { return DelSubGwNum(&o.code, o.message.get(), o.param[0].get(), "106"); },
     [](Outputs &o) { return EditPassword(&o.code, o.message.get(), "new", "new"); },
     [](Outputs &o) { return CltAllPrdIdName(&o.code, o.message.get()); },
     [](Outputs &o) { return SubmitAllOver(&o.code, o.message.get()); },
     [](Outputs &o) {
-      return GetSJKHDParams(&o.code, o.message.get(), o.param[0].get(), o.param[1].get(), o.param[2].get());
+      return GetSJKHDParams(&o.code, o.message.get(), o.param[0].get(), o.param[1].get(),
+                            o.param[2].get());
     },
     [](Outputs &o) { return MsgStates(&o.code, o.message.get()); },
 };

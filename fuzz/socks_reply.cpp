@@ -30,9 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   proxy.arm(std::string(reinterpret_cast<const char *>(data + 1), size - 1));
 
   HeapText message(QV_BODY_BUFFER_SIZE);
-  if (TcpConnect(message.get(), "127.0.0.1", 9, 2000, kind, "127.0.0.1", proxy.port(), "user", "pass") == 1) {
+  if (TcpConnect(message.get(), "127.0.0.1", 9, 2000, kind, "127.0.0.1", proxy.port(), "user",
+                 "pass") == 1) {
     int32_t code = 0;
-    HeapText body(QV_BODY_BUFFER_SIZE), p1(QV_PARAM_BUFFER_SIZE), p2(QV_PARAM_BUFFER_SIZE), p3(QV_PARAM_BUFFER_SIZE);
+    HeapText body(QV_BODY_BUFFER_SIZE), p1(QV_PARAM_BUFFER_SIZE), p2(QV_PARAM_BUFFER_SIZE),
+        p3(QV_PARAM_BUFFER_SIZE);
     GetUdInfo(&code, body.get(), p1.get(), p2.get(), p3.get());
   }
   if (!message.terminated()) __builtin_trap();

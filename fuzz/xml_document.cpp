@@ -24,7 +24,8 @@ std::string expanded(std::string_view in) {
   in.remove_prefix(3);
   const size_t a = in.find('\0'), b = a == std::string_view::npos ? a : in.find('\0', a + 1);
   if (b == std::string_view::npos) return std::string(in);
-  const std::string_view head = in.substr(0, a), piece = in.substr(a + 1, b - a - 1), tail = in.substr(b + 1);
+  const std::string_view head = in.substr(0, a), piece = in.substr(a + 1, b - a - 1),
+                         tail = in.substr(b + 1);
   std::string body(head);
   for (size_t i = 0; i < count && body.size() + piece.size() <= QV_FX_REPLY_MAX; ++i) body += piece;
   return body += tail;
@@ -35,7 +36,8 @@ std::string expanded(std::string_view in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string body = expanded(std::string_view(reinterpret_cast<const char *>(data), size));
   qv::xml::ReplyDocument doc;
-  if (!doc.parse(body, {"agent", "agreement", "pud", "desc", "states", "types", "rule", "notify"})) return 0;
+  if (!doc.parse(body, {"agent", "agreement", "pud", "desc", "states", "types", "rule", "notify"}))
+    return 0;
   for (const std::string_view name : {"agent", "agreement"}) {
     try {
       doc.number(name);
@@ -44,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   for (const std::string_view name : {"pud", "desc", "states", "types", "rule", "notify"}) {
     try {
-      if (const auto value = doc.value(name); value && value->size() > body.size()) __builtin_trap();
+      if (const auto value = doc.value(name); value && value->size() > body.size())
+        __builtin_trap();
     } catch (const qv::xml::ParseError &) {
     }
   }

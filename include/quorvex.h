@@ -136,10 +136,10 @@ QV_API TcpInit(void);
 
 /* Disconnects and destroys the library's objects and, on Windows, undoes
  * only the COM set-up that dllInitialize did on the calling thread (none
- * when the thread had COM already, in whatever apartment).  The arguments of the last successful
- * connect and the last login's texts survive, so that a later
- * initialisation can reconnect with ReLogin.  Returns 1, also when nothing
- * was initialised. */
+ * when the thread had COM already, in whatever apartment).  The arguments of
+ * the last successful connect and the last login's texts survive, so that a
+ * later initialisation can reconnect with ReLogin.  Returns 1, also when
+ * nothing was initialised. */
 QV_API dllUnInitialize(void);
 /* Same as dllUnInitialize. */
 QV_API TcpRelease(void);
@@ -182,9 +182,9 @@ QV_API fxTcpDisconnect(void);
  * Socket errors carry Windows Sockets numbers and texts on every platform.
  * Returns 1 when the connection is open. */
 QV_API TcpConnect(char *Message, const char *Host, int32_t Port,
-                  int32_t Timeout, const char *ProxyKind,
-                  const char *ProxyHost, int32_t ProxyPort,
-                  const char *ProxyUser, const char *ProxyPassword);
+                  int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
+                  int32_t ProxyPort, const char *ProxyUser,
+                  const char *ProxyPassword);
 
 /* The XML protocol's twin of TcpConnect.  It writes "TCP连接成功" only on the
  * direct path, right after the connect. */
@@ -225,8 +225,8 @@ QV_API Login_Request(const char *app, const char *extra, const char *name,
  * waiting (no Login_Request on this thread and connection, taken already,
  * or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
  * Argument 0: nothing is read and nothing renewed. */
-QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1,
-                      char *Param2, char *Param3);
+QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1, char *Param2,
+                      char *Param3);
 
 /* Disconnects, connects again with the last successful connect's
  * arguments and sends the login record of the last login.  Returns 1 only
@@ -329,15 +329,16 @@ QV_API DelSubGwNum(int32_t *Code, char *Message, char *Param1Out,
  * queries.  Each hands back the server's code and body.
  * ---------------------------------------------------------------------- */
 
-QV_API ClientInfo(int32_t *Code, char *Message);       /* 121 */
-QV_API AllProductId(int32_t *Code, char *Message);     /* 122 */
-QV_API CltProductId(int32_t *Code, char *Message);     /* 1220 */
+QV_API ClientInfo(int32_t *Code, char *Message);   /* 121 */
+QV_API AllProductId(int32_t *Code, char *Message); /* 122 */
+QV_API CltProductId(int32_t *Code, char *Message); /* 1220 */
 /* 1221, 1222, 1223: no failure message; Message is untouched on failure. */
 QV_API CltAllPrdIdName(int32_t *Code, char *Message);
 QV_API CltAllMmsInfo(int32_t *Code, char *Message);
 QV_API CltAllIdNameType(int32_t *Code, char *Message);
-QV_API ProductInfo(int32_t *Code, char *Message, const char *ProductId); /* 123 */
-QV_API AllInfoPackId(int32_t *Code, char *Message);    /* 124 */
+QV_API ProductInfo(int32_t *Code, char *Message,
+                   const char *ProductId);          /* 123 */
+QV_API AllInfoPackId(int32_t *Code, char *Message); /* 124 */
 /* The send report of an information package (125, 1250). */
 QV_API InfoPackStatus(int32_t *Code, char *Message, const char *PackageId);
 QV_API InfoPackStatusEx(int32_t *Code, char *Message, const char *PackageId);
@@ -362,7 +363,7 @@ static inline qv_bool qv_GetMessage(int32_t *Code, char *Message) {
  * decimal text in Param1. */
 QV_API LastDetails(int32_t *Code, char *Message, const char *Query,
                    int32_t Count);
-QV_API GetProductLen(int32_t *Code, char *Message);    /* 129 */
+QV_API GetProductLen(int32_t *Code, char *Message); /* 129 */
 /* Scheduled orders: the list (1500), one order's details (1510), the URL of
  * the scheduled-sending capability (1520).  Selections go into Params. */
 QV_API PQOrderList(int32_t *Code, char *Message, const char *Param1,
@@ -380,6 +381,7 @@ QV_API PQGetAbilityURL(int32_t *Code, char *Message);
  * Message.  Each field travels in one record: at most 2047 bytes.
  * ---------------------------------------------------------------------- */
 
+/* clang-format off */
 QV_API SubmitAllClear(int32_t *Code, char *Message);                         /* 298 */
 QV_API SubmitPrdId(int32_t *Code, char *Message, const char *ProductId);     /* 201 */
 QV_API CheckPrdId(int32_t *Code, char *Message, const char *ProductId);      /* 2011 */
@@ -398,6 +400,7 @@ QV_API SubmitTransFilename(int32_t *Code, char *Message, const char *FileName); 
 QV_API SubmitTransFile(int32_t *Code, char *Message, const char *FileContent);  /* 212 */
 QV_API SubmitPQOrderSelect(int32_t *Code, char *Message, const char *Param1,
                            const char *Param2, const char *Param3);          /* 2200 */
+/* clang-format on */
 /* The overall submit (299).  Its failure message is followed by the error's
  * own text. */
 QV_API SubmitAllOver(int32_t *Code, char *Message);
@@ -417,15 +420,15 @@ QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1,
 QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number,
                       const char *Param, const char *Content);
 /* Merchant-client parameters (161) into three Param outputs. */
-QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1,
-                      char *Param2, char *Param3);
-QV_API GetSJKHDBid(int32_t *Code, char *Message);       /* 162 */
+QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1, char *Param2,
+                      char *Param3);
+QV_API GetSJKHDBid(int32_t *Code, char *Message); /* 162 */
 /* Admissibility of content (1700): the three numbers travel as decimal
  * texts.  When the server answers 900 and Number3 is 0, Message receives
  * the answer's Param1 instead of its body. */
 QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content,
                        int32_t Number1, int32_t Number2, int32_t Number3);
-QV_API ClientGuiControl(int32_t *Code, char *Message);  /* 1800 */
+QV_API ClientGuiControl(int32_t *Code, char *Message); /* 1800 */
 
 /* ------------------------------------------------------------------------
  * Settings file and timed web request
@@ -538,8 +541,8 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
  * reply kept for a corrected call.  A _Req never followed by its _Resp
  * costs nothing but the kept body (at most 8 are kept; a thread's next
  * _Req of the same operation replaces its last, and a disconnect, release
- * or new connection drops them all).  A body that could not be read whole (cut short, too
- * late, over QV_FX_REPLY_MAX) closes the connection; the _Req still
+ * or new connection drops them all).  A body that could not be read whole (cut
+ * short, too late, over QV_FX_REPLY_MAX) closes the connection; the _Req still
  * returns 1 with the header's values, and the _Resp reports the failed
  * read (the query _Resp exports then run fxReLogin).  The server accepted
  * when the reply code is QV_FX_SUCCESS and the _Resp export returned 1.
@@ -565,11 +568,13 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
 /* Limits on a reply: the replies carry a root and a few short elements, so
  * these leave wide room for them and none for the shapes that make a parse
  * slow or large. */
+/* clang-format off */
 #define QV_FX_REPLY_MAX (1024 * 1024) /* bytes of a reply body */
 #define QV_FX_ATTRIBUTES_MAX 32       /* attributes of one element */
 #define QV_FX_DEPTH_MAX 64            /* elements open at once */
 #define QV_FX_NAME_MAX 256            /* characters of a name */
 #define QV_FX_NAMESPACES_MAX 32       /* namespace declarations in scope at once */
+/* clang-format on */
 
 /* Sends the XML login (code 10000; app, ver, a fresh key, name, pwd; extra
  * is saved for relogins but not sent).  *ReplyCode and *ReplyLength receive
@@ -657,7 +662,8 @@ QV_API ShowMsg(const char *Text);
  * the text, with its length in bytes as an int32 in the four bytes just
  * before it.  No terminating zero is needed; null is the empty text; a
  * negative length counts as empty.  Use qv_length_prefixed() to build one. */
-QV_EXPORT int32_t QV_CALL CheckTels(const char *Number, const char *CarrierList);
+QV_EXPORT int32_t QV_CALL CheckTels(const char *Number,
+                                    const char *CarrierList);
 
 /* Lays out a length-prefixed text for CheckTels in storage, which must hold
  * Length + 4 bytes, and returns the pointer to pass. */
@@ -696,6 +702,7 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
  * ---------------------------------------------------------------------- */
 
 /* Outcome kinds. */
+/* clang-format off */
 #define QV_OUTCOME_OK 0              /* the call did what it does (answered) */
 #define QV_OUTCOME_REFUSED 1         /* an argument was refused; nothing sent */
 #define QV_OUTCOME_NOT_INITIALISED 2 /* before dllInitialize, or after release */
@@ -726,6 +733,7 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
 #define QV_PROTOCOL_NONE 0
 #define QV_PROTOCOL_RECORD 1
 #define QV_PROTOCOL_XML 2
+/* clang-format on */
 
 /* Most bytes of a Detail text, its terminator included. */
 #define QV_DETAIL_BUFFER_SIZE 160
@@ -764,8 +772,8 @@ QV_API GetLastRelogin(int32_t *Relogin, int32_t *ServerCode,
  *  LoginCode      the server's code for that login (900 or 20900 when
  *                 accepted), -1 when none.
  * Any pointer may be null.  Returns 1. */
-QV_API GetConnectionState(int32_t *State, int32_t *Path,
-                          int32_t *LoginProtocol, int32_t *LoginCode);
+QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol,
+                          int32_t *LoginCode);
 
 /* ------------------------------------------------------------------------
  * The protocol trace

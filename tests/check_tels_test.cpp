@@ -67,14 +67,17 @@ const Bytes kEveryPrefix = mobile("139") + ";" + mobile("101") + ";" + mobile("0
 // beginning with 0 are 3 whatever the list says.
 INSTANTIATE_TEST_SUITE_P(
     Form, CheckTelsClass,
-    ::testing::Values(TelCase{"Seven", "1391234", kEveryPrefix, 0}, TelCase{"Eight", "13912345", kEveryPrefix, 0},
-                      TelCase{"Nine", "139123456", kEveryPrefix, 0}, TelCase{"Ten", "1391234567", kEveryPrefix, 0},
+    ::testing::Values(TelCase{"Seven", "1391234", kEveryPrefix, 0},
+                      TelCase{"Eight", "13912345", kEveryPrefix, 0},
+                      TelCase{"Nine", "139123456", kEveryPrefix, 0},
+                      TelCase{"Ten", "1391234567", kEveryPrefix, 0},
                       TelCase{"Eleven", "13912345678", kEveryPrefix, 1},
                       TelCase{"Twelve", "139123456789", kEveryPrefix, 0},
                       TelCase{"Thirteen", "1391234567890", kEveryPrefix, 0},
                       TelCase{"ZeroSeven", "0101234", kEveryPrefix, 0},
                       TelCase{"ZeroEight", "01012345", kEveryPrefix, 3},
-                      TelCase{"ZeroNine", "010123456", "", 3}, TelCase{"ZeroTen", "0101234567", kEveryPrefix, 3},
+                      TelCase{"ZeroNine", "010123456", "", 3},
+                      TelCase{"ZeroTen", "0101234567", kEveryPrefix, 3},
                       TelCase{"ZeroEleven", "01012345678", kEveryPrefix, 3},
                       TelCase{"ZeroTwelve", "010123456789", "", 3},
                       TelCase{"ZeroThirteen", "0101234567890", kEveryPrefix, 0},
@@ -84,7 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
                       TelCase{"LetterAfterZero", "0101234567x", kEveryPrefix, 0},
                       TelCase{"Space", "139 1234567", kEveryPrefix, 0},
                       TelCase{"PlusSign", "+8613912345", kEveryPrefix, 0},
-                      TelCase{"ZeroByte", Bytes("139\0" "1234567", 11), kEveryPrefix, 0},
+                      TelCase{"ZeroByte",
+                              Bytes("139\0"
+                                    "1234567",
+                                    11),
+                              kEveryPrefix, 0},
                       TelCase{"FullWidthDigits", gbk("１３９１２"), kEveryPrefix, 0},
                       TelCase{"ByteAboveDigits", "1391234567:", kEveryPrefix, 0},
                       TelCase{"ByteBelowDigits", "1391234567/", kEveryPrefix, 0}),
@@ -110,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
         TelCase{"SpaceBefore", "13912345678", " " + mobile("139"), 0},
         TelCase{"SpaceAfter", "13912345678", mobile("139") + " ", 0},
         TelCase{"SpaceAfterComma", "13912345678", "139, " + gbk("移动"), 0},
-        TelCase{"SpacesAroundAnInnerEntry", "13912345678", " " + mobile("139") + " ;" + unicom("130"), 0},
+        TelCase{"SpacesAroundAnInnerEntry", "13912345678",
+                " " + mobile("139") + " ;" + unicom("130"), 0},
         TelCase{"TabBefore", "13912345678", unicom("130") + ";\t" + mobile("139"), 0},
         TelCase{"MoreAfterCarrier", "13912345678", mobile("139") + gbk(",备用"), 0},
         TelCase{"CarrierCut", "13912345678", "139," + gbk("移"), 0},
@@ -127,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
         // only ASCII letters compare without regard to case.
         TelCase{"NonAsciiBytesNotFolded", "13912345678", "139,\xf2\xe6\xb6\xaf", 0},
         // The list is taken by its length: a zero byte is an ordinary byte.
-        TelCase{"ZeroByteInAnEarlierEntry", "13912345678", unicom("130") + Bytes(1, '\0') + ";" + mobile("139"), 1},
+        TelCase{"ZeroByteInAnEarlierEntry", "13912345678",
+                unicom("130") + Bytes(1, '\0') + ";" + mobile("139"), 1},
         TelCase{"ZeroByteAfterTheCarrier", "13912345678", mobile("139") + Bytes(1, '\0'), 0}),
     [](const auto &info) { return std::string(info.param.name); });
 

@@ -32,7 +32,15 @@ using EditPassword = QuorvexTest;
 // Body and Param1 carry the saved account name and the password in use,
 // not arguments; BodyLen is the name's length.
 TEST_F(EditPassword, SendsTheSavedNameAndPasswordInUse) {
-  const Bytes expected = Bytes("\x6e\0\0\0" "user7", 9) + Bytes(2043, '\0') + Bytes("\x05\0\0\0" "pw7", 7) +
+  const Bytes expected = Bytes(
+                             "\x6e\0\0\0"
+                             "user7",
+                             9) +
+                         Bytes(2043, '\0') +
+                         Bytes(
+                             "\x05\0\0\0"
+                             "pw7",
+                             7) +
                          Bytes(17, '\0') + "new1" + Bytes(16, '\0') + "new1" + Bytes(16, '\0');
   server.on(0, Script()
                    .expect(rec::login(kApp, kExtra, "user7", "pw7", kVer))
@@ -71,7 +79,8 @@ void PrintTo(const PasswordPair &p, std::ostream *os) { *os << p.name; }
 
 const char *arg(const Bytes &text, bool null) { return null ? nullptr : text.c_str(); }
 
-class EditPasswordMismatch : public QuorvexTest, public ::testing::WithParamInterface<PasswordPair> {};
+class EditPasswordMismatch : public QuorvexTest,
+                             public ::testing::WithParamInterface<PasswordPair> {};
 
 // Refused locally: the message says so, nothing is sent (the heartbeat is
 // the next record), no relogin runs, and the password in use stays saved.
@@ -90,13 +99,15 @@ TEST_P(EditPasswordMismatch, IsRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(1, ReLogin());  // connection 1 expects the old password
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, EditPasswordMismatch,
-    ::testing::Values(PasswordPair{"CaseOnly", "Secret9", "secret9"}, PasswordPair{"Prefix", "abc", "abcd"},
-                      PasswordPair{"Longer", "abcd", "abc"}, PasswordPair{"EmptyAndText", "", "x"},
-                      PasswordPair{"NullAndText", "", "x", true}, PasswordPair{"TextAndNull", "x", "", false, true},
-                      PasswordPair{"GbkTrailByte", gbk("密码"), gbk("密吗")}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pairs, EditPasswordMismatch,
+                         ::testing::Values(PasswordPair{"CaseOnly", "Secret9", "secret9"},
+                                           PasswordPair{"Prefix", "abc", "abcd"},
+                                           PasswordPair{"Longer", "abcd", "abc"},
+                                           PasswordPair{"EmptyAndText", "", "x"},
+                                           PasswordPair{"NullAndText", "", "x", true},
+                                           PasswordPair{"TextAndNull", "x", "", false, true},
+                                           PasswordPair{"GbkTrailByte", gbk("密码"), gbk("密吗")}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // Equal passwords, null counting as empty, are sent.
 TEST_F(EditPassword, EqualTextsAreSentNullAsEmpty) {
@@ -111,7 +122,8 @@ TEST_F(EditPassword, EqualTextsAreSentNullAsEmpty) {
   Reply reply;
   EXPECT_EQ(1, ::EditPassword(&reply.code, reply.message.get(), nullptr, ""));
   EXPECT_EQ(1, ::EditPassword(&reply.code, reply.message.get(), nullptr, nullptr));
-  EXPECT_EQ(1, ::EditPassword(&reply.code, reply.message.get(), gbk("密码").c_str(), gbk("密码").c_str()));
+  EXPECT_EQ(1, ::EditPassword(&reply.code, reply.message.get(), gbk("密码").c_str(),
+                              gbk("密码").c_str()));
   EXPECT_EQ(902, reply.code);
 }
 
@@ -135,11 +147,14 @@ TEST_F(EditPassword, AcceptedChangeIsUsedFromThenOn) {
   EXPECT_EQ(903, reply.code);
 }
 
-class EditPasswordNotAccepted : public QuorvexTest, public ::testing::WithParamInterface<int32_t> {};
+class EditPasswordNotAccepted : public QuorvexTest,
+                                public ::testing::WithParamInterface<int32_t> {};
 
 // Any other code is an answer (result 1) but changes nothing.
 TEST_P(EditPasswordNotAccepted, KeepsTheOldPassword) {
-  server.on(0, logged_in().expect(edit_password(kName, kPwd, "n3w")).send(rec::make(GetParam(), "refused")));
+  server.on(
+      0,
+      logged_in().expect(edit_password(kName, kPwd, "n3w")).send(rec::make(GetParam(), "refused")));
   server.on(1, logged_in());
   connect_and_login();
   Reply reply;
@@ -202,10 +217,13 @@ TEST_P(FailureOrder, MessageAgainstRelogin) {
 INSTANTIATE_TEST_SUITE_P(
     Commands, FailureOrder,
     ::testing::Values(
-        OrderProbe{"EditPassword", [](Reply &r) { return ::EditPassword(&r.code, r.message.get(), "a", "a"); },
+        OrderProbe{"EditPassword",
+                   [](Reply &r) { return ::EditPassword(&r.code, r.message.get(), "a", "a"); },
                    false},
-        OrderProbe{"FindAllSubs", [](Reply &r) { return FindAllSubs(&r.code, r.message.get()); }, true},
-        OrderProbe{"SubmitAllOver", [](Reply &r) { return SubmitAllOver(&r.code, r.message.get()); }, true}),
+        OrderProbe{"FindAllSubs", [](Reply &r) { return FindAllSubs(&r.code, r.message.get()); },
+                   true},
+        OrderProbe{"SubmitAllOver",
+                   [](Reply &r) { return SubmitAllOver(&r.code, r.message.get()); }, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ------------------------------------------------------------ SubmitAllOver
@@ -224,7 +242,8 @@ TEST_F(SubmitAllOverFailure, BeforeAnyConnectAppendsNotConnected) {
 TEST_F(SubmitAllOverFailure, TheCountingTwinCopiesItsMessageAlone) {
   Reply reply;
   int32_t numbers[3] = {kUnsetNumber, kUnsetNumber, kUnsetNumber};
-  EXPECT_EQ(0, SubmitAllOver_2(&reply.code, reply.message.get(), &numbers[0], &numbers[1], &numbers[2]));
+  EXPECT_EQ(
+      0, SubmitAllOver_2(&reply.code, reply.message.get(), &numbers[0], &numbers[1], &numbers[2]));
   EXPECT_EQ(-1, reply.code);
   EXPECT_EQ(kSubmitFailed, reply.message.text());
   for (int32_t n : numbers) EXPECT_EQ(kUnsetNumber, n);
@@ -247,7 +266,8 @@ TEST_F(SubmitAllOverFailure, ResetAppendsTheSocketError) {
   connect_and_login();
   Reply reply;
   EXPECT_EQ(0, SubmitAllOver(&reply.code, reply.message.get()));
-  EXPECT_EQ(kSubmitFailed + "Socket Error # 10054\r\nConnection reset by peer.", reply.message.text());
+  EXPECT_EQ(kSubmitFailed + "Socket Error # 10054\r\nConnection reset by peer.",
+            reply.message.text());
 }
 
 // The counting twin hands back the three numbers; a Param that is no number
@@ -293,17 +313,21 @@ struct ContentChoice {
 
 void PrintTo(const ContentChoice &c, std::ostream *os) { *os << c.name; }
 
-class CheckSMSContentChoice : public QuorvexTest, public ::testing::WithParamInterface<ContentChoice> {};
+class CheckSMSContentChoice : public QuorvexTest,
+                              public ::testing::WithParamInterface<ContentChoice> {};
 
 // The message holds Param1 only when the third number is 0 and the server
 // accepted; otherwise the Body.  The first two numbers play no part.
 TEST_P(CheckSMSContentChoice, PicksParam1OrBody) {
   const ContentChoice &c = GetParam();
   const Bytes body = gbk("含有敏感词:某词");
-  server.on(0, Script().expect(rec::kSize).send(rec::make(c.answer_code, body, c.answer_param1, "p2", "p3")));
+  server.on(0, Script()
+                   .expect(rec::kSize)
+                   .send(rec::make(c.answer_code, body, c.answer_param1, "p2", "p3")));
   connect_direct();
   Reply reply;
-  EXPECT_EQ(1, CheckSMSContent(&reply.code, reply.message.get(), gbk("内容").c_str(), 0, 0, c.third));
+  EXPECT_EQ(1,
+            CheckSMSContent(&reply.code, reply.message.get(), gbk("内容").c_str(), 0, 0, c.third));
   EXPECT_EQ(c.answer_code, reply.code);
   EXPECT_EQ(c.gets_param1 ? c.answer_param1 : body, reply.message.text());
   if (c.gets_param1) {
@@ -383,7 +407,8 @@ TEST_F(ParamOutputs, TakeUpToTwentyBytesAndATerminator) {
   connect_direct();
   Reply reply;
   ParamBuffer p[3];
-  ASSERT_EQ(1, GetSJKHDParams(&reply.code, reply.message.get(), p[0].get(), p[1].get(), p[2].get()));
+  ASSERT_EQ(1,
+            GetSJKHDParams(&reply.code, reply.message.get(), p[0].get(), p[1].get(), p[2].get()));
   EXPECT_EQ("a", p[0].text());
   EXPECT_EQ(full, p[1].text());
   EXPECT_EQ('\0', p[1].at(20));
@@ -413,13 +438,20 @@ TEST_F(SendJob, RunsFieldByFieldOnOneConnection) {
   const Bytes numbers = "13912345678,13012345678";
   const Bytes content = gbk("周末促销,全场八折");
   server.on(0, logged_in()
-                   .expect(rec::make(298)).send(rec::make(900, "cleared"))
-                   .expect(rec::make({201, "P01", 0, "", "", ""})).send(rec::make(900, "product"))
-                   .expect(rec::make(202, numbers)).send(rec::make(900, "numbers"))
-                   .expect(rec::make(204, content)).send(rec::make(900, "content"))
-                   .expect(rec::make(206, "2024-05-01")).send(rec::make(900, "begin"))
-                   .expect(rec::make(207, "2024-05-02")).send(rec::make(905, gbk("结束日期早于开始日期")))
-                   .expect(rec::make(299)).send(rec::make(906, gbk("缺少字段"))));
+                   .expect(rec::make(298))
+                   .send(rec::make(900, "cleared"))
+                   .expect(rec::make({201, "P01", 0, "", "", ""}))
+                   .send(rec::make(900, "product"))
+                   .expect(rec::make(202, numbers))
+                   .send(rec::make(900, "numbers"))
+                   .expect(rec::make(204, content))
+                   .send(rec::make(900, "content"))
+                   .expect(rec::make(206, "2024-05-01"))
+                   .send(rec::make(900, "begin"))
+                   .expect(rec::make(207, "2024-05-02"))
+                   .send(rec::make(905, gbk("结束日期早于开始日期")))
+                   .expect(rec::make(299))
+                   .send(rec::make(906, gbk("缺少字段"))));
   connect_and_login();
   Reply r;
   ASSERT_EQ(1, SubmitAllClear(&r.code, r.message.get()));

@@ -8,8 +8,8 @@ namespace {
 const std::string kConnected = gbk("TCP连接成功");
 const std::string kDirectFailed = gbk("直连远程服务器异常:");
 
-using ConnectFn = qv_bool(QV_CALL *)(char *, const char *, int32_t, int32_t, const char *, const char *, int32_t,
-                                     const char *, const char *);
+using ConnectFn = qv_bool(QV_CALL *)(char *, const char *, int32_t, int32_t, const char *,
+                                     const char *, int32_t, const char *, const char *);
 
 struct ConnectExport {
   const char *name;
@@ -25,8 +25,8 @@ class DirectConnect : public QuorvexTest, public ::testing::WithParamInterface<C
   // cannot succeed.
   qv_bool connect(MessageBuffer &message, const char *host, uint16_t port, int32_t timeout,
                   const char *proxy_kind = "") {
-    return GetParam().connect(message.get(), host, port, timeout, proxy_kind, "127.0.0.1", no_proxy.port(), "u",
-                              "p");
+    return GetParam().connect(message.get(), host, port, timeout, proxy_kind, "127.0.0.1",
+                              no_proxy.port(), "u", "p");
   }
   RefusingPort no_proxy;
 };
@@ -79,7 +79,8 @@ class ConnectTimeout : public QuorvexTest, public ::testing::WithParamInterface<
 TEST_P(ConnectTimeout, ConnectsAtOnce) {
   MessageBuffer message;
   long took = elapsed_ms([&] {
-    EXPECT_EQ(1, TcpConnect(message.get(), "127.0.0.1", server.port(), GetParam(), "", "", 0, "", ""));
+    EXPECT_EQ(1,
+              TcpConnect(message.get(), "127.0.0.1", server.port(), GetParam(), "", "", 0, "", ""));
   });
   EXPECT_EQ(kConnected, message.text());
   EXPECT_LT(took, 1000);
@@ -105,36 +106,38 @@ class DirectProxyKind : public QuorvexTest, public ::testing::WithParamInterface
 TEST_P(DirectProxyKind, ConnectsDirectly) {
   RefusingPort no_proxy;
   MessageBuffer message;
-  EXPECT_EQ(1, TcpConnect(message.get(), "127.0.0.1", server.port(), 2000, GetParam().kind, "127.0.0.1",
-                          no_proxy.port(), "", ""));
+  EXPECT_EQ(1, TcpConnect(message.get(), "127.0.0.1", server.port(), 2000, GetParam().kind,
+                          "127.0.0.1", no_proxy.port(), "", ""));
   EXPECT_EQ(kConnected, message.text());
   EXPECT_TRUE(server.wait_accepted(1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DirectProxyKind,
-                         ::testing::Values(ProxyKindCase{"LeadingBlank", " socks5"},
-                                           ProxyKindCase{"TrailingBlank", "http "},
-                                           ProxyKindCase{"Empty", ""}, ProxyKindCase{"Null", nullptr},
-                                           ProxyKindCase{"Other", "other"}, ProxyKindCase{"Socks", "socks"},
-                                           ProxyKindCase{"Https", "https"}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DirectProxyKind,
+    ::testing::Values(ProxyKindCase{"LeadingBlank", " socks5"},
+                      ProxyKindCase{"TrailingBlank", "http "}, ProxyKindCase{"Empty", ""},
+                      ProxyKindCase{"Null", nullptr}, ProxyKindCase{"Other", "other"},
+                      ProxyKindCase{"Socks", "socks"}, ProxyKindCase{"Https", "https"}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // A proxy kind in any letter case sends the connect to the proxy, never
 // straight to the target.  (The proxy here hangs up at once.)
-class ProxyKindSelected : public QuorvexTest, public ::testing::WithParamInterface<ProxyKindCase> {};
+class ProxyKindSelected : public QuorvexTest,
+                          public ::testing::WithParamInterface<ProxyKindCase> {};
 
 TEST_P(ProxyKindSelected, ConnectGoesToTheProxy) {
   LoopbackServer proxy;
   proxy.on(0, Script().close());
   MessageBuffer message;
-  EXPECT_EQ(0, TcpConnect(message.get(), "127.0.0.1", server.port(), 2000, GetParam().kind, "127.0.0.1",
-                          proxy.port(), "", ""));
+  EXPECT_EQ(0, TcpConnect(message.get(), "127.0.0.1", server.port(), 2000, GetParam().kind,
+                          "127.0.0.1", proxy.port(), "", ""));
   EXPECT_TRUE(proxy.wait_accepted(1));
   EXPECT_NE(0u, message.text().find(kDirectFailed));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ProxyKindSelected,
-                         ::testing::Values(ProxyKindCase{"Socks4", "socks4"}, ProxyKindCase{"Socks5", "SOCKS5"},
+                         ::testing::Values(ProxyKindCase{"Socks4", "socks4"},
+                                           ProxyKindCase{"Socks5", "SOCKS5"},
                                            ProxyKindCase{"Http", "Http"}),
                          [](const auto &info) { return std::string(info.param.name); });
 

@@ -45,8 +45,9 @@ struct Resources {
   const Resources after = Resources::now();
   if (after.descriptors == before.descriptors && after.threads == before.threads)
     return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "descriptors " << before.descriptors << " -> " << after.descriptors
-                                       << ", threads " << before.threads << " -> " << after.threads;
+  return ::testing::AssertionFailure()
+         << "descriptors " << before.descriptors << " -> " << after.descriptors << ", threads "
+         << before.threads << " -> " << after.threads;
 }
 
 // ------------------------------------------------------------ faults
@@ -60,7 +61,9 @@ struct Fault {
 };
 
 std::string describe(const Fault &f) {
-  const char *how = f.ending == Ending::Close ? "close" : f.ending == Ending::Reset ? "reset" : "stall";
+  const char *how = f.ending == Ending::Close   ? "close"
+                    : f.ending == Ending::Reset ? "reset"
+                                                : "stall";
   return std::string(how) + " after " + std::to_string(f.offset) + " bytes of the answer";
 }
 
@@ -170,8 +173,8 @@ const Bytes kRecordBody = [] {
   while (body.size() < rec::kBodySize) body += "answer of the limit query; ";
   return body.substr(0, rec::kBodySize);
 }();
-const Bytes kRecordAnswer = rec::make({QV_CODE_ACCEPTED, kRecordBody, 2048, Bytes(20, 'P'), Bytes(20, 'Q'),
-                                       Bytes(20, 'R')});
+const Bytes kRecordAnswer = rec::make(
+    {QV_CODE_ACCEPTED, kRecordBody, 2048, Bytes(20, 'P'), Bytes(20, 'Q'), Bytes(20, 'R')});
 const Bytes kMmsRequest = rec::make(104, "image/jpeg", "640x480");
 const Bytes kMmsFailed = gbk("查询服务器端限定的彩信的大小失败!");
 
@@ -203,8 +206,9 @@ Exchange record_exchange() {
     int32_t code = kUnsetCode;
     MessageBuffer message;
     ParamBuffer param;
-    const long took =
-        elapsed_ms([&] { EXPECT_EQ(0, MMSMaxSize(&code, message.get(), param.get(), "image/jpeg", "640x480")); });
+    const long took = elapsed_ms([&] {
+      EXPECT_EQ(0, MMSMaxSize(&code, message.get(), param.get(), "image/jpeg", "640x480"));
+    });
     EXPECT_EQ(-1, code);
     EXPECT_EQ(kMmsFailed, message.text());
     EXPECT_TRUE(message.guard_intact());
@@ -261,8 +265,8 @@ const Bytes kStates = "1:sent;2:delivered;3:failed";
 // The query's reply with `padding` bytes before the element that is taken.
 Bytes states_reply(size_t padding) {
   const Bytes pad = padding ? "<pad>" + Bytes(padding, 'p') + "</pad>" : "";
-  return fx::reply(fx::kSuccess,
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?><reply>" + pad + "<states>" + kStates + "</states></reply>");
+  return fx::reply(fx::kSuccess, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><reply>" + pad +
+                                     "<states>" + kStates + "</states></reply>");
 }
 
 // A cut inside the header fails the request export, with -1 and a relogin;
@@ -325,8 +329,8 @@ TEST_F(FaultMatrix, XmlCloseAfterEveryByteOfAReply) {
 // A body larger than the reader's buffer, cut around the buffer's edges.
 TEST_F(FaultMatrix, XmlCloseInsideALargeBody) {
   const Bytes reply = states_reply(100000);
-  run(xml_exchange(reply),
-      at(Ending::Close, {16, 17, 1000, 32767, 32768, 32769, 65535, 65536, 65537, reply.size() - 1}));
+  run(xml_exchange(reply), at(Ending::Close, {16, 17, 1000, 32767, 32768, 32769, 65535, 65536,
+                                              65537, reply.size() - 1}));
   EXPECT_TRUE(nothing_left_behind(before_));
 }
 
@@ -381,7 +385,11 @@ void PrintTo(const ProxyStep &s, std::ostream *os) { *os << s.name; }
 Script proxy_opening(const std::string &kind) {
   if (kind == "socks4") return Script().expect(kSocks4Request).send(kSocks4Granted);
   if (kind == "socks5")
-    return Script().expect(kGreeting).send(kNoAuthentication).expect(kSocks5Request).send(kSocks5Granted);
+    return Script()
+        .expect(kGreeting)
+        .send(kNoAuthentication)
+        .expect(kSocks5Request)
+        .send(kSocks5Granted);
   return Script().expect(kConnectLine).send(kHttpOk);
 }
 
@@ -389,29 +397,66 @@ std::vector<ProxyStep> proxy_steps() {
   return {
       {"Socks4BeforeTheRequest", "socks4", Script().close(), {kClosed, kReset}},
       {"Socks4AfterTheRequest", "socks4", Script().expect(kSocks4Request).close(), {kClosed}},
-      {"Socks4MidReply", "socks4", Script().expect(kSocks4Request).send(bytes({0, 90, 0})).close(), {kClosed}},
-      {"Socks4ResetMidReply", "socks4", Script().expect(kSocks4Request).send(bytes({0, 90})).reset(), {kReset}},
+      {"Socks4MidReply",
+       "socks4",
+       Script().expect(kSocks4Request).send(bytes({0, 90, 0})).close(),
+       {kClosed}},
+      {"Socks4ResetMidReply",
+       "socks4",
+       Script().expect(kSocks4Request).send(bytes({0, 90})).reset(),
+       {kReset}},
       {"Socks5BeforeTheGreeting", "socks5", Script().close(), {kSilent}},
       {"Socks5AfterTheGreeting", "socks5", Script().expect(kGreeting).close(), {kSilent}},
       {"Socks5MidMethod", "socks5", Script().expect(kGreeting).send(bytes({5})).close(), {kSilent}},
-      {"Socks5BeforeTheRequest", "socks5", Script().expect(kGreeting).send(kNoAuthentication).close(), {kSilent}},
-      {"Socks5AfterTheRequest", "socks5",
+      {"Socks5BeforeTheRequest",
+       "socks5",
+       Script().expect(kGreeting).send(kNoAuthentication).close(),
+       {kSilent}},
+      {"Socks5AfterTheRequest",
+       "socks5",
        Script().expect(kGreeting).send(kNoAuthentication).expect(kSocks5Request).close(),
        {kSilent}},
-      {"Socks5MidReplyHead", "socks5",
-       Script().expect(kGreeting).send(kNoAuthentication).expect(kSocks5Request).send(bytes({5, 0})).close(),
+      {"Socks5MidReplyHead",
+       "socks5",
+       Script()
+           .expect(kGreeting)
+           .send(kNoAuthentication)
+           .expect(kSocks5Request)
+           .send(bytes({5, 0}))
+           .close(),
        {kSilent}},
-      {"Socks5MidBoundAddress", "socks5",
-       Script().expect(kGreeting).send(kNoAuthentication).expect(kSocks5Request).send(bytes({5, 0, 0, 1, 192, 0})).close(),
+      {"Socks5MidBoundAddress",
+       "socks5",
+       Script()
+           .expect(kGreeting)
+           .send(kNoAuthentication)
+           .expect(kSocks5Request)
+           .send(bytes({5, 0, 0, 1, 192, 0}))
+           .close(),
        {kSilent}},
-      {"Socks5ResetMidReply", "socks5",
-       Script().expect(kGreeting).send(kNoAuthentication).expect(kSocks5Request).send(bytes({5, 0, 0})).reset(),
+      {"Socks5ResetMidReply",
+       "socks5",
+       Script()
+           .expect(kGreeting)
+           .send(kNoAuthentication)
+           .expect(kSocks5Request)
+           .send(bytes({5, 0, 0}))
+           .reset(),
        {kSilent}},
       {"HttpBeforeTheRequest", "http", Script().close(), {kClosed, kReset}},
       {"HttpAfterTheRequest", "http", Script().expect(kConnectLine).close(), {kClosed}},
-      {"HttpMidStatusLine", "http", Script().expect(kConnectLine).send("HTTP/1.1 20").close(), {kClosed}},
-      {"HttpMidHeader", "http", Script().expect(kConnectLine).send("HTTP/1.1 200 OK\r\nVia: scr").close(), {kClosed}},
-      {"HttpResetMidHeader", "http", Script().expect(kConnectLine).send("HTTP/1.1 200 OK\r\n").reset(), {kReset}},
+      {"HttpMidStatusLine",
+       "http",
+       Script().expect(kConnectLine).send("HTTP/1.1 20").close(),
+       {kClosed}},
+      {"HttpMidHeader",
+       "http",
+       Script().expect(kConnectLine).send("HTTP/1.1 200 OK\r\nVia: scr").close(),
+       {kClosed}},
+      {"HttpResetMidHeader",
+       "http",
+       Script().expect(kConnectLine).send("HTTP/1.1 200 OK\r\n").reset(),
+       {kReset}},
   };
 }
 
@@ -424,8 +469,8 @@ class ProxyHandshakeFault : public FaultMatrix, public ::testing::WithParamInter
     proxy_ = std::make_unique<LoopbackServer>();
   }
   qv_bool connect_through(MessageBuffer &message) {
-    return TcpConnect(message.get(), kTargetHost, kTargetPort, 2000, GetParam().kind, "127.0.0.1", proxy_->port(), "",
-                      "password");
+    return TcpConnect(message.get(), kTargetHost, kTargetPort, 2000, GetParam().kind, "127.0.0.1",
+                      proxy_->port(), "", "password");
   }
   std::unique_ptr<LoopbackServer> proxy_;
 };
@@ -437,11 +482,17 @@ class ProxyHandshakeFault : public FaultMatrix, public ::testing::WithParamInter
 TEST_P(ProxyHandshakeFault, FailsTheConnectAndReLoginGoesBackThroughTheProxy) {
   const ProxyStep &step = GetParam();
   LoopbackServer &proxy = *proxy_;
-  const std::string prefix = gbk(std::string(step.kind) == "http" ? "通过http代理服务器调用异常:" : "通过socks代理服务器调用异常:");
-  proxy.on(0, proxy_opening(step.kind).expect(kLoginRecord).send(kAccepted).expect(kHeartbeat).close());
+  const std::string prefix = gbk(std::string(step.kind) == "http" ? "通过http代理服务器调用异常:"
+                                                                  : "通过socks代理服务器调用异常:");
+  proxy.on(
+      0, proxy_opening(step.kind).expect(kLoginRecord).send(kAccepted).expect(kHeartbeat).close());
   proxy.on(1, step.dies);
   proxy.on(2, step.dies);
-  proxy.on(3, proxy_opening(step.kind).expect(kLoginRecord).send(kAccepted).expect(kHeartbeat).send(kAccepted));
+  proxy.on(3, proxy_opening(step.kind)
+                  .expect(kLoginRecord)
+                  .send(kAccepted)
+                  .expect(kHeartbeat)
+                  .send(kAccepted));
 
   MessageBuffer message;
   ASSERT_EQ(1, connect_through(message));
@@ -457,8 +508,9 @@ TEST_P(ProxyHandshakeFault, FailsTheConnectAndReLoginGoesBackThroughTheProxy) {
   MessageBuffer failed;
   EXPECT_EQ(0, connect_through(failed));
   const std::string text = failed.text();
-  EXPECT_TRUE(std::any_of(step.texts.begin(), step.texts.end(), [&](const char *t) { return text == prefix + t; }))
-      << text;
+  EXPECT_TRUE(std::any_of(step.texts.begin(), step.texts.end(), [&](const char *t) {
+    return text == prefix + t;
+  })) << text;
   EXPECT_EQ(3u, proxy.accepted());
 
   EXPECT_EQ(1, ReLogin());

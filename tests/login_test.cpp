@@ -7,7 +7,8 @@ namespace {
 using Login = QuorvexTest;
 
 qv_bool feedback(Outputs &o) {
-  return Login_Feedback(o.code_out(), o.message_out(), o.param_out(0), o.param_out(1), o.param_out(2));
+  return Login_Feedback(o.code_out(), o.message_out(), o.param_out(0), o.param_out(1),
+                        o.param_out(2));
 }
 
 // A refusal is an answer like any other: result 1, the server's code.
@@ -105,7 +106,9 @@ TEST_F(Relogin, ReconnectsAndSendsTheLastLogin) {
 // A refused relogin reports 0 but keeps the connection it opened.
 TEST_F(Relogin, RefusedLoginKeepsTheNewConnection) {
   server.on(0, logged_in());
-  server.on(1, Script().expect(kLoginRecord).send(rec::make(401, "no")).expect(kHeartbeat).send(kAccepted));
+  server.on(
+      1,
+      Script().expect(kLoginRecord).send(rec::make(401, "no")).expect(kHeartbeat).send(kAccepted));
   connect_and_login();
   EXPECT_EQ(0, ReLogin());
   EXPECT_EQ(1, Heartbeat());

@@ -62,7 +62,11 @@ const Row kRows[] = {
        t.login();
        return ud_info();
      },
-     {.result = 1, .sent = 1, .state = kAll, .path = QV_PATH_DIRECT, .login_protocol = QV_PROTOCOL_RECORD,
+     {.result = 1,
+      .sent = 1,
+      .state = kAll,
+      .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_RECORD,
       .login_code = 900}},
     {"NullMessageIsRefused",
      [](OutcomeTest &t) {
@@ -72,8 +76,13 @@ const Row kRows[] = {
        ParamBuffer p1, p2, p3;
        return GetUdInfo(&code, nullptr, p1.get(), p2.get(), p3.get());
      },
-     {.outcome = QV_OUTCOME_REFUSED, .argument = 2, .detail = "null pointer", .state = kAll,
-      .path = QV_PATH_DIRECT, .login_protocol = QV_PROTOCOL_RECORD, .login_code = 900}},
+     {.outcome = QV_OUTCOME_REFUSED,
+      .argument = 2,
+      .detail = "null pointer",
+      .state = kAll,
+      .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_RECORD,
+      .login_code = 900}},
     {"TooLongTextIsRefused",
      [](OutcomeTest &) {
        int32_t code = kUnsetCode;
@@ -81,25 +90,35 @@ const Row kRows[] = {
        const std::string content(QV_BODY_MAX_TEXT + 1, 'c');
        return SubmitContent(&code, message.get(), content.c_str());
      },
-     {.outcome = QV_OUTCOME_REFUSED, .argument = 3, .detail = "longer than", .state = QV_STATE_INITIALISED}},
+     {.outcome = QV_OUTCOME_REFUSED,
+      .argument = 3,
+      .detail = "longer than",
+      .state = QV_STATE_INITIALISED}},
     {"BeforeInitialisation",
      [](OutcomeTest &) {
        dllUnInitialize();
        return ud_info();
      },
-     {.outcome = QV_OUTCOME_NOT_INITIALISED, .socket_error = 10093, .detail = "Not Connected",
+     {.outcome = QV_OUTCOME_NOT_INITIALISED,
+      .socket_error = 10093,
+      .detail = "Not Connected",
       .relogin = QV_RELOGIN_CONNECT_FAILED}},
     {"NeverConnected",
      [](OutcomeTest &) { return Heartbeat(); },
-     {.outcome = QV_OUTCOME_NOT_CONNECTED, .socket_error = 10057, .detail = "Not Connected",
-      .relogin = QV_RELOGIN_CONNECT_FAILED, .state = QV_STATE_INITIALISED}},
+     {.outcome = QV_OUTCOME_NOT_CONNECTED,
+      .socket_error = 10057,
+      .detail = "Not Connected",
+      .relogin = QV_RELOGIN_CONNECT_FAILED,
+      .state = QV_STATE_INITIALISED}},
     {"ConnectRefused",
      [](OutcomeTest &) {
        MessageBuffer message;
        const RefusingPort refusing;
        return TcpConnect(message.get(), "127.0.0.1", refusing.port(), 2000, "", "", 0, "", "");
      },
-     {.outcome = QV_OUTCOME_CONNECT_FAILED, .socket_error = 10061, .detail = "Connection refused.",
+     {.outcome = QV_OUTCOME_CONNECT_FAILED,
+      .socket_error = 10061,
+      .detail = "Connection refused.",
       .state = QV_STATE_INITIALISED}},
     // A failed connect over an open, logged-in connection: that connection
     // and its login are gone.
@@ -111,7 +130,9 @@ const Row kRows[] = {
        const RefusingPort refusing;
        return TcpConnect(message.get(), "127.0.0.1", refusing.port(), 2000, "", "", 0, "", "");
      },
-     {.outcome = QV_OUTCOME_CONNECT_FAILED, .socket_error = 10061, .detail = "Connection refused.",
+     {.outcome = QV_OUTCOME_CONNECT_FAILED,
+      .socket_error = 10061,
+      .detail = "Connection refused.",
       .state = QV_STATE_INITIALISED}},
     // An extra record behind the login's answer is found before the next
     // request goes out: the server cannot have that request.
@@ -122,8 +143,13 @@ const Row kRows[] = {
        t.login();
        return ud_info();
      },
-     {.outcome = QV_OUTCOME_NOT_SENT, .detail = "Unrequested data", .relogin = QV_RELOGIN_LOGGED_IN,
-      .relogin_code = 900, .state = kAll, .path = QV_PATH_DIRECT, .login_protocol = QV_PROTOCOL_RECORD,
+     {.outcome = QV_OUTCOME_NOT_SENT,
+      .detail = "Unrequested data",
+      .relogin = QV_RELOGIN_LOGGED_IN,
+      .relogin_code = 900,
+      .state = kAll,
+      .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_RECORD,
       .login_code = 900}},
     // The server reads the whole request and closes without answering; the
     // relogin's login is then refused.
@@ -134,9 +160,15 @@ const Row kRows[] = {
        t.login();
        return ud_info();
      },
-     {.outcome = QV_OUTCOME_MAYBE_APPLIED, .sent = 1, .detail = "Closed Gracefully",
-      .relogin = QV_RELOGIN_REFUSED, .relogin_code = 901, .state = kOpen, .path = QV_PATH_DIRECT,
-      .login_protocol = QV_PROTOCOL_RECORD, .login_code = 901}},
+     {.outcome = QV_OUTCOME_MAYBE_APPLIED,
+      .sent = 1,
+      .detail = "Closed Gracefully",
+      .relogin = QV_RELOGIN_REFUSED,
+      .relogin_code = 901,
+      .state = kOpen,
+      .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_RECORD,
+      .login_code = 901}},
     {"TimedOutAfterTheRequestThenReloginFails",
      [](OutcomeTest &t) {
        t.peer().on(0, logged_in().expect(kUdInfo).stall());
@@ -145,8 +177,12 @@ const Row kRows[] = {
        SetReadTimeout(200);
        return ud_info();
      },
-     {.outcome = QV_OUTCOME_TIMED_OUT, .sent = 1, .socket_error = 10060, .detail = "Read timed out.",
-      .relogin = QV_RELOGIN_FAILED, .state = QV_STATE_INITIALISED}},
+     {.outcome = QV_OUTCOME_TIMED_OUT,
+      .sent = 1,
+      .socket_error = 10060,
+      .detail = "Read timed out.",
+      .relogin = QV_RELOGIN_FAILED,
+      .state = QV_STATE_INITIALISED}},
     {"ExplicitReLoginLogsIn",
      [](OutcomeTest &t) {
        t.peer().on(0, logged_in());
@@ -154,15 +190,23 @@ const Row kRows[] = {
        t.login();
        return ReLogin();
      },
-     {.result = 1, .relogin = QV_RELOGIN_LOGGED_IN, .relogin_code = 900, .state = kAll, .path = QV_PATH_DIRECT,
-      .login_protocol = QV_PROTOCOL_RECORD, .login_code = 900}},
+     {.result = 1,
+      .relogin = QV_RELOGIN_LOGGED_IN,
+      .relogin_code = 900,
+      .state = kAll,
+      .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_RECORD,
+      .login_code = 900}},
     {"XmlPairAnswered",
      [](OutcomeTest &t) {
        t.peer().on(0, fx::logged_in());
        t.fx_login();
        return qv_bool{1};
      },
-     {.result = 1, .state = kAll, .path = QV_PATH_DIRECT, .login_protocol = QV_PROTOCOL_XML,
+     {.result = 1,
+      .state = kAll,
+      .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_XML,
       .login_code = fx::kSuccess}},
     {"XmlResponseWithoutItsRequest",
      [](OutcomeTest &t) {
@@ -171,8 +215,12 @@ const Row kRows[] = {
        MessageBuffer message;
        return fxNotify_Resp(message.get(), fx::kSuccess, 10);
      },
-     {.outcome = QV_OUTCOME_REFUSED, .detail = "No reply", .state = kAll, .path = QV_PATH_DIRECT,
-      .login_protocol = QV_PROTOCOL_XML, .login_code = fx::kSuccess}},
+     {.outcome = QV_OUTCOME_REFUSED,
+      .detail = "No reply",
+      .state = kAll,
+      .path = QV_PATH_DIRECT,
+      .login_protocol = QV_PROTOCOL_XML,
+      .login_code = fx::kSuccess}},
 };
 
 TEST_P(OutcomeTest, TellsWhatHappened) {
@@ -192,8 +240,10 @@ TEST_P(OutcomeTest, TellsWhatHappened) {
   EXPECT_EQ(w.sent, sent);
   EXPECT_EQ(w.argument, argument);
   EXPECT_EQ(w.socket_error, error);
-  if (*w.detail) EXPECT_NE(std::string::npos, std::string(detail).find(w.detail)) << detail;
-  else EXPECT_STREQ("", detail);
+  if (*w.detail)
+    EXPECT_NE(std::string::npos, std::string(detail).find(w.detail)) << detail;
+  else
+    EXPECT_STREQ("", detail);
   EXPECT_EQ(w.relogin, relogin);
   EXPECT_EQ(w.relogin_code, relogin_code);
   EXPECT_EQ(w.state, state);
@@ -208,7 +258,9 @@ TEST_P(OutcomeTest, TellsWhatHappened) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, OutcomeTest, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Row> &info) {
+                           return std::string(info.param.name);
+                         });
 
 // A Detail buffer smaller than the text gets a cut text with its terminator,
 // and nothing past its size.

@@ -17,8 +17,8 @@ inline const std::string kHttpFailed = gbk("通过http代理服务器调用异�
 inline const std::string kHttpOpened = gbk("通过http代理服务器连接服务器成功!");
 inline const std::string kHttpRefused = gbk("通过http代理服务器连接服务器失败!");
 
-using ConnectFn = qv_bool(QV_CALL *)(char *, const char *, int32_t, int32_t, const char *, const char *, int32_t,
-                                     const char *, const char *);
+using ConnectFn = qv_bool(QV_CALL *)(char *, const char *, int32_t, int32_t, const char *,
+                                     const char *, int32_t, const char *, const char *);
 
 // TcpConnect and fxTcpConnect differ on the proxy paths only in the HTTP
 // version of the CONNECT line and in the message a success leaves.
@@ -42,7 +42,8 @@ inline std::optional<std::string> success_message(const ConnectTwin &twin, bool 
   return std::nullopt;
 }
 
-inline void expect_success_message(const ConnectTwin &twin, bool http, const MessageBuffer &message) {
+inline void expect_success_message(const ConnectTwin &twin, bool http,
+                                   const MessageBuffer &message) {
   if (auto expected = success_message(twin, http))
     EXPECT_EQ(*expected, message.text());
   else

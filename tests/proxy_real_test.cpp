@@ -45,9 +45,10 @@ class RealProxyTest : public QuorvexTest {
 
   RealProxy &proxy() { return *proxy_; }
 
-  qv_bool connect(const ConnectTwin &twin, MessageBuffer &message, const Route &route, uint16_t server_port) {
-    return twin.connect(message.get(), "127.0.0.1", server_port, 5000, route.kind, "127.0.0.1", proxy().port(),
-                        "quorvex", "secret");
+  qv_bool connect(const ConnectTwin &twin, MessageBuffer &message, const Route &route,
+                  uint16_t server_port) {
+    return twin.connect(message.get(), "127.0.0.1", server_port, 5000, route.kind, "127.0.0.1",
+                        proxy().port(), "quorvex", "secret");
   }
 
   void login() {
@@ -63,7 +64,8 @@ class RealProxyTest : public QuorvexTest {
   std::unique_ptr<RealProxy> proxy_;
 };
 
-class ThroughRealProxy : public RealProxyTest, public ::testing::WithParamInterface<std::tuple<Route, ConnectTwin>> {
+class ThroughRealProxy : public RealProxyTest,
+                         public ::testing::WithParamInterface<std::tuple<Route, ConnectTwin>> {
  protected:
   void SetUp() override {
     RealProxyTest::SetUp();
@@ -73,11 +75,17 @@ class ThroughRealProxy : public RealProxyTest, public ::testing::WithParamInterf
 
 TEST_P(ThroughRealProxy, LoginExchangesAndReLogin) {
   const auto &[route, twin] = GetParam();
-  server.on(0, logged_in().expect(kHeartbeat).send(kAccepted).expect(kProbeRequest).send(kProbeAnswer).close());
+  server.on(0, logged_in()
+                   .expect(kHeartbeat)
+                   .send(kAccepted)
+                   .expect(kProbeRequest)
+                   .send(kProbeAnswer)
+                   .close());
   server.on(1, logged_in().expect(kHeartbeat).send(kAccepted));
 
   MessageBuffer message;
-  ASSERT_EQ(1, connect(twin, message, route, server.port())) << message.text() << "\n" << proxy().log();
+  ASSERT_EQ(1, connect(twin, message, route, server.port())) << message.text() << "\n"
+                                                             << proxy().log();
   expect_success_message(twin, is_http(route), message);
   EXPECT_TRUE(proxy().wait_tunnels_to(server.port(), 1)) << proxy().log();
   login();
@@ -100,9 +108,11 @@ TEST_P(ThroughRealProxy, LoginExchangesAndReLogin) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealProxy, ThroughRealProxy,
-                         ::testing::Combine(::testing::ValuesIn(kRoutes), ::testing::ValuesIn(kTwins)),
+                         ::testing::Combine(::testing::ValuesIn(kRoutes),
+                                            ::testing::ValuesIn(kTwins)),
                          [](const auto &info) {
-                           return std::string(std::get<0>(info.param).name) + std::get<1>(info.param).name;
+                           return std::string(std::get<0>(info.param).name) +
+                                  std::get<1>(info.param).name;
                          });
 
 // A server that refuses the proxy's connect: each proxy says so in its own

@@ -44,17 +44,25 @@ Script socks4_opening(const Bytes &user = "") {
   return Script().expect(kSocks4Head + user + bytes({0})).send(kSocks4Granted);
 }
 Script socks5_opening() {
-  return Script().expect(kGreeting).send(kNoAuthentication).expect(kSocks5Request).send(kSocks5Granted);
+  return Script()
+      .expect(kGreeting)
+      .send(kNoAuthentication)
+      .expect(kSocks5Request)
+      .send(kSocks5Granted);
 }
-Script http_opening(const Bytes &line = kConnectLine11) { return Script().expect(line).send(kHttpOk); }
+Script http_opening(const Bytes &line = kConnectLine11) {
+  return Script().expect(line).send(kHttpOk);
+}
 
 class ProxyTest : public QuorvexTest {
  protected:
   // Connects to the target through the loopback server playing the proxy.
-  qv_bool through(const ConnectTwin &twin, MessageBuffer &message, const char *kind, const char *user = "",
-                  const char *host = kTargetHost, const LoopbackServer *via = nullptr) {
+  qv_bool through(const ConnectTwin &twin, MessageBuffer &message, const char *kind,
+                  const char *user = "", const char *host = kTargetHost,
+                  const LoopbackServer *via = nullptr) {
     const uint16_t port = (via ? *via : proxy).port();
-    return twin.connect(message.get(), host, kTargetPort, 2000, kind, "127.0.0.1", port, user, "password");
+    return twin.connect(message.get(), host, kTargetPort, 2000, kind, "127.0.0.1", port, user,
+                        "password");
   }
 
   void login() {
@@ -105,21 +113,25 @@ std::vector<Socks4RequestCase> socks4_request_cases() {
       {"EmptyUser", kTargetHost, "", bytes({4, 1, 0x12, 0x34, 10, 1, 2, 3, 0})},
       {"UserAbc", kTargetHost, "abc", bytes({4, 1, 0x12, 0x34, 10, 1, 2, 3, 'a', 'b', 'c', 0})},
       // The user ID is cut to its first 255 bytes.
-      {"UserCutTo255Bytes", kTargetHost, Bytes(255, 'u') + Bytes(45, 'v'), kSocks4Head + Bytes(255, 'u') + bytes({0})},
+      {"UserCutTo255Bytes", kTargetHost, Bytes(255, 'u') + Bytes(45, 'v'),
+       kSocks4Head + Bytes(255, 'u') + bytes({0})},
       // The client resolves the host; LOCALHOST is 127.0.0.1 in any case.
-      {"LocalhostIsTheLoopbackAddress", "LOCALHOST", "", bytes({4, 1, 0x12, 0x34, 127, 0, 0, 1, 0})},
+      {"LocalhostIsTheLoopbackAddress", "LOCALHOST", "",
+       bytes({4, 1, 0x12, 0x34, 127, 0, 0, 1, 0})},
   };
 }
 
-class Socks4Request : public ProxyTest,
-                      public ::testing::WithParamInterface<std::tuple<Socks4RequestCase, ConnectTwin>> {};
+class Socks4Request
+    : public ProxyTest,
+      public ::testing::WithParamInterface<std::tuple<Socks4RequestCase, ConnectTwin>> {};
 
 // The grant is eight bytes and no more: a byte of it left unread would be
 // found before the first request and fail it, and a byte too many would
 // hold the connect up.
 TEST_P(Socks4Request, IsExactAndTheGrantOpensTheTunnel) {
   const auto &[c, twin] = GetParam();
-  proxy.on(0, Script().expect(c.request).send(kSocks4Granted).expect(kProbeRequest).send(kProbeAnswer));
+  proxy.on(
+      0, Script().expect(c.request).send(kSocks4Granted).expect(kProbeRequest).send(kProbeAnswer));
   MessageBuffer message;
   ASSERT_EQ(1, through(twin, message, "socks4", c.user.c_str(), c.host));
   expect_success_message(twin, false, message);
@@ -127,13 +139,16 @@ TEST_P(Socks4Request, IsExactAndTheGrantOpensTheTunnel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Socks4Proxy, Socks4Request,
-                         ::testing::Combine(::testing::ValuesIn(socks4_request_cases()), ::testing::ValuesIn(kTwins)),
+                         ::testing::Combine(::testing::ValuesIn(socks4_request_cases()),
+                                            ::testing::ValuesIn(kTwins)),
                          by_names);
 
 class Socks4Reply : public ProxyTest, public ::testing::WithParamInterface<FailureText> {};
 
 TEST_P(Socks4Reply, FailsWithItsText) {
-  proxy.on(0, Script().expect(kSocks4Head + bytes({0})).send(bytes({0, GetParam().code, 0, 0, 0, 0, 0, 0})));
+  proxy.on(0, Script()
+                  .expect(kSocks4Head + bytes({0}))
+                  .send(bytes({0, GetParam().code, 0, 0, 0, 0, 0, 0})));
   MessageBuffer message;
   EXPECT_EQ(0, through(kTcpConnect, message, "socks4"));
   EXPECT_EQ(kSocksFailed + GetParam().text, message.text());
@@ -142,14 +157,16 @@ TEST_P(Socks4Reply, FailsWithItsText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Socks4Proxy, Socks4Reply,
-    ::testing::Values(FailureText{"Rejected91", 91, "Request rejected or failed."},
-                      FailureText{"CannotConnect92", 92, "Request rejected because SOCKS server cannot connect."},
-                      FailureText{"UserIdsDiffer93", 93,
-                                  "Request rejected because the client program and identd report different user-ids."},
-                      FailureText{"Unknown0", 0, "Unknown socks error."},
-                      FailureText{"Unknown89", 89, "Unknown socks error."},
-                      FailureText{"Unknown94", 94, "Unknown socks error."},
-                      FailureText{"Unknown255", 255, "Unknown socks error."}),
+    ::testing::Values(
+        FailureText{"Rejected91", 91, "Request rejected or failed."},
+        FailureText{"CannotConnect92", 92, "Request rejected because SOCKS server cannot connect."},
+        FailureText{
+            "UserIdsDiffer93", 93,
+            "Request rejected because the client program and identd report different user-ids."},
+        FailureText{"Unknown0", 0, "Unknown socks error."},
+        FailureText{"Unknown89", 89, "Unknown socks error."},
+        FailureText{"Unknown94", 94, "Unknown socks error."},
+        FailureText{"Unknown255", 255, "Unknown socks error."}),
     by_name);
 
 using Socks4Proxy = ProxyTest;
@@ -184,8 +201,9 @@ std::vector<Socks5RequestCase> socks5_request_cases() {
   };
 }
 
-class Socks5Request : public ProxyTest,
-                      public ::testing::WithParamInterface<std::tuple<Socks5RequestCase, ConnectTwin>> {};
+class Socks5Request
+    : public ProxyTest,
+      public ::testing::WithParamInterface<std::tuple<Socks5RequestCase, ConnectTwin>> {};
 
 // A user name and password are given, yet the greeting offers only "no
 // authentication".
@@ -205,7 +223,8 @@ TEST_P(Socks5Request, IsExactAndTheGrantOpensTheTunnel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Socks5Proxy, Socks5Request,
-                         ::testing::Combine(::testing::ValuesIn(socks5_request_cases()), ::testing::ValuesIn(kTwins)),
+                         ::testing::Combine(::testing::ValuesIn(socks5_request_cases()),
+                                            ::testing::ValuesIn(kTwins)),
                          by_names);
 
 // The bound address in a grant has the length its type says; all of it is
@@ -218,7 +237,8 @@ struct BoundAddressCase {
 
 void PrintTo(const BoundAddressCase &c, std::ostream *os) { *os << c.name; }
 
-class Socks5BoundAddress : public ProxyTest, public ::testing::WithParamInterface<BoundAddressCase> {};
+class Socks5BoundAddress : public ProxyTest,
+                           public ::testing::WithParamInterface<BoundAddressCase> {};
 
 TEST_P(Socks5BoundAddress, IsConsumedExactly) {
   proxy.on(0, Script()
@@ -245,7 +265,8 @@ std::vector<BoundAddressCase> bound_address_cases() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(Socks5Proxy, Socks5BoundAddress, ::testing::ValuesIn(bound_address_cases()), by_name);
+INSTANTIATE_TEST_SUITE_P(Socks5Proxy, Socks5BoundAddress,
+                         ::testing::ValuesIn(bound_address_cases()), by_name);
 
 class Socks5Method : public ProxyTest, public ::testing::WithParamInterface<FailureText> {};
 
@@ -260,11 +281,12 @@ TEST_P(Socks5Method, OtherThanNoneIsRefused) {
   EXPECT_EQ(kGreeting, proxy.received(0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Socks5Proxy, Socks5Method,
-                         ::testing::Values(FailureText{"NoAcceptable255", 255, "Invalid socks authentication method."},
-                                           FailureText{"UserPassword2", 2, "Invalid socks authentication method."},
-                                           FailureText{"Gssapi1", 1, "Invalid socks authentication method."}),
-                         by_name);
+INSTANTIATE_TEST_SUITE_P(
+    Socks5Proxy, Socks5Method,
+    ::testing::Values(FailureText{"NoAcceptable255", 255, "Invalid socks authentication method."},
+                      FailureText{"UserPassword2", 2, "Invalid socks authentication method."},
+                      FailureText{"Gssapi1", 1, "Invalid socks authentication method."}),
+    by_name);
 
 class Socks5Reply : public ProxyTest, public ::testing::WithParamInterface<FailureText> {};
 
@@ -280,18 +302,19 @@ TEST_P(Socks5Reply, FailsWithItsText) {
   EXPECT_TRUE(proxy.wait_closed(0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Socks5Proxy, Socks5Reply,
-                         ::testing::Values(FailureText{"GeneralFailure1", 1, "General SOCKS server failure."},
-                                           FailureText{"NotAllowed2", 2, "Connection not allowed by ruleset."},
-                                           FailureText{"NetworkUnreachable3", 3, "Network unreachable."},
-                                           FailureText{"HostUnreachable4", 4, "Host unreachable."},
-                                           FailureText{"Refused5", 5, "Connection refused."},
-                                           FailureText{"TtlExpired6", 6, "TTL expired."},
-                                           FailureText{"CommandNotSupported7", 7, "Command not supported."},
-                                           FailureText{"AddressTypeNotSupported8", 8, "Address type not supported."},
-                                           FailureText{"Unknown9", 9, "Unknown socks error."},
-                                           FailureText{"Unknown255", 255, "Unknown socks error."}),
-                         by_name);
+INSTANTIATE_TEST_SUITE_P(
+    Socks5Proxy, Socks5Reply,
+    ::testing::Values(FailureText{"GeneralFailure1", 1, "General SOCKS server failure."},
+                      FailureText{"NotAllowed2", 2, "Connection not allowed by ruleset."},
+                      FailureText{"NetworkUnreachable3", 3, "Network unreachable."},
+                      FailureText{"HostUnreachable4", 4, "Host unreachable."},
+                      FailureText{"Refused5", 5, "Connection refused."},
+                      FailureText{"TtlExpired6", 6, "TTL expired."},
+                      FailureText{"CommandNotSupported7", 7, "Command not supported."},
+                      FailureText{"AddressTypeNotSupported8", 8, "Address type not supported."},
+                      FailureText{"Unknown9", 9, "Unknown socks error."},
+                      FailureText{"Unknown255", 255, "Unknown socks error."}),
+    by_name);
 
 using Socks5Proxy = ProxyTest;
 
@@ -300,11 +323,12 @@ using Socks5Proxy = ProxyTest;
 TEST_F(Socks5Proxy, GrantWithAnUnknownAddressTypeFails) {
   const int types[] = {0, 2, 5, 255};
   for (size_t i = 0; i < std::size(types); ++i) {
-    proxy.on(i, Script()
-                    .expect(kGreeting)
-                    .send(kNoAuthentication)
-                    .expect(kSocks5Request)
-                    .send_at_once({bytes({5, 0, 0, types[i], 1, 2, 3, 4, 0x1f, 0x90}), kProbeAnswer}));
+    proxy.on(i,
+             Script()
+                 .expect(kGreeting)
+                 .send(kNoAuthentication)
+                 .expect(kSocks5Request)
+                 .send_at_once({bytes({5, 0, 0, types[i], 1, 2, 3, 4, 0x1f, 0x90}), kProbeAnswer}));
     MessageBuffer message;
     EXPECT_EQ(0, through(kTcpConnect, message, "socks5")) << "address type " << types[i];
     EXPECT_EQ(kSocksFailed + "Socks server replied with an unknown address type.", message.text());
@@ -339,12 +363,18 @@ std::vector<BrokenCase> broken_cases() {
   const char *silent = "Socks server did not respond.";
   return {
       {"Socks5ClosesBeforeTheMethod", "socks5", Script().expect(kGreeting).close(), silent},
-      {"Socks5ClosesInTheMethod", "socks5", Script().expect(kGreeting).send(bytes({5})).close(), silent},
+      {"Socks5ClosesInTheMethod", "socks5", Script().expect(kGreeting).send(bytes({5})).close(),
+       silent},
       {"Socks5ResetsBeforeTheMethod", "socks5", Script().expect(kGreeting).reset(), silent},
       {"Socks5ClosesBeforeTheReply", "socks5",
        Script().expect(kGreeting).send(kNoAuthentication).expect(kSocks5Request).close(), silent},
       {"Socks5ClosesInTheReplyHead", "socks5",
-       Script().expect(kGreeting).send(kNoAuthentication).expect(kSocks5Request).send(bytes({5, 0, 0})).close(),
+       Script()
+           .expect(kGreeting)
+           .send(kNoAuthentication)
+           .expect(kSocks5Request)
+           .send(bytes({5, 0, 0}))
+           .close(),
        silent},
       {"Socks5ClosesInTheBoundAddress", "socks5",
        Script()
@@ -365,13 +395,15 @@ std::vector<BrokenCase> broken_cases() {
            .send(bytes({5, 0, 0, 3, 16}) + "abc")
            .stall(),
        silent},
-      {"Socks4ClosesBeforeTheReply", "socks4", Script().expect(request4).close(), "Connection Closed Gracefully."},
-      {"Socks4ClosesInTheReply", "socks4", Script().expect(request4).send(bytes({0, 90, 0})).close(),
+      {"Socks4ClosesBeforeTheReply", "socks4", Script().expect(request4).close(),
        "Connection Closed Gracefully."},
+      {"Socks4ClosesInTheReply", "socks4",
+       Script().expect(request4).send(bytes({0, 90, 0})).close(), "Connection Closed Gracefully."},
       {"Socks4Resets", "socks4", Script().expect(request4).reset(),
        "Socket Error # 10054\r\nConnection reset by peer."},
       {"Socks4Stalls", "socks4", Script().expect(request4).stall(), "Read timed out."},
-      {"Socks4StallsInTheReply", "socks4", Script().expect(request4).send(bytes({0, 90})).stall(), "Read timed out."},
+      {"Socks4StallsInTheReply", "socks4", Script().expect(request4).send(bytes({0, 90})).stall(),
+       "Read timed out."},
   };
 }
 
@@ -381,7 +413,8 @@ TEST_P(BrokenHandshake, FailsInTime) {
   ASSERT_EQ(1, SetReadTimeout(200));
   proxy.on(0, GetParam().script);
   MessageBuffer message;
-  const long took = elapsed_ms([&] { EXPECT_EQ(0, through(kTcpConnect, message, GetParam().kind)); });
+  const long took =
+      elapsed_ms([&] { EXPECT_EQ(0, through(kTcpConnect, message, GetParam().kind)); });
   EXPECT_EQ(kSocksFailed + GetParam().text, message.text());
   EXPECT_LT(took, 3000);
   EXPECT_TRUE(proxy.wait_closed(0));
@@ -425,7 +458,8 @@ std::vector<HttpReplyCase> opening_replies() {
       {"BlankLinesAndBlanksAroundTheStatus", "\r\n \r\n\t HTTP/1.1 200 OK \t\r\n\r\n"},
       // A status line with "-" as its fourth character goes on to the line
       // that begins with its first three characters and a blank.
-      {"ContinuedStatus", "200-tunnel 200 open\r\n200-second line\r\n200 last line\r\nVia: scripted\r\n\r\n"},
+      {"ContinuedStatus",
+       "200-tunnel 200 open\r\n200-second line\r\n200 last line\r\nVia: scripted\r\n\r\n"},
       // A line shorter than four characters ends the status too; the empty
       // line that ends the reply comes after it.
       {"ContinuedStatusEndsAtAShortLine", "200-tunnel 200 open\r\n\r\nVia: scripted\r\n\r\n"},
@@ -436,14 +470,19 @@ std::vector<HttpReplyCase> opening_replies() {
 class HttpReplyOpens : public ProxyTest, public ::testing::WithParamInterface<HttpReplyCase> {};
 
 TEST_P(HttpReplyOpens, TheTunnel) {
-  proxy.on(0, Script().expect(kConnectLine11).send(GetParam().reply).expect(kProbeRequest).send(kProbeAnswer));
+  proxy.on(0, Script()
+                  .expect(kConnectLine11)
+                  .send(GetParam().reply)
+                  .expect(kProbeRequest)
+                  .send(kProbeAnswer));
   MessageBuffer message;
   ASSERT_EQ(1, through(kTcpConnect, message, "http"));
   EXPECT_EQ(kConnected, message.text());
   run_probe();
 }
 
-INSTANTIATE_TEST_SUITE_P(HttpProxy, HttpReplyOpens, ::testing::ValuesIn(opening_replies()), by_name);
+INSTANTIATE_TEST_SUITE_P(HttpProxy, HttpReplyOpens, ::testing::ValuesIn(opening_replies()),
+                         by_name);
 
 // A line's limit counts its text, not the CR LF that ends it.
 TEST_F(ProxyTest, HttpHeaderOf16384BytesEndingInCrLfOpensTheTunnel) {
@@ -473,16 +512,19 @@ TEST_P(HttpReplyRefuses, TheTunnel) {
 INSTANTIATE_TEST_SUITE_P(
     HttpProxy, HttpReplyRefuses,
     ::testing::Values(
-        HttpReplyCase{"ProxyAuthenticationRequired407",
-                      "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"200\"\r\n\r\n"},
+        HttpReplyCase{
+            "ProxyAuthenticationRequired407",
+            "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"200\"\r\n\r\n"},
         HttpReplyCase{"Forbidden403", "HTTP/1.1 403 Forbidden\r\n\r\n"},
         HttpReplyCase{"BadGateway502", "HTTP/1.0 502 Bad Gateway\r\nX-Code: 200\r\n\r\n"},
-        HttpReplyCase{"BadGatewayNamingAPortWith200", "HTTP/1.1 502 Cannot connect to 10.1.1.200:9000\r\n\r\n"},
+        HttpReplyCase{"BadGatewayNamingAPortWith200",
+                      "HTTP/1.1 502 Cannot connect to 10.1.1.200:9000\r\n\r\n"},
         HttpReplyCase{"CodeOf2000", "HTTP/1.1 2000 OK\r\n\r\n"},
         HttpReplyCase{"NotHttp", "SSH-2.0-200\r\n\r\n"},
         HttpReplyCase{"ContinuedOtherCode", "abc-HTTP/1.1 200 OK\r\nabc-more\r\nABC end\r\n\r\n"},
-        HttpReplyCase{"ContinuedRefusal",
-                      "407-authentication\r\n407-HTTP/1.1 200 would be too late\r\n407 end\r\n\r\n"}),
+        HttpReplyCase{
+            "ContinuedRefusal",
+            "407-authentication\r\n407-HTTP/1.1 200 would be too late\r\n407 end\r\n\r\n"}),
     by_name);
 
 // Errors while talking to the proxy.  The read time-out is short here.
@@ -497,7 +539,9 @@ void PrintTo(const HttpErrorCase &c, std::ostream *os) { *os << c.name; }
 // A reply whose lines, each short, add up to just past the 256 KiB that a
 // proxy's whole reply may take (a line counts its text and one byte).
 Bytes endless_header(const Bytes &status, const Bytes &line) {
-  const auto counted_of = [](const Bytes &l) { return l.size() - (l.size() >= 2 && l[l.size() - 2] == '\r'); };
+  const auto counted_of = [](const Bytes &l) {
+    return l.size() - (l.size() >= 2 && l[l.size() - 2] == '\r');
+  };
   Bytes reply = status;
   size_t counted = status.empty() ? 0 : counted_of(status);
   while (counted <= 256 * 1024) reply += line, counted += counted_of(line);
@@ -510,20 +554,29 @@ std::vector<HttpErrorCase> http_error_cases() {
   const char *header_too_long = "Max header length exceeded.";
   return {
       {"EndlessHeaderLines",
-       Script().expect(kConnectLine11).send(endless_header("HTTP/1.1 200 OK\r\n", "X: y\r\n")).stall(),
+       Script()
+           .expect(kConnectLine11)
+           .send(endless_header("HTTP/1.1 200 OK\r\n", "X: y\r\n"))
+           .stall(),
        header_too_long},
-      {"EndlessBlankLines", Script().expect(kConnectLine11).send(endless_header("", "\r\n")).stall(),
-       header_too_long},
-      {"StatusLineOf16385Bytes", Script().expect(kConnectLine11).send(Bytes(16385, 's') + "\r\n\r\n"), too_long},
+      {"EndlessBlankLines",
+       Script().expect(kConnectLine11).send(endless_header("", "\r\n")).stall(), header_too_long},
+      {"StatusLineOf16385Bytes",
+       Script().expect(kConnectLine11).send(Bytes(16385, 's') + "\r\n\r\n"), too_long},
       // The limit ends the wait for a line feed that is not coming.
-      {"EndlessStatusLine", Script().expect(kConnectLine11).send(Bytes(40000, 's')).stall(), too_long},
+      {"EndlessStatusLine", Script().expect(kConnectLine11).send(Bytes(40000, 's')).stall(),
+       too_long},
       {"HeaderOf16385Bytes",
-       Script().expect(kConnectLine11).send("HTTP/1.1 200 OK\r\nX: " + Bytes(16382, 'h') + "\n\n"), too_long},
+       Script().expect(kConnectLine11).send("HTTP/1.1 200 OK\r\nX: " + Bytes(16382, 'h') + "\n\n"),
+       too_long},
       {"ClosesBeforeTheReply", Script().expect(kConnectLine11).close(), closed},
-      {"ClosesInTheHeader", Script().expect(kConnectLine11).send("HTTP/1.1 200 OK\r\nVia: x\r\n").close(), closed},
-      {"Resets", Script().expect(kConnectLine11).reset(), "Socket Error # 10054\r\nConnection reset by peer."},
+      {"ClosesInTheHeader",
+       Script().expect(kConnectLine11).send("HTTP/1.1 200 OK\r\nVia: x\r\n").close(), closed},
+      {"Resets", Script().expect(kConnectLine11).reset(),
+       "Socket Error # 10054\r\nConnection reset by peer."},
       {"StallsBeforeTheReply", Script().expect(kConnectLine11).stall(), "Read timed out."},
-      {"StallsInTheHeader", Script().expect(kConnectLine11).send("HTTP/1.1 200 OK\r\nVia: x\r\n").stall(),
+      {"StallsInTheHeader",
+       Script().expect(kConnectLine11).send("HTTP/1.1 200 OK\r\nVia: x\r\n").stall(),
        "Read timed out."},
   };
 }
@@ -569,7 +622,8 @@ TEST_P(ProxyKind, SelectsItsHandshake) {
 INSTANTIATE_TEST_SUITE_P(Proxy, ProxyKind,
                          ::testing::Values(KindCase{"SOCKS5", "SOCKS5", kGreeting, &kSocksFailed},
                                            KindCase{"Socks5", "Socks5", kGreeting, &kSocksFailed},
-                                           KindCase{"SOCKS4", "SOCKS4", kSocks4Head + bytes({0}), &kSocksFailed},
+                                           KindCase{"SOCKS4", "SOCKS4", kSocks4Head + bytes({0}),
+                                                    &kSocksFailed},
                                            KindCase{"HTTP", "HTTP", kConnectLine11, &kHttpFailed},
                                            KindCase{"Http", "Http", kConnectLine11, &kHttpFailed}),
                          by_name);
@@ -595,7 +649,8 @@ TEST_F(ProxyTest, UnreachableProxiesAreReportedOnTheirPath) {
   for (const Case &c : cases) {
     MessageBuffer message;
     const long took = elapsed_ms([&] {
-      EXPECT_EQ(0, TcpConnect(message.get(), kTargetHost, kTargetPort, c.timeout, c.kind, "127.0.0.1", c.port, "", ""));
+      EXPECT_EQ(0, TcpConnect(message.get(), kTargetHost, kTargetPort, c.timeout, c.kind,
+                              "127.0.0.1", c.port, "", ""));
     });
     EXPECT_EQ(c.message, message.text()) << c.kind << " via port " << c.port;
     EXPECT_LT(took, 2000);
@@ -631,7 +686,8 @@ TEST_P(AfterSocks, ConnectIsNotRoutedThroughSocksAndClosesIt) {
   if (http) {
     ASSERT_EQ(1, through(kTcpConnect, message, "http", "", kTargetHost, &next));
   } else {
-    ASSERT_EQ(1, TcpConnect(message.get(), "127.0.0.1", next.port(), 2000, "", "127.0.0.1", proxy.port(), "", ""));
+    ASSERT_EQ(1, TcpConnect(message.get(), "127.0.0.1", next.port(), 2000, "", "127.0.0.1",
+                            proxy.port(), "", ""));
   }
   EXPECT_EQ(kConnected, message.text());
   EXPECT_TRUE(proxy.wait_closed(0));
@@ -654,7 +710,11 @@ TEST_F(ProxyState, ReLoginGoesThroughTheLastWorkingSocksProxy) {
                   .expect(kSocks5Request)
                   .send(bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})));
   proxy.on(0, socks4_opening("relogin-user").expect(kLoginRecord).send(kAccepted));
-  proxy.on(1, socks4_opening("relogin-user").expect(kLoginRecord).send(kAccepted).expect(kHeartbeat).send(kAccepted));
+  proxy.on(1, socks4_opening("relogin-user")
+                  .expect(kLoginRecord)
+                  .send(kAccepted)
+                  .expect(kHeartbeat)
+                  .send(kAccepted));
   MessageBuffer message;
   ASSERT_EQ(1, through(kTcpConnect, message, "socks4", "relogin-user"));
   login();
@@ -672,7 +732,11 @@ TEST_F(ProxyState, ReLoginGoesThroughTheLastWorkingSocksProxy) {
 // through the same HTTP proxy, with an HTTP/1.1 request line.
 TEST_F(ProxyState, ReLoginThroughTheHttpProxyUsesTheRecordTwinsRequestLine) {
   proxy.on(0, http_opening(kConnectLine10).expect(kLoginRecord).send(kAccepted).close());
-  proxy.on(1, http_opening(kConnectLine11).expect(kLoginRecord).send(kAccepted).expect(kHeartbeat).send(kAccepted));
+  proxy.on(1, http_opening(kConnectLine11)
+                  .expect(kLoginRecord)
+                  .send(kAccepted)
+                  .expect(kHeartbeat)
+                  .send(kAccepted));
   MessageBuffer message;
   ASSERT_EQ(1, through(kFxTcpConnect, message, "http"));
   EXPECT_EQ(kHttpOpened, message.text());

@@ -30,11 +30,11 @@ struct Outputs {
 struct RecordCommand {
   const char *name;
   int32_t code;
-  bool has_code;               // takes a result code
-  bool has_message;            // takes a message buffer
-  int param_outputs;           // number of Param outputs
-  const char *failure_message; // readable form; nullptr: buffer left untouched
-  qv_bool (*call)(Outputs &);  // with empty input texts
+  bool has_code;                // takes a result code
+  bool has_message;             // takes a message buffer
+  int param_outputs;            // number of Param outputs
+  const char *failure_message;  // readable form; nullptr: buffer left untouched
+  qv_bool (*call)(Outputs &);   // with empty input texts
 };
 
 inline const RecordCommand kRecordCommands[] = {
@@ -51,7 +51,8 @@ inline const RecordCommand kRecordCommands[] = {
      [](Outputs &o) { return NumRule(o.code_out(), o.message_out()); }},
     {"GetUdInfo", 107, true, true, 3, "查询该帐号的参数时出现异常失败!",
      [](Outputs &o) {
-       return GetUdInfo(o.code_out(), o.message_out(), o.param_out(0), o.param_out(1), o.param_out(2));
+       return GetUdInfo(o.code_out(), o.message_out(), o.param_out(0), o.param_out(1),
+                        o.param_out(2));
      }},
 };
 

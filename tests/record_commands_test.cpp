@@ -27,10 +27,10 @@ enum Slot { kCode = 0, kMessage = 1, kOut1 = 2, kOut2 = 3, kOut3 = 4 };
 enum class OutKind { None, Text, Number };
 
 enum Flag : unsigned {
-  kBodyLenZero = 1,     // Body text sent with BodyLen 0
-  kSavedLogin = 2,      // Body and Param1 carry the saved name and password;
-                        // the two input texts must be equal
-  kAppendsError = 4,    // the failure message is followed by the error's text
+  kBodyLenZero = 1,   // Body text sent with BodyLen 0
+  kSavedLogin = 2,    // Body and Param1 carry the saved name and password;
+                      // the two input texts must be equal
+  kAppendsError = 4,  // the failure message is followed by the error's text
 };
 
 // The arguments of one call, in the roles a command gives them.
@@ -71,9 +71,9 @@ const std::vector<F> kBodyOnly = {F::Body};
 
 #define CALL_CODE_MESSAGE(Name) [](const Args &a) { return Name(a.code, a.message); }
 #define CALL_ONE_TEXT(Name) [](const Args &a) { return Name(a.code, a.message, a.text[0]); }
-#define CALL_THREE_NUMBERS(Name)                                                                          \
-  [](const Args &a) {                                                                                  \
-    return Name(a.code, a.message, number_out(a, 0), number_out(a, 1), number_out(a, 2));              \
+#define CALL_THREE_NUMBERS(Name)                                                          \
+  [](const Args &a) {                                                                     \
+    return Name(a.code, a.message, number_out(a, 0), number_out(a, 1), number_out(a, 2)); \
   }
 #define CALL_FOUR_TEXTS(Name) \
   [](const Args &a) { return Name(a.code, a.message, a.text[0], a.text[1], a.text[2], a.text[3]); }
@@ -82,139 +82,620 @@ const std::vector<Export> &exports() {
   using O = OutKind;
   static const std::vector<Export> table = {
       // Password and sub-accounts.
-      {"EditPassword", 110, {F::P2, F::P3}, {}, O::None, 0, kBodyThenCode, "修改密码异常失败!", kSavedLogin,
+      {"EditPassword",
+       110,
+       {F::P2, F::P3},
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "修改密码异常失败!",
+       kSavedLogin,
        [](const Args &a) { return EditPassword(a.code, a.message, a.text[0], a.text[1]); }},
-      {"AddSubUser", 111, kFourTexts, {}, O::None, 0, kBodyThenCode, "添加子帐号异常失败!", 0,
+      {"AddSubUser",
+       111,
+       kFourTexts,
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "添加子帐号异常失败!",
+       0,
        CALL_FOUR_TEXTS(AddSubUser)},
-      {"AddSubUserEx", 1110, kFourTexts, {}, O::None, 0, kBodyThenCode, "添加子帐号异常失败!", 0,
+      {"AddSubUserEx",
+       1110,
+       kFourTexts,
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "添加子帐号异常失败!",
+       0,
        CALL_FOUR_TEXTS(AddSubUserEx)},
-      {"AddSubAccount", 1111, kFourTexts, {}, O::None, 0, kBodyThenCode, "添加子帐号异常失败!", 0,
+      {"AddSubAccount",
+       1111,
+       kFourTexts,
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "添加子帐号异常失败!",
+       0,
        CALL_FOUR_TEXTS(AddSubAccount)},
-      {"DisableSubUser", 112, {F::P1, F::P2}, {}, O::None, 0, kBodyThenCode, "禁用(或启用)子帐号异常失败!", 0,
+      {"DisableSubUser",
+       112,
+       {F::P1, F::P2},
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "禁用(或启用)子帐号异常失败!",
+       0,
        [](const Args &a) { return DisableSubUser(a.code, a.message, a.text[0], a.text[1]); }},
-      {"IncreaseSubBuy", 113, {F::Body, F::P1, F::P2}, {}, O::None, 0, kBodyThenCode,
-       "把父帐号的某定单的部分购买数量转移到子帐号相应定单上异常失败!", 0,
-       [](const Args &a) { return IncreaseSubBuy(a.code, a.message, a.text[0], a.text[1], a.text[2]); }},
-      {"ReduceSubBuy", 114, {F::Body, F::P1, F::P2}, {}, O::None, 0, kBodyThenCode,
-       "把子帐号的某定单的部分购买数量转移到父帐号相应定单上异常失败!", 0,
-       [](const Args &a) { return ReduceSubBuy(a.code, a.message, a.text[0], a.text[1], a.text[2]); }},
-      {"FindAllSubs", 115, {}, {}, O::None, 0, kBodyThenCode, "查找所有的子帐号异常失败!", 0,
+      {"IncreaseSubBuy",
+       113,
+       {F::Body, F::P1, F::P2},
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "把父帐号的某定单的部分购买数量转移到子帐号相应定单上异常失败!",
+       0,
+       [](const Args &a) {
+         return IncreaseSubBuy(a.code, a.message, a.text[0], a.text[1], a.text[2]);
+       }},
+      {"ReduceSubBuy",
+       114,
+       {F::Body, F::P1, F::P2},
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "把子帐号的某定单的部分购买数量转移到父帐号相应定单上异常失败!",
+       0,
+       [](const Args &a) {
+         return ReduceSubBuy(a.code, a.message, a.text[0], a.text[1], a.text[2]);
+       }},
+      {"FindAllSubs",
+       115,
+       {},
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "查找所有的子帐号异常失败!",
+       0,
        CALL_CODE_MESSAGE(FindAllSubs)},
-      {"FindAllSubsEx", 1150, {}, {}, O::Number, 3, kCodeBodyThree, "查找所有的子帐号异常失败!", 0,
+      {"FindAllSubsEx",
+       1150,
+       {},
+       {},
+       O::Number,
+       3,
+       kCodeBodyThree,
+       "查找所有的子帐号异常失败!",
+       0,
        CALL_THREE_NUMBERS(FindAllSubsEx)},
-      {"FindAllEmplyee", 141, {}, {}, O::Number, 3, kCodeBodyThree, "查找所有的销售经理失败!", 0,
+      {"FindAllEmplyee",
+       141,
+       {},
+       {},
+       O::Number,
+       3,
+       kCodeBodyThree,
+       "查找所有的销售经理失败!",
+       0,
        CALL_THREE_NUMBERS(FindAllEmplyee)},
-      {"Transfer", 140, {}, {}, O::Number, 3, kCodeBodyThree, "传输大数据用的专用传输函数异常失败!", 0,
+      {"Transfer",
+       140,
+       {},
+       {},
+       O::Number,
+       3,
+       kCodeBodyThree,
+       "传输大数据用的专用传输函数异常失败!",
+       0,
        CALL_THREE_NUMBERS(Transfer)},
-      {"FindSubInfo", 116, kBodyOnly, {}, O::None, 0, kBodyThenCode, "查找某个子帐号信息异常失败!", 0,
+      {"FindSubInfo",
+       116,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "查找某个子帐号信息异常失败!",
+       0,
        CALL_ONE_TEXT(FindSubInfo)},
-      {"FindSubInfoEx", 1160, kBodyOnly, {}, O::None, 0, kBodyThenCode, "查找某个子帐号信息异常失败!", 0,
+      {"FindSubInfoEx",
+       1160,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "查找某个子帐号信息异常失败!",
+       0,
        CALL_ONE_TEXT(FindSubInfoEx)},
-      {"FindSubAllOrders", 117, kBodyOnly, {}, O::None, 0, kBodyThenCode, "查找某个子帐号的所有定单异常失败!", 0,
+      {"FindSubAllOrders",
+       117,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "查找某个子帐号的所有定单异常失败!",
+       0,
        CALL_ONE_TEXT(FindSubAllOrders)},
-      {"FindSubOrderInfo", 118, {F::Body, F::P1}, {}, O::None, 0, kBodyThenCode,
-       "查找某个子帐号的某个定单异常失败!", 0,
+      {"FindSubOrderInfo",
+       118,
+       {F::Body, F::P1},
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "查找某个子帐号的某个定单异常失败!",
+       0,
        [](const Args &a) { return FindSubOrderInfo(a.code, a.message, a.text[0], a.text[1]); }},
-      {"EditSubPWD", 119, kFourTexts, {}, O::None, 0, kBodyThenCode, "修改子帐号的密码异常失败!", 0,
+      {"EditSubPWD",
+       119,
+       kFourTexts,
+       {},
+       O::None,
+       0,
+       kBodyThenCode,
+       "修改子帐号的密码异常失败!",
+       0,
        CALL_FOUR_TEXTS(EditSubPWD)},
-      {"AddSubGwNumEx", 1310, kBodyOnly, {}, O::Text, 2, kCodeBodyTwo, "添加子帐号的接入号码异常失败!", 0,
-       [](const Args &a) { return AddSubGwNumEx(a.code, a.message, text_out(a, 0), text_out(a, 1), a.text[0]); }},
-      {"DelSubGwNum", 132, kBodyOnly, {}, O::Text, 1, kCodeBodyOne, "删除子帐号的接入号码异常失败!", 0,
+      {"AddSubGwNumEx",
+       1310,
+       kBodyOnly,
+       {},
+       O::Text,
+       2,
+       kCodeBodyTwo,
+       "添加子帐号的接入号码异常失败!",
+       0,
+       [](const Args &a) {
+         return AddSubGwNumEx(a.code, a.message, text_out(a, 0), text_out(a, 1), a.text[0]);
+       }},
+      {"DelSubGwNum",
+       132,
+       kBodyOnly,
+       {},
+       O::Text,
+       1,
+       kCodeBodyOne,
+       "删除子帐号的接入号码异常失败!",
+       0,
        [](const Args &a) { return DelSubGwNum(a.code, a.message, text_out(a, 0), a.text[0]); }},
 
       // Client, product, information-package and scheduled-order queries.
-      {"ClientInfo", 121, {}, {}, O::None, 0, kCodeThenBody, "客户信息查询异常失败!", 0, CALL_CODE_MESSAGE(ClientInfo)},
-      {"AllProductId", 122, {}, {}, O::None, 0, kCodeThenBody, "查询公司所有产品编号异常失败!", 0,
+      {"ClientInfo",
+       121,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "客户信息查询异常失败!",
+       0,
+       CALL_CODE_MESSAGE(ClientInfo)},
+      {"AllProductId",
+       122,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "查询公司所有产品编号异常失败!",
+       0,
        CALL_CODE_MESSAGE(AllProductId)},
-      {"CltProductId", 1220, {}, {}, O::None, 0, kCodeThenBody, "查询客户端产品异常失败!", 0,
+      {"CltProductId",
+       1220,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "查询客户端产品异常失败!",
+       0,
        CALL_CODE_MESSAGE(CltProductId)},
-      {"CltAllPrdIdName", 1221, {}, {}, O::None, 0, kCodeThenBody, nullptr, 0, CALL_CODE_MESSAGE(CltAllPrdIdName)},
-      {"CltAllMmsInfo", 1222, {}, {}, O::None, 0, kCodeThenBody, nullptr, 0, CALL_CODE_MESSAGE(CltAllMmsInfo)},
-      {"CltAllIdNameType", 1223, {}, {}, O::None, 0, kCodeThenBody, nullptr, 0, CALL_CODE_MESSAGE(CltAllIdNameType)},
-      {"ProductInfo", 123, kBodyOnly, {}, O::None, 0, kCodeThenBody, "某种产品信息异常失败!", 0,
+      {"CltAllPrdIdName",
+       1221,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       nullptr,
+       0,
+       CALL_CODE_MESSAGE(CltAllPrdIdName)},
+      {"CltAllMmsInfo",
+       1222,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       nullptr,
+       0,
+       CALL_CODE_MESSAGE(CltAllMmsInfo)},
+      {"CltAllIdNameType",
+       1223,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       nullptr,
+       0,
+       CALL_CODE_MESSAGE(CltAllIdNameType)},
+      {"ProductInfo",
+       123,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "某种产品信息异常失败!",
+       0,
        CALL_ONE_TEXT(ProductInfo)},
-      {"AllInfoPackId", 124, {}, {}, O::None, 0, kCodeThenBody, "查询公司所有产品编号异常失败!", 0,
+      {"AllInfoPackId",
+       124,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "查询公司所有产品编号异常失败!",
+       0,
        CALL_CODE_MESSAGE(AllInfoPackId)},
-      {"InfoPackStatus", 125, kBodyOnly, {}, O::None, 0, kCodeThenBody, "某个信息包的发送报告异常失败!", 0,
+      {"InfoPackStatus",
+       125,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "某个信息包的发送报告异常失败!",
+       0,
        CALL_ONE_TEXT(InfoPackStatus)},
-      {"InfoPackStatusEx", 1250, kBodyOnly, {}, O::None, 0, kCodeThenBody, "某个信息包的发送报告异常失败!", 0,
+      {"InfoPackStatusEx",
+       1250,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "某个信息包的发送报告异常失败!",
+       0,
        CALL_ONE_TEXT(InfoPackStatusEx)},
-      {"GetMessage", 127, {}, {}, O::None, 0, kCodeThenBody, "查询公司的通知信息异常失败!", 0,
+      {"GetMessage",
+       127,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "查询公司的通知信息异常失败!",
+       0,
        CALL_CODE_MESSAGE(GetMessage)},
-      {"LastDetails", 128, kBodyOnly, {F::P1}, O::None, 0, kCodeThenBody,
-       "查询客户最近20条信息以内的定单明细异常失败!", 0,
+      {"LastDetails",
+       128,
+       kBodyOnly,
+       {F::P1},
+       O::None,
+       0,
+       kCodeThenBody,
+       "查询客户最近20条信息以内的定单明细异常失败!",
+       0,
        [](const Args &a) { return LastDetails(a.code, a.message, a.text[0], a.number[0]); }},
-      {"GetProductLen", 129, {}, {}, O::None, 0, kCodeThenBody, "得到产品的字数长度的命令异常失败!", 0,
+      {"GetProductLen",
+       129,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "得到产品的字数长度的命令异常失败!",
+       0,
        CALL_CODE_MESSAGE(GetProductLen)},
-      {"PQOrderList", 1500, {F::P1, F::P2}, {}, O::None, 0, kCodeThenBody, "排期定单列表请求命令异常失败!", 0,
+      {"PQOrderList",
+       1500,
+       {F::P1, F::P2},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "排期定单列表请求命令异常失败!",
+       0,
        [](const Args &a) { return PQOrderList(a.code, a.message, a.text[0], a.text[1]); }},
-      {"PQOrderInfoByID", 1510, {F::P1, F::P2, F::P3}, {}, O::None, 0, kCodeThenBody,
-       "排期定单明细请求命令异常失败!", 0,
-       [](const Args &a) { return PQOrderInfoByID(a.code, a.message, a.text[0], a.text[1], a.text[2]); }},
-      {"PQGetAbilityURL", 1520, {}, {}, O::None, 0, kCodeThenBody, "排期发送能力URL的请求命令异常失败!", 0,
+      {"PQOrderInfoByID",
+       1510,
+       {F::P1, F::P2, F::P3},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "排期定单明细请求命令异常失败!",
+       0,
+       [](const Args &a) {
+         return PQOrderInfoByID(a.code, a.message, a.text[0], a.text[1], a.text[2]);
+       }},
+      {"PQGetAbilityURL",
+       1520,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "排期发送能力URL的请求命令异常失败!",
+       0,
        CALL_CODE_MESSAGE(PQGetAbilityURL)},
 
       // Send jobs.
-      {"SubmitAllClear", 298, {}, {}, O::None, 0, kCodeThenBody, "清空服务器端上次的垃圾数据异常失败!", 0,
+      {"SubmitAllClear",
+       298,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "清空服务器端上次的垃圾数据异常失败!",
+       0,
        CALL_CODE_MESSAGE(SubmitAllClear)},
-      {"SubmitPrdId", 201, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（产品编号）异常失败!",
-       kBodyLenZero, CALL_ONE_TEXT(SubmitPrdId)},
-      {"CheckPrdId", 2011, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（产品编号）异常失败!",
-       kBodyLenZero, CALL_ONE_TEXT(CheckPrdId)},
-      {"SubmitTelList", 202, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（手机号码）异常失败!", 0,
+      {"SubmitPrdId",
+       201,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（产品编号）异常失败!",
+       kBodyLenZero,
+       CALL_ONE_TEXT(SubmitPrdId)},
+      {"CheckPrdId",
+       2011,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（产品编号）异常失败!",
+       kBodyLenZero,
+       CALL_ONE_TEXT(CheckPrdId)},
+      {"SubmitTelList",
+       202,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（手机号码）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitTelList)},
-      {"SubmitTelNum", 203, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（手机号码数量）异常失败!", 0,
+      {"SubmitTelNum",
+       203,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（手机号码数量）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitTelNum)},
-      {"SubmitContent", 204, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（信息内容）异常失败!", 0,
+      {"SubmitContent",
+       204,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（信息内容）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitContent)},
-      {"CheckContent", 2041, {}, {}, O::None, 0, kCodeThenBody, "验证信息内容关键字异常失败!", 0,
+      {"CheckContent",
+       2041,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "验证信息内容关键字异常失败!",
+       0,
        CALL_CODE_MESSAGE(CheckContent)},
-      {"SubmitPushURL", 205, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（URL 地址）异常失败!", 0,
+      {"SubmitPushURL",
+       205,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（URL 地址）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitPushURL)},
-      {"SubmitBgnDate", 206, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（开始日期）异常失败!", 0,
+      {"SubmitBgnDate",
+       206,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（开始日期）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitBgnDate)},
-      {"SubmitBgnDateEx", 2060, kBodyOnly, {}, O::None, 0, kCodeThenBody,
-       "提交数据字段（排期专用的生效日期和时间段）异常失败!", 0, CALL_ONE_TEXT(SubmitBgnDateEx)},
-      {"SubmitEndDate", 207, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（结束日期）异常失败!", 0,
+      {"SubmitBgnDateEx",
+       2060,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（排期专用的生效日期和时间段）异常失败!",
+       0,
+       CALL_ONE_TEXT(SubmitBgnDateEx)},
+      {"SubmitEndDate",
+       207,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（结束日期）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitEndDate)},
-      {"SubmitBgnTime", 208, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（开始时间）异常失败!", 0,
+      {"SubmitBgnTime",
+       208,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（开始时间）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitBgnTime)},
-      {"SubmitEndTime", 209, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（结束时间）异常失败!", 0,
+      {"SubmitEndTime",
+       209,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（结束时间）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitEndTime)},
-      {"SubmitTransFilename", 211, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（文件名称）异常失败!",
-       0, CALL_ONE_TEXT(SubmitTransFilename)},
-      {"SubmitTransFile", 212, kBodyOnly, {}, O::None, 0, kCodeThenBody, "提交数据字段（文件内容）异常失败!", 0,
+      {"SubmitTransFilename",
+       211,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（文件名称）异常失败!",
+       0,
+       CALL_ONE_TEXT(SubmitTransFilename)},
+      {"SubmitTransFile",
+       212,
+       kBodyOnly,
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交数据字段（文件内容）异常失败!",
+       0,
        CALL_ONE_TEXT(SubmitTransFile)},
-      {"SubmitPQOrderSelect", 2200, {F::P1, F::P2, F::P3}, {}, O::None, 0, kCodeThenBody,
-       "提交排期定单编号异常失败!", 0,
-       [](const Args &a) { return SubmitPQOrderSelect(a.code, a.message, a.text[0], a.text[1], a.text[2]); }},
-      {"SubmitAllOver", 299, {}, {}, O::None, 0, kCodeThenBody, "总提交命令异常失败!", kAppendsError,
+      {"SubmitPQOrderSelect",
+       2200,
+       {F::P1, F::P2, F::P3},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "提交排期定单编号异常失败!",
+       0,
+       [](const Args &a) {
+         return SubmitPQOrderSelect(a.code, a.message, a.text[0], a.text[1], a.text[2]);
+       }},
+      {"SubmitAllOver",
+       299,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "总提交命令异常失败!",
+       kAppendsError,
        CALL_CODE_MESSAGE(SubmitAllOver)},
-      {"SubmitAllOver_2", 299, {}, {}, O::Number, 3, kCodeBodyThree, "总提交命令异常失败!", 0,
+      {"SubmitAllOver_2",
+       299,
+       {},
+       {},
+       O::Number,
+       3,
+       kCodeBodyThree,
+       "总提交命令异常失败!",
+       0,
        CALL_THREE_NUMBERS(SubmitAllOver_2)},
-      {"SubmitAllOverEx", 2990, {}, {}, O::None, 0, kCodeThenBody, "排期专用总提交命令异常失败!", 0,
+      {"SubmitAllOverEx",
+       2990,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "排期专用总提交命令异常失败!",
+       0,
        CALL_CODE_MESSAGE(SubmitAllOverEx)},
-      {"SubmitAllOverEx_2", 2990, {}, {}, O::Number, 3, kCodeBodyThree, "排期专用总提交命令异常失败!", 0,
+      {"SubmitAllOverEx_2",
+       2990,
+       {},
+       {},
+       O::Number,
+       3,
+       kCodeBodyThree,
+       "排期专用总提交命令异常失败!",
+       0,
        CALL_THREE_NUMBERS(SubmitAllOverEx_2)},
 
       // Content checks and account parameters.  ContentPreview takes its
       // parameter text before its content text.
-      {"ContentPreview", 160, {F::P1, F::Body}, {}, O::Number, 1, kCodeBodyOne, "内容预览命令异常失败!",
+      {"ContentPreview",
+       160,
+       {F::P1, F::Body},
+       {},
+       O::Number,
+       1,
+       kCodeBodyOne,
+       "内容预览命令异常失败!",
        kBodyLenZero,
-       [](const Args &a) { return ContentPreview(a.code, a.message, number_out(a, 0), a.text[0], a.text[1]); }},
-      {"GetSJKHDParams", 161, {}, {}, O::Text, 3, kCodeBodyThree, "从服务器获取商家客户端参数失败!", 0,
+       [](const Args &a) {
+         return ContentPreview(a.code, a.message, number_out(a, 0), a.text[0], a.text[1]);
+       }},
+      {"GetSJKHDParams",
+       161,
+       {},
+       {},
+       O::Text,
+       3,
+       kCodeBodyThree,
+       "从服务器获取商家客户端参数失败!",
+       0,
        [](const Args &a) {
          return GetSJKHDParams(a.code, a.message, text_out(a, 0), text_out(a, 1), text_out(a, 2));
        }},
-      {"GetSJKHDBid", 162, {}, {}, O::None, 0, kCodeThenBody, "从服务器获取商家客户Bid失败!", 0,
+      {"GetSJKHDBid",
+       162,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "从服务器获取商家客户Bid失败!",
+       0,
        CALL_CODE_MESSAGE(GetSJKHDBid)},
-      {"CheckSMSContent", 1700, kBodyOnly, {F::P1, F::P2, F::P3}, O::None, 0, kCodeThenBody,
-       "验证内容的合法性时出现异常失败!", 0,
+      {"CheckSMSContent",
+       1700,
+       kBodyOnly,
+       {F::P1, F::P2, F::P3},
+       O::None,
+       0,
+       kCodeThenBody,
+       "验证内容的合法性时出现异常失败!",
+       0,
        [](const Args &a) {
-         return CheckSMSContent(a.code, a.message, a.text[0], a.number[0], a.number[1], a.number[2]);
+         return CheckSMSContent(a.code, a.message, a.text[0], a.number[0], a.number[1],
+                                a.number[2]);
        }},
-      {"ClientGuiControl", 1800, {}, {}, O::None, 0, kCodeThenBody, "返回服务器端帐号中的界面控制参数出现异常失败!",
-       0, CALL_CODE_MESSAGE(ClientGuiControl)},
+      {"ClientGuiControl",
+       1800,
+       {},
+       {},
+       O::None,
+       0,
+       kCodeThenBody,
+       "返回服务器端帐号中的界面控制参数出现异常失败!",
+       0,
+       CALL_CODE_MESSAGE(ClientGuiControl)},
   };
   return table;
 }
@@ -300,7 +781,8 @@ std::vector<Bytes> sample_texts(const Export &e) {
 }
 
 // The request the command must send for these inputs.
-Bytes request(const Export &e, const std::vector<Bytes> &texts, const Bytes &name = "", const Bytes &pwd = "") {
+Bytes request(const Export &e, const std::vector<Bytes> &texts, const Bytes &name = "",
+              const Bytes &pwd = "") {
   rec::Fields f;
   f.code = e.code;
   Bytes *field[4] = {&f.body, &f.param1, &f.param2, &f.param3};
@@ -315,7 +797,9 @@ Bytes request(const Export &e, const std::vector<Bytes> &texts, const Bytes &nam
   return rec::make(f);
 }
 
-Bytes request_with_empty_texts(const Export &e) { return request(e, std::vector<Bytes>(e.texts.size())); }
+Bytes request_with_empty_texts(const Export &e) {
+  return request(e, std::vector<Bytes>(e.texts.size()));
+}
 
 // The answer of most tests: a code other than 900, a Body that fills its
 // field without a terminator, and Params that read as the numbers 12, 0, -3.
@@ -327,7 +811,8 @@ const Bytes kFullBody = [] {
 }();
 const char *const kAnswerParams[3] = {"12", "0", "-3"};
 const int32_t kAnswerNumbers[3] = {12, 0, -3};
-const Bytes kAnswer = rec::make(kAnswerCode, kFullBody, kAnswerParams[0], kAnswerParams[1], kAnswerParams[2]);
+const Bytes kAnswer =
+    rec::make(kAnswerCode, kFullBody, kAnswerParams[0], kAnswerParams[1], kAnswerParams[2]);
 
 // An accepted answer whose Params also read as numbers.
 const Bytes kAcceptedWithNumbers = rec::make(QV_CODE_ACCEPTED, "ok", "1", "2", "3");
@@ -376,7 +861,8 @@ TEST_P(RecordCommandExchange, SendsItsFieldsAndHandsBackTheAnswer) {
   EXPECT_TRUE(server.wait_done(0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandExchange, ::testing::ValuesIn(exports()), export_name);
+INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandExchange, ::testing::ValuesIn(exports()),
+                         export_name);
 
 // ------------------------------------------------------------ hand-over order
 
@@ -393,13 +879,16 @@ struct SharedOutput {
 };
 
 constexpr int32_t kOrderCode = 0x41424344;  // "DCBA": no text of the answer
-const Bytes kOrderAnswer = rec::make(kOrderCode, "body-text", kAnswerParams[0], kAnswerParams[1], kAnswerParams[2]);
+const Bytes kOrderAnswer =
+    rec::make(kOrderCode, "body-text", kAnswerParams[0], kAnswerParams[1], kAnswerParams[2]);
 
 // Whether the shared memory holds what `slot` receives from kOrderAnswer.
 bool shows(const SharedOutput &s, const Export &e, Slot slot) {
   switch (slot) {
-    case kCode: return s.first_int() == kOrderCode;
-    case kMessage: return std::strcmp(s.bytes, "body-text") == 0;
+    case kCode:
+      return s.first_int() == kOrderCode;
+    case kMessage:
+      return std::strcmp(s.bytes, "body-text") == 0;
     default: {
       const int i = slot - kOut1;
       if (e.out_kind == OutKind::Number) return s.first_int() == kAnswerNumbers[i];
@@ -431,16 +920,21 @@ TEST_P(RecordCommandHandOver, WritesItsOutputsInOrder) {
     Args a = caller.args(e);
     SharedOutput shared;
     for (Slot s : {earlier, later}) {
-      if (s == kCode) a.code = reinterpret_cast<int32_t *>(shared.bytes);
-      else if (s == kMessage) a.message = shared.bytes;
-      else a.out[s - kOut1] = shared.bytes;
+      if (s == kCode)
+        a.code = reinterpret_cast<int32_t *>(shared.bytes);
+      else if (s == kMessage)
+        a.message = shared.bytes;
+      else
+        a.out[s - kOut1] = shared.bytes;
     }
     ASSERT_EQ(1, e.call(a));
-    EXPECT_TRUE(shows(shared, e, later)) << slot_name(later) << " must be written after " << slot_name(earlier);
+    EXPECT_TRUE(shows(shared, e, later))
+        << slot_name(later) << " must be written after " << slot_name(earlier);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandHandOver, ::testing::ValuesIn(exports()), export_name);
+INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandHandOver, ::testing::ValuesIn(exports()),
+                         export_name);
 
 // ------------------------------------------------------------ field limits
 
@@ -469,7 +963,8 @@ Bytes text_of(size_t n) {
   return t;
 }
 
-class RecordCommandFieldLimit : public QuorvexTest, public ::testing::WithParamInterface<LimitCase> {};
+class RecordCommandFieldLimit : public QuorvexTest,
+                                public ::testing::WithParamInterface<LimitCase> {};
 
 // 2047 bytes fill a Body and 19 a Param and are sent whole; one byte more
 // is refused before anything is sent: the heartbeat is the next record on
@@ -509,7 +1004,8 @@ TEST_P(RecordCommandFieldLimit, FitsWholeAndOneByteMoreIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandFieldLimit, ::testing::ValuesIn(limit_cases()),
                          [](const auto &info) {
-                           return std::string(info.param.command.name) + "Text" + std::to_string(info.param.text);
+                           return std::string(info.param.command.name) + "Text" +
+                                  std::to_string(info.param.text);
                          });
 
 // ------------------------------------------------------------ null outputs
@@ -519,7 +1015,9 @@ struct NullCase {
   Slot slot;
 };
 
-void PrintTo(const NullCase &c, std::ostream *os) { *os << c.command.name << " with null " << slot_name(c.slot); }
+void PrintTo(const NullCase &c, std::ostream *os) {
+  *os << c.command.name << " with null " << slot_name(c.slot);
+}
 
 std::vector<NullCase> null_cases() {
   std::vector<NullCase> cases;
@@ -528,7 +1026,8 @@ std::vector<NullCase> null_cases() {
   return cases;
 }
 
-class RecordCommandNullOutput : public QuorvexTest, public ::testing::WithParamInterface<NullCase> {};
+class RecordCommandNullOutput : public QuorvexTest,
+                                public ::testing::WithParamInterface<NullCase> {};
 
 // Refused: nothing written, nothing sent, no relogin.
 TEST_P(RecordCommandNullOutput, RefusesTheCall) {
@@ -549,7 +1048,8 @@ std::string null_case_name(const ::testing::TestParamInfo<NullCase> &info) {
   return std::string(info.param.command.name) + "Null" + names[info.param.slot];
 }
 
-INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandNullOutput, ::testing::ValuesIn(null_cases()), null_case_name);
+INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandNullOutput, ::testing::ValuesIn(null_cases()),
+                         null_case_name);
 
 // ------------------------------------------------------------ failure path
 
@@ -562,19 +1062,25 @@ struct FailureCase {
 
 const char *fault_name(Fault f) {
   switch (f) {
-    case Fault::PeerCloses: return "PeerCloses";
-    case Fault::BeforeAnyConnect: return "BeforeAnyConnect";
-    case Fault::BeforeInitialize: return "BeforeInitialize";
+    case Fault::PeerCloses:
+      return "PeerCloses";
+    case Fault::BeforeAnyConnect:
+      return "BeforeAnyConnect";
+    case Fault::BeforeInitialize:
+      return "BeforeInitialize";
   }
   return "";
 }
 
-void PrintTo(const FailureCase &c, std::ostream *os) { *os << c.command.name << ", " << fault_name(c.fault); }
+void PrintTo(const FailureCase &c, std::ostream *os) {
+  *os << c.command.name << ", " << fault_name(c.fault);
+}
 
 std::vector<FailureCase> failure_cases() {
   std::vector<FailureCase> cases;
   for (const Export &e : exports())
-    for (Fault f : {Fault::PeerCloses, Fault::BeforeAnyConnect, Fault::BeforeInitialize}) cases.push_back({e, f});
+    for (Fault f : {Fault::PeerCloses, Fault::BeforeAnyConnect, Fault::BeforeInitialize})
+      cases.push_back({e, f});
   return cases;
 }
 
@@ -583,7 +1089,8 @@ Bytes failure_message(const Export &e, const char *error) {
   return gbk(e.failure) + ((e.flags & kAppendsError) ? error : "");
 }
 
-class RecordCommandFailure : public ServerTest, public ::testing::WithParamInterface<FailureCase> {};
+class RecordCommandFailure : public ServerTest,
+                             public ::testing::WithParamInterface<FailureCase> {};
 
 // The command reports the failure with its own message (the buffer stays
 // untouched where it has none), relogs in exactly once with the last login,
@@ -606,7 +1113,8 @@ TEST_P(RecordCommandFailure, ReportsAndRelogsInOnce) {
   EXPECT_EQ(0, caller.call(e));
   EXPECT_EQ(-1, caller.code);
   if (e.failure) {
-    const char *error = GetParam().fault == Fault::PeerCloses ? "Connection Closed Gracefully." : "Not Connected";
+    const char *error =
+        GetParam().fault == Fault::PeerCloses ? "Connection Closed Gracefully." : "Not Connected";
     EXPECT_EQ(failure_message(e, error), caller.message.text());
   } else {
     EXPECT_TRUE(caller.message.untouched());
@@ -622,9 +1130,11 @@ TEST_P(RecordCommandFailure, ReportsAndRelogsInOnce) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandFailure, ::testing::ValuesIn(failure_cases()), [](const auto &info) {
-  return std::string(info.param.command.name) + fault_name(info.param.fault);
-});
+INSTANTIATE_TEST_SUITE_P(Exports, RecordCommandFailure, ::testing::ValuesIn(failure_cases()),
+                         [](const auto &info) {
+                           return std::string(info.param.command.name) +
+                                  fault_name(info.param.fault);
+                         });
 
 // ------------------------------------------------------------ number takes
 
@@ -633,16 +1143,20 @@ struct NumberTakeCase {
   int failing;  // index of the output whose Param is no integer
 };
 
-void PrintTo(const NumberTakeCase &c, std::ostream *os) { *os << c.command.name << " output " << c.failing + 1; }
+void PrintTo(const NumberTakeCase &c, std::ostream *os) {
+  *os << c.command.name << " output " << c.failing + 1;
+}
 
 std::vector<NumberTakeCase> number_take_cases() {
   std::vector<NumberTakeCase> cases;
-  for (const Export &e : exports_where([](const Export &e) { return e.out_kind == OutKind::Number; }))
+  for (const Export &e :
+       exports_where([](const Export &e) { return e.out_kind == OutKind::Number; }))
     for (int i = 0; i < e.out_count; ++i) cases.push_back({e, i});
   return cases;
 }
 
-class RecordCommandNumberTake : public QuorvexTest, public ::testing::WithParamInterface<NumberTakeCase> {};
+class RecordCommandNumberTake : public QuorvexTest,
+                                public ::testing::WithParamInterface<NumberTakeCase> {};
 
 // An empty Param fails the call half-way: the code stays as received (901
 // here: a refusal is converted like an acceptance), earlier numbers keep
@@ -653,7 +1167,9 @@ TEST_P(RecordCommandNumberTake, EmptyParamFailsAfterTheEarlierOutputs) {
   const int failing = GetParam().failing;
   Bytes params[3] = {kAnswerParams[0], kAnswerParams[1], kAnswerParams[2]};
   params[failing].clear();
-  server.on(0, logged_in().expect(rec::kSize).send(rec::make(kAnswerCode, "body-text", params[0], params[1], params[2])));
+  server.on(0, logged_in()
+                   .expect(rec::kSize)
+                   .send(rec::make(kAnswerCode, "body-text", params[0], params[1], params[2])));
   server.on(1, logged_in().expect(kHeartbeat).send(kAccepted));
   connect_and_login();
 
@@ -662,7 +1178,8 @@ TEST_P(RecordCommandNumberTake, EmptyParamFailsAfterTheEarlierOutputs) {
   EXPECT_EQ(0, caller.call(e));
   EXPECT_EQ(kAnswerCode, caller.code);
   EXPECT_EQ(gbk(e.failure), caller.message.text());
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(i < failing ? kAnswerNumbers[i] : kUnsetNumber, caller.numbers[i]) << i;
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(i < failing ? kAnswerNumbers[i] : kUnsetNumber, caller.numbers[i]) << i;
   EXPECT_EQ(1, Heartbeat());
   EXPECT_EQ(2u, server.accepted());
 }
@@ -689,28 +1206,31 @@ TEST_F(RecordCommandNumberText, IntegersWithAnOptionalSignAreTaken) {
       {"00000000000000000012", 12},
   };
   Script script;
-  for (const auto &c : cases) script.expect(rec::make(1150)).send(rec::make(900, "", "1", c.first, "3"));
+  for (const auto &c : cases)
+    script.expect(rec::make(1150)).send(rec::make(900, "", "1", c.first, "3"));
   server.on(0, script);
   connect_direct();
   for (const auto &[text, value] : cases) {
     Caller caller;
-    ASSERT_EQ(1, FindAllSubsEx(&caller.code, caller.message.get(), &caller.numbers[0], &caller.numbers[1],
-                               &caller.numbers[2]))
+    ASSERT_EQ(1, FindAllSubsEx(&caller.code, caller.message.get(), &caller.numbers[0],
+                               &caller.numbers[1], &caller.numbers[2]))
         << text;
     EXPECT_EQ(value, caller.numbers[1]) << text;
     EXPECT_EQ(3, caller.numbers[2]) << text;
   }
 }
 
-class RecordCommandNotANumber : public QuorvexTest, public ::testing::WithParamInterface<const char *> {};
+class RecordCommandNotANumber : public QuorvexTest,
+                                public ::testing::WithParamInterface<const char *> {};
 
 TEST_P(RecordCommandNotANumber, FailsTheCall) {
-  server.on(0, logged_in().expect(rec::make(1150)).send(rec::make(900, "list", "1", GetParam(), "3")));
+  server.on(0,
+            logged_in().expect(rec::make(1150)).send(rec::make(900, "list", "1", GetParam(), "3")));
   server.on(1, logged_in());
   connect_and_login();
   Caller caller;
-  EXPECT_EQ(0, FindAllSubsEx(&caller.code, caller.message.get(), &caller.numbers[0], &caller.numbers[1],
-                             &caller.numbers[2]));
+  EXPECT_EQ(0, FindAllSubsEx(&caller.code, caller.message.get(), &caller.numbers[0],
+                             &caller.numbers[1], &caller.numbers[2]));
   EXPECT_EQ(QV_CODE_ACCEPTED, caller.code);
   EXPECT_EQ(1, caller.numbers[0]);
   EXPECT_EQ(kUnsetNumber, caller.numbers[1]);
@@ -719,8 +1239,8 @@ TEST_P(RecordCommandNotANumber, FailsTheCall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, RecordCommandNotANumber,
-                         ::testing::Values("-", "+", "x", "7x", "1.5", "1 2", "+-1", "--1", "2147483648",
-                                           "-2147483649", "99999999999999999999"),
+                         ::testing::Values("-", "+", "x", "7x", "1.5", "1 2", "+-1", "--1",
+                                           "2147483648", "-2147483649", "99999999999999999999"),
                          [](const auto &info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace

@@ -35,7 +35,8 @@ TEST_F(RecordLayout, LoginJoinsAppAndExtraWithASemicolon) {
 
 // Null input texts are empty texts.
 TEST_F(RecordLayout, EmptyLoginTextsLeaveTheSemicolonAlone) {
-  Bytes login = Bytes("\x64\0\0\0;", 5) + Bytes(2047, '\0') + Bytes("\x01\0\0\0", 4) + Bytes(60, '\0');
+  Bytes login =
+      Bytes("\x64\0\0\0;", 5) + Bytes(2047, '\0') + Bytes("\x01\0\0\0", 4) + Bytes(60, '\0');
   server.on(0, Script().expect(login).send(kAccepted).expect(login).send(kAccepted));
   connect_direct();
   EXPECT_EQ(1, Login_Request("", "", "", "", ""));
@@ -51,7 +52,8 @@ TEST_F(RecordLayout, TextGoesToBodyAndParamToParam1) {
                    .send(kAccepted));
   connect_direct();
   Outputs out;
-  EXPECT_EQ(1, MMSMaxSize(&out.code, out.message.get(), out.params[0].get(), "image/jpeg", "320x240"));
+  EXPECT_EQ(1,
+            MMSMaxSize(&out.code, out.message.get(), out.params[0].get(), "image/jpeg", "320x240"));
   EXPECT_EQ(1, MMSMaxSize(&out.code, out.message.get(), out.params[0].get(), nullptr, nullptr));
 }
 
@@ -76,7 +78,8 @@ using TextTake = QuorvexTest;
 TEST_F(TextTake, FullFieldsGetATerminatorAndNothingBeyond) {
   const Bytes body(2048, 'B');
   const Bytes params[3] = {Bytes(20, '1'), Bytes(20, '2'), Bytes(20, '3')};
-  server.on(0, Script().expect(rec::kSize).send(rec::make(900, body, params[0], params[1], params[2])));
+  server.on(
+      0, Script().expect(rec::kSize).send(rec::make(900, body, params[0], params[1], params[2])));
   connect_direct();
   Outputs out;
   ASSERT_EQ(1, GetUdInfo(&out.code, out.message.get(), out.params[0].get(), out.params[1].get(),
@@ -140,13 +143,18 @@ std::vector<LengthCase> fitting_cases() {
       {"MMSMaxSizeParam", false, [](Outputs &o) { return mms(o, "", text(19, 'P')); },
        rec::make(104, "", text(19, 'P'))},
       {"LoginBody", true,
-       [](Outputs &) { return Login_Request(text(2000, 'a').c_str(), text(46, 'e').c_str(), "n", "p", "v"); },
+       [](Outputs &) {
+         return Login_Request(text(2000, 'a').c_str(), text(46, 'e').c_str(), "n", "p", "v");
+       },
        rec::login(text(2000, 'a'), text(46, 'e'), "n", "p", "v")},
-      {"LoginName", true, [](Outputs &) { return Login_Request("a", "e", text(19, 'N').c_str(), "p", "v"); },
+      {"LoginName", true,
+       [](Outputs &) { return Login_Request("a", "e", text(19, 'N').c_str(), "p", "v"); },
        rec::login("a", "e", text(19, 'N'), "p", "v")},
-      {"LoginPwd", true, [](Outputs &) { return Login_Request("a", "e", "n", text(19, 'W').c_str(), "v"); },
+      {"LoginPwd", true,
+       [](Outputs &) { return Login_Request("a", "e", "n", text(19, 'W').c_str(), "v"); },
        rec::login("a", "e", "n", text(19, 'W'), "v")},
-      {"LoginVer", true, [](Outputs &) { return Login_Request("a", "e", "n", "p", text(19, 'V').c_str()); },
+      {"LoginVer", true,
+       [](Outputs &) { return Login_Request("a", "e", "n", "p", text(19, 'V').c_str()); },
        rec::login("a", "e", "n", "p", text(19, 'V'))},
   };
 }
@@ -155,12 +163,24 @@ std::vector<LengthCase> overlong_cases() {
   return {
       {"MMSMaxSizeBody", false, [](Outputs &o) { return mms(o, text(2048, 'T'), ""); }, {}},
       {"MMSMaxSizeParam", false, [](Outputs &o) { return mms(o, "", text(20, 'P')); }, {}},
-      {"LoginBody", true,
-       [](Outputs &) { return Login_Request(text(2000, 'a').c_str(), text(47, 'e').c_str(), "n", "p", "v"); },
+      {"LoginBody",
+       true,
+       [](Outputs &) {
+         return Login_Request(text(2000, 'a').c_str(), text(47, 'e').c_str(), "n", "p", "v");
+       },
        {}},
-      {"LoginName", true, [](Outputs &) { return Login_Request("a", "e", text(20, 'N').c_str(), "p", "v"); }, {}},
-      {"LoginPwd", true, [](Outputs &) { return Login_Request("a", "e", "n", text(20, 'W').c_str(), "v"); }, {}},
-      {"LoginVer", true, [](Outputs &) { return Login_Request("a", "e", "n", "p", text(20, 'V').c_str()); }, {}},
+      {"LoginName",
+       true,
+       [](Outputs &) { return Login_Request("a", "e", text(20, 'N').c_str(), "p", "v"); },
+       {}},
+      {"LoginPwd",
+       true,
+       [](Outputs &) { return Login_Request("a", "e", "n", text(20, 'W').c_str(), "v"); },
+       {}},
+      {"LoginVer",
+       true,
+       [](Outputs &) { return Login_Request("a", "e", "n", "p", text(20, 'V').c_str()); },
+       {}},
   };
 }
 
@@ -195,7 +215,8 @@ TEST_P(TextTooLong, IsRefusedAndNothingIsSentOrSaved) {
 
 auto length_case_name = [](const auto &info) { return std::string(info.param.name); };
 INSTANTIATE_TEST_SUITE_P(Fields, TextFits, ::testing::ValuesIn(fitting_cases()), length_case_name);
-INSTANTIATE_TEST_SUITE_P(Fields, TextTooLong, ::testing::ValuesIn(overlong_cases()), length_case_name);
+INSTANTIATE_TEST_SUITE_P(Fields, TextTooLong, ::testing::ValuesIn(overlong_cases()),
+                         length_case_name);
 
 // ------------------------------------------------------------ null outputs
 
@@ -204,7 +225,9 @@ struct NullOutputCase {
   int slot;
 };
 
-void PrintTo(const NullOutputCase &c, std::ostream *os) { *os << c.command.name << " with null " << slot_name(c.slot); }
+void PrintTo(const NullOutputCase &c, std::ostream *os) {
+  *os << c.command.name << " with null " << slot_name(c.slot);
+}
 
 std::vector<NullOutputCase> null_output_cases() {
   std::vector<NullOutputCase> cases;
@@ -232,9 +255,11 @@ TEST_P(NullOutput, RefusesTheCall) {
   EXPECT_EQ(1u, server.accepted());
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, NullOutput, ::testing::ValuesIn(null_output_cases()), [](const auto &info) {
-  return std::string(info.param.command.name) + "Null" + slot_name(info.param.slot);
-});
+INSTANTIATE_TEST_SUITE_P(Commands, NullOutput, ::testing::ValuesIn(null_output_cases()),
+                         [](const auto &info) {
+                           return std::string(info.param.command.name) + "Null" +
+                                  slot_name(info.param.slot);
+                         });
 
 // ------------------------------------------------------------ failure path
 
@@ -247,27 +272,39 @@ struct FailureCase {
 
 const char *fault_name(Fault f) {
   switch (f) {
-    case Fault::PeerCloses: return "PeerCloses";
-    case Fault::PeerResets: return "PeerResets";
-    case Fault::RecordCutShort: return "RecordCutShort";
-    case Fault::NotConnected: return "NotConnected";
-    case Fault::ReadTimesOut: return "ReadTimesOut";
+    case Fault::PeerCloses:
+      return "PeerCloses";
+    case Fault::PeerResets:
+      return "PeerResets";
+    case Fault::RecordCutShort:
+      return "RecordCutShort";
+    case Fault::NotConnected:
+      return "NotConnected";
+    case Fault::ReadTimesOut:
+      return "ReadTimesOut";
   }
   return "";
 }
 
-void PrintTo(const FailureCase &c, std::ostream *os) { *os << c.command.name << ", " << fault_name(c.fault); }
+void PrintTo(const FailureCase &c, std::ostream *os) {
+  *os << c.command.name << ", " << fault_name(c.fault);
+}
 
 // How the first connection fails the command after the login.
 Script failing_connection(const RecordCommand &c, Fault fault) {
   Script s = logged_in();
   const Bytes request = rec::make(c.code);
   switch (fault) {
-    case Fault::PeerCloses: return s.expect(request).close();
-    case Fault::PeerResets: return s.expect(request).reset();
-    case Fault::RecordCutShort: return s.expect(request).send(kAccepted.substr(0, 1000)).close();
-    case Fault::NotConnected: return s;
-    case Fault::ReadTimesOut: return s.expect(request).stall();
+    case Fault::PeerCloses:
+      return s.expect(request).close();
+    case Fault::PeerResets:
+      return s.expect(request).reset();
+    case Fault::RecordCutShort:
+      return s.expect(request).send(kAccepted.substr(0, 1000)).close();
+    case Fault::NotConnected:
+      return s;
+    case Fault::ReadTimesOut:
+      return s.expect(request).stall();
   }
   return s;
 }
@@ -308,15 +345,17 @@ TEST_P(FailurePath, ReportsAndRelogsInOnce) {
 std::vector<FailureCase> failure_cases() {
   std::vector<FailureCase> cases;
   for (const RecordCommand &c : kRecordCommands)
-    for (Fault f : {Fault::PeerCloses, Fault::PeerResets, Fault::RecordCutShort, Fault::NotConnected,
-                    Fault::ReadTimesOut})
+    for (Fault f : {Fault::PeerCloses, Fault::PeerResets, Fault::RecordCutShort,
+                    Fault::NotConnected, Fault::ReadTimesOut})
       cases.push_back({c, f});
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, FailurePath, ::testing::ValuesIn(failure_cases()), [](const auto &info) {
-  return std::string(info.param.command.name) + fault_name(info.param.fault);
-});
+INSTANTIATE_TEST_SUITE_P(Commands, FailurePath, ::testing::ValuesIn(failure_cases()),
+                         [](const auto &info) {
+                           return std::string(info.param.command.name) +
+                                  fault_name(info.param.fault);
+                         });
 
 // ------------------------------------------------------------ the stream
 
@@ -333,7 +372,11 @@ TEST_F(Exchange, ExtraRecordsNeverAnswerTheNextCommand) {
   with_answer.insert(with_answer.begin(), rec::make(900, "first"));
   const Script scripts[] = {
       logged_in().expect(rec::make(101)).send_at_once(with_answer),
-      logged_in().expect(rec::make(101)).send(rec::make(900, "first")).stall(Millis{50}).send(extras[0]),
+      logged_in()
+          .expect(rec::make(101))
+          .send(rec::make(900, "first"))
+          .stall(Millis{50})
+          .send(extras[0]),
   };
   for (size_t i = 0; i < 2; ++i) {
     server.on(2 * i, scripts[i]);
@@ -372,7 +415,9 @@ TEST_F(Exchange, ReLoginDiscardsAQueuedRecord) {
 
 // So must a connect made again without a disconnect.
 TEST_F(Exchange, NewConnectDiscardsAQueuedRecord) {
-  server.on(0, Script().expect(rec::make(101)).send_at_once({rec::make(900, "answer"), rec::make(555, "stale")}));
+  server.on(0, Script()
+                   .expect(rec::make(101))
+                   .send_at_once({rec::make(900, "answer"), rec::make(555, "stale")}));
   server.on(1, Script().expect(rec::make(101)).send(rec::make(900, "fresh")));
   connect_direct();
   Outputs out;
@@ -403,9 +448,11 @@ TEST_P(ReadTimeoutSetting, LetsASlowAnswerArrive) {
   EXPECT_EQ(1, Heartbeat());
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, ReadTimeoutSetting, ::testing::Values(0, -1, 3000), [](const auto &info) {
-  return info.param < 0 ? "minus" + std::to_string(-info.param) : std::to_string(info.param);
-});
+INSTANTIATE_TEST_SUITE_P(Values, ReadTimeoutSetting, ::testing::Values(0, -1, 3000),
+                         [](const auto &info) {
+                           return info.param < 0 ? "minus" + std::to_string(-info.param)
+                                                 : std::to_string(info.param);
+                         });
 
 }  // namespace
 }  // namespace qvtest

@@ -20,7 +20,8 @@ class ReferenceQuery : public QuorvexTest, public ::testing::WithParamInterface<
 TEST_P(ReferenceQuery, HandsBackTheAnswer) {
   const RecordCommand &c = GetParam();
   const Bytes body = gbk("号段:") + c.name;
-  server.on(0, Script().expect(rec::make(c.code)).send(rec::make(-7, body, "first", "second", "third")));
+  server.on(
+      0, Script().expect(rec::make(c.code)).send(rec::make(-7, body, "first", "second", "third")));
   connect_direct();
   Outputs out;
   ASSERT_EQ(1, c.call(out));
@@ -58,10 +59,14 @@ const Bytes kAnswer = rec::make(kCode, "body-text", "param-one", "param-two", "p
 
 TEST_F(HandOverOrder, BodyThenCodeForTheShortQueries) {
   server.on(0, Script()
-                   .expect(rec::make(101)).send(kAnswer)
-                   .expect(rec::make(102)).send(kAnswer)
-                   .expect(rec::make(103)).send(kAnswer)
-                   .expect(rec::make(106)).send(kAnswer));
+                   .expect(rec::make(101))
+                   .send(kAnswer)
+                   .expect(rec::make(102))
+                   .send(kAnswer)
+                   .expect(rec::make(103))
+                   .send(kAnswer)
+                   .expect(rec::make(106))
+                   .send(kAnswer));
   connect_direct();
   for (auto query : {MsgStates, InfoType, MobileNum, NumRule}) {
     SharedBuffer shared;
@@ -73,9 +78,12 @@ TEST_F(HandOverOrder, BodyThenCodeForTheShortQueries) {
 
 TEST_F(HandOverOrder, CodeBodyThenParamsForMMSMaxSizeAndGetUdInfo) {
   server.on(0, Script()
-                   .expect(rec::make(104)).send(kAnswer)
-                   .expect(rec::make(107)).send(kAnswer)
-                   .expect(rec::make(104)).send(kAnswer));
+                   .expect(rec::make(104))
+                   .send(kAnswer)
+                   .expect(rec::make(107))
+                   .send(kAnswer)
+                   .expect(rec::make(104))
+                   .send(kAnswer));
   connect_direct();
   SharedBuffer mms;
   ASSERT_EQ(1, MMSMaxSize(mms.code(), mms.bytes, mms.bytes, "", ""));

@@ -10,7 +10,8 @@ namespace {
 
 // A reply of the XML protocol: Code, PartNo, PartCount, Length, then the body.
 Bytes fx_reply(int32_t code, const Bytes &body) {
-  return rec::le32(code) + rec::le32(1) + rec::le32(1) + rec::le32(static_cast<int32_t>(body.size())) + body;
+  return rec::le32(code) + rec::le32(1) + rec::le32(1) +
+         rec::le32(static_cast<int32_t>(body.size())) + body;
 }
 
 // A buffer of exactly the reply length plus one byte, as the interface tells
@@ -78,10 +79,11 @@ TEST_F(Regressions, XmlQueryValueFitsABufferOfTheReplyLength) {
 // The login reply's desc and pud: the input the fuzzer found (desc, in
 // "lmbcs6"), then a pud of 200 "é" in ISO-8859-1.
 TEST_F(Regressions, XmlLoginValuesFitBuffersOfTheReplyLength) {
-  const Bytes found = "<?xml version=\"1.0\" encoding=\"lmbcs6\"?><r>pud>XXXXXXibm943XXXX<desc>\xBB" +
-                      Bytes(114, '\xE4') + "\xB6\xD3\xAD\xB5\xC7\xC2\xBC</desc></r>";
-  const Bytes latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><pud>" + Bytes(200, '\xE9') +
-                       "</pud><desc>d</desc></r>";
+  const Bytes found =
+      "<?xml version=\"1.0\" encoding=\"lmbcs6\"?><r>pud>XXXXXXibm943XXXX<desc>\xBB" +
+      Bytes(114, '\xE4') + "\xB6\xD3\xAD\xB5\xC7\xC2\xBC</desc></r>";
+  const Bytes latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><pud>" +
+                       Bytes(200, '\xE9') + "</pud><desc>d</desc></r>";
   const Bytes bodies[] = {found, latin1};
   for (size_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
@@ -95,7 +97,8 @@ TEST_F(Regressions, XmlLoginValuesFitBuffersOfTheReplyLength) {
     int32_t agent = kUnsetCode, agreement = kUnsetCode;
     // An encoding outside the reply set ("lmbcs6") is refused as a
     // malformed document; its message fits the buffer all the same.
-    EXPECT_EQ(i == 0 ? 0 : 1, fxLogin_Resp(message.get(), &agent, pud.get(), &agreement, code, length));
+    EXPECT_EQ(i == 0 ? 0 : 1,
+              fxLogin_Resp(message.get(), &agent, pud.get(), &agreement, code, length));
     EXPECT_TRUE(message.guard_intact());
     EXPECT_TRUE(pud.guard_intact());
     ASSERT_TRUE(message.terminated());

@@ -107,7 +107,8 @@ class SettingsFileTest : public ::testing::Test {
   std::string read(const char *carrier, bool twin = false) {
     const std::string arg = carrier ? "'" + hex(carrier) + "'" : "-";
     const std::string command = "cd '" + elsewhere.path().string() + "' && '" +
-                                (host_dir.path() / "host").string() + "' " + arg + (twin ? " fx" : "");
+                                (host_dir.path() / "host").string() + "' " + arg +
+                                (twin ? " fx" : "");
     FILE *pipe = ::popen(command.c_str(), "r");
     if (!pipe) return "popen failed";
     std::string out;
@@ -171,7 +172,8 @@ TEST_F(SettingsFileTest, CarrierNamesChooseTheirKeys) {
   };
   for (const auto &row : rows) {
     EXPECT_EQ(found(row.value), read(row.carrier.c_str())) << "carrier " << hex(row.carrier);
-    EXPECT_EQ(found(row.value), read(row.carrier.c_str(), true)) << "fx, carrier " << hex(row.carrier);
+    EXPECT_EQ(found(row.value), read(row.carrier.c_str(), true))
+        << "fx, carrier " << hex(row.carrier);
   }
 }
 
@@ -285,7 +287,8 @@ const std::string kEndOfHead = "\r\n\r\n";
 std::string expected_request(const std::string &target, const std::string &host) {
   return "GET " + target + " HTTP/1.1\r\n" +
          "Content-Type: text/html\r\n"
-         "Host: " + host + "\r\n" +
+         "Host: " +
+         host + "\r\n" +
          "Accept: text/html, */*\r\n"
          "User-Agent: Mozilla/3.0 (compatible; Quorvex)\r\n"
          "\r\n";
@@ -346,14 +349,16 @@ TEST_F(WebRequestTest, ReadsEveryKindOfAnswer) {
   const std::string big_chunk(2000, 'c');
   const Exchange rows[] = {
       // A body whose end is known does not wait for the close.
-      {"content length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", Exchange::StayOpen, 1, "hello"},
+      {"content length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", Exchange::StayOpen, 1,
+       "hello"},
       {"chunked",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
        "5\r\nhello\r\nA;name=value\r\n, world!!!\r\n0\r\nX-Trailer: t\r\n\r\n",
        Exchange::StayOpen, 1, "hello, world!!!"},
       {"chunked wins over a length",
        "HTTP/1.1 200 OK\r\nContent-Length: 3\r\ntransfer-encoding: gzip, Chunked\r\n\r\n"
-       "7d0\r\n" + big_chunk + "\r\n0\r\n\r\n",
+       "7d0\r\n" +
+           big_chunk + "\r\n0\r\n\r\n",
        Exchange::StayOpen, 1, big_chunk},
       {"until the close", "HTTP/1.0 200 OK\r\nServer: t\r\n\r\nup to the close", Exchange::Close, 1,
        "up to the close"},
@@ -363,46 +368,62 @@ TEST_F(WebRequestTest, ReadsEveryKindOfAnswer) {
        Exchange::StayOpen, 1, "ok"},
       {"204", "HTTP/1.1 204 No Content\r\n\r\n", Exchange::StayOpen, 1, ""},
       {"bare line feeds", "HTTP/1.1 200 OK\nContent-Length: 2\n\nlf", Exchange::StayOpen, 1, "lf"},
-      {"folded field", "HTTP/1.1 200 OK\r\nContent-Length:\r\n 3\r\n\r\nabc", Exchange::StayOpen, 1, "abc"},
-      {"zero byte in the body", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n" + std::string("ab\0cd", 5),
+      {"folded field", "HTTP/1.1 200 OK\r\nContent-Length:\r\n 3\r\n\r\nabc", Exchange::StayOpen, 1,
+       "abc"},
+      {"zero byte in the body",
+       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n" + std::string("ab\0cd", 5),
        Exchange::StayOpen, 1, "ab"},
-      {"302", "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 0\r\n\r\n", Exchange::Close, 0, ""},
-      {"200 with a location", "HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 2\r\n\r\nok", Exchange::Close, 0,
-       ""},
+      {"302", "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 0\r\n\r\n",
+       Exchange::Close, 0, ""},
+      {"200 with a location", "HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 2\r\n\r\nok",
+       Exchange::Close, 0, ""},
       {"301", "HTTP/1.1 301 Moved\r\nContent-Length: 0\r\n\r\n", Exchange::Close, 0, ""},
       {"304", "HTTP/1.1 304 Not Modified\r\n\r\n", Exchange::Close, 0, ""},
-      {"401", "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=x\r\nContent-Length: 0\r\n\r\n",
+      {"401",
+       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=x\r\nContent-Length: 0\r\n\r\n",
        Exchange::StayOpen, 0, ""},
-      {"407", "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n", Exchange::StayOpen, 0,
+      {"407", "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n",
+       Exchange::StayOpen, 0, ""},
+      {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", Exchange::Close, 0,
        ""},
-      {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", Exchange::Close, 0, ""},
       {"500", "HTTP/1.1 500 Internal Server Error\r\n\r\n", Exchange::Close, 0, ""},
       {"101", "HTTP/1.1 101 Switching Protocols\r\n\r\n", Exchange::Close, 0, ""},
-      {"body cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello", Exchange::Close, 0, ""},
-      {"chunk cut short", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel", Exchange::Close, 0, ""},
-      {"no last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", Exchange::Close, 0,
+      {"body cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello", Exchange::Close, 0,
        ""},
+      {"chunk cut short", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel",
+       Exchange::Close, 0, ""},
+      {"no last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n",
+       Exchange::Close, 0, ""},
       {"header cut short", "HTTP/1.1 200 OK\r\nContent-Le", Exchange::Close, 0, ""},
-      {"no empty line after the header", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n", Exchange::Close, 0, ""},
+      {"no empty line after the header", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n",
+       Exchange::Close, 0, ""},
       {"status cut short", "HTTP/1.1 20", Exchange::Close, 0, ""},
       {"no status line", "hello world\r\n\r\n", Exchange::Close, 0, ""},
       {"nothing at all", "", Exchange::Close, 0, ""},
-      {"chunk size not hex", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", Exchange::Close, 0, ""},
-      {"chunk size with a sign", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nhello\r\n0\r\n\r\n",
+      {"chunk size not hex", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
        Exchange::Close, 0, ""},
-      {"chunk size with 0x", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0x5\r\nhello\r\n0\r\n\r\n",
+      {"chunk size with a sign",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nhello\r\n0\r\n\r\n",
        Exchange::Close, 0, ""},
-      {"chunk size with junk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5 x\r\nhello\r\n0\r\n\r\n",
+      {"chunk size with 0x",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0x5\r\nhello\r\n0\r\n\r\n",
+       Exchange::Close, 0, ""},
+      {"chunk size with junk",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5 x\r\nhello\r\n0\r\n\r\n",
        Exchange::Close, 0, ""},
       {"chunk longer than its size",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n", Exchange::Close, 0, ""},
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n",
+       Exchange::Close, 0, ""},
       {"chunk size overflowing",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000005\r\nhello\r\n0\r\n\r\n",
        Exchange::StayOpen, 0, ""},
-      {"length not a number", "HTTP/1.1 200 OK\r\nContent-Length: 5x\r\n\r\nhello", Exchange::Close, 0, ""},
-      {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello", Exchange::Close, 0, ""},
-      {"two different lengths", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello!",
-       Exchange::Close, 0, ""},
+      {"length not a number", "HTTP/1.1 200 OK\r\nContent-Length: 5x\r\n\r\nhello", Exchange::Close,
+       0, ""},
+      {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello", Exchange::Close, 0,
+       ""},
+      {"two different lengths",
+       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello!", Exchange::Close,
+       0, ""},
       {"header line too long", "HTTP/1.1 200 OK\r\nX-Big: " + std::string(17000, 'a') + "\r\n\r\n",
        Exchange::StayOpen, 0, ""},
   };
@@ -410,7 +431,8 @@ TEST_F(WebRequestTest, ReadsEveryKindOfAnswer) {
     for (const Exchange &row : rows) {
       LoopbackServer peer;
       Script script = Script().expect_until(kEndOfHead).send(row.response);
-      peer.on(0, row.after == Exchange::Close ? std::move(script.close()) : std::move(script.stall()));
+      peer.on(0,
+              row.after == Exchange::Close ? std::move(script.close()) : std::move(script.stall()));
       const WebOutcome out = call(fn, "http://127.0.0.1:" + std::to_string(peer.port()) + "/");
       const std::string which = std::string(row.name) + (fn == WebRequest ? "" : " (fx)");
       EXPECT_EQ(row.result, out.result) << which;
@@ -434,7 +456,8 @@ enum class Framing { Length, Chunked, ToClose };
 Script answer(const std::string &body, Framing framing, bool cut) {
   std::string head = "HTTP/1.1 200 OK\r\n", rest;
   if (framing == Framing::Length)
-    head += "Content-Length: " + std::to_string(cut ? 2 * size_t{QV_WEB_BODY_MAX} : body.size()) + "\r\n";
+    head += "Content-Length: " + std::to_string(cut ? 2 * size_t{QV_WEB_BODY_MAX} : body.size()) +
+            "\r\n";
   if (framing == Framing::Chunked) {
     head += "Transfer-Encoding: chunked\r\n";
     for (size_t at = 0; at < body.size(); at += 9) {  // sizes below 10: decimal is hex
@@ -443,8 +466,10 @@ Script answer(const std::string &body, Framing framing, bool cut) {
     }
     if (!cut) rest += "0\r\n\r\n";
   }
-  Script script = Script().expect_until(kEndOfHead).send(head + "\r\n" + (rest.empty() ? body : rest));
-  return framing == Framing::ToClose && !cut ? std::move(script.close()) : std::move(script.stall());
+  Script script =
+      Script().expect_until(kEndOfHead).send(head + "\r\n" + (rest.empty() ? body : rest));
+  return framing == Framing::ToClose && !cut ? std::move(script.close())
+                                             : std::move(script.stall());
 }
 
 // Bodies shorter than, as long as and longer than the caller's buffer, in
@@ -471,17 +496,20 @@ TEST_F(WebRequestTest, WritesNoMoreThanTheBufferHolds) {
   };
   for (const auto &row : rows) {
     for (const Framing framing : {Framing::Length, Framing::Chunked, Framing::ToClose}) {
-      const std::string which = std::to_string(&row - rows) + " framing " + std::to_string(static_cast<int>(framing));
+      const std::string which =
+          std::to_string(&row - rows) + " framing " + std::to_string(static_cast<int>(framing));
       LoopbackServer peer;
       peer.on(0, answer(row.body, framing, row.cut));
       const std::string where = "http://127.0.0.1:" + std::to_string(peer.port()) + "/";
       std::vector<char> buffer(row.size + 64, 'Z');
       int32_t length = kUnsetElapsed, elapsed = kUnsetElapsed;
-      EXPECT_EQ(1, row.plain ? row.plain(buffer.data(), &elapsed, where.c_str())
-                             : WebRequestEx(buffer.data(), row.size, &length, &elapsed, where.c_str()))
+      EXPECT_EQ(1, row.plain
+                       ? row.plain(buffer.data(), &elapsed, where.c_str())
+                       : WebRequestEx(buffer.data(), row.size, &length, &elapsed, where.c_str()))
           << which;
 
-      const std::string text = row.cut ? row.body.substr(0, row.size - 1) : row.body.substr(0, row.body.find('\0'));
+      const std::string text =
+          row.cut ? row.body.substr(0, row.size - 1) : row.body.substr(0, row.body.find('\0'));
       std::string expected = text + zero;
       expected.resize(buffer.size(), 'Z');
       EXPECT_TRUE(std::string(buffer.begin(), buffer.end()) == expected) << which;
@@ -497,13 +525,16 @@ TEST_F(WebRequestTest, WritesNoMoreThanTheBufferHolds) {
 // its claim, at once, instead of being cut.
 TEST_F(WebRequestTest, BodyOverTheLimitFailsWhenTheBufferWouldHoldIt) {
   std::vector<char> buffer(size_t{QV_WEB_BODY_MAX} + 2, 'Z');
-  for (const std::string head : {"Content-Length: 67108865\r\n\r\n", "Transfer-Encoding: chunked\r\n\r\n4000001\r\n"}) {
+  for (const std::string head :
+       {"Content-Length: 67108865\r\n\r\n", "Transfer-Encoding: chunked\r\n\r\n4000001\r\n"}) {
     LoopbackServer peer;
     peer.on(0, Script().expect_until(kEndOfHead).send("HTTP/1.1 200 OK\r\n" + head).stall());
     const std::string where = "http://127.0.0.1:" + std::to_string(peer.port()) + "/";
     int32_t length = kUnsetElapsed, elapsed = kUnsetElapsed;
     const long took = elapsed_ms([&] {
-      EXPECT_EQ(0, WebRequestEx(buffer.data(), QV_WEB_BODY_MAX + 2, &length, &elapsed, where.c_str())) << head;
+      EXPECT_EQ(0,
+                WebRequestEx(buffer.data(), QV_WEB_BODY_MAX + 2, &length, &elapsed, where.c_str()))
+          << head;
     });
     EXPECT_LT(took, kTestReadTimeoutMs / 2) << head;
     EXPECT_EQ('Z', buffer[0]) << head;
@@ -572,9 +603,10 @@ TEST_F(WebRequestTest, RefusedBeforeAnythingIsSent) {
   EXPECT_EQ(0, WebRequest(nullptr, &elapsed, url().c_str()));
   EXPECT_EQ(0, fxWebRequest(buffer, nullptr, url().c_str()));
   EXPECT_EQ(kUnsetElapsed, elapsed);
-  for (const std::string &bad : std::vector<std::string>{"https://127.0.0.1:" + port + "/", "ftp://127.0.0.1:" + port + "/",
-                                "http://127.0.0.1:" + port + "/a\r\nX-Injected: 1", "", "http://:" + port + "/",
-                                "http://127.0.0.1:0/", "http://127.0.0.1:65536/", "http://127.0.0.1:8x/"}) {
+  for (const std::string &bad : std::vector<std::string>{
+           "https://127.0.0.1:" + port + "/", "ftp://127.0.0.1:" + port + "/",
+           "http://127.0.0.1:" + port + "/a\r\nX-Injected: 1", "", "http://:" + port + "/",
+           "http://127.0.0.1:0/", "http://127.0.0.1:65536/", "http://127.0.0.1:8x/"}) {
     const WebOutcome out = call(WebRequest, bad);
     EXPECT_EQ(0, out.result) << bad;
     EXPECT_TRUE(out.untouched) << bad;
@@ -597,7 +629,7 @@ TEST_F(WebRequestTest, RefusedBeforeAnythingIsSent) {
 TEST_F(WebRequestTest, UnreachableServersFail) {
   RefusingPort refusing;
   for (const std::string &bad : {"http://127.0.0.1:" + std::to_string(refusing.port()) + "/",
-                                std::string("http://") + kUnresolvableHost + "/"}) {
+                                 std::string("http://") + kUnresolvableHost + "/"}) {
     const WebOutcome out = call(WebRequest, bad);
     EXPECT_EQ(0, out.result) << bad;
     EXPECT_TRUE(out.untouched) << bad;
@@ -636,7 +668,9 @@ class RealHttpServer : public ::testing::Test {
     SetReadTimeout(kTestReadTimeoutMs);
   }
 
-  static std::string url(const std::string &path) { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  static std::string url(const std::string &path) {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
   static std::string file(const std::string &name) {
     std::ifstream in(files_->path() / name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -653,9 +687,10 @@ class RealHttpServer : public ::testing::Test {
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     const std::string directory = files_->path().string();
-    const char *argv[] = {"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
-                          "--directory", directory.c_str(), nullptr};
-    const int rc = ::posix_spawnp(&pid_, "python3", &actions, nullptr, const_cast<char **>(argv), environ);
+    const char *argv[] = {"python3", "-u",        "-m",          "http.server",     "0",
+                          "--bind",  "127.0.0.1", "--directory", directory.c_str(), nullptr};
+    const int rc =
+        ::posix_spawnp(&pid_, "python3", &actions, nullptr, const_cast<char **>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     if (rc != 0) {
@@ -685,7 +720,8 @@ class RealHttpServer : public ::testing::Test {
       address.sin_family = AF_INET;
       address.sin_port = htons(static_cast<uint16_t>(port));
       address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool accepted = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+      const bool accepted =
+          ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
       ::close(fd);
       if (accepted) {
         port_ = port;

@@ -13,7 +13,9 @@ namespace {
 using StreamFaults = XmlTest;
 
 const Bytes kNotify = fx::header(10127, 0);
-Bytes notify_reply(const Bytes &text) { return fx::reply(fx::kSuccess, "<r><notify>" + text + "</notify></r>"); }
+Bytes notify_reply(const Bytes &text) {
+  return fx::reply(fx::kSuccess, "<r><notify>" + text + "</notify></r>");
+}
 
 // A login reply whose length is over the limit: the login fails, its
 // connection is closed, and the next query relogs in instead of reading
@@ -43,7 +45,8 @@ TEST_F(StreamFaults, WriteToAServerThatStopsReadingEndsAtTheDeadline) {
   ASSERT_EQ(1, SetReadTimeout(300));
   const std::string huge(32 * 1024 * 1024, 'a');  // far beyond both sides' socket buffers
   int32_t code = kUnsetCode, length = kUnsetCode;
-  const long took = elapsed_ms([&] { EXPECT_EQ(0, fxLogin_Req(&code, &length, huge.c_str(), "", "n", "p", "v")); });
+  const long took = elapsed_ms(
+      [&] { EXPECT_EQ(0, fxLogin_Req(&code, &length, huge.c_str(), "", "n", "p", "v")); });
   EXPECT_GE(took, 280);
   EXPECT_LT(took, 1500);
   // The half-written request's connection is closed: a connect finds

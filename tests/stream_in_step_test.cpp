@@ -76,12 +76,29 @@ std::pair<size_t, size_t> process_resources() {
 }
 
 enum Call : int {
-  kMms, kLoginPair, kHeartbeat, kUdInfo, kFxLoginPair, kFxQuery, kReLogin, kFxReLogin,
-  kSecondAlone, kTwoFirsts, kRenewBetween
+  kMms,
+  kLoginPair,
+  kHeartbeat,
+  kUdInfo,
+  kFxLoginPair,
+  kFxQuery,
+  kReLogin,
+  kFxReLogin,
+  kSecondAlone,
+  kTwoFirsts,
+  kRenewBetween
 };
-const char *const kCallNames[] = {
-    "MMSMaxSize", "Login_Request+Login_Feedback", "Heartbeat", "GetUdInfo", "fxLogin_Req+fxLogin_Resp", "", "ReLogin",
-    "fxReLogin", "", "", ""};
+const char *const kCallNames[] = {"MMSMaxSize",
+                                  "Login_Request+Login_Feedback",
+                                  "Heartbeat",
+                                  "GetUdInfo",
+                                  "fxLogin_Req+fxLogin_Resp",
+                                  "",
+                                  "ReLogin",
+                                  "fxReLogin",
+                                  "",
+                                  "",
+                                  ""};
 const std::vector<double> kCallWeights = {26, 14, 8, 10, 12, 22, 4, 4, 7, 7, 4};
 
 struct FxQuery {
@@ -106,11 +123,14 @@ struct Caller {
 
 // How an operation is renewed between its two halves.
 enum Renewal : int { kDisconnect, kRelease, kReconnect, kRenewalKinds };
-const char *const kRenewalNames[] = {"TcpDisconnect", "dllUnInitialize+dllInitialize", "TcpDisconnect+TcpConnect"};
+const char *const kRenewalNames[] = {"TcpDisconnect", "dllUnInitialize+dllInitialize",
+                                     "TcpDisconnect+TcpConnect"};
 
 // The serial of an answer text "want@serial", or 0 when it answers something else.
 long serial_if_for(const std::string &text, const std::string &want) {
-  if (text.size() <= want.size() + 1 || text.compare(0, want.size(), want) != 0 || text[want.size()] != '@') return 0;
+  if (text.size() <= want.size() + 1 || text.compare(0, want.size(), want) != 0 ||
+      text[want.size()] != '@')
+    return 0;
   return std::strtol(text.c_str() + want.size() + 1, nullptr, 10);
 }
 
@@ -138,9 +158,9 @@ class Violations {
   void add(int round, int thread, int index, const std::string &call, const std::string &expected,
            const std::string &got) {
     std::lock_guard lock(mutex_);
-    lines_.push_back("seed " + std::to_string(seed_) + ", round " + std::to_string(round) + ", thread " +
-                     std::to_string(thread) + ", call " + std::to_string(index) + " " + call + ": expected " +
-                     expected + "; got " + got);
+    lines_.push_back("seed " + std::to_string(seed_) + ", round " + std::to_string(round) +
+                     ", thread " + std::to_string(thread) + ", call " + std::to_string(index) +
+                     " " + call + ": expected " + expected + "; got " + got);
   }
   std::vector<std::string> all() {
     std::lock_guard lock(mutex_);
@@ -155,8 +175,13 @@ class Violations {
 
 class StreamInStep {
  public:
-  StreamInStep(unsigned seed, int timeout_ms, TaggingServer &server, FaultProxy &proxy, Violations &violations)
-      : seed_(seed), timeout_ms_(timeout_ms), server_(server), proxy_(proxy), violation_(violations) {}
+  StreamInStep(unsigned seed, int timeout_ms, TaggingServer &server, FaultProxy &proxy,
+               Violations &violations)
+      : seed_(seed),
+        timeout_ms_(timeout_ms),
+        server_(server),
+        proxy_(proxy),
+        violation_(violations) {}
 
   void round(int r);
   std::atomic<long> calls{0}, returned_1{0}, wrong_way{0};
@@ -170,15 +195,16 @@ class StreamInStep {
     return Caller{r, thread, std::mt19937(seq)};
   }
   void call(Caller &c, int kind, bool faults_off);
-  void took(Caller &c, const std::string &call, bool fields_match, const std::string &want, const std::string &text,
-            const std::string &got);
+  void took(Caller &c, const std::string &call, bool fields_match, const std::string &want,
+            const std::string &text, const std::string &got);
   bool answered_whole(const std::string &tag) const {
     const auto fault = server_.first_fault_for(tag);
     return fault && TaggingServer::whole_in_time(*fault);
   }
   void faults(bool on, int r);
   bool connect_again(std::string &message);
-  bool wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg, bool &must);
+  bool wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg,
+                       bool &must);
 
   const unsigned seed_;
   const int timeout_ms_;
@@ -197,31 +223,35 @@ void StreamInStep::faults(bool on, int r) {
     return;
   }
   auto pick = [](unsigned percent, int kinds, std::mt19937 rng) {
-    return [percent, kinds, rng]() mutable { return rng() % 100 < percent ? 1 + int(rng() % unsigned(kinds - 1)) : 0; };
+    return [percent, kinds, rng]() mutable {
+      return rng() % 100 < percent ? 1 + int(rng() % unsigned(kinds - 1)) : 0;
+    };
   };
   std::seed_seq server_seq{seed_, unsigned(r), 100u}, proxy_seq{seed_, unsigned(r), 200u};
-  server_.set_faults(pick(kServerFaultPercent, TaggingServer::kFaultKinds, std::mt19937(server_seq)));
+  server_.set_faults(
+      pick(kServerFaultPercent, TaggingServer::kFaultKinds, std::mt19937(server_seq)));
   proxy_.set_faults(pick(kProxyFaultPercent, FaultProxy::kHandshakeKinds, std::mt19937(proxy_seq)));
 }
 
 // A call returned 1: its answer must be the one sent for it, and one that
 // the server delivered whole and in time.
-void StreamInStep::took(Caller &c, const std::string &call, bool fields_match, const std::string &want,
-                        const std::string &text, const std::string &got) {
+void StreamInStep::took(Caller &c, const std::string &call, bool fields_match,
+                        const std::string &want, const std::string &text, const std::string &got) {
   const long serial = serial_if_for(text, want);
   if (!fields_match || serial == 0)
     return violation_.add(c.round, c.thread, c.index, call, "the answer for " + want, got);
   const auto fault = server_.fault_of(serial);
   if (fault && !TaggingServer::whole_in_time(*fault))
-    violation_.add(c.round, c.thread, c.index, call, "an answer that arrived whole within the read time-out",
+    violation_.add(c.round, c.thread, c.index, call,
+                   "an answer that arrived whole within the read time-out",
                    got + " (sent with fault " + TaggingServer::name(*fault) + ")");
 }
 
 bool StreamInStep::connect_again(std::string &message) {
   char buffer[QV_BODY_BUFFER_SIZE] = {};
   auto *connect = fx_connect_ ? fxTcpConnect : TcpConnect;
-  const bool ok = connect(buffer, "127.0.0.1", server_.port(), 2000, via_proxy_ ? "http" : "", "127.0.0.1",
-                          via_proxy_ ? proxy_.port() : 0, "", "");
+  const bool ok = connect(buffer, "127.0.0.1", server_.port(), 2000, via_proxy_ ? "http" : "",
+                          "127.0.0.1", via_proxy_ ? proxy_.port() : 0, "", "");
   message = buffer;
   return ok;
 }
@@ -229,8 +259,8 @@ bool StreamInStep::connect_again(std::string &message) {
 // A second half that has no answer of its own waiting must return 0; after
 // two first halves, it takes the later one's answer.  Returns the result
 // the call came to.
-bool StreamInStep::wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name, char *msg,
-                                   bool &must) {
+bool StreamInStep::wrong_way_round(Caller &c, int kind, const std::string &tag, std::string &name,
+                                   char *msg, bool &must) {
   const bool xml = c.rng() % 2;
   const std::string earlier = tag + "a";
   int32_t code = -1, length = 0, earlier_code = -1, earlier_length = 0;
@@ -283,8 +313,9 @@ bool StreamInStep::wrong_way_round(Caller &c, int kind, const std::string &tag, 
       if (xml) must_fail("given another length", second(code, length + 1));
       const bool ok = second(code, length);
       must = must || (threads_ == 1 && answered_whole(tag));
-      if (ok) took(c, name, !xml ? code == 900 && tag == p3 : code == 20900, tag, xml ? body.data() : msg,
-                   fields(code, {answer_text()}));
+      if (ok)
+        took(c, name, !xml ? code == 900 && tag == p3 : code == 20900, tag, xml ? body.data() : msg,
+             fields(code, {answer_text()}));
       must_fail("twice after its first half", second(earlier_code, earlier_length));
       return ok;
     }
@@ -315,8 +346,8 @@ bool StreamInStep::wrong_way_round(Caller &c, int kind, const std::string &tag, 
 }
 
 void StreamInStep::call(Caller &c, int kind, bool faults_off) {
-  const std::string tag =
-      "r" + std::to_string(c.round) + "t" + std::to_string(c.thread) + "n" + std::to_string(c.index);
+  const std::string tag = "r" + std::to_string(c.round) + "t" + std::to_string(c.thread) + "n" +
+                          std::to_string(c.index);
   std::string name = kCallNames[kind];
   const auto start = Clock::now();
   const long renewals_before = renewals;
@@ -329,7 +360,8 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
   auto fx_pair = [&](const std::string &want, qv_bool req_ok, auto &&resp) {
     if (!req_ok) return;
     if (code != 20900 || length <= 0 || length > kLongestReply)
-      return violation_.add(c.round, c.thread, c.index, name, "a reply header 20900 with a reply's length",
+      return violation_.add(c.round, c.thread, c.index, name,
+                            "a reply header 20900 with a reply's length",
                             "code " + std::to_string(code) + ", length " + std::to_string(length));
     std::vector<char> out(size_t(length) + 64, '\0');
     ok = resp(out.data());
@@ -349,7 +381,9 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
       must = must || (threads_ == 1 && answered_whole(tag));
       if (ok) took(c, name, code == 900 && tag == p3, tag, msg, fields(code, {msg, p1, p2, p3}));
       break;
-    case kHeartbeat: ok = Heartbeat(); break;
+    case kHeartbeat:
+      ok = Heartbeat();
+      break;
     case kUdInfo:
       ok = GetUdInfo(&code, msg, p1, p2, p3);
       if (ok)
@@ -369,21 +403,30 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
       fx_pair(q.kind, q.req(&code, &length), [&](char *out) { return q.resp(out, code, length); });
       break;
     }
-    case kReLogin: ok = ReLogin(); break;
-    case kFxReLogin: ok = fxReLogin(); break;
-    default: ok = wrong_way_round(c, kind, tag, name, msg, must); break;
+    case kReLogin:
+      ok = ReLogin();
+      break;
+    case kFxReLogin:
+      ok = fxReLogin();
+      break;
+    default:
+      ok = wrong_way_round(c, kind, tag, name, msg, must);
+      break;
   }
   if (!ok && must && renewals == renewals_before)
     violation_.add(c.round, c.thread, c.index, name,
-                   faults_off ? "result 1 with the faults off" : "result 1 for an answer sent whole and in time",
+                   faults_off ? "result 1 with the faults off"
+                              : "result 1 for an answer sent whole and in time",
                    "0, " + printable(msg));
-  const long took_ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+  const long took_ms =
+      long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
   if (const long limit = 12L * timeout_ms_ + 2000; took_ms > limit)
-    violation_.add(c.round, c.thread, c.index, name, "a return within " + std::to_string(limit) + " ms",
+    violation_.add(c.round, c.thread, c.index, name,
+                   "a return within " + std::to_string(limit) + " ms",
                    std::to_string(took_ms) + " ms");
   if (trace_)
-    std::printf("[stream in step] round %d, thread %d, call %d %s: %d in %ld ms, %s\n", c.round, c.thread, c.index,
-                name.c_str(), int(ok), took_ms, fields(code, {msg}).c_str());
+    std::printf("[stream in step] round %d, thread %d, call %d %s: %d in %ld ms, %s\n", c.round,
+                c.thread, c.index, name.c_str(), int(ok), took_ms, fields(code, {msg}).c_str());
   ++c.index;
   ++calls;
   returned_1 += ok;
@@ -394,7 +437,8 @@ void StreamInStep::round(int r) {
   std::mt19937 plan(plan_seq);
   const bool via_proxy = via_proxy_ = plan() % 2, fx_connect = fx_connect_ = plan() % 2;
   const int threads = threads_ = plan() % 2 ? kThreads : 1;
-  std::printf("[stream in step] round %d: %s, %s, %d thread(s)\n", r, via_proxy ? "through the proxy" : "direct",
+  std::printf("[stream in step] round %d: %s, %s, %d thread(s)\n", r,
+              via_proxy ? "through the proxy" : "direct",
               fx_connect ? "fxTcpConnect" : "TcpConnect", threads);
   std::fflush(stdout);
 
@@ -423,7 +467,8 @@ void StreamInStep::round(int r) {
 
   // Faults off: the next relogin brings the library back in step.
   faults(false, r);
-  for (int kind : {kReLogin, kMms, kLoginPair, kFxLoginPair, kFxQuery, kUdInfo, kMms}) call(first, kind, true);
+  for (int kind : {kReLogin, kMms, kLoginPair, kFxLoginPair, kFxQuery, kUdInfo, kMms})
+    call(first, kind, true);
 }
 
 template <class Counts>
@@ -460,15 +505,16 @@ TEST(StreamInStep, NoCallTakesAnAnswerThatWasNotSentForItsOwnRequest) {
     StreamInStep run(seed, timeout_ms, server, proxy, violations);
     for (int r = first_round; r < first_round + rounds; ++r) run.round(current_round = r);
     dllUnInitialize();
-    figures = std::to_string(run.calls) + " calls, " + std::to_string(run.returned_1) + " returned 1, " +
-              std::to_string(run.wrong_way) + " second halves with no answer of their own\n" +
-              "[stream in step] server answers " + tally(server.counts(), TaggingServer::name) +
-              "\n[stream in step] proxy handshakes " + tally(proxy.counts(), FaultProxy::name);
+    figures = std::to_string(run.calls) + " calls, " + std::to_string(run.returned_1) +
+              " returned 1, " + std::to_string(run.wrong_way) +
+              " second halves with no answer of their own\n" + "[stream in step] server answers " +
+              tally(server.counts(), TaggingServer::name) + "\n[stream in step] proxy handshakes " +
+              tally(proxy.counts(), FaultProxy::name);
   }  // the proxy and the server join their threads here
   const std::vector<std::string> found = violations.all();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::printf("[stream in step] %.1f s, %s\n[stream in step] violations: %zu\n", seconds, figures.c_str(),
-              found.size());
+  std::printf("[stream in step] %.1f s, %s\n[stream in step] violations: %zu\n", seconds,
+              figures.c_str(), found.size());
   for (const std::string &v : found) std::printf("[stream in step]   %s\n", v.c_str());
   EXPECT_TRUE(found.empty()) << found.size() << " violations; first: " << found.front();
   EXPECT_EQ(before, process_resources()) << "descriptors and threads before and after";

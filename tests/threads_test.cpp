@@ -34,8 +34,8 @@ bool connect_and_login(uint16_t port) {
   char msg[QV_BODY_BUFFER_SIZE];
   Buffers b;
   return TcpConnect(msg, "127.0.0.1", port, 5000, "", "", 0, "", "") &&
-         Login_Request("stress", "", "demo", "demo123", "1.0") && Login_Feedback(&b.code, b.msg, b.p1, b.p2, b.p3) &&
-         b.code == QV_CODE_ACCEPTED;
+         Login_Request("stress", "", "demo", "demo123", "1.0") &&
+         Login_Feedback(&b.code, b.msg, b.p1, b.p2, b.p3) && b.code == QV_CODE_ACCEPTED;
 }
 
 // Each call's answer is one only its own request gets, so an answer read by
@@ -58,16 +58,24 @@ TEST(Threads, MixedCallsFromSeveralThreadsNeverMisframe) {
             if (!Heartbeat()) ++failed;
             break;
           case 1:
-            if (!MMSMaxSize(&b.code, b.msg, b.p1, "size", "B")) ++failed;
-            else if (b.code != 900 || std::strcmp(b.msg, "102400") != 0 || std::strcmp(b.p1, "B") != 0) ++wrong;
+            if (!MMSMaxSize(&b.code, b.msg, b.p1, "size", "B"))
+              ++failed;
+            else if (b.code != 900 || std::strcmp(b.msg, "102400") != 0 ||
+                     std::strcmp(b.p1, "B") != 0)
+              ++wrong;
             break;
           case 2:
-            if (!MMSMaxSize(&b.code, b.msg, b.p1, "size", "KB")) ++failed;
-            else if (b.code != 900 || std::strcmp(b.msg, "100") != 0 || std::strcmp(b.p1, "KB") != 0) ++wrong;
+            if (!MMSMaxSize(&b.code, b.msg, b.p1, "size", "KB"))
+              ++failed;
+            else if (b.code != 900 || std::strcmp(b.msg, "100") != 0 ||
+                     std::strcmp(b.p1, "KB") != 0)
+              ++wrong;
             break;
           case 3:
-            if (!GetUdInfo(&b.code, b.msg, b.p1, b.p2, b.p3)) ++failed;
-            else if (b.code != 900 || std::strcmp(b.p1, "10001") != 0) ++wrong;
+            if (!GetUdInfo(&b.code, b.msg, b.p1, b.p2, b.p3))
+              ++failed;
+            else if (b.code != 900 || std::strcmp(b.p1, "10001") != 0)
+              ++wrong;
             break;
         }
       }
@@ -131,15 +139,18 @@ TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
     std::function<qv_bool()> call;
   };
   const Case cases[] = {
-      {"direct connect", [&] {
+      {"direct connect",
+       [&] {
          char msg[QV_BODY_BUFFER_SIZE];
          return TcpConnect(msg, "127.0.0.1", silent.port(), -2, "", "", 0, "", "");
        }},
-      {"connect to an HTTP proxy", [&] {
+      {"connect to an HTTP proxy",
+       [&] {
          char msg[QV_BODY_BUFFER_SIZE];
          return TcpConnect(msg, "127.0.0.1", 9, 0, "http", "127.0.0.1", silent.port(), "", "");
        }},
-      {"write", [&] {
+      {"write",
+       [&] {
          char msg[QV_BODY_BUFFER_SIZE];
          int32_t code = 0, length = 0;
          return fxTcpConnect(msg, "127.0.0.1", deaf.port(), 2000, "", "", 0, "", "") &&
@@ -163,7 +174,8 @@ TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
     const auto start = Clock::now();
     EXPECT_TRUE(TcpDisconnect());
     blocked.join();
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     std::printf("%s: ended %lld ms after the disconnect\n", c.name, static_cast<long long>(took));
     EXPECT_LT(took, 300);
     EXPECT_EQ(0, result.load());

@@ -38,7 +38,8 @@ class TraceTest : public XmlTest {
     return all.str();
   }
 
-  const std::string path = ::testing::TempDir() + "quorvex-trace-" + std::to_string(::getpid()) + ".log";
+  const std::string path =
+      ::testing::TempDir() + "quorvex-trace-" + std::to_string(::getpid()) + ".log";
 };
 
 std::vector<std::string> lines_of(const std::string &text) {
@@ -71,7 +72,9 @@ TEST_F(TraceTest, ASessionReadsBackInOrder) {
   ::unsetenv("QUORVEX_TRACE");
   server.on(0, logged_in().expect(kUdInfo).send(rec::make(900, "ud")).expect(kUdInfo).close());
   server.on(1, logged_in());
-  server.on(2, fx::logged_in().expect(fx::header(10101, 0)).send(fx::reply(fx::kSuccess, "<r><states>s</states></r>")));
+  server.on(2, fx::logged_in()
+                   .expect(fx::header(10101, 0))
+                   .send(fx::reply(fx::kSuccess, "<r><states>s</states></r>")));
 
   connect_and_login();
   int32_t code = kUnsetCode;
@@ -118,7 +121,8 @@ TEST_F(TraceTest, ASessionReadsBackInOrder) {
   size_t at = 0;
   for (const std::string &event : expected) {
     const size_t found = trace.find(event, at);
-    ASSERT_NE(std::string::npos, found) << "missing after offset " << at << ": " << event << "\n" << trace;
+    ASSERT_NE(std::string::npos, found) << "missing after offset " << at << ": " << event << "\n"
+                                        << trace;
     at = found + event.size();
   }
   for (const std::string &line : lines_of(trace)) {
@@ -154,7 +158,8 @@ TEST_F(TraceTest, PasswordsNeverReachTheTrace) {
   ASSERT_EQ(1, fxLogin_Req(&code, &length, kApp, kExtra, kName, kSecret, kVer));
   EXPECT_EQ(1, fxReLogin());
   const RefusingPort proxy;
-  EXPECT_EQ(0, TcpConnect(message.get(), "127.0.0.1", 1, 1000, "socks5", "127.0.0.1", proxy.port(), "me", kSecret));
+  EXPECT_EQ(0, TcpConnect(message.get(), "127.0.0.1", 1, 1000, "socks5", "127.0.0.1", proxy.port(),
+                          "me", kSecret));
   ASSERT_EQ(1, TraceStop());
 
   const std::string trace = read_trace();
@@ -174,7 +179,8 @@ TEST_F(TraceTest, MasksHoldWhileAnotherThreadSwitchesTheTrace) {
   constexpr int kLogins = 400;
   const char *const kTrickyApp = "<pwd>app</pwd>", *const kTrickyName = "n<pwd>";
   Script logins;
-  for (int i = 0; i < kLogins; ++i) logins.expect(rec::login(kApp, kExtra, kName, kSecret, kVer)).send(kAccepted);
+  for (int i = 0; i < kLogins; ++i)
+    logins.expect(rec::login(kApp, kExtra, kName, kSecret, kVer)).send(kAccepted);
   server.on(0, std::move(logins));
   server.on(1, fx::expect_login().send(fx::reply(fx::kSuccess, "<r/>")));
   ASSERT_EQ(gbk("TCP连接成功"), connect_direct());
@@ -200,7 +206,8 @@ TEST_F(TraceTest, MasksHoldWhileAnotherThreadSwitchesTheTrace) {
   const std::string trace = read_trace();
   EXPECT_EQ(std::string::npos, trace.find(kSecret));
   EXPECT_EQ(std::string::npos, sent_bytes(trace).find(kSecret));
-  EXPECT_NE(std::string::npos, trace.find(std::string("<app>") + kTrickyApp + "</app>")) << "the app is shown as sent";
+  EXPECT_NE(std::string::npos, trace.find(std::string("<app>") + kTrickyApp + "</app>"))
+      << "the app is shown as sent";
 }
 
 // A trace file that cannot take more stops the trace; the calls go on with

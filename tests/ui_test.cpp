@@ -45,7 +45,10 @@ using qvtest::gbk;
 
 // Without a display: both exports return 0.
 int probe_without_display(const char *display) {
-  if (display) setenv("DISPLAY", display, 1); else unsetenv("DISPLAY");
+  if (display)
+    setenv("DISPLAY", display, 1);
+  else
+    unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
   setenv("GDK_BACKEND", "x11", 1);
   int status = 0;
@@ -76,7 +79,8 @@ int probe_relative_library() {
   const std::string dir = std::getenv("QV_UI_DIR");
   if (chdir((dir + "/lib").c_str()) != 0) return 2;
   void *library = dlopen("./libquorvex.so", RTLD_NOW | RTLD_LOCAL);
-  auto show_about = library ? reinterpret_cast<qv_bool (*)()>(dlsym(library, "ShowAbout")) : nullptr;
+  auto show_about =
+      library ? reinterpret_cast<qv_bool (*)()>(dlsym(library, "ShowAbout")) : nullptr;
   if (!show_about || chdir((dir + "/cwd").c_str()) != 0) return 2;
   show_about();
   std::ifstream maps("/proc/self/maps");
@@ -90,7 +94,7 @@ const int probe_status = [] {
   alarm(20);
   const std::string name = probe;
   unsetenv("QV_UI_PROBE");
-  _exit(name == "no-display"      ? probe_without_display(nullptr)
+  _exit(name == "no-display"         ? probe_without_display(nullptr)
         : name == "unserved-display" ? probe_without_display(":65000")
         : name == "keeps-locale"     ? probe_keeps_locale()
         : name == "relative-library" ? probe_relative_library()
@@ -142,7 +146,8 @@ class XvfbServer : public ::testing::Environment {
   static inline qvtest::Xvfb server_;
 };
 
-::testing::Environment *const xvfb_environment = ::testing::AddGlobalTestEnvironment(new XvfbServer);
+::testing::Environment *const xvfb_environment =
+    ::testing::AddGlobalTestEnvironment(new XvfbServer);
 
 // ---------------------------------------------------------------------------
 // Reading windows back
@@ -169,8 +174,8 @@ Rgb text_colour(GtkWidget *w) {
 
 Rgb background(GtkWidget *w) {
   GdkRGBA *c = nullptr;
-  gtk_style_context_get(gtk_widget_get_style_context(w), GTK_STATE_FLAG_NORMAL, GTK_STYLE_PROPERTY_BACKGROUND_COLOR,
-                        &c, nullptr);
+  gtk_style_context_get(gtk_widget_get_style_context(w), GTK_STATE_FLAG_NORMAL,
+                        GTK_STYLE_PROPERTY_BACKGROUND_COLOR, &c, nullptr);
   const Rgb result = c->alpha > 0.99 ? rgb(*c) : Rgb{-1, -1, -1};  // -1: not opaque
   gdk_rgba_free(c);
   return result;
@@ -185,7 +190,8 @@ struct FontSeen {
 
 FontSeen font_of(GtkWidget *w) {
   PangoFontDescription *d = nullptr;
-  gtk_style_context_get(gtk_widget_get_style_context(w), GTK_STATE_FLAG_NORMAL, GTK_STYLE_PROPERTY_FONT, &d, nullptr);
+  gtk_style_context_get(gtk_widget_get_style_context(w), GTK_STATE_FLAG_NORMAL,
+                        GTK_STYLE_PROPERTY_FONT, &d, nullptr);
   FontSeen f;
   const std::string families = pango_font_description_get_family(d);
   f.family = families.substr(0, families.find(','));
@@ -219,7 +225,8 @@ std::vector<GtkWidget *> toplevels_named(const char *name) {
   std::vector<GtkWidget *> out;
   GList *all = gtk_window_list_toplevels();
   for (GList *l = all; l; l = l->next)
-    if (std::strcmp(gtk_widget_get_name(GTK_WIDGET(l->data)), name) == 0) out.push_back(GTK_WIDGET(l->data));
+    if (std::strcmp(gtk_widget_get_name(GTK_WIDGET(l->data)), name) == 0)
+      out.push_back(GTK_WIDGET(l->data));
   g_list_free(all);
   return out;
 }
@@ -228,7 +235,8 @@ std::vector<GtkWidget *> toplevels_named(const char *name) {
 bool run_until(const std::function<bool()> &done) {
   bool expired = false;
   const guint timer = g_timeout_add_seconds(
-      10, [](gpointer flag) { return *static_cast<bool *>(flag) = true, G_SOURCE_REMOVE; }, &expired);
+      10, [](gpointer flag) { return *static_cast<bool *>(flag) = true, G_SOURCE_REMOVE; },
+      &expired);
   while (!done() && !expired) g_main_context_iteration(nullptr, TRUE);
   if (!expired) g_source_remove(timer);
   return done();
@@ -238,11 +246,12 @@ bool run_until(const std::function<bool()> &done) {
 // has every request.
 bool wait_for_draw(GtkWidget *window) {
   bool drawn = false;
-  const gulong handler = g_signal_connect_after(window, "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer flag) {
-                                                  *static_cast<bool *>(flag) = true;
-                                                  return FALSE;
-                                                }),
-                                                &drawn);
+  const gulong handler =
+      g_signal_connect_after(window, "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer flag) {
+                               *static_cast<bool *>(flag) = true;
+                               return FALSE;
+                             }),
+                             &drawn);
   const bool ok = run_until([&] { return drawn; });
   g_signal_handler_disconnect(window, handler);
   gdk_display_sync(gdk_display_get_default());
@@ -278,8 +287,8 @@ std::vector<long> x_property(GtkWidget *window, const char *name) {
   gint format = 0, length = 0;
   guchar *data = nullptr;
   std::vector<long> items;
-  if (gdk_property_get(gtk_widget_get_window(window), gdk_atom_intern(name, FALSE), GDK_NONE, 0, 64, FALSE, &type,
-                       &format, &length, &data) &&
+  if (gdk_property_get(gtk_widget_get_window(window), gdk_atom_intern(name, FALSE), GDK_NONE, 0, 64,
+                       FALSE, &type, &format, &length, &data) &&
       format == 32) {
     const long *longs = reinterpret_cast<const long *>(data);
     items.assign(longs, longs + length / sizeof(long));
@@ -303,7 +312,8 @@ class Pixels {
  public:
   explicit Pixels(GtkWidget *window) {
     GdkWindow *w = gtk_widget_get_window(window);
-    pixbuf_ = gdk_pixbuf_get_from_window(w, 0, 0, gdk_window_get_width(w), gdk_window_get_height(w));
+    pixbuf_ =
+        gdk_pixbuf_get_from_window(w, 0, 0, gdk_window_get_width(w), gdk_window_get_height(w));
   }
   ~Pixels() {
     if (pixbuf_) g_object_unref(pixbuf_);
@@ -319,7 +329,8 @@ class Pixels {
     int x0 = INT32_MAX, y0 = INT32_MAX, x1 = -1, y1 = -1;
     for (int y = 0; y < gdk_pixbuf_get_height(pixbuf_); ++y)
       for (int x = 0; x < gdk_pixbuf_get_width(pixbuf_); ++x)
-        if (at(x, y) == colour) x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+        if (at(x, y) == colour)
+          x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
     if (x1 < 0) return std::nullopt;
     return Place{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
   }
@@ -338,7 +349,8 @@ constexpr Rgb kWindowText{0x00, 0x00, 0x00};
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!XvfbServer::running()) GTEST_SKIP() << "Xvfb (Debian package xvfb) is not installed: no window tests";
+    if (!XvfbServer::running())
+      GTEST_SKIP() << "Xvfb (Debian package xvfb) is not installed: no window tests";
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
   }
   void TearDown() override {
@@ -392,7 +404,8 @@ TEST_F(DialogTest, AboutWindowIsAFixedDialogAtItsDesignedPlace) {
   ASSERT_GE(size_hints.size(), 9u);
   constexpr long kMinSize = 1 << 4, kMaxSize = 1 << 5;
   EXPECT_EQ(kMinSize | kMaxSize, size_hints[0] & (kMinSize | kMaxSize));
-  EXPECT_EQ((std::vector<long>{285, 151, 285, 151}), std::vector<long>(size_hints.begin() + 5, size_hints.begin() + 9));
+  EXPECT_EQ((std::vector<long>{285, 151, 285, 151}),
+            std::vector<long>(size_hints.begin() + 5, size_hints.begin() + 9));
 
   // Motif hints: it moves and closes; it neither resizes, minimises nor
   // maximises, and its frame has no such boxes.
@@ -400,9 +413,10 @@ TEST_F(DialogTest, AboutWindowIsAFixedDialogAtItsDesignedPlace) {
   ASSERT_GE(motif.size(), 3u);
   constexpr long kHasFunctions = 1, kHasDecorations = 2;
   EXPECT_EQ(kHasFunctions | kHasDecorations, motif[0] & (kHasFunctions | kHasDecorations));
-  constexpr long kFuncAll = 1, kFuncResize = 2, kFuncMove = 4, kFuncMinimize = 8, kFuncMaximize = 16, kFuncClose = 32;
-  EXPECT_EQ(kFuncMove | kFuncClose,
-            motif[1] & (kFuncAll | kFuncResize | kFuncMove | kFuncMinimize | kFuncMaximize | kFuncClose));
+  constexpr long kFuncAll = 1, kFuncResize = 2, kFuncMove = 4, kFuncMinimize = 8,
+                 kFuncMaximize = 16, kFuncClose = 32;
+  EXPECT_EQ(kFuncMove | kFuncClose, motif[1] & (kFuncAll | kFuncResize | kFuncMove | kFuncMinimize |
+                                                kFuncMaximize | kFuncClose));
   constexpr long kDecorAll = 1, kDecorTitle = 8, kDecorMinimize = 32, kDecorMaximize = 64;
   EXPECT_EQ(kDecorTitle, motif[2] & (kDecorAll | kDecorTitle | kDecorMinimize | kDecorMaximize));
 }
@@ -496,7 +510,8 @@ TEST_F(DialogTest, TypingALongLineWrapsItInsteadOfGrowingTheDialog) {
   GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(memo));
   GtkTextIter end;
   gtk_text_buffer_get_end_iter(buffer, &end);
-  gtk_text_buffer_insert(buffer, &end, "\nwrapped wrapped wrapped wrapped wrapped wrapped wrapped wrapped", -1);
+  gtk_text_buffer_insert(buffer, &end,
+                         "\nwrapped wrapped wrapped wrapped wrapped wrapped wrapped wrapped", -1);
   ASSERT_TRUE(wait_for_draw(dialog));
 
   EXPECT_EQ(217, gtk_widget_get_allocated_width(memo));
@@ -527,7 +542,9 @@ TEST_F(DialogTest, EveryCallOpensAnIndependentDialogAtTheSamePlace) {
 
   // Closing one takes it away and leaves the other open.
   bool destroyed = false;
-  g_signal_connect(first, "destroy", G_CALLBACK(+[](GtkWidget *, gpointer flag) { *static_cast<bool *>(flag) = true; }),
+  g_signal_connect(first, "destroy", G_CALLBACK(+[](GtkWidget *, gpointer flag) {
+                     *static_cast<bool *>(flag) = true;
+                   }),
                    &destroyed);
   gtk_window_close(GTK_WINDOW(first));
   ASSERT_TRUE(run_until([&] { return destroyed; })) << "closing did not take the dialog away";
@@ -560,16 +577,19 @@ gboolean inspect_and_close(gpointer data) {
   seen.title = gtk_window_get_title(GTK_WINDOW(box)) ? gtk_window_get_title(GTK_WINDOW(box)) : "";
   // The texts as the labels of the box show them.
   std::vector<std::string> shown;
-  for (GtkWidget *label : find_all(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box)), GTK_TYPE_LABEL))
+  for (GtkWidget *label :
+       find_all(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box)), GTK_TYPE_LABEL))
     if (gtk_widget_get_visible(label)) shown.push_back(gtk_label_get_text(GTK_LABEL(label)));
   seen.text = shown.empty() ? "(no label)" : shown[0];
   seen.extra_labels = shown.size() > 1 ? shown.size() - 1 : 0;
   seen.modal = gtk_window_get_modal(GTK_WINDOW(box));
-  for (GtkWidget *image : find_all(box, GTK_TYPE_IMAGE)) seen.icon |= gtk_widget_get_visible(image) != FALSE;
+  for (GtkWidget *image : find_all(box, GTK_TYPE_IMAGE))
+    seen.icon |= gtk_widget_get_visible(image) != FALSE;
   GtkWidget *press = nullptr;
   for (GtkWidget *b : find_all(box, GTK_TYPE_BUTTON))
     if (gtk_widget_get_visible(b)) {
-      seen.buttons.push_back(gtk_button_get_label(GTK_BUTTON(b)) ? gtk_button_get_label(GTK_BUTTON(b)) : "");
+      seen.buttons.push_back(
+          gtk_button_get_label(GTK_BUTTON(b)) ? gtk_button_get_label(GTK_BUTTON(b)) : "");
       press = b;
     }
   gdk_display_sync(gdk_display_get_default());
@@ -596,7 +616,8 @@ class MessageBoxTest : public DialogTest {
     DialogTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     box_seen = &seen;
-    hook_ = g_signal_add_emission_hook(g_signal_lookup("map-event", GTK_TYPE_WIDGET), 0, on_map, nullptr, nullptr);
+    hook_ = g_signal_add_emission_hook(g_signal_lookup("map-event", GTK_TYPE_WIDGET), 0, on_map,
+                                       nullptr, nullptr);
     // A box that never shows up still ends the call, as a failure.
     watchdog_ = g_timeout_add_seconds(
         10,
@@ -605,7 +626,8 @@ class MessageBoxTest : public DialogTest {
           ADD_FAILURE() << "the message box was not seen on screen";
           GList *all = gtk_window_list_toplevels();
           for (GList *l = all; l; l = l->next)
-            if (GTK_IS_MESSAGE_DIALOG(l->data)) gtk_dialog_response(GTK_DIALOG(l->data), GTK_RESPONSE_OK);
+            if (GTK_IS_MESSAGE_DIALOG(l->data))
+              gtk_dialog_response(GTK_DIALOG(l->data), GTK_RESPONSE_OK);
           g_list_free(all);
           return G_SOURCE_REMOVE;
         },
@@ -638,7 +660,8 @@ TEST_F(MessageBoxTest, ShowsTheTextCentredWithOneOkButtonAndReturnsOnceClosed) {
   EXPECT_NEAR((768 - seen.place.height) / 2, seen.place.y, 1);
   // Nothing of the box is left behind.
   GList *all = gtk_window_list_toplevels();
-  for (GList *l = all; l; l = l->next) EXPECT_FALSE(GTK_IS_MESSAGE_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)));
+  for (GList *l = all; l; l = l->next)
+    EXPECT_FALSE(GTK_IS_MESSAGE_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)));
   g_list_free(all);
 }
 
@@ -656,7 +679,8 @@ TEST_F(MessageBoxTest, TextsThatAreNotPlainGbkStillShow) {
       {"a character cut short at the end", "x\xc4", "x?"},
       {"lines", gbk("第一行\r\n第二行"), "第一行\r\n第二行"},
       // One byte that grows to three: the euro sign of code page 936.
-      {"single bytes that grow", std::string(300, '\x80'), [] {
+      {"single bytes that grow", std::string(300, '\x80'),
+       [] {
          std::string euros;
          for (int i = 0; i < 300; ++i) euros += "€";
          return euros;
@@ -685,7 +709,8 @@ TEST_F(MessageBoxTest, AnAboutDialogStaysOpenAcrossAMessageBox) {
 TEST_F(DialogTest, BringingGtkUpLeavesTheProcessLocaleAlone) {
   const int status = run_probe("keeps-locale");
   ASSERT_TRUE(WIFEXITED(status)) << "the probe died of signal " << WTERMSIG(status);
-  EXPECT_EQ(0, WEXITSTATUS(status)) << "bit 0: ShowAbout did not return 1, bit 1: the locale changed";
+  EXPECT_EQ(0, WEXITSTATUS(status))
+      << "bit 0: ShowAbout did not return 1, bit 1: the locale changed";
 }
 
 // ---------------------------------------------------------------------------
@@ -696,7 +721,8 @@ TEST(WithoutDisplay, BothExportsReturnZero) {
     SCOPED_TRACE(probe);
     const int status = run_probe(probe);
     ASSERT_TRUE(WIFEXITED(status)) << "the probe died of signal " << WTERMSIG(status);
-    EXPECT_EQ(0, WEXITSTATUS(status)) << "bit 0: ShowAbout, 1: ShowMsg(null), 2: ShowMsg(text) returned 1";
+    EXPECT_EQ(0, WEXITSTATUS(status))
+        << "bit 0: ShowAbout, 1: ShowMsg(null), 2: ShowMsg(text) returned 1";
   }
 }
 
@@ -719,7 +745,8 @@ TEST(CompanionModule, IsNeverLoadedFromTheCurrentDirectory) {
   unsetenv("QV_UI_DIR");
   fs::remove_all(dir);
   ASSERT_TRUE(WIFEXITED(status)) << "the probe died of signal " << WTERMSIG(status);
-  EXPECT_EQ(0, WEXITSTATUS(status)) << "bit 0: the module in the current directory was loaded, bit 1: no library";
+  EXPECT_EQ(0, WEXITSTATUS(status))
+      << "bit 0: the module in the current directory was loaded, bit 1: no library";
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ struct Step {
 class WineHost : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(wine_dir(), "") << "QV_WINE_DIR names the folder of the Windows build's DLL and hosts";
+    ASSERT_NE(wine_dir(), "")
+        << "QV_WINE_DIR names the folder of the Windows build's DLL and hosts";
     if (!fs::exists(wine_dir() + "/win_host.exe")) GTEST_SKIP() << "Windows build missing";
   }
 
@@ -75,13 +76,14 @@ class WineHost : public ::testing::Test {
     // prefix's shared default desktop belongs to whichever process came
     // first, possibly one without a display.
     static int desktops = 0;
-    const std::string desktop =
-        display_.empty() ? ""
-                         : "explorer /desktop=qv" + std::to_string(::getpid()) + "-" +
-                               std::to_string(++desktops) + ",1024x768 ";
-    std::string command = "cd '" + dir + "' && " + (display_.empty() ? "" : "DISPLAY='" + display_ + "' ") +
-                          "WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 60 wine " + desktop +
-                          "win_host.exe";
+    const std::string desktop = display_.empty()
+                                    ? ""
+                                    : "explorer /desktop=qv" + std::to_string(::getpid()) + "-" +
+                                          std::to_string(++desktops) + ",1024x768 ";
+    std::string command = "cd '" + dir + "' && " +
+                          (display_.empty() ? "" : "DISPLAY='" + display_ + "' ") +
+                          "WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG=-all timeout 60 wine " +
+                          desktop + "win_host.exe";
     for (size_t i = 0; i < steps.size(); ++i) {
       if (i) command += " --";
       for (const std::string &a : steps[i]) command += " '" + a + "'";
@@ -111,7 +113,8 @@ class WineHost : public ::testing::Test {
     FILE *pipe = ::popen(command.c_str(), "r");
     if (!pipe) return -1;
     std::array<char, 4096> chunk;
-    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
+    while (size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
+      output.append(chunk.data(), n);
     return ::pclose(pipe);
   }
 
@@ -126,8 +129,12 @@ const std::vector<std::string> kLoginStep = {"login", "app", "extra", "demo", "d
 
 TEST_F(WineHost, LifecycleAndRefusedConnect) {
   RefusingPort refused;
-  auto r = run({{"disconnect"}, {"init"}, {"tcpinit"}, {"disconnect"},
-                {"connect", "127.0.0.1", std::to_string(refused.port()), "0"}, {"release"}});
+  auto r = run({{"disconnect"},
+                {"init"},
+                {"tcpinit"},
+                {"disconnect"},
+                {"connect", "127.0.0.1", std::to_string(refused.port()), "0"},
+                {"release"}});
   ASSERT_EQ(r["init"].result, 1) << output_;
   EXPECT_EQ(r["tcpinit"].result, 1);
   EXPECT_EQ(r["disconnect"].result, 1);  // the last one: initialised, never connected
@@ -140,16 +147,21 @@ TEST_F(WineHost, LifecycleAndRefusedConnect) {
 TEST_F(WineHost, RecordExchangeByteForByteAndRelogin) {
   LoopbackServer server;
   const std::string body(2048, 'B');  // no terminator: all 2048 bytes come back
-  server.on(0, Script()
+  server.on(
+      0, Script()
+             .expect(kLogin)
+             .send(rec::make(900, gbk("欢迎"), "p1", "p2", "p3"))
+             .expect(rec::make(105))
+             .send(rec::make(900))
+             .expect(rec::make(104, gbk("彩信"), "KB"))
+             .send(rec::make(rec::Fields{901, body, std::nullopt, "12345678901234567890", "", ""}))
+             .expect(rec::kSize)
+             .close());
+  server.on(1, Script()
                    .expect(kLogin)
-                   .send(rec::make(900, gbk("欢迎"), "p1", "p2", "p3"))
-                   .expect(rec::make(105))
                    .send(rec::make(900))
-                   .expect(rec::make(104, gbk("彩信"), "KB"))
-                   .send(rec::make(rec::Fields{901, body, std::nullopt, "12345678901234567890", "", ""}))
-                   .expect(rec::kSize)
-                   .close());
-  server.on(1, Script().expect(kLogin).send(rec::make(900)).expect(rec::make(127)).send(rec::make(900, "notice")));
+                   .expect(rec::make(127))
+                   .send(rec::make(900, "notice")));
   auto r = run({{"init"},
                 {"connect", "127.0.0.1", port_of(server), "5000"},
                 kLoginStep,
@@ -180,12 +192,16 @@ TEST_F(WineHost, RecordExchangeByteForByteAndRelogin) {
 TEST_F(WineHost, XmlLoginWithGb2312Reply) {
   LoopbackServer server;
   // 镕 is a GBK character outside gb2312: the declared gb2312 is read as GBK.
-  const std::string doc = gbk("<?xml version=\"1.0\" encoding=\"gb2312\"?><r><agent>12</agent>"
-                              "<agreement>3</agreement><pud>朱镕</pud><desc>欢迎登录</desc></r>");
+  const std::string doc =
+      gbk("<?xml version=\"1.0\" encoding=\"gb2312\"?><r><agent>12</agent>"
+          "<agreement>3</agreement><pud>朱镕</pud><desc>欢迎登录</desc></r>");
   server.on(0, Script()
                    .expect_until("</login>")
-                   .send(rec::le32(20900) + rec::le32(1) + rec::le32(1) + rec::le32(int32_t(doc.size())) + doc));
-  auto r = run({{"init"}, {"fxconnect", "127.0.0.1", port_of(server), "5000"}, {"fxlogin", "a", "e", "demo", "pw", "v"}});
+                   .send(rec::le32(20900) + rec::le32(1) + rec::le32(1) +
+                         rec::le32(int32_t(doc.size())) + doc));
+  auto r = run({{"init"},
+                {"fxconnect", "127.0.0.1", port_of(server), "5000"},
+                {"fxlogin", "a", "e", "demo", "pw", "v"}});
   ASSERT_EQ(r["fxlogin"].result, 1) << output_;
   EXPECT_EQ(r["fxlogin"]["code"], "20900");
   EXPECT_EQ(r["fxlogin_resp"].result, 1);
@@ -210,8 +226,10 @@ TEST_F(WineHost, CheckTelsClassifies) {
 TEST_F(WineHost, ReadIniFileBesideTheExecutable) {
   const fs::path dir = fs::temp_directory_path() / ("qv-wine-ini-" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  fs::copy_file(wine_dir() + "/win_host.exe", dir / "win_host.exe", fs::copy_options::overwrite_existing);
-  fs::copy_file(wine_dir() + "/Quorvex.dll", dir / "Quorvex.dll", fs::copy_options::overwrite_existing);
+  fs::copy_file(wine_dir() + "/win_host.exe", dir / "win_host.exe",
+                fs::copy_options::overwrite_existing);
+  fs::copy_file(wine_dir() + "/Quorvex.dll", dir / "Quorvex.dll",
+                fs::copy_options::overwrite_existing);
   std::ofstream(dir / "Quorvex.ini") << "[DllSet]\r\ndx=10.1.1.1:9000\r\nwt = 10.2.2.2:9000\r\n";
   auto r = run({{"readini", x(gbk("电信"))}}, dir.string());
   EXPECT_EQ(r["readini"].result, 1) << output_;
@@ -223,10 +241,13 @@ TEST_F(WineHost, ReadIniFileBesideTheExecutable) {
 
 TEST_F(WineHost, WebRequest) {
   LoopbackServer server;
-  server.on(0, Script().expect_until("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"));
+  server.on(
+      0,
+      Script().expect_until("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"));
   auto r = run({{"web", "http://127.0.0.1:" + port_of(server) + "/x/y.htm?a=1"}});
   EXPECT_EQ(r["web"].result, 1) << output_;
-  EXPECT_NE(output_.find("web_body " + hex("hello") + " elapsed_set=1"), std::string::npos) << output_;
+  EXPECT_NE(output_.find("web_body " + hex("hello") + " elapsed_set=1"), std::string::npos)
+      << output_;
   const std::string request = server.captured(0, 0);
   EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET /x/y.htm?a=1 HTTP/1.1");
 }
@@ -234,7 +255,8 @@ TEST_F(WineHost, WebRequest) {
 TEST_F(WineHost, ThroughAScriptedSocks5Proxy) {
   LoopbackServer proxy;
   const std::string host = "127.0.0.1";
-  const std::string request = std::string("\x05\x01\x00\x03", 4) + char(host.size()) + host + "\x23\x28";
+  const std::string request =
+      std::string("\x05\x01\x00\x03", 4) + char(host.size()) + host + "\x23\x28";
   proxy.on(0, Script()
                   .expect(std::string("\x05\x01\x00", 3))
                   .send(std::string("\x05\x00", 2))
@@ -282,7 +304,8 @@ TEST_F(WineHost, VersionResourceCarriesTheProjectVersion) {
 // The GoogleTest suite cross-built for Windows (tests/windows), linked
 // against the DLL's import library, against the simulator on this side.
 TEST_F(WineHost, CrossBuiltSuitePassesAgainstTheSimulator) {
-  if (!fs::exists(wine_dir() + "/quorvex_dll_tests.exe")) GTEST_SKIP() << "cross-built suite missing";
+  if (!fs::exists(wine_dir() + "/quorvex_dll_tests.exe"))
+    GTEST_SKIP() << "cross-built suite missing";
   qv::sim::Simulator sim;
   const uint16_t port = sim.start(0);
   ASSERT_NE(port, 0);
@@ -336,7 +359,8 @@ TEST_F(WineDialogs, AboutDialogIsLaidOutAsDesignedAndEveryCallMakesAnother) {
   EXPECT_EQ(w["label_weight"], "700");
   EXPECT_EQ(w["memo_class"], "Edit");
   EXPECT_EQ(w["memo"], "40,40,217,81");
-  EXPECT_EQ(w["memo_text"], hex(gbk("该Quorvex是专为方便客户端开发而设\r\n计的,目前版本为1.0,,欢迎使用。")));
+  EXPECT_EQ(w["memo_text"],
+            hex(gbk("该Quorvex是专为方便客户端开发而设\r\n计的,目前版本为1.0,,欢迎使用。")));
   EXPECT_EQ(w["memo_face"], hex("MS Sans Serif"));
   EXPECT_EQ(w["memo_multiline"] + w["memo_scrollbars"] + w["memo_readonly"], "100");
 }

@@ -46,12 +46,14 @@ Bytes namespaces(size_t n) {
     return d;
   };
   Bytes open = "<r" + declare(0) + "><p0:notify>ok</p0:notify>", close = "</r>";
-  for (size_t from = 16; from < n; from += 16) open += "<e" + declare(from) + ">", close = "</e>" + close;
+  for (size_t from = 16; from < n; from += 16)
+    open += "<e" + declare(from) + ">", close = "</e>" + close;
   return filled(open, "<p0:a/>", close);
 }
 
 Bytes declared(const char *encoding) {
-  return "<?xml version=\"1.0\" encoding=\"" + Bytes(encoding) + "\"?><r><notify>ok\xE9</notify></r>";
+  return "<?xml version=\"1.0\" encoding=\"" + Bytes(encoding) +
+         "\"?><r><notify>ok\xE9</notify></r>";
 }
 
 struct CostCase {
@@ -66,12 +68,16 @@ std::vector<CostCase> cost_cases() {
   const Bytes name256(256, 'n'), name257(257, 'n');
   const Bytes long_text = filled("<r><notify>", "x", "</notify></r>");
   return {
-      {"ManySmallElementsBeforeTheValue", filled("<r>", "<a/>", "<notify>found</notify></r>"), "found"},
+      {"ManySmallElementsBeforeTheValue", filled("<r>", "<a/>", "<notify>found</notify></r>"),
+       "found"},
       {"ManyElementsInsideTheValue", filled("<r><notify>", "<a/>", "</notify></r>"), ""},
       {"OneLongText", long_text, Bytes(long_text.size() - 24, 'x')},
-      {"ManyCommentsAndInstructions", filled("<r>", "<!-- c --><?p i?>", "<notify>ok</notify></r>"), "ok"},
-      {"AttributesAtTheLimit", "<r" + attributes(QV_FX_ATTRIBUTES_MAX) + "><notify>ok</notify></r>", "ok"},
-      {"AttributesPastTheLimit", "<r><notify" + attributes(QV_FX_ATTRIBUTES_MAX + 1) + ">ok</notify></r>", ""},
+      {"ManyCommentsAndInstructions", filled("<r>", "<!-- c --><?p i?>", "<notify>ok</notify></r>"),
+       "ok"},
+      {"AttributesAtTheLimit", "<r" + attributes(QV_FX_ATTRIBUTES_MAX) + "><notify>ok</notify></r>",
+       "ok"},
+      {"AttributesPastTheLimit",
+       "<r><notify" + attributes(QV_FX_ATTRIBUTES_MAX + 1) + ">ok</notify></r>", ""},
       {"AMiBOfAttributes", filled("<r><a", " b=\"\"", "/><notify>ok</notify></r>"), ""},
       {"DepthAtTheLimit", nested(QV_FX_DEPTH_MAX), "ok"},
       {"DepthPastTheLimit", nested(QV_FX_DEPTH_MAX + 1), ""},
@@ -79,14 +85,17 @@ std::vector<CostCase> cost_cases() {
       {"NamespacesAtTheLimit", namespaces(QV_FX_NAMESPACES_MAX), "ok"},
       {"NamespacesPastTheLimit", namespaces(QV_FX_NAMESPACES_MAX + 1), ""},
       {"NamespacesOutOfScopeDoNotCount",
-       filled("<r xmlns=\"d\">", "<a xmlns:a=\"a\"/>", "<notify xmlns:n=\"n\">ok</notify></r>"), "ok"},
+       filled("<r xmlns=\"d\">", "<a xmlns:a=\"a\"/>", "<notify xmlns:n=\"n\">ok</notify></r>"),
+       "ok"},
       {"NameAtTheLimit", "<r><" + name256 + "/><notify>ok</notify></r>", "ok"},
       {"NamePastTheLimit", "<r><" + name257 + "/><notify>ok</notify></r>", ""},
-      {"DoctypeInACommentIsNoDoctype", "<r><!-- <!DOCTYPE r> --><notify><![CDATA[<!DOCTYPE]]></notify></r>",
-       "<!DOCTYPE"},
+      {"DoctypeInACommentIsNoDoctype",
+       "<r><!-- <!DOCTYPE r> --><notify><![CDATA[<!DOCTYPE]]></notify></r>", "<!DOCTYPE"},
       {"Latin1", declared("latin1"), "ok" + gbk("é")},
       {"Windows1252", declared("windows-1252"), "ok" + gbk("é")},
-      {"Cp936", "<?xml version=\"1.0\" encoding=\"cp936\"?><r><notify>" + gbk("通知") + "</notify></r>", gbk("通知")},
+      {"Cp936",
+       "<?xml version=\"1.0\" encoding=\"cp936\"?><r><notify>" + gbk("通知") + "</notify></r>",
+       gbk("通知")},
       {"UsAscii", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><r><notify>ok</notify></r>", "ok"},
       {"Lmbcs6", declared("lmbcs6"), ""},
       {"Ibm943", declared("ibm943"), ""},

@@ -24,7 +24,7 @@ struct DocumentCase {
   std::string body;
   Outcome outcome;
   std::string text = {};  // for Outcome::Text
-  bool gb18030 = false;  // needs the system's GB18030 converter
+  bool gb18030 = false;   // needs the system's GB18030 converter
 };
 
 inline void PrintTo(const DocumentCase &c, std::ostream *os) { *os << c.name; }
@@ -41,7 +41,9 @@ inline std::string utf16(std::u16string_view text, bool little_endian, bool mark
   return out;
 }
 
-inline std::string notify(std::string_view content) { return "<r><notify>" + std::string(content) + "</notify></r>"; }
+inline std::string notify(std::string_view content) {
+  return "<r><notify>" + std::string(content) + "</notify></r>";
+}
 inline std::string declared(std::string_view encoding, std::string_view content) {
   return "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) + "\"?>" + notify(content);
 }
@@ -57,13 +59,20 @@ inline std::string attributes(size_t n) {
   for (size_t i = 0; i < n; ++i) e += " a" + std::to_string(i) + "=\"v\"";
   return e + ">ok</notify></r>";
 }
-inline std::string nested(size_t n) { return "<r><notify>ok</notify>" + repeated("<a>", n) + repeated("</a>", n) + "</r>"; }
+inline std::string nested(size_t n) {
+  return "<r><notify>ok</notify>" + repeated("<a>", n) + repeated("</a>", n) + "</r>";
+}
 
 inline std::string billion_laughs() {
   std::string doc = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY lol \"lol\">";
   for (int i = 1; i <= 9; ++i) {
-    const std::string name = "lol" + std::to_string(i), previous = i == 1 ? "lol" : "lol" + std::to_string(i - 1);
-    doc.append("<!ENTITY ").append(name).append(" \"").append(repeated("&" + previous + ";", 10)).append("\">");
+    const std::string name = "lol" + std::to_string(i),
+                      previous = i == 1 ? "lol" : "lol" + std::to_string(i - 1);
+    doc.append("<!ENTITY ")
+        .append(name)
+        .append(" \"")
+        .append(repeated("&" + previous + ";", 10))
+        .append("\">");
   }
   return doc + "]>" + notify("&lol9;");
 }
@@ -71,30 +80,38 @@ inline std::string billion_laughs() {
 // GBK: 中文 d6d0 cec4, 朱镕基路 d6ec e946 bbf9 c2b7 (镕 is outside GB2312),
 // é a8a6, Привет a7b1 a7e2 a7da a7d3 a7d6 a7e4.
 inline const std::string kZhuRongjiRoadGbk = "\xD6\xEC\xE9\x46\xBB\xF9\xC2\xB7";
-inline const std::string kMixedGbk = "\xD6\xD0\xCE\xC4 ? ? end";  // 中文 한 😀 end: one "?" per character GBK lacks
+inline const std::string kMixedGbk =
+    "\xD6\xD0\xCE\xC4 ? ? end";  // 中文 한 😀 end: one "?" per character GBK lacks
 inline const std::u16string kMixedXml = u"<r><notify>中文 한 😀 end</notify></r>";
 
 inline std::vector<DocumentCase> document_cases() {
   using O = Outcome;
   return {
       // Encodings: byte-order mark, declaration, or UTF-8.
-      {"Gb2312WithAGbkOnlyCharacter", declared("gb2312", kZhuRongjiRoadGbk), O::Text, kZhuRongjiRoadGbk},
-      {"GbkUpperCaseSingleQuoted", "<?xml version='1.0' encoding='GBK'?>" + notify(kZhuRongjiRoadGbk), O::Text,
+      {"Gb2312WithAGbkOnlyCharacter", declared("gb2312", kZhuRongjiRoadGbk), O::Text,
+       kZhuRongjiRoadGbk},
+      {"GbkUpperCaseSingleQuoted",
+       "<?xml version='1.0' encoding='GBK'?>" + notify(kZhuRongjiRoadGbk), O::Text,
        kZhuRongjiRoadGbk},
       // 表情😀与한字 in GB18030: b1ed c7e9 9439fc36 d3eb 83368433 d7d6
-      {"Gb18030", declared("GB18030", "\xB1\xED\xC7\xE9\x94\x39\xFC\x36\xD3\xEB\x83\x36\x84\x33\xD7\xD6"), O::Text,
-       "\xB1\xED\xC7\xE9?\xD3\xEB?\xD7\xD6", true},
+      {"Gb18030",
+       declared("GB18030", "\xB1\xED\xC7\xE9\x94\x39\xFC\x36\xD3\xEB\x83\x36\x84\x33\xD7\xD6"),
+       O::Text, "\xB1\xED\xC7\xE9?\xD3\xEB?\xD7\xD6", true},
       {"Utf8Undeclared", notify("中文 한 😀 end"), O::Text, kMixedGbk},
-      {"Utf8WithByteOrderMark", "\xEF\xBB\xBF" + declared("utf-8", "中文 한 😀 end"), O::Text, kMixedGbk},
-      {"Utf16LittleEndian", utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + kMixedXml, true, true), O::Text,
+      {"Utf8WithByteOrderMark", "\xEF\xBB\xBF" + declared("utf-8", "中文 한 😀 end"), O::Text,
        kMixedGbk},
-      {"Utf16BigEndian", utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + kMixedXml, false, true), O::Text,
+      {"Utf16LittleEndian",
+       utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + kMixedXml, true, true), O::Text,
+       kMixedGbk},
+      {"Utf16BigEndian",
+       utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + kMixedXml, false, true), O::Text,
        kMixedGbk},
       {"Utf16WithoutMark", utf16(kMixedXml, true, false), O::Text, kMixedGbk},
       {"Latin1", declared("ISO-8859-1", "\xE9"), O::Text, "\xA8\xA6"},
       {"Windows1251", declared("windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2"), O::Text,
        "\xA7\xB1\xA7\xE2\xA7\xDA\xA7\xD3\xA7\xD6\xA7\xE4"},
-      {"CharacterReferences", notify("&#x4E2D;&#x1F600;&#xD55C;&amp;&lt;&#233;"), O::Text, "\xD6\xD0??&<\xA8\xA6"},
+      {"CharacterReferences", notify("&#x4E2D;&#x1F600;&#xD55C;&amp;&lt;&#233;"), O::Text,
+       "\xD6\xD0??&<\xA8\xA6"},
       // Bytes an encoding does not define, and encodings outside the set.
       {"BrokenUtf8", declared("UTF-8", "\xC3\x28\xFF"), O::Refused},
       {"Utf8EncodedSurrogate", notify("\xED\xA0\x80"), O::Refused},
@@ -117,14 +134,15 @@ inline std::vector<DocumentCase> document_cases() {
       {"PrefixedName", "<r xmlns:p=\"urn:q\"><p:notify>p</p:notify></r>", O::Text, "p"},
       {"OnlyDirectChildren", "<r><a><notify>deep</notify></a></r>", O::Untouched},
       {"TheRootIsNoChild", "<notify>x</notify>", O::Untouched},
-      {"OtherChildrenAreNotLookedInto", "<r><other>a<b/><!--c--></other><notify>ok</notify></r>", O::Text, "ok"},
+      {"OtherChildrenAreNotLookedInto", "<r><other>a<b/><!--c--></other><notify>ok</notify></r>",
+       O::Text, "ok"},
       {"TextAndCdata", notify("a<![CDATA[b]]>"), O::Refused},
       {"Comment", notify("<!--c-->"), O::Refused},
       {"TextAroundAComment", notify("a<!--c-->b"), O::Refused},
       {"Element", notify("<b>x</b>"), O::Refused},
       {"ProcessingInstruction", notify("<?p x?>"), O::Refused},
-      {"DoctypeTextInCommentAndCdata", "<!-- <!DOCTYPE r> -->" + notify("<![CDATA[<!DOCTYPE x>]]>"), O::Text,
-       "<!DOCTYPE x>"},
+      {"DoctypeTextInCommentAndCdata", "<!-- <!DOCTYPE r> -->" + notify("<![CDATA[<!DOCTYPE x>]]>"),
+       O::Text, "<!DOCTYPE x>"},
       // Malformed.
       {"NotXml", "plain text, not a document", O::Refused},
       {"Unclosed", "<r><notify>x</notify>", O::Refused},
@@ -142,14 +160,18 @@ inline std::vector<DocumentCase> document_cases() {
       {"DoctypeWithoutEntities", "<!DOCTYPE r>" + notify("x"), O::Refused},
       {"BillionLaughs", billion_laughs(), O::Refused},
       {"ExternalEntity",
-       "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" + notify("&x;"), O::Refused},
+       "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" +
+           notify("&x;"),
+       O::Refused},
       {"AttributesAtTheLimit", attributes(32), O::Text, "ok"},
       {"AttributesBeyondTheLimit", attributes(33), O::Refused},
       {"NestingAtTheLimit", nested(63), O::Text, "ok"},  // the root and 63 more
       {"NestingBeyondTheLimit", nested(64), O::Refused},
       {"DeepNesting", notify(repeated("<a>", 100000)), O::Refused},
-      {"NameAtTheLimit", "<r><notify>ok</notify><" + std::string(256, 'n') + "/></r>", O::Text, "ok"},
-      {"NameBeyondTheLimit", "<r><notify>ok</notify><" + std::string(257, 'n') + "/></r>", O::Refused},
+      {"NameAtTheLimit", "<r><notify>ok</notify><" + std::string(256, 'n') + "/></r>", O::Text,
+       "ok"},
+      {"NameBeyondTheLimit", "<r><notify>ok</notify><" + std::string(257, 'n') + "/></r>",
+       O::Refused},
   };
 }
 

@@ -93,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(Documents, XmlDocument, ::testing::ValuesIn(documents::
 TEST(XmlDocumentTable, GbkBytesAgreeWithIconv) {
   EXPECT_EQ(gbk("朱镕基路"), documents::kZhuRongjiRoadGbk);
   EXPECT_EQ(gbk("中文 ") + "? ? end", documents::kMixedGbk);
-  EXPECT_EQ(encode("表情😀与한字", "GB18030"), Bytes("\xB1\xED\xC7\xE9\x94\x39\xFC\x36\xD3\xEB\x83\x36\x84\x33\xD7\xD6"));
+  EXPECT_EQ(encode("表情😀与한字", "GB18030"),
+            Bytes("\xB1\xED\xC7\xE9\x94\x39\xFC\x36\xD3\xEB\x83\x36\x84\x33\xD7\xD6"));
   EXPECT_EQ(encode("Привет", "CP1251"), Bytes("\xCF\xF0\xE8\xE2\xE5\xF2"));
   EXPECT_EQ(gbk("Привет"), Bytes("\xA7\xB1\xA7\xE2\xA7\xDA\xA7\xD3\xA7\xD6\xA7\xE4"));
   EXPECT_EQ(gbk("é"), Bytes("\xA8\xA6"));
@@ -101,8 +102,10 @@ TEST(XmlDocumentTable, GbkBytesAgreeWithIconv) {
 
 // The login's texts go through the same conversion.
 TEST_F(XmlDocuments, LoginDescAndPudArriveInGbk) {
-  const Bytes doc = "\xFF\xFE" + encode("<?xml version=\"1.0\" encoding=\"UTF-16\"?><r><pud>한 1</pud><desc>欢迎😀</desc></r>",
-                                        "UTF-16LE");
+  const Bytes doc =
+      "\xFF\xFE" +
+      encode("<?xml version=\"1.0\" encoding=\"UTF-16\"?><r><pud>한 1</pud><desc>欢迎😀</desc></r>",
+             "UTF-16LE");
   server.on(0, fx::expect_login().send(fx::reply(fx::kSuccess, doc)));
   fx_connect();
   int32_t code = kUnsetCode, length = kUnsetCode;
@@ -145,11 +148,13 @@ std::vector<HostileCase> hostile_cases() {
   return {
       {"ExternalEntityFile",
        [](const SecretFile &f, uint16_t) {
-         return "<!DOCTYPE r [<!ENTITY x SYSTEM \"file://" + f.path() + "\">]><r><notify>&x;</notify></r>";
+         return "<!DOCTYPE r [<!ENTITY x SYSTEM \"file://" + f.path() +
+                "\">]><r><notify>&x;</notify></r>";
        }},
       {"ExternalParameterEntityFile",
        [](const SecretFile &f, uint16_t) {
-         return "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + f.path() + "\"> %p;]><r><notify>x</notify></r>";
+         return "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + f.path() +
+                "\"> %p;]><r><notify>x</notify></r>";
        }},
       {"ExternalDtdOverTheNetwork",
        [](const SecretFile &, uint16_t port) {

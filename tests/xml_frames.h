@@ -29,30 +29,37 @@ inline Bytes reply(int32_t code, const Bytes &body) {
 
 inline int32_t int_at(const Bytes &bytes, size_t at) {
   uint32_t v = 0;
-  for (size_t i = 0; i < 4; ++i) v |= uint32_t(static_cast<unsigned char>(bytes.at(at + i))) << (8 * i);
+  for (size_t i = 0; i < 4; ++i)
+    v |= uint32_t(static_cast<unsigned char>(bytes.at(at + i))) << (8 * i);
   return static_cast<int32_t>(v);
 }
 
 // The login body with the given key.
-inline Bytes login_body(const Bytes &app, const Bytes &ver, const Bytes &key, const Bytes &name, const Bytes &pwd) {
-  return "<?xml version=\"1.0\" encoding=\"gb2312\"?><login><app>" + app + "</app><ver>" + ver + "</ver><key>" + key +
-         "</key><name>" + name + "</name><pwd>" + pwd + "</pwd></login>";
+inline Bytes login_body(const Bytes &app, const Bytes &ver, const Bytes &key, const Bytes &name,
+                        const Bytes &pwd) {
+  return "<?xml version=\"1.0\" encoding=\"gb2312\"?><login><app>" + app + "</app><ver>" + ver +
+         "</ver><key>" + key + "</key><name>" + name + "</name><pwd>" + pwd + "</pwd></login>";
 }
 
 // Checks that `request` is one whole login request (header 10000, 1, 1,
 // Length, then exactly Length body bytes) carrying these texts, and hands
 // back its key: 1 to 10 decimal digits, no leading zero, at most 2147483646.
 inline ::testing::AssertionResult is_login(const Bytes &request, const Bytes &app, const Bytes &ver,
-                                           const Bytes &name, const Bytes &pwd, Bytes *key_out = nullptr) {
-  if (request.size() < kHeaderSize) return ::testing::AssertionFailure() << "only " << request.size() << " bytes";
-  const int32_t code = int_at(request, 0), part_no = int_at(request, 4), part_count = int_at(request, 8),
-                length = int_at(request, 12);
+                                           const Bytes &name, const Bytes &pwd,
+                                           Bytes *key_out = nullptr) {
+  if (request.size() < kHeaderSize)
+    return ::testing::AssertionFailure() << "only " << request.size() << " bytes";
+  const int32_t code = int_at(request, 0), part_no = int_at(request, 4),
+                part_count = int_at(request, 8), length = int_at(request, 12);
   if (code != kLoginCode || part_no != 1 || part_count != 1)
-    return ::testing::AssertionFailure() << "header " << code << ", " << part_no << ", " << part_count;
+    return ::testing::AssertionFailure()
+           << "header " << code << ", " << part_no << ", " << part_count;
   const Bytes body = request.substr(kHeaderSize);
   if (length < 0 || static_cast<size_t>(length) != body.size())
-    return ::testing::AssertionFailure() << "Length " << length << " but " << body.size() << " body bytes";
-  const Bytes before_key = login_body(app, ver, "", name, pwd).substr(0, 51 + app.size() + 6 + 5 + ver.size() + 6 + 5);
+    return ::testing::AssertionFailure()
+           << "Length " << length << " but " << body.size() << " body bytes";
+  const Bytes before_key =
+      login_body(app, ver, "", name, pwd).substr(0, 51 + app.size() + 6 + 5 + ver.size() + 6 + 5);
   if (body.compare(0, before_key.size(), before_key) != 0)
     return ::testing::AssertionFailure() << "body does not open as expected: " << body;
   const size_t key_end = body.find("</key>", before_key.size());

@@ -53,11 +53,13 @@ TEST_F(XmlLoginRequest, EmptyTextsGiveTheFixedPiecesAndAKey) {
 
 // "<", "&" and quotes go out as they are; GBK bytes and long texts whole.
 TEST_F(XmlLoginRequest, TextsGoInByteForByteWithoutEscaping) {
-  const Bytes app = "A&B<C>\"'", name = gbk("张三&<李四>"), pwd = "p&amp;<w>" + Bytes(3000, 'w'), ver = "1.0 <beta>";
+  const Bytes app = "A&B<C>\"'", name = gbk("张三&<李四>"), pwd = "p&amp;<w>" + Bytes(3000, 'w'),
+              ver = "1.0 <beta>";
   server.on(0, fx::expect_login().send(fx::reply(20901, "no")));
   fx_connect();
   int32_t code = kUnsetCode, length = kUnsetCode;
-  ASSERT_EQ(1, fxLogin_Req(&code, &length, app.c_str(), "EXTRA-NEVER-SENT", name.c_str(), pwd.c_str(), ver.c_str()));
+  ASSERT_EQ(1, fxLogin_Req(&code, &length, app.c_str(), "EXTRA-NEVER-SENT", name.c_str(),
+                           pwd.c_str(), ver.c_str()));
   EXPECT_TRUE(fx::is_login(server.captured(0, 0), app, ver, name, pwd));
   EXPECT_EQ(Bytes::npos, server.captured(0, 0).find("EXTRA-NEVER-SENT"));
 }
@@ -76,7 +78,8 @@ TEST_F(XmlLoginRequest, ExtraIsSavedForTheRecordRelogin) {
 TEST_F(XmlLoginRequest, EveryLoginDrawsANewKey) {
   constexpr size_t kLogins = 20;
   Script first;
-  for (size_t i = 0; i < kLogins; ++i) fx::expect_login(first).send(fx::reply(fx::kSuccess, "<r/>"));
+  for (size_t i = 0; i < kLogins; ++i)
+    fx::expect_login(first).send(fx::reply(fx::kSuccess, "<r/>"));
   server.on(0, first);
   server.on(1, fx::logged_in());
   fx_connect();
@@ -127,7 +130,8 @@ TEST_F(XmlLoginRequest, HeaderReadFailureGivesMinusOneAndZero) {
     fx_connect();
     ASSERT_EQ(1, SetReadTimeout(200));
     int32_t code = kUnsetCode, length = kUnsetCode;
-    const long took = elapsed_ms([&] { EXPECT_EQ(0, fxLogin_Req(&code, &length, kApp, kExtra, kName, kPwd, kVer)); });
+    const long took = elapsed_ms(
+        [&] { EXPECT_EQ(0, fxLogin_Req(&code, &length, kApp, kExtra, kName, kPwd, kVer)); });
     EXPECT_EQ(-1, code);
     EXPECT_EQ(0, length);
     EXPECT_EQ(connection + 1, server.accepted());
@@ -274,7 +278,10 @@ TEST_F(XmlExchange, BodiesOverTheLimitAreRefusedAsAFailedRead) {
   Bytes huge = "refused";
   huge.resize(kLimit, '\0');
   huge.back() = 'x';
-  server.on(1, fx::expect_login().send(fx::reply(20901, huge)).expect(fx::header(10127, 0)).send(fx::reply(20901, "ok")));
+  server.on(1, fx::expect_login()
+                   .send(fx::reply(20901, huge))
+                   .expect(fx::header(10127, 0))
+                   .send(fx::reply(20901, "ok")));
   ASSERT_EQ(1, fxTcpDisconnect());
   fx_connect();
   ASSERT_EQ(1, fxLogin_Req(&code, &length, kApp, kExtra, kName, kPwd, kVer));
@@ -306,37 +313,48 @@ const Bytes kParseFailed = gbk("解析登录信息异常失败！");
 std::vector<ValueCase> value_cases() {
   const std::nullopt_t none = std::nullopt;
   return {
-      {"AllFour", "<r><agent>12</agent><agreement>-3</agreement><pud>p-1</pud><desc>welcome</desc></r>", 1, 12, -3,
-       Bytes("p-1"), Bytes("welcome")},
-      {"AgentAndDescOnly", "<login><agent>12</agent><desc>" + Bytes("登录成功") + "</desc></login>", 1, 12, none, none,
-       gbk("登录成功")},
+      {"AllFour",
+       "<r><agent>12</agent><agreement>-3</agreement><pud>p-1</pud><desc>welcome</desc></r>", 1, 12,
+       -3, Bytes("p-1"), Bytes("welcome")},
+      {"AgentAndDescOnly", "<login><agent>12</agent><desc>" + Bytes("登录成功") + "</desc></login>",
+       1, 12, none, none, gbk("登录成功")},
       {"NoneAtAll", "<r><other>1</other></r>", 1, none, none, none, none},
-      {"EmptyElements", "<r><agent/><agreement></agreement><pud/><desc></desc></r>", 1, none, none, none, none},
-      {"WhitespaceOnly", "<r>\n  <agent> </agent>\n  <agreement>\r\n\t</agreement>\n  <pud>  </pud><desc>\n</desc>\n</r>",
-       1, none, none, none, none},
-      {"TextKeptWithItsSpaces", "<r><desc>  two  words \n</desc></r>", 1, none, none, none, Bytes("  two  words \n")},
-      {"AnyRootNameAndOrder", "<x><desc>d</desc><pud>p</pud><agreement>+7</agreement><agent>0</agent></x>", 1, 0, 7,
-       Bytes("p"), Bytes("d")},
-      {"Int32Limits", "<r><agent>-2147483648</agent><agreement>2147483647</agreement></r>", 1, INT32_MIN, INT32_MAX,
+      {"EmptyElements", "<r><agent/><agreement></agreement><pud/><desc></desc></r>", 1, none, none,
        none, none},
+      {"WhitespaceOnly",
+       "<r>\n  <agent> </agent>\n  <agreement>\r\n\t</agreement>\n  <pud>  </pud><desc>\n</desc>\n</r>",
+       1, none, none, none, none},
+      {"TextKeptWithItsSpaces", "<r><desc>  two  words \n</desc></r>", 1, none, none, none,
+       Bytes("  two  words \n")},
+      {"AnyRootNameAndOrder",
+       "<x><desc>d</desc><pud>p</pud><agreement>+7</agreement><agent>0</agent></x>", 1, 0, 7,
+       Bytes("p"), Bytes("d")},
+      {"Int32Limits", "<r><agent>-2147483648</agent><agreement>2147483647</agreement></r>", 1,
+       INT32_MIN, INT32_MAX, none, none},
       {"FirstOfTwoTaken", "<r><agent>1</agent><agent>2</agent></r>", 1, 1, none, none, none},
-      {"OnlyDirectChildren", "<r><wrap><agent>5</agent><desc>deep</desc></wrap></r>", 1, none, none, none, none},
-      {"NamespacedByLocalName", "<r xmlns:p=\"urn:q\"><p:agent>5</p:agent><desc xmlns=\"urn:d\">n</desc></r>", 1, 5,
-       none, none, Bytes("n")},
+      {"OnlyDirectChildren", "<r><wrap><agent>5</agent><desc>deep</desc></wrap></r>", 1, none, none,
+       none, none},
+      {"NamespacedByLocalName",
+       "<r xmlns:p=\"urn:q\"><p:agent>5</p:agent><desc xmlns=\"urn:d\">n</desc></r>", 1, 5, none,
+       none, Bytes("n")},
       {"Cdata", "<r><pud><![CDATA[<a&b>]]></pud></r>", 1, none, none, Bytes("<a&b>"), none},
-      {"CdataBesideWhitespace", "<r><pud>\n <![CDATA[c]]>\n</pud></r>", 1, none, none, Bytes("c"), none},
-      {"EntitiesResolved", "<r><desc>a &lt; b &amp;&#x4E2D;&#25991;</desc></r>", 1, none, none, none,
-       "a < b &" + gbk("中文")},
+      {"CdataBesideWhitespace", "<r><pud>\n <![CDATA[c]]>\n</pud></r>", 1, none, none, Bytes("c"),
+       none},
+      {"EntitiesResolved", "<r><desc>a &lt; b &amp;&#x4E2D;&#25991;</desc></r>", 1, none, none,
+       none, "a < b &" + gbk("中文")},
       // Failures: what came before the failing value stays written.
-      {"AgentNotANumber", "<r><agent>12a</agent><desc>d</desc></r>", 0, none, none, none, kParseFailed},
+      {"AgentNotANumber", "<r><agent>12a</agent><desc>d</desc></r>", 0, none, none, none,
+       kParseFailed},
       {"AgentFraction", "<r><agent>1.5</agent></r>", 0, none, none, none, kParseFailed},
       {"AgentOverflow", "<r><agent>2147483648</agent></r>", 0, none, none, none, kParseFailed},
       {"AgentFullWidthDigits", "<r><agent>１２</agent></r>", 0, none, none, none, kParseFailed},
-      {"AgreementFailsAfterAgent", "<r><agent>7</agent><agreement>x</agreement><pud>p</pud></r>", 0, 7, none, none,
-       kParseFailed},
-      {"PudFailsBeforeDesc", "<r><desc>d</desc><pud><b>p</b></pud><agent>3</agent><agreement>4</agreement></r>", 0, 3, 4,
+      {"AgreementFailsAfterAgent", "<r><agent>7</agent><agreement>x</agreement><pud>p</pud></r>", 0,
+       7, none, none, kParseFailed},
+      {"PudFailsBeforeDesc",
+       "<r><desc>d</desc><pud><b>p</b></pud><agent>3</agent><agreement>4</agreement></r>", 0, 3, 4,
        none, kParseFailed},
-      {"DescFailsAfterPud", "<r><desc><b/></desc><pud>p</pud></r>", 0, none, none, Bytes("p"), kParseFailed},
+      {"DescFailsAfterPud", "<r><desc><b/></desc><pud>p</pud></r>", 0, none, none, Bytes("p"),
+       kParseFailed},
       {"NestedAgent", "<r><agent><v>1</v></agent></r>", 0, none, none, none, kParseFailed},
       {"NestedDesc", "<r><desc>a<b/>c</desc></r>", 0, none, none, none, kParseFailed},
       {"CommentOnly", "<r><agent><!-- none --></agent></r>", 0, none, none, none, kParseFailed},
@@ -416,19 +434,25 @@ std::vector<NullCase> null_cases() {
          return fxLogin_Resp(m, a, p, nullptr, fx::kSuccess, 10);
        }},
   };
-  const std::pair<const char *, std::pair<R, S>> queries[] = {{"MsgStates", {fxMsgStates_Req, fxMsgStates_Resp}},
-                                                              {"InfoType", {fxInfoType_Req, fxInfoType_Resp}},
-                                                              {"NumRule", {fxNumRule_Req, fxNumRule_Resp}},
-                                                              {"Notify", {fxNotify_Req, fxNotify_Resp}}};
+  const std::pair<const char *, std::pair<R, S>> queries[] = {
+      {"MsgStates", {fxMsgStates_Req, fxMsgStates_Resp}},
+      {"InfoType", {fxInfoType_Req, fxInfoType_Resp}},
+      {"NumRule", {fxNumRule_Req, fxNumRule_Resp}},
+      {"Notify", {fxNotify_Req, fxNotify_Resp}}};
   for (const auto &[name, pair] : queries) {
     const R req = pair.first;
     const S resp = pair.second;
     const std::string n = name;
-    cases.push_back({n + "ReqCode", false,
-                     [req](int32_t *, int32_t *l, char *, int32_t *, char *, int32_t *) { return req(nullptr, l); }});
+    cases.push_back(
+        {n + "ReqCode", false, [req](int32_t *, int32_t *l, char *, int32_t *, char *, int32_t *) {
+           return req(nullptr, l);
+         }});
     cases.push_back({n + "ReqLength", false,
-                     [req](int32_t *c, int32_t *, char *, int32_t *, char *, int32_t *) { return req(c, nullptr); }});
-    cases.push_back({n + "RespMessage", true, [resp](int32_t *, int32_t *, char *, int32_t *, char *, int32_t *) {
+                     [req](int32_t *c, int32_t *, char *, int32_t *, char *, int32_t *) {
+                       return req(c, nullptr);
+                     }});
+    cases.push_back({n + "RespMessage", true,
+                     [resp](int32_t *, int32_t *, char *, int32_t *, char *, int32_t *) {
                        return resp(nullptr, fx::kSuccess, 10);
                      }});
   }
@@ -448,10 +472,12 @@ TEST_P(XmlNullOutput, RefusesTheCall) {
   if (GetParam().response) {
     ASSERT_EQ(1, fxNumRule_Req(&code, &length));
   }
-  int32_t out_code = kUnsetCode, out_length = kUnsetCode, agent = kUnsetCode, agreement = kUnsetCode;
+  int32_t out_code = kUnsetCode, out_length = kUnsetCode, agent = kUnsetCode,
+          agreement = kUnsetCode;
   MessageBuffer message;
   OutBuffer<64> pud;
-  EXPECT_EQ(0, GetParam().call(&out_code, &out_length, message.get(), &agent, pud.get(), &agreement));
+  EXPECT_EQ(0,
+            GetParam().call(&out_code, &out_length, message.get(), &agent, pud.get(), &agreement));
   EXPECT_EQ(kUnsetCode, out_code);
   EXPECT_EQ(kUnsetCode, out_length);
   EXPECT_EQ(kUnsetCode, agent);
@@ -521,8 +547,9 @@ TEST_F(XmlReLogin, FailsOnABadReplyAndNeverRepeatsItself) {
 TEST_F(XmlReLogin, LongRepliesDoNotOverrunItsBuffers) {
   const Bytes long_text(5000, 'L');
   server.on(0, fx::logged_in());
-  server.on(1, fx::expect_login().send(
-                   fx::reply(fx::kSuccess, "<r><pud>" + long_text + "</pud><desc>" + long_text + "</desc></r>")));
+  server.on(
+      1, fx::expect_login().send(fx::reply(
+             fx::kSuccess, "<r><pud>" + long_text + "</pud><desc>" + long_text + "</desc></r>")));
   server.on(2, fx::expect_login().send(fx::reply(20901, long_text)));
   fx_connect_and_login();
   EXPECT_EQ(1, fxReLogin());
@@ -561,9 +588,12 @@ struct FxQuery {
 };
 
 const FxQuery kFxQueries[] = {
-    {"MsgStates", 10101, "states", "查询服务器端设置的记录状态种类异常失败", fxMsgStates_Req, fxMsgStates_Resp},
-    {"InfoType", 10102, "types", "查询服务器端设置的信息详细分类型异常失败", fxInfoType_Req, fxInfoType_Resp},
-    {"NumRule", 10106, "rule", "查询服务器端设置的正则表达式异常失败", fxNumRule_Req, fxNumRule_Resp},
+    {"MsgStates", 10101, "states", "查询服务器端设置的记录状态种类异常失败", fxMsgStates_Req,
+     fxMsgStates_Resp},
+    {"InfoType", 10102, "types", "查询服务器端设置的信息详细分类型异常失败", fxInfoType_Req,
+     fxInfoType_Resp},
+    {"NumRule", 10106, "rule", "查询服务器端设置的正则表达式异常失败", fxNumRule_Req,
+     fxNumRule_Resp},
     {"Notify", 10127, "notify", "查询公司的通知信息异常失败", fxNotify_Req, fxNotify_Resp},
 };
 
@@ -590,7 +620,8 @@ class XmlQuery : public XmlTest, public ::testing::WithParamInterface<FxQuery> {
 TEST_P(XmlQuery, SendsTheHeaderAloneAndTakesItsElement) {
   Bytes body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><reply>";
   for (const FxQuery &other : kFxQueries)
-    if (other.code != q().code) body += "<" + Bytes(other.element) + ">decoy</" + Bytes(other.element) + ">";
+    if (other.code != q().code)
+      body += "<" + Bytes(other.element) + ">decoy</" + Bytes(other.element) + ">";
   body += element("第一行\n^1[3-9]\\d{9}$ &amp; more") + "</reply>";
   server.on(0, Script()
                    .expect(request())
@@ -613,8 +644,9 @@ TEST_P(XmlQuery, SendsTheHeaderAloneAndTakesItsElement) {
 
 TEST_P(XmlQuery, NoTextLeavesTheMessageAsPassed) {
   Script script = Script();
-  for (const Bytes &doc : {Bytes("<r/>"), "<r>" + element("") + "</r>", "<r>" + element(" \r\n\t ") + "</r>",
-                           "<r><x>" + element("deep") + "</x></r>"})
+  for (const Bytes &doc :
+       {Bytes("<r/>"), "<r>" + element("") + "</r>", "<r>" + element(" \r\n\t ") + "</r>",
+        "<r><x>" + element("deep") + "</x></r>"})
     script.expect(request()).send(fx::reply(fx::kSuccess, doc));
   server.on(0, script);
   fx_connect();
@@ -666,7 +698,8 @@ TEST_P(XmlQuery, EmptyReplyReadsNothing) {
 // A document that breaks the rule fails, and the connection goes on.
 TEST_P(XmlQuery, BadDocumentFailsWithoutARelogin) {
   Script script;
-  for (const Bytes &doc : {"<r>" + element("<b>x</b>") + "</r>", "<r>" + element("x") + "</r", Bytes("text")})
+  for (const Bytes &doc :
+       {"<r>" + element("<b>x</b>") + "</r>", "<r>" + element("x") + "</r", Bytes("text")})
     script.expect(request()).send(fx::reply(fx::kSuccess, doc));
   script.expect(request()).send(fx::reply(fx::kSuccess, "<r>" + element("fine") + "</r>"));
   server.on(0, script);
@@ -688,12 +721,18 @@ enum class QueryFault { NotConnected, HeaderCut, HeaderStalls, BodyCut, BodyStal
 
 const char *fault_name(QueryFault f) {
   switch (f) {
-    case QueryFault::NotConnected: return "NotConnected";
-    case QueryFault::HeaderCut: return "HeaderCut";
-    case QueryFault::HeaderStalls: return "HeaderStalls";
-    case QueryFault::BodyCut: return "BodyCut";
-    case QueryFault::BodyStalls: return "BodyStalls";
-    case QueryFault::BodyTooLong: return "BodyTooLong";
+    case QueryFault::NotConnected:
+      return "NotConnected";
+    case QueryFault::HeaderCut:
+      return "HeaderCut";
+    case QueryFault::HeaderStalls:
+      return "HeaderStalls";
+    case QueryFault::BodyCut:
+      return "BodyCut";
+    case QueryFault::BodyStalls:
+      return "BodyStalls";
+    case QueryFault::BodyTooLong:
+      return "BodyTooLong";
   }
   return "";
 }
@@ -703,7 +742,9 @@ struct QueryFailure {
   QueryFault fault;
 };
 
-void PrintTo(const QueryFailure &c, std::ostream *os) { *os << c.query.name << fault_name(c.fault); }
+void PrintTo(const QueryFailure &c, std::ostream *os) {
+  *os << c.query.name << fault_name(c.fault);
+}
 
 class XmlQueryFailure : public XmlTest, public ::testing::WithParamInterface<QueryFailure> {};
 
@@ -713,12 +754,23 @@ TEST_P(XmlQueryFailure, RelogsInOnce) {
   const Bytes request = fx::header(q.code, 0);
   Script first = fx::logged_in();
   switch (fault) {
-    case QueryFault::NotConnected: break;
-    case QueryFault::HeaderCut: first.expect(request).send(fx::header(fx::kSuccess, 9).substr(0, 12)).close(); break;
-    case QueryFault::HeaderStalls: first.expect(request).send(fx::header(fx::kSuccess, 9).substr(0, 12)).stall(); break;
-    case QueryFault::BodyCut: first.expect(request).send(fx::header(fx::kSuccess, 40) + "<r>").close(); break;
-    case QueryFault::BodyStalls: first.expect(request).send(fx::header(fx::kSuccess, 40) + "<r>").stall(); break;
-    case QueryFault::BodyTooLong: first.expect(request).send(fx::header(fx::kSuccess, QV_FX_REPLY_MAX + 1)); break;
+    case QueryFault::NotConnected:
+      break;
+    case QueryFault::HeaderCut:
+      first.expect(request).send(fx::header(fx::kSuccess, 9).substr(0, 12)).close();
+      break;
+    case QueryFault::HeaderStalls:
+      first.expect(request).send(fx::header(fx::kSuccess, 9).substr(0, 12)).stall();
+      break;
+    case QueryFault::BodyCut:
+      first.expect(request).send(fx::header(fx::kSuccess, 40) + "<r>").close();
+      break;
+    case QueryFault::BodyStalls:
+      first.expect(request).send(fx::header(fx::kSuccess, 40) + "<r>").stall();
+      break;
+    case QueryFault::BodyTooLong:
+      first.expect(request).send(fx::header(fx::kSuccess, QV_FX_REPLY_MAX + 1));
+      break;
   }
   const Bytes body = "<r><" + Bytes(q.element) + ">again</" + Bytes(q.element) + "></r>";
   server.on(0, first);
@@ -734,8 +786,8 @@ TEST_P(XmlQueryFailure, RelogsInOnce) {
 
   int32_t code = kUnsetCode, length = kUnsetCode;
   MessageBuffer message;
-  const bool header_fails =
-      fault == QueryFault::NotConnected || fault == QueryFault::HeaderCut || fault == QueryFault::HeaderStalls;
+  const bool header_fails = fault == QueryFault::NotConnected || fault == QueryFault::HeaderCut ||
+                            fault == QueryFault::HeaderStalls;
   long took = 0;
   if (header_fails) {
     took = elapsed_ms([&] { EXPECT_EQ(0, q.req(&code, &length)); });
@@ -767,17 +819,18 @@ TEST_P(XmlQueryFailure, RelogsInOnce) {
 std::vector<QueryFailure> query_failures() {
   std::vector<QueryFailure> cases;
   for (const FxQuery &q : kFxQueries)
-    for (QueryFault f : {QueryFault::NotConnected, QueryFault::HeaderCut, QueryFault::HeaderStalls, QueryFault::BodyCut,
-                         QueryFault::BodyStalls, QueryFault::BodyTooLong})
+    for (QueryFault f : {QueryFault::NotConnected, QueryFault::HeaderCut, QueryFault::HeaderStalls,
+                         QueryFault::BodyCut, QueryFault::BodyStalls, QueryFault::BodyTooLong})
       cases.push_back({q, f});
   return cases;
 }
 
 auto query_name = [](const auto &info) { return std::string(info.param.name); };
 INSTANTIATE_TEST_SUITE_P(Pairs, XmlQuery, ::testing::ValuesIn(kFxQueries), query_name);
-INSTANTIATE_TEST_SUITE_P(Pairs, XmlQueryFailure, ::testing::ValuesIn(query_failures()), [](const auto &info) {
-  return std::string(info.param.query.name) + fault_name(info.param.fault);
-});
+INSTANTIATE_TEST_SUITE_P(Pairs, XmlQueryFailure, ::testing::ValuesIn(query_failures()),
+                         [](const auto &info) {
+                           return std::string(info.param.query.name) + fault_name(info.param.fault);
+                         });
 
 }  // namespace
 }  // namespace qvtest

@@ -34,8 +34,8 @@ int main(int argc, char **argv) {
     return 1;
   }
   /* Texts go in and come out in the GBK code page (936). */
-  if (!Login_Request("example", "", "demo", "demo123", "1.0") || !Login_Feedback(&code, message, p1, p2, p3) ||
-      code != QV_CODE_ACCEPTED) {
+  if (!Login_Request("example", "", "demo", "demo123", "1.0") ||
+      !Login_Feedback(&code, message, p1, p2, p3) || code != QV_CODE_ACCEPTED) {
     printf("login failed: code %d\n", (int)code);
     return 1;
   }
@@ -44,7 +44,8 @@ int main(int argc, char **argv) {
 
   /* Loading at run time: the same DLL, the export found by its plain name. */
   HMODULE dll = LoadLibraryA("Quorvex.dll");
-  CheckTelsFunction check = dll ? (CheckTelsFunction)(void *)GetProcAddress(dll, "CheckTels") : NULL;
+  CheckTelsFunction check =
+      dll ? (CheckTelsFunction)(void *)GetProcAddress(dll, "CheckTels") : NULL;
   if (!check) {
     printf("CheckTels not found\n");
     return 1;
@@ -53,8 +54,9 @@ int main(int argc, char **argv) {
   const char number[] = "13912345678";
   const char carriers[] = "139,\xD2\xC6\xB6\xAF"; /* "139,移动" in GBK */
   char number_storage[4 + sizeof number], carriers_storage[4 + sizeof carriers];
-  const int32_t kind = check(qv_length_prefixed(number_storage, number, (int32_t)strlen(number)),
-                             qv_length_prefixed(carriers_storage, carriers, (int32_t)strlen(carriers)));
+  const int32_t kind =
+      check(qv_length_prefixed(number_storage, number, (int32_t)strlen(number)),
+            qv_length_prefixed(carriers_storage, carriers, (int32_t)strlen(carriers)));
   printf("CheckTels: %d\n", (int)kind); /* 1: the first carrier of the list */
   FreeLibrary(dll);
 

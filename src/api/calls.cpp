@@ -16,8 +16,8 @@ qv_bool run(const record::Command &command, const record::Call &call, Where wher
   return serialized([&] { return record::execute(command, call); }, where);
 }
 
-qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0, const char *t1,
-            const char *t2, const char *t3, Where where) {
+qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0,
+            const char *t1, const char *t2, const char *t3, Where where) {
   return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}}, where);
 }
 
@@ -28,25 +28,32 @@ qv_bool run_numbers_out(const record::Command &command, int32_t *code, char *mes
 
 qv_bool connect_export(connection::Protocol protocol, char *Message, const char *Host, int32_t Port,
                        int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
-                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword, Where where) {
-  return serialized([&] {
-    if (!Message) {
-      connection::refuse(1, "Argument 1 (the message buffer) is a null pointer.");
-      return false;
-    }
-    const connection::ConnectionSettings args{text_or_empty(Host),      Port,
-                                              Timeout,                  text_or_empty(ProxyKind),
-                                              text_or_empty(ProxyHost), ProxyPort,
-                                              text_or_empty(ProxyUser), text_or_empty(ProxyPassword)};
-    if (connection::connect(protocol, {Message, SIZE_MAX}, args)) return true;
-    const connection::Error *e = connection::last_connect_error();
-    const connection::Error fallback("The connect failed.");
-    connection::record_failure(e && e->cause() == connection::Cause::NotInitialised
-                                   ? connection::OutcomeKind::NotInitialised
-                                   : connection::OutcomeKind::ConnectFailed,
-                               e ? *e : fallback);
-    return false;
-  }, where);
+                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword,
+                       Where where) {
+  return serialized(
+      [&] {
+        if (!Message) {
+          connection::refuse(1, "Argument 1 (the message buffer) is a null pointer.");
+          return false;
+        }
+        const connection::ConnectionSettings args{text_or_empty(Host),
+                                                  Port,
+                                                  Timeout,
+                                                  text_or_empty(ProxyKind),
+                                                  text_or_empty(ProxyHost),
+                                                  ProxyPort,
+                                                  text_or_empty(ProxyUser),
+                                                  text_or_empty(ProxyPassword)};
+        if (connection::connect(protocol, {Message, SIZE_MAX}, args)) return true;
+        const connection::Error *e = connection::last_connect_error();
+        const connection::Error fallback("The connect failed.");
+        connection::record_failure(e && e->cause() == connection::Cause::NotInitialised
+                                       ? connection::OutcomeKind::NotInitialised
+                                       : connection::OutcomeKind::ConnectFailed,
+                                   e ? *e : fallback);
+        return false;
+      },
+      where);
 }
 
 bool disconnect_or_note() {
@@ -61,13 +68,15 @@ bool relogin_call(bool accepted) {
   connection::CallOutcome &o = connection::this_thread_outcome();
   switch (o.relogin) {
     case connection::ReloginKind::ConnectFailed:
-      o.kind = o.relogin_error.socket_error == connection::kWsaNotInitialised ? connection::OutcomeKind::NotInitialised
-                                                                             : connection::OutcomeKind::ConnectFailed;
+      o.kind = o.relogin_error.socket_error == connection::kWsaNotInitialised
+                   ? connection::OutcomeKind::NotInitialised
+                   : connection::OutcomeKind::ConnectFailed;
       o.error = o.relogin_error;
       break;
     case connection::ReloginKind::Refused: {
       char why[80];
-      std::snprintf(why, sizeof why, "The server answered the login with code %d.", static_cast<int>(o.relogin_code));
+      std::snprintf(why, sizeof why, "The server answered the login with code %d.",
+                    static_cast<int>(o.relogin_code));
       connection::other_failure(why);
       break;
     }

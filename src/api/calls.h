@@ -14,7 +14,8 @@
 namespace qv::api {
 
 // Runs one record command under the call lock.
-qv_bool run(const record::Command &command, const record::Call &call, Where where = __builtin_FUNCTION());
+qv_bool run(const record::Command &command, const record::Call &call,
+            Where where = __builtin_FUNCTION());
 // The common shapes: code and message, plus input texts; code and message,
 // plus three numbers out.
 qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0 = nullptr,

@@ -31,7 +31,9 @@ using namespace qv::api;
 
 extern "C" {
 
-QV_API dllInitialize(void) { return serialized([] { return connection::initialize(); }); }
+QV_API dllInitialize(void) {
+  return serialized([] { return connection::initialize(); });
+}
 QV_API TcpInit(void) { return dllInitialize(); }
 QV_API dllUnInitialize(void) {
   return interrupting([] {
@@ -75,10 +77,13 @@ QV_API Login_Request(const char *app, const char *extra, const char *name, const
 }
 
 QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {
-  return run(record::kLoginFeedback, {.result_code = Code, .message = Message, .outs = {Param1, Param2, Param3}});
+  return run(record::kLoginFeedback,
+             {.result_code = Code, .message = Message, .outs = {Param1, Param2, Param3}});
 }
 
-QV_API ReLogin(void) { return serialized([] { return relogin_call(record::relogin()); }); }
+QV_API ReLogin(void) {
+  return serialized([] { return relogin_call(record::relogin()); });
+}
 
 QV_API Heartbeat(void) { return run(record::kHeartbeat, {}); }
 
@@ -86,7 +91,8 @@ QV_API MsgStates(int32_t *Code, char *Message) { return run(record::kMsgStates, 
 QV_API InfoType(int32_t *Code, char *Message) { return run(record::kInfoType, Code, Message); }
 QV_API MobileNum(int32_t *Code, char *Message) { return run(record::kMobileNum, Code, Message); }
 
-QV_API MMSMaxSize(int32_t *Code, char *Message, char *ParamOut, const char *Text, const char *Param) {
+QV_API MMSMaxSize(int32_t *Code, char *Message, char *ParamOut, const char *Text,
+                  const char *Param) {
   return run(record::kMMSMaxSize,
              {.result_code = Code, .message = Message, .outs = {ParamOut}, .texts = {Text, Param}});
 }
@@ -100,24 +106,25 @@ QV_API GetUdInfo(int32_t *Code, char *Message, char *Param1, char *Param2, char 
 
 // The account's password and its sub-accounts.
 
-QV_API EditPassword(int32_t *Code, char *Message, const char *NewPassword, const char *NewPasswordAgain) {
+QV_API EditPassword(int32_t *Code, char *Message, const char *NewPassword,
+                    const char *NewPasswordAgain) {
   // The saved name and password are read under the call lock, so that a
   // login on another thread cannot change them half-way.
   return serialized([&] {
     const connection::LoginCredentials &saved = connection::context().login_credentials;
-    return record::execute(record::kEditPassword,
-                           {.result_code = Code,
-                            .message = Message,
-                            .texts = {saved.name.c_str(), saved.pwd.c_str(), NewPassword, NewPasswordAgain},
-                            .text_args = {-1, -1, 3, 4}});
+    return record::execute(record::kEditPassword, {.result_code = Code,
+                                                   .message = Message,
+                                                   .texts = {saved.name.c_str(), saved.pwd.c_str(),
+                                                             NewPassword, NewPasswordAgain},
+                                                   .text_args = {-1, -1, 3, 4}});
   });
 }
-QV_API AddSubUser(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
-                  const char *Param3) {
+QV_API AddSubUser(int32_t *Code, char *Message, const char *Text, const char *Param1,
+                  const char *Param2, const char *Param3) {
   return run(record::kAddSubUser, Code, Message, Text, Param1, Param2, Param3);
 }
-QV_API AddSubUserEx(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
-                    const char *Param3) {
+QV_API AddSubUserEx(int32_t *Code, char *Message, const char *Text, const char *Param1,
+                    const char *Param2, const char *Param3) {
   return run(record::kAddSubUserEx, Code, Message, Text, Param1, Param2, Param3);
 }
 QV_API AddSubAccount(int32_t *Code, char *Message, const char *Text, const char *Param1,
@@ -131,17 +138,23 @@ QV_API IncreaseSubBuy(int32_t *Code, char *Message, const char *Text, const char
                       const char *Param2) {
   return run(record::kIncreaseSubBuy, Code, Message, Text, Param1, Param2);
 }
-QV_API ReduceSubBuy(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2) {
+QV_API ReduceSubBuy(int32_t *Code, char *Message, const char *Text, const char *Param1,
+                    const char *Param2) {
   return run(record::kReduceSubBuy, Code, Message, Text, Param1, Param2);
 }
-QV_API FindAllSubs(int32_t *Code, char *Message) { return run(record::kFindAllSubs, Code, Message); }
-QV_API FindAllSubsEx(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2, int32_t *Number3) {
+QV_API FindAllSubs(int32_t *Code, char *Message) {
+  return run(record::kFindAllSubs, Code, Message);
+}
+QV_API FindAllSubsEx(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2,
+                     int32_t *Number3) {
   return run_numbers_out(record::kFindAllSubsEx, Code, Message, Number1, Number2, Number3);
 }
-QV_API FindAllEmplyee(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2, int32_t *Number3) {
+QV_API FindAllEmplyee(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2,
+                      int32_t *Number3) {
   return run_numbers_out(record::kFindAllEmplyee, Code, Message, Number1, Number2, Number3);
 }
-QV_API Transfer(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2, int32_t *Number3) {
+QV_API Transfer(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2,
+                int32_t *Number3) {
   return run_numbers_out(record::kTransfer, Code, Message, Number1, Number2, Number3);
 }
 QV_API FindSubInfo(int32_t *Code, char *Message, const char *Text) {
@@ -156,13 +169,15 @@ QV_API FindSubAllOrders(int32_t *Code, char *Message, const char *Text) {
 QV_API FindSubOrderInfo(int32_t *Code, char *Message, const char *Text, const char *Param1) {
   return run(record::kFindSubOrderInfo, Code, Message, Text, Param1);
 }
-QV_API EditSubPWD(int32_t *Code, char *Message, const char *Text, const char *Param1, const char *Param2,
-                  const char *Param3) {
+QV_API EditSubPWD(int32_t *Code, char *Message, const char *Text, const char *Param1,
+                  const char *Param2, const char *Param3) {
   return run(record::kEditSubPWD, Code, Message, Text, Param1, Param2, Param3);
 }
-QV_API AddSubGwNumEx(int32_t *Code, char *Message, char *Param1Out, char *Param2Out, const char *Text) {
-  return run(record::kAddSubGwNumEx,
-             {.result_code = Code, .message = Message, .outs = {Param1Out, Param2Out}, .texts = {Text}});
+QV_API AddSubGwNumEx(int32_t *Code, char *Message, char *Param1Out, char *Param2Out,
+                     const char *Text) {
+  return run(
+      record::kAddSubGwNumEx,
+      {.result_code = Code, .message = Message, .outs = {Param1Out, Param2Out}, .texts = {Text}});
 }
 QV_API DelSubGwNum(int32_t *Code, char *Message, char *Param1Out, const char *Text) {
   return run(record::kDelSubGwNum,
@@ -172,17 +187,27 @@ QV_API DelSubGwNum(int32_t *Code, char *Message, char *Param1Out, const char *Te
 // Client, product, information-package and scheduled-order queries.
 
 QV_API ClientInfo(int32_t *Code, char *Message) { return run(record::kClientInfo, Code, Message); }
-QV_API AllProductId(int32_t *Code, char *Message) { return run(record::kAllProductId, Code, Message); }
-QV_API CltProductId(int32_t *Code, char *Message) { return run(record::kCltProductId, Code, Message); }
-QV_API CltAllPrdIdName(int32_t *Code, char *Message) { return run(record::kCltAllPrdIdName, Code, Message); }
-QV_API CltAllMmsInfo(int32_t *Code, char *Message) { return run(record::kCltAllMmsInfo, Code, Message); }
+QV_API AllProductId(int32_t *Code, char *Message) {
+  return run(record::kAllProductId, Code, Message);
+}
+QV_API CltProductId(int32_t *Code, char *Message) {
+  return run(record::kCltProductId, Code, Message);
+}
+QV_API CltAllPrdIdName(int32_t *Code, char *Message) {
+  return run(record::kCltAllPrdIdName, Code, Message);
+}
+QV_API CltAllMmsInfo(int32_t *Code, char *Message) {
+  return run(record::kCltAllMmsInfo, Code, Message);
+}
 QV_API CltAllIdNameType(int32_t *Code, char *Message) {
   return run(record::kCltAllIdNameType, Code, Message);
 }
 QV_API ProductInfo(int32_t *Code, char *Message, const char *ProductId) {
   return run(record::kProductInfo, Code, Message, ProductId);
 }
-QV_API AllInfoPackId(int32_t *Code, char *Message) { return run(record::kAllInfoPackId, Code, Message); }
+QV_API AllInfoPackId(int32_t *Code, char *Message) {
+  return run(record::kAllInfoPackId, Code, Message);
+}
 QV_API InfoPackStatus(int32_t *Code, char *Message, const char *PackageId) {
   return run(record::kInfoPackStatus, Code, Message, PackageId);
 }
@@ -194,7 +219,9 @@ QV_API LastDetails(int32_t *Code, char *Message, const char *Query, int32_t Coun
   return run(record::kLastDetails,
              {.result_code = Code, .message = Message, .texts = {Query}, .numbers = {Count}});
 }
-QV_API GetProductLen(int32_t *Code, char *Message) { return run(record::kGetProductLen, Code, Message); }
+QV_API GetProductLen(int32_t *Code, char *Message) {
+  return run(record::kGetProductLen, Code, Message);
+}
 QV_API PQOrderList(int32_t *Code, char *Message, const char *Param1, const char *Param2) {
   return run(record::kPQOrderList, Code, Message, Param1, Param2);
 }
@@ -202,11 +229,15 @@ QV_API PQOrderInfoByID(int32_t *Code, char *Message, const char *Param1, const c
                        const char *Param3) {
   return run(record::kPQOrderInfoByID, Code, Message, Param1, Param2, Param3);
 }
-QV_API PQGetAbilityURL(int32_t *Code, char *Message) { return run(record::kPQGetAbilityURL, Code, Message); }
+QV_API PQGetAbilityURL(int32_t *Code, char *Message) {
+  return run(record::kPQGetAbilityURL, Code, Message);
+}
 
 // Send jobs.
 
-QV_API SubmitAllClear(int32_t *Code, char *Message) { return run(record::kSubmitAllClear, Code, Message); }
+QV_API SubmitAllClear(int32_t *Code, char *Message) {
+  return run(record::kSubmitAllClear, Code, Message);
+}
 QV_API SubmitPrdId(int32_t *Code, char *Message, const char *ProductId) {
   return run(record::kSubmitPrdId, Code, Message, ProductId);
 }
@@ -222,7 +253,9 @@ QV_API SubmitTelNum(int32_t *Code, char *Message, const char *Count) {
 QV_API SubmitContent(int32_t *Code, char *Message, const char *Content) {
   return run(record::kSubmitContent, Code, Message, Content);
 }
-QV_API CheckContent(int32_t *Code, char *Message) { return run(record::kCheckContent, Code, Message); }
+QV_API CheckContent(int32_t *Code, char *Message) {
+  return run(record::kCheckContent, Code, Message);
+}
 QV_API SubmitPushURL(int32_t *Code, char *Message, const char *Url) {
   return run(record::kSubmitPushURL, Code, Message, Url);
 }
@@ -251,11 +284,16 @@ QV_API SubmitPQOrderSelect(int32_t *Code, char *Message, const char *Param1, con
                            const char *Param3) {
   return run(record::kSubmitPQOrderSelect, Code, Message, Param1, Param2, Param3);
 }
-QV_API SubmitAllOver(int32_t *Code, char *Message) { return run(record::kSubmitAllOver, Code, Message); }
-QV_API SubmitAllOver_2(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2, int32_t *Number3) {
+QV_API SubmitAllOver(int32_t *Code, char *Message) {
+  return run(record::kSubmitAllOver, Code, Message);
+}
+QV_API SubmitAllOver_2(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2,
+                       int32_t *Number3) {
   return run_numbers_out(record::kSubmitAllOver_2, Code, Message, Number1, Number2, Number3);
 }
-QV_API SubmitAllOverEx(int32_t *Code, char *Message) { return run(record::kSubmitAllOverEx, Code, Message); }
+QV_API SubmitAllOverEx(int32_t *Code, char *Message) {
+  return run(record::kSubmitAllOverEx, Code, Message);
+}
 QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1, int32_t *Number2,
                          int32_t *Number3) {
   return run_numbers_out(record::kSubmitAllOverEx_2, Code, Message, Number1, Number2, Number3);
@@ -263,27 +301,31 @@ QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1, int32_t
 
 // Content checks and account parameters.
 
-QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number, const char *Param, const char *Content) {
-  return run(record::kContentPreview,
-             {.result_code = Code,
-              .message = Message,
-              .outs = {Number},
-              .texts = {Content, Param},
-              .text_args = {5, 4}});
+QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number, const char *Param,
+                      const char *Content) {
+  return run(record::kContentPreview, {.result_code = Code,
+                                       .message = Message,
+                                       .outs = {Number},
+                                       .texts = {Content, Param},
+                                       .text_args = {5, 4}});
 }
 QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1, char *Param2, char *Param3) {
   return run(record::kGetSJKHDParams,
              {.result_code = Code, .message = Message, .outs = {Param1, Param2, Param3}});
 }
-QV_API GetSJKHDBid(int32_t *Code, char *Message) { return run(record::kGetSJKHDBid, Code, Message); }
-QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content, int32_t Number1, int32_t Number2,
-                       int32_t Number3) {
+QV_API GetSJKHDBid(int32_t *Code, char *Message) {
+  return run(record::kGetSJKHDBid, Code, Message);
+}
+QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content, int32_t Number1,
+                       int32_t Number2, int32_t Number3) {
   return run(record::kCheckSMSContent, {.result_code = Code,
                                         .message = Message,
                                         .texts = {Content},
                                         .numbers = {Number1, Number2, Number3}});
 }
-QV_API ClientGuiControl(int32_t *Code, char *Message) { return run(record::kClientGuiControl, Code, Message); }
+QV_API ClientGuiControl(int32_t *Code, char *Message) {
+  return run(record::kClientGuiControl, Code, Message);
+}
 
 // The settings file and the timed web request.
 
@@ -291,16 +333,19 @@ QV_API ReadIniFile(char *Value, const char *Carrier) {
   return guarded([&] { return services::read_setting(Value, Carrier); });
 }
 QV_API fxReadIniFile(char *Value, const char *Carrier) { return ReadIniFile(Value, Carrier); }
-QV_API WebRequestEx(char *Response, int32_t ResponseSize, int32_t *ResponseLength, int32_t *ElapsedMs,
-                    const char *Url) {
-  return guarded([&] { return services::web_request(Response, ResponseSize, ResponseLength, ElapsedMs, Url); });
+QV_API WebRequestEx(char *Response, int32_t ResponseSize, int32_t *ResponseLength,
+                    int32_t *ElapsedMs, const char *Url) {
+  return guarded([&] {
+    return services::web_request(Response, ResponseSize, ResponseLength, ElapsedMs, Url);
+  });
 }
 QV_API WebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
   int32_t length = 0;
   const qv_bool result = WebRequestEx(Response, QV_WEB_RESPONSE_MAX, &length, ElapsedMs, Url);
   // A refused argument by its place in this export's list.
   connection::CallOutcome &o = connection::this_thread_outcome();
-  if (o.kind == connection::OutcomeKind::Refused) o.argument = o.argument == 4 ? 2 : o.argument == 5 ? 3 : o.argument;
+  if (o.kind == connection::OutcomeKind::Refused)
+    o.argument = o.argument == 4 ? 2 : o.argument == 5 ? 3 : o.argument;
   return result;
 }
 QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
@@ -312,7 +357,8 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url) {
 QV_API ShowAbout(void) {
   return guarded([] {
     if (ui::show_about()) return true;
-    connection::other_failure("The dialog could not be shown: no window system, or no dialog module.");
+    connection::other_failure(
+        "The dialog could not be shown: no window system, or no dialog module.");
     return false;
   });
 }
@@ -324,22 +370,27 @@ QV_API ShowMsg(const char *Text) {
 
 QV_API fxLogin_Req(int32_t *ReplyCode, int32_t *ReplyLength, const char *app, const char *extra,
                    const char *name, const char *pwd, const char *ver) {
-  return serialized([&] { return xml::login_request(ReplyCode, ReplyLength, app, extra, name, pwd, ver); });
+  return serialized(
+      [&] { return xml::login_request(ReplyCode, ReplyLength, app, extra, name, pwd, ver); });
 }
 QV_API fxLogin_Resp(char *Message, int32_t *Agent, char *Pud, int32_t *Agreement, int32_t ReplyCode,
                     int32_t ReplyLength) {
   return serialized([&] {
-    return xml::login_response({Message, SIZE_MAX}, Agent, {Pud, SIZE_MAX}, Agreement, ReplyCode, ReplyLength);
+    return xml::login_response({Message, SIZE_MAX}, Agent, {Pud, SIZE_MAX}, Agreement, ReplyCode,
+                               ReplyLength);
   });
 }
-QV_API fxReLogin(void) { return serialized([] { return relogin_call(xml::relogin()); }); }
+QV_API fxReLogin(void) {
+  return serialized([] { return relogin_call(xml::relogin()); });
+}
 
-#define QV_FX_QUERY(Name, query)                                                      \
-  QV_API Name##_Req(int32_t *ReplyCode, int32_t *ReplyLength) {                        \
+#define QV_FX_QUERY(Name, query)                                                          \
+  QV_API Name##_Req(int32_t *ReplyCode, int32_t *ReplyLength) {                           \
     return serialized([&] { return xml::query_request(query, ReplyCode, ReplyLength); }); \
-  }                                                                                    \
-  QV_API Name##_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength) {          \
-    return serialized([&] { return xml::query_response(query, Message, ReplyCode, ReplyLength); }); \
+  }                                                                                       \
+  QV_API Name##_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength) {             \
+    return serialized(                                                                    \
+        [&] { return xml::query_response(query, Message, ReplyCode, ReplyLength); });     \
   }
 QV_FX_QUERY(fxMsgStates, xml::kMsgStatesQuery)
 QV_FX_QUERY(fxInfoType, xml::kInfoTypeQuery)

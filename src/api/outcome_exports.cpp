@@ -21,8 +21,8 @@ extern "C" {
 // What the calling thread's last call came to, and the connection's state.
 // These read only: they change neither the outcome nor the state.
 
-QV_API GetLastOutcome(int32_t *Outcome, int32_t *Sent, int32_t *Argument, int32_t *SocketError, char *Detail,
-                      int32_t DetailSize) {
+QV_API GetLastOutcome(int32_t *Outcome, int32_t *Sent, int32_t *Argument, int32_t *SocketError,
+                      char *Detail, int32_t DetailSize) {
   const connection::CallOutcome &o = connection::this_thread_outcome();
   if (Outcome) *Outcome = static_cast<int32_t>(o.kind);
   if (Sent) *Sent = o.sent ? 1 : 0;
@@ -42,7 +42,8 @@ QV_API GetLastRelogin(int32_t *Relogin, int32_t *ServerCode, int32_t *SocketErro
   return 1;
 }
 
-QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol, int32_t *LoginCode) {
+QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol,
+                          int32_t *LoginCode) {
   const connection::PublishedState s = connection::published_state();
   if (State) *State = s.flags;
   if (Path) *Path = static_cast<int32_t>(s.path);

@@ -59,8 +59,9 @@ class KeptReplies {
   Found take(int32_t operation, uint64_t connection, Fits &&fits, std::optional<Reply> &out) {
     forget_other_connections(connection);
     const std::thread::id self = std::this_thread::get_id();
-    const auto it = std::find_if(entries_.begin(), entries_.end(),
-                                 [&](const Entry &e) { return e.thread == self && e.operation == operation; });
+    const auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry &e) {
+      return e.thread == self && e.operation == operation;
+    });
     if (it == entries_.end()) return Found::None;
     if (!fits(it->reply)) return Found::Mismatch;
     out.emplace(std::move(it->reply));

@@ -44,7 +44,8 @@ void ErrorDetail::set(int32_t number, std::string_view t) {
 void ErrorDetail::set(const Error &e) {
   // A socket error's own text, without the "Socket Error # n" line that
   // the messages carry.
-  const std::string_view own = e.cause() == Cause::Socket ? socket_error_text(e.number()) : std::string_view();
+  const std::string_view own =
+      e.cause() == Cause::Socket ? socket_error_text(e.number()) : std::string_view();
   set(e.number(), own.empty() ? std::string_view(e.text()) : own);
 }
 
@@ -79,18 +80,25 @@ void record_failure(OutcomeKind kind, const Error &e, bool sent) {
   t_outcome.sent = sent;
   t_outcome.error.set(e);
   traced([&] {
-    trace::event(std::string("failed, ") + kind_name(kind) + (sent ? " (the whole request was out): " : ": ") +
-                 t_outcome.error.text);
+    trace::event(std::string("failed, ") + kind_name(kind) +
+                 (sent ? " (the whole request was out): " : ": ") + t_outcome.error.text);
   });
 }
 
 void exchange_failed(const Error &e, bool sent) {
   OutcomeKind kind = sent ? OutcomeKind::MaybeApplied : OutcomeKind::NotSent;
   switch (e.cause()) {
-    case Cause::NotInitialised: kind = OutcomeKind::NotInitialised; break;
-    case Cause::NotConnected: kind = OutcomeKind::NotConnected; break;
-    case Cause::TimedOut: kind = OutcomeKind::TimedOut; break;
-    default: break;
+    case Cause::NotInitialised:
+      kind = OutcomeKind::NotInitialised;
+      break;
+    case Cause::NotConnected:
+      kind = OutcomeKind::NotConnected;
+      break;
+    case Cause::TimedOut:
+      kind = OutcomeKind::TimedOut;
+      break;
+    default:
+      break;
   }
   record_failure(kind, e, sent);
 }
@@ -105,7 +113,9 @@ void relogin_connect_failed(const Error *e) {
   t_outcome.relogin = ReloginKind::ConnectFailed;
   t_outcome.relogin_code = -1;
   if (e) t_outcome.relogin_error.set(*e);
-  traced([&] { trace::event(std::string("relogin: the reconnect failed: ") + t_outcome.relogin_error.text); });
+  traced([&] {
+    trace::event(std::string("relogin: the reconnect failed: ") + t_outcome.relogin_error.text);
+  });
 }
 
 void relogin_answered(int32_t code, bool accepted) {
@@ -113,7 +123,8 @@ void relogin_answered(int32_t code, bool accepted) {
   t_outcome.relogin_code = code;
   t_outcome.relogin_error.set(0, {});
   traced([&] {
-    trace::event(std::string(accepted ? "relogin: logged in again, code " : "relogin: the login was refused, code ") +
+    trace::event(std::string(accepted ? "relogin: logged in again, code "
+                                      : "relogin: the login was refused, code ") +
                  std::to_string(code));
   });
 }
@@ -122,20 +133,32 @@ void relogin_failed(const Error &e) {
   t_outcome.relogin = ReloginKind::Failed;
   t_outcome.relogin_code = -1;
   t_outcome.relogin_error.set(e);
-  traced([&] { trace::event(std::string("relogin: the login exchange failed: ") + t_outcome.relogin_error.text); });
+  traced([&] {
+    trace::event(std::string("relogin: the login exchange failed: ") +
+                 t_outcome.relogin_error.text);
+  });
 }
 
 const char *kind_name(OutcomeKind kind) {
   switch (kind) {
-    case OutcomeKind::Ok: return "ok";
-    case OutcomeKind::Refused: return "refused";
-    case OutcomeKind::NotInitialised: return "not initialised";
-    case OutcomeKind::NotConnected: return "not connected";
-    case OutcomeKind::ConnectFailed: return "connect failed";
-    case OutcomeKind::NotSent: return "not sent";
-    case OutcomeKind::MaybeApplied: return "may have been applied";
-    case OutcomeKind::TimedOut: return "timed out";
-    case OutcomeKind::Failed: return "failed";
+    case OutcomeKind::Ok:
+      return "ok";
+    case OutcomeKind::Refused:
+      return "refused";
+    case OutcomeKind::NotInitialised:
+      return "not initialised";
+    case OutcomeKind::NotConnected:
+      return "not connected";
+    case OutcomeKind::ConnectFailed:
+      return "connect failed";
+    case OutcomeKind::NotSent:
+      return "not sent";
+    case OutcomeKind::MaybeApplied:
+      return "may have been applied";
+    case OutcomeKind::TimedOut:
+      return "timed out";
+    case OutcomeKind::Failed:
+      return "failed";
   }
   return "?";
 }
@@ -160,8 +183,8 @@ void publish_state() {
 }
 
 PublishedState published_state() {
-  return {g_flags.load(), static_cast<Path>(g_path.load()), static_cast<LoginProtocol>(g_login.load()),
-          g_login_code.load()};
+  return {g_flags.load(), static_cast<Path>(g_path.load()),
+          static_cast<LoginProtocol>(g_login.load()), g_login_code.load()};
 }
 
 }  // namespace qv::connection

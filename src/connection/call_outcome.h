@@ -23,9 +23,9 @@ enum class OutcomeKind : int32_t {
   NotConnected = 3,    // no open connection; nothing was sent
   ConnectFailed = 4,   // a connect or proxy handshake failed
   NotSent = 5,         // failed before the whole request was written: the server cannot have it
-  MaybeApplied = 6,    // failed after the whole request was written: the server may have acted on it
-  TimedOut = 7,        // a deadline passed; sent says whether the whole request was out
-  Failed = 8,          // any other failure (a settings file, a web request, a window)
+  MaybeApplied = 6,  // failed after the whole request was written: the server may have acted on it
+  TimedOut = 7,      // a deadline passed; sent says whether the whole request was out
+  Failed = 8,        // any other failure (a settings file, a web request, a window)
 };
 
 // The values are the header's QV_RELOGIN_*.
@@ -49,8 +49,8 @@ struct ErrorDetail {
 
 struct CallOutcome {
   OutcomeKind kind = OutcomeKind::Ok;
-  bool sent = false;      // the whole request was written
-  int32_t argument = 0;   // 1-based position of a refused argument, 0 for none
+  bool sent = false;     // the whole request was written
+  int32_t argument = 0;  // 1-based position of a refused argument, 0 for none
   ErrorDetail error;
   ReloginKind relogin = ReloginKind::NotRun;
   int32_t relogin_code = -1;  // the server's answer to the relogin's login, -1 for none

@@ -53,8 +53,9 @@ bool release() {
 
 bool disconnect() {
   ClientContext &c = context();
-  trace::event_if_on(
-      [&] { return c.tcp_client && c.tcp_client->connected() ? "disconnect" : "disconnect (nothing open)"; });
+  trace::event_if_on([&] {
+    return c.tcp_client && c.tcp_client->connected() ? "disconnect" : "disconnect (nothing open)";
+  });
   if (c.tcp_client) c.tcp_client->disconnect();
   c.session = {};
   return c.tcp_client != nullptr;

@@ -28,25 +28,32 @@ Route select_path(const std::string &kind) {
 }
 
 SocksSettings::Version select_socks_version(const std::string &kind) {
-  return ascii_lower(kind) == "socks5" ? SocksSettings::Version::Socks5 : SocksSettings::Version::Socks4;
+  return ascii_lower(kind) == "socks5" ? SocksSettings::Version::Socks5
+                                       : SocksSettings::Version::Socks4;
 }
 
 connection::Path session_path(Route path, const std::string &kind) {
   switch (path) {
     case Route::Socks:
-      return select_socks_version(kind) == SocksSettings::Version::Socks5 ? connection::Path::Socks5
-                                                                          : connection::Path::Socks4;
-    case Route::Http: return connection::Path::Http;
-    case Route::Direct: break;
+      return select_socks_version(kind) == SocksSettings::Version::Socks5
+                 ? connection::Path::Socks5
+                 : connection::Path::Socks4;
+    case Route::Http:
+      return connection::Path::Http;
+    case Route::Direct:
+      break;
   }
   return connection::Path::Direct;
 }
 
 std::string_view failure_prefix(Route path) {
   switch (path) {
-    case Route::Socks: return text::kSocksProxyFailed.gbk;
-    case Route::Http: return text::kHttpProxyFailed.gbk;
-    case Route::Direct: break;
+    case Route::Socks:
+      return text::kSocksProxyFailed.gbk;
+    case Route::Http:
+      return text::kHttpProxyFailed.gbk;
+    case Route::Direct:
+      break;
   }
   return text::kDirectConnectFailed.gbk;
 }
@@ -66,7 +73,8 @@ bool direct_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &message
   return true;
 }
 
-bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message, const ConnectionSettings &args) {
+bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message,
+                const ConnectionSettings &args) {
   SocksSettings &s = *c.socks_settings;
   s.host = args.proxy_host;
   s.port = args.proxy_port;
@@ -91,13 +99,13 @@ bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message, const 
 // "connect record direct 127.0.0.1:9000 (time-out 5000 ms)", the proxy's
 // password masked.
 std::string connect_line(Protocol protocol, Route path, const ConnectionSettings &args) {
-  std::string line = std::string("connect ") + (protocol == Protocol::Record ? "record" : "xml") + " to " +
-                     args.host + ":" + std::to_string(args.port) + " (time-out " + std::to_string(args.timeout) +
-                     " ms)";
+  std::string line = std::string("connect ") + (protocol == Protocol::Record ? "record" : "xml") +
+                     " to " + args.host + ":" + std::to_string(args.port) + " (time-out " +
+                     std::to_string(args.timeout) + " ms)";
   if (path != Route::Direct)
     line += " through " + ascii_lower(args.proxy_kind) + " proxy " + args.proxy_host + ":" +
-            std::to_string(args.proxy_port) + " user " + trace::quoted(args.proxy_user) + " password " +
-            std::string(trace::kMasked);
+            std::to_string(args.proxy_port) + " user " + trace::quoted(args.proxy_user) +
+            " password " + std::string(trace::kMasked);
   return line;
 }
 
@@ -145,12 +153,14 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
     if (tcp.generation() != c.session.connection || !tcp.connected()) c.session = {};
     trace::event_if_on([&] {
       const Error *e = last_connect_error();
-      return "connect failed in " + trace::elapsed_since(start) + ": " + (e ? e->text() : std::string("?"));
+      return "connect failed in " + trace::elapsed_since(start) + ": " +
+             (e ? e->text() : std::string("?"));
     });
     return false;
   }
   trace::event_if_on([&] { return "connected in " + trace::elapsed_since(start); });
-  c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false, tcp.generation()};
+  c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false,
+               tcp.generation()};
 
   // The final step: only a connect that worked is remembered for relogins.
   if (protocol == Protocol::Record) message.write(text::kTcpConnected.gbk);

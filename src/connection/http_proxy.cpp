@@ -58,7 +58,8 @@ std::string read_status_line(ReplyLines &lines) {
     const std::string end_marker = status.substr(0, 3) + ' ';
     for (;;) {
       const std::string line = lines.next();
-      if (line.size() < 4 || same_ignoring_case(std::string_view(line).substr(0, 4), end_marker)) break;
+      if (line.size() < 4 || same_ignoring_case(std::string_view(line).substr(0, 4), end_marker))
+        break;
     }
   }
   return status;
@@ -75,7 +76,8 @@ bool tunnel_opened(std::string_view status) {
     status.remove_prefix(code);
   }
   const bool code_alone =
-      status.size() == 3 || (status.size() > 3 && (status[3] == ' ' || status[3] == '\t' || status[3] == '-'));
+      status.size() == 3 ||
+      (status.size() > 3 && (status[3] == ' ' || status[3] == '\t' || status[3] == '-'));
   return code_alone && status.substr(0, 3) == "200";
 }
 
@@ -94,8 +96,10 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
     // One empty line ends the request; anything after it would travel
     // through the tunnel to the server.
     const std::string request = "CONNECT " + args.host + ":" + std::to_string(args.port) +
-                                (protocol == Protocol::Record ? " HTTP/1.1" : " HTTP/1.0") + "\r\n\r\n";
-    trace::event_if_on([&] { return "http proxy > " + trace::quoted(request.substr(0, request.size() - 4)); });
+                                (protocol == Protocol::Record ? " HTTP/1.1" : " HTTP/1.0") +
+                                "\r\n\r\n";
+    trace::event_if_on(
+        [&] { return "http proxy > " + trace::quoted(request.substr(0, request.size() - 4)); });
     tcp.write(request.data(), request.size(), deadline);
 
     ReplyLines lines(tcp, deadline);

@@ -79,10 +79,13 @@ Error not_initialised(std::string_view text) {
   return Error(std::string(text), Cause::NotInitialised, kWsaNotInitialised);
 }
 
-Error interrupted() { return Error(std::string(text::kDisconnectedByHost), Cause::Interrupted, kWsaInterrupted); }
+Error interrupted() {
+  return Error(std::string(text::kDisconnectedByHost), Cause::Interrupted, kWsaInterrupted);
+}
 
 Error platform_error(int result, std::string_view timeout_text) {
-  if (result == platform::kWaitTimedOut) return Error(std::string(timeout_text), Cause::TimedOut, kWsaTimedOut);
+  if (result == platform::kWaitTimedOut)
+    return Error(std::string(timeout_text), Cause::TimedOut, kWsaTimedOut);
   return socket_error(result);
 }
 

@@ -27,8 +27,8 @@ bool is_localhost(const std::string &host) {
   return true;
 }
 
-void socks4(platform::Socket &s, const SocksSettings &settings, const std::string &host, int32_t port,
-            Deadline deadline) {
+void socks4(platform::Socket &s, const SocksSettings &settings, const std::string &host,
+            int32_t port, Deadline deadline) {
   unsigned char address[4];
   const char *name = is_localhost(host) ? "127.0.0.1" : host.c_str();
   if (const int rc = platform::resolve_ipv4(name, address); rc != 0) throw socket_error(rc);
@@ -48,11 +48,16 @@ void socks4(platform::Socket &s, const SocksSettings &settings, const std::strin
   receive_exact(s, reply, sizeof reply, deadline, text::kReadTimedOut);
   trace::event_if_on([&] { return "socks4: reply " + std::to_string(reply[1]); });
   switch (reply[1]) {
-    case 90: return;
-    case 91: fail(text::kSocks4Rejected);
-    case 92: fail(text::kSocks4CannotConnect);
-    case 93: fail(text::kSocks4UserIdMismatch);
-    default: fail(text::kSocksUnknownError);
+    case 90:
+      return;
+    case 91:
+      fail(text::kSocks4Rejected);
+    case 92:
+      fail(text::kSocks4CannotConnect);
+    case 93:
+      fail(text::kSocks4UserIdMismatch);
+    default:
+      fail(text::kSocksUnknownError);
   }
 }
 
@@ -68,15 +73,24 @@ void socks5_receive(platform::Socket &s, void *data, size_t size, Deadline deadl
 
 std::string_view socks5_reply_text(unsigned char code) {
   switch (code) {
-    case 1: return text::kSocks5GeneralFailure;
-    case 2: return text::kSocks5NotAllowed;
-    case 3: return text::kSocks5NetworkUnreachable;
-    case 4: return text::kSocks5HostUnreachable;
-    case 5: return text::kSocks5Refused;
-    case 6: return text::kSocks5TtlExpired;
-    case 7: return text::kSocks5CommandNotSupported;
-    case 8: return text::kSocks5AddressTypeNotSupported;
-    default: return text::kSocksUnknownError;
+    case 1:
+      return text::kSocks5GeneralFailure;
+    case 2:
+      return text::kSocks5NotAllowed;
+    case 3:
+      return text::kSocks5NetworkUnreachable;
+    case 4:
+      return text::kSocks5HostUnreachable;
+    case 5:
+      return text::kSocks5Refused;
+    case 6:
+      return text::kSocks5TtlExpired;
+    case 7:
+      return text::kSocks5CommandNotSupported;
+    case 8:
+      return text::kSocks5AddressTypeNotSupported;
+    default:
+      return text::kSocksUnknownError;
   }
 }
 
@@ -90,8 +104,9 @@ void socks5(platform::Socket &s, const std::string &host, int32_t port, Deadline
   socks5_receive(s, method, sizeof method, deadline);
   if (method[1] != 0) fail(text::kSocksBadAuthMethod);
 
-  trace::event_if_on(
-      [&] { return "socks5: no authentication accepted; connect to " + host + ":" + std::to_string(port); });
+  trace::event_if_on([&] {
+    return "socks5: no authentication accepted; connect to " + host + ":" + std::to_string(port);
+  });
   std::string request{5, 1, 0, 3};
   request.push_back(static_cast<char>(host.size()));
   request.append(host);
@@ -109,10 +124,17 @@ void socks5(platform::Socket &s, const std::string &host, int32_t port, Deadline
   // is the server's.
   size_t rest = 0;
   switch (head[3]) {
-    case 1: rest = 3 + 2; break;
-    case 3: rest = head[4] + 2u; break;
-    case 4: rest = 15 + 2; break;
-    default: fail(text::kSocks5UnknownAddressType);  // where the server's bytes begin is unknown
+    case 1:
+      rest = 3 + 2;
+      break;
+    case 3:
+      rest = head[4] + 2u;
+      break;
+    case 4:
+      rest = 15 + 2;
+      break;
+    default:
+      fail(text::kSocks5UnknownAddressType);  // where the server's bytes begin is unknown
   }
   unsigned char skip[257 + 2];
   socks5_receive(s, skip, rest, deadline);

@@ -44,8 +44,7 @@ class BlockingSection {
 };
 
 bool equals_ignoring_case(const std::string &a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
            return lower(x) == lower(y);
          });
@@ -53,7 +52,8 @@ bool equals_ignoring_case(const std::string &a, std::string_view b) {
 
 // One receive under the deadline: the bytes read, never 0.  Throws Error
 // for the peer's close, a socket error or the deadline.
-size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadline, std::string_view timeout_text) {
+size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadline,
+                    std::string_view timeout_text) {
   int error = 0;
   long n;
   {
@@ -112,7 +112,8 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
     int wait = 0;
     if (!deadline.none()) {
       const int64_t left = deadline.left_ms();
-      if (left <= 0) throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
+      if (left <= 0)
+        throw Error(std::string(text::kConnectTimedOut), Cause::TimedOut, kWsaTimedOut);
       wait = static_cast<int>(left);
     }
     last = socket_.connect(e, wait, cancel);
@@ -188,16 +189,19 @@ void TcpClient::disconnect() {
 }
 
 void TcpClient::abandon() {
-  if (trace::on() && connected()) trace::event("connection closed: its place in the stream is lost");
+  if (trace::on() && connected())
+    trace::event("connection closed: its place in the stream is lost");
   if (handler_) handler_->close();
   begin_ = end_ = 0;
   renew_generation();
 }
 
 platform::Socket &TcpClient::open_socket() {
-  if (!handler_) throw Error(std::string(text::kNotConnected), Cause::NotConnected, kWsaNotConnected);
+  if (!handler_)
+    throw Error(std::string(text::kNotConnected), Cause::NotConnected, kWsaNotConnected);
   // Closed earlier (by the host, or after a failure): nothing was sent.
-  if (!handler_->is_open()) throw Error(std::string(text::kClosedGracefully), Cause::NotConnected, kWsaNotConnected);
+  if (!handler_->is_open())
+    throw Error(std::string(text::kClosedGracefully), Cause::NotConnected, kWsaNotConnected);
   return handler_->socket();
 }
 
@@ -217,7 +221,8 @@ auto TcpClient::or_abandon(Operation &&op) -> decltype(op()) {
 // hand the host an answer that was not sent for it.
 void TcpClient::check_in_step(platform::Socket &s) {
   if (begin_ != end_) {
-    trace::event_if_on([&] { return "unrequested bytes are waiting: " + std::to_string(end_ - begin_); });
+    trace::event_if_on(
+        [&] { return "unrequested bytes are waiting: " + std::to_string(end_ - begin_); });
     throw Error(std::string(text::kUnrequestedData));
   }
   if (!s.readable_now()) return;
@@ -225,7 +230,8 @@ void TcpClient::check_in_step(platform::Socket &s) {
   throw Error(std::string(text::kUnrequestedData));
 }
 
-void TcpClient::write(const void *data, size_t size, Deadline deadline, const trace::Outgoing &out) {
+void TcpClient::write(const void *data, size_t size, Deadline deadline,
+                      const trace::Outgoing &out) {
   platform::Socket &s = open_socket();
   or_abandon([&] {
     check_in_step(s);

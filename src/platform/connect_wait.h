@@ -12,8 +12,8 @@ namespace qv::platform {
 // below 0 on an error of the wait (last_error() gives it).  Returns 0, a
 // socket error, kWaitTimedOut or kInterrupted.
 template <class WaitSlice, class Outcome, class LastError>
-int wait_for_connect(int timeout_ms, const CancelCount *cancel, WaitSlice &&wait_slice, Outcome &&outcome,
-                     LastError &&last_error) {
+int wait_for_connect(int timeout_ms, const CancelCount *cancel, WaitSlice &&wait_slice,
+                     Outcome &&outcome, LastError &&last_error) {
   constexpr int64_t kSliceMs = 25;
   const Deadline deadline = Deadline::after(timeout_ms);
   for (;;) {

@@ -79,7 +79,9 @@ class Socket {
   Socket() = default;
   ~Socket() { close(); }
   Socket(Socket &&other) noexcept
-      : handle_(other.handle_), receive_timeout_ms_(other.receive_timeout_ms_), send_timeout_ms_(other.send_timeout_ms_) {
+      : handle_(other.handle_),
+        receive_timeout_ms_(other.receive_timeout_ms_),
+        send_timeout_ms_(other.send_timeout_ms_) {
     other.handle_ = kInvalid;
   }
   Socket &operator=(Socket &&other) noexcept {

@@ -27,11 +27,16 @@ bool is_number(Input in) { return in >= Input::Number0; }
 
 void *output(const Call &call, Output to) {
   switch (to) {
-    case Output::ResultCode: return call.result_code;
-    case Output::Message: return call.message;
-    case Output::Out0: return call.outs[0];
-    case Output::Out1: return call.outs[1];
-    case Output::Out2: return call.outs[2];
+    case Output::ResultCode:
+      return call.result_code;
+    case Output::Message:
+      return call.message;
+    case Output::Out0:
+      return call.outs[0];
+    case Output::Out1:
+      return call.outs[1];
+    case Output::Out2:
+      return call.outs[2];
   }
   return nullptr;
 }
@@ -52,21 +57,26 @@ int argument_position(const Command &cmd, Output to) {
 int argument_position(const Command &cmd, const Call &call, Input in) {
   const auto i = static_cast<size_t>(in == Input::Text0SemicolonText1 ? Input::Text0 : in);
   if (call.text_args[i] != 0) return std::max<int>(call.text_args[i], 0);
-  return cmd.has(kNoResultCode) ? static_cast<int>(i) + 1 : 3 + output_count(cmd) + static_cast<int>(i);
+  return cmd.has(kNoResultCode) ? static_cast<int>(i) + 1
+                                : 3 + output_count(cmd) + static_cast<int>(i);
 }
 
 std::string_view output_name(Output to) {
   switch (to) {
-    case Output::ResultCode: return "the result code";
-    case Output::Message: return "the message buffer";
-    default: return "an output";
+    case Output::ResultCode:
+      return "the result code";
+    case Output::Message:
+      return "the message buffer";
+    default:
+      return "an output";
   }
 }
 
 void refuse_null(const Command &cmd, Output to) {
   char why[96];
-  std::snprintf(why, sizeof why, "Argument %d (%.*s) is a null pointer.", argument_position(cmd, to),
-                static_cast<int>(output_name(to).size()), output_name(to).data());
+  std::snprintf(why, sizeof why, "Argument %d (%.*s) is a null pointer.",
+                argument_position(cmd, to), static_cast<int>(output_name(to).size()),
+                output_name(to).data());
   connection::refuse(argument_position(cmd, to), why);
 }
 
@@ -95,7 +105,8 @@ void copy_text(char *to, std::string_view text) {
 
 int32_t parse_number(std::string_view text) {
   int32_t v = 0;
-  if (!parse_int32(text, v)) throw Error("'" + std::string(text) + "' is not a valid integer value");
+  if (!parse_int32(text, v))
+    throw Error("'" + std::string(text) + "' is not a valid integer value");
   return v;
 }
 
@@ -131,22 +142,27 @@ void fill_request(const Command &cmd, const Call &call, CommandRecord &rec) {
     const Put &p = cmd.puts[i];
     if (is_number(p.from)) {
       char digits[12];
-      const int32_t v = call.numbers[static_cast<size_t>(p.from) - static_cast<size_t>(Input::Number0)];
+      const int32_t v =
+          call.numbers[static_cast<size_t>(p.from) - static_cast<size_t>(Input::Number0)];
       const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
       rec.put_text(p.field, std::string_view(digits, static_cast<size_t>(end - digits)));
       continue;
     }
-    const std::string joined = p.from == Input::Text0SemicolonText1 ? joined_text(call) : std::string();
-    const std::string_view t = p.from == Input::Text0SemicolonText1 ? std::string_view(joined) : input_text(call, p.from);
+    const std::string joined =
+        p.from == Input::Text0SemicolonText1 ? joined_text(call) : std::string();
+    const std::string_view t =
+        p.from == Input::Text0SemicolonText1 ? std::string_view(joined) : input_text(call, p.from);
     rec.put_text(p.field, t);
-    if (p.field == Field::Body && !cmd.has(kBodyLenZero)) rec.set_body_len(static_cast<int32_t>(t.size()));
+    if (p.field == Field::Body && !cmd.has(kBodyLenZero))
+      rec.set_body_len(static_cast<int32_t>(t.size()));
   }
 }
 
 bool accept_arguments(const Command &cmd, const Call &call) {
   if (!outputs_present(cmd, call)) return false;
   if (!cmd.has(kNoResultCode)) *call.result_code = -1;
-  if (cmd.has(kConfirmNewPassword) && input_text(call, Input::Text2) != input_text(call, Input::Text3)) {
+  if (cmd.has(kConfirmNewPassword) &&
+      input_text(call, Input::Text2) != input_text(call, Input::Text3)) {
     copy_text(call.message, text::kPasswordsDiffer.gbk);
     const int position = argument_position(cmd, call, Input::Text3);
     char why[96];
@@ -158,8 +174,8 @@ bool accept_arguments(const Command &cmd, const Call &call) {
     if (cmd.failure_message) copy_text(call.message, text::kTextTooLong.gbk);
     const int position = argument_position(cmd, call, p->from);
     char why[128];
-    std::snprintf(why, sizeof why, "Argument %d is longer than its field holds (%zu bytes).", position,
-                  max_text(p->field));
+    std::snprintf(why, sizeof why, "Argument %d is longer than its field holds (%zu bytes).",
+                  position, max_text(p->field));
     connection::refuse(position, why);
     return false;
   }

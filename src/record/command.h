@@ -15,7 +15,17 @@ namespace qv::record {
 // Where a request field's content comes from: an input text, or an input
 // number sent as decimal text.
 // Text0SemicolonText1 is the login's body: Text0, ";", Text1.
-enum class Input : uint8_t { Text0, Text1, Text2, Text3, Text4, Text0SemicolonText1, Number0, Number1, Number2 };
+enum class Input : uint8_t {
+  Text0,
+  Text1,
+  Text2,
+  Text3,
+  Text4,
+  Text0SemicolonText1,
+  Number0,
+  Number1,
+  Number2
+};
 // Where a response value goes.
 enum class Output : uint8_t { ResultCode, Message, Out0, Out1, Out2 };
 enum class As : uint8_t { Code, Text, Number };
@@ -33,10 +43,10 @@ struct Take {
 
 // Deviations from the ordinary exchange.
 enum Option : uint16_t {
-  kNoResultCode = 1 << 0,          // the command has no result-code argument
-  kKeepAnswer = 1 << 1,            // the answer is kept for kKeptAnswer; 1 once the request is written
-  kKeptAnswer = 1 << 2,            // hands back the answer kept for the calling thread, sends nothing
-  kBodyLenZero = 1 << 3,           // Body text sent with BodyLen left 0
+  kNoResultCode = 1 << 0,  // the command has no result-code argument
+  kKeepAnswer = 1 << 1,    // the answer is kept for kKeptAnswer; 1 once the request is written
+  kKeptAnswer = 1 << 2,    // hands back the answer kept for the calling thread, sends nothing
+  kBodyLenZero = 1 << 3,   // Body text sent with BodyLen left 0
   kReloginBeforeMessage = 1 << 4,  // failure: relogin first, then the message
   kAppendErrorText = 1 << 5,       // failure message followed by the error's text
   kParam1WhenAccepted = 1 << 6,    // on 900 with Number2 == 0 the message gets Param1, not Body
@@ -62,7 +72,9 @@ struct Command {
     return c;
   }
   constexpr Command take_body() const { return take_text(Field::Body, Output::Message); }
-  constexpr Command take_code() const { return with_take({As::Code, Field::Body, Output::ResultCode}); }
+  constexpr Command take_code() const {
+    return with_take({As::Code, Field::Body, Output::ResultCode});
+  }
   constexpr Command take_text(Field f, Output to) const { return with_take({As::Text, f, to}); }
   constexpr Command take_number(Field f, Output to) const { return with_take({As::Number, f, to}); }
   constexpr Command failure(const text::FixedText &message) const {

@@ -25,7 +25,8 @@ inline constexpr Command kGetSJKHDParams = command(161)
                                                .take_text(Field::Param3, Output::Out2)
                                                .failure(text::kGetSJKHDParamsFailed);
 
-inline constexpr Command kGetSJKHDBid = command(162).take_code().take_body().failure(text::kGetSJKHDBidFailed);
+inline constexpr Command kGetSJKHDBid =
+    command(162).take_code().take_body().failure(text::kGetSJKHDBidFailed);
 
 // The message gets Param1 instead of Body when the server accepts and the
 // third number is 0.

@@ -19,8 +19,7 @@ constexpr size_t kMessageBufferSize = kBodySize + 1;
 
 connection::TcpClient &connection_or_throw() {
   auto &tcp = connection::context().tcp_client;
-  if (!tcp)
-    throw connection::not_initialised(text::kNotConnected);
+  if (!tcp) throw connection::not_initialised(text::kNotConnected);
   return *tcp;
 }
 
@@ -71,8 +70,9 @@ void write_request(const Command &cmd, connection::TcpClient &tcp, const Command
 
 void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us) {
   tcp.read_exact(rec.data(), rec.size());
-  trace::event_if_on(
-      [&] { return "record < " + describe(rec, nullptr, false) + " in " + trace::elapsed_since(start_us); });
+  trace::event_if_on([&] {
+    return "record < " + describe(rec, nullptr, false) + " in " + trace::elapsed_since(start_us);
+  });
 }
 
 void failure_path(const Command &cmd, const Call &call, std::string_view error) {

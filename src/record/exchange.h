@@ -17,7 +17,8 @@ namespace qv::record {
 // the request of command, then reads the answer into the same record.
 // Throws Error; a failure has closed the connection.  *written turns true
 // once the whole request is out.
-void exchange(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec, bool *written = nullptr);
+void exchange(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec,
+              bool *written = nullptr);
 
 // Runs one exchange.  Returns true when a response arrived and was handed
 // over; false on refused arguments or after the failure path.

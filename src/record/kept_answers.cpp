@@ -31,12 +31,15 @@ void drop_kept_answer(int32_t code) { g_kept_answers.drop(code); }
 
 bool hand_back_kept(const Command &cmd, const Call &call) {
   std::optional<KeptAnswer> kept;
-  g_kept_answers.take(cmd.code, connection::current_connection(), [](const KeptAnswer &) { return true; }, kept);
+  g_kept_answers.take(
+      cmd.code, connection::current_connection(), [](const KeptAnswer &) { return true; }, kept);
   if (!kept) {
     // No request of this thread waits for it on this connection: nothing
     // to read, and no other thread's answer stands in for it.
-    connection::refuse(0, "No answer is waiting for this call: its request was not sent on this thread and "
-                          "connection, was answered already, or its connection has gone.");
+    connection::refuse(
+        0,
+        "No answer is waiting for this call: its request was not sent on this thread and "
+        "connection, was answered already, or its connection has gone.");
     return false;
   }
   if (!kept->read) {

@@ -13,10 +13,11 @@ bool relogin() {
   // Saved texts that do not fit the record (an XML login's, say) are not
   // sent; the connection is renewed all the same.
   const connection::LoginCredentials &saved = ctx.login_credentials;
-  const Call call{.texts = {saved.app.c_str(), saved.extra.c_str(), saved.name.c_str(), saved.pwd.c_str(),
-                            saved.ver.c_str()}};
+  const Call call{.texts = {saved.app.c_str(), saved.extra.c_str(), saved.name.c_str(),
+                            saved.pwd.c_str(), saved.ver.c_str()}};
   if (!texts_fit(kLogin, call)) {
-    connection::relogin_failed(connection::Error("The saved login texts do not fit a login record."));
+    connection::relogin_failed(
+        connection::Error("The saved login texts do not fit a login record."));
     return false;
   }
   CommandRecord rec;

@@ -26,8 +26,8 @@ bool split(std::string_view text, char separator, std::vector<std::string_view> 
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool listed(const std::vector<std::string_view> &entries, std::string_view prefix,
@@ -42,7 +42,8 @@ bool listed(const std::vector<std::string_view> &entries, std::string_view prefi
 
 int32_t classify_number(std::string_view number, std::string_view carrier_list) {
   if (number.size() < 8 || number.size() > 12) return 0;
-  if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) return 0;
+  if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return 0;
   if (number.front() == '0') return 3;
   if (number.size() != 11) return 0;
 

@@ -8,10 +8,8 @@ namespace qv::record {
 inline constexpr Command kMsgStates =
     command(101).take_text(Field::Body, Output::Message).take_code();
 
-inline constexpr Command kInfoType = command(102)
-                                         .take_text(Field::Body, Output::Message)
-                                         .take_code()
-                                         .failure(text::kInfoTypeFailed);
+inline constexpr Command kInfoType =
+    command(102).take_text(Field::Body, Output::Message).take_code().failure(text::kInfoTypeFailed);
 
 inline constexpr Command kMobileNum =
     command(103).take_text(Field::Body, Output::Message).take_code();
@@ -25,10 +23,8 @@ inline constexpr Command kMMSMaxSize = command(104)
                                            .take_text(Field::Param1, Output::Out0)
                                            .failure(text::kMmsMaxSizeFailed);
 
-inline constexpr Command kNumRule = command(106)
-                                        .take_text(Field::Body, Output::Message)
-                                        .take_code()
-                                        .failure(text::kNumRuleFailed);
+inline constexpr Command kNumRule =
+    command(106).take_text(Field::Body, Output::Message).take_code().failure(text::kNumRuleFailed);
 
 inline constexpr Command kGetUdInfo = command(107)
                                           .take_code()

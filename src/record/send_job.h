@@ -23,8 +23,10 @@ constexpr Command job_submit_counted(int32_t code, const text::FixedText &failur
 }
 
 inline constexpr Command kSubmitAllClear = job_command(298, text::kSubmitAllClearFailed);
-inline constexpr Command kSubmitPrdId = job_field(201, text::kSubmitPrdIdFailed).option(kBodyLenZero);
-inline constexpr Command kCheckPrdId = job_field(2011, text::kSubmitPrdIdFailed).option(kBodyLenZero);
+inline constexpr Command kSubmitPrdId =
+    job_field(201, text::kSubmitPrdIdFailed).option(kBodyLenZero);
+inline constexpr Command kCheckPrdId =
+    job_field(2011, text::kSubmitPrdIdFailed).option(kBodyLenZero);
 inline constexpr Command kSubmitTelList = job_field(202, text::kSubmitTelListFailed);
 inline constexpr Command kSubmitTelNum = job_field(203, text::kSubmitTelNumFailed);
 inline constexpr Command kSubmitContent = job_field(204, text::kSubmitContentFailed);
@@ -45,6 +47,7 @@ inline constexpr Command kSubmitAllOver =
     job_command(299, text::kSubmitAllOverFailed).option(kAppendErrorText);
 inline constexpr Command kSubmitAllOver_2 = job_submit_counted(299, text::kSubmitAllOverFailed);
 inline constexpr Command kSubmitAllOverEx = job_command(2990, text::kSubmitAllOverExFailed);
-inline constexpr Command kSubmitAllOverEx_2 = job_submit_counted(2990, text::kSubmitAllOverExFailed);
+inline constexpr Command kSubmitAllOverEx_2 =
+    job_submit_counted(2990, text::kSubmitAllOverExFailed);
 
 }  // namespace qv::record

@@ -47,9 +47,12 @@ constexpr Command three_numbers(int32_t code) {
 }
 
 // Param1 is the new sub-account's password.
-inline constexpr Command kAddSubUser = four_texts(111).secret(F::Param1).failure(text::kAddSubUserFailed);
-inline constexpr Command kAddSubUserEx = four_texts(1110).secret(F::Param1).failure(text::kAddSubUserFailed);
-inline constexpr Command kAddSubAccount = four_texts(1111).secret(F::Param1).failure(text::kAddSubUserFailed);
+inline constexpr Command kAddSubUser =
+    four_texts(111).secret(F::Param1).failure(text::kAddSubUserFailed);
+inline constexpr Command kAddSubUserEx =
+    four_texts(1110).secret(F::Param1).failure(text::kAddSubUserFailed);
+inline constexpr Command kAddSubAccount =
+    four_texts(1111).secret(F::Param1).failure(text::kAddSubUserFailed);
 
 inline constexpr Command kDisableSubUser = command(112)
                                                .put(F::Param1, In::Text0)
@@ -70,7 +73,8 @@ constexpr Command move_quantity(int32_t code, const text::FixedText &failure) {
 inline constexpr Command kIncreaseSubBuy = move_quantity(113, text::kIncreaseSubBuyFailed);
 inline constexpr Command kReduceSubBuy = move_quantity(114, text::kReduceSubBuyFailed);
 
-inline constexpr Command kFindAllSubs = command(115).take_body().take_code().failure(text::kFindAllSubsFailed);
+inline constexpr Command kFindAllSubs =
+    command(115).take_body().take_code().failure(text::kFindAllSubsFailed);
 inline constexpr Command kFindAllSubsEx = three_numbers(1150).failure(text::kFindAllSubsFailed);
 inline constexpr Command kFindAllEmplyee = three_numbers(141).failure(text::kFindAllEmplyeeFailed);
 inline constexpr Command kTransfer = three_numbers(140).failure(text::kTransferFailed);
@@ -91,7 +95,8 @@ inline constexpr Command kFindSubOrderInfo = command(118)
 
 // The sub-account's password in use and the new one twice.
 inline constexpr Command kEditSubPWD =
-    four_texts(119).secret(F::Param1).secret(F::Param2).secret(F::Param3).failure(text::kEditSubPwdFailed);
+    four_texts(119).secret(F::Param1).secret(F::Param2).secret(F::Param3).failure(
+        text::kEditSubPwdFailed);
 
 inline constexpr Command kAddSubGwNumEx = command(1310)
                                               .put(F::Body, In::Text0)

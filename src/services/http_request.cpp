@@ -65,8 +65,10 @@ std::optional<HttpUrl> parse_http_url(std::string_view url) {
 
   const size_t authority_end = url.find_first_of("/?");
   std::string_view authority = url.substr(0, authority_end);
-  std::string_view target = authority_end == std::string_view::npos ? "" : url.substr(authority_end);
-  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  std::string_view target =
+      authority_end == std::string_view::npos ? "" : url.substr(authority_end);
+  if (const size_t at = authority.rfind('@'); at != std::string_view::npos)
+    authority.remove_prefix(at + 1);
 
   HttpUrl out;
   std::string_view host, port;

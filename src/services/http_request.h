@@ -11,7 +11,7 @@
 namespace qv::services {
 
 struct HttpUrl {
-  std::string host;         // as the resolver takes it (no brackets)
+  std::string host;  // as the resolver takes it (no brackets)
   uint16_t port = 80;
   std::string host_header;  // the Host value: host, and ":port" unless 80
   std::string target;       // path, document and parameters, from "/"

@@ -28,7 +28,9 @@ class Body {
     admit(n);
     bytes_.append(data, n);
   }
-  void reserve(uint64_t expected) { bytes_.reserve(std::min<uint64_t>({expected, keep_, uint64_t{1} << 20})); }
+  void reserve(uint64_t expected) {
+    bytes_.reserve(std::min<uint64_t>({expected, keep_, uint64_t{1} << 20}));
+  }
   std::string take() { return std::move(bytes_); }
 
  private:
@@ -47,9 +49,8 @@ std::string_view trimmed(std::string_view s) {
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool same_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return lower(x) == lower(y);
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool contains_ignoring_case(std::string_view text, std::string_view word) {

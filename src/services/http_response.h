@@ -14,9 +14,11 @@ namespace qv::services {
 
 // Bounds on what a response may make the reader hold.  A response that
 // goes past one of them fails.
-inline constexpr size_t kMaxHeaderLineBytes = 16384;      // one line, its end not counted
-inline constexpr size_t kMaxHeaderBytes = 256 * 1024;     // status lines, header and trailer lines, interim responses
-inline constexpr size_t kMaxBodyBytes = 64 * 1024 * 1024; // the body held; chunk-size lines have as much again
+inline constexpr size_t kMaxHeaderLineBytes = 16384;  // one line, its end not counted
+inline constexpr size_t kMaxHeaderBytes =
+    256 * 1024;  // status lines, header and trailer lines, interim responses
+inline constexpr size_t kMaxBodyBytes =
+    64 * 1024 * 1024;  // the body held; chunk-size lines have as much again
 
 // Where the reader gets its bytes from.
 class ByteSource {

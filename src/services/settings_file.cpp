@@ -16,7 +16,8 @@ constexpr const char *kSection = "DllSet";
 bool is_ascii_word(std::string_view text, std::string_view lower_word) {
   if (text.size() != lower_word.size()) return false;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    const char c =
+        text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
     if (c != lower_word[i]) return false;
   }
   return true;
@@ -41,8 +42,10 @@ bool read_setting(char *value, const char *carrier) {
   if (!key.empty()) {
     const std::optional<std::string> directory = platform::executable_directory();
     if (!directory) return false;
-    if (!platform::read_profile_string(*directory + kFileName, kSection, key.c_str(), read, sizeof read)) {
-      connection::other_failure("The settings file beside the host executable holds no value for this carrier.");
+    if (!platform::read_profile_string(*directory + kFileName, kSection, key.c_str(), read,
+                                       sizeof read)) {
+      connection::other_failure(
+          "The settings file beside the host executable holds no value for this carrier.");
       return false;
     }
   }

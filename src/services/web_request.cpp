@@ -20,7 +20,8 @@ namespace {
 // within the request's one deadline.
 class SocketSource : public ByteSource {
  public:
-  SocketSource(platform::Socket &socket, platform::Deadline deadline) : socket_(socket), deadline_(deadline) {}
+  SocketSource(platform::Socket &socket, platform::Deadline deadline)
+      : socket_(socket), deadline_(deadline) {}
   size_t read(char *data, size_t size) override {
     int error = 0;
     const long n = socket_.receive(data, size, deadline_, error);
@@ -50,12 +51,17 @@ std::optional<std::string> fetch(const HttpUrl &url, size_t keep) {
 
 }  // namespace
 
-bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms, const char *url) {
+bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms,
+                 const char *url) {
   if (response == nullptr || response_size < 1 || length == nullptr || elapsed_ms == nullptr) {
-    if (response == nullptr) connection::refuse(1, "The response buffer is a null pointer.");
-    else if (response_size < 1) connection::refuse(2, "The response buffer's size is below 1.");
-    else if (length == nullptr) connection::refuse(3, "The response length's pointer is null.");
-    else connection::refuse(4, "The elapsed time's pointer is null.");
+    if (response == nullptr)
+      connection::refuse(1, "The response buffer is a null pointer.");
+    else if (response_size < 1)
+      connection::refuse(2, "The response buffer's size is below 1.");
+    else if (length == nullptr)
+      connection::refuse(3, "The response length's pointer is null.");
+    else
+      connection::refuse(4, "The elapsed time's pointer is null.");
     return false;
   }
   const int64_t start = platform::monotonic_ms();
@@ -75,13 +81,15 @@ bool web_request(char *response, int32_t response_size, int32_t *length, int32_t
 
   // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a search for the zero, not a copy
   const void *zero = std::memchr(body->data(), '\0', body->size());
-  const size_t text = zero ? static_cast<size_t>(static_cast<const char *>(zero) - body->data()) : body->size();
+  const size_t text =
+      zero ? static_cast<size_t>(static_cast<const char *>(zero) - body->data()) : body->size();
   const size_t n = std::min(text, size - 1);
   std::memcpy(response, body->data(), n);
   response[n] = '\0';
   *length = text < size ? static_cast<int32_t>(text) : response_size;
   // Unsigned 32-bit difference: a wrap of the clock's low bits does no harm.
-  *elapsed_ms = static_cast<int32_t>(static_cast<uint32_t>(platform::monotonic_ms()) - static_cast<uint32_t>(start));
+  *elapsed_ms = static_cast<int32_t>(static_cast<uint32_t>(platform::monotonic_ms()) -
+                                     static_cast<uint32_t>(start));
   return true;
 }
 

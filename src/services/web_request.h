@@ -15,6 +15,7 @@ namespace qv::services {
 // the outputs are untouched; null outputs or a response_size below 1
 // refuse the call before anything is sent.  Every receive waits at most
 // the library's read time-out.
-bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms, const char *url);
+bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms,
+                 const char *url);
 
 }  // namespace qv::services

@@ -44,7 +44,8 @@ void write_locked(std::string_view text) {
   const int64_t us = now_us() - g_start_us;
   std::snprintf(stamp, sizeof stamp, "%lld.%06lld t%d ", static_cast<long long>(us / 1000000),
                 static_cast<long long>(us % 1000000), thread_number());
-  const bool ok = std::fputs(stamp, g_file) >= 0 && std::fwrite(text.data(), 1, text.size(), g_file) == text.size() &&
+  const bool ok = std::fputs(stamp, g_file) >= 0 &&
+                  std::fwrite(text.data(), 1, text.size(), g_file) == text.size() &&
                   std::fputc('\n', g_file) != EOF && std::fflush(g_file) == 0;
   if (!ok) close_locked();
 }
@@ -64,7 +65,8 @@ bool valid_utf8(std::string_view s) {
 }  // namespace
 
 int64_t now_us() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -119,7 +121,6 @@ void event(std::string_view text) noexcept {
     // A trace that cannot be written is no error of the call.
   }
 }
-
 
 namespace {
 

@@ -20,8 +20,10 @@ const Entries &entries() {
     Entries e;
     void *module = platform::load_companion_module(kGtkModuleFile);
     if (!module) return e;
-    e.show_about = reinterpret_cast<ShowAboutEntry>(platform::module_symbol(module, kShowAboutEntry));
-    e.show_message = reinterpret_cast<ShowMessageEntry>(platform::module_symbol(module, kShowMessageEntry));
+    e.show_about =
+        reinterpret_cast<ShowAboutEntry>(platform::module_symbol(module, kShowAboutEntry));
+    e.show_message =
+        reinterpret_cast<ShowMessageEntry>(platform::module_symbol(module, kShowMessageEntry));
     return e;
   }();
   return loaded;

@@ -39,7 +39,8 @@ std::string cut_gbk(std::string text, size_t limit) {
   if (text.size() <= limit) return text;
   size_t end = 0;
   while (end < limit) {
-    const bool lead = static_cast<unsigned char>(text[end]) >= 0x81 && static_cast<unsigned char>(text[end]) <= 0xfe;
+    const bool lead = static_cast<unsigned char>(text[end]) >= 0x81 &&
+                      static_cast<unsigned char>(text[end]) <= 0xfe;
     const size_t step = lead ? 2 : 1;
     if (end + step > limit) break;
     end += step;
@@ -65,7 +66,8 @@ std::pair<size_t, size_t> password_range(std::string_view body) {
 // GBK (the protocol's declared encoding), the secret range masked.
 std::string shown_document(std::string_view body, trace::Secret secret) {
   std::string text(body);
-  if (secret.size && secret.at + secret.size <= text.size()) text.replace(secret.at, secret.size, "***");
+  if (secret.size && secret.at + secret.size <= text.size())
+    text.replace(secret.at, secret.size, "***");
   return trace::quoted(text, true);
 }
 
@@ -75,7 +77,8 @@ std::string shown_reply(std::string_view body) {
 }
 
 std::string request_line(int32_t code, std::string_view body, trace::Secret secret) {
-  std::string line = "xml > code " + std::to_string(code) + " length " + std::to_string(body.size());
+  std::string line =
+      "xml > code " + std::to_string(code) + " length " + std::to_string(body.size());
   if (!body.empty()) line.append(" ").append(shown_document(body, secret));
   return line;
 }
@@ -93,8 +96,7 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     put_int32(&message[8], 1);
     put_int32(&message[12], static_cast<int32_t>(body.size()));
     std::copy(body.begin(), body.end(), message.begin() + kHeaderSize);
-    if (!tcp)
-      throw connection::not_initialised(text::kNotConnected);
+    if (!tcp) throw connection::not_initialised(text::kNotConnected);
     // One look at the trace for the whole write, as for a record.
     trace::Outgoing out = trace::Outgoing::now();
     if (out.dump) out.mask(kHeaderSize + secret.at, secret.size);
@@ -110,8 +112,8 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     reply.code = get_int32(header);
     reply.length = get_int32(header + 12);
     trace::event_if_on([&] {
-      return "xml < code " + std::to_string(reply.code) + " length " + std::to_string(reply.length) + " in " +
-             trace::elapsed_since(start);
+      return "xml < code " + std::to_string(reply.code) + " length " +
+             std::to_string(reply.length) + " in " + trace::elapsed_since(start);
     });
   } catch (const std::exception &e) {
     reply.error = connection::as_error(e);
@@ -127,7 +129,8 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     reply.body.resize(static_cast<size_t>(reply.length));
     tcp->read_exact(reply.body.data(), reply.body.size());
     reply.body_read = true;
-    trace::event_if_on([&] { return "xml < " + shown_reply(reply.body) + " in " + trace::elapsed_since(start); });
+    trace::event_if_on(
+        [&] { return "xml < " + shown_reply(reply.body) + " in " + trace::elapsed_since(start); });
   } catch (const std::exception &e) {
     tcp->abandon();
     reply.body.clear();

@@ -43,7 +43,8 @@ enum class RequestOutcome { Replied, WriteFailed, ReadFailed };
 // outcome is Replied all the same, since the header arrived.  Never throws.
 // secret is the range of the body that the trace masks (the login's
 // password, as the body was written), empty for none.
-RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace::Secret secret = {0, 0});
+RequestOutcome request(int32_t code, std::string_view body, Reply &reply,
+                       trace::Secret secret = {0, 0});
 
 // The values of a reply document that one response half takes.
 class ReplyDocument {

@@ -50,11 +50,13 @@ std::string login_key() {
 
 // The login body, texts inserted byte for byte without escaping; *secret
 // is where the password went, for the trace to mask.
-std::string login_body(std::string_view app, std::string_view ver, std::string_view name, std::string_view pwd,
-                       trace::Secret *secret) {
+std::string login_body(std::string_view app, std::string_view ver, std::string_view name,
+                       std::string_view pwd, trace::Secret *secret) {
   std::string body;
   body.reserve(111 + app.size() + ver.size() + 10 + name.size() + pwd.size());
-  body.append("<?xml version=\"1.0\" encoding=\"gb2312\"?><login><app>").append(app).append("</app>");
+  body.append("<?xml version=\"1.0\" encoding=\"gb2312\"?><login><app>")
+      .append(app)
+      .append("</app>");
   body.append("<ver>").append(ver).append("</ver>");
   body.append("<key>").append(login_key()).append("</key>");
   body.append("<name>").append(name).append("</name>");
@@ -76,7 +78,9 @@ std::string_view as_text(const std::string &body) {
 // Replies read by the request halves, kept for the response halves.
 KeptReplies<Reply> g_kept_replies;
 
-bool same_header(const Reply &r, int32_t code, int32_t length) { return r.code == code && r.length == length; }
+bool same_header(const Reply &r, int32_t code, int32_t length) {
+  return r.code == code && r.length == length;
+}
 
 // The reply that the host's response half asks for: the one its thread's
 // request half kept on this connection, with the very code and length it
@@ -84,8 +88,9 @@ bool same_header(const Reply &r, int32_t code, int32_t length) { return r.code =
 // for a corrected call.
 std::optional<Reply> kept_reply(int32_t operation, int32_t code, int32_t length) {
   std::optional<Reply> r;
-  g_kept_replies.take(operation, connection::current_connection(),
-                      [&](const Reply &kept) { return same_header(kept, code, length); }, r);
+  g_kept_replies.take(
+      operation, connection::current_connection(),
+      [&](const Reply &kept) { return same_header(kept, code, length); }, r);
   return r;
 }
 
@@ -96,12 +101,12 @@ void keep_reply(int32_t operation, Reply reply) {
 }
 
 // Saves the five texts for relogins, then sends the login with a new key.
-RequestOutcome send_login(Reply &reply, std::string_view app, std::string_view extra, std::string_view name,
-                          std::string_view pwd, std::string_view ver) {
+RequestOutcome send_login(Reply &reply, std::string_view app, std::string_view extra,
+                          std::string_view name, std::string_view pwd, std::string_view ver) {
   trace::Secret secret{0, 0};
   const std::string body = login_body(app, ver, name, pwd, &secret);
-  connection::context().login_credentials = {std::string(app), std::string(extra), std::string(name),
-                                             std::string(pwd), std::string(ver)};
+  connection::context().login_credentials = {std::string(app), std::string(extra),
+                                             std::string(name), std::string(pwd), std::string(ver)};
   return request(kLoginCode, body, reply, secret);
 }
 
@@ -123,11 +128,13 @@ void response_failed(int32_t reply_length, const Reply *reply) {
   if (reply_length <= 0)
     connection::other_failure("The reply has no body.");
   else if (!reply)
-    connection::refuse(0, "No reply with this code and length is waiting: its request half did not run, "
-                          "or its reply was taken already.");
+    connection::refuse(
+        0,
+        "No reply with this code and length is waiting: its request half did not run, "
+        "or its reply was taken already.");
   else if (!reply->body_read)
-    connection::exchange_failed(reply->error ? *reply->error : connection::Error("The reply body was not read."),
-                                true);
+    connection::exchange_failed(
+        reply->error ? *reply->error : connection::Error("The reply body was not read."), true);
   else
     connection::other_failure("The reply is not a document that the library can read.");
 }
@@ -138,8 +145,9 @@ void note_login(int32_t code) {
 
 // The login reply's values into the caller's outputs; the messages of the
 // response half.  reply is null when nothing was kept for this call.
-bool take_login_reply(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud, int32_t *agreement,
-                      int32_t reply_code, int32_t reply_length, const Reply *reply) {
+bool take_login_reply(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud,
+                      int32_t *agreement, int32_t reply_code, int32_t reply_length,
+                      const Reply *reply) {
   if (reply_length <= 0) {
     write_text(message, text::kLoginReplyEmpty.gbk);
     return false;
@@ -179,8 +187,8 @@ bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, 
   *reply_code = -1;
   *reply_length = 0;
   Reply reply;
-  const RequestOutcome sent = send_login(reply, or_empty(app), or_empty(extra), or_empty(name), or_empty(pwd),
-                                         or_empty(ver));
+  const RequestOutcome sent = send_login(reply, or_empty(app), or_empty(extra), or_empty(name),
+                                         or_empty(pwd), or_empty(ver));
   if (sent != RequestOutcome::Replied) {
     request_failed(sent, reply);
     return false;
@@ -192,8 +200,8 @@ bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, 
   return true;
 }
 
-bool login_response(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud, int32_t *agreement,
-                    int32_t reply_code, int32_t reply_length) {
+bool login_response(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud,
+                    int32_t *agreement, int32_t reply_code, int32_t reply_length) {
   if (!message.data || !agent || !pud.data || !agreement) {
     refuse_null(!message.data ? 1 : !agent ? 2 : !pud.data ? 3 : 4);
     return false;
@@ -216,14 +224,17 @@ bool relogin() {
 
     const connection::LoginCredentials saved = ctx.login_credentials;
     Reply reply;
-    if (send_login(reply, saved.app, "", saved.name, saved.pwd, saved.ver) != RequestOutcome::Replied) {
+    if (send_login(reply, saved.app, "", saved.name, saved.pwd, saved.ver) !=
+        RequestOutcome::Replied) {
       connection::relogin_failed(reply.error ? *reply.error : connection::Error("No reply."));
       return false;
     }
     int32_t agent = 0, agreement = 0;
     char pud[kReloginPudSize];
-    if (!take_login_reply(message, &agent, {pud, sizeof pud}, &agreement, reply.code, reply.length, &reply)) {
-      connection::relogin_failed(reply.error ? *reply.error : connection::Error("The login reply could not be read."));
+    if (!take_login_reply(message, &agent, {pud, sizeof pud}, &agreement, reply.code, reply.length,
+                          &reply)) {
+      connection::relogin_failed(
+          reply.error ? *reply.error : connection::Error("The login reply could not be read."));
       return false;
     }
     connection::relogin_answered(reply.code, reply.code == kFxSuccessCode);

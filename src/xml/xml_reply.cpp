@@ -37,21 +37,36 @@ struct Label {
 // gb2312 is read as GBK, its superset, as Windows does: a server that
 // declares gb2312 still sends the odd GBK-only character.
 constexpr Label kLabels[] = {
-    {"utf-8", "UTF-8", 65001},         {"utf8", "UTF-8", 65001},
-    {"gbk", "GBK", 936},               {"gb2312", "GBK", 936},
-    {"cp936", "GBK", 936},             {"x-gbk", "GBK", 936},
-    {"windows-936", "GBK", 936},       {"gb18030", "GB18030", 54936},
-    {"iso-8859-1", "ISO-8859-1", 28591}, {"latin1", "ISO-8859-1", 28591},
-    {"iso_8859-1", "ISO-8859-1", 28591}, {"us-ascii", "ASCII", 20127},
-    {"ascii", "ASCII", 20127},         {"windows-1250", "CP1250", 1250},
-    {"windows-1251", "CP1251", 1251},  {"windows-1252", "CP1252", 1252},
-    {"windows-1253", "CP1253", 1253},  {"windows-1254", "CP1254", 1254},
-    {"windows-1255", "CP1255", 1255},  {"windows-1256", "CP1256", 1256},
-    {"windows-1257", "CP1257", 1257},  {"windows-1258", "CP1258", 1258},
-    {"cp1250", "CP1250", 1250},        {"cp1251", "CP1251", 1251},
-    {"cp1252", "CP1252", 1252},        {"cp1253", "CP1253", 1253},
-    {"cp1254", "CP1254", 1254},        {"cp1255", "CP1255", 1255},
-    {"cp1256", "CP1256", 1256},        {"cp1257", "CP1257", 1257},
+    {"utf-8", "UTF-8", 65001},
+    {"utf8", "UTF-8", 65001},
+    {"gbk", "GBK", 936},
+    {"gb2312", "GBK", 936},
+    {"cp936", "GBK", 936},
+    {"x-gbk", "GBK", 936},
+    {"windows-936", "GBK", 936},
+    {"gb18030", "GB18030", 54936},
+    {"iso-8859-1", "ISO-8859-1", 28591},
+    {"latin1", "ISO-8859-1", 28591},
+    {"iso_8859-1", "ISO-8859-1", 28591},
+    {"us-ascii", "ASCII", 20127},
+    {"ascii", "ASCII", 20127},
+    {"windows-1250", "CP1250", 1250},
+    {"windows-1251", "CP1251", 1251},
+    {"windows-1252", "CP1252", 1252},
+    {"windows-1253", "CP1253", 1253},
+    {"windows-1254", "CP1254", 1254},
+    {"windows-1255", "CP1255", 1255},
+    {"windows-1256", "CP1256", 1256},
+    {"windows-1257", "CP1257", 1257},
+    {"windows-1258", "CP1258", 1258},
+    {"cp1250", "CP1250", 1250},
+    {"cp1251", "CP1251", 1251},
+    {"cp1252", "CP1252", 1252},
+    {"cp1253", "CP1253", 1253},
+    {"cp1254", "CP1254", 1254},
+    {"cp1255", "CP1255", 1255},
+    {"cp1256", "CP1256", 1256},
+    {"cp1257", "CP1257", 1257},
     {"cp1258", "CP1258", 1258},
 };
 
@@ -63,12 +78,14 @@ constexpr Label kLabels[] = {
 class Units {
  public:
   Units(std::string_view bytes, const ReplyEncoding &e)
-      : bytes_(bytes.substr(e.bom)), wide_(e.form != ReplyEncoding::Form::Bytes),
+      : bytes_(bytes.substr(e.bom)),
+        wide_(e.form != ReplyEncoding::Form::Bytes),
         little_(e.form == ReplyEncoding::Form::Utf16LE) {}
   size_t size() const { return wide_ ? bytes_.size() / 2 : bytes_.size(); }
   uint32_t operator[](size_t i) const {
     if (!wide_) return static_cast<unsigned char>(bytes_[i]);
-    const auto a = static_cast<unsigned char>(bytes_[2 * i]), b = static_cast<unsigned char>(bytes_[2 * i + 1]);
+    const auto a = static_cast<unsigned char>(bytes_[2 * i]),
+               b = static_cast<unsigned char>(bytes_[2 * i + 1]);
     return little_ ? (a | b << 8) : (b | a << 8);
   }
   bool starts(size_t i, std::string_view s) const {
@@ -100,7 +117,9 @@ bool ends_name(uint32_t c) { return is_space(c) || c == '/' || c == '>' || c == 
 }  // namespace
 
 std::optional<ReplyEncoding> reply_encoding(std::string_view bytes) {
-  const auto b = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0x100u; };
+  const auto b = [&](size_t i) {
+    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0x100u;
+  };
   ReplyEncoding e;
   if (b(0) == 0xff && b(1) == 0xfe) {
     e.form = ReplyEncoding::Form::Utf16LE, e.bom = 2;
@@ -190,7 +209,8 @@ bool within_reply_limits(std::string_view bytes, const ReplyEncoding &encoding) 
       const size_t attribute_start = i;
       while (i < n && !ends_name(u[i])) ++i;
       if (i == attribute_start) return true;  // malformed: the parser stops here
-      if (i - attribute_start > kMaxReplyNameLength || ++attributes > kMaxReplyAttributes) return false;
+      if (i - attribute_start > kMaxReplyNameLength || ++attributes > kMaxReplyAttributes)
+        return false;
       if (declares_namespace(u, attribute_start, i)) {
         ++declared[depth];
         if (++in_scope > kMaxReplyNamespaces) return false;

@@ -16,8 +16,8 @@ namespace qv::xml {
 // Limits on a reply's markup.  The replies carry a root and a handful of
 // short elements; these leave wide room for that and none for the shapes
 // that make parsers slow or large.
-inline constexpr size_t kMaxReplyAttributes = 32;  // per element
-inline constexpr size_t kMaxReplyDepth = 64;       // elements open at once
+inline constexpr size_t kMaxReplyAttributes = 32;   // per element
+inline constexpr size_t kMaxReplyDepth = 64;        // elements open at once
 inline constexpr size_t kMaxReplyNameLength = 256;  // code units of a name
 // Namespace declarations in scope at once: a parser looks a prefix up
 // among all of them for every element and attribute.

@@ -22,7 +22,8 @@ const char *FaultProxy::name(int handshake) {
   return handshake >= 0 && handshake < kHandshakeKinds ? names[handshake] : "?";
 }
 
-FaultProxy::FaultProxy(uint16_t upstream_port, int read_timeout_ms, std::function<void(const std::string &)> misuse)
+FaultProxy::FaultProxy(uint16_t upstream_port, int read_timeout_ms,
+                       std::function<void(const std::string &)> misuse)
     : upstream_port_(upstream_port),
       timeout_ms_(read_timeout_ms),
       misuse_(std::move(misuse)),
@@ -54,21 +55,29 @@ void FaultProxy::serve(int client) {
     handshake = kCut;
   }
   switch (handshake) {
-    case kGrant: relay(client); break;
+    case kGrant:
+      relay(client);
+      break;
     case kRefuse:
       peer::write_all(client, kRefused);
       watch(client, ("tunnel " + std::to_string(tunnel) + ", refused with 502").c_str());
       break;
-    case kHang: stop.wait(client, POLLRDHUP); break;
+    case kHang:
+      stop.wait(client, POLLRDHUP);
+      break;
     case kDrip: {
       size_t i = 0;
       for (; i < kDrippedBytes; ++i)
         if (!peer::write_all(client, kGranted.substr(i, 1)) || !stop.pause(timeout_ms_ / 2)) break;
       if (i == kDrippedBytes && peer::write_all(client, kGranted.substr(i)))
-        watch(client, ("tunnel " + std::to_string(tunnel) + ", whose 200 took longer than the read time-out").c_str());
+        watch(client, ("tunnel " + std::to_string(tunnel) +
+                       ", whose 200 took longer than the read time-out")
+                          .c_str());
       break;
     }
-    default: peer::write_all(client, kGranted.substr(0, static_cast<size_t>(tunnel) % kGranted.size())); break;
+    default:
+      peer::write_all(client, kGranted.substr(0, static_cast<size_t>(tunnel) % kGranted.size()));
+      break;
   }
   ::close(client);
 }
@@ -77,7 +86,8 @@ void FaultProxy::serve(int client) {
 void FaultProxy::watch(int client, const char *what) {
   if (acceptor_.stopper().wait(client, POLLIN | POLLRDHUP) <= 0) return;
   char byte;
-  if (::recv(client, &byte, 1, MSG_PEEK) > 0) misuse_(std::string("the client sent bytes through ") + what);
+  if (::recv(client, &byte, 1, MSG_PEEK) > 0)
+    misuse_(std::string("the client sent bytes through ") + what);
 }
 
 void FaultProxy::relay(int client) {
@@ -92,7 +102,8 @@ void FaultProxy::relay(int client) {
     return;
   }
   // Both directions until either side ends; a reset travels on as a reset.
-  pollfd fds[3] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}, {acceptor_.stopper().fd(), POLLIN, 0}};
+  pollfd fds[3] = {
+      {client, POLLIN, 0}, {upstream, POLLIN, 0}, {acceptor_.stopper().fd(), POLLIN, 0}};
   for (bool open = true; open;) {
     if (::poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;

@@ -27,7 +27,8 @@ class FaultProxy {
   };
   static const char *name(int handshake);
 
-  FaultProxy(uint16_t upstream_port, int read_timeout_ms, std::function<void(const std::string &)> misuse);
+  FaultProxy(uint16_t upstream_port, int read_timeout_ms,
+             std::function<void(const std::string &)> misuse);
 
   uint16_t port() const { return acceptor_.port(); }
   // Chooses the handshake of every later tunnel; empty: all granted.

@@ -134,7 +134,9 @@ LoopbackServer::Wait LoopbackServer::wait_ready(int fd, short events, int limit_
   }
 }
 
-bool LoopbackServer::ready(int fd, short events) const { return wait_ready(fd, events) == Wait::Ready; }
+bool LoopbackServer::ready(int fd, short events) const {
+  return wait_ready(fd, events) == Wait::Ready;
+}
 
 void LoopbackServer::accept_loop() {
   while (ready(listener_, POLLIN)) {
@@ -188,24 +190,27 @@ bool LoopbackServer::run_step(Connection &c, size_t index, const Script::Step &s
         c.captures.push_back(got);
       }
       if (!ok) {
-        note_problem(c.index, index,
-                     "connection ended after " + std::to_string(got.size()) + " of the " +
-                         (step.kind == Kind::ExpectUntil ? "bytes up to a delimiter"
-                                                         : std::to_string(step.count) + " expected bytes"));
+        note_problem(
+            c.index, index,
+            "connection ended after " + std::to_string(got.size()) + " of the " +
+                (step.kind == Kind::ExpectUntil ? "bytes up to a delimiter"
+                                                : std::to_string(step.count) + " expected bytes"));
         return false;
       }
       if (step.kind == Kind::ExpectExact && got != step.bytes) {
         size_t at = std::mismatch(got.begin(), got.end(), step.bytes.begin()).first - got.begin();
         char detail[96];
-        std::snprintf(detail, sizeof detail, "bytes differ at offset %zu: got 0x%02x, want 0x%02x", at,
-                      static_cast<unsigned char>(got[at]), static_cast<unsigned char>(step.bytes[at]));
+        std::snprintf(detail, sizeof detail, "bytes differ at offset %zu: got 0x%02x, want 0x%02x",
+                      at, static_cast<unsigned char>(got[at]),
+                      static_cast<unsigned char>(step.bytes[at]));
         note_problem(c.index, index, detail);
       }
       return true;
     }
     case Kind::Send:
       if (!write_all(c, step.bytes)) {
-        note_problem(c.index, index, "could not send " + std::to_string(step.bytes.size()) + " bytes");
+        note_problem(c.index, index,
+                     "could not send " + std::to_string(step.bytes.size()) + " bytes");
         return false;
       }
       return true;
@@ -247,7 +252,8 @@ bool LoopbackServer::read_exact(Connection &c, size_t n, Bytes &out) {
 
 bool LoopbackServer::read_until(Connection &c, const Bytes &delimiter, Bytes &out) {
   // One byte at a time, so that nothing after the delimiter is consumed.
-  while (out.size() < delimiter.size() || out.compare(out.size() - delimiter.size(), delimiter.size(), delimiter) != 0) {
+  while (out.size() < delimiter.size() ||
+         out.compare(out.size() - delimiter.size(), delimiter.size(), delimiter) != 0) {
     Bytes one;
     if (!read_exact(c, 1, one)) return false;
     out += one;
@@ -283,7 +289,8 @@ void LoopbackServer::drain(Connection &c) {
 
 void LoopbackServer::note_problem(size_t connection, size_t step, const std::string &what) {
   std::lock_guard lock(mutex_);
-  problems_.push_back("connection " + std::to_string(connection) + ", step " + std::to_string(step) + ": " + what);
+  problems_.push_back("connection " + std::to_string(connection) + ", step " +
+                      std::to_string(step) + ": " + what);
 }
 
 bool LoopbackServer::wait_for(Millis limit, const std::function<bool()> &pred) const {
@@ -301,11 +308,13 @@ bool LoopbackServer::wait_accepted(size_t n, Millis limit) const {
 }
 
 bool LoopbackServer::wait_done(size_t connection, Millis limit) const {
-  return wait_for(limit, [&] { return connection < connections_.size() && connections_[connection]->done; });
+  return wait_for(
+      limit, [&] { return connection < connections_.size() && connections_[connection]->done; });
 }
 
 bool LoopbackServer::wait_closed(size_t connection, Millis limit) const {
-  return wait_for(limit, [&] { return connection < connections_.size() && connections_[connection]->over; });
+  return wait_for(
+      limit, [&] { return connection < connections_.size() && connections_[connection]->over; });
 }
 
 Bytes LoopbackServer::received(size_t connection) const {

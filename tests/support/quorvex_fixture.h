@@ -30,7 +30,9 @@ class OutBuffer {
   char *get() { return bytes_.data(); }
   char at(size_t i) const { return bytes_.at(i); }
   // The bytes before the first zero.
-  std::string text() const { return std::string(bytes_.data(), strnlen(bytes_.data(), bytes_.size())); }
+  std::string text() const {
+    return std::string(bytes_.data(), strnlen(bytes_.data(), bytes_.size()));
+  }
   bool untouched() const { return all_fill(0); }
   // Nothing was written past the documented size.
   bool guard_intact() const { return all_fill(N); }
@@ -88,7 +90,8 @@ class ServerTest : public ::testing::Test {
   // TcpConnect straight to the server; the connect's message.
   std::string connect_direct(qv_bool expected = 1) {
     MessageBuffer message;
-    EXPECT_EQ(expected, TcpConnect(message.get(), "127.0.0.1", server.port(), 2000, "", "", 0, "", ""));
+    EXPECT_EQ(expected,
+              TcpConnect(message.get(), "127.0.0.1", server.port(), 2000, "", "", 0, "", ""));
     return message.text();
   }
 

@@ -42,18 +42,24 @@ constexpr Millis kPollInterval{10};
 
 const char *program_name(ProxyServer server) {
   switch (server) {
-    case ProxyServer::Dante: return "danted";
-    case ProxyServer::Microsocks: return "microsocks";
-    case ProxyServer::Tinyproxy: return "tinyproxy";
+    case ProxyServer::Dante:
+      return "danted";
+    case ProxyServer::Microsocks:
+      return "microsocks";
+    case ProxyServer::Tinyproxy:
+      return "tinyproxy";
   }
   return "";
 }
 
 const char *package_name(ProxyServer server) {
   switch (server) {
-    case ProxyServer::Dante: return "dante-server";
-    case ProxyServer::Microsocks: return "microsocks";
-    case ProxyServer::Tinyproxy: return "tinyproxy";
+    case ProxyServer::Dante:
+      return "dante-server";
+    case ProxyServer::Microsocks:
+      return "microsocks";
+    case ProxyServer::Tinyproxy:
+      return "tinyproxy";
   }
   return "";
 }
@@ -140,9 +146,12 @@ bool wait_exit(pid_t pid, int limit_ms) {
 
 const char *proxy_server_name(ProxyServer server) {
   switch (server) {
-    case ProxyServer::Dante: return "Dante";
-    case ProxyServer::Microsocks: return "microsocks";
-    case ProxyServer::Tinyproxy: return "tinyproxy";
+    case ProxyServer::Dante:
+      return "Dante";
+    case ProxyServer::Microsocks:
+      return "microsocks";
+    case ProxyServer::Tinyproxy:
+      return "tinyproxy";
   }
   return "";
 }
@@ -150,8 +159,8 @@ const char *proxy_server_name(ProxyServer server) {
 RealProxy::RealProxy(ProxyServer server) : server_(server) {
   const std::string program = find_program(program_name(server));
   if (program.empty()) {
-    missing_ = std::string(program_name(server)) + " is not installed (Debian package " + package_name(server) +
-               "; scripts/setup.sh installs it)";
+    missing_ = std::string(program_name(server)) + " is not installed (Debian package " +
+               package_name(server) + "; scripts/setup.sh installs it)";
     return;
   }
   std::string pattern = (fs::temp_directory_path() / "quorvex-proxy-XXXXXX").string();
@@ -260,7 +269,8 @@ bool RealProxy::launch(const std::string &program) {
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   const int rc = ::posix_spawn(&pid_, argv[0], &files, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&files);
@@ -285,7 +295,8 @@ bool RealProxy::wait_listening(Millis limit) {
       return false;
     }
     if (std::chrono::steady_clock::now() >= end) {
-      failure_ = std::string(proxy_server_name(server_)) + " did not listen on port " + std::to_string(port_);
+      failure_ = std::string(proxy_server_name(server_)) + " did not listen on port " +
+                 std::to_string(port_);
       return false;
     }
     std::this_thread::sleep_for(kPollInterval);
@@ -308,7 +319,8 @@ bool RealProxy::is_tunnel_line(const std::string &line, uint16_t target_port) co
   switch (server_) {
     case ProxyServer::Dante:
       // "pass(1): tcp/connect [: <client> <proxy> -> <proxy side> 127.0.0.1.<port>"
-      return line.find("tcp/connect [") != std::string::npos && ends_with(line, " 127.0.0.1." + target);
+      return line.find("tcp/connect [") != std::string::npos &&
+             ends_with(line, " 127.0.0.1." + target);
     case ProxyServer::Microsocks:
       // "client[5] 127.0.0.1: connected to 127.0.0.1:<port>"
       return ends_with(line, "connected to 127.0.0.1:" + target);

@@ -13,7 +13,8 @@ void place(Bytes &record, size_t at, size_t size, const Bytes &text) {
 
 int32_t read_le32(const Bytes &record, size_t at) {
   uint32_t v = 0;
-  for (size_t i = 0; i < 4; ++i) v |= uint32_t(static_cast<unsigned char>(record.at(at + i))) << (8 * i);
+  for (size_t i = 0; i < 4; ++i)
+    v |= uint32_t(static_cast<unsigned char>(record.at(at + i))) << (8 * i);
   return static_cast<int32_t>(v);
 }
 
@@ -40,17 +41,21 @@ Bytes make(const Fields &f) {
   return r;
 }
 
-Bytes make(int32_t code, const Bytes &body, const Bytes &param1, const Bytes &param2, const Bytes &param3) {
+Bytes make(int32_t code, const Bytes &body, const Bytes &param1, const Bytes &param2,
+           const Bytes &param3) {
   return make(Fields{code, body, std::nullopt, param1, param2, param3});
 }
 
-Bytes login(const Bytes &app, const Bytes &extra, const Bytes &name, const Bytes &pwd, const Bytes &ver) {
+Bytes login(const Bytes &app, const Bytes &extra, const Bytes &name, const Bytes &pwd,
+            const Bytes &ver) {
   return make(100, app + ";" + extra, name, pwd, ver);
 }
 
 int32_t code(const Bytes &record) { return read_le32(record, kCodeAt); }
 int32_t body_len(const Bytes &record) { return read_le32(record, kBodyLenAt); }
 Bytes body(const Bytes &record) { return text_at(record, kBodyAt, kBodySize); }
-Bytes param(const Bytes &record, int which) { return text_at(record, kParamAt[which - 1], kParamSize); }
+Bytes param(const Bytes &record, int which) {
+  return text_at(record, kParamAt[which - 1], kParamSize);
+}
 
 }  // namespace qvtest::rec

@@ -41,7 +41,8 @@ Bytes make(const Fields &fields);
 Bytes make(int32_t code, const Bytes &body = {}, const Bytes &param1 = {}, const Bytes &param2 = {},
            const Bytes &param3 = {});
 // The login record: Body "app;extra", Params name, pwd and ver.
-Bytes login(const Bytes &app, const Bytes &extra, const Bytes &name, const Bytes &pwd, const Bytes &ver);
+Bytes login(const Bytes &app, const Bytes &extra, const Bytes &name, const Bytes &pwd,
+            const Bytes &ver);
 
 // Little-endian int32, as it stands in a record.
 Bytes le32(int32_t value);

@@ -80,7 +80,8 @@ Acceptor::Acceptor(std::function<void(int)> serve) : serve_(std::move(serve)) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
   if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-      ::listen(listener_, 64) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+      ::listen(listener_, 64) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
     throw std::runtime_error("cannot listen on loopback");
   port_ = ntohs(addr.sin_port);
   thread_ = std::thread([this] { loop(); });
@@ -127,7 +128,8 @@ int32_t le32_at(const Bytes &b, size_t at) {
 }
 
 Bytes xml_reply(int32_t code, const Bytes &body) {
-  return rec::le32(code) + rec::le32(1) + rec::le32(1) + rec::le32(static_cast<int32_t>(body.size())) + body;
+  return rec::le32(code) + rec::le32(1) + rec::le32(1) +
+         rec::le32(static_cast<int32_t>(body.size())) + body;
 }
 
 // The text of the first <name> element of a request body.
@@ -140,18 +142,24 @@ std::string element(const Bytes &body, const std::string &name) {
 
 const char *query_element(int32_t code) {
   switch (code) {
-    case 10101: return "states";
-    case 10102: return "types";
-    case 10106: return "rule";
-    case 10127: return "notify";
-    default: return nullptr;
+    case 10101:
+      return "states";
+    case 10102:
+      return "types";
+    case 10106:
+      return "rule";
+    case 10127:
+      return "notify";
+    default:
+      return nullptr;
   }
 }
 
 }  // namespace
 
 const char *TaggingServer::name(int fault) {
-  static const char *const names[] = {"none", "split", "delay", "drip", "close", "reset", "stall", "extra"};
+  static const char *const names[] = {"none",  "split", "delay", "drip",
+                                      "close", "reset", "stall", "extra"};
   return fault >= 0 && fault < kFaultKinds ? names[fault] : "?";
 }
 
@@ -191,7 +199,9 @@ void TaggingServer::serve(int fd) {
     if (le32_at(request, 0) >= kFirstXmlCode) {
       if (!read_exact(stop, fd, 12, request)) break;
       const int32_t length = le32_at(request, 12);
-      if (length < 0 || length > kMaxXmlRequest || !read_exact(stop, fd, static_cast<size_t>(length), request)) break;
+      if (length < 0 || length > kMaxXmlRequest ||
+          !read_exact(stop, fd, static_cast<size_t>(length), request))
+        break;
     } else if (!read_exact(stop, fd, rec::kSize - 4, request)) {
       break;
     }
@@ -227,7 +237,8 @@ TaggingServer::Answer TaggingServer::answer(const Bytes &request, long serial) c
       const bool known = element(body, "name") == name_ && element(body, "pwd") == pwd_;
       a.bytes = xml_reply(known ? 20900 : 20901, "<r><desc>" + a.tag + at + "</desc></r>");
     } else if (const char *kind = query_element(code)) {
-      a.bytes = xml_reply(20900, std::string("<r><") + kind + ">" + kind + at + "</" + kind + "></r>");
+      a.bytes =
+          xml_reply(20900, std::string("<r><") + kind + ">" + kind + at + "</" + kind + "></r>");
     } else {
       a.bytes = xml_reply(20901, "<r/>");
     }
@@ -247,9 +258,15 @@ TaggingServer::Answer TaggingServer::answer(const Bytes &request, long serial) c
       a.tag = rec::body(request);
       a.bytes = rec::make(900, a.tag + at, rec::param(request, 1));
       break;
-    case 105: a.bytes = rec::make(105, "hb" + at); break;
-    case 107: a.bytes = rec::make(900, "ud" + at, "ud1", "ud2", "ud3"); break;
-    default: a.bytes = rec::make(999, "unknown" + at); break;
+    case 105:
+      a.bytes = rec::make(105, "hb" + at);
+      break;
+    case 107:
+      a.bytes = rec::make(900, "ud" + at, "ud1", "ud2", "ud3");
+      break;
+    default:
+      a.bytes = rec::make(999, "unknown" + at);
+      break;
   }
   return a;
 }
@@ -276,20 +293,28 @@ bool TaggingServer::deliver(int fd, const Answer &a, int fault, long serial) con
       peer::write_all(fd, b);
       return true;
     case kDrip: {
-      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(6 * timeout_ms_);
+      const auto until =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(6 * timeout_ms_);
       size_t i = 0;
       for (; i < b.size() && std::chrono::steady_clock::now() < until; ++i)
-        if (!peer::write_all(fd, std::string_view(b).substr(i, 1)) || !stop.pause(timeout_ms_ / 2)) return false;
+        if (!peer::write_all(fd, std::string_view(b).substr(i, 1)) || !stop.pause(timeout_ms_ / 2))
+          return false;
       return peer::write_all(fd, std::string_view(b).substr(i));
     }
-    case kClose: peer::write_all(fd, b.substr(0, part)); return false;
+    case kClose:
+      peer::write_all(fd, b.substr(0, part));
+      return false;
     case kReset:
       peer::write_all(fd, b.substr(0, part));
       peer::arm_reset(fd);
       return false;
-    case kStall: stop.wait(fd, POLLRDHUP); return false;
-    case kExtra: return peer::write_all(fd, b + a.stray);
-    default: return peer::write_all(fd, b);
+    case kStall:
+      stop.wait(fd, POLLRDHUP);
+      return false;
+    case kExtra:
+      return peer::write_all(fd, b + a.stray);
+    default:
+      return peer::write_all(fd, b);
   }
 }
 

@@ -99,7 +99,9 @@ class TaggingServer {
   };
   static const char *name(int fault);
   // Whether a caller may take an answer delivered so.
-  static bool whole_in_time(int fault) { return fault == kNone || fault == kSplit || fault == kExtra; }
+  static bool whole_in_time(int fault) {
+    return fault == kNone || fault == kSplit || fault == kExtra;
+  }
 
   // Logins are accepted (900, 20900) only with this name and password.
   TaggingServer(int read_timeout_ms, std::string name, std::string pwd);

@@ -18,7 +18,8 @@ bool Xvfb::start() {
   int fds[2];
   if (pipe(fds) != 0) return false;
   const std::string fd = std::to_string(fds[1]);
-  std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
+  std::vector<std::string> args = {"Xvfb", "-displayfd",  fd,          "-screen",
+                                   "0",    "1024x768x24", "-nolisten", "tcp"};
   std::vector<char *> argv;
   for (auto &a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

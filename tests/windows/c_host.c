@@ -27,7 +27,8 @@ int main(void) {
   if (Heartbeat() != 0) ++failures;
   if (SetReadTimeout(1000) != 1) ++failures;
   /* A buffer size below 1 is refused before anything is sent. */
-  if (WebRequestEx(message, 0, &length, &code, "http://127.0.0.1:9/") != 0 || length != -1) ++failures;
+  if (WebRequestEx(message, 0, &length, &code, "http://127.0.0.1:9/") != 0 || length != -1)
+    ++failures;
   if (dllUnInitialize() != 1) ++failures;
   printf("c_host failures=%d\n", failures);
   return failures == 0 ? 0 : 1;

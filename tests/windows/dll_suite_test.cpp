@@ -112,18 +112,23 @@ class ReplyingPeer {
       if ((n = ::recv(s, at + got, size - got, 0)) <= 0) return false;
     return true;
   }
-  static std::string le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+  static std::string le32(uint32_t v) {
+    return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+  }
   void serve() {
     const SOCKET peer = ::accept(listener_, nullptr, nullptr);
     for (const std::string &body : bodies_) {
       unsigned char header[16];
       if (!receive(peer, reinterpret_cast<char *>(header), sizeof header)) break;
-      std::string request(header[12] | header[13] << 8 | header[14] << 16, '\0');  // no request is longer
+      std::string request(header[12] | header[13] << 8 | header[14] << 16,
+                          '\0');  // no request is longer
       if (!receive(peer, request.data(), static_cast<int>(request.size()))) break;
-      const std::string reply = le32(QV_FX_SUCCESS) + le32(1) + le32(1) + le32(uint32_t(body.size())) + body;
+      const std::string reply =
+          le32(QV_FX_SUCCESS) + le32(1) + le32(1) + le32(uint32_t(body.size())) + body;
       int sent = 0;
       for (int n = 0; sent < static_cast<int>(reply.size()); sent += n)
-        if ((n = ::send(peer, reply.data() + sent, static_cast<int>(reply.size()) - sent, 0)) <= 0) break;
+        if ((n = ::send(peer, reply.data() + sent, static_cast<int>(reply.size()) - sent, 0)) <= 0)
+          break;
     }
     ::closesocket(peer);
   }
@@ -152,7 +157,8 @@ template <class Body>
 HRESULT on_host_thread(HostCom com, Body body) {
   HRESULT after = E_FAIL;
   std::thread([&] {
-    const DWORD model = com == HostCom::Multithreaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED;
+    const DWORD model =
+        com == HostCom::Multithreaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED;
     if (com != HostCom::None) ::CoInitializeEx(nullptr, model);
     body();
     after = com_probe(model);
@@ -182,7 +188,8 @@ class Dll : public ::testing::Test {
 };
 
 // "直连远程服务器异常:", before the reason of a failed direct connect.
-const std::string kDirectConnectFailed = "\xD6\xB1\xC1\xAC\xD4\xB6\xB3\xCC\xB7\xFE\xCE\xF1\xC6\xF7\xD2\xEC\xB3\xA3:";
+const std::string kDirectConnectFailed =
+    "\xD6\xB1\xC1\xAC\xD4\xB6\xB3\xCC\xB7\xFE\xCE\xF1\xC6\xF7\xD2\xEC\xB3\xA3:";
 
 TEST_F(Dll, CallsBeforeInitialisingAndARefusedConnectFailWithTheirMessages) {
   dllUnInitialize();
@@ -261,7 +268,8 @@ TEST_F(Dll, ASendJobFieldByFieldEndsInAJobNumber) {
   EXPECT_EQ(b.code, QV_CODE_ACCEPTED) << b.message;
   ASSERT_EQ(SubmitTelNum(&b.code, b.message, "2"), 1);
   // "会议改到三点" in GBK
-  ASSERT_EQ(SubmitContent(&b.code, b.message, "\xBB\xE1\xD2\xE9\xB8\xC4\xB5\xBD\xC8\xFD\xB5\xE3"), 1);
+  ASSERT_EQ(SubmitContent(&b.code, b.message, "\xBB\xE1\xD2\xE9\xB8\xC4\xB5\xBD\xC8\xFD\xB5\xE3"),
+            1);
   EXPECT_EQ(b.code, QV_CODE_ACCEPTED) << b.message;
 
   int32_t recipients = -1, charged = -1, left = -1;
@@ -277,7 +285,8 @@ TEST_F(Dll, TooLongTextIsRefusedBeforeAnythingIsSent) {
   log_in();
   const std::string content(QV_BODY_MAX_TEXT + 1, 'x');
   EXPECT_EQ(SubmitContent(&b.code, b.message, content.c_str()), 0);
-  EXPECT_EQ(std::string(b.message), "\xCA\xE4\xC8\xEB\xB5\xC4\xCE\xC4\xB1\xBE\xB9\xFD\xB3\xA4!");  // 输入的文本过长!
+  EXPECT_EQ(std::string(b.message),
+            "\xCA\xE4\xC8\xEB\xB5\xC4\xCE\xC4\xB1\xBE\xB9\xFD\xB3\xA4!");  // 输入的文本过长!
   EXPECT_EQ(Heartbeat(), 1);  // the connection is untouched
 }
 
@@ -374,8 +383,10 @@ TEST_F(Dll, ReplyDocumentsReadAsOnLinux) {
 TEST_F(Dll, AdversarialRepliesCostTimeInProportionToTheirSize) {
   using qvtest::documents::repeated;
   const size_t full = QV_FX_REPLY_MAX - 64;
-  const auto filled = [](std::string_view open, std::string_view unit, std::string_view close, size_t size) {
-    return std::string(open) + repeated(unit, (size - open.size() - close.size()) / unit.size()) + std::string(close);
+  const auto filled = [](std::string_view open, std::string_view unit, std::string_view close,
+                         size_t size) {
+    return std::string(open) + repeated(unit, (size - open.size() - close.size()) / unit.size()) +
+           std::string(close);
   };
   const std::string nesting = repeated("<a>", 63) + repeated("</a>", 63);  // the root and 63 more
   std::string attributes = "<a";
@@ -409,7 +420,8 @@ TEST_F(Dll, AdversarialRepliesCostTimeInProportionToTheirSize) {
         ASSERT_EQ(fxNotify_Req(&code, &length), 1);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(fxNotify_Resp(out.data(), code, length), s.result);
-        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        const std::chrono::duration<double, std::milli> took =
+            std::chrono::steady_clock::now() - start;
         best[whole] = std::min(best[whole], took.count());
       }
     std::printf("%-38s 1 MiB %7.1f ms, 256 KiB %7.1f ms\n", s.name, best[1], best[0]);
@@ -465,9 +477,10 @@ TEST_F(Dll, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
     std::thread blocked([&] {
       char message[QV_BODY_BUFFER_SIZE] = {};
       int32_t code = 0, length = 0;
-      result = step == 0 ? TcpConnect(message, "127.0.0.1", unanswering, -2, "", "", 0, "", "")
-                         : fxTcpConnect(message, "127.0.0.1", deaf.port(), 2000, "", "", 0, "", "") &&
-                               fxLogin_Req(&code, &length, huge.c_str(), "", "n", "p", "v");
+      result = step == 0
+                   ? TcpConnect(message, "127.0.0.1", unanswering, -2, "", "", 0, "", "")
+                   : fxTcpConnect(message, "127.0.0.1", deaf.port(), 2000, "", "", 0, "", "") &&
+                         fxLogin_Req(&code, &length, huge.c_str(), "", "n", "p", "v");
     });
     ::Sleep(300);  // nothing signals that the call waits; a moment suffices
     EXPECT_EQ(result, -1);
@@ -491,9 +504,12 @@ TEST_F(Dll, ThreadsSharingTheConnectionNeverMixTheirAnswers) {
       Buffers mine;
       for (int i = 0; i < 50; ++i) {
         if (t % 2 == 0) {
-          if (NumRule(&mine.code, mine.message) != 1 || std::string(mine.message) != texts::kNumRule) ++wrong[t];
+          if (NumRule(&mine.code, mine.message) != 1 ||
+              std::string(mine.message) != texts::kNumRule)
+            ++wrong[t];
         } else {
-          if (MsgStates(&mine.code, mine.message) != 1 || std::string(mine.message) != texts::kMsgStates)
+          if (MsgStates(&mine.code, mine.message) != 1 ||
+              std::string(mine.message) != texts::kMsgStates)
             ++wrong[t];
         }
       }
@@ -511,8 +527,8 @@ TEST_F(Dll, ThreadsSharingTheConnectionNeverMixTheirAnswers) {
 class TopOfMemory {
  public:
   TopOfMemory() {
-    base_ = static_cast<char *>(
-        ::VirtualAlloc(nullptr, kPages * kPage, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
+    base_ = static_cast<char *>(::VirtualAlloc(
+        nullptr, kPages * kPage, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
   }
   ~TopOfMemory() { ::VirtualFree(base_, 0, MEM_RELEASE); }
   bool ok() const { return base_ != nullptr; }
@@ -521,7 +537,8 @@ class TopOfMemory {
     const size_t pages = (size + kPage - 1) / kPage;
     char *guard = base_ + (next_ + pages) * kPage;
     DWORD old = 0;
-    if (next_ + pages + 1 > kPages || !::VirtualProtect(guard, kPage, PAGE_NOACCESS, &old)) return nullptr;
+    if (next_ + pages + 1 > kPages || !::VirtualProtect(guard, kPage, PAGE_NOACCESS, &old))
+      return nullptr;
     next_ += pages + 1;
     return guard - size;
   }
@@ -547,9 +564,12 @@ TEST_F(Dll, BuffersAtTheTopOfMemoryAreWrittenWithinTheirSizes) {
     EXPECT_GT(reinterpret_cast<uintptr_t>(message), uintptr_t{0xFFFFFFFF});
   }
 
-  ASSERT_EQ(TcpConnect(message, m.text("127.0.0.1"), sim_port(), 5000, m.text(""), m.text(""), 0, m.text(""),
-                       m.text("")), 1);
-  ASSERT_EQ(Login_Request(m.text("dll-suite"), m.text(""), m.text("demo"), m.text("demo123"), m.text("1.0")), 1);
+  ASSERT_EQ(TcpConnect(message, m.text("127.0.0.1"), sim_port(), 5000, m.text(""), m.text(""), 0,
+                       m.text(""), m.text("")),
+            1);
+  ASSERT_EQ(Login_Request(m.text("dll-suite"), m.text(""), m.text("demo"), m.text("demo123"),
+                          m.text("1.0")),
+            1);
   ASSERT_EQ(Login_Feedback(code, message, p1, p2, p3), 1);
   EXPECT_EQ(*code, QV_CODE_ACCEPTED);
   EXPECT_EQ(std::string(message), texts::kWelcome);
@@ -558,10 +578,12 @@ TEST_F(Dll, BuffersAtTheTopOfMemoryAreWrittenWithinTheirSizes) {
   ASSERT_EQ(NumRule(code, message), 1);
   EXPECT_EQ(std::string(message), texts::kNumRule);
 
-  ASSERT_EQ(fxTcpConnect(message, m.text("127.0.0.1"), sim_port(), 5000, m.text(""), m.text(""), 0, m.text(""),
-                         m.text("")), 1);
-  ASSERT_EQ(fxLogin_Req(code, length, m.text("dll-suite"), m.text(""), m.text("demo"), m.text("demo123"),
-                        m.text("1.0")), 1);
+  ASSERT_EQ(fxTcpConnect(message, m.text("127.0.0.1"), sim_port(), 5000, m.text(""), m.text(""), 0,
+                         m.text(""), m.text("")),
+            1);
+  ASSERT_EQ(fxLogin_Req(code, length, m.text("dll-suite"), m.text(""), m.text("demo"),
+                        m.text("demo123"), m.text("1.0")),
+            1);
   int32_t *agent = m.number(), *agreement = m.number();
   char *reply = m.buffer(static_cast<size_t>(*length) + 1), *pud = m.buffer(QV_BODY_BUFFER_SIZE);
   ASSERT_EQ(fxLogin_Resp(reply, agent, pud, agreement, *code, *length), 1);
@@ -571,7 +593,8 @@ TEST_F(Dll, BuffersAtTheTopOfMemoryAreWrittenWithinTheirSizes) {
   const std::string n = "13912345678", list = "139,\xD2\xC6\xB6\xAF";
   char *number = m.buffer(4 + n.size()), *carriers = m.buffer(4 + list.size());
   EXPECT_EQ(CheckTels(qv_length_prefixed(number, n.data(), static_cast<int32_t>(n.size())),
-                      qv_length_prefixed(carriers, list.data(), static_cast<int32_t>(list.size()))), 1);
+                      qv_length_prefixed(carriers, list.data(), static_cast<int32_t>(list.size()))),
+            1);
 
   // The simulator's status page does not fit 16 bytes: cut, nothing past them.
   char *page = m.buffer(16);

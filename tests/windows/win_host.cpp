@@ -48,7 +48,8 @@ std::string arg(const std::vector<std::string> &a, size_t i) {
   const std::string &s = a[i];
   if (s.rfind("x:", 0) != 0) return s;
   std::string out;
-  for (size_t k = 2; k + 1 < s.size(); k += 2) out.push_back(static_cast<char>(std::strtol(s.substr(k, 2).c_str(), nullptr, 16)));
+  for (size_t k = 2; k + 1 < s.size(); k += 2)
+    out.push_back(static_cast<char>(std::strtol(s.substr(k, 2).c_str(), nullptr, 16)));
   return out;
 }
 // A window-system text as GBK, hex-encoded.
@@ -74,15 +75,16 @@ std::string bounds_in_parent(HWND child) {
   RECT r;
   ::GetWindowRect(child, &r);
   ::MapWindowPoints(nullptr, ::GetParent(child), reinterpret_cast<POINT *>(&r), 2);
-  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right - r.left) + "," +
-         std::to_string(r.bottom - r.top);
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+         std::to_string(r.right - r.left) + "," + std::to_string(r.bottom - r.top);
 }
 std::string font_of(HWND w, const char *key) {
   LOGFONTW lf{};
   HFONT font = reinterpret_cast<HFONT>(::SendMessageW(w, WM_GETFONT, 0, 0));
   if (!font || !::GetObjectW(font, sizeof lf, &lf)) return std::string(key) + "_face=<none>";
-  return std::string(key) + "_face=" + gbk_hex(lf.lfFaceName) + " " + key + "_height=" + std::to_string(lf.lfHeight) +
-         " " + key + "_weight=" + std::to_string(lf.lfWeight);
+  return std::string(key) + "_face=" + gbk_hex(lf.lfFaceName) + " " + key +
+         "_height=" + std::to_string(lf.lfHeight) + " " + key +
+         "_weight=" + std::to_string(lf.lfWeight);
 }
 
 BOOL CALLBACK collect_about_window(HWND w, LPARAM found) {
@@ -94,7 +96,8 @@ BOOL CALLBACK collect_about_window(HWND w, LPARAM found) {
 // layout of the newest one.
 void print_about_windows() {
   std::vector<HWND> forms;
-  ::EnumThreadWindows(::GetCurrentThreadId(), collect_about_window, reinterpret_cast<LPARAM>(&forms));
+  ::EnumThreadWindows(::GetCurrentThreadId(), collect_about_window,
+                      reinterpret_cast<LPARAM>(&forms));
   std::printf("about_windows %d count=%d", forms.empty() ? 0 : 1, static_cast<int>(forms.size()));
   if (!forms.empty()) {
     HWND form = forms.front();  // the newest is first in the z-order
@@ -102,15 +105,16 @@ void print_about_windows() {
     ::GetWindowRect(form, &frame);
     ::GetClientRect(form, &client);
     HWND label = ::GetDlgItem(form, 1), memo = ::GetDlgItem(form, 2);
-    std::printf(" left=%ld top=%ld client=%ldx%ld visible=%d minbox=%d maxbox=%d sizable=%d caption=%s"
-                " label_class=%s label=%s label_text=%s %s memo_class=%s memo=%s memo_text=%s %s"
-                " memo_multiline=%d memo_scrollbars=%d memo_readonly=%d",
-                frame.left, frame.top, client.right, client.bottom, ::IsWindowVisible(form) ? 1 : 0,
-                has(form, WS_MINIMIZEBOX), has(form, WS_MAXIMIZEBOX), has(form, WS_THICKFRAME),
-                window_text(form).c_str(), class_of(label).c_str(), bounds_in_parent(label).c_str(),
-                window_text(label).c_str(), font_of(label, "label").c_str(), class_of(memo).c_str(),
-                bounds_in_parent(memo).c_str(), window_text(memo).c_str(), font_of(memo, "memo").c_str(),
-                has(memo, ES_MULTILINE), has(memo, WS_VSCROLL | WS_HSCROLL), has(memo, ES_READONLY));
+    std::printf(
+        " left=%ld top=%ld client=%ldx%ld visible=%d minbox=%d maxbox=%d sizable=%d caption=%s"
+        " label_class=%s label=%s label_text=%s %s memo_class=%s memo=%s memo_text=%s %s"
+        " memo_multiline=%d memo_scrollbars=%d memo_readonly=%d",
+        frame.left, frame.top, client.right, client.bottom, ::IsWindowVisible(form) ? 1 : 0,
+        has(form, WS_MINIMIZEBOX), has(form, WS_MAXIMIZEBOX), has(form, WS_THICKFRAME),
+        window_text(form).c_str(), class_of(label).c_str(), bounds_in_parent(label).c_str(),
+        window_text(label).c_str(), font_of(label, "label").c_str(), class_of(memo).c_str(),
+        bounds_in_parent(memo).c_str(), window_text(memo).c_str(), font_of(memo, "memo").c_str(),
+        has(memo, ES_MULTILINE), has(memo, WS_VSCROLL | WS_HSCROLL), has(memo, ES_READONLY));
   }
   std::printf("\n");
 }
@@ -150,7 +154,8 @@ int print_version() {
   ::GetModuleFileNameA(g_dll, path, MAX_PATH);
   DWORD unused = 0;
   std::vector<char> data(::GetFileVersionInfoSizeA(path, &unused));
-  if (data.empty() || !::GetFileVersionInfoA(path, 0, static_cast<DWORD>(data.size()), data.data())) return 0;
+  if (data.empty() || !::GetFileVersionInfoA(path, 0, static_cast<DWORD>(data.size()), data.data()))
+    return 0;
   VS_FIXEDFILEINFO *fixed = nullptr;
   char *file_text = nullptr, *product_text = nullptr;
   UINT size = 0;
@@ -161,17 +166,19 @@ int print_version() {
                         reinterpret_cast<void **>(&product_text), &size))
     return 0;
   const auto dotted = [](DWORD high, DWORD low) {
-    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." + std::to_string(HIWORD(low)) +
-           "." + std::to_string(LOWORD(low));
+    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+           std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
   };
   std::printf("version_info 1 file=%s product=%s file_text=%s product_text=%s\n",
               dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS).c_str(),
-              dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS).c_str(), hex(file_text).c_str(),
-              hex(product_text).c_str());
+              dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS).c_str(),
+              hex(file_text).c_str(), hex(product_text).c_str());
   return 1;
 }
 
-int num(const std::vector<std::string> &a, size_t i) { return i < a.size() ? std::atoi(a[i].c_str()) : 0; }
+int num(const std::vector<std::string> &a, size_t i) {
+  return i < a.size() ? std::atoi(a[i].c_str()) : 0;
+}
 
 void run(const std::vector<std::string> &a) {
   const std::string &step = a[0];
@@ -179,32 +186,45 @@ void run(const std::vector<std::string> &a) {
        p3[QV_PARAM_BUFFER_SIZE] = "";
   int32_t code = -99, length = -99;
   int r = -1;
-  if (step == "init") r = EXPORT(dllInitialize)();
-  else if (step == "tcpinit") r = EXPORT(TcpInit)();
-  else if (step == "release") r = EXPORT(dllUnInitialize)();
-  else if (step == "disconnect") r = EXPORT(TcpDisconnect)();
-  else if (step == "timeout") r = EXPORT(SetReadTimeout)(num(a, 1));
+  if (step == "init")
+    r = EXPORT(dllInitialize)();
+  else if (step == "tcpinit")
+    r = EXPORT(TcpInit)();
+  else if (step == "release")
+    r = EXPORT(dllUnInitialize)();
+  else if (step == "disconnect")
+    r = EXPORT(TcpDisconnect)();
+  else if (step == "timeout")
+    r = EXPORT(SetReadTimeout)(num(a, 1));
   else if (step == "connect" || step == "fxconnect") {
     auto f = step == "connect" ? EXPORT(TcpConnect) : EXPORT(fxTcpConnect);
-    r = f(msg, arg(a, 1).c_str(), num(a, 2), num(a, 3), arg(a, 4).c_str(), arg(a, 5).c_str(), num(a, 6),
-          arg(a, 7).c_str(), arg(a, 8).c_str());
+    r = f(msg, arg(a, 1).c_str(), num(a, 2), num(a, 3), arg(a, 4).c_str(), arg(a, 5).c_str(),
+          num(a, 6), arg(a, 7).c_str(), arg(a, 8).c_str());
   } else if (step == "login") {
-    r = EXPORT(Login_Request)(arg(a, 1).c_str(), arg(a, 2).c_str(), arg(a, 3).c_str(), arg(a, 4).c_str(),
-                              arg(a, 5).c_str());
-  } else if (step == "feedback") r = EXPORT(Login_Feedback)(&code, msg, p1, p2, p3);
-  else if (step == "relogin") r = EXPORT(ReLogin)();
-  else if (step == "heartbeat") r = EXPORT(Heartbeat)();
-  else if (step == "mms") r = EXPORT(MMSMaxSize)(&code, msg, p1, arg(a, 1).c_str(), arg(a, 2).c_str());
-  else if (step == "numrule") r = EXPORT(NumRule)(&code, msg);
-  else if (step == "getmessage") r = find<decltype(&qv_GetMessage)>("GetMessage")(&code, msg);
-  else if (step == "submitallover") r = EXPORT(SubmitAllOver)(&code, msg);
+    r = EXPORT(Login_Request)(arg(a, 1).c_str(), arg(a, 2).c_str(), arg(a, 3).c_str(),
+                              arg(a, 4).c_str(), arg(a, 5).c_str());
+  } else if (step == "feedback")
+    r = EXPORT(Login_Feedback)(&code, msg, p1, p2, p3);
+  else if (step == "relogin")
+    r = EXPORT(ReLogin)();
+  else if (step == "heartbeat")
+    r = EXPORT(Heartbeat)();
+  else if (step == "mms")
+    r = EXPORT(MMSMaxSize)(&code, msg, p1, arg(a, 1).c_str(), arg(a, 2).c_str());
+  else if (step == "numrule")
+    r = EXPORT(NumRule)(&code, msg);
+  else if (step == "getmessage")
+    r = find<decltype(&qv_GetMessage)>("GetMessage")(&code, msg);
+  else if (step == "submitallover")
+    r = EXPORT(SubmitAllOver)(&code, msg);
   else if (step == "fxlogin") {
     r = EXPORT(fxLogin_Req)(&code, &length, arg(a, 1).c_str(), arg(a, 2).c_str(), arg(a, 3).c_str(),
                             arg(a, 4).c_str(), arg(a, 5).c_str());
     if (r) {
       int32_t agent = -99, agreement = -99;
       const int resp = EXPORT(fxLogin_Resp)(msg, &agent, p1, &agreement, code, length);
-      std::printf("fxlogin_resp %d agent=%d agreement=%d pud=%s\n", resp, agent, agreement, hex(p1).c_str());
+      std::printf("fxlogin_resp %d agent=%d agreement=%d pud=%s\n", resp, agent, agreement,
+                  hex(p1).c_str());
     }
   } else if (step == "fxnumrule") {
     r = EXPORT(fxNumRule_Req)(&code, &length);
@@ -212,16 +232,19 @@ void run(const std::vector<std::string> &a) {
   } else if (step == "checktels") {
     const std::string number = arg(a, 1), list = arg(a, 2);
     std::vector<char> n(number.size() + 4), l(list.size() + 4);
-    r = EXPORT(CheckTels)(qv_length_prefixed(n.data(), number.data(), static_cast<int32_t>(number.size())),
-                          qv_length_prefixed(l.data(), list.data(), static_cast<int32_t>(list.size())));
-  } else if (step == "readini") r = EXPORT(ReadIniFile)(msg, arg(a, 1).c_str());
+    r = EXPORT(CheckTels)(
+        qv_length_prefixed(n.data(), number.data(), static_cast<int32_t>(number.size())),
+        qv_length_prefixed(l.data(), list.data(), static_cast<int32_t>(list.size())));
+  } else if (step == "readini")
+    r = EXPORT(ReadIniFile)(msg, arg(a, 1).c_str());
   else if (step == "web") {
     static char body[1 << 20];
     body[0] = 0;
     int32_t elapsed = -99;
     r = EXPORT(WebRequest)(body, &elapsed, arg(a, 1).c_str());
     std::printf("web_body %s elapsed_set=%d\n", hex(body).c_str(), elapsed != -99);
-  } else if (step == "version") r = print_version();
+  } else if (step == "version")
+    r = print_version();
   else if (step == "about") {
     r = EXPORT(ShowAbout)();
     print_about_windows();
@@ -231,8 +254,8 @@ void run(const std::vector<std::string> &a) {
     const std::string text = arg(a, 1);
     r = EXPORT(ShowMsg)(step == "msg" ? text.c_str() : nullptr);
     closer.join();
-    std::printf("msg_box %d texts=%s buttons=%s centred=%d\n", seen.found ? 1 : 0, seen.texts.c_str(),
-                seen.buttons.c_str(), seen.centred ? 1 : 0);
+    std::printf("msg_box %d texts=%s buttons=%s centred=%d\n", seen.found ? 1 : 0,
+                seen.texts.c_str(), seen.buttons.c_str(), seen.centred ? 1 : 0);
   } else {
     std::printf("unknown step %s\n", step.c_str());
     std::exit(2);

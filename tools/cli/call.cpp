@@ -35,8 +35,8 @@ void print_line(std::ostream &out, std::string_view name, const std::string &val
 Call::Call(const ExportRow &row, const std::vector<std::string> &args)
     : row_(row), texts_(row.inputs.size()), numbers_(row.inputs.size()), given_(args.size()) {
   if (args.size() > row.inputs.size()) {
-    std::string mistake = std::string(row.name) + " takes " + std::to_string(row.inputs.size()) + " inputs, not " +
-                          std::to_string(args.size());
+    std::string mistake = std::string(row.name) + " takes " + std::to_string(row.inputs.size()) +
+                          " inputs, not " + std::to_string(args.size());
     // An export's name among the extra words: the "--" before it is missing.
     for (std::size_t i = row.inputs.size(); i < args.size(); ++i)
       if (find_export(args[i])) {
@@ -47,8 +47,10 @@ Call::Call(const ExportRow &row, const std::vector<std::string> &args)
   }
   for (std::size_t i = 0; i < args.size(); ++i) {
     const Input &input = row.inputs[i];
-    if (input.kind == InputKind::Number) numbers_[i] = parse_number(input, args[i]);
-    else texts_[i] = to_gbk(input, args[i]);
+    if (input.kind == InputKind::Number)
+      numbers_[i] = parse_number(input, args[i]);
+    else
+      texts_[i] = to_gbk(input, args[i]);
   }
 }
 
@@ -67,8 +69,10 @@ int32_t *Call::code() {
 Call::TextOut Call::make_text_out(std::string_view name, std::size_t size) {
   constexpr std::size_t kZeroFilledMax = 64 * 1024;
   TextOut out{std::string(name), size, std::make_unique_for_overwrite<char[]>(size)};
-  if (size <= kZeroFilledMax) std::fill_n(out.bytes.get(), size, '\0');
-  else out.bytes[0] = '\0';
+  if (size <= kZeroFilledMax)
+    std::fill_n(out.bytes.get(), size, '\0');
+  else
+    out.bytes[0] = '\0';
   return out;
 }
 
@@ -85,7 +89,8 @@ char *Call::message(std::size_t size, std::string_view name) {
 }
 
 char *Call::param(std::size_t index, std::string_view name) {
-  return text_out(index, name.empty() ? "Param" + std::to_string(index + 1) : name, QV_PARAM_BUFFER_SIZE);
+  return text_out(index, name.empty() ? "Param" + std::to_string(index + 1) : name,
+                  QV_PARAM_BUFFER_SIZE);
 }
 
 char *Call::text_out(std::size_t index, std::string_view name, std::size_t size) {
@@ -117,8 +122,9 @@ std::map<std::string, std::string> Call::outputs() const {
 
 const ExportRow *find_export(std::string_view name) {
   const auto same = [name](const ExportRow &row) {
-    return std::equal(name.begin(), name.end(), row.name.begin(), row.name.end(),
-                      [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
+    return std::equal(
+        name.begin(), name.end(), row.name.begin(), row.name.end(),
+        [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
   };
   const auto &table = export_table();
   const auto it = std::find_if(table.begin(), table.end(), same);

@@ -35,7 +35,8 @@ class Tour {
       StepResult r = run_step(step, out_);
       // A send step's result and code are the whole job's, not its last call's.
       const std::string what = step.front() == "send" ? "send (the whole job)" : step.front();
-      check(what + " returned " + std::to_string(result) + (code ? ", code " + std::to_string(*code) : ""),
+      check(what + " returned " + std::to_string(result) +
+                (code ? ", code " + std::to_string(*code) : ""),
             r.result == result && (!code || r.code == code));
       return r;
     } catch (const StepError &e) {
@@ -50,11 +51,13 @@ class Tour {
   }
   void output_has(const StepResult &r, const std::string &name, std::string_view part) {
     const std::optional<std::string> value = output(r, name);
-    check(name + " contains \"" + std::string(part) + "\"", value && value->find(gbk(part)) != std::string::npos);
+    check(name + " contains \"" + std::string(part) + "\"",
+          value && value->find(gbk(part)) != std::string::npos);
   }
   void output_lacks(const StepResult &r, const std::string &name, std::string_view part) {
     const std::optional<std::string> value = output(r, name);
-    check(name + " lacks \"" + std::string(part) + "\"", value && value->find(gbk(part)) == std::string::npos);
+    check(name + " lacks \"" + std::string(part) + "\"",
+          value && value->find(gbk(part)) == std::string::npos);
   }
 
   void check(std::string_view what, bool ok) {
@@ -64,12 +67,15 @@ class Tour {
   }
 
   int finish() {
-    out_ << '\n' << (failures_ == 0 ? "demo passed: " : "demo FAILED: ") << checks_ - failures_ << " of "
+    out_ << '\n'
+         << (failures_ == 0 ? "demo passed: " : "demo FAILED: ") << checks_ - failures_ << " of "
          << checks_ << " checks as expected\n";
     return failures_ == 0 ? 0 : 1;
   }
 
-  static std::string gbk(std::string_view utf8) { return utf8_to_gbk(utf8).value_or("\x01(not GBK)"); }
+  static std::string gbk(std::string_view utf8) {
+    return utf8_to_gbk(utf8).value_or("\x01(not GBK)");
+  }
 
  private:
   static std::optional<std::string> output(const StepResult &r, const std::string &name) {
@@ -142,9 +148,11 @@ void tour_account_queries(Tour &tour) {
   tour.expect({"ClientGuiControl"}, 1, kOk);
   // "会议改到三点" (6 characters) with the signature "【演示企业】" (6 more).
   tour.output_is(tour.expect({"ContentPreview", "1001", "会议改到三点"}, 1, kOk), "Number", "12");
-  tour.output_is(tour.expect({"CheckSMSContent", "会议改到三点", "1001", "0", "0"}, 1, kOk), "Message", "通过,6");
-  tour.output_has(tour.expect({"CheckSMSContent", "代开发票", "1001", "0", "1"}, 1, qv::sim::kContentRefused),
-                  "Message", "关键字:发票");
+  tour.output_is(tour.expect({"CheckSMSContent", "会议改到三点", "1001", "0", "0"}, 1, kOk),
+                 "Message", "通过,6");
+  tour.output_has(
+      tour.expect({"CheckSMSContent", "代开发票", "1001", "0", "1"}, 1, qv::sim::kContentRefused),
+      "Message", "关键字:发票");
 }
 
 // Returns the job number of the accepted job.
@@ -154,19 +162,22 @@ std::string tour_send_job(Tour &tour) {
   tour.output_is(early, "Number1", "0");
 
   tour.section("A full send job: every field with its verdict, then the overall submit");
-  const StepResult job = tour.expect({"send", "--product", "1001", "--to", "13800000000,13900000001,13600000004",
-                                      "--content", "明天上午九点开会", "--check", "--begin-date", date_in(1),
-                                      "--end-date", date_in(7), "--begin-time", "08:00", "--end-time", "20:00"},
-                                     1, kOk);
+  const StepResult job =
+      tour.expect({"send", "--product", "1001", "--to", "13800000000,13900000001,13600000004",
+                   "--content", "明天上午九点开会", "--check", "--begin-date", date_in(1),
+                   "--end-date", date_in(7), "--begin-time", "08:00", "--end-time", "20:00"},
+                  1, kOk);
   tour.output_is(job, "Refused", "0");
   tour.output_is(job, "Number1", "3");
   tour.output_is(job, "Number2", "3");
   tour.output_is(job, "Number3", "9997");
   const std::string number = job.outputs.count("Message") ? job.outputs.at("Message") : "";
 
-  tour.section("A job with a malformed number: the list is refused (400), the submit misses it (412)");
-  const StepResult bad = tour.expect({"send", "--product", "1001", "--to", "13800000000,1380000", "--content", "测试"},
-                                     0, qv::sim::kJobIncomplete);
+  tour.section(
+      "A job with a malformed number: the list is refused (400), the submit misses it (412)");
+  const StepResult bad =
+      tour.expect({"send", "--product", "1001", "--to", "13800000000,1380000", "--content", "测试"},
+                  0, qv::sim::kJobIncomplete);
   tour.output_is(bad, "Refused", "1");
   tour.output_has(bad, "Message", "缺少字段:手机号码");
 
@@ -190,17 +201,20 @@ std::string tour_send_job(Tour &tour) {
 void tour_scheduled_job(Tour &tour) {
   const std::string period = date_in(1) + "~" + date_in(7) + " 09:00-11:00,14:00-16:00";
   tour.section("A scheduled job on order PQ001: drawn from the order's quantity");
-  const StepResult job = tour.expect({"send", "--product", "1001", "--to", "13800000000,13100000000", "--content",
-                                      "周五下午三点部门例会", "--orders", "PQ001", "--period", period},
-                                     1, kOk);
+  const StepResult job =
+      tour.expect({"send", "--product", "1001", "--to", "13800000000,13100000000", "--content",
+                   "周五下午三点部门例会", "--orders", "PQ001", "--period", period},
+                  1, kOk);
   tour.output_is(job, "Number3", "1998");
   const std::string number = job.outputs.count("Message") ? job.outputs.at("Message") : "?";
-  tour.output_has(tour.expect({"PQOrderInfoByID", "PQ001"}, 1, kOk), "Message", "任务列表:" + number);
+  tour.output_has(tour.expect({"PQOrderInfoByID", "PQ001"}, 1, kOk), "Message",
+                  "任务列表:" + number);
   tour.output_has(tour.expect({"InfoPackStatus", number}, 1, kOk), "Message", "等待:2");
 
-  tour.section("A scheduled job on the expired order PQ002: the selection is refused, the submit misses it");
-  tour.expect({"send", "--product", "1002", "--to", "13800000000", "--content", "通知", "--orders", "PQ002",
-               "--period", period},
+  tour.section(
+      "A scheduled job on the expired order PQ002: the selection is refused, the submit misses it");
+  tour.expect({"send", "--product", "1002", "--to", "13800000000", "--content", "通知", "--orders",
+               "PQ002", "--period", period},
               0, qv::sim::kJobIncomplete);
 }
 
@@ -208,7 +222,8 @@ void tour_sub_accounts(Tour &tour) {
   tour.section("Sub-accounts: create, list, disable and enable");
   tour.expect({"AddSubUser", "zhangsan", "pass1234", "张三", "13900001111"}, 1, kOk);
   tour.expect({"AddSubUser", "zhangsan", "pass1234", "张三", ""}, 1, qv::sim::kAlreadyExists);
-  tour.output_is(tour.expect({"AddSubUserEx", "lisi", "pass5678", "李四", ""}, 1, kOk), "Message", "10001-02");
+  tour.output_is(tour.expect({"AddSubUserEx", "lisi", "pass5678", "李四", ""}, 1, kOk), "Message",
+                 "10001-02");
   tour.expect({"AddSubAccount", "wangwu", "pass9012", "王五", ""}, 1, kOk);
   tour.expect({"AddSubUser", "x", "pass1234", "", ""}, 1, qv::sim::kBadRequest);
   tour.output_has(tour.expect({"FindAllSubs"}, 1, kOk), "Message", "lisi,10001-02,user,1,");
@@ -225,16 +240,21 @@ void tour_sub_accounts(Tour &tour) {
   tour.output_has(tour.expect({"IncreaseSubBuy", "zhangsan", "DD001", "100"}, 1, kOk), "Message",
                   "父帐号剩余:4900;子帐号数量:100");
   tour.expect({"IncreaseSubBuy", "zhangsan", "DD001", "999999"}, 1, qv::sim::kShortOfQuantity);
-  tour.output_is(tour.expect({"FindSubAllOrders", "zhangsan"}, 1, kOk), "Message", "DD001,1001,100");
-  tour.output_has(tour.expect({"FindSubOrderInfo", "zhangsan", "DD001"}, 1, kOk), "Message", "数量:100");
-  tour.output_has(tour.expect({"ReduceSubBuy", "zhangsan", "DD001", "40"}, 1, kOk), "Message", "子帐号数量:60");
-  tour.expect({"EditSubPWD", "zhangsan", "wrong", "newpass99", "newpass99"}, 1, qv::sim::kWrongPassword);
+  tour.output_is(tour.expect({"FindSubAllOrders", "zhangsan"}, 1, kOk), "Message",
+                 "DD001,1001,100");
+  tour.output_has(tour.expect({"FindSubOrderInfo", "zhangsan", "DD001"}, 1, kOk), "Message",
+                  "数量:100");
+  tour.output_has(tour.expect({"ReduceSubBuy", "zhangsan", "DD001", "40"}, 1, kOk), "Message",
+                  "子帐号数量:60");
+  tour.expect({"EditSubPWD", "zhangsan", "wrong", "newpass99", "newpass99"}, 1,
+              qv::sim::kWrongPassword);
   tour.expect({"EditSubPWD", "zhangsan", "pass1234", "newpass99", "newpass99"}, 1, kOk);
   const StepResult added = tour.expect({"AddSubGwNumEx", "zhangsan,01"}, 1, kOk);
   tour.output_is(added, "Param1Out", "106571234501");
   tour.output_is(added, "Param2Out", "1");
   tour.expect({"AddSubGwNumEx", "lisi,01"}, 1, qv::sim::kAlreadyExists);
-  tour.output_has(tour.expect({"FindSubInfoEx", "zhangsan"}, 1, kOk), "Message", "接入号码:106571234501");
+  tour.output_has(tour.expect({"FindSubInfoEx", "zhangsan"}, 1, kOk), "Message",
+                  "接入号码:106571234501");
   tour.output_is(tour.expect({"DelSubGwNum", "zhangsan,01"}, 1, kOk), "Param1Out", "0");
   const StepResult managers = tour.expect({"FindAllEmplyee"}, 1, kOk);
   tour.output_is(managers, "Number1", "3");
@@ -273,7 +293,8 @@ void tour_check_tels(Tour &tour) {
 }
 
 void tour_relogin(Tour &tour, qv::sim::Simulator &sim) {
-  tour.section("The server drops the connection: the next call fails and the library logs in again");
+  tour.section(
+      "The server drops the connection: the next call fails and the library logs in again");
   const std::size_t logins = sim.logins_accepted();
   const std::size_t connections = sim.connections_accepted();
   sim.drop_all_connections();
@@ -291,7 +312,8 @@ void tour_relogin(Tour &tour, qv::sim::Simulator &sim) {
 // The first value of a key in section DllSet of the settings file beside
 // this binary, read here independently of the library; nullopt when there
 // is no such file.
-std::optional<std::string> settings_file_value(const std::filesystem::path &file, std::string_view key) {
+std::optional<std::string> settings_file_value(const std::filesystem::path &file,
+                                               std::string_view key) {
   std::ifstream in(file);
   if (!in) return std::nullopt;
   std::string line;
@@ -310,16 +332,19 @@ std::optional<std::string> settings_file_value(const std::filesystem::path &file
     const std::size_t eq = line.find('=');
     if (!in_section || eq == std::string::npos || trim(line.substr(0, eq)) != key) continue;
     std::string value = trim(line.substr(eq + 1));
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
     return value;
   }
   return std::string();
 }
 
 void tour_settings_and_web_request(Tour &tour, const std::string &port) {
-  tour.section("The settings file beside this binary, and a timed request to the simulator's status page");
+  tour.section(
+      "The settings file beside this binary, and a timed request to the simulator's status page");
   std::error_code error;
-  const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  const std::filesystem::path bin =
+      std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
   const std::filesystem::path file = bin / "Quorvex.ini";
   const std::optional<std::string> dx = settings_file_value(file, "dx");
   const std::optional<std::string> wt = settings_file_value(file, "wt");
@@ -329,7 +354,8 @@ void tour_settings_and_web_request(Tour &tour, const std::string &port) {
     tour.note("no " + file.string() + ": every value reads as the empty text");
     // An installed tree keeps the example under share/, not beside the binary.
     const std::filesystem::path example = bin.parent_path() / "share" / "quorvex" / "Quorvex.ini";
-    if (std::filesystem::exists(example, error)) tour.note("an example to copy beside a host: " + example.string());
+    if (std::filesystem::exists(example, error))
+      tour.note("an example to copy beside a host: " + example.string());
   }
   tour.output_is(tour.expect({"ReadIniFile", "电信"}, 1), "Value", dx.value_or(""));
   tour.output_is(tour.expect({"fxReadIniFile", "WT"}, 1), "Value", wt.value_or(""));
@@ -351,10 +377,11 @@ void tour_xml(Tour &tour, qv::sim::Simulator &sim, const std::string &port) {
   tour.section("The XML protocol on a new connection: login and the four queries");
   tour.expect({"TcpDisconnect"}, 1);
   tour.expect({"fxTcpConnect", "127.0.0.1", port, "5000"}, 1);
-  tour.output_is(tour.expect({"fxLogin_Req", "QuorvexDemo", "", "demo", "wrong", "1.0"}, 1), "ReplyCode", "20401");
+  tour.output_is(tour.expect({"fxLogin_Req", "QuorvexDemo", "", "demo", "wrong", "1.0"}, 1),
+                 "ReplyCode", "20401");
   tour.output_is(tour.expect({"fxLogin_Resp"}, 1), "Message", "密码错误,登录失败!");
-  tour.output_is(tour.expect({"fxLogin_Req", "QuorvexDemo", "", "demo", "demo123", "1.0"}, 1), "ReplyCode",
-                 "20900");
+  tour.output_is(tour.expect({"fxLogin_Req", "QuorvexDemo", "", "demo", "demo123", "1.0"}, 1),
+                 "ReplyCode", "20900");
   const StepResult login = tour.expect({"fxLogin_Resp"}, 1);
   tour.output_is(login, "Agent", "10001");
   tour.output_is(login, "Agreement", "2");
@@ -368,8 +395,8 @@ void tour_xml(Tour &tour, qv::sim::Simulator &sim, const std::string &port) {
   const std::size_t logins = sim.logins_accepted();
   sim.drop_all_connections();
   tour.expect({"fxMsgStates_Req"}, 0);
-  tour.check("the library logged in again over XML (server logins " + std::to_string(logins) + " -> " +
-                 std::to_string(sim.logins_accepted()) + ")",
+  tour.check("the library logged in again over XML (server logins " + std::to_string(logins) +
+                 " -> " + std::to_string(sim.logins_accepted()) + ")",
              sim.logins_accepted() == logins + 1);
   expect_fx_query(tour, "fxMsgStates", "0:");
 }
@@ -381,7 +408,8 @@ int run_demo(std::ostream &out) {
   const std::string port = std::to_string(sim.start(0));
   Tour tour(out);
   out << "Quorvex demo: the library against the simulator on 127.0.0.1:" << port << '\n';
-  if (const ProxyOption *proxy = run_proxy()) out << "every connect goes through the " << describe(*proxy) << '\n';
+  if (const ProxyOption *proxy = run_proxy())
+    out << "every connect goes through the " << describe(*proxy) << '\n';
 
   tour.section("Start the library and connect (connect time-out 5 s, read time-out 5 s)");
   tour.expect({"dllInitialize"}, 1);

@@ -18,8 +18,8 @@ constexpr Input number(std::string_view name) { return {name, InputKind::Number}
 
 // ---- Connecting
 
-using ConnectExport = qv_bool(QV_CALL *)(char *, const char *, int32_t, int32_t, const char *, const char *,
-                                         int32_t, const char *, const char *);
+using ConnectExport = qv_bool(QV_CALL *)(char *, const char *, int32_t, int32_t, const char *,
+                                         const char *, int32_t, const char *, const char *);
 
 // A step that gives no ProxyKind connects through the --proxy of the run,
 // if there is one; a step that gives one (even "") uses its own inputs.
@@ -27,11 +27,11 @@ template <ConnectExport Connect>
 int32_t connect(Call &c) {
   const ProxyOption *proxy = run_proxy();
   if (c.given(3) || !proxy)
-    return Connect(c.message(), c.text(0), c.number(1), c.number(2), c.text(3), c.text(4), c.number(5), c.text(6),
-                   c.text(7));
+    return Connect(c.message(), c.text(0), c.number(1), c.number(2), c.text(3), c.text(4),
+                   c.number(5), c.text(6), c.text(7));
   c.note("through the " + describe(*proxy));
-  return Connect(c.message(), c.text(0), c.number(1), c.number(2), proxy->kind.c_str(), proxy->host.c_str(),
-                 proxy->port, proxy->user.c_str(), proxy->password.c_str());
+  return Connect(c.message(), c.text(0), c.number(1), c.number(2), proxy->kind.c_str(),
+                 proxy->host.c_str(), proxy->port, proxy->user.c_str(), proxy->password.c_str());
 }
 
 // ---- XML protocol: the reply header of each _Req, for its _Resp
@@ -50,8 +50,8 @@ ReplyHeader &last_reply(FxPair pair) {
 }
 
 constexpr std::string_view request_name(FxPair pair) {
-  constexpr std::string_view kNames[] = {"fxLogin_Req", "fxMsgStates_Req", "fxInfoType_Req", "fxNumRule_Req",
-                                         "fxNotify_Req"};
+  constexpr std::string_view kNames[] = {"fxLogin_Req", "fxMsgStates_Req", "fxInfoType_Req",
+                                         "fxNumRule_Req", "fxNotify_Req"};
   return kNames[static_cast<std::size_t>(pair)];
 }
 
@@ -67,15 +67,16 @@ ReplyHeader reply_header(Call &c, std::size_t first, FxPair pair) {
   const ReplyHeader &last = last_reply(pair);
   ReplyHeader header = last.seen ? last : ReplyHeader{};
   if (c.given(first)) header.code = c.number(first);
-  c.note(std::string(last.seen ? "reply header of the last " : "no ") + std::string(request_name(pair)) +
-         (last.seen ? "" : " yet") + ": ReplyCode " + std::to_string(header.code) + ", ReplyLength " +
-         std::to_string(header.length));
+  c.note(std::string(last.seen ? "reply header of the last " : "no ") +
+         std::string(request_name(pair)) + (last.seen ? "" : " yet") + ": ReplyCode " +
+         std::to_string(header.code) + ", ReplyLength " + std::to_string(header.length));
   return header;
 }
 
 // A buffer that holds any reply body as text.
 std::size_t reply_buffer_size(const ReplyHeader &h) {
-  return std::max<std::size_t>(QV_BODY_BUFFER_SIZE, h.length > 0 ? static_cast<std::size_t>(h.length) + 1 : 0);
+  return std::max<std::size_t>(QV_BODY_BUFFER_SIZE,
+                               h.length > 0 ? static_cast<std::size_t>(h.length) + 1 : 0);
 }
 
 using FxRequest = qv_bool(QV_CALL *)(int32_t *, int32_t *);
@@ -98,7 +99,8 @@ int32_t fx_response(Call &c) {
 int32_t fx_login_request(Call &c) {
   int32_t *code = c.number_out(0, "ReplyCode");
   int32_t *length = c.number_out(1, "ReplyLength");
-  return remember(FxPair::Login, fxLogin_Req(code, length, c.text(0), c.text(1), c.text(2), c.text(3), c.text(4)),
+  return remember(FxPair::Login,
+                  fxLogin_Req(code, length, c.text(0), c.text(1), c.text(2), c.text(3), c.text(4)),
                   code, length);
 }
 

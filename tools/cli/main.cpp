@@ -73,20 +73,25 @@ std::string usage_mistake(const std::vector<std::string> &args) {
   constexpr std::string_view kHint = " (see quorvex --help)";
   if (args.empty()) return "no command: give call, run or demo" + std::string(kHint);
   const std::string &command = args[0];
-  if (command == "call") return "call needs at least one step, e.g. quorvex call dllInitialize" + std::string(kHint);
+  if (command == "call")
+    return "call needs at least one step, e.g. quorvex call dllInitialize" + std::string(kHint);
   if (command == "run") return "run takes one FILE (\"-\" for stdin)" + std::string(kHint);
-  if (command == "demo" || command == "--version") return command + " takes nothing after it" + std::string(kHint);
+  if (command == "demo" || command == "--version")
+    return command + " takes nothing after it" + std::string(kHint);
   if (command == "--proxy") return "--proxy needs a URL and then a command" + std::string(kHint);
   if (command == "--trace" || command == "--trace-hex")
     return command + " needs a FILE and then a command" + std::string(kHint);
-  if (!command.empty() && command[0] == '-') return "unknown option " + command + std::string(kHint);
+  if (!command.empty() && command[0] == '-')
+    return "unknown option " + command + std::string(kHint);
   if (qv::cli::find_export(command))
-    return "\"" + command + "\" is an export: call it as a step, quorvex call " + command + " ..." + std::string(kHint);
+    return "\"" + command + "\" is an export: call it as a step, quorvex call " + command + " ..." +
+           std::string(kHint);
   return "unknown command \"" + command + "\": give call, run or demo" + std::string(kHint);
 }
 
 int run_script(const std::string &path) {
-  if (path == "-") return qv::cli::run_steps(qv::cli::steps_from_script(std::cin, "stdin"), std::cout);
+  if (path == "-")
+    return qv::cli::run_steps(qv::cli::steps_from_script(std::cin, "stdin"), std::cout);
   std::ifstream file(path);
   if (!file) throw qv::cli::StepError("cannot open " + path);
   return qv::cli::run_steps(qv::cli::steps_from_script(file, path), std::cout);
@@ -94,7 +99,8 @@ int run_script(const std::string &path) {
 
 int dispatch(std::vector<std::string> args) {
   // The options before the command, in any order.
-  while (args.size() >= 2 && (args[0] == "--proxy" || args[0] == "--trace" || args[0] == "--trace-hex")) {
+  while (args.size() >= 2 &&
+         (args[0] == "--proxy" || args[0] == "--trace" || args[0] == "--trace-hex")) {
     if (args[0] == "--proxy") {
       qv::cli::set_run_proxy(qv::cli::parse_proxy(args[1]));
     } else if (!TraceStart(args[1].c_str(), args[0] == "--trace-hex" ? QV_TRACE_HEX : 0)) {

@@ -48,7 +48,9 @@ std::string gbk(const std::string &text, std::string_view url) {
 }  // namespace
 
 ProxyOption parse_proxy(std::string_view url) {
-  const auto bad = [url](const std::string &why) { return StepError("--proxy " + std::string(url) + ": " + why); };
+  const auto bad = [url](const std::string &why) {
+    return StepError("--proxy " + std::string(url) + ": " + why);
+  };
   ProxyOption proxy;
   const auto scheme_end = url.find("://");
   if (scheme_end == std::string_view::npos) throw bad("expected socks4://, socks5:// or http://");
@@ -62,7 +64,8 @@ ProxyOption parse_proxy(std::string_view url) {
     const std::string_view credentials = rest.substr(0, at);
     const auto colon = credentials.find(':');
     proxy.user = gbk(percent_decoded(credentials.substr(0, colon), url), url);
-    if (colon != std::string_view::npos) proxy.password = gbk(percent_decoded(credentials.substr(colon + 1), url), url);
+    if (colon != std::string_view::npos)
+      proxy.password = gbk(percent_decoded(credentials.substr(colon + 1), url), url);
     rest.remove_prefix(at + 1);
   }
   const auto colon = rest.rfind(':');
@@ -70,7 +73,8 @@ ProxyOption parse_proxy(std::string_view url) {
   proxy.host = gbk(std::string(rest.substr(0, colon)), url);
   const std::string_view port = rest.substr(colon + 1);
   const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), proxy.port);
-  if (port.empty() || ec != std::errc() || end != port.data() + port.size() || proxy.port < 1 || proxy.port > 65535)
+  if (port.empty() || ec != std::errc() || end != port.data() + port.size() || proxy.port < 1 ||
+      proxy.port > 65535)
     throw bad("bad port \"" + std::string(port) + "\"");
   return proxy;
 }

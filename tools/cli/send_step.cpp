@@ -21,7 +21,8 @@ constexpr std::size_t kFieldMax = QV_BODY_MAX_TEXT;
 constexpr std::size_t kBase64PartMax = kFieldMax / 4 * 4;
 
 struct Options {
-  std::optional<std::string> product, content, url, begin_date, end_date, begin_time, end_time, period;
+  std::optional<std::string> product, content, url, begin_date, end_date, begin_time, end_time,
+      period;
   std::vector<std::string> numbers;
   std::vector<std::string> orders;
   std::optional<std::string> attachment;  // a file's path
@@ -77,23 +78,36 @@ Options parse_options(const Step &step) {
       o.check = true;
       continue;
     }
-    if (i + 1 >= step.size()) throw StepError("send: " + option + " needs a value (or unknown option)");
+    if (i + 1 >= step.size())
+      throw StepError("send: " + option + " needs a value (or unknown option)");
     const std::string &value = step[++i];
-    if (option == "--product") o.product = value;
-    else if (option == "--to") add_numbers(value, false, o.numbers);
-    else if (option == "--to-file") add_numbers(read_file(value), true, o.numbers);
-    else if (option == "--content") o.content = value;
-    else if (option == "--url") o.url = value;
-    else if (option == "--begin-date") o.begin_date = value;
-    else if (option == "--end-date") o.end_date = value;
-    else if (option == "--begin-time") o.begin_time = value;
-    else if (option == "--end-time") o.end_time = value;
-    else if (option == "--attach") o.attachment = value;
-    else if (option == "--period") o.period = value;
+    if (option == "--product")
+      o.product = value;
+    else if (option == "--to")
+      add_numbers(value, false, o.numbers);
+    else if (option == "--to-file")
+      add_numbers(read_file(value), true, o.numbers);
+    else if (option == "--content")
+      o.content = value;
+    else if (option == "--url")
+      o.url = value;
+    else if (option == "--begin-date")
+      o.begin_date = value;
+    else if (option == "--end-date")
+      o.end_date = value;
+    else if (option == "--begin-time")
+      o.begin_time = value;
+    else if (option == "--end-time")
+      o.end_time = value;
+    else if (option == "--attach")
+      o.attachment = value;
+    else if (option == "--period")
+      o.period = value;
     else if (option == "--orders") {
       std::vector<std::string> ids;
       add_numbers(value, false, ids);
-      if (ids.empty() || ids.size() > 3) throw StepError("send: --orders takes one to three order ids");
+      if (ids.empty() || ids.size() > 3)
+        throw StepError("send: --orders takes one to three order ids");
       o.orders = ids;
     } else {
       throw StepError("send: unknown option " + option);
@@ -106,16 +120,20 @@ Options parse_options(const Step &step) {
 std::vector<std::string> number_lists(const std::vector<std::string> &numbers) {
   std::vector<std::string> lists;
   for (const std::string &n : numbers) {
-    if (n.size() > kFieldMax) throw StepError("send: a recipient of " + std::to_string(n.size()) + " bytes");
-    if (lists.empty() || lists.back().size() + 1 + n.size() > kFieldMax) lists.emplace_back();
-    else lists.back() += ',';
+    if (n.size() > kFieldMax)
+      throw StepError("send: a recipient of " + std::to_string(n.size()) + " bytes");
+    if (lists.empty() || lists.back().size() + 1 + n.size() > kFieldMax)
+      lists.emplace_back();
+    else
+      lists.back() += ',';
     lists.back() += n;
   }
   return lists;
 }
 
 std::string base64(std::string_view bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
@@ -139,7 +157,8 @@ std::string base_name(const std::string &path) {
 bool is_send_step(const Step &step) {
   if (step.empty() || step.front().size() != 4) return false;
   std::string name = step.front();
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return name == "send";
 }
 
@@ -217,8 +236,9 @@ StepResult SendJobPlan::run(std::ostream &out) const {
   r.result = accepted ? 1 : 0;
   r.failed = !accepted;
   if (accepted) {
-    out << "    send: job " << quoted_from_gbk(r.outputs["Message"]) << " accepted: " << r.outputs["Number1"]
-        << " recipients, " << r.outputs["Number2"] << " messages charged, " << r.outputs["Number3"] << " left";
+    out << "    send: job " << quoted_from_gbk(r.outputs["Message"])
+        << " accepted: " << r.outputs["Number1"] << " recipients, " << r.outputs["Number2"]
+        << " messages charged, " << r.outputs["Number3"] << " left";
   } else {
     out << "    send: not accepted (code " << last.code.value_or(-1) << ")";
   }

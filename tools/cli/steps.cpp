@@ -19,11 +19,16 @@ std::string shell_word(const std::string &word) {
   if (!word.empty() && word.find_first_of(" \t\r\n\"'\\#") == std::string::npos) return word;
   std::string quoted = "\"";
   for (const char c : word) {
-    if (c == '\n') quoted += "\\n";
-    else if (c == '\r') quoted += "\\r";
-    else if (c == '\t') quoted += "\\t";
-    else if (c == '"' || c == '\\') quoted += {'\\', c};
-    else quoted += c;
+    if (c == '\n')
+      quoted += "\\n";
+    else if (c == '\r')
+      quoted += "\\r";
+    else if (c == '\t')
+      quoted += "\\t";
+    else if (c == '"' || c == '\\')
+      quoted += {'\\', c};
+    else
+      quoted += c;
   }
   return quoted + "\"";
 }
@@ -53,10 +58,14 @@ class LineSplitter {
       const char c = line_[pos_];
       if (c == ' ' || c == '\t' || c == '\r') break;
       ++pos_;
-      if (c == '"') double_quoted(w);
-      else if (c == '\'') single_quoted(w);
-      else if (c == '\\' && !at_end()) w += line_[pos_++];
-      else w += c;
+      if (c == '"')
+        double_quoted(w);
+      else if (c == '\'')
+        single_quoted(w);
+      else if (c == '\\' && !at_end())
+        w += line_[pos_++];
+      else
+        w += c;
     }
     return w;
   }
@@ -72,11 +81,22 @@ class LineSplitter {
       }
       const char e = line_[pos_++];
       switch (e) {
-        case 'n': w += '\n'; break;
-        case 'r': w += '\r'; break;
-        case 't': w += '\t'; break;
-        case '"': case '\\': w += e; break;
-        default: w += '\\'; w += e;
+        case 'n':
+          w += '\n';
+          break;
+        case 'r':
+          w += '\r';
+          break;
+        case 't':
+          w += '\t';
+          break;
+        case '"':
+        case '\\':
+          w += e;
+          break;
+        default:
+          w += '\\';
+          w += e;
       }
     }
   }
@@ -98,8 +118,10 @@ class LineSplitter {
 std::vector<Step> steps_from_words(const std::vector<std::string> &words) {
   std::vector<Step> steps(1);
   for (const std::string &w : words) {
-    if (w == "--") steps.emplace_back();
-    else steps.back().push_back(w);
+    if (w == "--")
+      steps.emplace_back();
+    else
+      steps.back().push_back(w);
   }
   std::erase_if(steps, [](const Step &s) { return s.empty(); });
   return steps;
@@ -117,8 +139,10 @@ std::vector<Step> steps_from_script(std::istream &in, const std::string &source)
 
 void check_steps(const std::vector<Step> &steps) {
   for (const Step &step : steps) {
-    if (is_send_step(step)) SendJobPlan::from_step(step);
-    else Call call(row_of(step), Step(step.begin() + 1, step.end()));
+    if (is_send_step(step))
+      SendJobPlan::from_step(step);
+    else
+      Call call(row_of(step), Step(step.begin() + 1, step.end()));
   }
 }
 

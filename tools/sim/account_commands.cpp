@@ -74,7 +74,8 @@ SubAccount *create_sub(Session &session, const CommandRecord &request, std::stri
 }
 
 // "sub,extension" with an extension of 1 to 6 digits.
-bool parse_access_request(std::string_view body, std::string_view &sub, std::string_view &extension) {
+bool parse_access_request(std::string_view body, std::string_view &sub,
+                          std::string_view &extension) {
   const auto pieces = split(body, ',');
   if (pieces.size() != 2) return false;
   sub = pieces[0];
@@ -89,7 +90,8 @@ std::string full_access_number(std::string_view extension) {
 // Moves `quantity` of order `order_id` between the parent and a
 // sub-account (113 and 114): Body the sub-account, Param1 the order,
 // Param2 the quantity.
-void move_quantity(Session &session, const CommandRecord &request, CommandRecord &answer, bool to_sub) {
+void move_quantity(Session &session, const CommandRecord &request, CommandRecord &answer,
+                   bool to_sub) {
   SubAccount *sub = sub_named(session, request.text(Field::Body), answer);
   if (!sub) return;
   const std::string order_id(request.text(Field::Param1));
@@ -100,7 +102,8 @@ void move_quantity(Session &session, const CommandRecord &request, CommandRecord
   if (!quantity || *quantity == 0) return reply(answer, kBadRequest, texts::kBadQuantity);
   int32_t &from = to_sub ? order->second.quantity : sub->orders[order_id];
   int32_t &to = to_sub ? sub->orders[order_id] : order->second.quantity;
-  if (from < *quantity) return reply(answer, kShortOfQuantity, reason(texts::kShortOfQuantity, std::to_string(from)));
+  if (from < *quantity)
+    return reply(answer, kShortOfQuantity, reason(texts::kShortOfQuantity, std::to_string(from)));
   from -= *quantity;
   to += *quantity;
   Labelled body;
@@ -124,7 +127,8 @@ void describe(const std::string &name, const SubAccount &sub, Labelled &body) {
 std::vector<std::string> sub_entries(const AccountState &account) {
   std::vector<std::string> entries;
   for (const auto &[name, sub] : account.subs)
-    entries.push_back(name + "," + sub.id + "," + sub.kind + "," + (sub.enabled ? "1" : "0") + "," + sub.contact);
+    entries.push_back(name + "," + sub.id + "," + sub.kind + "," + (sub.enabled ? "1" : "0") + "," +
+                      sub.contact);
   return entries;
 }
 
@@ -132,34 +136,44 @@ std::vector<std::string> sub_entries(const AccountState &account) {
 
 // 110: Body the account's name, Param1 the password in use, Param2 and
 // Param3 the new password twice.
-void edit_password(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void edit_password(PlatformState &, Session &session, const CommandRecord &request,
+                   CommandRecord &answer) {
   Account &account = session.account->account;
   const std::string_view fresh = request.text(Field::Param2);
-  if (request.text(Field::Body) != account.name) return reply(answer, kBadRequest, texts::kNotThisAccount);
-  if (request.text(Field::Param1) != account.password) return reply(answer, kWrongPassword, texts::kWrongOldPassword);
-  if (fresh != request.text(Field::Param3)) return reply(answer, kBadRequest, texts::kNewPasswordsDiffer);
+  if (request.text(Field::Body) != account.name)
+    return reply(answer, kBadRequest, texts::kNotThisAccount);
+  if (request.text(Field::Param1) != account.password)
+    return reply(answer, kWrongPassword, texts::kWrongOldPassword);
+  if (fresh != request.text(Field::Param3))
+    return reply(answer, kBadRequest, texts::kNewPasswordsDiffer);
   if (!is_password(fresh)) return reply(answer, kBadRequest, texts::kBadPassword);
   account.password = fresh;
   session.account->notices.push_back({today(), std::string(texts::kNoticePasswordChanged)});
   reply(answer, kAccepted, texts::kPasswordChanged);
 }
 
-void add_sub(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void add_sub(PlatformState &, Session &session, const CommandRecord &request,
+             CommandRecord &answer) {
   if (create_sub(session, request, "user", answer)) reply(answer, kAccepted, texts::kSubCreated);
 }
 
 // 1110: as 111, answering the new sub-account's id.
-void add_sub_with_id(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
-  if (const SubAccount *sub = create_sub(session, request, "user", answer)) reply(answer, kAccepted, sub->id);
+void add_sub_with_id(PlatformState &, Session &session, const CommandRecord &request,
+                     CommandRecord &answer) {
+  if (const SubAccount *sub = create_sub(session, request, "user", answer))
+    reply(answer, kAccepted, sub->id);
 }
 
 // 1111: a sub-account of kind "account", answering its id.
-void add_sub_account(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
-  if (const SubAccount *sub = create_sub(session, request, "account", answer)) reply(answer, kAccepted, sub->id);
+void add_sub_account(PlatformState &, Session &session, const CommandRecord &request,
+                     CommandRecord &answer) {
+  if (const SubAccount *sub = create_sub(session, request, "account", answer))
+    reply(answer, kAccepted, sub->id);
 }
 
 // 112: Param1 the sub-account, Param2 "0" to disable or "1" to enable.
-void enable_sub(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void enable_sub(PlatformState &, Session &session, const CommandRecord &request,
+                CommandRecord &answer) {
   const std::string_view flag = request.text(Field::Param2);
   if (flag != "0" && flag != "1") return reply(answer, kBadRequest, texts::kBadSwitch);
   SubAccount *sub = sub_named(session, request.text(Field::Param1), answer);
@@ -168,29 +182,36 @@ void enable_sub(PlatformState &, Session &session, const CommandRecord &request,
   reply(answer, kAccepted, sub->enabled ? texts::kSubEnabled : texts::kSubDisabled);
 }
 
-void increase_sub_buy(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void increase_sub_buy(PlatformState &, Session &session, const CommandRecord &request,
+                      CommandRecord &answer) {
   move_quantity(session, request, answer, true);
 }
 
-void reduce_sub_buy(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void reduce_sub_buy(PlatformState &, Session &session, const CommandRecord &request,
+                    CommandRecord &answer) {
   move_quantity(session, request, answer, false);
 }
 
 void list_subs(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
-  reply(answer, kAccepted, join_fitting(sub_entries(*session.account), record::max_text(Field::Body)));
+  reply(answer, kAccepted,
+        join_fitting(sub_entries(*session.account), record::max_text(Field::Body)));
 }
 
 // 1150: as 115, with the counts of all, enabled and disabled sub-accounts.
-void list_subs_counted(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void list_subs_counted(PlatformState &, Session &session, const CommandRecord &,
+                       CommandRecord &answer) {
   const auto &subs = session.account->subs;
-  const auto enabled = std::count_if(subs.begin(), subs.end(), [](const auto &s) { return s.second.enabled; });
-  reply(answer, kAccepted, join_fitting(sub_entries(*session.account), record::max_text(Field::Body)));
+  const auto enabled =
+      std::count_if(subs.begin(), subs.end(), [](const auto &s) { return s.second.enabled; });
+  reply(answer, kAccepted,
+        join_fitting(sub_entries(*session.account), record::max_text(Field::Body)));
   put_number(answer, Field::Param1, static_cast<int64_t>(subs.size()));
   put_number(answer, Field::Param2, enabled);
   put_number(answer, Field::Param3, static_cast<int64_t>(subs.size()) - enabled);
 }
 
-void sub_info(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void sub_info(PlatformState &, Session &session, const CommandRecord &request,
+              CommandRecord &answer) {
   const std::string name(request.text(Field::Body));
   const SubAccount *sub = sub_named(session, name, answer);
   if (!sub) return;
@@ -200,7 +221,8 @@ void sub_info(PlatformState &, Session &session, const CommandRecord &request, C
 }
 
 // 1160: as 116, with the orders and access numbers.
-void sub_info_full(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void sub_info_full(PlatformState &, Session &session, const CommandRecord &request,
+                   CommandRecord &answer) {
   const std::string name(request.text(Field::Body));
   const SubAccount *sub = sub_named(session, name, answer);
   if (!sub) return;
@@ -218,17 +240,20 @@ void sub_info_full(PlatformState &, Session &session, const CommandRecord &reque
 }
 
 // 117: entries "order,product,quantity".
-void sub_orders(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void sub_orders(PlatformState &, Session &session, const CommandRecord &request,
+                CommandRecord &answer) {
   const SubAccount *sub = sub_named(session, request.text(Field::Body), answer);
   if (!sub) return;
   std::vector<std::string> entries;
   for (const auto &[id, quantity] : sub->orders)
-    entries.push_back(id + "," + session.account->orders.at(id).product + "," + std::to_string(quantity));
+    entries.push_back(id + "," + session.account->orders.at(id).product + "," +
+                      std::to_string(quantity));
   reply(answer, kAccepted, join_fitting(entries, record::max_text(Field::Body)));
 }
 
 // 118: Body the sub-account, Param1 the order.
-void sub_order(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void sub_order(PlatformState &, Session &session, const CommandRecord &request,
+               CommandRecord &answer) {
   const SubAccount *sub = sub_named(session, request.text(Field::Body), answer);
   if (!sub) return;
   const std::string id(request.text(Field::Param1));
@@ -246,12 +271,15 @@ void sub_order(PlatformState &, Session &session, const CommandRecord &request, 
 
 // 119: Body the sub-account, Param1 its password in use, Param2 and Param3
 // the new password twice.
-void edit_sub_password(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void edit_sub_password(PlatformState &, Session &session, const CommandRecord &request,
+                       CommandRecord &answer) {
   SubAccount *sub = sub_named(session, request.text(Field::Body), answer);
   if (!sub) return;
   const std::string_view fresh = request.text(Field::Param2);
-  if (request.text(Field::Param1) != sub->password) return reply(answer, kWrongPassword, texts::kWrongOldPassword);
-  if (fresh != request.text(Field::Param3)) return reply(answer, kBadRequest, texts::kNewPasswordsDiffer);
+  if (request.text(Field::Param1) != sub->password)
+    return reply(answer, kWrongPassword, texts::kWrongOldPassword);
+  if (fresh != request.text(Field::Param3))
+    return reply(answer, kBadRequest, texts::kNewPasswordsDiffer);
   if (!is_password(fresh)) return reply(answer, kBadRequest, texts::kBadPassword);
   sub->password = fresh;
   reply(answer, kAccepted, texts::kSubPasswordChanged);
@@ -259,7 +287,8 @@ void edit_sub_password(PlatformState &, Session &session, const CommandRecord &r
 
 // 1310: Body "sub,extension".  Param1 the full access number, Param2 how
 // many the sub-account has now.
-void add_access_number(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void add_access_number(PlatformState &, Session &session, const CommandRecord &request,
+                       CommandRecord &answer) {
   std::string_view name, extension;
   if (!parse_access_request(request.text(Field::Body), name, extension))
     return reply(answer, kBadRequest, texts::kBadAccessRequest);
@@ -276,7 +305,8 @@ void add_access_number(PlatformState &, Session &session, const CommandRecord &r
 }
 
 // 132: Body "sub,extension".  Param1 how many the sub-account has left.
-void delete_access_number(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void delete_access_number(PlatformState &, Session &session, const CommandRecord &request,
+                          CommandRecord &answer) {
   std::string_view name, extension;
   if (!parse_access_request(request.text(Field::Body), name, extension))
     return reply(answer, kBadRequest, texts::kBadAccessRequest);
@@ -297,8 +327,10 @@ void transfer(PlatformState &, Session &session, const CommandRecord &, CommandR
   std::size_t total = 0;
   for (const std::string &row : message_rows(*session.account, "")) {
     total += row.size() + (total == 0 ? 0 : 1);
-    if (parts.empty() || parts.back().size() + 1 + row.size() > record::max_text(Field::Body)) parts.emplace_back();
-    else parts.back() += ';';
+    if (parts.empty() || parts.back().size() + 1 + row.size() > record::max_text(Field::Body))
+      parts.emplace_back();
+    else
+      parts.back() += ';';
     parts.back() += row;
   }
   if (parts.empty()) {
@@ -316,7 +348,8 @@ void transfer(PlatformState &, Session &session, const CommandRecord &, CommandR
 
 // 141: entries "id,name,phone"; Param1 the managers listed, Param2 the
 // account's sub-accounts, Param3 the number of the account's own manager.
-void sales_managers(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void sales_managers(PlatformState &, Session &session, const CommandRecord &,
+                    CommandRecord &answer) {
   reply(answer, kAccepted, texts::kSalesManagers);
   put_number(answer, Field::Param1, 3);
   put_number(answer, Field::Param2, static_cast<int64_t>(session.account->subs.size()));

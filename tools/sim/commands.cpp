@@ -33,7 +33,8 @@ void put_account_params(CommandRecord &answer, const Account &account) {
 
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
   });
 }
 
@@ -225,8 +226,10 @@ CommandRecord answer(PlatformState &state, Session &session, const CommandRecord
   }
   const Command &row = it->second;
   command = row.name;
-  if (row.access == Access::LoggedIn && !session.account) reply(out, kNotLoggedIn, texts::kNotLoggedIn);
-  else row.handle(state, session, request, out);
+  if (row.access == Access::LoggedIn && !session.account)
+    reply(out, kNotLoggedIn, texts::kNotLoggedIn);
+  else
+    row.handle(state, session, request, out);
   // The library reads these Params as numbers whatever the code: a Param
   // left empty by a refusal would make it fail the call and log in again.
   static constexpr Field kParams[] = {Field::Param1, Field::Param2, Field::Param3};

@@ -15,17 +15,16 @@ namespace qv::sim {
 
 // What the platform knows about one connection.
 struct Session {
-  std::size_t id = 0;                 // connection number, for the log
-  AccountState *account = nullptr;    // logged-in account; null before a login
-  std::size_t answered = 0;           // requests answered on this connection
-  int32_t next_transfer_part = 1;     // Transfer (140): the part it answers next
+  std::size_t id = 0;               // connection number, for the log
+  AccountState *account = nullptr;  // logged-in account; null before a login
+  std::size_t answered = 0;         // requests answered on this connection
+  int32_t next_transfer_part = 1;   // Transfer (140): the part it answers next
 };
 
 // Answers one record.  `command` receives the command's name for the log
 // ("?" for an unknown code).
 record::CommandRecord answer(PlatformState &state, Session &session,
-                             const record::CommandRecord &request,
-                             std::string_view &command);
+                             const record::CommandRecord &request, std::string_view &command);
 
 // An XML-protocol reply: its header code and its body.
 struct FxReply {

@@ -17,7 +17,8 @@ std::size_t char_size(std::string_view text, std::size_t at) {
 }
 
 std::string local_time(const char *format, std::chrono::system_clock::duration offset = {}) {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() + offset);
+  const std::time_t now =
+      std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() + offset);
   std::tm parts{};
   localtime_r(&now, &parts);
   char text[32];
@@ -88,11 +89,20 @@ std::string xml_escaped(std::string_view text) {
   std::string out;
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -132,7 +142,8 @@ std::optional<int32_t> parse_signed(std::string_view text) {
 bool is_date(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !all_digits(text.substr(0, 4)))
     return false;
-  const int year = (text[0] - '0') * 1000 + (text[1] - '0') * 100 + (text[2] - '0') * 10 + (text[3] - '0');
+  const int year =
+      (text[0] - '0') * 1000 + (text[1] - '0') * 100 + (text[2] - '0') * 10 + (text[3] - '0');
   int month = 0, day = 0;
   if (!two_digits(text, 5, 12, month) || !two_digits(text, 8, 31, day) || month == 0 || day == 0)
     return false;
@@ -144,7 +155,8 @@ bool is_date(std::string_view text) {
 bool is_time(std::string_view text) {
   int value = 0;
   if (text.size() != 5 && text.size() != 8) return false;
-  if (!two_digits(text, 0, 23, value) || text[2] != ':' || !two_digits(text, 3, 59, value)) return false;
+  if (!two_digits(text, 0, 23, value) || text[2] != ':' || !two_digits(text, 3, 59, value))
+    return false;
   return text.size() == 5 || (text[5] == ':' && two_digits(text, 6, 59, value));
 }
 
@@ -160,7 +172,8 @@ std::string now_stamp() { return local_time("%Y-%m-%d %H:%M:%S"); }
 std::optional<std::size_t> base64_decoded_size(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
   const auto is_alphabet = [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/';
   };
   std::size_t padding = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -46,18 +46,27 @@ int main(int argc, char **argv) {
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--port") port = number_argument(argc, argv, i, 65535);
-    else if (arg == "--drop-after") options.drop_after = number_argument(argc, argv, i, 1L << 30);
-    else if (arg == "--delay") options.delay = std::chrono::milliseconds(number_argument(argc, argv, i, 1L << 30));
-    else if (arg == "--quiet") quiet = true;
-    else if (arg == "--log") options.log_contents = true;
-    else if (arg == "--help" || arg == "-h") { std::cout << kUsage; return 0; }
-    else if (arg == "--version") { std::cout << "quorvex-sim " << QUORVEX_VERSION << "\n"; return 0; }
-    else usage_error("unknown option " + std::string(arg));
+    if (arg == "--port")
+      port = number_argument(argc, argv, i, 65535);
+    else if (arg == "--drop-after")
+      options.drop_after = number_argument(argc, argv, i, 1L << 30);
+    else if (arg == "--delay")
+      options.delay = std::chrono::milliseconds(number_argument(argc, argv, i, 1L << 30));
+    else if (arg == "--quiet")
+      quiet = true;
+    else if (arg == "--log")
+      options.log_contents = true;
+    else if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (arg == "--version") {
+      std::cout << "quorvex-sim " << QUORVEX_VERSION << "\n";
+      return 0;
+    } else
+      usage_error("unknown option " + std::string(arg));
   }
   if (quiet && options.log_contents) usage_error("--log and --quiet exclude each other");
-  if (!quiet)
-    options.log = [](std::string_view line) { std::cout << line << std::endl; };
+  if (!quiet) options.log = [](std::string_view line) { std::cout << line << std::endl; };
   options.show_text = [](std::string_view gbk) { return qv::cli::quoted_from_gbk(gbk); };
 
   // Block the stop signals before any thread starts, so that every thread

@@ -20,15 +20,19 @@ const std::vector<Product> &catalogue() {
 
 const Product *find_product(std::string_view id) {
   const auto &all = catalogue();
-  const auto it = std::find_if(all.begin(), all.end(), [id](const Product &p) { return p.id == id; });
+  const auto it =
+      std::find_if(all.begin(), all.end(), [id](const Product &p) { return p.id == id; });
   return it == all.end() ? nullptr : &*it;
 }
 
 std::string_view kind_name(ProductKind kind) {
   switch (kind) {
-    case ProductKind::Sms: return "SMS";
-    case ProductKind::Mms: return "MMS";
-    case ProductKind::WapPush: return "WAP";
+    case ProductKind::Sms:
+      return "SMS";
+    case ProductKind::Mms:
+      return "MMS";
+    case ProductKind::WapPush:
+      return "WAP";
   }
   return "?";
 }
@@ -52,7 +56,8 @@ bool AccountState::has_product(std::string_view id) const {
 }
 
 const SendJob *AccountState::find_job(std::string_view number) const {
-  const auto it = std::find_if(jobs.begin(), jobs.end(), [number](const SendJob &j) { return j.number == number; });
+  const auto it = std::find_if(jobs.begin(), jobs.end(),
+                               [number](const SendJob &j) { return j.number == number; });
   return it == jobs.end() ? nullptr : &*it;
 }
 
@@ -61,8 +66,8 @@ std::vector<std::string> message_rows(const AccountState &account, std::string_v
   for (auto job = account.jobs.rbegin(); job != account.jobs.rend(); ++job)
     for (const Recipient &r : job->recipients)
       if (r.number.starts_with(prefix))
-        rows.push_back(job->number + "," + r.number + "," + std::to_string(static_cast<int>(r.state)) + "," +
-                       job->submitted);
+        rows.push_back(job->number + "," + r.number + "," +
+                       std::to_string(static_cast<int>(r.state)) + "," + job->submitted);
   return rows;
 }
 

@@ -26,7 +26,7 @@ struct Product {
   ProductKind kind;
   int32_t max_chars;      // longest content, in characters
   int32_t segment_chars;  // characters of one charged message
-  int32_t price_fen;  // price of one message, in fen
+  int32_t price_fen;      // price of one message, in fen
 };
 
 // The company's products; the demo account has ordered all but the last.
@@ -77,8 +77,8 @@ struct SendJob {
   std::string content;
   std::string submitted;  // "YYYY-MM-DD HH:MM:SS"
   bool scheduled = false;
-  std::string period;                     // scheduled jobs
-  std::vector<std::string> orders;        // scheduled jobs: scheduled-order ids
+  std::string period;               // scheduled jobs
+  std::vector<std::string> orders;  // scheduled jobs: scheduled-order ids
   std::vector<Recipient> recipients;
 };
 
@@ -93,7 +93,7 @@ struct JobDraft {
   std::optional<std::string> push_url;
   std::optional<std::string> begin_date, end_date, begin_time, end_time;
   std::optional<std::string> file_name;
-  std::string file_content;  // base64, the parts of every SubmitTransFile
+  std::string file_content;         // base64, the parts of every SubmitTransFile
   std::vector<std::string> orders;  // scheduled-order selection
   std::optional<std::string> period;
 };

@@ -14,7 +14,9 @@ namespace {
 constexpr std::size_t kBodyMax = record::max_text(Field::Body);
 constexpr int32_t kMaxDetails = 20;
 
-std::string joined(const std::vector<std::string> &entries) { return join_fitting(entries, kBodyMax); }
+std::string joined(const std::vector<std::string> &entries) {
+  return join_fitting(entries, kBodyMax);
+}
 
 // The entries of the account's products, one per product, made by `entry`.
 template <typename Entry>
@@ -27,7 +29,8 @@ std::vector<std::string> product_entries(const AccountState &account, Entry entr
 
 // The product a check names: its id, or the account's first product when
 // the id is empty or 0.  Answers 404 when it is unknown or not ordered.
-const Product *checked_product(const AccountState &account, std::string_view id, CommandRecord &answer) {
+const Product *checked_product(const AccountState &account, std::string_view id,
+                               CommandRecord &answer) {
   if (id.empty() || id == "0") id = account.products.front();
   const Product *product = find_product(id);
   if (!product || !account.has_product(id)) {
@@ -49,9 +52,12 @@ struct ReportCounts {
 ReportCounts count_states(const SendJob &job) {
   ReportCounts counts;
   for (const Recipient &r : job.recipients) {
-    if (r.state == RecipientState::Sent) ++counts.sent;
-    else if (r.state == RecipientState::Failed) ++counts.failed;
-    else ++counts.waiting;
+    if (r.state == RecipientState::Sent)
+      ++counts.sent;
+    else if (r.state == RecipientState::Failed)
+      ++counts.failed;
+    else
+      ++counts.waiting;
   }
   return counts;
 }
@@ -71,7 +77,8 @@ Labelled report_summary(const SendJob &job) {
 }
 
 // The job named by the request's Body, or a 404 answer.
-const SendJob *requested_job(const Session &session, const CommandRecord &request, CommandRecord &answer) {
+const SendJob *requested_job(const Session &session, const CommandRecord &request,
+                             CommandRecord &answer) {
   const std::string_view number = request.text(Field::Body);
   const SendJob *job = session.account->find_job(number);
   if (!job) reply(answer, kNotFound, reason(texts::kNoSuchJob, number));
@@ -115,19 +122,22 @@ void company_products(PlatformState &, Session &, const CommandRecord &, Command
 }
 
 // 1220: the ids of the account's products.
-void client_products(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void client_products(PlatformState &, Session &session, const CommandRecord &,
+                     CommandRecord &answer) {
   reply(answer, kAccepted, joined(session.account->products));
 }
 
 // 1221: "id,name" per product.
-void client_product_names(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void client_product_names(PlatformState &, Session &session, const CommandRecord &,
+                          CommandRecord &answer) {
   reply(answer, kAccepted, joined(product_entries(*session.account, [](const Product &p) {
           return std::string(p.id) + "," + std::string(p.name);
         })));
 }
 
 // 1222: "id,name,size limit in KB,max characters" per multimedia product.
-void client_mms_products(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void client_mms_products(PlatformState &, Session &session, const CommandRecord &,
+                         CommandRecord &answer) {
   const int32_t kb = session.account->account.mms_max_kb;
   std::vector<std::string> entries;
   for (const std::string &entry : product_entries(*session.account, [kb](const Product &p) {
@@ -140,14 +150,17 @@ void client_mms_products(PlatformState &, Session &session, const CommandRecord 
 }
 
 // 1223: "id,name,kind" per product.
-void client_product_types(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void client_product_types(PlatformState &, Session &session, const CommandRecord &,
+                          CommandRecord &answer) {
   reply(answer, kAccepted, joined(product_entries(*session.account, [](const Product &p) {
-          return std::string(p.id) + "," + std::string(p.name) + "," + std::string(kind_name(p.kind));
+          return std::string(p.id) + "," + std::string(p.name) + "," +
+                 std::string(kind_name(p.kind));
         })));
 }
 
 // 123: Body the product id.
-void product_info(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void product_info(PlatformState &, Session &session, const CommandRecord &request,
+                  CommandRecord &answer) {
   const std::string_view id = request.text(Field::Body);
   const Product *p = find_product(id);
   if (!p) return reply(answer, kNotFound, reason(texts::kNoSuchProduct, id));
@@ -171,13 +184,15 @@ void packages(PlatformState &, Session &session, const CommandRecord &, CommandR
 }
 
 // 125: Body the package (job) number; the report's summary.
-void package_report(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void package_report(PlatformState &, Session &session, const CommandRecord &request,
+                    CommandRecord &answer) {
   if (const SendJob *job = requested_job(session, request, answer))
     reply(answer, kAccepted, report_summary(*job).text());
 }
 
 // 1250: the summary followed by "number,state,carrier" per recipient.
-void package_report_full(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void package_report_full(PlatformState &, Session &session, const CommandRecord &request,
+                         CommandRecord &answer) {
   const SendJob *job = requested_job(session, request, answer);
   if (!job) return;
   const std::string summary = report_summary(*job).text();
@@ -195,11 +210,13 @@ void notices(PlatformState &, Session &session, const CommandRecord &, CommandRe
 
 // 128: Body the beginning of the numbers wanted (empty: all), Param1 how
 // many rows, 1 to 20.
-void last_details(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void last_details(PlatformState &, Session &session, const CommandRecord &request,
+                  CommandRecord &answer) {
   const std::string_view prefix = request.text(Field::Body);
   const auto count = parse_count(request.text(Field::Param1));
   if (!all_digits(prefix)) return reply(answer, kBadRequest, texts::kBadNumberQuery);
-  if (!count || *count < 1 || *count > kMaxDetails) return reply(answer, kBadRequest, texts::kBadDetailCount);
+  if (!count || *count < 1 || *count > kMaxDetails)
+    return reply(answer, kBadRequest, texts::kBadDetailCount);
   std::vector<std::string> rows = message_rows(*session.account, prefix);
   if (rows.size() > static_cast<std::size_t>(*count)) rows.resize(*count);
   reply(answer, kAccepted, joined(rows));
@@ -207,7 +224,8 @@ void last_details(PlatformState &, Session &session, const CommandRecord &reques
 
 // 129: the characters of the send job's product, or of the account's
 // first product while the job names none.
-void product_length(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void product_length(PlatformState &, Session &session, const CommandRecord &,
+                    CommandRecord &answer) {
   const AccountState &a = *session.account;
   const Product *p = find_product(a.draft.product.value_or(a.products.front()));
   reply(answer, kAccepted, std::to_string(p ? p->max_chars : 0));
@@ -215,24 +233,28 @@ void product_length(PlatformState &, Session &session, const CommandRecord &, Co
 
 // 1500: Param1 a product id (empty: all), Param2 "1" valid, "0" expired,
 // empty: all.  Entries "id,product,begin~end,window,quantity,used,1|0".
-void scheduled_orders(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void scheduled_orders(PlatformState &, Session &session, const CommandRecord &request,
+                      CommandRecord &answer) {
   const std::string_view product = request.text(Field::Param1);
   const std::string_view state = request.text(Field::Param2);
-  if (!state.empty() && state != "0" && state != "1") return reply(answer, kBadRequest, texts::kBadOrderState);
+  if (!state.empty() && state != "0" && state != "1")
+    return reply(answer, kBadRequest, texts::kBadOrderState);
   std::vector<std::string> entries;
   for (const auto &[id, o] : session.account->scheduled_orders) {
     const bool valid = scheduled_order_valid(o);
-    if ((!product.empty() && o.product != product) || (!state.empty() && valid != (state == "1"))) continue;
-    entries.push_back(id + "," + o.product + "," + o.begin_date + "~" + o.end_date + "," + o.window_begin + "-" +
-                      o.window_end + "," + std::to_string(o.quantity) + "," + std::to_string(o.used) + "," +
-                      (valid ? "1" : "0"));
+    if ((!product.empty() && o.product != product) || (!state.empty() && valid != (state == "1")))
+      continue;
+    entries.push_back(id + "," + o.product + "," + o.begin_date + "~" + o.end_date + "," +
+                      o.window_begin + "-" + o.window_end + "," + std::to_string(o.quantity) + "," +
+                      std::to_string(o.used) + "," + (valid ? "1" : "0"));
   }
   reply(answer, kAccepted, joined(entries));
 }
 
 // 1510: Param1 the order id; Param2 and Param3 optional dates bounding the
 // submit dates of the jobs listed.
-void scheduled_order(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void scheduled_order(PlatformState &, Session &session, const CommandRecord &request,
+                     CommandRecord &answer) {
   const std::string id(request.text(Field::Param1));
   const std::string_view from = request.text(Field::Param2), to = request.text(Field::Param3);
   const auto &orders = session.account->scheduled_orders;
@@ -260,14 +282,16 @@ void scheduled_order(PlatformState &, Session &session, const CommandRecord &req
   reply(answer, kAccepted, body.text());
 }
 
-void scheduling_url(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void scheduling_url(PlatformState &, Session &session, const CommandRecord &,
+                    CommandRecord &answer) {
   reply(answer, kAccepted, std::string(texts::kSchedulingUrl) + session.account->account.name);
 }
 
 // 160: Body the content, Param1 a product id (empty: the first product).
 // Body the message as it arrives (the company's signature appended),
 // Param1 its characters, Param2 the messages it takes.
-void content_preview(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void content_preview(PlatformState &, Session &session, const CommandRecord &request,
+                     CommandRecord &answer) {
   const std::string_view content = request.text(Field::Body);
   const Product *product = checked_product(*session.account, request.text(Field::Param1), answer);
   if (!product) return;
@@ -280,7 +304,8 @@ void content_preview(PlatformState &, Session &session, const CommandRecord &req
 }
 
 // 161: the merchant id, the access number and the interface version.
-void merchant_params(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void merchant_params(PlatformState &, Session &session, const CommandRecord &,
+                     CommandRecord &answer) {
   const std::string merchant = "SJ" + session.account->account.id;
   Labelled body;
   body.add(texts::kLabelMerchant, merchant)
@@ -300,17 +325,19 @@ void merchant_bid(PlatformState &, Session &session, const CommandRecord &, Comm
 // Param2 1 to count the signature in, Param3 0 for a short verdict in
 // Param1.  900 when the content may be sent, 406 for a forbidden keyword,
 // 400 when it is empty or too long for the product.
-void check_sms_content(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void check_sms_content(PlatformState &, Session &session, const CommandRecord &request,
+                       CommandRecord &answer) {
   const auto product_number = parse_signed(request.text(Field::Param1));
   const auto signature = parse_signed(request.text(Field::Param2));
   if (!product_number || !signature || !parse_signed(request.text(Field::Param3)))
     return reply(answer, kBadRequest, texts::kBadCheckNumbers);
-  const Product *product = checked_product(*session.account, std::to_string(*product_number), answer);
+  const Product *product =
+      checked_product(*session.account, std::to_string(*product_number), answer);
   if (!product) return;
   const std::string_view content = request.text(Field::Body);
   if (content.empty()) return reply(answer, kBadRequest, texts::kEmptyContent);
-  const std::size_t chars =
-      gbk_length(*signature == 1 ? signed_content(*session.account, content) : std::string(content));
+  const std::size_t chars = gbk_length(*signature == 1 ? signed_content(*session.account, content)
+                                                       : std::string(content));
   const int32_t segments = send_job::segments(chars, *product);
   Labelled body;
   body.add(texts::kLabelChars, static_cast<int64_t>(chars)).add(texts::kLabelSegments, segments);
@@ -323,7 +350,8 @@ void check_sms_content(PlatformState &, Session &session, const CommandRecord &r
     put_param(answer, Field::Param1, texts::kVerdictTooLong);
   } else {
     reply(answer, kAccepted, body.add(texts::kLabelKeyword, texts::kNone).text());
-    put_param(answer, Field::Param1, std::string(texts::kVerdictPass) + "," + std::to_string(chars));
+    put_param(answer, Field::Param1,
+              std::string(texts::kVerdictPass) + "," + std::to_string(chars));
   }
   put_number(answer, Field::Param2, static_cast<int64_t>(chars));
   put_number(answer, Field::Param3, segments);

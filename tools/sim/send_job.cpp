@@ -26,7 +26,8 @@ std::optional<Period> parse_period(std::string_view text) {
   const auto blank = text.find(' ');
   if (blank == std::string_view::npos) return std::nullopt;
   const auto dates = split(text.substr(0, blank), '~');
-  if (dates.size() != 2 || !is_date(dates[0]) || !is_date(dates[1]) || dates[0] > dates[1]) return std::nullopt;
+  if (dates.size() != 2 || !is_date(dates[0]) || !is_date(dates[1]) || dates[0] > dates[1])
+    return std::nullopt;
   Period period{std::string(dates[0]), std::string(dates[1]), {}};
   for (const std::string_view window : split(text.substr(blank + 1), ',')) {
     const auto times = split(window, '-');
@@ -50,17 +51,23 @@ JobDraft *open_draft(Session &session, CommandRecord &answer) {
 }
 
 // The product a field names, or a 404 answer.
-const Product *ordered_product(const AccountState &account, std::string_view id, CommandRecord &answer) {
+const Product *ordered_product(const AccountState &account, std::string_view id,
+                               CommandRecord &answer) {
   const Product *product = find_product(id);
-  if (!product) reply(answer, kNotFound, reason(texts::kNoSuchProduct, id));
-  else if (!account.has_product(id)) reply(answer, kNotFound, reason(texts::kProductNotOrdered, id));
-  else return product;
+  if (!product)
+    reply(answer, kNotFound, reason(texts::kNoSuchProduct, id));
+  else if (!account.has_product(id))
+    reply(answer, kNotFound, reason(texts::kProductNotOrdered, id));
+  else
+    return product;
   return nullptr;
 }
 
 Labelled product_answer(const Product &p) {
   Labelled body;
-  body.add(texts::kLabelProduct, p.id).add(texts::kLabelName, p.name).add(texts::kLabelMaxChars, p.max_chars);
+  body.add(texts::kLabelProduct, p.id)
+      .add(texts::kLabelName, p.name)
+      .add(texts::kLabelMaxChars, p.max_chars);
   return body;
 }
 
@@ -93,7 +100,9 @@ std::optional<CheckedJob> check_job(const AccountState &account, CommandRecord &
     reply(answer, code, why);
     return std::nullopt;
   };
-  const auto lacks = [&refuse](std::string_view field) { return refuse(kJobIncomplete, reason(texts::kMissingField, field)); };
+  const auto lacks = [&refuse](std::string_view field) {
+    return refuse(kJobIncomplete, reason(texts::kMissingField, field));
+  };
   const JobDraft &d = account.draft;
   if (!d.open) return refuse(kJobIncomplete, texts::kNoOpenJob);
   if (!d.product) return lacks(texts::kFieldProduct);
@@ -109,7 +118,8 @@ std::optional<CheckedJob> check_job(const AccountState &account, CommandRecord &
     return refuse(kBadRequest, texts::kCountMismatch);
   const std::size_t chars = gbk_length(*d.content);
   if (chars > static_cast<std::size_t>(job.product->max_chars))
-    return refuse(kBadRequest, reason(texts::kContentTooLong, std::to_string(job.product->max_chars)));
+    return refuse(kBadRequest,
+                  reason(texts::kContentTooLong, std::to_string(job.product->max_chars)));
   if (const std::string_view word = forbidden_keyword(*d.content); !word.empty())
     return refuse(kContentRefused, reason(texts::kForbiddenKeyword, word));
   std::set<std::string_view> seen;
@@ -119,7 +129,8 @@ std::optional<CheckedJob> check_job(const AccountState &account, CommandRecord &
   return job;
 }
 
-SendJob make_job(PlatformState &state, const AccountState &account, const CheckedJob &checked, bool scheduled) {
+SendJob make_job(PlatformState &state, const AccountState &account, const CheckedJob &checked,
+                 bool scheduled) {
   SendJob job;
   job.number = state.next_job_number();
   job.product = std::string(checked.product->id);
@@ -129,7 +140,7 @@ SendJob make_job(PlatformState &state, const AccountState &account, const Checke
   for (const std::string &n : checked.recipients) {
     // An ordinary job is delivered at once; numbers ending in 4 stand for
     // the handsets that cannot be reached.  A scheduled job waits.
-    const RecipientState state = scheduled ? RecipientState::Waiting
+    const RecipientState state = scheduled         ? RecipientState::Waiting
                                  : n.back() == '4' ? RecipientState::Failed
                                                    : RecipientState::Sent;
     job.recipients.push_back({n, state});
@@ -139,7 +150,8 @@ SendJob make_job(PlatformState &state, const AccountState &account, const Checke
 
 // Answers an accepted submit: the job number, the recipients, the messages
 // charged and what is left (quota or scheduled quantity).
-void accepted(CommandRecord &answer, const std::string &job_number, const CheckedJob &job, int64_t left) {
+void accepted(CommandRecord &answer, const std::string &job_number, const CheckedJob &job,
+              int64_t left) {
   reply(answer, kAccepted, job_number);
   put_number(answer, Field::Param1, static_cast<int64_t>(job.recipients.size()));
   put_number(answer, Field::Param2, job.charged);
@@ -167,7 +179,8 @@ void clear(PlatformState &, Session &session, const CommandRecord &, CommandReco
 }
 
 // 201: Body a product id the account has ordered.
-void product(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void product(PlatformState &, Session &session, const CommandRecord &request,
+             CommandRecord &answer) {
   JobDraft *draft = open_draft(session, answer);
   if (!draft) return;
   const Product *p = ordered_product(*session.account, request.text(Field::Body), answer);
@@ -177,7 +190,8 @@ void product(PlatformState &, Session &session, const CommandRecord &request, Co
 }
 
 // 2011: as 201, without a job and without storing anything.
-void check_product(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void check_product(PlatformState &, Session &session, const CommandRecord &request,
+                   CommandRecord &answer) {
   if (const Product *p = ordered_product(*session.account, request.text(Field::Body), answer))
     reply(answer, kAccepted, product_answer(*p).text());
 }
@@ -185,7 +199,8 @@ void check_product(PlatformState &, Session &session, const CommandRecord &reque
 // 202: Body mobile numbers separated by ','; each call adds to the numbers
 // of the job, so a long list can be sent in several records.  One
 // malformed number refuses the whole text.
-void numbers(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void numbers(PlatformState &, Session &session, const CommandRecord &request,
+             CommandRecord &answer) {
   JobDraft *draft = open_draft(session, answer);
   if (!draft) return;
   std::vector<std::string> added;
@@ -205,28 +220,33 @@ void numbers(PlatformState &, Session &session, const CommandRecord &request, Co
 }
 
 // 203: Body the count of numbers, which the submit compares with the list.
-void number_count(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void number_count(PlatformState &, Session &session, const CommandRecord &request,
+                  CommandRecord &answer) {
   JobDraft *draft = open_draft(session, answer);
   if (!draft) return;
   const auto count = parse_count(request.text(Field::Body));
-  if (!count) return reply(answer, kBadRequest, reason(texts::kBadCount, request.text(Field::Body)));
+  if (!count)
+    return reply(answer, kBadRequest, reason(texts::kBadCount, request.text(Field::Body)));
   draft->number_count = *count;
   reply(answer, kAccepted, texts::kFieldAccepted);
 }
 
 // 204: Body the content, not empty.  Keywords are checked by 2041 and by
 // the submit.
-void content(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void content(PlatformState &, Session &session, const CommandRecord &request,
+             CommandRecord &answer) {
   JobDraft *draft = open_draft(session, answer);
   if (!draft) return;
   const std::string_view text = request.text(Field::Body);
   if (text.empty()) return reply(answer, kBadRequest, texts::kEmptyContent);
   draft->content = std::string(text);
-  reply(answer, kAccepted, Labelled().add(texts::kLabelChars, static_cast<int64_t>(gbk_length(text))).text());
+  reply(answer, kAccepted,
+        Labelled().add(texts::kLabelChars, static_cast<int64_t>(gbk_length(text))).text());
 }
 
 // 2041: the keyword check of the job's content.
-void check_content(PlatformState &, Session &session, const CommandRecord &, CommandRecord &answer) {
+void check_content(PlatformState &, Session &session, const CommandRecord &,
+                   CommandRecord &answer) {
   JobDraft *draft = open_draft(session, answer);
   if (!draft) return;
   if (!draft->content) return missing(answer, texts::kFieldContent);
@@ -236,50 +256,62 @@ void check_content(PlatformState &, Session &session, const CommandRecord &, Com
 }
 
 // 205: Body an http:// or https:// URL without blanks.
-void push_url(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
-  store_checked(session, request, answer, &JobDraft::push_url,
-                [](std::string_view url) {
-                  const bool scheme = url.starts_with("http://") || url.starts_with("https://");
-                  return scheme && url.find_first_of(" \t\r\n") == std::string_view::npos &&
-                         url.size() > std::string_view("https://").size();
-                },
-                texts::kBadUrl);
+void push_url(PlatformState &, Session &session, const CommandRecord &request,
+              CommandRecord &answer) {
+  store_checked(
+      session, request, answer, &JobDraft::push_url,
+      [](std::string_view url) {
+        const bool scheme = url.starts_with("http://") || url.starts_with("https://");
+        return scheme && url.find_first_of(" \t\r\n") == std::string_view::npos &&
+               url.size() > std::string_view("https://").size();
+      },
+      texts::kBadUrl);
 }
 
-void begin_date(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void begin_date(PlatformState &, Session &session, const CommandRecord &request,
+                CommandRecord &answer) {
   store_checked(session, request, answer, &JobDraft::begin_date, is_date, texts::kBadDate);
 }
 
-void end_date(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void end_date(PlatformState &, Session &session, const CommandRecord &request,
+              CommandRecord &answer) {
   store_checked(session, request, answer, &JobDraft::end_date, is_date, texts::kBadDate);
 }
 
-void begin_time(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void begin_time(PlatformState &, Session &session, const CommandRecord &request,
+                CommandRecord &answer) {
   store_checked(session, request, answer, &JobDraft::begin_time, is_time, texts::kBadTime);
 }
 
-void end_time(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void end_time(PlatformState &, Session &session, const CommandRecord &request,
+              CommandRecord &answer) {
   store_checked(session, request, answer, &JobDraft::end_time, is_time, texts::kBadTime);
 }
 
 // 2060: Body the period of a scheduled job.
-void period(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
-  store_checked(session, request, answer, &JobDraft::period,
-                [](std::string_view text) { return parse_period(text).has_value(); }, texts::kBadPeriod);
+void period(PlatformState &, Session &session, const CommandRecord &request,
+            CommandRecord &answer) {
+  store_checked(
+      session, request, answer, &JobDraft::period,
+      [](std::string_view text) { return parse_period(text).has_value(); }, texts::kBadPeriod);
 }
 
 // 211: Body a file name without a directory.
-void file_name(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
-  store_checked(session, request, answer, &JobDraft::file_name,
-                [](std::string_view name) {
-                  return !name.empty() && name.size() <= 100 && name.find_first_of("/\\") == std::string_view::npos;
-                },
-                texts::kBadFileName);
+void file_name(PlatformState &, Session &session, const CommandRecord &request,
+               CommandRecord &answer) {
+  store_checked(
+      session, request, answer, &JobDraft::file_name,
+      [](std::string_view name) {
+        return !name.empty() && name.size() <= 100 &&
+               name.find_first_of("/\\") == std::string_view::npos;
+      },
+      texts::kBadFileName);
 }
 
 // 212: Body a part of the file in base64 (whole 4-character groups); each
 // call adds to the file, up to the account's multimedia size limit.
-void file_content(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void file_content(PlatformState &, Session &session, const CommandRecord &request,
+                  CommandRecord &answer) {
   JobDraft *draft = open_draft(session, answer);
   if (!draft) return;
   const std::string_view part = request.text(Field::Body);
@@ -287,16 +319,19 @@ void file_content(PlatformState &, Session &session, const CommandRecord &reques
   if (part.empty() || !bytes) return reply(answer, kBadRequest, texts::kBadFileContent);
   const std::size_t total = *base64_decoded_size(draft->file_content) + *bytes;
   const std::size_t limit = static_cast<std::size_t>(session.account->account.mms_max_kb) * 1024;
-  if (total > limit) return reply(answer, kBadRequest, reason(texts::kFileTooLarge, std::to_string(limit)));
+  if (total > limit)
+    return reply(answer, kBadRequest, reason(texts::kFileTooLarge, std::to_string(limit)));
   draft->file_content += part;
   Labelled body;
-  body.add(texts::kLabelAddedBytes, static_cast<int64_t>(*bytes)).add(texts::kLabelTotalBytes, static_cast<int64_t>(total));
+  body.add(texts::kLabelAddedBytes, static_cast<int64_t>(*bytes))
+      .add(texts::kLabelTotalBytes, static_cast<int64_t>(total));
   reply(answer, kAccepted, body.text());
 }
 
 // 2200: Param1..3 scheduled-order ids, at least one; each must be a valid
 // order of the account.
-void order_selection(PlatformState &, Session &session, const CommandRecord &request, CommandRecord &answer) {
+void order_selection(PlatformState &, Session &session, const CommandRecord &request,
+                     CommandRecord &answer) {
   JobDraft *draft = open_draft(session, answer);
   if (!draft) return;
   std::vector<std::string> selected;
@@ -307,7 +342,8 @@ void order_selection(PlatformState &, Session &session, const CommandRecord &req
     const auto it = session.account->scheduled_orders.find(id);
     if (it == session.account->scheduled_orders.end())
       return reply(answer, kNotFound, reason(texts::kNoSuchScheduledOrder, id));
-    if (it->second.end_date < now) return reply(answer, kBadRequest, reason(texts::kScheduledOrderExpired, id));
+    if (it->second.end_date < now)
+      return reply(answer, kBadRequest, reason(texts::kScheduledOrderExpired, id));
     if (std::find(selected.begin(), selected.end(), id) == selected.end()) selected.push_back(id);
   }
   if (selected.empty()) return reply(answer, kBadRequest, texts::kNoOrderSelected);
@@ -322,15 +358,18 @@ void order_selection(PlatformState &, Session &session, const CommandRecord &req
 void submit(PlatformState &state, Session &session, const CommandRecord &, CommandRecord &answer) {
   AccountState &account = *session.account;
   const JobDraft &d = account.draft;
-  if (d.open && (!d.orders.empty() || d.period)) return reply(answer, kJobIncomplete, texts::kUseScheduledSubmit);
+  if (d.open && (!d.orders.empty() || d.period))
+    return reply(answer, kJobIncomplete, texts::kUseScheduledSubmit);
   const auto job = check_job(account, answer);
   if (!job) return;
-  if (d.begin_date && d.end_date && *d.begin_date > *d.end_date) return reply(answer, kBadRequest, texts::kBadDateRange);
+  if (d.begin_date && d.end_date && *d.begin_date > *d.end_date)
+    return reply(answer, kBadRequest, texts::kBadDateRange);
   if (d.end_date && *d.end_date < today()) return reply(answer, kBadRequest, texts::kDateOver);
   if (d.begin_time && d.end_time && seconds_of_day(*d.begin_time) >= seconds_of_day(*d.end_time))
     return reply(answer, kBadRequest, texts::kBadTimeRange);
   if (account.account.quota < job->charged)
-    return reply(answer, kShortOfQuantity, reason(texts::kShortOfQuota, std::to_string(account.account.quota)));
+    return reply(answer, kShortOfQuantity,
+                 reason(texts::kShortOfQuota, std::to_string(account.account.quota)));
   account.account.quota -= job->charged;
   account.jobs.push_back(make_job(state, account, *job, false));
   account.draft = JobDraft{};
@@ -339,7 +378,8 @@ void submit(PlatformState &state, Session &session, const CommandRecord &, Comma
 
 // 2990: checks and schedules a job within its selected orders.  Param3 the
 // quantity left in those orders.
-void submit_scheduled(PlatformState &state, Session &session, const CommandRecord &, CommandRecord &answer) {
+void submit_scheduled(PlatformState &state, Session &session, const CommandRecord &,
+                      CommandRecord &answer) {
   AccountState &account = *session.account;
   const auto job = check_job(account, answer);
   if (!job) return;
@@ -351,15 +391,18 @@ void submit_scheduled(PlatformState &state, Session &session, const CommandRecor
   int64_t left = 0;
   for (const std::string &id : d.orders) {
     const ScheduledOrder &o = account.scheduled_orders.at(id);
-    if (o.product != job->product->id) return reply(answer, kBadRequest, reason(texts::kOrderProductMismatch, id));
-    const bool inside = period.begin_date >= o.begin_date && period.end_date <= o.end_date &&
-                        std::all_of(period.windows.begin(), period.windows.end(), [&o](const auto &w) {
-                          return w.first >= o.window_begin && w.second <= o.window_end;
-                        });
+    if (o.product != job->product->id)
+      return reply(answer, kBadRequest, reason(texts::kOrderProductMismatch, id));
+    const bool inside =
+        period.begin_date >= o.begin_date && period.end_date <= o.end_date &&
+        std::all_of(period.windows.begin(), period.windows.end(), [&o](const auto &w) {
+          return w.first >= o.window_begin && w.second <= o.window_end;
+        });
     if (!inside) return reply(answer, kBadRequest, reason(texts::kPeriodOutsideOrder, id));
     left += o.quantity - o.used;
   }
-  if (left < job->charged) return reply(answer, kShortOfQuantity, reason(texts::kShortOfQuantity, std::to_string(left)));
+  if (left < job->charged)
+    return reply(answer, kShortOfQuantity, reason(texts::kShortOfQuantity, std::to_string(left)));
   // Draw on the selected orders in the order they were selected.
   int32_t to_draw = job->charged;
   for (const std::string &id : d.orders) {

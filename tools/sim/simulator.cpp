@@ -150,7 +150,8 @@ struct Simulator::Impl {
   void close_connection(Connection &connection);
   void reap_finished();
   void log(const std::string &line);
-  void log_contents(std::size_t id, const Request &request, const std::vector<unsigned char> &reply);
+  void log_contents(std::size_t id, const Request &request,
+                    const std::vector<unsigned char> &reply);
   std::string shown(std::string_view text) const;
   std::string shown_record(const CommandRecord &r, bool request) const;
 
@@ -225,10 +226,11 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
     ++session.answered;
     const int32_t request_code = request.xml ? request.fx_code : request.record.code();
     if (options.log_contents) log_contents(id, request, reply);
-    log("#" + std::to_string(id) + " " + std::to_string(request_code) + " " + std::string(command) + " -> " +
-        std::to_string(code));
+    log("#" + std::to_string(id) + " " + std::to_string(request_code) + " " + std::string(command) +
+        " -> " + std::to_string(code));
     if (options.drop_after != 0 && session.answered >= options.drop_after) {
-      log("#" + std::to_string(id) + " dropped after " + std::to_string(session.answered) + " answers");
+      log("#" + std::to_string(id) + " dropped after " + std::to_string(session.answered) +
+          " answers");
       break;
     }
   }
@@ -260,7 +262,8 @@ bool Simulator::Impl::read_request(int fd, Request &request, Session &session) {
     return false;
   }
   request.fx_body.resize(static_cast<std::size_t>(length));
-  return read_exactly(fd, reinterpret_cast<unsigned char *>(request.fx_body.data()), request.fx_body.size());
+  return read_exactly(fd, reinterpret_cast<unsigned char *>(request.fx_body.data()),
+                      request.fx_body.size());
 }
 
 // Reads the rest of an HTTP request head, up to its empty line; false on a
@@ -269,8 +272,8 @@ bool Simulator::Impl::read_http_head(int fd, Session &session) {
   std::string head = "GET ";
   while (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) {
     if (head.size() >= kHttpMaxHead) {
-      log("#" + std::to_string(session.id) + " HTTP request head over " + std::to_string(kHttpMaxHead) +
-          " bytes, closing");
+      log("#" + std::to_string(session.id) + " HTTP request head over " +
+          std::to_string(kHttpMaxHead) + " bytes, closing");
       close_gracefully(fd);
       return false;
     }
@@ -331,13 +334,17 @@ namespace {
 bool secret_field(int32_t code, record::Field f) {
   using F = record::Field;
   switch (code) {
-    case 100: return f == F::Param2;
+    case 100:
+      return f == F::Param2;
     case 110:
-    case 119: return f != F::Body;
+    case 119:
+      return f != F::Body;
     case 111:
     case 1110:
-    case 1111: return f == F::Param1;
-    default: return false;
+    case 1111:
+      return f == F::Param1;
+    default:
+      return false;
   }
 }
 
@@ -370,7 +377,8 @@ std::string Simulator::Impl::shown_record(const CommandRecord &r, bool request) 
 }
 
 // "#1 < 106 body ..." for what arrived, "#1 > 900 body ..." for the answer.
-void Simulator::Impl::log_contents(std::size_t id, const Request &request, const std::vector<unsigned char> &reply) {
+void Simulator::Impl::log_contents(std::size_t id, const Request &request,
+                                   const std::vector<unsigned char> &reply) {
   const std::string who = "#" + std::to_string(id);
   if (!request.xml) {
     log(who + " < " + shown_record(request.record, true));
@@ -387,7 +395,8 @@ void Simulator::Impl::log_contents(std::size_t id, const Request &request, const
   log(who + " < xml " + std::to_string(request.fx_code) + " " + shown(body));
   const std::string_view answer(reinterpret_cast<const char *>(reply.data()), reply.size());
   const int32_t code = reply.size() >= kFxHeaderSize ? get_int32(reply.data()) : -1;
-  log(who + " > xml " + std::to_string(code) + " " + shown(answer.substr(std::min(answer.size(), kFxHeaderSize))));
+  log(who + " > xml " + std::to_string(code) + " " +
+      shown(answer.substr(std::min(answer.size(), kFxHeaderSize))));
 }
 
 void Simulator::Impl::log(const std::string &line) {

@@ -32,19 +32,19 @@ inline constexpr int32_t kBadRequest = 400;       // a request field is malforme
 inline constexpr int32_t kWrongPassword = 401;    // a password does not match
 inline constexpr int32_t kShortOfQuantity = 402;  // not enough quota or purchased quantity
 inline constexpr int32_t kNotLoggedIn = 403;      // command needs a login on this connection first
-inline constexpr int32_t kNotFound = 404;         // no such account, sub-account, product, order, job
+inline constexpr int32_t kNotFound = 404;  // no such account, sub-account, product, order, job
 inline constexpr int32_t kUnknownAccount = kNotFound;  // login: no account of that name
-inline constexpr int32_t kContentRefused = 406;   // content holds a forbidden keyword
-inline constexpr int32_t kAlreadyExists = 409;    // sub-account name or access number taken
-inline constexpr int32_t kJobIncomplete = 412;    // send job not opened, or a field missing
-inline constexpr int32_t kUnknownCommand = 999;   // the simulator does not know the code
+inline constexpr int32_t kContentRefused = 406;        // content holds a forbidden keyword
+inline constexpr int32_t kAlreadyExists = 409;         // sub-account name or access number taken
+inline constexpr int32_t kJobIncomplete = 412;         // send job not opened, or a field missing
+inline constexpr int32_t kUnknownCommand = 999;        // the simulator does not know the code
 
 // A first int32 of this value or above is the header of an XML-protocol
 // request; below it, the start of a record.
 inline constexpr int32_t kFirstXmlCode = 10000;
 // Result codes of the XML protocol's replies.
 inline constexpr int32_t kFxSuccess = 20900;
-inline constexpr int32_t kFxBadRequest = 20400;       // login document without its elements
+inline constexpr int32_t kFxBadRequest = 20400;  // login document without its elements
 inline constexpr int32_t kFxWrongPassword = 20401;
 inline constexpr int32_t kFxNotLoggedIn = 20403;
 inline constexpr int32_t kFxUnknownAccount = 20404;
@@ -111,7 +111,7 @@ class Simulator {
 
   // Counters since construction, for tests and the demo.
   std::size_t connections_accepted() const;
-  std::size_t logins_accepted() const;  // logins answered with 900 or 20900
+  std::size_t logins_accepted() const;   // logins answered with 900 or 20900
   std::size_t records_answered() const;  // records and XML requests answered
 
  private:

@@ -15,7 +15,8 @@ namespace {
 // when it cannot be told as an absolute path.
 std::string resolve_library_directory() {
   Dl_info self{};
-  if (dladdr(reinterpret_cast<void *>(&load_companion_module), &self) == 0 || !self.dli_fname) return {};
+  if (dladdr(reinterpret_cast<void *>(&load_companion_module), &self) == 0 || !self.dli_fname)
+    return {};
   char resolved[PATH_MAX];
   if (!realpath(self.dli_fname, resolved) || resolved[0] != '/') return {};
   std::string directory = resolved;
@@ -37,6 +38,8 @@ void *load_companion_module(const char *file_name) {
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
 }
 
-void *module_symbol(void *module, const char *name) { return module ? dlsym(module, name) : nullptr; }
+void *module_symbol(void *module, const char *name) {
+  return module ? dlsym(module, name) : nullptr;
+}
 
 }  // namespace qv::platform

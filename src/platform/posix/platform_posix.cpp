@@ -22,48 +22,89 @@ namespace {
 // POSIX errno values as the Windows Sockets numbers that hosts know.
 int to_socket_error(int e) {
   switch (e) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
-    case EAGAIN: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
+    case EINTR:
+      return 10004;
+    case EBADF:
+      return 10009;
+    case EACCES:
+      return 10013;
+    case EFAULT:
+      return 10014;
+    case EINVAL:
+      return 10022;
+    case EMFILE:
+      return 10024;
+    case EAGAIN:
+      return 10035;
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return 10038;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return 10040;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return 10048;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return 10051;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return 10053;
     case ECONNRESET:
-    case EPIPE: return 10054;  // EPIPE: sending on a connection the peer has reset
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    case ENFILE: return 10024;
-    case ENOMEM: return 10055;
-    default: return 10000 + e;  // outside the table: a number without a text
+    case EPIPE:
+      return 10054;  // EPIPE: sending on a connection the peer has reset
+    case ENOBUFS:
+      return 10055;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
+    case ESHUTDOWN:
+      return 10058;
+    case ETOOMANYREFS:
+      return 10059;
+    case ETIMEDOUT:
+      return 10060;
+    case ECONNREFUSED:
+      return 10061;
+    case ELOOP:
+      return 10062;
+    case ENAMETOOLONG:
+      return 10063;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    case ENOTEMPTY:
+      return 10066;
+    case ENFILE:
+      return 10024;
+    case ENOMEM:
+      return 10055;
+    default:
+      return 10000 + e;  // outside the table: a number without a text
   }
 }
 
@@ -118,9 +159,11 @@ int Socket::connect(const Endpoint &to, int timeout_ms, const CancelCount *cance
     } else {
       int revents = 0;
       error = wait_for_connect(
-          timeout_ms, cancel, [fd, &revents](int ms) { return revents = wait_for(fd, POLLOUT, ms); },
+          timeout_ms, cancel,
+          [fd, &revents](int ms) { return revents = wait_for(fd, POLLOUT, ms); },
           // Writable with no error or hang-up: connected, nothing to ask.
-          [fd, &revents] { return revents == POLLOUT ? 0 : socket_error_of(fd); }, [] { return last_error(); });
+          [fd, &revents] { return revents == POLLOUT ? 0 : socket_error_of(fd); },
+          [] { return last_error(); });
     }
   }
   if (error == 0 && !set_blocking(fd)) error = last_error();
@@ -138,7 +181,8 @@ bool Socket::arm(bool receive, int64_t left_ms, int &error) {
   if (timeout_fits(current, left_ms)) return true;
   const int ms = left_ms > 0x7fffffff ? 0x7fffffff : static_cast<int>(left_ms);
   const timeval tv{ms / 1000, (ms % 1000) * 1000};
-  if (::setsockopt(static_cast<int>(handle_), SOL_SOCKET, receive ? SO_RCVTIMEO : SO_SNDTIMEO, &tv, sizeof tv) != 0) {
+  if (::setsockopt(static_cast<int>(handle_), SOL_SOCKET, receive ? SO_RCVTIMEO : SO_SNDTIMEO, &tv,
+                   sizeof tv) != 0) {
     error = last_error();
     return false;
   }
@@ -215,7 +259,8 @@ int64_t monotonic_ms() {
 uint32_t clock_seed() {
   timespec ts{};
   ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec));
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000000000u +
+                               static_cast<uint64_t>(ts.tv_nsec));
 }
 
 void com_initialize() {}
@@ -224,7 +269,8 @@ void com_uninitialize() {}
 std::FILE *open_owner_append(const char *path, std::string &why) {
   // O_NONBLOCK keeps a FIFO without a reader from holding the open; it is
   // cleared once the file is known to be a regular one.
-  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  const int fd = ::open(
+      path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
   if (fd < 0) {
     const int e = errno;
     if (e == ELOOP)
@@ -242,7 +288,8 @@ std::FILE *open_owner_append(const char *path, std::string &why) {
     return nullptr;
   }
   const int flags = ::fcntl(fd, F_GETFL);
-  std::FILE *file = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? ::fdopen(fd, "a") : nullptr;
+  std::FILE *file =
+      flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? ::fdopen(fd, "a") : nullptr;
   if (!file) {
     ::close(fd);
     why = "The trace file cannot be opened for writing.";

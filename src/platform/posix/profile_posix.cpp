@@ -31,8 +31,9 @@ class FileDescriptor {
 // A file that cannot be opened counts as missing, as it does for the Windows
 // reader; only a system in trouble is an error.
 bool counts_as_missing(int error) {
-  return error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM || error == EISDIR ||
-         error == ELOOP || error == ENAMETOOLONG || error == ENXIO || error == ENODEV;
+  return error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM ||
+         error == EISDIR || error == ELOOP || error == ENAMETOOLONG || error == ENXIO ||
+         error == ENODEV;
 }
 
 enum class Read { Done, Missing, Failed };
@@ -71,7 +72,8 @@ bool read_profile_string(const std::string &path, const char *section, const cha
     case Read::Missing:
       break;
     case Read::Done:
-      value = find_profile_value(text, section ? section : "", key ? key : "").value_or(std::string_view());
+      value = find_profile_value(text, section ? section : "", key ? key : "")
+                  .value_or(std::string_view());
       break;
   }
   const size_t n = std::min(value.size(), size - 1);

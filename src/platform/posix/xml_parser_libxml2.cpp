@@ -21,7 +21,9 @@ void drop_structured(void *, xmlErrorPtr) {}
 class QuietErrors {
  public:
   QuietErrors()
-      : generic_(xmlGenericError), generic_context_(xmlGenericErrorContext), structured_(xmlStructuredError),
+      : generic_(xmlGenericError),
+        generic_context_(xmlGenericErrorContext),
+        structured_(xmlStructuredError),
         structured_context_(xmlStructuredErrorContext) {
     xmlSetGenericErrorFunc(nullptr, drop_generic);
     xmlSetStructuredErrorFunc(nullptr, drop_structured);
@@ -78,12 +80,13 @@ bool read_xml_values(std::string_view bytes, const XmlEncoding &encoding, size_t
   const std::string name(encoding.form == Form::Bytes     ? encoding.iconv_name
                          : encoding.form == Form::Utf16LE ? "UTF-16LE"
                                                           : "UTF-16BE");
-  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | (chosen ? XML_PARSE_IGNORE_ENC : 0);
+  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                      (chosen ? XML_PARSE_IGNORE_ENC : 0);
 
   QuietErrors quiet;
   std::unique_ptr<xmlTextReader, ReaderFree> reader(
-      xmlReaderForMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, chosen ? name.c_str() : nullptr,
-                         options));
+      xmlReaderForMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                         chosen ? name.c_str() : nullptr, options));
   if (!reader) return false;
   xmlTextReaderSetStructuredErrorHandler(reader.get(), drop_structured, nullptr);
 
@@ -109,7 +112,9 @@ bool read_xml_values(std::string_view bytes, const XmlEncoding &encoding, size_t
       const std::string_view qualified = view(xmlTextReaderConstName(r));
       const std::string_view local = view(xmlTextReaderConstLocalName(r));
       for (size_t i = 0; i < names.size(); ++i) {
-        if (values[i].kind != XmlValue::Kind::Missing || (names[i] != qualified && names[i] != local)) continue;
+        if (values[i].kind != XmlValue::Kind::Missing ||
+            (names[i] != qualified && names[i] != local))
+          continue;
         values[i].kind = XmlValue::Kind::Empty;
         if (!xmlTextReaderIsEmptyElement(r)) open.push_back(&values[i]);
       }

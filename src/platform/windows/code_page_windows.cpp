@@ -12,10 +12,12 @@ bool widen(std::string_view bytes, UINT cp, std::wstring &out, bool strict) {
   out.clear();
   if (bytes.empty()) return true;
   const DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
-  const int n = ::MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  const int n =
+      ::MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
   if (n <= 0) return false;
   out.resize(static_cast<size_t>(n));
-  return ::MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), out.data(), n) == n;
+  return ::MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), out.data(),
+                               n) == n;
 }
 
 std::string utf8_to_gbk(std::string_view utf8) {
@@ -29,10 +31,12 @@ std::string utf8_to_gbk(std::string_view utf8) {
     const size_t n = (wide[i] >= 0xd800 && wide[i] < 0xdc00 && i + 1 < wide.size()) ? 2 : 1;
     char buf[8];
     BOOL used = FALSE;
-    const int k = ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, &wide[i], static_cast<int>(n), buf,
-                                        sizeof buf, "?", &used);
-    if (k <= 0 || used) out.push_back('?');
-    else out.append(buf, static_cast<size_t>(k));
+    const int k = ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, &wide[i], static_cast<int>(n),
+                                        buf, sizeof buf, "?", &used);
+    if (k <= 0 || used)
+      out.push_back('?');
+    else
+      out.append(buf, static_cast<size_t>(k));
     i += n;
   }
   return out;
@@ -43,12 +47,12 @@ bool gbk_to_utf8(std::string_view gbk, std::string &out) {
   std::wstring wide;
   if (!widen(gbk, 936, wide)) return false;
   if (wide.empty()) return true;
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                      nullptr);
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
   if (n <= 0) return false;
   out.resize(static_cast<size_t>(n));
-  return ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                               nullptr) == n;
+  return ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
+                               n, nullptr, nullptr) == n;
 }
 
 }  // namespace qv::platform

@@ -26,7 +26,8 @@ int last_error() { return WSAGetLastError(); }
 int socket_error_of(SOCKET s) {
   int err = 0;
   int len = sizeof err;
-  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) != 0) return last_error();
+  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) != 0)
+    return last_error();
   return err;
 }
 
@@ -73,8 +74,8 @@ int Socket::connect(const Endpoint &to, int timeout_ms, const CancelCount *cance
       error = last_error();
     } else {
       error = wait_for_connect(
-          timeout_ms, cancel, [s](int ms) { return wait_connected(s, ms); }, [s] { return socket_error_of(s); },
-          [] { return last_error(); });
+          timeout_ms, cancel, [s](int ms) { return wait_connected(s, ms); },
+          [s] { return socket_error_of(s); }, [] { return last_error(); });
     }
   }
   if (error == 0 && !set_nonblocking(s, false)) error = last_error();
@@ -205,12 +206,14 @@ PSECURITY_DESCRIPTOR owner_only_descriptor() {
   ::CloseHandle(token);
   if (!known) return nullptr;
   char *sid = nullptr;
-  if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid)) return nullptr;
+  if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &sid))
+    return nullptr;
   // Protected (no inherited entries), full access for that user only.
   const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")";
   ::LocalFree(sid);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
     return nullptr;
   return descriptor;
 }
@@ -226,19 +229,22 @@ std::FILE *open_owner_append(const char *path, std::string &why) {
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
   // A reparse point (a symbolic link, a junction) is opened itself, to be
   // refused, rather than followed.
-  const HANDLE handle = ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE handle =
+      ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   ::LocalFree(descriptor);
   if (handle == INVALID_HANDLE_VALUE) {
-    why = "The trace file cannot be opened for writing (Windows error " + std::to_string(::GetLastError()) + ").";
+    why = "The trace file cannot be opened for writing (Windows error " +
+          std::to_string(::GetLastError()) + ").";
     return nullptr;
   }
   BY_HANDLE_FILE_INFORMATION info{};
   if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    why = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? "The trace file's path is a symbolic link."
-                                                                      : "The trace file's path is not a regular file.";
+    why = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+              ? "The trace file's path is a symbolic link."
+              : "The trace file's path is not a regular file.";
     ::CloseHandle(handle);
     return nullptr;
   }

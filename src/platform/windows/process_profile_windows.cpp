@@ -25,7 +25,8 @@ std::optional<std::string> executable_directory() {
   return path.substr(0, slash + 1);
 }
 
-bool read_profile_string(const std::string &path, const char *section, const char *key, char *out, size_t size) {
+bool read_profile_string(const std::string &path, const char *section, const char *key, char *out,
+                         size_t size) {
   if (!out || size == 0 || size > 0x7fffffff) return false;
   ::GetPrivateProfileStringA(section, key, "", out, static_cast<DWORD>(size), path.c_str());
   return true;

@@ -27,7 +27,8 @@ namespace {
 
 // IXMLDOMDocument2, the document with setProperty; mingw-w64's uuid
 // library lacks its IID.
-constexpr IID kIidXmlDomDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+constexpr IID kIidXmlDomDocument2 = {
+    0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 
 template <class T>
 class ComPtr {
@@ -60,11 +61,14 @@ class ComPtr {
 struct Bstr {
   BSTR s = nullptr;
   Bstr() = default;
-  explicit Bstr(const std::wstring &text) : s(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  explicit Bstr(const std::wstring &text)
+      : s(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
   Bstr(const Bstr &) = delete;
   Bstr &operator=(const Bstr &) = delete;
   ~Bstr() { ::SysFreeString(s); }
-  std::wstring_view view() const { return s ? std::wstring_view(s, ::SysStringLen(s)) : std::wstring_view(); }
+  std::wstring_view view() const {
+    return s ? std::wstring_view(s, ::SysStringLen(s)) : std::wstring_view();
+  }
 };
 
 // COM for the calling thread while a parse runs.  S_OK and S_FALSE both
@@ -90,11 +94,13 @@ bool utf16_units(std::string_view bytes, bool little_endian, std::wstring &out) 
   if (bytes.size() % 2 != 0) return false;
   out.resize(bytes.size() / 2);
   for (size_t i = 0; i < out.size(); ++i) {
-    const auto a = static_cast<unsigned char>(bytes[2 * i]), b = static_cast<unsigned char>(bytes[2 * i + 1]);
+    const auto a = static_cast<unsigned char>(bytes[2 * i]),
+               b = static_cast<unsigned char>(bytes[2 * i + 1]);
     out[i] = static_cast<wchar_t>(little_endian ? (a | b << 8) : (b | a << 8));
   }
   for (size_t i = 0; i < out.size(); ++i) {
-    const bool high = out[i] >= 0xd800 && out[i] < 0xdc00, low = out[i] >= 0xdc00 && out[i] < 0xe000;
+    const bool high = out[i] >= 0xd800 && out[i] < 0xdc00,
+               low = out[i] >= 0xdc00 && out[i] < 0xe000;
     if (low) return false;
     if (high && (++i == out.size() || out[i] < 0xdc00 || out[i] >= 0xe000)) return false;
   }
@@ -136,7 +142,8 @@ bool defined_in(unsigned code_page, std::string_view bytes, const std::wstring &
     return std::any_of(text.begin(), text.end(), [=](wchar_t c) { return c >= low && c <= high; });
   };
   if (code_page == 20127)
-    return std::none_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    return std::none_of(bytes.begin(), bytes.end(),
+                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
   if (code_page >= 1250 && code_page <= 1258) return !any(0x80, 0x9f);
   if (code_page == 936) return !any(0xe000, 0xf8ff);
   return true;
@@ -144,9 +151,10 @@ bool defined_in(unsigned code_page, std::string_view bytes, const std::wstring &
 
 bool decode(std::string_view bytes, const XmlEncoding &encoding, std::wstring &text) {
   bytes.remove_prefix(encoding.bom);
-  const bool decoded = encoding.form == XmlEncoding::Form::Bytes
-                           ? widen(bytes, encoding.code_page, text) && defined_in(encoding.code_page, bytes, text)
-                           : utf16_units(bytes, encoding.form == XmlEncoding::Form::Utf16LE, text);
+  const bool decoded =
+      encoding.form == XmlEncoding::Form::Bytes
+          ? widen(bytes, encoding.code_page, text) && defined_in(encoding.code_page, bytes, text)
+          : utf16_units(bytes, encoding.form == XmlEncoding::Form::Utf16LE, text);
   // MSXML takes the text as a BSTR, which some builds end at the first
   // zero; no XML document holds one anyway.
   return decoded && !text.empty() && text.find(L'\0') == std::wstring::npos;
@@ -210,10 +218,12 @@ std::vector<std::wstring> wide_names(const std::vector<std::string_view> &names)
 
 // Fills values from the root's children, walked once by next sibling;
 // only an element whose name is wanted is looked into.
-bool read_children(IXMLDOMElement *root, const std::vector<std::string_view> &names, std::vector<XmlValue> &values) {
+bool read_children(IXMLDOMElement *root, const std::vector<std::string_view> &names,
+                   std::vector<XmlValue> &values) {
   const std::vector<std::wstring> wanted = wide_names(names);
   size_t missing = wanted.size();
-  for (ComPtr<IXMLDOMNode> node = first_child(root); node && missing > 0; node = next_sibling(node.get())) {
+  for (ComPtr<IXMLDOMNode> node = first_child(root); node && missing > 0;
+       node = next_sibling(node.get())) {
     DOMNodeType type;
     if (FAILED(node->get_nodeType(&type))) return false;
     if (type != NODE_ELEMENT) continue;

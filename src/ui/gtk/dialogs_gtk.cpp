@@ -65,17 +65,21 @@ std::string utf8(const text::FixedText *t) { return utf8_from_gbk(t->gbk); }
 
 std::string css_colour(SystemColour colour) {
   const Rgb rgb = default_rgb(colour);
-  return "rgb(" + std::to_string(rgb.red) + "," + std::to_string(rgb.green) + "," + std::to_string(rgb.blue) + ")";
+  return "rgb(" + std::to_string(rgb.red) + "," + std::to_string(rgb.green) + "," +
+         std::to_string(rgb.blue) + ")";
 }
 
 // Font families that stand in where the designed face is not installed: a
 // CJK face for the Chinese one (it carries Latin letters too, as the
 // designed face does), the generic sans-serif for any other.
 std::string css_font(const Font &font) {
-  const bool cjk = std::ranges::any_of(font.face->gbk, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-  const char *stand_ins = cjk ? "\"WenQuanYi Zen Hei\", \"Noto Sans CJK SC\", sans-serif" : "sans-serif";
+  const bool cjk = std::ranges::any_of(
+      font.face->gbk, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  const char *stand_ins =
+      cjk ? "\"WenQuanYi Zen Hei\", \"Noto Sans CJK SC\", sans-serif" : "sans-serif";
   return "font-family: \"" + utf8(font.face) + "\", " + stand_ins +
-         "; font-size: " + std::to_string(font.height_px) + "px; font-weight: " + (font.bold ? "bold" : "normal") +
+         "; font-size: " + std::to_string(font.height_px) +
+         "px; font-weight: " + (font.bold ? "bold" : "normal") +
          "; font-style: normal; color: " + css_colour(font.colour) + ";";
 }
 
@@ -86,13 +90,14 @@ std::string about_css() {
   const std::string form = std::string("window#") + l.form.name;
   const std::string label = std::string("label#") + l.label.name;
   const std::string memo = std::string("textview#") + l.memo.name;
-  return form + " { background-color: " + css_colour(l.form.colour) + "; " + css_font(l.form.font) + " }\n" +
-         label + " { background-color: " + css_colour(l.label.colour) + "; " + css_font(l.label.font) +
-         " padding: 0; margin: 0; }\n" +
+  return form + " { background-color: " + css_colour(l.form.colour) + "; " + css_font(l.form.font) +
+         " }\n" + label + " { background-color: " + css_colour(l.label.colour) + "; " +
+         css_font(l.label.font) + " padding: 0; margin: 0; }\n" +
          // The edit box: the form's font, its own background and a thin
          // frame inside its bounds.
-         memo + ", " + memo + " text { background-color: " + css_colour(l.memo.colour) + "; " + css_font(l.form.font) +
-         " }\n" + memo + " { border: 1px solid rgb(122,122,122); padding: 1px; margin: 0; }\n";
+         memo + ", " + memo + " text { background-color: " + css_colour(l.memo.colour) + "; " +
+         css_font(l.form.font) + " }\n" + memo +
+         " { border: 1px solid rgb(122,122,122); padding: 1px; margin: 0; }\n";
 }
 
 void style(GtkWidget *widget, GtkCssProvider *css) {
@@ -116,7 +121,8 @@ GtkWidget *make_label(GtkCssProvider *css) {
   // a stand-in face with a taller line box would push the label past its
   // bounds.
   PangoAttrList *attributes = pango_attr_list_new();
-  pango_attr_list_insert(attributes, pango_attr_line_height_new_absolute(l.bounds.height * PANGO_SCALE));
+  pango_attr_list_insert(attributes,
+                         pango_attr_line_height_new_absolute(l.bounds.height * PANGO_SCALE));
   gtk_label_set_attributes(GTK_LABEL(label), attributes);
   pango_attr_list_unref(attributes);
 #endif
@@ -128,8 +134,8 @@ GtkWidget *make_label(GtkCssProvider *css) {
 // the border; the edit box draws it itself.
 gboolean draw_memo_frame(GtkWidget *memo, cairo_t *cr, gpointer) {
   if (gtk_cairo_should_draw_window(cr, gtk_widget_get_window(memo)))
-    gtk_render_frame(gtk_widget_get_style_context(memo), cr, 0, 0, gtk_widget_get_allocated_width(memo),
-                     gtk_widget_get_allocated_height(memo));
+    gtk_render_frame(gtk_widget_get_style_context(memo), cr, 0, 0,
+                     gtk_widget_get_allocated_width(memo), gtk_widget_get_allocated_height(memo));
   return FALSE;
 }
 
@@ -156,8 +162,8 @@ void set_dialog_frame(GtkWidget *window) {
   gtk_widget_realize(window);
   GdkWindow *frame = gtk_widget_get_window(window);
   gdk_window_set_functions(frame, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
-  gdk_window_set_decorations(frame,
-                             static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
+  gdk_window_set_decorations(
+      frame, static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
 }
 
 bool show_about() {
@@ -201,8 +207,8 @@ bool show_message(std::string_view gbk_text) {
   const std::string text = utf8_from_gbk(gbk_text);
   if (!gtk_ready()) return false;
 
-  GtkWidget *box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_NONE, "%s",
-                                          text.c_str());
+  GtkWidget *box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
+                                          GTK_BUTTONS_NONE, "%s", text.c_str());
   gtk_window_set_title(GTK_WINDOW(box), utf8(kMessageBox.title).c_str());
   gtk_dialog_add_button(GTK_DIALOG(box), utf8(kMessageBox.button).c_str(), GTK_RESPONSE_OK);
   gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
@@ -228,9 +234,12 @@ __attribute__((visibility("default"))) int qv_ui_show_about() {
   }
 }
 
-__attribute__((visibility("default"))) int qv_ui_show_message(const char *gbk_text, std::size_t size) {
+__attribute__((visibility("default"))) int qv_ui_show_message(const char *gbk_text,
+                                                              std::size_t size) {
   try {
-    return qv::ui::show_message(std::string_view(gbk_text ? gbk_text : "", gbk_text ? size : 0)) ? 1 : 0;
+    return qv::ui::show_message(std::string_view(gbk_text ? gbk_text : "", gbk_text ? size : 0))
+               ? 1
+               : 0;
   } catch (...) {
     return 0;
   }

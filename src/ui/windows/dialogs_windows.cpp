@@ -42,11 +42,16 @@ std::wstring wide(const text::FixedText *t) { return wide_from_gbk(t->gbk); }
 
 int system_index(SystemColour colour) {
   switch (colour) {
-    case SystemColour::ButtonFace: return COLOR_BTNFACE;
-    case SystemColour::Menu: return COLOR_MENU;
-    case SystemColour::HotLight: return COLOR_HOTLIGHT;
-    case SystemColour::Window: return COLOR_WINDOW;
-    case SystemColour::WindowText: return COLOR_WINDOWTEXT;
+    case SystemColour::ButtonFace:
+      return COLOR_BTNFACE;
+    case SystemColour::Menu:
+      return COLOR_MENU;
+    case SystemColour::HotLight:
+      return COLOR_HOTLIGHT;
+    case SystemColour::Window:
+      return COLOR_WINDOW;
+    case SystemColour::WindowText:
+      return COLOR_WINDOWTEXT;
   }
   return COLOR_WINDOW;
 }
@@ -56,9 +61,9 @@ COLORREF system_rgb(SystemColour colour) { return ::GetSysColor(system_index(col
 HBRUSH system_brush(SystemColour colour) { return ::GetSysColorBrush(system_index(colour)); }
 
 HFONT make_font(const Font &f) {
-  return ::CreateFontW(-f.height_px, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                       wide(f.face).c_str());
+  return ::CreateFontW(-f.height_px, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, wide(f.face).c_str());
 }
 
 // What one dialog owns; freed with its window.
@@ -71,11 +76,12 @@ struct AboutFonts {
   }
 };
 
-HWND make_child(HWND parent, DWORD ex_style, const wchar_t *cls, const std::wstring &text, DWORD style,
-                const Bounds &b, int id, HFONT font) {
-  HWND child = ::CreateWindowExW(ex_style, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top, b.width,
-                                 b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+HWND make_child(HWND parent, DWORD ex_style, const wchar_t *cls, const std::wstring &text,
+                DWORD style, const Bounds &b, int id, HFONT font) {
+  HWND child = ::CreateWindowExW(
+      ex_style, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top, b.width, b.height,
+      parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
   if (child) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return child;
 }
@@ -87,11 +93,13 @@ bool create_contents(HWND form, AboutFonts &fonts) {
   if (!fonts.form || !fonts.label) return false;
   const AboutLabel &l = kAbout.label;
   const AboutMemo &m = kAbout.memo;
-  HWND label = make_child(form, 0, L"STATIC", wide(l.caption), SS_LEFT | SS_NOPREFIX, l.bounds, kLabelId, fonts.label);
+  HWND label = make_child(form, 0, L"STATIC", wide(l.caption), SS_LEFT | SS_NOPREFIX, l.bounds,
+                          kLabelId, fonts.label);
   // An ordinary edit box: without horizontal scrolling it wraps its lines
   // to its width; without scroll bars.
-  HWND memo = make_child(form, WS_EX_CLIENTEDGE, L"EDIT", wide(m.lines[0]) + L"\r\n" + wide(m.lines[1]),
-                         WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, m.bounds, kMemoId, fonts.form);
+  HWND memo = make_child(
+      form, WS_EX_CLIENTEDGE, L"EDIT", wide(m.lines[0]) + L"\r\n" + wide(m.lines[1]),
+      WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, m.bounds, kMemoId, fonts.form);
   return label && memo;
 }
 
@@ -134,8 +142,9 @@ LRESULT CALLBACK about_procedure(HWND form, UINT message, WPARAM wparam, LPARAM 
 // The library's own module: its window class is registered for it.
 HINSTANCE library_instance() {
   HMODULE module = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&about_procedure), &module);
+  ::GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&about_procedure), &module);
   return module;
 }
 
@@ -164,8 +173,9 @@ bool show_about() {
   const DWORD ex_style = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
   RECT frame{0, 0, f.client_width, f.client_height};
   if (!::AdjustWindowRectEx(&frame, style, FALSE, ex_style)) return false;
-  HWND form = ::CreateWindowExW(ex_style, class_name.c_str(), wide(f.caption).c_str(), style, f.left, f.top,
-                                frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
+  HWND form = ::CreateWindowExW(ex_style, class_name.c_str(), wide(f.caption).c_str(), style,
+                                f.left, f.top, frame.right - frame.left, frame.bottom - frame.top,
+                                nullptr, nullptr, instance, nullptr);
   if (!form) return false;
   ::ShowWindow(form, SW_SHOWNORMAL);
   // The edit box is first in the tab order.
@@ -177,7 +187,8 @@ bool show_message(std::string_view gbk_text) {
   const std::wstring text = wide_from_gbk(gbk_text);
   // No owner: the box is centred on the screen; task-modal: the thread's
   // other windows wait for it.
-  return ::MessageBoxW(nullptr, text.c_str(), wide(kMessageBox.title).c_str(), MB_OK | MB_TASKMODAL) != 0;
+  return ::MessageBoxW(nullptr, text.c_str(), wide(kMessageBox.title).c_str(),
+                       MB_OK | MB_TASKMODAL) != 0;
 }
 
 }  // namespace qv::ui

@@ -22,8 +22,9 @@ packages=(
   libgtk-3-dev xvfb xauth fonts-wqy-zenhei x11-apps netpbm
   # Real proxies that the proxy tests start: SOCKS4/5, SOCKS5, HTTP CONNECT.
   dante-server microsocks tinyproxy
-  # Hardening: libFuzzer from clang, and valgrind for the demo.
-  clang libclang-rt-14-dev valgrind
+  # Hardening: libFuzzer from clang, and valgrind for the demo; the house
+  # rules: clang-format and clang-tidy.
+  clang libclang-rt-14-dev valgrind clang-format-14 clang-tidy-14
   # The 32- and 64-bit Windows DLLs: cross compilers, and Wine to test them.
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
   # The bindings' scenarios: Free Pascal, and Mono with its CJK encodings.

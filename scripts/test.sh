@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite: builds everything and runs the tests (the Windows
-# DLL's under Wine included), the demo as a smoke test of the command-line
-# host and the simulator, then the hardening runs: the suite again under
+# The whole test suite: builds everything (warnings as errors) and runs the
+# tests (the Windows DLL's under Wine included), the demo as a smoke test of
+# the command-line host and the simulator, the format check and clang-tidy,
+# then the hardening runs: the suite again under
 # ASan and UBSan, the threaded tests under ThreadSanitizer, every fuzz
 # target for a bounded time, and the demo under valgrind's memcheck.
 #   QUORVEX_QUICK=1        stop after the demo (no hardening runs)
@@ -16,6 +17,10 @@ bash "$root/scripts/build.sh"
 (cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 120)
 "$build/bin/quorvex" demo >/dev/null
 echo "demo: ok"
+
+stage "format and clang-tidy"
+bash "$root/scripts/format.sh"
+QUORVEX_BUILD_DIR=$build bash "$root/scripts/tidy.sh"
 
 [ "${QUORVEX_QUICK:-0}" = 1 ] && exit 0
 

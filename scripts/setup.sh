@@ -78,5 +78,5 @@ for p in "${missing[@]}"; do
   case "$p" in *:i386) ;; *) native+=("$p") ;; esac
 done
 [ ${#native[@]} -lt ${#missing[@]} ] || exit 1
-install "${native[@]}"
+[ ${#native[@]} -eq 0 ] || install "${native[@]}"
 echo "setup: WARNING: the i386 packages could not be installed; the 32-bit Windows DLL is built but not run under Wine" >&2

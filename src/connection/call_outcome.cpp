@@ -169,17 +169,17 @@ const Error *last_connect_error() { return t_connect_error ? &*t_connect_error :
 
 void publish_state() {
   ClientContext &c = context();
-  // The connection that the session was noted on has gone: so has its login.
-  if (!c.tcp_client || c.tcp_client->generation() != c.session.connection) c.session = {};
+  // The connection that the login was noted on has gone: so has the login.
+  if (!c.tcp_client || c.tcp_client->generation() != c.login_state.connection) c.login_state = {};
   int32_t flags = 0;
   if (c.tcp_client) flags |= kStateInitialised;
   const bool connected = c.tcp_client && c.tcp_client->connected();
   if (connected) flags |= kStateConnected;
-  if (connected && c.session.accepted) flags |= kStateLoggedIn;
+  if (connected && c.login_state.accepted) flags |= kStateLoggedIn;
   g_flags.store(flags);
-  g_path.store(static_cast<int32_t>(connected ? c.session.path : Path::None));
-  g_login.store(static_cast<int32_t>(c.session.login));
-  g_login_code.store(c.session.login_code);
+  g_path.store(static_cast<int32_t>(connected ? c.login_state.path : Path::None));
+  g_login.store(static_cast<int32_t>(c.login_state.login));
+  g_login_code.store(c.login_state.login_code);
 }
 
 PublishedState published_state() {

@@ -94,10 +94,10 @@ enum class Path : int32_t { None = 0, Direct = 1, Socks4 = 2, Socks5 = 3, Http =
 // Which protocol's login; the values are the header's QV_PROTOCOL_*.
 enum class LoginProtocol : int32_t { None = 0, Record = 1, Xml = 2 };
 
-// The session on the current connection: how it was opened and the last
-// login answered on it.  Lives in the client context; it belongs to the
-// connection of the generation it names and is void once that one goes.
-struct Session {
+// The login state of the current connection: how it was opened and the
+// last login answered on it.  Lives in the client context; it belongs to
+// the connection of the generation it names and is void once that one goes.
+struct LoginState {
   Path path = Path::None;
   LoginProtocol login = LoginProtocol::None;
   int32_t login_code = -1;

@@ -18,7 +18,7 @@ uint64_t current_connection() {
 }
 
 void note_login(LoginProtocol protocol, int32_t code, bool accepted) {
-  Session &s = context().session;
+  LoginState &s = context().login_state;
   if (s.connection == 0 || s.connection != current_connection()) return;
   s.login = protocol;
   s.login_code = code;
@@ -43,7 +43,7 @@ bool release() {
     c.tcp_client->disconnect();
     c.tcp_client.reset();
   }
-  c.session = {};
+  c.login_state = {};
   c.socks_handler.reset();
   c.socks_settings.reset();
   c.reconnect_message.reset();
@@ -57,7 +57,7 @@ bool disconnect() {
     return c.tcp_client && c.tcp_client->connected() ? "disconnect" : "disconnect (nothing open)";
   });
   if (c.tcp_client) c.tcp_client->disconnect();
-  c.session = {};
+  c.login_state = {};
   return c.tcp_client != nullptr;
 }
 

@@ -60,7 +60,7 @@ struct ClientContext {
   std::unique_ptr<SocksHandler> socks_handler;
   ConnectionSettings connection_settings;
   LoginCredentials login_credentials;
-  Session session;
+  LoginState login_state;
   // Message buffer of the relogin's connect; nothing reads it.
   std::unique_ptr<std::array<char, kReconnectMessageSize>> reconnect_message;
 };

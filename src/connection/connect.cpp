@@ -32,7 +32,7 @@ SocksSettings::Version select_socks_version(const std::string &kind) {
                                        : SocksSettings::Version::Socks4;
 }
 
-connection::Path session_path(Route path, const std::string &kind) {
+connection::Path login_path(Route path, const std::string &kind) {
   switch (path) {
     case Route::Socks:
       return select_socks_version(kind) == SocksSettings::Version::Socks5
@@ -150,7 +150,7 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
   if (!ok || !tcp.connected()) {
     // The earlier connection and its login go with a failed attempt, unless
     // it is still the one open (a connect over it is refused).
-    if (tcp.generation() != c.session.connection || !tcp.connected()) c.session = {};
+    if (tcp.generation() != c.login_state.connection || !tcp.connected()) c.login_state = {};
     trace::event_if_on([&] {
       const Error *e = last_connect_error();
       return "connect failed in " + trace::elapsed_since(start) + ": " +
@@ -159,8 +159,8 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
     return false;
   }
   trace::event_if_on([&] { return "connected in " + trace::elapsed_since(start); });
-  c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false,
-               tcp.generation()};
+  c.login_state = {login_path(path, args.proxy_kind), LoginProtocol::None, -1, false,
+                   tcp.generation()};
 
   // The final step: only a connect that worked is remembered for relogins.
   if (protocol == Protocol::Record) message.write(text::kTcpConnected.gbk);

@@ -5,7 +5,6 @@
 
 #include "common/kept_replies.h"
 #include "connection/call_outcome.h"
-#include "connection/client_context.h"
 #include "connection/socket_errors.h"
 #include "record/exchange.h"
 #include "record/login.h"
@@ -29,10 +28,10 @@ KeptReplies<KeptAnswer> g_kept_answers;
 
 void drop_kept_answer(int32_t code) { g_kept_answers.drop(code); }
 
-bool hand_back_kept(const Command &cmd, const Call &call) {
+bool hand_back_kept(connection::Session &session, const Command &cmd, const Call &call) {
   std::optional<KeptAnswer> kept;
   g_kept_answers.take(
-      cmd.code, connection::current_connection(), [](const KeptAnswer &) { return true; }, kept);
+      cmd.code, session.current_connection(), [](const KeptAnswer &) { return true; }, kept);
   if (!kept) {
     // No request of this thread waits for it on this connection: nothing
     // to read, and no other thread's answer stands in for it.
@@ -44,13 +43,13 @@ bool hand_back_kept(const Command &cmd, const Call &call) {
   }
   if (!kept->read) {
     connection::exchange_failed(kept->error, true);
-    failure_path(cmd, call, kept->error.text());
+    failure_path(session, cmd, call, kept->error.text());
     return false;
   }
   hand_back(cmd, call, kept->record);
   if (cmd.has(kLoginAnswer)) {
     const int32_t code = kept->record.code();
-    connection::note_login(connection::LoginProtocol::Record, code, code == kAccepted);
+    session.note_login(connection::LoginProtocol::Record, code, code == kAccepted);
   }
   return true;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "connection/session.h"
 #include "connection/tcp_client.h"
 #include "record/arguments.h"
 #include "record/command.h"
@@ -19,9 +20,9 @@ void drop_kept_answer(int32_t code);
 // read, for the thread's next kKeptAnswer command.  True once the request
 // is written.
 bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec);
-// The answer kept for this thread on this connection, handed back as if
-// just read; refused when there is none.
-bool hand_back_kept(const Command &cmd, const Call &call);
+// The answer kept for this thread on this session's connection, handed
+// back as if just read; refused when there is none.
+bool hand_back_kept(connection::Session &session, const Command &cmd, const Call &call);
 // Frees every kept answer: their connection has gone.
 void forget_kept_answers();
 

@@ -6,8 +6,6 @@
 #include "common/fixed_texts.h"
 #include "connection/call_outcome.h"
 #include "record/exchange.h"
-#include "record/kept_answers.h"
-#include "xml/fx_operations.h"
 
 namespace qv::api {
 
@@ -99,11 +97,6 @@ bool relogin_call(bool accepted) {
       break;
   }
   return false;
-}
-
-void forget_kept() {
-  record::forget_kept_answers();
-  xml::forget_kept_replies();
 }
 
 }  // namespace qv::api

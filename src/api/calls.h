@@ -44,7 +44,4 @@ bool disconnect_or_note(connection::Session &session);
 // failure is the call's outcome as well.
 bool relogin_call(bool accepted);
 
-// What the two-call operations kept goes with the connection it was read on.
-void forget_kept();
-
 }  // namespace qv::api

@@ -39,7 +39,7 @@ QV_API TcpInit(void) { return dllInitialize(); }
 QV_API dllUnInitialize(void) {
   connection::Session &session = default_session();
   return interrupting(session, [&] {
-    forget_kept();
+    session.forget_kept();
     return session.release();
   });
 }
@@ -47,7 +47,7 @@ QV_API TcpRelease(void) { return dllUnInitialize(); }
 QV_API TcpDisconnect(void) {
   connection::Session &session = default_session();
   return interrupting(session, [&] {
-    forget_kept();
+    session.forget_kept();
     return disconnect_or_note(session);
   });
 }

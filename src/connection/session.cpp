@@ -7,6 +7,12 @@
 
 namespace qv::connection {
 
+// Empties the stores it owns, which const would hide.
+void Session::forget_kept() {  // NOLINT(readability-make-member-function-const)
+  if (kept_answers) kept_answers->clear();
+  if (kept_replies) kept_replies->clear();
+}
+
 uint64_t Session::current_connection() const { return tcp_client ? tcp_client->generation() : 0; }
 
 void Session::note_login(LoginProtocol protocol, int32_t code, bool accepted) {

@@ -59,6 +59,15 @@ struct LoginCredentials {
 
 inline constexpr size_t kReconnectMessageSize = 100;
 
+// What a module above keeps in a session for the second call of a pair
+// (record answers, XML replies).  The session owns it and lets it go with
+// the connection, without knowing what it holds.
+class KeptStore {
+ public:
+  virtual ~KeptStore() = default;
+  virtual void clear() = 0;
+};
+
 class Session {
  public:
   Session() = default;
@@ -83,6 +92,19 @@ class Session {
   ConnectionSettings connection_settings;
   LoginCredentials login_credentials;
   LoginState login_state;
+
+  // What the first calls of pairs kept, one store per protocol, each made
+  // by its module at its first use (kept()).
+  std::unique_ptr<KeptStore> kept_answers;
+  std::unique_ptr<KeptStore> kept_replies;
+
+  template <class Store>
+  static Store &kept(std::unique_ptr<KeptStore> &slot) {
+    if (!slot) slot = std::make_unique<Store>();
+    return static_cast<Store &>(*slot);
+  }
+  // Frees everything kept: its connection has gone.
+  void forget_kept();
 
   // The generation of the connection as it is now; 0 without a connection
   // object.

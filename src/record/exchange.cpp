@@ -95,7 +95,7 @@ void exchange(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec
 
 bool execute(connection::Session &session, const Command &cmd, const Call &call) {
   // A new first call, even a refused one, ends what the last one kept.
-  if (cmd.has(kKeepAnswer)) drop_kept_answer(cmd.code);
+  if (cmd.has(kKeepAnswer)) drop_kept_answer(session, cmd.code);
   if (!accept_arguments(cmd, call)) return false;
   if (cmd.has(kKeptAnswer)) return hand_back_kept(session, cmd, call);
 
@@ -105,7 +105,7 @@ bool execute(connection::Session &session, const Command &cmd, const Call &call)
   bool written = false;
   try {
     connection::TcpClient &tcp = connection_or_throw(session);
-    if (cmd.has(kKeepAnswer)) return write_and_keep(cmd, tcp, rec);
+    if (cmd.has(kKeepAnswer)) return write_and_keep(session, cmd, tcp, rec);
     exchange(cmd, tcp, rec, &written);
     connection::mark_sent();
     hand_back(cmd, call, rec);

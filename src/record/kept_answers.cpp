@@ -22,15 +22,26 @@ struct KeptAnswer {
   Error error{""};
   CommandRecord record;
 };
-KeptReplies<KeptAnswer> g_kept_answers;
+
+// The session's kept answers.
+struct KeptAnswers final : connection::KeptStore {
+  KeptReplies<KeptAnswer> answers;
+  void clear() override { answers.clear(); }
+};
+
+KeptReplies<KeptAnswer> &kept_answers(connection::Session &session) {
+  return connection::Session::kept<KeptAnswers>(session.kept_answers).answers;
+}
 
 }  // namespace
 
-void drop_kept_answer(int32_t code) { g_kept_answers.drop(code); }
+void drop_kept_answer(connection::Session &session, int32_t code) {
+  kept_answers(session).drop(code);
+}
 
 bool hand_back_kept(connection::Session &session, const Command &cmd, const Call &call) {
   std::optional<KeptAnswer> kept;
-  g_kept_answers.take(
+  kept_answers(session).take(
       cmd.code, session.current_connection(), [](const KeptAnswer &) { return true; }, kept);
   if (!kept) {
     // No request of this thread waits for it on this connection: nothing
@@ -54,7 +65,8 @@ bool hand_back_kept(connection::Session &session, const Command &cmd, const Call
   return true;
 }
 
-bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec) {
+bool write_and_keep(connection::Session &session, const Command &cmd, connection::TcpClient &tcp,
+                    CommandRecord &rec) {
   const int64_t start = trace::on() ? trace::now_us() : 0;
   write_request(cmd, tcp, rec);
   connection::mark_sent();
@@ -67,10 +79,8 @@ bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecor
   }
   // A failed read has closed the connection: the failure is kept for the
   // state that followed it, and goes as soon as anything renews it.
-  g_kept_answers.keep(cmd.code, tcp.generation(), std::move(kept));
+  kept_answers(session).keep(cmd.code, tcp.generation(), std::move(kept));
   return true;
 }
-
-void forget_kept_answers() { g_kept_answers.clear(); }
 
 }  // namespace qv::record

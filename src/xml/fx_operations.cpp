@@ -75,8 +75,16 @@ std::string_view as_text(const std::string &body) {
   return std::string_view(body).substr(0, zero);
 }
 
-// Replies read by the request halves, kept for the response halves.
-KeptReplies<Reply> g_kept_replies;
+// Replies read by the request halves, kept in the session for the
+// response halves.
+struct KeptFxReplies final : connection::KeptStore {
+  KeptReplies<Reply> replies;
+  void clear() override { replies.clear(); }
+};
+
+KeptReplies<Reply> &kept_replies(connection::Session &session) {
+  return connection::Session::kept<KeptFxReplies>(session.kept_replies).replies;
+}
 
 bool same_header(const Reply &r, int32_t code, int32_t length) {
   return r.code == code && r.length == length;
@@ -89,7 +97,7 @@ bool same_header(const Reply &r, int32_t code, int32_t length) {
 std::optional<Reply> kept_reply(connection::Session &session, int32_t operation, int32_t code,
                                 int32_t length) {
   std::optional<Reply> r;
-  g_kept_replies.take(
+  kept_replies(session).take(
       operation, session.current_connection(),
       [&](const Reply &kept) { return same_header(kept, code, length); }, r);
   return r;
@@ -98,7 +106,7 @@ std::optional<Reply> kept_reply(connection::Session &session, int32_t operation,
 // Keeps the reply for the thread's response half, on the connection as the
 // request half left it (a body that could not be read has closed it).
 void keep_reply(connection::Session &session, int32_t operation, Reply reply) {
-  g_kept_replies.keep(operation, session.current_connection(), std::move(reply));
+  kept_replies(session).keep(operation, session.current_connection(), std::move(reply));
 }
 
 // Saves the five texts for relogins, then sends the login with a new key.
@@ -182,7 +190,7 @@ bool login_request(connection::Session &session, int32_t *reply_code, int32_t *r
                    const char *app, const char *extra, const char *name, const char *pwd,
                    const char *ver) {
   // A new request half, even a refused one, ends what the last one kept.
-  g_kept_replies.drop(kLoginCode);
+  kept_replies(session).drop(kLoginCode);
   if (!reply_code || !reply_length) {
     refuse_null(reply_code ? 2 : 1);
     return false;
@@ -249,11 +257,9 @@ bool relogin(connection::Session &session) {
   }
 }
 
-void forget_kept_replies() { g_kept_replies.clear(); }
-
 bool query_request(connection::Session &session, const Query &query, int32_t *reply_code,
                    int32_t *reply_length) {
-  g_kept_replies.drop(query.code);
+  kept_replies(session).drop(query.code);
   if (!reply_code || !reply_length) {
     refuse_null(reply_code ? 2 : 1);
     return false;

@@ -29,9 +29,6 @@ bool login_response(connection::Session &session, const connection::MessageBuffe
 // Never throws.
 bool relogin(connection::Session &session);
 
-// Frees every kept reply: their connection has gone.
-void forget_kept_replies();
-
 // A reference query: a header-only request, one element of the reply.
 struct Query {
   int32_t code;

@@ -88,9 +88,10 @@ class Session {
   // Message buffer of the relogin's connect; nothing reads it.
   std::unique_ptr<std::array<char, kReconnectMessageSize>> reconnect_message;
 
-  // Survive release().
+  // Survive release(), for the relogins after the next connect.
   ConnectionSettings connection_settings;
   LoginCredentials login_credentials;
+  // Void once its connection goes (disconnect, release, a new connect).
   LoginState login_state;
 
   // What the first calls of pairs kept, one store per protocol, each made

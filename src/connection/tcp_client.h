@@ -9,9 +9,9 @@
 // disconnect requested by another thread ends any wait.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>

@@ -5,32 +5,40 @@
 #include "api/arguments.h"
 #include "common/fixed_texts.h"
 #include "connection/call_outcome.h"
-#include "connection/client_context.h"
 #include "record/exchange.h"
-#include "record/kept_answers.h"
-#include "xml/fx_operations.h"
 
 namespace qv::api {
 
-qv_bool run(const record::Command &command, const record::Call &call, Where where) {
-  return serialized([&] { return record::execute(command, call); }, where);
+connection::Session &default_session() {
+  static connection::Session session;
+  return session;
 }
 
-qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0,
-            const char *t1, const char *t2, const char *t3, Where where) {
-  return run(command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}}, where);
-}
-
-qv_bool run_numbers_out(const record::Command &command, int32_t *code, char *message, int32_t *n1,
-                        int32_t *n2, int32_t *n3, Where where) {
-  return run(command, {.result_code = code, .message = message, .outs = {n1, n2, n3}}, where);
-}
-
-qv_bool connect_export(connection::Protocol protocol, char *Message, const char *Host, int32_t Port,
-                       int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
-                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword,
-                       Where where) {
+qv_bool run(connection::Session &session, const record::Command &command, const record::Call &call,
+            Where where) {
   return serialized(
+      session, [&] { return record::execute(session, command, call); }, where);
+}
+
+qv_bool run(connection::Session &session, const record::Command &command, int32_t *code,
+            char *message, const char *t0, const char *t1, const char *t2, const char *t3,
+            Where where) {
+  return run(session, command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}},
+             where);
+}
+
+qv_bool run_numbers_out(connection::Session &session, const record::Command &command, int32_t *code,
+                        char *message, int32_t *n1, int32_t *n2, int32_t *n3, Where where) {
+  return run(session, command, {.result_code = code, .message = message, .outs = {n1, n2, n3}},
+             where);
+}
+
+qv_bool connect_export(connection::Session &session, connection::Protocol protocol, char *Message,
+                       const char *Host, int32_t Port, int32_t Timeout, const char *ProxyKind,
+                       const char *ProxyHost, int32_t ProxyPort, const char *ProxyUser,
+                       const char *ProxyPassword, Where where) {
+  return serialized(
+      session,
       [&] {
         if (!Message) {
           connection::refuse(1, "Argument 1 (the message buffer) is a null pointer.");
@@ -44,7 +52,7 @@ qv_bool connect_export(connection::Protocol protocol, char *Message, const char 
                                                   ProxyPort,
                                                   text_or_empty(ProxyUser),
                                                   text_or_empty(ProxyPassword)};
-        if (connection::connect(protocol, {Message, SIZE_MAX}, args)) return true;
+        if (connection::connect(session, protocol, {Message, SIZE_MAX}, args)) return true;
         const connection::Error *e = connection::last_connect_error();
         const connection::Error fallback("The connect failed.");
         connection::record_failure(e && e->cause() == connection::Cause::NotInitialised
@@ -56,8 +64,8 @@ qv_bool connect_export(connection::Protocol protocol, char *Message, const char 
       where);
 }
 
-bool disconnect_or_note() {
-  if (connection::disconnect()) return true;
+bool disconnect_or_note(connection::Session &session) {
+  if (session.disconnect()) return true;
   connection::record_failure(connection::OutcomeKind::NotInitialised,
                              connection::not_initialised(text::kNotInitialized));
   return false;
@@ -89,11 +97,6 @@ bool relogin_call(bool accepted) {
       break;
   }
   return false;
-}
-
-void forget_kept() {
-  record::forget_kept_answers();
-  xml::forget_kept_replies();
 }
 
 }  // namespace qv::api

@@ -1,6 +1,6 @@
-// The shapes that several exports share: a record command run under the
-// guard, the connect of either protocol, the disconnect, the relogin that
-// the host asks for, and forgetting what the two-call operations kept.
+// The session that the classic exports act on, and the shapes that several
+// exports share: a record command run under the guard, the connect of
+// either protocol, the disconnect and the relogin that the host asks for.
 #pragma once
 
 #include <cstdint>
@@ -13,32 +13,35 @@
 
 namespace qv::api {
 
-// Runs one record command under the call lock.
-qv_bool run(const record::Command &command, const record::Call &call,
+// The library's own session, made at the first call and kept for the
+// life of the process; dllInitialize and release make and destroy its
+// connection objects.
+connection::Session &default_session();
+
+// Runs one record command on the session under its call lock.
+qv_bool run(connection::Session &session, const record::Command &command, const record::Call &call,
             Where where = __builtin_FUNCTION());
 // The common shapes: code and message, plus input texts; code and message,
 // plus three numbers out.
-qv_bool run(const record::Command &command, int32_t *code, char *message, const char *t0 = nullptr,
-            const char *t1 = nullptr, const char *t2 = nullptr, const char *t3 = nullptr,
-            Where where = __builtin_FUNCTION());
-qv_bool run_numbers_out(const record::Command &command, int32_t *code, char *message, int32_t *n1,
-                        int32_t *n2, int32_t *n3, Where where = __builtin_FUNCTION());
+qv_bool run(connection::Session &session, const record::Command &command, int32_t *code,
+            char *message, const char *t0 = nullptr, const char *t1 = nullptr,
+            const char *t2 = nullptr, const char *t3 = nullptr, Where where = __builtin_FUNCTION());
+qv_bool run_numbers_out(connection::Session &session, const record::Command &command, int32_t *code,
+                        char *message, int32_t *n1, int32_t *n2, int32_t *n3,
+                        Where where = __builtin_FUNCTION());
 
-// TcpConnect and fxTcpConnect: the connect of protocol, its failure
-// classified for the host's last-outcome query.
-qv_bool connect_export(connection::Protocol protocol, char *Message, const char *Host, int32_t Port,
-                       int32_t Timeout, const char *ProxyKind, const char *ProxyHost,
-                       int32_t ProxyPort, const char *ProxyUser, const char *ProxyPassword,
-                       Where where = __builtin_FUNCTION());
+// TcpConnect and fxTcpConnect: the session's connect of protocol, its
+// failure classified for the host's last-outcome query.
+qv_bool connect_export(connection::Session &session, connection::Protocol protocol, char *Message,
+                       const char *Host, int32_t Port, int32_t Timeout, const char *ProxyKind,
+                       const char *ProxyHost, int32_t ProxyPort, const char *ProxyUser,
+                       const char *ProxyPassword, Where where = __builtin_FUNCTION());
 
 // A disconnect before initialisation has nothing to close.
-bool disconnect_or_note();
+bool disconnect_or_note(connection::Session &session);
 
 // ReLogin and fxReLogin called by the host: the relogin is the call, so its
 // failure is the call's outcome as well.
 bool relogin_call(bool accepted);
-
-// What the two-call operations kept goes with the connection it was read on.
-void forget_kept();
 
 }  // namespace qv::api

@@ -4,8 +4,6 @@
 
 namespace qv::api {
 
-std::mutex g_call_mutex;
-
 void escaped(const std::exception *e) {
   const auto *error = dynamic_cast<const connection::Error *>(e);
   if (error && error->cause() == connection::Cause::TimedOut)

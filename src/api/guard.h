@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "connection/call_outcome.h"
-#include "connection/tcp_client.h"
+#include "connection/session.h"
 #include "quorvex.h"
 #include "trace/trace.h"
 
@@ -50,33 +50,32 @@ qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
   return result;
 }
 
-// The call lock: every call that uses the connection or the library's
-// state runs alone, so that two host threads can never interleave their
-// records on the stream.
-extern std::mutex g_call_mutex;
-
-// Runs an export body under the call lock, inside the guard.  The state it
-// leaves is published for GetConnectionState.
+// Runs an export body under the session's call lock, inside the guard, so
+// that two host threads can never interleave their records on the
+// session's stream.  The state it leaves is published for
+// GetConnectionState.
 template <class Body>
-qv_bool serialized(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
+qv_bool serialized(connection::Session &session, Body &&body,
+                   Where where = __builtin_FUNCTION()) noexcept {
   return guarded(
       [&] {
-        std::lock_guard<std::mutex> lock(g_call_mutex);
+        std::lock_guard<std::mutex> lock(session.call_lock);
         const bool result = body();
-        connection::publish_state();
+        session.publish_state();
         return result;
       },
       where);
 }
 
-// A disconnect or release: a call blocked on the connection (a connect, a
-// read, a write) gives way at once instead of holding the lock until its
-// time-out, and its failure path does not reconnect.
+// A disconnect or release: a call blocked on the session's connection (a
+// connect, a read, a write) gives way at once instead of holding the lock
+// until its time-out, and its failure path does not reconnect.
 template <class Body>
-qv_bool interrupting(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
-  connection::request_interrupt();
-  const qv_bool result = serialized(std::forward<Body>(body), where);
-  connection::end_interrupt();
+qv_bool interrupting(connection::Session &session, Body &&body,
+                     Where where = __builtin_FUNCTION()) noexcept {
+  session.waits.request_interrupt();
+  const qv_bool result = serialized(session, std::forward<Body>(body), where);
+  session.waits.end_interrupt();
   return result;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "api/arguments.h"
+#include "api/calls.h"
 #include "connection/call_outcome.h"
 
 using namespace qv;
@@ -44,7 +45,7 @@ QV_API GetLastRelogin(int32_t *Relogin, int32_t *ServerCode, int32_t *SocketErro
 
 QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol,
                           int32_t *LoginCode) {
-  const connection::PublishedState s = connection::published_state();
+  const connection::PublishedState s = api::default_session().published_state();
   if (State) *State = s.flags;
   if (Path) *Path = static_cast<int32_t>(s.path);
   if (LoginProtocol) *LoginProtocol = static_cast<int32_t>(s.login);

@@ -4,13 +4,12 @@
 // other's replies, and a first call without its second leaves the stream
 // in step.
 //
-// A reply belongs to the thread whose call read it and to the connection
-// it was read on.  The second call takes its own thread's reply for the
-// operation, once; a thread without one gets nothing, never another
-// thread's, and a reply whose connection has gone (closed, renewed,
-// released) counts as none.  A new first call replaces its thread's
-// earlier reply for the operation; past kLimit replies the oldest goes.
-// Not locked: every use runs under the library's call lock.
+// Each session keeps its own replies.  A reply belongs to the thread whose
+// call read it and to the connection it was read on.  The second call takes its own thread's reply
+// for the operation, once; a thread without one gets nothing, never another thread's, and a reply
+// whose connection has gone (closed, renewed, released) counts as none.  A new first call replaces
+// its thread's earlier reply for the operation; past kLimit replies the oldest goes. Not locked:
+// every use runs under its session's call lock.
 #pragma once
 
 #include <algorithm>

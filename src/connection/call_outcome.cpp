@@ -1,11 +1,9 @@
 #include "connection/call_outcome.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <optional>
 
-#include "connection/client_context.h"
 #include "trace/trace.h"
 
 namespace qv::connection {
@@ -14,13 +12,6 @@ namespace {
 thread_local CallOutcome t_outcome;
 // The connect's own error, kept where its paths caught it.
 thread_local std::optional<Error> t_connect_error;
-
-// Each field is published on its own; a reader may see one call's flags
-// with the previous call's login, which a state query tolerates.
-std::atomic<int32_t> g_flags{0};
-std::atomic<int32_t> g_path{0};
-std::atomic<int32_t> g_login{0};
-std::atomic<int32_t> g_login_code{-1};
 
 // Writes a trace event when a trace runs; building it never fails the call.
 template <class Event>
@@ -166,25 +157,5 @@ const char *kind_name(OutcomeKind kind) {
 void note_connect_error(const Error &e) { t_connect_error = e; }
 void clear_connect_error() { t_connect_error.reset(); }
 const Error *last_connect_error() { return t_connect_error ? &*t_connect_error : nullptr; }
-
-void publish_state() {
-  ClientContext &c = context();
-  // The connection that the session was noted on has gone: so has its login.
-  if (!c.tcp_client || c.tcp_client->generation() != c.session.connection) c.session = {};
-  int32_t flags = 0;
-  if (c.tcp_client) flags |= kStateInitialised;
-  const bool connected = c.tcp_client && c.tcp_client->connected();
-  if (connected) flags |= kStateConnected;
-  if (connected && c.session.accepted) flags |= kStateLoggedIn;
-  g_flags.store(flags);
-  g_path.store(static_cast<int32_t>(connected ? c.session.path : Path::None));
-  g_login.store(static_cast<int32_t>(c.session.login));
-  g_login_code.store(c.session.login_code);
-}
-
-PublishedState published_state() {
-  return {g_flags.load(), static_cast<Path>(g_path.load()),
-          static_cast<LoginProtocol>(g_login.load()), g_login_code.load()};
-}
 
 }  // namespace qv::connection

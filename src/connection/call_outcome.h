@@ -94,10 +94,10 @@ enum class Path : int32_t { None = 0, Direct = 1, Socks4 = 2, Socks5 = 3, Http =
 // Which protocol's login; the values are the header's QV_PROTOCOL_*.
 enum class LoginProtocol : int32_t { None = 0, Record = 1, Xml = 2 };
 
-// The session on the current connection: how it was opened and the last
-// login answered on it.  Lives in the client context; it belongs to the
-// connection of the generation it names and is void once that one goes.
-struct Session {
+// The login state of a session's current connection: how it was opened and
+// the last login answered on it.  It belongs to the connection of the
+// generation it names and is void once that one goes.
+struct LoginState {
   Path path = Path::None;
   LoginProtocol login = LoginProtocol::None;
   int32_t login_code = -1;
@@ -105,9 +105,8 @@ struct Session {
   uint64_t connection = 0;  // TcpClient::generation() of its connection
 };
 
-// The state that GetConnectionState reports, published at the end of
-// every call that used the connection so that a query never waits for a
-// call in progress.
+// The state that GetConnectionState reports, published by the session at
+// the end of every call that used it (Session::publish_state).
 struct PublishedState {
   int32_t flags = 0;  // QV_STATE_*
   Path path = Path::None;
@@ -117,9 +116,5 @@ struct PublishedState {
 inline constexpr int32_t kStateInitialised = 1;
 inline constexpr int32_t kStateConnected = 2;
 inline constexpr int32_t kStateLoggedIn = 4;
-
-// Reads the context (the caller holds the call lock) and publishes it.
-void publish_state();
-PublishedState published_state();
 
 }  // namespace qv::connection

@@ -32,7 +32,7 @@ SocksSettings::Version select_socks_version(const std::string &kind) {
                                        : SocksSettings::Version::Socks4;
 }
 
-connection::Path session_path(Route path, const std::string &kind) {
+connection::Path login_path(Route path, const std::string &kind) {
   switch (path) {
     case Route::Socks:
       return select_socks_version(kind) == SocksSettings::Version::Socks5
@@ -73,18 +73,18 @@ bool direct_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &message
   return true;
 }
 
-bool socks_path(ClientContext &c, Protocol, const MessageBuffer &message,
+bool socks_path(Session &session, Protocol, const MessageBuffer &message,
                 const ConnectionSettings &args) {
-  SocksSettings &s = *c.socks_settings;
+  SocksSettings &s = *session.socks_settings;
   s.host = args.proxy_host;
   s.port = args.proxy_port;
   s.username = args.proxy_user;
   s.password = args.proxy_password;
   s.version = select_socks_version(args.proxy_kind);
 
-  TcpClient &tcp = *c.tcp_client;
-  c.socks_handler->settings = s;
-  tcp.attach(c.socks_handler.get());
+  TcpClient &tcp = *session.tcp_client;
+  session.socks_handler->settings = s;
+  tcp.attach(session.socks_handler.get());
   tcp.set_target(args.host, args.port);
   try {
     tcp.connect(args.timeout);
@@ -122,16 +122,16 @@ void MessageBuffer::write(std::string_view first, std::string_view second) const
   data[a + b] = '\0';
 }
 
-bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSettings &args) {
-  ClientContext &c = context();
+bool connect(Session &session, Protocol protocol, const MessageBuffer &message,
+             const ConnectionSettings &args) {
   const Route path = select_path(args.proxy_kind);
   clear_connect_error();
-  if (!c.tcp_client) {
+  if (!session.tcp_client) {
     note_connect_error(not_initialised(text::kNotInitialized));
     message.write(failure_prefix(path), text::kNotInitialized);
     return false;
   }
-  TcpClient &tcp = *c.tcp_client;
+  TcpClient &tcp = *session.tcp_client;
 
   const int64_t start = trace::on() ? trace::now_us() : 0;
   trace::event_if_on([&] { return connect_line(protocol, path, args); });
@@ -141,7 +141,7 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
       ok = direct_path(tcp, protocol, message, args);
       break;
     case Route::Socks:
-      ok = socks_path(c, protocol, message, args);
+      ok = socks_path(session, protocol, message, args);
       break;
     case Route::Http:
       ok = http_proxy_path(tcp, protocol, message, args);
@@ -150,7 +150,8 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
   if (!ok || !tcp.connected()) {
     // The earlier connection and its login go with a failed attempt, unless
     // it is still the one open (a connect over it is refused).
-    if (tcp.generation() != c.session.connection || !tcp.connected()) c.session = {};
+    if (tcp.generation() != session.login_state.connection || !tcp.connected())
+      session.login_state = {};
     trace::event_if_on([&] {
       const Error *e = last_connect_error();
       return "connect failed in " + trace::elapsed_since(start) + ": " +
@@ -159,31 +160,31 @@ bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSe
     return false;
   }
   trace::event_if_on([&] { return "connected in " + trace::elapsed_since(start); });
-  c.session = {session_path(path, args.proxy_kind), LoginProtocol::None, -1, false,
-               tcp.generation()};
+  session.login_state = {login_path(path, args.proxy_kind), LoginProtocol::None, -1, false,
+                         tcp.generation()};
 
   // The final step: only a connect that worked is remembered for relogins.
   if (protocol == Protocol::Record) message.write(text::kTcpConnected.gbk);
-  if (&args != &c.connection_settings) c.connection_settings = args;
+  if (&args != &session.connection_settings) session.connection_settings = args;
   return true;
 }
 
-MessageBuffer reconnect_message() {
-  ClientContext &c = context();
-  return {c.reconnect_message ? c.reconnect_message->data() : nullptr, kReconnectMessageSize};
+MessageBuffer reconnect_message(Session &session) {
+  return {session.reconnect_message ? session.reconnect_message->data() : nullptr,
+          kReconnectMessageSize};
 }
 
-bool reconnect(Protocol protocol) {
-  if (disconnect_requested()) return false;  // the host is closing the connection
+bool reconnect(Session &session, Protocol protocol) {
+  if (session.disconnect_requested()) return false;  // the host is closing the connection
   trace::event_if_on([] { return "relogin: reconnecting with the saved settings"; });
-  if (!disconnect()) {
+  if (!session.disconnect()) {
     const Error e = not_initialised(text::kNotInitialized);
     relogin_connect_failed(&e);
     return false;
   }
   // A copy: a successful connect stores its arguments over the saved ones.
-  const ConnectionSettings settings = context().connection_settings;
-  if (connect(protocol, reconnect_message(), settings)) return true;
+  const ConnectionSettings settings = session.connection_settings;
+  if (connect(session, protocol, reconnect_message(session), settings)) return true;
   relogin_connect_failed(last_connect_error());
   return false;
 }

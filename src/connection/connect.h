@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "connection/client_context.h"
+#include "connection/session.h"
 
 namespace qv::connection {
 
@@ -23,16 +23,18 @@ struct MessageBuffer {
   void write(std::string_view first, std::string_view second = {}) const;
 };
 
-// Connects as TcpConnect (Record) or fxTcpConnect (Xml) do.  The arguments
-// are copied into ConnectionSettings only when the connect succeeds.
-bool connect(Protocol protocol, const MessageBuffer &message, const ConnectionSettings &args);
+// Connects the session as TcpConnect (Record) or fxTcpConnect (Xml) do.
+// The arguments are copied into its ConnectionSettings only when the
+// connect succeeds.
+bool connect(Session &session, Protocol protocol, const MessageBuffer &message,
+             const ConnectionSettings &args);
 
 // The first half of every relogin: closes the connection and connects
 // again with the saved settings, the connect's message going to the
 // relogin's own block.  False at once while the host is disconnecting; on
 // any failure, the reason is noted for GetLastRelogin.
-bool reconnect(Protocol protocol);
+bool reconnect(Session &session, Protocol protocol);
 // The relogin's message block (nothing reads it).
-MessageBuffer reconnect_message();
+MessageBuffer reconnect_message(Session &session);
 
 }  // namespace qv::connection

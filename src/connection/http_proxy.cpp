@@ -91,7 +91,7 @@ bool http_proxy_path(TcpClient &tcp, Protocol protocol, const MessageBuffer &mes
     // The proxy's connect is bounded like a direct one.
     tcp.connect(args.timeout);
     // One deadline for the whole exchange with the proxy.
-    const Deadline deadline = operation_deadline();
+    const Deadline deadline = tcp.waits().operation_deadline();
 
     // One empty line ends the request; anything after it would travel
     // through the tunnel to the server.

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/fixed_texts.h"
-#include "connection/client_context.h"
+#include "connection/session.h"
 #include "connection/socket_errors.h"
 #include "trace/trace.h"
 
@@ -27,7 +27,7 @@ bool is_localhost(const std::string &host) {
   return true;
 }
 
-void socks4(platform::Socket &s, const SocksSettings &settings, const std::string &host,
+void socks4(Waits *w, platform::Socket &s, const SocksSettings &settings, const std::string &host,
             int32_t port, Deadline deadline) {
   unsigned char address[4];
   const char *name = is_localhost(host) ? "127.0.0.1" : host.c_str();
@@ -42,10 +42,10 @@ void socks4(platform::Socket &s, const SocksSettings &settings, const std::strin
   request.append(reinterpret_cast<const char *>(address), 4);
   request.append(settings.username, 0, 255);
   request.push_back('\0');
-  send_exact(s, request.data(), request.size(), deadline);
+  send_exact(w, s, request.data(), request.size(), deadline);
 
   unsigned char reply[8];
-  receive_exact(s, reply, sizeof reply, deadline, text::kReadTimedOut);
+  receive_exact(w, s, reply, sizeof reply, deadline, text::kReadTimedOut);
   trace::event_if_on([&] { return "socks4: reply " + std::to_string(reply[1]); });
   switch (reply[1]) {
     case 90:
@@ -62,9 +62,9 @@ void socks4(platform::Socket &s, const SocksSettings &settings, const std::strin
 }
 
 // SOCKS5 receives all report the same text whatever went wrong.
-void socks5_receive(platform::Socket &s, void *data, size_t size, Deadline deadline) {
+void socks5_receive(Waits *w, platform::Socket &s, void *data, size_t size, Deadline deadline) {
   try {
-    receive_exact(s, data, size, deadline, text::kSocksNoResponse);
+    receive_exact(w, s, data, size, deadline, text::kSocksNoResponse);
   } catch (const Error &e) {
     if (e.cause() == Cause::Interrupted) throw;
     fail(text::kSocksNoResponse);
@@ -94,14 +94,15 @@ std::string_view socks5_reply_text(unsigned char code) {
   }
 }
 
-void socks5(platform::Socket &s, const std::string &host, int32_t port, Deadline deadline) {
+void socks5(Waits *w, platform::Socket &s, const std::string &host, int32_t port,
+            Deadline deadline) {
   // The length of the host travels in one byte; refuse before sending.
   if (host.size() > 255) fail(text::kSocks5HostTooLong);
 
   const unsigned char greeting[3] = {5, 1, 0};
-  send_exact(s, greeting, sizeof greeting, deadline);
+  send_exact(w, s, greeting, sizeof greeting, deadline);
   unsigned char method[2];
-  socks5_receive(s, method, sizeof method, deadline);
+  socks5_receive(w, s, method, sizeof method, deadline);
   if (method[1] != 0) fail(text::kSocksBadAuthMethod);
 
   trace::event_if_on([&] {
@@ -111,12 +112,12 @@ void socks5(platform::Socket &s, const std::string &host, int32_t port, Deadline
   request.push_back(static_cast<char>(host.size()));
   request.append(host);
   put_port(request, port);
-  send_exact(s, request.data(), request.size(), deadline);
+  send_exact(w, s, request.data(), request.size(), deadline);
 
   // Version, reply code, reserved, address type and the bound address's
   // first byte.
   unsigned char head[5];
-  socks5_receive(s, head, sizeof head, deadline);
+  socks5_receive(w, s, head, sizeof head, deadline);
   trace::event_if_on([&] { return "socks5: reply " + std::to_string(head[1]); });
   if (head[1] != 0) fail(socks5_reply_text(head[1]));
 
@@ -137,7 +138,7 @@ void socks5(platform::Socket &s, const std::string &host, int32_t port, Deadline
       fail(text::kSocks5UnknownAddressType);  // where the server's bytes begin is unknown
   }
   unsigned char skip[257 + 2];
-  socks5_receive(s, skip, rest, deadline);
+  socks5_receive(w, s, skip, rest, deadline);
 }
 
 }  // namespace
@@ -150,12 +151,12 @@ void SocksHandler::open(const std::string &host, int32_t port, int32_t timeout) 
   if (port < 0 || port > 65535) throw socket_error(10049);
   connect_socket(settings.host, settings.port, timeout);
   // One deadline for the whole handshake, however the proxy splits it.
-  const Deadline deadline = operation_deadline();
+  const Deadline deadline = handshake_deadline();
   try {
     if (settings.version == Version::Socks5)
-      socks5(socket(), host, port, deadline);
+      socks5(waits(), socket(), host, port, deadline);
     else
-      socks4(socket(), settings, host, port, deadline);
+      socks4(waits(), socket(), settings, host, port, deadline);
   } catch (...) {
     close();
     throw;

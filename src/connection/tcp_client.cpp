@@ -11,37 +11,35 @@
 #include "trace/trace.h"
 
 namespace qv::connection {
-namespace {
 
-std::atomic<int> g_read_timeout_ms{60000};
-
-// Disconnects requested by other threads and not yet run.  While any is
-// pending, every blocking call on the connection is shut down as it
-// enters, and a connect in progress gives up.
-platform::CancelCount g_interrupts{0};
-
-std::atomic<uint64_t> g_generations{0};
-
-// The socket that a thread is blocked on right now, so that another thread
-// can shut it down.  Registered only for the duration of the blocking call,
-// during which the calling thread keeps the socket alive.
-std::mutex g_blocking_mutex;
-platform::Socket *g_blocking_socket = nullptr;
-
+// Registers the socket that a call blocks on with its session's waits, so
+// that another thread's disconnect can shut it down; while a disconnect is
+// pending, the socket is shut down as the call enters.
 class BlockingSection {
  public:
-  explicit BlockingSection(platform::Socket &s) {
-    std::lock_guard<std::mutex> lock(g_blocking_mutex);
-    g_blocking_socket = &s;
-    if (g_interrupts.load() > 0) s.shutdown_both();
+  BlockingSection(Waits *waits, platform::Socket &s) : waits_(waits) {
+    if (!waits_) return;
+    std::lock_guard<std::mutex> lock(waits_->blocking_mutex_);
+    waits_->blocking_socket_ = &s;
+    if (waits_->interrupts_.load() > 0) s.shutdown_both();
   }
   ~BlockingSection() {
-    std::lock_guard<std::mutex> lock(g_blocking_mutex);
-    g_blocking_socket = nullptr;
+    if (!waits_) return;
+    std::lock_guard<std::mutex> lock(waits_->blocking_mutex_);
+    waits_->blocking_socket_ = nullptr;
   }
   BlockingSection(const BlockingSection &) = delete;
   BlockingSection &operator=(const BlockingSection &) = delete;
+
+ private:
+  Waits *waits_;
 };
+
+namespace {
+
+// Names connections uniquely across every session of the process; touched
+// only when a connection is opened or closed.
+std::atomic<uint64_t> g_generations{0};
 
 bool equals_ignoring_case(const std::string &a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -50,19 +48,21 @@ bool equals_ignoring_case(const std::string &a, std::string_view b) {
          });
 }
 
+bool interrupt_pending(const Waits *waits) { return waits && waits->interrupt_pending(); }
+
 // One receive under the deadline: the bytes read, never 0.  Throws Error
 // for the peer's close, a socket error or the deadline.
-size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadline,
+size_t receive_some(Waits *waits, platform::Socket &s, void *data, size_t size, Deadline deadline,
                     std::string_view timeout_text) {
   int error = 0;
   long n;
   {
-    BlockingSection section(s);
+    BlockingSection section(waits, s);
     n = s.receive(data, size, deadline, error);
   }
   // While a disconnect of the host's is pending, whatever ended the wait
   // (the shut-down socket, as a rule) is the host's doing.
-  if (n <= 0 && g_interrupts.load() > 0) throw interrupted();
+  if (n <= 0 && interrupt_pending(waits)) throw interrupted();
   if (n == 0) throw Error(std::string(text::kClosedGracefully), Cause::Closed);
   if (n < 0) throw platform_error(error, timeout_text);
   if (trace::on()) trace::dump_received(data, static_cast<size_t>(n));
@@ -71,24 +71,21 @@ size_t receive_some(platform::Socket &s, void *data, size_t size, Deadline deadl
 
 }  // namespace
 
-void request_interrupt() {
-  std::lock_guard<std::mutex> lock(g_blocking_mutex);
-  g_interrupts.fetch_add(1);
-  if (g_blocking_socket) g_blocking_socket->shutdown_both();
+void Waits::request_interrupt() {
+  std::lock_guard<std::mutex> lock(blocking_mutex_);
+  interrupts_.fetch_add(1);
+  if (blocking_socket_) blocking_socket_->shutdown_both();
 }
 
-void end_interrupt() {
-  int pending = g_interrupts.load();
-  while (pending > 0 && !g_interrupts.compare_exchange_weak(pending, pending - 1)) {
+void Waits::end_interrupt() {
+  int pending = interrupts_.load();
+  while (pending > 0 && !interrupts_.compare_exchange_weak(pending, pending - 1)) {
   }
 }
 
-bool interrupt_pending() { return g_interrupts.load() > 0; }
-
-int read_timeout_ms() { return g_read_timeout_ms.load(std::memory_order_relaxed); }
-void set_read_timeout_ms(int ms) { g_read_timeout_ms.store(ms, std::memory_order_relaxed); }
-
-Deadline operation_deadline() { return Deadline::after(read_timeout_ms()); }
+Deadline SocketHandler::handshake_deadline() const {
+  return waits_ ? waits_->operation_deadline() : Deadline();
+}
 
 void SocketHandler::open(const std::string &host, int32_t port, int32_t timeout) {
   connect_socket(host, port, timeout);
@@ -106,7 +103,7 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
   if (const int rc = platform::resolve(name, static_cast<uint16_t>(port), endpoints); rc != 0)
     throw socket_error(rc);
 
-  const platform::CancelCount *cancel = follow_interrupts_ ? &g_interrupts : nullptr;
+  const platform::CancelCount *cancel = waits_ ? &waits_->interrupts() : nullptr;
   int last = 0;
   for (const platform::Endpoint &e : endpoints) {
     int wait = 0;
@@ -125,29 +122,29 @@ void SocketHandler::connect_socket(const std::string &host, int32_t port, int32_
   throw socket_error(last);
 }
 
-void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline,
-                const trace::Outgoing &out) {
+void send_exact(Waits *waits, platform::Socket &socket, const void *data, size_t size,
+                Deadline deadline, const trace::Outgoing &out) {
   trace::dump_sent(data, size, out);
   int rc;
   {
-    BlockingSection section(socket);
+    BlockingSection section(waits, socket);
     rc = socket.send_all(data, size, deadline);
   }
-  if (rc != 0 && g_interrupts.load() > 0) throw interrupted();
+  if (rc != 0 && interrupt_pending(waits)) throw interrupted();
   if (rc != 0) throw platform_error(rc, text::kWriteTimedOut);
 }
 
-void receive_exact(platform::Socket &socket, void *data, size_t size, Deadline deadline,
-                   std::string_view timeout_text) {
+void receive_exact(Waits *waits, platform::Socket &socket, void *data, size_t size,
+                   Deadline deadline, std::string_view timeout_text) {
   auto *out = static_cast<unsigned char *>(data);
   while (size > 0) {
-    const size_t n = receive_some(socket, out, size, deadline, timeout_text);
+    const size_t n = receive_some(waits, socket, out, size, deadline, timeout_text);
     out += n;
     size -= n;
   }
 }
 
-TcpClient::TcpClient() {}  // NOLINT: user-provided on purpose, see the header
+TcpClient::TcpClient(Waits &waits) : waits_(waits) {}  // NOLINT: the buffer stays untouched
 
 void TcpClient::set_target(std::string host, int32_t port) {
   host_ = std::move(host);
@@ -172,7 +169,7 @@ void TcpClient::connect(int32_t timeout) {
     handler_ = own_.get();
   }
   begin_ = end_ = 0;
-  handler_->follow_interrupts(true);
+  handler_->follow(&waits_);
   renew_generation();
   handler_->open(host_, port_, timeout);
   renew_generation();
@@ -226,7 +223,7 @@ void TcpClient::check_in_step(platform::Socket &s) {
     throw Error(std::string(text::kUnrequestedData));
   }
   if (!s.readable_now()) return;
-  receive_some(s, buffer_, kChunk, operation_deadline(), text::kReadTimedOut);
+  receive_some(&waits_, s, buffer_, kChunk, waits_.operation_deadline(), text::kReadTimedOut);
   throw Error(std::string(text::kUnrequestedData));
 }
 
@@ -235,7 +232,7 @@ void TcpClient::write(const void *data, size_t size, Deadline deadline,
   platform::Socket &s = open_socket();
   or_abandon([&] {
     check_in_step(s);
-    send_exact(s, data, size, deadline, out);
+    send_exact(&waits_, s, data, size, deadline, out);
   });
 }
 
@@ -279,7 +276,7 @@ std::string TcpClient::read_line(size_t max_length, Deadline deadline) {
 void TcpClient::fill(Deadline deadline) {
   platform::Socket &s = open_socket();
   begin_ = end_ = 0;
-  end_ = receive_some(s, buffer_, kChunk, deadline, text::kReadTimedOut);
+  end_ = receive_some(&waits_, s, buffer_, kChunk, deadline, text::kReadTimedOut);
 }
 
 }  // namespace qv::connection

@@ -1,5 +1,5 @@
-// The one connection of the library: a target, a socket handler that owns
-// the socket, and a buffered reader.  Writes go out at once; reads take
+// A session's connection: a target, a socket handler that owns the
+// socket, and a buffered reader.  Writes go out at once; reads take
 // exactly the bytes asked for.
 //
 // The stream stays in step: a read or write that fails, times out or stops
@@ -9,9 +9,11 @@
 // disconnect requested by another thread ends any wait.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/platform.h"
@@ -20,6 +22,42 @@
 namespace qv::connection {
 
 using platform::Deadline;
+
+// What every blocking operation of one session follows: the read time-out
+// that bounds it, and the interrupt by which another thread's disconnect
+// ends it.  Each session has its own, so that one session's disconnect
+// never touches another's calls.
+class Waits {
+ public:
+  // Milliseconds that every blocking operation may take; 0 or below waits
+  // without limit.
+  int read_timeout_ms() const { return read_timeout_ms_.load(std::memory_order_relaxed); }
+  void set_read_timeout_ms(int ms) { read_timeout_ms_.store(ms, std::memory_order_relaxed); }
+  // The deadline of one operation under the read time-out.
+  Deadline operation_deadline() const { return Deadline::after(read_timeout_ms()); }
+
+  // A disconnect requested by another thread: ends the receive, send or
+  // connect that a call is blocked in on the session's connection (that
+  // call fails), and every one that starts, until end_interrupt() is
+  // called once for it after the disconnect has run.  Safe from any thread
+  // at any time.
+  void request_interrupt();
+  void end_interrupt();
+  bool interrupt_pending() const { return interrupts_.load() > 0; }
+  const platform::CancelCount &interrupts() const { return interrupts_; }
+
+ private:
+  friend class BlockingSection;
+
+  std::atomic<int> read_timeout_ms_{60000};
+  // Disconnects requested by other threads and not yet run.
+  platform::CancelCount interrupts_{0};
+  // The socket that a call is blocked on right now, so that another thread
+  // can shut it down.  Registered only for the duration of the blocking
+  // call, during which the calling thread keeps the socket alive.
+  std::mutex blocking_mutex_;
+  platform::Socket *blocking_socket_ = nullptr;
+};
 
 // Owns the socket of a connection opened through it.  The plain handler
 // connects straight to the target; a proxy handler overrides open().
@@ -34,51 +72,42 @@ class SocketHandler {
   void close() { socket_.close(); }
   platform::Socket &socket() { return socket_; }
 
-  // Makes the connect give way to a disconnect requested by another thread
-  // (the library's connection does; a web request's does not).
-  void follow_interrupts(bool on) { follow_interrupts_ = on; }
+  // Makes the connect and the handshakes give way to a disconnect that
+  // another thread requests through waits, and bounds the handshakes by
+  // its read time-out (a session's connection does; a web request's
+  // does not).
+  void follow(Waits *waits) { waits_ = waits; }
 
  protected:
   // The TCP connect itself: resolve, then connect within the time-out.
   void connect_socket(const std::string &host, int32_t port, int32_t timeout);
+  // The waits followed, or null.
+  Waits *waits() const { return waits_; }
+  // The deadline of a handshake: the read time-out of the waits followed.
+  Deadline handshake_deadline() const;
 
  private:
   platform::Socket socket_;
-  bool follow_interrupts_ = false;
+  Waits *waits_ = nullptr;
 };
-
-// The deadline of one operation under the library's read time-out.
-Deadline operation_deadline();
 
 // Sends or receives exactly size bytes straight on a socket, for
 // handshakes that run before the connection is handed to the buffered
-// reader.  Throws Error (timeout_text when the deadline passes).  Another
-// thread's disconnect request ends the wait.
+// reader.  Throws Error (timeout_text when the deadline passes).  A
+// disconnect requested through waits (when not null) ends the wait.
 // out says what the trace shows of the block (by default, the trace as it
 // is when the call starts, nothing masked).
-void send_exact(platform::Socket &socket, const void *data, size_t size, Deadline deadline,
-                const trace::Outgoing &out = trace::Outgoing::now());
-void receive_exact(platform::Socket &socket, void *data, size_t size, Deadline deadline,
-                   std::string_view timeout_text);
-
-// A disconnect requested by another thread: ends the receive, send or
-// connect that a call is blocked in on the connection (that call fails),
-// and every one that starts, until end_interrupt() is called once for it
-// after the disconnect has run.  Safe from any thread at any time.
-void request_interrupt();
-void end_interrupt();
-bool interrupt_pending();
-
-// Milliseconds that every blocking operation may take; 0 or below waits
-// without limit.  Library-wide.
-int read_timeout_ms();
-void set_read_timeout_ms(int ms);
+void send_exact(Waits *waits, platform::Socket &socket, const void *data, size_t size,
+                Deadline deadline, const trace::Outgoing &out = trace::Outgoing::now());
+void receive_exact(Waits *waits, platform::Socket &socket, void *data, size_t size,
+                   Deadline deadline, std::string_view timeout_text);
 
 class TcpClient {
  public:
   // Defined out of line, so that making one never zeroes the read buffer:
-  // its pages are touched only as replies fill them.
-  TcpClient();
+  // its pages are touched only as replies fill them.  Every wait follows
+  // waits, which outlive the client.
+  explicit TcpClient(Waits &waits);
   TcpClient(const TcpClient &) = delete;
   TcpClient &operator=(const TcpClient &) = delete;
 
@@ -107,10 +136,17 @@ class TcpClient {
   // Sends the whole block before returning.  Bytes that no request asked
   // for, or the peer's close, found waiting first fail the write before
   // anything is sent.  out says what the trace shows of it.  Throws Error.
-  void write(const void *data, size_t size, Deadline deadline = operation_deadline(),
+  void write(const void *data, size_t size, Deadline deadline,
              const trace::Outgoing &out = trace::Outgoing::now());
+  // The same under the read time-out.
+  void write(const void *data, size_t size, const trace::Outgoing &out) {
+    write(data, size, waits_.operation_deadline(), out);
+  }
   // Blocks until exactly size bytes have arrived.  Throws Error.
-  void read_exact(void *data, size_t size, Deadline deadline = operation_deadline());
+  void read_exact(void *data, size_t size, Deadline deadline);
+  // The same under the read time-out.
+  void read_exact(void *data, size_t size) { read_exact(data, size, waits_.operation_deadline()); }
+  const Waits &waits() const { return waits_; }
   // Reads one LF-terminated line (a CR before the LF dropped) of at most
   // max_length bytes; a longer one fails with "Max line length exceeded.".
   std::string read_line(size_t max_length, Deadline deadline);
@@ -123,6 +159,7 @@ class TcpClient {
   auto or_abandon(Operation &&op) -> decltype(op());
   void renew_generation();
 
+  Waits &waits_;
   std::string host_;
   int32_t port_ = 0;
   SocketHandler *handler_ = nullptr;

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "connection/call_outcome.h"
-#include "connection/client_context.h"
 #include "connection/connect.h"
 #include "connection/socket_errors.h"
 #include "record/kept_answers.h"
@@ -17,8 +16,8 @@ using connection::Error;
 
 constexpr size_t kMessageBufferSize = kBodySize + 1;
 
-connection::TcpClient &connection_or_throw() {
-  auto &tcp = connection::context().tcp_client;
+connection::TcpClient &connection_or_throw(connection::Session &session) {
+  auto &tcp = session.tcp_client;
   if (!tcp) throw connection::not_initialised(text::kNotConnected);
   return *tcp;
 }
@@ -50,8 +49,8 @@ void mask_secrets(const Command &cmd, trace::Outgoing &out) {
     if (cmd.is_secret(f)) out.mask(layout(f).offset, layout(f).size);
 }
 
-void save_credentials(const Call &call) {
-  connection::context().login_credentials = {
+void save_credentials(connection::Session &session, const Call &call) {
+  session.login_credentials = {
       std::string(input_text(call, Input::Text0)), std::string(input_text(call, Input::Text1)),
       std::string(input_text(call, Input::Text2)), std::string(input_text(call, Input::Text3)),
       std::string(input_text(call, Input::Text4))};
@@ -65,7 +64,7 @@ void write_request(const Command &cmd, connection::TcpClient &tcp, const Command
   trace::Outgoing out = trace::Outgoing::now();
   if (out.dump) mask_secrets(cmd, out);
   trace::event_if_on([&] { return "record > " + describe(rec, &cmd, true); });
-  tcp.write(rec.data(), rec.size(), connection::operation_deadline(), out);
+  tcp.write(rec.data(), rec.size(), out);
 }
 
 void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us) {
@@ -75,13 +74,14 @@ void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_u
   });
 }
 
-void failure_path(const Command &cmd, const Call &call, std::string_view error) {
+void failure_path(connection::Session &session, const Command &cmd, const Call &call,
+                  std::string_view error) {
   if (cmd.has(kReloginBeforeMessage)) {
-    relogin_quietly();
+    relogin_quietly(session);
     write_failure_message(cmd, call, error);
   } else {
     write_failure_message(cmd, call, error);
-    relogin_quietly();
+    relogin_quietly(session);
   }
 }
 
@@ -93,36 +93,36 @@ void exchange(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec
   read_answer(tcp, rec, start);
 }
 
-bool execute(const Command &cmd, const Call &call) {
+bool execute(connection::Session &session, const Command &cmd, const Call &call) {
   // A new first call, even a refused one, ends what the last one kept.
-  if (cmd.has(kKeepAnswer)) drop_kept_answer(cmd.code);
+  if (cmd.has(kKeepAnswer)) drop_kept_answer(session, cmd.code);
   if (!accept_arguments(cmd, call)) return false;
-  if (cmd.has(kKeptAnswer)) return hand_back_kept(cmd, call);
+  if (cmd.has(kKeptAnswer)) return hand_back_kept(session, cmd, call);
 
   CommandRecord rec;
   fill_request(cmd, call, rec);
-  if (cmd.has(kSaveCredentials)) save_credentials(call);
+  if (cmd.has(kSaveCredentials)) save_credentials(session, call);
   bool written = false;
   try {
-    connection::TcpClient &tcp = connection_or_throw();
-    if (cmd.has(kKeepAnswer)) return write_and_keep(cmd, tcp, rec);
+    connection::TcpClient &tcp = connection_or_throw(session);
+    if (cmd.has(kKeepAnswer)) return write_and_keep(session, cmd, tcp, rec);
     exchange(cmd, tcp, rec, &written);
     connection::mark_sent();
     hand_back(cmd, call, rec);
     if (cmd.has(kSavePasswordOnAccept) && rec.code() == kAccepted)
-      connection::context().login_credentials.pwd = input_text(call, Input::Text2);
+      session.login_credentials.pwd = input_text(call, Input::Text2);
     return true;
   } catch (const std::exception &e) {
     const Error error = connection::as_error(e);
     connection::exchange_failed(error, written);
-    failure_path(cmd, call, error.what());
+    failure_path(session, cmd, call, error.what());
     return false;
   }
 }
 
-void relogin_quietly() {
+void relogin_quietly(connection::Session &session) {
   try {
-    relogin();
+    relogin(session);
   } catch (...) {
   }
 }

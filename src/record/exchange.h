@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "connection/session.h"
 #include "connection/tcp_client.h"
 #include "record/arguments.h"
 #include "record/command.h"
@@ -20,12 +21,13 @@ namespace qv::record {
 void exchange(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec,
               bool *written = nullptr);
 
-// Runs one exchange.  Returns true when a response arrived and was handed
-// over; false on refused arguments or after the failure path.
-bool execute(const Command &cmd, const Call &call);
+// Runs one exchange on the session.  Returns true when a response arrived
+// and was handed over; false on refused arguments or after the failure
+// path.
+bool execute(connection::Session &session, const Command &cmd, const Call &call);
 
-// Runs the relogin and ignores its outcome.
-void relogin_quietly();
+// Runs the session's relogin and ignores its outcome.
+void relogin_quietly(connection::Session &session);
 
 // The exchange's halves and its failure path, shared with the kept
 // answers: the request written whole (its secret fields masked in the
@@ -33,6 +35,7 @@ void relogin_quietly();
 // for the trace), and the failure message and relogin of a failed call.
 void write_request(const Command &cmd, connection::TcpClient &tcp, const CommandRecord &rec);
 void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us);
-void failure_path(const Command &cmd, const Call &call, std::string_view error);
+void failure_path(connection::Session &session, const Command &cmd, const Call &call,
+                  std::string_view error);
 
 }  // namespace qv::record

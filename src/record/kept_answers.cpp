@@ -5,7 +5,6 @@
 
 #include "common/kept_replies.h"
 #include "connection/call_outcome.h"
-#include "connection/client_context.h"
 #include "connection/socket_errors.h"
 #include "record/exchange.h"
 #include "record/login.h"
@@ -23,16 +22,27 @@ struct KeptAnswer {
   Error error{""};
   CommandRecord record;
 };
-KeptReplies<KeptAnswer> g_kept_answers;
+
+// The session's kept answers.
+struct KeptAnswers final : connection::KeptStore {
+  KeptReplies<KeptAnswer> answers;
+  void clear() override { answers.clear(); }
+};
+
+KeptReplies<KeptAnswer> &kept_answers(connection::Session &session) {
+  return connection::Session::kept<KeptAnswers>(session.kept_answers).answers;
+}
 
 }  // namespace
 
-void drop_kept_answer(int32_t code) { g_kept_answers.drop(code); }
+void drop_kept_answer(connection::Session &session, int32_t code) {
+  kept_answers(session).drop(code);
+}
 
-bool hand_back_kept(const Command &cmd, const Call &call) {
+bool hand_back_kept(connection::Session &session, const Command &cmd, const Call &call) {
   std::optional<KeptAnswer> kept;
-  g_kept_answers.take(
-      cmd.code, connection::current_connection(), [](const KeptAnswer &) { return true; }, kept);
+  kept_answers(session).take(
+      cmd.code, session.current_connection(), [](const KeptAnswer &) { return true; }, kept);
   if (!kept) {
     // No request of this thread waits for it on this connection: nothing
     // to read, and no other thread's answer stands in for it.
@@ -44,18 +54,19 @@ bool hand_back_kept(const Command &cmd, const Call &call) {
   }
   if (!kept->read) {
     connection::exchange_failed(kept->error, true);
-    failure_path(cmd, call, kept->error.text());
+    failure_path(session, cmd, call, kept->error.text());
     return false;
   }
   hand_back(cmd, call, kept->record);
   if (cmd.has(kLoginAnswer)) {
     const int32_t code = kept->record.code();
-    connection::note_login(connection::LoginProtocol::Record, code, code == kAccepted);
+    session.note_login(connection::LoginProtocol::Record, code, code == kAccepted);
   }
   return true;
 }
 
-bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecord &rec) {
+bool write_and_keep(connection::Session &session, const Command &cmd, connection::TcpClient &tcp,
+                    CommandRecord &rec) {
   const int64_t start = trace::on() ? trace::now_us() : 0;
   write_request(cmd, tcp, rec);
   connection::mark_sent();
@@ -68,10 +79,8 @@ bool write_and_keep(const Command &cmd, connection::TcpClient &tcp, CommandRecor
   }
   // A failed read has closed the connection: the failure is kept for the
   // state that followed it, and goes as soon as anything renews it.
-  g_kept_answers.keep(cmd.code, tcp.generation(), std::move(kept));
+  kept_answers(session).keep(cmd.code, tcp.generation(), std::move(kept));
   return true;
 }
-
-void forget_kept_answers() { g_kept_answers.clear(); }
 
 }  // namespace qv::record

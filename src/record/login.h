@@ -1,6 +1,7 @@
 // Login, relogin and heartbeat of the record protocol.
 #pragma once
 
+#include "connection/session.h"
 #include "record/command.h"
 
 namespace qv::record {
@@ -34,8 +35,8 @@ inline constexpr Command kLoginFeedback = command(kLoginCode)
 // Keep-alive: code 105 and nothing else; the answer is read and dropped.
 inline constexpr Command kHeartbeat = command(105).option(kNoResultCode);
 
-// The relogin: reconnect with the saved settings, send the login from the
-// saved credentials, true only on 900.  Never throws.
-bool relogin();
+// The session's relogin: reconnect with the saved settings, send the login
+// from the saved credentials, true only on 900.  Never throws.
+bool relogin(connection::Session &session);
 
 }  // namespace qv::record

@@ -34,14 +34,14 @@ class SocketSource : public ByteSource {
   platform::Deadline deadline_;
 };
 
-std::optional<std::string> fetch(const HttpUrl &url, size_t keep) {
+std::optional<std::string> fetch(const HttpUrl &url, size_t keep, int read_timeout_ms) {
   // A plain handler of its own: no proxy, and the system's own connect
   // time-out.  It closes the connection when it goes.
   connection::SocketHandler handler;
   handler.open(url.host, url.port, 0);
   // The read time-out bounds the whole request after the connect: a server
   // that reads nothing or drips its answer cannot hold the call longer.
-  const platform::Deadline deadline = connection::operation_deadline();
+  const platform::Deadline deadline = platform::Deadline::after(read_timeout_ms);
   const std::string request = get_request(url);
   if (const int rc = handler.socket().send_all(request.data(), request.size(), deadline); rc != 0)
     throw connection::platform_error(rc, text::kWriteTimedOut);
@@ -52,7 +52,7 @@ std::optional<std::string> fetch(const HttpUrl &url, size_t keep) {
 }  // namespace
 
 bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms,
-                 const char *url) {
+                 const char *url, int read_timeout_ms) {
   if (response == nullptr || response_size < 1 || length == nullptr || elapsed_ms == nullptr) {
     if (response == nullptr)
       connection::refuse(1, "The response buffer is a null pointer.");
@@ -73,7 +73,7 @@ bool web_request(char *response, int32_t response_size, int32_t *length, int32_t
   const size_t size = static_cast<size_t>(response_size);
   // A text of response_size bytes or more does not fit: that many bytes of
   // the body tell a cut from a fit.
-  const std::optional<std::string> body = fetch(*parsed, size);
+  const std::optional<std::string> body = fetch(*parsed, size, read_timeout_ms);
   if (!body) {
     connection::other_failure("The answer is not an HTTP response that the library reads.");
     return false;

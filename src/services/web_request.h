@@ -13,9 +13,10 @@ namespace qv::services {
 // *elapsed_ms; and returns true.  No more of the body is read than
 // response_size bytes, which are enough to tell a cut.  On any failure
 // the outputs are untouched; null outputs or a response_size below 1
-// refuse the call before anything is sent.  Every receive waits at most
-// the library's read time-out.
+// refuse the call before anything is sent.  The request and the response
+// together take at most read_timeout_ms after the connect (0 or below: no
+// limit).
 bool web_request(char *response, int32_t response_size, int32_t *length, int32_t *elapsed_ms,
-                 const char *url);
+                 const char *url, int read_timeout_ms);
 
 }  // namespace qv::services

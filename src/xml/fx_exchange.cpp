@@ -8,7 +8,6 @@
 #include "common/fixed_texts.h"
 #include "platform/code_page.h"
 #include "quorvex.h"
-#include "connection/client_context.h"
 #include "trace/trace.h"
 #include "xml/xml_reply.h"
 
@@ -85,9 +84,10 @@ std::string request_line(int32_t code, std::string_view body, trace::Secret secr
 
 }  // namespace
 
-RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace::Secret secret) {
+RequestOutcome request(connection::Session &session, int32_t code, std::string_view body,
+                       Reply &reply, trace::Secret secret) {
   using connection::Error;
-  auto &tcp = connection::context().tcp_client;
+  auto &tcp = session.tcp_client;
   const int64_t start = trace::on() ? trace::now_us() : 0;
   try {
     std::string message(kHeaderSize + body.size(), '\0');
@@ -101,7 +101,7 @@ RequestOutcome request(int32_t code, std::string_view body, Reply &reply, trace:
     trace::Outgoing out = trace::Outgoing::now();
     if (out.dump) out.mask(kHeaderSize + secret.at, secret.size);
     trace::event_if_on([&] { return request_line(code, body, secret); });
-    tcp->write(message.data(), message.size(), connection::operation_deadline(), out);
+    tcp->write(message.data(), message.size(), out);
   } catch (const std::exception &e) {
     reply.error = connection::as_error(e);
     return RequestOutcome::WriteFailed;

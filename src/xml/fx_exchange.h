@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "connection/session.h"
 #include "connection/socket_errors.h"
 #include "platform/xml_parser.h"
 #include "trace/trace.h"
@@ -36,15 +37,16 @@ struct Reply {
 
 enum class RequestOutcome { Replied, WriteFailed, ReadFailed };
 
-// Sends header and body as one buffer, in one write, then reads the reply
+// Sends header and body on the session's connection as one buffer, in one
+// write, then reads the reply
 // header and the whole body it announces, so that the stream is in step
 // when the call returns.  A body that cannot be read whole (too long, cut
 // short, late) leaves the connection closed and reply.body_read false; the
 // outcome is Replied all the same, since the header arrived.  Never throws.
 // secret is the range of the body that the trace masks (the login's
 // password, as the body was written), empty for none.
-RequestOutcome request(int32_t code, std::string_view body, Reply &reply,
-                       trace::Secret secret = {0, 0});
+RequestOutcome request(connection::Session &session, int32_t code, std::string_view body,
+                       Reply &reply, trace::Secret secret = {0, 0});
 
 // The values of a reply document that one response half takes.
 class ReplyDocument {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/kept_replies.h"
-#include "connection/client_context.h"
+#include "connection/session.h"
 #include "platform/platform.h"
 #include "xml/fx_exchange.h"
 
@@ -75,39 +75,49 @@ std::string_view as_text(const std::string &body) {
   return std::string_view(body).substr(0, zero);
 }
 
-// Replies read by the request halves, kept for the response halves.
-KeptReplies<Reply> g_kept_replies;
+// Replies read by the request halves, kept in the session for the
+// response halves.
+struct KeptFxReplies final : connection::KeptStore {
+  KeptReplies<Reply> replies;
+  void clear() override { replies.clear(); }
+};
+
+KeptReplies<Reply> &kept_replies(connection::Session &session) {
+  return connection::Session::kept<KeptFxReplies>(session.kept_replies).replies;
+}
 
 bool same_header(const Reply &r, int32_t code, int32_t length) {
   return r.code == code && r.length == length;
 }
 
 // The reply that the host's response half asks for: the one its thread's
-// request half kept on this connection, with the very code and length it
-// passes.  None when there is none; one that does not match stays kept
-// for a corrected call.
-std::optional<Reply> kept_reply(int32_t operation, int32_t code, int32_t length) {
+// request half kept on this session's connection, with the very code and
+// length it passes.  None when there is none; one that does not match
+// stays kept for a corrected call.
+std::optional<Reply> kept_reply(connection::Session &session, int32_t operation, int32_t code,
+                                int32_t length) {
   std::optional<Reply> r;
-  g_kept_replies.take(
-      operation, connection::current_connection(),
+  kept_replies(session).take(
+      operation, session.current_connection(),
       [&](const Reply &kept) { return same_header(kept, code, length); }, r);
   return r;
 }
 
 // Keeps the reply for the thread's response half, on the connection as the
 // request half left it (a body that could not be read has closed it).
-void keep_reply(int32_t operation, Reply reply) {
-  g_kept_replies.keep(operation, connection::current_connection(), std::move(reply));
+void keep_reply(connection::Session &session, int32_t operation, Reply reply) {
+  kept_replies(session).keep(operation, session.current_connection(), std::move(reply));
 }
 
 // Saves the five texts for relogins, then sends the login with a new key.
-RequestOutcome send_login(Reply &reply, std::string_view app, std::string_view extra,
-                          std::string_view name, std::string_view pwd, std::string_view ver) {
+RequestOutcome send_login(connection::Session &session, Reply &reply, std::string_view app,
+                          std::string_view extra, std::string_view name, std::string_view pwd,
+                          std::string_view ver) {
   trace::Secret secret{0, 0};
   const std::string body = login_body(app, ver, name, pwd, &secret);
-  connection::context().login_credentials = {std::string(app), std::string(extra),
-                                             std::string(name), std::string(pwd), std::string(ver)};
-  return request(kLoginCode, body, reply, secret);
+  session.login_credentials = {std::string(app), std::string(extra), std::string(name),
+                               std::string(pwd), std::string(ver)};
+  return request(session, kLoginCode, body, reply, secret);
 }
 
 // A request half that got no reply: what the host is told.
@@ -139,8 +149,8 @@ void response_failed(int32_t reply_length, const Reply *reply) {
     connection::other_failure("The reply is not a document that the library can read.");
 }
 
-void note_login(int32_t code) {
-  connection::note_login(connection::LoginProtocol::Xml, code, code == kFxSuccessCode);
+void note_login(connection::Session &session, int32_t code) {
+  session.note_login(connection::LoginProtocol::Xml, code, code == kFxSuccessCode);
 }
 
 // The login reply's values into the caller's outputs; the messages of the
@@ -176,10 +186,11 @@ bool take_login_reply(const MessageBuffer &message, int32_t *agent, const Messag
 
 }  // namespace
 
-bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, const char *extra,
-                   const char *name, const char *pwd, const char *ver) {
+bool login_request(connection::Session &session, int32_t *reply_code, int32_t *reply_length,
+                   const char *app, const char *extra, const char *name, const char *pwd,
+                   const char *ver) {
   // A new request half, even a refused one, ends what the last one kept.
-  g_kept_replies.drop(kLoginCode);
+  kept_replies(session).drop(kLoginCode);
   if (!reply_code || !reply_length) {
     refuse_null(reply_code ? 2 : 1);
     return false;
@@ -187,8 +198,8 @@ bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, 
   *reply_code = -1;
   *reply_length = 0;
   Reply reply;
-  const RequestOutcome sent = send_login(reply, or_empty(app), or_empty(extra), or_empty(name),
-                                         or_empty(pwd), or_empty(ver));
+  const RequestOutcome sent = send_login(session, reply, or_empty(app), or_empty(extra),
+                                         or_empty(name), or_empty(pwd), or_empty(ver));
   if (sent != RequestOutcome::Replied) {
     request_failed(sent, reply);
     return false;
@@ -196,35 +207,35 @@ bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, 
   connection::mark_sent();
   *reply_code = reply.code;
   *reply_length = reply.length;
-  keep_reply(kLoginCode, std::move(reply));
+  keep_reply(session, kLoginCode, std::move(reply));
   return true;
 }
 
-bool login_response(const MessageBuffer &message, int32_t *agent, const MessageBuffer &pud,
-                    int32_t *agreement, int32_t reply_code, int32_t reply_length) {
+bool login_response(connection::Session &session, const MessageBuffer &message, int32_t *agent,
+                    const MessageBuffer &pud, int32_t *agreement, int32_t reply_code,
+                    int32_t reply_length) {
   if (!message.data || !agent || !pud.data || !agreement) {
     refuse_null(!message.data ? 1 : !agent ? 2 : !pud.data ? 3 : 4);
     return false;
   }
-  const std::optional<Reply> reply = kept_reply(kLoginCode, reply_code, reply_length);
+  const std::optional<Reply> reply = kept_reply(session, kLoginCode, reply_code, reply_length);
   const Reply *kept = reply ? &*reply : nullptr;
   if (!take_login_reply(message, agent, pud, agreement, reply_code, reply_length, kept)) {
     response_failed(reply_length, kept);
     return false;
   }
-  note_login(reply_code);
+  note_login(session, reply_code);
   return true;
 }
 
-bool relogin() {
+bool relogin(connection::Session &session) {
   try {
-    if (!connection::reconnect(connection::Protocol::Xml)) return false;
-    connection::ClientContext &ctx = connection::context();
-    const MessageBuffer message = connection::reconnect_message();
+    if (!connection::reconnect(session, connection::Protocol::Xml)) return false;
+    const MessageBuffer message = connection::reconnect_message(session);
 
-    const connection::LoginCredentials saved = ctx.login_credentials;
+    const connection::LoginCredentials saved = session.login_credentials;
     Reply reply;
-    if (send_login(reply, saved.app, "", saved.name, saved.pwd, saved.ver) !=
+    if (send_login(session, reply, saved.app, "", saved.name, saved.pwd, saved.ver) !=
         RequestOutcome::Replied) {
       connection::relogin_failed(reply.error ? *reply.error : connection::Error("No reply."));
       return false;
@@ -238,7 +249,7 @@ bool relogin() {
       return false;
     }
     connection::relogin_answered(reply.code, reply.code == kFxSuccessCode);
-    note_login(reply.code);
+    note_login(session, reply.code);
     return reply.code == kFxSuccessCode;
   } catch (...) {
     connection::relogin_failed(connection::Error("The relogin failed."));
@@ -246,35 +257,36 @@ bool relogin() {
   }
 }
 
-void forget_kept_replies() { g_kept_replies.clear(); }
-
-bool query_request(const Query &query, int32_t *reply_code, int32_t *reply_length) {
-  g_kept_replies.drop(query.code);
+bool query_request(connection::Session &session, const Query &query, int32_t *reply_code,
+                   int32_t *reply_length) {
+  kept_replies(session).drop(query.code);
   if (!reply_code || !reply_length) {
     refuse_null(reply_code ? 2 : 1);
     return false;
   }
   *reply_code = -1;
   Reply reply;
-  if (const RequestOutcome sent = request(query.code, {}, reply); sent != RequestOutcome::Replied) {
+  if (const RequestOutcome sent = request(session, query.code, {}, reply);
+      sent != RequestOutcome::Replied) {
     request_failed(sent, reply);
-    relogin();
+    relogin(session);
     return false;
   }
   connection::mark_sent();
   *reply_code = reply.code;
   *reply_length = reply.length;
-  keep_reply(query.code, std::move(reply));
+  keep_reply(session, query.code, std::move(reply));
   return true;
 }
 
-bool query_response(const Query &query, char *message, int32_t reply_code, int32_t reply_length) {
+bool query_response(connection::Session &session, const Query &query, char *message,
+                    int32_t reply_code, int32_t reply_length) {
   if (!message) {
     refuse_null(1);
     return false;
   }
   const MessageBuffer out{message, kUnbounded};
-  const std::optional<Reply> reply = kept_reply(query.code, reply_code, reply_length);
+  const std::optional<Reply> reply = kept_reply(session, query.code, reply_code, reply_length);
   if (reply_length <= 0) {
     response_failed(reply_length, nullptr);
     write_text(out, text::kFeedbackEmpty.gbk);
@@ -285,7 +297,7 @@ bool query_response(const Query &query, char *message, int32_t reply_code, int32
     write_text(out, text::kFeedbackReadFailed.gbk);
     // A body that could not be read closed the connection: renew it.  A
     // reply that was never kept for this call leaves the stream as it is.
-    if (reply) relogin();
+    if (reply) relogin(session);
     return false;
   }
   if (reply_code != kFxSuccessCode) {

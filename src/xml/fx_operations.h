@@ -14,22 +14,20 @@ inline constexpr int32_t kLoginCode = 10000;
 
 // Sends the login (a new key every time) and saves the five texts for
 // relogins; reads the reply header.
-bool login_request(int32_t *reply_code, int32_t *reply_length, const char *app, const char *extra,
-                   const char *name, const char *pwd, const char *ver);
+bool login_request(connection::Session &session, int32_t *reply_code, int32_t *reply_length,
+                   const char *app, const char *extra, const char *name, const char *pwd,
+                   const char *ver);
 
 // Reads the login reply body: agent, agreement, pud and desc on success,
 // the body as text otherwise.
-bool login_response(const connection::MessageBuffer &message, int32_t *agent,
-                    const connection::MessageBuffer &pud, int32_t *agreement, int32_t reply_code,
-                    int32_t reply_length);
+bool login_response(connection::Session &session, const connection::MessageBuffer &message,
+                    int32_t *agent, const connection::MessageBuffer &pud, int32_t *agreement,
+                    int32_t reply_code, int32_t reply_length);
 
-// Reconnects with the saved settings and logs in again with the saved
-// texts (extra left empty); true only when the server accepts.  Never
-// throws.
-bool relogin();
-
-// Frees every kept reply: their connection has gone.
-void forget_kept_replies();
+// Reconnects the session with its saved settings and logs in again with
+// its saved texts (extra left empty); true only when the server accepts.
+// Never throws.
+bool relogin(connection::Session &session);
 
 // A reference query: a header-only request, one element of the reply.
 struct Query {
@@ -43,7 +41,9 @@ inline constexpr Query kInfoTypeQuery{10102, "types", &text::kFxInfoTypeFailed};
 inline constexpr Query kNumRuleQuery{10106, "rule", &text::kFxNumRuleFailed};
 inline constexpr Query kNotifyQuery{10127, "notify", &text::kFxNotifyFailed};
 
-bool query_request(const Query &query, int32_t *reply_code, int32_t *reply_length);
-bool query_response(const Query &query, char *message, int32_t reply_code, int32_t reply_length);
+bool query_request(connection::Session &session, const Query &query, int32_t *reply_code,
+                   int32_t *reply_length);
+bool query_response(connection::Session &session, const Query &query, char *message,
+                    int32_t reply_code, int32_t reply_length);
 
 }  // namespace qv::xml

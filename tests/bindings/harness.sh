@@ -10,6 +10,7 @@ trap 'for p in $sim_pids; do kill "$p" 2>/dev/null; done' EXIT
 
 start_simulator() { # VARIABLE OUTFILE [OPTIONS...]: sets VARIABLE to the port
   var=$1 out=$2; shift 2
+  : > "$out"  # there before the background shell opens it
   "$sim" --port 0 --quiet "$@" > "$out" 2>&1 &
   sim_pids="$sim_pids $!"
   for _ in $(seq 100); do

@@ -21,7 +21,10 @@ awk '/^## The API in brief/ { on = 1 } on && /^```c$/ { copy = 1; next } copy &&
 line=$(grep -o '`cc host\.c[^`]*`' "$readme" | head -n 1 | tr -d '`')
 [ -s "$work/host.c" ] && [ -n "$line" ] || { echo "example or build line missing"; exit 1; }
 
-# The simulator on a free port; the example's 9000 becomes that port.
+# The simulator on a free port; the example's 9000 becomes that port.  The
+# file exists before the simulator starts, so that reading it never races
+# the background shell that opens it.
+: > "$work/sim.out"
 "$sim" --port 0 --quiet > "$work/sim.out" &
 sim_pid=$!
 port=

@@ -10,6 +10,7 @@ cleanup() {
 trap cleanup EXIT
 
 start_simulator() {
+  : > "$dir/sim.out"  # there before the background shell opens it
   "$sim" --port 0 --quiet > "$dir/sim.out" &
   sim_pid=$!
   sim_port=

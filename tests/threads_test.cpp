@@ -132,11 +132,12 @@ TEST(Threads, DisconnectFromAnotherThreadFreesABlockedRead) {
 TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
   UnansweringTarget silent;
   LoopbackServer deaf;
-  deaf.on(0, Script().stall());
+  deaf.on(0, Script().expect(16).stall());  // the header read: the write has begun
   const std::string huge(32 * 1024 * 1024, 'a');
   struct Case {
     const char *name;
     std::function<qv_bool()> call;
+    bool call_writes = false;
   };
   const Case cases[] = {
       {"direct connect",
@@ -155,7 +156,8 @@ TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
          int32_t code = 0, length = 0;
          return fxTcpConnect(msg, "127.0.0.1", deaf.port(), 2000, "", "", 0, "", "") &&
                 fxLogin_Req(&code, &length, huge.c_str(), "", "n", "p", "v");
-       }},
+       },
+       true},
   };
   ASSERT_TRUE(dllInitialize());
   ASSERT_TRUE(SetReadTimeout(0));  // nothing but the disconnect ends these waits
@@ -167,9 +169,12 @@ TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
       result = c.call();
       detail = last_detail();
     });
-    // Nothing signals that the call has started to wait; a moment suffices
-    // (the write's call builds its 32 MiB request first).
+    // Nothing signals that a connect has started to wait; a moment
+    // suffices.  The write's call builds its 32 MiB request first, which a
+    // sanitizer build on a loaded machine can take longer than that to do,
+    // so it is awaited until the server has read the request's header.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (c.call_writes) deaf.wait_done(0, std::chrono::seconds(30));
     EXPECT_EQ(-1, result.load());
     const auto start = Clock::now();
     EXPECT_TRUE(TcpDisconnect());

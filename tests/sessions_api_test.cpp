@@ -12,9 +12,11 @@
 #include <quorvex.h>
 
 #include <dirent.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,11 +65,11 @@ void drive(QvSession *s, const Account &account, int session, int thread, unsign
            std::atomic<long> &calls, std::atomic<long> &answered, std::vector<std::string> &bad) {
   std::mt19937 pick(seed * 7919U + static_cast<unsigned>(session * 31 + thread));
   for (int n = 0; n < kCallsPerThread; ++n) {
-    const std::string tag = "s" + std::to_string(session) + "t" + std::to_string(thread) + "n" +
-                            std::to_string(n);
+    const std::string tag =
+        "s" + std::to_string(session) + "t" + std::to_string(thread) + "n" + std::to_string(n);
     int32_t code = -1;
     char msg[QV_BODY_BUFFER_SIZE] = "", p1[QV_PARAM_BUFFER_SIZE] = "",
-                                  p2[QV_PARAM_BUFFER_SIZE] = "", p3[QV_PARAM_BUFFER_SIZE] = "";
+         p2[QV_PARAM_BUFFER_SIZE] = "", p3[QV_PARAM_BUFFER_SIZE] = "";
     bool ok = false, own = true;
     switch (pick() % 3) {
       case 0:  // the answer carries the body and Param1 that were sent
@@ -84,8 +86,8 @@ void drive(QvSession *s, const Account &account, int session, int thread, unsign
         int32_t length = 0, agent = 0, agreement = 0;
         char pud[4096] = "";
         std::vector<char> text(4096);
-        ok = QvfxLogin_Req(s, &code, &length, "app", "", account.name.c_str(),
-                           account.pwd.c_str(), tag.c_str()) == 1 &&
+        ok = QvfxLogin_Req(s, &code, &length, "app", "", account.name.c_str(), account.pwd.c_str(),
+                           tag.c_str()) == 1 &&
              length < 4000 &&
              QvfxLogin_Resp(s, text.data(), &agent, pud, &agreement, code, length) == 1;
         own = code == 20900 && std::string(text.data()).find(tag + "@") != std::string::npos;
@@ -101,9 +103,9 @@ void drive(QvSession *s, const Account &account, int session, int thread, unsign
 }
 
 TEST(SessionsProperty, NoAnswerCrossesSessions) {
-  const unsigned seed = static_cast<unsigned>(
-      std::strtoul(std::getenv("QUORVEX_PROPERTY_SEED") ? std::getenv("QUORVEX_PROPERTY_SEED") : "1",
-                   nullptr, 10));
+  const unsigned seed = static_cast<unsigned>(std::strtoul(
+      std::getenv("QUORVEX_PROPERTY_SEED") ? std::getenv("QUORVEX_PROPERTY_SEED") : "1", nullptr,
+      10));
   std::vector<std::unique_ptr<TaggingServer>> servers;
   std::vector<Account> accounts;
   std::vector<QvSession *> sessions;
@@ -137,10 +139,10 @@ TEST(SessionsProperty, NoAnswerCrossesSessions) {
     violations += static_cast<long>(list.size());
     for (const std::string &b : list) ADD_FAILURE() << b;
   }
-  std::printf("sessions property: seed %u, %d sessions, %d threads, %ld calls, %ld answered, %ld "
-              "violations\n",
-              seed, kSessions, kSessions * kThreadsPerSession, calls.load(), answered.load(),
-              violations);
+  std::printf(
+      "sessions property: seed %u, %d sessions, %d threads, %ld calls, %ld answered, %ld "
+      "violations\n",
+      seed, kSessions, kSessions * kThreadsPerSession, calls.load(), answered.load(), violations);
   EXPECT_GT(answered.load(), calls.load() / 4);  // the faults spare most answers
   for (QvSession *s : sessions) QvSessionDestroy(s);
 }
@@ -200,6 +202,21 @@ TEST(SessionsBadInput, ASessionOutlivesTheDefaultOnesRelease) {
   QvSessionDestroy(s);
 }
 
+std::string read_file(const char *path) {
+  std::string text;
+  if (FILE *f = std::fopen(path, "rb")) {
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+bool contains(const std::string &text, const char *what) {
+  return text.find(what) != std::string::npos;
+}
+
 TEST(SessionsBadInput, ADestroyEndsACallBlockedOnTheSession) {
   LoopbackServer stalled;
   stalled.on(0, Script().expect(rec::kSize).stall());
@@ -211,9 +228,26 @@ TEST(SessionsBadInput, ADestroyEndsACallBlockedOnTheSession) {
     return result + " " + outcome();
   });
   ASSERT_TRUE(stalled.wait_done(0));
+  // A second call waits for the session behind the blocked one; the trace
+  // shows when it has started.  The destroy ends both before it frees.
+  char trace[] = "/tmp/qv-destroy-XXXXXX";
+  const int fd = mkstemp(trace);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(TraceStart(trace, 0), 1);
+  std::future<std::string> waiting =
+      std::async(std::launch::async, [s] { return std::to_string(QvHeartbeat(s)); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!contains(read_file(trace), "call Heartbeat") &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(contains(read_file(trace), "call Heartbeat"));
   QvSessionDestroy(s);
+  TraceStop();
+  std::remove(trace);
   EXPECT_EQ(outcome(), "0/0/0/0/");
   EXPECT_EQ(blocked.get(), "0 6/1/0/10004/Disconnected by the host.");
+  EXPECT_EQ(waiting.get(), "0");
 }
 
 size_t entries(const char *dir) {

@@ -53,12 +53,17 @@ QV_EXPORT void QV_CALL QvSessionDestroy(QvSession *Session) {
     return;
   }
   // As a disconnect from another thread: a call blocked on the session
-  // gives way at once; taking the call lock waits until it has returned.
+  // gives way at once, and so does every call waiting behind it, since the
+  // interrupt lasts until the last of them has returned; taking the call
+  // lock waits for the first.
   connection::Session &session = Session->session;
-  interrupting(session, [&] {
+  session.waits.request_interrupt();
+  serialized(session, [&] {
     session.forget_kept();
     return session.release();
   });
+  Session->wait_until_unused();
+  session.waits.end_interrupt();
   delete Session;  // NOLINT(cppcoreguidelines-owning-memory): the host's handle
 }
 

@@ -99,7 +99,8 @@ def session_exports(d):
         lines.append("")
         lines += wrapped("QV_API Qv" + e["name"], [c_arg(a) for a in [{"name": "Session", "role": "session"}] + e["args"]], " {")
         lines.append("  if (!Session) return refuse_null_session();")
-        lines.append(f"  return on_session::{e['name']}({', '.join(filter(None, ['Session->session', names]))});")
+        lines.append("  SessionUse use(*Session);")
+        lines.append(f"  return on_session::{e['name']}({', '.join(filter(None, ['use.session()', names]))});")
         lines.append("}")
     lines += ["", "}  // extern \"C\""]
     return "\n".join(lines) + "\n"

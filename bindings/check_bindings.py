@@ -7,6 +7,8 @@ with the kinds
     "bool8"  qv_bool (one byte)        "i32"    int32_t
     "i32*"   int32_t *                 "char*"  char * or const char * (const-ness ignored)
     "void"   no parameters, or no result
+    "session*" QvSession *           "ptr"    (a binding's) an address it does not look into,
+                                              which agrees with char* and session*
 and the header's integer #define constants (QV_BODY_BUFFER_SIZE, QV_OUTCOME_*, ...),
 aliases and simple expressions evaluated.  The header's exports are also compared with
 src/exports.txt: the same names, and each stdcall byte count "@N" four bytes a parameter.
@@ -92,6 +94,8 @@ def type_kind(cindex, t):
             return "i32*"
         if p.kind in (K.CHAR_S, K.CHAR_U, K.SCHAR):
             return "char*"
+        if p.kind == K.RECORD and p.spelling.endswith("QvSession"):
+            return "session*"
     raise ValueError(f"type {t.spelling!r} has no kind")
 
 
@@ -105,8 +109,10 @@ def parse_header(cindex, header):
     if errors:
         raise ValueError(f"{header}: {errors[0].spelling}")
     exports, macros = {}, {}
+    # The header and the twins' declarations it includes.
+    own_files = (os.path.abspath(header), os.path.join(os.path.dirname(os.path.abspath(header)), "quorvex_sessions.h"))
     for cur in tu.cursor.get_children():
-        if cur.location.file is None or os.path.abspath(cur.location.file.name) != os.path.abspath(header):
+        if cur.location.file is None or os.path.abspath(cur.location.file.name) not in own_files:
             continue
         if cur.kind == cindex.CursorKind.FUNCTION_DECL:
             # static inline helpers are the header's own code, not exports.
@@ -179,6 +185,12 @@ def check_export_list(exports, path):
     return problems
 
 
+def agrees(header_kind, binding_kind):
+    """An untyped address in a binding (IntPtr, c_void_p, Pointer) agrees with any text or
+    session pointer of the header."""
+    return header_kind == binding_kind or (binding_kind == "ptr" and header_kind in ("char*", "session*"))
+
+
 def compare(lang, exports, constants, declared, defined):
     problems = []
     for name in sorted(set(exports) - set(declared)):
@@ -188,14 +200,14 @@ def compare(lang, exports, constants, declared, defined):
     for name in sorted(set(exports) & set(declared)):
         (hret, hparams), (bret, bparams) = exports[name], declared[name]
         bparams = list(bparams)
-        if bret != hret:
+        if not agrees(hret, bret):
             problems.append(f"{lang}: {name} returns {bret}, the header {hret}")
         if len(bparams) != len(hparams):
             problems.append(f"{lang}: {name} takes {len(bparams)} parameters, the header {len(hparams)} "
                             f"({', '.join(hparams) or 'void'})")
             continue
         for i, (h, b) in enumerate(zip(hparams, bparams), 1):
-            if h != b:
+            if not agrees(h, b):
                 problems.append(f"{lang}: {name} parameter {i} is {b}, the header's is {h}")
     for name in sorted(defined):
         if name not in constants:

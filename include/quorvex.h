@@ -56,21 +56,22 @@
  *    written, cannot be told from that request's own answer.  Short of a
  *    server that answers twice, a call returns 1 only with the answer to
  *    its own request on its own connection.
- *  - Threads: every call that uses the connection runs alone under one
- *    library-wide lock and blocks its caller until the exchange, and any
- *    relogin after it, is over.  Two-call operations (Login_Request with
- *    Login_Feedback, every XML _Req with its _Resp) are safe from several
- *    threads: the first call reads the whole reply and keeps it for the
- *    calling thread and the connection it was read on, and the second hands
- *    it over without touching the connection.  A second call takes only its
- *    own thread's answer, once, and never another thread's; an answer whose
- *    connection has gone (a disconnect, a release, a new connect, a stream
- *    that lost its place, a relogin) is dropped, so the second call then
- *    fails (QV_OUTCOME_REFUSED, Argument 0) and the host starts the pair
- *    again.  TcpDisconnect or dllUnInitialize from another thread ends a
- *    connect, read or write that a call is blocked in within tens of
- *    milliseconds; that call fails with the Detail "Disconnected by the
- *    host." (SocketError 10004) and does not reconnect.
+ *  - Threads: every call that uses a connection runs alone under its
+ *    session's lock (see Sessions below) and blocks its caller until the
+ *    exchange, and any relogin after it, is over.  The two-call operations,
+ *    Login_Request with Login_Feedback and every XML _Req with its _Resp,
+ *    are safe from several threads: the first call reads the whole reply
+ *    and keeps it for the calling thread and the connection it was read
+ *    on, and the second hands it over without touching the connection.  A
+ *    second call takes only its own thread's answer, once, and never
+ *    another thread's; an answer whose connection has gone (a disconnect,
+ *    a release, a new connect, a stream that lost its place, a relogin) is
+ *    dropped, so the second call then fails (QV_OUTCOME_REFUSED, Argument
+ *    0) and the host starts the pair again.  TcpDisconnect or
+ *    dllUnInitialize from another thread ends a connect, read or write
+ *    that a call is blocked in within tens of milliseconds; that call
+ *    fails with the Detail "Disconnected by the host." (SocketError 10004)
+ *    and does not reconnect.
  *  - No error or exception ever leaves an export.
  *
  * On 32-bit Windows every export is __stdcall; 64-bit Windows has one
@@ -812,6 +813,65 @@ QV_API TraceStart(const char *Path, int32_t Options);
 
 /* Stops the trace and closes its file.  Returns 1, also when none ran. */
 QV_API TraceStop(void);
+
+/* ------------------------------------------------------------------------
+ * Sessions
+ *
+ * Extensions.  A session is one connection with everything that belongs
+ * to it: its proxy path, the arguments of its last successful connect, the
+ * texts of its last login, its read time-out, what the first call of a
+ * pair kept (Login_Request for Login_Feedback, a _Req for its _Resp), its
+ * relogin, its connection state, and the outcome and relogin of each
+ * thread's last call on it.  The classic exports act on the default
+ * session; every export that uses a connection, the saved connection
+ * arguments or login texts, the read time-out or the last outcome has a
+ * twin, Qv followed by its name (QvTcpConnect, QvLogin_Request,
+ * QvSubmitAllOver, QvfxNumRule_Req, QvGetLastOutcome, ...), which takes a
+ * QvSession * first, then the export's own arguments, and acts on that
+ * session with the export's result, bytes on the wire, messages and
+ * outcome rules.  The settings file, the web request, the dialogs,
+ * CheckTels and the trace belong to the process and have no twin.
+ *
+ *  - A session made by QvSessionCreate is ready to connect: it needs no
+ *    dllInitialize, and dllUnInitialize does not touch it.
+ *  - Threads: a session may be used from any thread.  The calls on one
+ *    session run one at a time, in the order they take its lock (pairs as
+ *    described above); calls on different sessions share no lock on the
+ *    way of an exchange (connect, write, read, parse, relogin) and run
+ *    side by side.
+ *  - QvGetLastOutcome and QvGetLastRelogin report the calling thread's
+ *    last call on that session (a thread remembers its last call on each
+ *    of the 16 sessions it used last; before any, or for an older one,
+ *    they report QV_OUTCOME_OK and QV_RELOGIN_NOT_RUN);
+ *    QvGetConnectionState reports that session's connection.
+ *    GetLastOutcome keeps reporting the thread's last call on any session.
+ *  - QvSessionDestroy closes the session's connection, ends a call blocked
+ *    on it in another thread as TcpDisconnect does (that call fails with
+ *    "Disconnected by the host."), waits for that call to return and
+ *    frees the session.  The handle is invalid afterwards: no other call
+ *    may be in progress or start on it.
+ *  - A NULL session is refused: result 0, QV_OUTCOME_REFUSED with
+ *    Argument 1, nothing written to the other arguments.  Destroying NULL
+ *    or the default session is refused the same way and does nothing.
+ * ---------------------------------------------------------------------- */
+
+typedef struct QvSession QvSession;
+
+/* Makes a session, ready to connect (no dllInitialize needed).  NULL only
+ * when out of memory. */
+QV_EXPORT QvSession *QV_CALL QvSessionCreate(void);
+
+/* Closes the session's connection, ends a call blocked on it in another
+ * thread, waits for that call to return and frees the session.  NULL and
+ * the default session are refused (QV_OUTCOME_REFUSED, Argument 1). */
+QV_EXPORT void QV_CALL QvSessionDestroy(QvSession *Session);
+
+/* The session of the classic exports, between dllInitialize and release;
+ * NULL outside. */
+QV_EXPORT QvSession *QV_CALL QvDefaultSession(void);
+
+/* The twins, generated from the interface's description. */
+#include "quorvex_sessions.h"
 
 #ifdef __cplusplus
 }

@@ -264,5 +264,224 @@ namespace Quorvex
         public static extern bool TraceStart(byte[] Path, int Options);
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TraceStop();
+
+        // Sessions
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvSessionCreate();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern void QvSessionDestroy(IntPtr Session);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvDefaultSession();
+
+        // Sessions: each export of a session on the session given first
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvTcpDisconnect(IntPtr Session);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxTcpDisconnect(IntPtr Session);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvTcpConnect(IntPtr Session, byte[] Message, byte[] Host, int Port, int Timeout,
+            byte[] ProxyKind, byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxTcpConnect(IntPtr Session, byte[] Message, byte[] Host, int Port, int Timeout,
+            byte[] ProxyKind, byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSetReadTimeout(IntPtr Session, int Milliseconds);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvLogin_Request(IntPtr Session, byte[] app, byte[] extra, byte[] name, byte[] pwd,
+            byte[] ver);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvLogin_Feedback(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvReLogin(IntPtr Session);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvHeartbeat(IntPtr Session);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvMsgStates(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvInfoType(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvMobileNum(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvMMSMaxSize(IntPtr Session, out int Code, byte[] Message, byte[] ParamOut,
+            byte[] Text, byte[] Param);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvNumRule(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvGetUdInfo(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvEditPassword(IntPtr Session, out int Code, byte[] Message, byte[] NewPassword,
+            byte[] NewPasswordAgain);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvAddSubUser(IntPtr Session, out int Code, byte[] Message, byte[] Text, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvAddSubUserEx(IntPtr Session, out int Code, byte[] Message, byte[] Text,
+            byte[] Param1, byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvAddSubAccount(IntPtr Session, out int Code, byte[] Message, byte[] Text,
+            byte[] Param1, byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvDisableSubUser(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
+            byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvIncreaseSubBuy(IntPtr Session, out int Code, byte[] Message, byte[] Text,
+            byte[] Param1, byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvReduceSubBuy(IntPtr Session, out int Code, byte[] Message, byte[] Text,
+            byte[] Param1, byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvFindAllSubs(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvFindAllSubsEx(IntPtr Session, out int Code, byte[] Message, out int Number1,
+            out int Number2, out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvFindAllEmplyee(IntPtr Session, out int Code, byte[] Message, out int Number1,
+            out int Number2, out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvTransfer(IntPtr Session, out int Code, byte[] Message, out int Number1,
+            out int Number2, out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvFindSubInfo(IntPtr Session, out int Code, byte[] Message, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvFindSubInfoEx(IntPtr Session, out int Code, byte[] Message, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvFindSubAllOrders(IntPtr Session, out int Code, byte[] Message, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvFindSubOrderInfo(IntPtr Session, out int Code, byte[] Message, byte[] Text,
+            byte[] Param1);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvEditSubPWD(IntPtr Session, out int Code, byte[] Message, byte[] Text, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvAddSubGwNumEx(IntPtr Session, out int Code, byte[] Message, byte[] Param1Out,
+            byte[] Param2Out, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvDelSubGwNum(IntPtr Session, out int Code, byte[] Message, byte[] Param1Out,
+            byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvClientInfo(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvAllProductId(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvCltProductId(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvCltAllPrdIdName(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvCltAllMmsInfo(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvCltAllIdNameType(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvProductInfo(IntPtr Session, out int Code, byte[] Message, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvAllInfoPackId(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvInfoPackStatus(IntPtr Session, out int Code, byte[] Message, byte[] PackageId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvInfoPackStatusEx(IntPtr Session, out int Code, byte[] Message, byte[] PackageId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvGetMessage(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvLastDetails(IntPtr Session, out int Code, byte[] Message, byte[] Query, int Count);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvGetProductLen(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvPQOrderList(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
+            byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvPQOrderInfoByID(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvPQGetAbilityURL(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitAllClear(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitPrdId(IntPtr Session, out int Code, byte[] Message, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvCheckPrdId(IntPtr Session, out int Code, byte[] Message, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitTelList(IntPtr Session, out int Code, byte[] Message, byte[] Numbers);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitTelNum(IntPtr Session, out int Code, byte[] Message, byte[] Count);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitContent(IntPtr Session, out int Code, byte[] Message, byte[] Content);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvCheckContent(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitPushURL(IntPtr Session, out int Code, byte[] Message, byte[] Url);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitBgnDate(IntPtr Session, out int Code, byte[] Message, byte[] Date);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitBgnDateEx(IntPtr Session, out int Code, byte[] Message, byte[] Period);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitEndDate(IntPtr Session, out int Code, byte[] Message, byte[] Date);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitBgnTime(IntPtr Session, out int Code, byte[] Message, byte[] Time);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitEndTime(IntPtr Session, out int Code, byte[] Message, byte[] Time);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitTransFilename(IntPtr Session, out int Code, byte[] Message, byte[] FileName);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitTransFile(IntPtr Session, out int Code, byte[] Message, byte[] FileContent);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitPQOrderSelect(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitAllOver(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitAllOver_2(IntPtr Session, out int Code, byte[] Message, out int Number1,
+            out int Number2, out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitAllOverEx(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSubmitAllOverEx_2(IntPtr Session, out int Code, byte[] Message, out int Number1,
+            out int Number2, out int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvContentPreview(IntPtr Session, out int Code, byte[] Message, out int Number,
+            byte[] Param, byte[] Content);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvGetSJKHDParams(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvGetSJKHDBid(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvCheckSMSContent(IntPtr Session, out int Code, byte[] Message, byte[] Content,
+            int Number1, int Number2, int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvClientGuiControl(IntPtr Session, out int Code, byte[] Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxLogin_Req(IntPtr Session, out int ReplyCode, out int ReplyLength, byte[] app,
+            byte[] extra, byte[] name, byte[] pwd, byte[] ver);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxLogin_Resp(IntPtr Session, byte[] Message, out int Agent, byte[] Pud,
+            out int Agreement, int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxReLogin(IntPtr Session);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxMsgStates_Req(IntPtr Session, out int ReplyCode, out int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxMsgStates_Resp(IntPtr Session, byte[] Message, int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxInfoType_Req(IntPtr Session, out int ReplyCode, out int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxInfoType_Resp(IntPtr Session, byte[] Message, int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxNumRule_Req(IntPtr Session, out int ReplyCode, out int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxNumRule_Resp(IntPtr Session, byte[] Message, int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxNotify_Req(IntPtr Session, out int ReplyCode, out int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvfxNotify_Resp(IntPtr Session, byte[] Message, int ReplyCode, int ReplyLength);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvGetLastOutcome(IntPtr Session, out int Outcome, out int Sent, out int Argument,
+            out int SocketError, byte[] Detail, int DetailSize);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvGetLastRelogin(IntPtr Session, out int Relogin, out int ServerCode,
+            out int SocketError, byte[] Detail, int DetailSize);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvGetConnectionState(IntPtr Session, out int State, out int Path,
+            out int LoginProtocol, out int LoginCode);
     }
 }

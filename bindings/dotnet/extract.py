@@ -36,8 +36,10 @@ def _param_kind(param):
         return "i32*" if modifier in ("out", "ref") else "i32"
     if type_name in ("int[]", "Int32[]") and not modifier:
         return "i32*"
-    if type_name in ("byte[]", "IntPtr", "System.IntPtr") and not modifier:
+    if type_name == "byte[]" and not modifier:
         return "char*"
+    if type_name in ("IntPtr", "System.IntPtr") and not modifier:
+        return "ptr"
     return " ".join(filter(None, [modifier, type_name]))
 
 
@@ -46,7 +48,7 @@ def _return_kind(type_name, attribute, conventions_ok):
         one_byte = attribute and re.search(r"UnmanagedType\.(U1|I1)\b", attribute)
         kind = "bool8" if one_byte else "bool32"
     else:
-        kind = {"int": "i32", "Int32": "i32", "void": "void", "byte": "bool8"}.get(type_name, type_name)
+        kind = {"int": "i32", "Int32": "i32", "void": "void", "byte": "bool8", "IntPtr": "ptr"}.get(type_name, type_name)
     return kind if conventions_ok else kind + " (not CallingConvention.Winapi)"
 
 

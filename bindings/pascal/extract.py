@@ -20,6 +20,7 @@ _TYPES = {
     "int32": "i32", "longint": "i32",
     "pint32": "i32*", "plongint": "i32*",
     "pansichar": "char*",
+    "pointer": "ptr",
 }
 
 _ROUTINE = re.compile(

@@ -40,6 +40,8 @@ def _kind(t):
         return "i32*"
     if t is ctypes.c_char_p:
         return "char*"
+    if t is ctypes.c_void_p:
+        return "ptr"
     return f"unknown({getattr(t, '__name__', t)})"
 
 

@@ -3,16 +3,19 @@
 #include <cstdio>
 
 #include "api/arguments.h"
+#include "api/session_handle.h"
 #include "common/fixed_texts.h"
 #include "connection/call_outcome.h"
 #include "record/exchange.h"
 
 namespace qv::api {
 
-connection::Session &default_session() {
-  static connection::Session session;
-  return session;
+QvSession *default_handle() {
+  static QvSession handle;
+  return &handle;
 }
+
+connection::Session &default_session() { return default_handle()->session; }
 
 qv_bool run(connection::Session &session, const record::Command &command, const record::Call &call,
             Where where) {

@@ -15,8 +15,9 @@ namespace qv::api {
 
 // The library's own session, made at the first call and kept for the
 // life of the process; dllInitialize and release make and destroy its
-// connection objects.
+// connection objects.  Its handle is what QvDefaultSession returns.
 connection::Session &default_session();
+QvSession *default_handle();
 
 // Runs one record command on the session under its call lock.
 qv_bool run(connection::Session &session, const record::Command &command, const record::Call &call,

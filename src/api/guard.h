@@ -26,10 +26,13 @@ using Where = const char *;
 
 inline std::string_view export_name(Where where) { return where ? where : "?"; }
 
-// Runs an export body; any exception becomes the failure result.  The
-// calling thread's outcome starts afresh and is completed at the end.
+// Runs an export body on a session (its id; 0 for none); any exception
+// becomes the failure result.  The calling thread's outcome starts afresh
+// and is completed at the end, and kept as the thread's last on that session.  The id is taken
+// before the body runs, so that nothing here touches a session that a destroy frees as soon as the
+// call lets go of its lock.
 template <class Body>
-qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
+qv_bool guarded_on(uint64_t session, Body &&body, Where where = __builtin_FUNCTION()) noexcept {
   connection::begin_call();
   qv_bool result = 0;
   try {
@@ -41,6 +44,7 @@ qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
     escaped(nullptr);
   }
   connection::end_call(result != 0);
+  if (session) connection::keep_outcome(session);
   try {
     trace::event_if_on(
         [&] { return std::string(export_name(where)) + (result ? " returned 1" : " returned 0"); });
@@ -50,6 +54,12 @@ qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
   return result;
 }
 
+// An export body on no session.
+template <class Body>
+qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
+  return guarded_on(0, std::forward<Body>(body), where);
+}
+
 // Runs an export body under the session's call lock, inside the guard, so
 // that two host threads can never interleave their records on the
 // session's stream.  The state it leaves is published for
@@ -57,7 +67,8 @@ qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
 template <class Body>
 qv_bool serialized(connection::Session &session, Body &&body,
                    Where where = __builtin_FUNCTION()) noexcept {
-  return guarded(
+  return guarded_on(
+      session.id(),
       [&] {
         std::lock_guard<std::mutex> lock(session.call_lock);
         const bool result = body();

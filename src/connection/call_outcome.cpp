@@ -1,6 +1,7 @@
 #include "connection/call_outcome.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 
@@ -10,6 +11,14 @@ namespace qv::connection {
 namespace {
 
 thread_local CallOutcome t_outcome;
+
+struct SessionOutcome {
+  uint64_t session = 0;  // 0: a free slot
+  uint64_t used = 0;     // when it was last written, to find the oldest
+  CallOutcome outcome;
+};
+thread_local std::array<SessionOutcome, kSessionsRemembered> t_by_session;
+thread_local uint64_t t_keeps = 0;
 // The connect's own error, kept where its paths caught it.
 thread_local std::optional<Error> t_connect_error;
 
@@ -41,6 +50,26 @@ void ErrorDetail::set(const Error &e) {
 }
 
 CallOutcome &this_thread_outcome() { return t_outcome; }
+
+void keep_outcome(uint64_t session) {
+  SessionOutcome *slot = &t_by_session[0];
+  for (SessionOutcome &s : t_by_session) {
+    if (s.session == session) {
+      slot = &s;
+      break;
+    }
+    if (s.used < slot->used) slot = &s;
+  }
+  slot->session = session;
+  slot->used = ++t_keeps;
+  slot->outcome = t_outcome;
+}
+
+const CallOutcome *kept_outcome(uint64_t session) {
+  for (const SessionOutcome &s : t_by_session)
+    if (s.session == session) return &s.outcome;
+  return nullptr;
+}
 
 void begin_call() {
   CallOutcome &o = t_outcome;

@@ -60,6 +60,15 @@ struct CallOutcome {
 // The calling thread's record.
 CallOutcome &this_thread_outcome();
 
+// The calling thread's last call on each of the sessions it used last
+// (named by Session::id()): kept when a call on one ends, without touching
+// the heap.  A thread that goes on to more sessions forgets the one it
+// used longest ago.
+inline constexpr size_t kSessionsRemembered = 16;
+void keep_outcome(uint64_t session);
+// Null when the thread made no call on it, or forgot it.
+const CallOutcome *kept_outcome(uint64_t session);
+
 // An export call starts: its outcome so far is Ok.
 void begin_call();
 // An export call ends with result: a failure that nothing classified

@@ -6,6 +6,21 @@
 #include "trace/trace.h"
 
 namespace qv::connection {
+namespace {
+
+// Touched only when a session is made.
+std::atomic<uint64_t> g_next_session_id{1};
+
+}  // namespace
+
+void initialize_process() {
+  trace::start_from_environment();
+  platform::com_initialize();
+}
+
+void uninitialize_process() { platform::com_uninitialize(); }
+
+Session::Session() : id_(g_next_session_id.fetch_add(1)) {}
 
 // Empties the stores it owns, which const would hide.
 void Session::forget_kept() {  // NOLINT(readability-make-member-function-const)
@@ -24,8 +39,7 @@ void Session::note_login(LoginProtocol protocol, int32_t code, bool accepted) {
 }
 
 bool Session::initialize() {
-  trace::start_from_environment();
-  platform::com_initialize();
+  initialised_.store(true);
   if (tcp_client) return true;
   tcp_client = std::make_unique<TcpClient>(waits);
   socks_settings = std::make_unique<SocksSettings>();
@@ -43,7 +57,7 @@ bool Session::release() {
   socks_handler.reset();
   socks_settings.reset();
   reconnect_message.reset();
-  platform::com_uninitialize();
+  initialised_.store(false);
   return true;
 }
 

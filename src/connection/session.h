@@ -68,9 +68,15 @@ class KeptStore {
   virtual void clear() = 0;
 };
 
+// What dllInitialize does beyond the default session's objects: the trace
+// from the environment, and COM on the calling thread, which the release
+// undoes.  A session made for the host needs neither.
+void initialize_process();
+void uninitialize_process();
+
 class Session {
  public:
-  Session() = default;
+  Session();
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
 
@@ -118,6 +124,11 @@ class Session {
   bool initialize();
   // Disconnects and destroys the objects; settings and credentials survive.
   bool release();
+  // Between initialize() and release(); safe from any thread.
+  bool initialised() const { return initialised_.load(); }
+  // Names the session for what a thread keeps about its calls on it: never
+  // reused, unlike the session's address.
+  uint64_t id() const { return id_; }
   // Closes the connection; false before initialisation.
   bool disconnect();
 
@@ -133,6 +144,8 @@ class Session {
   PublishedState published_state() const;
 
  private:
+  const uint64_t id_;
+  std::atomic<bool> initialised_{false};
   // Each field is published on its own; a reader may see one call's flags
   // with the previous call's login, which a state query tolerates.
   std::atomic<int32_t> published_flags_{0};

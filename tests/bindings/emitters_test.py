@@ -14,7 +14,18 @@ from pathlib import Path
 root = Path(sys.argv[1])
 seed = int(sys.argv[2]) if len(sys.argv) > 2 else 20261209
 sys.dont_write_bytecode = True  # nothing lands in the source tree
-C_KINDS = {"int32_t *": "i32*", "int32_t": "i32", "const char *": "char*", "char *": "char*"}
+C_KINDS = {"int32_t *": "i32*", "int32_t": "i32", "const char *": "char*", "char *": "char*",
+           "QvSession *": "session*"}
+RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "void": "void"}
+
+
+def read_as(want, found):
+    """found's kinds, an untyped address ("ptr") read as the text or session pointer it stands for."""
+    def one(w, f):
+        return w if f == "ptr" and w in ("char*", "session*") else f
+    if found is None or want is None or len(want[1]) != len(found[1]):
+        return found
+    return (one(want[0], found[0]), [one(w, f) for w, f in zip(want[1], found[1])])
 
 
 def load(path, name):
@@ -34,7 +45,7 @@ def exports(rng, roles, families):
     made = []
     for i in range(rng.randrange(1, 40)):
         args = [{"name": identifier(rng, j), "role": rng.choice(roles)} for j in range(rng.randrange(0, 14))]
-        made.append({"name": identifier(rng, i), "result": rng.choice(["bool", "int"]),
+        made.append({"name": identifier(rng, i), "result": rng.choice(sorted(RESULT_KINDS)),
                      "family": rng.choice(families), "args": args})
     return made
 
@@ -46,7 +57,7 @@ def main():
     for _ in range(rounds):
         d = {"roles": real["roles"], "families": real["families"],
              "exports": exports(rng, sorted(real["roles"]), sorted(real["families"]))}
-        want = {e["name"]: ({"bool": "bool8", "int": "i32"}[e["result"]],
+        want = {e["name"]: (RESULT_KINDS[e["result"]],
                             [C_KINDS[real["roles"][a["role"]]["c"]] for a in e["args"]]) for e in d["exports"]}
         for lang, emitter, unit in bindings:
             outputs = load(root / "tools/interface" / f"{emitter}.py", emitter).OUTPUTS
@@ -55,7 +66,7 @@ def main():
                 shutil.copy(root / "bindings" / lang / unit, tmp)  # the hand-written half, as it includes
                 for path, make in outputs.items():
                     Path(tmp, Path(path).name).write_text(make(d), encoding="utf-8")
-                found = {k: (r, list(p)) for k, (r, p) in extractor.declarations(tmp).items()}
+                found = {k: read_as(want.get(k), (r, list(p))) for k, (r, p) in extractor.declarations(tmp).items()}
             if found != want:
                 wrong = sorted(k for k in want.keys() | found.keys() if want.get(k) != found.get(k))
                 failures.append(f"seed {seed}, {lang}: {wrong[0]} reads back as {found.get(wrong[0])}, "

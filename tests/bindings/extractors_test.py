@@ -15,13 +15,18 @@ sys.dont_write_bytecode = True  # nothing lands in the source tree
 
 def header():
     """quorvex.h read independently of the extractors: exports with kinds, and integer constants."""
-    text = re.sub(r"/\*.*?\*/", " ", (root / "include/quorvex.h").read_text(encoding="utf-8"), flags=re.S)
-    kinds = {"int32_t": "i32", "int32_t*": "i32*", "char*": "char*"}
+    # The hand-written header and the twins' declarations it includes.
+    text = re.sub(r"/\*.*?\*/", " ", "\n".join((root / "include" / name).read_text(encoding="utf-8")
+                                                for name in ("quorvex.h", "quorvex_sessions.h")), flags=re.S)
+    kinds = {"int32_t": "i32", "int32_t*": "i32*", "char*": "char*", "QvSession*": "session*"}
+    results = {"QV_API": "bool8", "QV_EXPORT int32_t QV_CALL": "i32", "QV_EXPORT QvSession *QV_CALL": "session*",
+               "QV_EXPORT void QV_CALL": "void"}
     exports = {}
-    for m in re.finditer(r"(QV_API|QV_EXPORT int32_t QV_CALL)\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+    for m in re.finditer(r"(QV_API|QV_EXPORT int32_t QV_CALL|QV_EXPORT QvSession \*QV_CALL|QV_EXPORT void QV_CALL)"
+                         r"\s*(\w+)\s*\(([^)]*)\)\s*;", text):
         args = [a for a in m[3].split(",") if a.strip() not in ("", "void")]
         params = [kinds[re.sub(r"const|\s|\w+$", "", a.strip())] for a in args]
-        exports[m[2]] = ("bool8" if m[1] == "QV_API" else "i32", params)
+        exports[m[2]] = (results[m[1]], params)
     values = {}
     for m in re.finditer(r"#define (QV_[A-Z0-9_]+) +([^\n]+)", text):
         expr = re.sub(r"QV_\w+", lambda n: str(values.get(n[0], n[0])), m[2].strip())
@@ -57,8 +62,17 @@ MUTATIONS = [
 ]
 
 
+def read_as(want, found):
+    """found's kinds, an untyped address ("ptr") read as the text or session pointer it stands for."""
+    def one(w, f):
+        return w if f == "ptr" and w in ("char*", "session*") else f
+    if not isinstance(found, tuple) or not isinstance(want, tuple) or len(want[1]) != len(found[1]):
+        return found
+    return (one(want[0], found[0]), [one(w, f) for w, f in zip(want[1], found[1])])
+
+
 def differences(expected, found):
-    return {k for k in expected.keys() | found.keys() if expected.get(k) != found.get(k)}
+    return {k for k in expected.keys() | found.keys() if expected.get(k) != read_as(expected.get(k), found.get(k))}
 
 
 def main():

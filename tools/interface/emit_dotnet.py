@@ -17,11 +17,14 @@ ROLE_TYPES = {
     "prefixed": "IntPtr",
     "text": "byte[]", "message": "byte[]", "param": "byte[]", "setting": "byte[]", "web": "byte[]",
     "sized": "byte[]", "fxtext": "byte[]", "detail": "byte[]",
+    "session": "IntPtr",
 }
 # The one-byte result needs U1: a bare bool is marshalled as a four-byte BOOL.
 RESULTS = {
     "bool": ("bool", " [return: MarshalAs(UnmanagedType.U1)]"),
     "int": ("int", ""),
+    "pointer": ("IntPtr", ""),
+    "void": ("void", ""),
 }
 IMPORT = "[DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]"
 INDENT = " " * 8

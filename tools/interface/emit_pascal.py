@@ -17,9 +17,9 @@ ROLE_TYPES = {
     "int": "Int32", "size": "Int32",
     "text": "PAnsiChar", "prefixed": "PAnsiChar", "message": "PAnsiChar", "param": "PAnsiChar",
     "setting": "PAnsiChar", "web": "PAnsiChar", "sized": "PAnsiChar", "fxtext": "PAnsiChar",
-    "detail": "PAnsiChar",
+    "detail": "PAnsiChar", "session": "Pointer",
 }
-RESULT_TYPES = {"bool": "Boolean", "int": "Int32"}
+RESULT_TYPES = {"bool": "Boolean", "int": "Int32", "pointer": "Pointer"}
 CONVENTION = "{$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;"
 
 
@@ -36,13 +36,14 @@ def groups(args):
 
 
 def declaration(e):
-    result = RESULT_TYPES[e["result"]]
+    # A void result is a procedure.
+    kind, result = ("procedure", "") if e["result"] == "void" else ("function", ": " + RESULT_TYPES[e["result"]])
     if not e["args"]:
-        lines = [f"function {e['name']}: {result};"]
+        lines = [f"{kind} {e['name']}{result};"]
     else:
         items = groups(e["args"])
-        items = [g + ";" for g in items[:-1]] + [f"{items[-1]}): {result};"]
-        lines = fill(f"function {e['name']}(", items, "  ")
+        items = [g + ";" for g in items[:-1]] + [f"{items[-1]}){result};"]
+        lines = fill(f"{kind} {e['name']}(", items, "  ")
     if len(lines) == 1 and len(lines[0]) + 1 + len(CONVENTION) <= WIDTH:
         return [lines[0] + " " + CONVENTION]
     return lines + ["  " + CONVENTION]

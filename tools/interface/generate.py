@@ -10,12 +10,17 @@ server, its documentation and each argument with its role.  From it this writes
     src/quorvex.map                     the shared object's version script
     bindings/python/quorvex/_exports.py the ctypes binding's declarations
 
+Every export marked "session" gets a twin, Qv + its name, taking the session first; the
+twins follow the exports in every list.  emit_sessions.py writes their C declarations
+(include/quorvex_sessions.h, which quorvex.h includes) and the library's wrappers: the
+classic export on the default session and the twin on the caller's, around one body.
+
 and, through the emitters tools/interface/emit_*.py, the command-line host's export rows
 (emit_cli.py) and the other bindings' declarations, each opening with a line that says it
 is generated.  The generated files are committed, so that a build needs no generator.  The C header stays written by hand, since it is the
-document a host developer reads (sections, prose, constants); --check-header parses it with
-libclang and fails on any export whose name, order, result or arguments (names and C types)
-differ from the description.
+document a host developer reads (sections, prose, constants); --check-header parses it (with
+the twins' header it includes) with libclang and fails on any export whose name, order,
+result or arguments (names and C types) differ from the description.
 
 Usage:
     generate.py                 write the generated files into the tree
@@ -38,8 +43,17 @@ HEADER = os.path.join(ROOT, "include", "quorvex.h")
 SKIP = 77
 
 # The C kind of each role, as the header's parser reports it.
-ROLE_KINDS = {"code": "i32*", "out": "i32*", "int": "i32", "size": "i32"}
-RESULT_KINDS = {"bool": "bool8", "int": "i32"}
+ROLE_KINDS = {"code": "i32*", "out": "i32*", "int": "i32", "size": "i32", "session": "session*"}
+RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "void": "void"}
+# The header that generate.py writes for the twins; quorvex.h includes it.
+TWINS_HEADER = os.path.join(ROOT, "include", "quorvex_sessions.h")
+
+
+def twin(e):
+    """The export of e's behaviour on the session given first: Qv + its name."""
+    return {"name": "Qv" + e["name"], "family": "session-twins", "result": e["result"],
+            "server": e["server"], "twin_of": e["name"], "doc": f"{e['name']} on the session given first.",
+            "args": [{"name": "Session", "role": "session"}] + e["args"]}
 
 
 def load(path=DESCRIPTION):
@@ -52,6 +66,8 @@ def load(path=DESCRIPTION):
         for a in e["args"]:
             if a["role"] not in roles:
                 raise ValueError(f"{e['name']}: argument {a['name']} has no known role {a['role']!r}")
+    # The twins follow every export, in the order of the exports they twin.
+    description["exports"] = description["exports"] + [twin(e) for e in description["exports"] if e.get("session")]
     return description
 
 
@@ -145,10 +161,12 @@ def header_problems(d, header=HEADER):
     errors = [x for x in tu.diagnostics if x.severity >= cindex.Diagnostic.Error]
     if errors:
         return [f"{header}: {errors[0].spelling}"]
+    own_files = (os.path.abspath(header),
+                 os.path.join(os.path.dirname(os.path.abspath(header)), os.path.basename(TWINS_HEADER)))
     declared = []
     for cur in tu.cursor.get_children():
         if (cur.kind == cindex.CursorKind.FUNCTION_DECL and cur.location.file is not None
-                and os.path.abspath(cur.location.file.name) == os.path.abspath(header)
+                and os.path.abspath(cur.location.file.name) in own_files
                 and cur.storage_class != cindex.StorageClass.STATIC):
             declared.append((cur.spelling, check_bindings.type_kind(cindex, cur.result_type),
                              [(a.spelling, check_bindings.type_kind(cindex, a.type)) for a in cur.get_arguments()]))
@@ -199,7 +217,8 @@ def self_test():
                 failures.append(path)
             with open(target, "w", encoding="utf-8") as f:
                 f.writelines(original)
-        header_copy = os.path.join(scratch, "quorvex.h")
+        # Beside the scratch copy of the twins' header, which it includes.
+        header_copy = os.path.join(scratch, "include", "quorvex.h")
         with open(HEADER, encoding="utf-8") as f:
             text = f.read()
         drifted = text.replace("QV_API SetReadTimeout(int32_t Milliseconds)", "QV_API SetReadTimeout(int32_t Ms)")

@@ -845,11 +845,12 @@ QV_API TraceStop(void);
  *    they report QV_OUTCOME_OK and QV_RELOGIN_NOT_RUN);
  *    QvGetConnectionState reports that session's connection.
  *    GetLastOutcome keeps reporting the thread's last call on any session.
- *  - QvSessionDestroy closes the session's connection, ends a call blocked
- *    on it in another thread as TcpDisconnect does (that call fails with
- *    "Disconnected by the host."), waits for that call to return and
- *    frees the session.  The handle is invalid afterwards: no other call
- *    may be in progress or start on it.
+ *  - QvSessionDestroy closes the session's connection, ends the calls in
+ *    progress on it in other threads as TcpDisconnect does (the one blocked
+ *    on the connection and any waiting behind it fail with "Disconnected by
+ *    the host."), waits for them all to return and frees the session.  The
+ *    handle is invalid from the moment QvSessionDestroy is called: no call
+ *    may start on it after that.
  *  - A NULL session is refused: result 0, QV_OUTCOME_REFUSED with
  *    Argument 1, nothing written to the other arguments.  Destroying NULL
  *    or the default session is refused the same way and does nothing.
@@ -861,8 +862,8 @@ typedef struct QvSession QvSession;
  * when out of memory. */
 QV_EXPORT QvSession *QV_CALL QvSessionCreate(void);
 
-/* Closes the session's connection, ends a call blocked on it in another
- * thread, waits for that call to return and frees the session.  NULL and
+/* Closes the session's connection, ends the calls in progress on it in
+ * other threads, waits for them to return and frees the session.  NULL and
  * the default session are refused (QV_OUTCOME_REFUSED, Argument 1). */
 QV_EXPORT void QV_CALL QvSessionDestroy(QvSession *Session);
 

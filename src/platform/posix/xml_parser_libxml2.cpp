@@ -65,10 +65,23 @@ void add_content(XmlValue &value, int type, const xmlChar *text) {
   value.text.clear();
 }
 
+// libxml2 sets up its tables (encodings, dictionaries, globals) at its
+// first use, and that set-up is not safe from two threads at once.
+// Sessions parse side by side on their own threads, so it runs once before
+// the first parse; afterwards this is one load of a flag.
+void init_parser_once() {
+  static const bool initialised = [] {
+    xmlInitParser();
+    return true;
+  }();
+  (void)initialised;
+}
+
 }  // namespace
 
 bool read_xml_values(std::string_view bytes, const XmlEncoding &encoding, size_t max_depth,
                      const std::vector<std::string_view> &names, std::vector<XmlValue> &values) {
+  init_parser_once();
   values.assign(names.size(), XmlValue{});
   if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) return false;
   // The encoding is chosen here, so that the declaration does not make

@@ -782,7 +782,10 @@ QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol,
  * Extensions.  The library writes nothing anywhere unless asked.  A trace
  * shows what it does, one line per event: a time stamp in seconds since
  * the trace started (monotonic), the thread ("t1", "t2", ... in the order
- * they first wrote), then the event: each export called and its result,
+ * they first wrote), on a call on a created session that session ("s1",
+ * "s2", ... in the order they were created; the default session's lines
+ * name none, and "session s3 created" and "... destroyed" mark each one's
+ * life), then the event: each export called and its result,
  * connects with their path, proxy steps, outcome and time, every record
  * sent and received (code, body length, texts with GBK shown as UTF-8),
  * every XML header and document, failures with their kind, relogins and

@@ -5,8 +5,9 @@
 // delivers a share of its answers split, late, cut off, reset or with a
 // stray one behind, driven by several threads per session.  Invariant: no
 // call returns 1 with an answer that was not sent for its own request on
-// its own session, and a session's last outcome for a thread is that
-// thread's last call on it.
+// its own session, a session's last outcome for a thread is that thread's
+// last call on it, and every trace line about a request names the session
+// that sent it.
 //
 //   QUORVEX_PROPERTY_SEED   the generator's seed (default 1)
 #include <quorvex.h>
@@ -24,6 +25,8 @@
 #include <future>
 #include <memory>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +56,21 @@ std::string outcome(QvSession *s = nullptr) {
     GetLastOutcome(&kind, &sent, &argument, &socket_error, detail, sizeof detail);
   return std::to_string(kind) + "/" + std::to_string(sent) + "/" + std::to_string(argument) + "/" +
          std::to_string(socket_error) + "/" + detail;
+}
+
+std::string read_file(const char *path) {
+  std::string text;
+  if (FILE *f = std::fopen(path, "rb")) {
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+bool contains(const std::string &text, const char *what) {
+  return text.find(what) != std::string::npos;
 }
 
 struct Account {
@@ -102,6 +120,26 @@ void drive(QvSession *s, const Account &account, int session, int thread, unsign
   }
 }
 
+// The trace lines that show a request's tag ("s2t1n7", sent by the test's
+// session 2) on a line that names another session: the sessions are the
+// trace's s<N> in the order the trace saw them created.
+std::string lines_naming_another_session(const std::string &trace) {
+  const std::regex created(R"(^\S+ t\d+ session s(\d+) created$)");
+  const std::regex label(R"(^\S+ t\d+ s(\d+) )"), tag(R"("s(\d+)t\d+n\d+)");
+  std::vector<std::string> numbers;
+  std::string wrong;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m, t;
+    if (std::regex_search(line, m, created)) numbers.push_back(m[1]);
+    if (!std::regex_search(line, t, tag)) continue;
+    const size_t session = std::stoul(t[1]);
+    if (!std::regex_search(line, m, label) || session >= numbers.size() || m[1] != numbers[session])
+      wrong += line + "\n";
+  }
+  return numbers.size() == kSessions ? wrong : "created " + std::to_string(numbers.size());
+}
+
 TEST(SessionsProperty, NoAnswerCrossesSessions) {
   const unsigned seed = static_cast<unsigned>(std::strtoul(
       std::getenv("QUORVEX_PROPERTY_SEED") ? std::getenv("QUORVEX_PROPERTY_SEED") : "1", nullptr,
@@ -109,6 +147,11 @@ TEST(SessionsProperty, NoAnswerCrossesSessions) {
   std::vector<std::unique_ptr<TaggingServer>> servers;
   std::vector<Account> accounts;
   std::vector<QvSession *> sessions;
+  char trace[] = "/tmp/qv-sessions-XXXXXX";
+  const int fd = mkstemp(trace);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(TraceStart(trace, 0), 1);
   for (int i = 0; i < kSessions; ++i) {
     accounts.push_back({"user" + std::to_string(i), "pwd" + std::to_string(i)});
     servers.push_back(
@@ -145,6 +188,9 @@ TEST(SessionsProperty, NoAnswerCrossesSessions) {
       seed, kSessions, kSessions * kThreadsPerSession, calls.load(), answered.load(), violations);
   EXPECT_GT(answered.load(), calls.load() / 4);  // the faults spare most answers
   for (QvSession *s : sessions) QvSessionDestroy(s);
+  TraceStop();
+  EXPECT_EQ(lines_naming_another_session(read_file(trace)), "");
+  std::remove(trace);
 }
 
 // The bad inputs: a null session, the default session destroyed, a
@@ -202,21 +248,6 @@ TEST(SessionsBadInput, ASessionOutlivesTheDefaultOnesRelease) {
   QvSessionDestroy(s);
 }
 
-std::string read_file(const char *path) {
-  std::string text;
-  if (FILE *f = std::fopen(path, "rb")) {
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
-bool contains(const std::string &text, const char *what) {
-  return text.find(what) != std::string::npos;
-}
-
 TEST(SessionsBadInput, ADestroyEndsACallBlockedOnTheSession) {
   LoopbackServer stalled;
   stalled.on(0, Script().expect(rec::kSize).stall());
@@ -259,13 +290,34 @@ size_t entries(const char *dir) {
   return n;
 }
 
-TEST(SessionsBadInput, AThousandSessionsLeaveNoDescriptorOrThread) {
+// 10,000 sessions made and destroyed, a thousand alive at a time, then 64
+// connected at once, each taking its own answer: afterwards the process has
+// the descriptors and threads it had before (LeakSanitizer checks memory).
+TEST(SessionsBadInput, ManySessionsLeaveNoDescriptorOrThread) {
   const size_t fds = entries("/proc/self/fd"), tasks = entries("/proc/self/task");
-  std::vector<QvSession *> made;
-  for (int i = 0; i < 1000; ++i) made.push_back(QvSessionCreate());
-  for (QvSession *s : made) {
-    ASSERT_NE(s, nullptr);
-    QvSessionDestroy(s);
+  for (int round = 0; round < 10; ++round) {
+    std::vector<QvSession *> made;
+    for (int i = 0; i < 1000; ++i) made.push_back(QvSessionCreate());
+    for (QvSession *s : made) {
+      ASSERT_NE(s, nullptr);
+      QvSessionDestroy(s);
+    }
+  }
+  {
+    TaggingServer server(2000, "user", "pwd");
+    std::vector<QvSession *> connected;
+    for (int i = 0; i < 64; ++i) {
+      connected.push_back(QvSessionCreate());
+      ASSERT_TRUE(connect(connected.back(), server.port())) << "session " << i;
+    }
+    for (size_t i = 0; i < connected.size(); ++i) {
+      const std::string tag = "many" + std::to_string(i);
+      int32_t code = -1;
+      char msg[QV_BODY_BUFFER_SIZE] = "", p1[QV_PARAM_BUFFER_SIZE] = "";
+      EXPECT_EQ(QvMMSMaxSize(connected[i], &code, msg, p1, tag.c_str(), tag.c_str()), 1);
+      EXPECT_EQ(std::string(p1), tag);
+    }
+    for (QvSession *s : connected) QvSessionDestroy(s);
   }
   EXPECT_EQ(entries("/proc/self/fd"), fds);
   EXPECT_EQ(entries("/proc/self/task"), tasks);

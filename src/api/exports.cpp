@@ -51,7 +51,7 @@ qv_bool fxTcpConnect(connection::Session &session, char *Message, const char *Ho
 }
 
 qv_bool SetReadTimeout(connection::Session &session, int32_t Milliseconds) {
-  return guarded_on(session.id(), [&] {
+  return guarded_on(session.id(), session.trace_number(), [&] {
     session.waits.set_read_timeout_ms(Milliseconds);
     return true;
   });

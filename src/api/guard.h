@@ -26,13 +26,15 @@ using Where = const char *;
 
 inline std::string_view export_name(Where where) { return where ? where : "?"; }
 
-// Runs an export body on a session (its id; 0 for none); any exception
-// becomes the failure result.  The calling thread's outcome starts afresh
-// and is completed at the end, and kept as the thread's last on that session.  The id is taken
-// before the body runs, so that nothing here touches a session that a destroy frees as soon as the
-// call lets go of its lock.
+// Runs an export body on a session (its id and the number the trace shows;
+// 0 for none); any exception becomes the failure result.  The calling thread's outcome starts
+// afresh and is completed at the end, and kept as the thread's last on that session.  The id is
+// taken before the body runs, so that nothing here touches a session that a destroy frees as soon
+// as the call lets go of its lock.
 template <class Body>
-qv_bool guarded_on(uint64_t session, Body &&body, Where where = __builtin_FUNCTION()) noexcept {
+qv_bool guarded_on(uint64_t session, uint64_t traced_as, Body &&body,
+                   Where where = __builtin_FUNCTION()) noexcept {
+  const trace::SessionScope traced(traced_as);
   connection::begin_call();
   qv_bool result = 0;
   try {
@@ -57,7 +59,7 @@ qv_bool guarded_on(uint64_t session, Body &&body, Where where = __builtin_FUNCTI
 // An export body on no session.
 template <class Body>
 qv_bool guarded(Body &&body, Where where = __builtin_FUNCTION()) noexcept {
-  return guarded_on(0, std::forward<Body>(body), where);
+  return guarded_on(0, 0, std::forward<Body>(body), where);
 }
 
 // Runs an export body under the session's call lock, inside the guard, so
@@ -68,7 +70,7 @@ template <class Body>
 qv_bool serialized(connection::Session &session, Body &&body,
                    Where where = __builtin_FUNCTION()) noexcept {
   return guarded_on(
-      session.id(),
+      session.id(), session.trace_number(),
       [&] {
         std::lock_guard<std::mutex> lock(session.call_lock);
         const bool result = body();

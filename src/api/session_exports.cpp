@@ -3,7 +3,9 @@
 // default session, its Qv twin on the session given first.
 #include "quorvex.h"
 
+#include <atomic>
 #include <memory>
+#include <string>
 
 #include "api/calls.h"
 #include "api/guard.h"
@@ -26,6 +28,19 @@ qv_bool refuse_null_session(Where where = __builtin_FUNCTION()) {
       where);
 }
 
+// The trace's numbers of created sessions: s1, s2, ... in the order they
+// were made, never reused.
+std::atomic<uint64_t> g_next_trace_number{1};
+
+// A session's birth or end, on the trace.
+void note_session(uint64_t number, const char *what) noexcept {
+  try {
+    trace::event_if_on([&] { return "session s" + std::to_string(number) + what; });
+  } catch (...) {
+    // The trace is only a witness: its own failure changes no result.
+  }
+}
+
 }  // namespace
 
 #include "api/session_exports.inc"
@@ -37,6 +52,9 @@ QV_EXPORT QvSession *QV_CALL QvSessionCreate(void) {
   guarded([&] {
     auto handle = std::make_unique<QvSession>();
     handle->session.initialize();
+    const uint64_t number = g_next_trace_number.fetch_add(1);
+    handle->session.number_for_trace(number);
+    note_session(number, " created");
     made = handle.release();
     return true;
   });
@@ -64,6 +82,7 @@ QV_EXPORT void QV_CALL QvSessionDestroy(QvSession *Session) {
   });
   Session->wait_until_unused();
   session.waits.end_interrupt();
+  note_session(session.trace_number(), " destroyed");
   delete Session;  // NOLINT(cppcoreguidelines-owning-memory): the host's handle
 }
 

@@ -129,6 +129,11 @@ class Session {
   // Names the session for what a thread keeps about its calls on it: never
   // reused, unlike the session's address.
   uint64_t id() const { return id_; }
+  // The number the trace shows on the lines of calls on this session
+  // ("s3"); 0, which shows nothing, for the default session, whose lines
+  // read as they did before there were sessions.
+  uint64_t trace_number() const { return trace_number_; }
+  void number_for_trace(uint64_t number) { trace_number_ = number; }
   // Closes the connection; false before initialisation.
   bool disconnect();
 
@@ -145,6 +150,7 @@ class Session {
 
  private:
   const uint64_t id_;
+  uint64_t trace_number_ = 0;
   std::atomic<bool> initialised_{false};
   // Each field is published on its own; a reader may see one call's flags
   // with the previous call's login, which a state query tolerates.

@@ -24,6 +24,7 @@ int64_t g_start_us = 0;
 
 std::atomic<int> g_next_thread{1};
 thread_local int t_thread = 0;
+thread_local uint64_t t_session = 0;
 
 int thread_number() {
   if (t_thread == 0) t_thread = g_next_thread.fetch_add(1);
@@ -40,10 +41,14 @@ void close_locked() {
 // Writes one line; a write that fails ends the trace, never the call.
 void write_locked(std::string_view text) {
   if (!g_file) return;
-  char stamp[48];
+  char stamp[80];
   const int64_t us = now_us() - g_start_us;
-  std::snprintf(stamp, sizeof stamp, "%lld.%06lld t%d ", static_cast<long long>(us / 1000000),
-                static_cast<long long>(us % 1000000), thread_number());
+  const int n =
+      std::snprintf(stamp, sizeof stamp, "%lld.%06lld t%d ", static_cast<long long>(us / 1000000),
+                    static_cast<long long>(us % 1000000), thread_number());
+  if (t_session != 0 && n > 0 && static_cast<size_t>(n) < sizeof stamp)
+    std::snprintf(stamp + n, sizeof stamp - static_cast<size_t>(n), "s%llu ",
+                  static_cast<unsigned long long>(t_session));
   const bool ok = std::fputs(stamp, g_file) >= 0 &&
                   std::fwrite(text.data(), 1, text.size(), g_file) == text.size() &&
                   std::fputc('\n', g_file) != EOF && std::fflush(g_file) == 0;
@@ -112,6 +117,9 @@ void start_from_environment() {
 }
 
 bool hex() { return g_hex; }
+
+SessionScope::SessionScope(uint64_t number) noexcept : previous_(t_session) { t_session = number; }
+SessionScope::~SessionScope() { t_session = previous_; }
 
 void event(std::string_view text) noexcept {
   try {

@@ -32,6 +32,20 @@ void stop();
 void start_from_environment();
 bool hex();
 
+// The session a thread's lines are about while it runs a call on one:
+// each line it writes names the session ("s3") after the thread.  0, the
+// default session or none, adds nothing.
+class SessionScope {
+ public:
+  explicit SessionScope(uint64_t number) noexcept;
+  ~SessionScope();
+  SessionScope(const SessionScope &) = delete;
+  SessionScope &operator=(const SessionScope &) = delete;
+
+ private:
+  uint64_t previous_;
+};
+
 // One event line.  A failed write stops the trace; the call goes on.
 void event(std::string_view text) noexcept;
 

@@ -2,10 +2,11 @@
 # Builds the library, its tools and the test suite under ThreadSanitizer
 # (the preset "tsan" of CMakePresets.json, in build-tsan/) and runs the
 # tests that use threads: host threads sharing the connection, disconnects
-# from other threads, the seeded fault run and the trace switched on and
-# off by another thread.  Any report fails the run.
-# (The fault matrix and the proxy handshake faults count the process's
-# threads, which TSan's own background thread upsets; they run under the
+# from other threads, the seeded fault run, sessions side by side and
+# destroyed under a blocked call, and the trace switched on and off by
+# another thread.  Any report fails the run.
+# (The fault matrix, the proxy handshake faults and the many-sessions test
+# count the process's threads, which TSan's own background thread upsets; they run under the
 # other builds.)
 #   QUORVEX_TSAN_TESTS   ctest regex of the tests to run (default below;
 #                        "." runs the whole suite)
@@ -13,7 +14,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${QUORVEX_JOBS:-2}
-tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|Relogin|FailureOrder|Outcome|TraceTest'}
+tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|Relogin|FailureOrder|Outcome|TraceTest|SessionsProperty|Sessions\.|SessionsBadInput\.A'}
 cd "$root"
 bash scripts/setup.sh
 cmake --preset tsan >/dev/null

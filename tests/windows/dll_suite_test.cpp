@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -517,6 +518,41 @@ TEST_F(Dll, ThreadsSharingTheConnectionNeverMixTheirAnswers) {
   }
   for (std::thread &t : threads) t.join();
   EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
+// Two sessions on two threads at once, one logged in and one only
+// connected: each thread gets its own session's answers throughout, and each
+// session keeps its own login.
+TEST_F(Dll, TwoSessionsOnTwoThreadsKeepTheirOwnLogins) {
+  QvSession *in = QvSessionCreate(), *out = QvSessionCreate();
+  ASSERT_TRUE(in && out);
+  char message[QV_BODY_BUFFER_SIZE] = {};
+  for (QvSession *s : {in, out})
+    ASSERT_EQ(QvTcpConnect(s, message, "127.0.0.1", sim_port(), 5000, "", "", 0, "", ""), 1)
+        << message;
+  ASSERT_EQ(QvLogin_Request(in, "dll-suite", "", "demo", "demo123", "1.0"), 1);
+  ASSERT_EQ(QvLogin_Feedback(in, &b.code, b.message, b.p1, b.p2, b.p3), 1);
+  ASSERT_EQ(b.code, QV_CODE_ACCEPTED);
+  const auto run = [](QvSession *s, const std::string &expected, int &wrong) {
+    Buffers mine;
+    for (int i = 0; i < 50; ++i)
+      if (QvNumRule(s, &mine.code, mine.message) != 1 || std::string(mine.message) != expected)
+        ++wrong;
+  };
+  int wrong_in = 0, wrong_out = 0;
+  std::thread a(run, in, std::string(texts::kNumRule), std::ref(wrong_in));
+  std::thread c(run, out, std::string(texts::kNotLoggedIn), std::ref(wrong_out));
+  a.join();
+  c.join();
+  EXPECT_EQ(wrong_in, 0);
+  EXPECT_EQ(wrong_out, 0);
+  int32_t login_in = 0, login_out = 0;
+  ASSERT_EQ(QvGetConnectionState(in, nullptr, nullptr, nullptr, &login_in), 1);
+  ASSERT_EQ(QvGetConnectionState(out, nullptr, nullptr, nullptr, &login_out), 1);
+  EXPECT_EQ(login_in, QV_CODE_ACCEPTED);
+  EXPECT_NE(login_out, QV_CODE_ACCEPTED);
+  QvSessionDestroy(in);
+  QvSessionDestroy(out);
 }
 
 // Caller memory as a host of either width may hand it over: at the top of

@@ -53,13 +53,7 @@ foreach(width i686 x86_64)
   set(zip_sources
     ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${PROJECT_SOURCE_DIR}/include/quorvex.h ${PROJECT_SOURCE_DIR}/include/quorvex_sessions.h
     ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/packaging/windows/example_host.c)
-  # The licence: the project's LICENSE once it has one; until then the
-  # statement that the Debian packages carry too.
-  if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
-    set(licence ${PROJECT_SOURCE_DIR}/LICENSE)
-  else()
-    set(licence ${PROJECT_SOURCE_DIR}/cmake/deb/copyright)
-  endif()
+  set(licence ${PROJECT_SOURCE_DIR}/LICENSE)  # the Apache License 2.0
   set(stage ${CMAKE_BINARY_DIR}/packages/${zip_name})
   add_custom_command(OUTPUT ${zip}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage} ${zip}

@@ -225,7 +225,8 @@ QV_API Login_Request(const char *app, const char *extra, const char *name,
  * arrive, ReLogin runs and the result is 0.  With no answer of its own
  * waiting (no Login_Request on this thread and connection, taken already,
  * or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
- * Argument 0: nothing is read and nothing renewed. */
+ * Argument 0: nothing is read and nothing renewed.  Either way Message
+ * holds "读取登录应答异常失败!" and *Code stays -1. */
 QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1, char *Param2,
                       char *Param3);
 

@@ -36,7 +36,9 @@ TEST_F(Login, FeedbackHandsBackTheAnswerWhateverItsCode) {
   }
 }
 
-TEST_F(Login, FeedbackWhoseReadFailsRelogsInWithoutAMessage) {
+// The answer that never came: a relogin, and a message that says what
+// failed, so that a host printing it after a failed login shows a reason.
+TEST_F(Login, FeedbackWhoseReadFailsRelogsInAndSaysSo) {
   server.on(0, Script().expect(kLoginRecord).close());
   server.on(1, logged_in());
   connect_direct();
@@ -44,9 +46,13 @@ TEST_F(Login, FeedbackWhoseReadFailsRelogsInWithoutAMessage) {
   Outputs out;
   EXPECT_EQ(0, feedback(out));
   EXPECT_EQ(-1, out.code);
-  EXPECT_TRUE(out.message.untouched());
+  EXPECT_EQ(gbk("读取登录应答异常失败!"), out.message.text());
   EXPECT_TRUE(out.params_untouched());
   EXPECT_TRUE(server.wait_done(1));
+  Outputs again;  // nothing is kept any more: refused, with the same message
+  EXPECT_EQ(0, feedback(again));
+  EXPECT_EQ(-1, again.code);
+  EXPECT_EQ(gbk("读取登录应答异常失败!"), again.message.text());
 }
 
 // The new texts are saved before the write, so the relogin that follows the

@@ -22,12 +22,6 @@ connection::TcpClient &connection_or_throw(connection::Session &session) {
   return *tcp;
 }
 
-void write_failure_message(const Command &cmd, const Call &call, std::string_view error) {
-  if (!cmd.failure_message || !call.message) return;
-  const connection::MessageBuffer out{call.message, kMessageBufferSize};
-  out.write(cmd.failure_message->gbk, cmd.has(kAppendErrorText) ? error : std::string_view());
-}
-
 // "code 107 body(3) "abc" p1 "" p2 "***" p3 """: a record as the trace shows it.
 std::string describe(const CommandRecord &rec, const Command *cmd, bool request) {
   const auto is_secret = [cmd](Field f) { return cmd && cmd->is_secret(f); };
@@ -57,6 +51,12 @@ void save_credentials(connection::Session &session, const Call &call) {
 }
 
 }  // namespace
+
+void write_failure_message(const Command &cmd, const Call &call, std::string_view error) {
+  if (!cmd.failure_message || !call.message) return;
+  const connection::MessageBuffer out{call.message, kMessageBufferSize};
+  out.write(cmd.failure_message->gbk, cmd.has(kAppendErrorText) ? error : std::string_view());
+}
 
 void write_request(const Command &cmd, connection::TcpClient &tcp, const CommandRecord &rec) {
   // One look at the trace for the whole write: the dump, if any, is the

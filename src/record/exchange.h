@@ -37,5 +37,8 @@ void write_request(const Command &cmd, connection::TcpClient &tcp, const Command
 void read_answer(connection::TcpClient &tcp, CommandRecord &rec, int64_t start_us);
 void failure_path(connection::Session &session, const Command &cmd, const Call &call,
                   std::string_view error);
+// The command's failure message alone, where it has one and the caller a
+// buffer.
+void write_failure_message(const Command &cmd, const Call &call, std::string_view error);
 
 }  // namespace qv::record

@@ -50,6 +50,7 @@ bool hand_back_kept(connection::Session &session, const Command &cmd, const Call
         0,
         "No answer is waiting for this call: its request was not sent on this thread and "
         "connection, was answered already, or its connection has gone.");
+    write_failure_message(cmd, call, {});
     return false;
   }
   if (!kept->read) {

@@ -23,9 +23,12 @@ inline constexpr Command kLogin = command(kLoginCode)
 // answer, which it keeps for Login_Feedback.  1 once the record is written.
 inline constexpr Command kLoginRequest = kLogin.option(kSaveCredentials | kKeepAnswer);
 
-// Hands back the answer that Login_Request read.
+// Hands back the answer that Login_Request read.  When there is none (it
+// failed to arrive, or this thread kept none) the message says so, so
+// that a host which prints it after a failed login shows a reason.
 inline constexpr Command kLoginFeedback = command(kLoginCode)
                                               .option(kKeptAnswer | kLoginAnswer)
+                                              .failure(text::kLoginAnswerFailed)
                                               .take_code()
                                               .take_text(Field::Body, Output::Message)
                                               .take_text(Field::Param1, Output::Out0)

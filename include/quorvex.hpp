@@ -73,16 +73,20 @@ namespace quorvex {
 // What a call came to, as GetLastOutcome reports it.
 struct Outcome {
   int32_t kind = QV_OUTCOME_OK;  // QV_OUTCOME_*
-  bool sent = false;             // the whole request was out: the server may have acted on it
-  int32_t argument = 0;          // QV_OUTCOME_REFUSED: the refused argument's place
-  int32_t socket_error = 0;      // a Windows Sockets number; 0 when the failure is not a socket's
-  std::string detail;            // English; empty after success
+  // The whole request was out: the server may have acted on it.
+  bool sent = false;
+  // For QV_OUTCOME_REFUSED, the refused argument's place.
+  int32_t argument = 0;
+  // A Windows Sockets number; 0 when the failure is not a socket's.
+  int32_t socket_error = 0;
+  std::string detail;  // English; empty after success
 };
 
 // The relogin that a call ran, as GetLastRelogin reports it.
 struct Relogin {
   int32_t kind = QV_RELOGIN_NOT_RUN;  // QV_RELOGIN_*
-  int32_t server_code = -1;           // the server's answer to its login; -1 when none arrived
+  // The server's answer to its login; -1 when none arrived.
+  int32_t server_code = -1;
   int32_t socket_error = 0;
   std::string detail;
 };
@@ -107,7 +111,8 @@ class Error : public std::runtime_error {
         call_(call),
         code_(code),
         // Shared, so that copying the exception never throws.
-        failure_(std::make_shared<const Failure>(Failure{std::move(message), std::move(outcome)})) {}
+        failure_(std::make_shared<const Failure>(
+            Failure{std::move(message), std::move(outcome)})) {}
 
   const char *call() const noexcept { return call_; }
   int32_t code() const noexcept { return code_; }
@@ -122,7 +127,8 @@ class Error : public std::runtime_error {
 
   static std::string describe(const char *call, const Outcome &outcome) {
     std::string what = std::string(call) + " failed";
-    if (outcome.detail.empty()) return what + " (outcome " + std::to_string(outcome.kind) + ")";
+    if (outcome.detail.empty())
+      return what + " (outcome " + std::to_string(outcome.kind) + ")";
     return what + ": " + outcome.detail;
   }
 
@@ -177,15 +183,18 @@ bool holds_zero(R &r, int32_t position, std::string_view text) {
 }
 
 // A buffer the library wrote a text into, down to that text.
-inline void cut_at_zero(std::string &buffer) { buffer.resize(std::strlen(buffer.c_str())); }
+inline void cut_at_zero(std::string &buffer) {
+  buffer.resize(std::strlen(buffer.c_str()));
+}
 
-// Room for a text taken from an XML reply of reply_length bytes: a
-// character of one byte in the reply's encoding can take two in GBK, and
-// the fixed messages fit a message buffer.
+// Room for a text taken from an XML reply of reply_length bytes: the
+// library cuts such a text to the reply's length, and its fixed messages
+// fit a message buffer.
 inline size_t reply_text_size(int32_t reply_length) {
   const int32_t length = reply_length < 0 ? 0 : reply_length;
-  const size_t bounded = static_cast<size_t>(length < QV_FX_REPLY_MAX ? length : QV_FX_REPLY_MAX);
-  return 2 * bounded + 1 > QV_BODY_BUFFER_SIZE ? 2 * bounded + 1 : QV_BODY_BUFFER_SIZE;
+  const size_t bounded =
+      static_cast<size_t>(length < QV_FX_REPLY_MAX ? length : QV_FX_REPLY_MAX);
+  return bounded + 1 > QV_BODY_BUFFER_SIZE ? bounded + 1 : QV_BODY_BUFFER_SIZE;
 }
 
 // The calling thread's last call, read right after it: this call's outcome.
@@ -195,7 +204,8 @@ template <class R>
 void take_outcome(R &r) {
   char detail[QV_DETAIL_BUFFER_SIZE] = "";
   int32_t sent = 0;
-  GetLastOutcome(&r.outcome.kind, &sent, &r.outcome.argument, &r.outcome.socket_error, detail,
+  GetLastOutcome(&r.outcome.kind, &sent, &r.outcome.argument,
+                 &r.outcome.socket_error, detail,
                  static_cast<int32_t>(sizeof detail));
   r.outcome.sent = sent != 0;
   r.outcome.detail = detail;
@@ -225,21 +235,27 @@ class SessionView : public detail::Twins {
 
   // The classic exports' session, between dllInitialize and release; a
   // view of none (every call refused) outside.
-  static SessionView default_session() noexcept { return SessionView(QvDefaultSession()); }
+  static SessionView default_session() noexcept {
+    return SessionView(QvDefaultSession());
+  }
 
   QvSession *handle() const noexcept { return handle_; }
 
   // TcpConnect, directly (no proxy).
-  Result<> connect(std::string_view host, int32_t port, int32_t timeout_ms = 5000) {
+  Result<> connect(std::string_view host, int32_t port,
+                   int32_t timeout_ms = 5000) {
     return TcpConnect(host, port, timeout_ms, {}, {}, 0, {}, {});
   }
 
   // Login_Request then Login_Feedback; accepted() when the server answered 900.
-  Result<Login_FeedbackOutputs> login(std::string_view name, std::string_view pwd,
-                                      std::string_view app = {}, std::string_view extra = {},
+  Result<Login_FeedbackOutputs> login(std::string_view name,
+                                      std::string_view pwd,
+                                      std::string_view app = {},
+                                      std::string_view extra = {},
                                       std::string_view ver = {}) {
     auto request = Login_Request(app, extra, name, pwd, ver);
-    if (!request) return detail::failed_as<Result<Login_FeedbackOutputs>>(request);
+    if (!request)
+      return detail::failed_as<Result<Login_FeedbackOutputs>>(request);
     return Login_Feedback();
   }
 
@@ -248,8 +264,8 @@ class SessionView : public detail::Twins {
     Outcome o;
     char detail[QV_DETAIL_BUFFER_SIZE] = "";
     int32_t sent = 0;
-    QvGetLastOutcome(handle_, &o.kind, &sent, &o.argument, &o.socket_error, detail,
-                     static_cast<int32_t>(sizeof detail));
+    QvGetLastOutcome(handle_, &o.kind, &sent, &o.argument, &o.socket_error,
+                     detail, static_cast<int32_t>(sizeof detail));
     o.sent = sent != 0;
     o.detail = detail;
     return o;
@@ -267,7 +283,8 @@ class SessionView : public detail::Twins {
 
   ConnectionState connection_state() const {
     ConnectionState s;
-    QvGetConnectionState(handle_, &s.state, &s.path, &s.login_protocol, &s.login_code);
+    QvGetConnectionState(handle_, &s.state, &s.path, &s.login_protocol,
+                         &s.login_code);
     return s;
   }
 };
@@ -282,7 +299,8 @@ class Session : public SessionView {
 
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
-  Session(Session &&other) noexcept : SessionView(std::exchange(other.handle_, nullptr)) {}
+  Session(Session &&other) noexcept
+      : SessionView(std::exchange(other.handle_, nullptr)) {}
   Session &operator=(Session &&other) noexcept {
     if (this != &other) {
       reset();

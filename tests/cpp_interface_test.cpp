@@ -53,9 +53,7 @@ TEST_F(CppInterfaceTest, MovingHandsTheSessionOverAndDestroyingClosesIt) {
   auto &same = b;
   b = std::move(same);  // moving onto itself keeps the session
   ASSERT_NE(nullptr, b.handle());
-  {
-    Session gone = std::move(b);
-  }
+  { Session gone = std::move(b); }
   EXPECT_TRUE(server.wait_closed(1));
 }
 
@@ -63,14 +61,15 @@ TEST_F(CppInterfaceTest, MovingHandsTheSessionOverAndDestroyingClosesIt) {
 // other outputs by name, and the call's own outcome.
 TEST_F(CppInterfaceTest, AResultCarriesTheServersAnswer) {
   const std::string rules = gbk("长度:11;首位:1");
-  server.on(0, Script()
-                   .expect(rec::make(107))
-                   .send(rec::make(901, gbk("账户已停用"), "p1", "p2", "p3"))
-                   .expect(rec::make(1150))
-                   .send(rec::make(900, "subs", "7", "-8", "9"))
-                   .expect(fx::header(10106, 0))
-                   .send(fx::reply(fx::kSuccess, "<?xml version=\"1.0\" encoding=\"gb2312\"?><r><rule>" +
-                                                          rules + "</rule></r>")));
+  server.on(
+      0, Script()
+             .expect(rec::make(107))
+             .send(rec::make(901, gbk("账户已停用"), "p1", "p2", "p3"))
+             .expect(rec::make(1150))
+             .send(rec::make(900, "subs", "7", "-8", "9"))
+             .expect(fx::header(10106, 0))
+             .send(fx::reply(fx::kSuccess, "<?xml version=\"1.0\" encoding=\"gb2312\"?><r><rule>" +
+                                               rules + "</rule></r>")));
   Session s = connected();
 
   const auto info = s.GetUdInfo();
@@ -158,8 +157,8 @@ TEST_F(CppInterfaceTest, TextsAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(QV_OUTCOME_REFUSED, r.outcome.kind) << c.what;
     EXPECT_FALSE(r.outcome.sent) << c.what;
     EXPECT_EQ(c.argument, r.outcome.argument) << c.what;
-    EXPECT_NE(std::string::npos, r.outcome.detail.find(c.detail_has)) << c.what << ": "
-                                                                       << r.outcome.detail;
+    EXPECT_NE(std::string::npos, r.outcome.detail.find(c.detail_has))
+        << c.what << ": " << r.outcome.detail;
   }
   // The first bytes the server reads are the heartbeat's: nothing went before.
   EXPECT_TRUE(s.Heartbeat());

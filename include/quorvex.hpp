@@ -38,13 +38,15 @@
  * is sent).  A null text is the empty view.
  *
  * Results.  A method returns a quorvex::Result: ok (the export's result),
- * code (the result code, or the reply code an XML response half was given;
- * -1 when no answer arrived or the export has neither), message (the
+ * code (the result code, or an XML reply code: the one a request half
+ * received or a response half was given; -1 when no answer arrived or the
+ * export has none), message (the
  * message buffer), the export's
  * other outputs as fields under their quorvex.h names (Param1, Number1,
  * Pud, ...), and outcome, what GetLastOutcome reported right after the
- * call on the calling thread.  accepted() is ok with the server's accepting
- * code (900, or 20900 for an XML operation).
+ * call on the calling thread.  accepted() is ok with, for an export that
+ * hands back the server's code, its accepting code (900, or 20900 for an
+ * XML operation).
  *
  * Failures are values.  A call that fails (no connection, a read that
  * timed out, a refused argument) and a server that refuses are routine for
@@ -142,9 +144,11 @@ struct NoOutputs {};
 
 template <class Outputs = NoOutputs>
 struct [[nodiscard]] Result : Outputs {
-  explicit Result(const char *call_name) noexcept : call(call_name) {}
+  Result(const char *call_name, bool coded) noexcept
+      : call(call_name), has_code(coded) {}
 
   const char *call;  // the export called ("QvGetUdInfo")
+  bool has_code;     // the export hands back the server's code
   bool ok = false;
   int32_t code = -1;
   std::string message;  // GBK
@@ -152,10 +156,12 @@ struct [[nodiscard]] Result : Outputs {
 
   explicit operator bool() const noexcept { return ok; }
 
-  // The exchange completed and the server accepted the request.
+  // The call completed and, where the export hands back the server's code,
+  // the server accepted the request.
   bool accepted() const noexcept {
+    if (!ok || !has_code) return ok;
     const bool xml = std::strncmp(call, "Qvfx", 4) == 0;
-    return ok && code == (xml ? QV_FX_SUCCESS : QV_CODE_ACCEPTED);
+    return code == (xml ? QV_FX_SUCCESS : QV_CODE_ACCEPTED);
   }
 
   // The result itself when ok; a quorvex::Error carrying the outcome when not.
@@ -214,7 +220,7 @@ void take_outcome(R &r) {
 // A first call's failure as the result of the operation it began.
 template <class To, class From>
 To failed_as(const From &from) {
-  To r(from.call);
+  To r(from.call, true);
   r.code = from.code;
   r.message = from.message;
   r.outcome = from.outcome;

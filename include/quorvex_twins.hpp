@@ -22,11 +22,14 @@ struct Login_FeedbackOutputs {
 struct MMSMaxSizeOutputs {
   std::string ParamOut;
 };
+using GetUdInfoOutputs = Login_FeedbackOutputs;
 struct FindAllSubsExOutputs {
   int32_t Number1 = 0;
   int32_t Number2 = 0;
   int32_t Number3 = 0;
 };
+using FindAllEmplyeeOutputs = FindAllSubsExOutputs;
+using TransferOutputs = FindAllSubsExOutputs;
 struct AddSubGwNumExOutputs {
   std::string Param1Out;
   std::string Param2Out;
@@ -34,9 +37,12 @@ struct AddSubGwNumExOutputs {
 struct DelSubGwNumOutputs {
   std::string Param1Out;
 };
+using SubmitAllOver_2Outputs = FindAllSubsExOutputs;
+using SubmitAllOverEx_2Outputs = FindAllSubsExOutputs;
 struct ContentPreviewOutputs {
   int32_t Number = 0;
 };
+using GetSJKHDParamsOutputs = Login_FeedbackOutputs;
 struct fxLogin_ReqOutputs {
   int32_t ReplyCode = 0;
   int32_t ReplyLength = 0;
@@ -46,6 +52,10 @@ struct fxLogin_RespOutputs {
   std::string Pud;
   int32_t Agreement = 0;
 };
+using fxMsgStates_ReqOutputs = fxLogin_ReqOutputs;
+using fxInfoType_ReqOutputs = fxLogin_ReqOutputs;
+using fxNumRule_ReqOutputs = fxLogin_ReqOutputs;
+using fxNotify_ReqOutputs = fxLogin_ReqOutputs;
 
 namespace detail {
 
@@ -54,14 +64,14 @@ namespace detail {
 class Twins {
  public:
   Result<> TcpDisconnect() {
-    Result<> r("QvTcpDisconnect");
+    Result<> r("QvTcpDisconnect", false);
     r.ok = QvTcpDisconnect(handle_) == 1;
     detail::take_outcome(r);
     return r;
   }
 
   Result<> fxTcpDisconnect() {
-    Result<> r("QvfxTcpDisconnect");
+    Result<> r("QvfxTcpDisconnect", false);
     r.ok = QvfxTcpDisconnect(handle_) == 1;
     detail::take_outcome(r);
     return r;
@@ -70,7 +80,7 @@ class Twins {
   Result<> TcpConnect(std::string_view Host, int32_t Port, int32_t Timeout,
       std::string_view ProxyKind, std::string_view ProxyHost, int32_t ProxyPort,
       std::string_view ProxyUser, std::string_view ProxyPassword) {
-    Result<> r("QvTcpConnect");
+    Result<> r("QvTcpConnect", false);
     if (detail::holds_zero(r, 2, Host) ||
         detail::holds_zero(r, 5, ProxyKind) ||
         detail::holds_zero(r, 6, ProxyHost) ||
@@ -89,7 +99,7 @@ class Twins {
   Result<> fxTcpConnect(std::string_view Host, int32_t Port, int32_t Timeout,
       std::string_view ProxyKind, std::string_view ProxyHost, int32_t ProxyPort,
       std::string_view ProxyUser, std::string_view ProxyPassword) {
-    Result<> r("QvfxTcpConnect");
+    Result<> r("QvfxTcpConnect", false);
     if (detail::holds_zero(r, 2, Host) ||
         detail::holds_zero(r, 5, ProxyKind) ||
         detail::holds_zero(r, 6, ProxyHost) ||
@@ -106,7 +116,7 @@ class Twins {
   }
 
   Result<> SetReadTimeout(int32_t Milliseconds) {
-    Result<> r("QvSetReadTimeout");
+    Result<> r("QvSetReadTimeout", false);
     r.ok = QvSetReadTimeout(handle_, Milliseconds) == 1;
     detail::take_outcome(r);
     return r;
@@ -114,7 +124,7 @@ class Twins {
 
   Result<> Login_Request(std::string_view app, std::string_view extra, std::string_view name,
       std::string_view pwd, std::string_view ver) {
-    Result<> r("QvLogin_Request");
+    Result<> r("QvLogin_Request", false);
     if (detail::holds_zero(r, 1, app) ||
         detail::holds_zero(r, 2, extra) ||
         detail::holds_zero(r, 3, name) ||
@@ -128,7 +138,7 @@ class Twins {
   }
 
   Result<Login_FeedbackOutputs> Login_Feedback() {
-    Result<Login_FeedbackOutputs> r("QvLogin_Feedback");
+    Result<Login_FeedbackOutputs> r("QvLogin_Feedback", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.Param1.assign(QV_PARAM_BUFFER_SIZE, '\0');
     r.Param2.assign(QV_PARAM_BUFFER_SIZE, '\0');
@@ -144,21 +154,21 @@ class Twins {
   }
 
   Result<> ReLogin() {
-    Result<> r("QvReLogin");
+    Result<> r("QvReLogin", false);
     r.ok = QvReLogin(handle_) == 1;
     detail::take_outcome(r);
     return r;
   }
 
   Result<> Heartbeat() {
-    Result<> r("QvHeartbeat");
+    Result<> r("QvHeartbeat", false);
     r.ok = QvHeartbeat(handle_) == 1;
     detail::take_outcome(r);
     return r;
   }
 
   Result<> MsgStates() {
-    Result<> r("QvMsgStates");
+    Result<> r("QvMsgStates", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvMsgStates(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -167,7 +177,7 @@ class Twins {
   }
 
   Result<> InfoType() {
-    Result<> r("QvInfoType");
+    Result<> r("QvInfoType", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvInfoType(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -176,7 +186,7 @@ class Twins {
   }
 
   Result<> MobileNum() {
-    Result<> r("QvMobileNum");
+    Result<> r("QvMobileNum", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvMobileNum(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -185,7 +195,7 @@ class Twins {
   }
 
   Result<MMSMaxSizeOutputs> MMSMaxSize(std::string_view Text, std::string_view Param) {
-    Result<MMSMaxSizeOutputs> r("QvMMSMaxSize");
+    Result<MMSMaxSizeOutputs> r("QvMMSMaxSize", true);
     if (detail::holds_zero(r, 4, Text) ||
         detail::holds_zero(r, 5, Param))
       return r;
@@ -200,7 +210,7 @@ class Twins {
   }
 
   Result<> NumRule() {
-    Result<> r("QvNumRule");
+    Result<> r("QvNumRule", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvNumRule(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -208,8 +218,8 @@ class Twins {
     return r;
   }
 
-  Result<Login_FeedbackOutputs> GetUdInfo() {
-    Result<Login_FeedbackOutputs> r("QvGetUdInfo");
+  Result<GetUdInfoOutputs> GetUdInfo() {
+    Result<GetUdInfoOutputs> r("QvGetUdInfo", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.Param1.assign(QV_PARAM_BUFFER_SIZE, '\0');
     r.Param2.assign(QV_PARAM_BUFFER_SIZE, '\0');
@@ -225,7 +235,7 @@ class Twins {
   }
 
   Result<> EditPassword(std::string_view NewPassword, std::string_view NewPasswordAgain) {
-    Result<> r("QvEditPassword");
+    Result<> r("QvEditPassword", true);
     if (detail::holds_zero(r, 3, NewPassword) ||
         detail::holds_zero(r, 4, NewPasswordAgain))
       return r;
@@ -239,7 +249,7 @@ class Twins {
 
   Result<> AddSubUser(std::string_view Text, std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
-    Result<> r("QvAddSubUser");
+    Result<> r("QvAddSubUser", true);
     if (detail::holds_zero(r, 3, Text) ||
         detail::holds_zero(r, 4, Param1) ||
         detail::holds_zero(r, 5, Param2) ||
@@ -256,7 +266,7 @@ class Twins {
 
   Result<> AddSubUserEx(std::string_view Text, std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
-    Result<> r("QvAddSubUserEx");
+    Result<> r("QvAddSubUserEx", true);
     if (detail::holds_zero(r, 3, Text) ||
         detail::holds_zero(r, 4, Param1) ||
         detail::holds_zero(r, 5, Param2) ||
@@ -273,7 +283,7 @@ class Twins {
 
   Result<> AddSubAccount(std::string_view Text, std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
-    Result<> r("QvAddSubAccount");
+    Result<> r("QvAddSubAccount", true);
     if (detail::holds_zero(r, 3, Text) ||
         detail::holds_zero(r, 4, Param1) ||
         detail::holds_zero(r, 5, Param2) ||
@@ -289,7 +299,7 @@ class Twins {
   }
 
   Result<> DisableSubUser(std::string_view Param1, std::string_view Param2) {
-    Result<> r("QvDisableSubUser");
+    Result<> r("QvDisableSubUser", true);
     if (detail::holds_zero(r, 3, Param1) ||
         detail::holds_zero(r, 4, Param2))
       return r;
@@ -302,7 +312,7 @@ class Twins {
   }
 
   Result<> IncreaseSubBuy(std::string_view Text, std::string_view Param1, std::string_view Param2) {
-    Result<> r("QvIncreaseSubBuy");
+    Result<> r("QvIncreaseSubBuy", true);
     if (detail::holds_zero(r, 3, Text) ||
         detail::holds_zero(r, 4, Param1) ||
         detail::holds_zero(r, 5, Param2))
@@ -316,7 +326,7 @@ class Twins {
   }
 
   Result<> ReduceSubBuy(std::string_view Text, std::string_view Param1, std::string_view Param2) {
-    Result<> r("QvReduceSubBuy");
+    Result<> r("QvReduceSubBuy", true);
     if (detail::holds_zero(r, 3, Text) ||
         detail::holds_zero(r, 4, Param1) ||
         detail::holds_zero(r, 5, Param2))
@@ -330,7 +340,7 @@ class Twins {
   }
 
   Result<> FindAllSubs() {
-    Result<> r("QvFindAllSubs");
+    Result<> r("QvFindAllSubs", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvFindAllSubs(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -339,7 +349,7 @@ class Twins {
   }
 
   Result<FindAllSubsExOutputs> FindAllSubsEx() {
-    Result<FindAllSubsExOutputs> r("QvFindAllSubsEx");
+    Result<FindAllSubsExOutputs> r("QvFindAllSubsEx", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvFindAllSubsEx(handle_, &r.code, r.message.data(), &r.Number1, &r.Number2,
                 &r.Number3) == 1;
@@ -348,8 +358,8 @@ class Twins {
     return r;
   }
 
-  Result<FindAllSubsExOutputs> FindAllEmplyee() {
-    Result<FindAllSubsExOutputs> r("QvFindAllEmplyee");
+  Result<FindAllEmplyeeOutputs> FindAllEmplyee() {
+    Result<FindAllEmplyeeOutputs> r("QvFindAllEmplyee", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvFindAllEmplyee(handle_, &r.code, r.message.data(), &r.Number1, &r.Number2,
                 &r.Number3) == 1;
@@ -358,8 +368,8 @@ class Twins {
     return r;
   }
 
-  Result<FindAllSubsExOutputs> Transfer() {
-    Result<FindAllSubsExOutputs> r("QvTransfer");
+  Result<TransferOutputs> Transfer() {
+    Result<TransferOutputs> r("QvTransfer", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvTransfer(handle_, &r.code, r.message.data(), &r.Number1, &r.Number2, &r.Number3) == 1;
     detail::cut_at_zero(r.message);
@@ -368,7 +378,7 @@ class Twins {
   }
 
   Result<> FindSubInfo(std::string_view Text) {
-    Result<> r("QvFindSubInfo");
+    Result<> r("QvFindSubInfo", true);
     if (detail::holds_zero(r, 3, Text)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvFindSubInfo(handle_, &r.code, r.message.data(), std::string(Text).c_str()) == 1;
@@ -378,7 +388,7 @@ class Twins {
   }
 
   Result<> FindSubInfoEx(std::string_view Text) {
-    Result<> r("QvFindSubInfoEx");
+    Result<> r("QvFindSubInfoEx", true);
     if (detail::holds_zero(r, 3, Text)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvFindSubInfoEx(handle_, &r.code, r.message.data(), std::string(Text).c_str()) == 1;
@@ -388,7 +398,7 @@ class Twins {
   }
 
   Result<> FindSubAllOrders(std::string_view Text) {
-    Result<> r("QvFindSubAllOrders");
+    Result<> r("QvFindSubAllOrders", true);
     if (detail::holds_zero(r, 3, Text)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvFindSubAllOrders(handle_, &r.code, r.message.data(), std::string(Text).c_str()) == 1;
@@ -398,7 +408,7 @@ class Twins {
   }
 
   Result<> FindSubOrderInfo(std::string_view Text, std::string_view Param1) {
-    Result<> r("QvFindSubOrderInfo");
+    Result<> r("QvFindSubOrderInfo", true);
     if (detail::holds_zero(r, 3, Text) ||
         detail::holds_zero(r, 4, Param1))
       return r;
@@ -412,7 +422,7 @@ class Twins {
 
   Result<> EditSubPWD(std::string_view Text, std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
-    Result<> r("QvEditSubPWD");
+    Result<> r("QvEditSubPWD", true);
     if (detail::holds_zero(r, 3, Text) ||
         detail::holds_zero(r, 4, Param1) ||
         detail::holds_zero(r, 5, Param2) ||
@@ -428,7 +438,7 @@ class Twins {
   }
 
   Result<AddSubGwNumExOutputs> AddSubGwNumEx(std::string_view Text) {
-    Result<AddSubGwNumExOutputs> r("QvAddSubGwNumEx");
+    Result<AddSubGwNumExOutputs> r("QvAddSubGwNumEx", true);
     if (detail::holds_zero(r, 5, Text)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.Param1Out.assign(QV_PARAM_BUFFER_SIZE, '\0');
@@ -443,7 +453,7 @@ class Twins {
   }
 
   Result<DelSubGwNumOutputs> DelSubGwNum(std::string_view Text) {
-    Result<DelSubGwNumOutputs> r("QvDelSubGwNum");
+    Result<DelSubGwNumOutputs> r("QvDelSubGwNum", true);
     if (detail::holds_zero(r, 4, Text)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.Param1Out.assign(QV_PARAM_BUFFER_SIZE, '\0');
@@ -456,7 +466,7 @@ class Twins {
   }
 
   Result<> ClientInfo() {
-    Result<> r("QvClientInfo");
+    Result<> r("QvClientInfo", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvClientInfo(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -465,7 +475,7 @@ class Twins {
   }
 
   Result<> AllProductId() {
-    Result<> r("QvAllProductId");
+    Result<> r("QvAllProductId", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvAllProductId(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -474,7 +484,7 @@ class Twins {
   }
 
   Result<> CltProductId() {
-    Result<> r("QvCltProductId");
+    Result<> r("QvCltProductId", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvCltProductId(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -483,7 +493,7 @@ class Twins {
   }
 
   Result<> CltAllPrdIdName() {
-    Result<> r("QvCltAllPrdIdName");
+    Result<> r("QvCltAllPrdIdName", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvCltAllPrdIdName(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -492,7 +502,7 @@ class Twins {
   }
 
   Result<> CltAllMmsInfo() {
-    Result<> r("QvCltAllMmsInfo");
+    Result<> r("QvCltAllMmsInfo", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvCltAllMmsInfo(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -501,7 +511,7 @@ class Twins {
   }
 
   Result<> CltAllIdNameType() {
-    Result<> r("QvCltAllIdNameType");
+    Result<> r("QvCltAllIdNameType", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvCltAllIdNameType(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -510,7 +520,7 @@ class Twins {
   }
 
   Result<> ProductInfo(std::string_view ProductId) {
-    Result<> r("QvProductInfo");
+    Result<> r("QvProductInfo", true);
     if (detail::holds_zero(r, 3, ProductId)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvProductInfo(handle_, &r.code, r.message.data(), std::string(ProductId).c_str()) == 1;
@@ -520,7 +530,7 @@ class Twins {
   }
 
   Result<> AllInfoPackId() {
-    Result<> r("QvAllInfoPackId");
+    Result<> r("QvAllInfoPackId", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvAllInfoPackId(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -529,7 +539,7 @@ class Twins {
   }
 
   Result<> InfoPackStatus(std::string_view PackageId) {
-    Result<> r("QvInfoPackStatus");
+    Result<> r("QvInfoPackStatus", true);
     if (detail::holds_zero(r, 3, PackageId)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvInfoPackStatus(handle_, &r.code, r.message.data(),
@@ -540,7 +550,7 @@ class Twins {
   }
 
   Result<> InfoPackStatusEx(std::string_view PackageId) {
-    Result<> r("QvInfoPackStatusEx");
+    Result<> r("QvInfoPackStatusEx", true);
     if (detail::holds_zero(r, 3, PackageId)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvInfoPackStatusEx(handle_, &r.code, r.message.data(),
@@ -551,7 +561,7 @@ class Twins {
   }
 
   Result<> GetMessage() {
-    Result<> r("QvGetMessage");
+    Result<> r("QvGetMessage", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvGetMessage(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -560,7 +570,7 @@ class Twins {
   }
 
   Result<> LastDetails(std::string_view Query, int32_t Count) {
-    Result<> r("QvLastDetails");
+    Result<> r("QvLastDetails", true);
     if (detail::holds_zero(r, 3, Query)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvLastDetails(handle_, &r.code, r.message.data(), std::string(Query).c_str(),
@@ -571,7 +581,7 @@ class Twins {
   }
 
   Result<> GetProductLen() {
-    Result<> r("QvGetProductLen");
+    Result<> r("QvGetProductLen", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvGetProductLen(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -580,7 +590,7 @@ class Twins {
   }
 
   Result<> PQOrderList(std::string_view Param1, std::string_view Param2) {
-    Result<> r("QvPQOrderList");
+    Result<> r("QvPQOrderList", true);
     if (detail::holds_zero(r, 3, Param1) ||
         detail::holds_zero(r, 4, Param2))
       return r;
@@ -594,7 +604,7 @@ class Twins {
 
   Result<> PQOrderInfoByID(std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
-    Result<> r("QvPQOrderInfoByID");
+    Result<> r("QvPQOrderInfoByID", true);
     if (detail::holds_zero(r, 3, Param1) ||
         detail::holds_zero(r, 4, Param2) ||
         detail::holds_zero(r, 5, Param3))
@@ -608,7 +618,7 @@ class Twins {
   }
 
   Result<> PQGetAbilityURL() {
-    Result<> r("QvPQGetAbilityURL");
+    Result<> r("QvPQGetAbilityURL", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvPQGetAbilityURL(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -617,7 +627,7 @@ class Twins {
   }
 
   Result<> SubmitAllClear() {
-    Result<> r("QvSubmitAllClear");
+    Result<> r("QvSubmitAllClear", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitAllClear(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -626,7 +636,7 @@ class Twins {
   }
 
   Result<> SubmitPrdId(std::string_view ProductId) {
-    Result<> r("QvSubmitPrdId");
+    Result<> r("QvSubmitPrdId", true);
     if (detail::holds_zero(r, 3, ProductId)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitPrdId(handle_, &r.code, r.message.data(), std::string(ProductId).c_str()) == 1;
@@ -636,7 +646,7 @@ class Twins {
   }
 
   Result<> CheckPrdId(std::string_view ProductId) {
-    Result<> r("QvCheckPrdId");
+    Result<> r("QvCheckPrdId", true);
     if (detail::holds_zero(r, 3, ProductId)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvCheckPrdId(handle_, &r.code, r.message.data(), std::string(ProductId).c_str()) == 1;
@@ -646,7 +656,7 @@ class Twins {
   }
 
   Result<> SubmitTelList(std::string_view Numbers) {
-    Result<> r("QvSubmitTelList");
+    Result<> r("QvSubmitTelList", true);
     if (detail::holds_zero(r, 3, Numbers)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitTelList(handle_, &r.code, r.message.data(), std::string(Numbers).c_str()) == 1;
@@ -656,7 +666,7 @@ class Twins {
   }
 
   Result<> SubmitTelNum(std::string_view Count) {
-    Result<> r("QvSubmitTelNum");
+    Result<> r("QvSubmitTelNum", true);
     if (detail::holds_zero(r, 3, Count)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitTelNum(handle_, &r.code, r.message.data(), std::string(Count).c_str()) == 1;
@@ -666,7 +676,7 @@ class Twins {
   }
 
   Result<> SubmitContent(std::string_view Content) {
-    Result<> r("QvSubmitContent");
+    Result<> r("QvSubmitContent", true);
     if (detail::holds_zero(r, 3, Content)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitContent(handle_, &r.code, r.message.data(), std::string(Content).c_str()) == 1;
@@ -676,7 +686,7 @@ class Twins {
   }
 
   Result<> CheckContent() {
-    Result<> r("QvCheckContent");
+    Result<> r("QvCheckContent", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvCheckContent(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -685,7 +695,7 @@ class Twins {
   }
 
   Result<> SubmitPushURL(std::string_view Url) {
-    Result<> r("QvSubmitPushURL");
+    Result<> r("QvSubmitPushURL", true);
     if (detail::holds_zero(r, 3, Url)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitPushURL(handle_, &r.code, r.message.data(), std::string(Url).c_str()) == 1;
@@ -695,7 +705,7 @@ class Twins {
   }
 
   Result<> SubmitBgnDate(std::string_view Date) {
-    Result<> r("QvSubmitBgnDate");
+    Result<> r("QvSubmitBgnDate", true);
     if (detail::holds_zero(r, 3, Date)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitBgnDate(handle_, &r.code, r.message.data(), std::string(Date).c_str()) == 1;
@@ -705,7 +715,7 @@ class Twins {
   }
 
   Result<> SubmitBgnDateEx(std::string_view Period) {
-    Result<> r("QvSubmitBgnDateEx");
+    Result<> r("QvSubmitBgnDateEx", true);
     if (detail::holds_zero(r, 3, Period)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitBgnDateEx(handle_, &r.code, r.message.data(), std::string(Period).c_str()) == 1;
@@ -715,7 +725,7 @@ class Twins {
   }
 
   Result<> SubmitEndDate(std::string_view Date) {
-    Result<> r("QvSubmitEndDate");
+    Result<> r("QvSubmitEndDate", true);
     if (detail::holds_zero(r, 3, Date)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitEndDate(handle_, &r.code, r.message.data(), std::string(Date).c_str()) == 1;
@@ -725,7 +735,7 @@ class Twins {
   }
 
   Result<> SubmitBgnTime(std::string_view Time) {
-    Result<> r("QvSubmitBgnTime");
+    Result<> r("QvSubmitBgnTime", true);
     if (detail::holds_zero(r, 3, Time)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitBgnTime(handle_, &r.code, r.message.data(), std::string(Time).c_str()) == 1;
@@ -735,7 +745,7 @@ class Twins {
   }
 
   Result<> SubmitEndTime(std::string_view Time) {
-    Result<> r("QvSubmitEndTime");
+    Result<> r("QvSubmitEndTime", true);
     if (detail::holds_zero(r, 3, Time)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitEndTime(handle_, &r.code, r.message.data(), std::string(Time).c_str()) == 1;
@@ -745,7 +755,7 @@ class Twins {
   }
 
   Result<> SubmitTransFilename(std::string_view FileName) {
-    Result<> r("QvSubmitTransFilename");
+    Result<> r("QvSubmitTransFilename", true);
     if (detail::holds_zero(r, 3, FileName)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitTransFilename(handle_, &r.code, r.message.data(),
@@ -756,7 +766,7 @@ class Twins {
   }
 
   Result<> SubmitTransFile(std::string_view FileContent) {
-    Result<> r("QvSubmitTransFile");
+    Result<> r("QvSubmitTransFile", true);
     if (detail::holds_zero(r, 3, FileContent)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitTransFile(handle_, &r.code, r.message.data(),
@@ -768,7 +778,7 @@ class Twins {
 
   Result<> SubmitPQOrderSelect(std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
-    Result<> r("QvSubmitPQOrderSelect");
+    Result<> r("QvSubmitPQOrderSelect", true);
     if (detail::holds_zero(r, 3, Param1) ||
         detail::holds_zero(r, 4, Param2) ||
         detail::holds_zero(r, 5, Param3))
@@ -782,7 +792,7 @@ class Twins {
   }
 
   Result<> SubmitAllOver() {
-    Result<> r("QvSubmitAllOver");
+    Result<> r("QvSubmitAllOver", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitAllOver(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -790,8 +800,8 @@ class Twins {
     return r;
   }
 
-  Result<FindAllSubsExOutputs> SubmitAllOver_2() {
-    Result<FindAllSubsExOutputs> r("QvSubmitAllOver_2");
+  Result<SubmitAllOver_2Outputs> SubmitAllOver_2() {
+    Result<SubmitAllOver_2Outputs> r("QvSubmitAllOver_2", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitAllOver_2(handle_, &r.code, r.message.data(), &r.Number1, &r.Number2,
                 &r.Number3) == 1;
@@ -801,7 +811,7 @@ class Twins {
   }
 
   Result<> SubmitAllOverEx() {
-    Result<> r("QvSubmitAllOverEx");
+    Result<> r("QvSubmitAllOverEx", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitAllOverEx(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -809,8 +819,8 @@ class Twins {
     return r;
   }
 
-  Result<FindAllSubsExOutputs> SubmitAllOverEx_2() {
-    Result<FindAllSubsExOutputs> r("QvSubmitAllOverEx_2");
+  Result<SubmitAllOverEx_2Outputs> SubmitAllOverEx_2() {
+    Result<SubmitAllOverEx_2Outputs> r("QvSubmitAllOverEx_2", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvSubmitAllOverEx_2(handle_, &r.code, r.message.data(), &r.Number1, &r.Number2,
                 &r.Number3) == 1;
@@ -820,7 +830,7 @@ class Twins {
   }
 
   Result<ContentPreviewOutputs> ContentPreview(std::string_view Param, std::string_view Content) {
-    Result<ContentPreviewOutputs> r("QvContentPreview");
+    Result<ContentPreviewOutputs> r("QvContentPreview", true);
     if (detail::holds_zero(r, 4, Param) ||
         detail::holds_zero(r, 5, Content))
       return r;
@@ -832,8 +842,8 @@ class Twins {
     return r;
   }
 
-  Result<Login_FeedbackOutputs> GetSJKHDParams() {
-    Result<Login_FeedbackOutputs> r("QvGetSJKHDParams");
+  Result<GetSJKHDParamsOutputs> GetSJKHDParams() {
+    Result<GetSJKHDParamsOutputs> r("QvGetSJKHDParams", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.Param1.assign(QV_PARAM_BUFFER_SIZE, '\0');
     r.Param2.assign(QV_PARAM_BUFFER_SIZE, '\0');
@@ -849,7 +859,7 @@ class Twins {
   }
 
   Result<> GetSJKHDBid() {
-    Result<> r("QvGetSJKHDBid");
+    Result<> r("QvGetSJKHDBid", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvGetSJKHDBid(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -859,7 +869,7 @@ class Twins {
 
   Result<> CheckSMSContent(std::string_view Content, int32_t Number1, int32_t Number2,
       int32_t Number3) {
-    Result<> r("QvCheckSMSContent");
+    Result<> r("QvCheckSMSContent", true);
     if (detail::holds_zero(r, 3, Content)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvCheckSMSContent(handle_, &r.code, r.message.data(), std::string(Content).c_str(),
@@ -870,7 +880,7 @@ class Twins {
   }
 
   Result<> ClientGuiControl() {
-    Result<> r("QvClientGuiControl");
+    Result<> r("QvClientGuiControl", true);
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ok = QvClientGuiControl(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
@@ -880,7 +890,7 @@ class Twins {
 
   Result<fxLogin_ReqOutputs> fxLogin_Req(std::string_view app, std::string_view extra,
       std::string_view name, std::string_view pwd, std::string_view ver) {
-    Result<fxLogin_ReqOutputs> r("QvfxLogin_Req");
+    Result<fxLogin_ReqOutputs> r("QvfxLogin_Req", true);
     if (detail::holds_zero(r, 3, app) ||
         detail::holds_zero(r, 4, extra) ||
         detail::holds_zero(r, 5, name) ||
@@ -890,12 +900,13 @@ class Twins {
     r.ok = QvfxLogin_Req(handle_, &r.ReplyCode, &r.ReplyLength, std::string(app).c_str(),
                 std::string(extra).c_str(), std::string(name).c_str(), std::string(pwd).c_str(),
                 std::string(ver).c_str()) == 1;
+    if (r.ok) r.code = r.ReplyCode;
     detail::take_outcome(r);
     return r;
   }
 
   Result<fxLogin_RespOutputs> fxLogin_Resp(int32_t ReplyCode, int32_t ReplyLength) {
-    Result<fxLogin_RespOutputs> r("QvfxLogin_Resp");
+    Result<fxLogin_RespOutputs> r("QvfxLogin_Resp", true);
     r.message.assign(detail::reply_text_size(ReplyLength), '\0');
     r.Pud.assign(detail::reply_text_size(ReplyLength), '\0');
     r.code = ReplyCode;
@@ -908,21 +919,22 @@ class Twins {
   }
 
   Result<> fxReLogin() {
-    Result<> r("QvfxReLogin");
+    Result<> r("QvfxReLogin", false);
     r.ok = QvfxReLogin(handle_) == 1;
     detail::take_outcome(r);
     return r;
   }
 
-  Result<fxLogin_ReqOutputs> fxMsgStates_Req() {
-    Result<fxLogin_ReqOutputs> r("QvfxMsgStates_Req");
+  Result<fxMsgStates_ReqOutputs> fxMsgStates_Req() {
+    Result<fxMsgStates_ReqOutputs> r("QvfxMsgStates_Req", true);
     r.ok = QvfxMsgStates_Req(handle_, &r.ReplyCode, &r.ReplyLength) == 1;
+    if (r.ok) r.code = r.ReplyCode;
     detail::take_outcome(r);
     return r;
   }
 
   Result<> fxMsgStates_Resp(int32_t ReplyCode, int32_t ReplyLength) {
-    Result<> r("QvfxMsgStates_Resp");
+    Result<> r("QvfxMsgStates_Resp", true);
     r.message.assign(detail::reply_text_size(ReplyLength), '\0');
     r.code = ReplyCode;
     r.ok = QvfxMsgStates_Resp(handle_, r.message.data(), ReplyCode, ReplyLength) == 1;
@@ -931,15 +943,16 @@ class Twins {
     return r;
   }
 
-  Result<fxLogin_ReqOutputs> fxInfoType_Req() {
-    Result<fxLogin_ReqOutputs> r("QvfxInfoType_Req");
+  Result<fxInfoType_ReqOutputs> fxInfoType_Req() {
+    Result<fxInfoType_ReqOutputs> r("QvfxInfoType_Req", true);
     r.ok = QvfxInfoType_Req(handle_, &r.ReplyCode, &r.ReplyLength) == 1;
+    if (r.ok) r.code = r.ReplyCode;
     detail::take_outcome(r);
     return r;
   }
 
   Result<> fxInfoType_Resp(int32_t ReplyCode, int32_t ReplyLength) {
-    Result<> r("QvfxInfoType_Resp");
+    Result<> r("QvfxInfoType_Resp", true);
     r.message.assign(detail::reply_text_size(ReplyLength), '\0');
     r.code = ReplyCode;
     r.ok = QvfxInfoType_Resp(handle_, r.message.data(), ReplyCode, ReplyLength) == 1;
@@ -948,15 +961,16 @@ class Twins {
     return r;
   }
 
-  Result<fxLogin_ReqOutputs> fxNumRule_Req() {
-    Result<fxLogin_ReqOutputs> r("QvfxNumRule_Req");
+  Result<fxNumRule_ReqOutputs> fxNumRule_Req() {
+    Result<fxNumRule_ReqOutputs> r("QvfxNumRule_Req", true);
     r.ok = QvfxNumRule_Req(handle_, &r.ReplyCode, &r.ReplyLength) == 1;
+    if (r.ok) r.code = r.ReplyCode;
     detail::take_outcome(r);
     return r;
   }
 
   Result<> fxNumRule_Resp(int32_t ReplyCode, int32_t ReplyLength) {
-    Result<> r("QvfxNumRule_Resp");
+    Result<> r("QvfxNumRule_Resp", true);
     r.message.assign(detail::reply_text_size(ReplyLength), '\0');
     r.code = ReplyCode;
     r.ok = QvfxNumRule_Resp(handle_, r.message.data(), ReplyCode, ReplyLength) == 1;
@@ -965,15 +979,16 @@ class Twins {
     return r;
   }
 
-  Result<fxLogin_ReqOutputs> fxNotify_Req() {
-    Result<fxLogin_ReqOutputs> r("QvfxNotify_Req");
+  Result<fxNotify_ReqOutputs> fxNotify_Req() {
+    Result<fxNotify_ReqOutputs> r("QvfxNotify_Req", true);
     r.ok = QvfxNotify_Req(handle_, &r.ReplyCode, &r.ReplyLength) == 1;
+    if (r.ok) r.code = r.ReplyCode;
     detail::take_outcome(r);
     return r;
   }
 
   Result<> fxNotify_Resp(int32_t ReplyCode, int32_t ReplyLength) {
-    Result<> r("QvfxNotify_Resp");
+    Result<> r("QvfxNotify_Resp", true);
     r.message.assign(detail::reply_text_size(ReplyLength), '\0');
     r.code = ReplyCode;
     r.ok = QvfxNotify_Resp(handle_, r.message.data(), ReplyCode, ReplyLength) == 1;

@@ -25,7 +25,7 @@ class CppInterfaceTest : public ServerTest {
     Session s;
     EXPECT_TRUE(s.SetReadTimeout(kTestReadTimeoutMs));
     const auto r = s.connect("127.0.0.1", server.port(), 2000);
-    EXPECT_TRUE(r.ok) << r.outcome.detail;
+    EXPECT_TRUE(r.accepted()) << r.outcome.detail;  // no code: accepted when ok
     EXPECT_EQ(gbk("TCP连接成功"), r.message);
     return s;
   }

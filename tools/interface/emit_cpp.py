@@ -4,8 +4,8 @@ include/quorvex.hpp writes by hand together with Result, Outcome and Error.
 
 A method takes the export's inputs in their order (text as std::string_view, int as
 int32_t), makes the output buffers at the sizes their roles name, calls the twin and
-gathers what came back into a Result: the code role into code, the buffer named Message
-into message, every other output into a field of the export's outputs struct under its
+gathers what came back into a Result: the code role (or an XML reply's code) into code,
+the buffer named Message into message, every other output into a field of the export's outputs struct under its
 argument's name.  A text holding a zero byte is refused before the call, since the library
 would read only the bytes before it.  Each XML operation (a _Req and its _Resp) also gets
 one method under its name without the suffix that runs both halves.
@@ -60,7 +60,7 @@ def struct_names(d):
 
 
 def result_type(e, structs):
-    return f"Result<{structs[e['twin_of']]}>" if e["twin_of"] in structs else "Result<>"
+    return f"Result<{e['twin_of']}Outputs>" if e["twin_of"] in structs else "Result<>"
 
 
 def signature_lines(head, params, tail, indent):
@@ -89,7 +89,8 @@ def method(e, structs):
     rtype = result_type(e, structs)
     lines = signature_lines(f"  {rtype} {e['twin_of']}", [f"{INPUT_TYPES[a['role']]} {a['name']}" for a in inputs],
                              " {", "      ")
-    lines.append(f'    {rtype} r("{e["name"]}");')
+    coded = any(a["role"] == "code" or a["name"] == "ReplyCode" for a in args)
+    lines.append(f'    {rtype} r("{e["name"]}", {"true" if coded else "false"});')
     texts = [(i + 1, a["name"]) for i, a in enumerate(args) if a["role"] == "text"]
     if texts:
         # Positions count in the export's own list, as the library's refusals of a text do.
@@ -121,6 +122,8 @@ def method(e, structs):
                     if a["role"] in TEXT_OUTPUTS or a["role"] == "fxtext"]
     lines += signature_lines(f"    r.ok = {e['name']}", call, " == 1;", "                ")
     lines += [f"    detail::cut_at_zero({t});" for t in text_outputs]
+    if any(a["role"] == "out" and a["name"] == "ReplyCode" for a in args):
+        lines.append("    if (r.ok) r.code = r.ReplyCode;")  # a request half's code is its reply's
     lines += ["    detail::take_outcome(r);", "    return r;", "  }"]
     return lines
 
@@ -177,6 +180,8 @@ def twins_hpp(d):
             lines.append(f"struct {s} {{")
             lines += [f"  {t} {n}{' = 0' if t == 'int32_t' else ''};" for t, n in outputs(e)]
             lines.append("};")
+        elif s:
+            lines.append(f"using {e['twin_of']}Outputs = {s};")
     lines += ["",
               "namespace detail {",
               "",

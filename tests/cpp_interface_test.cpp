@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -186,6 +187,32 @@ TEST_F(CppInterfaceTest, CheckThrowsTheFailureWithItsOutcome) {
   const auto state = s.connection_state();
   EXPECT_FALSE(state.connected());
   EXPECT_EQ(QV_OUTCOME_NOT_CONNECTED, s.last_outcome().kind);
+}
+
+// A Result's outcome is its own call's while another thread calls on
+// another session: one thread's calls all fail (its session has no
+// connection) while the other's are all answered.
+TEST_F(CppInterfaceTest, EachResultCarriesItsOwnCallsOutcome) {
+  constexpr int kCalls = 200;
+  Script answers;
+  for (int i = 0; i < kCalls; ++i) answers.expect(rec::make(107)).send(rec::make(900));
+  server.on(0, answers);
+  Session answered = connected(), unconnected;
+  int wrong_failed = 0, wrong_answered = 0;
+  std::thread failing([&] {
+    for (int i = 0; i < kCalls; ++i) {
+      const auto r = unconnected.GetUdInfo();
+      if (r.ok || r.outcome.kind != QV_OUTCOME_NOT_CONNECTED) ++wrong_failed;
+    }
+  });
+  for (int i = 0; i < kCalls; ++i) {
+    const auto r = answered.GetUdInfo();
+    if (!r.accepted() || r.outcome.kind != QV_OUTCOME_OK || !r.outcome.detail.empty())
+      ++wrong_answered;
+  }
+  failing.join();
+  EXPECT_EQ(0, wrong_failed);
+  EXPECT_EQ(0, wrong_answered);
 }
 
 // The default session is borrowed, never destroyed: none outside

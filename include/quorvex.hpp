@@ -40,13 +40,12 @@
  * Results.  A method returns a quorvex::Result: ok (the export's result),
  * code (the result code, or an XML reply code: the one a request half
  * received or a response half was given; -1 when no answer arrived or the
- * export has none), message (the
- * message buffer), the export's
- * other outputs as fields under their quorvex.h names (Param1, Number1,
- * Pud, ...), and outcome, what GetLastOutcome reported right after the
- * call on the calling thread.  accepted() is ok with, for an export that
- * hands back the server's code, its accepting code (900, or 20900 for an
- * XML operation).
+ * export has none), message (the message buffer), the export's other
+ * outputs as fields under their quorvex.h names (Param1, Number1, Pud,
+ * ...), and outcome, what GetLastOutcome reported right after the call on
+ * the calling thread.  accepted() is ok and, for an export that hands back
+ * the server's code, that code accepting (900, or 20900 for an XML
+ * operation).
  *
  * Failures are values.  A call that fails (no connection, a read that
  * timed out, a refused argument) and a server that refuses are routine for

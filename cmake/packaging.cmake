@@ -91,8 +91,9 @@ set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${deb_package_dev})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${deb_exact}")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "development files of the Quorvex client library
-The C header quorvex.h, the link libquorvex.so, quorvex.pc for pkg-config and
-a CMake package: find_package(Quorvex) gives the target Quorvex::quorvex.")
+The C header quorvex.h, the header-only C++ interface quorvex.hpp, the link
+libquorvex.so, quorvex.pc for pkg-config and a CMake package:
+find_package(Quorvex) gives the target Quorvex::quorvex.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ${deb_package_tools})
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)

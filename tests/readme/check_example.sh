@@ -1,11 +1,17 @@
 #!/bin/sh
-# The README's C example and its build line, run as written: the example is
-# cut from the README, built with the README's own command line in a folder
-# laid out like the source tree, and run against the simulator in a UTF-8
-# locale.  What it prints must be UTF-8.
-#   check_example.sh README SOURCE_DIR BUILD_DIR SIMULATOR
+# The README's C or C++ example and its build line, run as written: the
+# example is cut from the README, built with the README's own command line
+# in a folder laid out like the source tree, and run against the simulator
+# in a UTF-8 locale.  What it prints must be UTF-8.
+#   check_example.sh README SOURCE_DIR BUILD_DIR SIMULATOR [c|cpp]
 set -eu
-readme=$1 source=$2 build=$3 sim=$4
+readme=$1 source=$2 build=$3 sim=$4 language=${5:-c}
+# The section that holds the example, its code block and the build line's start.
+case $language in
+  c) section='## The API in brief' fence=c host=host.c compile='cc' ;;
+  cpp) section='## C++' fence=cpp host=host.cpp compile='c++ -std=c++17' ;;
+  *) echo "unknown language $language"; exit 1 ;;
+esac
 work=$(mktemp -d)
 sim_pid=
 cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"; }
@@ -15,11 +21,13 @@ mkdir -p "$work/build"
 ln -s "$source/include" "$work/include"
 ln -s "$build/src" "$work/build/src"
 
-# The first C block after "## The API in brief", and the line that builds it.
-awk '/^## The API in brief/ { on = 1 } on && /^```c$/ { copy = 1; next } copy && /^```$/ { exit } copy' \
-  "$readme" > "$work/host.c"
-line=$(grep -o '`cc host\.c[^`]*`' "$readme" | head -n 1 | tr -d '`')
-[ -s "$work/host.c" ] && [ -n "$line" ] || { echo "example or build line missing"; exit 1; }
+# The first block of the language after the section's heading, and the line
+# that builds it.
+awk -v section="$section" -v fence="$fence" \
+  '$0 == section { on = 1 } on && $0 == "```" fence { copy = 1; next } copy && /^```$/ { exit } copy' \
+  "$readme" > "$work/$host"
+line=$(grep -o "\`$compile $host[^\`]*\`" "$readme" | head -n 1 | tr -d '`')
+[ -s "$work/$host" ] && [ -n "$line" ] || { echo "example or build line missing"; exit 1; }
 
 # The simulator on a free port; the example's 9000 becomes that port.  The
 # file exists before the simulator starts, so that reading it never races
@@ -34,7 +42,7 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 [ -n "$port" ] || { echo "simulator did not start"; exit 1; }
-sed -i "s/\"127\.0\.0\.1\", 9000,/\"127.0.0.1\", $port,/" "$work/host.c"
+sed -i "s/\"127\.0\.0\.1\", 9000\([,)]\)/\"127.0.0.1\", $port\1/" "$work/$host"
 
 cd "$work"
 echo "$line"

@@ -16,7 +16,8 @@ twins follow the exports in every list.  emit_sessions.py writes their C declara
 classic export on the default session and the twin on the caller's, around one body.
 
 and, through the emitters tools/interface/emit_*.py, the command-line host's export rows
-(emit_cli.py) and the other bindings' declarations, each opening with a line that says it
+(emit_cli.py), the C++ interface's methods (emit_cpp.py: include/quorvex_twins.hpp, which
+include/quorvex.hpp includes) and the other bindings' declarations, each opening with a line that says it
 is generated.  The generated files are committed, so that a build needs no generator.  The C header stays written by hand, since it is the
 document a host developer reads (sections, prose, constants); --check-header parses it (with
 the twins' header it includes) with libclang and fails on any export whose name, order,

@@ -1,0 +1,329 @@
+/*
+ * quorvex.hpp - the C++ interface of the Quorvex client library: header-only
+ * over quorvex.h, C++17 or later, nothing beyond the standard library.
+ *
+ *   quorvex::Session session;                    // a session of its own
+ *   auto connected = session.connect("127.0.0.1", 9000);
+ *   auto login = session.login("demo", "demo123");
+ *   if (login.accepted()) {
+ *     auto rules = session.NumRule();            // a Result, to be looked at
+ *     if (rules.accepted()) use(rules.message);
+ *   }
+ *
+ * Sessions.  quorvex::Session makes a session (QvSessionCreate) and
+ * destroys it with itself (QvSessionDestroy); it is move-only, and a
+ * Session moved from holds none: every call on it is refused by the
+ * library (ok false, QV_OUTCOME_REFUSED with Argument 1), nothing crashes.
+ * quorvex::SessionView calls on a session it does not own, such as
+ * SessionView::default_session(), the classic exports' session.  A session
+ * may be used from several threads at once (quorvex.h, Sessions); moving
+ * or destroying the object while another thread calls on it is not
+ * allowed, as using a destroyed handle is not: to end a blocked call from
+ * another thread, call TcpDisconnect.
+ *
+ * Methods.  Every export that acts on a session is a method under its own
+ * name (GetUdInfo, SubmitAllOver, fxNumRule_Req, ...) taking the export's
+ * inputs in their order: texts as std::string_view, numbers as int32_t.
+ * The output buffers are made here at the sizes quorvex.h gives them.  Each
+ * XML operation also has a method without the suffix (fxNumRule, fxLogin)
+ * that runs both halves; its code is the reply code.  connect and login
+ * are the common first steps; last_outcome, last_relogin and
+ * connection_state read what quorvex.h's outcome queries report.
+ *
+ * Texts are bytes: GBK in, GBK out, never converted.  A text that holds a
+ * zero byte is refused before any call, since the library would read only
+ * the bytes before it: ok false, code -1, QV_OUTCOME_REFUSED with Argument
+ * the text's place in the export's own list (as the library numbers a text
+ * that is too long for its field, which it refuses itself, before anything
+ * is sent).  A null text is the empty view.
+ *
+ * Results.  A method returns a quorvex::Result: ok (the export's result),
+ * code (the result code, or an XML reply code: the one a request half
+ * received or a response half was given; -1 when no answer arrived or the
+ * export has none), message (the message buffer), the export's other
+ * outputs as fields under their quorvex.h names (Param1, Number1, Pud,
+ * ...), and outcome, what GetLastOutcome reported right after the call on
+ * the calling thread.  accepted() is ok and, for an export that hands back
+ * the server's code, that code accepting (900, or 20900 for an XML
+ * operation).
+ *
+ * Failures are values.  A call that fails (no connection, a read that
+ * timed out, a refused argument) and a server that refuses are routine for
+ * a protocol client, and what to do next depends on the outcome (is it
+ * safe to send again?), so a Result is [[nodiscard]] and converts to bool.
+ * check() returns the Result or, when ok is false, throws quorvex::Error
+ * carrying the outcome, for a host that prefers exceptions.  Nothing else
+ * throws but std::bad_alloc, also when QvSessionCreate has no memory.
+ */
+#ifndef QUORVEX_HPP
+#define QUORVEX_HPP
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "quorvex.h"
+
+namespace quorvex {
+
+// What a call came to, as GetLastOutcome reports it.
+struct Outcome {
+  int32_t kind = QV_OUTCOME_OK;  // QV_OUTCOME_*
+  // The whole request was out: the server may have acted on it.
+  bool sent = false;
+  // For QV_OUTCOME_REFUSED, the refused argument's place.
+  int32_t argument = 0;
+  // A Windows Sockets number; 0 when the failure is not a socket's.
+  int32_t socket_error = 0;
+  std::string detail;  // English; empty after success
+};
+
+// The relogin that a call ran, as GetLastRelogin reports it.
+struct Relogin {
+  int32_t kind = QV_RELOGIN_NOT_RUN;  // QV_RELOGIN_*
+  // The server's answer to its login; -1 when none arrived.
+  int32_t server_code = -1;
+  int32_t socket_error = 0;
+  std::string detail;
+};
+
+// The connection as the last finished call left it (GetConnectionState).
+struct ConnectionState {
+  int32_t state = 0;                          // QV_STATE_* flags
+  int32_t path = QV_PATH_NONE;                // QV_PATH_*
+  int32_t login_protocol = QV_PROTOCOL_NONE;  // QV_PROTOCOL_*
+  int32_t login_code = -1;
+
+  bool connected() const noexcept { return (state & QV_STATE_CONNECTED) != 0; }
+  bool logged_in() const noexcept { return (state & QV_STATE_LOGGED_IN) != 0; }
+};
+
+// A failed call, thrown by Result::check().  what() is English: the call
+// and the outcome's detail; message() is the call's message buffer (GBK).
+class Error : public std::runtime_error {
+ public:
+  Error(const char *call, int32_t code, std::string message, Outcome outcome)
+      : std::runtime_error(describe(call, outcome)),
+        call_(call),
+        code_(code),
+        // Shared, so that copying the exception never throws.
+        failure_(std::make_shared<const Failure>(
+            Failure{std::move(message), std::move(outcome)})) {}
+
+  const char *call() const noexcept { return call_; }
+  int32_t code() const noexcept { return code_; }
+  const std::string &message() const noexcept { return failure_->message; }
+  const Outcome &outcome() const noexcept { return failure_->outcome; }
+
+ private:
+  struct Failure {
+    std::string message;
+    Outcome outcome;
+  };
+
+  static std::string describe(const char *call, const Outcome &outcome) {
+    std::string what = std::string(call) + " failed";
+    if (outcome.detail.empty())
+      return what + " (outcome " + std::to_string(outcome.kind) + ")";
+    return what + ": " + outcome.detail;
+  }
+
+  const char *call_;
+  int32_t code_;
+  std::shared_ptr<const Failure> failure_;
+};
+
+// The outputs of an export that hands back only a code and a message.
+struct NoOutputs {};
+
+template <class Outputs = NoOutputs>
+struct [[nodiscard]] Result : Outputs {
+  Result(const char *call_name, bool coded) noexcept
+      : call(call_name), has_code(coded) {}
+
+  const char *call;  // the export called ("QvGetUdInfo")
+  bool has_code;     // the export hands back the server's code
+  bool ok = false;
+  int32_t code = -1;
+  std::string message;  // GBK
+  Outcome outcome;
+
+  explicit operator bool() const noexcept { return ok; }
+
+  // The call completed and, where the export hands back the server's code,
+  // the server accepted the request.
+  bool accepted() const noexcept {
+    if (!ok || !has_code) return ok;
+    const bool xml = std::strncmp(call, "Qvfx", 4) == 0;
+    return code == (xml ? QV_FX_SUCCESS : QV_CODE_ACCEPTED);
+  }
+
+  // The result itself when ok; a quorvex::Error carrying the outcome when not.
+  const Result &check() const & {
+    if (!ok) throw Error(call, code, message, outcome);
+    return *this;
+  }
+  Result check() && {
+    if (!ok) throw Error(call, code, std::move(message), std::move(outcome));
+    return std::move(*this);
+  }
+};
+
+namespace detail {
+
+// Refuses a text that holds a zero byte, in the words the library uses for
+// a refused argument.
+template <class R>
+bool holds_zero(R &r, int32_t position, std::string_view text) {
+  if (text.find('\0') == std::string_view::npos) return false;
+  r.outcome = Outcome{QV_OUTCOME_REFUSED, false, position, 0,
+                      "Argument " + std::to_string(position) +
+                          " holds a zero byte, where the library's texts end."};
+  return true;
+}
+
+// A buffer the library wrote a text into, down to that text.
+inline void cut_at_zero(std::string &buffer) {
+  buffer.resize(std::strlen(buffer.c_str()));
+}
+
+// Room for a text taken from an XML reply of reply_length bytes: the
+// library cuts such a text to the reply's length, and its fixed messages
+// fit a message buffer.
+inline size_t reply_text_size(int32_t reply_length) {
+  const int32_t length = reply_length < 0 ? 0 : reply_length;
+  const size_t bounded =
+      static_cast<size_t>(length < QV_FX_REPLY_MAX ? length : QV_FX_REPLY_MAX);
+  return bounded + 1 > QV_BODY_BUFFER_SIZE ? bounded + 1 : QV_BODY_BUFFER_SIZE;
+}
+
+// The calling thread's last call, read right after it: this call's outcome.
+// The thread's own record, not the session's, so that nothing touches the
+// handle once the call has returned.
+template <class R>
+void take_outcome(R &r) {
+  char detail[QV_DETAIL_BUFFER_SIZE] = "";
+  int32_t sent = 0;
+  GetLastOutcome(&r.outcome.kind, &sent, &r.outcome.argument,
+                 &r.outcome.socket_error, detail,
+                 static_cast<int32_t>(sizeof detail));
+  r.outcome.sent = sent != 0;
+  r.outcome.detail = detail;
+}
+
+// A first call's failure as the result of the operation it began.
+template <class To, class From>
+To failed_as(const From &from) {
+  To r(from.call, true);
+  r.code = from.code;
+  r.message = from.message;
+  r.outcome = from.outcome;
+  return r;
+}
+
+}  // namespace detail
+}  // namespace quorvex
+
+#include "quorvex_twins.hpp"
+
+namespace quorvex {
+
+// Calls on a session that this object does not own.
+class SessionView : public detail::Twins {
+ public:
+  explicit SessionView(QvSession *session) noexcept : Twins(session) {}
+
+  // The classic exports' session, between dllInitialize and release; a
+  // view of none (every call refused) outside.
+  static SessionView default_session() noexcept {
+    return SessionView(QvDefaultSession());
+  }
+
+  QvSession *handle() const noexcept { return handle_; }
+
+  // TcpConnect, directly (no proxy).
+  Result<> connect(std::string_view host, int32_t port,
+                   int32_t timeout_ms = 5000) {
+    return TcpConnect(host, port, timeout_ms, {}, {}, 0, {}, {});
+  }
+
+  // Login_Request then Login_Feedback; accepted() when the server answered 900.
+  Result<Login_FeedbackOutputs> login(std::string_view name,
+                                      std::string_view pwd,
+                                      std::string_view app = {},
+                                      std::string_view extra = {},
+                                      std::string_view ver = {}) {
+    auto request = Login_Request(app, extra, name, pwd, ver);
+    if (!request)
+      return detail::failed_as<Result<Login_FeedbackOutputs>>(request);
+    return Login_Feedback();
+  }
+
+  // The calling thread's last call on this session.
+  Outcome last_outcome() const {
+    Outcome o;
+    char detail[QV_DETAIL_BUFFER_SIZE] = "";
+    int32_t sent = 0;
+    QvGetLastOutcome(handle_, &o.kind, &sent, &o.argument, &o.socket_error,
+                     detail, static_cast<int32_t>(sizeof detail));
+    o.sent = sent != 0;
+    o.detail = detail;
+    return o;
+  }
+
+  // The relogin of the calling thread's last call on this session.
+  Relogin last_relogin() const {
+    Relogin r;
+    char detail[QV_DETAIL_BUFFER_SIZE] = "";
+    QvGetLastRelogin(handle_, &r.kind, &r.server_code, &r.socket_error, detail,
+                     static_cast<int32_t>(sizeof detail));
+    r.detail = detail;
+    return r;
+  }
+
+  ConnectionState connection_state() const {
+    ConnectionState s;
+    QvGetConnectionState(handle_, &s.state, &s.path, &s.login_protocol,
+                         &s.login_code);
+    return s;
+  }
+};
+
+// A session of its own: made with the object, destroyed with it.
+class Session : public SessionView {
+ public:
+  Session() : SessionView(QvSessionCreate()) {
+    if (!handle_) throw std::bad_alloc();
+  }
+  ~Session() { reset(); }
+
+  Session(const Session &) = delete;
+  Session &operator=(const Session &) = delete;
+  Session(Session &&other) noexcept
+      : SessionView(std::exchange(other.handle_, nullptr)) {}
+  Session &operator=(Session &&other) noexcept {
+    if (this != &other) {
+      reset();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+
+  // Hands the session over to the caller, who destroys it; this object
+  // then holds none.
+  QvSession *release() noexcept { return std::exchange(handle_, nullptr); }
+
+ private:
+  void reset() noexcept {
+    if (handle_) QvSessionDestroy(std::exchange(handle_, nullptr));
+  }
+};
+
+}  // namespace quorvex
+
+#endif  // QUORVEX_HPP

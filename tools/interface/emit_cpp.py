@@ -1,0 +1,212 @@
+"""The C++ interface's mechanical part, include/quorvex_twins.hpp: one method per twin on
+quorvex::detail::Twins, the base of quorvex::SessionView and quorvex::Session, which
+include/quorvex.hpp writes by hand together with Result, Outcome and Error.
+
+A method takes the export's inputs in their order (text as std::string_view, int as
+int32_t), makes the output buffers at the sizes their roles name, calls the twin and
+gathers what came back into a Result: the code role (or an XML reply's code) into code,
+the buffer named Message into message, every other output into a field of the export's outputs struct under its
+argument's name.  A text holding a zero byte is refused before the call, since the library
+would read only the bytes before it.  Each XML operation (a _Req and its _Resp) also gets
+one method under its name without the suffix that runs both halves.
+
+The outcome queries (GetLastOutcome, GetLastRelogin, GetConnectionState) are written by
+hand in quorvex.hpp, since their outputs are the outcome itself.
+"""
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from native_declarations import notice  # noqa: E402
+
+WIDTH = 100
+HAND_WRITTEN = {"outcome"}  # families whose twins quorvex.hpp spells itself
+INPUT_TYPES = {"text": "std::string_view", "int": "int32_t"}
+TEXT_OUTPUTS = {"param": "QV_PARAM_BUFFER_SIZE", "message": "QV_BODY_BUFFER_SIZE"}
+
+
+def methods(d):
+    family = {e["name"]: e["family"] for e in d["exports"]}
+    return [e for e in d["exports"] if e.get("twin_of") and family[e["twin_of"]] not in HAND_WRITTEN]
+
+
+def own_args(e):
+    """The export's own arguments, without the session."""
+    return [a for a in e["args"] if a["role"] != "session"]
+
+
+def outputs(e):
+    """(C++ type, name) of each output that goes into the outputs struct."""
+    fields = []
+    for a in own_args(e):
+        if a["role"] == "out":
+            fields.append(("int32_t", a["name"]))
+        elif a["role"] in ("param", "fxtext", "message") and a["name"] != "Message":
+            fields.append(("std::string", a["name"]))
+        elif a["role"] not in ("code", "text", "int", "message", "fxtext"):
+            raise ValueError(f"{e['name']}: role {a['role']} has no C++ form")
+    return fields
+
+
+def struct_names(d):
+    """Each export with outputs -> its struct's name; exports with the same outputs share the
+    first one's struct."""
+    names, by_fields = {}, {}
+    for e in methods(d):
+        fields = tuple(outputs(e))
+        if fields:
+            names[e["twin_of"]] = by_fields.setdefault(fields, e["twin_of"] + "Outputs")
+    return names
+
+
+def result_type(e, structs):
+    return f"Result<{e['twin_of']}Outputs>" if e["twin_of"] in structs else "Result<>"
+
+
+def signature_lines(head, params, tail, indent):
+    """head(params)tail, broken after a comma to stay within WIDTH."""
+    items = [p + "," for p in params[:-1]] + [params[-1] + ")" + tail] if params else [")" + tail]
+    lines = [head + "(" + items[0]]
+    for item in items[1:]:
+        if len(lines[-1]) + 1 + len(item) <= WIDTH:
+            lines[-1] += " " + item
+        else:
+            lines.append(indent + item)
+    return lines
+
+
+def fx_size(e):
+    """The size of an XML reply's text buffer, from the export's ReplyLength input."""
+    lengths = [a["name"] for a in own_args(e) if a["role"] == "int" and a["name"] == "ReplyLength"]
+    if not lengths:
+        raise ValueError(f"{e['name']}: an fxtext output needs a ReplyLength input")
+    return f"detail::reply_text_size({lengths[0]})"
+
+
+def method(e, structs):
+    args = own_args(e)
+    inputs = [a for a in args if a["role"] in INPUT_TYPES]
+    rtype = result_type(e, structs)
+    lines = signature_lines(f"  {rtype} {e['twin_of']}", [f"{INPUT_TYPES[a['role']]} {a['name']}" for a in inputs],
+                             " {", "      ")
+    coded = any(a["role"] == "code" or a["name"] == "ReplyCode" for a in args)
+    lines.append(f'    {rtype} r("{e["name"]}", {"true" if coded else "false"});')
+    texts = [(i + 1, a["name"]) for i, a in enumerate(args) if a["role"] == "text"]
+    if texts:
+        # Positions count in the export's own list, as the library's refusals of a text do.
+        checks = [f"detail::holds_zero(r, {position}, {name})" for position, name in texts]
+        if len(checks) == 1:
+            lines.append(f"    if ({checks[0]}) return r;")
+        else:
+            lines.append(f"    if ({checks[0]} ||")
+            lines += [f"        {c} ||" for c in checks[1:-1]] + [f"        {checks[-1]})", "      return r;"]
+    call = ["handle_"]
+    for a in args:
+        role, name = a["role"], a["name"]
+        target = "r.message" if name == "Message" else f"r.{name}"
+        if role == "text":
+            call.append(f"std::string({name}).c_str()")
+        elif role == "int":
+            call.append(name)
+        elif role == "code":
+            call.append("&r.code")
+        elif role == "out":
+            call.append(f"&{target}")
+        elif role in TEXT_OUTPUTS or role == "fxtext":
+            size = TEXT_OUTPUTS.get(role) or fx_size(e)
+            lines.append(f"    {target}.assign({size}, '\\0');")
+            call.append(f"{target}.data()")
+    if "code" not in [a["role"] for a in args] and "ReplyCode" in [a["name"] for a in inputs]:
+        lines.append("    r.code = ReplyCode;")  # an XML response half's code is its reply's
+    text_outputs = ["r.message" if a["name"] == "Message" else f"r.{a['name']}" for a in args
+                    if a["role"] in TEXT_OUTPUTS or a["role"] == "fxtext"]
+    lines += signature_lines(f"    r.ok = {e['name']}", call, " == 1;", "                ")
+    lines += [f"    detail::cut_at_zero({t});" for t in text_outputs]
+    if any(a["role"] == "out" and a["name"] == "ReplyCode" for a in args):
+        lines.append("    if (r.ok) r.code = r.ReplyCode;")  # a request half's code is its reply's
+    lines += ["    detail::take_outcome(r);", "    return r;", "  }"]
+    return lines
+
+
+def fx_pairs(d):
+    """(request, response) for each XML operation whose response takes the request's reply
+    header as its ReplyCode and ReplyLength inputs."""
+    by_name = {e["twin_of"]: e for e in methods(d)}
+    pairs = []
+    for name, req in by_name.items():
+        resp = by_name.get(name[:-len("_Req")] + "_Resp") if name.endswith("_Req") else None
+        if resp and [a["name"] for a in own_args(resp) if a["role"] == "int"] == ["ReplyCode", "ReplyLength"]:
+            pairs.append((req, resp))
+    return pairs
+
+
+def pair_method(req, resp, structs):
+    name = req["twin_of"][:-len("_Req")]
+    inputs = [a for a in own_args(req) if a["role"] in INPUT_TYPES]
+    rtype = result_type(resp, structs)
+    lines = [f"  // {req['twin_of']} then {resp['twin_of']}; a failed request half is the result."]
+    lines += signature_lines(f"  {rtype} {name}", [f"{INPUT_TYPES[a['role']]} {a['name']}" for a in inputs],
+                             " {", "      ")
+    lines.append(f"    auto request = {req['twin_of']}({', '.join(a['name'] for a in inputs)});")
+    lines.append(f"    if (!request) return detail::failed_as<{rtype}>(request);")
+    lines.append(f"    return {resp['twin_of']}(request.ReplyCode, request.ReplyLength);")
+    lines.append("  }")
+    return lines
+
+
+def twins_hpp(d):
+    structs = struct_names(d)
+    lines = [notice("//")[:-1],
+             "// The C++ methods of the exports that act on a session, one per twin, and the outputs",
+             "// that each hands back beside its code and message.  quorvex.hpp includes this file;",
+             "// it documents the methods' common rules, quorvex.h each export.",
+             "#ifndef QUORVEX_TWINS_HPP",
+             "#define QUORVEX_TWINS_HPP",
+             "",
+             "#ifndef QUORVEX_HPP",
+             "#error \"include quorvex.hpp, which includes this file\"",
+             "#endif",
+             "",
+             "namespace quorvex {",
+             "",
+             "// The outputs of the exports that hand back more than a code and a message, by the",
+             "// names their arguments have in quorvex.h; exports with the same outputs share one.",
+             ""]
+    seen = set()
+    for e in methods(d):
+        s = structs.get(e["twin_of"])
+        if s and s not in seen:
+            seen.add(s)
+            lines.append(f"struct {s} {{")
+            lines += [f"  {t} {n}{' = 0' if t == 'int32_t' else ''};" for t, n in outputs(e)]
+            lines.append("};")
+        elif s:
+            lines.append(f"using {e['twin_of']}Outputs = {s};")
+    lines += ["",
+              "namespace detail {",
+              "",
+              "// Every twin as a method on the session handle_ (null: each call is refused by the",
+              "// library, QV_OUTCOME_REFUSED with Argument 1).",
+              "class Twins {",
+              " public:"]
+    for e in methods(d):
+        lines += method(e, structs)
+        lines.append("")
+    for req, resp in fx_pairs(d):
+        lines += pair_method(req, resp, structs)
+        lines.append("")
+    lines += [" protected:",
+              "  Twins() noexcept = default;",
+              "  explicit Twins(QvSession *handle) noexcept : handle_(handle) {}",
+              "",
+              "  QvSession *handle_ = nullptr;",
+              "};",
+              "",
+              "}  // namespace detail",
+              "}  // namespace quorvex",
+              "",
+              "#endif  // QUORVEX_TWINS_HPP"]
+    return "\n".join(lines) + "\n"
+
+
+OUTPUTS = {"include/quorvex_twins.hpp": twins_hpp}

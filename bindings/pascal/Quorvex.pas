@@ -412,6 +412,10 @@ begin
   begin
     QvTcpDisconnect(FHandle);
     FIdle.WaitFor(INFINITE);
+    { The last Leave sets FIdle holding FLock: take it once, so that FLock is
+      free before the destructor frees it. }
+    FLock.Acquire;
+    FLock.Release;
   end;
   QvSessionDestroy(FHandle);
   FHandle := nil;

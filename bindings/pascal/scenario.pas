@@ -8,7 +8,7 @@ program scenario;
 
 uses
   {$IFDEF FPC}{$IFDEF UNIX}cthreads,{$ENDIF}{$ENDIF}
-  Classes, SysUtils, Quorvex;
+  Classes, SysUtils, Sockets, Quorvex;
 
 type
   { One session's calls, chosen by a seeded generator: every answer must
@@ -21,6 +21,14 @@ type
     Account, Id: string;
     Seed: Cardinal;
     Wrong: Integer;
+    procedure Execute; override;
+  end;
+
+  { A heartbeat that waits for an answer that never comes. }
+  TWaiter = class(TThread)
+  public
+    Session: TQvSession;
+    Answered: Boolean;
     procedure Execute; override;
   end;
 
@@ -108,6 +116,47 @@ begin
     if not Mine then
       Inc(Wrong);
   end;
+end;
+
+procedure TWaiter.Execute;
+begin
+  Answered := Session.Heartbeat;
+end;
+
+{ A Free while another thread waits for an answer: that call gives way, and
+  the session is destroyed once it has returned. }
+procedure CloseWhileWaiting;
+var
+  Listener, Peer: TSocket;
+  Address: TInetSockAddr;
+  Size: TSockLen;
+  Buffer: array[0..4095] of Byte;
+  Got: Integer;
+  Waiter: TWaiter;
+begin
+  Listener := fpSocket(AF_INET, SOCK_STREAM, 0);
+  FillChar(Address, SizeOf(Address), 0);
+  Address.sin_family := AF_INET;
+  Address.sin_addr := StrToNetAddr('127.0.0.1');
+  fpBind(Listener, @Address, SizeOf(Address));
+  fpListen(Listener, 1);
+  Size := SizeOf(Address);
+  fpGetSockName(Listener, @Address, @Size);
+  Waiter := TWaiter.Create(True);
+  Waiter.Session := TQvSession.Create;
+  Waiter.Session.SetReadTimeout(60000);
+  Waiter.Session.TcpConnect('127.0.0.1', NToHs(Address.sin_port), 5000, '', '', 0, '', '');
+  Peer := fpAccept(Listener, nil, nil);
+  Waiter.Start;
+  Got := 0;
+  while Got < 2116 do
+    Got := Got + fpRecv(Peer, @Buffer[0], SizeOf(Buffer), 0);
+  Waiter.Session.Free;
+  Waiter.WaitFor;
+  Check(not Waiter.Answered, 'Free ends a call waiting in another thread');
+  Waiter.Free;
+  CloseSocket(Peer);
+  CloseSocket(Listener);
 end;
 
 { Two sessions with two accounts on two threads; a thread's last outcome on
@@ -212,6 +261,7 @@ begin
   TcpDisconnect;
   dllUnInitialize;
   Sessions(StrToInt(ParamStr(1)));
+  CloseWhileWaiting;
   if Failures > 0 then
   begin
     WriteLn(Failures, ' checks failed');

@@ -3,6 +3,8 @@
 // PORT serves normally (accounts demo and demo2); DROP_PORT closes each connection after two answers.
 using System;
 using System.Collections.Generic;
+using System.Net;
+using System.Net.Sockets;
 using System.Threading;
 using Quorvex;
 using static Quorvex.Native;
@@ -126,6 +128,23 @@ static class Scenario
         bool refused = false;
         try { first.Heartbeat(); } catch (ObjectDisposedException) { refused = true; }
         Check(refused && first.IsDisposed, "a call after Dispose is refused");
+
+        // A Dispose while another thread waits for an answer that never comes ends that call.
+        var silent = new TcpListener(IPAddress.Loopback, 0);
+        silent.Start();
+        var waiting = new Session();
+        waiting.SetReadTimeout(60000);
+        waiting.TcpConnect("127.0.0.1", ((IPEndPoint)silent.LocalEndpoint).Port, 5000, "", "", 0, "", "");
+        var peer = silent.AcceptSocket();
+        bool answered = true;
+        var waiter = new Thread(() => answered = waiting.Heartbeat());
+        waiter.Start();
+        var request = new byte[4096];
+        for (int got = 0; got < 2116;) got += peer.Receive(request);
+        waiting.Dispose();
+        Check(waiter.Join(30000) && !answered, "Dispose ends a call waiting in another thread");
+        peer.Close();
+        silent.Stop();
     }
 
     static int Main(string[] args)

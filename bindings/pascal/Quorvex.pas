@@ -174,8 +174,7 @@ type
   private
     FHandle: Pointer;
     FLock: TCriticalSection;
-    FIdle: TEvent;  { set while no call is in progress }
-    FCalls: Integer;
+    FCalls: Integer;  { in progress }
     FClosed: Boolean;
     function Enter: Pointer;
     procedure Leave;
@@ -350,7 +349,6 @@ constructor TQvSession.Create;
 begin
   inherited Create;
   FLock := TCriticalSection.Create;
-  FIdle := TEvent.Create(nil, True, True, '');
   FHandle := QvSessionCreate;
   if FHandle = nil then
     raise EOutOfMemory.Create('QvSessionCreate: out of memory');
@@ -360,7 +358,6 @@ destructor TQvSession.Destroy;
 begin
   if FHandle <> nil then
     Close;
-  FIdle.Free;
   FLock.Free;
   inherited Destroy;
 end;
@@ -371,8 +368,6 @@ begin
   try
     if FClosed then
       raise EQvSessionClosed.Create('the session is closed');
-    if FCalls = 0 then
-      FIdle.ResetEvent;
     Inc(FCalls);
   finally
     FLock.Release;
@@ -385,8 +380,6 @@ begin
   FLock.Acquire;
   try
     Dec(FCalls);
-    if FCalls = 0 then
-      FIdle.SetEvent;
   finally
     FLock.Release;
   end;
@@ -395,6 +388,17 @@ end;
 procedure TQvSession.Close;
 var
   Busy: Boolean;
+
+  function Idle: Boolean;
+  begin
+    FLock.Acquire;
+    try
+      Result := FCalls = 0;
+    finally
+      FLock.Release;
+    end;
+  end;
+
 begin
   FLock.Acquire;
   try
@@ -407,15 +411,14 @@ begin
   end;
   { A call blocked on the connection in another thread gives way at once, as
     the destroy would make it, instead of at its time-out; the session stays
-    until the last call in progress has returned. }
+    until the last call in progress has returned.  The wait polls, since an
+    event object needs a thread manager that a program without threads (on
+    Linux, without cthreads) does not have. }
   if Busy then
   begin
     QvTcpDisconnect(FHandle);
-    FIdle.WaitFor(INFINITE);
-    { The last Leave sets FIdle holding FLock: take it once, so that FLock is
-      free before the destructor frees it. }
-    FLock.Acquire;
-    FLock.Release;
+    while not Idle do
+      Sleep(1);
   end;
   QvSessionDestroy(FHandle);
   FHandle := nil;

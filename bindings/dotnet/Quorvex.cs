@@ -10,13 +10,15 @@
 // LD_LIBRARY_PATH, the system's library path or a dllmap).
 //
 // Client: the same exports with strings in and out and results as values (Reply, Outcome, ReloginInfo,
-// ConnectionState); it allocates every output buffer at its documented size.  GBK comes from
+// ConnectionState); it allocates every output buffer at its documented size.  Session: a connection of its
+// own, with the exports that act on a session as methods of the same shapes (Quorvex.Session.g.cs).  GBK comes from
 // Encoding.GetEncoding(936): on Mono it needs the CJK encodings (libmono-i18n-cjk4.0-cil on Debian), on
 // .NET the System.Text.Encoding.CodePages provider, which Gbk registers when it is present.
 using System;
 using System.Collections.Generic;
 using System.Runtime.InteropServices;
 using System.Text;
+using System.Threading;
 using static Quorvex.Native;
 
 namespace Quorvex
@@ -210,7 +212,7 @@ namespace Quorvex
         static byte[] In(string text) => Gbk.Encode(text);
 
         // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
-        static int FxSize(int replyLength) => Math.Max(QV_BODY_BUFFER_SIZE, Math.Min(replyLength, QV_FX_REPLY_MAX) + 1);
+        internal static int FxSize(int replyLength) => Math.Max(QV_BODY_BUFFER_SIZE, Math.Min(replyLength, QV_FX_REPLY_MAX) + 1);
 
         public static Outcome GetLastOutcome()
         {
@@ -595,5 +597,110 @@ namespace Quorvex
         // The protocol trace
         public static bool TraceStart(string path, int options) => Native.TraceStart(In(path), options);
         public static bool TraceStop() => Native.TraceStop();
+    }
+
+    // A session handle: destroyed once, when it has been disposed (or finalised) and the last call that holds
+    // it has returned, so that no call ever passes the library a destroyed session.
+    sealed class SessionHandle : SafeHandle
+    {
+        public SessionHandle() : base(IntPtr.Zero, true)
+        {
+            // A thread abort cannot fall between the creation and the handle's taking it inside a finally.
+            try { } finally { SetHandle(Native.QvSessionCreate()); }
+        }
+
+        public override bool IsInvalid => handle == IntPtr.Zero;
+
+        protected override bool ReleaseHandle()
+        {
+            Native.QvSessionDestroy(handle);
+            return true;
+        }
+    }
+
+    // A connection of its own (QvSessionCreate), ready to connect without dllInitialize: every export that acts
+    // on a session is a method under its classic name, shaped as Client's, run on this session.  Any thread may
+    // call it; the library runs the calls on one session one at a time and calls on different sessions side by
+    // side.  Dispose ends the calls in progress on it in other threads, and the session is destroyed once the
+    // last of them has returned; a call after Dispose throws ObjectDisposedException.  A session never disposed
+    // is destroyed by its handle's finaliser.
+    public sealed partial class Session : IDisposable
+    {
+        readonly SessionHandle handle = new SessionHandle();
+        int calls;  // in progress, so that Dispose interrupts only when there is a call to interrupt
+
+        public Session()
+        {
+            if (handle.IsInvalid)
+            {
+                handle.Dispose();
+                throw new OutOfMemoryException("QvSessionCreate: out of memory");
+            }
+        }
+
+        public bool IsDisposed => handle.IsClosed;
+
+        static byte[] In(string text) => Gbk.Encode(text);
+
+        // The session's address for one call, which the handle outlives; paired with Leave.
+        IntPtr Enter()
+        {
+            bool added = false;
+            try { handle.DangerousAddRef(ref added); }
+            catch (ObjectDisposedException) { throw new ObjectDisposedException(nameof(Session), "the session is disposed"); }
+            Interlocked.Increment(ref calls);
+            return handle.DangerousGetHandle();
+        }
+
+        void Leave()
+        {
+            Interlocked.Decrement(ref calls);
+            handle.DangerousRelease();
+        }
+
+        public void Dispose()
+        {
+            if (handle.IsClosed) return;
+            if (Volatile.Read(ref calls) > 0)
+            {
+                // A call blocked on the connection in another thread gives way at once, as the destroy would
+                // make it, instead of holding the handle until its time-out.
+                try { var p = Enter(); try { Native.QvTcpDisconnect(p); } finally { Leave(); } }
+                catch (ObjectDisposedException) { return; }
+            }
+            handle.Dispose();
+        }
+
+        // The calling thread's last call on this session.
+        public Outcome GetLastOutcome()
+        {
+            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
+            int kind, sent, argument, socketError;
+            var p = Enter();
+            try { Native.QvGetLastOutcome(p, out kind, out sent, out argument, out socketError, detail, detail.Length); }
+            finally { Leave(); }
+            return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
+                Detail = Gbk.Decode(detail) };
+        }
+
+        public ReloginInfo GetLastRelogin()
+        {
+            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
+            int kind, serverCode, socketError;
+            var p = Enter();
+            try { Native.QvGetLastRelogin(p, out kind, out serverCode, out socketError, detail, detail.Length); }
+            finally { Leave(); }
+            return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
+                Detail = Gbk.Decode(detail) };
+        }
+
+        public ConnectionState GetConnectionState()
+        {
+            int state, path, protocol, code;
+            var p = Enter();
+            try { Native.QvGetConnectionState(p, out state, out path, out protocol, out code); }
+            finally { Leave(); }
+            return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };
+        }
     }
 }

@@ -1,7 +1,11 @@
 // A host's session through the assembly, against the simulator:
 //   mono scenario.exe PORT DROP_PORT
-// PORT serves normally; DROP_PORT closes each connection after two answers.
+// PORT serves normally (accounts demo and demo2); DROP_PORT closes each connection after two answers.
 using System;
+using System.Collections.Generic;
+using System.Net;
+using System.Net.Sockets;
+using System.Threading;
 using Quorvex;
 using static Quorvex.Native;
 
@@ -64,6 +68,85 @@ static class Scenario
         Accepted(Client.MsgStates(), "MsgStates on the new connection");
     }
 
+    // One session's calls, chosen by a seeded generator: every answer must name the session's own account.
+    // The last call is refused, for the outcome checks of Sessions.
+    static List<string> Drive(Session s, int port, string name, string id, int seed)
+    {
+        var wrong = new List<string>();
+        var rng = new Random(seed);
+        s.TcpConnect("127.0.0.1", port, 5000, "", "", 0, "", "");
+        s.Login_Request("dotnet", "", name, "demo123", "1.0");
+        if (!s.Login_Feedback().Accepted) wrong.Add("login");
+        for (int i = 0; i < 40; i++)
+        {
+            Reply r = null;
+            bool mine;
+            switch (i < 39 ? rng.Next(3) : 3)
+            {
+                case 0:
+                    r = s.GetUdInfo();
+                    mine = r.Accepted && r.Params[0] == id && r.Message.Contains("帐号:" + name + ";");
+                    break;
+                case 1:
+                    r = s.PQGetAbilityURL();
+                    mine = r.Accepted && r.Message.EndsWith("account=" + name);
+                    break;
+                case 2:
+                    mine = s.Heartbeat() && s.GetLastOutcome().Kind == QV_OUTCOME_OK;
+                    break;
+                default:
+                    r = s.SubmitContent(new string('长', 1024));
+                    var outcome = s.GetLastOutcome();
+                    mine = !r.Ok && outcome.Kind == QV_OUTCOME_REFUSED && outcome.Argument == 3;
+                    break;
+            }
+            if (!mine) wrong.Add(i + ": " + r);
+        }
+        return wrong;
+    }
+
+    // Two sessions with two accounts on two threads; a thread's last outcome on a session is its own.
+    static void Sessions(int port)
+    {
+        var first = new Session();
+        var second = new Session();
+        List<string> firstWrong = null, secondWrong = null;
+        var threads = new[] {
+            new Thread(() => firstWrong = Drive(first, port, "demo", "10001", 1)),
+            new Thread(() => secondWrong = Drive(second, port, "demo2", "10002", 2)) };
+        foreach (var t in threads) t.Start();
+        foreach (var t in threads) t.Join();
+        Check(firstWrong.Count == 0, "session demo: every answer its own (" + string.Join("; ", firstWrong) + ")");
+        Check(secondWrong.Count == 0, "session demo2: every answer its own (" + string.Join("; ", secondWrong) + ")");
+        int before = first.GetLastOutcome().Kind;
+        second.SubmitContent(new string('长', 1024));
+        Check(before == QV_OUTCOME_OK && first.GetLastOutcome().Kind == QV_OUTCOME_OK
+            && second.GetLastOutcome().Kind == QV_OUTCOME_REFUSED, "last outcome per session and per thread");
+        first.Dispose();
+        second.Dispose();
+        first.Dispose();  // a second Dispose does nothing
+        bool refused = false;
+        try { first.Heartbeat(); } catch (ObjectDisposedException) { refused = true; }
+        Check(refused && first.IsDisposed, "a call after Dispose is refused");
+
+        // A Dispose while another thread waits for an answer that never comes ends that call.
+        var silent = new TcpListener(IPAddress.Loopback, 0);
+        silent.Start();
+        var waiting = new Session();
+        waiting.SetReadTimeout(60000);
+        waiting.TcpConnect("127.0.0.1", ((IPEndPoint)silent.LocalEndpoint).Port, 5000, "", "", 0, "", "");
+        var peer = silent.AcceptSocket();
+        bool answered = true;
+        var waiter = new Thread(() => answered = waiting.Heartbeat());
+        waiter.Start();
+        var request = new byte[4096];
+        for (int got = 0; got < 2116;) got += peer.Receive(request);
+        waiting.Dispose();
+        Check(waiter.Join(30000) && !answered, "Dispose ends a call waiting in another thread");
+        peer.Close();
+        silent.Stop();
+    }
+
     static int Main(string[] args)
     {
         if (args.Length != 2) { Console.WriteLine("usage: scenario PORT DROP_PORT"); return 2; }
@@ -80,6 +163,7 @@ static class Scenario
         Outcomes();
         Client.TcpDisconnect();
         Client.dllUnInitialize();
+        Sessions(int.Parse(args[0]));
         if (failures > 0) { Console.WriteLine(failures + " checks failed"); return 1; }
         Console.WriteLine("all checks passed");
         return 0;

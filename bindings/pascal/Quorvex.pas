@@ -9,7 +9,11 @@
   TQvParamBuffer and the others below, or QvBuffer for one of any size.
   QvToGbk and QvFromGbk convert between strings and GBK; QvCheckTels builds
   the length-prefixed texts that CheckTels takes.  On Linux, Free Pascal
-  converts code pages through the C library (the unit cwstring). }
+  converts code pages through the C library (the unit cwstring).
+
+  TQvSession is a connection of its own (QvSessionCreate): the exports that
+  act on a session are its methods, under their classic names, with strings
+  in and a TQvReply out. }
 unit Quorvex;
 
 {$IFDEF FPC}
@@ -19,10 +23,11 @@ unit Quorvex;
 
 interface
 
-{$IFDEF FPC}{$IFDEF UNIX}
 uses
-  cwstring;
+{$IFDEF FPC}{$IFDEF UNIX}
+  cwstring,
 {$ENDIF}{$ENDIF}
+  SysUtils, SyncObjs;
 
 const
 {$IFDEF MSWINDOWS}
@@ -101,6 +106,91 @@ type
 
 { Every export, written by tools/interface/generate.py from interface/quorvex.json. }
 {$I QuorvexExports.inc}
+
+type
+  TQvTexts = array of string;
+  TQvNumbers = array of Int32;
+
+  { What a session's call came to: its result, the server's code (-1 when no
+    answer arrived or the export has none), its message or text output, its
+    Param outputs and its number outputs, in the export's order. }
+  TQvReply = record
+    Ok: Boolean;
+    Code: Int32;
+    Message: string;
+    Params: TQvTexts;
+    Numbers: TQvNumbers;
+    { The exchange completed and the server accepted (900 or 20900). }
+    function Accepted: Boolean;
+  end;
+
+  TQvOutcome = record
+    Kind: Int32;          { QV_OUTCOME_* }
+    Sent: Boolean;        { the server may have acted on the request }
+    Argument: Int32;      { 1-based place of a refused argument }
+    SocketError: Int32;   { Windows Sockets number, 0 when none }
+    Detail: string;
+  end;
+
+  TQvRelogin = record
+    Kind: Int32;          { QV_RELOGIN_* }
+    ServerCode: Int32;
+    SocketError: Int32;
+    Detail: string;
+  end;
+
+  TQvConnectionState = record
+    State: Int32;         { QV_STATE_* flags }
+    Path: Int32;          { QV_PATH_* }
+    LoginProtocol: Int32; { QV_PROTOCOL_* }
+    LoginCode: Int32;
+  end;
+
+  { A call on a session after its Close. }
+  EQvSessionClosed = class(Exception);
+
+  { The buffers of one session call: the inputs' GBK bytes and the outputs,
+    each of its documented size, read back into a TQvReply. }
+  TQvOutputs = record
+    Code: Int32;
+    Numbers: array[0..3] of Int32;
+    Inputs: array[0..7] of RawByteString;
+    Msg: RawByteString;
+    Params: array[0..2] of RawByteString;
+    ParamCount: Integer;
+    procedure Start(TextSize, ParamCount, ParamSize: Integer);
+    function Input(I: Integer; const S: string): PAnsiChar;
+    function Text: PAnsiChar;
+    function Param(I: Integer): PAnsiChar;
+    function Done(Ok: Boolean; NumberCount: Integer): TQvReply;
+  end;
+
+  { A connection of its own, ready to connect without dllInitialize.  Any
+    thread may call it; the library runs the calls on one session one at a
+    time and calls on different sessions side by side.  Close (or Free) ends
+    the calls in progress on it in other threads, waits for them and
+    destroys the session; a call after Close raises EQvSessionClosed. }
+  TQvSession = class
+  private
+    FHandle: Pointer;
+    FLock: TCriticalSection;
+    FCalls: Integer;  { in progress }
+    FClosed: Boolean;
+    function Enter: Pointer;
+    procedure Leave;
+  public
+    { Raises EOutOfMemory when the library cannot make the session. }
+    constructor Create;
+    destructor Destroy; override;
+    procedure Close;
+    function Closed: Boolean;
+    { The calling thread's last call on this session. }
+    function GetLastOutcome: TQvOutcome;
+    function GetLastRelogin: TQvRelogin;
+    function GetConnectionState: TQvConnectionState;
+    { Every other export that acts on a session, generated. }
+{$I QuorvexSession.inc}
+  end;
 
 { Helpers }
 
@@ -206,5 +296,186 @@ begin
   C := QvLengthPrefixed(CarrierList);
   Result := CheckTels(QvPrefixedText(N), QvPrefixedText(C));
 end;
+
+function TQvReply.Accepted: Boolean;
+begin
+  Result := Ok and ((Code = QV_CODE_ACCEPTED) or (Code = QV_FX_SUCCESS));
+end;
+
+procedure TQvOutputs.Start(TextSize, ParamCount, ParamSize: Integer);
+var
+  I: Integer;
+begin
+  Code := -1;
+  FillChar(Numbers, SizeOf(Numbers), 0);
+  Msg := QvBuffer(TextSize);
+  Self.ParamCount := ParamCount;
+  for I := 0 to ParamCount - 1 do
+    Params[I] := QvBuffer(ParamSize);
+end;
+
+function TQvOutputs.Input(I: Integer; const S: string): PAnsiChar;
+begin
+  Inputs[I] := QvToGbk(S);
+  Result := PAnsiChar(Inputs[I]);
+end;
+
+function TQvOutputs.Text: PAnsiChar;
+begin
+  Result := PAnsiChar(Msg);
+end;
+
+function TQvOutputs.Param(I: Integer): PAnsiChar;
+begin
+  Result := PAnsiChar(Params[I]);
+end;
+
+function TQvOutputs.Done(Ok: Boolean; NumberCount: Integer): TQvReply;
+var
+  I: Integer;
+begin
+  Result.Ok := Ok;
+  Result.Code := Code;
+  Result.Message := QvFromGbk(PAnsiChar(Msg));
+  SetLength(Result.Params, ParamCount);
+  for I := 0 to ParamCount - 1 do
+    Result.Params[I] := QvFromGbk(PAnsiChar(Params[I]));
+  SetLength(Result.Numbers, NumberCount);
+  for I := 0 to NumberCount - 1 do
+    Result.Numbers[I] := Numbers[I];
+end;
+
+constructor TQvSession.Create;
+begin
+  inherited Create;
+  FLock := TCriticalSection.Create;
+  FHandle := QvSessionCreate;
+  if FHandle = nil then
+    raise EOutOfMemory.Create('QvSessionCreate: out of memory');
+end;
+
+destructor TQvSession.Destroy;
+begin
+  if FHandle <> nil then
+    Close;
+  FLock.Free;
+  inherited Destroy;
+end;
+
+function TQvSession.Enter: Pointer;
+begin
+  FLock.Acquire;
+  try
+    if FClosed then
+      raise EQvSessionClosed.Create('the session is closed');
+    Inc(FCalls);
+  finally
+    FLock.Release;
+  end;
+  Result := FHandle;
+end;
+
+procedure TQvSession.Leave;
+begin
+  FLock.Acquire;
+  try
+    Dec(FCalls);
+  finally
+    FLock.Release;
+  end;
+end;
+
+procedure TQvSession.Close;
+var
+  Busy: Boolean;
+
+  function Idle: Boolean;
+  begin
+    FLock.Acquire;
+    try
+      Result := FCalls = 0;
+    finally
+      FLock.Release;
+    end;
+  end;
+
+begin
+  FLock.Acquire;
+  try
+    if FClosed then
+      Exit;
+    FClosed := True;
+    Busy := FCalls > 0;
+  finally
+    FLock.Release;
+  end;
+  { A call blocked on the connection in another thread gives way at once, as
+    the destroy would make it, instead of at its time-out; the session stays
+    until the last call in progress has returned.  The wait polls, since an
+    event object needs a thread manager that a program without threads (on
+    Linux, without cthreads) does not have. }
+  if Busy then
+  begin
+    QvTcpDisconnect(FHandle);
+    while not Idle do
+      Sleep(1);
+  end;
+  QvSessionDestroy(FHandle);
+  FHandle := nil;
+end;
+
+function TQvSession.Closed: Boolean;
+begin
+  FLock.Acquire;
+  try
+    Result := FClosed;
+  finally
+    FLock.Release;
+  end;
+end;
+
+function TQvSession.GetLastOutcome: TQvOutcome;
+var
+  Detail: TQvDetailBuffer;
+  Sent: Int32;
+  P: Pointer;
+begin
+  P := Enter;
+  try
+    QvGetLastOutcome(P, @Result.Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
+  finally
+    Leave;
+  end;
+  Result.Sent := Sent <> 0;
+  Result.Detail := QvFromGbk(@Detail[0]);
+end;
+
+function TQvSession.GetLastRelogin: TQvRelogin;
+var
+  Detail: TQvDetailBuffer;
+  P: Pointer;
+begin
+  P := Enter;
+  try
+    QvGetLastRelogin(P, @Result.Kind, @Result.ServerCode, @Result.SocketError, @Detail[0], SizeOf(Detail));
+  finally
+    Leave;
+  end;
+  Result.Detail := QvFromGbk(@Detail[0]);
+end;
+
+function TQvSession.GetConnectionState: TQvConnectionState;
+var
+  P: Pointer;
+begin
+  P := Enter;
+  try
+    QvGetConnectionState(P, @Result.State, @Result.Path, @Result.LoginProtocol, @Result.LoginCode);
+  finally
+    Leave;
+  end;
+end;
+
+{$I QuorvexSessionImpl.inc}
 
 end.

@@ -1,12 +1,36 @@
 { A host's session through the unit, against the simulator:
     scenario PORT DROP_PORT
-  PORT serves normally; DROP_PORT closes each connection after two answers. }
+  PORT serves normally (accounts demo and demo2); DROP_PORT closes each
+  connection after two answers. }
 program scenario;
 
 {$IFDEF FPC}{$MODE DELPHI}{$H+}{$ENDIF}
 
 uses
-  SysUtils, Quorvex;
+  {$IFDEF FPC}{$IFDEF UNIX}cthreads,{$ENDIF}{$ENDIF}
+  Classes, SysUtils, Sockets, Quorvex;
+
+type
+  { One session's calls, chosen by a seeded generator: every answer must
+    name the session's own account.  The last call is refused, for the
+    outcome checks of Sessions. }
+  TDriver = class(TThread)
+  public
+    Session: TQvSession;
+    Port: Integer;
+    Account, Id: string;
+    Seed: Cardinal;
+    Wrong: Integer;
+    procedure Execute; override;
+  end;
+
+  { A heartbeat that waits for an answer that never comes. }
+  TWaiter = class(TThread)
+  public
+    Session: TQvSession;
+    Answered: Boolean;
+    procedure Execute; override;
+  end;
 
 var
   Failures: Integer = 0;
@@ -52,6 +76,137 @@ begin
   Check(QvFromGbk(@Msg[0]) = '字数:9', 'content counted in GBK characters');
   Check(Accepted(SubmitAllOver_2(@Code, @Msg[0], @N1, @N2, @N3)), 'SubmitAllOver_2');
   Check((N1 = 2) and (N2 = 2) and (StrToIntDef(string(QvText(@Msg[0])), 0) > 100000), 'job numbers');
+end;
+
+procedure TDriver.Execute;
+var
+  I: Integer;
+  R: TQvReply;
+  Mine: Boolean;
+  O: TQvOutcome;
+begin
+  Session.TcpConnect('127.0.0.1', Port, 5000, '', '', 0, '', '');
+  Session.Login_Request('pascal', '', Account, 'demo123', '1.0');
+  if not Session.Login_Feedback.Accepted then
+    Inc(Wrong);
+  for I := 0 to 39 do
+  begin
+    Seed := Seed * 1103515245 + 12345;
+    if I = 39 then
+    begin
+      R := Session.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1));
+      O := Session.GetLastOutcome;
+      Mine := not R.Ok and (O.Kind = QV_OUTCOME_REFUSED) and (O.Argument = 3);
+    end
+    else
+      case (Seed shr 16) mod 3 of
+        0:
+          begin
+            R := Session.GetUdInfo;
+            Mine := R.Accepted and (R.Params[0] = Id) and (Pos('帐号:' + Account + ';', R.Message) > 0);
+          end;
+        1:
+          begin
+            R := Session.PQGetAbilityURL;
+            Mine := R.Accepted and (Copy(R.Message, Length(R.Message) - Length(Account), MaxInt) = '=' + Account);
+          end;
+      else
+        Mine := Session.Heartbeat and (Session.GetLastOutcome.Kind = QV_OUTCOME_OK);
+      end;
+    if not Mine then
+      Inc(Wrong);
+  end;
+end;
+
+procedure TWaiter.Execute;
+begin
+  Answered := Session.Heartbeat;
+end;
+
+{ A Free while another thread waits for an answer: that call gives way, and
+  the session is destroyed once it has returned. }
+procedure CloseWhileWaiting;
+var
+  Listener, Peer: TSocket;
+  Address: TInetSockAddr;
+  Size: TSockLen;
+  Buffer: array[0..4095] of Byte;
+  Got: Integer;
+  Waiter: TWaiter;
+begin
+  Listener := fpSocket(AF_INET, SOCK_STREAM, 0);
+  FillChar(Address, SizeOf(Address), 0);
+  Address.sin_family := AF_INET;
+  Address.sin_addr := StrToNetAddr('127.0.0.1');
+  fpBind(Listener, @Address, SizeOf(Address));
+  fpListen(Listener, 1);
+  Size := SizeOf(Address);
+  fpGetSockName(Listener, @Address, @Size);
+  Waiter := TWaiter.Create(True);
+  Waiter.Session := TQvSession.Create;
+  Waiter.Session.SetReadTimeout(60000);
+  Waiter.Session.TcpConnect('127.0.0.1', NToHs(Address.sin_port), 5000, '', '', 0, '', '');
+  Peer := fpAccept(Listener, nil, nil);
+  Waiter.Start;
+  Got := 0;
+  while Got < 2116 do
+    Got := Got + fpRecv(Peer, @Buffer[0], SizeOf(Buffer), 0);
+  Waiter.Session.Free;
+  Waiter.WaitFor;
+  Check(not Waiter.Answered, 'Free ends a call waiting in another thread');
+  Waiter.Free;
+  CloseSocket(Peer);
+  CloseSocket(Listener);
+end;
+
+{ Two sessions with two accounts on two threads; a thread's last outcome on
+  a session is its own; a call after Close is refused. }
+procedure Sessions(Port: Integer);
+var
+  First, Second: TQvSession;
+  Drivers: array[0..1] of TDriver;
+  I, Before: Integer;
+  Refused: Boolean;
+begin
+  First := TQvSession.Create;
+  Second := TQvSession.Create;
+  for I := 0 to 1 do
+  begin
+    Drivers[I] := TDriver.Create(True);
+    Drivers[I].Port := Port;
+    Drivers[I].Seed := I + 1;
+  end;
+  Drivers[0].Session := First;
+  Drivers[0].Account := 'demo';
+  Drivers[0].Id := '10001';
+  Drivers[1].Session := Second;
+  Drivers[1].Account := 'demo2';
+  Drivers[1].Id := '10002';
+  for I := 0 to 1 do
+    Drivers[I].Start;
+  for I := 0 to 1 do
+  begin
+    Drivers[I].WaitFor;
+    Check(Drivers[I].Wrong = 0, 'session ' + Drivers[I].Account + ': every answer its own ('
+      + IntToStr(Drivers[I].Wrong) + ' not)');
+    Drivers[I].Free;
+  end;
+  Before := First.GetLastOutcome.Kind;
+  Second.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1));
+  Check((Before = QV_OUTCOME_OK) and (First.GetLastOutcome.Kind = QV_OUTCOME_OK)
+    and (Second.GetLastOutcome.Kind = QV_OUTCOME_REFUSED), 'last outcome per session and per thread');
+  First.Close;
+  First.Close; { a second Close does nothing }
+  Refused := False;
+  try
+    First.Heartbeat;
+  except
+    on EQvSessionClosed do
+      Refused := True;
+  end;
+  Check(Refused and First.Closed, 'a call after Close is refused');
+  First.Free;
+  Second.Free;
 end;
 
 procedure Outcomes;
@@ -105,6 +260,8 @@ begin
 
   TcpDisconnect;
   dllUnInitialize;
+  Sessions(StrToInt(ParamStr(1)));
+  CloseWhileWaiting;
   if Failures > 0 then
   begin
     WriteLn(Failures, ' checks failed');

@@ -7,7 +7,7 @@ set -eu
 src=$1 work=$2 lib=$3 sim=$4
 command -v mcs > /dev/null && command -v mono > /dev/null || { echo "mono missing: skipped"; exit 77; }
 mkdir -p "$work"
-mcs -target:library -warnaserror -out:"$work/Quorvex.Net.dll" "$src/Quorvex.cs" "$src/Quorvex.Native.g.cs"
+mcs -target:library -warnaserror -out:"$work/Quorvex.Net.dll" "$src"/Quorvex*.cs
 mcs -warnaserror -r:"$work/Quorvex.Net.dll" -out:"$work/scenario.exe" "$src/Scenario.cs"
 . "$(dirname "$0")/harness.sh"
 # DllImport("quorvex") finds libquorvex.so through the library path.

@@ -64,6 +64,8 @@ def main():
             extractor = load(root / "bindings" / lang / "extract.py", f"{lang}_extract")
             with tempfile.TemporaryDirectory() as tmp:
                 shutil.copy(root / "bindings" / lang / unit, tmp)  # the hand-written half, as it includes
+                for other in (root / "bindings" / lang).glob("*.inc"):  # what else the unit includes
+                    shutil.copy(other, tmp)
                 for path, make in outputs.items():
                     Path(tmp, Path(path).name).write_text(make(d), encoding="utf-8")
                 found = {k: read_as(want.get(k), (r, list(p))) for k, (r, p) in extractor.declarations(tmp).items()}

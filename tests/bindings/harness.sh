@@ -1,9 +1,9 @@
 # Sourced by the binding scenarios, after they set src (the binding's folder),
 # work (a scratch folder), lib (the library) and sim (the simulator).
 #
-# Starts two simulators on free ports, one that serves normally ($port) and
-# one that drops each connection after two answers ($drop_port), and stops
-# both when the script exits.
+# Starts two simulators on free ports, one that serves normally ($port, with
+# the accounts demo and demo2) and one that drops each connection after two
+# answers ($drop_port), and stops both when the script exits.
 root=$(cd "$src/../.." && pwd)
 sim_pids=
 trap 'for p in $sim_pids; do kill "$p" 2>/dev/null; done' EXIT
@@ -41,5 +41,5 @@ run_readme_example() { # HEADING LANG FILE
   grep '^number rules: ' "$dir/out.txt"
 }
 
-start_simulator port "$work/sim.out"
+start_simulator port "$work/sim.out" --accounts 2
 start_simulator drop_port "$work/drop.out" --drop-after 2

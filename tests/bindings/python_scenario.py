@@ -4,10 +4,13 @@ a send job, CheckTels, refusals, a relogin after the server drops the connection
 outcome of the failed call; then the README's Python example, run as written.
     python_scenario.py SIMULATOR README     (QUORVEX_LIBRARY names the library)"""
 import os
+import random
 import re
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 
 import quorvex
 
@@ -89,6 +92,78 @@ def relogin(qv, port):
     check("the next call is answered", qv.MsgStates().accepted)
 
 
+def sessions(port, rounds=40, seed=24):
+    """Two sessions with two accounts on two threads: each answer names its own account, and
+    each thread's last outcome on a session is its own."""
+    accounts = [("demo", "10001"), ("demo2", "10002")]
+    got = {}
+
+    def drive(s, name, account_id, rng):
+        wrong = []
+        check(f"{name}: login", s.connect("127.0.0.1", port).ok and s.login(name, "demo123").accepted)
+        # The last call is refused, for the outcome checks below.
+        for i in range(rounds):
+            call = rng.choice(("GetUdInfo", "PQGetAbilityURL", "fxLogin", "Heartbeat")) if i < rounds - 1 else "refused"
+            if call == "GetUdInfo":
+                r = s.GetUdInfo()
+                mine = r.accepted and r.outputs["Param1"] == account_id and f"帐号:{name};" in r.message
+            elif call == "PQGetAbilityURL":
+                r = s.PQGetAbilityURL()
+                mine = r.accepted and r.message.endswith("account=" + name)
+            elif call == "fxLogin":  # an XML pair, its reply kept in the session between the halves
+                r = s.fx("fxLogin", "scenario", "", name, "demo123", "1.0")
+                mine = r.code == quorvex.QV_FX_SUCCESS and r.outputs["Agent"] == int(account_id)
+            elif call == "Heartbeat":
+                r = s.Heartbeat()
+                mine = r.ok and s.last_outcome().outcome == quorvex.QV_OUTCOME_OK
+            else:
+                r = s.SubmitContent("长" * 1024)
+                mine = not r.ok and s.last_outcome()[:3] == (quorvex.QV_OUTCOME_REFUSED, False, 3)
+            if not mine:
+                wrong.append((call, r))
+        got[name] = wrong
+
+    with quorvex.Session() as first, quorvex.Session() as second:
+        threads = [threading.Thread(target=drive, args=(s, name, account_id, random.Random(seed + i)))
+                   for i, (s, (name, account_id)) in enumerate(zip((first, second), accounts))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for name, _ in accounts:
+            check(f"{name}: {rounds} calls, every answer its own session's", got.get(name) == [], got.get(name))
+        refused = quorvex.QV_OUTCOME_REFUSED
+        outcome_before = first.last_outcome().outcome
+        second.SubmitContent("长" * 1024)
+        check("a thread's last outcome on a session is its own, not another thread's or session's",
+              (outcome_before, first.last_outcome().outcome, second.last_outcome().outcome)
+              == (quorvex.QV_OUTCOME_OK, quorvex.QV_OUTCOME_OK, refused))
+    check("leaving the with block closes both", first.closed and second.closed)
+    try:
+        first.Heartbeat()
+        check("a call after close is refused", False)
+    except quorvex.SessionClosedError:
+        check("a call after close is refused", True)
+    first.close()  # a second close does nothing
+
+    # A close while another thread waits for an answer ends that call at once.
+    with socket.create_server(("127.0.0.1", 0)) as silent:
+        s = quorvex.Session()
+        s.set_read_timeout(60000)
+        s.connect("127.0.0.1", silent.getsockname()[1])
+        peer, _ = silent.accept()
+        done = []
+        waiting = threading.Thread(target=lambda: done.append(s.Heartbeat()))
+        waiting.start()
+        request = b""
+        while len(request) < 2116:
+            request += peer.recv(4096)
+        s.close()
+        waiting.join(30)
+        peer.close()
+        check("close ends a call blocked in another thread", not waiting.is_alive() and not done[0].ok, done)
+
+
 def readme_example(readme, port):
     text = open(readme, encoding="utf-8").read()
     match = re.search(r"^### Python\n.*?^```python\n(.*?)^```$", text, re.S | re.M)
@@ -102,7 +177,7 @@ def readme_example(readme, port):
 
 def main():
     simulator, readme = sys.argv[1], sys.argv[2]
-    plain, port = start_simulator(simulator)
+    plain, port = start_simulator(simulator, "--accounts", "2")
     dropping, drop_port = start_simulator(simulator, "--drop-after", "3")
     try:
         with tempfile.TemporaryDirectory() as tmp, quorvex.Client() as qv:
@@ -114,6 +189,7 @@ def main():
             check("the trace shows the calls and masks the password",
                   "SubmitAllOver_2" in logged and "demo123" not in logged)
             relogin(qv, drop_port)
+        sessions(port)
         readme_example(readme, port)
     finally:
         for sim in (plain, dropping):

@@ -214,6 +214,19 @@ Account demo_account() {
           .mms_max_kb = 100};
 }
 
+std::vector<Account> demo_accounts(std::size_t count) {
+  std::vector<Account> accounts;
+  for (std::size_t n = 1; n <= count; ++n) {
+    Account account = demo_account();
+    if (n > 1) {
+      account.name += std::to_string(n);
+      account.id = std::to_string(10000 + n);
+    }
+    accounts.push_back(std::move(account));
+  }
+  return accounts;
+}
+
 CommandRecord answer(PlatformState &state, Session &session, const CommandRecord &request,
                      std::string_view &command) {
   CommandRecord out;

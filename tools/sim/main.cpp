@@ -15,8 +15,10 @@
 namespace {
 
 constexpr const char *kUsage =
-    "usage: quorvex-sim [--port N] [--drop-after N] [--delay MS] [--log | --quiet] | --version\n"
+    "usage: quorvex-sim [--port N] [--accounts N] [--drop-after N] [--delay MS] [--log | --quiet] |\n"
+    "       --version\n"
     "  --port N        listen on 127.0.0.1:N (default 9000; 0 picks a free port)\n"
+    "  --accounts N    demo (password demo123, id 10001) and N - 1 more: demo2 (id 10002), ...\n"
     "  --drop-after N  close each connection after answering N requests\n"
     "  --delay MS      wait MS milliseconds before every answer\n"
     "  --log           log every request and answer with their texts (passwords as \"***\")\n"
@@ -48,7 +50,11 @@ int main(int argc, char **argv) {
     const std::string_view arg = argv[i];
     if (arg == "--port")
       port = number_argument(argc, argv, i, 65535);
-    else if (arg == "--drop-after")
+    else if (arg == "--accounts") {
+      const long count = number_argument(argc, argv, i, 100000);
+      if (count < 1) usage_error("--accounts needs at least 1");
+      options.accounts = qv::sim::demo_accounts(static_cast<std::size_t>(count));
+    } else if (arg == "--drop-after")
       options.drop_after = number_argument(argc, argv, i, 1L << 30);
     else if (arg == "--delay")
       options.delay = std::chrono::milliseconds(number_argument(argc, argv, i, 1L << 30));

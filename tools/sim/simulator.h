@@ -70,6 +70,11 @@ struct Account {
 // quota 10000, level 2, MMS limit 100 KB.
 Account demo_account();
 
+// The demo account and count - 1 more like it, so that several sessions
+// can each log in with an account of their own: "demo2", "demo3", ...,
+// password "demo123", ids "10002", "10003", ...
+std::vector<Account> demo_accounts(std::size_t count);
+
 struct Options {
   // Close each connection after answering this many requests; 0: never.
   std::size_t drop_after = 0;

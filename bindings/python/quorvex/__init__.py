@@ -9,6 +9,7 @@
 The library is found through QUORVEX_LIBRARY or under its usual names."""
 from ._native import *  # noqa: F401,F403  the header's constants
 from ._native import EXPORTS, length_prefixed, load  # noqa: F401
-from .client import Client, ConnectionState, Outcome, Relogin, Result  # noqa: F401
+from .client import (Client, ConnectionState, Outcome, Relogin, Result, Session,  # noqa: F401
+                     SessionClosedError)
 
 __version__ = "0.1.0"

@@ -1,6 +1,8 @@
 """An idiomatic client over the ctypes declarations: str in and out, results as values."""
 import ctypes
 import functools
+import threading
+import weakref
 from dataclasses import dataclass, field
 from typing import NamedTuple, Optional
 
@@ -65,6 +67,22 @@ class ConnectionState(NamedTuple):
         return bool(self.state & _native.QV_STATE_LOGGED_IN)
 
 
+def takes_session(export):
+    return bool(export.params) and export.params[0][0] == "session"
+
+
+_libraries = {}
+_libraries_lock = threading.Lock()
+
+
+def _load(path=None):
+    """The library loaded and declared once per path, shared by every Client and Session."""
+    with _libraries_lock:
+        if path not in _libraries:
+            _libraries[path] = _native.load(path)
+        return _libraries[path]
+
+
 def encode_text(value, name):
     """A str or bytes input as the zero-terminated GBK the library reads; None stays null."""
     if value is None:
@@ -99,36 +117,32 @@ def fx_text_size(reply_length):
     return max(_native.QV_BODY_BUFFER_SIZE, 2 * length + 1)
 
 
-class Client:
-    """The library, one call per export.
+class _Exports:
+    """The generic call and the common steps, shared by Client and Session.
 
-    Every export is a method under its own name, taking the header's inputs in order
-    (texts as str, bytes or None; int32 as int) and returning a Result; output buffers
-    are made here at their documented sizes.  As a context manager it initialises the
-    library and, on leaving, disconnects and releases it."""
+    Every export reachable from the object is a method under its export's name, taking the
+    header's inputs in order (texts as str, bytes or None; int32 as int) and returning a
+    Result; output buffers are made here at their documented sizes."""
 
-    def __init__(self, library=None):
-        self.native = _native.load(library)
+    def _export(self, name):
+        raise NotImplementedError
 
-    def __enter__(self):
-        self.native.dllInitialize()
-        return self
-
-    def __exit__(self, *exc):
-        self.native.TcpDisconnect()
-        self.native.dllUnInitialize()
-        return False
+    def _invoke(self, export, arguments):
+        raise NotImplementedError
 
     def __getattr__(self, name):
-        if name in EXPORTS:
-            return functools.partial(self.call, name)
-        raise AttributeError(name)
-
-    def __dir__(self):
-        return sorted(set(super().__dir__()) | set(EXPORTS))
+        if name.startswith("_"):
+            raise AttributeError(name)
+        try:
+            self._export(name)
+        except LookupError:
+            raise AttributeError(name) from None
+        except TypeError:
+            pass  # an export of the other kind: calling it says which object to call it on
+        return functools.partial(self.call, name)
 
     def call(self, export_name, *args, **kwargs):
-        export = EXPORTS[export_name]
+        export = self._export(export_name)
         inputs = [name for role, name in export.params if role in ("text", "prefixed", "int")]
         given = dict(zip(inputs, args))
         if len(args) > len(inputs):
@@ -140,6 +154,8 @@ class Client:
 
         arguments, keep, outputs = [], [], {}
         for role, name in export.params:
+            if role == "session":
+                continue  # _invoke passes the session, for no longer than the call
             if role == "text":
                 arguments.append(encode_text(given.get(name), name))
             elif role == "prefixed":
@@ -167,7 +183,7 @@ class Client:
                 outputs[name] = ctypes.create_string_buffer(self._buffer_size(role, given))
                 arguments.append(outputs[name])
 
-        value = getattr(self.native, export_name)(*arguments)
+        value = self._invoke(export, arguments)
         result = {name: (out.value if isinstance(out, ctypes.c_int32) else decode(out))
                   for name, out in outputs.items()}
         code = result.pop("Code", None)
@@ -206,15 +222,12 @@ class Client:
         response = self.call(operation + "_Resp", reply_code, reply_length)
         return Result(response.ok, reply_code, response.message, response.outputs, response.value)
 
-    def check_tels(self, number, carrier_list):
-        """CheckTels: 1 China Mobile, 2 China Unicom, 3 a fixed line, 0 other, -1 a bad list."""
-        return self.CheckTels(number, carrier_list).value
-
     def set_read_timeout(self, milliseconds):
         return self.SetReadTimeout(milliseconds).ok
 
     def last_outcome(self):
-        """What the calling thread's last call came to (GetLastOutcome)."""
+        """What the calling thread's last call came to (GetLastOutcome; on a Session, the
+        calling thread's last call on that session)."""
         r = self.GetLastOutcome().outputs
         return Outcome(r["Outcome"], bool(r["Sent"]), r["Argument"], r["SocketError"], r["Detail"])
 
@@ -226,9 +239,141 @@ class Client:
         r = self.GetConnectionState().outputs
         return ConnectionState(r["State"], r["Path"], r["LoginProtocol"], r["LoginCode"])
 
+
+class Client(_Exports):
+    """The library and its default session, one method per export.
+
+    As a context manager it initialises the library and, on leaving, disconnects and
+    releases it."""
+
+    def __init__(self, library=None):
+        self.native = _load(library)
+
+    def __enter__(self):
+        self.native.dllInitialize()
+        return self
+
+    def __exit__(self, *exc):
+        self.native.TcpDisconnect()
+        self.native.dllUnInitialize()
+        return False
+
+    def __dir__(self):
+        return sorted(set(super().__dir__()) | {n for n, e in EXPORTS.items() if not takes_session(e)})
+
+    def _export(self, name):
+        export = EXPORTS[name]
+        if takes_session(export):
+            raise TypeError(f"{name} acts on the session given first: call it on a quorvex.Session")
+        return export
+
+    def _invoke(self, export, arguments):
+        return getattr(self.native, export.name)(*arguments)
+
+    def check_tels(self, number, carrier_list):
+        """CheckTels: 1 China Mobile, 2 China Unicom, 3 a fixed line, 0 other, -1 a bad list."""
+        return self.CheckTels(number, carrier_list).value
+
     def trace_start(self, path, hex_dump=False):
         """Appends a protocol trace to the file at path ("-": standard error)."""
         return self.TraceStart(str(path), _native.QV_TRACE_HEX if hex_dump else 0).ok
 
     def trace_stop(self):
         return self.TraceStop().ok
+
+
+class SessionClosedError(ValueError):
+    """A call on a Session after its close."""
+
+
+class _Handle:
+    """A QvSession handle and the calls in progress on it: it is destroyed once, and only
+    when no call of this process is between its check and its return, so that no call
+    ever passes the library a destroyed session."""
+
+    def __init__(self, native):
+        self.native = native
+        self.pointer = native.QvSessionCreate()
+        if not self.pointer:
+            raise MemoryError("QvSessionCreate: out of memory")
+        self._lock = threading.Condition()
+        self._users = 0
+        self.closed = False
+
+    def acquire(self):
+        with self._lock:
+            if self.closed:
+                raise SessionClosedError("the session is closed")
+            self._users += 1
+        return self.pointer
+
+    def release(self):
+        with self._lock:
+            self._users -= 1
+            if self._users == 0:
+                self._lock.notify_all()
+
+    def close(self):
+        with self._lock:
+            if self.closed:
+                return
+            self.closed = True
+            busy = self._users > 0
+        if busy:
+            # A call blocked on the connection in another thread gives way at once, as the
+            # destroy would make it, instead of at its time-out.
+            self.native.QvTcpDisconnect(self.pointer)
+            with self._lock:
+                self._lock.wait_for(lambda: self._users == 0)
+        self.native.QvSessionDestroy(self.pointer)
+
+
+class Session(_Exports):
+    """A connection of its own (QvSessionCreate): every export that acts on a session is a
+    method under its classic name, run on this session (s.TcpConnect(...) calls
+    QvTcpConnect), with the same common steps as Client (connect, login, fx,
+    last_outcome, ...).  It needs no dllInitialize.  Any thread may call it; the library
+    runs the calls on one session one at a time, and calls on different sessions side by
+    side.
+
+    close() (or leaving the with block) ends the calls in progress on it in other threads,
+    waits for them and destroys the session; it is idempotent, and a call after it raises
+    SessionClosedError.  A session left unclosed is destroyed when it is collected."""
+
+    def __init__(self, library=None):
+        self.native = _load(library)
+        self._handle = _Handle(self.native)
+        self._finalizer = weakref.finalize(self, self._handle.close)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def close(self):
+        self._finalizer()
+
+    @property
+    def closed(self):
+        return self._handle.closed
+
+    def __dir__(self):
+        twins = {e.name[2:] for e in EXPORTS.values() if takes_session(e) and e.name != "QvSessionDestroy"}
+        return sorted(set(super().__dir__()) | twins)
+
+    def _export(self, name):
+        twin = EXPORTS.get(name if name.startswith("Qv") else "Qv" + name)
+        if twin is None or not takes_session(twin) or twin.name == "QvSessionDestroy":
+            if name in EXPORTS:
+                raise TypeError(f"{name} does not act on a session: call it on a quorvex.Client")
+            raise KeyError(name)
+        return twin
+
+    def _invoke(self, export, arguments):
+        pointer = self._handle.acquire()
+        try:
+            return getattr(self.native, export.name)(pointer, *arguments)
+        finally:
+            self._handle.release()

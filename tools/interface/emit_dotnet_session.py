@@ -1,0 +1,76 @@
+"""The .NET Session's methods, bindings/dotnet/Quorvex.Session.g.cs: one per session twin,
+under the classic export's name, shaped as Client's methods are: strings in, the outputs
+in a Frame made at their documented sizes, a Reply out (a bool when the export has no
+outputs).  Quorvex.cs holds the rest of Session: the handle, Enter and Leave around every
+call, Dispose, and the outcome queries, which return their own types."""
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from native_declarations import fill, notice  # noqa: E402
+
+# Written by hand in Quorvex.cs: they return Outcome, ReloginInfo and ConnectionState.
+HAND_WRITTEN = {"GetLastOutcome", "GetLastRelogin", "GetConnectionState"}
+INDENT = " " * 8
+
+
+def camel(name):
+    return name[0].lower() + name[1:]
+
+
+def method(e):
+    """The C# lines of the Session method of twin e."""
+    name, args = e["twin_of"], e["args"][1:]
+    params, passed, numbers, fx_texts = [], ["p"], 0, 0
+    for a in args:
+        role, arg = a["role"], camel(a["name"])
+        if role == "text":
+            params.append(f"string {arg}")
+            passed.append(f"In({arg})")
+        elif role == "int":
+            params.append(f"int {arg}")
+            passed.append(arg)
+        elif role == "code" or (role == "out" and a["name"] == "ReplyCode"):
+            passed.append("out f.Code")
+        elif role == "out":
+            passed.append(f"out f.Numbers[{numbers}]")
+            numbers += 1
+        elif role == "message":
+            passed.append("f.Text(QV_BODY_BUFFER_SIZE)")
+        elif role == "param":
+            passed.append("f.Param()")
+        elif role == "fxtext":
+            # The first text of an XML reply is the Message, any other a Param, each sized by the reply.
+            passed.append(("f.Param" if fx_texts else "f.Text") + "(Client.FxSize(replyLength))")
+            fx_texts += 1
+        else:
+            raise ValueError(f"{e['name']}: no Session method shape for the role {role!r} of {a['name']}")
+    has_outputs = len(passed) - 1 > len([a for a in args if a["role"] in ("text", "int")])
+    kind = "Reply" if has_outputs else "bool"
+    items = [x + "," for x in params[:-1]] + [params[-1] + ") {"] if params else [") {"]
+    lines = fill(f"{INDENT}public {kind} {name}(", items, INDENT + "    ")
+    lines.append(INDENT + "    " + ("var f = new Frame(); var p = Enter();" if has_outputs else "var p = Enter();"))
+    close = (f", {numbers})" if numbers else ")") if has_outputs else ""
+    items = [x + "," for x in passed[:-1]] + [passed[-1] + ")" + close + "; }"]
+    call = f"try {{ return {'f.Done(' if has_outputs else ''}Native.{e['name']}("
+    lines += fill(INDENT + "    " + call, items, INDENT + "        ")
+    return lines + [INDENT + "    finally { Leave(); }", INDENT + "}"]
+
+
+def session(d):
+    lines = [notice("//")[:-1],
+             "// Session's methods for the exports that act on a session; the rest of Session is in Quorvex.cs.",
+             "using static Quorvex.Native;",
+             "",
+             "namespace Quorvex",
+             "{",
+             "    public sealed partial class Session",
+             "    {"]
+    for e in d["exports"]:
+        if e.get("twin_of") and e["twin_of"] not in HAND_WRITTEN:
+            lines += method(e)
+    lines += ["    }", "}"]
+    return "\n".join(lines) + "\n"
+
+
+OUTPUTS = {"bindings/dotnet/Quorvex.Session.g.cs": session}

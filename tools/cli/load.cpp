@@ -22,7 +22,7 @@
 namespace qv::cli {
 
 const char *const kLoadUsage =
-    "usage: quorvex load [--sessions N] [--seconds S] [--job] [--delay MS]";
+    "usage: quorvex load [--sessions N] [--seconds S] [--job] [--delay MS] [--drop-after N]";
 
 namespace {
 
@@ -69,6 +69,7 @@ std::string account_password(int session) { return account_name(session) + "pw";
 qv::sim::Options simulator_options(const LoadOptions &options) {
   qv::sim::Options sim;
   sim.delay = options.delay;
+  sim.drop_after = static_cast<std::size_t>(options.drop_after);
   for (int i = 1; i <= options.sessions; ++i) {
     qv::sim::Account account = qv::sim::demo_account();
     account.name = account_name(i);
@@ -234,6 +235,8 @@ LoadOptions parse_load_options(const std::vector<std::string> &words) {
       options.seconds = number_option(words, i, 1, kMaxSeconds);
     else if (word == "--delay")
       options.delay = std::chrono::milliseconds(number_option(words, i, 0, kMaxDelayMs));
+    else if (word == "--drop-after")
+      options.drop_after = number_option(words, i, 0, 1 << 30);
     else if (word == "--job")
       options.job = true;
     else
@@ -249,7 +252,11 @@ int run_load(const LoadOptions &options, std::ostream &out) {
   out << "load: " << options.sessions << " session(s) on as many threads, "
       << (options.job ? "send jobs" : "heartbeats") << " for " << options.seconds
       << " s against the simulator on 127.0.0.1:" << port << " (answers after "
-      << options.delay.count() << " ms)\n";
+      << options.delay.count() << " ms"
+      << (options.drop_after ? ", dropping each connection after " +
+                                   std::to_string(options.drop_after) + " answers"
+                             : std::string())
+      << ")\n";
   if (const ProxyOption *proxy = run_proxy())
     out << "every connect goes through the " << describe(*proxy) << '\n';
   out.flush();

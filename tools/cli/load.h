@@ -16,6 +16,7 @@ struct LoadOptions {
   int seconds = 5;
   bool job = false;                    // whole send jobs instead of heartbeats
   std::chrono::milliseconds delay{0};  // the simulator's wait before each answer
+  int drop_after = 0;  // the simulator closes each connection after so many answers; 0: never
 };
 
 // The usage of the load command, one line.

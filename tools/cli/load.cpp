@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,69 @@ std::size_t outcome_index(int32_t outcome) {
              ? static_cast<std::size_t>(outcome)
              : kOutcomeNames.size() - 1;
 }
+
+// Latencies are counted in buckets, 64 for each power of two of
+// nanoseconds (below 128 ns, one per nanosecond), which places every one
+// within 1/64 of its value, up to 2^40 ns (18 minutes; longer ones count
+// there).
+constexpr int kSubBits = 6;
+constexpr uint64_t kMaxNs = (uint64_t{1} << 40) - 1;
+
+constexpr std::size_t latency_bucket(uint64_t ns) {
+  const int shift = std::max(0, static_cast<int>(std::bit_width(ns)) - (kSubBits + 1));
+  return (static_cast<std::size_t>(shift) << kSubBits) + static_cast<std::size_t>(ns >> shift);
+}
+
+constexpr uint64_t bucket_middle(std::size_t bucket) {
+  const std::size_t shift = bucket < (2U << kSubBits) ? 0 : (bucket >> kSubBits) - 1;
+  const uint64_t low = static_cast<uint64_t>(bucket - (shift << kSubBits)) << shift;
+  return low + ((uint64_t{1} << shift) >> 1);
+}
+
+// Buckets follow each other without a gap, and every latency lies within
+// 1/64 of the middle of its bucket.
+static_assert([] {
+  std::size_t last = 0;
+  for (uint64_t ns = 0; ns <= kMaxNs; ns = ns < 4096 ? ns + 1 : ns + ns / 200) {
+    const std::size_t bucket = latency_bucket(ns);
+    const uint64_t middle = bucket_middle(bucket);
+    const uint64_t off = middle > ns ? middle - ns : ns - middle;
+    if (bucket < last || bucket > last + 1 || off * 64 > ns) return false;
+    last = bucket;
+  }
+  return true;
+}());
+
+// The latencies of a run in a fixed number of buckets, so that a run of
+// any length costs the same memory.
+class LatencyHistogram {
+ public:
+  void add(std::chrono::nanoseconds latency) {
+    const auto ns = static_cast<uint64_t>(std::max<int64_t>(latency.count(), 0));
+    ++counts_[latency_bucket(std::min<uint64_t>(ns, kMaxNs))];
+    ++total_;
+  }
+  void merge(const LatencyHistogram &other) {
+    for (std::size_t i = 0; i < counts_.size(); ++i) counts_[i] += other.counts_[i];
+    total_ += other.total_;
+  }
+  // The latency below which the given share of them lie (the middle of its
+  // bucket); zero when there are none.
+  std::chrono::nanoseconds quantile(double share) const {
+    if (total_ == 0) return {};
+    const auto rank = static_cast<uint64_t>(share * static_cast<double>(total_ - 1));
+    uint64_t seen = 0;
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+      seen += counts_[i];
+      if (seen > rank) return std::chrono::nanoseconds(bucket_middle(i));
+    }
+    return std::chrono::nanoseconds(kMaxNs);
+  }
+
+ private:
+  std::array<uint64_t, latency_bucket(kMaxNs) + 1> counts_{};
+  uint64_t total_ = 0;
+};
 
 [[noreturn]] void mistake(const std::string &what) {
   throw StepError("load: " + what + "; " + kLoadUsage);
@@ -105,9 +169,9 @@ struct alignas(64) Tally {
   std::atomic<uint64_t> done{0};    // calls or jobs finished, failed or not
   std::atomic<uint64_t> failed{0};  // of those, failed
   std::array<uint64_t, kOutcomeNames.size()> by_outcome{};
-  uint64_t refused = 0;           // jobs that the server did not accept
-  std::vector<float> latency_us;  // one per call or job
-  std::string setup_error;        // why the session could not start
+  uint64_t refused = 0;      // jobs that the server did not accept
+  LatencyHistogram latency;  // of each call or job
+  std::string setup_error;   // why the session could not start
 };
 
 class SessionRunner {
@@ -144,8 +208,7 @@ class SessionRunner {
     const Clock::time_point begin = Clock::now();
     bool accepted = true;
     const bool ok = job ? send_job(accepted) : QvHeartbeat(session_) == 1;
-    const std::chrono::duration<float, std::micro> took = Clock::now() - begin;
-    tally.latency_us.push_back(took.count());
+    tally.latency.add(Clock::now() - begin);
     if (!ok) {
       int32_t outcome = QV_OUTCOME_FAILED;
       QvGetLastOutcome(session_, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
@@ -191,17 +254,9 @@ class SessionRunner {
   char message_[QV_BODY_BUFFER_SIZE] = {};
 };
 
-// The value below which the given share of the sorted-to-be samples lie.
-float quantile(std::vector<float> &samples, double share) {
-  if (samples.empty()) return 0;
-  const auto at = static_cast<std::ptrdiff_t>(share * static_cast<double>(samples.size() - 1));
-  std::nth_element(samples.begin(), samples.begin() + at, samples.end());
-  return samples[static_cast<std::size_t>(at)];
-}
-
-std::string milliseconds(float us) {
+std::string milliseconds(std::chrono::nanoseconds latency) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(us) / 1000.0);
+  std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(latency.count()) / 1e6);
   return text;
 }
 
@@ -314,20 +369,20 @@ int run_load(const LoadOptions &options, std::ostream &out) {
   }
   uint64_t done = 0, failed = 0, refused = 0;
   std::array<uint64_t, kOutcomeNames.size()> by_outcome{};
-  std::vector<float> latencies;
+  LatencyHistogram latency;
   for (Tally &t : tallies) {
     done += t.done;
     failed += t.failed;
     refused += t.refused;
     for (std::size_t k = 0; k < by_outcome.size(); ++k) by_outcome[k] += t.by_outcome[k];
-    latencies.insert(latencies.end(), t.latency_us.begin(), t.latency_us.end());
+    latency.merge(t.latency);
   }
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f", elapsed.count());
   out << "summary: " << done << ' ' << unit << " in " << seconds
       << " s: " << per_second(static_cast<double>(done), elapsed.count()) << ' ' << unit
-      << "/s, latency median " << milliseconds(quantile(latencies, 0.5)) << ", p99 "
-      << milliseconds(quantile(latencies, 0.99)) << ", " << failures_text(failed, by_outcome);
+      << "/s, latency median " << milliseconds(latency.quantile(0.5)) << ", p99 "
+      << milliseconds(latency.quantile(0.99)) << ", " << failures_text(failed, by_outcome);
   if (options.job) out << ", refused " << refused;
   out << "\nsimulator: " << sim.records_answered() << " requests answered on "
       << sim.connections_accepted() << " connection(s)\n";

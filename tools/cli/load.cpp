@@ -1,6 +1,7 @@
 #include "load.h"
 
 #include <quorvex.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -33,6 +34,7 @@ constexpr int kMaxSessions = 1000;
 constexpr int kMaxSeconds = 86400;
 constexpr int kMaxDelayMs = 60000;
 constexpr int32_t kConnectTimeoutMs = 5000;
+constexpr int32_t kReadTimeoutMs = 10000;
 
 // GetLastOutcome's kinds by number (QV_OUTCOME_OK = 0 ... QV_OUTCOME_FAILED
 // = 8), and one more for a kind that this host does not know.
@@ -184,9 +186,12 @@ class SessionRunner {
   SessionRunner &operator=(const SessionRunner &) = delete;
 
   // Connects and logs in; empty when that worked, otherwise why not.
-  std::string start(uint16_t port) {
+  std::string start(uint16_t port, std::chrono::milliseconds delay) {
     session_ = QvSessionCreate();
     if (!session_) return "out of memory";
+    // A call that the simulator leaves unanswered fails in seconds, not the
+    // default minute; a slow answer under load is still awaited.
+    QvSetReadTimeout(session_, static_cast<int32_t>(kReadTimeoutMs + 2 * delay.count()));
     const ProxyOption *proxy = run_proxy();
     const ProxyOption none;
     const ProxyOption &p = proxy ? *proxy : none;
@@ -301,6 +306,13 @@ LoadOptions parse_load_options(const std::vector<std::string> &words) {
 }
 
 int run_load(const LoadOptions &options, std::ostream &out) {
+  // Both ends of every connection are in this process: two descriptors a
+  // session, more than a default soft limit of 1024 allows past 500.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
   qv::sim::Simulator sim(simulator_options(options));
   const uint16_t port = sim.start(0);
   const char *unit = options.job ? "jobs" : "calls";
@@ -328,7 +340,7 @@ int run_load(const LoadOptions &options, std::ostream &out) {
     threads.emplace_back([&, i] {
       Tally &tally = tallies[i];
       SessionRunner runner(static_cast<int>(i) + 1, texts);
-      tally.setup_error = runner.start(port);
+      tally.setup_error = runner.start(port, options.delay);
       ready.count_down();
       go.wait();
       if (!tally.setup_error.empty()) return;

@@ -3,10 +3,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/prctl.h>
+#include <sys/timerfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -172,6 +176,152 @@ bool LoopbackResponder::answer(const Socket &connection) {
   Record request;
   return read_all(connection.fd(), request.data(), request.size()) &&
          write_all(connection.fd(), reply_.data(), reply_.size());
+}
+
+struct DelayedResponder::Connection {
+  Socket socket;
+  uint64_t serial = 0;  // tells a new connection from an old one on the same descriptor
+  Record request{};
+  std::size_t have = 0;  // bytes of the request read so far
+};
+
+namespace {
+
+void watch(int epoll, int fd) {
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.fd = fd;
+  if (::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event) != 0) fail("epoll_ctl");
+}
+
+void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// Sends a whole record on a non-blocking socket; with one request in
+// flight per connection its send buffer has room, so waiting is rare.
+bool send_record(int fd, const Record &record) {
+  std::size_t sent = 0;
+  while (sent < record.size()) {
+    const ssize_t n = ::send(fd, record.data() + sent, record.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd writable{fd, POLLOUT, 0};
+      if (::poll(&writable, 1, 1000) <= 0) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+DelayedResponder::DelayedResponder(std::chrono::microseconds delay)
+    : delay_(delay),
+      epoll_(::epoll_create1(EPOLL_CLOEXEC)),
+      timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+  if (!epoll_.valid() || !timer_.valid()) fail("epoll or timerfd");
+  int ends[2];
+  if (::pipe(ends) != 0) fail("pipe");
+  wake_read_ = Socket(ends[0]);
+  wake_write_ = Socket(ends[1]);
+  encode_record(reply_, 900, kReplyBody, kReplyParam1);
+  set_nonblocking(listener_.fd());
+  for (const int fd : {listener_.fd(), timer_.fd(), wake_read_.fd()}) watch(epoll_.fd(), fd);
+  thread_ = std::thread([this] {
+    // Answers leave when they are due, not up to the default 50 us later.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    serve();
+  });
+}
+
+DelayedResponder::~DelayedResponder() {
+  const char stop = 0;
+  (void)!::write(wake_write_.fd(), &stop, 1);
+  thread_.join();
+}
+
+void DelayedResponder::serve() {
+  std::array<epoll_event, 64> events;
+  for (;;) {
+    const int n = ::epoll_wait(epoll_.fd(), events.data(), static_cast<int>(events.size()), -1);
+    if (n < 0 && errno != EINTR) return;
+    for (int i = 0; i < n; ++i) {
+      const int fd = events[static_cast<std::size_t>(i)].data.fd;
+      if (fd == wake_read_.fd()) return;
+      if (fd == listener_.fd()) {
+        accept_all();
+      } else if (fd == timer_.fd()) {
+        uint64_t expirations;
+        (void)!::read(timer_.fd(), &expirations, sizeof expirations);
+      } else if (static_cast<std::size_t>(fd) < connections_.size() && connections_[fd]) {
+        read_from(*connections_[static_cast<std::size_t>(fd)]);
+      }
+    }
+    answer_due();
+    arm_timer();
+  }
+}
+
+void DelayedResponder::accept_all() {
+  for (;;) {
+    Socket socket(::accept4(listener_.fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!socket.valid()) return;
+    const auto fd = static_cast<std::size_t>(socket.fd());
+    if (connections_.size() <= fd) connections_.resize(fd + 1);
+    watch(epoll_.fd(), socket.fd());
+    connections_[fd] = std::make_unique<Connection>();
+    connections_[fd]->socket = std::move(socket);
+    connections_[fd]->serial = ++accepted_;
+  }
+}
+
+void DelayedResponder::read_from(Connection &connection) {
+  for (;;) {
+    const ssize_t got = ::recv(connection.socket.fd(), connection.request.data() + connection.have,
+                               connection.request.size() - connection.have, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return;
+    if (got <= 0) return close(connection);
+    connection.have += static_cast<std::size_t>(got);
+    if (connection.have == connection.request.size()) {
+      connection.have = 0;
+      due_.push_back(
+          {std::chrono::steady_clock::now() + delay_, connection.socket.fd(), connection.serial});
+    }
+  }
+}
+
+void DelayedResponder::answer_due() {
+  const auto now = std::chrono::steady_clock::now();
+  while (!due_.empty() && due_.front().at <= now) {
+    const Due due = due_.front();
+    due_.pop_front();
+    const auto fd = static_cast<std::size_t>(due.fd);
+    Connection *connection = fd < connections_.size() ? connections_[fd].get() : nullptr;
+    if (connection && connection->serial == due.serial &&
+        !send_record(connection->socket.fd(), reply_))
+      close(*connection);
+  }
+}
+
+void DelayedResponder::arm_timer() {
+  itimerspec when{};
+  if (!due_.empty()) {
+    const auto since_epoch = due_.front().at.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
+    when.it_value.tv_sec = seconds.count();
+    when.it_value.tv_nsec = std::chrono::nanoseconds(since_epoch - seconds).count();
+  }
+  if (when.it_value.tv_sec == armed_.tv_sec && when.it_value.tv_nsec == armed_.tv_nsec) return;
+  ::timerfd_settime(timer_.fd(), TFD_TIMER_ABSTIME, &when, nullptr);
+  armed_ = when.it_value;
+}
+
+void DelayedResponder::close(Connection &connection) {
+  const auto fd = static_cast<std::size_t>(connection.socket.fd());
+  ::epoll_ctl(epoll_.fd(), EPOLL_CTL_DEL, connection.socket.fd(), nullptr);
+  connections_[fd].reset();
 }
 
 ClosingAcceptor::ClosingAcceptor() {

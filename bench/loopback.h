@@ -4,8 +4,12 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <deque>
+#include <memory>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -93,6 +97,45 @@ class LoopbackResponder {
   Socket wake_read_, wake_write_;  // a byte here stops serve()
   Record reply_{};
   std::vector<Socket> connections_;  // touched only by the serving thread
+  std::thread thread_;
+};
+
+// Answers every record with the same fixed record as LoopbackResponder, a
+// given delay after the request has arrived, on any number of connections
+// at once: a server a round trip away.  One thread waits for requests and
+// for the earliest answer due (epoll and a timer), so that the delay costs
+// no CPU and a thousand connections cost no thread each.
+class DelayedResponder {
+ public:
+  explicit DelayedResponder(std::chrono::microseconds delay);
+  ~DelayedResponder();
+  DelayedResponder(const DelayedResponder &) = delete;
+  DelayedResponder &operator=(const DelayedResponder &) = delete;
+
+  uint16_t port() const { return listener_.port(); }
+
+ private:
+  struct Connection;
+  void serve();
+  void accept_all();
+  void read_from(Connection &connection);
+  void answer_due();
+  void arm_timer();
+  void close(Connection &connection);
+
+  const std::chrono::microseconds delay_;
+  LoopbackListener listener_{4096};
+  Socket epoll_, timer_, wake_read_, wake_write_;
+  Record reply_{};
+  std::vector<std::unique_ptr<Connection>> connections_;  // by descriptor
+  struct Due {
+    std::chrono::steady_clock::time_point at;
+    int fd;
+    uint64_t serial;  // the connection's, so that an answer never reaches its successor
+  };
+  std::deque<Due> due_;  // in order of time: every answer waits the same delay
+  timespec armed_{};     // when the timer goes off; zero: disarmed
+  uint64_t accepted_ = 0;
   std::thread thread_;
 };
 

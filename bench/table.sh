@@ -29,15 +29,18 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUORVEX_BUILD_TESTS=OFF -DQU
 
 # Each benchmark on its own: one that does not build leaves its rows
 # "not measured" instead of stopping the table.
-for target in quorvex_bench quorvex_xml_bench quorvex_recovery_bench quorvex_rss_host quorvex_xml_cost_host; do
+for target in quorvex_bench quorvex_xml_bench quorvex_recovery_bench quorvex_rss_host quorvex_xml_cost_host \
+    quorvex_sessions_bench; do
     echo "table.sh: building $target" >&2
     cmake --build "$build" --target "$target" -j 2 >"$logs/build-$target.log" 2>&1 ||
         echo "table.sh: $target did not build (see $logs/build-$target.log)" >&2
 done
 
 quick=""
+sessions_rounds="7 400"
 if [ "${QUORVEX_BENCH_QUICK:-0}" = 1 ]; then
     quick="--benchmark_repetitions=3 --benchmark_min_time=0.1"
+    sessions_rounds="3 200"
 fi
 
 # run NAME COMMAND...: runs a benchmark with its output in the log; an empty
@@ -57,6 +60,9 @@ run exchange "$bin/quorvex_bench" $quick
 # shellcheck disable=SC2086
 run xml "$bin/quorvex_xml_bench" $quick
 run recovery "$bin/quorvex_recovery_bench" 101
+# shellcheck disable=SC2086  # $sessions_rounds is two arguments
+run sessions "$bin/quorvex_sessions_bench" $sessions_rounds
+run idle "$bin/quorvex_sessions_bench" --idle 500
 : >"$logs/rss.log"
 if [ -x "$bin/quorvex_rss_host" ]; then
     echo "table.sh: running quorvex_rss_host" >&2
@@ -69,7 +75,7 @@ fi
 # The figures are taken from each benchmark's closing summary: the word after
 # "library", "raw", "ratio" and so on, on the line that starts with the
 # summary's label.
-cat "$logs/exchange.log" "$logs/xml.log" "$logs/recovery.log" "$logs/rss.log" | awk '
+cat "$logs/exchange.log" "$logs/xml.log" "$logs/recovery.log" "$logs/rss.log" "$logs/idle.log" | awk '
 function after(line, word,    n, i, t) {
     n = split(line, t, /[ \t]+/)
     for (i = 1; i < n; i++) if (t[i] == word) { sub(/[,\/].*$/, "", t[i + 1]); return t[i + 1] }
@@ -100,6 +106,7 @@ function row(measure, library, floor, comparison) {
 /^recovery after a drop/          { rec_lib = after($0, "library"); rec_raw = after($0, "raw"); rec_ratio = after($0, "ratio") }
 /^library rss_after_kib/          { rss_lib = rss_lib " " $3 }
 /^baseline rss_after_kib/         { rss_base = rss_base " " $3 }
+/^idle session resident/          { idle_lib = after($0, "library"); idle_raw = after($0, "raw"); if (match($0, /\([0-9]+ connected/)) idle_count = substr($0, RSTART + 1, RLENGTH - 11) }
 END {
     print "| Measure | Quorvex | Floor (same run) | Quorvex vs floor |"
     print "|---|---:|---:|---:|"
@@ -123,7 +130,31 @@ END {
         lib = median(rss_lib); base = median(rss_base)
         row("Resident memory of a host after initialise, connect and login", grouped(lib) " KiB", grouped(base) " KiB without the calls", sprintf("%+d KiB", lib - base))
     } else row("Resident memory of a host after initialise, connect and login", "", "", "")
+    if (idle_lib != "") row("Resident memory of an idle session, connected and logged in (" idle_count " at once, each)", idle_lib " KiB", idle_raw " KiB per raw socket", sprintf("%+.1f KiB", idle_lib - idle_raw))
+    else row("Resident memory of an idle session, connected and logged in", "", "", "")
 }'
+
+# Sessions: Heartbeat exchanges per second with N sessions on N threads
+# against a server answering 1 ms after each request, beside N raw sockets.
+echo
+echo "| Sessions on as many threads (server answers after 1 ms) | Quorvex | Raw sockets (same run) | Quorvex vs raw | Scaling: Quorvex(N) / Quorvex(1) / N (raw) |"
+echo "|---:|---:|---:|---:|---:|"
+awk '
+function after(line, word,    n, i, t) {
+    n = split(line, t, /[ \t]+/)
+    for (i = 1; i < n; i++) if (t[i] == word) { sub(/[,\/].*$/, "", t[i + 1]); return t[i + 1] }
+    return ""
+}
+function grouped(x,    s) {
+    s = sprintf("%.0f", x)
+    while (s ~ /[0-9][0-9][0-9][0-9]/) sub(/[0-9][0-9][0-9]($|,)/, ",&", s)
+    return s
+}
+/^sessions +[0-9]+ exchanges/ {
+    seen = 1
+    printf "| %s | %s /s | %s /s | %s× | %s (%s) |\n", $2, grouped(after($0, "library")), grouped(after($0, "raw")), after($0, "ratio"), after($0, "scaling"), after($0, "raw_scaling")
+}
+END { if (!seen) print "| not measured | | | | |" }' "$logs/sessions.log"
 
 # Adversarial XML replies, one process each: the pair's time and the growth
 # of the host's peak resident memory.  Replies over the body limit are

@@ -8,6 +8,7 @@
 
 #include "call.h"
 #include "demo.h"
+#include "load.h"
 #include "proxy_option.h"
 #include "steps.h"
 
@@ -17,6 +18,8 @@ constexpr std::string_view kUsage = R"(usage:
   quorvex [OPTIONS] call STEP [-- STEP]...   call exports, one step after another
   quorvex [OPTIONS] run FILE                 call the steps of a script (FILE "-": stdin)
   quorvex [OPTIONS] demo                     tour the library against an embedded simulator
+  quorvex [OPTIONS] load [--sessions N] [--seconds S] [--job] [--delay MS] [--drop-after N]
+                                             load an embedded simulator from N sessions
   quorvex --help                                 this text
   quorvex --version                              the version of the host and the library
 
@@ -38,6 +41,13 @@ output buffer (2049 bytes for a message, 21 for a Param).
 
 A script has one step per line, words separated by blanks; "..." allows
 the escapes \" \\ \n \r \t, '...' is literal, and # starts a comment.
+
+load runs N sessions (default 1) on N threads for S seconds (default 5),
+each logged in with an account of its own, doing heartbeats, or whole send
+jobs with --job, against an embedded simulator that answers after MS
+milliseconds (default 0) and, with --drop-after, closes each connection
+after N answers.  It prints a line per second and a summary: the
+rate, the median and 99th-percentile latency, and the failures by outcome.
 
 A _Resp step of the XML protocol given no ReplyCode and ReplyLength takes
 those that the last matching _Req step printed.
@@ -71,7 +81,7 @@ void print_usage(std::ostream &out) {
 // What is wrong with a command line that matches no usage, in one line.
 std::string usage_mistake(const std::vector<std::string> &args) {
   constexpr std::string_view kHint = " (see quorvex --help)";
-  if (args.empty()) return "no command: give call, run or demo" + std::string(kHint);
+  if (args.empty()) return "no command: give call, run, demo or load" + std::string(kHint);
   const std::string &command = args[0];
   if (command == "call")
     return "call needs at least one step, e.g. quorvex call dllInitialize" + std::string(kHint);
@@ -86,7 +96,7 @@ std::string usage_mistake(const std::vector<std::string> &args) {
   if (qv::cli::find_export(command))
     return "\"" + command + "\" is an export: call it as a step, quorvex call " + command + " ..." +
            std::string(kHint);
-  return "unknown command \"" + command + "\": give call, run or demo" + std::string(kHint);
+  return "unknown command \"" + command + "\": give call, run, demo or load" + std::string(kHint);
 }
 
 int run_script(const std::string &path) {
@@ -118,6 +128,9 @@ int dispatch(std::vector<std::string> args) {
     return 0;
   }
   if (command == "demo" && args.size() == 1) return qv::cli::run_demo(std::cout);
+  if (command == "load")
+    return qv::cli::run_load(qv::cli::parse_load_options({args.begin() + 1, args.end()}),
+                             std::cout);
   if (command == "run" && args.size() == 2) return run_script(args[1]);
   if (command == "call" && args.size() > 1)
     return qv::cli::run_steps(qv::cli::steps_from_words({args.begin() + 1, args.end()}), std::cout);

@@ -1,6 +1,7 @@
 #include "platform_state.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "formats.h"
 #include "sim_texts.h"
@@ -53,6 +54,12 @@ AccountState::AccountState(Account seed) : account(std::move(seed)) {
 
 bool AccountState::has_product(std::string_view id) const {
   return std::find(products.begin(), products.end(), id) != products.end();
+}
+
+const SendJob &AccountState::add_job(SendJob job) {
+  jobs.push_back(std::move(job));
+  if (jobs.size() > kJobsKept) jobs.pop_front();
+  return jobs.back();
 }
 
 const SendJob *AccountState::find_job(std::string_view number) const {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -103,6 +104,9 @@ struct Notice {
   std::string text;  // GBK
 };
 
+// The jobs an account keeps, newest last.
+inline constexpr std::size_t kJobsKept = 10000;
+
 // One account and everything the platform keeps for it.
 struct AccountState {
   explicit AccountState(Account seed);
@@ -115,9 +119,12 @@ struct AccountState {
   int next_sub = 1;
   std::vector<Notice> notices;  // oldest first
   JobDraft draft;
-  std::vector<SendJob> jobs;  // oldest first
+  std::deque<SendJob> jobs;  // oldest first, at most kJobsKept
 
   bool has_product(std::string_view id) const;
+  // Records a job sent; past kJobsKept the oldest is forgotten, so that an
+  // account under load for hours keeps a bounded history.
+  const SendJob &add_job(SendJob job);
   const SendJob *find_job(std::string_view number) const;
 };
 

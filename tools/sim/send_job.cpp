@@ -371,9 +371,9 @@ void submit(PlatformState &state, Session &session, const CommandRecord &, Comma
     return reply(answer, kShortOfQuantity,
                  reason(texts::kShortOfQuota, std::to_string(account.account.quota)));
   account.account.quota -= job->charged;
-  account.jobs.push_back(make_job(state, account, *job, false));
+  const std::string number = account.add_job(make_job(state, account, *job, false)).number;
   account.draft = JobDraft{};
-  accepted(answer, account.jobs.back().number, *job, account.account.quota);
+  accepted(answer, number, *job, account.account.quota);
 }
 
 // 2990: checks and schedules a job within its selected orders.  Param3 the
@@ -414,9 +414,9 @@ void submit_scheduled(PlatformState &state, Session &session, const CommandRecor
   SendJob sent = make_job(state, account, *job, true);
   sent.period = *d.period;
   sent.orders = d.orders;
-  account.jobs.push_back(std::move(sent));
+  const std::string number = account.add_job(std::move(sent)).number;
   account.draft = JobDraft{};
-  accepted(answer, account.jobs.back().number, *job, left - job->charged);
+  accepted(answer, number, *job, left - job->charged);
 }
 
 }  // namespace qv::sim::send_job

@@ -1,0 +1,404 @@
+#include "load.h"
+
+#include <quorvex.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <latch>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "call.h"
+#include "proxy_option.h"
+#include "simulator.h"
+#include "text_codec.h"
+
+namespace qv::cli {
+
+const char *const kLoadUsage =
+    "usage: quorvex load [--sessions N] [--seconds S] [--job] [--delay MS] [--drop-after N]";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMaxSessions = 1000;
+constexpr int kMaxSeconds = 86400;
+constexpr int kMaxDelayMs = 60000;
+constexpr int32_t kConnectTimeoutMs = 5000;
+constexpr int32_t kReadTimeoutMs = 10000;
+
+// GetLastOutcome's kinds by number (QV_OUTCOME_OK = 0 ... QV_OUTCOME_FAILED
+// = 8), and one more for a kind that this host does not know.
+constexpr std::array<const char *, 10> kOutcomeNames = {
+    "ok",       "refused",       "not initialised", "not connected", "connect failed",
+    "not sent", "maybe applied", "timed out",       "failed",        "other"};
+
+std::size_t outcome_index(int32_t outcome) {
+  return outcome >= 0 && static_cast<std::size_t>(outcome) < kOutcomeNames.size() - 1
+             ? static_cast<std::size_t>(outcome)
+             : kOutcomeNames.size() - 1;
+}
+
+// Latencies are counted in buckets, 64 for each power of two of
+// nanoseconds (below 128 ns, one per nanosecond), which places every one
+// within 1/64 of its value, up to 2^40 ns (18 minutes; longer ones count
+// there).
+constexpr int kSubBits = 6;
+constexpr uint64_t kMaxNs = (uint64_t{1} << 40) - 1;
+
+constexpr std::size_t latency_bucket(uint64_t ns) {
+  const int shift = std::max(0, static_cast<int>(std::bit_width(ns)) - (kSubBits + 1));
+  return (static_cast<std::size_t>(shift) << kSubBits) + static_cast<std::size_t>(ns >> shift);
+}
+
+constexpr uint64_t bucket_middle(std::size_t bucket) {
+  const std::size_t shift = bucket < (2U << kSubBits) ? 0 : (bucket >> kSubBits) - 1;
+  const uint64_t low = static_cast<uint64_t>(bucket - (shift << kSubBits)) << shift;
+  return low + ((uint64_t{1} << shift) >> 1);
+}
+
+// Buckets follow each other without a gap, and every latency lies within
+// 1/64 of the middle of its bucket.
+static_assert([] {
+  std::size_t last = 0;
+  for (uint64_t ns = 0; ns <= kMaxNs; ns = ns < 4096 ? ns + 1 : ns + ns / 200) {
+    const std::size_t bucket = latency_bucket(ns);
+    const uint64_t middle = bucket_middle(bucket);
+    const uint64_t off = middle > ns ? middle - ns : ns - middle;
+    if (bucket < last || bucket > last + 1 || off * 64 > ns) return false;
+    last = bucket;
+  }
+  return true;
+}());
+
+// The latencies of a run in a fixed number of buckets, so that a run of
+// any length costs the same memory.
+class LatencyHistogram {
+ public:
+  void add(std::chrono::nanoseconds latency) {
+    const auto ns = static_cast<uint64_t>(std::max<int64_t>(latency.count(), 0));
+    ++counts_[latency_bucket(std::min<uint64_t>(ns, kMaxNs))];
+    ++total_;
+  }
+  void merge(const LatencyHistogram &other) {
+    for (std::size_t i = 0; i < counts_.size(); ++i) counts_[i] += other.counts_[i];
+    total_ += other.total_;
+  }
+  // The latency below which the given share of them lie (the middle of its
+  // bucket); zero when there are none.
+  std::chrono::nanoseconds quantile(double share) const {
+    if (total_ == 0) return {};
+    const auto rank = static_cast<uint64_t>(share * static_cast<double>(total_ - 1));
+    uint64_t seen = 0;
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+      seen += counts_[i];
+      if (seen > rank) return std::chrono::nanoseconds(bucket_middle(i));
+    }
+    return std::chrono::nanoseconds(kMaxNs);
+  }
+
+ private:
+  std::array<uint64_t, latency_bucket(kMaxNs) + 1> counts_{};
+  uint64_t total_ = 0;
+};
+
+[[noreturn]] void mistake(const std::string &what) {
+  throw StepError("load: " + what + "; " + kLoadUsage);
+}
+
+int number_option(const std::vector<std::string> &words, std::size_t &i, int min, int max) {
+  const std::string &option = words[i];
+  if (i + 1 >= words.size()) mistake(option + " needs a number");
+  const std::string &text = words[++i];
+  char *end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < min || value > max)
+    mistake(option + " takes a number from " + std::to_string(min) + " to " + std::to_string(max) +
+            ", not \"" + text + "\"");
+  return static_cast<int>(value);
+}
+
+// Each session logs in with an account of its own, which the simulator is
+// given: "load1" / "load1pw", ... with a quota that a long run cannot use up.
+std::string account_name(int session) { return "load" + std::to_string(session); }
+std::string account_password(int session) { return account_name(session) + "pw"; }
+
+qv::sim::Options simulator_options(const LoadOptions &options) {
+  qv::sim::Options sim;
+  sim.delay = options.delay;
+  sim.drop_after = static_cast<std::size_t>(options.drop_after);
+  for (int i = 1; i <= options.sessions; ++i) {
+    qv::sim::Account account = qv::sim::demo_account();
+    account.name = account_name(i);
+    account.password = account_password(i);
+    account.id = std::to_string(20000 + i);
+    account.quota = 1 << 30;
+    sim.accounts.push_back(account);
+  }
+  return sim;
+}
+
+// A date `days` from today, "YYYY-MM-DD".
+std::string date_in(int days) {
+  using namespace std::chrono;
+  const year_month_day ymd{floor<std::chrono::days>(system_clock::now()) + std::chrono::days(days)};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+  return text;
+}
+
+// The texts of the send job that every session sends, as the demo's.
+struct JobTexts {
+  std::string numbers = "13800000000,13900000001,13600000004";
+  std::string content = utf8_to_gbk("明天上午九点开会").value_or("meeting at nine");
+  std::string begin_date = date_in(1);
+  std::string end_date = date_in(7);
+};
+
+// What one thread counts.  The two counters are read each second by the
+// main thread; the rest only after the thread has been joined.
+struct alignas(64) Tally {
+  std::atomic<uint64_t> done{0};    // calls or jobs finished, failed or not
+  std::atomic<uint64_t> failed{0};  // of those, failed
+  std::array<uint64_t, kOutcomeNames.size()> by_outcome{};
+  uint64_t refused = 0;      // jobs that the server did not accept
+  LatencyHistogram latency;  // of each call or job
+  std::string setup_error;   // why the session could not start
+};
+
+class SessionRunner {
+ public:
+  SessionRunner(int number, const JobTexts &texts) : number_(number), texts_(texts) {}
+  ~SessionRunner() {
+    if (session_) QvSessionDestroy(session_);
+  }
+  SessionRunner(const SessionRunner &) = delete;
+  SessionRunner &operator=(const SessionRunner &) = delete;
+
+  // Connects and logs in; empty when that worked, otherwise why not.
+  std::string start(uint16_t port, std::chrono::milliseconds delay) {
+    session_ = QvSessionCreate();
+    if (!session_) return "out of memory";
+    // A call that the simulator leaves unanswered fails in seconds, not the
+    // default minute; a slow answer under load is still awaited.
+    QvSetReadTimeout(session_, static_cast<int32_t>(kReadTimeoutMs + 2 * delay.count()));
+    const ProxyOption *proxy = run_proxy();
+    const ProxyOption none;
+    const ProxyOption &p = proxy ? *proxy : none;
+    if (!QvTcpConnect(session_, message_, "127.0.0.1", port, kConnectTimeoutMs, p.kind.c_str(),
+                      p.host.c_str(), p.port, p.user.c_str(), p.password.c_str()))
+      return "connect failed: " + quoted_from_gbk(message_);
+    const std::string name = account_name(number_), password = account_password(number_);
+    char p1[QV_PARAM_BUFFER_SIZE], p2[QV_PARAM_BUFFER_SIZE], p3[QV_PARAM_BUFFER_SIZE];
+    if (!QvLogin_Request(session_, "QuorvexLoad", "cli", name.c_str(), password.c_str(), "1.0") ||
+        !QvLogin_Feedback(session_, &code_, message_, p1, p2, p3))
+      return "login failed: " + outcome_text();
+    if (code_ != QV_CODE_ACCEPTED)
+      return "login refused with code " + std::to_string(code_) + ": " + quoted_from_gbk(message_);
+    return {};
+  }
+
+  // One heartbeat or one send job, counted in the tally.
+  void run_one(bool job, Tally &tally) {
+    const Clock::time_point begin = Clock::now();
+    bool accepted = true;
+    const bool ok = job ? send_job(accepted) : QvHeartbeat(session_) == 1;
+    tally.latency.add(Clock::now() - begin);
+    if (!ok) {
+      int32_t outcome = QV_OUTCOME_FAILED;
+      QvGetLastOutcome(session_, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
+      ++tally.by_outcome[outcome_index(outcome)];
+      tally.failed.fetch_add(1, std::memory_order_relaxed);
+    } else if (!accepted) {
+      ++tally.refused;
+    }
+    tally.done.fetch_add(1, std::memory_order_relaxed);
+  }
+
+ private:
+  // Clear, the fields, the submit; stops at the first call that fails.
+  // accepted: whether the server accepted the job at its submit.
+  bool send_job(bool &accepted) {
+    QvSession *s = session_;
+    int32_t *c = &code_;
+    char *m = message_;
+    int32_t recipients = 0, charged = 0, left = 0;
+    const bool ok =
+        QvSubmitAllClear(s, c, m) && QvSubmitPrdId(s, c, m, "1001") &&
+        QvCheckPrdId(s, c, m, "1001") && QvSubmitTelList(s, c, m, texts_.numbers.c_str()) &&
+        QvSubmitTelNum(s, c, m, "3") && QvSubmitContent(s, c, m, texts_.content.c_str()) &&
+        QvCheckContent(s, c, m) && QvSubmitBgnDate(s, c, m, texts_.begin_date.c_str()) &&
+        QvSubmitEndDate(s, c, m, texts_.end_date.c_str()) && QvSubmitBgnTime(s, c, m, "08:00") &&
+        QvSubmitEndTime(s, c, m, "20:00") &&
+        QvSubmitAllOver_2(s, c, m, &recipients, &charged, &left);
+    accepted = ok && code_ == QV_CODE_ACCEPTED;
+    return ok;
+  }
+
+  std::string outcome_text() {
+    int32_t outcome = QV_OUTCOME_FAILED;
+    char detail[256] = {};
+    QvGetLastOutcome(session_, &outcome, nullptr, nullptr, nullptr, detail, sizeof detail);
+    return std::string(kOutcomeNames[outcome_index(outcome)]) + (detail[0] ? ": " : "") + detail;
+  }
+
+  int number_;
+  const JobTexts &texts_;
+  QvSession *session_ = nullptr;
+  int32_t code_ = -1;
+  char message_[QV_BODY_BUFFER_SIZE] = {};
+};
+
+std::string milliseconds(std::chrono::nanoseconds latency) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(latency.count()) / 1e6);
+  return text;
+}
+
+std::string per_second(double count, double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", seconds > 0 ? count / seconds : 0.0);
+  return text;
+}
+
+// "failures 0" or "failures 3 (not connected 2, timed out 1)".
+std::string failures_text(uint64_t failed,
+                          const std::array<uint64_t, kOutcomeNames.size()> &by_outcome) {
+  std::string text = "failures " + std::to_string(failed);
+  std::string kinds;
+  for (std::size_t i = 0; i < by_outcome.size(); ++i)
+    if (by_outcome[i])
+      kinds += (kinds.empty() ? "" : ", ") + std::string(kOutcomeNames[i]) + " " +
+               std::to_string(by_outcome[i]);
+  return kinds.empty() ? text : text + " (" + kinds + ")";
+}
+
+}  // namespace
+
+LoadOptions parse_load_options(const std::vector<std::string> &words) {
+  LoadOptions options;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string &word = words[i];
+    if (word == "--sessions")
+      options.sessions = number_option(words, i, 1, kMaxSessions);
+    else if (word == "--seconds")
+      options.seconds = number_option(words, i, 1, kMaxSeconds);
+    else if (word == "--delay")
+      options.delay = std::chrono::milliseconds(number_option(words, i, 0, kMaxDelayMs));
+    else if (word == "--drop-after")
+      options.drop_after = number_option(words, i, 0, 1 << 30);
+    else if (word == "--job")
+      options.job = true;
+    else
+      mistake("unknown option \"" + word + "\"");
+  }
+  return options;
+}
+
+int run_load(const LoadOptions &options, std::ostream &out) {
+  // Both ends of every connection are in this process: two descriptors a
+  // session, more than a default soft limit of 1024 allows past 500.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
+  qv::sim::Simulator sim(simulator_options(options));
+  const uint16_t port = sim.start(0);
+  const char *unit = options.job ? "jobs" : "calls";
+  out << "load: " << options.sessions << " session(s) on as many threads, "
+      << (options.job ? "send jobs" : "heartbeats") << " for " << options.seconds
+      << " s against the simulator on 127.0.0.1:" << port << " (answers after "
+      << options.delay.count() << " ms"
+      << (options.drop_after ? ", dropping each connection after " +
+                                   std::to_string(options.drop_after) + " answers"
+                             : std::string())
+      << ")\n";
+  if (const ProxyOption *proxy = run_proxy())
+    out << "every connect goes through the " << describe(*proxy) << '\n';
+  out.flush();
+
+  const auto count = static_cast<std::size_t>(options.sessions);
+  const JobTexts texts;
+  std::vector<Tally> tallies(count);
+  std::atomic<bool> stop{false};
+  std::latch ready(static_cast<std::ptrdiff_t>(count));
+  std::latch go(1);
+  std::vector<std::thread> threads;
+  threads.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    threads.emplace_back([&, i] {
+      Tally &tally = tallies[i];
+      SessionRunner runner(static_cast<int>(i) + 1, texts);
+      tally.setup_error = runner.start(port, options.delay);
+      ready.count_down();
+      go.wait();
+      if (!tally.setup_error.empty()) return;
+      while (!stop.load(std::memory_order_relaxed)) runner.run_one(options.job, tally);
+    });
+  }
+  ready.wait();
+  int unready = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (tallies[i].setup_error.empty()) continue;
+    if (unready++ < 5) out << "session " << i + 1 << ": " << tallies[i].setup_error << '\n';
+  }
+  if (unready) stop = true;
+
+  const Clock::time_point start = Clock::now();
+  go.count_down();
+  uint64_t done_before = 0, failed_before = 0;
+  for (int second = 1; !stop && second <= options.seconds; ++second) {
+    std::this_thread::sleep_until(start + std::chrono::seconds(second));
+    uint64_t done = 0, failed = 0;
+    for (const Tally &t : tallies) {
+      done += t.done.load(std::memory_order_relaxed);
+      failed += t.failed.load(std::memory_order_relaxed);
+    }
+    out << "  " << second << " s: " << done - done_before << ' ' << unit << "/s, failures "
+        << failed - failed_before << '\n';
+    out.flush();
+    done_before = done;
+    failed_before = failed;
+  }
+  stop = true;
+  for (std::thread &t : threads) t.join();
+  const std::chrono::duration<double> elapsed = Clock::now() - start;
+
+  if (unready) {
+    out << "load: " << unready << " of " << count << " session(s) could not start\n";
+    return 1;
+  }
+  uint64_t done = 0, failed = 0, refused = 0;
+  std::array<uint64_t, kOutcomeNames.size()> by_outcome{};
+  LatencyHistogram latency;
+  for (Tally &t : tallies) {
+    done += t.done;
+    failed += t.failed;
+    refused += t.refused;
+    for (std::size_t k = 0; k < by_outcome.size(); ++k) by_outcome[k] += t.by_outcome[k];
+    latency.merge(t.latency);
+  }
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f", elapsed.count());
+  out << "summary: " << done << ' ' << unit << " in " << seconds
+      << " s: " << per_second(static_cast<double>(done), elapsed.count()) << ' ' << unit
+      << "/s, latency median " << milliseconds(latency.quantile(0.5)) << ", p99 "
+      << milliseconds(latency.quantile(0.99)) << ", " << failures_text(failed, by_outcome);
+  if (options.job) out << ", refused " << refused;
+  out << "\nsimulator: " << sim.records_answered() << " requests answered on "
+      << sim.connections_accepted() << " connection(s)\n";
+  return failed == 0 && refused == 0 ? 0 : 1;
+}
+
+}  // namespace qv::cli

@@ -27,8 +27,9 @@ packages=(
   clang libclang-rt-14-dev valgrind clang-format-14 clang-tidy-14
   # The 32- and 64-bit Windows DLLs: cross compilers, and Wine to test them.
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
-  # The bindings' scenarios: Free Pascal, and Mono with its CJK encodings.
-  fp-compiler mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
+  # The bindings' scenarios: Free Pascal (with its FCL, for the scenario's
+  # own simulators), and Mono with its CJK encodings.
+  fp-compiler fp-units-fcl mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
 )
 demo=0
 if [ "${1:-}" = demo ]; then

@@ -13,7 +13,13 @@
 
   TQvSession is a connection of its own (QvSessionCreate): the exports that
   act on a session are its methods, under their classic names, with strings
-  in and a TQvReply out. }
+  in (sent as GBK) and a TQvReply out (its texts read back from GBK).  A
+  method refuses, by raising EQvError before anything is sent, a text that
+  cannot travel: one holding a zero byte (the library would read only up to
+  it) or a character GBK lacks (it would arrive as '?').  Otherwise methods
+  report through their reply; Check turns a reply that was not accepted into
+  an EQvError carrying the call's outcome.  SendJob sends a whole job with
+  the recovery rules of the README's "Sending a job". }
 unit Quorvex;
 
 {$IFDEF FPC}
@@ -120,6 +126,8 @@ type
     Message: string;
     Params: TQvTexts;
     Numbers: TQvNumbers;
+    { The method's name: the classic export's. }
+    Call: string;
     { The exchange completed and the server accepted (900 or 20900). }
     function Accepted: Boolean;
   end;
@@ -149,17 +157,84 @@ type
   { A call on a session after its Close. }
   EQvSessionClosed = class(Exception);
 
+  { A call that did not end in an accepted answer, or an input refused before
+    any call.  Raised by TQvSession.Check (Code the server's code, -1 when no
+    answer arrived, and the outcome of the call), by a session method given a
+    text that cannot travel, and by SendJob for a job that does not fit
+    (both with Outcome QV_OUTCOME_REFUSED, Sent False and Code -1). }
+  EQvError = class(Exception)
+  private
+    FCall: string;
+    FCode: Int32;
+    FOutcome: TQvOutcome;
+  public
+    constructor CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
+    property Call: string read FCall;
+    property Code: Int32 read FCode;
+    property Outcome: Int32 read FOutcome.Kind;  { QV_OUTCOME_*: QV_OUTCOME_OK when the server answered }
+    property Sent: Boolean read FOutcome.Sent;
+    property Argument: Int32 read FOutcome.Argument;
+    property SocketError: Int32 read FOutcome.SocketError;
+    property Detail: string read FOutcome.Detail;
+  end;
+
+  { How SendJob's job ended: accepted by the submit; refused by the server at
+    a step (nothing more was sent, the job is not submitted); failed before
+    it could have been submitted (safe to send again once the connection is
+    back); or failed with the submit's request out, so that it may have been
+    submitted (look it up before sending it again). }
+  TQvJobStatus = (jobSubmitted, jobRefused, jobFailed, jobMaybeSubmitted);
+
+  { Called before each call of a job with the attempt (1 first) and the
+    step's export name. }
+  TQvJobProgress = procedure(Attempt: Integer; const Step: string) of object;
+
+  { A send job: only the fields given (a non-empty text) are sent.  Product
+    and Numbers are required; FileContent travels base64-encoded in parts;
+    up to three scheduled Orders and a Period make it a scheduled job; Check
+    also asks the server to vet the product and the content. }
+  TQvJob = record
+    Product: string;
+    Numbers: TQvTexts;
+    Content, Url, BeginDate, EndDate, BeginTime, EndTime: string;
+    FileName: string;
+    FileContent: TBytes;
+    Orders: TQvTexts;
+    Period: string;
+    Check: Boolean;
+  end;
+
+  TQvJobResult = record
+    Status: TQvJobStatus;
+    { The step the job ended on (an export's name), and that call's code
+      (-1 when no answer arrived), message and outcome. }
+    Step: string;
+    Code: Int32;
+    Message: string;
+    Outcome: TQvOutcome;
+    { jobSubmitted: the job's number (the message) and the submit's numbers. }
+    JobNumber: string;
+    Recipients, Charged, Left: Int32;
+    { jobMaybeSubmitted: what to look up before sending the job again. }
+    LookUp: string;
+    { Attempts made, the first included. }
+    Attempts: Integer;
+  end;
+
   { The buffers of one session call: the inputs' GBK bytes and the outputs,
     each of its documented size, read back into a TQvReply. }
   TQvOutputs = record
     Code: Int32;
     Numbers: array[0..3] of Int32;
     Inputs: array[0..7] of RawByteString;
+    Call: string;
     Msg: RawByteString;
     Params: array[0..2] of RawByteString;
     ParamCount: Integer;
-    procedure Start(TextSize, ParamCount, ParamSize: Integer);
-    function Input(I: Integer; const S: string): PAnsiChar;
+    procedure Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
+    { The GBK bytes of input I (the call's argument Place, named Name), or
+      EQvError when the text cannot travel. }
+    function Input(I, Place: Integer; const Name, S: string): PAnsiChar;
     function Text: PAnsiChar;
     function Param(I: Integer): PAnsiChar;
     function Done(Ok: Boolean; NumberCount: Integer): TQvReply;
@@ -188,6 +263,19 @@ type
     function GetLastOutcome: TQvOutcome;
     function GetLastRelogin: TQvRelogin;
     function GetConnectionState: TQvConnectionState;
+    { Reply when it was accepted, else raises EQvError with the calling
+      thread's last outcome on this session: call it on a method's result at
+      once, S.Check(S.GetUdInfo), before another call on the session. }
+    function Check(const Reply: TQvReply): TQvReply; overload;
+    { Ok when true, else raises EQvError for Call, a method without outputs. }
+    function Check(Ok: Boolean; const Call: string): Boolean; overload;
+    { Sends Job: the clear, every field given, the submit; starts the job
+      again from the clear, up to Attempts in all, when a call failed and its
+      relogin logged in; never resends a single field nor a submit that may
+      have reached the server.  Raises EQvError, before any call, for a job
+      that does not fit: no product or no numbers, more than three orders,
+      a text too long for its field, or one that cannot travel. }
+    function SendJob(const Job: TQvJob; Attempts: Integer = 2; const Progress: TQvJobProgress = nil): TQvJobResult;
     { Every other export that acts on a session, generated. }
 {$I QuorvexSession.inc}
   end;
@@ -205,6 +293,11 @@ function QvText(Buffer: PAnsiChar): RawByteString;
 function QvToGbk(const S: string): RawByteString;
 function QvFromGbk(const Gbk: RawByteString): string; overload;
 function QvFromGbk(Buffer: PAnsiChar): string; overload;
+{ Why S cannot travel as a text ('' when it can), with its GBK bytes:
+  a zero byte would end it early, a character GBK lacks would become '?'. }
+function QvGbkFault(const S: string; out Gbk: RawByteString): string;
+{ Bytes as base64 (RFC 4648, with padding). }
+function QvBase64(const Bytes: TBytes): string;
 { Storage for a length-prefixed text: four bytes of length, then the text.
   Keep it alive while the call runs and pass QvPrefixedText(Storage). }
 function QvLengthPrefixed(const Text: RawByteString): RawByteString;
@@ -272,6 +365,55 @@ begin
   Result := QvFromGbk(QvText(Buffer));
 end;
 
+function QvGbkFault(const S: string; out Gbk: RawByteString): string;
+var
+  U: UnicodeString;
+  G: TQvGbkString;
+begin
+  U := UnicodeString(S);
+  G := TQvGbkString(U);
+  Gbk := G;
+  if Pos(#0, U) > 0 then
+    Result := 'a text cannot hold a zero byte'
+  else if UnicodeString(G) <> U then
+    Result := 'a character has no GBK form'
+  else
+    Result := '';
+end;
+
+function QvBase64(const Bytes: TBytes): string;
+const
+  Digits: AnsiString = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
+var
+  Text: AnsiString;
+  I, J, N, V: Integer;
+begin
+  N := Length(Bytes);
+  Text := '';
+  SetLength(Text, ((N + 2) div 3) * 4);
+  I := 0;
+  J := 1;
+  while I < N do
+  begin
+    V := Bytes[I] shl 16;
+    if I + 1 < N then
+      V := V or (Bytes[I + 1] shl 8);
+    if I + 2 < N then
+      V := V or Bytes[I + 2];
+    Text[J] := Digits[((V shr 18) and 63) + 1];
+    Text[J + 1] := Digits[((V shr 12) and 63) + 1];
+    Text[J + 2] := '=';
+    Text[J + 3] := '=';
+    if I + 1 < N then
+      Text[J + 2] := Digits[((V shr 6) and 63) + 1];
+    if I + 2 < N then
+      Text[J + 3] := Digits[(V and 63) + 1];
+    Inc(I, 3);
+    Inc(J, 4);
+  end;
+  Result := string(Text);
+end;
+
 function QvLengthPrefixed(const Text: RawByteString): RawByteString;
 var
   N: Int32;
@@ -302,10 +444,31 @@ begin
   Result := Ok and ((Code = QV_CODE_ACCEPTED) or (Code = QV_FX_SUCCESS));
 end;
 
-procedure TQvOutputs.Start(TextSize, ParamCount, ParamSize: Integer);
+constructor EQvError.CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
+begin
+  inherited Create(ACall + ': ' + AText);
+  FCall := ACall;
+  FCode := ACode;
+  FOutcome := AOutcome;
+end;
+
+{ An input refused before any call: nothing was sent. }
+procedure Refuse(const Call, Text: string; Argument: Int32);
+var
+  O: TQvOutcome;
+begin
+  O := Default(TQvOutcome);
+  O.Kind := QV_OUTCOME_REFUSED;
+  O.Argument := Argument;
+  O.Detail := Text;
+  raise EQvError.CreateFor(Call, -1, Text, O);
+end;
+
+procedure TQvOutputs.Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
 var
   I: Integer;
 begin
+  Self.Call := Call;
   Code := -1;
   FillChar(Numbers, SizeOf(Numbers), 0);
   Msg := QvBuffer(TextSize);
@@ -314,9 +477,13 @@ begin
     Params[I] := QvBuffer(ParamSize);
 end;
 
-function TQvOutputs.Input(I: Integer; const S: string): PAnsiChar;
+function TQvOutputs.Input(I, Place: Integer; const Name, S: string): PAnsiChar;
+var
+  Fault: string;
 begin
-  Inputs[I] := QvToGbk(S);
+  Fault := QvGbkFault(S, Inputs[I]);
+  if Fault <> '' then
+    Refuse(Call, Name + ': ' + Fault, Place);
   Result := PAnsiChar(Inputs[I]);
 end;
 
@@ -334,6 +501,7 @@ function TQvOutputs.Done(Ok: Boolean; NumberCount: Integer): TQvReply;
 var
   I: Integer;
 begin
+  Result.Call := Call;
   Result.Ok := Ok;
   Result.Code := Code;
   Result.Message := QvFromGbk(PAnsiChar(Msg));
@@ -474,6 +642,258 @@ begin
   finally
     Leave;
   end;
+end;
+
+function TQvSession.Check(const Reply: TQvReply): TQvReply;
+var
+  O: TQvOutcome;
+  Text: string;
+begin
+  { A reply without a server code (a connect) has only its result to go by. }
+  if Reply.Accepted or (Reply.Ok and (Reply.Code = -1)) then
+    Exit(Reply);
+  O := GetLastOutcome;
+  if Reply.Ok then
+    Text := Format('refused: %d %s', [Reply.Code, Reply.Message])
+  else if O.Detail <> '' then
+    Text := Reply.Message + ' (' + O.Detail + ')'
+  else
+    Text := Reply.Message;
+  raise EQvError.CreateFor(Reply.Call, Reply.Code, Text, O);
+end;
+
+function TQvSession.Check(Ok: Boolean; const Call: string): Boolean;
+var
+  O: TQvOutcome;
+begin
+  if Ok then
+    Exit(True);
+  O := GetLastOutcome;
+  raise EQvError.CreateFor(Call, -1, O.Detail, O);
+end;
+
+{ The send job }
+
+type
+  TQvJobCall = (jcClear, jcPrdId, jcCheckPrdId, jcTelList, jcTelNum, jcContent, jcCheckContent, jcPushURL,
+    jcBgnDate, jcEndDate, jcBgnTime, jcEndTime, jcFileName, jcFile, jcOrders, jcPeriod, jcOver, jcOverEx);
+
+  TQvJobStep = record
+    Call: TQvJobCall;
+    Texts: array[0..2] of string;
+  end;
+
+  TQvJobPlan = array of TQvJobStep;
+
+const
+  JobStepNames: array[TQvJobCall] of string = ('SubmitAllClear', 'SubmitPrdId', 'CheckPrdId', 'SubmitTelList',
+    'SubmitTelNum', 'SubmitContent', 'CheckContent', 'SubmitPushURL', 'SubmitBgnDate', 'SubmitEndDate',
+    'SubmitBgnTime', 'SubmitEndTime', 'SubmitTransFilename', 'SubmitTransFile', 'SubmitPQOrderSelect',
+    'SubmitBgnDateEx', 'SubmitAllOver_2', 'SubmitAllOverEx_2');
+  { Base64 characters per SubmitTransFile: a whole number of groups of four
+    within a field. }
+  JobFilePart = 2044;
+
+{ The GBK length of a job's text, refused unless it fits Max bytes. }
+function JobText(const Field, S: string; Max: Integer): Integer;
+var
+  Gbk: RawByteString;
+  Fault: string;
+begin
+  Fault := QvGbkFault(S, Gbk);
+  if Fault <> '' then
+    Refuse('SendJob', Field + ': ' + Fault, 0);
+  if Length(Gbk) > Max then
+    Refuse('SendJob', Format('%s: %d bytes in GBK, at most %d fit', [Field, Length(Gbk), Max]), 0);
+  Result := Length(Gbk);
+end;
+
+procedure AddStep(var Plan: TQvJobPlan; Call: TQvJobCall; const A: string = ''; const B: string = '';
+  const C: string = '');
+var
+  N: Integer;
+begin
+  N := Length(Plan);
+  SetLength(Plan, N + 1);
+  Plan[N].Call := Call;
+  Plan[N].Texts[0] := A;
+  Plan[N].Texts[1] := B;
+  Plan[N].Texts[2] := C;
+end;
+
+{ A field of one text, when given. }
+procedure AddField(var Plan: TQvJobPlan; Call: TQvJobCall; const Field, S: string);
+begin
+  if S = '' then
+    Exit;
+  JobText(Field, S, QV_BODY_MAX_TEXT);
+  AddStep(Plan, Call, S);
+end;
+
+{ Every call of Job in order, or EQvError when it does not fit. }
+function JobPlan(const Job: TQvJob): TQvJobPlan;
+var
+  Part, Encoded: string;
+  I, Size, PartSize, InPart: Integer;
+  Orders: array[0..2] of string;
+begin
+  Result := nil;
+  if Job.Product = '' then
+    Refuse('SendJob', 'a job needs a product', 0);
+  if Length(Job.Numbers) = 0 then
+    Refuse('SendJob', 'a job needs numbers', 0);
+  if Length(Job.Orders) > 3 then
+    Refuse('SendJob', Format('at most 3 scheduled orders, not %d', [Length(Job.Orders)]), 0);
+  AddStep(Result, jcClear);
+  AddField(Result, jcPrdId, 'Product', Job.Product);
+  if Job.Check then
+    AddStep(Result, jcCheckPrdId, Job.Product);
+  { The numbers joined by ',' in as few parts as fit a field each. }
+  Part := '';
+  PartSize := 0;
+  InPart := 0;
+  for I := 0 to High(Job.Numbers) do
+  begin
+    Size := JobText(Format('Numbers[%d]', [I]), Job.Numbers[I], QV_BODY_MAX_TEXT);
+    if (InPart > 0) and (PartSize + 1 + Size > QV_BODY_MAX_TEXT) then
+    begin
+      AddStep(Result, jcTelList, Part);
+      Part := '';
+      PartSize := 0;
+      InPart := 0;
+    end;
+    if InPart > 0 then
+    begin
+      Part := Part + ',';
+      Inc(PartSize);
+    end;
+    Part := Part + Job.Numbers[I];
+    Inc(PartSize, Size);
+    Inc(InPart);
+  end;
+  AddStep(Result, jcTelList, Part);
+  AddStep(Result, jcTelNum, IntToStr(Length(Job.Numbers)));
+  AddField(Result, jcContent, 'Content', Job.Content);
+  if Job.Check then
+    AddStep(Result, jcCheckContent);
+  AddField(Result, jcPushURL, 'Url', Job.Url);
+  AddField(Result, jcBgnDate, 'BeginDate', Job.BeginDate);
+  AddField(Result, jcEndDate, 'EndDate', Job.EndDate);
+  AddField(Result, jcBgnTime, 'BeginTime', Job.BeginTime);
+  AddField(Result, jcEndTime, 'EndTime', Job.EndTime);
+  AddField(Result, jcFileName, 'FileName', Job.FileName);
+  Encoded := QvBase64(Job.FileContent);
+  I := 1;
+  while I <= Length(Encoded) do
+  begin
+    AddStep(Result, jcFile, Copy(Encoded, I, JobFilePart));
+    Inc(I, JobFilePart);
+  end;
+  if Length(Job.Orders) > 0 then
+  begin
+    for I := 0 to 2 do
+      Orders[I] := '';
+    for I := 0 to High(Job.Orders) do
+    begin
+      JobText(Format('Orders[%d]', [I]), Job.Orders[I], QV_PARAM_MAX_TEXT);
+      Orders[I] := Job.Orders[I];
+    end;
+    AddStep(Result, jcOrders, Orders[0], Orders[1], Orders[2]);
+  end;
+  AddField(Result, jcPeriod, 'Period', Job.Period);
+  if (Length(Job.Orders) > 0) or (Job.Period <> '') then
+    AddStep(Result, jcOverEx)
+  else
+    AddStep(Result, jcOver);
+end;
+
+function RunJobStep(S: TQvSession; const Step: TQvJobStep): TQvReply;
+var
+  T: array[0..2] of string;
+begin
+  T[0] := Step.Texts[0];
+  T[1] := Step.Texts[1];
+  T[2] := Step.Texts[2];
+  case Step.Call of
+    jcClear: Result := S.SubmitAllClear;
+    jcPrdId: Result := S.SubmitPrdId(T[0]);
+    jcCheckPrdId: Result := S.CheckPrdId(T[0]);
+    jcTelList: Result := S.SubmitTelList(T[0]);
+    jcTelNum: Result := S.SubmitTelNum(T[0]);
+    jcContent: Result := S.SubmitContent(T[0]);
+    jcCheckContent: Result := S.CheckContent;
+    jcPushURL: Result := S.SubmitPushURL(T[0]);
+    jcBgnDate: Result := S.SubmitBgnDate(T[0]);
+    jcEndDate: Result := S.SubmitEndDate(T[0]);
+    jcBgnTime: Result := S.SubmitBgnTime(T[0]);
+    jcEndTime: Result := S.SubmitEndTime(T[0]);
+    jcFileName: Result := S.SubmitTransFilename(T[0]);
+    jcFile: Result := S.SubmitTransFile(T[0]);
+    jcOrders: Result := S.SubmitPQOrderSelect(T[0], T[1], T[2]);
+    jcPeriod: Result := S.SubmitBgnDateEx(T[0]);
+    jcOver: Result := S.SubmitAllOver_2;
+  else
+    Result := S.SubmitAllOverEx_2;
+  end;
+end;
+
+function TQvSession.SendJob(const Job: TQvJob; Attempts: Integer; const Progress: TQvJobProgress): TQvJobResult;
+var
+  Plan: TQvJobPlan;
+  Attempt, I: Integer;
+  R: TQvReply;
+  Submit: Boolean;
+begin
+  if Attempts < 1 then
+    Refuse('SendJob', Format('Attempts: at least 1, not %d', [Attempts]), 0);
+  Plan := JobPlan(Job);
+  Result := Default(TQvJobResult);
+  Attempt := 1;
+  I := 0;
+  while True do
+  begin
+    if Assigned(Progress) then
+      Progress(Attempt, JobStepNames[Plan[I].Call]);
+    R := RunJobStep(Self, Plan[I]);
+    Submit := I = High(Plan);
+    if R.Ok and (R.Code = QV_CODE_ACCEPTED) and not Submit then
+    begin
+      Inc(I);
+      Continue;
+    end;
+    Result.Outcome := GetLastOutcome;
+    if R.Ok or (Submit and Result.Outcome.Sent)
+      or (GetLastRelogin.Kind <> QV_RELOGIN_LOGGED_IN) or (Attempt >= Attempts) then
+      Break;
+    { The call failed and the relogin logged in: the server may hold part of
+      the job, and fields such as the numbers add up, so the job starts
+      again from its clear rather than resending the one field. }
+    Inc(Attempt);
+    I := 0;
+  end;
+  Result.Step := JobStepNames[Plan[I].Call];
+  Result.Code := R.Code;
+  Result.Message := R.Message;
+  Result.Attempts := Attempt;
+  if R.Ok and (R.Code = QV_CODE_ACCEPTED) then
+  begin
+    Result.Status := jobSubmitted;
+    Result.JobNumber := R.Message;
+    Result.Recipients := R.Numbers[0];
+    Result.Charged := R.Numbers[1];
+    Result.Left := R.Numbers[2];
+  end
+  else if R.Ok then
+    Result.Status := jobRefused
+  else if Submit and Result.Outcome.Sent then
+  begin
+    { The request reached the connection: the server may have the job.  It
+      is never submitted again without a look first. }
+    Result.Status := jobMaybeSubmitted;
+    Result.LookUp := Format('LastDetails with %s, or AllInfoPackId and InfoPackStatus', [Job.Numbers[0]]);
+  end
+  else
+    Result.Status := jobFailed;
 end;
 
 {$I QuorvexSessionImpl.inc}

@@ -11,6 +11,6 @@ libdir=$(dirname "$lib")
 fpc -Mdelphi -vew -Fu"$src" -FU"$work/units" -FE"$work" -Fl"$libdir" -k-rpath -k"$libdir" \
   "$src/scenario.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
 . "$(dirname "$0")/harness.sh"
-LC_ALL=C.UTF-8 "$work/scenario" "$port" "$drop_port"
+LC_ALL=C.UTF-8 "$work/scenario" "$port" "$drop_port" "$sim"
 run_readme_example "### Pascal" pascal host.pas
 echo "pascal scenario: ok"

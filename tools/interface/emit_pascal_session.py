@@ -3,7 +3,8 @@ taking strings and Int32 and returning a TQvReply (a Boolean when the export has
 outputs).  bindings/pascal/QuorvexSession.inc holds their declarations, which Quorvex.pas
 includes in the class, and QuorvexSessionImpl.inc their bodies, included in the unit's
 implementation.  Quorvex.pas holds the rest: the handle, Enter and Leave around every call,
-TQvOutputs (the buffers of one call) and the outcome queries, which return their own types.
+TQvOutputs (the buffers of one call: it refuses an input text that cannot travel and names
+the call in the reply) and the outcome queries, which return their own types.
 """
 import os
 import sys
@@ -25,11 +26,13 @@ def shape(e):
     inputs, passed = [], []
     text_size, params, numbers, texts = None, 0, 0, 0
     param_size = "QV_PARAM_BUFFER_SIZE"
-    for a in e["args"][1:]:
+    for place, a in enumerate(e["args"][1:], start=1):
         role, name = a["role"], a["name"]
         if role == "text":
+            # The place counts as the classic export does (the session not included), as the
+            # library's own refusals report it.
             inputs.append((name, "string"))
-            passed.append(f"O.Input({texts}, {name})")
+            passed.append(f"O.Input({texts}, {place}, '{name}', {name})")
             texts += 1
         elif role == "int":
             inputs.append((name, "Int32"))
@@ -89,15 +92,17 @@ def declarations(d):
 
 def body(e):
     inputs, passed, (text_size, params, param_size, numbers), has_outputs = shape(e)
-    call = f"{e['name']}(P" + "".join(", " + p for p in passed) + ")"
     uses_outputs = has_outputs or any(a["role"] == "text" for a in e["args"])
     lines = heading(e, True, "") + ["var"] + (["  O: TQvOutputs;"] if uses_outputs else []) + [
         "  P: Pointer;", "  Ok: Boolean;", "begin"]
-    if has_outputs:
-        lines.append(f"  O.Start({text_size}, {params}, {param_size});")
+    if uses_outputs:
+        lines.append(f"  O.Start('{e['twin_of']}', {text_size}, {params}, {param_size});")
     lines += ["  P := Enter;", "  try"]
-    items = call.replace(", ", ",\x00").split("\x00")
-    items[-1] += ";"
+    # Broken only between arguments, never inside one.
+    args = ["P"] + passed
+    items = [f"{e['name']}(" + args[0]] if len(args) == 1 else [f"{e['name']}(P,"]
+    items += [a + "," for a in args[1:-1]] + ([args[-1]] if len(args) > 1 else [])
+    items[-1] += ");"
     lines += fill("    Ok := ", items, "      ")
     lines += ["  finally", "    Leave;", "  end;",
               f"  Result := O.Done(Ok, {numbers});" if has_outputs else "  Result := Ok;", "end;", ""]

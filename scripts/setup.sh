@@ -28,8 +28,9 @@ packages=(
   # The 32- and 64-bit Windows DLLs: cross compilers, and Wine to test them.
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
   # The bindings' scenarios: Free Pascal (with its FCL, for the scenario's
-  # own simulators), and Mono with its CJK encodings.
-  fp-compiler fp-units-fcl mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
+  # own simulators) and lazbuild with the Lazarus tree it needs to build the
+  # Pascal package, and Mono with its CJK encodings.
+  fp-compiler fp-units-fcl lcl-utils lazarus-src-2.2 mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
 )
 demo=0
 if [ "${1:-}" = demo ]; then

@@ -1,15 +1,18 @@
 #!/bin/sh
-# The Pascal unit's scenario, built with Free Pascal and run against the
-# library and two simulators, then
-# the README's example as written.  Exit 77 (skipped) without fpc.
+# The Pascal unit's scenario, built with Free Pascal against the Lazarus
+# package's compiled units and run against the library and the simulators,
+# then the README's example as written.  Exit 77 (skipped) without fpc.
 #   pascal_scenario.sh BINDING_DIR WORKDIR LIBRARY SIMULATOR
 set -eu
 src=$1 work=$2 lib=$3 sim=$4
 command -v fpc > /dev/null || { echo "fpc missing: skipped"; exit 77; }
-mkdir -p "$work/units"
+rm -rf "$work" && mkdir -p "$work"
 libdir=$(dirname "$lib")
-fpc -Mdelphi -vew -Fu"$src" -FU"$work/units" -FE"$work" -Fl"$libdir" -k-rpath -k"$libdir" \
-  "$src/scenario.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
+sh "$(dirname "$0")/pascal_package.sh" "$src" "$work/package"
+# The scenario beside no unit source, so that it uses the package's units.
+cp "$src/scenario.pas" "$work/"
+fpc -Mdelphi -vew -Fu"$(cat "$work/package/units")" -FU"$work" -FE"$work" -Fl"$libdir" -k-rpath -k"$libdir" \
+  "$work/scenario.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
 . "$(dirname "$0")/harness.sh"
 LC_ALL=C.UTF-8 "$work/scenario" "$port" "$drop_port" "$sim"
 run_readme_example "### Pascal" pascal host.pas

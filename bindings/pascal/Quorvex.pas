@@ -276,7 +276,9 @@ type
       that does not fit: no product or no numbers, more than three orders,
       a text too long for its field, or one that cannot travel. }
     function SendJob(const Job: TQvJob; Attempts: Integer = 2; const Progress: TQvJobProgress = nil): TQvJobResult;
-    { Every other export that acts on a session, generated. }
+    { Every other export that acts on a session, generated, each with its
+      export's text: *Code and Message there are the reply's Code and
+      Message, the Params its Params, the int32 outputs its Numbers. }
 {$I QuorvexSession.inc}
   end;
 

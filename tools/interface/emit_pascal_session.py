@@ -1,8 +1,8 @@
 """The Pascal TQvSession's methods: one per session twin, under the classic export's name,
 taking strings and Int32 and returning a TQvReply (a Boolean when the export has no
-outputs).  bindings/pascal/QuorvexSession.inc holds their declarations, which Quorvex.pas
-includes in the class, and QuorvexSessionImpl.inc their bodies, included in the unit's
-implementation.  Quorvex.pas holds the rest: the handle, Enter and Leave around every call,
+outputs).  bindings/pascal/QuorvexSession.inc holds their declarations, each under its
+classic export's documentation text, which Quorvex.pas includes in the class, and
+QuorvexSessionImpl.inc their bodies, included in the unit's implementation.  Quorvex.pas holds the rest: the handle, Enter and Leave around every call,
 TQvOutputs (the buffers of one call: it refuses an input text that cannot travel and names
 the call in the reply) and the outcome queries, which return their own types.
 """
@@ -83,9 +83,20 @@ def heading(e, qualified, indent):
     return fill(f"{indent}function {name}(", items, indent + "  ")
 
 
+def doc_comment(text, indent):
+    """text as a Pascal comment that an editor shows over the declaration below it; a brace
+    in the text would end the comment, so it becomes a parenthesis."""
+    words = text.replace("{", "(").replace("}", ")").split()
+    return fill(indent + "{ ", words, indent + "  ")[:-1] + [
+        fill(indent + "{ ", words, indent + "  ")[-1] + " }"]
+
+
 def declarations(d):
+    docs = {e["name"]: e.get("doc", "") for e in d["exports"]}
     lines = [notice("//")[:-1]]
     for e in twins(d):
+        if docs.get(e["twin_of"]):
+            lines += doc_comment(docs[e["twin_of"]], "    ")
         lines += heading(e, False, "    ")
     return "\n".join(lines) + "\n"
 

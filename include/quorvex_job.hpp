@@ -29,11 +29,11 @@ struct Job {
   std::string content;
   std::string url;  // a push message's URL
   std::string begin_date, end_date, begin_time, end_time;
-  std::string file_name;     // a multimedia message's file, with its
-  std::string file_content;  // bytes, sent base64-encoded in parts
+  std::string file_name;            // a multimedia message's file, with its
+  std::string file_content;         // bytes, sent base64-encoded in parts
   std::vector<std::string> orders;  // up to 3 scheduled orders
   std::string period;               // a scheduled job's period
-  bool check = false;  // also CheckPrdId and CheckContent
+  bool check = false;               // also CheckPrdId and CheckContent
 };
 
 enum class JobStatus {
@@ -45,8 +45,8 @@ enum class JobStatus {
 
 struct JobResult {
   JobStatus status = JobStatus::Failed;
-  std::string step;  // the export the job ended on ("SubmitTelList")
-  int attempts = 0;  // how many times the job was started
+  std::string step;     // the export the job ended on ("SubmitTelList")
+  int attempts = 0;     // how many times the job was started
   int32_t code = -1;    // that call's code
   std::string message;  // and its message (GBK)
   Outcome outcome;      // and its outcome
@@ -66,16 +66,18 @@ using JobProgress = std::function<void(int attempt, const char *step)>;
 
 namespace detail {
 
-inline constexpr size_t kBodyMax = QV_BODY_BUFFER_SIZE - 2;  // 2047
+inline constexpr size_t kBodyMax = QV_BODY_BUFFER_SIZE - 2;    // 2047
 inline constexpr size_t kParamMax = QV_PARAM_BUFFER_SIZE - 2;  // 19
 inline constexpr size_t kBase64PartMax = kBodyMax / 4 * 4;
 
 inline void require_fits(std::string_view text, size_t max, const char *what) {
   if (text.find('\0') != std::string_view::npos)
-    throw std::invalid_argument(std::string("send_job: ") + what + " holds a zero byte");
+    throw std::invalid_argument(std::string("send_job: ") + what +
+                                " holds a zero byte");
   if (text.size() > max)
-    throw std::invalid_argument(std::string("send_job: ") + what + " is longer than " +
-                                std::to_string(max) + " bytes");
+    throw std::invalid_argument(std::string("send_job: ") + what +
+                                " is longer than " + std::to_string(max) +
+                                " bytes");
 }
 
 inline std::string base64(std::string_view bytes) {
@@ -95,13 +97,16 @@ inline std::string base64(std::string_view bytes) {
 }
 
 // The numbers joined by "," in parts that each fit one record's body.
-inline std::vector<std::string> number_parts(const std::vector<std::string> &numbers) {
+inline std::vector<std::string> number_parts(
+    const std::vector<std::string> &numbers) {
   std::vector<std::string> parts(1);
   for (const std::string &number : numbers) {
     require_fits(number, kBodyMax, "a number");
     if (number.empty() || number.find(',') != std::string::npos)
-      throw std::invalid_argument("send_job: a number is empty or holds a comma");
-    if (!parts.back().empty() && parts.back().size() + 1 + number.size() > kBodyMax)
+      throw std::invalid_argument(
+          "send_job: a number is empty or holds a comma");
+    if (!parts.back().empty() &&
+        parts.back().size() + 1 + number.size() > kBodyMax)
       parts.emplace_back();
     if (!parts.back().empty()) parts.back() += ',';
     parts.back() += number;
@@ -135,26 +140,35 @@ struct JobStep {
 
 inline std::vector<JobStep> job_plan(const Job &job) {
   require_fits(job.product, kBodyMax, "the product");
-  if (job.product.empty()) throw std::invalid_argument("send_job: the job names no product");
-  if (job.numbers.empty()) throw std::invalid_argument("send_job: the job has no numbers");
-  if (job.orders.size() > 3) throw std::invalid_argument("send_job: more than 3 orders");
-  for (const std::string &order : job.orders) require_fits(order, kParamMax, "an order");
+  if (job.product.empty())
+    throw std::invalid_argument("send_job: the job names no product");
+  if (job.numbers.empty())
+    throw std::invalid_argument("send_job: the job has no numbers");
+  if (job.orders.size() > 3)
+    throw std::invalid_argument("send_job: more than 3 orders");
+  for (const std::string &order : job.orders)
+    require_fits(order, kParamMax, "an order");
   std::vector<JobStep> plan;
   const auto text = [&plan](const char *name, const std::string &value,
                             Result<> (SessionView::*method)(std::string_view)) {
     require_fits(value, kBodyMax, name);
     if (value.empty()) return;
-    plan.push_back({name, [value, method](SessionView &s) { return job_call((s.*method)(value)); }});
+    plan.push_back({name, [value, method](SessionView &s) {
+                      return job_call((s.*method)(value));
+                    }});
   };
-  const auto bare = [&plan](const char *name, Result<> (SessionView::*method)()) {
-    plan.push_back({name, [method](SessionView &s) { return job_call((s.*method)()); }});
+  const auto bare = [&plan](const char *name,
+                            Result<> (SessionView::*method)()) {
+    plan.push_back(
+        {name, [method](SessionView &s) { return job_call((s.*method)()); }});
   };
   bare("SubmitAllClear", &SessionView::SubmitAllClear);
   text("SubmitPrdId", job.product, &SessionView::SubmitPrdId);
   if (job.check) text("CheckPrdId", job.product, &SessionView::CheckPrdId);
   for (const std::string &part : number_parts(job.numbers))
     text("SubmitTelList", part, &SessionView::SubmitTelList);
-  text("SubmitTelNum", std::to_string(job.numbers.size()), &SessionView::SubmitTelNum);
+  text("SubmitTelNum", std::to_string(job.numbers.size()),
+       &SessionView::SubmitTelNum);
   text("SubmitContent", job.content, &SessionView::SubmitContent);
   if (job.check) bare("CheckContent", &SessionView::CheckContent);
   text("SubmitPushURL", job.url, &SessionView::SubmitPushURL);
@@ -165,7 +179,8 @@ inline std::vector<JobStep> job_plan(const Job &job) {
   text("SubmitTransFilename", job.file_name, &SessionView::SubmitTransFilename);
   const std::string encoded = base64(job.file_content);
   for (size_t at = 0; at < encoded.size(); at += kBase64PartMax)
-    text("SubmitTransFile", encoded.substr(at, kBase64PartMax), &SessionView::SubmitTransFile);
+    text("SubmitTransFile", encoded.substr(at, kBase64PartMax),
+         &SessionView::SubmitTransFile);
   if (!job.orders.empty()) {
     std::vector<std::string> o = job.orders;
     o.resize(3);
@@ -183,15 +198,18 @@ inline std::vector<JobStep> job_plan(const Job &job) {
     return c;
   };
   if (scheduled)
-    plan.push_back({"SubmitAllOverEx_2",
-                    [submit](SessionView &s) { return submit(s.SubmitAllOverEx_2()); }});
+    plan.push_back({"SubmitAllOverEx_2", [submit](SessionView &s) {
+                      return submit(s.SubmitAllOverEx_2());
+                    }});
   else
-    plan.push_back(
-        {"SubmitAllOver_2", [submit](SessionView &s) { return submit(s.SubmitAllOver_2()); }});
+    plan.push_back({"SubmitAllOver_2", [submit](SessionView &s) {
+                      return submit(s.SubmitAllOver_2());
+                    }});
   return plan;
 }
 
-inline JobResult job_ended(JobStatus status, const char *step, int attempt, JobCall &&c) {
+inline JobResult job_ended(JobStatus status, const char *step, int attempt,
+                           JobCall &&c) {
   JobResult r;
   r.status = status;
   r.step = step;
@@ -208,8 +226,8 @@ inline JobResult job_ended(JobStatus status, const char *step, int attempt, JobC
 // that does not fit (no product or numbers, a text too long for its field
 // or holding a zero byte, more than 3 orders) throws std::invalid_argument
 // before any call.
-inline JobResult send_job(SessionView &session, const Job &job, int attempts = 2,
-                          const JobProgress &progress = {}) {
+inline JobResult send_job(SessionView &session, const Job &job,
+                          int attempts = 2, const JobProgress &progress = {}) {
   const std::vector<detail::JobStep> plan = detail::job_plan(job);
   JobResult last;
   for (int attempt = 1;; ++attempt) {
@@ -220,20 +238,25 @@ inline JobResult send_job(SessionView &session, const Job &job, int attempts = 2
       const bool submit = &step == &plan.back();
       if (!c.ok) {
         if (submit && c.outcome.sent) {
-          JobResult r =
-              detail::job_ended(JobStatus::MaybeSubmitted, step.name, attempt, std::move(c));
-          r.look_up = "LastDetails with the first number (" + job.numbers.front() +
+          JobResult r = detail::job_ended(JobStatus::MaybeSubmitted, step.name,
+                                          attempt, std::move(c));
+          r.look_up = "LastDetails with the first number (" +
+                      job.numbers.front() +
                       "), or AllInfoPackId and InfoPackStatus";
           return r;
         }
-        again = attempt < attempts && session.last_relogin().kind == QV_RELOGIN_LOGGED_IN;
-        last = detail::job_ended(JobStatus::Failed, step.name, attempt, std::move(c));
+        again = attempt < attempts &&
+                session.last_relogin().kind == QV_RELOGIN_LOGGED_IN;
+        last = detail::job_ended(JobStatus::Failed, step.name, attempt,
+                                 std::move(c));
         break;
       }
       if (c.code != QV_CODE_ACCEPTED)
-        return detail::job_ended(JobStatus::Refused, step.name, attempt, std::move(c));
+        return detail::job_ended(JobStatus::Refused, step.name, attempt,
+                                 std::move(c));
       if (submit) {
-        JobResult r = detail::job_ended(JobStatus::Submitted, step.name, attempt, detail::JobCall(c));
+        JobResult r = detail::job_ended(JobStatus::Submitted, step.name,
+                                        attempt, detail::JobCall(c));
         r.job_number = r.message;
         r.recipients = c.numbers[0];
         r.charged = c.numbers[1];

@@ -63,11 +63,11 @@ TEST_F(CppJob, AWholeJobIsSentFieldByFieldAndSubmitted) {
   job.product = "2001";
   const quorvex::JobResult r = quorvex::send_job(s, job, 2, record);
   ASSERT_EQ(r.status, JobStatus::Submitted) << r.step << " " << r.code << " " << r.outcome.detail;
-  EXPECT_EQ(steps, (std::vector<std::string>{
-                       "1:SubmitAllClear", "1:SubmitPrdId", "1:CheckPrdId", "1:SubmitTelList",
-                       "1:SubmitTelNum", "1:SubmitContent", "1:CheckContent",
-                       "1:SubmitTransFilename", "1:SubmitTransFile", "1:SubmitTransFile",
-                       "1:SubmitAllOver_2"}));
+  EXPECT_EQ(steps,
+            (std::vector<std::string>{
+                "1:SubmitAllClear", "1:SubmitPrdId", "1:CheckPrdId", "1:SubmitTelList",
+                "1:SubmitTelNum", "1:SubmitContent", "1:CheckContent", "1:SubmitTransFilename",
+                "1:SubmitTransFile", "1:SubmitTransFile", "1:SubmitAllOver_2"}));
   EXPECT_EQ(r.attempts, 1);
   EXPECT_EQ(r.recipients, 2);
   EXPECT_FALSE(r.job_number.empty());

@@ -270,11 +270,12 @@ type
     { Ok when true, else raises EQvError for Call, a method without outputs. }
     function Check(Ok: Boolean; const Call: string): Boolean; overload;
     { Sends Job: the clear, every field given, the submit; starts the job
-      again from the clear, up to Attempts in all, when a call failed and its
-      relogin logged in; never resends a single field nor a submit that may
-      have reached the server.  Raises EQvError, before any call, for a job
-      that does not fit: no product or no numbers, more than three orders,
-      a text too long for its field, or one that cannot travel. }
+      again from the clear, up to Attempts in all (one when below), when a
+      call failed and its relogin logged in; never resends a single field
+      nor a submit that may have reached the server.  Raises EQvError,
+      before any call, for a job that does not fit: no product or no
+      numbers, a number empty or holding a comma, more than three orders, a
+      text too long for its field, or one that cannot travel. }
     function SendJob(const Job: TQvJob; Attempts: Integer = 2; const Progress: TQvJobProgress = nil): TQvJobResult;
     { Every other export that acts on a session, generated, each with its
       export's text: *Code and Message there are the reply's Code and
@@ -757,6 +758,8 @@ begin
   for I := 0 to High(Job.Numbers) do
   begin
     Size := JobText(Format('Numbers[%d]', [I]), Job.Numbers[I], QV_BODY_MAX_TEXT);
+    if (Size = 0) or (Pos(',', Job.Numbers[I]) > 0) then
+      Refuse('SendJob', Format('Numbers[%d]: a number is empty or holds a comma', [I]), 0);
     if (InPart > 0) and (PartSize + 1 + Size > QV_BODY_MAX_TEXT) then
     begin
       AddStep(Result, jcTelList, Part);
@@ -846,8 +849,6 @@ var
   R: TQvReply;
   Submit: Boolean;
 begin
-  if Attempts < 1 then
-    Refuse('SendJob', Format('Attempts: at least 1, not %d', [Attempts]), 0);
   Plan := JobPlan(Job);
   Result := Default(TQvJobResult);
   Attempt := 1;
@@ -892,7 +893,8 @@ begin
     { The request reached the connection: the server may have the job.  It
       is never submitted again without a look first. }
     Result.Status := jobMaybeSubmitted;
-    Result.LookUp := Format('LastDetails with %s, or AllInfoPackId and InfoPackStatus', [Job.Numbers[0]]);
+    Result.LookUp := Format('LastDetails with the first number (%s), or AllInfoPackId and InfoPackStatus',
+      [Job.Numbers[0]]);
   end
   else
     Result.Status := jobFailed;

@@ -29,4 +29,9 @@ void show_utf8_on_console();
 // The folder of the running program's file; empty when unknown.
 std::filesystem::path program_folder();
 
+// Raises the number of sockets the process may hold open as far as the
+// system lets it (the soft limit of descriptors to the hard one on POSIX
+// systems; Windows sets no such limit).
+void allow_many_sockets();
+
 }  // namespace qv::cli

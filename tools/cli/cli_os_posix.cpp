@@ -1,6 +1,7 @@
-// The command-line host's system services on POSIX systems: iconv, and
-// the program's path from /proc.
+// The command-line host's system services on POSIX systems: iconv, the
+// program's path from /proc, the descriptor limit.
 #include <iconv.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <stdexcept>
@@ -62,6 +63,14 @@ void show_utf8_on_console() {}
 std::filesystem::path program_folder() {
   std::error_code error;
   return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+}
+
+void allow_many_sockets() {
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
 }
 
 }  // namespace qv::cli

@@ -14,9 +14,10 @@ namespace qv::cli {
 
 enum class Conversion { GbkToUtf8, Utf8ToGbk };
 
-// Converts as much of `in` as it can, appending to `out`; returns false at
-// the first byte that cannot be converted (not valid in its encoding, or a
-// character that GBK lacks), leaving `in` at it.
+// Converts `in`, appending to `out`; returns false at the first byte that
+// cannot be converted (not valid in its encoding, or a character that GBK
+// lacks).  GbkToUtf8 converts as much as it can and leaves `in` at that
+// byte; after a failed Utf8ToGbk, `in` and `out` hold no meaning.
 bool convert(Conversion conversion, std::string_view &in, std::string &out);
 
 // The program's arguments (without its name) as UTF-8.

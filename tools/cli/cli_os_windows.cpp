@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "cli_os.h"
@@ -41,17 +42,22 @@ bool from_wide(UINT code_page, std::wstring_view wide, std::string &out) {
   return true;
 }
 
+bool private_use(wchar_t c) { return c >= 0xE000 && c <= 0xF8FF; }
+
 // GBK one character at a time, so that a bad byte stops the conversion
-// where it lies: ASCII is one byte, everything else a lead byte from 0x81
-// to 0xFE and its trail byte.
+// where it lies: ASCII and 0x80 (the euro sign) are one byte, everything
+// else a lead byte from 0x81 to 0xFE and its trail byte.  Windows maps
+// GBK's user-defined areas and 0xFF into the Private Use Area, which a
+// terminal shows as nothing; they count as bad bytes, as iconv has them.
 bool gbk_to_utf8(std::string_view &in, std::string &out) {
   while (!in.empty()) {
     const auto lead = static_cast<unsigned char>(in.front());
-    const std::size_t size = lead < 0x80 ? 1 : 2;
-    if (in.size() < size || (size == 2 && (lead == 0x80 || lead == 0xFF))) return false;
+    const std::size_t size = lead <= 0x80 || lead == 0xFF ? 1 : 2;
+    if (in.size() < size) return false;
     bool ok = false;
     const std::wstring wide = to_wide(kGbk, in.substr(0, size), ok);
-    if (!ok || wide.size() != 1 || !from_wide(CP_UTF8, wide, out)) return false;
+    if (!ok || wide.size() != 1 || private_use(wide[0]) || !from_wide(CP_UTF8, wide, out))
+      return false;
     in.remove_prefix(size);
   }
   return true;
@@ -60,7 +66,8 @@ bool gbk_to_utf8(std::string_view &in, std::string &out) {
 bool utf8_to_gbk(std::string_view &in, std::string &out) {
   bool ok = false;
   const std::wstring wide = to_wide(CP_UTF8, in, ok);
-  if (!ok || !from_wide(kGbk, wide, out)) return false;
+  if (!ok || std::any_of(wide.begin(), wide.end(), private_use) || !from_wide(kGbk, wide, out))
+    return false;
   in = {};
   return true;
 }

@@ -7,7 +7,9 @@
 // a string.
 // CallingConvention.Winapi is stdcall on 32-bit Windows and the platform's C convention elsewhere, as the
 // library is built.  "quorvex" is Quorvex.dll on Windows and libquorvex.so on Linux (found through
-// LD_LIBRARY_PATH, the system's library path or a dllmap).
+// LD_LIBRARY_PATH, the system's library path or a dllmap).  Client and Session load it through Library first,
+// which finds the DLL of the process's width on Windows and turns a missing library into an exception that
+// says where it was looked for.
 //
 // Client: the same exports with strings in and out and results as values (Reply, Outcome, ReloginInfo,
 // ConnectionState); it allocates every output buffer at its documented size.  Session: a connection of its
@@ -188,6 +190,8 @@ namespace Quorvex
         byte[] text;
         readonly List<byte[]> outputs = new List<byte[]>();
 
+        public Frame() { Library.Ensure(); }
+
         public byte[] Text(int size) => text = new byte[size];
 
         public byte[] Param(int size = QV_PARAM_BUFFER_SIZE)
@@ -216,6 +220,7 @@ namespace Quorvex
 
         public static Outcome GetLastOutcome()
         {
+            Library.Ensure();
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
             Native.GetLastOutcome(out int kind, out int sent, out int argument, out int socketError, detail,
                 detail.Length);
@@ -225,6 +230,7 @@ namespace Quorvex
 
         public static ReloginInfo GetLastRelogin()
         {
+            Library.Ensure();
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
             Native.GetLastRelogin(out int kind, out int serverCode, out int socketError, detail, detail.Length);
             return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
@@ -233,6 +239,7 @@ namespace Quorvex
 
         public static ConnectionState GetConnectionState()
         {
+            Library.Ensure();
             Native.GetConnectionState(out int state, out int path, out int protocol, out int code);
             return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };
         }
@@ -240,6 +247,7 @@ namespace Quorvex
         // Classifies a number by the carrier list (see quorvex.h); both are laid out length-prefixed here.
         public static int CheckTels(string number, string carrierList)
         {
+            Library.Ensure();
             byte[] n = Gbk.LengthPrefixed(number), c = Gbk.LengthPrefixed(carrierList);
             GCHandle hn = GCHandle.Alloc(n, GCHandleType.Pinned), hc = GCHandle.Alloc(c, GCHandleType.Pinned);
             try { return Native.CheckTels(hn.AddrOfPinnedObject() + 4, hc.AddrOfPinnedObject() + 4); }
@@ -264,12 +272,12 @@ namespace Quorvex
         }
 
         // Library lifecycle
-        public static bool dllInitialize() => Native.dllInitialize();
-        public static bool TcpInit() => Native.TcpInit();
-        public static bool dllUnInitialize() => Native.dllUnInitialize();
-        public static bool TcpRelease() => Native.TcpRelease();
-        public static bool TcpDisconnect() => Native.TcpDisconnect();
-        public static bool fxTcpDisconnect() => Native.fxTcpDisconnect();
+        public static bool dllInitialize() => Library.Loaded && Native.dllInitialize();
+        public static bool TcpInit() => Library.Loaded && Native.TcpInit();
+        public static bool dllUnInitialize() => Library.Loaded && Native.dllUnInitialize();
+        public static bool TcpRelease() => Library.Loaded && Native.TcpRelease();
+        public static bool TcpDisconnect() => Library.Loaded && Native.TcpDisconnect();
+        public static bool fxTcpDisconnect() => Library.Loaded && Native.fxTcpDisconnect();
 
         // Connecting
         public static Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
@@ -282,17 +290,17 @@ namespace Quorvex
             var f = new Frame(); return f.Done(Native.fxTcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port,
                 timeout, In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
         }
-        public static bool SetReadTimeout(int milliseconds) => Native.SetReadTimeout(milliseconds);
+        public static bool SetReadTimeout(int milliseconds) => Library.Loaded && Native.SetReadTimeout(milliseconds);
 
         // Record protocol: login, relogin, heartbeat
         public static bool Login_Request(string app, string extra, string name, string pwd,
-            string ver) => Native.Login_Request(In(app), In(extra), In(name), In(pwd), In(ver));
+            string ver) => Library.Loaded && Native.Login_Request(In(app), In(extra), In(name), In(pwd), In(ver));
         public static Reply Login_Feedback() {
             var f = new Frame(); return f.Done(Native.Login_Feedback(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 f.Param(), f.Param(), f.Param()));
         }
-        public static bool ReLogin() => Native.ReLogin();
-        public static bool Heartbeat() => Native.Heartbeat();
+        public static bool ReLogin() => Library.Loaded && Native.ReLogin();
+        public static bool Heartbeat() => Library.Loaded && Native.Heartbeat();
 
         // Record protocol: reference queries
         public static Reply MsgStates() {
@@ -556,7 +564,7 @@ namespace Quorvex
             var f = new Frame(); return f.Done(Native.fxLogin_Req(out f.Code, out f.Numbers[0], In(app), In(extra),
                 In(name), In(pwd), In(ver)), 1);
         }
-        public static bool fxReLogin() => Native.fxReLogin();
+        public static bool fxReLogin() => Library.Loaded && Native.fxReLogin();
         public static Reply fxMsgStates_Req() {
             var f = new Frame(); return f.Done(Native.fxMsgStates_Req(out f.Code, out f.Numbers[0]), 1);
         }
@@ -587,16 +595,16 @@ namespace Quorvex
         }
 
         // The About dialog and the message box
-        public static bool ShowAbout() => Native.ShowAbout();
-        public static bool ShowMsg(string text) => Native.ShowMsg(In(text));
+        public static bool ShowAbout() => Library.Loaded && Native.ShowAbout();
+        public static bool ShowMsg(string text) => Library.Loaded && Native.ShowMsg(In(text));
 
         // Number classification, without the server
 
         // What happened: the last call's outcome, its relogin, the connection
 
         // The protocol trace
-        public static bool TraceStart(string path, int options) => Native.TraceStart(In(path), options);
-        public static bool TraceStop() => Native.TraceStop();
+        public static bool TraceStart(string path, int options) => Library.Loaded && Native.TraceStart(In(path), options);
+        public static bool TraceStop() => Library.Loaded && Native.TraceStop();
     }
 
     // A session handle: destroyed once, when it has been disposed (or finalised) and the last call that holds
@@ -605,6 +613,7 @@ namespace Quorvex
     {
         public SessionHandle() : base(IntPtr.Zero, true)
         {
+            Library.Ensure();
             // A thread abort cannot fall between the creation and the handle's taking it inside a finally.
             try { } finally { SetHandle(Native.QvSessionCreate()); }
         }

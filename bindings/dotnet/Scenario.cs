@@ -331,7 +331,7 @@ static class JobScenario
                 // The server goes away for good before SubmitContent: no relogin, no second attempt.
                 r = s.SendJob(job, progress: (attempt, step) => { if (step == "SubmitContent") sim.Stop(); });
                 Check(r.Status == JobStatus.Failed && r.Step == "SubmitContent" && r.Attempts == 1
-                    && s.GetLastRelogin().Kind != QV_RELOGIN_LOGGED_IN, "server gone: " + r);
+                    && s.GetLastRelogin().ReloginKind != ReloginKind.LoggedIn, "server gone: " + r);
 
                 // Back again: the whole job once more.
                 sim.Start();

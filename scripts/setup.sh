@@ -29,6 +29,8 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
   # The bindings' scenarios: Free Pascal, and Mono with its CJK encodings.
   fp-compiler mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
+  # The NuGet package (scripts/nuget.sh) and its test.
+  nuget unzip
 )
 demo=0
 if [ "${1:-}" = demo ]; then

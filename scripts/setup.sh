@@ -30,7 +30,7 @@ packages=(
   # The bindings' scenarios: Free Pascal, and Mono with its CJK encodings.
   fp-compiler mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
   # The NuGet package (scripts/nuget.sh) and its test.
-  nuget unzip
+  nuget unzip mono-xbuild
 )
 demo=0
 if [ "${1:-}" = demo ]; then

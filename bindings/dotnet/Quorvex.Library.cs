@@ -34,7 +34,8 @@ namespace Quorvex
     /// <summary>Loads the native library once, before the first call through <see cref="Client"/> or a
     /// <see cref="Session"/>.  On Windows it loads Quorvex.dll of the process's width from the assembly's
     /// x86/ or x64/ folder (where the package's build targets copy both for AnyCPU projects) or from
-    /// runtimes/win-x86|win-x64/native/, so that the imports find it already loaded.</summary>
+    /// runtimes/win-x86|win-x64/native/ beside it or in the package it was referenced from (lib/net46/../..),
+    /// so that the imports find it already loaded.</summary>
     public static class Library
     {
         internal const string WindowsFile = "Quorvex.dll";
@@ -86,7 +87,8 @@ namespace Quorvex
         {
             foreach (var folder in new[] {
                 Path.Combine(AssemblyFolder, Width),
-                Path.Combine(AssemblyFolder, "runtimes", "win-" + Width, "native") })
+                Path.Combine(AssemblyFolder, "runtimes", "win-" + Width, "native"),
+                Path.Combine(AssemblyFolder, "..", "..", "runtimes", "win-" + Width, "native") })
             {
                 searched.Add(folder);
                 var file = Path.Combine(folder, WindowsFile);

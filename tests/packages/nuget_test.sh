@@ -43,6 +43,44 @@ HOME=$work/home nuget install Quorvex -Source "$work/feed" -OutputDirectory "$wo
 pkg=$(echo "$work"/restored/Quorvex.*)
 [ -d "$pkg" ] || { cat "$work/install.txt"; exit 1; }
 
+# The build targets in a .NET Framework project (xbuild's copy step alone: no
+# .NET Framework reference assemblies here to compile against): the DLL of the
+# project's platform beside the program, both widths in x86/ and x64/ for AnyCPU.
+if command -v xbuild > /dev/null; then
+  mkdir -p "$work/project"
+  cat > "$work/project/Host.csproj" <<END
+<Project ToolsVersion="4.0" xmlns="http://schemas.microsoft.com/developer/msbuild/2003">
+  <PropertyGroup>
+    <OutputType>Exe</OutputType>
+    <TargetFrameworkVersion>v4.6</TargetFrameworkVersion>
+    <OutputPath>bin/\$(Platform)/</OutputPath>
+  </PropertyGroup>
+  <Import Project="\$(MSBuildToolsPath)/Microsoft.CSharp.targets" />
+  <Import Project="$pkg/build/Quorvex.targets" />
+</Project>
+END
+  for platform in AnyCPU x86 x64; do
+    (cd "$work/project" && xbuild /nologo /v:quiet /t:_CopyDeployFilesToOutputDirectory /p:Platform=$platform \
+      Host.csproj) > "$work/project/$platform.txt" 2>&1 || { cat "$work/project/$platform.txt"; exit 1; }
+  done
+  python3 - "$work/project/bin" <<'PY'
+import os, struct, sys
+def machine(path):
+    pe = open(path, "rb").read()
+    return struct.unpack_from("<H", pe, struct.unpack_from("<I", pe, 0x3C)[0] + 4)[0]
+bin_dir = sys.argv[1]
+found = sorted(os.path.relpath(os.path.join(d, f), bin_dir) for d, _, fs in os.walk(bin_dir) for f in fs)
+want = {"AnyCPU/x86/Quorvex.dll": 0x14C, "AnyCPU/x64/Quorvex.dll": 0x8664,
+        "x86/Quorvex.dll": 0x14C, "x64/Quorvex.dll": 0x8664}
+assert found == sorted(want), found
+for name, m in want.items():
+    assert machine(os.path.join(bin_dir, name)) == m, name
+print("build targets: ok")
+PY
+else
+  echo "xbuild missing: the build targets were not tried"
+fi
+
 # A host builds against lib/net46 and gets the assembly and its .config copied beside it, as a project would.
 awk '$0 == "### .NET" { on = 1 } on && $0 == "```csharp" { c = 1; next } c && /^```$/ { exit } c' \
   "$root/README.md" > "$work/host/Host.cs"

@@ -36,6 +36,8 @@ packages=(
   # own simulators) and lazbuild with the Lazarus tree it needs to build the
   # Pascal package, and Mono with its CJK encodings.
   fp-compiler fp-units-fcl lcl-utils lazarus-src-2.2 mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
+  # The NuGet package (scripts/nuget.sh) and its test.
+  nuget unzip mono-xbuild
 )
 case "${1:-}" in
   demo) packages=("${demo_packages[@]}") ;;

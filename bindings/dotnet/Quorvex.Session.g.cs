@@ -6,16 +6,58 @@ namespace Quorvex
 {
     public sealed partial class Session
     {
+        /// <summary>
+        /// Closes the connection.  Harmless when nothing is connected (result 1);
+        /// returns 0 before initialisation or after release.
+        /// <para/>
+        /// Runs on this session (QvTcpDisconnect).
+        /// </summary>
         public bool TcpDisconnect() {
             var p = Enter();
             try { return Native.QvTcpDisconnect(p); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Same as TcpDisconnect.
+        /// <para/>
+        /// Runs on this session (QvfxTcpDisconnect).
+        /// </summary>
         public bool fxTcpDisconnect() {
             var p = Enter();
             try { return Native.QvfxTcpDisconnect(p); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Opens the connection to Host:Port and, on success, saves all eight
+        /// connection arguments for ReLogin.
+        /// <para/>
+        ///  Message      out: the outcome, a fixed GBK text, on failure followed by
+        ///               the error's text ("直连远程服务器异常:" + "Socket Error # 10061
+        ///               \r\nConnection refused." for a refused direct connect).  On
+        ///               success "TCP连接成功".
+        ///  Timeout      connect time-out in ms: 0 or -1 wait as long as the
+        ///               operating system's connect; -2 waits without limit; T &gt; 0
+        ///               fails with "Connect timed out." once T ms have passed.
+        ///  ProxyKind    "socks4", "socks5" or "http" in any letter case select a
+        ///               proxy; anything else (also empty or null) connects directly.
+        ///               An HTTP proxy opens the tunnel only when its status line's
+        ///               code is 200 ("通过http代理服务器连接服务器失败!" otherwise,
+        ///               and the connection to the proxy is closed).  The connect
+        ///               to the proxy is bounded by Timeout as a direct one is; the
+        ///               handshake
+        ///               with either kind of proxy is bounded by the read time-out;
+        ///               an HTTP proxy's whole reply (blank lines, status and header
+        ///               lines) by 256 KiB, past which the connect fails with
+        ///               "Max header length exceeded." (each line by 16384 bytes:
+        ///               "Max line length exceeded.").
+        ///  ProxyHost, ProxyPort, ProxyUser, ProxyPassword: the proxy's address and
+        ///               credentials (unused on the direct path).
+        /// <para/>
+        /// Socket errors carry Windows Sockets numbers and texts on every platform.
+        /// Returns 1 when the connection is open.
+        /// <para/>
+        /// Runs on this session (QvTcpConnect).
+        /// </summary>
         public Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort,
             string proxyUser, string proxyPassword) {
             var f = new Frame(); var p = Enter();
@@ -23,6 +65,12 @@ namespace Quorvex
                 In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The XML protocol's twin of TcpConnect.  It writes "TCP连接成功" only on the
+        /// direct path, right after the connect.
+        /// <para/>
+        /// Runs on this session (QvfxTcpConnect).
+        /// </summary>
         public Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort,
             string proxyUser, string proxyPassword) {
             var f = new Frame(); var p = Enter();
@@ -30,438 +78,902 @@ namespace Quorvex
                 In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Extension: sets the time-out, in milliseconds, of every blocking
+        /// operation of the library: each request written, each answer read (a
+        /// whole record, an XML header, an XML body), each proxy handshake as a
+        /// whole, and a web request after its connect.  A value of 0 or below waits
+        /// without limit.  Takes effect for operations that start after the call.
+        /// Returns 1.
+        /// <para/>
+        /// Runs on this session (QvSetReadTimeout).
+        /// </summary>
         public bool SetReadTimeout(int milliseconds) {
             var p = Enter();
             try { return Native.QvSetReadTimeout(p, milliseconds); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Sends the login record (code 100): body "app;extra", Param1 name,
+        /// Param2 pwd, Param3 ver.  Saves the five texts for ReLogin before the
+        /// write.  Reads the answer too and keeps it for the calling thread's
+        /// Login_Feedback on this connection (a refused call drops the thread's
+        /// earlier one).  Returns 1 when the record was written (also when its
+        /// answer then failed to arrive: Login_Feedback reports that); 0 after a
+        /// failed write (ReLogin has then run) or when a text is too long (nothing
+        /// saved, nothing sent).
+        /// <para/>
+        /// Runs on this session (QvLogin_Request).
+        /// </summary>
         public bool Login_Request(string app, string extra, string name, string pwd, string ver) {
             var p = Enter();
             try { return Native.QvLogin_Request(p, In(app), In(extra), In(name), In(pwd), In(ver)); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Hands back the answer to Login_Request: its code into *Code (900:
+        /// logged in), its body into Message and its three parameters into the
+        /// Param outputs.  It takes the answer that the calling thread's last
+        /// Login_Request kept, once, and only while the connection it was read on
+        /// is still the one open; never another thread's.  If that answer failed to
+        /// arrive, ReLogin runs and the result is 0.  With no answer of its own
+        /// waiting (no Login_Request on this thread and connection, taken already,
+        /// or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
+        /// Argument 0: nothing is read and nothing renewed.  Either way Message
+        /// holds "读取登录应答异常失败!" and *Code stays -1.
+        /// <para/>
+        /// Runs on this session (QvLogin_Feedback).
+        /// </summary>
         public Reply Login_Feedback() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvLogin_Feedback(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
                 f.Param(), f.Param())); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Disconnects, connects again with the last successful connect's
+        /// arguments and sends the login record of the last login.  Returns 1 only
+        /// when the server answers 900.  Every failure path of the library runs it.
+        /// Saved texts that do not fit the login record (an XML login's long name)
+        /// are not sent, but the connection is renewed all the same (result 0).
+        /// Returns 0 at once while a disconnect asked for by another thread waits
+        /// to run.
+        /// <para/>
+        /// Runs on this session (QvReLogin).
+        /// </summary>
         public bool ReLogin() {
             var p = Enter();
             try { return Native.QvReLogin(p); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Sends the keep-alive record (code 105) and reads its answer.  The library
+        /// has no timer: call it to keep an idle connection alive.
+        /// <para/>
+        /// Runs on this session (QvHeartbeat).
+        /// </summary>
         public bool Heartbeat() {
             var p = Enter();
             try { return Native.QvHeartbeat(p); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Message states (code 101).  No failure message.
+        /// <para/>
+        /// Runs on this session (QvMsgStates).
+        /// </summary>
         public Reply MsgStates() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvMsgStates(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Sub-classification types of messages (code 102).
+        /// <para/>
+        /// Runs on this session (QvInfoType).
+        /// </summary>
         public Reply InfoType() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvInfoType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Mobile number ranges (code 103).  No failure message.
+        /// <para/>
+        /// Runs on this session (QvMobileNum).
+        /// </summary>
         public Reply MobileNum() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvMobileNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Limit on the size of a multimedia message (code 104): sends Text as the
+        /// body and Param as Param1, hands back the answer's Param1 in ParamOut.
+        /// <para/>
+        /// Runs on this session (QvMMSMaxSize).
+        /// </summary>
         public Reply MMSMaxSize(string text, string param) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvMMSMaxSize(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(), In(text),
                 In(param))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Rules for mobile numbers (code 106).
+        /// <para/>
+        /// Runs on this session (QvNumRule).
+        /// </summary>
         public Reply NumRule() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvNumRule(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Parameters of the logged-in account (code 107): body and three Params.
+        /// <para/>
+        /// Runs on this session (QvGetUdInfo).
+        /// </summary>
         public Reply GetUdInfo() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvGetUdInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(), f.Param(),
                 f.Param())); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Changes the logged-in account's password (code 110).  NewPassword and
+        /// NewPasswordAgain must be equal byte for byte, else the call returns 0 with
+        /// "两次输入的密码不一致!" and sends nothing.  Sends the saved account name and
+        /// password in use with the new one; when the server answers 900 the new
+        /// password is saved, so that every later relogin uses it.
+        /// <para/>
+        /// Runs on this session (QvEditPassword).
+        /// </summary>
         public Reply EditPassword(string newPassword, string newPasswordAgain) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvEditPassword(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(newPassword),
                 In(newPasswordAgain))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Creates a sub-account (codes 111, 1110, 1111).
+        /// <para/>
+        /// Runs on this session (QvAddSubUser).
+        /// </summary>
         public Reply AddSubUser(string text, string param1, string param2, string param3) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvAddSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// As AddSubUser under code 1110: Text into the body, Param1..Param3 into the Params.
+        /// <para/>
+        /// Runs on this session (QvAddSubUserEx).
+        /// </summary>
         public Reply AddSubUserEx(string text, string param1, string param2, string param3) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvAddSubUserEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// As AddSubUser under code 1111: Text into the body, Param1..Param3 into the Params.
+        /// <para/>
+        /// Runs on this session (QvAddSubAccount).
+        /// </summary>
         public Reply AddSubAccount(string text, string param1, string param2, string param3) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvAddSubAccount(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Disables or enables a sub-account (code 112); sends no body.
+        /// <para/>
+        /// Runs on this session (QvDisableSubUser).
+        /// </summary>
         public Reply DisableSubUser(string param1, string param2) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvDisableSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Moves part of an order's purchased quantity from the parent account to
+        /// the sub-account's matching order (113), or back (114).
+        /// <para/>
+        /// Runs on this session (QvIncreaseSubBuy).
+        /// </summary>
         public Reply IncreaseSubBuy(string text, string param1, string param2) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvIncreaseSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Moves part of an order's purchased quantity from the sub-account back to the parent account's matching order (code 114): Text into the body, Param1 and Param2 into the first two Params, as IncreaseSubBuy.
+        /// <para/>
+        /// Runs on this session (QvReduceSubBuy).
+        /// </summary>
         public Reply ReduceSubBuy(string text, string param1, string param2) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvReduceSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
                 In(param2))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Lists the sub-accounts (115).
+        /// <para/>
+        /// Runs on this session (QvFindAllSubs).
+        /// </summary>
         public Reply FindAllSubs() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvFindAllSubs(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Lists the sub-accounts (1150), the sales managers (141), or fetches large
+        /// data (140); the answer's three parameters come back as numbers.  A
+        /// parameter that is not an integer fails the call (result 0, failure
+        /// message, relogin) with the server's code already in *Code.
+        /// <para/>
+        /// Runs on this session (QvFindAllSubsEx).
+        /// </summary>
         public Reply FindAllSubsEx() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvFindAllSubsEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 out f.Numbers[1], out f.Numbers[2]), 3); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Lists the sales managers (code 141); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// <para/>
+        /// Runs on this session (QvFindAllEmplyee).
+        /// </summary>
         public Reply FindAllEmplyee() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvFindAllEmplyee(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 out f.Numbers[1], out f.Numbers[2]), 3); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Fetches large data (code 140); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// <para/>
+        /// Runs on this session (QvTransfer).
+        /// </summary>
         public Reply Transfer() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvTransfer(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 out f.Numbers[1], out f.Numbers[2]), 3); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A sub-account's information (116, 1160) and all its orders (117).
+        /// <para/>
+        /// Runs on this session (QvFindSubInfo).
+        /// </summary>
         public Reply FindSubInfo(string text) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvFindSubInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// As FindSubInfo under code 1160: a sub-account's information, Text into the body.
+        /// <para/>
+        /// Runs on this session (QvFindSubInfoEx).
+        /// </summary>
         public Reply FindSubInfoEx(string text) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvFindSubInfoEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// All orders of a sub-account (code 117): Text into the body.
+        /// <para/>
+        /// Runs on this session (QvFindSubAllOrders).
+        /// </summary>
         public Reply FindSubAllOrders(string text) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvFindSubAllOrders(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// One order of a sub-account (118).
+        /// <para/>
+        /// Runs on this session (QvFindSubOrderInfo).
+        /// </summary>
         public Reply FindSubOrderInfo(string text, string param1) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvFindSubOrderInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Changes a sub-account's password (119).
+        /// <para/>
+        /// Runs on this session (QvEditSubPWD).
+        /// </summary>
         public Reply EditSubPWD(string text, string param1, string param2, string param3) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvEditSubPWD(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Adds (1310) or deletes (132) access numbers of a sub-account; the answer's
+        /// parameters come back in the Param outputs.  The input text comes last.
+        /// <para/>
+        /// Runs on this session (QvAddSubGwNumEx).
+        /// </summary>
         public Reply AddSubGwNumEx(string text) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvAddSubGwNumEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(), f.Param(),
                 In(text))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Deletes an access number of a sub-account (code 132): Text the number; the answer's Param1 comes back in Param1Out.
+        /// <para/>
+        /// Runs on this session (QvDelSubGwNum).
+        /// </summary>
         public Reply DelSubGwNum(string text) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvDelSubGwNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
                 In(text))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The logged-in client's information (code 121) into Message.
+        /// <para/>
+        /// Runs on this session (QvClientInfo).
+        /// </summary>
         public Reply ClientInfo() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvClientInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The ids of all the company's products (code 122) into Message.
+        /// <para/>
+        /// Runs on this session (QvAllProductId).
+        /// </summary>
         public Reply AllProductId() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvAllProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The ids of the client's products (code 1220) into Message.
+        /// <para/>
+        /// Runs on this session (QvCltProductId).
+        /// </summary>
         public Reply CltProductId() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvCltProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// 1221, 1222, 1223: no failure message; Message is untouched on failure.
+        /// <para/>
+        /// Runs on this session (QvCltAllPrdIdName).
+        /// </summary>
         public Reply CltAllPrdIdName() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvCltAllPrdIdName(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The client's multimedia products with their limits (code 1222) into Message.  No failure message: Message is untouched on failure.
+        /// <para/>
+        /// Runs on this session (QvCltAllMmsInfo).
+        /// </summary>
         public Reply CltAllMmsInfo() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvCltAllMmsInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The client's products with their ids, names and kinds (code 1223) into Message.  No failure message: Message is untouched on failure.
+        /// <para/>
+        /// Runs on this session (QvCltAllIdNameType).
+        /// </summary>
         public Reply CltAllIdNameType() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvCltAllIdNameType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// One product's details (code 123): ProductId the product.
+        /// <para/>
+        /// Runs on this session (QvProductInfo).
+        /// </summary>
         public Reply ProductInfo(string productId) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvProductInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The information packages (the jobs sent) of the client (code 124) into Message.
+        /// <para/>
+        /// Runs on this session (QvAllInfoPackId).
+        /// </summary>
         public Reply AllInfoPackId() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvAllInfoPackId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The send report of an information package (125, 1250).
+        /// <para/>
+        /// Runs on this session (QvInfoPackStatus).
+        /// </summary>
         public Reply InfoPackStatus(string packageId) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvInfoPackStatus(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(packageId))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The send report of an information package with each recipient's state (code 1250): PackageId the job number that the submit handed back.
+        /// <para/>
+        /// Runs on this session (QvInfoPackStatusEx).
+        /// </summary>
         public Reply InfoPackStatusEx(string packageId) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvInfoPackStatusEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(packageId))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The company's notices (code 127) into Message.  windows.h defines GetMessage as a macro for its own function; C hosts may call qv_GetMessage, which reaches this export whatever the order of the includes.
+        /// <para/>
+        /// Runs on this session (QvGetMessage).
+        /// </summary>
         public Reply GetMessage() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvGetMessage(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Order details of the most recent messages (128): Count is sent as
+        /// decimal text in Param1.
+        /// <para/>
+        /// Runs on this session (QvLastDetails).
+        /// </summary>
         public Reply LastDetails(string query, int count) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvLastDetails(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query), count)); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The length of the product in characters (code 129) into Message; the request names no product.
+        /// <para/>
+        /// Runs on this session (QvGetProductLen).
+        /// </summary>
         public Reply GetProductLen() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvGetProductLen(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Scheduled orders: the list (1500), one order's details (1510), the URL of
+        /// the scheduled-sending capability (1520).  Selections go into Params.
+        /// <para/>
+        /// Runs on this session (QvPQOrderList).
+        /// </summary>
         public Reply PQOrderList(string param1, string param2) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvPQOrderList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// One scheduled order's details (code 1510): Param1 the order's id, Param2 and Param3 optional dates bounding the jobs listed.
+        /// <para/>
+        /// Runs on this session (QvPQOrderInfoByID).
+        /// </summary>
         public Reply PQOrderInfoByID(string param1, string param2, string param3) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvPQOrderInfoByID(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The URL of the scheduled-sending capability (code 1520) into Message.
+        /// <para/>
+        /// Runs on this session (QvPQGetAbilityURL).
+        /// </summary>
         public Reply PQGetAbilityURL() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvPQGetAbilityURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Opens a send job (code 298): the server forgets the fields left from an earlier one.  Then one call per field, then SubmitAllOver_2 (or SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitAllClear).
+        /// </summary>
         public Reply SubmitAllClear() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitAllClear(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 201): sends the product's id in the body (the body's length field stays 0).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitPrdId).
+        /// </summary>
         public Reply SubmitPrdId(string productId) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Asks the server to check a product id (code 2011) as SubmitPrdId sends it, without adding it to a job.
+        /// <para/>
+        /// Runs on this session (QvCheckPrdId).
+        /// </summary>
         public Reply CheckPrdId(string productId) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvCheckPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 202): sends the recipients' mobile numbers (a list, in the server's format) in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitTelList).
+        /// </summary>
         public Reply SubmitTelList(string numbers) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitTelList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(numbers))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 203): sends the count of the recipients' numbers, as decimal text in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitTelNum).
+        /// </summary>
         public Reply SubmitTelNum(string count) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitTelNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(count))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 204): sends the message content in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitContent).
+        /// </summary>
         public Reply SubmitContent(string content) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(content))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Asks the server to check the keywords of the job's content (code 2041); sends nothing but its code.
+        /// <para/>
+        /// Runs on this session (QvCheckContent).
+        /// </summary>
         public Reply CheckContent() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvCheckContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 205): sends the URL of a push message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitPushURL).
+        /// </summary>
         public Reply SubmitPushURL(string url) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitPushURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(url))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 206): sends the date sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitBgnDate).
+        /// </summary>
         public Reply SubmitBgnDate(string date) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitBgnDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 2060): sends a scheduled job's effective dates and time periods in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitBgnDateEx).
+        /// </summary>
         public Reply SubmitBgnDateEx(string period) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitBgnDateEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(period))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 207): sends the date sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitEndDate).
+        /// </summary>
         public Reply SubmitEndDate(string date) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitEndDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 208): sends the time of day sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitBgnTime).
+        /// </summary>
         public Reply SubmitBgnTime(string time) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitBgnTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 209): sends the time of day sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitEndTime).
+        /// </summary>
         public Reply SubmitEndTime(string time) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitEndTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of the send job (code 211): sends the name of the file of a multimedia message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitTransFilename).
+        /// </summary>
         public Reply SubmitTransFilename(string fileName) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitTransFilename(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(fileName))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The file content travels as text: it ends at its first zero byte.
+        /// <para/>
+        /// Runs on this session (QvSubmitTransFile).
+        /// </summary>
         public Reply SubmitTransFile(string fileContent) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitTransFile(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(fileContent))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// A field of a scheduled send job (code 2200): up to three scheduled orders' ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back the server's verdict in *Code and its answer in Message.
+        /// <para/>
+        /// Runs on this session (QvSubmitPQOrderSelect).
+        /// </summary>
         public Reply SubmitPQOrderSelect(string param1, string param2, string param3) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitPQOrderSelect(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The overall submit (299).  Its failure message is followed by the error's
+        /// own text.
+        /// <para/>
+        /// Runs on this session (QvSubmitAllOver).
+        /// </summary>
         public Reply SubmitAllOver() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitAllOver(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// As SubmitAllOver, and the answer's three parameters as numbers.
+        /// <para/>
+        /// Runs on this session (QvSubmitAllOver_2).
+        /// </summary>
         public Reply SubmitAllOver_2() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitAllOver_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 out f.Numbers[1], out f.Numbers[2]), 3); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The overall submit of a scheduled job (2990).
+        /// <para/>
+        /// Runs on this session (QvSubmitAllOverEx).
+        /// </summary>
         public Reply SubmitAllOverEx() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitAllOverEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// As SubmitAllOverEx, and the answer's three parameters as numbers into Number1, Number2 and Number3.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// <para/>
+        /// Runs on this session (QvSubmitAllOverEx_2).
+        /// </summary>
         public Reply SubmitAllOverEx_2() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvSubmitAllOverEx_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 out f.Numbers[1], out f.Numbers[2]), 3); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Preview of content (160): the answer's Param1 comes back as a number.
+        /// <para/>
+        /// Runs on this session (QvContentPreview).
+        /// </summary>
         public Reply ContentPreview(string param, string content) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvContentPreview(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 In(param), In(content)), 1); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Merchant-client parameters (161) into three Param outputs.
+        /// <para/>
+        /// Runs on this session (QvGetSJKHDParams).
+        /// </summary>
         public Reply GetSJKHDParams() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvGetSJKHDParams(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
                 f.Param(), f.Param())); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The merchant client's Bid (code 162) into Message.
+        /// <para/>
+        /// Runs on this session (QvGetSJKHDBid).
+        /// </summary>
         public Reply GetSJKHDBid() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvGetSJKHDBid(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Admissibility of content (1700): the three numbers travel as decimal
+        /// texts.  When the server answers 900 and Number3 is 0, Message receives
+        /// the answer's Param1 instead of its body.
+        /// <para/>
+        /// Runs on this session (QvCheckSMSContent).
+        /// </summary>
         public Reply CheckSMSContent(string content, int number1, int number2, int number3) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvCheckSMSContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(content),
                 number1, number2, number3)); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// The interface control parameters of the account on the server (code 1800) into Message.
+        /// <para/>
+        /// Runs on this session (QvClientGuiControl).
+        /// </summary>
         public Reply ClientGuiControl() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvClientGuiControl(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Sends the XML login (code 10000; app, ver, a fresh key, name, pwd; extra
+        /// is saved for relogins but not sent).  *ReplyCode and *ReplyLength receive
+        /// the reply header.  Never relogs in.
+        /// <para/>
+        /// Runs on this session (QvfxLogin_Req).
+        /// </summary>
         public Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxLogin_Req(p, out f.Code, out f.Numbers[0], In(app), In(extra), In(name),
                 In(pwd), In(ver)), 1); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Reads the login reply.  On QV_FX_SUCCESS the reply's agent, agreement,
+        /// pud and desc (into Message) are handed back; each one the reply does not
+        /// carry leaves its output untouched.  Otherwise Message receives the reply
+        /// body as text.  Messages: "读取登录信息为空！" (length 0 or below),
+        /// "读取登录信息异常失败！" (read failed), "解析登录信息异常失败！" (bad
+        /// document).
+        /// <para/>
+        /// Runs on this session (QvfxLogin_Resp).
+        /// </summary>
         public Reply fxLogin_Resp(int replyCode, int replyLength) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxLogin_Resp(p, f.Text(Client.FxSize(replyLength)), out f.Numbers[0],
                 f.Param(Client.FxSize(replyLength)), out f.Numbers[1], replyCode, replyLength), 2); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Reconnects with the last successful connect's arguments and repeats the
+        /// XML login with the saved texts (extra becomes empty).  Returns 1 only
+        /// when the server accepts.  The query exports run it when they fail.
+        /// <para/>
+        /// Runs on this session (QvfxReLogin).
+        /// </summary>
         public bool fxReLogin() {
             var p = Enter();
             try { return Native.QvfxReLogin(p); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Reference queries: the kinds of record state (10101, element "states"),
+        /// the detailed information types (10102, "types"), the number rules
+        /// (10106, "rule") and the company's notification text (10127, "notify").
+        /// On QV_FX_SUCCESS the element's text goes into Message (untouched when the
+        /// reply carries none); other reply codes give a fixed message with result
+        /// 1.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin
+        /// when the body failed to arrive; none when no reply was kept for the
+        /// call), "解析XML异常失败！".
+        /// <para/>
+        /// Runs on this session (QvfxMsgStates_Req).
+        /// </summary>
         public Reply fxMsgStates_Req() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxMsgStates_Req(p, out f.Code, out f.Numbers[0]), 1); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Hands back the reply that this thread's fxMsgStates_Req kept: on QV_FX_SUCCESS the text of the element "states" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// <para/>
+        /// Runs on this session (QvfxMsgStates_Resp).
+        /// </summary>
         public Reply fxMsgStates_Resp(int replyCode, int replyLength) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxMsgStates_Resp(p, f.Text(Client.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Asks for the detailed information types (10102): writes the request, reads the reply's header and body and keeps the body for this thread's fxInfoType_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// <para/>
+        /// Runs on this session (QvfxInfoType_Req).
+        /// </summary>
         public Reply fxInfoType_Req() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxInfoType_Req(p, out f.Code, out f.Numbers[0]), 1); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS the text of the element "types" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// <para/>
+        /// Runs on this session (QvfxInfoType_Resp).
+        /// </summary>
         public Reply fxInfoType_Resp(int replyCode, int replyLength) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxInfoType_Resp(p, f.Text(Client.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Asks for the number rules (10106): writes the request, reads the reply's header and body and keeps the body for this thread's fxNumRule_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// <para/>
+        /// Runs on this session (QvfxNumRule_Req).
+        /// </summary>
         public Reply fxNumRule_Req() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxNumRule_Req(p, out f.Code, out f.Numbers[0]), 1); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS the text of the element "rule" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// <para/>
+        /// Runs on this session (QvfxNumRule_Resp).
+        /// </summary>
         public Reply fxNumRule_Resp(int replyCode, int replyLength) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxNumRule_Resp(p, f.Text(Client.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Asks for the company's notification text (10127): writes the request, reads the reply's header and body and keeps the body for this thread's fxNotify_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// <para/>
+        /// Runs on this session (QvfxNotify_Req).
+        /// </summary>
         public Reply fxNotify_Req() {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxNotify_Req(p, out f.Code, out f.Numbers[0]), 1); }
             finally { Leave(); }
         }
+        /// <summary>
+        /// Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS the text of the element "notify" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// <para/>
+        /// Runs on this session (QvfxNotify_Resp).
+        /// </summary>
         public Reply fxNotify_Resp(int replyCode, int replyLength) {
             var f = new Frame(); var p = Enter();
             try { return f.Done(Native.QvfxNotify_Resp(p, f.Text(Client.FxSize(replyLength)), replyCode,

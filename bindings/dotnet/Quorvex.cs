@@ -7,7 +7,9 @@
 // a string.
 // CallingConvention.Winapi is stdcall on 32-bit Windows and the platform's C convention elsewhere, as the
 // library is built.  "quorvex" is Quorvex.dll on Windows and libquorvex.so on Linux (found through
-// LD_LIBRARY_PATH, the system's library path or a dllmap).
+// LD_LIBRARY_PATH, the system's library path or a dllmap).  Client and Session load it through Library first,
+// which finds the DLL of the process's width on Windows and turns a missing library into an exception that
+// says where it was looked for.
 //
 // Client: the same exports with strings in and out and results as values (Reply, Outcome, ReloginInfo,
 // ConnectionState); it allocates every output buffer at its documented size.  Session: a connection of its
@@ -162,6 +164,8 @@ namespace Quorvex
         public int Argument { get; internal set; }    // 1-based place of a refused argument
         public int SocketError { get; internal set; } // Windows Sockets number, 0 when none
         public string Detail { get; internal set; }
+        /// <summary>Kind as an enum.</summary>
+        public OutcomeKind OutcomeKind => (OutcomeKind)Kind;
     }
 
     public sealed class ReloginInfo
@@ -170,6 +174,8 @@ namespace Quorvex
         public int ServerCode { get; internal set; }
         public int SocketError { get; internal set; }
         public string Detail { get; internal set; }
+        /// <summary>Kind as an enum.</summary>
+        public ReloginKind ReloginKind => (ReloginKind)Kind;
     }
 
     public sealed class ConnectionState
@@ -178,6 +184,12 @@ namespace Quorvex
         public int Path { get; internal set; }        // QV_PATH_*
         public int LoginProtocol { get; internal set; } // QV_PROTOCOL_*
         public int LoginCode { get; internal set; }
+        /// <summary>State as flags.</summary>
+        public StateFlags Flags => (StateFlags)State;
+        /// <summary>Path as an enum.</summary>
+        public PathKind PathKind => (PathKind)Path;
+        /// <summary>LoginProtocol as an enum.</summary>
+        public ProtocolKind ProtocolKind => (ProtocolKind)LoginProtocol;
     }
 
     // The buffers of one call, each of its documented size, read back into a Reply.
@@ -187,6 +199,8 @@ namespace Quorvex
         public readonly int[] Numbers = new int[4];
         byte[] text;
         readonly List<byte[]> outputs = new List<byte[]>();
+
+        public Frame() { Library.Ensure(); }
 
         public byte[] Text(int size) => text = new byte[size];
 
@@ -214,8 +228,10 @@ namespace Quorvex
         // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
         internal static int FxSize(int replyLength) => Math.Max(QV_BODY_BUFFER_SIZE, Math.Min(replyLength, QV_FX_REPLY_MAX) + 1);
 
+        /// <inheritdoc cref="Native.GetLastOutcome"/>
         public static Outcome GetLastOutcome()
         {
+            Library.Ensure();
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
             Native.GetLastOutcome(out int kind, out int sent, out int argument, out int socketError, detail,
                 detail.Length);
@@ -223,23 +239,29 @@ namespace Quorvex
                 Detail = Gbk.Decode(detail) };
         }
 
+        /// <inheritdoc cref="Native.GetLastRelogin"/>
         public static ReloginInfo GetLastRelogin()
         {
+            Library.Ensure();
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
             Native.GetLastRelogin(out int kind, out int serverCode, out int socketError, detail, detail.Length);
             return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
+        /// <inheritdoc cref="Native.GetConnectionState"/>
         public static ConnectionState GetConnectionState()
         {
+            Library.Ensure();
             Native.GetConnectionState(out int state, out int path, out int protocol, out int code);
             return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };
         }
 
         // Classifies a number by the carrier list (see quorvex.h); both are laid out length-prefixed here.
+        /// <inheritdoc cref="Native.CheckTels"/>
         public static int CheckTels(string number, string carrierList)
         {
+            Library.Ensure();
             byte[] n = Gbk.LengthPrefixed(number), c = Gbk.LengthPrefixed(carrierList);
             GCHandle hn = GCHandle.Alloc(n, GCHandleType.Pinned), hc = GCHandle.Alloc(c, GCHandleType.Pinned);
             try { return Native.CheckTels(hn.AddrOfPinnedObject() + 4, hc.AddrOfPinnedObject() + 4); }
@@ -247,6 +269,7 @@ namespace Quorvex
         }
 
         // Message: the body's text; Numbers: its length (responseSize when cut) and the milliseconds taken.
+        /// <inheritdoc cref="Native.WebRequestEx"/>
         public static Reply WebRequestEx(string url, int responseSize = QV_BODY_BUFFER_SIZE)
         {
             var f = new Frame();
@@ -255,6 +278,7 @@ namespace Quorvex
         }
 
         // Message: desc or the reply's text; Params: pud; Numbers: agent, agreement (0 when the reply has none).
+        /// <inheritdoc cref="Native.fxLogin_Resp"/>
         public static Reply fxLogin_Resp(int replyCode, int replyLength)
         {
             var f = new Frame();
@@ -264,339 +288,435 @@ namespace Quorvex
         }
 
         // Library lifecycle
-        public static bool dllInitialize() => Native.dllInitialize();
-        public static bool TcpInit() => Native.TcpInit();
-        public static bool dllUnInitialize() => Native.dllUnInitialize();
-        public static bool TcpRelease() => Native.TcpRelease();
-        public static bool TcpDisconnect() => Native.TcpDisconnect();
-        public static bool fxTcpDisconnect() => Native.fxTcpDisconnect();
+        /// <inheritdoc cref="Native.dllInitialize"/>
+        public static bool dllInitialize() => Library.Loaded && Native.dllInitialize();
+        /// <inheritdoc cref="Native.TcpInit"/>
+        public static bool TcpInit() => Library.Loaded && Native.TcpInit();
+        /// <inheritdoc cref="Native.dllUnInitialize"/>
+        public static bool dllUnInitialize() => Library.Loaded && Native.dllUnInitialize();
+        /// <inheritdoc cref="Native.TcpRelease"/>
+        public static bool TcpRelease() => Library.Loaded && Native.TcpRelease();
+        /// <inheritdoc cref="Native.TcpDisconnect"/>
+        public static bool TcpDisconnect() => Library.Loaded && Native.TcpDisconnect();
+        /// <inheritdoc cref="Native.fxTcpDisconnect"/>
+        public static bool fxTcpDisconnect() => Library.Loaded && Native.fxTcpDisconnect();
 
         // Connecting
+        /// <inheritdoc cref="Native.TcpConnect"/>
         public static Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
             int proxyPort, string proxyUser, string proxyPassword) {
             var f = new Frame(); return f.Done(Native.TcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
                 In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
         }
+        /// <inheritdoc cref="Native.fxTcpConnect"/>
         public static Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
             int proxyPort, string proxyUser, string proxyPassword) {
             var f = new Frame(); return f.Done(Native.fxTcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port,
                 timeout, In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
         }
-        public static bool SetReadTimeout(int milliseconds) => Native.SetReadTimeout(milliseconds);
+        /// <inheritdoc cref="Native.SetReadTimeout"/>
+        public static bool SetReadTimeout(int milliseconds) => Library.Loaded && Native.SetReadTimeout(milliseconds);
 
         // Record protocol: login, relogin, heartbeat
+        /// <inheritdoc cref="Native.Login_Request"/>
         public static bool Login_Request(string app, string extra, string name, string pwd,
-            string ver) => Native.Login_Request(In(app), In(extra), In(name), In(pwd), In(ver));
+            string ver) => Library.Loaded && Native.Login_Request(In(app), In(extra), In(name), In(pwd), In(ver));
+        /// <inheritdoc cref="Native.Login_Feedback"/>
         public static Reply Login_Feedback() {
             var f = new Frame(); return f.Done(Native.Login_Feedback(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 f.Param(), f.Param(), f.Param()));
         }
-        public static bool ReLogin() => Native.ReLogin();
-        public static bool Heartbeat() => Native.Heartbeat();
+        /// <inheritdoc cref="Native.ReLogin"/>
+        public static bool ReLogin() => Library.Loaded && Native.ReLogin();
+        /// <inheritdoc cref="Native.Heartbeat"/>
+        public static bool Heartbeat() => Library.Loaded && Native.Heartbeat();
 
         // Record protocol: reference queries
+        /// <inheritdoc cref="Native.MsgStates"/>
         public static Reply MsgStates() {
             var f = new Frame(); return f.Done(Native.MsgStates(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.InfoType"/>
         public static Reply InfoType() {
             var f = new Frame(); return f.Done(Native.InfoType(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.MobileNum"/>
         public static Reply MobileNum() {
             var f = new Frame(); return f.Done(Native.MobileNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.MMSMaxSize"/>
         public static Reply MMSMaxSize(string text, string param) {
             var f = new Frame(); return f.Done(Native.MMSMaxSize(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
                 In(text), In(param)));
         }
+        /// <inheritdoc cref="Native.NumRule"/>
         public static Reply NumRule() {
             var f = new Frame(); return f.Done(Native.NumRule(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.GetUdInfo"/>
         public static Reply GetUdInfo() {
             var f = new Frame(); return f.Done(Native.GetUdInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
                 f.Param(), f.Param()));
         }
 
         // Record protocol: the account's password and its sub-accounts
+        /// <inheritdoc cref="Native.EditPassword"/>
         public static Reply EditPassword(string newPassword, string newPasswordAgain) {
             var f = new Frame(); return f.Done(Native.EditPassword(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(newPassword), In(newPasswordAgain)));
         }
+        /// <inheritdoc cref="Native.AddSubUser"/>
         public static Reply AddSubUser(string text, string param1, string param2, string param3) {
             var f = new Frame(); return f.Done(Native.AddSubUser(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2), In(param3)));
         }
+        /// <inheritdoc cref="Native.AddSubUserEx"/>
         public static Reply AddSubUserEx(string text, string param1, string param2, string param3) {
             var f = new Frame(); return f.Done(Native.AddSubUserEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2), In(param3)));
         }
+        /// <inheritdoc cref="Native.AddSubAccount"/>
         public static Reply AddSubAccount(string text, string param1, string param2, string param3) {
             var f = new Frame(); return f.Done(Native.AddSubAccount(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2), In(param3)));
         }
+        /// <inheritdoc cref="Native.DisableSubUser"/>
         public static Reply DisableSubUser(string param1, string param2) {
             var f = new Frame(); return f.Done(Native.DisableSubUser(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(param1), In(param2)));
         }
+        /// <inheritdoc cref="Native.IncreaseSubBuy"/>
         public static Reply IncreaseSubBuy(string text, string param1, string param2) {
             var f = new Frame(); return f.Done(Native.IncreaseSubBuy(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(text), In(param1), In(param2)));
         }
+        /// <inheritdoc cref="Native.ReduceSubBuy"/>
         public static Reply ReduceSubBuy(string text, string param1, string param2) {
             var f = new Frame(); return f.Done(Native.ReduceSubBuy(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2)));
         }
+        /// <inheritdoc cref="Native.FindAllSubs"/>
         public static Reply FindAllSubs() {
             var f = new Frame(); return f.Done(Native.FindAllSubs(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.FindAllSubsEx"/>
         public static Reply FindAllSubsEx() {
             var f = new Frame(); return f.Done(Native.FindAllSubsEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
         }
+        /// <inheritdoc cref="Native.FindAllEmplyee"/>
         public static Reply FindAllEmplyee() {
             var f = new Frame(); return f.Done(Native.FindAllEmplyee(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
         }
+        /// <inheritdoc cref="Native.Transfer"/>
         public static Reply Transfer() {
             var f = new Frame(); return f.Done(Native.Transfer(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
         }
+        /// <inheritdoc cref="Native.FindSubInfo"/>
         public static Reply FindSubInfo(string text) {
             var f = new Frame(); return f.Done(Native.FindSubInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text)));
         }
+        /// <inheritdoc cref="Native.FindSubInfoEx"/>
         public static Reply FindSubInfoEx(string text) {
             var f = new Frame(); return f.Done(Native.FindSubInfoEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text)));
         }
+        /// <inheritdoc cref="Native.FindSubAllOrders"/>
         public static Reply FindSubAllOrders(string text) {
             var f = new Frame(); return f.Done(Native.FindSubAllOrders(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(text)));
         }
+        /// <inheritdoc cref="Native.FindSubOrderInfo"/>
         public static Reply FindSubOrderInfo(string text, string param1) {
             var f = new Frame(); return f.Done(Native.FindSubOrderInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(text), In(param1)));
         }
+        /// <inheritdoc cref="Native.EditSubPWD"/>
         public static Reply EditSubPWD(string text, string param1, string param2, string param3) {
             var f = new Frame(); return f.Done(Native.EditSubPWD(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2), In(param3)));
         }
+        /// <inheritdoc cref="Native.AddSubGwNumEx"/>
         public static Reply AddSubGwNumEx(string text) {
             var f = new Frame(); return f.Done(Native.AddSubGwNumEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 f.Param(), f.Param(), In(text)));
         }
+        /// <inheritdoc cref="Native.DelSubGwNum"/>
         public static Reply DelSubGwNum(string text) {
             var f = new Frame(); return f.Done(Native.DelSubGwNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
                 In(text)));
         }
 
         // Record protocol: client, product, information-package and scheduled-order
+        /// <inheritdoc cref="Native.ClientInfo"/>
         public static Reply ClientInfo() {
             var f = new Frame(); return f.Done(Native.ClientInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.AllProductId"/>
         public static Reply AllProductId() {
             var f = new Frame(); return f.Done(Native.AllProductId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.CltProductId"/>
         public static Reply CltProductId() {
             var f = new Frame(); return f.Done(Native.CltProductId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.CltAllPrdIdName"/>
         public static Reply CltAllPrdIdName() {
             var f = new Frame(); return f.Done(Native.CltAllPrdIdName(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.CltAllMmsInfo"/>
         public static Reply CltAllMmsInfo() {
             var f = new Frame(); return f.Done(Native.CltAllMmsInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.CltAllIdNameType"/>
         public static Reply CltAllIdNameType() {
             var f = new Frame(); return f.Done(Native.CltAllIdNameType(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.ProductInfo"/>
         public static Reply ProductInfo(string productId) {
             var f = new Frame(); return f.Done(Native.ProductInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(productId)));
         }
+        /// <inheritdoc cref="Native.AllInfoPackId"/>
         public static Reply AllInfoPackId() {
             var f = new Frame(); return f.Done(Native.AllInfoPackId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.InfoPackStatus"/>
         public static Reply InfoPackStatus(string packageId) {
             var f = new Frame(); return f.Done(Native.InfoPackStatus(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(packageId)));
         }
+        /// <inheritdoc cref="Native.InfoPackStatusEx"/>
         public static Reply InfoPackStatusEx(string packageId) {
             var f = new Frame(); return f.Done(Native.InfoPackStatusEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(packageId)));
         }
+        /// <inheritdoc cref="Native.GetMessage"/>
         public static Reply GetMessage() {
             var f = new Frame(); return f.Done(Native.GetMessage(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.LastDetails"/>
         public static Reply LastDetails(string query, int count) {
             var f = new Frame(); return f.Done(Native.LastDetails(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query),
                 count));
         }
+        /// <inheritdoc cref="Native.GetProductLen"/>
         public static Reply GetProductLen() {
             var f = new Frame(); return f.Done(Native.GetProductLen(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.PQOrderList"/>
         public static Reply PQOrderList(string param1, string param2) {
             var f = new Frame(); return f.Done(Native.PQOrderList(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2)));
         }
+        /// <inheritdoc cref="Native.PQOrderInfoByID"/>
         public static Reply PQOrderInfoByID(string param1, string param2, string param3) {
             var f = new Frame(); return f.Done(Native.PQOrderInfoByID(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(param1), In(param2), In(param3)));
         }
+        /// <inheritdoc cref="Native.PQGetAbilityURL"/>
         public static Reply PQGetAbilityURL() {
             var f = new Frame(); return f.Done(Native.PQGetAbilityURL(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
 
         // Record protocol: send jobs
+        /// <inheritdoc cref="Native.SubmitAllClear"/>
         public static Reply SubmitAllClear() {
             var f = new Frame(); return f.Done(Native.SubmitAllClear(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.SubmitPrdId"/>
         public static Reply SubmitPrdId(string productId) {
             var f = new Frame(); return f.Done(Native.SubmitPrdId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(productId)));
         }
+        /// <inheritdoc cref="Native.CheckPrdId"/>
         public static Reply CheckPrdId(string productId) {
             var f = new Frame(); return f.Done(Native.CheckPrdId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(productId)));
         }
+        /// <inheritdoc cref="Native.SubmitTelList"/>
         public static Reply SubmitTelList(string numbers) {
             var f = new Frame(); return f.Done(Native.SubmitTelList(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(numbers)));
         }
+        /// <inheritdoc cref="Native.SubmitTelNum"/>
         public static Reply SubmitTelNum(string count) {
             var f = new Frame(); return f.Done(Native.SubmitTelNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(count)));
         }
+        /// <inheritdoc cref="Native.SubmitContent"/>
         public static Reply SubmitContent(string content) {
             var f = new Frame(); return f.Done(Native.SubmitContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(content)));
         }
+        /// <inheritdoc cref="Native.CheckContent"/>
         public static Reply CheckContent() {
             var f = new Frame(); return f.Done(Native.CheckContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.SubmitPushURL"/>
         public static Reply SubmitPushURL(string url) {
             var f = new Frame(); return f.Done(Native.SubmitPushURL(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(url)));
         }
+        /// <inheritdoc cref="Native.SubmitBgnDate"/>
         public static Reply SubmitBgnDate(string date) {
             var f = new Frame(); return f.Done(Native.SubmitBgnDate(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date)));
         }
+        /// <inheritdoc cref="Native.SubmitBgnDateEx"/>
         public static Reply SubmitBgnDateEx(string period) {
             var f = new Frame(); return f.Done(Native.SubmitBgnDateEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(period)));
         }
+        /// <inheritdoc cref="Native.SubmitEndDate"/>
         public static Reply SubmitEndDate(string date) {
             var f = new Frame(); return f.Done(Native.SubmitEndDate(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date)));
         }
+        /// <inheritdoc cref="Native.SubmitBgnTime"/>
         public static Reply SubmitBgnTime(string time) {
             var f = new Frame(); return f.Done(Native.SubmitBgnTime(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time)));
         }
+        /// <inheritdoc cref="Native.SubmitEndTime"/>
         public static Reply SubmitEndTime(string time) {
             var f = new Frame(); return f.Done(Native.SubmitEndTime(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time)));
         }
+        /// <inheritdoc cref="Native.SubmitTransFilename"/>
         public static Reply SubmitTransFilename(string fileName) {
             var f = new Frame(); return f.Done(Native.SubmitTransFilename(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(fileName)));
         }
+        /// <inheritdoc cref="Native.SubmitTransFile"/>
         public static Reply SubmitTransFile(string fileContent) {
             var f = new Frame(); return f.Done(Native.SubmitTransFile(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(fileContent)));
         }
+        /// <inheritdoc cref="Native.SubmitPQOrderSelect"/>
         public static Reply SubmitPQOrderSelect(string param1, string param2, string param3) {
             var f = new Frame(); return f.Done(Native.SubmitPQOrderSelect(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(param1), In(param2), In(param3)));
         }
+        /// <inheritdoc cref="Native.SubmitAllOver"/>
         public static Reply SubmitAllOver() {
             var f = new Frame(); return f.Done(Native.SubmitAllOver(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.SubmitAllOver_2"/>
         public static Reply SubmitAllOver_2() {
             var f = new Frame(); return f.Done(Native.SubmitAllOver_2(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
         }
+        /// <inheritdoc cref="Native.SubmitAllOverEx"/>
         public static Reply SubmitAllOverEx() {
             var f = new Frame(); return f.Done(Native.SubmitAllOverEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.SubmitAllOverEx_2"/>
         public static Reply SubmitAllOverEx_2() {
             var f = new Frame(); return f.Done(Native.SubmitAllOverEx_2(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
         }
 
         // Record protocol: content checks and account parameters
+        /// <inheritdoc cref="Native.ContentPreview"/>
         public static Reply ContentPreview(string param, string content) {
             var f = new Frame(); return f.Done(Native.ContentPreview(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 out f.Numbers[0], In(param), In(content)), 1);
         }
+        /// <inheritdoc cref="Native.GetSJKHDParams"/>
         public static Reply GetSJKHDParams() {
             var f = new Frame(); return f.Done(Native.GetSJKHDParams(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 f.Param(), f.Param(), f.Param()));
         }
+        /// <inheritdoc cref="Native.GetSJKHDBid"/>
         public static Reply GetSJKHDBid() {
             var f = new Frame(); return f.Done(Native.GetSJKHDBid(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
+        /// <inheritdoc cref="Native.CheckSMSContent"/>
         public static Reply CheckSMSContent(string content, int number1, int number2, int number3) {
             var f = new Frame(); return f.Done(Native.CheckSMSContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(content), number1, number2, number3));
         }
+        /// <inheritdoc cref="Native.ClientGuiControl"/>
         public static Reply ClientGuiControl() {
             var f = new Frame(); return f.Done(Native.ClientGuiControl(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
         }
 
         // Settings file and timed web request
+        /// <inheritdoc cref="Native.ReadIniFile"/>
         public static Reply ReadIniFile(string carrier) {
             var f = new Frame(); return f.Done(Native.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
         }
+        /// <inheritdoc cref="Native.fxReadIniFile"/>
         public static Reply fxReadIniFile(string carrier) {
             var f = new Frame(); return f.Done(Native.fxReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
         }
+        /// <inheritdoc cref="Native.WebRequest"/>
         public static Reply WebRequest(string url) {
             var f = new Frame(); return f.Done(Native.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 In(url)), 1);
         }
+        /// <inheritdoc cref="Native.fxWebRequest"/>
         public static Reply fxWebRequest(string url) {
             var f = new Frame(); return f.Done(Native.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 In(url)), 1);
         }
 
         // XML protocol
+        /// <inheritdoc cref="Native.fxLogin_Req"/>
         public static Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) {
             var f = new Frame(); return f.Done(Native.fxLogin_Req(out f.Code, out f.Numbers[0], In(app), In(extra),
                 In(name), In(pwd), In(ver)), 1);
         }
-        public static bool fxReLogin() => Native.fxReLogin();
+        /// <inheritdoc cref="Native.fxReLogin"/>
+        public static bool fxReLogin() => Library.Loaded && Native.fxReLogin();
+        /// <inheritdoc cref="Native.fxMsgStates_Req"/>
         public static Reply fxMsgStates_Req() {
             var f = new Frame(); return f.Done(Native.fxMsgStates_Req(out f.Code, out f.Numbers[0]), 1);
         }
+        /// <inheritdoc cref="Native.fxMsgStates_Resp"/>
         public static Reply fxMsgStates_Resp(int replyCode, int replyLength) {
             var f = new Frame(); return f.Done(Native.fxMsgStates_Resp(f.Text(FxSize(replyLength)), replyCode,
                 replyLength));
         }
+        /// <inheritdoc cref="Native.fxInfoType_Req"/>
         public static Reply fxInfoType_Req() {
             var f = new Frame(); return f.Done(Native.fxInfoType_Req(out f.Code, out f.Numbers[0]), 1);
         }
+        /// <inheritdoc cref="Native.fxInfoType_Resp"/>
         public static Reply fxInfoType_Resp(int replyCode, int replyLength) {
             var f = new Frame(); return f.Done(Native.fxInfoType_Resp(f.Text(FxSize(replyLength)), replyCode,
                 replyLength));
         }
+        /// <inheritdoc cref="Native.fxNumRule_Req"/>
         public static Reply fxNumRule_Req() {
             var f = new Frame(); return f.Done(Native.fxNumRule_Req(out f.Code, out f.Numbers[0]), 1);
         }
+        /// <inheritdoc cref="Native.fxNumRule_Resp"/>
         public static Reply fxNumRule_Resp(int replyCode, int replyLength) {
             var f = new Frame(); return f.Done(Native.fxNumRule_Resp(f.Text(FxSize(replyLength)), replyCode,
                 replyLength));
         }
+        /// <inheritdoc cref="Native.fxNotify_Req"/>
         public static Reply fxNotify_Req() {
             var f = new Frame(); return f.Done(Native.fxNotify_Req(out f.Code, out f.Numbers[0]), 1);
         }
+        /// <inheritdoc cref="Native.fxNotify_Resp"/>
         public static Reply fxNotify_Resp(int replyCode, int replyLength) {
             var f = new Frame(); return f.Done(Native.fxNotify_Resp(f.Text(FxSize(replyLength)), replyCode,
                 replyLength));
         }
 
         // The About dialog and the message box
-        public static bool ShowAbout() => Native.ShowAbout();
-        public static bool ShowMsg(string text) => Native.ShowMsg(In(text));
+        /// <inheritdoc cref="Native.ShowAbout"/>
+        public static bool ShowAbout() => Library.Loaded && Native.ShowAbout();
+        /// <inheritdoc cref="Native.ShowMsg"/>
+        public static bool ShowMsg(string text) => Library.Loaded && Native.ShowMsg(In(text));
 
         // Number classification, without the server
 
         // What happened: the last call's outcome, its relogin, the connection
 
         // The protocol trace
-        public static bool TraceStart(string path, int options) => Native.TraceStart(In(path), options);
-        public static bool TraceStop() => Native.TraceStop();
+        /// <inheritdoc cref="Native.TraceStart"/>
+        public static bool TraceStart(string path, int options) => Library.Loaded && Native.TraceStart(In(path), options);
+        /// <inheritdoc cref="Native.TraceStop"/>
+        public static bool TraceStop() => Library.Loaded && Native.TraceStop();
     }
 
     // A session handle: destroyed once, when it has been disposed (or finalised) and the last call that holds
@@ -605,6 +725,7 @@ namespace Quorvex
     {
         public SessionHandle() : base(IntPtr.Zero, true)
         {
+            Library.Ensure();
             // A thread abort cannot fall between the creation and the handle's taking it inside a finally.
             try { } finally { SetHandle(Native.QvSessionCreate()); }
         }

@@ -1,8 +1,11 @@
 // A host's session through the assembly, against the simulator:
-//   mono scenario.exe PORT DROP_PORT
-// PORT serves normally (accounts demo and demo2); DROP_PORT closes each connection after two answers.
+//   mono scenario.exe PORT DROP_PORT SIMULATOR
+// PORT serves normally (accounts demo and demo2); DROP_PORT closes each connection after two answers;
+// SIMULATOR is started and stopped by the send-job recovery checks.
 using System;
 using System.Collections.Generic;
+using System.Diagnostics;
+using System.Linq;
 using System.Net;
 using System.Net.Sockets;
 using System.Threading;
@@ -13,7 +16,7 @@ static class Scenario
 {
     static int failures;
 
-    static void Check(bool ok, string what, Reply reply = null)
+    internal static void Check(bool ok, string what, Reply reply = null)
     {
         Console.WriteLine((ok ? "ok   " : "FAIL ") + what + (ok || reply == null ? "" : " (" + reply + ")"));
         if (!ok) failures++;
@@ -149,7 +152,7 @@ static class Scenario
 
     static int Main(string[] args)
     {
-        if (args.Length != 2) { Console.WriteLine("usage: scenario PORT DROP_PORT"); return 2; }
+        if (args.Length != 3) { Console.WriteLine("usage: scenario PORT DROP_PORT SIMULATOR"); return 2; }
         Check(Client.dllInitialize(), "dllInitialize");
         ConnectAndLogin(int.Parse(args[0]));
         var info = Client.GetUdInfo();
@@ -164,8 +167,178 @@ static class Scenario
         Client.TcpDisconnect();
         Client.dllUnInitialize();
         Sessions(int.Parse(args[0]));
+        JobScenario.Run(int.Parse(args[0]), int.Parse(args[1]), args[2]);
         if (failures > 0) { Console.WriteLine(failures + " checks failed"); return 1; }
         Console.WriteLine("all checks passed");
         return 0;
+    }
+}
+
+// Session.SendJob: whole jobs of every kind, refusals, and the recovery rules against simulators that drop,
+// restart or stop mid-job.
+static class JobScenario
+{
+    static void Check(bool ok, string what) => Scenario.Check(ok, what);
+
+    static Session LoggedIn(int port)
+    {
+        var s = new Session();
+        s.TcpConnect("127.0.0.1", port, 5000, "", "", 0, "", "");
+        s.Login_Request("dotnet", "", "demo", "demo123", "1.0");
+        Check(s.Login_Feedback().Accepted, "login on " + port);
+        return s;
+    }
+
+    // A simulator of the scenario's own on a fixed port, so that a new one can take the old one's place.
+    sealed class Simulator
+    {
+        readonly string path;
+        readonly int port;
+        Process process;
+
+        public Simulator(string path)
+        {
+            this.path = path;
+            var probe = new TcpListener(IPAddress.Loopback, 0);
+            probe.Start();
+            port = ((IPEndPoint)probe.LocalEndpoint).Port;
+            probe.Stop();
+        }
+
+        public int Port => port;
+
+        public void Start()
+        {
+            var info = new ProcessStartInfo(path, "--quiet --port " + port)
+                { UseShellExecute = false, RedirectStandardOutput = true };
+            process = Process.Start(info);
+            string line = process.StandardOutput.ReadLine();
+            if (line != "quorvex-sim listening on 127.0.0.1:" + port) throw new Exception("simulator: " + line);
+        }
+
+        public void Stop()
+        {
+            if (process.HasExited) return;
+            process.Kill();
+            process.WaitForExit();
+        }
+    }
+
+    static Job SmsJob(params string[] numbers) =>
+        new Job { Product = "1001", Numbers = numbers, Content = "会议通知：明天九点" };
+
+    // Seeded jobs of every kind: each is submitted at once with its recipients, and its numbers and file
+    // travel in as few parts as fit a record.
+    static void Jobs(Session s)
+    {
+        var rng = new Random(25);
+        for (int i = 0; i < 8; i++)
+        {
+            int kind = i % 4, count = rng.Next(1, kind == 3 ? 100 : 400);
+            var numbers = Enumerable.Range(0, count).Select(n => "139" + (10000000 + n * 7919 + i).ToString()).ToList();
+            var job = new Job { Product = new[] { "1001", "2001", "3001", "1001" }[kind], Numbers = numbers,
+                Content = "第" + i + "次通知", Check = rng.Next(2) == 1 };
+            if (rng.Next(2) == 1) { job.BeginDate = DateTime.Now.ToString("yyyy-MM-dd"); job.BeginTime = "00:00"; }
+            if (kind == 1)
+            {
+                job.FileName = "a.jpg";
+                job.FileContent = new byte[rng.Next(1, 5000)];
+                rng.NextBytes(job.FileContent);
+            }
+            if (kind == 2) job.Url = "http://example.com/" + i;
+            if (kind == 3)
+            {
+                var day = DateTime.Now.AddDays(1).ToString("yyyy-MM-dd");
+                job.Orders = new[] { "PQ001" };
+                job.Period = day + "~" + day + " 09:00-10:00";
+            }
+            var steps = new List<string>();
+            var r = s.SendJob(job, progress: (attempt, step) => steps.Add(step));
+            int fileParts = job.FileContent == null ? 0 : ((job.FileContent.Length + 2) / 3 * 4 + 2043) / 2044;
+            Check(r.IsSubmitted && r.Attempts == 1 && r.Recipients == count && r.Step == steps.Last()
+                && r.Step == (kind == 3 ? "SubmitAllOverEx_2" : "SubmitAllOver_2") && steps[0] == "SubmitAllClear"
+                && steps.Count(x => x == "SubmitTelList") == (count + 169) / 170
+                && steps.Count(x => x == "SubmitTransFile") == fileParts
+                && steps.Contains("CheckContent") == job.Check && int.Parse(r.JobNumber) > 100000,
+                "job " + i + " of kind " + kind + ": " + r + " steps " + string.Join(",", steps));
+        }
+    }
+
+    static void Refusals(Session s)
+    {
+        var forbidden = SmsJob("13800000001");
+        forbidden.Content = "代开发票";
+        var r = s.SendJob(forbidden);
+        Check(r.Status == JobStatus.Refused && r.Step == "SubmitAllOver_2" && r.Code == 406, "refused submit: " + r);
+        forbidden.Check = true;
+        r = s.SendJob(forbidden);
+        Check(r.Status == JobStatus.Refused && r.Step == "CheckContent" && r.Code == 406, "refused check: " + r);
+
+        // What cannot travel is refused before any call.
+        var bad = new Job[] {
+            new Job { Numbers = new[] { "13800000001" } },
+            new Job { Product = "1001", Numbers = new string[0] },
+            new Job { Product = "1001", Numbers = new[] { "138,139" } },
+            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Content = new string('长', 1024) },
+            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Content = "a\0b" },
+            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Content = "\U0001F600" },
+            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Orders = new[] { "1", "2", "3", "4" } },
+            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Orders = new[] { new string('1', 20) } },
+        };
+        for (int i = 0; i < bad.Length; i++)
+        {
+            bool called = false, refused = false;
+            try { s.SendJob(bad[i], progress: (a, step) => called = true); }
+            catch (ArgumentException) { refused = true; }
+            Check(refused && !called, "bad job " + i + " refused before any call");
+        }
+    }
+
+    public static void Run(int port, int dropPort, string simulator)
+    {
+        using (var s = LoggedIn(port))
+        {
+            Jobs(s);
+            Refusals(s);
+        }
+
+        // Each connection is dropped after the login and one answer: every attempt fails at its first field,
+        // and each relogin logs in, so the job starts again from the clear until the attempts run out.
+        using (var s = LoggedIn(dropPort))
+        {
+            var steps = new List<string>();
+            var r = s.SendJob(SmsJob("13800000001"), 2, (attempt, step) => steps.Add(attempt + ":" + step));
+            Check(r.Status == JobStatus.Failed && r.Step == "SubmitPrdId" && r.Attempts == 2
+                && string.Join(",", steps) == "1:SubmitAllClear,1:SubmitPrdId,2:SubmitAllClear,2:SubmitPrdId",
+                "drop: " + r + " steps " + string.Join(",", steps));
+        }
+
+        var sim = new Simulator(simulator);
+        sim.Start();
+        try
+        {
+            using (var s = LoggedIn(sim.Port))
+            {
+                // A new server takes the old one's place before SubmitTelNum: that call fails on the dead
+                // connection, the relogin logs in on the new server, and the job starts again.
+                var job = SmsJob("13800000001", "13800000002");
+                var r = s.SendJob(job, progress: (attempt, step) =>
+                {
+                    if (attempt == 1 && step == "SubmitTelNum") { sim.Stop(); sim.Start(); }
+                });
+                Check(r.IsSubmitted && r.Attempts == 2 && r.Recipients == 2, "server restarted mid-job: " + r);
+
+                // The server goes away for good before SubmitContent: no relogin, no second attempt.
+                r = s.SendJob(job, progress: (attempt, step) => { if (step == "SubmitContent") sim.Stop(); });
+                Check(r.Status == JobStatus.Failed && r.Step == "SubmitContent" && r.Attempts == 1
+                    && s.GetLastRelogin().ReloginKind != ReloginKind.LoggedIn, "server gone: " + r);
+
+                // Back again: the whole job once more.
+                sim.Start();
+                r = s.SendJob(job);
+                Check(r.IsSubmitted && r.Recipients == 2, "server back: " + r);
+            }
+        }
+        finally { sim.Stop(); }
     }
 }

@@ -11,6 +11,6 @@ mcs -target:library -warnaserror -out:"$work/Quorvex.Net.dll" "$src"/Quorvex*.cs
 mcs -warnaserror -r:"$work/Quorvex.Net.dll" -out:"$work/scenario.exe" "$src/Scenario.cs"
 . "$(dirname "$0")/harness.sh"
 # DllImport("quorvex") finds libquorvex.so through the library path.
-LD_LIBRARY_PATH="$(dirname "$lib")" LC_ALL=C.UTF-8 mono "$work/scenario.exe" "$port" "$drop_port"
+LD_LIBRARY_PATH="$(dirname "$lib")" LC_ALL=C.UTF-8 mono "$work/scenario.exe" "$port" "$drop_port" "$sim"
 run_readme_example "### .NET" csharp Host.cs
 echo "dotnet scenario: ok"

@@ -7,6 +7,7 @@ an IntPtr, since its length sits in the four bytes before the address passed.
 """
 import os
 import sys
+from xml.sax.saxutils import escape
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from native_declarations import fill, notice, sections  # noqa: E402
@@ -30,12 +31,26 @@ IMPORT = "[DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
 INDENT = " " * 8
 
 
+def xml_doc(text, indent, extra=()):
+    """The /// summary of a documentation text, so that an editor shows it: its lines as written,
+    a blank line a paragraph break, then the extra lines, each its own paragraph."""
+    paragraphs = [p.strip("\n") for p in (text or "").split("\n\n") if p.strip()] + list(extra)
+    if not paragraphs:
+        return []
+    lines = [f"{indent}/// <summary>"]
+    for i, paragraph in enumerate(paragraphs):
+        if i:
+            lines.append(f"{indent}/// <para/>")
+        lines += [f"{indent}/// {escape(line)}".rstrip() for line in paragraph.split("\n")]
+    return lines + [f"{indent}/// </summary>"]
+
+
 def declaration(e):
     result, attribute = RESULTS[e["result"]]
     args = [f"{ROLE_TYPES[a['role']]} {a['name']}" for a in e["args"]]
     items = [a + "," for a in args[:-1]] + [args[-1] + ");"] if args else [");"]
     head = f"{INDENT}public static extern {result} {e['name']}("
-    return [INDENT + IMPORT + attribute] + fill(head, items, INDENT + "    ")
+    return xml_doc(e.get("doc"), INDENT) + [INDENT + IMPORT + attribute] + fill(head, items, INDENT + "    ")
 
 
 def native(d):

@@ -8,6 +8,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from native_declarations import fill, notice  # noqa: E402
+from emit_dotnet import xml_doc  # noqa: E402
 
 # Written by hand in Quorvex.cs: they return Outcome, ReloginInfo and ConnectionState.
 HAND_WRITTEN = {"GetLastOutcome", "GetLastRelogin", "GetConnectionState"}
@@ -18,8 +19,8 @@ def camel(name):
     return name[0].lower() + name[1:]
 
 
-def method(e):
-    """The C# lines of the Session method of twin e."""
+def method(e, docs):
+    """The C# lines of the Session method of twin e, documented with docs, its export's text."""
     name, args = e["twin_of"], e["args"][1:]
     params, passed, numbers, fx_texts = [], ["p"], 0, 0
     for a in args:
@@ -48,7 +49,8 @@ def method(e):
     has_outputs = len(passed) - 1 > len([a for a in args if a["role"] in ("text", "int")])
     kind = "Reply" if has_outputs else "bool"
     items = [x + "," for x in params[:-1]] + [params[-1] + ") {"] if params else [") {"]
-    lines = fill(f"{INDENT}public {kind} {name}(", items, INDENT + "    ")
+    lines = xml_doc(docs, INDENT, ["Runs on this session (" + e["name"] + ")."])
+    lines += fill(f"{INDENT}public {kind} {name}(", items, INDENT + "    ")
     lines.append(INDENT + "    " + ("var f = new Frame(); var p = Enter();" if has_outputs else "var p = Enter();"))
     close = (f", {numbers})" if numbers else ")") if has_outputs else ""
     items = [x + "," for x in passed[:-1]] + [passed[-1] + ")" + close + "; }"]
@@ -66,9 +68,10 @@ def session(d):
              "{",
              "    public sealed partial class Session",
              "    {"]
+    docs = {e["name"]: e.get("doc") for e in d["exports"]}
     for e in d["exports"]:
         if e.get("twin_of") and e["twin_of"] not in HAND_WRITTEN:
-            lines += method(e)
+            lines += method(e, docs.get(e["twin_of"]))
     lines += ["    }", "}"]
     return "\n".join(lines) + "\n"
 

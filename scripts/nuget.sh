@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Makes the NuGet package Quorvex.<version>.nupkg in build-nuget/ (or
+# $QUORVEX_NUGET_DIR) with Debian's nuget: the managed assembly and its XML
+# documentation for .NET Framework 4.6 and later (lib/net46: mcs builds
+# against Mono's 4.x profile, and the GBK fallback for .NET needs
+# Encoding.RegisterProvider, new in 4.6; no .NET Standard reference
+# assemblies are installed here, so there is no lib/netstandard2.0), the 32- and 64-bit
+# Windows DLLs and the Linux library under runtimes/, and build targets that
+# copy the Windows DLLs into .NET Framework projects.
+#   nuget.sh             builds the library and both DLLs in build/ first
+#   nuget.sh --no-build  packs what build/ (or $QUORVEX_BUILD_DIR) holds
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUORVEX_BUILD_DIR:-$root/build}
+out=${QUORVEX_NUGET_DIR:-$root/build-nuget}
+if [ "${1:-}" != --no-build ]; then
+  bash "$root/scripts/setup.sh"
+  command -v nuget >/dev/null || { echo "nuget missing: apt-get install nuget" >&2; exit 1; }
+  cmake -S "$root" --preset dev -B "$build" -DQUORVEX_WINDOWS_DLLS=ON >/dev/null
+  cmake --build "$build" --target quorvex quorvex_windows_i686 quorvex_windows_x86_64 -j"${QUORVEX_JOBS:-2}"
+fi
+version=$(sed -n 's/^project(quorvex VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+src=$root/bindings/dotnet
+stage=$out/stage
+rm -rf "$stage" && mkdir -p "$stage/lib/net46" "$stage/build" "$stage/runtimes/linux-x64/native" \
+  "$stage/runtimes/win-x86/native" "$stage/runtimes/win-x64/native"
+
+# -nowarn:1591: the generated declarations of Native document what the
+# description documents, not every parameter.
+mcs -target:library -warnaserror -nowarn:1591 -out:"$stage/lib/net46/Quorvex.Net.dll" \
+  -doc:"$stage/lib/net46/Quorvex.Net.xml" "$src"/Quorvex*.cs
+# mcs leaves <inheritdoc cref="Native.X"/> as written: Client's methods get their export's text here, so that
+# every editor shows it.
+python3 - "$stage/lib/net46/Quorvex.Net.xml" <<'PY'
+import re, sys
+path = sys.argv[1]
+text = open(path, encoding="utf-8").read()
+docs = dict(re.findall(r'<member name="M:Quorvex\.Native\.(\w+)(?:\([^"]*\))?">(.*?)</member>', text, re.S))
+def inherit(m):
+    if m[1] not in docs:
+        sys.exit(f"nuget.sh: no documentation of Native.{m[1]} to inherit")
+    return docs[m[1]].strip()
+open(path, "w", encoding="utf-8").write(re.sub(r'<inheritdoc cref="Native\.(\w+)"\s*/>', inherit, text))
+PY
+cp "$src/package/Quorvex.Net.dll.config" "$stage/lib/net46/"
+cp "$src/package/Quorvex.targets" "$stage/build/"
+cp "$root/LICENSE" "$stage/LICENSE.txt"
+cp -L "$build/src/libquorvex.so.0" "$stage/runtimes/linux-x64/native/"
+cp "$build/windows-i686/src/Quorvex.dll" "$stage/runtimes/win-x86/native/"
+cp "$build/windows-x86_64/src/Quorvex.dll" "$stage/runtimes/win-x64/native/"
+sed "s/@VERSION@/$version/" "$src/package/Quorvex.nuspec" > "$stage/Quorvex.nuspec"
+
+# NuGet before 4.9 knows no <license> element: such a nuget packs with the
+# licence's URL, and the element is put back into the packed manifest.
+# (nuget help repeats itself without end when its output is not a terminal: only its first line is read.)
+nuget_version=$( (nuget help </dev/null 2>/dev/null || true) | head -1 | sed -n 's/^NuGet Version: \([0-9]*\.[0-9]*\).*/\1/p')
+old=$(python3 -c "import sys; print(int(tuple(map(int, sys.argv[1].split('.'))) < (4, 9)))" "${nuget_version:-0.0}")
+if [ "$old" = 1 ]; then
+  sed -i 's|<license type="expression">Apache-2.0</license>|<licenseUrl>https://licenses.nuget.org/Apache-2.0</licenseUrl>|' \
+    "$stage/Quorvex.nuspec"
+fi
+rm -f "$out"/Quorvex.*.nupkg
+# nuget keeps its settings under HOME; a scratch one keeps the user's untouched and the pack offline.
+(cd "$stage" && HOME="$out/home" nuget pack Quorvex.nuspec -OutputDirectory "$out" -NonInteractive -NoDefaultExcludes </dev/null) >/dev/null
+package=$out/Quorvex.$version.nupkg
+if [ "$old" = 1 ]; then
+  python3 - "$package" <<'PY'
+import sys, zipfile
+path = sys.argv[1]
+with zipfile.ZipFile(path) as z:
+    entries = [(i, z.read(i.filename)) for i in z.infolist()]
+with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+    for info, data in entries:
+        if info.filename == "Quorvex.nuspec":
+            url = b"<licenseUrl>https://licenses.nuget.org/Apache-2.0</licenseUrl>"
+            assert url in data, "the packed manifest lost its licence URL"
+            data = data.replace(url, b'<license type="expression">Apache-2.0</license>\n    ' + url)
+        z.writestr(info, data)
+PY
+fi
+echo "$package"

@@ -6,6 +6,7 @@ simulator stopped mid-job; then the README's Python example, run as written.
     python_scenario.py SIMULATOR README     (QUORVEX_LIBRARY names the library)"""
 import base64
 import datetime
+import inspect
 import os
 import random
 import re
@@ -203,12 +204,28 @@ def job_plans(rounds=200, seed=25):
            ("a content over its field", quorvex.Job("1001", ["13800000000"], content="长" * 1024)),
            ("an order over its Param", quorvex.Job("1001", ["13800000000"], orders=["O" * 20])),
            ("two numbers as one", quorvex.Job("1001", ["13800000000,13800000001"]))]
-    for what, job in bad:
-        try:
-            quorvex.Client.send_job(None, job, progress=lambda *a: calls.append(a))
-            check(f"a job with {what} is refused before any call", False)
-        except (ValueError, TypeError):
-            check(f"a job with {what} is refused before any call", not calls, calls)
+    with quorvex.Session() as s:
+        for what, job in bad:
+            try:
+                s.send_job(job, progress=lambda *a: calls.append(a))
+                check(f"a job with {what} is refused before any call", False)
+            except (ValueError, TypeError):
+                check(f"a job with {what} is refused before any call", not calls, calls)
+
+
+def generated_methods():
+    """Each export's method takes the declared inputs in order, on the object that may call it."""
+    wrong = []
+    for name, export in quorvex.EXPORTS.items():
+        inputs = [n for role, n in export.params if role in ("text", "prefixed", "int")]
+        on_session = export.params and export.params[0][0] == "session"
+        owner, method = (quorvex.Session, name[2:]) if on_session else (quorvex.Client, name)
+        if name == "QvSessionDestroy":
+            continue
+        function = owner.__dict__.get(method) or getattr(owner, method, None)
+        if function is None or list(inspect.signature(function).parameters)[1:] != inputs or not function.__doc__:
+            wrong.append(name)
+    check("every export has a documented method with its inputs in order", not wrong, wrong)
 
 
 def send_jobs(port):
@@ -338,6 +355,7 @@ def main():
                   "SubmitAllOver_2" in logged and "demo123" not in logged)
             relogin(qv, drop_port)
         sessions(port)
+        generated_methods()
         job_plans()
         send_jobs(port)
         job_recovery(simulator)

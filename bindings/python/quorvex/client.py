@@ -3,6 +3,7 @@ import ctypes
 import functools
 import threading
 import weakref
+from typing import Callable, Optional
 
 from . import _native
 from ._api import ClientExports, OutcomeKind, ReloginKind, SessionExports, StateFlag
@@ -214,7 +215,8 @@ class _Exports:
         r = self.GetConnectionState().outputs
         return ConnectionState(StateFlag(r["State"]), r["Path"], r["LoginProtocol"], r["LoginCode"])
 
-    def send_job(self, job: Job, attempts: int = 2, progress=None) -> JobResult:
+    def send_job(self, job: Job, attempts: int = 2,
+                 progress: Optional[Callable[[int, str], None]] = None) -> JobResult:
         """Sends a whole job: SubmitAllClear, its fields, its submit, restarting from the clear
         when a call fails and the relogin logged in again; see quorvex.jobs and the README's
         "Sending a job".  progress(attempt, step), when given, is called before each call."""

@@ -354,6 +354,7 @@ def main():
             check("the trace shows the calls and masks the password",
                   "SubmitAllOver_2" in logged and "demo123" not in logged)
             relogin(qv, drop_port)
+        check("a null session pointer comes back as 0", quorvex.Client().QvDefaultSession().value == 0)
         sessions(port)
         generated_methods()
         job_plans()

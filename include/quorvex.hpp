@@ -326,4 +326,6 @@ class Session : public SessionView {
 
 }  // namespace quorvex
 
+#include "quorvex_job.hpp"
+
 #endif  // QUORVEX_HPP

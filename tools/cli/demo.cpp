@@ -17,6 +17,16 @@
 
 namespace qv::cli {
 
+// A date `days` from today, "YYYY-MM-DD".
+std::string date_in(int days) {
+  using namespace std::chrono;
+  const year_month_day ymd{floor<std::chrono::days>(system_clock::now()) + std::chrono::days(days)};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+  return text;
+}
+
 namespace {
 
 constexpr int32_t kOk = qv::sim::kAccepted;
@@ -88,16 +98,6 @@ class Tour {
   int checks_ = 0;
   int failures_ = 0;
 };
-
-// A date `days` from today, "YYYY-MM-DD".
-std::string date_in(int days) {
-  using namespace std::chrono;
-  const year_month_day ymd{floor<std::chrono::days>(system_clock::now()) + std::chrono::days(days)};
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
-  return text;
-}
 
 void tour_login(Tour &tour) {
   tour.section("A wrong password: the request is written, the server refuses it with 401");

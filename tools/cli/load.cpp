@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "call.h"
+#include "demo.h"
 #include "proxy_option.h"
 #include "simulator.h"
 #include "text_codec.h"
@@ -145,16 +146,6 @@ qv::sim::Options simulator_options(const LoadOptions &options) {
     sim.accounts.push_back(account);
   }
   return sim;
-}
-
-// A date `days` from today, "YYYY-MM-DD".
-std::string date_in(int days) {
-  using namespace std::chrono;
-  const year_month_day ymd{floor<std::chrono::days>(system_clock::now()) + std::chrono::days(days)};
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
-  return text;
 }
 
 // The texts of the send job that every session sends, as the demo's.

@@ -18,8 +18,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from native_declarations import notice  # noqa: E402
+from emit_sessions import wrapped as signature_lines  # noqa: E402
 
-WIDTH = 100
 HAND_WRITTEN = {"outcome"}  # families whose twins quorvex.hpp spells itself
 INPUT_TYPES = {"text": "std::string_view", "int": "int32_t"}
 TEXT_OUTPUTS = {"param": "QV_PARAM_BUFFER_SIZE", "message": "QV_BODY_BUFFER_SIZE"}
@@ -61,18 +61,6 @@ def struct_names(d):
 
 def result_type(e, structs):
     return f"Result<{e['twin_of']}Outputs>" if e["twin_of"] in structs else "Result<>"
-
-
-def signature_lines(head, params, tail, indent):
-    """head(params)tail, broken after a comma to stay within WIDTH."""
-    items = [p + "," for p in params[:-1]] + [params[-1] + ")" + tail] if params else [")" + tail]
-    lines = [head + "(" + items[0]]
-    for item in items[1:]:
-        if len(lines[-1]) + 1 + len(item) <= WIDTH:
-            lines[-1] += " " + item
-        else:
-            lines.append(indent + item)
-    return lines
 
 
 def fx_size(e):

@@ -33,7 +33,8 @@ class JobStatus(enum.IntEnum):
 
 @dataclass
 class Job:
-    """A send job; texts as str (sent as GBK).  Only the fields given are sent."""
+    """A send job; texts as str (sent as GBK).  Only the fields given are sent: None or an
+    empty text (or empty file content) is a field left out."""
     product: str
     numbers: Sequence[str]
     content: Optional[str] = None
@@ -60,8 +61,8 @@ class JobResult:
     outcome   that call's Outcome when it failed, else None
     attempts  how many times the job was started (1 or more)
     recipients, charged, left   the submit's three numbers when SUBMITTED
-    lookup    when MAYBE_SUBMITTED, the first recipient's number: look the job up with
-              LastDetails(lookup, ...) or AllInfoPackId and InfoPackStatus before sending again"""
+    look_up   when MAYBE_SUBMITTED, what to look the job up with before sending it again:
+              LastDetails with the first number, or AllInfoPackId and InfoPackStatus"""
     status: JobStatus
     step: str
     code: int
@@ -71,11 +72,15 @@ class JobResult:
     recipients: int = 0
     charged: int = 0
     left: int = 0
-    lookup: Optional[str] = None
+    look_up: Optional[str] = None
+
+    @property
+    def submitted(self) -> bool:
+        return self.status == JobStatus.SUBMITTED
 
     @property
     def job_number(self) -> Optional[str]:
-        return self.message if self.status == JobStatus.SUBMITTED else None
+        return self.message if self.submitted else None
 
 
 def _text(value, what, limit=BODY_MAX_TEXT):
@@ -117,7 +122,7 @@ def plan(job: Job):
         steps.append(("CheckPrdId", (job.product,)))
     steps += [("SubmitTelList", (part,)) for part in _number_parts(job.numbers)]
     steps.append(("SubmitTelNum", (str(len(job.numbers)),)))
-    if job.content is not None:
+    if job.content:
         steps.append(("SubmitContent", (_text(job.content, "content"),)))
         if job.check:
             steps.append(("CheckContent", ()))
@@ -125,22 +130,22 @@ def plan(job: Job):
                          ("SubmitBgnTime", "begin_time"), ("SubmitEndTime", "end_time"),
                          ("SubmitTransFilename", "file_name")):
         value = getattr(job, name)
-        if value is not None:
+        if value:
             steps.append((export, (_text(value, name),)))
-    if job.file_content is not None:
+    if job.file_content:
         if not isinstance(job.file_content, (bytes, bytearray)):
             raise TypeError("file_content: bytes are needed")
         encoded = base64.b64encode(bytes(job.file_content)).decode("ascii")
-        steps += [("SubmitTransFile", (encoded[i:i + FILE_PART],)) for i in range(0, max(len(encoded), 1), FILE_PART)]
+        steps += [("SubmitTransFile", (encoded[i:i + FILE_PART],)) for i in range(0, len(encoded), FILE_PART)]
     orders = list(job.orders or ())
     if len(orders) > 3:
         raise ValueError(f"orders: at most 3, not {len(orders)}")
     if orders:
         texts = [_text(o, f"orders[{i}]", PARAM_MAX_TEXT) for i, o in enumerate(orders)]
         steps.append(("SubmitPQOrderSelect", tuple(texts + [""] * (3 - len(texts)))))
-    if job.period is not None:
+    if job.period:
         steps.append(("SubmitBgnDateEx", (_text(job.period, "period"),)))
-    steps.append(("SubmitAllOverEx_2" if orders or job.period is not None else "SubmitAllOver_2", ()))
+    steps.append(("SubmitAllOverEx_2" if orders or job.period else "SubmitAllOver_2", ()))
     return steps
 
 
@@ -163,7 +168,8 @@ def run_job(caller, job: Job, attempts: int = 2, progress=None) -> JobResult:
                 continue
             if export == submit and r.outcome is not None and r.outcome.sent:
                 return JobResult(JobStatus.MAYBE_SUBMITTED, export, r.code, r.message, r.outcome, attempt,
-                                 lookup=job.numbers[0])
+                                 look_up=f"LastDetails with the first number ({job.numbers[0]}), "
+                                         "or AllInfoPackId and InfoPackStatus")
             if attempt < attempts and caller.last_relogin().relogin == RELOGIN_LOGGED_IN:
                 break  # connected and logged in again: the whole job, from its clear
             return JobResult(JobStatus.FAILED, export, r.code, r.message, r.outcome, attempt)

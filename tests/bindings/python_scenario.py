@@ -204,7 +204,13 @@ def job_plans(rounds=200, seed=25):
            ("a content over its field", quorvex.Job("1001", ["13800000000"], content="长" * 1024)),
            ("an order over its Param", quorvex.Job("1001", ["13800000000"], orders=["O" * 20])),
            ("two numbers as one", quorvex.Job("1001", ["13800000000,13800000001"]))]
-    with quorvex.Session() as s:
+    with quorvex.Session(raise_on_failure=True) as s:
+        try:
+            s.Heartbeat()
+            check("raise_on_failure: a failed call raises", False)
+        except quorvex.QuorvexError as e:
+            check("raise_on_failure: a failed call raises with its outcome",
+                  e.outcome.outcome == quorvex.OutcomeKind.NOT_CONNECTED and not e.result.ok, e.outcome)
         for what, job in bad:
             try:
                 s.send_job(job, progress=lambda *a: calls.append(a))
@@ -247,6 +253,13 @@ def send_jobs(port):
         r = s.send_job(scheduled)
         check("a scheduled job is submitted with SubmitAllOverEx_2",
               (r.status, r.step, r.recipients) == (quorvex.JobStatus.SUBMITTED, "SubmitAllOverEx_2", 2), r)
+        unknown = s.ProductInfo("9999")
+        try:
+            unknown.check()
+            check("check() raises for a code the server refused", False, unknown)
+        except quorvex.QuorvexError as e:
+            check("check() raises for a code the server refused, with its code",
+                  e.code == unknown.code != 900 and e.result is unknown and s.GetUdInfo().check().accepted, unknown)
         seen.clear()
         refused = quorvex.Job("1001", numbers[:1], content="代开发票", check=True)
         r = s.send_job(refused, progress=lambda attempt, step: seen.append(step))

@@ -76,9 +76,11 @@ def fx_text_size(reply_length):
 class _Exports:
     """The generic call and the common steps, shared by Client and Session.
 
-    Every export reachable from the object is a method under its export's name, taking the
-    header's inputs in order (texts as str, bytes or None; int32 as int) and returning a
-    Result; output buffers are made here at their documented sizes."""
+    Every export reachable from the object is a method under its export's name (generated
+    in _api.py with its signature and documentation), taking the header's inputs in order
+    (texts as str, bytes or None; int32 as int) and returning a Result; output buffers are
+    made here at their documented sizes.  A call that returns 0 carries its outcome in the
+    Result, and raises QuorvexError instead when raise_on_failure is set."""
 
     def _export(self, name):
         raise NotImplementedError

@@ -104,6 +104,11 @@ def main():
         wheels = {re.search(r"py3-none-(\w+)\.whl$", w).group(1): os.path.join(dist, w)
                   for w in os.listdir(dist) if w.endswith(".whl")}
         check("a Linux wheel among them", "linux_x86_64" in wheels, wheels)
+        cmake = open(os.path.join(SOURCE, "CMakeLists.txt"), encoding="utf-8").read()
+        init = open(os.path.join(SOURCE, "bindings", "python", "quorvex", "__init__.py"), encoding="utf-8").read()
+        version = re.search(r"project\(quorvex VERSION ([\d.]+)", cmake).group(1)
+        check("the wheels and the package have the library's version",
+              all(f"quorvex-{version}-" in w for w in wheels.values()) and f'__version__ = "{version}"' in init)
         for platform, path in sorted(wheels.items()):
             problems = wheel_problems(path, platform)
             check(f"the {platform} wheel: tag, RECORD, licence and its own library", not problems, problems)

@@ -24,8 +24,12 @@ if(CMAKE_SCRIPT_MODE_FILE)
 endif()
 
 # quorvex_help_manpage(<target> <summary>): <output name>.1 (or .1.gz) in
-# the build tree, made after the target and installed with the tools.
+# the build tree, made after the target and installed with the tools; none
+# in a cross build.
 function(quorvex_help_manpage target summary)
+  if(CMAKE_CROSSCOMPILING)
+    return()  # the program cannot run here to print its help
+  endif()
   get_target_property(name ${target} OUTPUT_NAME)
   if(NOT name)
     set(name ${target})

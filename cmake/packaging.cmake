@@ -6,8 +6,10 @@
 #                    package of its own so that GTK 3 stays optional:
 #                    libquorvex0 recommends it; without it ShowAbout and
 #                    ShowMsg return 0
-#   libquorvex-dev   header, unversioned link, quorvex.pc, CMake package (dev)
-#   quorvex-tools    quorvex-sim, quorvex and an example Quorvex.ini (tools)
+#   libquorvex-dev   header, unversioned link, quorvex.pc, CMake package,
+#                    the README and its C and C++ hosts as examples (dev)
+#   quorvex-tools    quorvex-sim, quorvex, an example Quorvex.ini and the
+#                    two programs' READMEs (tools)
 set(QUORVEX_DEB_MAINTAINER "Quorvex developers <quorvex@users.noreply.example>"
   CACHE STRING "Maintainer field of the Debian packages")
 set(deb_revision 1)
@@ -41,6 +43,59 @@ foreach(component IN LISTS deb_components)
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_package_${component}}
     COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
+
+# The documentation beside them, compressed as Debian compresses a document
+# over 4 KB: the README and its example hosts with the -dev package (a host
+# developer installs that one), the simulator's and the command-line host's
+# READMEs with the tools.
+function(quorvex_deb_document source name component)
+  set(compressed ${deb_doc}/${deb_package_${component}}/${name}.gz)
+  if(QUORVEX_GZIP)
+    get_filename_component(folder ${compressed} DIRECTORY)
+    file(MAKE_DIRECTORY ${folder})
+    execute_process(COMMAND ${QUORVEX_GZIP} -9nc INPUT_FILE ${source} OUTPUT_FILE ${compressed})
+    install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_package_${component}}
+      COMPONENT ${component} EXCLUDE_FROM_ALL)
+  else()
+    install(FILES ${source} RENAME ${name}
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_package_${component}}
+      COMPONENT ${component} EXCLUDE_FROM_ALL)
+  endif()
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()
+
+# The README's hosts, each the first block of its language after its
+# section's heading, cut out here so that the examples and the README never
+# differ: examples/host.c and examples/host.cpp.
+file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
+function(quorvex_readme_example heading fence file)
+  string(FIND "${readme}" "\n${heading}\n" at)
+  if(at GREATER -1)
+    string(SUBSTRING "${readme}" ${at} -1 rest)
+    string(FIND "${rest}" "\n```${fence}\n" at)
+  endif()
+  if(at GREATER -1)
+    string(LENGTH "\n```${fence}\n" fence_length)
+    math(EXPR at "${at} + ${fence_length}")
+    string(SUBSTRING "${rest}" ${at} -1 rest)
+    string(FIND "${rest}" "\n```\n" at)
+  endif()
+  if(at LESS 0)
+    message(FATAL_ERROR "README.md: no ${fence} example after \"${heading}\" for the -dev package")
+  endif()
+  math(EXPR at "${at} + 1")
+  string(SUBSTRING "${rest}" 0 ${at} example)
+  file(WRITE ${deb_doc}/examples/${file} "${example}")
+  install(FILES ${deb_doc}/examples/${file}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_package_dev}/examples COMPONENT dev EXCLUDE_FROM_ALL)
+endfunction()
+quorvex_readme_example("## The API in brief" c host.c)
+quorvex_readme_example("## C++" cpp host.cpp)
+quorvex_deb_document(${PROJECT_SOURCE_DIR}/README.md README.md dev)
+if(tools IN_LIST deb_components)
+  quorvex_deb_document(${PROJECT_SOURCE_DIR}/tools/sim/README.md README.quorvex-sim.md tools)
+  quorvex_deb_document(${PROJECT_SOURCE_DIR}/tools/cli/README.md README.quorvex.md tools)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvex)
@@ -93,7 +148,8 @@ set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${deb_exact}")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "development files of the Quorvex client library
 The C header quorvex.h, the header-only C++ interface quorvex.hpp, the link
 libquorvex.so, quorvex.pc for pkg-config and a CMake package:
-find_package(Quorvex) gives the target Quorvex::quorvex.")
+find_package(Quorvex) gives the target Quorvex::quorvex.
+The README and small hosts in C and C++ lie in /usr/share/doc/${deb_package_dev}.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ${deb_package_tools})
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)
@@ -102,6 +158,7 @@ set(CPACK_DEBIAN_TOOLS_DESCRIPTION "simulator and command-line host of the Quorv
 quorvex-sim is a stand-in for the platform's server. quorvex calls any export
 of the library from the command line, and its demo command tours the library
 against an embedded simulator. An example settings file lies in
-/usr/share/quorvex.")
+/usr/share/quorvex, and both programs' READMEs in
+/usr/share/doc/${deb_package_tools}.")
 
 include(CPack)

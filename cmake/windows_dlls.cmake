@@ -1,6 +1,9 @@
 # Quorvex.dll for 32- and 64-bit Windows, cross-built with mingw-w64 beside
 # the Linux build, each width in a build of its own (windows-i686/,
-# windows-x86_64/), and the zips that a Windows host developer downloads.
+# windows-x86_64/), and the zips that a Windows host developer downloads:
+# the DLL with its import library, .def and headers, the simulator and the
+# command-line host built for the same width, a settings file for the
+# demo, a README and an example host.
 #   cmake --build build --target windows_zips   (or scripts/windows-zips.sh)
 # They are built with the test suite, unless QUORVEX_WINE_TESTS=OFF (the
 # sanitizer builds) leaves them and their Wine tests out; builds without
@@ -32,13 +35,22 @@ foreach(width i686 x86_64)
   list(APPEND QUORVEX_WINDOWS_WIDTHS ${width})
   set(dir ${CMAKE_BINARY_DIR}/windows-${width})
   set(QUORVEX_WINDOWS_DIR_${width} ${dir})
+  # The DLL, its test hosts, and the simulator and the command-line host
+  # for the zip; a compiler launcher (ccache) of this build serves it too.
+  set(launchers)
+  foreach(language C CXX)
+    if(CMAKE_${language}_COMPILER_LAUNCHER)
+      list(APPEND launchers -DCMAKE_${language}_COMPILER_LAUNCHER=${CMAKE_${language}_COMPILER_LAUNCHER})
+    endif()
+  endforeach()
+  set(tools ${dir}/bin/quorvex-sim.exe ${dir}/bin/quorvex.exe)
   ExternalProject_Add(quorvex_windows_${width}
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${dir}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-${width}.cmake -DCMAKE_BUILD_TYPE=Release
-      -DQUORVEX_WERROR=${QUORVEX_WERROR}
+      -DQUORVEX_WERROR=${QUORVEX_WERROR} -DQUORVEX_BUILD_TOOLS=ON ${launchers}
     BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a
+    BUILD_BYPRODUCTS ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${tools}
     INSTALL_COMMAND "")
   # The width's export list, generated and committed beside the sources;
   # the zip carries it as quorvex.def.
@@ -53,7 +65,8 @@ foreach(width i686 x86_64)
   set(zip_sources
     ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${PROJECT_SOURCE_DIR}/include/quorvex.h ${PROJECT_SOURCE_DIR}/include/quorvex_sessions.h
     ${PROJECT_SOURCE_DIR}/include/quorvex.hpp ${PROJECT_SOURCE_DIR}/include/quorvex_twins.hpp ${PROJECT_SOURCE_DIR}/include/quorvex_job.hpp
-    ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/packaging/windows/example_host.c)
+    ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/packaging/windows/example_host.c
+    ${tools} ${PROJECT_SOURCE_DIR}/tools/cli/Quorvex.ini)
   set(licence ${PROJECT_SOURCE_DIR}/LICENSE)  # the Apache License 2.0
   set(stage ${CMAKE_BINARY_DIR}/packages/${zip_name})
   add_custom_command(OUTPUT ${zip}

@@ -4,9 +4,14 @@
 #   setup.sh        everything the whole test suite uses
 #   setup.sh demo   only what the library, the simulator and the
 #                   command-line host need to build (the demo)
+#   setup.sh zips   only what the Windows zips need (scripts/windows-zips.sh):
+#                   what the demo needs, for the build that drives the cross
+#                   builds, and the mingw-w64 compilers
 set -euo pipefail
 
 demo_packages=(build-essential cmake g++ pkg-config libxml2-dev)
+# The 32- and 64-bit Windows DLLs and programs: the cross compilers.
+mingw_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
 packages=(
   "${demo_packages[@]}"
   libgtest-dev libgmock-dev googletest
@@ -27,16 +32,17 @@ packages=(
   # Hardening: libFuzzer from clang, and valgrind for the demo; the house
   # rules: clang-format and clang-tidy.
   clang libclang-rt-14-dev valgrind clang-format-14 clang-tidy-14
-  # The 32- and 64-bit Windows DLLs: cross compilers, and Wine to test them.
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
+  # The Windows DLLs, and Wine to test them.
+  "${mingw_packages[@]}" wine wine32:i386 wine64
   # The bindings' scenarios: Free Pascal, and Mono with its CJK encodings.
   fp-compiler mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
 )
-demo=0
-if [ "${1:-}" = demo ]; then
-  demo=1
-  packages=("${demo_packages[@]}")
-fi
+case "${1:-}" in
+  demo) packages=("${demo_packages[@]}") ;;
+  zips) packages=("${demo_packages[@]}" "${mingw_packages[@]}") ;;
+  "") ;;
+  *) echo "usage: setup.sh [demo | zips]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -55,7 +61,7 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 # Wine's 32-bit half comes from the i386 architecture.
-if [ "$demo" = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
   if [ "$(id -u)" -eq 0 ]; then dpkg --add-architecture i386; else sudo dpkg --add-architecture i386; fi
 fi
 # A mirror in the middle of a sync can fail an index or two; apt-get then

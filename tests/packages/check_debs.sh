@@ -44,6 +44,35 @@ LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" --version | grep -q "$version"
 LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" demo >"$dir/demo.log" || { tail -20 "$dir/demo.log"; exit 1; }
 sh "$src/tests/consumer/consumers.sh" "$root/usr" "$dir"
 
+# The documents are the tree's, and the -dev package's example hosts build
+# against the packages and run against the packaged simulator (their port
+# 9000 made a free one).
+doc=$root/usr/share/doc
+for f in libquorvex-dev/README.md:README.md quorvex-tools/README.quorvex-sim.md:tools/sim/README.md \
+  quorvex-tools/README.quorvex.md:tools/cli/README.md; do
+  gzip -dc "$doc/${f%%:*}.gz" | cmp -s - "$src/${f#*:}" || { echo "$doc/${f%%:*}.gz differs from ${f#*:}"; exit 1; }
+done
+: >"$dir/sim.out"
+"$root/usr/bin/quorvex-sim" --port 0 --quiet >"$dir/sim.out" &
+sim_pid=$!
+trap 'kill $sim_pid 2>/dev/null; rm -rf "$dir"' EXIT
+port=
+for _ in $(seq 100); do
+  port=$(sed -n 's/^quorvex-sim listening on 127[.]0[.]0[.]1:\([0-9]*\)$/\1/p' "$dir/sim.out")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+pc=$(dirname "$(find "$root" -name quorvex.pc)")
+for host in host.c:cc host.cpp:c++; do
+  file=${host%:*}
+  sed "s/\"127[.]0[.]0[.]1\", 9000\([,)]\)/\"127.0.0.1\", $port\1/" "$doc/libquorvex-dev/examples/$file" >"$dir/$file"
+  # shellcheck disable=SC2046
+  ${host#*:} -Wall -Werror "$dir/$file" -o "$dir/host" $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs quorvex) \
+    -Wl,-rpath,"$lib"
+  LC_ALL=C.UTF-8 "$dir/host" | tee "$dir/host.out"
+  grep -q '^number rules: ' "$dir/host.out"
+done
+
 status=0
 lintian --fail-on error "$dir"/debs/*.deb >"$dir/lintian.log" 2>&1 || status=$?
 grep -v 'running with root privileges' "$dir/lintian.log" || true

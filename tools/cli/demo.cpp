@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "call.h"
+#include "cli_os.h"
 #include "proxy_option.h"
 #include "simulator.h"
 #include "steps.h"
@@ -343,8 +344,7 @@ void tour_settings_and_web_request(Tour &tour, const std::string &port) {
   tour.section(
       "The settings file beside this binary, and a timed request to the simulator's status page");
   std::error_code error;
-  const std::filesystem::path bin =
-      std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  const std::filesystem::path bin = program_folder();
   const std::filesystem::path file = bin / "Quorvex.ini";
   const std::optional<std::string> dx = settings_file_value(file, "dx");
   const std::optional<std::string> wt = settings_file_value(file, "wt");

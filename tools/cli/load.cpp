@@ -1,7 +1,6 @@
 #include "load.h"
 
 #include <quorvex.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -17,6 +16,7 @@
 #include <thread>
 
 #include "call.h"
+#include "cli_os.h"
 #include "demo.h"
 #include "proxy_option.h"
 #include "simulator.h"
@@ -297,13 +297,9 @@ LoadOptions parse_load_options(const std::vector<std::string> &words) {
 }
 
 int run_load(const LoadOptions &options, std::ostream &out) {
-  // Both ends of every connection are in this process: two descriptors a
+  // Both ends of every connection are in this process: two sockets a
   // session, more than a default soft limit of 1024 allows past 500.
-  rlimit files{};
-  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
-  }
+  allow_many_sockets();
   qv::sim::Simulator sim(simulator_options(options));
   const uint16_t port = sim.start(0);
   const char *unit = options.job ? "jobs" : "calls";

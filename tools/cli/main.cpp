@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "call.h"
+#include "cli_os.h"
 #include "demo.h"
 #include "load.h"
 #include "proxy_option.h"
@@ -140,8 +141,9 @@ int dispatch(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  qv::cli::show_utf8_on_console();
   try {
-    return dispatch(std::vector<std::string>(argv + 1, argv + argc));
+    return dispatch(qv::cli::utf8_arguments(argc, argv));
   } catch (const qv::cli::StepError &e) {
     std::cout.flush();
     std::cerr << "quorvex: " << e.what() << '\n';

@@ -1,49 +1,12 @@
 #include "text_codec.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <stdexcept>
+
+#include "cli_os.h"
 
 namespace qv::cli {
 
 namespace {
-
-class Converter {
- public:
-  Converter(const char *to, const char *from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1))
-      throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
-  }
-  ~Converter() { iconv_close(cd_); }
-  Converter(const Converter &) = delete;
-  Converter &operator=(const Converter &) = delete;
-
-  // Converts as much of `in` as it can, appending to `out`; returns false
-  // at the first byte that cannot be converted, leaving `in` at it.
-  bool convert(std::string_view &in, std::string &out) {
-    char buffer[256];
-    while (!in.empty()) {
-      char *src = const_cast<char *>(in.data());
-      size_t src_left = in.size();
-      char *dst = buffer;
-      size_t dst_left = sizeof buffer;
-      const size_t rc = iconv(cd_, &src, &src_left, &dst, &dst_left);
-      const int error = errno;
-      out.append(buffer, static_cast<size_t>(dst - buffer));
-      in.remove_prefix(in.size() - src_left);
-      if (rc == static_cast<size_t>(-1) && error != E2BIG) {
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // reset the shift state
-        return false;
-      }
-    }
-    return true;
-  }
-
- private:
-  iconv_t cd_;
-};
 
 std::string hex_escape(unsigned char byte) {
   char text[5];
@@ -83,18 +46,16 @@ void append_escaped(std::string &out, std::string_view utf8) {
 }  // namespace
 
 std::optional<std::string> utf8_to_gbk(std::string_view utf8) {
-  Converter to_gbk("GBK", "UTF-8");
   std::string gbk;
-  if (!to_gbk.convert(utf8, gbk)) return std::nullopt;
+  if (!convert(Conversion::Utf8ToGbk, utf8, gbk)) return std::nullopt;
   return gbk;
 }
 
 std::string quoted_from_gbk(std::string_view gbk) {
-  Converter from_gbk("UTF-8", "GBK");
   std::string out = "\"";
   while (!gbk.empty()) {
     std::string utf8;
-    const bool complete = from_gbk.convert(gbk, utf8);
+    const bool complete = convert(Conversion::GbkToUtf8, gbk, utf8);
     append_escaped(out, utf8);
     if (!complete) {
       out += hex_escape(static_cast<unsigned char>(gbk.front()));

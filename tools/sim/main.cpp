@@ -1,6 +1,5 @@
-// quorvex-sim: runs the Simulator until SIGINT or SIGTERM.
-#include <signal.h>
-
+// quorvex-sim: runs the Simulator until asked to stop (SIGINT or SIGTERM;
+// Ctrl+C on a Windows console).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli_os.h"
+#include "sim_os.h"
 #include "simulator.h"
 #include "text_codec.h"
 
@@ -75,20 +76,14 @@ int main(int argc, char **argv) {
   if (!quiet) options.log = [](std::string_view line) { std::cout << line << std::endl; };
   options.show_text = [](std::string_view gbk) { return qv::cli::quoted_from_gbk(gbk); };
 
-  // Block the stop signals before any thread starts, so that every thread
-  // inherits the mask and sigwait() below receives them.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  qv::cli::show_utf8_on_console();
+  qv::sim::os::stop_on_request();  // before any thread starts
 
   try {
     qv::sim::Simulator sim(std::move(options));
     const uint16_t bound = sim.start(static_cast<uint16_t>(port));
     std::cout << "quorvex-sim listening on 127.0.0.1:" << bound << std::endl;
-    int signal = 0;
-    sigwait(&stop_signals, &signal);
+    qv::sim::os::wait_for_stop_request();
     sim.stop();
   } catch (const std::exception &e) {
     std::cerr << "quorvex-sim: " << e.what() << "\n";

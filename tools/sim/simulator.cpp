@@ -4,14 +4,7 @@
 // touch a descriptor number that has been reused.
 #include "simulator.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -25,67 +18,14 @@
 #include <vector>
 
 #include "commands.h"
+#include "sim_os.h"
 
 namespace qv::sim {
 
+using os::Socket;
 using record::CommandRecord;
 
 namespace {
-
-std::system_error socket_error(const char *what) {
-  return std::system_error(errno, std::generic_category(), what);
-}
-
-bool read_exactly(int fd, unsigned char *to, std::size_t n) {
-  while (n > 0) {
-    const ssize_t got = ::recv(fd, to, n, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    to += got;
-    n -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-// Sends FIN and discards input until the peer closes too: closing with
-// unread input would reset the connection instead.
-void close_gracefully(int fd) {
-  ::shutdown(fd, SHUT_WR);
-  unsigned char sink[4096];
-  for (;;) {
-    const ssize_t got = ::recv(fd, sink, sizeof sink, 0);
-    if (got == 0 || (got < 0 && errno != EINTR)) return;
-  }
-}
-
-bool write_all(int fd, const unsigned char *from, std::size_t n) {
-  while (n > 0) {
-    const ssize_t sent = ::send(fd, from, n, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    from += sent;
-    n -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
-int listen_on_loopback(uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw socket_error("socket");
-  const int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-      ::listen(fd, SOMAXCONN) != 0) {
-    const auto error = socket_error("bind 127.0.0.1");
-    ::close(fd);
-    throw error;
-  }
-  return fd;
-}
 
 constexpr std::size_t kFxHeaderSize = 16;
 constexpr std::size_t kHttpMaxHead = 16384;
@@ -110,18 +50,11 @@ void frame_fx_reply(const FxReply &fx, std::vector<unsigned char> &out) {
   out.insert(out.end(), fx.body.begin(), fx.body.end());
 }
 
-uint16_t bound_port(int fd) {
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-  return ntohs(addr.sin_port);
-}
-
 }  // namespace
 
 struct Simulator::Impl {
   struct Connection {
-    int fd;  // -1 once closed; guarded by mu
+    Socket fd;  // os::kNoSocket once closed; guarded by mu
     std::thread thread;
     std::atomic<bool> finished{false};
   };
@@ -139,9 +72,9 @@ struct Simulator::Impl {
   };
 
   void serve(Connection &connection, std::size_t id);
-  bool read_request(int fd, Request &request, Session &session);
-  bool read_http_head(int fd, Session &session);
-  void answer_http(int fd, Session &session);
+  bool read_request(Socket fd, Request &request, Session &session);
+  bool read_http_head(Socket fd, Session &session);
+  void answer_http(Socket fd, Session &session);
   bool wait_delay();
   bool is_stopping() {
     std::lock_guard lock(mu);
@@ -162,7 +95,7 @@ struct Simulator::Impl {
   std::mutex mu;
   std::condition_variable stopping_cv;
   bool stopping = false;
-  int listen_fd = -1;
+  Socket listen_fd = os::kNoSocket;
   uint16_t port = 0;
   std::thread acceptor;
   std::list<std::unique_ptr<Connection>> connections;
@@ -172,17 +105,19 @@ struct Simulator::Impl {
 
 void Simulator::Impl::accept_loop() {
   for (;;) {
-    const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-      const int error = errno;
-      // stop() shuts the listening socket down, which wakes accept().
-      if (is_stopping()) return;
-      if (error == EINTR || error == ECONNABORTED) continue;
-      log(std::string("accept failed, no longer accepting: ") + std::strerror(error));
+    bool transient = false;
+    std::string why;
+    const Socket fd = os::accept_connection(listen_fd, transient, why);
+    // stop() wakes accept() once it has set stopping.
+    if (is_stopping()) {
+      if (fd != os::kNoSocket) os::close_socket(fd);
       return;
     }
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (fd == os::kNoSocket) {
+      if (transient) continue;
+      log("accept failed, no longer accepting: " + why);
+      return;
+    }
     reap_finished();
     std::lock_guard lock(mu);
     auto &connection = *connections.emplace_back(std::make_unique<Connection>());
@@ -218,7 +153,7 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
     }
     if (!wait_delay()) break;
     // One buffer, one send: header and body never travel apart.
-    if (!write_all(connection.fd, reply.data(), reply.size())) break;
+    if (!os::write_all(connection.fd, reply.data(), reply.size())) break;
     {
       std::lock_guard lock(mu);
       ++answered;
@@ -242,43 +177,43 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
 // Reads one request: a record, or an XML-protocol header and its body when
 // the first int32 is kFirstXmlCode or above.  False on a close, an error
 // or an XML body over kFxMaxRequestBody.
-bool Simulator::Impl::read_request(int fd, Request &request, Session &session) {
+bool Simulator::Impl::read_request(Socket fd, Request &request, Session &session) {
   request.record.clear();
   unsigned char *bytes = request.record.data();
-  if (!read_exactly(fd, bytes, 4)) return false;
+  if (!os::read_exactly(fd, bytes, 4)) return false;
   request.http = std::memcmp(bytes, "GET ", 4) == 0;
   if (request.http) return read_http_head(fd, session);
   request.xml = request.record.code() >= kFirstXmlCode;
-  if (!request.xml) return read_exactly(fd, bytes + 4, CommandRecord::size() - 4);
+  if (!request.xml) return os::read_exactly(fd, bytes + 4, CommandRecord::size() - 4);
   unsigned char header[kFxHeaderSize];
   std::memcpy(header, bytes, 4);
-  if (!read_exactly(fd, header + 4, kFxHeaderSize - 4)) return false;
+  if (!os::read_exactly(fd, header + 4, kFxHeaderSize - 4)) return false;
   request.fx_code = get_int32(header);
   const int32_t length = get_int32(header + 12);
   if (length < 0 || length > kFxMaxRequestBody) {
     log("#" + std::to_string(session.id) + " " + std::to_string(request.fx_code) + " XML body of " +
         std::to_string(length) + " bytes refused, closing");
-    close_gracefully(fd);
+    os::close_gracefully(fd);
     return false;
   }
   request.fx_body.resize(static_cast<std::size_t>(length));
-  return read_exactly(fd, reinterpret_cast<unsigned char *>(request.fx_body.data()),
-                      request.fx_body.size());
+  return os::read_exactly(fd, reinterpret_cast<unsigned char *>(request.fx_body.data()),
+                          request.fx_body.size());
 }
 
 // Reads the rest of an HTTP request head, up to its empty line; false on a
 // close, an error or a head over kHttpMaxHead.
-bool Simulator::Impl::read_http_head(int fd, Session &session) {
+bool Simulator::Impl::read_http_head(Socket fd, Session &session) {
   std::string head = "GET ";
   while (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) {
     if (head.size() >= kHttpMaxHead) {
       log("#" + std::to_string(session.id) + " HTTP request head over " +
           std::to_string(kHttpMaxHead) + " bytes, closing");
-      close_gracefully(fd);
+      os::close_gracefully(fd);
       return false;
     }
     unsigned char c;
-    if (!read_exactly(fd, &c, 1)) return false;
+    if (!os::read_exactly(fd, &c, 1)) return false;
     head.push_back(static_cast<char>(c));
   }
   log("#" + std::to_string(session.id) + " " + head.substr(0, head.find("\r\n")));
@@ -287,7 +222,7 @@ bool Simulator::Impl::read_http_head(int fd, Session &session) {
 
 // The status page: one line of counters, whatever the path, so that a
 // host can time a request to the platform's side.
-void Simulator::Impl::answer_http(int fd, Session &session) {
+void Simulator::Impl::answer_http(Socket fd, Session &session) {
   std::string body;
   {
     std::lock_guard lock(mu);
@@ -296,9 +231,9 @@ void Simulator::Impl::answer_http(int fd, Session &session) {
   }
   const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
                             std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-  if (write_all(fd, reinterpret_cast<const unsigned char *>(reply.data()), reply.size())) {
+  if (os::write_all(fd, reinterpret_cast<const unsigned char *>(reply.data()), reply.size())) {
     log("#" + std::to_string(session.id) + " HTTP -> 200");
-    close_gracefully(fd);
+    os::close_gracefully(fd);
   }
 }
 
@@ -311,8 +246,8 @@ bool Simulator::Impl::wait_delay() {
 
 void Simulator::Impl::close_connection(Connection &connection) {
   std::lock_guard lock(mu);
-  ::close(connection.fd);
-  connection.fd = -1;
+  os::close_socket(connection.fd);
+  connection.fd = os::kNoSocket;
 }
 
 void Simulator::Impl::reap_finished() {
@@ -412,9 +347,9 @@ Simulator::~Simulator() { stop(); }
 
 uint16_t Simulator::start(uint16_t port) {
   std::lock_guard lock(impl_->mu);
-  if (impl_->listen_fd >= 0) throw std::logic_error("Simulator already started");
-  impl_->listen_fd = listen_on_loopback(port);
-  impl_->port = bound_port(impl_->listen_fd);
+  if (impl_->listen_fd != os::kNoSocket) throw std::logic_error("Simulator already started");
+  impl_->listen_fd = os::listen_on_loopback(port);
+  impl_->port = os::bound_port(impl_->listen_fd);
   impl_->stopping = false;
   impl_->acceptor = std::thread([impl = impl_.get()] { impl->accept_loop(); });
   return impl_->port;
@@ -423,20 +358,20 @@ uint16_t Simulator::start(uint16_t port) {
 void Simulator::stop() {
   {
     std::lock_guard lock(impl_->mu);
-    if (impl_->listen_fd < 0) return;
+    if (impl_->listen_fd == os::kNoSocket) return;
     impl_->stopping = true;
-    ::shutdown(impl_->listen_fd, SHUT_RDWR);
+    os::wake_accept(impl_->listen_fd, impl_->port);
   }
   impl_->stopping_cv.notify_all();
   impl_->acceptor.join();
   std::list<std::unique_ptr<Impl::Connection>> all;
   {
     std::lock_guard lock(impl_->mu);
-    ::close(impl_->listen_fd);
-    impl_->listen_fd = -1;
+    os::close_socket(impl_->listen_fd);
+    impl_->listen_fd = os::kNoSocket;
     impl_->port = 0;
     for (auto &c : impl_->connections)
-      if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
+      if (c->fd != os::kNoSocket) os::interrupt(c->fd);
     all.swap(impl_->connections);
   }
   for (auto &c : all) c->thread.join();
@@ -445,7 +380,7 @@ void Simulator::stop() {
 void Simulator::drop_all_connections() {
   std::lock_guard lock(impl_->mu);
   for (auto &c : impl_->connections)
-    if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
+    if (c->fd != os::kNoSocket) os::interrupt(c->fd);
 }
 
 uint16_t Simulator::port() const {

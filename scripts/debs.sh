@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Debian packages: libquorvex0 (the library), libquorvex-gtk (its
 # dialog module), libquorvex-dev (header, link, pkg-config and CMake files)
-# and quorvex-tools (simulator, command-line host, example settings file).
+# and quorvex-tools (simulator, command-line host, example settings file),
+# and python3-quorvex (the Python binding; scripts/python-deb.sh).
 # Configures a build for /usr with Debian's build flags in build-debs/ (or
 # $QUORVEX_DEBS_BUILD_DIR), builds the library and the tools only, and has
 # CPack write the packages into the output folder.
@@ -51,3 +52,6 @@ for deb in "$build"/cpack/*.deb; do
   dpkg-deb --root-owner-group --build "$tree" "$out/${deb##*/}" >/dev/null
   echo "$out/${deb##*/}"
 done
+# The Python binding, a package of Python files alone, needs no build.
+bash "$root/scripts/python-deb.sh" "$out" "$(dpkg-deb -f "$build"/cpack/libquorvex0_*.deb Version)" \
+  "$(dpkg-deb -f "$build"/cpack/libquorvex0_*.deb Maintainer)"

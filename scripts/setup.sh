@@ -19,6 +19,8 @@ packages=(
   # The web request's tests fetch from Python's http.server; the bindings'
   # drift check parses the header with libclang's Python binding.
   python3 python3-clang
+  # The Python wheels (scripts/wheels.sh) and their offline install test.
+  python3-build python3-venv python3-pip-whl
   # The Debian packages (scripts/debs.sh) and their test: dpkg-shlibdeps
   # and dpkg-buildflags, file (which CPack runs), lintian.
   dpkg-dev file lintian

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """The Python binding against the simulator, as a host uses it: connect, login, queries,
 a send job, CheckTels, refusals, a relogin after the server drops the connection and the
-outcome of the failed call; then the README's Python example, run as written.
+outcome of the failed call; whole jobs with send_job, and their recovery against a
+simulator stopped mid-job; then the README's Python example, run as written.
     python_scenario.py SIMULATOR README     (QUORVEX_LIBRARY names the library)"""
+import base64
+import datetime
+import inspect
 import os
 import random
 import re
@@ -23,8 +27,8 @@ def check(what, condition, got=None):
         failures.append(what)
 
 
-def start_simulator(path, *options):
-    sim = subprocess.Popen([path, "--port", "0", "--quiet", *options], stdout=subprocess.PIPE, text=True)
+def start_simulator(path, *options, port=0):
+    sim = subprocess.Popen([path, "--port", str(port), "--quiet", *options], stdout=subprocess.PIPE, text=True)
     line = sim.stdout.readline()
     match = re.fullmatch(r"quorvex-sim listening on 127\.0\.0\.1:(\d+)\n", line)
     if not match:
@@ -164,6 +168,180 @@ def sessions(port, rounds=40, seed=24):
         check("close ends a call blocked in another thread", not waiting.is_alive() and not done[0].ok, done)
 
 
+def job_plans(rounds=200, seed=25):
+    """Random jobs: every plan keeps the contract's order, each part fits its field, and the
+    parts put together give back the numbers and the file."""
+    rng = random.Random(seed)
+    order = ["SubmitAllClear", "SubmitPrdId", "CheckPrdId", "SubmitTelList", "SubmitTelNum", "SubmitContent",
+             "CheckContent", "SubmitPushURL", "SubmitBgnDate", "SubmitEndDate", "SubmitBgnTime", "SubmitEndTime",
+             "SubmitTransFilename", "SubmitTransFile", "SubmitPQOrderSelect", "SubmitBgnDateEx"]
+    wrong = []
+    for _ in range(rounds):
+        numbers = [str(rng.randrange(13 * 10**9, 2 * 10**10)) for _ in range(rng.choice((1, 169, 170, 171, 500)))]
+        data = rng.randbytes(rng.choice((1, 1532, 1533, 5000))) if rng.random() < 0.5 else None
+        job = quorvex.Job("1001", numbers, content=rng.choice((None, "内容")), file_content=data,
+                          orders=rng.sample(["PQ001", "PQ003", "P"], rng.randrange(4)),
+                          period=rng.choice((None, "2030-01-01~2030-01-02 09:00-10:00")), check=rng.random() < 0.5)
+        steps = quorvex.plan(job)
+        names = [e for e, _ in steps]
+        parts = [a[0] for e, a in steps if e == "SubmitTelList"]
+        files = [a[0] for e, a in steps if e == "SubmitTransFile"]
+        ranks = [order.index(n) for n in names[:-1]]
+        ok = all([names[-1] == ("SubmitAllOverEx_2" if job.orders or job.period else "SubmitAllOver_2"),
+                  ranks == sorted(ranks), names.count("SubmitAllClear") == 1,
+                  ",".join(parts).split(",") == numbers, len(parts) == -(-len(numbers) // 170),  # 170 fit a Body
+                  dict(steps)["SubmitTelNum"] == (str(len(numbers)),),
+                  data is None or (base64.b64decode("".join(files)) == data and all(len(f) <= 2044 for f in files)),
+                  ("CheckPrdId" in names) == job.check])
+        if not ok:
+            wrong.append(names)
+    check(f"{rounds} random jobs: their plans keep the order and their parts fit", not wrong, wrong[:1])
+
+    calls = []
+    bad = [("no product", quorvex.Job("", ["13800000000"])), ("no numbers", quorvex.Job("1001", [])),
+           ("four orders", quorvex.Job("1001", ["13800000000"], orders=["a", "b", "c", "d"])),
+           ("a zero byte", quorvex.Job("1001", ["13800000000"], content="a\0b")),
+           ("a content over its field", quorvex.Job("1001", ["13800000000"], content="长" * 1024)),
+           ("an order over its Param", quorvex.Job("1001", ["13800000000"], orders=["O" * 20])),
+           ("two numbers as one", quorvex.Job("1001", ["13800000000,13800000001"]))]
+    with quorvex.Session(raise_on_failure=True) as s:
+        try:
+            s.Heartbeat()
+            check("raise_on_failure: a failed call raises", False)
+        except quorvex.QuorvexError as e:
+            check("raise_on_failure: a failed call raises with its outcome",
+                  e.outcome.outcome == quorvex.OutcomeKind.NOT_CONNECTED and not e.result.ok, e.outcome)
+        for what, job in bad:
+            try:
+                s.send_job(job, progress=lambda *a: calls.append(a))
+                check(f"a job with {what} is refused before any call", False)
+            except (ValueError, TypeError):
+                check(f"a job with {what} is refused before any call", not calls, calls)
+
+
+def generated_methods():
+    """Each export's method takes the declared inputs in order, on the object that may call it."""
+    wrong = []
+    for name, export in quorvex.EXPORTS.items():
+        inputs = [n for role, n in export.params if role in ("text", "prefixed", "int")]
+        on_session = export.params and export.params[0][0] == "session"
+        owner, method = (quorvex.Session, name[2:]) if on_session else (quorvex.Client, name)
+        if name == "QvSessionDestroy":
+            continue
+        function = owner.__dict__.get(method) or getattr(owner, method, None)
+        if function is None or list(inspect.signature(function).parameters)[1:] != inputs or not function.__doc__:
+            wrong.append(name)
+    check("every export has a documented method with its inputs in order", not wrong, wrong)
+
+
+def send_jobs(port):
+    """Whole jobs on the simulator: an MMS job in many parts, a scheduled job, a refusal."""
+    tomorrow = datetime.date.today() + datetime.timedelta(days=1)
+    numbers = [str(13800000000 + i) for i in range(341)]
+    mms = quorvex.Job("2001", numbers, content="会议改到三点", file_name="a.gif", file_content=bytes(range(256)) * 12,
+                      check=True)
+    scheduled = quorvex.Job("1001", numbers[:2], content="明天见", orders=["PQ001"],
+                            period=f"{tomorrow}~{tomorrow + datetime.timedelta(days=9)} 09:00-10:00")
+    with quorvex.Session() as s:
+        s.connect("127.0.0.1", port)
+        check("send_job: login", s.login("demo", "demo123").accepted)
+        seen = []
+        r = s.send_job(mms, progress=lambda attempt, step: seen.append(step))
+        check("an MMS job in many parts is submitted with its numbers",
+              (r.status, r.step, r.recipients, r.attempts) == (quorvex.JobStatus.SUBMITTED, "SubmitAllOver_2", 341, 1)
+              and r.job_number.isdigit() and seen == [e for e, _ in quorvex.plan(mms)], r)
+        r = s.send_job(scheduled)
+        check("a scheduled job is submitted with SubmitAllOverEx_2",
+              (r.status, r.step, r.recipients) == (quorvex.JobStatus.SUBMITTED, "SubmitAllOverEx_2", 2), r)
+        unknown = s.ProductInfo("9999")
+        try:
+            unknown.check()
+            check("check() raises for a code the server refused", False, unknown)
+        except quorvex.QuorvexError as e:
+            check("check() raises for a code the server refused, with its code",
+                  e.code == unknown.code != 900 and e.result is unknown and s.GetUdInfo().check().accepted, unknown)
+        seen.clear()
+        refused = quorvex.Job("1001", numbers[:1], content="代开发票", check=True)
+        r = s.send_job(refused, progress=lambda attempt, step: seen.append(step))
+        check("a refused step ends the job with the server's code, nothing sent after it",
+              (r.status, r.step, r.code, seen[-1]) == (quorvex.JobStatus.REFUSED, "CheckContent", 406, "CheckContent"),
+              (r, seen))
+
+
+def free_port():
+    with socket.create_server(("127.0.0.1", 0)) as s:
+        return s.getsockname()[1]
+
+
+def job_recovery(simulator):
+    """A simulator of its own on a fixed port, stopped from the progress callback mid-job."""
+    port = free_port()
+    sims = [start_simulator(simulator, port=port)[0]]
+    job = quorvex.Job("1001", ["13800000000", "13900000004"], content="会议改到三点")
+
+    def stop(restart):
+        sims[-1].terminate()
+        sims[-1].wait()
+        if restart:
+            sims.append(start_simulator(simulator, port=port)[0])
+
+    def at(step, restart, seen):
+        def progress(attempt, name):
+            seen.append((attempt, name))
+            if (attempt, name) == (1, step):
+                stop(restart)
+        return progress
+
+    try:
+        with quorvex.Session() as s:
+            s.set_read_timeout(10000)
+            s.connect("127.0.0.1", port, 2000)
+            check("recovery: login", s.login("demo", "demo123").accepted)
+            seen = []
+            r = s.send_job(job, progress=at("SubmitContent", True, seen))
+            check("the server restarted mid-job: the job starts again from its clear and is submitted",
+                  (r.status, r.attempts) == (quorvex.JobStatus.SUBMITTED, 2) and seen[seen.index((2, "SubmitAllClear")) - 1]
+                  == (1, "SubmitContent"), (r, seen))
+            seen = []
+            r = s.send_job(job, progress=at("SubmitTelList", False, seen))
+            check("the server gone mid-job: FAILED at that step after one attempt",
+                  (r.status, r.step, r.attempts, r.code) == (quorvex.JobStatus.FAILED, "SubmitTelList", 1, -1)
+                  and r.outcome is not None and s.last_relogin().relogin != quorvex.ReloginKind.LOGGED_IN, r)
+            sims.append(start_simulator(simulator, port=port)[0])
+            r = s.send_job(job)
+            check("back again, the same job is submitted", r.status == quorvex.JobStatus.SUBMITTED, r)
+    finally:
+        for sim in sims:
+            sim.terminate()
+            sim.wait()
+
+
+def maybe_submitted(simulator):
+    """Every answer comes late, and the submit's read time-out is shorter: the submit goes out
+    and its answer does not arrive in time, so the job may have been submitted (the simulator
+    takes it) and is not sent again."""
+    sim, port = start_simulator(simulator, "--delay", "200")
+    try:
+        with quorvex.Session() as s:
+            s.connect("127.0.0.1", port)
+            s.login("demo", "demo123")
+            seen = []
+
+            def progress(attempt, step):
+                seen.append(step)
+                if step == "SubmitAllOver_2":
+                    s.set_read_timeout(20)
+
+            job = quorvex.Job("1001", ["13800000000", "13900000004"], content="会议改到三点")
+            r = s.send_job(job, progress=progress)
+            check("a submit with its request out and no answer: MAYBE_SUBMITTED, never resent",
+                  (r.status, r.step, "13800000000" in r.look_up, seen.count("SubmitAllOver_2"), r.outcome.sent)
+                  == (quorvex.JobStatus.MAYBE_SUBMITTED, "SubmitAllOver_2", True, 1, True), (r, seen))
+    finally:
+        sim.terminate()
+        sim.wait()
+
+
 def readme_example(readme, port):
     text = open(readme, encoding="utf-8").read()
     match = re.search(r"^### Python\n.*?^```python\n(.*?)^```$", text, re.S | re.M)
@@ -189,7 +367,13 @@ def main():
             check("the trace shows the calls and masks the password",
                   "SubmitAllOver_2" in logged and "demo123" not in logged)
             relogin(qv, drop_port)
+        check("a null session pointer comes back as 0", quorvex.Client().QvDefaultSession().value == 0)
         sessions(port)
+        generated_methods()
+        job_plans()
+        send_jobs(port)
+        job_recovery(simulator)
+        maybe_submitted(simulator)
         readme_example(readme, port)
     finally:
         for sim in (plain, dropping):

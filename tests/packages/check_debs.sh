@@ -29,13 +29,16 @@ field libquorvex0 Depends | grep -q 'libxml2'
 if field libquorvex0 Depends | grep -q 'gtk'; then echo "libquorvex0 depends on GTK"; exit 1; fi
 field libquorvex0 Recommends | grep -qx 'libquorvex-gtk'
 if [ -f "$dir/debs/libquorvex-gtk_$version-1_"*.deb ]; then field libquorvex-gtk Depends | grep -q 'libgtk-3-0'; fi
-for p in libquorvex-dev quorvex-tools; do field $p Depends | grep -q "libquorvex0 (= $version-1)"; done
+for p in libquorvex-dev quorvex-tools python3-quorvex; do field $p Depends | grep -q "libquorvex0 (= $version-1)"; done
 
 root=$dir/root
 for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
 lib=$(dirname "$(find "$root/usr/lib" -name libquorvex.so.0)")
 test -f "$root/usr/share/quorvex/Quorvex.ini"
 [ "$(ls "$root/usr/bin")" = "$(printf 'quorvex\nquorvex-sim')" ]
+# The Python binding finds the packaged library where the system's loader looks.
+env -u QUORVEX_LIBRARY PYTHONPATH="$root/usr/lib/python3/dist-packages" LD_LIBRARY_PATH="$lib" python3 -c \
+  'import quorvex; s = quorvex.Session(); s.close(); assert quorvex._native.bundled_library() is None'
 
 LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" --version | grep -q "$version"
 LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" demo >"$dir/demo.log" || { tail -20 "$dir/demo.log"; exit 1; }

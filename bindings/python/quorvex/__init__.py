@@ -6,10 +6,18 @@
         if qv.login("demo", "demo123").accepted:
             print(qv.NumRule().message)
 
-The library is found through QUORVEX_LIBRARY or under its usual names."""
+Every export is a method with its header's signature and documentation (help(quorvex.Client)),
+returning a Result; Session.send_job sends a whole job with recovery (quorvex.jobs).  Calls
+report failures in their Result; Result.check(), or raise_on_failure=True on a Client or
+Session, turns them into QuorvexError.
+
+The library is found inside the package (a platform wheel), then through QUORVEX_LIBRARY,
+then under its usual names."""
 from ._native import *  # noqa: F401,F403  the header's constants
 from ._native import EXPORTS, length_prefixed, load  # noqa: F401
-from .client import (Client, ConnectionState, Outcome, Relogin, Result, Session,  # noqa: F401
-                     SessionClosedError)
+from ._api import OutcomeKind, PathKind, ProtocolKind, ReloginKind, StateFlag  # noqa: F401
+from .client import Client, Session, SessionClosedError  # noqa: F401
+from .jobs import Job, JobResult, JobStatus, plan  # noqa: F401
+from .result import ConnectionState, Outcome, QuorvexError, Relogin, Result  # noqa: F401
 
 __version__ = "0.1.0"

@@ -102,9 +102,20 @@ def _parse(text):
 EXPORTS = _parse(DECLARATIONS)
 
 
+def bundled_library():
+    """The library a platform wheel carries inside the package, or None."""
+    name = "Quorvex.dll" if sys.platform == "win32" else "libquorvex.so.0"
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
+    return path if os.path.isfile(path) else None
+
+
 def library_names():
-    """Where the library is looked for: QUORVEX_LIBRARY, then the usual names."""
-    names = [os.environ["QUORVEX_LIBRARY"]] if os.environ.get("QUORVEX_LIBRARY") else []
+    """Where the library is looked for: the one bundled in the package, QUORVEX_LIBRARY,
+    then the system's under its usual names."""
+    bundled = bundled_library()
+    names = [bundled] if bundled else []
+    if os.environ.get("QUORVEX_LIBRARY"):
+        names.append(os.environ["QUORVEX_LIBRARY"])
     if sys.platform == "win32":
         names.append("Quorvex.dll")
     elif sys.platform == "darwin":
@@ -128,7 +139,7 @@ def load(path=None):
         except OSError as e:
             errors.append(f"{name}: {e}")
     else:
-        raise OSError("the Quorvex library was not found (set QUORVEX_LIBRARY): " + "; ".join(errors))
+        raise OSError("the Quorvex library was not found (install a platform wheel, or set QUORVEX_LIBRARY): " + "; ".join(errors))
     for export in EXPORTS.values():
         function = getattr(lib, export.name)
         function.restype = export.restype

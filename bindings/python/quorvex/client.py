@@ -3,68 +3,24 @@ import ctypes
 import functools
 import threading
 import weakref
-from dataclasses import dataclass, field
-from typing import NamedTuple, Optional
+from typing import Callable, Optional
 
 from . import _native
+from ._api import ClientExports, OutcomeKind, ReloginKind, SessionExports, StateFlag
 from ._native import EXPORTS
+from .jobs import Job, JobResult, run_job
+from .result import ConnectionState, Outcome, QuorvexError, Relogin, Result
 
 ENCODING = "gbk"  # code page 936, the library's only text encoding
 INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
 
 
-@dataclass(frozen=True)
-class Result:
-    """What an export came to.
-
-    ok       the export's one-byte result (True: the exchange completed)
-    code     the result code or XML reply code (-1: no answer arrived), None when it has none
-    message  the message buffer as text, None when it has none
-    outputs  the other outputs by their header names (Param1, Number1, Value, ...)
-    value    the export's raw result (CheckTels' classification)"""
-    ok: bool
-    code: Optional[int] = None
-    message: Optional[str] = None
-    outputs: dict = field(default_factory=dict)
-    value: int = 0
-
-    def __bool__(self):
-        return self.ok
-
-    @property
-    def accepted(self):
-        """The exchange completed and the server accepted the request."""
-        return self.ok and self.code in (_native.QV_CODE_ACCEPTED, _native.QV_FX_SUCCESS)
-
-
-class Outcome(NamedTuple):
-    outcome: int
-    sent: bool
-    argument: int
-    socket_error: int
-    detail: str
-
-
-class Relogin(NamedTuple):
-    relogin: int
-    server_code: int
-    socket_error: int
-    detail: str
-
-
-class ConnectionState(NamedTuple):
-    state: int
-    path: int
-    login_protocol: int
-    login_code: int
-
-    @property
-    def connected(self):
-        return bool(self.state & _native.QV_STATE_CONNECTED)
-
-    @property
-    def logged_in(self):
-        return bool(self.state & _native.QV_STATE_LOGGED_IN)
+def _kind(kind, value):
+    """value as a member of kind, or the bare int from a library newer than this binding."""
+    try:
+        return kind(value)
+    except ValueError:
+        return value
 
 
 def takes_session(export):
@@ -120,9 +76,11 @@ def fx_text_size(reply_length):
 class _Exports:
     """The generic call and the common steps, shared by Client and Session.
 
-    Every export reachable from the object is a method under its export's name, taking the
-    header's inputs in order (texts as str, bytes or None; int32 as int) and returning a
-    Result; output buffers are made here at their documented sizes."""
+    Every export reachable from the object is a method under its export's name (generated
+    in _api.py with its signature and documentation), taking the header's inputs in order
+    (texts as str, bytes or None; int32 as int) and returning a Result; output buffers are
+    made here at their documented sizes.  A call that returns 0 carries its outcome in the
+    Result, and raises QuorvexError instead when raise_on_failure is set."""
 
     def _export(self, name):
         raise NotImplementedError
@@ -141,7 +99,10 @@ class _Exports:
             pass  # an export of the other kind: calling it says which object to call it on
         return functools.partial(self.call, name)
 
+    raise_on_failure = False
+
     def call(self, export_name, *args, **kwargs):
+        """Any export by its name, its inputs in the header's order or by name."""
         export = self._export(export_name)
         inputs = [name for role, name in export.params if role in ("text", "prefixed", "int")]
         given = dict(zip(inputs, args))
@@ -151,7 +112,10 @@ class _Exports:
             if name not in inputs or name in given:
                 raise TypeError(f"{export_name}: unexpected or repeated input {name}")
             given[name] = value
+        return self._call_given(export_name, given)
 
+    def _call_given(self, export_name, given):
+        export = self._export(export_name)
         arguments, keep, outputs = [], [], {}
         for role, name in export.params:
             if role == "session":
@@ -189,7 +153,18 @@ class _Exports:
         code = result.pop("Code", None)
         message = result.pop("Message", None)
         ok = bool(value) if export.result == "bool" else True
-        return Result(ok, code, message, result, int(value))
+        # Taken at once, before another call of this thread replaces it.
+        outcome = None if ok else self._failed_outcome()
+        answer = Result(ok, code, message, result, int(value) if value is not None else 0, outcome, export_name)
+        if not ok and self.raise_on_failure:
+            raise QuorvexError(answer)
+        return answer
+
+    def _failed_outcome(self):
+        try:
+            return self.last_outcome()
+        except SessionClosedError:  # closed by another thread as the call failed: nothing left to ask
+            return None
 
     @staticmethod
     def _buffer_size(role, given):
@@ -220,7 +195,8 @@ class _Exports:
             return request
         reply_code, reply_length = request.outputs["ReplyCode"], request.outputs["ReplyLength"]
         response = self.call(operation + "_Resp", reply_code, reply_length)
-        return Result(response.ok, reply_code, response.message, response.outputs, response.value)
+        return Result(response.ok, reply_code, response.message, response.outputs, response.value,
+                      response.outcome, operation)
 
     def set_read_timeout(self, milliseconds):
         return self.SetReadTimeout(milliseconds).ok
@@ -229,25 +205,35 @@ class _Exports:
         """What the calling thread's last call came to (GetLastOutcome; on a Session, the
         calling thread's last call on that session)."""
         r = self.GetLastOutcome().outputs
-        return Outcome(r["Outcome"], bool(r["Sent"]), r["Argument"], r["SocketError"], r["Detail"])
+        return Outcome(_kind(OutcomeKind, r["Outcome"]), bool(r["Sent"]), r["Argument"], r["SocketError"],
+                       r["Detail"])
 
     def last_relogin(self):
+        """What the relogin after the calling thread's last failed call came to."""
         r = self.GetLastRelogin().outputs
-        return Relogin(r["Relogin"], r["ServerCode"], r["SocketError"], r["Detail"])
+        return Relogin(_kind(ReloginKind, r["Relogin"]), r["ServerCode"], r["SocketError"], r["Detail"])
 
     def connection_state(self):
         r = self.GetConnectionState().outputs
-        return ConnectionState(r["State"], r["Path"], r["LoginProtocol"], r["LoginCode"])
+        return ConnectionState(StateFlag(r["State"]), r["Path"], r["LoginProtocol"], r["LoginCode"])
+
+    def send_job(self, job: Job, attempts: int = 2,
+                 progress: Optional[Callable[[int, str], None]] = None) -> JobResult:
+        """Sends a whole job: SubmitAllClear, its fields, its submit, restarting from the clear
+        when a call fails and the relogin logged in again; see quorvex.jobs and the README's
+        "Sending a job".  progress(attempt, step), when given, is called before each call."""
+        return run_job(self, job, attempts, progress)
 
 
-class Client(_Exports):
+class Client(_Exports, ClientExports):
     """The library and its default session, one method per export.
 
     As a context manager it initialises the library and, on leaving, disconnects and
     releases it."""
 
-    def __init__(self, library=None):
+    def __init__(self, library=None, raise_on_failure=False):
         self.native = _load(library)
+        self.raise_on_failure = raise_on_failure
 
     def __enter__(self):
         self.native.dllInitialize()
@@ -328,7 +314,7 @@ class _Handle:
         self.native.QvSessionDestroy(self.pointer)
 
 
-class Session(_Exports):
+class Session(_Exports, SessionExports):
     """A connection of its own (QvSessionCreate): every export that acts on a session is a
     method under its classic name, run on this session (s.TcpConnect(...) calls
     QvTcpConnect), with the same common steps as Client (connect, login, fx,
@@ -340,8 +326,9 @@ class Session(_Exports):
     waits for them and destroys the session; it is idempotent, and a call after it raises
     SessionClosedError.  A session left unclosed is destroyed when it is collected."""
 
-    def __init__(self, library=None):
+    def __init__(self, library=None, raise_on_failure=False):
         self.native = _load(library)
+        self.raise_on_failure = raise_on_failure
         self._handle = _Handle(self.native)
         self._finalizer = weakref.finalize(self, self._handle.close)
 

@@ -1,0 +1,95 @@
+"""What a call comes to: its Result, the outcome kinds' records, and the exception that
+carries them for hosts that prefer one."""
+from dataclasses import dataclass, field
+from typing import NamedTuple, Optional
+
+QV_CODE_ACCEPTED = 900
+QV_FX_SUCCESS = 20900
+QV_STATE_CONNECTED = 2
+QV_STATE_LOGGED_IN = 4
+
+
+class Outcome(NamedTuple):
+    """GetLastOutcome: outcome is an OutcomeKind; sent is True when the whole request was
+    out, so that the server may have acted on it."""
+    outcome: int
+    sent: bool
+    argument: int
+    socket_error: int
+    detail: str
+
+
+class Relogin(NamedTuple):
+    """GetLastRelogin: relogin is a ReloginKind."""
+    relogin: int
+    server_code: int
+    socket_error: int
+    detail: str
+
+
+class ConnectionState(NamedTuple):
+    """GetConnectionState: state is a StateFlag, path a PathKind, login_protocol a ProtocolKind."""
+    state: int
+    path: int
+    login_protocol: int
+    login_code: int
+
+    @property
+    def connected(self):
+        return bool(self.state & QV_STATE_CONNECTED)
+
+    @property
+    def logged_in(self):
+        return bool(self.state & QV_STATE_LOGGED_IN)
+
+
+@dataclass(frozen=True)
+class Result:
+    """What an export came to.
+
+    ok       the export's one-byte result (True: the exchange completed)
+    code     the result code or XML reply code (-1: no answer arrived), None when it has none
+    message  the message buffer as text, None when it has none
+    outputs  the other outputs by their header names (Param1, Number1, Value, ...)
+    value    the export's raw result (CheckTels' classification)
+    outcome  when ok is False, the call's Outcome (GetLastOutcome taken right after it)
+    export   the export's name"""
+    ok: bool
+    code: Optional[int] = None
+    message: Optional[str] = None
+    outputs: dict = field(default_factory=dict)
+    value: int = 0
+    outcome: Optional[Outcome] = None
+    export: str = ""
+
+    def __bool__(self):
+        return self.ok
+
+    @property
+    def accepted(self):
+        """The exchange completed and the server accepted the request."""
+        return self.ok and self.code in (QV_CODE_ACCEPTED, QV_FX_SUCCESS)
+
+    def check(self):
+        """Returns the Result when the call completed and, where it has a code, the server
+        accepted it; otherwise raises QuorvexError carrying it."""
+        if not self.ok or (self.code is not None and not self.accepted):
+            raise QuorvexError(self)
+        return self
+
+
+class QuorvexError(Exception):
+    """A call that failed (result 0: outcome says why) or that the server refused (code).
+
+    Raised by Result.check(), and by every call that returns 0 on a Client or Session made
+    with raise_on_failure=True.  Nothing else raises it: by default a failure is a Result."""
+
+    def __init__(self, result: Result):
+        self.result = result
+        self.outcome = result.outcome
+        self.code = result.code
+        if not result.ok:
+            why = f"failed: {result.message or ''}" + (f" ({result.outcome.detail})" if result.outcome else "")
+        else:
+            why = f"refused with {result.code}: {result.message or ''}"
+        super().__init__(f"{result.export or 'the call'} {why}".rstrip())

@@ -1,0 +1,94 @@
+"""The Python package's typed surface, bindings/python/quorvex/_api.py: the kinds of the
+header's QV_OUTCOME_*, QV_RELOGIN_*, QV_STATE_*, QV_PATH_* and QV_PROTOCOL_* constants as
+enums, and one method per export with its real signature, type hints and the export's
+documentation as its docstring: ClientExports for the exports that act on the default
+session (and those that need none), SessionExports for the session twins under their
+classic names.  The methods hand their inputs, by name, to the generic call of
+client.py, which converts them and makes the output buffers."""
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from native_declarations import notice  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+HEADER = os.path.join(ROOT, "include", "quorvex.h")
+# Enum name, constant prefix, base class: the state is a set of bits.
+KINDS = [("OutcomeKind", "QV_OUTCOME_", "enum.IntEnum"), ("ReloginKind", "QV_RELOGIN_", "enum.IntEnum"),
+         ("StateFlag", "QV_STATE_", "enum.IntFlag"), ("PathKind", "QV_PATH_", "enum.IntEnum"),
+         ("ProtocolKind", "QV_PROTOCOL_", "enum.IntEnum")]
+INPUT_TYPES = {"text": "Optional[Text]", "prefixed": "Optional[Text]", "int": "int"}
+OUTPUT_ROLES = ("out", "param", "setting", "web", "sized", "fxtext", "detail")
+
+
+def constants(header=HEADER):
+    """(name, value, comment) of every numeric #define of the header, in its order."""
+    with open(header, encoding="utf-8") as f:
+        text = f.read()
+    return re.findall(r"^#define (QV_\w+) (-?\d+)[ \t]*(?:/\* (.*?) \*/)?$", text, re.M)
+
+
+def enum_lines(defines):
+    lines = []
+    for name, prefix, base in KINDS:
+        members = [(n[len(prefix):], v, c) for n, v, c in defines if n.startswith(prefix)]
+        lines += ["", "", f"class {name}({base}):", f'    """The header\'s {prefix}* constants."""']
+        for member, value, comment in members:
+            lines.append(f"    {member} = {value}" + (f"  # {comment}" if comment else ""))
+    return lines
+
+
+def docstring(e, indent):
+    text = e["doc"].replace("\\", "\\\\").replace('"""', '\\"\\"\\"').strip()
+    outputs = [a["name"] for a in e["args"] if a["role"] in OUTPUT_ROLES and a["name"] not in ("Code", "Message")]
+    if outputs:
+        text += f"\n\nOutputs in Result.outputs: {', '.join(outputs)}."
+    body = [(indent + line) if line.strip() else "" for line in text.splitlines()]
+    body[0] = indent + '"""' + body[0].lstrip()
+    return body + [indent + '"""']
+
+
+def method(e, name):
+    inputs = [a for a in e["args"] if a["role"] in INPUT_TYPES]
+    # A text may be left out (null, the empty text) where every input after it may be too.
+    optional_from = len(inputs)
+    while optional_from > 0 and inputs[optional_from - 1]["role"] != "int":
+        optional_from -= 1
+    params = ["self"] + [f"{a['name']}: {INPUT_TYPES[a['role']]}" + (" = None" if i >= optional_from else "")
+                         for i, a in enumerate(inputs)]
+    given = ", ".join(f'"{a["name"]}": {a["name"]}' for a in inputs)
+    head = f"    def {name}({', '.join(params)}) -> Result:"
+    if len(head) > 110:
+        head = f"    def {name}(\n" + "".join(f"            {p},\n" for p in params) + "    ) -> Result:"
+    lines = ["", head]
+    lines += docstring(e, " " * 8)
+    lines.append(f'        return self._call_given("{name}", {{{given}}})')
+    return lines
+
+
+def api(d):
+    lines = [notice("#")[:-1],
+             '"""The exports as methods with their signatures and documentation, and the header\'s kinds as enums."""',
+             "import enum",
+             "from typing import Optional, Union",
+             "",
+             "from .result import Result",
+             "",
+             "Text = Union[str, bytes, bytearray]"]
+    lines += enum_lines(constants())
+    lines += ["", "", "class ClientExports:",
+              '    """The exports that act on the default session, and those that need no session."""']
+    for e in d["exports"]:
+        if not (e["args"] and e["args"][0]["role"] == "session"):
+            lines += method(e, e["name"])
+    lines += ["", "", "class SessionExports:",
+              '    """The exports that act on a session, under their classic names."""']
+    for e in d["exports"]:
+        if e.get("twin_of"):
+            twin = dict(e, doc=next(x["doc"] for x in d["exports"] if x["name"] == e["twin_of"]))
+            lines += method(twin, e["twin_of"])
+    return "\n".join(lines) + "\n"
+
+
+OUTPUTS = {"bindings/python/quorvex/_api.py": api}

@@ -4,6 +4,10 @@
 #include <quorvex.h>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -187,6 +191,49 @@ TEST(Threads, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
     EXPECT_EQ("Disconnected by the host.", detail) << "the failed call says who ended it";
   }
   EXPECT_TRUE(dllUnInitialize());
+}
+
+// The simulator out of descriptors: connections wait in its backlog, and
+// once descriptors come free it accepts them again instead of stopping for
+// good.  Each client then gets its Heartbeat answered.
+TEST(SimulatorAccept, TakesConnectionsAgainOnceDescriptorsComeFree) {
+  qv::sim::Simulator sim;
+  const uint16_t port = sim.start();
+  std::vector<int> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // The lowest free descriptor: with the limit just above it, the next
+  // accept succeeds and the one after fails for want of a descriptor.
+  const int lowest = ::dup(clients[0]);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = static_cast<rlim_t>(lowest) + 1;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int c : clients) EXPECT_EQ(::connect(c, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its accepts fail meanwhile
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+  const timeval wait{5, 0};
+  const Bytes heartbeat = rec::make(105);
+  for (int c : clients) {
+    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ASSERT_EQ(::send(c, heartbeat.data(), heartbeat.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(heartbeat.size()));
+    std::string answer(rec::kSize, '\0');
+    size_t got = 0;
+    while (got < answer.size()) {
+      const ssize_t n = ::recv(c, answer.data() + got, answer.size() - got, 0);
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(got, rec::kSize) << "client " << c;
+    ::close(c);
+  }
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ uint16_t bound_port(Socket listener);
 
 // The next connection on `listener`, with Nagle's delay turned off; on
 // failure kNoSocket, `transient` saying whether accepting again may work
-// and `why` what went wrong.
+// (an aborted connection, or no descriptor or buffer free for now) and
+// `why` what went wrong.
 Socket accept_connection(Socket listener, bool &transient, std::string &why);
 
 // Ends a blocked accept_connection() on `listener`, bound to `port`, or

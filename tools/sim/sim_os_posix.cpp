@@ -57,7 +57,8 @@ Socket accept_connection(Socket listener, bool &transient, std::string &why) {
   const int fd = ::accept4(fd_of(listener), nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
-    transient = error == EINTR || error == ECONNABORTED;
+    transient = error == EINTR || error == ECONNABORTED || error == EMFILE || error == ENFILE ||
+                error == ENOBUFS || error == ENOMEM;
     why = std::strerror(error);
     return kNoSocket;
   }

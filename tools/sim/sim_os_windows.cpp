@@ -87,7 +87,8 @@ Socket accept_connection(Socket listener, bool &transient, std::string &why) {
   const SOCKET s = ::accept(socket_of(listener), nullptr, nullptr);
   if (s == INVALID_SOCKET) {
     const int error = ::WSAGetLastError();
-    transient = error == WSAECONNRESET || error == WSAEINTR;
+    transient =
+        error == WSAECONNRESET || error == WSAEINTR || error == WSAEMFILE || error == WSAENOBUFS;
     why = std::system_category().message(error);
     return kNoSocket;
   }

@@ -104,6 +104,7 @@ struct Simulator::Impl {
 };
 
 void Simulator::Impl::accept_loop() {
+  std::string last_failure;
   for (;;) {
     bool transient = false;
     std::string why;
@@ -114,10 +115,21 @@ void Simulator::Impl::accept_loop() {
       return;
     }
     if (fd == os::kNoSocket) {
-      if (transient) continue;
-      log("accept failed, no longer accepting: " + why);
-      return;
+      if (!transient) {
+        log("accept failed, no longer accepting: " + why);
+        return;
+      }
+      // Out of descriptors (or an aborted connection): those of ending
+      // connections come free, so wait a moment and accept again rather
+      // than spin or give up; one log line per kind of failure.
+      if (why != last_failure) log("accept failed, trying again: " + why);
+      last_failure = why;
+      std::unique_lock lock(mu);
+      if (stopping_cv.wait_for(lock, std::chrono::milliseconds(10), [this] { return stopping; }))
+        return;
+      continue;
     }
+    last_failure.clear();
     reap_finished();
     std::lock_guard lock(mu);
     auto &connection = *connections.emplace_back(std::make_unique<Connection>());

@@ -858,6 +858,9 @@ QV_API TraceStop(void);
  *  - A NULL session is refused: result 0, QV_OUTCOME_REFUSED with
  *    Argument 1, nothing written to the other arguments.  Destroying NULL
  *    or the default session is refused the same way and does nothing.
+ *    Every other refused argument of a twin is numbered as its classic
+ *    export numbers it, in the export's own list (the session not
+ *    counted), so that both report the same Argument for the same fault.
  * ---------------------------------------------------------------------- */
 
 typedef struct QvSession QvSession;

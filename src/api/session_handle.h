@@ -21,11 +21,13 @@ struct QvSession {
   std::mutex users_mutex;
   std::condition_variable users_gone;
 
+  // The count falls under the mutex that the destroy waits with, so that
+  // the destroy cannot see the last call gone, and free the handle, while
+  // that call still reads it.  The mutex is the session's own: calls on
+  // different sessions never meet on it.
   void leave() {
-    if (users.fetch_sub(1) == 1 && closing.load()) {
-      std::lock_guard<std::mutex> lock(users_mutex);
-      users_gone.notify_all();
-    }
+    std::lock_guard<std::mutex> lock(users_mutex);
+    if (users.fetch_sub(1) == 1 && closing.load()) users_gone.notify_all();
   }
   void wait_until_unused() {
     closing.store(true);

@@ -343,13 +343,8 @@ begin
 end;
 
 function QvToGbk(const S: string): RawByteString;
-var
-  U: UnicodeString;
-  G: TQvGbkString;
 begin
-  U := UnicodeString(S);
-  G := TQvGbkString(U);
-  Result := G;
+  QvGbkFault(S, Result);  { the conversion alone; a fault is the caller's to look for }
 end;
 
 function QvFromGbk(const Gbk: RawByteString): string;

@@ -5,6 +5,7 @@
 # the accounts demo and demo2) and one that drops each connection after two
 # answers ($drop_port), and stops both when the script exits.
 root=$(cd "$src/../.." && pwd)
+. "$root/tests/support/simulator_port.sh"
 sim_pids=
 trap 'for p in $sim_pids; do kill "$p" 2>/dev/null; done' EXIT
 
@@ -13,13 +14,8 @@ start_simulator() { # VARIABLE OUTFILE [OPTIONS...]: sets VARIABLE to the port
   : > "$out"  # there before the background shell opens it
   "$sim" --port 0 --quiet "$@" > "$out" 2>&1 &
   sim_pids="$sim_pids $!"
-  for _ in $(seq 100); do
-    p=$(sed -n 's/^quorvex-sim listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$out")
-    [ -n "$p" ] && { eval "$var=$p"; return; }
-    sleep 0.05
-  done
-  echo "simulator did not start" >&2
-  exit 1
+  p=$(simulator_port "$out") || exit 1
+  eval "$var=$p"
 }
 
 # The README's example for a language, run as written: its first LANG block

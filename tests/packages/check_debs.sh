@@ -8,6 +8,7 @@
 #   check_debs.sh <source dir> <build folder for the packages>
 set -eu
 src=$1 build=$2
+. "$src/tests/support/simulator_port.sh"
 for tool in cpack dpkg-deb dpkg-shlibdeps file lintian pkg-config cc; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: $tool is missing (bash scripts/setup.sh installs it)"
@@ -56,12 +57,7 @@ done
 "$root/usr/bin/quorvex-sim" --port 0 --quiet >"$dir/sim.out" &
 sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null; rm -rf "$dir"' EXIT
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^quorvex-sim listening on 127[.]0[.]0[.]1:\([0-9]*\)$/\1/p' "$dir/sim.out")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
+port=$(simulator_port "$dir/sim.out") || exit 1
 pc=$(dirname "$(find "$root" -name quorvex.pc)")
 for host in host.c:cc host.cpp:c++; do
   file=${host%:*}

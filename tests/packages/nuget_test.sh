@@ -9,6 +9,7 @@
 #   nuget_test.sh SOURCE_DIR BUILD_DIR WORKDIR SIMULATOR
 set -eu
 root=$1 build=$2 work=$3 sim=$4
+. "$root/tests/support/simulator_port.sh"
 for tool in nuget mcs mono unzip; do
   command -v $tool > /dev/null || { echo "$tool missing: skipped"; exit 77; }
 done
@@ -87,13 +88,7 @@ awk '$0 == "### .NET" { on = 1 } on && $0 == "```csharp" { c = 1; next } c && /^
 "$sim" --port 0 --quiet > "$work/sim.out" 2>&1 &
 sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null' EXIT
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^quorvex-sim listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.out")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || { echo "simulator did not start"; exit 1; }
+port=$(simulator_port "$work/sim.out") || exit 1
 sed -i "s/, 9000, 5000,/, $port, 5000,/" "$work/host/Host.cs"
 cp "$pkg"/lib/net46/Quorvex.Net.dll "$pkg"/lib/net46/Quorvex.Net.dll.config "$work/host/"
 mcs -r:"$work/host/Quorvex.Net.dll" -out:"$work/host/Host.exe" "$work/host/Host.cs"

@@ -6,6 +6,7 @@
 #   check_example.sh README SOURCE_DIR BUILD_DIR SIMULATOR [c|cpp]
 set -eu
 readme=$1 source=$2 build=$3 sim=$4 language=${5:-c}
+. "$source/tests/support/simulator_port.sh"
 # The section that holds the example, its code block and the build line's start.
 case $language in
   c) section='## The API in brief' fence=c host=host.c compile='cc' ;;
@@ -35,13 +36,7 @@ line=$(grep -o "\`$compile $host[^\`]*\`" "$readme" | head -n 1 | tr -d '`')
 : > "$work/sim.out"
 "$sim" --port 0 --quiet > "$work/sim.out" &
 sim_pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^quorvex-sim listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.out")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || { echo "simulator did not start"; exit 1; }
+port=$(simulator_port "$work/sim.out") || exit 1
 sed -i "s/\"127\.0\.0\.1\", 9000\([,)]\)/\"127.0.0.1\", $port\1/" "$work/$host"
 
 cd "$work"

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -182,10 +183,17 @@ TEST(SessionsProperty, NoAnswerCrossesSessions) {
     violations += static_cast<long>(list.size());
     for (const std::string &b : list) ADD_FAILURE() << b;
   }
+  std::array<long, TaggingServer::kFaultKinds> faults{};
+  for (const auto &server : servers)
+    for (int k = 0; k < TaggingServer::kFaultKinds; ++k) faults[k] += server->counts()[k];
+  std::string tally;
+  for (int k = 0; k < TaggingServer::kFaultKinds; ++k)
+    tally += std::string(k ? ", " : "") + TaggingServer::name(k) + " " + std::to_string(faults[k]);
   std::printf(
       "sessions property: seed %u, %d sessions, %d threads, %ld calls, %ld answered, %ld "
-      "violations\n",
-      seed, kSessions, kSessions * kThreadsPerSession, calls.load(), answered.load(), violations);
+      "violations; answers sent: %s\n",
+      seed, kSessions, kSessions * kThreadsPerSession, calls.load(), answered.load(), violations,
+      tally.c_str());
   EXPECT_GT(answered.load(), calls.load() / 4);  // the faults spare most answers
   for (QvSession *s : sessions) QvSessionDestroy(s);
   TraceStop();

@@ -5,20 +5,24 @@
 // in step.
 //
 // Each session keeps its own replies.  A reply belongs to the thread whose
-// call read it and to the connection it was read on.  The second call takes its own thread's reply
-// for the operation, once; a thread without one gets nothing, never another thread's, and a reply
-// whose connection has gone (closed, renewed, released) counts as none.  A new first call replaces
-// its thread's earlier reply for the operation; past kLimit replies the oldest goes. Not locked:
-// every use runs under its session's call lock.
+// call read it (named by a token that no other thread ever has) and to the connection it was read
+// on.  The second call takes its own thread's reply for the operation, once; a thread without one
+// gets nothing, never another thread's, and a reply whose connection has gone (closed, renewed,
+// released) or whose thread has ended counts as none and goes at the session's next keep or take.
+// A new first call replaces its thread's earlier reply for the operation; past kLimit replies the
+// oldest goes. Not locked: every use runs under its session's call lock.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
+
+#include "common/thread_identity.h"
 
 namespace qv {
 
@@ -35,17 +39,18 @@ class KeptReplies {
   void keep(int32_t operation, uint64_t connection, Reply reply) {
     // Room for them all from the start: keeping and taking never allocate.
     if (entries_.capacity() < kLimit) entries_.reserve(kLimit);
+    const ThreadIdentity &self = this_thread_identity();
     drop(operation);
     forget_other_connections(connection);
     if (entries_.size() == kLimit) entries_.erase(entries_.begin());
-    entries_.push_back({std::this_thread::get_id(), operation, connection, std::move(reply)});
+    entries_.push_back({self.token, self.alive, operation, connection, std::move(reply)});
   }
 
   // Forgets the calling thread's reply for the operation: a first call
   // that failed or was refused leaves nothing of an earlier one for its
   // second call.
   void drop(int32_t operation) {
-    const std::thread::id self = std::this_thread::get_id();
+    const uint64_t self = this_thread_identity().token;
     erase_if([&](const Entry &e) { return e.thread == self && e.operation == operation; });
   }
 
@@ -57,7 +62,7 @@ class KeptReplies {
   template <class Fits>
   Found take(int32_t operation, uint64_t connection, Fits &&fits, std::optional<Reply> &out) {
     forget_other_connections(connection);
-    const std::thread::id self = std::this_thread::get_id();
+    const uint64_t self = this_thread_identity().token;
     const auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry &e) {
       return e.thread == self && e.operation == operation;
     });
@@ -72,7 +77,8 @@ class KeptReplies {
 
  private:
   struct Entry {
-    std::thread::id thread;
+    uint64_t thread;
+    std::shared_ptr<const std::atomic<bool>> alive;
     int32_t operation;
     uint64_t connection;
     Reply reply;
@@ -82,8 +88,11 @@ class KeptReplies {
   void erase_if(Pred &&pred) {
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(), pred), entries_.end());
   }
+  // Also forgets the replies of threads that have ended: nobody can take them.
   void forget_other_connections(uint64_t connection) {
-    erase_if([&](const Entry &e) { return e.connection != connection; });
+    erase_if([&](const Entry &e) {
+      return e.connection != connection || !e.alive->load(std::memory_order_acquire);
+    });
   }
 
   std::vector<Entry> entries_;  // the oldest first

@@ -19,8 +19,16 @@ struct SessionOutcome {
 };
 thread_local std::array<SessionOutcome, kSessionsRemembered> t_by_session;
 thread_local uint64_t t_keeps = 0;
-// The connect's own error, kept where its paths caught it.
-thread_local std::optional<Error> t_connect_error;
+// The connect's own error, kept where its paths caught it.  Every piece of
+// thread storage here is trivially destructible: a thread_local with a
+// destructor is not safe in a Windows DLL (see platform/thread_end.h).
+struct ConnectError {
+  bool set = false;
+  Cause cause = Cause::Other;
+  int number = 0;
+  char text[kConnectErrorText] = {};
+};
+thread_local ConnectError t_connect_error;
 
 // Writes a trace event when a trace runs; building it never fails the call.
 template <class Event>
@@ -183,8 +191,22 @@ const char *kind_name(OutcomeKind kind) {
   return "?";
 }
 
-void note_connect_error(const Error &e) { t_connect_error = e; }
-void clear_connect_error() { t_connect_error.reset(); }
-const Error *last_connect_error() { return t_connect_error ? &*t_connect_error : nullptr; }
+void note_connect_error(const Error &e) {
+  ConnectError &kept = t_connect_error;
+  kept.set = true;
+  kept.cause = e.cause();
+  kept.number = e.number();
+  const size_t n = std::min(e.text().size(), sizeof kept.text - 1);
+  if (n) std::memcpy(kept.text, e.text().data(), n);
+  kept.text[n] = '\0';
+}
+
+void clear_connect_error() { t_connect_error.set = false; }
+
+std::optional<Error> last_connect_error() {
+  const ConnectError &kept = t_connect_error;
+  if (!kept.set) return std::nullopt;
+  return Error(kept.text, kept.cause, kept.number);
+}
 
 }  // namespace qv::connection

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "connection/socket_errors.h"
@@ -93,10 +94,13 @@ void relogin_answered(int32_t code, bool accepted);
 void relogin_failed(const Error &e);
 
 // The failure last recorded by a connect on this thread (its paths catch
-// their errors and write messages instead); null when it succeeded.
+// their errors and write messages instead); none when it succeeded.  Its
+// text is kept up to kConnectErrorText - 1 bytes, more than any connect
+// message holds.
+inline constexpr size_t kConnectErrorText = 512;
 void note_connect_error(const Error &e);
 void clear_connect_error();
-const Error *last_connect_error();
+std::optional<Error> last_connect_error();
 
 // Which way the connection was opened; the values are the header's QV_PATH_*.
 enum class Path : int32_t { None = 0, Direct = 1, Socks4 = 2, Socks5 = 3, Http = 4 };

@@ -126,6 +126,13 @@ bool connect(Session &session, Protocol protocol, const MessageBuffer &message,
              const ConnectionSettings &args) {
   const Route path = select_path(args.proxy_kind);
   clear_connect_error();
+  if (session.disconnect_requested()) {
+    // Another thread is disconnecting or destroying the session: a connect
+    // queued behind it opens nothing.
+    note_connect_error(interrupted());
+    message.write(failure_prefix(path), text::kDisconnectedByHost);
+    return false;
+  }
   if (!session.tcp_client) {
     note_connect_error(not_initialised(text::kNotInitialized));
     message.write(failure_prefix(path), text::kNotInitialized);
@@ -153,7 +160,7 @@ bool connect(Session &session, Protocol protocol, const MessageBuffer &message,
     if (tcp.generation() != session.login_state.connection || !tcp.connected())
       session.login_state = {};
     trace::event_if_on([&] {
-      const Error *e = last_connect_error();
+      const std::optional<Error> e = last_connect_error();
       return "connect failed in " + trace::elapsed_since(start) + ": " +
              (e ? e->text() : std::string("?"));
     });
@@ -185,7 +192,8 @@ bool reconnect(Session &session, Protocol protocol) {
   // A copy: a successful connect stores its arguments over the saved ones.
   const ConnectionSettings settings = session.connection_settings;
   if (connect(session, protocol, reconnect_message(session), settings)) return true;
-  relogin_connect_failed(last_connect_error());
+  const std::optional<Error> e = last_connect_error();
+  relogin_connect_failed(e ? &*e : nullptr);
   return false;
 }
 

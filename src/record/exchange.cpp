@@ -17,6 +17,9 @@ using connection::Error;
 constexpr size_t kMessageBufferSize = kBodySize + 1;
 
 connection::TcpClient &connection_or_throw(connection::Session &session) {
+  // A call that reaches the connection while another thread disconnects
+  // or destroys the session ends as the one blocked on it did.
+  if (session.disconnect_requested()) throw connection::interrupted();
   auto &tcp = session.tcp_client;
   if (!tcp) throw connection::not_initialised(text::kNotConnected);
   return *tcp;

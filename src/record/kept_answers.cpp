@@ -41,8 +41,15 @@ void drop_kept_answer(connection::Session &session, int32_t code) {
 
 bool hand_back_kept(connection::Session &session, const Command &cmd, const Call &call) {
   std::optional<KeptAnswer> kept;
-  kept_answers(session).take(
-      cmd.code, session.current_connection(), [](const KeptAnswer &) { return true; }, kept);
+  if (session.disconnect_requested()) {
+    // A disconnect or a destroy from another thread is under way: the
+    // answer's connection is going, and the call ends as a read it ended.
+    kept.emplace();
+    kept->error = connection::interrupted();
+  } else {
+    kept_answers(session).take(
+        cmd.code, session.current_connection(), [](const KeptAnswer &) { return true; }, kept);
+  }
   if (!kept) {
     // No request of this thread waits for it on this connection: nothing
     // to read, and no other thread's answer stands in for it.

@@ -96,6 +96,9 @@ RequestOutcome request(connection::Session &session, int32_t code, std::string_v
     put_int32(&message[8], 1);
     put_int32(&message[12], static_cast<int32_t>(body.size()));
     std::copy(body.begin(), body.end(), message.begin() + kHeaderSize);
+    // A call that reaches the connection while another thread disconnects
+    // or destroys the session ends as the one blocked on it did.
+    if (session.disconnect_requested()) throw connection::interrupted();
     if (!tcp) throw connection::not_initialised(text::kNotConnected);
     // One look at the trace for the whole write, as for a record.
     trace::Outgoing out = trace::Outgoing::now();

@@ -97,6 +97,15 @@ bool same_header(const Reply &r, int32_t code, int32_t length) {
 std::optional<Reply> kept_reply(connection::Session &session, int32_t operation, int32_t code,
                                 int32_t length) {
   std::optional<Reply> r;
+  if (session.disconnect_requested()) {
+    // A disconnect or a destroy from another thread is under way: the
+    // reply's connection is going, and the call ends as a read it ended.
+    r.emplace();
+    r->code = code;
+    r->length = length;
+    r->error = connection::interrupted();
+    return r;
+  }
   kept_replies(session).take(
       operation, session.current_connection(),
       [&](const Reply &kept) { return same_header(kept, code, length); }, r);

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "platform/connect_wait.h"
 #include "platform/owner_file.h"
+#include "platform/thread_end.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -295,6 +297,28 @@ std::FILE *open_owner_append(const char *path, std::string &why) {
     why = "The trace file cannot be opened for writing.";
   }
   return file;
+}
+
+}  // namespace qv::platform
+
+namespace qv::platform {
+
+ThreadEndSlot::ThreadEndSlot(OnEnd on_end) {
+  pthread_key_t key;
+  usable_ = ::pthread_key_create(&key, on_end) == 0;
+  index_ = usable_ ? key : 0;
+}
+
+ThreadEndSlot::~ThreadEndSlot() {
+  if (usable_) ::pthread_key_delete(static_cast<pthread_key_t>(index_));
+}
+
+void *ThreadEndSlot::get() const {
+  return usable_ ? ::pthread_getspecific(static_cast<pthread_key_t>(index_)) : nullptr;
+}
+
+bool ThreadEndSlot::set(void *value) {
+  return usable_ && ::pthread_setspecific(static_cast<pthread_key_t>(index_), value) == 0;
 }
 
 }  // namespace qv::platform

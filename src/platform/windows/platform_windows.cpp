@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/connect_wait.h"
 #include "platform/owner_file.h"
+#include "platform/thread_end.h"
 
 namespace qv::platform {
 namespace {
@@ -261,5 +262,39 @@ std::FILE *open_owner_append(const char *path, std::string &why) {
   }
   return file;
 }
+
+}  // namespace qv::platform
+
+namespace qv::platform {
+namespace {
+
+// The one slot's function: a fiber-local slot's callback has the system's
+// calling convention and is handed only the value.
+ThreadEndSlot::OnEnd g_on_end = nullptr;
+
+VOID NTAPI on_fiber_end(PVOID value) {
+  if (value && g_on_end) g_on_end(value);
+}
+
+}  // namespace
+
+// A fiber-local slot: its callback runs on every thread that ends with a
+// value in it, and, for the threads still running, when the slot is freed
+// as the library unloads, so that nothing is left to call into a library
+// that has gone.
+ThreadEndSlot::ThreadEndSlot(OnEnd on_end) {
+  g_on_end = on_end;
+  const DWORD index = ::FlsAlloc(&on_fiber_end);
+  usable_ = index != FLS_OUT_OF_INDEXES;
+  index_ = usable_ ? index : 0;
+}
+
+ThreadEndSlot::~ThreadEndSlot() {
+  if (usable_) ::FlsFree(index_);
+}
+
+void *ThreadEndSlot::get() const { return usable_ ? ::FlsGetValue(index_) : nullptr; }
+
+bool ThreadEndSlot::set(void *value) { return usable_ && ::FlsSetValue(index_, value) != 0; }
 
 }  // namespace qv::platform

@@ -40,6 +40,8 @@ namespace qvtest {
 namespace {
 
 constexpr int kSessions = 4, kThreadsPerSession = 2, kCallsPerThread = 40;
+constexpr const char *kNotALiveSession =
+    "Argument 1 is not a live session: QvSessionCreate did not make it, or it was destroyed.";
 constexpr int kReadTimeoutMs = 150;
 
 bool connect(QvSession *s, uint16_t port) {
@@ -274,19 +276,34 @@ TEST(SessionsBadInput, ADestroyEndsACallBlockedOnTheSession) {
   ASSERT_GE(fd, 0);
   close(fd);
   ASSERT_EQ(TraceStart(trace, 0), 1);
-  std::future<std::string> waiting =
-      std::async(std::launch::async, [s] { return std::to_string(QvHeartbeat(s)); });
+  std::future<std::string> waiting = std::async(std::launch::async, [s] {
+    const std::string result = std::to_string(QvHeartbeat(s));
+    return result + " " + outcome();
+  });
+  // A connect queued behind them too: it must open nothing.
+  std::future<std::string> connecting = std::async(std::launch::async, [s, &stalled] {
+    const std::string result = std::to_string(connect(s, stalled.port()));
+    return result + " " + outcome();
+  });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!contains(read_file(trace), "call Heartbeat") &&
+  while (!(contains(read_file(trace), "call Heartbeat") &&
+           contains(read_file(trace), "call TcpConnect")) &&
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_TRUE(contains(read_file(trace), "call Heartbeat"));
-  QvSessionDestroy(s);
+  ASSERT_TRUE(contains(read_file(trace), "call TcpConnect"));
+  EXPECT_EQ(QvSessionDestroy(s), 1);
   TraceStop();
   std::remove(trace);
   EXPECT_EQ(outcome(), "0/0/0/0/");
   EXPECT_EQ(blocked.get(), "0 6/1/0/10004/Disconnected by the host.");
-  EXPECT_EQ(waiting.get(), "0");
+  EXPECT_EQ(waiting.get(), "0 5/0/0/10004/Disconnected by the host.");
+  EXPECT_EQ(connecting.get(), "0 4/0/0/10004/Disconnected by the host.");
+  EXPECT_EQ(stalled.accepted(), 1u);
+  // The handle is dead: a second destroy and any call are refused at once.
+  EXPECT_EQ(QvSessionDestroy(s), 0);
+  EXPECT_EQ(outcome(), std::string("1/0/1/0/") + kNotALiveSession);
+  EXPECT_EQ(QvHeartbeat(s), 0);
+  EXPECT_EQ(outcome(), std::string("1/0/1/0/") + kNotALiveSession);
 }
 
 size_t entries(const char *dir) {
@@ -329,6 +346,114 @@ TEST(SessionsBadInput, ManySessionsLeaveNoDescriptorOrThread) {
   }
   EXPECT_EQ(entries("/proc/self/fd"), fds);
   EXPECT_EQ(entries("/proc/self/task"), tasks);
+}
+
+// The handle property: threads make, call, destroy and destroy again
+// sessions at random, and call with made-up values (addresses of live,
+// zeroed and freed memory, odd numbers).  Invariant: a call returns 1 only
+// on a handle that was not destroyed when it began, with the answer to its
+// own request; a destroyed or made-up handle is refused with Argument 1 and
+// nothing written; a handle is destroyed once; nothing crashes or hangs.
+TEST(SessionHandles, NoCallReturnsOneUnlessItsHandleIsLiveAndTheAnswerItsOwn) {
+  const char *seed_text = std::getenv("QUORVEX_PROPERTY_SEED");
+  const unsigned seed = seed_text ? static_cast<unsigned>(std::strtoul(seed_text, nullptr, 10)) : 1;
+  TaggingServer server(2000, "user", "pwd");
+  struct Known {
+    QvSession *handle;
+    std::atomic<int> destroys{0};  // destroys that returned 1
+  };
+  std::mutex known_mutex;
+  std::vector<std::shared_ptr<Known>> known;
+  auto freed = std::make_unique<char[]>(64);
+  const uintptr_t freed_address = reinterpret_cast<uintptr_t>(freed.get());
+  freed.reset();
+  const auto zeroed = std::make_unique<std::array<uintptr_t, 8>>();
+  const std::vector<uintptr_t> made_up = {freed_address,
+                                          reinterpret_cast<uintptr_t>(zeroed.get()),
+                                          reinterpret_cast<uintptr_t>(&server),
+                                          1,
+                                          3,
+                                          0x20001,
+                                          ~uintptr_t{0},
+                                          freed_address | 1};
+  std::atomic<long> calls{0}, answered{0}, refused{0};
+  std::vector<std::vector<std::string>> bad(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(seed * 31 + static_cast<unsigned>(t));
+      auto pick = [&]() -> std::shared_ptr<Known> {
+        const std::lock_guard<std::mutex> lock(known_mutex);
+        if (known.empty()) return nullptr;
+        return known[rng() % known.size()];
+      };
+      for (int i = 0; i < 120; ++i) {
+        const unsigned op = rng() % 8;
+        if (op < 2) {
+          auto k = std::make_shared<Known>();
+          k->handle = QvSessionCreate();
+          if (!k->handle || !connect(k->handle, server.port())) bad[t].push_back("create");
+          const std::lock_guard<std::mutex> lock(known_mutex);
+          known.push_back(k);
+        } else if (op < 4) {
+          if (auto k = pick(); k && QvSessionDestroy(k->handle) == 1 && k->destroys++ > 0)
+            bad[t].push_back("a handle destroyed twice");
+        } else if (op < 7) {
+          auto k = pick();
+          if (!k) continue;
+          const bool dead = k->destroys.load() > 0;
+          const std::string tag = "t" + std::to_string(t) + "c" + std::to_string(i);
+          int32_t code = 77;
+          char msg[QV_BODY_BUFFER_SIZE] = "", p1[QV_PARAM_BUFFER_SIZE] = "";
+          ++calls;
+          const qv_bool r = QvMMSMaxSize(k->handle, &code, msg, p1, tag.c_str(), tag.c_str());
+          if (r == 1) ++answered;
+          if (r == 1 && p1 != tag) bad[t].push_back("answer " + std::string(p1) + " for " + tag);
+          if (dead &&
+              (r != 0 || code != 77 || outcome() != std::string("1/0/1/0/") + kNotALiveSession))
+            bad[t].push_back("a destroyed handle was not refused: " + outcome());
+        } else {
+          auto *h = reinterpret_cast<QvSession *>(made_up[rng() % made_up.size()]);
+          int32_t state = 77;
+          ++refused;
+          if (QvHeartbeat(h) != 0 || QvSessionDestroy(h) != 0 ||
+              QvGetConnectionState(h, &state, nullptr, nullptr, nullptr) != 0 || state != 77 ||
+              outcome() != std::string("1/0/1/0/") + kNotALiveSession)
+            bad[t].push_back("a made-up handle was not refused: " + outcome());
+        }
+      }
+    });
+  }
+  for (std::thread &th : threads) th.join();
+  for (const auto &k : known) {
+    if (k->destroys.load() == 0) {
+      EXPECT_EQ(QvSessionDestroy(k->handle), 1);
+    }
+  }
+  for (const auto &list : bad)
+    for (const std::string &b : list) ADD_FAILURE() << b;
+  std::printf("handles property: seed %u, %zu sessions, %ld calls, %ld answered, %ld made-up\n",
+              seed, known.size(), calls.load(), answered.load(), refused.load());
+}
+
+// A thread's kept answer is its own even after it ends: a new thread, which
+// the system may give the same id, never takes it.
+TEST(SessionHandles, ANewThreadNeverTakesAnEndedThreadsLoginAnswer) {
+  TaggingServer server(2000, "user", "pwd");
+  QvSession *s = QvSessionCreate();
+  ASSERT_TRUE(connect(s, server.port()));
+  for (int round = 0; round < 3; ++round) {
+    std::thread([s] { EXPECT_EQ(QvLogin_Request(s, "a", "b", "user", "pwd", "1"), 1); }).join();
+    std::thread([s] {
+      int32_t code = 77;
+      char msg[QV_BODY_BUFFER_SIZE] = "mine", p[QV_PARAM_BUFFER_SIZE] = "";
+      EXPECT_EQ(QvLogin_Feedback(s, &code, msg, p, p, p), 0);
+      EXPECT_EQ(code, -1);
+      EXPECT_STREQ(msg, "mine");
+      EXPECT_EQ(outcome().substr(0, 6), "1/0/0/");
+    }).join();
+  }
+  EXPECT_EQ(QvSessionDestroy(s), 1);
 }
 
 }  // namespace

@@ -39,7 +39,11 @@ namespace Quorvex
         public static extern bool TcpRelease();
         /// <summary>
         /// Closes the connection.  Harmless when nothing is connected (result 1);
-        /// returns 0 before initialisation or after release.
+        /// returns 0 before initialisation or after release.  It does not log out
+        /// for good: the arguments of the last connect and the last login's texts
+        /// are kept, so the next call that needs the connection fails, reconnects
+        /// and logs in again by itself (its relogin), and ReLogin reconnects at
+        /// once.  To stay logged out, stop calling, or release (dllUnInitialize).
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TcpDisconnect();
@@ -122,8 +126,10 @@ namespace Quorvex
         /// arrive, ReLogin runs and the result is 0.  With no answer of its own
         /// waiting (no Login_Request on this thread and connection, taken already,
         /// or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
-        /// Argument 0: nothing is read and nothing renewed.  Either way Message
-        /// holds "读取登录应答异常失败!" and *Code stays -1.
+        /// Argument 0: nothing is read and nothing renewed.  On every failure
+        /// (a login that timed out included) *Code stays -1 and Message and the
+        /// Param outputs are left exactly as the caller passed them, so a host may
+        /// fill Message with its own text beforehand; GetLastOutcome says why.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool Login_Feedback(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
@@ -786,12 +792,14 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern IntPtr QvSessionCreate();
         /// <summary>
-        /// Closes the session's connection, ends a call blocked on it in another
-        /// thread, waits for that call to return and frees the session.  NULL and
-        /// the default session are refused (QV_OUTCOME_REFUSED, Argument 1).
+        /// Closes the session's connection, ends the calls in progress on it in
+        /// other threads (they fail with "Disconnected by the host."), waits for
+        /// them to return and frees the session; returns 1.  A value that is not a
+        /// live session (NULL, never made, destroyed already, being destroyed) and
+        /// the default session are refused: 0, QV_OUTCOME_REFUSED, Argument 1.
         /// </summary>
-        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
-        public static extern void QvSessionDestroy(IntPtr Session);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSessionDestroy(IntPtr Session);
         /// <summary>
         /// The session of the classic exports, between dllInitialize and release;
         /// NULL outside.

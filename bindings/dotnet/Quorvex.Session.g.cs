@@ -8,7 +8,11 @@ namespace Quorvex
     {
         /// <summary>
         /// Closes the connection.  Harmless when nothing is connected (result 1);
-        /// returns 0 before initialisation or after release.
+        /// returns 0 before initialisation or after release.  It does not log out
+        /// for good: the arguments of the last connect and the last login's texts
+        /// are kept, so the next call that needs the connection fails, reconnects
+        /// and logs in again by itself (its relogin), and ReLogin reconnects at
+        /// once.  To stay logged out, stop calling, or release (dllUnInitialize).
         /// <para/>
         /// Runs on this session (QvTcpDisconnect).
         /// </summary>
@@ -119,8 +123,10 @@ namespace Quorvex
         /// arrive, ReLogin runs and the result is 0.  With no answer of its own
         /// waiting (no Login_Request on this thread and connection, taken already,
         /// or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
-        /// Argument 0: nothing is read and nothing renewed.  Either way Message
-        /// holds "读取登录应答异常失败!" and *Code stays -1.
+        /// Argument 0: nothing is read and nothing renewed.  On every failure
+        /// (a login that timed out included) *Code stays -1 and Message and the
+        /// Param outputs are left exactly as the caller passed them, so a host may
+        /// fill Message with its own text beforehand; GetLastOutcome says why.
         /// <para/>
         /// Runs on this session (QvLogin_Feedback).
         /// </summary>

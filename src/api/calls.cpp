@@ -1,6 +1,8 @@
 #include "api/calls.h"
 
+#include <chrono>
 #include <cstdio>
+#include <random>
 
 #include "api/arguments.h"
 #include "api/session_handle.h"
@@ -10,12 +12,39 @@
 
 namespace qv::api {
 
-QvSession *default_handle() {
-  static QvSession handle;
-  return &handle;
+namespace {
+
+// A key of this process for scrambling handle values: a made-up value
+// rarely names a live session.  Not a secret, only a spread.
+uintptr_t handle_key() {
+  uint64_t key = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  try {
+    std::random_device device;
+    key ^= uint64_t{device()} << 32 | device();
+  } catch (...) {
+    // The clock alone spreads the values well enough.
+  }
+  key *= 0x9e3779b97f4a7c15ULL;
+  return static_cast<uintptr_t>(key ^ key >> 29);
 }
 
-connection::Session &default_session() { return default_handle()->session; }
+}  // namespace
+
+SessionTable &sessions() {
+  // Never destroyed: a handle stays checkable until the process is gone.
+  static auto *table = new SessionTable(handle_key());  // NOLINT(cppcoreguidelines-owning-memory)
+  return *table;
+}
+
+connection::Session &default_session() {
+  static connection::Session session;
+  return session;
+}
+
+QvSession *default_handle() {
+  static const uintptr_t handle = sessions().add(&default_session());
+  return as_handle(handle);
+}
 
 qv_bool run(connection::Session &session, const record::Command &command, const record::Call &call,
             Where where) {
@@ -56,12 +85,12 @@ qv_bool connect_export(connection::Session &session, connection::Protocol protoc
                                                   text_or_empty(ProxyUser),
                                                   text_or_empty(ProxyPassword)};
         if (connection::connect(session, protocol, {Message, SIZE_MAX}, args)) return true;
-        const connection::Error *e = connection::last_connect_error();
-        const connection::Error fallback("The connect failed.");
-        connection::record_failure(e && e->cause() == connection::Cause::NotInitialised
+        const connection::Error e =
+            connection::last_connect_error().value_or(connection::Error("The connect failed."));
+        connection::record_failure(e.cause() == connection::Cause::NotInitialised
                                        ? connection::OutcomeKind::NotInitialised
                                        : connection::OutcomeKind::ConnectFailed,
-                                   e ? *e : fallback);
+                                   e);
         return false;
       },
       where);

@@ -18,11 +18,16 @@ using namespace qv::api;
 
 namespace {
 
-// A twin given no session: refused before any other argument is touched.
-qv_bool refuse_null_session(Where where = __builtin_FUNCTION()) {
+constexpr const char *kNullSession = "Argument 1 (the session) is a null pointer.";
+constexpr const char *kNotASession =
+    "Argument 1 is not a live session: QvSessionCreate did not make it, or it was destroyed.";
+
+// A twin given no live session: refused before any other argument is
+// touched, and without reading anything through the handle.
+qv_bool refuse_session(const QvSession *handle, Where where = __builtin_FUNCTION()) {
   return guarded(
-      [] {
-        connection::refuse(1, "Argument 1 (the session) is a null pointer.");
+      [handle] {
+        connection::refuse(1, handle ? kNotASession : kNullSession);
         return false;
       },
       where);
@@ -50,40 +55,51 @@ extern "C" {
 QV_EXPORT QvSession *QV_CALL QvSessionCreate(void) {
   QvSession *made = nullptr;
   guarded([&] {
-    auto handle = std::make_unique<QvSession>();
-    handle->session.initialize();
+    auto session = std::make_unique<connection::Session>();
+    session->initialize();
+    const uintptr_t handle = sessions().add(session.get());
+    if (handle == 0) {
+      connection::other_failure("No session handle is left in this process.");
+      return false;
+    }
     const uint64_t number = g_next_trace_number.fetch_add(1);
-    handle->session.number_for_trace(number);
+    session->number_for_trace(number);
     note_session(number, " created");
-    made = handle.release();
+    session.release();  // owned by its handle from now on
+    made = as_handle(handle);
     return true;
   });
   return made;
 }
 
-QV_EXPORT void QV_CALL QvSessionDestroy(QvSession *Session) {
-  if (!Session || Session == default_handle()) {
-    guarded([&] {
-      connection::refuse(1, Session ? "Argument 1 is the default session, which is never destroyed."
-                                    : "Argument 1 (the session) is a null pointer.");
+QV_EXPORT qv_bool QV_CALL QvSessionDestroy(QvSession *Session) {
+  if (Session && Session == default_handle()) {
+    return guarded([] {
+      connection::refuse(1, "Argument 1 is the default session, which is never destroyed.");
       return false;
     });
-    return;
   }
-  // As a disconnect from another thread: a call blocked on the session
-  // gives way at once, and so does every call waiting behind it, since the
-  // interrupt lasts until the last of them has returned; taking the call
-  // lock waits for the first.
-  connection::Session &session = Session->session;
-  session.waits.request_interrupt();
-  serialized(session, [&] {
-    session.forget_kept();
-    return session.release();
+  const uintptr_t handle = handle_value(Session);
+  // From here no call enters the session; a second destroy is refused.
+  connection::Session *session = sessions().begin_destroy(handle);
+  if (!session) return refuse_session(Session);
+  return guarded([&] {
+    // As a disconnect from another thread, that never ends: the call
+    // blocked on the connection gives way at once, and every call already
+    // inside fails as it reaches the connection, connects nothing and
+    // hands over nothing it kept.
+    session->waits.request_interrupt();
+    sessions().wait_until_unused(handle);
+    {
+      const std::lock_guard<std::mutex> lock(session->call_lock);
+      session->forget_kept();
+      session->release();
+    }
+    note_session(session->trace_number(), " destroyed");
+    sessions().finish_destroy(handle);
+    delete session;  // NOLINT(cppcoreguidelines-owning-memory): its handle is dead
+    return true;
   });
-  Session->wait_until_unused();
-  session.waits.end_interrupt();
-  note_session(session.trace_number(), " destroyed");
-  delete Session;  // NOLINT(cppcoreguidelines-owning-memory): the host's handle
 }
 
 QV_EXPORT QvSession *QV_CALL QvDefaultSession(void) {

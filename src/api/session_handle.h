@@ -1,55 +1,39 @@
-// What a QvSession handle is: a session the host holds by its address, and
-// the count of the calls in progress on it.
+// What a QvSession handle is: a value that names an entry of the sessions'
+// handle table, never the session's address, so that a handle the library
+// did not hand out, or one already destroyed, is refused without reading
+// anything through it, and a stale one never reaches a newer session.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <cstdint>
 
+#include "api/handle_table.h"
 #include "connection/session.h"
 #include "quorvex.h"
 
-struct QvSession {
-  qv::connection::Session session;
-
-  // Calls in progress, waiting for the session's call lock or holding it.
-  // A destroy frees the session only when none is left, so that a call
-  // that was waiting behind the one the destroy interrupted never wakes on
-  // freed memory.
-  std::atomic<int> users{0};
-  std::atomic<bool> closing{false};
-  std::mutex users_mutex;
-  std::condition_variable users_gone;
-
-  // The count falls under the mutex that the destroy waits with, so that
-  // the destroy cannot see the last call gone, and free the handle, while
-  // that call still reads it.  The mutex is the session's own: calls on
-  // different sessions never meet on it.
-  void leave() {
-    std::lock_guard<std::mutex> lock(users_mutex);
-    if (users.fetch_sub(1) == 1 && closing.load()) users_gone.notify_all();
-  }
-  void wait_until_unused() {
-    closing.store(true);
-    std::unique_lock<std::mutex> lock(users_mutex);
-    users_gone.wait(lock, [this] { return users.load() == 0; });
-  }
-};
-
 namespace qv::api {
 
-// One call on a host's session, counted from before it waits for the call
-// lock until it has returned.
+using SessionTable = HandleTable<connection::Session>;
+
+// The process's sessions; it lives as long as the process, so that a
+// handle can be checked at any time, even while the process ends.
+SessionTable &sessions();
+
+inline uintptr_t handle_value(const QvSession *handle) {
+  return reinterpret_cast<uintptr_t>(handle);
+}
+inline QvSession *as_handle(uintptr_t value) { return reinterpret_cast<QvSession *>(value); }
+
+// One call on a host's session, from before it waits for the session's
+// call lock until it has returned: a destroy waits for it.  False when the
+// handle is not a live session.
 class SessionUse {
  public:
-  explicit SessionUse(QvSession &handle) : handle_(handle) { handle_.users.fetch_add(1); }
-  ~SessionUse() { handle_.leave(); }
-  SessionUse(const SessionUse &) = delete;
-  SessionUse &operator=(const SessionUse &) = delete;
-  connection::Session &session() { return handle_.session; }
+  explicit SessionUse(QvSession *handle) : use_(sessions().use(handle_value(handle))) {}
+  explicit operator bool() const { return static_cast<bool>(use_); }
+  connection::Session &session() const { return *use_; }
 
  private:
-  QvSession &handle_;
+  SessionTable::Use use_;
 };
 
 }  // namespace qv::api

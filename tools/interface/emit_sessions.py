@@ -5,7 +5,8 @@ src/api/session_bodies.h and src/api/session_exports.inc.
 Each export marked "session" has one body, qv::api::on_session::Name, that acts on the
 session it is given (written by hand in src/api/).  The wrappers are mechanical: the
 classic export passes the default session and keeps its name; the twin passes the
-caller's session and refuses a null one before touching any argument.  An export marked
+caller's session and refuses one that is not live (null, never made, destroyed) before
+touching any argument or reading anything through the handle.  An export marked
 "twin" keeps a classic export written by hand (one that does not act on the default
 session) and gets only its twin from here.
 """
@@ -50,7 +51,8 @@ def twins_header(d):
     lines = [notice("//")[:-1],
              "/* The twins of the exports that act on a session: QvName acts as Name does (its",
              " * result, the bytes on the wire, its messages and its outcome rules) on the session",
-             " * given first instead of the default session.  A NULL Session is refused: result 0,",
+             " * given first instead of the default session.  A Session that is not live (NULL, a",
+             " * value QvSessionCreate did not return, or a destroyed one) is refused: result 0,",
              " * QV_OUTCOME_REFUSED with Argument 1, nothing written to the other arguments.",
              " * quorvex.h includes this file inside its extern \"C\" block. */",
              "#ifndef QUORVEX_H",
@@ -98,8 +100,8 @@ def session_exports(d):
             lines.append("}")
         lines.append("")
         lines += wrapped("QV_API Qv" + e["name"], [c_arg(a) for a in [{"name": "Session", "role": "session"}] + e["args"]], " {")
-        lines.append("  if (!Session) return refuse_null_session();")
-        lines.append("  SessionUse use(*Session);")
+        lines.append("  const SessionUse use(Session);")
+        lines.append("  if (!use) return refuse_session(Session);")
         lines.append(f"  return on_session::{e['name']}({', '.join(filter(None, ['use.session()', names]))});")
         lines.append("}")
     lines += ["", "}  // extern \"C\""]

@@ -146,7 +146,11 @@ QV_API dllUnInitialize(void);
 QV_API TcpRelease(void);
 
 /* Closes the connection.  Harmless when nothing is connected (result 1);
- * returns 0 before initialisation or after release. */
+ * returns 0 before initialisation or after release.  It does not log out
+ * for good: the arguments of the last connect and the last login's texts
+ * are kept, so the next call that needs the connection fails, reconnects
+ * and logs in again by itself (its relogin), and ReLogin reconnects at
+ * once.  To stay logged out, stop calling, or release (dllUnInitialize). */
 QV_API TcpDisconnect(void);
 /* Same as TcpDisconnect. */
 QV_API fxTcpDisconnect(void);
@@ -225,8 +229,10 @@ QV_API Login_Request(const char *app, const char *extra, const char *name,
  * arrive, ReLogin runs and the result is 0.  With no answer of its own
  * waiting (no Login_Request on this thread and connection, taken already,
  * or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
- * Argument 0: nothing is read and nothing renewed.  Either way Message
- * holds "读取登录应答异常失败!" and *Code stays -1. */
+ * Argument 0: nothing is read and nothing renewed.  On every failure
+ * (a login that timed out included) *Code stays -1 and Message and the
+ * Param outputs are left exactly as the caller passed them, so a host may
+ * fill Message with its own text beforehand; GetLastOutcome says why. */
 QV_API Login_Feedback(int32_t *Code, char *Message, char *Param1, char *Param2,
                       char *Param3);
 
@@ -852,12 +858,25 @@ QV_API TraceStop(void);
  *  - QvSessionDestroy closes the session's connection, ends the calls in
  *    progress on it in other threads as TcpDisconnect does (the one blocked
  *    on the connection and any waiting behind it fail with "Disconnected by
- *    the host."), waits for them all to return and frees the session.  The
- *    handle is invalid from the moment QvSessionDestroy is called: no call
- *    may start on it after that.
- *  - A NULL session is refused: result 0, QV_OUTCOME_REFUSED with
- *    Argument 1, nothing written to the other arguments.  Destroying NULL
- *    or the default session is refused the same way and does nothing.
+ *    the host."; none of them connects, and none hands over an answer that
+ *    a first call kept), waits for them all to return and frees the
+ *    session.
+ *  - Handles are checked, never trusted: a QvSession * is a number that
+ *    names a session, not its address.  A value that is not a live session
+ *    (NULL, a value QvSessionCreate did not return, a destroyed session, or
+ *    one whose destroy has begun) is refused by every twin, by
+ *    QvGetLastOutcome, QvGetLastRelogin and QvGetConnectionState and by
+ *    QvSessionDestroy, at once and without reading anything through it:
+ *    result 0, QV_OUTCOME_REFUSED with Argument 1 (read it with
+ *    GetLastOutcome), nothing written to the other arguments.  A handle
+ *    value is never handed out twice in the process, so a stale handle can
+ *    never reach a newer session.  A call that races a destroy either
+ *    enters first (the destroy then ends it and waits for it) or is
+ *    refused.  A process may hold up to 65535 sessions at once; on 32-bit
+ *    Windows it may make about two thousand million in its life, after
+ *    which QvSessionCreate returns NULL.
+ *  - Destroying the default session is refused the same way and does
+ *    nothing.
  *    Every other refused argument of a twin is numbered as its classic
  *    export numbers it, in the export's own list (the session not
  *    counted), so that both report the same Argument for the same fault.
@@ -866,13 +885,15 @@ QV_API TraceStop(void);
 typedef struct QvSession QvSession;
 
 /* Makes a session, ready to connect (no dllInitialize needed).  NULL only
- * when out of memory. */
+ * when out of memory or out of handles (see above). */
 QV_EXPORT QvSession *QV_CALL QvSessionCreate(void);
 
 /* Closes the session's connection, ends the calls in progress on it in
- * other threads, waits for them to return and frees the session.  NULL and
- * the default session are refused (QV_OUTCOME_REFUSED, Argument 1). */
-QV_EXPORT void QV_CALL QvSessionDestroy(QvSession *Session);
+ * other threads (they fail with "Disconnected by the host."), waits for
+ * them to return and frees the session; returns 1.  A value that is not a
+ * live session (NULL, never made, destroyed already, being destroyed) and
+ * the default session are refused: 0, QV_OUTCOME_REFUSED, Argument 1. */
+QV_API QvSessionDestroy(QvSession *Session);
 
 /* The session of the classic exports, between dllInitialize and release;
  * NULL outside. */

@@ -20,7 +20,6 @@ extern const FixedText kHttpTunnelOpened;     // 通过http代理服务器连接
 extern const FixedText kHttpTunnelRefused;    // 通过http代理服务器连接服务器失败!
 
 // Record-protocol failure messages.
-extern const FixedText kLoginAnswerFailed;     // 读取登录应答异常失败!
 extern const FixedText kInfoTypeFailed;        // 查询服务器端的信息细分类型失败!
 extern const FixedText kMmsMaxSizeFailed;      // 查询服务器端限定的彩信的大小失败!
 extern const FixedText kNumRuleFailed;         // 查询服务器端的手机号码规则失败!

@@ -24,11 +24,10 @@ inline constexpr Command kLogin = command(kLoginCode)
 inline constexpr Command kLoginRequest = kLogin.option(kSaveCredentials | kKeepAnswer);
 
 // Hands back the answer that Login_Request read.  When there is none (it
-// failed to arrive, or this thread kept none) the message says so, so
-// that a host which prints it after a failed login shows a reason.
+// failed to arrive, or this thread kept none) it has no failure message:
+// the host's buffers stay as they were, and the outcome says why.
 inline constexpr Command kLoginFeedback = command(kLoginCode)
                                               .option(kKeptAnswer | kLoginAnswer)
-                                              .failure(text::kLoginAnswerFailed)
                                               .take_code()
                                               .take_text(Field::Body, Output::Message)
                                               .take_text(Field::Param1, Output::Out0)

@@ -809,10 +809,13 @@ QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol,
  * 0600; an owner-only access list on Windows), since a trace holds phone
  * numbers and message texts.  The file must be a regular file: a symbolic
  * link, a FIFO, a device or a directory at Path is refused, and opening
- * never blocks.  Returns 1 when the file is open, 0 for a null or empty
- * Path or a file that is refused or cannot be opened (GetLastOutcome's
- * Detail says why).  A write to the file that fails later stops the
- * trace; no call's result changes. */
+ * never blocks.  An existing file is appended to only while it is its
+ * owner's alone: on Linux one that group or others may read or write is
+ * refused and left as it is (Detail names its mode); on Windows an
+ * existing file keeps the access list it has.  Returns 1 when the file is
+ * open, 0 for a null or empty Path or a file that is refused or cannot be
+ * opened (GetLastOutcome's Detail says why).  A write to the file that
+ * fails later stops the trace; no call's result changes. */
 QV_API TraceStart(const char *Path, int32_t Options);
 
 /* Stops the trace and closes its file.  Returns 1, also when none ran. */

@@ -473,7 +473,10 @@ QV_API fxReadIniFile(char *Value, const char *Carrier);
 
 /* The most bytes of a body that the library holds for one web request.
  * Only a WebRequestEx whose ResponseSize is larger still can meet a longer
- * body: that call fails instead of cutting it. */
+ * body: that call fails instead of cutting it.  A chunked body's framing
+ * (size lines, extensions, line ends) does not count here: it may take
+ * 64 KiB plus 8 bytes for each byte of body, so a body of this size passes
+ * even in one-byte chunks, and framing beyond that fails the call. */
 #define QV_WEB_BODY_MAX (64 * 1024 * 1024)
 
 /* Extension: fetches Url with an HTTP/1.1 GET on a connection of its own,

@@ -137,6 +137,8 @@ qv::sim::Options simulator_options(const LoadOptions &options) {
   qv::sim::Options sim;
   sim.delay = options.delay;
   sim.drop_after = static_cast<std::size_t>(options.drop_after);
+  // Every session comes from 127.0.0.1, more of them than the cap allows.
+  sim.max_per_peer = 0;
   for (int i = 1; i <= options.sessions; ++i) {
     qv::sim::Account account = qv::sim::demo_account();
     account.name = account_name(i);

@@ -479,7 +479,10 @@ QV_API fxReadIniFile(char *Value, const char *Carrier);
 
 /* The most bytes of a body that the library holds for one web request.
  * Only a WebRequestEx whose ResponseSize is larger still can meet a longer
- * body: that call fails instead of cutting it. */
+ * body: that call fails instead of cutting it.  A chunked body's framing
+ * (size lines, extensions, line ends) does not count here: it may take
+ * 64 KiB plus 8 bytes for each byte of body, so a body of this size passes
+ * even in one-byte chunks, and framing beyond that fails the call. */
 #define QV_WEB_BODY_MAX (64 * 1024 * 1024)
 
 /* Extension: fetches Url with an HTTP/1.1 GET on a connection of its own,
@@ -815,10 +818,13 @@ QV_API GetConnectionState(int32_t *State, int32_t *Path, int32_t *LoginProtocol,
  * 0600; an owner-only access list on Windows), since a trace holds phone
  * numbers and message texts.  The file must be a regular file: a symbolic
  * link, a FIFO, a device or a directory at Path is refused, and opening
- * never blocks.  Returns 1 when the file is open, 0 for a null or empty
- * Path or a file that is refused or cannot be opened (GetLastOutcome's
- * Detail says why).  A write to the file that fails later stops the
- * trace; no call's result changes. */
+ * never blocks.  An existing file is appended to only while it is its
+ * owner's alone: on Linux one that group or others may read or write is
+ * refused and left as it is (Detail names its mode); on Windows an
+ * existing file keeps the access list it has.  Returns 1 when the file is
+ * open, 0 for a null or empty Path or a file that is refused or cannot be
+ * opened (GetLastOutcome's Detail says why).  A write to the file that
+ * fails later stops the trace; no call's result changes. */
 QV_API TraceStart(const char *Path, int32_t Options);
 
 /* Stops the trace and closes its file.  Returns 1, also when none ran. */

@@ -3,6 +3,7 @@
 // call blocked in a read instead of waiting behind it.
 #include <quorvex.h>
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -240,5 +241,111 @@ TEST(SimulatorAccept, TakesConnectionsAgainOnceDescriptorsComeFree) {
     ::close(c);
   }
 }
+
+// Connection limits of the simulator.
+namespace limits {
+
+// A socket connected to the simulator from the loopback address `from`
+// (any of 127.0.0.0/8 is this host), with reads that wait at most 5 s.
+int connect_from(const char *from, uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from, &at.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval wait{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0 ||
+      ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0)
+    ADD_FAILURE() << "cannot connect from " << from << ": " << std::strerror(errno);
+  return fd;
+}
+
+bool heartbeat(int fd) {
+  const Bytes request = rec::make(105);
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(request.size()))
+    return false;
+  std::string answer(rec::kSize, '\0');
+  for (size_t got = 0; got < answer.size();) {
+    const ssize_t n = ::recv(fd, answer.data() + got, answer.size() - got, 0);
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The simulator closed the connection: its end arrives within the wait.
+bool closed_by_server(int fd) {
+  char byte;
+  return ::recv(fd, &byte, 1, 0) == 0;
+}
+
+// One peer opens many connections and sends nothing, with so few
+// descriptors left that it could take them all: beyond its cap each is
+// closed at once, and another peer is still served.
+TEST(SimulatorLimits, APeerHoldingIdleConnectionsStallsNoOther) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the descriptor limit is lowered for the whole process";
+#endif
+  qv::sim::Options options;
+  options.max_per_peer = 4;
+  qv::sim::Simulator sim(options);
+  const uint16_t port = sim.start();
+  const int lowest = ::dup(0);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  // The peer's connections and the other's, made before the limit drops.
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  std::vector<int> hog;
+  for (int i = 0; i < 16; ++i) hog.push_back(connect_from("127.0.0.2", port));
+  // Beyond the 17 clients, descriptors for the peer's four, the other's one
+  // and one to refuse with: without the cap the peer would take them all.
+  rlimit low = old;
+  low.rlim_cur = static_cast<rlim_t>(lowest) + 17 + 6;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  const int other = connect_from("127.0.0.1", port);
+  EXPECT_TRUE(heartbeat(other)) << "the other peer is served";
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+  for (size_t i = 0; i < hog.size(); ++i) {
+    if (i < 4)
+      EXPECT_TRUE(heartbeat(hog[i])) << i;
+    else
+      EXPECT_TRUE(closed_by_server(hog[i])) << i;
+  }
+  EXPECT_EQ(sim.connections_refused(), 12u);
+  for (int fd : hog) ::close(fd);
+  ::close(other);
+}
+
+// A connection that sends nothing for the idle time-out is closed; one
+// that pauses less between its requests is kept however long it lasts.
+TEST(SimulatorLimits, DropsAConnectionThatSendsNothing) {
+  qv::sim::Options options;
+  options.idle_timeout = std::chrono::milliseconds(300);
+  qv::sim::Simulator sim(options);
+  const uint16_t port = sim.start();
+  const auto start = Clock::now();
+  const int quiet = connect_from("127.0.0.1", port);
+  const int busy = connect_from("127.0.0.1", port);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_TRUE(heartbeat(busy)) << i;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(closed_by_server(quiet));
+  const auto quiet_for = Clock::now() - start;
+  EXPECT_GE(quiet_for, std::chrono::milliseconds(290));
+  EXPECT_LT(quiet_for, std::chrono::seconds(3));
+  EXPECT_TRUE(heartbeat(busy)) << "still served after twice the time-out";
+  EXPECT_TRUE(closed_by_server(busy)) << "once silent, closed too";
+  ::close(quiet);
+  ::close(busy);
+}
+
+}  // namespace limits
 
 }  // namespace

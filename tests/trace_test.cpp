@@ -231,9 +231,11 @@ TEST_F(TraceTest, AFailingTraceFileStopsTheTraceNotTheCall) {
   EXPECT_EQ(1, TraceStart(path.c_str(), 0));
 }
 
-// The trace file is the owner's alone: a file it creates has mode 0600, and
-// a path that is a symbolic link, a FIFO (which must not block the open,
-// even from the environment) or a directory is refused with its reason.
+// The trace file is the owner's alone: a file it creates has mode 0600, one
+// of the owner's alone is appended to, and a file that others may read or
+// write, a path that is a symbolic link, a FIFO (which must not block the
+// open, even from the environment) or a directory is refused with its
+// reason, the file left as it was.
 TEST_F(TraceTest, OpensOnlyARegularFileOfItsOwn) {
   namespace fs = std::filesystem;
   const fs::path dir = path + ".d";
@@ -243,11 +245,22 @@ TEST_F(TraceTest, OpensOnlyARegularFileOfItsOwn) {
   ASSERT_EQ(0, ::mkfifo((dir / "fifo").c_str(), 0600));
   fs::create_directory(dir / "directory");
   const mode_t mask = ::umask(0);
+  for (const char *name : {"own", "shared", "group"}) std::ofstream(dir / name) << "kept\n";
+  fs::permissions(dir / "own", fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(dir / "shared", fs::perms(0644));
+  fs::permissions(dir / "group", fs::perms(0620));
   const struct {
     const char *name;
     const char *refusal;  // empty: accepted
   } rows[] = {
       {"new", ""},
+      {"own", ""},
+      {"shared",
+       "The trace file exists and others may read or write it (mode 0644): make it its "
+       "owner's alone (chmod 600) or remove it."},
+      {"group",
+       "The trace file exists and others may read or write it (mode 0620): make it its "
+       "owner's alone (chmod 600) or remove it."},
       {"link", "The trace file's path is a symbolic link."},
       {"fifo", "The trace file's path is not a regular file."},
       {"directory", "The trace file's path is not a regular file."},
@@ -279,6 +292,11 @@ TEST_F(TraceTest, OpensOnlyARegularFileOfItsOwn) {
   ::umask(mask);
   std::ifstream target(dir / "target", std::ios::binary);
   EXPECT_EQ("kept", std::string(std::istreambuf_iterator<char>(target), {}));
+  std::ifstream own(dir / "own"), shared(dir / "shared");
+  EXPECT_EQ(0u, std::string(std::istreambuf_iterator<char>(own), {}).find("kept\n"))
+      << "appended to";
+  EXPECT_EQ("kept\n", std::string(std::istreambuf_iterator<char>(shared), {}));
+  EXPECT_EQ(fs::perms(0644), fs::status(dir / "shared").permissions());
   fs::remove_all(dir);
 }
 

@@ -18,6 +18,7 @@ class Body {
  public:
   explicit Body(size_t keep) : keep_(keep) {}
   bool full() const { return bytes_.size() >= keep_; }
+  size_t size() const { return bytes_.size(); }
   size_t room() const { return keep_ - bytes_.size(); }
   // Refuses a body that `more` further bytes would push past the bound,
   // unless the keep stops reading first.
@@ -222,16 +223,36 @@ uint64_t parse_chunk_size(std::string_view line) {
   return size;
 }
 
+// What the chunk framing may still take: its allowance grows with the body
+// read, so that many small chunks pass and framing alone soon runs out.
+static_assert(uint64_t{kChunkFramingPerByte} * kMaxBodyBytes + kChunkFramingBytes < SIZE_MAX,
+              "the framing allowance fits a size_t");
+class FramingBudget {
+ public:
+  explicit FramingBudget(const Body &body) : body_(body) {}
+  std::string line(Reader &reader) {
+    const size_t allowed = kChunkFramingBytes + kChunkFramingPerByte * body_.size();
+    size_t left = allowed - used_;
+    std::string out = reader.line(left);
+    used_ = allowed - left;
+    return out;
+  }
+
+ private:
+  const Body &body_;
+  size_t used_ = 0;
+};
+
 void read_chunked(Reader &reader, Body &body, size_t &header_budget) {
-  size_t framing_budget = kMaxBodyBytes;
+  FramingBudget framing(body);
   for (;;) {
     if (body.full()) return;  // the rest is not wanted
-    const uint64_t size = parse_chunk_size(reader.line(framing_budget));
+    const uint64_t size = parse_chunk_size(framing.line(reader));
     if (size == 0) break;
     body.admit(size);
     reader.exactly(static_cast<size_t>(std::min<uint64_t>(size, body.room())), body);
     if (body.full()) return;
-    if (!reader.line(framing_budget).empty()) throw Refused{};  // data must end with its line end
+    if (!framing.line(reader).empty()) throw Refused{};  // data must end with its line end
   }
   while (!reader.line(header_budget).empty()) {
   }

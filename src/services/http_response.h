@@ -17,8 +17,15 @@ namespace qv::services {
 inline constexpr size_t kMaxHeaderLineBytes = 16384;  // one line, its end not counted
 inline constexpr size_t kMaxHeaderBytes =
     256 * 1024;  // status lines, header and trailer lines, interim responses
-inline constexpr size_t kMaxBodyBytes =
-    64 * 1024 * 1024;  // the body held; chunk-size lines have as much again
+inline constexpr size_t kMaxBodyBytes = 64 * 1024 * 1024;  // the body held
+// The framing of a chunked body (size lines with their extensions, the line
+// ends after the data) is counted apart from the body: it may take this
+// much, and kChunkFramingPerByte more for each byte of body read, so that a
+// body at the limit in one-byte chunks ("1\r\nx\r\n", five bytes of framing
+// each) passes, while framing that brings no body is cut off after this
+// many bytes.
+inline constexpr size_t kChunkFramingBytes = 64 * 1024;
+inline constexpr size_t kChunkFramingPerByte = 8;
 
 // Where the reader gets its bytes from.
 class ByteSource {

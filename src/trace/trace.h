@@ -24,7 +24,7 @@ inline bool on() { return g_on.load(std::memory_order_relaxed); }
 // alone), or into standard error for "-"; a trace already running is
 // stopped first.  hex adds a dump of every byte sent and received.  False,
 // with the reason in *why, when the file is refused (a symbolic link, not a
-// regular file) or cannot be opened.
+// regular file, an existing file that others may read) or cannot be opened.
 bool start(std::string_view path, bool hex, std::string *why = nullptr);
 void stop();
 // Starts the trace that the environment asks for (QUORVEX_TRACE, and

@@ -13,6 +13,7 @@
 #include <latch>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "call.h"
@@ -137,6 +138,8 @@ qv::sim::Options simulator_options(const LoadOptions &options) {
   qv::sim::Options sim;
   sim.delay = options.delay;
   sim.drop_after = static_cast<std::size_t>(options.drop_after);
+  // Every session comes from 127.0.0.1, more of them than the cap allows.
+  sim.max_per_peer = 0;
   for (int i = 1; i <= options.sessions; ++i) {
     qv::sim::Account account = qv::sim::demo_account();
     account.name = account_name(i);
@@ -323,22 +326,42 @@ int run_load(const LoadOptions &options, std::ostream &out) {
   std::latch go(1);
   std::vector<std::thread> threads;
   threads.reserve(count);
+  // The system may run out of threads (a 32-bit process's address space,
+  // a limit on processes): the run then stops with the threads it has.
+  std::string thread_failure;
   for (std::size_t i = 0; i < count; ++i) {
-    threads.emplace_back([&, i] {
-      Tally &tally = tallies[i];
-      SessionRunner runner(static_cast<int>(i) + 1, texts);
-      tally.setup_error = runner.start(port, options.delay);
-      ready.count_down();
-      go.wait();
-      if (!tally.setup_error.empty()) return;
-      while (!stop.load(std::memory_order_relaxed)) runner.run_one(options.job, tally);
-    });
+    try {
+      threads.emplace_back([&, i] {
+        Tally &tally = tallies[i];
+        SessionRunner runner(static_cast<int>(i) + 1, texts);
+        tally.setup_error = runner.start(port, options.delay);
+        ready.count_down();
+        go.wait();
+        if (!tally.setup_error.empty()) return;
+        while (!stop.load(std::memory_order_relaxed)) runner.run_one(options.job, tally);
+      });
+    } catch (const std::system_error &e) {
+      thread_failure = e.code().message();
+      break;
+    }
   }
+  const std::size_t made = threads.size();
+  ready.count_down(static_cast<std::ptrdiff_t>(count - made));
   ready.wait();
   int unready = 0;
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < made; ++i) {
     if (tallies[i].setup_error.empty()) continue;
     if (unready++ < 5) out << "session " << i + 1 << ": " << tallies[i].setup_error << '\n';
+  }
+  if (made < count) {
+    out << "load: thread " << made + 1 << " of " << count
+        << " could not be made: " << thread_failure << "; "
+        << made - static_cast<std::size_t>(unready) << " session(s) started, none run\n";
+    out.flush();
+    stop = true;
+    go.count_down();
+    for (std::thread &t : threads) t.join();
+    return 1;
   }
   if (unready) stop = true;
 

@@ -16,12 +16,16 @@
 namespace {
 
 constexpr const char *kUsage =
-    "usage: quorvex-sim [--port N] [--accounts N] [--drop-after N] [--delay MS] [--log | --quiet] |\n"
-    "       --version\n"
+    "usage: quorvex-sim [--port N] [--accounts N] [--drop-after N] [--delay MS]\n"
+    "                   [--idle-timeout S] [--max-per-peer N] [--log | --quiet] | --version\n"
     "  --port N        listen on 127.0.0.1:N (default 9000; 0 picks a free port)\n"
     "  --accounts N    demo (password demo123, id 10001) and N - 1 more: demo2 (id 10002), ...\n"
     "  --drop-after N  close each connection after answering N requests\n"
     "  --delay MS      wait MS milliseconds before every answer\n"
+    "  --idle-timeout S  close a connection that sends nothing for S seconds (default 300;\n"
+    "                  0: never)\n"
+    "  --max-per-peer N  close at once a connection from an address that holds N already\n"
+    "                  (default 256; 0: no cap)\n"
     "  --log           log every request and answer with their texts (passwords as \"***\")\n"
     "  --quiet         do not log the requests answered\n"
     "The first line on stdout is \"quorvex-sim listening on 127.0.0.1:PORT\".\n";
@@ -59,6 +63,10 @@ int main(int argc, char **argv) {
       options.drop_after = number_argument(argc, argv, i, 1L << 30);
     else if (arg == "--delay")
       options.delay = std::chrono::milliseconds(number_argument(argc, argv, i, 1L << 30));
+    else if (arg == "--idle-timeout")
+      options.idle_timeout = std::chrono::seconds(number_argument(argc, argv, i, 86400));
+    else if (arg == "--max-per-peer")
+      options.max_per_peer = static_cast<std::size_t>(number_argument(argc, argv, i, 1L << 20));
     else if (arg == "--quiet")
       quiet = true;
     else if (arg == "--log")

@@ -30,9 +30,18 @@ Socket accept_connection(Socket listener, bool &transient, std::string &why);
 // closes it once the accepting thread has seen that it should stop.
 void wake_accept(Socket listener, uint16_t port);
 
-// Reads exactly n bytes; false on a close or an error.
-bool read_exactly(Socket s, unsigned char *to, std::size_t n);
-// Writes all n bytes; false on an error (never a signal).
+// The peer's IPv4 address as "a.b.c.d"; empty when it cannot be told.
+std::string peer_address(Socket s);
+
+// Makes each later read or write on s that waits longer than ms fail
+// (0: wait as long as it takes).
+void set_idle_timeout(Socket s, uint32_t ms);
+
+// Reads exactly n bytes; false on a close, an error or the idle time-out,
+// with *idle (when given) saying whether it was the time-out.
+bool read_exactly(Socket s, unsigned char *to, std::size_t n, bool *idle = nullptr);
+// Writes all n bytes; false on an error or the idle time-out (never a
+// signal).
 bool write_all(Socket s, const unsigned char *from, std::size_t n);
 
 // Sends FIN and discards input until the peer closes too: closing with

@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,10 +71,28 @@ Socket accept_connection(Socket listener, bool &transient, std::string &why) {
 // Shutting a listening socket down wakes accept() and fails every later one.
 void wake_accept(Socket listener, uint16_t) { ::shutdown(fd_of(listener), SHUT_RDWR); }
 
-bool read_exactly(Socket s, unsigned char *to, std::size_t n) {
+std::string peer_address(Socket s) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  char text[INET_ADDRSTRLEN] = {};
+  if (::getpeername(fd_of(s), reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
+      addr.sin_family != AF_INET || !::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text))
+    return {};
+  return text;
+}
+
+void set_idle_timeout(Socket s, uint32_t ms) {
+  const timeval wait{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+  ::setsockopt(fd_of(s), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  ::setsockopt(fd_of(s), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+}
+
+bool read_exactly(Socket s, unsigned char *to, std::size_t n, bool *idle) {
+  if (idle) *idle = false;
   while (n > 0) {
     const ssize_t got = ::recv(fd_of(s), to, n, 0);
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && idle) *idle = errno == EAGAIN || errno == EWOULDBLOCK;
     if (got <= 0) return false;
     to += got;
     n -= static_cast<std::size_t>(got);

@@ -111,10 +111,31 @@ void wake_accept(Socket, uint16_t port) {
   ::closesocket(s);
 }
 
-bool read_exactly(Socket s, unsigned char *to, std::size_t n) {
+std::string peer_address(Socket s) {
+  sockaddr_in addr{};
+  int len = sizeof addr;
+  if (::getpeername(socket_of(s), reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
+      addr.sin_family != AF_INET)
+    return {};
+  const auto a = ntohl(addr.sin_addr.s_addr);
+  return std::to_string(a >> 24) + '.' + std::to_string(a >> 16 & 255) + '.' +
+         std::to_string(a >> 8 & 255) + '.' + std::to_string(a & 255);
+}
+
+void set_idle_timeout(Socket s, uint32_t ms) {
+  const DWORD wait = ms;
+  ::setsockopt(socket_of(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&wait),
+               sizeof wait);
+  ::setsockopt(socket_of(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&wait),
+               sizeof wait);
+}
+
+bool read_exactly(Socket s, unsigned char *to, std::size_t n, bool *idle) {
+  if (idle) *idle = false;
   while (n > 0) {
     const int chunk = n > 0x10000 ? 0x10000 : static_cast<int>(n);
     const int got = ::recv(socket_of(s), reinterpret_cast<char *>(to), chunk, 0);
+    if (got < 0 && idle) *idle = ::WSAGetLastError() == WSAETIMEDOUT;
     if (got <= 0) return false;
     to += got;
     n -= static_cast<std::size_t>(got);

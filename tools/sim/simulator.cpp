@@ -10,6 +10,7 @@
 #include <cstring>
 #include <algorithm>
 #include <list>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -54,7 +55,8 @@ void frame_fx_reply(const FxReply &fx, std::vector<unsigned char> &out) {
 
 struct Simulator::Impl {
   struct Connection {
-    Socket fd;  // os::kNoSocket once closed; guarded by mu
+    Socket fd;         // os::kNoSocket once closed; guarded by mu
+    std::string peer;  // its address, counted in per_peer while open
     std::thread thread;
     std::atomic<bool> finished{false};
   };
@@ -62,10 +64,14 @@ struct Simulator::Impl {
   explicit Impl(Options o) : options(std::move(o)), state(options.accounts) {}
 
   void accept_loop();
+  // Takes an accepted connection on, or closes it at once: over the cap of
+  // its peer, or no thread for it.
+  void admit(Socket fd);
   // One request of either protocol.
   struct Request {
     bool http = false;  // an HTTP GET: answered with the status page, then closed
     bool xml = false;
+    bool idle = false;     // the last read ended for the idle time-out
     CommandRecord record;  // the record protocol
     int32_t fx_code = 0;   // the XML protocol: header code and body
     std::string fx_body;
@@ -73,7 +79,7 @@ struct Simulator::Impl {
 
   void serve(Connection &connection, std::size_t id);
   bool read_request(Socket fd, Request &request, Session &session);
-  bool read_http_head(Socket fd, Session &session);
+  bool read_http_head(Socket fd, Request &request, Session &session);
   void answer_http(Socket fd, Session &session);
   bool wait_delay();
   bool is_stopping() {
@@ -81,6 +87,7 @@ struct Simulator::Impl {
     return stopping;
   }
   void close_connection(Connection &connection);
+  void release_peer_locked(const std::string &peer);
   void reap_finished();
   void log(const std::string &line);
   void log_contents(std::size_t id, const Request &request,
@@ -99,8 +106,10 @@ struct Simulator::Impl {
   uint16_t port = 0;
   std::thread acceptor;
   std::list<std::unique_ptr<Connection>> connections;
+  std::map<std::string, std::size_t> per_peer;  // open connections by address
   std::size_t accepted = 0;
   std::size_t answered = 0;
+  std::size_t refused = 0;
 };
 
 void Simulator::Impl::accept_loop() {
@@ -131,12 +140,42 @@ void Simulator::Impl::accept_loop() {
     }
     last_failure.clear();
     reap_finished();
-    std::lock_guard lock(mu);
-    auto &connection = *connections.emplace_back(std::make_unique<Connection>());
-    connection.fd = fd;
-    const std::size_t id = ++accepted;
-    connection.thread = std::thread([this, &connection, id] { serve(connection, id); });
+    admit(fd);
   }
+}
+
+void Simulator::Impl::admit(Socket fd) {
+  const std::string peer = os::peer_address(fd);
+  std::string refusal;
+  {
+    std::lock_guard lock(mu);
+    const std::size_t held = per_peer[peer];
+    if (options.max_per_peer == 0 || held < options.max_per_peer) {
+      ++per_peer[peer];
+      if (options.idle_timeout.count() > 0)
+        os::set_idle_timeout(
+            fd, static_cast<uint32_t>(std::min<int64_t>(options.idle_timeout.count(), INT32_MAX)));
+      auto &connection = *connections.emplace_back(std::make_unique<Connection>());
+      connection.fd = fd;
+      connection.peer = peer;
+      const std::size_t id = ++accepted;
+      try {
+        connection.thread = std::thread([this, &connection, id] { serve(connection, id); });
+        return;
+      } catch (const std::system_error &e) {
+        // Out of threads: this one is closed, the others are served on.
+        refusal = "no thread for a connection from " + peer + " (" + e.code().message() + ")";
+        release_peer_locked(peer);
+        connections.pop_back();
+      }
+    } else {
+      refusal = "refused a connection from " + peer + ", which holds " + std::to_string(held) +
+                " already";
+    }
+    ++refused;
+  }
+  os::close_socket(fd);
+  log(refusal + ", closing it");
 }
 
 void Simulator::Impl::serve(Connection &connection, std::size_t id) {
@@ -144,7 +183,13 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
   log("#" + std::to_string(id) + " connected");
   Request request;
   std::vector<unsigned char> reply;
-  while (read_request(connection.fd, request, session)) {
+  for (;;) {
+    if (!read_request(connection.fd, request, session)) {
+      if (request.idle)
+        log("#" + std::to_string(id) + " idle for " + std::to_string(options.idle_timeout.count()) +
+            " ms, closing");
+      break;
+    }
     if (request.http) {
       answer_http(connection.fd, session);
       break;
@@ -191,15 +236,16 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
 // or an XML body over kFxMaxRequestBody.
 bool Simulator::Impl::read_request(Socket fd, Request &request, Session &session) {
   request.record.clear();
+  bool *const idle = &request.idle;
   unsigned char *bytes = request.record.data();
-  if (!os::read_exactly(fd, bytes, 4)) return false;
+  if (!os::read_exactly(fd, bytes, 4, idle)) return false;
   request.http = std::memcmp(bytes, "GET ", 4) == 0;
-  if (request.http) return read_http_head(fd, session);
+  if (request.http) return read_http_head(fd, request, session);
   request.xml = request.record.code() >= kFirstXmlCode;
-  if (!request.xml) return os::read_exactly(fd, bytes + 4, CommandRecord::size() - 4);
+  if (!request.xml) return os::read_exactly(fd, bytes + 4, CommandRecord::size() - 4, idle);
   unsigned char header[kFxHeaderSize];
   std::memcpy(header, bytes, 4);
-  if (!os::read_exactly(fd, header + 4, kFxHeaderSize - 4)) return false;
+  if (!os::read_exactly(fd, header + 4, kFxHeaderSize - 4, idle)) return false;
   request.fx_code = get_int32(header);
   const int32_t length = get_int32(header + 12);
   if (length < 0 || length > kFxMaxRequestBody) {
@@ -210,12 +256,12 @@ bool Simulator::Impl::read_request(Socket fd, Request &request, Session &session
   }
   request.fx_body.resize(static_cast<std::size_t>(length));
   return os::read_exactly(fd, reinterpret_cast<unsigned char *>(request.fx_body.data()),
-                          request.fx_body.size());
+                          request.fx_body.size(), idle);
 }
 
 // Reads the rest of an HTTP request head, up to its empty line; false on a
 // close, an error or a head over kHttpMaxHead.
-bool Simulator::Impl::read_http_head(Socket fd, Session &session) {
+bool Simulator::Impl::read_http_head(Socket fd, Request &request, Session &session) {
   std::string head = "GET ";
   while (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) {
     if (head.size() >= kHttpMaxHead) {
@@ -225,7 +271,7 @@ bool Simulator::Impl::read_http_head(Socket fd, Session &session) {
       return false;
     }
     unsigned char c;
-    if (!os::read_exactly(fd, &c, 1)) return false;
+    if (!os::read_exactly(fd, &c, 1, &request.idle)) return false;
     head.push_back(static_cast<char>(c));
   }
   log("#" + std::to_string(session.id) + " " + head.substr(0, head.find("\r\n")));
@@ -260,6 +306,12 @@ void Simulator::Impl::close_connection(Connection &connection) {
   std::lock_guard lock(mu);
   os::close_socket(connection.fd);
   connection.fd = os::kNoSocket;
+  release_peer_locked(connection.peer);
+}
+
+void Simulator::Impl::release_peer_locked(const std::string &peer) {
+  const auto it = per_peer.find(peer);
+  if (it != per_peer.end() && --it->second == 0) per_peer.erase(it);
 }
 
 void Simulator::Impl::reap_finished() {
@@ -408,6 +460,11 @@ std::size_t Simulator::connections_accepted() const {
 std::size_t Simulator::logins_accepted() const {
   std::lock_guard lock(impl_->state_mu);
   return impl_->state.logins_accepted;
+}
+
+std::size_t Simulator::connections_refused() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->refused;
 }
 
 std::size_t Simulator::records_answered() const {

@@ -1,7 +1,8 @@
 // qv::sim::Simulator: a stand-in for the platform server on a loopback
 // port, for the demo, the command-line host and the tests.
 //
-// It serves any number of connections at once (a thread each) and speaks
+// It serves many connections at once (a thread each, at most max_per_peer
+// from one address, each closed after idle_timeout of silence) and speaks
 // both protocols on the same port: fixed 2116-byte CommandRecords, each
 // answered with exactly one record, and XML-protocol messages (a 16-byte
 // header and a body), each answered with one header and body.  State is
@@ -80,6 +81,14 @@ struct Options {
   std::size_t drop_after = 0;
   // Wait this long before every answer.
   std::chrono::milliseconds delay{0};
+  // Close a connection once a read of its next bytes, or a write of an
+  // answer it does not take, has waited this long; 0: never.  Generous, so
+  // that a host that pauses between calls keeps its connection.
+  std::chrono::milliseconds idle_timeout{std::chrono::minutes(5)};
+  // Connections that one peer address may hold at once; one more is
+  // closed as soon as it is accepted, so that a peer holding idle sockets
+  // cannot take every descriptor and thread of the others.  0: no cap.
+  std::size_t max_per_peer = 256;
   // The accounts that can log in.
   std::vector<Account> accounts{demo_account()};
   // If set, called with one line per answered request and per connection
@@ -118,6 +127,9 @@ class Simulator {
   std::size_t connections_accepted() const;
   std::size_t logins_accepted() const;   // logins answered with 900 or 20900
   std::size_t records_answered() const;  // records and XML requests answered
+  // Connections closed as soon as they were accepted: over max_per_peer,
+  // or no thread could be made for them.
+  std::size_t connections_refused() const;
 
  private:
   struct Impl;

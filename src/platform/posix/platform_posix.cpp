@@ -289,6 +289,17 @@ std::FILE *open_owner_append(const char *path, std::string &why) {
     why = "The trace file's path is not a regular file.";
     return nullptr;
   }
+  // A file made here is 0600 whatever the umask, so group or other bits
+  // mean it was there before.  Changing its mode would not stop a reader
+  // that has it open already: refuse it, and let its owner decide.
+  if ((st.st_mode & 077) != 0) {
+    ::close(fd);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    why = std::string("The trace file exists and others may read or write it (mode ") + mode +
+          "): make it its owner's alone (chmod 600) or remove it.";
+    return nullptr;
+  }
   const int flags = ::fcntl(fd, F_GETFL);
   std::FILE *file =
       flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? ::fdopen(fd, "a") : nullptr;

@@ -571,7 +571,12 @@ QV_API fxWebRequest(char *Response, int32_t *ElapsedMs, const char *Url);
  * nothing and calls none of the host's handlers.  Texts taken from replies
  * are converted to GBK, "?" standing for a character GBK lacks.  Size
  * message buffers from the reply length (plus one byte); fixed messages
- * need at most 41 bytes.
+ * need at most 41 bytes.  A text is never longer than the reply length:
+ * in a reply written in a single-byte encoding (ISO-8859-1, the Windows
+ * code pages) a character can take two bytes in GBK, and a text that
+ * grows past the reply length is cut there, at a character.  The call
+ * still returns 1, and GetLastOutcome's Detail names the text and its
+ * full and kept sizes (the outcome stays QV_OUTCOME_OK).
  * ---------------------------------------------------------------------- */
 
 #define QV_FX_SUCCESS 20900

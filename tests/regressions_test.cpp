@@ -55,7 +55,7 @@ class Regressions : public QuorvexTest {
 // overrun a buffer of the reply length plus one.  Found by xml_document with
 // a document in the "lmbcs6" encoding; ISO-8859-1 shows it plainly: "é" is
 // one byte there and two in GBK.  The value is now cut to the reply length,
-// at a character.
+// at a character, and the outcome's Detail says so.
 const Bytes kLatin1Prefix = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><notify>";
 
 TEST_F(Regressions, XmlQueryValueFitsABufferOfTheReplyLength) {
@@ -74,6 +74,14 @@ TEST_F(Regressions, XmlQueryValueFitsABufferOfTheReplyLength) {
   Bytes expected;
   while (expected.size() + 2 <= body.size()) expected += gbk("é");
   EXPECT_EQ(expected, message.text());
+  // Not silently: the outcome stays a success and its Detail says what was cut.
+  int32_t kind = -1;
+  char detail[QV_DETAIL_BUFFER_SIZE] = "";
+  ASSERT_EQ(1, GetLastOutcome(&kind, nullptr, nullptr, nullptr, detail, sizeof detail));
+  EXPECT_EQ(QV_OUTCOME_OK, kind);
+  EXPECT_EQ("The reply's notify text was cut from 600 to " + std::to_string(expected.size()) +
+                " bytes to fit a buffer of the reply's length.",
+            std::string(detail));
 }
 
 // The login reply's desc and pud: the input the fuzzer found (desc, in

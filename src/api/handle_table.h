@@ -189,9 +189,9 @@ class HandleTable {
   // a generation never used, or an index beyond the entries made so far.
   Entry *find(uintptr_t handle) const {
     if ((handle & 1) == 0 || generation_in(handle) == 0) return nullptr;
-    if (kGenerationBits + kIndexBits + 1 < sizeof(uintptr_t) * 8 &&
-        handle >> (kGenerationBits + kIndexBits + 1) != 0)
-      return nullptr;
+    if constexpr (kGenerationBits + kIndexBits + 1 < sizeof(uintptr_t) * 8) {
+      if (handle >> (kGenerationBits + kIndexBits + 1) != 0) return nullptr;  // bits no handle has
+    }
     Block *block = blocks_[index_in(handle) / kBlockSize].load(std::memory_order_acquire);
     return block ? &block->entries[index_in(handle) % kBlockSize] : nullptr;
   }

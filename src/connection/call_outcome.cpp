@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "trace/trace.h"
 
@@ -135,6 +136,14 @@ void other_failure(std::string_view why) {
   t_outcome.kind = OutcomeKind::Failed;
   t_outcome.error.set(0, why);
   traced([&] { trace::event(std::string("failed: ") + t_outcome.error.text); });
+}
+
+void note_text_cut(std::string_view name, size_t full, size_t kept) {
+  const std::string why = "The reply's " + std::string(name.substr(0, 32)) + " text was cut from " +
+                          std::to_string(full) + " to " + std::to_string(kept) +
+                          " bytes to fit a buffer of the reply's length.";
+  t_outcome.error.set(0, why);
+  traced([&] { trace::event("cut: " + why); });
 }
 
 void relogin_connect_failed(const Error *e) {

@@ -85,6 +85,9 @@ void record_failure(OutcomeKind kind, const Error &e, bool sent = false);
 void exchange_failed(const Error &e, bool sent);
 // A failure of something that is not an Error of the connection layer.
 void other_failure(std::string_view why);
+// A text handed back shorter than it came (to fit a buffer sized from the
+// reply's length): the call succeeds, and its Detail says so.
+void note_text_cut(std::string_view name, size_t full, size_t kept);
 
 // The kind in words, for the trace.
 const char *kind_name(OutcomeKind kind);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "connection/call_outcome.h"
 #include "common/decimal.h"
 #include "common/fixed_texts.h"
 #include "platform/code_page.h"
@@ -157,7 +158,15 @@ std::optional<std::string> ReplyDocument::value(std::string_view name) const {
     const platform::XmlValue &v = values_[i];
     if (v.kind == platform::XmlValue::Kind::Invalid) throw ParseError{};
     if (v.kind != platform::XmlValue::Kind::Text || v.text.empty()) return std::nullopt;
-    return cut_gbk(platform::utf8_to_gbk(v.text), body_size_);
+    std::string text = platform::utf8_to_gbk(v.text);
+    if (text.size() > body_size_) {
+      // The call still succeeds (a buffer sized from the reply length stays
+      // safe), and its outcome says what was lost.
+      const size_t full = text.size();
+      text = cut_gbk(std::move(text), body_size_);
+      connection::note_text_cut(name, full, text.size());
+    }
+    return text;
   }
   return std::nullopt;
 }

@@ -2,7 +2,9 @@
 # for /usr without run paths; scripts/debs.sh configures one, runs CPack and
 # finishes the packages (ldconfig trigger, symbols file):
 #   libquorvex0      the shared object (runtime)
-#   libquorvex-gtk   the About dialog and message box module (dialogs), a
+#   libquorvex-gtk   the About dialog and message box module (dialogs) in
+#                    the library's private directory /usr/lib/<triplet>/
+#                    quorvex, where no other program's loader looks; a
 #                    package of its own so that GTK 3 stays optional:
 #                    libquorvex0 recommends it; without it ShowAbout and
 #                    ShowMsg return 0

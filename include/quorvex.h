@@ -637,8 +637,9 @@ QV_API fxNotify_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
  *
  * On Windows they are windows of the host's process, and the About dialog
  * is served by the calling thread's message loop.  On Linux they are GTK 3
- * windows from the module libquorvex-gtk.so, which ships beside
- * libquorvex.so and is loaded at the first call (the library itself does
+ * windows from the module libquorvex-gtk.so, which ships in quorvex/ below
+ * the directory of libquorvex.so and is loaded from there alone at the first
+ * call (the library itself does
  * not depend on GTK; without the module both return 0).  GTK is
  * initialised at that call (without changing the process's locale) unless
  * the host has done so already; the About dialog

@@ -72,7 +72,8 @@ int probe_keeps_locale() {
 // A host that loads the library by a relative path and then changes its
 // directory: the dialog module is still looked for beside the library, not
 // in the new current directory.  QV_UI_DIR holds lib/ (a copy of the
-// library, no module) and cwd/ (a planted module).  Bit 0: the plant was
+// library, no module) and cwd/ (a planted module where the library's
+// directory would hold it, and one directly in it).  Bit 0: a plant was
 // loaded; bit 1: the library could not be loaded.
 int probe_relative_library() {
   unsetenv("DISPLAY");
@@ -85,7 +86,7 @@ int probe_relative_library() {
   show_about();
   std::ifstream maps("/proc/self/maps");
   const std::string mapped((std::istreambuf_iterator<char>(maps)), {});
-  return mapped.find(dir + "/cwd/libquorvex-gtk.so") != std::string::npos ? 1 : 0;
+  return mapped.find(dir + "/cwd/") != std::string::npos ? 1 : 0;
 }
 
 const int probe_status = [] {
@@ -737,9 +738,10 @@ TEST(CompanionModule, IsNeverLoadedFromTheCurrentDirectory) {
   ASSERT_NE(nullptr, mkdtemp(pattern.data()));
   const fs::path dir = fs::canonical(pattern);
   fs::create_directories(dir / "lib");
-  fs::create_directories(dir / "cwd");
+  fs::create_directories(dir / "cwd" / "quorvex");
   fs::copy_file(library, dir / "lib" / "libquorvex.so");
   fs::copy_file(library, dir / "cwd" / "libquorvex-gtk.so");
+  fs::copy_file(library, dir / "cwd" / "quorvex" / "libquorvex-gtk.so");
   setenv("QV_UI_DIR", dir.c_str(), 1);
   const int status = run_probe("relative-library");
   unsetenv("QV_UI_DIR");

@@ -2,6 +2,7 @@
 // when it is missing.
 using System;
 using System.Collections.Generic;
+using System.ComponentModel;
 using System.IO;
 using System.Runtime.InteropServices;
 using System.Xml;
@@ -14,7 +15,8 @@ namespace Quorvex
     {
         /// <summary>The file the runtime looked for: Quorvex.dll, libquorvex.so or libquorvex.so.0.</summary>
         public string FileName { get; }
-        /// <summary>The folders looked in, in order, before the system's own search.</summary>
+        /// <summary>The folders looked in, in order: on Windows the program's own and no other; elsewhere before
+        /// the system's library path.</summary>
         public IList<string> Searched { get; }
 
         internal QuorvexLibraryNotFoundException(string fileName, IList<string> searched, Exception inner)
@@ -32,10 +34,12 @@ namespace Quorvex
     }
 
     /// <summary>Loads the native library once, before the first call through <see cref="Client"/> or a
-    /// <see cref="Session"/>.  On Windows it loads Quorvex.dll of the process's width from the assembly's
-    /// x86/ or x64/ folder (where the package's build targets copy both for AnyCPU projects) or from
-    /// runtimes/win-x86|win-x64/native/ beside it or in the package it was referenced from (lib/net46/../..),
-    /// so that the imports find it already loaded.</summary>
+    /// <see cref="Session"/>.  On Windows it loads Quorvex.dll of the process's width by its absolute path, from
+    /// the program's own folder alone: its x86/ or x64/ folder (where the package's build targets copy both for
+    /// AnyCPU projects), its runtimes/win-x86|win-x64/native/ folder, or the folder itself, so that the imports
+    /// find it already loaded; never from a folder above the program's, the current directory or PATH, where
+    /// another user could plant a DLL of that name.  Elsewhere the runtime loads it: from the assembly's folder,
+    /// then by the system's library path.</summary>
     public static class Library
     {
         internal const string WindowsFile = "Quorvex.dll";
@@ -46,8 +50,13 @@ namespace Quorvex
         static string Width => IntPtr.Size == 8 ? "x64" : "x86";
         static string AssemblyFolder => Path.GetDirectoryName(typeof(Library).Assembly.Location) ?? "";
 
+        // The DLL's own imports from its folder and System32 alone.
+        const uint LoadLibrarySearchDllLoadDir = 0x100, LoadLibrarySearchSystem32 = 0x800;
+        const uint LoadWithAlteredSearchPath = 0x8;
+        const int ErrorFileNotFound = 2, ErrorInvalidParameter = 87;
+
         [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
-        static extern IntPtr LoadLibraryW(string path);
+        static extern IntPtr LoadLibraryExW(string path, IntPtr file, uint flags);
 
         /// <summary>Loads the library unless it is loaded.</summary>
         /// <exception cref="QuorvexLibraryNotFoundException">It is missing; nothing is remembered, so that a later
@@ -59,7 +68,10 @@ namespace Quorvex
             {
                 if (loaded) return;
                 var searched = new List<string>();
-                if (IsWindows) Preload(searched);
+                // Without a copy in the program's folders the imports would search on their own: refuse instead.
+                int error;
+                if (IsWindows && !Preload(searched, out error))
+                    throw new QuorvexLibraryNotFoundException(WindowsFile, searched, new Win32Exception(error));
                 try
                 {
                     int state, path, protocol, code;
@@ -83,17 +95,41 @@ namespace Quorvex
             }
         }
 
-        static void Preload(List<string> searched)
+        // The folders of the program (the assembly's, and the application's base if another) and the two below
+        // each that hold a DLL of one width, in the order tried; absolute, and none above the program's own.
+        static List<string> ProgramFolders()
         {
-            foreach (var folder in new[] {
-                Path.Combine(AssemblyFolder, Width),
-                Path.Combine(AssemblyFolder, "runtimes", "win-" + Width, "native"),
-                Path.Combine(AssemblyFolder, "..", "..", "runtimes", "win-" + Width, "native") })
+            var folders = new List<string>();
+            var seen = new HashSet<string>(StringComparer.OrdinalIgnoreCase);
+            foreach (var root in new[] { AssemblyFolder, AppDomain.CurrentDomain.BaseDirectory })
+            {
+                if (string.IsNullOrEmpty(root) || !Path.IsPathRooted(root)) continue;
+                var full = Path.GetFullPath(root);
+                foreach (var folder in new[] {
+                    Path.Combine(full, Width), Path.Combine(full, "runtimes", "win-" + Width, "native"), full })
+                    if (seen.Add(folder.TrimEnd('\\', '/'))) folders.Add(folder);
+            }
+            return folders;
+        }
+
+        // Loads the first of the program's copies that loads; a DLL of the other width fails and the next is tried.
+        static bool Preload(List<string> searched, out int error)
+        {
+            error = ErrorFileNotFound;
+            foreach (var folder in ProgramFolders())
             {
                 searched.Add(folder);
                 var file = Path.Combine(folder, WindowsFile);
-                if (File.Exists(file) && LoadLibraryW(file) != IntPtr.Zero) return;
+                if (!File.Exists(file)) continue;
+                var module = LoadLibraryExW(file, IntPtr.Zero, LoadLibrarySearchDllLoadDir | LoadLibrarySearchSystem32);
+                // Windows 7 without update KB2533623 knows neither flag; the DLL imports only system DLLs that
+                // Windows maps from System32 whatever the search path, so the altered search path is as safe there.
+                if (module == IntPtr.Zero && Marshal.GetLastWin32Error() == ErrorInvalidParameter)
+                    module = LoadLibraryExW(file, IntPtr.Zero, LoadWithAlteredSearchPath);
+                if (module != IntPtr.Zero) return true;
+                error = Marshal.GetLastWin32Error();
             }
+            return false;
         }
 
         // The file the imports name: Mono's dllmap in the assembly's .config may point them elsewhere.
@@ -114,18 +150,14 @@ namespace Quorvex
         static IList<string> Places(List<string> searched)
         {
             var places = new List<string>(searched);
+            if (IsWindows) return places;
             places.Add(AssemblyFolder);
             var program = AppDomain.CurrentDomain.BaseDirectory;
             if (!string.IsNullOrEmpty(program) && Path.GetFullPath(program).TrimEnd('/', '\\') != AssemblyFolder)
                 places.Add(program);
-            if (IsWindows)
-                places.Add("the system's DLL search path (PATH)");
-            else
-            {
-                var ld = Environment.GetEnvironmentVariable("LD_LIBRARY_PATH");
-                places.Add(string.IsNullOrEmpty(ld) ? "LD_LIBRARY_PATH (unset)" : "LD_LIBRARY_PATH (" + ld + ")");
-                places.Add("the system's library path");
-            }
+            var ld = Environment.GetEnvironmentVariable("LD_LIBRARY_PATH");
+            places.Add(string.IsNullOrEmpty(ld) ? "LD_LIBRARY_PATH (unset)" : "LD_LIBRARY_PATH (" + ld + ")");
+            places.Add("the system's library path");
             return places;
         }
     }

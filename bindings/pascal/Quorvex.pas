@@ -37,6 +37,9 @@ uses
 
 const
 {$IFDEF MSWINDOWS}
+  { Imported when the program starts: Windows looks in the program's folder
+    first, then in the system's folders, the current directory and along
+    PATH, so a program ships its own copy beside it. }
   QuorvexLib = 'Quorvex.dll';
 {$ELSE}
   {$IFDEF FPC}

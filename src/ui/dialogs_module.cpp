@@ -10,6 +10,10 @@
 namespace qv::ui {
 namespace {
 
+// The GTK 3 module, below the library's own directory (the build system
+// names the directory, the same in the build tree and when installed).
+constexpr const char *kGtkModulePath = QUORVEX_MODULE_DIR "/libquorvex-gtk.so";
+
 struct Entries {
   ShowAboutEntry show_about = nullptr;
   ShowMessageEntry show_message = nullptr;
@@ -18,7 +22,7 @@ struct Entries {
 const Entries &entries() {
   static const Entries loaded = [] {
     Entries e;
-    void *module = platform::load_companion_module(kGtkModuleFile);
+    void *module = platform::load_companion_module(kGtkModulePath);
     if (!module) return e;
     e.show_about =
         reinterpret_cast<ShowAboutEntry>(platform::module_symbol(module, kShowAboutEntry));

@@ -5,6 +5,7 @@ outcome of the failed call; whole jobs with send_job, and their recovery against
 simulator stopped mid-job; then the README's Python example, run as written.
     python_scenario.py SIMULATOR README     (QUORVEX_LIBRARY names the library)"""
 import base64
+import ctypes.util
 import datetime
 import inspect
 import os
@@ -353,6 +354,19 @@ def readme_example(readme, port):
               run.returncode == 0 and "\njob " in run.stdout, run.stdout + run.stderr)
 
 
+def library_search():
+    """On Windows the library is never looked for along PATH, where a planted copy may wait."""
+    planted = r"C:\Users\Public\Quorvex.dll"
+    saved = sys.platform, ctypes.util.find_library
+    try:
+        sys.platform, ctypes.util.find_library = "win32", lambda name: planted
+        names = quorvex._native.library_names()
+    finally:
+        sys.platform, ctypes.util.find_library = saved
+    check("on Windows the library is looked for by name, never along PATH",
+          planted not in names and names[-1] == "Quorvex.dll", names)
+
+
 def main():
     simulator, readme = sys.argv[1], sys.argv[2]
     plain, port = start_simulator(simulator, "--accounts", "2")
@@ -375,6 +389,7 @@ def main():
         job_recovery(simulator)
         maybe_submitted(simulator)
         readme_example(readme, port)
+        library_search()
     finally:
         for sim in (plain, dropping):
             sim.terminate()

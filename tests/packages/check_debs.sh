@@ -3,8 +3,8 @@
 # unpacks them into a scratch root (dpkg-deb -x: no root rights needed) and
 # checks that they make a working library: the demo runs from the root, a
 # host builds against it with pkg-config and with CMake and runs, the
-# dependencies are the ones a bare machine needs, and lintian finds no
-# errors.  Exits 77 (skipped) when a packaging tool is missing.
+# dialog module is found in its private directory, the dependencies are the
+# ones a bare machine needs, and lintian finds no errors.  Exits 77 (skipped) when a packaging tool is missing.
 #   check_debs.sh <source dir> <build folder for the packages>
 set -eu
 src=$1 build=$2
@@ -41,6 +41,29 @@ test -f "$root/usr/share/quorvex/Quorvex.ini"
 env -u QUORVEX_LIBRARY PYTHONPATH="$root/usr/lib/python3/dist-packages" LD_LIBRARY_PATH="$lib" python3 -c \
   'import quorvex; s = quorvex.Session(); s.close(); assert quorvex._native.bundled_library() is None'
 
+# The dialog module lies in the library's private directory, not where the
+# system's loader looks, and the library finds it there: under Xvfb the
+# About dialog opens from that file.
+if [ -f "$dir/debs/libquorvex-gtk_$version-1_"*.deb ]; then
+  test -f "$lib/quorvex/libquorvex-gtk.so"
+  if [ -e "$lib/libquorvex-gtk.so" ]; then echo "the dialog module lies in the public library directory"; exit 1; fi
+  if command -v Xvfb >/dev/null; then
+    mkfifo "$dir/display"
+    Xvfb -displayfd 3 -nolisten tcp 3>"$dir/display" 2>/dev/null &
+    xvfb_pid=$!
+    display=$(timeout 20 head -n1 "$dir/display") || true
+    status=0
+    DISPLAY=:$display LD_LIBRARY_PATH=$lib python3 -c 'import ctypes, sys
+shown = ctypes.CDLL("libquorvex.so.0").ShowAbout()
+maps = open("/proc/self/maps").read()
+sys.exit(0 if shown == 1 and sys.argv[1] in maps else 1)' "$lib/quorvex/libquorvex-gtk.so" || status=$?
+    kill $xvfb_pid 2>/dev/null || true
+    [ "$status" = 0 ] || { echo "ShowAbout did not open the packaged module's dialog (display :$display)"; exit 1; }
+  else
+    echo "Xvfb missing: the packaged dialog module was not shown"
+  fi
+fi
+
 LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" --version | grep -q "$version"
 LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" demo >"$dir/demo.log" || { tail -20 "$dir/demo.log"; exit 1; }
 sh "$src/tests/consumer/consumers.sh" "$root/usr" "$dir"
@@ -73,4 +96,5 @@ status=0
 lintian --fail-on error "$dir"/debs/*.deb >"$dir/lintian.log" 2>&1 || status=$?
 grep -v 'running with root privileges' "$dir/lintian.log" || true
 [ "$status" = 0 ]
+if grep -q 'shared-library-lacks-version' "$dir/lintian.log"; then echo "a shared library lacks its version"; exit 1; fi
 echo "packages: ok"

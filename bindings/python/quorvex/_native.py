@@ -117,8 +117,11 @@ def library_names():
     if os.environ.get("QUORVEX_LIBRARY"):
         names.append(os.environ["QUORVEX_LIBRARY"])
     if sys.platform == "win32":
-        names.append("Quorvex.dll")
-    elif sys.platform == "darwin":
+        # Python loads a bare name from its own folder, System32 and the folders given to
+        # os.add_dll_directory alone; find_library would walk PATH, where any folder a user
+        # can write to may hold a planted Quorvex.dll.
+        return names + ["Quorvex.dll"]
+    if sys.platform == "darwin":
         names.append("libquorvex.dylib")
     else:
         names += ["libquorvex.so.0", "libquorvex.so"]

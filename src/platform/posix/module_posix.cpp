@@ -28,11 +28,11 @@ const std::string g_library_directory = resolve_library_directory();
 
 }  // namespace
 
-void *load_companion_module(const char *file_name) {
-  // Only ever from the library's own directory: never by the system's
+void *load_companion_module(const char *relative_path) {
+  // Only ever below the library's own directory: never by the system's
   // search rules, which may name the current directory.
   if (g_library_directory.empty()) return nullptr;
-  const std::string path = g_library_directory + file_name;
+  const std::string path = g_library_directory + relative_path;
   // Never unloaded: a window system's libraries keep threads and handlers
   // that do not survive being unmapped.
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);

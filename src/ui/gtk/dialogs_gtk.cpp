@@ -1,6 +1,7 @@
 // The GTK 3 backend of the About dialog and the message box, built as a
-// module of its own (libquorvex-gtk.so) that the library loads at the first
-// call, so that GTK is loaded only into hosts that show a dialog.
+// module of its own (quorvex/libquorvex-gtk.so, below the library's
+// directory) that the library loads at the first call, so that GTK is loaded
+// only into hosts that show a dialog.
 //
 // GTK is brought up at the first call that finds a display, on the calling
 // thread, and left alone when the host has brought it up already.  Windows

@@ -19,6 +19,7 @@
 
 #include "gbk.h"
 #include "loopback_server.h"
+#include "missing.h"
 #include "net_targets.h"
 #include "record_bytes.h"
 #ifdef QV_WITH_SIMULATOR
@@ -65,7 +66,8 @@ class WineHost : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(wine_dir(), "")
         << "QV_WINE_DIR names the folder of the Windows build's DLL and hosts";
-    if (!fs::exists(wine_dir() + "/win_host.exe")) GTEST_SKIP() << "Windows build missing";
+    ASSERT_TRUE(fs::exists(wine_dir() + "/win_host.exe"))
+        << "the Windows build is missing from " << wine_dir();
   }
 
   // Runs the steps in dir (the DLL's folder unless given) and parses the
@@ -305,7 +307,9 @@ TEST_F(WineHost, VersionResourceCarriesTheProjectVersion) {
 // against the DLL's import library, against the simulator on this side.
 TEST_F(WineHost, CrossBuiltSuitePassesAgainstTheSimulator) {
   if (!fs::exists(wine_dir() + "/quorvex_dll_tests.exe"))
-    GTEST_SKIP() << "cross-built suite missing";
+    QV_MISSING("googletest",
+               "the cross-built suite was not built: GoogleTest's sources (Debian googletest) are "
+               "missing from /usr/src/googletest");
   qv::sim::Simulator sim;
   const uint16_t port = sim.start(0);
   ASSERT_NE(port, 0);
@@ -332,7 +336,12 @@ class WineDialogs : public WineHost {
   static void TearDownTestSuite() { server_.stop(); }
   void SetUp() override {
     WineHost::SetUp();
-    if (!server_.running()) GTEST_SKIP() << "Xvfb (Debian package xvfb) is not installed";
+    if (HasFatalFailure()) return;
+    if (!server_.running()) {
+      if (qvtest::find_program("Xvfb").empty())
+        QV_MISSING("xvfb", "Xvfb (Debian package xvfb) is not installed: no dialog tests");
+      FAIL() << "Xvfb is installed but did not start";
+    }
     display_ = server_.display();
   }
 

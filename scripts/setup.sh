@@ -37,6 +37,9 @@ packages=(
   clang libclang-rt-14-dev valgrind clang-format-14 clang-tidy-14
   # The Windows DLLs, and Wine to test them.
   "${mingw_packages[@]}" wine wine32:i386 wine64
+  # The 32-bit Linux build of the library and its threaded tests under
+  # ASan (scripts/linux32.sh): g++'s multilib and the i386 libraries.
+  g++-multilib libxml2-dev:i386 libgtest-dev:i386
   # The bindings' scenarios: Free Pascal (with its FCL, for the scenario's
   # own simulators) and lazbuild with the Lazarus tree it needs to build the
   # Pascal package, and Mono with its CJK encodings.

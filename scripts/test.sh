@@ -4,8 +4,9 @@
 # the command-line host and the simulator, the format check and clang-tidy,
 # then the hardening runs: the suite again under
 # ASan and UBSan, the threaded tests under ThreadSanitizer, the library and
-# its threaded tests built for 32-bit Linux under ASan and UBSan, every
-# fuzz target for a bounded time, and the demo under valgrind's memcheck.
+# its threaded tests built for 32-bit Linux under ASan and UBSan, the
+# cross-built DLL suite repeated on both widths under Wine's heap checking,
+# every fuzz target for a bounded time, and the demo under valgrind's memcheck.
 #   QUORVEX_QUICK=1        stop after the demo (no hardening runs)
 #   QUORVEX_FUZZ_SECONDS   seconds per fuzz target (default 15 here)
 #   QUORVEX_ALLOW_MISSING  a comma list of components that this machine may
@@ -70,6 +71,8 @@ stage "thread sanitizer"
 bash "$root/scripts/tsan.sh"
 stage "32-bit Linux under ASan"
 bash "$root/scripts/linux32.sh"
+stage "Wine stress"
+QUORVEX_BUILD_DIR=$build bash "$root/scripts/wine-stress.sh"
 stage "fuzz"
 QUORVEX_FUZZ_SECONDS=${QUORVEX_FUZZ_SECONDS:-15} bash "$root/scripts/fuzz.sh"
 stage "valgrind"

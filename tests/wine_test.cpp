@@ -305,6 +305,12 @@ TEST_F(WineHost, VersionResourceCarriesTheProjectVersion) {
 #ifdef QV_WITH_SIMULATOR
 // The GoogleTest suite cross-built for Windows (tests/windows), linked
 // against the DLL's import library, against the simulator on this side.
+// QUORVEX_WINEDEBUG sets Wine's WINEDEBUG for it (default -all); with
+// warn+heap Wine checks every block the heap hands out or takes back, and
+// reports a corrupted or overwritten block, or a pointer it never handed
+// out, on its heap channel (err:heap:, warn:heap:), which fails the test
+// even where the suite survived it.  QUORVEX_WINE_SUITE_SECONDS bounds the
+// run (default 110).
 TEST_F(WineHost, CrossBuiltSuitePassesAgainstTheSimulator) {
   if (!fs::exists(wine_dir() + "/quorvex_dll_tests.exe"))
     QV_MISSING("googletest",
@@ -314,15 +320,27 @@ TEST_F(WineHost, CrossBuiltSuitePassesAgainstTheSimulator) {
   const uint16_t port = sim.start(0);
   ASSERT_NE(port, 0);
   UnansweringTarget unanswering;
+  const char *debug = std::getenv("QUORVEX_WINEDEBUG");
+  const char *seconds = std::getenv("QUORVEX_WINE_SUITE_SECONDS");
   const std::string command = "cd '" + wine_dir() + "' && QV_SIM_PORT=" + std::to_string(port) +
                               " QV_UNANSWERING_PORT=" + std::to_string(unanswering.port()) +
-                              " WINEPREFIX='" QV_WINE_PREFIX
-                              "' WINEDEBUG=-all timeout 120 wine quorvex_dll_tests.exe 2>&1";
+                              " WINEPREFIX='" QV_WINE_PREFIX "' WINEDEBUG='" +
+                              std::string(debug != nullptr && *debug != '\0' ? debug : "-all") +
+                              "' timeout " + std::string(seconds != nullptr ? seconds : "110") +
+                              " wine quorvex_dll_tests.exe 2>&1";
   std::string output;
   EXPECT_EQ(run_command(command, output), 0) << output;
   EXPECT_NE(output.find("[  PASSED  ]"), std::string::npos) << output;
   EXPECT_EQ(output.find("[  SKIPPED ]"), std::string::npos) << output;
   EXPECT_EQ(output.find("[  FAILED  ]"), std::string::npos) << output;
+  std::istringstream lines(output);
+  int heap_reports = 0;
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("err:heap:") != std::string::npos ||
+        line.find("warn:heap:") != std::string::npos || line.find("corrupt") != std::string::npos) {
+      ADD_FAILURE() << "Wine's heap check: " << line;
+      if (++heap_reports == 20) break;
+    }
 }
 #endif
 

@@ -3,14 +3,55 @@
 # tests (the Windows DLL's under Wine included), the demo as a smoke test of
 # the command-line host and the simulator, the format check and clang-tidy,
 # then the hardening runs: the suite again under
-# ASan and UBSan, the threaded tests under ThreadSanitizer, every fuzz
-# target for a bounded time, and the demo under valgrind's memcheck.
+# ASan and UBSan, the threaded tests under ThreadSanitizer, the library and
+# its threaded tests built for 32-bit Linux under ASan and UBSan, the
+# cross-built DLL suite repeated on both widths under Wine's heap checking,
+# every fuzz target for a bounded time, and the demo under valgrind's memcheck.
 #   QUORVEX_QUICK=1        stop after the demo (no hardening runs)
 #   QUORVEX_FUZZ_SECONDS   seconds per fuzz target (default 15 here)
+#   QUORVEX_ALLOW_MISSING  a comma list of components that this machine may
+#                          lack; their tests are skipped instead of failing.
+#                          Unset (as in CI), anything missing fails the run
+#                          and is named.  The components:
+#     wine         Wine (wine, wine64): every Windows DLL test
+#     wine32       Wine's 32-bit half (wine32:i386): the 32-bit DLL's tests
+#     mingw        the mingw-w64 cross compilers: the DLLs themselves
+#     googletest   GoogleTest's sources: the cross-built DLL suite
+#     linux32      g++-multilib and the i386 libxml2 and GoogleTest: the
+#                  32-bit Linux build (scripts/linux32.sh)
+#     xvfb         Xvfb: the dialog tests, on Linux and under Wine
+#     gtk          GTK 3: the dialog module and its tests
+#     dante, microsocks, tinyproxy   the real proxies' tests
+#     mono         Mono: the .NET scenario (and the NuGet package's test)
+#     fpc          Free Pascal: the Pascal scenario
+#     lazbuild     Lazarus: the Pascal package built as a user builds it
+#     nuget        nuget: the NuGet package's test
+#     python3-clang  libclang's Python binding: the header and bindings checks
+#     wheels       python3-build and python3-venv: the wheels' test
+#     debs         dpkg-dev, file, lintian: the Debian packages' test
+# The last line says what was skipped: "skipped: none", or
+# "skipped (allowed by QUORVEX_ALLOW_MISSING): wine32, xvfb".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEX_BUILD_DIR:-$root/build}
 stage() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
+
+quorvex_missing_lib=1
+. "$root/tests/support/missing.sh"
+quorvex_check_allowed
+mkdir -p "$build"
+export QUORVEX_SKIP_LOG=$build/skipped-components.txt
+: > "$QUORVEX_SKIP_LOG"
+skipped_line() {
+  local skipped
+  skipped=$(sort -u "$QUORVEX_SKIP_LOG" | paste -sd, - | sed 's/,/, /g')
+  if [ -z "$skipped" ]; then
+    echo "skipped: none"
+  else
+    echo "skipped (allowed by QUORVEX_ALLOW_MISSING): $skipped"
+  fi
+}
+trap skipped_line EXIT
 
 stage "build and test"
 bash "$root/scripts/build.sh"
@@ -28,6 +69,10 @@ stage "sanitizers"
 bash "$root/scripts/sanitizers.sh"
 stage "thread sanitizer"
 bash "$root/scripts/tsan.sh"
+stage "32-bit Linux under ASan"
+bash "$root/scripts/linux32.sh"
+stage "Wine stress"
+QUORVEX_BUILD_DIR=$build bash "$root/scripts/wine-stress.sh"
 stage "fuzz"
 QUORVEX_FUZZ_SECONDS=${QUORVEX_FUZZ_SECONDS:-15} bash "$root/scripts/fuzz.sh"
 stage "valgrind"

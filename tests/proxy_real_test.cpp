@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "missing.h"
 #include "proxy_paths.h"
 #include "real_proxies.h"
 
@@ -31,10 +32,11 @@ bool is_http(const Route &r) { return std::string(r.kind) == "http"; }
 
 class RealProxyTest : public QuorvexTest {
  protected:
-  // Starts the proxy; skips the test when its program is not installed.
+  // Starts the proxy; a program that is not installed fails the test, or
+  // skips it where QUORVEX_ALLOW_MISSING lists it.
   void start(ProxyServer server) {
     proxy_ = std::make_unique<RealProxy>(server);
-    if (!proxy_->missing().empty()) GTEST_SKIP() << proxy_->missing();
+    if (!proxy_->missing().empty()) QV_MISSING(proxy_component(server), proxy_->missing());
     ASSERT_EQ("", proxy_->failure());
   }
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "gbk.h"
+#include "missing.h"
 #include "xvfb.h"
 
 extern char **environ;
@@ -350,8 +351,11 @@ constexpr Rgb kWindowText{0x00, 0x00, 0x00};
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!XvfbServer::running())
-      GTEST_SKIP() << "Xvfb (Debian package xvfb) is not installed: no window tests";
+    if (!XvfbServer::running()) {
+      if (qvtest::find_program("Xvfb").empty())
+        QV_MISSING("xvfb", "Xvfb (Debian package xvfb) is not installed: no window tests");
+      FAIL() << "Xvfb is installed but did not start";
+    }
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
   }
   void TearDown() override {

@@ -4,14 +4,16 @@
 # checked for its layout and licence, then the README's .NET example built
 # with mcs against the restored assembly and run under Mono against the
 # simulator with the restored Linux library; without that library it must
-# fail naming the file and where it was looked for.  Exit 77 (skipped)
-# without nuget or Mono.
+# fail naming the file and where it was looked for.  Without nuget or Mono
+# it fails, or is skipped where QUORVEX_ALLOW_MISSING lists the component
+# (tests/support/missing.sh).
 #   nuget_test.sh SOURCE_DIR BUILD_DIR WORKDIR SIMULATOR
 set -eu
 root=$1 build=$2 work=$3 sim=$4
 . "$root/tests/support/simulator_port.sh"
-for tool in nuget mcs mono unzip; do
-  command -v $tool > /dev/null || { echo "$tool missing: skipped"; exit 77; }
+for tool in nuget:nuget unzip:nuget mcs:mono mono:mono; do
+  command -v "${tool%%:*}" > /dev/null ||
+    sh "$root/tests/support/missing.sh" "${tool#*:}" "${tool%%:*} is not installed (Debian nuget, unzip, mono-mcs, mono-runtime)"
 done
 rm -rf "$work" && mkdir -p "$work/feed" "$work/restored" "$work/host"
 package=$(QUORVEX_BUILD_DIR=$build QUORVEX_NUGET_DIR=$work/pack bash "$root/scripts/nuget.sh" --no-build | tail -1)

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "missing.h"
+
 extern char **environ;
 
 namespace qvtest {
@@ -62,20 +64,6 @@ const char *package_name(ProxyServer server) {
       return "tinyproxy";
   }
   return "";
-}
-
-// The program's path from PATH, then from the system directories that a
-// non-root PATH may lack; empty when it is not installed.
-std::string find_program(const std::string &name) {
-  std::string dirs = std::getenv("PATH") ? std::getenv("PATH") : "";
-  dirs += ":/usr/sbin:/usr/bin:/sbin:/bin";
-  std::istringstream in(dirs);
-  for (std::string dir; std::getline(in, dir, ':');) {
-    if (dir.empty()) continue;
-    const std::string path = dir + "/" + name;
-    if (::access(path.c_str(), X_OK) == 0) return path;
-  }
-  return {};
 }
 
 sockaddr_in loopback(uint16_t port) {
@@ -154,6 +142,10 @@ const char *proxy_server_name(ProxyServer server) {
       return "tinyproxy";
   }
   return "";
+}
+
+const char *proxy_component(ProxyServer server) {
+  return server == ProxyServer::Dante ? "dante" : program_name(server);
 }
 
 RealProxy::RealProxy(ProxyServer server) : server_(server) {

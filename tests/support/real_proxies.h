@@ -4,7 +4,7 @@
 // (with its whole process group) when the object goes.
 //
 //   RealProxy proxy(ProxyServer::Dante);
-//   if (!proxy.missing().empty()) GTEST_SKIP() << proxy.missing();
+//   if (!proxy.missing().empty()) QV_MISSING(proxy_component(server), proxy.missing());
 //   ASSERT_EQ("", proxy.failure());
 //   ... connect through 127.0.0.1:proxy.port() ...
 //   EXPECT_TRUE(proxy.wait_tunnels_to(server.port(), 2)) << proxy.log();
@@ -30,6 +30,8 @@ enum class ProxyServer {
 };
 
 const char *proxy_server_name(ProxyServer server);
+// The name QUORVEX_ALLOW_MISSING gives it (tests/support/missing.sh).
+const char *proxy_component(ProxyServer server);
 
 class RealProxy {
  public:

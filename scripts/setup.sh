@@ -115,5 +115,5 @@ fi
 [ ${#native[@]} -eq 0 ] || install "${native[@]}"
 for c in $(printf '%s\n' "${components[@]}" | sort -u); do
   echo "setup: WARNING: skipped (allowed by QUORVEX_ALLOW_MISSING): $c: its i386 packages could not be installed" >&2
-  [ -z "${QUORVEX_SKIP_LOG:-}" ] || echo "$c" >> "$QUORVEX_SKIP_LOG"
+  [ -z "${QUORVEX_SKIP_LOG:-}" ] || echo "$c (allowed by QUORVEX_ALLOW_MISSING)" >> "$QUORVEX_SKIP_LOG"
 done

@@ -14,7 +14,7 @@ bool missing_allowed(const std::string &component) {
   const std::string list = "," + std::string(allowed) + ",";
   if (list.find("," + component + ",") == std::string::npos) return false;
   if (const char *log = std::getenv("QUORVEX_SKIP_LOG"); log != nullptr && *log != '\0')
-    std::ofstream(log, std::ios::app) << component << "\n";
+    std::ofstream(log, std::ios::app) << component << " (allowed by QUORVEX_ALLOW_MISSING)\n";
   return true;
 }
 

@@ -67,6 +67,24 @@ class HandleTable {
     }
   }
 
+ private:
+  // An entry's state word: the generation above bit 32, then live, closing
+  // and the number of calls inside.
+  static constexpr unsigned kGenerationShift = 32;
+  static constexpr uint64_t kLive = uint64_t{1} << 31;
+  static constexpr uint64_t kClosing = uint64_t{1} << 30;
+  static constexpr uint64_t kCalls = kClosing - 1;
+
+  struct Entry {
+    std::atomic<uint64_t> state{0};
+    std::atomic<Object *> object{nullptr};
+    // What a destroy waits on; never freed, so a call leaving late only
+    // ever wakes a waiter that checks for itself.
+    std::mutex mutex;
+    std::condition_variable unused;
+  };
+
+ public:
   // A call inside a live handle's object: while it exists, a destroy of
   // the handle waits.  Empty (false) for any other value.
   class Use {
@@ -87,8 +105,8 @@ class HandleTable {
 
    private:
     friend class HandleTable;
-    Use(typename HandleTable::Entry *entry, Object *object) : entry_(entry), object_(object) {}
-    typename HandleTable::Entry *entry_ = nullptr;
+    Use(Entry *entry, Object *object) : entry_(entry), object_(object) {}
+    Entry *entry_ = nullptr;
     Object *object_ = nullptr;
   };
 
@@ -142,22 +160,6 @@ class HandleTable {
   }
 
  private:
-  // An entry's state word: the generation above bit 32, then live, closing
-  // and the number of calls inside.
-  static constexpr unsigned kGenerationShift = 32;
-  static constexpr uint64_t kLive = uint64_t{1} << 31;
-  static constexpr uint64_t kClosing = uint64_t{1} << 30;
-  static constexpr uint64_t kCalls = kClosing - 1;
-
-  struct Entry {
-    std::atomic<uint64_t> state{0};
-    std::atomic<Object *> object{nullptr};
-    // What a destroy waits on; never freed, so a call leaving late only
-    // ever wakes a waiter that checks for itself.
-    std::mutex mutex;
-    std::condition_variable unused;
-  };
-
   static constexpr uint32_t kBlockSize = 256;
   static constexpr uint32_t kBlocks = kEntries / kBlockSize;
   struct Block {

@@ -65,7 +65,7 @@ QV_EXPORT QvSession *QV_CALL QvSessionCreate(void) {
     const uint64_t number = g_next_trace_number.fetch_add(1);
     session->number_for_trace(number);
     note_session(number, " created");
-    session.release();  // owned by its handle from now on
+    static_cast<void>(session.release());  // owned by its handle from now on
     made = as_handle(handle);
     return true;
   });

@@ -23,7 +23,7 @@ class ThreadEndSlot {
   // False only when the system had no slot to give.
   bool usable() const { return usable_; }
   void *get() const;
-  bool set(void *value);
+  bool set(void *value) const;
 
  private:
   unsigned long index_ = 0;

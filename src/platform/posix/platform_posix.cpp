@@ -328,7 +328,7 @@ void *ThreadEndSlot::get() const {
   return usable_ ? ::pthread_getspecific(static_cast<pthread_key_t>(index_)) : nullptr;
 }
 
-bool ThreadEndSlot::set(void *value) {
+bool ThreadEndSlot::set(void *value) const {
   return usable_ && ::pthread_setspecific(static_cast<pthread_key_t>(index_), value) == 0;
 }
 

@@ -295,6 +295,6 @@ ThreadEndSlot::~ThreadEndSlot() {
 
 void *ThreadEndSlot::get() const { return usable_ ? ::FlsGetValue(index_) : nullptr; }
 
-bool ThreadEndSlot::set(void *value) { return usable_ && ::FlsSetValue(index_, value) != 0; }
+bool ThreadEndSlot::set(void *value) const { return usable_ && ::FlsSetValue(index_, value) != 0; }
 
 }  // namespace qv::platform

@@ -58,17 +58,22 @@ quorvex_cannot_run_here() {
 
 # quorvex_missing COMPONENT WHY: exits 77 where allowed or where the kernel
 # cannot run it, 1 otherwise.
+# quorvex_skipped COMPONENT WHY: true, and noted for the last line, where
+# the component may be skipped (this kernel cannot run it, or it is
+# allowed); false where its absence must fail.
+quorvex_skipped() {
+  quorvex_cannot_run_here "$1" && return 0
+  quorvex_allowed "$1" || return 1
+  echo "skipped (allowed by QUORVEX_ALLOW_MISSING): $1: $2"
+  [ -z "${QUORVEX_SKIP_LOG:-}" ] || echo "$1 (allowed by QUORVEX_ALLOW_MISSING)" >> "$QUORVEX_SKIP_LOG"
+}
+
 quorvex_missing() {
   if ! quorvex_known_component "$1"; then
     echo "missing.sh: unknown component '$1' (known: $(echo $quorvex_components))" >&2
     exit 1
   fi
-  quorvex_cannot_run_here "$1" && exit 77
-  if quorvex_allowed "$1"; then
-    echo "skipped (allowed by QUORVEX_ALLOW_MISSING): $1: $2"
-    [ -z "${QUORVEX_SKIP_LOG:-}" ] || echo "$1 (allowed by QUORVEX_ALLOW_MISSING)" >> "$QUORVEX_SKIP_LOG"
-    exit 77
-  fi
+  quorvex_skipped "$1" "$2" && exit 77
   echo "missing: $1: $2"
   echo "  bash scripts/setup.sh installs what a package provides; where it cannot be had here, QUORVEX_ALLOW_MISSING=$1 skips its tests"
   exit 1

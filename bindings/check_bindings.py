@@ -96,6 +96,12 @@ def type_kind(cindex, t):
             return "char*"
         if p.kind == K.RECORD and p.spelling.endswith("QvSession"):
             return "session*"
+        if p.kind == K.RECORD and p.spelling.endswith("QvJob"):
+            return "job*"
+        if p.kind == K.VOID:
+            return "void*"
+        if p.kind in (K.FUNCTIONPROTO, K.FUNCTIONNOPROTO):
+            return "function*"
     raise ValueError(f"type {t.spelling!r} has no kind")
 
 

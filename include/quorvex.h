@@ -911,6 +911,242 @@ QV_API QvSessionDestroy(QvSession *Session);
  * NULL outside. */
 QV_EXPORT QvSession *QV_CALL QvDefaultSession(void);
 
+/* ------------------------------------------------------------------------
+ * Send jobs
+ *
+ * Extensions.  A QvJob holds a whole send job (its product, recipients,
+ * content, file, dates and times, scheduled orders and period); QvSendJob
+ * sends it on a session: SubmitAllClear, every field the job has, then the
+ * submit (SubmitAllOverEx_2 for a job with scheduled orders or a period,
+ * else SubmitAllOver_2), and follows the recovery rules of the README's
+ * "Sending a job" so that the host need not:
+ *  - a field call that failed is never sent again on its own: when its
+ *    relogin logged in, the job starts again from SubmitAllClear, while
+ *    attempts remain.  A call that failed with nothing sent (the first
+ *    call after a server restart finds its old connection dead) and whose
+ *    relogin logged in does not use up an attempt (at most 4 such restarts
+ *    in one send);
+ *  - a submit whose request went out and whose answer did not come back is
+ *    never sent again: the job ends QV_JOB_MAYBE_SUBMITTED;
+ *  - the library never sends a job or a field twice.
+ *
+ * One job at a time per account.  The server collects one job per account
+ * (its server address and login name), however many connections are
+ * logged in to it: two jobs of one account sent at once mix their fields.
+ * QvSendJob holds the account from its clear to the end of its submit, so
+ * that two jobs of one account in this process never interleave, on one
+ * session or several; a second job waits behind the first, for at most
+ * QV_JOB_OPTION_WAIT milliseconds.  The classic field exports
+ * (SubmitAllClear, SubmitPrdId, ...) called by the host have no such
+ * guard: a host that calls them from several threads, or sends jobs of
+ * one account from several processes, keeps them apart itself.
+ *
+ * What "submitted" means.  The stream carries no request id, so a late
+ * second answer to an earlier request can be read as the submit's.  A job
+ * ends QV_JOB_SUBMITTED only when the submit was answered 900 with its
+ * three numbers present, the first of them (the recipients) equal to the
+ * count of the job's numbers, and no further bytes were already waiting
+ * after that answer; QV_JOB_REFUSED only when it was answered another code
+ * and nothing was waiting after it.  Any other answer to the submit, or
+ * none, is QV_JOB_MAYBE_SUBMITTED.
+ *
+ * Resolving "maybe submitted".  The library neither reads nor checks the
+ * server's reply texts.  With QV_JOB_OPTION_EVIDENCE, the sender takes
+ * AllInfoPackId's reply and LastDetails of the job's first number (20
+ * rows) just before the submit, and again once the connection is back
+ * after a "maybe"; QvJobEvidence hands them over.  A resolver set with
+ * QvJobSetResolver, a host's function that knows its server's formats,
+ * is then called with the job: it answers QV_RESOLVED_SUBMITTED (the job
+ * ends QV_JOB_SUBMITTED), QV_RESOLVED_NOT_SUBMITTED (QV_JOB_FAILED: safe
+ * to send again) or QV_RESOLVED_UNKNOWN (it stays QV_JOB_MAYBE_SUBMITTED).
+ * Without a resolver a "maybe" stays one: the library never resends it and
+ * never guesses.  The look-up's first call works right after a drop: a
+ * query that failed with nothing sent and whose relogin logged in is made
+ * once more by the look-up (the exports themselves never repeat a call).
+ *
+ * Cancelling.  QvJobCancel, from any thread, ends a send: a call in
+ * progress gives way at once (its connection is closed, as TcpDisconnect
+ * does, and reopened by the next call's relogin).  A job cancelled before
+ * its submit's request was out ends QV_JOB_CANCELLED (not submitted); with
+ * it out, QV_JOB_MAYBE_SUBMITTED.  TcpDisconnect or QvSessionDestroy of
+ * the session from another thread ends the send the same way.
+ *
+ * Handles.  A QvJob * is checked as a QvSession * is: a value QvJobCreate
+ * did not return, or one destroyed, is refused by every function here (0,
+ * QV_OUTCOME_REFUSED, Argument 1 for the job), never read through.  A job
+ * may be filled, sent, read and cancelled from any thread; a job that is
+ * being sent refuses changes and a second send until the first returns,
+ * and QvJobDestroy cancels a send in progress and waits for it to return.
+ * A process may hold up to 65535 jobs at once.
+ *
+ * Callbacks run only inside QvSendJob, on the thread that called it; they
+ * may call QvJobEvidence and QvJobResult on the job, and must not call
+ * QvSendJob, QvJobDestroy or another export on the job's session.
+ * ---------------------------------------------------------------------- */
+
+typedef struct QvJob QvJob;
+
+/* The fields of a job (QvJobSetText).  An empty text is a field not sent. */
+#define QV_JOB_PRODUCT 1    /* SubmitPrdId; required */
+#define QV_JOB_CONTENT 2    /* SubmitContent */
+#define QV_JOB_PUSH_URL 3   /* SubmitPushURL */
+#define QV_JOB_FILE_NAME 4  /* SubmitTransFilename */
+#define QV_JOB_BEGIN_DATE 5 /* SubmitBgnDate */
+#define QV_JOB_END_DATE 6   /* SubmitEndDate */
+#define QV_JOB_BEGIN_TIME 7 /* SubmitBgnTime */
+#define QV_JOB_END_TIME 8   /* SubmitEndTime */
+#define QV_JOB_ORDER1 9     /* SubmitPQOrderSelect's first order (19 bytes) */
+#define QV_JOB_ORDER2 10    /* its second order */
+#define QV_JOB_ORDER3 11    /* its third order */
+#define QV_JOB_PERIOD 12    /* SubmitBgnDateEx: a scheduled job's period */
+
+/* How a text is given (QvJobSetText). */
+#define QV_TEXT_GBK 0  /* GBK bytes, sent as they are */
+#define QV_TEXT_UTF8 1 /* UTF-8, converted to GBK */
+
+/* How a job ended (QvJobResult); 0 before its first send ended. */
+#define QV_JOB_SUBMITTED 1       /* the server took the job */
+#define QV_JOB_REFUSED 2         /* the server answered a code other than 900: not submitted */
+#define QV_JOB_FAILED 3          /* not submitted; safe to send again */
+#define QV_JOB_MAYBE_SUBMITTED 4 /* the submit's request went out, its answer is unknown */
+#define QV_JOB_CANCELLED 5       /* stopped before the submit was out: not submitted */
+
+/* Options of a job (QvJobSetOption). */
+#define QV_JOB_OPTION_CHECK 1    /* 1: CheckPrdId after the product, CheckContent after the content */
+#define QV_JOB_OPTION_EVIDENCE 2 /* 1: take the evidence before the submit and after a "maybe" */
+#define QV_JOB_OPTION_WAIT 3     /* ms to wait for another job of the account; 0 none */
+
+/* The evidence of a job (QvJobEvidence): two replies, each taken twice. */
+#define QV_EVIDENCE_PACKAGES_BEFORE 1 /* AllInfoPackId, before the submit */
+#define QV_EVIDENCE_DETAILS_BEFORE 2  /* LastDetails of the first number, before the submit */
+#define QV_EVIDENCE_PACKAGES_AFTER 3  /* AllInfoPackId, after a "maybe" */
+#define QV_EVIDENCE_DETAILS_AFTER 4   /* LastDetails of the first number, after a "maybe" */
+
+/* A resolver's answers. */
+#define QV_RESOLVED_UNKNOWN 0
+#define QV_RESOLVED_SUBMITTED 1
+#define QV_RESOLVED_NOT_SUBMITTED 2
+
+/* Limits of a job. */
+#define QV_JOB_NUMBERS_MAX 100000           /* recipients */
+#define QV_JOB_FILE_MAX (16 * 1024 * 1024)  /* bytes of the file */
+#define QV_JOB_WAIT_DEFAULT_MS 300000       /* QV_JOB_OPTION_WAIT's default */
+#define QV_JOB_LOOKUP_ROWS 20               /* LastDetails rows of the evidence */
+
+/* Called before each call of a send with the job, the host's Context, the
+ * request code of the call (298, 201, ..., 299) and the attempt (1, 2,
+ * ...). */
+typedef void(QV_CALL *QvJobProgress)(QvJob *Job, void *Context, int32_t Step, int32_t Attempt);
+
+/* Called after a "maybe submitted" with the job and the host's Context;
+ * returns a QV_RESOLVED_* answer. */
+typedef int32_t(QV_CALL *QvJobResolver)(QvJob *Job, void *Context);
+
+/* Makes an empty job.  NULL only when out of memory or out of handles. */
+QV_EXPORT QvJob *QV_CALL QvJobCreate(void);
+
+/* Cancels a send in progress, waits for it to return and frees the job;
+ * returns 1.  A value that is not a live job is refused. */
+QV_API QvJobDestroy(QvJob *Job);
+
+/* Sets a field (QV_JOB_*) to Text: Length bytes, or up to its zero byte
+ * when Length is -1; Encoding QV_TEXT_GBK or QV_TEXT_UTF8.  A null or
+ * empty text clears the field.  Refused at once (0, QV_OUTCOME_REFUSED,
+ * Detail naming the field), the field unchanged: an unknown field or
+ * encoding, invalid UTF-8, a character GBK lacks, a zero byte among the
+ * Length bytes, a text longer than its field (2047 bytes of GBK, 19 for
+ * an order). */
+QV_API QvJobSetText(QvJob *Job, int32_t Field, const char *Text, int32_t Length,
+                    int32_t Encoding);
+
+/* Adds a recipient's number (GBK or plain ASCII).  Refused: an empty
+ * number, one holding a comma, longer than 2047 bytes, or the
+ * QV_JOB_NUMBERS_MAX+1st.  The sender joins the numbers with "," into as
+ * few SubmitTelList calls as fit, and sends their count by SubmitTelNum. */
+QV_API QvJobAddNumber(QvJob *Job, const char *Number);
+
+/* Sets the file of a multimedia job to Length bytes (0 clears it; at most
+ * QV_JOB_FILE_MAX).  The sender sends it base64-encoded, in as many
+ * SubmitTransFile calls as it takes. */
+QV_API QvJobSetFile(QvJob *Job, const void *Bytes, int32_t Length);
+
+/* Sets an option (QV_JOB_OPTION_*): CHECK and EVIDENCE 0 or 1 (both 0 by
+ * default), WAIT in milliseconds (QV_JOB_WAIT_DEFAULT_MS by default; 0
+ * refuses at once when another job of the account is being sent). */
+QV_API QvJobSetOption(QvJob *Job, int32_t Option, int32_t Value);
+
+/* Sets (or, with NULL, removes) the job's progress callback. */
+QV_API QvJobSetProgress(QvJob *Job, QvJobProgress Progress, void *Context);
+
+/* Sets (or, with NULL, removes) the job's resolver. */
+QV_API QvJobSetResolver(QvJob *Job, QvJobResolver Resolver, void *Context);
+
+/* Sends the job on the session as described above, starting it at most
+ * Attempts times (1 or more; 0 or below means 2).  Returns 1 when the job
+ * ended QV_JOB_SUBMITTED, 0 otherwise; QvJobResult says how it ended.  A
+ * job that cannot be sent (no product, no numbers) or a refused handle
+ * returns 0 at once with QV_OUTCOME_REFUSED and sends nothing.  Another
+ * job of the same account that is being sent is waited for (see above);
+ * when the wait ends first, the job ends QV_JOB_FAILED with
+ * QV_OUTCOME_TIMED_OUT (QV_OUTCOME_REFUSED with a wait of 0) and nothing
+ * sent.  Afterwards GetLastOutcome and QvGetLastOutcome report the call
+ * the job ended on, as QvJobOutcome does. */
+QV_API QvSendJob(QvSession *Session, QvJob *Job, int32_t Attempts);
+
+/* How the job's last send ended.  Status a QV_JOB_* (0 before any send
+ * ended); Step the request code of the call it ended on (0 when it ended
+ * before any); Attempts how many times it was started; Code that call's
+ * result code (-1 for none); Message (QV_BODY_BUFFER_SIZE bytes) that
+ * call's message; JobNumber (QV_PARAM_BUFFER_SIZE bytes) the job's
+ * number, the submit's message when the job was submitted and its message
+ * fits 20 bytes, else empty; Recipients, Charged and Left the submit's
+ * three numbers (0 unless submitted).  Any pointer may be null.  Returns
+ * 1. */
+QV_API QvJobResult(QvJob *Job, int32_t *Status, int32_t *Step, int32_t *Attempts, int32_t *Code,
+                   char *Message, char *JobNumber, int32_t *Recipients, int32_t *Charged,
+                   int32_t *Left);
+
+/* The outcome of the call the job's last send ended on, as GetLastOutcome
+ * words it, with the kind of its relogin (QV_RELOGIN_*).  Any pointer may
+ * be null.  Returns 1. */
+QV_API QvJobOutcome(QvJob *Job, int32_t *Outcome, int32_t *Sent, int32_t *Relogin,
+                    int32_t *SocketError, char *Detail, int32_t DetailSize);
+
+/* Ends the job's send in progress, as described above; a cancel made while
+ * the job is not being sent ends its next send before its first call.
+ * Returns 1 for a live job. */
+QV_API QvJobCancel(QvJob *Job);
+
+/* The evidence Which (QV_EVIDENCE_*) of the job's last send: the reply's
+ * message, written with its terminating zero into Buffer when it fits
+ * Size bytes.  Returns its length in bytes without the terminator (so a
+ * result of Size or more means it did not fit and nothing was written),
+ * or -1 when that evidence was not taken (the option off, no "maybe", or
+ * its query failed). */
+QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer, int32_t Size);
+
+/* ------------------------------------------------------------------------
+ * Text conversion
+ *
+ * One policy in every language: GBK out is strict (a character GBK lacks,
+ * the euro sign and U+0080 among them, is refused, never replaced), and
+ * what cannot be read in (a byte that begins no GBK character, such as 80
+ * or FF, or a lead byte without its trail) becomes U+FFFD.
+ * ---------------------------------------------------------------------- */
+
+/* Converts Length bytes of UTF-8 (up to its zero byte when Length is -1)
+ * to GBK.  Returns the length of the GBK text without its terminator, and
+ * writes it with the terminator into Gbk only when it fits Size bytes (so
+ * Size 0 measures); -1 for a null text, invalid UTF-8 or a character GBK
+ * lacks (GetLastOutcome's Detail names the first and its byte offset). */
+QV_EXPORT int32_t QV_CALL QvGbkFromUtf8(const char *Utf8, int32_t Length, char *Gbk, int32_t Size);
+
+/* Converts Length bytes of GBK (up to its zero byte when Length is -1) to
+ * UTF-8, U+FFFD for what is not GBK.  Returns the length of the UTF-8
+ * text without its terminator, and writes it as QvGbkFromUtf8 does; -1 for
+ * a null text. */
+QV_EXPORT int32_t QV_CALL QvUtf8FromGbk(const char *Gbk, int32_t Length, char *Utf8, int32_t Size);
+
 /* The twins, generated from the interface's description. */
 #include "quorvex_sessions.h"
 

@@ -807,6 +807,103 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern IntPtr QvDefaultSession();
 
+        // Send jobs: a whole job sent by the library
+        /// <summary>
+        /// Makes an empty job.  NULL only when out of memory or out of handles.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvJobCreate();
+        /// <summary>
+        /// Cancels a send in progress, waits for it to return and frees the job;
+        /// returns 1.  A value that is not a live job is refused.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobDestroy(IntPtr Job);
+        /// <summary>
+        /// Sets a field (QV_JOB_*) to Text: Length bytes, or up to its zero byte
+        /// when Length is -1; Encoding QV_TEXT_GBK or QV_TEXT_UTF8.  A null or
+        /// empty text clears the field.  Refused at once, the field unchanged: an
+        /// unknown field or encoding, invalid UTF-8, a character GBK lacks, a zero
+        /// byte, a text longer than its field.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobSetText(IntPtr Job, int Field, byte[] Text, int Length, int Encoding);
+        /// <summary>
+        /// Adds a recipient's number.  Refused: an empty number, one holding a
+        /// comma, longer than 2047 bytes, or one too many.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobAddNumber(IntPtr Job, byte[] Number);
+        /// <summary>
+        /// Sets the file of a multimedia job to Length bytes (0 clears it); the
+        /// sender sends it base64-encoded in parts.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobSetFile(IntPtr Job, byte[] Bytes, int Length);
+        /// <summary>
+        /// Sets an option (QV_JOB_OPTION_*): CHECK and EVIDENCE 0 or 1, WAIT in
+        /// milliseconds.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobSetOption(IntPtr Job, int Option, int Value);
+        /// <summary>
+        /// Sets (or, with NULL, removes) the job's progress callback.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobSetProgress(IntPtr Job, IntPtr Progress, IntPtr Context);
+        /// <summary>
+        /// Sets (or, with NULL, removes) the job's resolver.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobSetResolver(IntPtr Job, IntPtr Resolver, IntPtr Context);
+        /// <summary>
+        /// Sends the job on the session: SubmitAllClear, its fields, the submit,
+        /// with the recovery rules of the README's "Sending a job".  Returns 1 when
+        /// the job ended submitted; QvJobResult says how it ended.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvSendJob(IntPtr Session, IntPtr Job, int Attempts);
+        /// <summary>
+        /// How the job's last send ended: status, step, attempts, code, message,
+        /// job number and the submit's three numbers.  Any pointer may be null.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobResult(IntPtr Job, out int Status, out int Step, out int Attempts, out int Code,
+            byte[] Message, byte[] JobNumber, out int Recipients, out int Charged, out int Left);
+        /// <summary>
+        /// The outcome of the call the job's last send ended on, with its
+        /// relogin's kind.  Any pointer may be null.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobOutcome(IntPtr Job, out int Outcome, out int Sent, out int Relogin,
+            out int SocketError, byte[] Detail, int DetailSize);
+        /// <summary>
+        /// Ends the job's send in progress; a cancel made while the job is not
+        /// being sent ends its next send before its first call.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJobCancel(IntPtr Job);
+        /// <summary>
+        /// The evidence Which (QV_EVIDENCE_*) of the job's last send, written when
+        /// it fits Size bytes; its length, or -1 when it was not taken.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int QvJobEvidence(IntPtr Job, int Which, byte[] Buffer, int Size);
+
+        // Text conversion
+        /// <summary>
+        /// Converts UTF-8 to GBK, strictly; the GBK length, written when it fits
+        /// Size bytes, or -1.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int QvGbkFromUtf8(byte[] Utf8, int Length, byte[] Gbk, int Size);
+        /// <summary>
+        /// Converts GBK to UTF-8, U+FFFD for what is not GBK; the UTF-8 length,
+        /// written when it fits Size bytes, or -1.
+        /// </summary>
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int QvUtf8FromGbk(byte[] Gbk, int Length, byte[] Utf8, int Size);
+
         // Sessions: each export of a session on the session given first
         /// <summary>
         /// TcpDisconnect on the session given first.

@@ -18,13 +18,15 @@ ROLE_TYPES = {
     "prefixed": "IntPtr",
     "text": "byte[]", "message": "byte[]", "param": "byte[]", "setting": "byte[]", "web": "byte[]",
     "sized": "byte[]", "fxtext": "byte[]", "detail": "byte[]",
-    "session": "IntPtr",
+    "session": "IntPtr", "job": "IntPtr", "callback": "IntPtr", "context": "IntPtr",
+    "bytes": "byte[]",
 }
 # The one-byte result needs U1: a bare bool is marshalled as a four-byte BOOL.
 RESULTS = {
     "bool": ("bool", " [return: MarshalAs(UnmanagedType.U1)]"),
     "int": ("int", ""),
     "pointer": ("IntPtr", ""),
+    "job": ("IntPtr", ""),
     "void": ("void", ""),
 }
 IMPORT = "[DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]"

@@ -17,9 +17,10 @@ ROLE_TYPES = {
     "int": "Int32", "size": "Int32",
     "text": "PAnsiChar", "prefixed": "PAnsiChar", "message": "PAnsiChar", "param": "PAnsiChar",
     "setting": "PAnsiChar", "web": "PAnsiChar", "sized": "PAnsiChar", "fxtext": "PAnsiChar",
-    "detail": "PAnsiChar", "session": "Pointer",
+    "detail": "PAnsiChar", "session": "Pointer", "job": "Pointer", "bytes": "Pointer", "callback": "Pointer",
+    "context": "Pointer",
 }
-RESULT_TYPES = {"bool": "Boolean", "int": "Int32", "pointer": "Pointer"}
+RESULT_TYPES = {"bool": "Boolean", "int": "Int32", "pointer": "Pointer", "job": "Pointer"}
 CONVENTION = "{$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;"
 
 

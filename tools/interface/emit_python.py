@@ -80,7 +80,8 @@ def api(d):
     lines += ["", "", "class ClientExports:",
               '    """The exports that act on the default session, and those that need no session."""']
     for e in d["exports"]:
-        if not (e["args"] and e["args"][0]["role"] == "session"):
+        # Jobs and text conversion have their own classes in the package.
+        if not (e["args"] and e["args"][0]["role"] == "session") and e["family"] not in ("jobs", "text"):
             lines += method(e, e["name"])
     lines += ["", "", "class SessionExports:",
               '    """The exports that act on a session, under their classic names."""']

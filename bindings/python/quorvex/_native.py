@@ -68,15 +68,20 @@ __all__ = [name for name in dir() if name.startswith("QV_")]
 #   fxtext   char * XML reply text, sized from the ReplyLength input
 #   detail   char * Detail text, QV_DETAIL_BUFFER_SIZE bytes
 #   session  QvSession * a session handle (QvSessionCreate, QvDefaultSession)
+#   job      QvJob * a send job's handle (QvJobCreate)
+#   bytes    const void * bytes of the caller's Length
+#   callback a host's function pointer;  context  void * handed to it
 
 ROLE_TYPES = {
     "code": ctypes.POINTER(ctypes.c_int32), "out": ctypes.POINTER(ctypes.c_int32),
     "int": ctypes.c_int32, "size": ctypes.c_int32,
     **{role: ctypes.c_char_p for role in
        ("text", "prefixed", "message", "param", "setting", "web", "sized", "fxtext", "detail")},
-    "session": ctypes.c_void_p,
+    "session": ctypes.c_void_p, "job": ctypes.c_void_p, "callback": ctypes.c_void_p, "context": ctypes.c_void_p,
+    "bytes": ctypes.c_char_p,
 }
-RESULT_TYPES = {"bool": ctypes.c_uint8, "int": ctypes.c_int32, "pointer": ctypes.c_void_p, "void": None}
+RESULT_TYPES = {"bool": ctypes.c_uint8, "int": ctypes.c_int32, "pointer": ctypes.c_void_p, "job": ctypes.c_void_p,
+                "void": None}
 BUFFER_SIZES = {"message": QV_BODY_BUFFER_SIZE, "param": QV_PARAM_BUFFER_SIZE,
                 "setting": QV_SETTING_BUFFER_SIZE, "web": QV_WEB_RESPONSE_MAX,
                 "detail": QV_DETAIL_BUFFER_SIZE}

@@ -61,8 +61,7 @@ int32_t converted(Convert &&convert, api::Where where) {
 
 extern "C" {
 
-QV_EXPORT int32_t QV_CALL QvGbkFromUtf8(const char *Utf8, int32_t Length, char *Gbk,
-                                        int32_t Size) {
+QV_EXPORT int32_t QV_CALL QvGbkFromUtf8(const char *Utf8, int32_t Length, char *Gbk, int32_t Size) {
   return converted(
       [&]() -> int32_t {
         std::string_view in;
@@ -78,8 +77,7 @@ QV_EXPORT int32_t QV_CALL QvGbkFromUtf8(const char *Utf8, int32_t Length, char *
       "QvGbkFromUtf8");
 }
 
-QV_EXPORT int32_t QV_CALL QvUtf8FromGbk(const char *Gbk, int32_t Length, char *Utf8,
-                                        int32_t Size) {
+QV_EXPORT int32_t QV_CALL QvUtf8FromGbk(const char *Gbk, int32_t Length, char *Utf8, int32_t Size) {
   return converted(
       [&]() -> int32_t {
         std::string_view in;

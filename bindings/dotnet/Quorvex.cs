@@ -14,7 +14,8 @@
 // Client: the same exports with strings in and out and results as values (Reply, Outcome, ReloginInfo,
 // ConnectionState); it allocates every output buffer at its documented size.  Session: a connection of its
 // own, with the exports that act on a session as methods of the same shapes (Quorvex.Session.g.cs).  Strings
-// become GBK and back through the library's own converter (Gbk).
+// become GBK and back through the library's own converter (Gbk), and the Job of Quorvex.Job.cs is the
+// library's send job.
 using System;
 using System.Collections.Generic;
 using System.Runtime.InteropServices;
@@ -83,6 +84,41 @@ namespace Quorvex
 
         // TraceStart's option.
         public const int QV_TRACE_HEX = 1;
+
+        // Send jobs: fields, text encodings, statuses, options, evidence, resolver answers, limits.
+        public const int QV_JOB_PRODUCT = 1;
+        public const int QV_JOB_CONTENT = 2;
+        public const int QV_JOB_PUSH_URL = 3;
+        public const int QV_JOB_FILE_NAME = 4;
+        public const int QV_JOB_BEGIN_DATE = 5;
+        public const int QV_JOB_END_DATE = 6;
+        public const int QV_JOB_BEGIN_TIME = 7;
+        public const int QV_JOB_END_TIME = 8;
+        public const int QV_JOB_ORDER1 = 9;
+        public const int QV_JOB_ORDER2 = 10;
+        public const int QV_JOB_ORDER3 = 11;
+        public const int QV_JOB_PERIOD = 12;
+        public const int QV_TEXT_GBK = 0;
+        public const int QV_TEXT_UTF8 = 1;
+        public const int QV_JOB_SUBMITTED = 1;
+        public const int QV_JOB_REFUSED = 2;
+        public const int QV_JOB_FAILED = 3;
+        public const int QV_JOB_MAYBE_SUBMITTED = 4;
+        public const int QV_JOB_CANCELLED = 5;
+        public const int QV_JOB_OPTION_CHECK = 1;
+        public const int QV_JOB_OPTION_EVIDENCE = 2;
+        public const int QV_JOB_OPTION_WAIT = 3;
+        public const int QV_EVIDENCE_PACKAGES_BEFORE = 1;
+        public const int QV_EVIDENCE_DETAILS_BEFORE = 2;
+        public const int QV_EVIDENCE_PACKAGES_AFTER = 3;
+        public const int QV_EVIDENCE_DETAILS_AFTER = 4;
+        public const int QV_RESOLVED_UNKNOWN = 0;
+        public const int QV_RESOLVED_SUBMITTED = 1;
+        public const int QV_RESOLVED_NOT_SUBMITTED = 2;
+        public const int QV_JOB_NUMBERS_MAX = 100000;
+        public const int QV_JOB_FILE_MAX = 16 * 1024 * 1024;
+        public const int QV_JOB_WAIT_DEFAULT_MS = 300000;
+        public const int QV_JOB_LOOKUP_ROWS = 20;
     }
 
     // GBK texts: strings to zero-terminated bytes and back, converted by the library (QvGbkFromUtf8,
@@ -819,6 +855,7 @@ namespace Quorvex
         public void Dispose()
         {
             if (handle.IsClosed) return;
+            CancelJobs();
             if (Volatile.Read(ref calls) > 0)
             {
                 // A call blocked on the connection in another thread gives way at once, as the destroy would

@@ -7,19 +7,23 @@
   GBK (code page 936) bytes in both directions.  Output buffers belong to the
   caller and must hold the documented sizes: TQvMessageBuffer,
   TQvParamBuffer and the others below, or QvBuffer for one of any size.
-  QvToGbk and QvFromGbk convert between strings and GBK; QvCheckTels builds
-  the length-prefixed texts that CheckTels takes.  On Linux, Free Pascal
-  converts code pages through the C library (the unit cwstring).
+  QvCheckTels builds the length-prefixed texts that CheckTels takes.
+
+  Text has one policy, whatever the locale, and one place that applies it
+  (QvGbkFault out, QvFromGbk in), through the library's own converters: a
+  string is UTF-8 (Free Pascal's string) or UTF-16 (UnicodeString, Delphi's
+  string) and goes out as GBK; bytes that are not valid UTF-8, or a
+  character GBK lacks, are refused, never sent as '?'.  A host that holds
+  GBK already passes a TQvGbkString (code page 936) or TBytes, sent as they
+  are.  What comes back is read as GBK, U+FFFD for what is not.
 
   TQvSession is a connection of its own (QvSessionCreate): the exports that
-  act on a session are its methods, under their classic names, with strings
-  in (sent as GBK) and a TQvReply out (its texts read back from GBK).  A
-  method refuses, by raising EQvError before anything is sent, a text that
-  cannot travel: one holding a zero byte (the library would read only up to
-  it) or a character GBK lacks (it would arrive as '?').  Otherwise methods
-  report through their reply; Check turns a reply that was not accepted into
-  an EQvError carrying the call's outcome.  SendJob sends a whole job with
-  the recovery rules of the README's "Sending a job". }
+  act on a session are its methods, under their classic names, with texts in
+  (TQvText: any of the forms above) and a TQvReply out.  A method refuses,
+  by raising EQvError before anything is sent, a text that cannot travel.
+  Otherwise methods report through their reply; Check turns a reply that was
+  not accepted into an EQvError carrying the call's outcome.  SendJob sends
+  a whole job with the recovery rules of the README's "Sending a job". }
 unit Quorvex;
 
 {$IFDEF FPC}
@@ -110,8 +114,27 @@ type
   TQvParamBuffer = array[0..QV_PARAM_BUFFER_SIZE - 1] of AnsiChar;
   TQvSettingBuffer = array[0..QV_SETTING_BUFFER_SIZE - 1] of AnsiChar;
   TQvDetailBuffer = array[0..QV_DETAIL_BUFFER_SIZE - 1] of AnsiChar;
-  { A string whose bytes are GBK: assigning a string to it converts. }
+  { GBK bytes, as QvToGbk returns them.  Assigning a string to it would
+    convert through the run-time library and the locale (under LANG=C to
+    '?'): fill it with QvToGbk, or with bytes that are GBK already. }
   TQvGbkString = type AnsiString(936);
+
+  { A text as a host holds it, for every text the unit sends: a string
+    (UTF-8 in Free Pascal's AnsiString, UTF-16 in a UnicodeString or
+    Delphi's string), a TQvGbkString or TBytes of GBK bytes, or an
+    AnsiString of another declared code page.  QvGbkFault turns it into
+    GBK. }
+  TQvText = record
+  private
+    FBytes: RawByteString;  { UTF-8, or GBK when FGbk }
+    FGbk: Boolean;
+    FFault: string;         { why the host's text has no UTF-8 form }
+  public
+    class operator Implicit(const S: UnicodeString): TQvText;
+    class operator Implicit(const S: RawByteString): TQvText;
+    class operator Implicit(const Gbk: TBytes): TQvText;
+  end;
+
 
 { Every export, written by tools/interface/generate.py from interface/quorvex.json. }
 {$I QuorvexExports.inc}
@@ -237,7 +260,7 @@ type
     procedure Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
     { The GBK bytes of input I (the call's argument Place, named Name), or
       EQvError when the text cannot travel. }
-    function Input(I, Place: Integer; const Name, S: string): PAnsiChar;
+    function Input(I, Place: Integer; const Name: string; const S: TQvText): PAnsiChar;
     function Text: PAnsiChar;
     function Param(I: Integer): PAnsiChar;
     function Done(Ok: Boolean; NumberCount: Integer): TQvReply;
@@ -295,13 +318,16 @@ function QvBuffer(Size: Integer): RawByteString;
 function QvFxBufferSize(ReplyLength: Int32): Integer;
 { The text a call left in a buffer: its bytes up to the first zero. }
 function QvText(Buffer: PAnsiChar): RawByteString;
-{ GBK bytes of S (characters GBK lacks become '?'), and the string of GBK bytes. }
-function QvToGbk(const S: string): RawByteString;
+{ The unit's one conversion out: the GBK bytes of Text, and '' when it has
+  them, else why it has none (bytes that are not valid UTF-8, a character
+  GBK lacks, a zero byte, which would end the text early). }
+function QvGbkFault(const Text: TQvText; out Gbk: RawByteString): string;
+{ The GBK bytes of Text (code page 936), or EQvError saying why it has none. }
+function QvToGbk(const Text: TQvText): RawByteString;
+{ The unit's one conversion in: the string of GBK bytes, U+FFFD for bytes
+  that are not GBK. }
 function QvFromGbk(const Gbk: RawByteString): string; overload;
 function QvFromGbk(Buffer: PAnsiChar): string; overload;
-{ Why S cannot travel as a text ('' when it can), with its GBK bytes:
-  a zero byte would end it early, a character GBK lacks would become '?'. }
-function QvGbkFault(const S: string; out Gbk: RawByteString): string;
 { Bytes as base64 (RFC 4648, with padding). }
 function QvBase64(const Bytes: TBytes): string;
 { Storage for a length-prefixed text: four bytes of length, then the text.
@@ -345,41 +371,139 @@ begin
     Move(Buffer^, Result[1], N);
 end;
 
-function QvToGbk(const S: string): RawByteString;
+{ Text: the one policy, through the library's converters }
+
+class operator TQvText.Implicit(const S: UnicodeString): TQvText;
 begin
-  QvGbkFault(S, Result);  { the conversion alone; a fault is the caller's to look for }
+  Result.FBytes := UTF8Encode(S);
+  Result.FGbk := False;
+  Result.FFault := '';
+end;
+
+{ Bytes are taken for what their code page says; in Free Pascal the string
+  type's own code page (the locale's, ASCII under LANG=C) holds UTF-8, as in
+  Lazarus, so that no locale turns a text into '?'. }
+class operator TQvText.Implicit(const S: RawByteString): TQvText;
+var
+  Page: TSystemCodePage;
+  U: UnicodeString;
+  I, Marks: Integer;
+begin
+  Result.FGbk := False;
+  Result.FFault := '';
+  Page := StringCodePage(S);
+  if Page = 936 then
+  begin
+    Result.FBytes := S;
+    Result.FGbk := True;
+  end
+  else if (Page = CP_UTF8) or (Page = CP_NONE) {$IFDEF FPC}or (Page = CP_ACP) or (Page = DefaultSystemCodePage){$ENDIF} then
+    Result.FBytes := S
+  else
+  begin
+    { Another declared code page, which the run-time library converts from
+      without the locale; a byte it cannot read comes back as '?' or U+FFFD. }
+    U := UnicodeString(S);
+    Marks := 0;
+    for I := 1 to Length(S) do
+      if S[I] = '?' then
+        Inc(Marks);
+    for I := 1 to Length(U) do
+      if (U[I] = '?') or (U[I] = #$FFFD) then
+        Dec(Marks);
+    if Marks < 0 then
+      Result.FFault := Format('bytes that code page %d does not define', [Page]);
+    Result.FBytes := UTF8Encode(U);
+  end;
+end;
+
+class operator TQvText.Implicit(const Gbk: TBytes): TQvText;
+begin
+  Result.FBytes := '';
+  SetLength(Result.FBytes, Length(Gbk));
+  if Length(Gbk) > 0 then
+    Move(Gbk[0], Result.FBytes[1], Length(Gbk));
+  Result.FGbk := True;
+  Result.FFault := '';
+end;
+
+{ The Detail of the calling thread's last call, which names what a
+  converter or a job refused. }
+function ThreadOutcome: TQvOutcome;
+var
+  Sent: Int32;
+  Detail: TQvDetailBuffer;
+begin
+  Result := Default(TQvOutcome);
+  Sent := 0;
+  Detail[0] := #0;
+  GetLastOutcome(@Result.Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
+  Result.Sent := Sent <> 0;
+  Result.Detail := QvFromGbk(@Detail[0]);
+end;
+
+function QvGbkFault(const Text: TQvText; out Gbk: RawByteString): string;
+var
+  N: Int32;
+begin
+  Gbk := '';
+  if Text.FFault <> '' then
+    Exit(Text.FFault);
+  if Pos(#0, Text.FBytes) > 0 then
+    Exit('a text cannot hold a zero byte');
+  if Length(Text.FBytes) > High(Int32) div 2 then
+    Exit('too long a text');
+  if Text.FGbk then
+    Gbk := Text.FBytes
+  else
+  begin
+    N := QvGbkFromUtf8(PAnsiChar(Text.FBytes), Length(Text.FBytes), nil, 0);
+    if N < 0 then
+    begin
+      { "Argument 1 is U+20AC, which GBK lacks, at byte 3." names the
+        converter's argument, which is this text. }
+      Result := ThreadOutcome.Detail;
+      if Pos('Argument 1 is ', Result) = 1 then
+        Delete(Result, 1, Length('Argument 1 is '));
+      if Result = '' then
+        Result := 'not valid UTF-8, or a character GBK lacks';
+      Exit;
+    end;
+    SetLength(Gbk, N);
+    { A string always has room for its terminator. }
+    if N > 0 then
+      QvGbkFromUtf8(PAnsiChar(Text.FBytes), Length(Text.FBytes), PAnsiChar(Gbk), N + 1);
+  end;
+  SetCodePage(Gbk, 936, False);
+  Result := '';
 end;
 
 function QvFromGbk(const Gbk: RawByteString): string;
 var
-  Bytes: RawByteString;
-  U: UnicodeString;
+  Utf8: RawByteString;
+  N: Int32;
 begin
-  Bytes := Gbk;
-  SetCodePage(Bytes, 936, False);
-  U := UnicodeString(Bytes);
-  Result := string(U);
+  Utf8 := '';
+  N := QvUtf8FromGbk(PAnsiChar(Gbk), Length(Gbk), nil, 0);
+  if N > 0 then
+  begin
+    SetLength(Utf8, N);
+    QvUtf8FromGbk(PAnsiChar(Gbk), Length(Gbk), PAnsiChar(Utf8), N + 1);
+  end;
+{$IFDEF FPC}
+  { The bytes as they are: a string holds UTF-8 (see TQvText). }
+  Result := '';
+  SetLength(Result, Length(Utf8));
+  if Length(Utf8) > 0 then
+    Move(Utf8[1], Result[1], Length(Utf8));
+{$ELSE}
+  Result := UTF8ToString(Utf8);
+{$ENDIF}
 end;
 
 function QvFromGbk(Buffer: PAnsiChar): string;
 begin
   Result := QvFromGbk(QvText(Buffer));
-end;
-
-function QvGbkFault(const S: string; out Gbk: RawByteString): string;
-var
-  U: UnicodeString;
-  G: TQvGbkString;
-begin
-  U := UnicodeString(S);
-  G := TQvGbkString(U);
-  Gbk := G;
-  if Pos(#0, U) > 0 then
-    Result := 'a text cannot hold a zero byte'
-  else if UnicodeString(G) <> U then
-    Result := 'a character has no GBK form'
-  else
-    Result := '';
 end;
 
 function QvBase64(const Bytes: TBytes): string;
@@ -465,6 +589,22 @@ begin
   raise EQvError.CreateFor(Call, -1, Text, O);
 end;
 
+{ The GBK bytes of Text, given to Call as the argument Place named Name, or
+  EQvError naming it. }
+function GbkOf(const Call, Name: string; Place: Int32; const Text: TQvText): RawByteString;
+var
+  Fault: string;
+begin
+  Fault := QvGbkFault(Text, Result);
+  if Fault <> '' then
+    Refuse(Call, Name + ': ' + Fault, Place);
+end;
+
+function QvToGbk(const Text: TQvText): RawByteString;
+begin
+  Result := GbkOf('QvToGbk', 'Text', 1, Text);
+end;
+
 procedure TQvOutputs.Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
 var
   I: Integer;
@@ -478,13 +618,9 @@ begin
     Params[I] := QvBuffer(ParamSize);
 end;
 
-function TQvOutputs.Input(I, Place: Integer; const Name, S: string): PAnsiChar;
-var
-  Fault: string;
+function TQvOutputs.Input(I, Place: Integer; const Name: string; const S: TQvText): PAnsiChar;
 begin
-  Fault := QvGbkFault(S, Inputs[I]);
-  if Fault <> '' then
-    Refuse(Call, Name + ': ' + Fault, Place);
+  Inputs[I] := GbkOf(Call, Name, Place, S);
   Result := PAnsiChar(Inputs[I]);
 end;
 

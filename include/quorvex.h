@@ -1131,7 +1131,9 @@ QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
  * One policy in every language: GBK out is strict (a character GBK lacks,
  * the euro sign and U+0080 among them, is refused, never replaced), and
  * what cannot be read in (a byte that begins no GBK character, such as 80
- * or FF, or a lead byte without its trail) becomes U+FFFD.
+ * or FF, or a lead byte without its trail) becomes U+FFFD.  A conversion
+ * that succeeds leaves GetLastOutcome as the call before it left it, so
+ * that a call's texts may be converted before its outcome is read.
  * ---------------------------------------------------------------------- */
 
 /* Converts Length bytes of UTF-8 (up to its zero byte when Length is -1)

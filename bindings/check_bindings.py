@@ -192,9 +192,10 @@ def check_export_list(exports, path):
 
 
 def agrees(header_kind, binding_kind):
-    """An untyped address in a binding (IntPtr, c_void_p, Pointer) agrees with any text or
-    session pointer of the header."""
-    return header_kind == binding_kind or (binding_kind == "ptr" and header_kind in ("char*", "session*"))
+    """An untyped address in a binding (IntPtr, c_void_p, Pointer) agrees with any pointer of
+    the header: a text, a session, a job, a callback, bytes or a host's context."""
+    return header_kind == binding_kind or (
+        binding_kind == "ptr" and header_kind in ("char*", "session*", "job*", "function*", "void*"))
 
 
 def compare(lang, exports, constants, declared, defined):

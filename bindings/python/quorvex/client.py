@@ -2,13 +2,12 @@
 import ctypes
 import functools
 import weakref
-from typing import Callable, Optional
 
 from . import _native
 from ._api import ClientExports, OutcomeKind, ReloginKind, SessionExports, StateFlag
 from ._handle import Handle
 from ._native import EXPORTS
-from .jobs import Job, JobResult, run_job
+from .jobs import Job, JobResult
 from .result import ConnectionState, Outcome, QuorvexError, Relogin, Result, as_kind, read_outcome
 from .text import from_gbk, to_gbk
 
@@ -181,12 +180,18 @@ class _Exports:
         r = self.GetConnectionState().outputs
         return ConnectionState(StateFlag(r["State"]), r["Path"], r["LoginProtocol"], r["LoginCode"])
 
-    def send_job(self, job: Job, attempts: int = 2,
-                 progress: Optional[Callable[[int, str], None]] = None) -> JobResult:
-        """Sends a whole job: SubmitAllClear, its fields, its submit, restarting from the clear
-        when a call fails and the relogin logged in again; see quorvex.jobs and the README's
-        "Sending a job".  progress(attempt, step), when given, is called before each call."""
-        return run_job(self, job, attempts, progress)
+    def send_job(self, job: Job, attempts: int = 2) -> JobResult:
+        """Sends a whole job (QvSendJob): its clear, its fields and its submit, with the
+        recovery rules of the README's "Sending a job", and returns how it ended.  A job
+        that ended, however it ended, is a JobResult, never an exception; ValueError only for
+        a job the library refused before any call (no product, no numbers, a job being sent
+        already).  job.cancel() or closing the session from another thread ends the send:
+        CANCELLED, or MAYBE_SUBMITTED when the submit was out."""
+        return job._send(self._with_session, attempts)
+
+    def _with_session(self, function):
+        """function(session pointer) on this object's session."""
+        raise NotImplementedError
 
 
 class Client(_Exports, ClientExports):
@@ -224,6 +229,12 @@ class Client(_Exports, ClientExports):
         value = getattr(self.native, export.name)(*arguments)
         # Taken at once, before another call of this thread replaces it.
         return value, read_outcome(self.native, self.native.GetLastOutcome) if self._failed(export, value) else None
+
+    def _with_session(self, function):
+        session = self.native.QvDefaultSession()
+        if not session:
+            raise ValueError("send_job: the default session exists between dllInitialize and its release")
+        return function(session)
 
     def check_tels(self, number, carrier_list):
         """CheckTels: 1 China Mobile, 2 China Unicom, 3 a fixed line, 0 other, -1 a bad list."""
@@ -300,3 +311,9 @@ class Session(_Exports, SessionExports):
             # Taken before the session can go: a call ended by another thread's close says so.
             failed = self._failed(export, value)
             return value, read_outcome(self.native, self.native.QvGetLastOutcome, pointer) if failed else None
+
+    def _with_session(self, function):
+        # The send holds the session: a close from another thread ends it (the interrupt
+        # above) and waits for it to return its result.
+        with self._handle as pointer:
+            return function(pointer)

@@ -46,8 +46,8 @@ int32_t hand_over(const std::string &text, char *to, int32_t size) {
 }
 
 // A conversion that succeeds leaves the thread's last outcome to the call
-// before it, so that a host (or a binding, which converts every text) may
-// read that call's texts before asking how it went.
+// before it: bindings convert a call's output texts after the call, before
+// the host asks GetLastOutcome how that call went.
 template <class Convert>
 int32_t converted(Convert &&convert, api::Where where) {
   const connection::CallOutcome before = connection::this_thread_outcome();

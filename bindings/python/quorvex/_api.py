@@ -71,26 +71,26 @@ class JobField(enum.IntEnum):
 
 class JobStatus(enum.IntEnum):
     """The header's QV_JOB_SUBMITTED to QV_JOB_CANCELLED constants."""
-    SUBMITTED = 1  # the server took the job
-    REFUSED = 2  # the server answered a code other than 900: not submitted
-    FAILED = 3  # not submitted; safe to send again
-    MAYBE_SUBMITTED = 4  # the submit's request went out, its answer is unknown
-    CANCELLED = 5  # stopped before the submit was out: not submitted
+    SUBMITTED = 1
+    REFUSED = 2
+    FAILED = 3
+    MAYBE_SUBMITTED = 4
+    CANCELLED = 5
 
 
 class JobOption(enum.IntEnum):
     """The header's QV_JOB_OPTION_* constants."""
-    CHECK = 1  # 1: CheckPrdId after the product, CheckContent after the content
-    EVIDENCE = 2  # 1: take the evidence before the submit and after a "maybe"
-    WAIT = 3  # ms to wait for another job of the account; 0 none
+    CHECK = 1
+    EVIDENCE = 2
+    WAIT = 3
 
 
 class EvidenceKind(enum.IntEnum):
     """The header's QV_EVIDENCE_* constants."""
-    PACKAGES_BEFORE = 1  # AllInfoPackId, before the submit
-    DETAILS_BEFORE = 2  # LastDetails of the first number, before the submit
-    PACKAGES_AFTER = 3  # AllInfoPackId, after a "maybe"
-    DETAILS_AFTER = 4  # LastDetails of the first number, after a "maybe"
+    PACKAGES_BEFORE = 1
+    DETAILS_BEFORE = 2
+    PACKAGES_AFTER = 3
+    DETAILS_AFTER = 4
 
 
 class Resolution(enum.IntEnum):

@@ -698,8 +698,10 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
  * Extensions.  Every export records, for the calling thread, what its call
  * came to; these three read it back (and the connection's state) without
  * changing it, so call them right after the call you ask about, on the
- * same thread.  They add information only: no result, result code or
- * message of any export depends on them.
+ * same thread.  A text conversion (QvGbkFromUtf8, QvUtf8FromGbk) that
+ * succeeds changes nothing either, so that a binding may convert a call's
+ * texts before its host asks.  They add information only: no result, result
+ * code or message of any export depends on them.
  *
  * Retrying a failed call.  Exports that only read (the reference and
  * client queries, the checks and previews, the XML queries, Heartbeat)
@@ -755,7 +757,8 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
 /* Most bytes of a Detail text, its terminator included. */
 #define QV_DETAIL_BUFFER_SIZE 160
 
-/* The calling thread's last call (any export but these three):
+/* The calling thread's last call (any export but these three and a
+ * conversion that succeeded):
  *  Outcome      a QV_OUTCOME_* kind.
  *  Sent         1 when the whole request had been written, so that the
  *               server may have acted on it; 0 when it cannot have it.
@@ -1148,8 +1151,8 @@ QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
  * the euro sign and U+0080 among them, is refused, never replaced), and
  * what cannot be read in (a byte that begins no GBK character, such as 80
  * or FF, or a lead byte without its trail) becomes U+FFFD.  A conversion
- * that succeeds leaves GetLastOutcome as the call before it left it, so
- * that a call's texts may be converted before its outcome is read.
+ * that succeeds leaves GetLastOutcome as it was, so that a host may read a
+ * call's texts before it asks how the call went.
  * ---------------------------------------------------------------------- */
 
 /* Converts Length bytes of UTF-8 (up to its zero byte when Length is -1)

@@ -983,8 +983,8 @@ QV_EXPORT QvSession *QV_CALL QvDefaultSession(void);
  * A process may hold up to 65535 jobs at once.
  *
  * Callbacks run only inside QvSendJob, on the thread that called it; they
- * may call QvJobEvidence and QvJobResult on the job, and must not call
- * QvSendJob, QvJobDestroy or another export on the job's session.
+ * may call QvJobEvidence, QvJobResult and QvJobCancel on the job, and must
+ * not call QvSendJob, QvJobDestroy or another export on the job's session.
  * ---------------------------------------------------------------------- */
 
 typedef struct QvJob QvJob;

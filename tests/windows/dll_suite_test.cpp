@@ -284,6 +284,59 @@ TEST_F(Dll, ASendJobFieldByFieldEndsInAJobNumber) {
   EXPECT_EQ(charged, 2);
 }
 
+// The whole job in one call, its content given as UTF-8; then a job
+// cancelled by its own progress callback before its content goes out.
+void QV_CALL cancel_at_content(QvJob *job, void *, int32_t step, int32_t) {
+  if (step == 204) QvJobCancel(job);
+}
+
+TEST_F(Dll, SendJobSubmitsAndACancelEndsBeforeTheSubmit) {
+  connect_record();
+  log_in();
+  QvJob *job = QvJobCreate();
+  ASSERT_NE(job, nullptr);
+  ASSERT_EQ(QvJobSetText(job, QV_JOB_PRODUCT, "1001", -1, QV_TEXT_GBK), 1);
+  // "会议改到三点" in UTF-8
+  ASSERT_EQ(QvJobSetText(job, QV_JOB_CONTENT,
+                         "\xE4\xBC\x9A\xE8\xAE\xAE\xE6\x94\xB9\xE5\x88\xB0\xE4\xB8\x89\xE7\x82\xB9",
+                         -1, QV_TEXT_UTF8),
+            1);
+  ASSERT_EQ(QvJobAddNumber(job, "13800000000"), 1);
+  ASSERT_EQ(QvJobAddNumber(job, "13900000001"), 1);
+  EXPECT_EQ(QvSendJob(QvDefaultSession(), job, 2), 1);
+  int32_t status = 0, step = 0, recipients = 0;
+  char number[QV_PARAM_BUFFER_SIZE] = {};
+  ASSERT_EQ(QvJobResult(job, &status, &step, nullptr, &b.code, b.message, number, &recipients,
+                        nullptr, nullptr),
+            1);
+  EXPECT_EQ(status, QV_JOB_SUBMITTED) << b.message;
+  EXPECT_EQ(step, 299);
+  EXPECT_EQ(recipients, 2);
+  EXPECT_GT(std::strlen(number), 0u);
+
+  ASSERT_EQ(QvJobSetProgress(job, cancel_at_content, nullptr), 1);
+  EXPECT_EQ(QvSendJob(QvDefaultSession(), job, 2), 0);
+  ASSERT_EQ(QvJobResult(job, &status, &step, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                        nullptr),
+            1);
+  EXPECT_EQ(status, QV_JOB_CANCELLED);
+  EXPECT_EQ(step, 204);
+  EXPECT_EQ(QvJobDestroy(job), 1);
+  EXPECT_EQ(QvJobDestroy(job), 0);  // a destroyed handle is refused
+}
+
+// The text policy with the system's code page 936: the euro sign (which
+// that code page holds as 80) and U+0080 are refused, 80 reads as U+FFFD.
+TEST(DllLocal, TextConversionKeepsOnePolicy) {
+  char out[32] = {};
+  EXPECT_EQ(QvGbkFromUtf8("\xE4\xB8\xAD\xE6\x96\x87", -1, out, sizeof out), 4);
+  EXPECT_EQ(std::string(out), "\xD6\xD0\xCE\xC4");
+  EXPECT_EQ(QvGbkFromUtf8("\xE2\x82\xAC", -1, out, sizeof out), -1);
+  EXPECT_EQ(QvGbkFromUtf8("\xC2\x80", -1, out, sizeof out), -1);
+  EXPECT_EQ(QvUtf8FromGbk("\x80\xD6\xD0\xFF", -1, out, sizeof out), 9);
+  EXPECT_EQ(std::string(out), "\xEF\xBF\xBD\xE4\xB8\xAD\xEF\xBF\xBD");
+}
+
 TEST_F(Dll, TooLongTextIsRefusedBeforeAnythingIsSent) {
   connect_record();
   log_in();

@@ -56,3 +56,41 @@ bool gbk_to_utf8(std::string_view gbk, std::string &out) {
 }
 
 }  // namespace qv::platform
+
+namespace qv::platform {
+
+int gbk_encode_char(char32_t c, unsigned char out[2]) {
+  if (c < 0x80) {
+    out[0] = static_cast<unsigned char>(c);
+    return 1;
+  }
+  wchar_t wide[2];
+  int n = 1;
+  if (c >= 0x10000) {
+    wide[0] = static_cast<wchar_t>(0xd800 + ((c - 0x10000) >> 10));
+    wide[1] = static_cast<wchar_t>(0xdc00 + ((c - 0x10000) & 0x3ff));
+    n = 2;
+  } else {
+    wide[0] = static_cast<wchar_t>(c);
+  }
+  char bytes[8];
+  BOOL used = FALSE;
+  const int k = ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide, n, bytes, sizeof bytes,
+                                      nullptr, &used);
+  if (k != 2 || used) return 0;
+  out[0] = static_cast<unsigned char>(bytes[0]);
+  out[1] = static_cast<unsigned char>(bytes[1]);
+  if (out[0] < 0x81 || out[0] == 0xff) return 0;
+  // The pair must read back as the same character: no best fit.
+  return gbk_decode_pair(out[0], out[1]) == c ? 2 : 0;
+}
+
+char32_t gbk_decode_pair(unsigned char lead, unsigned char trail) {
+  const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+  wchar_t wide[2];
+  const int n = ::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, in, 2, wide, 2);
+  if (n != 1) return 0;
+  return static_cast<char32_t>(wide[0]);
+}
+
+}  // namespace qv::platform

@@ -230,8 +230,9 @@ void take_outcome(R &r) {
 }
 
 // The GBK form of a UTF-8 text, by the library's strict rule; false with
-// the library's reason (the character refused and its offset) in why.
-inline bool gbk_from_utf8(std::string_view utf8_text, std::string &gbk, std::string &why) {
+// the library's reason in why ("U+20AC, which GBK lacks, at byte 3.").
+inline bool gbk_from_utf8(std::string_view utf8_text, std::string &gbk,
+                          std::string &why) {
   gbk.clear();
   if (utf8_text.empty()) return true;
   if (utf8_text.size() >= static_cast<size_t>(INT32_MAX)) {
@@ -241,12 +242,19 @@ inline bool gbk_from_utf8(std::string_view utf8_text, std::string &gbk, std::str
   // GBK never takes more bytes than UTF-8 for the same characters.
   gbk.assign(utf8_text.size() + 1, '\0');
   const int32_t length =
-      QvGbkFromUtf8(utf8_text.data(), static_cast<int32_t>(utf8_text.size()), gbk.data(),
-                    static_cast<int32_t>(gbk.size()));
+      QvGbkFromUtf8(utf8_text.data(), static_cast<int32_t>(utf8_text.size()),
+                    gbk.data(), static_cast<int32_t>(gbk.size()));
   if (length < 0 || static_cast<size_t>(length) >= gbk.size()) {
     char detail[QV_DETAIL_BUFFER_SIZE] = "";
-    GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail, static_cast<int32_t>(sizeof detail));
-    why = detail[0] ? detail : "not valid UTF-8, or a character that GBK lacks";
+    GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail,
+                   static_cast<int32_t>(sizeof detail));
+    // "Argument 1 is U+20AC, which GBK lacks, at byte 3.": the text's own part.
+    constexpr std::string_view kPrefix = "Argument 1 is ";
+    const std::string_view said = detail;
+    why = said.substr(0, kPrefix.size()) == kPrefix
+              ? said.substr(kPrefix.size())
+              : said;
+    if (why.empty()) why = "not UTF-8, or holds a character that GBK lacks.";
     gbk.clear();
     return false;
   }
@@ -256,13 +264,16 @@ inline bool gbk_from_utf8(std::string_view utf8_text, std::string &gbk, std::str
 
 // The UTF-8 form of a GBK text; what is not GBK becomes U+FFFD.
 inline std::string utf8_from_gbk(std::string_view gbk) {
-  if (gbk.empty() || gbk.size() >= static_cast<size_t>(INT32_MAX / 3)) return std::string(gbk);
+  if (gbk.empty() || gbk.size() >= static_cast<size_t>(INT32_MAX / 3))
+    return std::string(gbk);
   // Three UTF-8 bytes at most for each GBK byte (U+FFFD for a lone one).
   std::string out(3 * gbk.size() + 1, '\0');
-  const int32_t length = QvUtf8FromGbk(gbk.data(), static_cast<int32_t>(gbk.size()), out.data(),
-                                       static_cast<int32_t>(out.size()));
-  out.resize(length < 0 || static_cast<size_t>(length) >= out.size() ? 0
-                                                                      : static_cast<size_t>(length));
+  const int32_t length =
+      QvUtf8FromGbk(gbk.data(), static_cast<int32_t>(gbk.size()), out.data(),
+                    static_cast<int32_t>(out.size()));
+  out.resize(length < 0 || static_cast<size_t>(length) >= out.size()
+                 ? 0
+                 : static_cast<size_t>(length));
   return out;
 }
 
@@ -270,7 +281,8 @@ inline std::string utf8_from_gbk(std::string_view gbk) {
 // outcome set) when it holds a zero byte or, from a UTF-8 session, a
 // character that GBK lacks.
 template <class R>
-bool text_in(R &r, int32_t position, std::string_view text, bool utf8_texts, std::string &gbk) {
+bool text_in(R &r, int32_t position, std::string_view text, bool utf8_texts,
+             std::string &gbk) {
   if (holds_zero(r, position, text)) return false;
   if (!utf8_texts) {
     gbk.assign(text.data(), text.size());
@@ -279,7 +291,7 @@ bool text_in(R &r, int32_t position, std::string_view text, bool utf8_texts, std
   std::string why;
   if (gbk_from_utf8(text, gbk, why)) return true;
   r.outcome = Outcome{QV_OUTCOME_REFUSED, false, position, 0,
-                      "Argument " + std::to_string(position) + " cannot be written in GBK: " + why};
+                      "Argument " + std::to_string(position) + " is " + why};
   return false;
 }
 

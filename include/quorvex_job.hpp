@@ -30,11 +30,12 @@ class CancellerAccess;
 
 // How a job ended (QV_JOB_*).
 enum class JobStatus : int32_t {
-  Submitted = QV_JOB_SUBMITTED,            // the server took the job
-  Refused = QV_JOB_REFUSED,                // it answered another code than 900
-  Failed = QV_JOB_FAILED,                  // not submitted; safe to send again
-  MaybeSubmitted = QV_JOB_MAYBE_SUBMITTED, // the submit was out, its answer unknown
-  Cancelled = QV_JOB_CANCELLED,            // stopped before the submit was out
+  Submitted = QV_JOB_SUBMITTED,  // the server took the job
+  Refused = QV_JOB_REFUSED,      // it answered another code than 900
+  Failed = QV_JOB_FAILED,        // not submitted; safe to send again
+  MaybeSubmitted =
+      QV_JOB_MAYBE_SUBMITTED,    // the submit was out, its answer unknown
+  Cancelled = QV_JOB_CANCELLED,  // stopped before the submit was out
 };
 
 // A resolver's answer (QV_RESOLVED_*).
@@ -48,8 +49,8 @@ enum class Resolved : int32_t {
 // server wrote them; nullopt for one not taken.
 struct JobEvidence {
   std::optional<std::string> packages_before;  // AllInfoPackId
-  std::optional<std::string> details_before;   // LastDetails of the first number
-  std::optional<std::string> packages_after;   // the same, after a "maybe"
+  std::optional<std::string> details_before;  // LastDetails of the first number
+  std::optional<std::string> packages_after;  // the same, after a "maybe"
   std::optional<std::string> details_after;
 };
 
@@ -178,19 +179,24 @@ struct JobCallbacks {
 // gave the calling thread's last call.
 [[noreturn]] inline void job_refused(const char *what) {
   char detail[QV_DETAIL_BUFFER_SIZE] = "";
-  GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail, static_cast<int32_t>(sizeof detail));
+  GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail,
+                 static_cast<int32_t>(sizeof detail));
   throw std::invalid_argument(std::string("send_job: ") + what + " refused" +
                               (detail[0] ? ": " : "") + detail);
 }
 
-inline std::optional<std::string> job_evidence(QvJob *job, int32_t which, bool utf8) {
+inline std::optional<std::string> job_evidence(QvJob *job, int32_t which,
+                                               bool utf8) {
   std::string text(QV_BODY_BUFFER_SIZE, '\0');
-  int32_t length = QvJobEvidence(job, which, text.data(), static_cast<int32_t>(text.size()));
+  int32_t length =
+      QvJobEvidence(job, which, text.data(), static_cast<int32_t>(text.size()));
   if (length >= static_cast<int32_t>(text.size())) {
     text.assign(static_cast<size_t>(length) + 1, '\0');
-    length = QvJobEvidence(job, which, text.data(), static_cast<int32_t>(text.size()));
+    length = QvJobEvidence(job, which, text.data(),
+                           static_cast<int32_t>(text.size()));
   }
-  if (length < 0 || length >= static_cast<int32_t>(text.size())) return std::nullopt;
+  if (length < 0 || length >= static_cast<int32_t>(text.size()))
+    return std::nullopt;
   text.resize(static_cast<size_t>(length));
   text_out(text, utf8);
   return text;
@@ -205,7 +211,8 @@ inline JobEvidence job_evidence(QvJob *job, bool utf8) {
 
 // Nothing may unwind through the library: an exception ends the send (or
 // leaves the "maybe" unresolved) and waits in the result.
-inline void QV_CALL job_progress(QvJob *job, void *context, int32_t step, int32_t attempt) {
+inline void QV_CALL job_progress(QvJob *job, void *context, int32_t step,
+                                 int32_t attempt) {
   auto &callbacks = *static_cast<JobCallbacks *>(context);
   if (callbacks.thrown) return;
   try {
@@ -219,15 +226,16 @@ inline void QV_CALL job_progress(QvJob *job, void *context, int32_t step, int32_
 inline int32_t QV_CALL job_resolver(QvJob *job, void *context) {
   auto &callbacks = *static_cast<JobCallbacks *>(context);
   try {
-    return static_cast<int32_t>((*callbacks.resolver)(job_evidence(job, callbacks.utf8)));
+    return static_cast<int32_t>(
+        (*callbacks.resolver)(job_evidence(job, callbacks.utf8)));
   } catch (...) {
     if (!callbacks.thrown) callbacks.thrown = std::current_exception();
     return QV_RESOLVED_UNKNOWN;
   }
 }
 
-inline void job_text(QvJob *job, int32_t field, const std::string &text, bool utf8,
-                     const char *what) {
+inline void job_text(QvJob *job, int32_t field, const std::string &text,
+                     bool utf8, const char *what) {
   if (text.empty()) return;
   if (text.size() >= static_cast<size_t>(INT32_MAX) ||
       !QvJobSetText(job, field, text.data(), static_cast<int32_t>(text.size()),
@@ -245,7 +253,8 @@ inline void fill_job(QvJob *job, const Job &j, bool utf8) {
   job_text(job, QV_JOB_BEGIN_TIME, j.begin_time, utf8, "the begin time");
   job_text(job, QV_JOB_END_TIME, j.end_time, utf8, "the end time");
   job_text(job, QV_JOB_PERIOD, j.period, utf8, "the period");
-  if (j.orders.size() > 3) throw std::invalid_argument("send_job: more than 3 orders");
+  if (j.orders.size() > 3)
+    throw std::invalid_argument("send_job: more than 3 orders");
   const int32_t order_fields[] = {QV_JOB_ORDER1, QV_JOB_ORDER2, QV_JOB_ORDER3};
   for (size_t i = 0; i < j.orders.size(); ++i)
     job_text(job, order_fields[i], j.orders[i], utf8, "an order");
@@ -253,14 +262,17 @@ inline void fill_job(QvJob *job, const Job &j, bool utf8) {
     std::string gbk = number, why;
     if (number.find('\0') != std::string::npos)
       throw std::invalid_argument("send_job: a number holds a zero byte");
-    if ((utf8 && !gbk_from_utf8(number, gbk, why)) || !QvJobAddNumber(job, gbk.c_str()))
-      job_refused("a number");
+    if (utf8 && !gbk_from_utf8(number, gbk, why))
+      throw std::invalid_argument("send_job: a number is " + why);
+    if (!QvJobAddNumber(job, gbk.c_str())) job_refused("a number");
   }
   if (j.file_content.size() >= static_cast<size_t>(INT32_MAX) ||
-      !QvJobSetFile(job, j.file_content.data(), static_cast<int32_t>(j.file_content.size())))
+      !QvJobSetFile(job, j.file_content.data(),
+                    static_cast<int32_t>(j.file_content.size())))
     job_refused("the file");
   if (!QvJobSetOption(job, QV_JOB_OPTION_CHECK, j.check ? 1 : 0) ||
-      !QvJobSetOption(job, QV_JOB_OPTION_EVIDENCE, j.evidence || j.resolver ? 1 : 0) ||
+      !QvJobSetOption(job, QV_JOB_OPTION_EVIDENCE,
+                      j.evidence || j.resolver ? 1 : 0) ||
       !QvJobSetOption(job, QV_JOB_OPTION_WAIT, j.wait_ms))
     job_refused("an option");
 }
@@ -268,14 +280,15 @@ inline void fill_job(QvJob *job, const Job &j, bool utf8) {
 inline JobResult job_result(QvJob *job, bool utf8) {
   JobResult r;
   int32_t status = 0;
-  std::string message(QV_BODY_BUFFER_SIZE, '\0'), number(QV_PARAM_BUFFER_SIZE, '\0');
-  QvJobResult(job, &status, &r.step, &r.attempts, &r.code, message.data(), number.data(),
-              &r.recipients, &r.charged, &r.left);
+  std::string message(QV_BODY_BUFFER_SIZE, '\0'),
+      number(QV_PARAM_BUFFER_SIZE, '\0');
+  QvJobResult(job, &status, &r.step, &r.attempts, &r.code, message.data(),
+              number.data(), &r.recipients, &r.charged, &r.left);
   r.status = static_cast<JobStatus>(status);
   char detail[QV_DETAIL_BUFFER_SIZE] = "";
   int32_t sent = 0;
-  QvJobOutcome(job, &r.outcome.kind, &sent, &r.relogin, &r.outcome.socket_error, detail,
-               static_cast<int32_t>(sizeof detail));
+  QvJobOutcome(job, &r.outcome.kind, &sent, &r.relogin, &r.outcome.socket_error,
+               detail, static_cast<int32_t>(sizeof detail));
   r.outcome.sent = sent != 0;
   r.outcome.detail = detail;
   cut_at_zero(message);
@@ -289,7 +302,8 @@ inline JobResult job_result(QvJob *job, bool utf8) {
 }
 
 inline JobResult send_job(SessionView &session, const Job &job, int attempts,
-                          const JobProgress &progress, JobCanceller *canceller) {
+                          const JobProgress &progress,
+                          JobCanceller *canceller) {
   const bool utf8 = session.utf8_texts();
   OwnedJob owned;
   QvJob *const q = owned.get();
@@ -305,13 +319,16 @@ inline JobResult send_job(SessionView &session, const Job &job, int attempts,
   if (canceller) CancellerAccess::detach(*canceller);
   char why[QV_DETAIL_BUFFER_SIZE] = "";
   if (!submitted)
-    GetLastOutcome(nullptr, nullptr, nullptr, nullptr, why, static_cast<int32_t>(sizeof why));
+    GetLastOutcome(nullptr, nullptr, nullptr, nullptr, why,
+                   static_cast<int32_t>(sizeof why));
   int32_t status = 0;
-  QvJobResult(q, &status, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  QvJobResult(q, &status, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+              nullptr, nullptr);
   // No status: refused before any call (no product or numbers, no session).
   if (status == 0)
-    throw std::invalid_argument(std::string("send_job: the job was refused before any call") +
-                                (why[0] ? ": " : "") + why);
+    throw std::invalid_argument(
+        std::string("send_job: the job was refused before any call") +
+        (why[0] ? ": " : "") + why);
   JobResult r = job_result(q, utf8);
   r.callback_exception = callbacks.thrown;
   return r;
@@ -325,16 +342,17 @@ inline JobResult send_job(SessionView &session, const Job &job, int attempts,
 // a job refused before any call: a text that does not fit its field or
 // that GBK cannot hold, more than 3 orders, no product, no numbers, a
 // session that is not one.
-inline JobResult send_job(SessionView &session, const Job &job, int attempts = 2,
-                          const JobProgress &progress = {}) {
+inline JobResult send_job(SessionView &session, const Job &job,
+                          int attempts = 2, const JobProgress &progress = {}) {
   return detail::send_job(session, job, attempts, progress, nullptr);
 }
 
 // The same, cancelled by canceller.cancel() from any thread: a job stopped
 // before its submit was out ends Cancelled, one stopped after it
 // MaybeSubmitted.
-inline JobResult send_job(SessionView &session, const Job &job, JobCanceller &canceller,
-                          int attempts = 2, const JobProgress &progress = {}) {
+inline JobResult send_job(SessionView &session, const Job &job,
+                          JobCanceller &canceller, int attempts = 2,
+                          const JobProgress &progress = {}) {
   return detail::send_job(session, job, attempts, progress, &canceller);
 }
 

@@ -12,8 +12,6 @@
 
 namespace qv::api {
 
-namespace {
-
 // A key of this process for scrambling handle values: a made-up value
 // rarely names a live session.  Not a secret, only a spread.
 uintptr_t handle_key() {
@@ -28,7 +26,20 @@ uintptr_t handle_key() {
   return static_cast<uintptr_t>(key ^ key >> 29);
 }
 
-}  // namespace
+void note_not_a_session(const QvSession *handle) {
+  connection::refuse(1, handle ? "Argument 1 is not a live session: QvSessionCreate did not make "
+                                 "it, or it was destroyed."
+                               : "Argument 1 (the session) is a null pointer.");
+}
+
+qv_bool refuse_session(const QvSession *handle, Where where) {
+  return guarded(
+      [handle] {
+        note_not_a_session(handle);
+        return false;
+      },
+      where);
+}
 
 SessionTable &sessions() {
   // Never destroyed: a handle stays checkable until the process is gone.

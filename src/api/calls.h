@@ -17,6 +17,9 @@ namespace qv::api {
 // life of the process; dllInitialize and release make and destroy its
 // connection objects.  Its handle is what QvDefaultSession returns.
 connection::Session &default_session();
+
+// A key of this process for scrambling the values of its handle tables.
+uintptr_t handle_key();
 QvSession *default_handle();
 
 // Runs one record command on the session under its call lock.

@@ -18,21 +18,6 @@ using namespace qv::api;
 
 namespace {
 
-constexpr const char *kNullSession = "Argument 1 (the session) is a null pointer.";
-constexpr const char *kNotASession =
-    "Argument 1 is not a live session: QvSessionCreate did not make it, or it was destroyed.";
-
-// A twin given no live session: refused before any other argument is
-// touched, and without reading anything through the handle.
-qv_bool refuse_session(const QvSession *handle, Where where = __builtin_FUNCTION()) {
-  return guarded(
-      [handle] {
-        connection::refuse(1, handle ? kNotASession : kNullSession);
-        return false;
-      },
-      where);
-}
-
 // The trace's numbers of created sessions: s1, s2, ... in the order they
 // were made, never reused.
 std::atomic<uint64_t> g_next_trace_number{1};

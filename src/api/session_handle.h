@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "api/guard.h"
 #include "api/handle_table.h"
 #include "connection/session.h"
 #include "quorvex.h"
@@ -35,5 +36,12 @@ class SessionUse {
  private:
   SessionTable::Use use_;
 };
+
+// Notes a session argument that is not a live session: refused before any
+// other argument is touched, and without reading anything through it.
+void note_not_a_session(const QvSession *handle);
+
+// A twin given no live session: its refusal, under the guard.
+qv_bool refuse_session(const QvSession *handle, Where where = __builtin_FUNCTION());
 
 }  // namespace qv::api

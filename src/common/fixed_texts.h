@@ -102,6 +102,10 @@ inline constexpr std::string_view kReadTimedOut = "Read timed out.";
 inline constexpr std::string_view kWriteTimedOut = "Write timed out.";
 // A wait ended because the host disconnected or released from another thread.
 inline constexpr std::string_view kDisconnectedByHost = "Disconnected by the host.";
+inline constexpr std::string_view kJobCancelled = "Cancelled by the host.";
+inline constexpr std::string_view kAccountBusy = "Another job of this account is being sent.";
+inline constexpr std::string_view kAccountWaitTimedOut =
+    "Timed out waiting for another job of this account.";
 // Bytes that no request asked for were waiting when a request was about to
 // go out: the stream is out of step.
 inline constexpr std::string_view kUnrequestedData = "Unrequested data from the server.";

@@ -227,6 +227,20 @@ void TcpClient::check_in_step(platform::Socket &s) {
   throw Error(std::string(text::kUnrequestedData));
 }
 
+bool TcpClient::unrequested_waiting() {
+  if (begin_ != end_) return true;
+  if (!connected()) return false;
+  platform::Socket &s = handler_->socket();
+  if (!s.readable_now()) return false;
+  int error = 0;
+  const long n = s.receive(buffer_, kChunk, Deadline::after(1), error);
+  if (n <= 0) return false;
+  if (trace::on()) trace::dump_received(buffer_, static_cast<size_t>(n));
+  begin_ = 0;
+  end_ = static_cast<size_t>(n);
+  return true;
+}
+
 void TcpClient::write(const void *data, size_t size, Deadline deadline,
                       const trace::Outgoing &out) {
   platform::Socket &s = open_socket();

@@ -147,6 +147,11 @@ class TcpClient {
   // The same under the read time-out.
   void read_exact(void *data, size_t size) { read_exact(data, size, waits_.operation_deadline()); }
   const Waits &waits() const { return waits_; }
+  // Right after an answer was read: whether bytes that no request asked
+  // for are waiting already (a second answer), so that the answer read may
+  // not have been the request's own.  Never blocks; bytes found stay for
+  // the next write, which refuses them.  The peer's close is no such byte.
+  bool unrequested_waiting();
   // Reads one LF-terminated line (a CR before the LF dropped) of at most
   // max_length bytes; a longer one fails with "Max line length exceeded.".
   std::string read_line(size_t max_length, Deadline deadline);

@@ -13,9 +13,9 @@
 #error "include quorvex.hpp, which includes this file"
 #endif
 
+#include <atomic>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -114,33 +114,25 @@ class JobCanceller {
   JobCanceller &operator=(const JobCanceller &) = delete;
 
   void cancel() noexcept {
-    std::lock_guard<std::mutex> lock(mu_);
-    cancelled_ = true;
-    if (job_) QvJobCancel(job_);
+    cancelled_.store(true);
+    // A job destroyed meanwhile is refused by the library, never reached.
+    if (QvJob *job = job_.load()) QvJobCancel(job);
   }
-  bool cancelled() const noexcept {
-    std::lock_guard<std::mutex> lock(mu_);
-    return cancelled_;
-  }
+  bool cancelled() const noexcept { return cancelled_.load(); }
 
  private:
   friend class detail::CancellerAccess;
 
-  // The send holds the job for as long as QvSendJob runs, so that a
-  // cancel never reaches a destroyed job.
+  // Either cancel() sees the job or attach() sees the cancel: both store
+  // before they load.
   void attach(QvJob *job) noexcept {
-    std::lock_guard<std::mutex> lock(mu_);
-    job_ = job;
-    if (cancelled_) QvJobCancel(job_);
+    job_.store(job);
+    if (cancelled_.load()) QvJobCancel(job);
   }
-  void detach() noexcept {
-    std::lock_guard<std::mutex> lock(mu_);
-    job_ = nullptr;
-  }
+  void detach() noexcept { job_.store(nullptr); }
 
-  mutable std::mutex mu_;
-  QvJob *job_ = nullptr;
-  bool cancelled_ = false;
+  std::atomic<QvJob *> job_{nullptr};
+  std::atomic<bool> cancelled_{false};
 };
 
 namespace detail {

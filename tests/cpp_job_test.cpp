@@ -217,23 +217,28 @@ TEST_F(CppJob, AServerRestartBetweenTwoJobsStillSubmitsTheSecond) {
 // with and without the simulator's resolver.  The server's own list says
 // what it took.
 TEST_F(CppJob, CancelsAndLostSubmitsEndAsTheServerLeftThem) {
+  enum Host { kWait, kCancel, kDisconnect };  // what another thread does meanwhile
   struct Case {
     const char *what;
     int32_t code;
     Relay::Action action;
-    bool cancel, resolver;
+    Host host;
+    bool resolver;
     JobStatus status;
     size_t applied;
   };
   const Case cases[] = {
-      {"cancelled while a field is out", 202, Relay::kHold, true, false, JobStatus::Cancelled, 0},
-      {"cancelled while the submit is out", 299, Relay::kHold, true, false,
+      {"cancelled while a field is out", 202, Relay::kHold, kCancel, false, JobStatus::Cancelled,
+       0},
+      {"disconnected while a field is out", 203, Relay::kHold, kDisconnect, false,
+       JobStatus::Cancelled, 0},
+      {"cancelled while the submit is out", 299, Relay::kHold, kCancel, false,
        JobStatus::MaybeSubmitted, 1},
-      {"submit taken, answer lost, no resolver", 299, Relay::kSwallow, false, false,
+      {"submit taken, answer lost, no resolver", 299, Relay::kSwallow, kWait, false,
        JobStatus::MaybeSubmitted, 1},
-      {"submit taken, answer lost, resolved", 299, Relay::kSwallow, false, true,
+      {"submit taken, answer lost, resolved", 299, Relay::kSwallow, kWait, true,
        JobStatus::Submitted, 1},
-      {"submit lost on the way, resolved", 299, Relay::kDrop, false, true, JobStatus::Failed, 0},
+      {"submit lost on the way, resolved", 299, Relay::kDrop, kWait, true, JobStatus::Failed, 0},
   };
   size_t applied = 0;
   for (const Case &c : cases) {
@@ -250,7 +255,8 @@ TEST_F(CppJob, CancelsAndLostSubmitsEndAsTheServerLeftThem) {
     std::future<void> acted = relay.acted();
     std::thread canceller_thread([&] {
       const bool in_time = acted.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-      if (c.cancel || !in_time) canceller.cancel();
+      if (c.host == kCancel || !in_time) canceller.cancel();
+      if (c.host == kDisconnect) (void)s.TcpDisconnect();
     });
     const quorvex::JobResult r = quorvex::send_job(s, job, canceller);
     canceller_thread.join();
@@ -258,7 +264,7 @@ TEST_F(CppJob, CancelsAndLostSubmitsEndAsTheServerLeftThem) {
     EXPECT_EQ(c.status, r.status) << c.what << ": " << r.outcome.detail;
     EXPECT_EQ(c.code, r.step) << c.what;
     EXPECT_EQ(applied, jobs_sent()) << c.what;
-    if (c.code == 299 && !c.cancel) {
+    if (c.code == 299 && c.host == kWait) {
       EXPECT_TRUE(r.evidence.packages_after) << c.what << ": the evidence after the loss";
     }
   }

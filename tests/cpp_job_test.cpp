@@ -270,16 +270,26 @@ TEST_F(CppJob, CancelsAndLostSubmitsEndAsTheServerLeftThem) {
   }
 }
 
-// A cancel made before the send ends it before its first call.
-TEST_F(CppJob, ACancelBeforeTheSendEndsItBeforeAnyCall) {
+// A cancel made before the send ends it before its first call; a progress
+// function that throws ends it at that call, and its exception waits in
+// the result rather than unwinding through the library.
+TEST_F(CppJob, ACancelBeforeTheSendOrAThrowingProgressEndsIt) {
   quorvex::Session s = logged_in(port);
   quorvex::JobCanceller canceller;
   canceller.cancel();
   int calls = 0;
-  const quorvex::JobResult r =
+  const quorvex::JobResult before =
       quorvex::send_job(s, sms(), canceller, 2, [&](int32_t, int32_t) { ++calls; });
-  EXPECT_EQ(JobStatus::Cancelled, r.status);
+  EXPECT_EQ(JobStatus::Cancelled, before.status);
   EXPECT_EQ(0, calls);
+
+  const quorvex::JobResult thrown = quorvex::send_job(s, sms(), 2, [](int32_t step, int32_t) {
+    if (step == 202) throw std::runtime_error("progress gave up");
+  });
+  EXPECT_EQ(JobStatus::Cancelled, thrown.status);
+  EXPECT_EQ(202, thrown.step);
+  ASSERT_TRUE(thrown.callback_exception);
+  EXPECT_THROW(std::rethrow_exception(thrown.callback_exception), std::runtime_error);
   EXPECT_EQ(0u, jobs_sent());
 }
 

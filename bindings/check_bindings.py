@@ -7,8 +7,10 @@ with the kinds
     "bool8"  qv_bool (one byte)        "i32"    int32_t
     "i32*"   int32_t *                 "char*"  char * or const char * (const-ness ignored)
     "void"   no parameters, or no result
-    "session*" QvSession *           "ptr"    (a binding's) an address it does not look into,
-                                              which agrees with char* and session*
+    "session*" QvSession *           "job*"   QvJob *
+    "void*"  void * or const void *    "function*" a function pointer (a callback)
+    "ptr"    (a binding's) an address it does not look into, which agrees with every
+             pointer kind above; a binding's char* agrees with void* (bytes)
 and the header's integer #define constants (QV_BODY_BUFFER_SIZE, QV_OUTCOME_*, ...),
 aliases and simple expressions evaluated.  The header's exports are also compared with
 src/exports.txt: the same names, and each stdcall byte count "@N" four bytes a parameter.
@@ -192,9 +194,11 @@ def check_export_list(exports, path):
 
 
 def agrees(header_kind, binding_kind):
-    """An untyped address in a binding (IntPtr, c_void_p, Pointer) agrees with any text or
-    session pointer of the header."""
-    return header_kind == binding_kind or (binding_kind == "ptr" and header_kind in ("char*", "session*"))
+    """An untyped address in a binding (IntPtr, c_void_p, Pointer) agrees with any pointer of
+    the header; bytes given as a binding's text pointer agree with void *."""
+    pointers = ("char*", "session*", "job*", "void*", "function*")
+    return (header_kind == binding_kind or (binding_kind == "ptr" and header_kind in pointers)
+            or (binding_kind == "char*" and header_kind == "void*"))
 
 
 def compare(lang, exports, constants, declared, defined):

@@ -698,8 +698,10 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
  * Extensions.  Every export records, for the calling thread, what its call
  * came to; these three read it back (and the connection's state) without
  * changing it, so call them right after the call you ask about, on the
- * same thread.  They add information only: no result, result code or
- * message of any export depends on them.
+ * same thread.  A text conversion (QvGbkFromUtf8, QvUtf8FromGbk) that
+ * succeeds changes nothing either, so that a binding may convert a call's
+ * texts before its host asks.  They add information only: no result, result
+ * code or message of any export depends on them.
  *
  * Retrying a failed call.  Exports that only read (the reference and
  * client queries, the checks and previews, the XML queries, Heartbeat)
@@ -755,7 +757,8 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
 /* Most bytes of a Detail text, its terminator included. */
 #define QV_DETAIL_BUFFER_SIZE 160
 
-/* The calling thread's last call (any export but these three):
+/* The calling thread's last call (any export but these three and a
+ * conversion that succeeded):
  *  Outcome      a QV_OUTCOME_* kind.
  *  Sent         1 when the whole request had been written, so that the
  *               server may have acted on it; 0 when it cannot have it.
@@ -1004,23 +1007,35 @@ typedef struct QvJob QvJob;
 #define QV_TEXT_GBK 0  /* GBK bytes, sent as they are */
 #define QV_TEXT_UTF8 1 /* UTF-8, converted to GBK */
 
-/* How a job ended (QvJobResult); 0 before its first send ended. */
-#define QV_JOB_SUBMITTED 1       /* the server took the job */
-#define QV_JOB_REFUSED 2         /* the server answered a code other than 900: not submitted */
-#define QV_JOB_FAILED 3          /* not submitted; safe to send again */
-#define QV_JOB_MAYBE_SUBMITTED 4 /* the submit's request went out, its answer is unknown */
-#define QV_JOB_CANCELLED 5       /* stopped before the submit was out: not submitted */
+/* How a job ended (QvJobResult); 0 before its first send ended.
+ *  SUBMITTED        the server took the job
+ *  REFUSED          the server answered a code other than 900: not
+ *                   submitted
+ *  FAILED           not submitted; safe to send again
+ *  MAYBE_SUBMITTED  the submit's request went out, its answer is unknown
+ *  CANCELLED        stopped before the submit was out: not submitted */
+#define QV_JOB_SUBMITTED 1
+#define QV_JOB_REFUSED 2
+#define QV_JOB_FAILED 3
+#define QV_JOB_MAYBE_SUBMITTED 4
+#define QV_JOB_CANCELLED 5
 
-/* Options of a job (QvJobSetOption). */
-#define QV_JOB_OPTION_CHECK 1    /* 1: CheckPrdId after the product, CheckContent after the content */
-#define QV_JOB_OPTION_EVIDENCE 2 /* 1: take the evidence before the submit and after a "maybe" */
-#define QV_JOB_OPTION_WAIT 3     /* ms to wait for another job of the account; 0 none */
+/* Options of a job (QvJobSetOption).
+ *  CHECK     1: CheckPrdId after the product, CheckContent after the
+ *            content
+ *  EVIDENCE  1: take the evidence before the submit and after a "maybe"
+ *  WAIT      ms to wait for another job of the account; 0: none */
+#define QV_JOB_OPTION_CHECK 1
+#define QV_JOB_OPTION_EVIDENCE 2
+#define QV_JOB_OPTION_WAIT 3
 
-/* The evidence of a job (QvJobEvidence): two replies, each taken twice. */
-#define QV_EVIDENCE_PACKAGES_BEFORE 1 /* AllInfoPackId, before the submit */
-#define QV_EVIDENCE_DETAILS_BEFORE 2  /* LastDetails of the first number, before the submit */
-#define QV_EVIDENCE_PACKAGES_AFTER 3  /* AllInfoPackId, after a "maybe" */
-#define QV_EVIDENCE_DETAILS_AFTER 4   /* LastDetails of the first number, after a "maybe" */
+/* The evidence of a job (QvJobEvidence): AllInfoPackId's reply and
+ * LastDetails of the job's first number, each taken before the submit and
+ * again after a "maybe". */
+#define QV_EVIDENCE_PACKAGES_BEFORE 1
+#define QV_EVIDENCE_DETAILS_BEFORE 2
+#define QV_EVIDENCE_PACKAGES_AFTER 3
+#define QV_EVIDENCE_DETAILS_AFTER 4
 
 /* A resolver's answers. */
 #define QV_RESOLVED_UNKNOWN 0
@@ -1028,15 +1043,16 @@ typedef struct QvJob QvJob;
 #define QV_RESOLVED_NOT_SUBMITTED 2
 
 /* Limits of a job. */
-#define QV_JOB_NUMBERS_MAX 100000           /* recipients */
-#define QV_JOB_FILE_MAX (16 * 1024 * 1024)  /* bytes of the file */
-#define QV_JOB_WAIT_DEFAULT_MS 300000       /* QV_JOB_OPTION_WAIT's default */
-#define QV_JOB_LOOKUP_ROWS 20               /* LastDetails rows of the evidence */
+#define QV_JOB_NUMBERS_MAX 100000          /* recipients */
+#define QV_JOB_FILE_MAX (16 * 1024 * 1024) /* bytes of the file */
+#define QV_JOB_WAIT_DEFAULT_MS 300000      /* QV_JOB_OPTION_WAIT's default */
+#define QV_JOB_LOOKUP_ROWS 20              /* LastDetails rows, evidence */
 
 /* Called before each call of a send with the job, the host's Context, the
  * request code of the call (298, 201, ..., 299) and the attempt (1, 2,
  * ...). */
-typedef void(QV_CALL *QvJobProgress)(QvJob *Job, void *Context, int32_t Step, int32_t Attempt);
+typedef void(QV_CALL *QvJobProgress)(QvJob *Job, void *Context, int32_t Step,
+                                     int32_t Attempt);
 
 /* Called after a "maybe submitted" with the job and the host's Context;
  * returns a QV_RESOLVED_* answer. */
@@ -1102,15 +1118,17 @@ QV_API QvSendJob(QvSession *Session, QvJob *Job, int32_t Attempts);
  * fits 20 bytes, else empty; Recipients, Charged and Left the submit's
  * three numbers (0 unless submitted).  Any pointer may be null.  Returns
  * 1. */
-QV_API QvJobResult(QvJob *Job, int32_t *Status, int32_t *Step, int32_t *Attempts, int32_t *Code,
-                   char *Message, char *JobNumber, int32_t *Recipients, int32_t *Charged,
+QV_API QvJobResult(QvJob *Job, int32_t *Status, int32_t *Step,
+                   int32_t *Attempts, int32_t *Code, char *Message,
+                   char *JobNumber, int32_t *Recipients, int32_t *Charged,
                    int32_t *Left);
 
 /* The outcome of the call the job's last send ended on, as GetLastOutcome
  * words it, with the kind of its relogin (QV_RELOGIN_*).  Any pointer may
  * be null.  Returns 1. */
-QV_API QvJobOutcome(QvJob *Job, int32_t *Outcome, int32_t *Sent, int32_t *Relogin,
-                    int32_t *SocketError, char *Detail, int32_t DetailSize);
+QV_API QvJobOutcome(QvJob *Job, int32_t *Outcome, int32_t *Sent,
+                    int32_t *Relogin, int32_t *SocketError, char *Detail,
+                    int32_t DetailSize);
 
 /* Ends the job's send in progress, as described above; a cancel made while
  * the job is not being sent ends its next send before its first call.
@@ -1123,7 +1141,8 @@ QV_API QvJobCancel(QvJob *Job);
  * result of Size or more means it did not fit and nothing was written),
  * or -1 when that evidence was not taken (the option off, no "maybe", or
  * its query failed). */
-QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer, int32_t Size);
+QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
+                                        int32_t Size);
 
 /* ------------------------------------------------------------------------
  * Text conversion
@@ -1131,7 +1150,9 @@ QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
  * One policy in every language: GBK out is strict (a character GBK lacks,
  * the euro sign and U+0080 among them, is refused, never replaced), and
  * what cannot be read in (a byte that begins no GBK character, such as 80
- * or FF, or a lead byte without its trail) becomes U+FFFD.
+ * or FF, or a lead byte without its trail) becomes U+FFFD.  A conversion
+ * that succeeds leaves GetLastOutcome as it was, so that a host may read a
+ * call's texts before it asks how the call went.
  * ---------------------------------------------------------------------- */
 
 /* Converts Length bytes of UTF-8 (up to its zero byte when Length is -1)
@@ -1139,13 +1160,15 @@ QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
  * writes it with the terminator into Gbk only when it fits Size bytes (so
  * Size 0 measures); -1 for a null text, invalid UTF-8 or a character GBK
  * lacks (GetLastOutcome's Detail names the first and its byte offset). */
-QV_EXPORT int32_t QV_CALL QvGbkFromUtf8(const char *Utf8, int32_t Length, char *Gbk, int32_t Size);
+QV_EXPORT int32_t QV_CALL QvGbkFromUtf8(const char *Utf8, int32_t Length,
+                                        char *Gbk, int32_t Size);
 
 /* Converts Length bytes of GBK (up to its zero byte when Length is -1) to
  * UTF-8, U+FFFD for what is not GBK.  Returns the length of the UTF-8
  * text without its terminator, and writes it as QvGbkFromUtf8 does; -1 for
  * a null text. */
-QV_EXPORT int32_t QV_CALL QvUtf8FromGbk(const char *Gbk, int32_t Length, char *Utf8, int32_t Size);
+QV_EXPORT int32_t QV_CALL QvUtf8FromGbk(const char *Gbk, int32_t Length,
+                                        char *Utf8, int32_t Size);
 
 /* The twins, generated from the interface's description. */
 #include "quorvex_sessions.h"

@@ -1,74 +1,135 @@
-// Quorvex.Job.cs - Session.SendJob: a whole send job on a session, with the recovery rules of the README's
-// "Sending a job" built in.
+// Quorvex.Job.cs - a send job as the library holds it (QvJob), and Session.SendJob, which hands it to QvSendJob.
+// The job's plan, its recovery rules, its limits and the file's encoding are the library's (the README's
+// "Sending a job"); this file carries texts in and the result out, and maps cancelling to the library's.
 using System;
+using System.Collections;
 using System.Collections.Generic;
-using System.Globalization;
+using System.Runtime.InteropServices;
+using System.Threading;
 using static Quorvex.Native;
 
 namespace Quorvex
 {
-    /// <summary>A send job.  A null or empty text is a field not sent; texts are converted to GBK.</summary>
-    public sealed class Job
+    /// <summary>A field of a job (QV_JOB_*).</summary>
+    public enum JobField
     {
-        /// <summary>The product id (required).</summary>
-        public string Product { get; set; }
-        /// <summary>The recipients' mobile numbers (at least one); sent joined by "," in parts that fit a record.</summary>
-        public IList<string> Numbers { get; set; }
-        /// <summary>The message text.</summary>
-        public string Content { get; set; }
-        /// <summary>A push message's URL.</summary>
-        public string Url { get; set; }
-        /// <summary>When to send: dates and times in the server's formats.</summary>
-        public string BeginDate { get; set; }
-        /// <summary>See <see cref="BeginDate"/>.</summary>
-        public string EndDate { get; set; }
-        /// <summary>See <see cref="BeginDate"/>.</summary>
-        public string BeginTime { get; set; }
-        /// <summary>See <see cref="BeginDate"/>.</summary>
-        public string EndTime { get; set; }
-        /// <summary>A multimedia message's file name.</summary>
-        public string FileName { get; set; }
-        /// <summary>The file's bytes, sent base64-encoded in parts.</summary>
-        public byte[] FileContent { get; set; }
-        /// <summary>Up to 3 scheduled-order ids; any makes the job a scheduled one.</summary>
-        public IList<string> Orders { get; set; }
-        /// <summary>A scheduled job's period; makes the job a scheduled one.</summary>
-        public string Period { get; set; }
-        /// <summary>Also ask the server to vet the product (CheckPrdId) and the text (CheckContent).</summary>
-        public bool Check { get; set; }
+        /// <summary>SubmitPrdId: the product (required).</summary>
+        Product = QV_JOB_PRODUCT,
+        /// <summary>SubmitContent: the message's text.</summary>
+        Content = QV_JOB_CONTENT,
+        /// <summary>SubmitPushURL: a push message's URL.</summary>
+        PushUrl = QV_JOB_PUSH_URL,
+        /// <summary>SubmitTransFilename: a multimedia message's file name.</summary>
+        FileName = QV_JOB_FILE_NAME,
+        /// <summary>SubmitBgnDate.</summary>
+        BeginDate = QV_JOB_BEGIN_DATE,
+        /// <summary>SubmitEndDate.</summary>
+        EndDate = QV_JOB_END_DATE,
+        /// <summary>SubmitBgnTime.</summary>
+        BeginTime = QV_JOB_BEGIN_TIME,
+        /// <summary>SubmitEndTime.</summary>
+        EndTime = QV_JOB_END_TIME,
+        /// <summary>SubmitPQOrderSelect's first scheduled order.</summary>
+        Order1 = QV_JOB_ORDER1,
+        /// <summary>Its second.</summary>
+        Order2 = QV_JOB_ORDER2,
+        /// <summary>Its third.</summary>
+        Order3 = QV_JOB_ORDER3,
+        /// <summary>SubmitBgnDateEx: a scheduled job's period.</summary>
+        Period = QV_JOB_PERIOD,
     }
 
-    /// <summary>How a send job ended.</summary>
+    /// <summary>How a send ended (QV_JOB_*).</summary>
     public enum JobStatus
     {
-        /// <summary>The submit answered 900: the job is the server's.</summary>
-        Submitted,
-        /// <summary>A call answered a code other than 900: not submitted; the server keeps the job open.</summary>
-        Refused,
-        /// <summary>A call failed before the job could have been submitted: send it again once the connection is back.</summary>
-        Failed,
-        /// <summary>The submit failed with its request out: the job may have been submitted; look it up before
-        /// sending it again (<see cref="JobResult.LookUp"/>).</summary>
-        MaybeSubmitted,
+        /// <summary>No send has ended.</summary>
+        None = 0,
+        /// <summary>The server took the job.</summary>
+        Submitted = QV_JOB_SUBMITTED,
+        /// <summary>The server answered a code other than 900: not submitted.</summary>
+        Refused = QV_JOB_REFUSED,
+        /// <summary>Not submitted; safe to send again.</summary>
+        Failed = QV_JOB_FAILED,
+        /// <summary>The submit's request went out and its answer is unknown: look it up before sending again
+        /// (<see cref="JobResult.Evidence"/>).</summary>
+        MaybeSubmitted = QV_JOB_MAYBE_SUBMITTED,
+        /// <summary>Stopped before the submit was out: not submitted.</summary>
+        Cancelled = QV_JOB_CANCELLED,
     }
 
-    /// <summary>What <see cref="Session.SendJob"/> came to: the status, the step it ended on and that call's
-    /// code, message and outcome.</summary>
+    /// <summary>A reply taken as evidence of a "maybe submitted" job (QV_EVIDENCE_*).</summary>
+    public enum JobEvidenceKind
+    {
+        /// <summary>AllInfoPackId, before the submit.</summary>
+        PackagesBefore = QV_EVIDENCE_PACKAGES_BEFORE,
+        /// <summary>LastDetails of the first number, before the submit.</summary>
+        DetailsBefore = QV_EVIDENCE_DETAILS_BEFORE,
+        /// <summary>AllInfoPackId, after a "maybe".</summary>
+        PackagesAfter = QV_EVIDENCE_PACKAGES_AFTER,
+        /// <summary>LastDetails of the first number, after a "maybe".</summary>
+        DetailsAfter = QV_EVIDENCE_DETAILS_AFTER,
+    }
+
+    /// <summary>A resolver's answer (QV_RESOLVED_*).</summary>
+    public enum JobResolution
+    {
+        /// <summary>The evidence does not tell: the job stays MaybeSubmitted.</summary>
+        Unknown = QV_RESOLVED_UNKNOWN,
+        /// <summary>The job is the server's: it ends Submitted.</summary>
+        Submitted = QV_RESOLVED_SUBMITTED,
+        /// <summary>The server does not have it: it ends Failed.</summary>
+        NotSubmitted = QV_RESOLVED_NOT_SUBMITTED,
+    }
+
+    /// <summary>A call of a send about to be made.</summary>
+    public sealed class JobProgressEventArgs : EventArgs
+    {
+        internal JobProgressEventArgs(int step, int attempt)
+        {
+            Step = step;
+            Attempt = attempt;
+        }
+
+        /// <summary>The call's request code (298 for SubmitAllClear ... 299 for SubmitAllOver_2).</summary>
+        public int Step { get; }
+        /// <summary>The attempt, 1 for the first.</summary>
+        public int Attempt { get; }
+    }
+
+    /// <summary>The replies taken as evidence by a send (the job's <see cref="Job.CollectEvidence"/>): their texts
+    /// as the server wrote them, null for one not taken.</summary>
+    public sealed class JobEvidence
+    {
+        readonly string[] texts;
+
+        internal JobEvidence(string[] texts) { this.texts = texts; }
+
+        /// <summary>One of them.</summary>
+        public string this[JobEvidenceKind which] => texts[(int)which - 1];
+        /// <summary>AllInfoPackId, before the submit.</summary>
+        public string PackagesBefore => this[JobEvidenceKind.PackagesBefore];
+        /// <summary>LastDetails of the first number, before the submit.</summary>
+        public string DetailsBefore => this[JobEvidenceKind.DetailsBefore];
+        /// <summary>AllInfoPackId, after a "maybe".</summary>
+        public string PackagesAfter => this[JobEvidenceKind.PackagesAfter];
+        /// <summary>LastDetails of the first number, after a "maybe".</summary>
+        public string DetailsAfter => this[JobEvidenceKind.DetailsAfter];
+    }
+
+    /// <summary>How a send ended (QvJobResult, QvJobOutcome, QvJobEvidence).</summary>
     public sealed class JobResult
     {
         /// <summary>How the job ended.</summary>
         public JobStatus Status { get; internal set; }
-        /// <summary>The export the job ended on, e.g. "SubmitTelList".</summary>
-        public string Step { get; internal set; }
+        /// <summary>The request code of the call it ended on, 0 when it ended before any.</summary>
+        public int Step { get; internal set; }
         /// <summary>How many times the job was started.</summary>
         public int Attempts { get; internal set; }
         /// <summary>That call's code: the server's, or -1 when no answer arrived.</summary>
         public int Code { get; internal set; }
         /// <summary>That call's message.</summary>
         public string Message { get; internal set; }
-        /// <summary>That call's outcome.</summary>
-        public Outcome Outcome { get; internal set; }
-        /// <summary>Submitted: the job's number (the submit's message).</summary>
+        /// <summary>Submitted: the job's number, when the server's message is one; else empty.</summary>
         public string JobNumber { get; internal set; }
         /// <summary>Submitted: the recipients.</summary>
         public int Recipients { get; internal set; }
@@ -76,165 +137,514 @@ namespace Quorvex
         public int Charged { get; internal set; }
         /// <summary>Submitted: what is left to send with.</summary>
         public int Left { get; internal set; }
-        /// <summary>MaybeSubmitted: what to look up before the job is sent again.</summary>
-        public string LookUp { get; internal set; }
+        /// <summary>That call's outcome.</summary>
+        public Outcome Outcome { get; internal set; }
+        /// <summary>What the relogin after that call came to.</summary>
+        public ReloginKind Relogin { get; internal set; }
+        /// <summary>The replies taken as evidence (all null unless the job collects them).</summary>
+        public JobEvidence Evidence { get; internal set; }
         /// <summary>The job is the server's.</summary>
         public bool IsSubmitted => Status == JobStatus.Submitted;
 
         /// <summary>The status, the step, the code and the message, e.g. for a log.</summary>
         public override string ToString() =>
-            $"{Status} at {Step} after {Attempts} attempt(s): {Code} {Message}";
+            $"{Status} at {Step} after {Attempts} attempt(s): {Code} {Message} ({Outcome?.OutcomeKind} {Outcome?.Detail})";
+    }
+
+    /// <summary>A handler of <see cref="Job.Progress"/> or the job's resolver threw: the send was cancelled
+    /// there, and <see cref="Result"/> says how it ended.</summary>
+    public sealed class JobCallbackException : Exception
+    {
+        internal JobCallbackException(JobResult result, Exception inner)
+            : base("a callback of the job threw; the send ended " + result.Status, inner)
+        {
+            Result = result;
+        }
+
+        /// <summary>How the send ended.</summary>
+        public JobResult Result { get; }
+    }
+
+    // A job handle: destroyed once, when the job is disposed (or finalised) and the send that holds it returned.
+    sealed class JobHandle : SafeHandle
+    {
+        public JobHandle() : base(IntPtr.Zero, true)
+        {
+            Library.Ensure();
+            try { } finally { SetHandle(Native.QvJobCreate()); }
+        }
+
+        public override bool IsInvalid => handle == IntPtr.Zero;
+
+        protected override bool ReleaseHandle()
+        {
+            Native.QvJobDestroy(handle);
+            return true;
+        }
+    }
+
+    /// <summary>A send job held by the library (QvJobCreate): its fields, numbers, file and options, sent by
+    /// <see cref="Session.SendJob(Job, int)"/>.  Strings are converted to GBK strictly: a character GBK lacks,
+    /// a zero, or a text longer than its field throws at once, naming the field; the byte[] overloads take GBK
+    /// bytes as they are.  A job may be filled and sent again after a send; it refuses changes while it is
+    /// being sent.</summary>
+    public sealed class Job : IDisposable
+    {
+        [UnmanagedFunctionPointer(CallingConvention.Winapi)]
+        delegate void ProgressCallback(IntPtr job, IntPtr context, int step, int attempt);
+
+        [UnmanagedFunctionPointer(CallingConvention.Winapi)]
+        delegate int ResolverCallback(IntPtr job, IntPtr context);
+
+        readonly JobHandle handle = new JobHandle();
+        readonly string[] texts = new string[QV_JOB_PERIOD + 1];
+        readonly object gate = new object();
+        bool busy;   // a send holds the job
+        bool armed;  // that send may still be in the library, so a cancel of the send reaches it
+        bool check, evidence;
+        int wait = QV_JOB_WAIT_DEFAULT_MS;
+        byte[] file;
+        // The library calls these by address: the job keeps them alive while it holds them.
+        ProgressCallback progressCallback;
+        ResolverCallback resolverCallback;
+        EventHandler<JobProgressEventArgs> progress;
+        Func<Job, JobResolution> resolver;
+        Exception callbackError;
+
+        /// <summary>An empty job.</summary>
+        public Job()
+        {
+            if (handle.IsInvalid)
+            {
+                handle.Dispose();
+                throw new OutOfMemoryException("QvJobCreate: out of memory or out of handles");
+            }
+            Numbers = new JobNumbers(this);
+        }
+
+        /// <summary>The product (required).</summary>
+        public string Product { get => GetText(JobField.Product); set => SetText(JobField.Product, value); }
+        /// <summary>The message's text.</summary>
+        public string Content { get => GetText(JobField.Content); set => SetText(JobField.Content, value); }
+        /// <summary>A push message's URL.</summary>
+        public string PushUrl { get => GetText(JobField.PushUrl); set => SetText(JobField.PushUrl, value); }
+        /// <summary>A multimedia message's file name.</summary>
+        public string FileName { get => GetText(JobField.FileName); set => SetText(JobField.FileName, value); }
+        /// <summary>When to send: dates and times in the server's formats.</summary>
+        public string BeginDate { get => GetText(JobField.BeginDate); set => SetText(JobField.BeginDate, value); }
+        /// <summary>See <see cref="BeginDate"/>.</summary>
+        public string EndDate { get => GetText(JobField.EndDate); set => SetText(JobField.EndDate, value); }
+        /// <summary>See <see cref="BeginDate"/>.</summary>
+        public string BeginTime { get => GetText(JobField.BeginTime); set => SetText(JobField.BeginTime, value); }
+        /// <summary>See <see cref="BeginDate"/>.</summary>
+        public string EndTime { get => GetText(JobField.EndTime); set => SetText(JobField.EndTime, value); }
+        /// <summary>Scheduled orders; any makes the job a scheduled one.</summary>
+        public string Order1 { get => GetText(JobField.Order1); set => SetText(JobField.Order1, value); }
+        /// <summary>See <see cref="Order1"/>.</summary>
+        public string Order2 { get => GetText(JobField.Order2); set => SetText(JobField.Order2, value); }
+        /// <summary>See <see cref="Order1"/>.</summary>
+        public string Order3 { get => GetText(JobField.Order3); set => SetText(JobField.Order3, value); }
+        /// <summary>A scheduled job's period; makes the job a scheduled one.</summary>
+        public string Period { get => GetText(JobField.Period); set => SetText(JobField.Period, value); }
+
+        /// <summary>The recipients' numbers, in the order added (a collection initialiser adds them).</summary>
+        public JobNumbers Numbers { get; }
+
+        /// <summary>A multimedia message's file, as bytes; the library encodes and splits it.</summary>
+        public byte[] FileContent
+        {
+            get => file;
+            set
+            {
+                var p = Enter();
+                try { Refuse(Native.QvJobSetFile(p, value, value?.Length ?? 0), "FileContent"); }
+                finally { Leave(); }
+                file = value;
+            }
+        }
+
+        /// <summary>Also ask the server to vet the product (CheckPrdId) and the text (CheckContent).</summary>
+        public bool Check
+        {
+            get => check;
+            set { SetOption(QV_JOB_OPTION_CHECK, value ? 1 : 0, "Check"); check = value; }
+        }
+
+        /// <summary>Take AllInfoPackId and LastDetails before the submit and again after a "maybe"
+        /// (<see cref="JobResult.Evidence"/>).</summary>
+        public bool CollectEvidence
+        {
+            get => evidence;
+            set { SetOption(QV_JOB_OPTION_EVIDENCE, value ? 1 : 0, "CollectEvidence"); evidence = value; }
+        }
+
+        /// <summary>How long a send waits for another job of the same account, in milliseconds; 0 ends it at once
+        /// (Failed) when another is being sent.</summary>
+        public int WaitMilliseconds
+        {
+            get => wait;
+            set { SetOption(QV_JOB_OPTION_WAIT, value, "WaitMilliseconds"); wait = value; }
+        }
+
+        /// <summary>Raised before each call of a send, on the sending thread.  A handler that throws cancels the
+        /// send, which then throws <see cref="JobCallbackException"/>.</summary>
+        public event EventHandler<JobProgressEventArgs> Progress
+        {
+            add
+            {
+                lock (gate)
+                {
+                    if (progressCallback == null)
+                    {
+                        var callback = new ProgressCallback(OnProgress);
+                        SetCallback(p => Native.QvJobSetProgress(p, Marshal.GetFunctionPointerForDelegate(callback),
+                            IntPtr.Zero), "Progress");
+                        progressCallback = callback;
+                    }
+                    progress += value;
+                }
+            }
+            remove { lock (gate) progress -= value; }
+        }
+
+        /// <summary>Decides a "maybe submitted" send from its evidence (<see cref="GetEvidence"/>), for a host that
+        /// knows its server's formats; called on the sending thread.  Null for none: the job stays
+        /// MaybeSubmitted.  One that throws counts as Unknown, and the send throws
+        /// <see cref="JobCallbackException"/>.</summary>
+        public Func<Job, JobResolution> Resolver
+        {
+            get => resolver;
+            set
+            {
+                lock (gate)
+                {
+                    var callback = value == null ? null : resolverCallback ?? new ResolverCallback(OnResolve);
+                    SetCallback(p => Native.QvJobSetResolver(p, callback == null ? IntPtr.Zero
+                        : Marshal.GetFunctionPointerForDelegate(callback), IntPtr.Zero), "Resolver");
+                    resolverCallback = callback;
+                    resolver = value;
+                }
+            }
+        }
+
+        /// <summary>A field's text as last set, null when it is not set.</summary>
+        public string GetText(JobField field) => texts[Index(field)];
+
+        /// <summary>Sets a field; a null or empty text clears it.</summary>
+        /// <exception cref="ArgumentException">The text holds a character GBK lacks or a zero, or is longer than
+        /// its field; the field is unchanged.</exception>
+        public void SetText(JobField field, string text)
+        {
+            SetBytes(field, text == null ? null : Gbk.Utf8(text), QV_TEXT_UTF8);
+            texts[Index(field)] = string.IsNullOrEmpty(text) ? null : text;
+        }
+
+        /// <summary>Sets a field to GBK bytes as they are (no terminator); null or empty clears it.</summary>
+        public void SetText(JobField field, byte[] gbk)
+        {
+            SetBytes(field, gbk, QV_TEXT_GBK);
+            texts[Index(field)] = gbk == null || gbk.Length == 0 ? null : Gbk.Decode(gbk, gbk.Length);
+        }
+
+        /// <summary>The evidence of the last send, as the server wrote it; null when it was not taken.</summary>
+        public string GetEvidence(JobEvidenceKind which)
+        {
+            var p = Enter();
+            try
+            {
+                for (var buffer = new byte[QV_BODY_BUFFER_SIZE]; ;)
+                {
+                    int n = Native.QvJobEvidence(p, (int)which, buffer, buffer.Length);
+                    if (n < 0) return null;
+                    if (n < buffer.Length) return Gbk.Decode(buffer, n);
+                    buffer = new byte[n + 1];
+                }
+            }
+            finally { Leave(); }
+        }
+
+        /// <summary>Ends the job's send in progress on any thread: it ends Cancelled, or MaybeSubmitted when its
+        /// submit was out.  Made while the job is not being sent, it ends the next send before its first call.
+        /// False when the job is disposed.</summary>
+        public bool Cancel()
+        {
+            bool added = false;
+            try
+            {
+                handle.DangerousAddRef(ref added);
+                return Native.QvJobCancel(handle.DangerousGetHandle());
+            }
+            catch (ObjectDisposedException) { return false; }
+            finally { if (added) handle.DangerousRelease(); }
+        }
+
+        /// <summary>Cancels a send in progress; the job is freed once that send has returned.</summary>
+        public void Dispose()
+        {
+            if (handle.IsClosed) return;
+            CancelSend();
+            handle.Dispose();
+        }
+
+        static int Index(JobField field)
+        {
+            if (field < JobField.Product || field > JobField.Period) throw new ArgumentOutOfRangeException(nameof(field));
+            return (int)field;
+        }
+
+        void SetBytes(JobField field, byte[] bytes, int encoding)
+        {
+            Index(field);
+            var p = Enter();
+            try { Refuse(Native.QvJobSetText(p, (int)field, bytes, bytes?.Length ?? 0, encoding), field.ToString()); }
+            finally { Leave(); }
+        }
+
+        internal void AddNumber(byte[] gbk, string what)
+        {
+            var p = Enter();
+            try { Refuse(Native.QvJobAddNumber(p, gbk), what); }
+            finally { Leave(); }
+        }
+
+        void SetOption(int option, int value, string what)
+        {
+            var p = Enter();
+            try { Refuse(Native.QvJobSetOption(p, option, value), what); }
+            finally { Leave(); }
+        }
+
+        void SetCallback(Func<IntPtr, bool> set, string what)
+        {
+            var p = Enter();
+            try { Refuse(set(p), what); }
+            finally { Leave(); }
+        }
+
+        // A refused change: the library's reason, as an exception of the kind a .NET host expects.
+        void Refuse(bool ok, string what)
+        {
+            if (ok) return;
+            string detail = Client.GetLastOutcome().Detail;
+            if (Volatile.Read(ref busy)) throw new InvalidOperationException(what + ": the job is being sent");
+            throw new ArgumentException(what + ": " + detail);
+        }
+
+        IntPtr Enter()
+        {
+            bool added = false;
+            try { handle.DangerousAddRef(ref added); }
+            catch (ObjectDisposedException) { throw new ObjectDisposedException(nameof(Job), "the job is disposed"); }
+            return handle.DangerousGetHandle();
+        }
+
+        void Leave() => handle.DangerousRelease();
+
+        void OnProgress(IntPtr job, IntPtr context, int step, int attempt)
+        {
+            try { progress?.Invoke(this, new JobProgressEventArgs(step, attempt)); }
+            catch (Exception e) { Fault(e); }
+        }
+
+        int OnResolve(IntPtr job, IntPtr context)
+        {
+            try { return (int)(resolver?.Invoke(this) ?? JobResolution.Unknown); }
+            catch (Exception e)
+            {
+                Fault(e);
+                return QV_RESOLVED_UNKNOWN;
+            }
+        }
+
+        // A host's exception must not unwind through the library: it ends the send, and the send rethrows it.
+        void Fault(Exception e)
+        {
+            if (callbackError == null) callbackError = e;
+            Native.QvJobCancel(handle.DangerousGetHandle());
+        }
+
+        // A send's hold on the job; the job's handle outlives it.
+        internal IntPtr BeginSend()
+        {
+            var p = Enter();
+            lock (gate)
+            {
+                if (busy)
+                {
+                    Leave();
+                    throw new InvalidOperationException("the job is being sent");
+                }
+                busy = armed = true;
+                callbackError = null;
+            }
+            return p;
+        }
+
+        // Cancels the send that holds the job while it may still be in the library.  A cancel that arrived
+        // later would stay with the job and end its next send.
+        internal void CancelSend()
+        {
+            lock (gate)
+                if (armed) Native.QvJobCancel(handle.DangerousGetHandle());
+        }
+
+        internal void Disarm()
+        {
+            lock (gate) armed = false;
+        }
+
+        internal void EndSend()
+        {
+            lock (gate) busy = armed = false;
+            Leave();
+        }
+
+        // The last send's result, or the exception of a job the library refused to start.
+        internal JobResult Result(IntPtr job)
+        {
+            var message = new byte[QV_BODY_BUFFER_SIZE];
+            var number = new byte[QV_PARAM_BUFFER_SIZE];
+            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
+            Native.QvJobResult(job, out int status, out int step, out int attempts, out int code, message, number,
+                out int recipients, out int charged, out int left);
+            Native.QvJobOutcome(job, out int kind, out int sent, out int relogin, out int socketError, detail,
+                detail.Length);
+            var evidence = new string[4];
+            for (int i = 0; i < evidence.Length; i++) evidence[i] = GetEvidence((JobEvidenceKind)(i + 1));
+            var result = new JobResult {
+                Status = (JobStatus)status, Step = step, Attempts = attempts, Code = code,
+                Message = Gbk.Decode(message), JobNumber = Gbk.Decode(number), Recipients = recipients,
+                Charged = charged, Left = left, Relogin = (ReloginKind)relogin, Evidence = new JobEvidence(evidence),
+                Outcome = new Outcome { Kind = kind, Sent = sent != 0, SocketError = socketError,
+                    Detail = Gbk.Decode(detail) } };
+            if (callbackError != null) throw new JobCallbackException(result, callbackError);
+            return result;
+        }
+
+        // A send that never reached the library: its session was disposed first.
+        internal static JobResult NotStarted(string why) => new JobResult {
+            Status = JobStatus.Cancelled, Code = -1, Message = "", JobNumber = "", Relogin = ReloginKind.NotRun,
+            Evidence = new JobEvidence(new string[4]),
+            Outcome = new Outcome { Kind = QV_OUTCOME_NOT_CONNECTED, Detail = why } };
+    }
+
+    /// <summary>A job's recipients: each added to the library's job at once, refused there when it is empty, holds
+    /// a comma or a character GBK lacks, or is one too many.</summary>
+    public sealed class JobNumbers : IReadOnlyCollection<string>
+    {
+        readonly Job job;
+        readonly List<string> numbers = new List<string>();
+
+        internal JobNumbers(Job job) { this.job = job; }
+
+        /// <summary>Adds a number.</summary>
+        public void Add(string number)
+        {
+            if (number == null) throw new ArgumentNullException(nameof(number));
+            job.AddNumber(Gbk.Encode(number), "number \"" + number + "\"");
+            numbers.Add(number);
+        }
+
+        /// <summary>Adds a number given as GBK bytes (no terminator).</summary>
+        public void Add(byte[] gbk)
+        {
+            if (gbk == null) throw new ArgumentNullException(nameof(gbk));
+            if (Array.IndexOf(gbk, (byte)0) >= 0) throw new ArgumentException("a number cannot hold a zero byte");
+            var text = new byte[gbk.Length + 1];
+            gbk.CopyTo(text, 0);
+            string readable = Gbk.Decode(gbk, gbk.Length);
+            job.AddNumber(text, "number \"" + readable + "\"");
+            numbers.Add(readable);
+        }
+
+        /// <summary>Adds numbers in order; on a refusal, those before it stay added.</summary>
+        public void AddRange(IEnumerable<string> range)
+        {
+            foreach (var number in range) Add(number);
+        }
+
+        /// <summary>How many were added.</summary>
+        public int Count => numbers.Count;
+
+        /// <summary>The numbers in the order added.</summary>
+        public IEnumerator<string> GetEnumerator() => numbers.GetEnumerator();
+
+        IEnumerator IEnumerable.GetEnumerator() => GetEnumerator();
     }
 
     public sealed partial class Session
     {
-        const int PartMax = QV_BODY_MAX_TEXT;          // bytes of one field's record
-        const int Base64PartMax = QV_BODY_MAX_TEXT / 4 * 4;
+        readonly object jobsGate = new object();
+        readonly List<Job> jobs = new List<Job>();
+        bool closing;
 
-        struct Step
-        {
-            public string Name;
-            public Func<Session, Reply> Run;
-        }
-
-        /// <summary>Sends a whole job on this session: SubmitAllClear, every field the job names, then the submit
-        /// (SubmitAllOverEx_2 for a scheduled job, else SubmitAllOver_2).  A call that fails is never sent again
-        /// on its own: when the relogin after it logged in and attempts remain, the whole job starts again from
-        /// SubmitAllClear.  A submit that failed with its request out is never sent again
-        /// (<see cref="JobStatus.MaybeSubmitted"/>).</summary>
+        /// <summary>Sends a whole job on this session through the library (QvSendJob): the clear, its fields and
+        /// the submit, with the recovery rules of the README's "Sending a job".  A job that ended, however it
+        /// ended, is a result, also when the session is disposed from another thread meanwhile (Cancelled, or
+        /// MaybeSubmitted when its submit was out).</summary>
         /// <param name="job">The job.</param>
-        /// <param name="attempts">How many times the job may be started, the first included.</param>
-        /// <param name="progress">Called before each call with the attempt (1, 2, ...) and the export's name.</param>
-        /// <exception cref="ArgumentException">The job does not fit (no product or numbers, a text too long for its
-        /// field, holding U+0000 or a character GBK lacks, more than 3 orders); nothing was sent.</exception>
-        public JobResult SendJob(Job job, int attempts = 2, Action<int, string> progress = null)
-        {
-            var plan = Plan(job);
-            JobResult last = null;
-            for (int attempt = 1; ; attempt++)
-            {
-                bool again = false;
-                for (int i = 0; i < plan.Count; i++)
-                {
-                    progress?.Invoke(attempt, plan[i].Name);
-                    var reply = plan[i].Run(this);
-                    var outcome = GetLastOutcome();
-                    bool submit = i == plan.Count - 1;
-                    if (!reply.Ok)
-                    {
-                        // Sent: the server may have the submit, which must not be sent twice.
-                        if (submit && outcome.Sent)
-                            return Ended(JobStatus.MaybeSubmitted, plan[i].Name, attempt, reply, outcome,
-                                "LastDetails with the first number (" + job.Numbers[0]
-                                + "), or AllInfoPackId and InfoPackStatus");
-                        again = attempt < attempts && GetLastRelogin().Kind == QV_RELOGIN_LOGGED_IN;
-                        last = Ended(JobStatus.Failed, plan[i].Name, attempt, reply, outcome);
-                        break;
-                    }
-                    if (reply.Code != QV_CODE_ACCEPTED)
-                        return Ended(JobStatus.Refused, plan[i].Name, attempt, reply, outcome);
-                    if (submit)
-                    {
-                        var r = Ended(JobStatus.Submitted, plan[i].Name, attempt, reply, outcome);
-                        r.JobNumber = reply.Message;
-                        r.Recipients = reply.Numbers[0];
-                        r.Charged = reply.Numbers[1];
-                        r.Left = reply.Numbers[2];
-                        return r;
-                    }
-                }
-                if (!again) return last;
-            }
-        }
+        /// <param name="attempts">How many times the job may be started, the first included (0 or below: 2).</param>
+        /// <exception cref="ArgumentException">The library refused to start the job (no product, no numbers);
+        /// nothing was sent.</exception>
+        /// <exception cref="InvalidOperationException">The job is being sent already.</exception>
+        /// <exception cref="JobCallbackException">A handler of the job's Progress or its Resolver threw; the
+        /// exception carries the result.</exception>
+        public JobResult SendJob(Job job, int attempts = 2) => Send(job, attempts, CancellationToken.None);
 
-        static JobResult Ended(JobStatus status, string step, int attempt, Reply reply, Outcome outcome,
-            string lookUp = null) =>
-            new JobResult { Status = status, Step = step, Attempts = attempt, Code = reply.Code,
-                Message = reply.Message, Outcome = outcome, LookUp = lookUp };
+        /// <summary>As <see cref="SendJob(Job, int)"/>; cancelling the token ends the send as
+        /// <see cref="Job.Cancel"/> does, with a result (Cancelled, or MaybeSubmitted when its submit was out).</summary>
+        public JobResult SendJob(Job job, CancellationToken cancellation, int attempts = 2) =>
+            Send(job, attempts, cancellation);
 
-        // The GBK bytes of a field's text, refused when it cannot travel in one field of Max bytes.
-        static int Fits(string text, int max, string what)
-        {
-            if (text == null) return 0;
-            int n;
-            try { n = Gbk.Encode(text).Length - 1; }
-            catch (ArgumentException e) { throw new ArgumentException("SendJob: " + what + ": " + e.Message, what, e); }
-            if (n > max) throw new ArgumentException($"SendJob: {what} is longer than {max} bytes in GBK", what);
-            return n;
-        }
-
-        static List<Step> Plan(Job job)
+        JobResult Send(Job job, int attempts, CancellationToken cancellation)
         {
             if (job == null) throw new ArgumentNullException(nameof(job));
-            if (string.IsNullOrEmpty(job.Product)) throw new ArgumentException("SendJob: the job names no product");
-            if (job.Numbers == null || job.Numbers.Count == 0)
-                throw new ArgumentException("SendJob: the job has no numbers");
-            var orders = job.Orders ?? new string[0];
-            if (orders.Count > 3) throw new ArgumentException("SendJob: more than 3 orders");
-            foreach (var order in orders) Fits(order, QV_PARAM_MAX_TEXT, "an order");
-
-            var plan = new List<Step>();
-            Action<string, string, Func<Session, string, Reply>> Text = (name, value, method) =>
+            var j = job.BeginSend();
+            try
             {
-                Fits(value, PartMax, name);
-                if (!string.IsNullOrEmpty(value)) plan.Add(new Step { Name = name, Run = s => method(s, value) });
-            };
-            Action<string, Func<Session, Reply>> Bare = (name, method) => plan.Add(new Step { Name = name, Run = method });
-
-            Bare("SubmitAllClear", s => s.SubmitAllClear());
-            Text("SubmitPrdId", job.Product, (s, v) => s.SubmitPrdId(v));
-            if (job.Check) Text("CheckPrdId", job.Product, (s, v) => s.CheckPrdId(v));
-            foreach (var part in NumberParts(job.Numbers)) Text("SubmitTelList", part, (s, v) => s.SubmitTelList(v));
-            Text("SubmitTelNum", job.Numbers.Count.ToString(CultureInfo.InvariantCulture), (s, v) => s.SubmitTelNum(v));
-            Text("SubmitContent", job.Content, (s, v) => s.SubmitContent(v));
-            if (job.Check) Bare("CheckContent", s => s.CheckContent());
-            Text("SubmitPushURL", job.Url, (s, v) => s.SubmitPushURL(v));
-            Text("SubmitBgnDate", job.BeginDate, (s, v) => s.SubmitBgnDate(v));
-            Text("SubmitEndDate", job.EndDate, (s, v) => s.SubmitEndDate(v));
-            Text("SubmitBgnTime", job.BeginTime, (s, v) => s.SubmitBgnTime(v));
-            Text("SubmitEndTime", job.EndTime, (s, v) => s.SubmitEndTime(v));
-            Text("SubmitTransFilename", job.FileName, (s, v) => s.SubmitTransFilename(v));
-            string encoded = Convert.ToBase64String(job.FileContent ?? new byte[0]);
-            for (int at = 0; at < encoded.Length; at += Base64PartMax)
-                Text("SubmitTransFile", encoded.Substring(at, Math.Min(Base64PartMax, encoded.Length - at)),
-                    (s, v) => s.SubmitTransFile(v));
-            if (orders.Count > 0)
-            {
-                var o = new string[3];
-                for (int i = 0; i < orders.Count; i++) o[i] = orders[i] ?? "";
-                Bare("SubmitPQOrderSelect", s => s.SubmitPQOrderSelect(o[0] ?? "", o[1] ?? "", o[2] ?? ""));
+                IntPtr s;
+                try { s = Enter(); }
+                catch (ObjectDisposedException) { return Job.NotStarted("The session is disposed."); }
+                try
+                {
+                    // Registered, the send is cancelled by Dispose, and the cancel always meets it in the library.
+                    lock (jobsGate)
+                    {
+                        if (closing) return Job.NotStarted("The session is disposed.");
+                        jobs.Add(job);
+                    }
+                    try
+                    {
+                        bool submitted;
+                        using (cancellation.Register(job.CancelSend))
+                        {
+                            submitted = Native.QvSendJob(s, j, attempts);
+                            job.Disarm();
+                        }
+                        var result = job.Result(j);
+                        if (!submitted && result.Status == JobStatus.None)
+                            throw new ArgumentException("SendJob: " + result.Outcome.Detail, nameof(job));
+                        return result;
+                    }
+                    finally { lock (jobsGate) jobs.Remove(job); }
+                }
+                finally { Leave(); }
             }
-            Text("SubmitBgnDateEx", job.Period, (s, v) => s.SubmitBgnDateEx(v));
-            if (orders.Count > 0 || !string.IsNullOrEmpty(job.Period))
-                Bare("SubmitAllOverEx_2", s => s.SubmitAllOverEx_2());
-            else
-                Bare("SubmitAllOver_2", s => s.SubmitAllOver_2());
-            return plan;
+            finally
+            {
+                job.EndSend();
+                GC.KeepAlive(job);
+            }
         }
 
-        // The numbers joined by "," in parts of at most one field's bytes.
-        static List<string> NumberParts(IList<string> numbers)
+        // Dispose: every send in progress on this session gives way, and none starts after.
+        void CancelJobs()
         {
-            var parts = new List<string>();
-            var part = new System.Text.StringBuilder();
-            int bytes = 0;
-            foreach (var number in numbers)
+            lock (jobsGate)
             {
-                if (string.IsNullOrEmpty(number) || number.IndexOf(',') >= 0)
-                    throw new ArgumentException("SendJob: a number is empty or holds a comma");
-                int n = Fits(number, PartMax, "a number");
-                if (bytes > 0 && bytes + 1 + n > PartMax)
-                {
-                    parts.Add(part.ToString());
-                    part.Clear();
-                    bytes = 0;
-                }
-                if (bytes > 0) { part.Append(','); bytes++; }
-                part.Append(number);
-                bytes += n;
+                closing = true;
+                foreach (var job in jobs) job.CancelSend();
             }
-            parts.Add(part.ToString());
-            return parts;
         }
     }
 }

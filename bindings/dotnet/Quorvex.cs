@@ -13,9 +13,9 @@
 //
 // Client: the same exports with strings in and out and results as values (Reply, Outcome, ReloginInfo,
 // ConnectionState); it allocates every output buffer at its documented size.  Session: a connection of its
-// own, with the exports that act on a session as methods of the same shapes (Quorvex.Session.g.cs).  GBK comes from
-// Encoding.GetEncoding(936): on Mono it needs the CJK encodings (libmono-i18n-cjk4.0-cil on Debian), on
-// .NET the System.Text.Encoding.CodePages provider, which Gbk registers when it is present.
+// own, with the exports that act on a session as methods of the same shapes (Quorvex.Session.g.cs).  Strings
+// become GBK and back through the library's own converter (Gbk), and the Job of Quorvex.Job.cs is the
+// library's send job.
 using System;
 using System.Collections.Generic;
 using System.Runtime.InteropServices;
@@ -84,32 +84,61 @@ namespace Quorvex
 
         // TraceStart's option.
         public const int QV_TRACE_HEX = 1;
+
+        // Send jobs: fields, text encodings, statuses, options, evidence, resolver answers, limits.
+        public const int QV_JOB_PRODUCT = 1;
+        public const int QV_JOB_CONTENT = 2;
+        public const int QV_JOB_PUSH_URL = 3;
+        public const int QV_JOB_FILE_NAME = 4;
+        public const int QV_JOB_BEGIN_DATE = 5;
+        public const int QV_JOB_END_DATE = 6;
+        public const int QV_JOB_BEGIN_TIME = 7;
+        public const int QV_JOB_END_TIME = 8;
+        public const int QV_JOB_ORDER1 = 9;
+        public const int QV_JOB_ORDER2 = 10;
+        public const int QV_JOB_ORDER3 = 11;
+        public const int QV_JOB_PERIOD = 12;
+        public const int QV_TEXT_GBK = 0;
+        public const int QV_TEXT_UTF8 = 1;
+        public const int QV_JOB_SUBMITTED = 1;
+        public const int QV_JOB_REFUSED = 2;
+        public const int QV_JOB_FAILED = 3;
+        public const int QV_JOB_MAYBE_SUBMITTED = 4;
+        public const int QV_JOB_CANCELLED = 5;
+        public const int QV_JOB_OPTION_CHECK = 1;
+        public const int QV_JOB_OPTION_EVIDENCE = 2;
+        public const int QV_JOB_OPTION_WAIT = 3;
+        public const int QV_EVIDENCE_PACKAGES_BEFORE = 1;
+        public const int QV_EVIDENCE_DETAILS_BEFORE = 2;
+        public const int QV_EVIDENCE_PACKAGES_AFTER = 3;
+        public const int QV_EVIDENCE_DETAILS_AFTER = 4;
+        public const int QV_RESOLVED_UNKNOWN = 0;
+        public const int QV_RESOLVED_SUBMITTED = 1;
+        public const int QV_RESOLVED_NOT_SUBMITTED = 2;
+        public const int QV_JOB_NUMBERS_MAX = 100000;
+        public const int QV_JOB_FILE_MAX = 16 * 1024 * 1024;
+        public const int QV_JOB_WAIT_DEFAULT_MS = 300000;
+        public const int QV_JOB_LOOKUP_ROWS = 20;
     }
 
-    // GBK texts: strings to zero-terminated bytes and back.
+    // GBK texts: strings to zero-terminated bytes and back, converted by the library (QvGbkFromUtf8,
+    // QvUtf8FromGbk) so that every binding keeps its one policy: a character GBK lacks (the euro sign and U+0080
+    // among them) is refused, never replaced; what is not GBK reads as U+FFFD.  .NET's own code page 936
+    // differs on both sides (it reads 80 as the euro sign and drops a trailing lead byte).
     public static class Gbk
     {
-        static readonly Lazy<Encoding> encoding = new Lazy<Encoding>(Load);
+        // Refuses a lone surrogate instead of sending U+FFFD for it.
+        static readonly UTF8Encoding StrictUtf8 = new UTF8Encoding(false, true);
 
-        // Refuses characters GBK lacks instead of sending "?" for them; decodes bad bytes as U+FFFD.
-        public static Encoding Encoding => encoding.Value;
-
-        static Encoding Get() =>
-            Encoding.GetEncoding(936, EncoderFallback.ExceptionFallback, DecoderFallback.ReplacementFallback);
-
-        static Encoding Load()
+        // The UTF-8 bytes of Text (no terminator).
+        internal static byte[] Utf8(string text)
         {
-            try { return Get(); }
-            catch (NotSupportedException) { }
-            catch (ArgumentException) { }
-            // .NET Core and later keep the code pages in a provider of their own.
-            var type = Type.GetType("System.Text.CodePagesEncodingProvider, System.Text.Encoding.CodePages");
-            var provider = type?.GetProperty("Instance")?.GetValue(null) as EncodingProvider;
-            if (provider == null)
-                throw new NotSupportedException("GBK (code page 936) is missing: on Mono install its CJK encodings "
-                    + "(libmono-i18n-cjk4.0-cil), on .NET reference System.Text.Encoding.CodePages");
-            Encoding.RegisterProvider(provider);
-            return Get();
+            try { return StrictUtf8.GetBytes(text); }
+            catch (EncoderFallbackException e)
+            {
+                throw new ArgumentException($"the text holds a lone surrogate U+{(int)e.CharUnknown:X4} at character "
+                    + e.Index, e);
+            }
         }
 
         // The zero-terminated GBK bytes of Text; null stays null, which the library takes as the empty text.
@@ -118,9 +147,35 @@ namespace Quorvex
         {
             if (text == null) return null;
             if (text.IndexOf('\0') >= 0) throw new ArgumentException("a text for the library cannot hold U+0000");
-            var bytes = new byte[Encoding.GetByteCount(text) + 1];
-            Encoding.GetBytes(text, 0, text.Length, bytes, 0);
-            return bytes;
+            byte[] utf8 = Utf8(text);
+            Library.Ensure();
+            // GBK takes at most as many bytes as UTF-8 for every character it has.
+            var gbk = new byte[utf8.Length + 1];
+            for (;;)
+            {
+                int n = Native.QvGbkFromUtf8(utf8, utf8.Length, gbk, gbk.Length);
+                if (n < 0) throw new ArgumentException(Unconvertible(text));
+                if (n < gbk.Length)
+                {
+                    Array.Resize(ref gbk, n + 1);
+                    return gbk;
+                }
+                gbk = new byte[n + 1];
+            }
+        }
+
+        // Names the first character of Text that GBK lacks, by its place in the string.
+        static string Unconvertible(string text)
+        {
+            for (int i = 0; i < text.Length; i += char.IsSurrogatePair(text, i) ? 2 : 1)
+            {
+                string c = text.Substring(i, char.IsSurrogatePair(text, i) ? 2 : 1);
+                byte[] utf8 = StrictUtf8.GetBytes(c);
+                if (Native.QvGbkFromUtf8(utf8, utf8.Length, null, 0) < 0)
+                    return $"the text holds U+{char.ConvertToUtf32(c, 0):X4}" + (char.IsControl(c, 0) ? "" : $" ({c})")
+                        + $" at character {i}, which GBK lacks";
+            }
+            return Client.GetLastOutcome().Detail;
         }
 
         // The text a call left in Buffer: its bytes up to the first zero.
@@ -128,7 +183,25 @@ namespace Quorvex
         {
             if (buffer == null) return null;
             int n = Array.IndexOf(buffer, (byte)0);
-            return Encoding.GetString(buffer, 0, n < 0 ? buffer.Length : n);
+            return Decode(buffer, n < 0 ? buffer.Length : n);
+        }
+
+        // The text of Length bytes of GBK.
+        public static string Decode(byte[] gbk, int length)
+        {
+            if (gbk == null) return null;
+            if (length < 0 || length > gbk.Length) throw new ArgumentOutOfRangeException(nameof(length));
+            if (length == 0) return "";
+            Library.Ensure();
+            // A byte that is no GBK character reads as U+FFFD, three bytes of UTF-8.
+            var utf8 = new byte[3 * length + 1];
+            for (;;)
+            {
+                int n = Native.QvUtf8FromGbk(gbk, length, utf8, utf8.Length);
+                if (n < 0) return null;
+                if (n < utf8.Length) return Encoding.UTF8.GetString(utf8, 0, n);
+                utf8 = new byte[n + 1];
+            }
         }
 
         // CheckTels' layout: the length as four bytes, then the text's GBK bytes (no terminator).
@@ -782,6 +855,7 @@ namespace Quorvex
         public void Dispose()
         {
             if (handle.IsClosed) return;
+            CancelJobs();
             if (Volatile.Read(ref calls) > 0)
             {
                 // A call blocked on the connection in another thread gives way at once, as the destroy would

@@ -1,13 +1,14 @@
 // A host's session through the assembly, against the simulator:
 //   mono scenario.exe PORT DROP_PORT SIMULATOR
 // PORT serves normally (accounts demo and demo2); DROP_PORT closes each connection after two answers;
-// SIMULATOR is started and stopped by the send-job recovery checks.
+// SIMULATOR is started and stopped by the send-job checks, with the options each needs.
 using System;
 using System.Collections.Generic;
 using System.Diagnostics;
 using System.Linq;
 using System.Net;
 using System.Net.Sockets;
+using System.Text;
 using System.Threading;
 using Quorvex;
 using static Quorvex.Native;
@@ -167,17 +168,19 @@ static class Scenario
         Client.TcpDisconnect();
         Client.dllUnInitialize();
         Sessions(int.Parse(args[0]));
-        JobScenario.Run(int.Parse(args[0]), int.Parse(args[1]), args[2]);
+        JobScenario.Run(int.Parse(args[0]), args[2]);
         if (failures > 0) { Console.WriteLine(failures + " checks failed"); return 1; }
         Console.WriteLine("all checks passed");
         return 0;
     }
 }
 
-// Session.SendJob: whole jobs of every kind, refusals, and the recovery rules against simulators that drop,
-// restart or stop mid-job.
+// Session.SendJob over the library's job: whole jobs of every kind, refusals, the text policy, cancels through a
+// token and by disposing the session, a "maybe" decided by a resolver, and a server that restarts.
 static class JobScenario
 {
+    const int Clear = 298, Content = 204, Submit = 299, ScheduledSubmit = 2990, CheckContent = 2041;
+
     static void Check(bool ok, string what) => Scenario.Check(ok, what);
 
     static Session LoggedIn(int port)
@@ -190,10 +193,9 @@ static class JobScenario
     }
 
     // A simulator of the scenario's own on a fixed port, so that a new one can take the old one's place.
-    sealed class Simulator
+    sealed class Simulator : IDisposable
     {
         readonly string path;
-        readonly int port;
         Process process;
 
         public Simulator(string path)
@@ -201,19 +203,20 @@ static class JobScenario
             this.path = path;
             var probe = new TcpListener(IPAddress.Loopback, 0);
             probe.Start();
-            port = ((IPEndPoint)probe.LocalEndpoint).Port;
+            Port = ((IPEndPoint)probe.LocalEndpoint).Port;
             probe.Stop();
+            Start();
         }
 
-        public int Port => port;
+        public int Port { get; }
 
         public void Start()
         {
-            var info = new ProcessStartInfo(path, "--quiet --port " + port)
+            var info = new ProcessStartInfo(path, "--quiet --port " + Port)
                 { UseShellExecute = false, RedirectStandardOutput = true };
             process = Process.Start(info);
             string line = process.StandardOutput.ReadLine();
-            if (line != "quorvex-sim listening on 127.0.0.1:" + port) throw new Exception("simulator: " + line);
+            if (line != "quorvex-sim listening on 127.0.0.1:" + Port) throw new Exception("simulator: " + line);
         }
 
         public void Stop()
@@ -222,123 +225,363 @@ static class JobScenario
             process.Kill();
             process.WaitForExit();
         }
+
+        public void Dispose() => Stop();
     }
 
-    static Job SmsJob(params string[] numbers) =>
-        new Job { Product = "1001", Numbers = numbers, Content = "会议通知：明天九点" };
+    static Job Sms(params string[] numbers)
+    {
+        var job = new Job { Product = "1001", Content = "会议通知：明天九点" };
+        job.Numbers.AddRange(numbers);
+        return job;
+    }
 
-    // Seeded jobs of every kind: each is submitted at once with its recipients, and its numbers and file
-    // travel in as few parts as fit a record.
+    // The calls of a send as "attempt:step".
+    static List<string> Watch(Job job)
+    {
+        var steps = new List<string>();
+        job.Progress += (sender, e) => steps.Add(e.Attempt + ":" + e.Step);
+        return steps;
+    }
+
+    // Seeded jobs of every kind, each submitted at once with its recipients.
     static void Jobs(Session s)
     {
         var rng = new Random(25);
         for (int i = 0; i < 8; i++)
         {
             int kind = i % 4, count = rng.Next(1, kind == 3 ? 100 : 400);
-            var numbers = Enumerable.Range(0, count).Select(n => "139" + (10000000 + n * 7919 + i).ToString()).ToList();
-            var job = new Job { Product = new[] { "1001", "2001", "3001", "1001" }[kind], Numbers = numbers,
-                Content = "第" + i + "次通知", Check = rng.Next(2) == 1 };
-            if (rng.Next(2) == 1) { job.BeginDate = DateTime.Now.ToString("yyyy-MM-dd"); job.BeginTime = "00:00"; }
-            if (kind == 1)
+            using (var job = new Job { Product = new[] { "1001", "2001", "3001", "1001" }[kind],
+                Content = "第" + i + "次通知", Check = rng.Next(2) == 1 })
             {
-                job.FileName = "a.jpg";
-                job.FileContent = new byte[rng.Next(1, 5000)];
-                rng.NextBytes(job.FileContent);
+                job.Numbers.AddRange(Enumerable.Range(0, count).Select(n => "139" + (10000000 + n * 7919 + i)));
+                if (rng.Next(2) == 1) { job.BeginDate = DateTime.Now.ToString("yyyy-MM-dd"); job.BeginTime = "00:00"; }
+                if (kind == 1)
+                {
+                    job.FileName = "a.jpg";
+                    var file = new byte[rng.Next(1, 5000)];
+                    rng.NextBytes(file);
+                    job.FileContent = file;
+                }
+                if (kind == 2) job.PushUrl = "http://example.com/" + i;
+                if (kind == 3)
+                {
+                    var day = DateTime.Now.AddDays(1).ToString("yyyy-MM-dd");
+                    job.Order1 = "PQ001";
+                    job.Period = day + "~" + day + " 09:00-10:00";
+                }
+                var steps = Watch(job);
+                var r = s.SendJob(job);
+                Check(r.IsSubmitted && r.Attempts == 1 && r.Recipients == count && r.Code == QV_CODE_ACCEPTED
+                    && r.Step == (kind == 3 ? ScheduledSubmit : Submit) && steps.First() == "1:" + Clear
+                    && steps.Last() == "1:" + r.Step && steps.Contains("1:" + CheckContent) == job.Check
+                    && int.Parse(r.JobNumber) > 100000 && r.Outcome.OutcomeKind == OutcomeKind.Ok
+                    && r.Evidence.PackagesBefore == null,
+                    "job " + i + " of kind " + kind + ": " + r + " steps " + string.Join(",", steps));
             }
-            if (kind == 2) job.Url = "http://example.com/" + i;
-            if (kind == 3)
-            {
-                var day = DateTime.Now.AddDays(1).ToString("yyyy-MM-dd");
-                job.Orders = new[] { "PQ001" };
-                job.Period = day + "~" + day + " 09:00-10:00";
-            }
-            var steps = new List<string>();
-            var r = s.SendJob(job, progress: (attempt, step) => steps.Add(step));
-            int fileParts = job.FileContent == null ? 0 : ((job.FileContent.Length + 2) / 3 * 4 + 2043) / 2044;
-            Check(r.IsSubmitted && r.Attempts == 1 && r.Recipients == count && r.Step == steps.Last()
-                && r.Step == (kind == 3 ? "SubmitAllOverEx_2" : "SubmitAllOver_2") && steps[0] == "SubmitAllClear"
-                && steps.Count(x => x == "SubmitTelList") == (count + 169) / 170
-                && steps.Count(x => x == "SubmitTransFile") == fileParts
-                && steps.Contains("CheckContent") == job.Check && int.Parse(r.JobNumber) > 100000,
-                "job " + i + " of kind " + kind + ": " + r + " steps " + string.Join(",", steps));
         }
+    }
+
+    static bool Throws<E>(Action action, string naming = "") where E : Exception
+    {
+        try { action(); }
+        catch (E e) { return e.Message.Contains(naming); }
+        return false;
     }
 
     static void Refusals(Session s)
     {
-        var forbidden = SmsJob("13800000001");
-        forbidden.Content = "代开发票";
-        var r = s.SendJob(forbidden);
-        Check(r.Status == JobStatus.Refused && r.Step == "SubmitAllOver_2" && r.Code == 406, "refused submit: " + r);
-        forbidden.Check = true;
-        r = s.SendJob(forbidden);
-        Check(r.Status == JobStatus.Refused && r.Step == "CheckContent" && r.Code == 406, "refused check: " + r);
-
-        // What cannot travel is refused before any call.
-        var bad = new Job[] {
-            new Job { Numbers = new[] { "13800000001" } },
-            new Job { Product = "1001", Numbers = new string[0] },
-            new Job { Product = "1001", Numbers = new[] { "138,139" } },
-            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Content = new string('长', 1024) },
-            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Content = "a\0b" },
-            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Content = "\U0001F600" },
-            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Orders = new[] { "1", "2", "3", "4" } },
-            new Job { Product = "1001", Numbers = new[] { "13800000001" }, Orders = new[] { new string('1', 20) } },
-        };
-        for (int i = 0; i < bad.Length; i++)
+        using (var forbidden = Sms("13800000001"))
         {
-            bool called = false, refused = false;
-            try { s.SendJob(bad[i], progress: (a, step) => called = true); }
-            catch (ArgumentException) { refused = true; }
-            Check(refused && !called, "bad job " + i + " refused before any call");
+            forbidden.Content = "代开发票";
+            var r = s.SendJob(forbidden);
+            Check(r.Status == JobStatus.Refused && r.Step == Submit && r.Code == 406, "refused submit: " + r);
+            forbidden.Check = true;
+            r = s.SendJob(forbidden);
+            Check(r.Status == JobStatus.Refused && r.Step == CheckContent && r.Code == 406, "refused check: " + r);
+        }
+
+        // What cannot travel is refused as it is set, naming it, and the field keeps its text.
+        using (var job = Sms("13800000001"))
+        {
+            var bad = new Action[] {
+                () => job.Content = new string('长', 1024),
+                () => job.Content = "a\0b",
+                () => job.Content = "€",
+                () => job.Content = "\u0080",
+                () => job.Content = "\U0001F600",
+                () => job.Order1 = new string('1', 20),
+                () => job.Numbers.Add("138,139"),
+                () => job.Numbers.Add(""),
+                () => job.SetText(JobField.Content, new byte[] { 0x61, 0, 0x62 }),
+            };
+            for (int i = 0; i < bad.Length; i++)
+                Check(Throws<ArgumentException>(bad[i]) && job.Content == "会议通知：明天九点" && job.Numbers.Count == 1,
+                    "bad text " + i + " refused as it is set");
+            Check(Throws<ArgumentException>(() => job.Content = "价€", "U+20AC"), "the refusal names the character");
+        }
+
+        // A job without a product or numbers is refused before any call.
+        foreach (var job in new[] { new Job { Content = "x" }, new Job { Product = "1001" } })
+            using (job)
+            {
+                job.Numbers.AddRange(job.Product == null ? new[] { "13800000001" } : new string[0]);
+                var steps = Watch(job);
+                Check(Throws<ArgumentException>(() => s.SendJob(job)) && steps.Count == 0,
+                    "a job missing " + (job.Product == null ? "its product" : "its numbers") + " is refused");
+            }
+    }
+
+    // Between the library and a server: passes records both ways until the request with a chosen code, which
+    // it holds without an answer (so that a cancel lands while that call waits) or answers by closing the
+    // connection (so that the request is out and its answer never comes).
+    sealed class Relay : IDisposable
+    {
+        const int RecordSize = 2116;
+        readonly TcpListener listener = new TcpListener(IPAddress.Loopback, 0);
+        readonly int server;
+        int code;
+        bool cut;
+
+        public Relay(int server)
+        {
+            this.server = server;
+            listener.Start();
+            new Thread(Accept) { IsBackground = true }.Start();
+        }
+
+        public int Port => ((IPEndPoint)listener.LocalEndpoint).Port;
+        public readonly ManualResetEventSlim Reached = new ManualResetEventSlim();
+
+        // The next request with Code is held, or with Cut answered by a close; Reached is set then.
+        public void Arm(int code, bool cut = false)
+        {
+            Reached.Reset();
+            this.cut = cut;
+            Volatile.Write(ref this.code, code);
+        }
+
+        void Accept()
+        {
+            try
+            {
+                for (;;)
+                {
+                    var client = listener.AcceptSocket();
+                    var upstream = new Socket(AddressFamily.InterNetwork, SocketType.Stream, ProtocolType.Tcp);
+                    upstream.Connect(IPAddress.Loopback, server);
+                    new Thread(() => Requests(client, upstream)) { IsBackground = true }.Start();
+                    new Thread(() => Pump(upstream, client)) { IsBackground = true }.Start();
+                }
+            }
+            catch (SocketException) { }
+            catch (ObjectDisposedException) { }
+        }
+
+        void Requests(Socket client, Socket upstream)
+        {
+            var record = new byte[RecordSize];
+            try
+            {
+                for (bool held = false; ;)
+                {
+                    for (int got = 0; got < RecordSize;)
+                    {
+                        int n = client.Receive(record, got, RecordSize - got, SocketFlags.None);
+                        if (n == 0) return;
+                        got += n;
+                    }
+                    if (!held && BitConverter.ToInt32(record, 0) == Volatile.Read(ref code))
+                    {
+                        Volatile.Write(ref code, 0);
+                        held = true;
+                        Reached.Set();
+                        if (cut) return;
+                    }
+                    if (!held) upstream.Send(record);
+                }
+            }
+            catch (SocketException) { }
+            finally
+            {
+                client.Close();
+                upstream.Close();
+            }
+        }
+
+        static void Pump(Socket from, Socket to)
+        {
+            var buffer = new byte[8192];
+            try
+            {
+                for (int n; (n = from.Receive(buffer)) > 0;) to.Send(buffer, n, SocketFlags.None);
+            }
+            catch (SocketException) { }
+            catch (ObjectDisposedException) { }
+            finally { to.Close(); }
+        }
+
+        public void Dispose() => listener.Stop();
+    }
+
+    // A send through the relay, held at Step and ended there from another thread.
+    static JobResult EndedAt(Relay relay, Session s, Job job, int step, Action end, CancellationToken token)
+    {
+        relay.Arm(step);
+        var ender = new Thread(() => { relay.Reached.Wait(); end(); });
+        ender.Start();
+        var r = s.SendJob(job, token);
+        relay.Reached.Set();
+        ender.Join();
+        return r;
+    }
+
+    static void Cancels(int port)
+    {
+        using (var relay = new Relay(port))
+        using (var s = LoggedIn(relay.Port))
+        using (var job = Sms("13800000001"))
+        {
+            using (var cts = new CancellationTokenSource())
+            {
+                var r = EndedAt(relay, s, job, Content, cts.Cancel, cts.Token);
+                Check(r.Status == JobStatus.Cancelled && r.Step == Content && r.Attempts == 1,
+                    "a token cancelled mid-job: " + r);
+            }
+            using (var cts = new CancellationTokenSource())
+            {
+                var r = EndedAt(relay, s, job, Submit, cts.Cancel, cts.Token);
+                Check(r.Status == JobStatus.MaybeSubmitted && r.Step == Submit && r.Outcome.Sent,
+                    "cancelled with the submit out: " + r);
+            }
+            // Neither cancel stays with the job: its next send is whole.
+            var again = s.SendJob(job);
+            Check(again.IsSubmitted, "the job sent again after its cancels: " + again);
+            using (var cts = new CancellationTokenSource())
+            {
+                cts.Cancel();
+                var steps = Watch(job);
+                var r = s.SendJob(job, cts.Token);
+                Check(r.Status == JobStatus.Cancelled && steps.Count == 0, "a token cancelled before the send: " + r);
+            }
+            // A progress handler that throws cancels the send, and the exception carries its result.
+            EventHandler<JobProgressEventArgs> fail = (sender, e) => { if (e.Step == Content) throw new TimeoutException(); };
+            job.Progress += fail;
+            JobCallbackException thrown = null;
+            try { s.SendJob(job); } catch (JobCallbackException e) { thrown = e; }
+            job.Progress -= fail;
+            Check(thrown?.InnerException is TimeoutException && thrown.Result.Status == JobStatus.Cancelled,
+                "a progress handler's exception: " + thrown?.Result);
+
+            // Disposing the session from another thread ends the send with a result, never an exception.
+            foreach (var step in new[] { Content, Submit })
+            {
+                var other = LoggedIn(relay.Port);
+                JobResult r = null;
+                bool threw = false;
+                try { r = EndedAt(relay, other, job, step, other.Dispose, CancellationToken.None); }
+                catch (ObjectDisposedException) { threw = true; }
+                Check(!threw && r.Status == (step == Submit ? JobStatus.MaybeSubmitted : JobStatus.Cancelled),
+                    "session disposed at " + step + ": " + r);
+                r = other.SendJob(job);
+                Check(r.Status == JobStatus.Cancelled && r.Attempts == 0, "a send on a disposed session: " + r);
+            }
         }
     }
 
-    public static void Run(int port, int dropPort, string simulator)
+    // The submit's request goes out and the connection closes before its answer: a "maybe", which the
+    // evidence taken before and after and the host's resolver decide.
+    static void Resolver(int port)
+    {
+        using (var relay = new Relay(port))
+        using (var s = LoggedIn(relay.Port))
+        using (var job = Sms("13800000001"))
+        {
+            job.CollectEvidence = true;
+            string seen = null;
+            job.Resolver = j => { seen = j.GetEvidence(JobEvidenceKind.DetailsAfter); return JobResolution.NotSubmitted; };
+            relay.Arm(Submit, cut: true);
+            var r = s.SendJob(job);
+            Check(r.Status == JobStatus.Failed && r.Step == Submit && seen != null && seen == r.Evidence.DetailsAfter
+                && r.Evidence.PackagesAfter != null && r.Evidence.DetailsBefore != null,
+                "a maybe the resolver decided: " + r);
+            job.Resolver = null;
+            relay.Arm(Submit, cut: true);
+            r = s.SendJob(job);
+            Check(r.Status == JobStatus.MaybeSubmitted && r.Outcome.Sent, "a maybe without a resolver: " + r);
+            job.CollectEvidence = false;
+            r = s.SendJob(job);
+            Check(r.IsSubmitted && r.Evidence.PackagesBefore == null, "submitted after the maybes: " + r);
+        }
+    }
+
+    // The server restarts mid-job and between jobs: the job with the default attempts is submitted.
+    static void Restarts(string simulator)
+    {
+        using (var sim = new Simulator(simulator))
+        using (var s = LoggedIn(sim.Port))
+        using (var job = Sms("13800000001", "13800000002"))
+        {
+            EventHandler<JobProgressEventArgs> restart = (sender, e) =>
+            {
+                if (e.Attempt == 1 && e.Step == Content) { sim.Stop(); sim.Start(); }
+            };
+            job.Progress += restart;
+            var r = s.SendJob(job);
+            job.Progress -= restart;
+            Check(r.IsSubmitted && r.Recipients == 2, "server restarted mid-job: " + r);
+
+            sim.Stop();
+            sim.Start();
+            r = s.SendJob(job);
+            Check(r.IsSubmitted && r.Recipients == 2 && r.Attempts == 1, "server restarted between jobs: " + r);
+        }
+    }
+
+    // One policy: strict GBK out, U+FFFD for what is not GBK; the byte[] overloads take GBK as it is.
+    static void Text(Session s)
+    {
+        var table = new Dictionary<string, string> {
+            { "D6D0CEC4", "中文" }, { "80", "\uFFFD" }, { "FF", "\uFFFD" }, { "61D6", "a\uFFFD" }, { "A1A4", "·" },
+        };
+        foreach (var row in table)
+        {
+            var gbk = Enumerable.Range(0, row.Key.Length / 2).Select(i => Convert.ToByte(row.Key.Substring(2 * i, 2), 16))
+                .ToArray();
+            Check(Gbk.Decode(gbk, gbk.Length) == row.Value, "reads " + row.Key + " as " + row.Value);
+        }
+        foreach (var lacking in new[] { "€", "\u0080", "a\U0001F600", "\uD800" })
+            Check(Throws<ArgumentException>(() => Gbk.Encode(lacking)), "refuses U+" + ((int)lacking.Last()).ToString("X4"));
+
+        // Seeded texts of what GBK has come back as they went.
+        var rng = new Random(30);
+        var alphabet = "aZ09 ,.;:中文会议通知价格·éαд々〇（）";
+        for (int i = 0; i < 200; i++)
+        {
+            var text = new string(Enumerable.Range(0, rng.Next(0, 40)).Select(_ => alphabet[rng.Next(alphabet.Length)]).ToArray());
+            var gbk = Gbk.Encode(text);
+            if (Gbk.Decode(gbk) != text || gbk[gbk.Length - 1] != 0) { Check(false, "round trip of " + text); break; }
+        }
+
+        using (var job = Sms("13800000001"))
+        {
+            job.SetText(JobField.Content, new byte[] { 0xD6, 0xD0, 0xCE, 0xC4 });
+            job.Numbers.Add(Encoding.ASCII.GetBytes("13800000002"));
+            var r = s.SendJob(job);
+            Check(job.Content == "中文" && r.IsSubmitted && r.Recipients == 2, "a job of GBK bytes: " + r);
+        }
+    }
+
+    public static void Run(int port, string simulator)
     {
         using (var s = LoggedIn(port))
         {
             Jobs(s);
             Refusals(s);
+            Text(s);
         }
-
-        // Each connection is dropped after the login and one answer: every attempt fails at its first field,
-        // and each relogin logs in, so the job starts again from the clear until the attempts run out.
-        using (var s = LoggedIn(dropPort))
-        {
-            var steps = new List<string>();
-            var r = s.SendJob(SmsJob("13800000001"), 2, (attempt, step) => steps.Add(attempt + ":" + step));
-            Check(r.Status == JobStatus.Failed && r.Step == "SubmitPrdId" && r.Attempts == 2
-                && string.Join(",", steps) == "1:SubmitAllClear,1:SubmitPrdId,2:SubmitAllClear,2:SubmitPrdId",
-                "drop: " + r + " steps " + string.Join(",", steps));
-        }
-
-        var sim = new Simulator(simulator);
-        sim.Start();
-        try
-        {
-            using (var s = LoggedIn(sim.Port))
-            {
-                // A new server takes the old one's place before SubmitTelNum: that call fails on the dead
-                // connection, the relogin logs in on the new server, and the job starts again.
-                var job = SmsJob("13800000001", "13800000002");
-                var r = s.SendJob(job, progress: (attempt, step) =>
-                {
-                    if (attempt == 1 && step == "SubmitTelNum") { sim.Stop(); sim.Start(); }
-                });
-                Check(r.IsSubmitted && r.Attempts == 2 && r.Recipients == 2, "server restarted mid-job: " + r);
-
-                // The server goes away for good before SubmitContent: no relogin, no second attempt.
-                r = s.SendJob(job, progress: (attempt, step) => { if (step == "SubmitContent") sim.Stop(); });
-                Check(r.Status == JobStatus.Failed && r.Step == "SubmitContent" && r.Attempts == 1
-                    && s.GetLastRelogin().ReloginKind != ReloginKind.LoggedIn, "server gone: " + r);
-
-                // Back again: the whole job once more.
-                sim.Start();
-                r = s.SendJob(job);
-                Check(r.IsSubmitted && r.Recipients == 2, "server back: " + r);
-            }
-        }
-        finally { sim.Stop(); }
+        Cancels(port);
+        Resolver(port);
+        Restarts(simulator);
     }
 }

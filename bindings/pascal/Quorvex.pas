@@ -7,19 +7,23 @@
   GBK (code page 936) bytes in both directions.  Output buffers belong to the
   caller and must hold the documented sizes: TQvMessageBuffer,
   TQvParamBuffer and the others below, or QvBuffer for one of any size.
-  QvToGbk and QvFromGbk convert between strings and GBK; QvCheckTels builds
-  the length-prefixed texts that CheckTels takes.  On Linux, Free Pascal
-  converts code pages through the C library (the unit cwstring).
+  QvCheckTels builds the length-prefixed texts that CheckTels takes.
+
+  Text has one policy, whatever the locale, and one place that applies it
+  (QvGbkFault out, QvFromGbk in), through the library's own converters: a
+  string is UTF-8 (Free Pascal's string) or UTF-16 (UnicodeString, Delphi's
+  string) and goes out as GBK; bytes that are not valid UTF-8, or a
+  character GBK lacks, are refused, never sent as '?'.  A host that holds
+  GBK already passes a TQvGbkString (code page 936) or TBytes, sent as they
+  are.  What comes back is read as GBK, U+FFFD for what is not.
 
   TQvSession is a connection of its own (QvSessionCreate): the exports that
-  act on a session are its methods, under their classic names, with strings
-  in (sent as GBK) and a TQvReply out (its texts read back from GBK).  A
-  method refuses, by raising EQvError before anything is sent, a text that
-  cannot travel: one holding a zero byte (the library would read only up to
-  it) or a character GBK lacks (it would arrive as '?').  Otherwise methods
-  report through their reply; Check turns a reply that was not accepted into
-  an EQvError carrying the call's outcome.  SendJob sends a whole job with
-  the recovery rules of the README's "Sending a job". }
+  act on a session are its methods, under their classic names, with texts in
+  (TQvText: any of the forms above) and a TQvReply out.  A method refuses,
+  by raising EQvError before anything is sent, a text that cannot travel.
+  Otherwise methods report through their reply; Check turns a reply that was
+  not accepted into an EQvError carrying the call's outcome.  SendJob sends
+  a TQvJob with the library's QvSendJob. }
 unit Quorvex;
 
 {$IFDEF FPC}
@@ -104,14 +108,73 @@ const
   { TraceStart's option. }
   QV_TRACE_HEX = 1;
 
+  { A send job's fields (TQvJob's texts). }
+  QV_JOB_PRODUCT = 1;
+  QV_JOB_CONTENT = 2;
+  QV_JOB_PUSH_URL = 3;
+  QV_JOB_FILE_NAME = 4;
+  QV_JOB_BEGIN_DATE = 5;
+  QV_JOB_END_DATE = 6;
+  QV_JOB_BEGIN_TIME = 7;
+  QV_JOB_END_TIME = 8;
+  QV_JOB_ORDER1 = 9;
+  QV_JOB_ORDER2 = 10;
+  QV_JOB_ORDER3 = 11;
+  QV_JOB_PERIOD = 12;
+  { How QvJobSetText is given a text. }
+  QV_TEXT_GBK = 0;
+  QV_TEXT_UTF8 = 1;
+  { How a job ended (0 before its first send ended). }
+  QV_JOB_SUBMITTED = 1;
+  QV_JOB_REFUSED = 2;
+  QV_JOB_FAILED = 3;
+  QV_JOB_MAYBE_SUBMITTED = 4;
+  QV_JOB_CANCELLED = 5;
+  { A job's options. }
+  QV_JOB_OPTION_CHECK = 1;
+  QV_JOB_OPTION_EVIDENCE = 2;
+  QV_JOB_OPTION_WAIT = 3;
+  { A job's evidence. }
+  QV_EVIDENCE_PACKAGES_BEFORE = 1;
+  QV_EVIDENCE_DETAILS_BEFORE = 2;
+  QV_EVIDENCE_PACKAGES_AFTER = 3;
+  QV_EVIDENCE_DETAILS_AFTER = 4;
+  { A resolver's answers. }
+  QV_RESOLVED_UNKNOWN = 0;
+  QV_RESOLVED_SUBMITTED = 1;
+  QV_RESOLVED_NOT_SUBMITTED = 2;
+  { A job's limits. }
+  QV_JOB_NUMBERS_MAX = 100000;
+  QV_JOB_FILE_MAX = 16 * 1024 * 1024;
+  QV_JOB_WAIT_DEFAULT_MS = 300000;
+  QV_JOB_LOOKUP_ROWS = 20;
+
 type
   { Output buffers of the documented sizes: pass @Buffer[0]. }
   TQvMessageBuffer = array[0..QV_BODY_BUFFER_SIZE - 1] of AnsiChar;
   TQvParamBuffer = array[0..QV_PARAM_BUFFER_SIZE - 1] of AnsiChar;
   TQvSettingBuffer = array[0..QV_SETTING_BUFFER_SIZE - 1] of AnsiChar;
   TQvDetailBuffer = array[0..QV_DETAIL_BUFFER_SIZE - 1] of AnsiChar;
-  { A string whose bytes are GBK: assigning a string to it converts. }
+  { GBK bytes, as QvToGbk returns them.  Assigning a string to it would
+    convert through the run-time library and the locale (under LANG=C to
+    '?'): fill it with QvToGbk, or with bytes that are GBK already. }
   TQvGbkString = type AnsiString(936);
+
+  { A text as a host holds it, for every text the unit sends: a string
+    (UTF-8 in Free Pascal's AnsiString, UTF-16 in a UnicodeString or
+    Delphi's string), a TQvGbkString or TBytes of GBK bytes, or an
+    AnsiString of another declared code page.  QvGbkFault turns it into
+    GBK. }
+  TQvText = record
+  private
+    FBytes: RawByteString;  { UTF-8, or GBK when FGbk }
+    FGbk: Boolean;
+    FFault: string;         { why the host's text has no UTF-8 form }
+  public
+    class operator Implicit(const S: UnicodeString): TQvText;
+    class operator Implicit(const S: RawByteString): TQvText;
+    class operator Implicit(const Gbk: TBytes): TQvText;
+  end;
 
 { Every export, written by tools/interface/generate.py from interface/quorvex.json. }
 {$I QuorvexExports.inc}
@@ -162,9 +225,10 @@ type
 
   { A call that did not end in an accepted answer, or an input refused before
     any call.  Raised by TQvSession.Check (Code the server's code, -1 when no
-    answer arrived, and the outcome of the call), by a session method given a
-    text that cannot travel, and by SendJob for a job that does not fit
-    (both with Outcome QV_OUTCOME_REFUSED, Sent False and Code -1). }
+    answer arrived, and the outcome of the call), and, with Outcome
+    QV_OUTCOME_REFUSED, Sent False and Code -1, for a text that cannot
+    travel, by a TQvJob setter for what the job cannot take and by SendJob
+    for a job that cannot be sent. }
   EQvError = class(Exception)
   private
     FCall: string;
@@ -181,47 +245,132 @@ type
     property Detail: string read FOutcome.Detail;
   end;
 
-  { How SendJob's job ended: accepted by the submit; refused by the server at
-    a step (nothing more was sent, the job is not submitted); failed before
-    it could have been submitted (safe to send again once the connection is
-    back); or failed with the submit's request out, so that it may have been
-    submitted (look it up before sending it again). }
-  TQvJobStatus = (jobSubmitted, jobRefused, jobFailed, jobMaybeSubmitted);
+  { How a job's send ended: the header's QV_JOB_* (jobNone before any
+    ended).  jobSubmitted: the server took it; jobRefused: the server
+    answered a code other than 900, nothing submitted; jobFailed: not
+    submitted, safe to send again; jobMaybeSubmitted: the submit's request
+    went out and its answer is unknown (see the evidence); jobCancelled:
+    stopped before the submit was out, not submitted. }
+  TQvJobStatus = (jobNone = 0, jobSubmitted = QV_JOB_SUBMITTED, jobRefused = QV_JOB_REFUSED,
+    jobFailed = QV_JOB_FAILED, jobMaybeSubmitted = QV_JOB_MAYBE_SUBMITTED, jobCancelled = QV_JOB_CANCELLED);
 
-  { Called before each call of a job with the attempt (1 first) and the
-    step's export name. }
-  TQvJobProgress = procedure(Attempt: Integer; const Step: string) of object;
+  { A resolver's answer about a "maybe submitted" job (QV_RESOLVED_*). }
+  TQvResolution = (resolvedUnknown = QV_RESOLVED_UNKNOWN, resolvedSubmitted = QV_RESOLVED_SUBMITTED,
+    resolvedNotSubmitted = QV_RESOLVED_NOT_SUBMITTED);
 
-  { A send job: only the fields given (a non-empty text) are sent.  Product
-    and Numbers are required; FileContent travels base64-encoded in parts;
-    up to three scheduled Orders and a Period make it a scheduled job; Check
-    also asks the server to vet the product and the content. }
-  TQvJob = record
-    Product: string;
-    Numbers: TQvTexts;
-    Content, Url, BeginDate, EndDate, BeginTime, EndTime: string;
-    FileName: string;
-    FileContent: TBytes;
-    Orders: TQvTexts;
-    Period: string;
-    Check: Boolean;
+  { One reply the sender took to resolve a "maybe" (QV_EVIDENCE_*): Taken
+    False when it was not taken (the option off, no "maybe", its query
+    failed). }
+  TQvJobEvidence = record
+    Taken: Boolean;
+    Text: string;
   end;
 
   TQvJobResult = record
     Status: TQvJobStatus;
-    { The step the job ended on (an export's name), and that call's code
-      (-1 when no answer arrived), message and outcome. }
-    Step: string;
+    { The request code of the call the job ended on (0 before any), how
+      many times the job was started, that call's code (-1 for none) and
+      message. }
+    Step: Int32;
+    Attempts: Int32;
     Code: Int32;
     Message: string;
-    Outcome: TQvOutcome;
-    { jobSubmitted: the job's number (the message) and the submit's numbers. }
+    { jobSubmitted: the job's number and the submit's three numbers. }
     JobNumber: string;
     Recipients, Charged, Left: Int32;
-    { jobMaybeSubmitted: what to look up before sending the job again. }
-    LookUp: string;
-    { Attempts made, the first included. }
-    Attempts: Integer;
+    { The outcome of the call the job ended on (Argument 0), and the kind
+      of its relogin (QV_RELOGIN_*). }
+    Outcome: TQvOutcome;
+    Relogin: Int32;
+    Evidence: array[QV_EVIDENCE_PACKAGES_BEFORE..QV_EVIDENCE_DETAILS_AFTER] of TQvJobEvidence;
+  end;
+
+  TQvJob = class;
+
+  { Called on the sending thread before each call of a send, with the
+    call's request code (298, 201, ..., 299) and the attempt (1 first). }
+  TQvJobProgress = procedure(Job: TQvJob; Step, Attempt: Int32) of object;
+  { Called on the sending thread after a "maybe submitted", when the
+    evidence is in (Job.Evidence): what the host's server says of it. }
+  TQvJobResolver = function(Job: TQvJob): TQvResolution of object;
+
+  { A send job, held by the library (QvJob): its texts, numbers, file and
+    options, sent by TQvSession.SendJob.  Only the texts given (not empty)
+    are sent; Product and at least one number are required; up to three
+    orders or a Period make it a scheduled job.  A setter raises EQvError
+    for what the job cannot take (a text that cannot travel or is too long
+    for its field, a number empty or holding a comma, too many numbers, too
+    large a file) and leaves the job as it was; so does any change while
+    the job is being sent. }
+  TQvJob = class
+  private
+    FHandle: Pointer;
+    FLock: TCriticalSection;
+    FSends: Integer;     { SendJob calls in progress }
+    FFreeing: Boolean;
+    FCheck, FTakeEvidence: Boolean;
+    FWait: Int32;
+    FOnProgress: TQvJobProgress;
+    FResolver: TQvJobResolver;
+    FCallbackError: TObject;  { what a callback raised, raised again by SendJob }
+    procedure SetText(Field: Int32; const Text: TQvText);
+    procedure SetOption(Option, Value: Int32);
+    procedure SetCheck(Value: Boolean);
+    procedure SetTakeEvidence(Value: Boolean);
+    procedure SetWait(Value: Int32);
+    procedure SetOnProgress(Value: TQvJobProgress);
+    procedure SetResolver(Value: TQvJobResolver);
+    procedure Refused(const Call: string);
+    procedure KeepCallbackError;
+    procedure Progress(Step, Attempt: Int32);
+    function Resolve: Int32;
+    function BeginSend: Boolean;
+    procedure EndSend;
+  public
+    { Raises EOutOfMemory when the library cannot make the job. }
+    constructor Create;
+    { Cancels a send in progress and waits for it to return first. }
+    destructor Destroy; override;
+    { A recipient's number. }
+    procedure AddNumber(const Number: TQvText);
+    procedure AddNumbers(const Numbers: array of string);
+    { The file of a multimedia job (empty: none); the library encodes it. }
+    procedure SetFile(const Bytes: TBytes);
+    { From any thread: ends the send in progress (jobCancelled before the
+      submit was out, else jobMaybeSubmitted); made while no send is in
+      progress, it ends the next one before its first call. }
+    procedure Cancel;
+    { Evidence Which (QV_EVIDENCE_*) of the last send, False when it was
+      not taken; a resolver reads it here. }
+    function Evidence(Which: Int32; out Text: string): Boolean;
+    { How the last send ended. }
+    function LastResult: TQvJobResult;
+    property Handle: Pointer read FHandle;
+    property Text[Field: Int32]: TQvText write SetText;
+    property Product: TQvText index QV_JOB_PRODUCT write SetText;
+    property Content: TQvText index QV_JOB_CONTENT write SetText;
+    property PushUrl: TQvText index QV_JOB_PUSH_URL write SetText;
+    property FileName: TQvText index QV_JOB_FILE_NAME write SetText;
+    property BeginDate: TQvText index QV_JOB_BEGIN_DATE write SetText;
+    property EndDate: TQvText index QV_JOB_END_DATE write SetText;
+    property BeginTime: TQvText index QV_JOB_BEGIN_TIME write SetText;
+    property EndTime: TQvText index QV_JOB_END_TIME write SetText;
+    property Order1: TQvText index QV_JOB_ORDER1 write SetText;
+    property Order2: TQvText index QV_JOB_ORDER2 write SetText;
+    property Order3: TQvText index QV_JOB_ORDER3 write SetText;
+    property Period: TQvText index QV_JOB_PERIOD write SetText;
+    { CheckPrdId after the product and CheckContent after the content. }
+    property Check: Boolean read FCheck write SetCheck;
+    { Take the evidence before the submit and after a "maybe". }
+    property TakeEvidence: Boolean read FTakeEvidence write SetTakeEvidence;
+    { Milliseconds to wait for another job of the account being sent
+      (QV_JOB_WAIT_DEFAULT_MS; 0: refuse at once). }
+    property Wait: Int32 read FWait write SetWait;
+    { An exception raised by OnProgress cancels the send, one raised by the
+      resolver answers resolvedUnknown; SendJob raises it again once the
+      send has returned, and LastResult says how the job ended. }
+    property OnProgress: TQvJobProgress read FOnProgress write SetOnProgress;
+    property Resolver: TQvJobResolver read FResolver write SetResolver;
   end;
 
   { The buffers of one session call: the inputs' GBK bytes and the outputs,
@@ -237,7 +386,7 @@ type
     procedure Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
     { The GBK bytes of input I (the call's argument Place, named Name), or
       EQvError when the text cannot travel. }
-    function Input(I, Place: Integer; const Name, S: string): PAnsiChar;
+    function Input(I, Place: Integer; const Name: string; const S: TQvText): PAnsiChar;
     function Text: PAnsiChar;
     function Param(I: Integer): PAnsiChar;
     function Done(Ok: Boolean; NumberCount: Integer): TQvReply;
@@ -247,15 +396,18 @@ type
     thread may call it; the library runs the calls on one session one at a
     time and calls on different sessions side by side.  Close (or Free) ends
     the calls in progress on it in other threads, waits for them and
-    destroys the session; a call after Close raises EQvSessionClosed. }
+    destroys the session; a call after Close raises EQvSessionClosed,
+    except SendJob, which returns jobCancelled. }
   TQvSession = class
   private
     FHandle: Pointer;
     FLock: TCriticalSection;
     FCalls: Integer;  { in progress }
     FClosed: Boolean;
+    FJobs: array of Pointer;  { the jobs being sent, which Close cancels }
     function Enter: Pointer;
-    procedure Leave;
+    function TryEnter(out P: Pointer; Job: Pointer = nil): Boolean;
+    procedure Leave(Job: Pointer = nil);
   public
     { Raises EOutOfMemory when the library cannot make the session. }
     constructor Create;
@@ -272,14 +424,14 @@ type
     function Check(const Reply: TQvReply): TQvReply; overload;
     { Ok when true, else raises EQvError for Call, a method without outputs. }
     function Check(Ok: Boolean; const Call: string): Boolean; overload;
-    { Sends Job: the clear, every field given, the submit; starts the job
-      again from the clear, up to Attempts in all (one when below), when a
-      call failed and its relogin logged in; never resends a single field
-      nor a submit that may have reached the server.  Raises EQvError,
-      before any call, for a job that does not fit: no product or no
-      numbers, a number empty or holding a comma, more than three orders, a
-      text too long for its field, or one that cannot travel. }
-    function SendJob(const Job: TQvJob; Attempts: Integer = 2; const Progress: TQvJobProgress = nil): TQvJobResult;
+    { Sends Job with the library's QvSendJob, starting it at most Attempts
+      times, and says how it ended: never an exception for a job that was
+      sent, whatever happened to it, nor when Close, Free or Job.Cancel in
+      another thread ends the send (jobCancelled, or jobMaybeSubmitted with
+      the submit out; jobCancelled with nothing sent when the session was
+      closed already).  Raises EQvError for a job refused before any call
+      (no product, no numbers, a job being sent or freed). }
+    function SendJob(Job: TQvJob; Attempts: Integer = 2): TQvJobResult;
     { Every other export that acts on a session, generated, each with its
       export's text: *Code and Message there are the reply's Code and
       Message, the Params its Params, the int32 outputs its Numbers. }
@@ -295,15 +447,16 @@ function QvBuffer(Size: Integer): RawByteString;
 function QvFxBufferSize(ReplyLength: Int32): Integer;
 { The text a call left in a buffer: its bytes up to the first zero. }
 function QvText(Buffer: PAnsiChar): RawByteString;
-{ GBK bytes of S (characters GBK lacks become '?'), and the string of GBK bytes. }
-function QvToGbk(const S: string): RawByteString;
+{ The unit's one conversion out: the GBK bytes of Text, and '' when it has
+  them, else why it has none (bytes that are not valid UTF-8, a character
+  GBK lacks, a zero byte, which would end the text early). }
+function QvGbkFault(const Text: TQvText; out Gbk: RawByteString): string;
+{ The GBK bytes of Text (code page 936), or EQvError saying why it has none. }
+function QvToGbk(const Text: TQvText): RawByteString;
+{ The unit's one conversion in: the string of GBK bytes, U+FFFD for bytes
+  that are not GBK. }
 function QvFromGbk(const Gbk: RawByteString): string; overload;
 function QvFromGbk(Buffer: PAnsiChar): string; overload;
-{ Why S cannot travel as a text ('' when it can), with its GBK bytes:
-  a zero byte would end it early, a character GBK lacks would become '?'. }
-function QvGbkFault(const S: string; out Gbk: RawByteString): string;
-{ Bytes as base64 (RFC 4648, with padding). }
-function QvBase64(const Bytes: TBytes): string;
 { Storage for a length-prefixed text: four bytes of length, then the text.
   Keep it alive while the call runs and pass QvPrefixedText(Storage). }
 function QvLengthPrefixed(const Text: RawByteString): RawByteString;
@@ -345,74 +498,139 @@ begin
     Move(Buffer^, Result[1], N);
 end;
 
-function QvToGbk(const S: string): RawByteString;
+{ Text: the one policy, through the library's converters }
+
+class operator TQvText.Implicit(const S: UnicodeString): TQvText;
 begin
-  QvGbkFault(S, Result);  { the conversion alone; a fault is the caller's to look for }
+  Result.FBytes := UTF8Encode(S);
+  Result.FGbk := False;
+  Result.FFault := '';
+end;
+
+{ Bytes are taken for what their code page says; in Free Pascal the string
+  type's own code page (the locale's, ASCII under LANG=C) holds UTF-8, as in
+  Lazarus, so that no locale turns a text into '?'. }
+class operator TQvText.Implicit(const S: RawByteString): TQvText;
+var
+  Page: TSystemCodePage;
+  U: UnicodeString;
+  I, Marks: Integer;
+begin
+  Result.FGbk := False;
+  Result.FFault := '';
+  Page := StringCodePage(S);
+  if Page = 936 then
+  begin
+    Result.FBytes := S;
+    Result.FGbk := True;
+  end
+  else if (Page = CP_UTF8) or (Page = CP_NONE) {$IFDEF FPC}or (Page = CP_ACP) or (Page = DefaultSystemCodePage){$ENDIF} then
+    Result.FBytes := S
+  else
+  begin
+    { Another declared code page, which the run-time library converts from
+      without the locale; a byte it cannot read comes back as '?' or U+FFFD. }
+    U := UnicodeString(S);
+    Marks := 0;
+    for I := 1 to Length(S) do
+      if S[I] = '?' then
+        Inc(Marks);
+    for I := 1 to Length(U) do
+      if (U[I] = '?') or (U[I] = #$FFFD) then
+        Dec(Marks);
+    if Marks < 0 then
+      Result.FFault := Format('bytes that code page %d does not define', [Page]);
+    Result.FBytes := UTF8Encode(U);
+  end;
+end;
+
+class operator TQvText.Implicit(const Gbk: TBytes): TQvText;
+begin
+  Result.FBytes := '';
+  SetLength(Result.FBytes, Length(Gbk));
+  if Length(Gbk) > 0 then
+    Move(Gbk[0], Result.FBytes[1], Length(Gbk));
+  Result.FGbk := True;
+  Result.FFault := '';
+end;
+
+{ The Detail of the calling thread's last call, which names what a
+  converter or a job refused. }
+function ThreadOutcome: TQvOutcome;
+var
+  Sent: Int32;
+  Detail: TQvDetailBuffer;
+begin
+  Result := Default(TQvOutcome);
+  Sent := 0;
+  Detail[0] := #0;
+  GetLastOutcome(@Result.Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
+  Result.Sent := Sent <> 0;
+  Result.Detail := QvFromGbk(@Detail[0]);
+end;
+
+function QvGbkFault(const Text: TQvText; out Gbk: RawByteString): string;
+var
+  N: Int32;
+begin
+  Gbk := '';
+  if Text.FFault <> '' then
+    Exit(Text.FFault);
+  if Pos(#0, Text.FBytes) > 0 then
+    Exit('a text cannot hold a zero byte');
+  if Length(Text.FBytes) > High(Int32) div 2 then
+    Exit('too long a text');
+  if Text.FGbk then
+    Gbk := Text.FBytes
+  else
+  begin
+    N := QvGbkFromUtf8(PAnsiChar(Text.FBytes), Length(Text.FBytes), nil, 0);
+    if N < 0 then
+    begin
+      { "Argument 1 is U+20AC, which GBK lacks, at byte 3." names the
+        converter's argument, which is this text. }
+      Result := ThreadOutcome.Detail;
+      if Pos('Argument 1 is ', Result) = 1 then
+        Delete(Result, 1, Length('Argument 1 is '));
+      if Result = '' then
+        Result := 'not valid UTF-8, or a character GBK lacks';
+      Exit;
+    end;
+    SetLength(Gbk, N);
+    { A string always has room for its terminator. }
+    if N > 0 then
+      QvGbkFromUtf8(PAnsiChar(Text.FBytes), Length(Text.FBytes), PAnsiChar(Gbk), N + 1);
+  end;
+  SetCodePage(Gbk, 936, False);
+  Result := '';
 end;
 
 function QvFromGbk(const Gbk: RawByteString): string;
 var
-  Bytes: RawByteString;
-  U: UnicodeString;
+  Utf8: RawByteString;
+  N: Int32;
 begin
-  Bytes := Gbk;
-  SetCodePage(Bytes, 936, False);
-  U := UnicodeString(Bytes);
-  Result := string(U);
+  Utf8 := '';
+  N := QvUtf8FromGbk(PAnsiChar(Gbk), Length(Gbk), nil, 0);
+  if N > 0 then
+  begin
+    SetLength(Utf8, N);
+    QvUtf8FromGbk(PAnsiChar(Gbk), Length(Gbk), PAnsiChar(Utf8), N + 1);
+  end;
+{$IFDEF FPC}
+  { The bytes as they are: a string holds UTF-8 (see TQvText). }
+  Result := '';
+  SetLength(Result, Length(Utf8));
+  if Length(Utf8) > 0 then
+    Move(Utf8[1], Result[1], Length(Utf8));
+{$ELSE}
+  Result := UTF8ToString(Utf8);
+{$ENDIF}
 end;
 
 function QvFromGbk(Buffer: PAnsiChar): string;
 begin
   Result := QvFromGbk(QvText(Buffer));
-end;
-
-function QvGbkFault(const S: string; out Gbk: RawByteString): string;
-var
-  U: UnicodeString;
-  G: TQvGbkString;
-begin
-  U := UnicodeString(S);
-  G := TQvGbkString(U);
-  Gbk := G;
-  if Pos(#0, U) > 0 then
-    Result := 'a text cannot hold a zero byte'
-  else if UnicodeString(G) <> U then
-    Result := 'a character has no GBK form'
-  else
-    Result := '';
-end;
-
-function QvBase64(const Bytes: TBytes): string;
-const
-  Digits: AnsiString = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
-var
-  Text: AnsiString;
-  I, J, N, V: Integer;
-begin
-  N := Length(Bytes);
-  Text := '';
-  SetLength(Text, ((N + 2) div 3) * 4);
-  I := 0;
-  J := 1;
-  while I < N do
-  begin
-    V := Bytes[I] shl 16;
-    if I + 1 < N then
-      V := V or (Bytes[I + 1] shl 8);
-    if I + 2 < N then
-      V := V or Bytes[I + 2];
-    Text[J] := Digits[((V shr 18) and 63) + 1];
-    Text[J + 1] := Digits[((V shr 12) and 63) + 1];
-    Text[J + 2] := '=';
-    Text[J + 3] := '=';
-    if I + 1 < N then
-      Text[J + 2] := Digits[((V shr 6) and 63) + 1];
-    if I + 2 < N then
-      Text[J + 3] := Digits[(V and 63) + 1];
-    Inc(I, 3);
-    Inc(J, 4);
-  end;
-  Result := string(Text);
 end;
 
 function QvLengthPrefixed(const Text: RawByteString): RawByteString;
@@ -465,6 +683,22 @@ begin
   raise EQvError.CreateFor(Call, -1, Text, O);
 end;
 
+{ The GBK bytes of Text, given to Call as the argument Place named Name, or
+  EQvError naming it. }
+function GbkOf(const Call, Name: string; Place: Int32; const Text: TQvText): RawByteString;
+var
+  Fault: string;
+begin
+  Fault := QvGbkFault(Text, Result);
+  if Fault <> '' then
+    Refuse(Call, Name + ': ' + Fault, Place);
+end;
+
+function QvToGbk(const Text: TQvText): RawByteString;
+begin
+  Result := GbkOf('QvToGbk', 'Text', 1, Text);
+end;
+
 procedure TQvOutputs.Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
 var
   I: Integer;
@@ -478,13 +712,9 @@ begin
     Params[I] := QvBuffer(ParamSize);
 end;
 
-function TQvOutputs.Input(I, Place: Integer; const Name, S: string): PAnsiChar;
-var
-  Fault: string;
+function TQvOutputs.Input(I, Place: Integer; const Name: string; const S: TQvText): PAnsiChar;
 begin
-  Fault := QvGbkFault(S, Inputs[I]);
-  if Fault <> '' then
-    Refuse(Call, Name + ': ' + Fault, Place);
+  Inputs[I] := GbkOf(Call, Name, Place, S);
   Result := PAnsiChar(Inputs[I]);
 end;
 
@@ -531,24 +761,42 @@ begin
   inherited Destroy;
 end;
 
-function TQvSession.Enter: Pointer;
+function TQvSession.TryEnter(out P: Pointer; Job: Pointer): Boolean;
 begin
   FLock.Acquire;
   try
-    if FClosed then
-      raise EQvSessionClosed.Create('the session is closed');
-    Inc(FCalls);
+    Result := not FClosed;
+    if Result then
+    begin
+      Inc(FCalls);
+      if Job <> nil then
+        Insert(Job, FJobs, Length(FJobs));
+    end;
   finally
     FLock.Release;
   end;
-  Result := FHandle;
+  P := FHandle;
 end;
 
-procedure TQvSession.Leave;
+function TQvSession.Enter: Pointer;
+begin
+  if not TryEnter(Result) then
+    raise EQvSessionClosed.Create('the session is closed');
+end;
+
+procedure TQvSession.Leave(Job: Pointer);
+var
+  I: Integer;
 begin
   FLock.Acquire;
   try
     Dec(FCalls);
+    for I := 0 to High(FJobs) do
+      if FJobs[I] = Job then
+      begin
+        Delete(FJobs, I, 1);
+        Break;
+      end;
   finally
     FLock.Release;
   end;
@@ -557,6 +805,8 @@ end;
 procedure TQvSession.Close;
 var
   Busy: Boolean;
+  Jobs: array of Pointer;
+  I: Integer;
 
   function Idle: Boolean;
   begin
@@ -575,9 +825,17 @@ begin
       Exit;
     FClosed := True;
     Busy := FCalls > 0;
+    Jobs := Copy(FJobs);
   finally
     FLock.Release;
   end;
+  { A disconnect ends only the call it finds in progress, and the next call
+    of a send would reconnect: a job being sent is cancelled instead, which
+    also ends its wait for another job of the account.  A cancel that lands
+    as the send returns ends the job's next send before its first call, as
+    Job.Cancel would: nothing is sent. }
+  for I := 0 to High(Jobs) do
+    QvJobCancel(Jobs[I]);
   { A call blocked on the connection in another thread gives way at once, as
     the destroy would make it, instead of at its time-out; the session stays
     until the last call in progress has returned.  The wait polls, since an
@@ -673,229 +931,316 @@ begin
   raise EQvError.CreateFor(Call, -1, O.Detail, O);
 end;
 
-{ The send job }
-
-type
-  TQvJobCall = (jcClear, jcPrdId, jcCheckPrdId, jcTelList, jcTelNum, jcContent, jcCheckContent, jcPushURL,
-    jcBgnDate, jcEndDate, jcBgnTime, jcEndTime, jcFileName, jcFile, jcOrders, jcPeriod, jcOver, jcOverEx);
-
-  TQvJobStep = record
-    Call: TQvJobCall;
-    Texts: array[0..2] of string;
-  end;
-
-  TQvJobPlan = array of TQvJobStep;
+{ The send job: a thin shell over the library's QvJob and QvSendJob }
 
 const
-  JobStepNames: array[TQvJobCall] of string = ('SubmitAllClear', 'SubmitPrdId', 'CheckPrdId', 'SubmitTelList',
-    'SubmitTelNum', 'SubmitContent', 'CheckContent', 'SubmitPushURL', 'SubmitBgnDate', 'SubmitEndDate',
-    'SubmitBgnTime', 'SubmitEndTime', 'SubmitTransFilename', 'SubmitTransFile', 'SubmitPQOrderSelect',
-    'SubmitBgnDateEx', 'SubmitAllOver_2', 'SubmitAllOverEx_2');
-  { Base64 characters per SubmitTransFile: a whole number of groups of four
-    within a field. }
-  JobFilePart = 2044;
+  JobFieldNames: array[QV_JOB_PRODUCT..QV_JOB_PERIOD] of string = ('Product', 'Content', 'PushUrl', 'FileName',
+    'BeginDate', 'EndDate', 'BeginTime', 'EndTime', 'Order1', 'Order2', 'Order3', 'Period');
 
-{ The GBK length of a job's text, refused unless it fits Max bytes. }
-function JobText(const Field, S: string; Max: Integer): Integer;
+{ The library calls these on the sending thread, with the TQvJob as the
+  context.  No exception may cross the library's frames, so the methods
+  behind them keep what the host's code raised. }
+procedure JobProgress(Job, Context: Pointer; Step, Attempt: Int32); {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF};
+begin
+  TQvJob(Context).Progress(Step, Attempt);
+end;
+
+function JobResolver(Job, Context: Pointer): Int32; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF};
+begin
+  Result := TQvJob(Context).Resolve;
+end;
+
+constructor TQvJob.Create;
+begin
+  inherited Create;
+  FLock := TCriticalSection.Create;
+  FWait := QV_JOB_WAIT_DEFAULT_MS;
+  FHandle := QvJobCreate;
+  if FHandle = nil then
+    raise EOutOfMemory.Create('QvJobCreate: out of memory or out of handles');
+end;
+
+destructor TQvJob.Destroy;
+var
+  Busy: Boolean;
+
+  function Sending: Boolean;
+  begin
+    FLock.Acquire;
+    try
+      Result := FSends > 0;
+    finally
+      FLock.Release;
+    end;
+  end;
+
+begin
+  if FHandle <> nil then
+  begin
+    FLock.Acquire;
+    try
+      FFreeing := True;
+      Busy := FSends > 0;
+    finally
+      FLock.Release;
+    end;
+    { The send returns at once and reads its result before the job goes;
+      the wait polls, as TQvSession.Close does. }
+    if Busy then
+    begin
+      QvJobCancel(FHandle);
+      while Sending do
+        Sleep(1);
+    end;
+    QvJobDestroy(FHandle);
+  end;
+  FLock.Free;
+  inherited Destroy;
+end;
+
+procedure TQvJob.Refused(const Call: string);
+var
+  O: TQvOutcome;
+begin
+  O := ThreadOutcome;
+  raise EQvError.CreateFor(Call, -1, O.Detail, O);
+end;
+
+procedure TQvJob.SetText(Field: Int32; const Text: TQvText);
+var
+  Name: string;
+  Gbk: RawByteString;
+begin
+  if (Field >= Low(JobFieldNames)) and (Field <= High(JobFieldNames)) then
+    Name := JobFieldNames[Field]
+  else
+    Name := Format('Text[%d]', [Field]);
+  Gbk := GbkOf('TQvJob', Name, 3, Text);
+  if not QvJobSetText(FHandle, Field, PAnsiChar(Gbk), Length(Gbk), QV_TEXT_GBK) then
+    Refused('TQvJob');
+end;
+
+procedure TQvJob.AddNumber(const Number: TQvText);
 var
   Gbk: RawByteString;
-  Fault: string;
 begin
-  Fault := QvGbkFault(S, Gbk);
-  if Fault <> '' then
-    Refuse('SendJob', Field + ': ' + Fault, 0);
-  if Length(Gbk) > Max then
-    Refuse('SendJob', Format('%s: %d bytes in GBK, at most %d fit', [Field, Length(Gbk), Max]), 0);
-  Result := Length(Gbk);
+  Gbk := GbkOf('TQvJob', 'Number', 2, Number);
+  if not QvJobAddNumber(FHandle, PAnsiChar(Gbk)) then
+    Refused('TQvJob');
 end;
 
-procedure AddStep(var Plan: TQvJobPlan; Call: TQvJobCall; const A: string = ''; const B: string = '';
-  const C: string = '');
+procedure TQvJob.AddNumbers(const Numbers: array of string);
 var
-  N: Integer;
+  I: Integer;
 begin
-  N := Length(Plan);
-  SetLength(Plan, N + 1);
-  Plan[N].Call := Call;
-  Plan[N].Texts[0] := A;
-  Plan[N].Texts[1] := B;
-  Plan[N].Texts[2] := C;
+  for I := Low(Numbers) to High(Numbers) do
+    AddNumber(Numbers[I]);
 end;
 
-{ A field of one text, when given. }
-procedure AddField(var Plan: TQvJobPlan; Call: TQvJobCall; const Field, S: string);
+procedure TQvJob.SetFile(const Bytes: TBytes);
 begin
-  if S = '' then
-    Exit;
-  JobText(Field, S, QV_BODY_MAX_TEXT);
-  AddStep(Plan, Call, S);
+  if Length(Bytes) > QV_JOB_FILE_MAX then
+    Refuse('TQvJob', Format('File: %d bytes, at most %d', [Length(Bytes), QV_JOB_FILE_MAX]), 2);
+  if not QvJobSetFile(FHandle, Pointer(Bytes), Length(Bytes)) then
+    Refused('TQvJob');
 end;
 
-{ Every call of Job in order, or EQvError when it does not fit. }
-function JobPlan(const Job: TQvJob): TQvJobPlan;
+procedure TQvJob.SetOption(Option, Value: Int32);
+begin
+  if not QvJobSetOption(FHandle, Option, Value) then
+    Refused('TQvJob');
+end;
+
+procedure TQvJob.SetCheck(Value: Boolean);
+begin
+  SetOption(QV_JOB_OPTION_CHECK, Ord(Value));
+  FCheck := Value;
+end;
+
+procedure TQvJob.SetTakeEvidence(Value: Boolean);
+begin
+  SetOption(QV_JOB_OPTION_EVIDENCE, Ord(Value));
+  FTakeEvidence := Value;
+end;
+
+procedure TQvJob.SetWait(Value: Int32);
+begin
+  SetOption(QV_JOB_OPTION_WAIT, Value);
+  FWait := Value;
+end;
+
+procedure TQvJob.SetOnProgress(Value: TQvJobProgress);
 var
-  Part, Encoded: string;
-  I, Size, PartSize, InPart: Integer;
-  Orders: array[0..2] of string;
+  Call: Pointer;
 begin
-  Result := nil;
-  if Job.Product = '' then
-    Refuse('SendJob', 'a job needs a product', 0);
-  if Length(Job.Numbers) = 0 then
-    Refuse('SendJob', 'a job needs numbers', 0);
-  if Length(Job.Orders) > 3 then
-    Refuse('SendJob', Format('at most 3 scheduled orders, not %d', [Length(Job.Orders)]), 0);
-  AddStep(Result, jcClear);
-  AddField(Result, jcPrdId, 'Product', Job.Product);
-  if Job.Check then
-    AddStep(Result, jcCheckPrdId, Job.Product);
-  { The numbers joined by ',' in as few parts as fit a field each. }
-  Part := '';
-  PartSize := 0;
-  InPart := 0;
-  for I := 0 to High(Job.Numbers) do
+  Call := nil;
+  if Assigned(Value) then
+    Call := @JobProgress;
+  if not QvJobSetProgress(FHandle, Call, Self) then
+    Refused('TQvJob');
+  FOnProgress := Value;
+end;
+
+procedure TQvJob.SetResolver(Value: TQvJobResolver);
+var
+  Call: Pointer;
+begin
+  Call := nil;
+  if Assigned(Value) then
+    Call := @JobResolver;
+  if not QvJobSetResolver(FHandle, Call, Self) then
+    Refused('TQvJob');
+  FResolver := Value;
+end;
+
+procedure TQvJob.KeepCallbackError;
+begin
+  if FCallbackError = nil then
+    FCallbackError := TObject(AcquireExceptionObject);
+end;
+
+procedure TQvJob.Progress(Step, Attempt: Int32);
+begin
+  try
+    if Assigned(FOnProgress) then
+      FOnProgress(Self, Step, Attempt);
+  except
+    KeepCallbackError;
+    QvJobCancel(FHandle);
+  end;
+end;
+
+function TQvJob.Resolve: Int32;
+begin
+  try
+    Result := QV_RESOLVED_UNKNOWN;
+    if Assigned(FResolver) then
+      Result := Ord(FResolver(Self));
+  except
+    KeepCallbackError;
+    Result := QV_RESOLVED_UNKNOWN;
+  end;
+end;
+
+procedure TQvJob.Cancel;
+begin
+  QvJobCancel(FHandle);
+end;
+
+function TQvJob.BeginSend: Boolean;
+begin
+  FLock.Acquire;
+  try
+    Result := not FFreeing;
+    if Result then
+      Inc(FSends);
+  finally
+    FLock.Release;
+  end;
+end;
+
+procedure TQvJob.EndSend;
+begin
+  FLock.Acquire;
+  try
+    Dec(FSends);
+  finally
+    FLock.Release;
+  end;
+end;
+
+function TQvJob.Evidence(Which: Int32; out Text: string): Boolean;
+var
+  Buffer: RawByteString;
+  N: Int32;
+begin
+  Text := '';
+  Buffer := QvBuffer(QV_BODY_BUFFER_SIZE);
+  N := QvJobEvidence(FHandle, Which, PAnsiChar(Buffer), Length(Buffer));
+  if N >= Length(Buffer) then
   begin
-    Size := JobText(Format('Numbers[%d]', [I]), Job.Numbers[I], QV_BODY_MAX_TEXT);
-    if (Size = 0) or (Pos(',', Job.Numbers[I]) > 0) then
-      Refuse('SendJob', Format('Numbers[%d]: a number is empty or holds a comma', [I]), 0);
-    if (InPart > 0) and (PartSize + 1 + Size > QV_BODY_MAX_TEXT) then
-    begin
-      AddStep(Result, jcTelList, Part);
-      Part := '';
-      PartSize := 0;
-      InPart := 0;
-    end;
-    if InPart > 0 then
-    begin
-      Part := Part + ',';
-      Inc(PartSize);
-    end;
-    Part := Part + Job.Numbers[I];
-    Inc(PartSize, Size);
-    Inc(InPart);
+    Buffer := QvBuffer(N + 1);
+    N := QvJobEvidence(FHandle, Which, PAnsiChar(Buffer), Length(Buffer));
   end;
-  AddStep(Result, jcTelList, Part);
-  AddStep(Result, jcTelNum, IntToStr(Length(Job.Numbers)));
-  AddField(Result, jcContent, 'Content', Job.Content);
-  if Job.Check then
-    AddStep(Result, jcCheckContent);
-  AddField(Result, jcPushURL, 'Url', Job.Url);
-  AddField(Result, jcBgnDate, 'BeginDate', Job.BeginDate);
-  AddField(Result, jcEndDate, 'EndDate', Job.EndDate);
-  AddField(Result, jcBgnTime, 'BeginTime', Job.BeginTime);
-  AddField(Result, jcEndTime, 'EndTime', Job.EndTime);
-  AddField(Result, jcFileName, 'FileName', Job.FileName);
-  Encoded := QvBase64(Job.FileContent);
-  I := 1;
-  while I <= Length(Encoded) do
-  begin
-    AddStep(Result, jcFile, Copy(Encoded, I, JobFilePart));
-    Inc(I, JobFilePart);
-  end;
-  if Length(Job.Orders) > 0 then
-  begin
-    for I := 0 to 2 do
-      Orders[I] := '';
-    for I := 0 to High(Job.Orders) do
-    begin
-      JobText(Format('Orders[%d]', [I]), Job.Orders[I], QV_PARAM_MAX_TEXT);
-      Orders[I] := Job.Orders[I];
-    end;
-    AddStep(Result, jcOrders, Orders[0], Orders[1], Orders[2]);
-  end;
-  AddField(Result, jcPeriod, 'Period', Job.Period);
-  if (Length(Job.Orders) > 0) or (Job.Period <> '') then
-    AddStep(Result, jcOverEx)
-  else
-    AddStep(Result, jcOver);
+  Result := (N >= 0) and (N < Length(Buffer));
+  if Result then
+    Text := QvFromGbk(Copy(Buffer, 1, N));
 end;
 
-function RunJobStep(S: TQvSession; const Step: TQvJobStep): TQvReply;
+function TQvJob.LastResult: TQvJobResult;
 var
-  T: array[0..2] of string;
+  Status, Sent: Int32;
+  Msg: TQvMessageBuffer;
+  Number: TQvParamBuffer;
+  Detail: TQvDetailBuffer;
+  Which: Int32;
 begin
-  T[0] := Step.Texts[0];
-  T[1] := Step.Texts[1];
-  T[2] := Step.Texts[2];
-  case Step.Call of
-    jcClear: Result := S.SubmitAllClear;
-    jcPrdId: Result := S.SubmitPrdId(T[0]);
-    jcCheckPrdId: Result := S.CheckPrdId(T[0]);
-    jcTelList: Result := S.SubmitTelList(T[0]);
-    jcTelNum: Result := S.SubmitTelNum(T[0]);
-    jcContent: Result := S.SubmitContent(T[0]);
-    jcCheckContent: Result := S.CheckContent;
-    jcPushURL: Result := S.SubmitPushURL(T[0]);
-    jcBgnDate: Result := S.SubmitBgnDate(T[0]);
-    jcEndDate: Result := S.SubmitEndDate(T[0]);
-    jcBgnTime: Result := S.SubmitBgnTime(T[0]);
-    jcEndTime: Result := S.SubmitEndTime(T[0]);
-    jcFileName: Result := S.SubmitTransFilename(T[0]);
-    jcFile: Result := S.SubmitTransFile(T[0]);
-    jcOrders: Result := S.SubmitPQOrderSelect(T[0], T[1], T[2]);
-    jcPeriod: Result := S.SubmitBgnDateEx(T[0]);
-    jcOver: Result := S.SubmitAllOver_2;
-  else
-    Result := S.SubmitAllOverEx_2;
-  end;
-end;
-
-function TQvSession.SendJob(const Job: TQvJob; Attempts: Integer; const Progress: TQvJobProgress): TQvJobResult;
-var
-  Plan: TQvJobPlan;
-  Attempt, I: Integer;
-  R: TQvReply;
-  Submit: Boolean;
-begin
-  Plan := JobPlan(Job);
   Result := Default(TQvJobResult);
-  Attempt := 1;
-  I := 0;
-  while True do
-  begin
-    if Assigned(Progress) then
-      Progress(Attempt, JobStepNames[Plan[I].Call]);
-    R := RunJobStep(Self, Plan[I]);
-    Submit := I = High(Plan);
-    if R.Ok and (R.Code = QV_CODE_ACCEPTED) and not Submit then
+  Status := 0;
+  Sent := 0;
+  Result.Code := -1;
+  Msg[0] := #0;
+  Number[0] := #0;
+  Detail[0] := #0;
+  QvJobResult(FHandle, @Status, @Result.Step, @Result.Attempts, @Result.Code, @Msg[0], @Number[0],
+    @Result.Recipients, @Result.Charged, @Result.Left);
+  if (Status >= Ord(Low(TQvJobStatus))) and (Status <= Ord(High(TQvJobStatus))) then
+    Result.Status := TQvJobStatus(Status);
+  Result.Message := QvFromGbk(@Msg[0]);
+  Result.JobNumber := QvFromGbk(@Number[0]);
+  QvJobOutcome(FHandle, @Result.Outcome.Kind, @Sent, @Result.Relogin, @Result.Outcome.SocketError, @Detail[0],
+    SizeOf(Detail));
+  Result.Outcome.Sent := Sent <> 0;
+  Result.Outcome.Detail := QvFromGbk(@Detail[0]);
+  for Which := Low(Result.Evidence) to High(Result.Evidence) do
+    Result.Evidence[Which].Taken := Evidence(Which, Result.Evidence[Which].Text);
+end;
+
+function TQvSession.SendJob(Job: TQvJob; Attempts: Integer): TQvJobResult;
+var
+  P: Pointer;
+  Submitted: Boolean;
+  O: TQvOutcome;
+  Error: TObject;
+begin
+  if Job = nil then
+    Refuse('SendJob', 'no job', 2);
+  if not Job.BeginSend then
+    Refuse('SendJob', 'the job is being freed', 2);
+  try
+    if not TryEnter(P, Job.FHandle) then
     begin
-      Inc(I);
-      Continue;
+      { Closed before the send could begin: nothing was sent. }
+      Result := Default(TQvJobResult);
+      Result.Status := jobCancelled;
+      Result.Code := -1;
+      Result.Outcome.Kind := QV_OUTCOME_REFUSED;
+      Result.Outcome.Argument := 1;
+      Result.Outcome.Detail := 'the session is closed';
+      Exit;
     end;
-    Result.Outcome := GetLastOutcome;
-    if R.Ok or (Submit and Result.Outcome.Sent)
-      or (GetLastRelogin.Kind <> QV_RELOGIN_LOGGED_IN) or (Attempt >= Attempts) then
-      Break;
-    { The call failed and the relogin logged in: the server may hold part of
-      the job, and fields such as the numbers add up, so the job starts
-      again from its clear rather than resending the one field. }
-    Inc(Attempt);
-    I := 0;
+    try
+      { Close in another thread cancels the send and waits for it here. }
+      Submitted := QvSendJob(P, Job.FHandle, Attempts);
+    finally
+      Leave(Job.FHandle);
+    end;
+    { Refused before any call: a handle, no product, no numbers, a job
+      being sent.  A job that ended has no argument at fault. }
+    if not Submitted then
+    begin
+      O := ThreadOutcome;
+      if (O.Kind = QV_OUTCOME_REFUSED) and (O.Argument <> 0) then
+        raise EQvError.CreateFor('SendJob', -1, O.Detail, O);
+    end;
+    Result := Job.LastResult;
+    Error := Job.FCallbackError;
+    Job.FCallbackError := nil;
+    if Error <> nil then
+      raise Error;
+  finally
+    Job.EndSend;
   end;
-  Result.Step := JobStepNames[Plan[I].Call];
-  Result.Code := R.Code;
-  Result.Message := R.Message;
-  Result.Attempts := Attempt;
-  if R.Ok and (R.Code = QV_CODE_ACCEPTED) then
-  begin
-    Result.Status := jobSubmitted;
-    Result.JobNumber := R.Message;
-    Result.Recipients := R.Numbers[0];
-    Result.Charged := R.Numbers[1];
-    Result.Left := R.Numbers[2];
-  end
-  else if R.Ok then
-    Result.Status := jobRefused
-  else if Submit and Result.Outcome.Sent then
-  begin
-    { The request reached the connection: the server may have the job.  It
-      is never submitted again without a look first. }
-    Result.Status := jobMaybeSubmitted;
-    Result.LookUp := Format('LastDetails with the first number (%s), or AllInfoPackId and InfoPackStatus',
-      [Job.Numbers[0]]);
-  end
-  else
-    Result.Status := jobFailed;
 end;
 
 {$I QuorvexSessionImpl.inc}

@@ -9,7 +9,7 @@ program scenario;
 
 uses
   {$IFDEF FPC}{$IFDEF UNIX}cthreads,{$ENDIF}{$ENDIF}
-  Classes, SysUtils, Sockets, Process, Quorvex;
+  Classes, SysUtils, SyncObjs, Sockets, Process, Quorvex;
 
 type
   { One session's calls, chosen by a seeded generator: every answer must
@@ -253,21 +253,32 @@ type
     procedure Stop;
   end;
 
-  TOutage = (outNone, outRestart, outStop, outTimeOut);
+  TOutage = (outNone, outRestart, outStop, outRaise);
 
-  { Records the steps of a job, and at step At of the first attempt stops
-    the simulator, then (outRestart) starts a new one at once; or
-    (outTimeOut) gives the call less time than the simulator's delay. }
+  { Records the steps of a job (request codes), and at step At of the first
+    attempt stops the simulator, then (outRestart) starts a new one at once;
+    or raises (outRaise).  Reached is set at step At, for another thread. }
   TJobWatch = class
   public
     Steps: TStringList;
     Simulator: TOwnSimulator;
-    Session: TQvSession;
-    At: string;
+    At: Int32;
     Outage: TOutage;
+    Reached: TEvent;
     constructor Create;
     destructor Destroy; override;
-    procedure OnStep(Attempt: Integer; const Step: string);
+    procedure OnStep(Job: TQvJob; Step, Attempt: Int32);
+    function Resolve(Job: TQvJob): TQvResolution;
+  end;
+
+  { Once the watched job reaches its step, cancels it, or frees its
+    session when one is given. }
+  TCanceller = class(TThread)
+  public
+    Watch: TJobWatch;
+    Job: TQvJob;
+    Session: TQvSession;
+    procedure Execute; override;
   end;
 
 procedure TOwnSimulator.Start;
@@ -304,25 +315,46 @@ end;
 constructor TJobWatch.Create;
 begin
   Steps := TStringList.Create;
+  Reached := TEvent.Create(nil, True, False, '');
 end;
 
 destructor TJobWatch.Destroy;
 begin
+  Reached.Free;
   Steps.Free;
   inherited Destroy;
 end;
 
-procedure TJobWatch.OnStep(Attempt: Integer; const Step: string);
+procedure TJobWatch.OnStep(Job: TQvJob; Step, Attempt: Int32);
 begin
-  Steps.Add(Step);
-  if (Attempt = 1) and (Step = At) and (Outage = outTimeOut) then
-    Session.SetReadTimeout(Simulator.Delay div 5)
-  else if (Attempt = 1) and (Step = At) and (Outage <> outNone) then
-  begin
-    Simulator.Stop;
-    if Outage = outRestart then
-      Simulator.Start;
+  Steps.Add(IntToStr(Step));
+  if (Attempt > 1) or (Step <> At) then
+    Exit;
+  Reached.SetEvent;
+  case Outage of
+    outRaise: raise EConvertError.Create('the host stops here');
+    outRestart, outStop:
+      begin
+        Simulator.Stop;
+        if Outage = outRestart then
+          Simulator.Start;
+      end;
   end;
+end;
+
+function TJobWatch.Resolve(Job: TQvJob): TQvResolution;
+begin
+  Result := resolvedUnknown;
+end;
+
+procedure TCanceller.Execute;
+begin
+  if Watch.Reached.WaitFor(10000) <> wrSignaled then
+    Exit;
+  if Session <> nil then
+    Session.Free
+  else
+    Job.Cancel;
 end;
 
 function FreePort: Integer;
@@ -350,84 +382,104 @@ begin
   Result.Check(Result.Login_Feedback);
 end;
 
-function Numbers(Count: Integer): TQvTexts;
+function SmsJob(Numbers: Integer = 2): TQvJob;
 var
   I: Integer;
 begin
-  Result := nil;
-  SetLength(Result, Count);
-  for I := 0 to Count - 1 do
-    Result[I] := Format('138%.8d', [I + 1]);
-end;
-
-function SmsJob: TQvJob;
-begin
-  Result := Default(TQvJob);
+  Result := TQvJob.Create;
   Result.Product := '1001';
-  Result.Numbers := Numbers(2);
+  for I := 1 to Numbers do
+    Result.AddNumber(Format('138%.8d', [I]));
   Result.Content := '会议通知：明天九点';
 end;
 
 function Described(const R: TQvJobResult): string;
 begin
-  Result := Format('status %d at %s after %d, code %d "%s", outcome %d sent %s: %s', [Ord(R.Status), R.Step,
+  Result := Format('status %d at %d after %d, code %d "%s", outcome %d sent %s: %s', [Ord(R.Status), R.Step,
     R.Attempts, R.Code, R.Message, R.Outcome.Kind, BoolToStr(R.Outcome.Sent, True), R.Outcome.Detail]);
 end;
 
-{ Whole jobs: the steps each sends, in order, and the server's verdict. }
+function Sorted(List: TStringList): string;
+var
+  Copied: TStringList;
+begin
+  Copied := TStringList.Create;
+  Copied.Assign(List);
+  Copied.Sort;
+  Result := Copied.CommaText;
+  Copied.Free;
+end;
+
+{ Whole jobs through the library's sender: the calls each makes and the
+  server's verdict, read back through the adapter. }
 procedure WholeJobs(Port: Integer);
 var
   S: TQvSession;
   Watch: TJobWatch;
-  Mms, Scheduled, Forbidden: TQvJob;
+  Mms, Scheduled, Forbidden, Witnessed: TQvJob;
   R: TQvJobResult;
+  Bytes: TBytes;
   I: Integer;
   Year: Word;
 begin
-  Mms := SmsJob;
-  Mms.Product := '2001';
-  Mms.Numbers := Numbers(171); { two lists: 170 numbers fill a field }
-  Mms.FileName := 'notice.gif';
-  SetLength(Mms.FileContent, 2000); { two base64 parts, one '=' of padding }
-  for I := 0 to High(Mms.FileContent) do
-    Mms.FileContent[I] := Byte(I * 7919 shr 3);
-  Mms.Check := True;
-  Scheduled := SmsJob;
-  Scheduled.Orders := TQvTexts.Create('PQ001');
-  Year := StrToInt(FormatDateTime('yyyy', Now)) + 1;
-  Scheduled.Period := Format('%d-03-01~%d-03-10 09:00-10:00', [Year, Year]);
-  Forbidden := SmsJob;
-  Forbidden.Content := '请开发票';
-  Forbidden.Check := True;
-
   S := LoggedIn(Port);
   Watch := TJobWatch.Create;
+  Mms := SmsJob(171); { two lists: 170 numbers fill a field }
+  Scheduled := SmsJob;
+  Forbidden := SmsJob;
+  Witnessed := SmsJob;
   try
-    R := S.SendJob(Mms, 2, Watch.OnStep);
-    Check((R.Status = jobSubmitted) and (R.Attempts = 1) and (R.Recipients = 171) and (R.Charged = 171)
-      and (StrToIntDef(R.JobNumber, 0) > 100000), 'a checked multimedia job: ' + Described(R));
-    Check(Watch.Steps.CommaText = 'SubmitAllClear,SubmitPrdId,CheckPrdId,SubmitTelList,SubmitTelList,SubmitTelNum,'
-      + 'SubmitContent,CheckContent,SubmitTransFilename,SubmitTransFile,SubmitTransFile,SubmitAllOver_2',
-      'its steps: ' + Watch.Steps.CommaText);
-    Watch.Steps.Clear;
-    R := S.SendJob(Scheduled, 2, Watch.OnStep);
-    Check((R.Status = jobSubmitted) and (R.Step = 'SubmitAllOverEx_2') and (R.Recipients = 2),
-      'a scheduled job: ' + Described(R));
-    Check(Watch.Steps.CommaText = 'SubmitAllClear,SubmitPrdId,SubmitTelList,SubmitTelNum,SubmitContent,'
-      + 'SubmitPQOrderSelect,SubmitBgnDateEx,SubmitAllOverEx_2', 'its steps: ' + Watch.Steps.CommaText);
+    Mms.Product := '2001';
+    Mms.FileName := 'notice.gif';
+    SetLength(Bytes, 2000); { two base64 parts }
+    for I := 0 to High(Bytes) do
+      Bytes[I] := Byte(I * 7919 shr 3);
+    Mms.SetFile(Bytes);
+    Mms.Check := True;
+    Mms.OnProgress := Watch.OnStep;
+    R := S.SendJob(Mms);
+    Check((R.Status = jobSubmitted) and (R.Attempts = 1) and (R.Step = 299) and (R.Recipients = 171)
+      and (R.Charged = 171) and (StrToIntDef(R.JobNumber, 0) > 100000) and (R.Outcome.Kind = QV_OUTCOME_OK),
+      'a checked multimedia job: ' + Described(R));
+    Check((Watch.Steps[0] = '298') and (Watch.Steps[Watch.Steps.Count - 1] = '299')
+      and (Sorted(Watch.Steps) = '201,2011,202,202,203,204,2041,211,212,212,298,299'),
+      'its calls: ' + Watch.Steps.CommaText);
+
+    Year := StrToInt(FormatDateTime('yyyy', Now)) + 1;
+    Scheduled.Order1 := 'PQ001';
+    Scheduled.Period := Format('%d-03-01~%d-03-10 09:00-10:00', [Year, Year]);
+    R := S.SendJob(Scheduled);
+    Check((R.Status = jobSubmitted) and (R.Step = 2990) and (R.Recipients = 2), 'a scheduled job: ' + Described(R));
+
+    Forbidden.Content := '请开发票';
+    Forbidden.Check := True;
     R := S.SendJob(Forbidden);
-    Check((R.Status = jobRefused) and (R.Step = 'CheckContent') and (R.Code = 406)
+    Check((R.Status = jobRefused) and (R.Step = 2041) and (R.Code = 406)
       and (R.Message = '内容含有禁用关键字:发票'), 'a forbidden keyword, refused in GBK: ' + Described(R));
+
+    { The evidence before the submit is taken and handed over; none after,
+      since nothing was in doubt. }
+    Witnessed.TakeEvidence := True;
+    Witnessed.Resolver := Watch.Resolve;
+    R := S.SendJob(Witnessed);
+    Check((R.Status = jobSubmitted) and R.Evidence[QV_EVIDENCE_PACKAGES_BEFORE].Taken
+      and R.Evidence[QV_EVIDENCE_DETAILS_BEFORE].Taken and not R.Evidence[QV_EVIDENCE_PACKAGES_AFTER].Taken
+      and not R.Evidence[QV_EVIDENCE_DETAILS_AFTER].Taken, 'the evidence of a job: ' + Described(R));
   finally
+    Witnessed.Free;
+    Forbidden.Free;
+    Scheduled.Free;
+    Mms.Free;
     Watch.Free;
     S.Free;
   end;
 end;
 
-{ What does not fit is refused before any call: no step is sent. }
+{ What a job cannot take is refused by its setter, what cannot be sent by
+  SendJob, before any call: EQvError, nothing sent. }
 procedure UnfitJobs(Port: Integer);
 const
-  Cases = 9;
+  Cases = 8;
 var
   S: TQvSession;
   Watch: TJobWatch;
@@ -440,26 +492,27 @@ begin
   try
     for I := 0 to Cases - 1 do
     begin
-      Job := SmsJob;
-      case I of
-        0: Job.Product := '';
-        1: Job.Numbers := nil;
-        2: Job.Orders := TQvTexts.Create('PQ001', 'PQ002', 'PQ003', 'PQ004');
-        3: Job.Content := StringOfChar('X', 2047) + '中'; { 2047 characters, 2049 bytes }
-        4: Job.Content := '会议'#0'通知';
-        5: Job.Content := '会议 ' + string(UTF8Encode(UnicodeString(#$D83D#$DE00)));
-        6: Job.Orders := TQvTexts.Create(StringOfChar('9', QV_PARAM_MAX_TEXT + 1));
-        7: Job.Numbers[1] := StringOfChar('1', QV_BODY_MAX_TEXT + 1);
-        8: Job.Numbers[1] := '13800000002,13800000003';
-      end;
+      Job := TQvJob.Create;
+      Job.OnProgress := Watch.OnStep;
       Raised := False;
       try
-        S.SendJob(Job, 2, Watch.OnStep);
+        case I of
+          0: Job.AddNumber('13800000001');  { no product }
+          1: Job.Product := '1001';         { no numbers }
+          2: Job.Content := StringOfChar('X', 2047) + '中'; { 2047 characters, 2049 bytes }
+          3: Job.Content := '会议'#0'通知';
+          4: Job.Order1 := StringOfChar('9', QV_PARAM_MAX_TEXT + 1);
+          5: Job.AddNumber(StringOfChar('1', QV_BODY_MAX_TEXT + 1));
+          6: Job.AddNumber('13800000002,13800000003');
+          7: Job.AddNumber('');
+        end;
+        S.SendJob(Job);
       except
         on E: EQvError do
           Raised := (E.Outcome = QV_OUTCOME_REFUSED) and not E.Sent;
       end;
-      Check(Raised and (Watch.Steps.Count = 0), 'an unfit job refused before any call: case ' + IntToStr(I));
+      Check(Raised and (Watch.Steps.Count = 0), 'refused before any call: case ' + IntToStr(I));
+      Job.Free;
     end;
     { A session method refuses such a text itself, naming its argument. }
     Raised := False;
@@ -473,10 +526,10 @@ begin
     { Check carries the server's refusal and its code. }
     Raised := False;
     try
-      S.Check(S.SubmitPrdId('1009'));
+      S.Check(S.CheckPrdId('1009'));
     except
       on E: EQvError do
-        Raised := (E.Call = 'SubmitPrdId') and (E.Code = 404) and (E.Outcome = QV_OUTCOME_OK);
+        Raised := (E.Call = 'CheckPrdId') and (E.Code = 404) and (E.Outcome = QV_OUTCOME_OK);
     end;
     Check(Raised, 'Check raises on a refusal');
   finally
@@ -486,68 +539,244 @@ begin
 end;
 
 type
+  TLatin1 = type AnsiString(28591);
+
+{ Text as a host holds it, out and back through the server, whatever the
+  locale: ContentPreview answers with the content it got.  Every form that
+  names its characters arrives as them; bytes that are not UTF-8 in a
+  string, and characters GBK lacks, are refused, naming the text. }
+procedure TextPolicy(Port: Integer);
+const
+  Cases = 10;
+  Echoes: array[0..Cases - 1] of string = ('会议通知', '中文', '中文', '中文', 'aéb', '', '', '', '', '');
+  Faults: array[0..Cases - 1] of string = ('', '', '', '', '', 'U+20AC', 'U+0080', 'U+1F600', 'not UTF-8 at byte 1',
+    'not UTF-8 at byte 0');
+var
+  S: TQvSession;
+  Job: TQvJob;
+  Text: TQvText;
+  Gbk: TQvGbkString;
+  Latin1: TLatin1;
+  Bytes: TBytes;
+  R: TQvReply;
+  I: Integer;
+  SessionFault, JobFault: string;
+begin
+  Gbk := '';
+  SetLength(Gbk, 4);
+  Move(PAnsiChar(#$D6#$D0#$CE#$C4)^, Gbk[1], 4);
+  Latin1 := '';
+  SetLength(Latin1, 3);
+  Move(PAnsiChar('a'#$E9'b')^, Latin1[1], 3);
+  SetLength(Bytes, 4);
+  Move(Gbk[1], Bytes[0], 4);
+  S := LoggedIn(Port);
+  Job := TQvJob.Create;
+  try
+    for I := 0 to Cases - 1 do
+    begin
+      case I of
+        0: Text := '会议通知';
+        1: Text := UTF8Decode('中文');
+        2: Text := Gbk;
+        3: Text := Bytes;
+        4: Text := Latin1;
+        5: Text := 'a€';
+        6: Text := 'a'#$C2#$80;
+        7: Text := '会'#$F0#$9F#$98#$80;
+        8: Text := 'a'#$E9'b';
+        9: Text := #$D6#$D0#$CE#$C4;
+      end;
+      SessionFault := '';
+      JobFault := '';
+      try
+        R := S.ContentPreview('', Text);
+        Check(R.Accepted and (Copy(R.Message, 1, Length(Echoes[I])) = Echoes[I]), 'text ' + IntToStr(I)
+          + ' arrives as "' + Echoes[I] + '": ' + R.Message);
+      except
+        on E: EQvError do
+          if (E.Call = 'ContentPreview') and (E.Argument = 5) and (E.Outcome = QV_OUTCOME_REFUSED) then
+            SessionFault := E.Message
+          else
+            SessionFault := 'not as it should be: ' + E.Message;
+      end;
+      try
+        Job.Content := Text;
+      except
+        on E: EQvError do
+          JobFault := E.Message;
+      end;
+      if Faults[I] = '' then
+        Check((SessionFault = '') and (JobFault = ''), 'text ' + IntToStr(I) + ' taken by the session and the job'
+          + SessionFault + JobFault)
+      else
+        Check((Pos('ContentPreview: Content: ' + Faults[I], SessionFault) = 1)
+          and (Pos('TQvJob: Content: ' + Faults[I], JobFault) = 1),
+          'text ' + IntToStr(I) + ' refused, naming it: ' + SessionFault + ' / ' + JobFault);
+    end;
+  finally
+    Job.Free;
+    S.Free;
+  end;
+  { In: a byte that begins no GBK character, and a lead byte without its
+    trail, read as U+FFFD. }
+  Check(QvFromGbk(RawByteString(#$80)) = #$EF#$BF#$BD, '80 reads as U+FFFD');
+  Check(QvFromGbk(RawByteString('a'#$D6)) = 'a'#$EF#$BF#$BD, 'a lead byte at the end reads as U+FFFD');
+  Check(QvFromGbk(RawByteString(#$D6#$D0)) = '中', 'GBK reads in');
+end;
+
+{ Cancelling from another thread: Cancel, Free of the session, or the
+  host's own progress method raising.  Each answer comes late, so that the
+  cancel lands while a call waits. }
+procedure Cancels(const SimulatorPath: string);
+const
+  CancelNames: array[0..1] of string = ('Cancel', 'Free of the session');
+var
+  Simulator: TOwnSimulator;
+  S: TQvSession;
+  Watch: TJobWatch;
+  Canceller: TCanceller;
+  Job: TQvJob;
+  R: TQvJobResult;
+  Raised: Boolean;
+  Round: Integer;
+begin
+  Simulator := TOwnSimulator.Create;
+  Simulator.Path := SimulatorPath;
+  Simulator.Port := FreePort;
+  Simulator.Delay := 150;
+  Simulator.Start;
+  Job := SmsJob;
+  try
+    for Round := 0 to 1 do
+    begin
+      S := LoggedIn(Simulator.Port);
+      Watch := TJobWatch.Create;
+      Watch.At := 202;
+      Job.OnProgress := Watch.OnStep;
+      Canceller := TCanceller.Create(True);
+      Canceller.Watch := Watch;
+      Canceller.Job := Job;
+      if Round = 1 then
+        Canceller.Session := S;
+      Canceller.Start;
+      Raised := False;
+      try
+        R := S.SendJob(Job);
+      except
+        Raised := True;
+      end;
+      Canceller.WaitFor;
+      Canceller.Free;
+      Check(not Raised and (R.Status = jobCancelled) and (Watch.Steps.IndexOf('299') < 0),
+        CancelNames[Round] + ' from another thread: ' + Described(R));
+      if Round = 0 then
+      begin
+        { The cancel ended that send only: the same job goes out next. }
+        R := S.SendJob(Job);
+        Check(R.Status = jobSubmitted, 'the cancelled job sent again: ' + Described(R));
+        S.Free;
+      end
+      else
+      begin
+        { A closed session ends a send at once, with nothing sent. }
+        S := TQvSession.Create;
+        S.Close;
+        R := S.SendJob(Job);
+        Check((R.Status = jobCancelled) and (R.Attempts = 0), 'a send on a closed session: ' + Described(R));
+        S.Free;
+      end;
+      Job.OnProgress := nil;
+      Watch.Free;
+    end;
+    { The host's progress method raises: the send is cancelled and the
+      exception comes back once it returned. }
+    S := LoggedIn(Simulator.Port);
+    Watch := TJobWatch.Create;
+    Watch.At := 203;
+    Watch.Outage := outRaise;
+    Job.OnProgress := Watch.OnStep;
+    Raised := False;
+    try
+      S.SendJob(Job);
+    except
+      on E: EConvertError do
+        Raised := True;
+    end;
+    R := Job.LastResult;
+    Check(Raised and (R.Status = jobCancelled), 'a progress method that raises: ' + Described(R));
+    Job.OnProgress := nil;
+    Watch.Free;
+    S.Free;
+  finally
+    Job.Free;
+    Simulator.Stop;
+    Simulator.Free;
+  end;
+end;
+
+type
   TRecovery = record
-    At: string;
+    At: Int32;
     Outage: TOutage;
     Status: TQvJobStatus;
-    Step: string;
-    Attempts: Integer;
+    Step: Int32;
   end;
 
 const
-  OutageNames: array[TOutage] of string = ('no outage', 'simulator restarted', 'simulator stopped',
-    'answer too late');
-  { The simulator goes away just before a step of the first attempt. }
-  Recoveries: array[0..3] of TRecovery = (
-    { It comes back at once: the step fails, the relogin logs in, the job
+  OutageNames: array[TOutage] of string = ('no outage', 'simulator restarted', 'simulator stopped', 'host raised');
+  { The simulator goes away just before a call of the first attempt. }
+  Recoveries: array[0..2] of TRecovery = (
+    { It comes back at once: the call fails, the relogin logs in, the job
       starts again from its clear. }
-    (At: 'SubmitTelList'; Outage: outRestart; Status: jobSubmitted; Step: 'SubmitAllOver_2'; Attempts: 2),
-    { The same at the submit: the library finds the connection closed
-      before it writes, so the submit cannot have arrived. }
-    (At: 'SubmitAllOver_2'; Outage: outRestart; Status: jobSubmitted; Step: 'SubmitAllOver_2'; Attempts: 2),
-    { The submit's request went out and its answer did not come in time: it
-      may have been submitted, so it is never sent again. }
-    (At: 'SubmitAllOver_2'; Outage: outTimeOut; Status: jobMaybeSubmitted; Step: 'SubmitAllOver_2'; Attempts: 1),
+    (At: 202; Outage: outRestart; Status: jobSubmitted; Step: 299),
+    (At: 299; Outage: outRestart; Status: jobSubmitted; Step: 299),
     { It stays away: the relogin cannot log in, nothing is tried again. }
-    (At: 'SubmitContent'; Outage: outStop; Status: jobFailed; Step: 'SubmitContent'; Attempts: 1));
+    (At: 204; Outage: outStop; Status: jobFailed; Step: 204));
 
 procedure Recovery(const SimulatorPath: string; const Case_: TRecovery);
 var
   Simulator: TOwnSimulator;
   S: TQvSession;
   Watch: TJobWatch;
+  Job: TQvJob;
   R: TQvJobResult;
   Failed: Integer;
 begin
   Simulator := TOwnSimulator.Create;
   Simulator.Path := SimulatorPath;
   Simulator.Port := FreePort;
-  if Case_.Outage = outTimeOut then
-    Simulator.Delay := 250;
   Simulator.Start;
   S := LoggedIn(Simulator.Port);
   Watch := TJobWatch.Create;
+  Job := SmsJob;
   try
     Watch.Simulator := Simulator;
-    Watch.Session := S;
     Watch.At := Case_.At;
     Watch.Outage := Case_.Outage;
-    R := S.SendJob(SmsJob, 2, Watch.OnStep);
-    Check((R.Status = Case_.Status) and (R.Step = Case_.Step) and (R.Attempts = Case_.Attempts),
-      OutageNames[Case_.Outage] + ' at ' + Case_.At + ': ' + Described(R));
-    { The failed step is never sent again by itself. }
-    Failed := Watch.Steps.IndexOf(Case_.At);
-    Check((Failed = Watch.Steps.Count - 1) or (Watch.Steps[Failed + 1] = 'SubmitAllClear'),
-      'after the failed step: ' + Watch.Steps.CommaText);
-    if R.Status = jobMaybeSubmitted then
-      Check(Pos('(13800000001)', R.LookUp) > 0, 'what to look up: ' + R.LookUp);
+    Job.OnProgress := Watch.OnStep;
+    R := S.SendJob(Job);
+    Check((R.Status = Case_.Status) and (R.Step = Case_.Step),
+      OutageNames[Case_.Outage] + ' at ' + IntToStr(Case_.At) + ': ' + Described(R));
+    { The failed call is never made again by itself. }
+    Failed := Watch.Steps.IndexOf(IntToStr(Case_.At));
+    Check((Failed = Watch.Steps.Count - 1) or (Watch.Steps[Failed + 1] = '298'),
+      'after the failed call: ' + Watch.Steps.CommaText);
+    Job.OnProgress := nil;
     if Case_.Outage = outStop then
     begin
       Simulator.Start;
-      R := S.SendJob(SmsJob);
+      R := S.SendJob(Job);
       Check(R.Status = jobSubmitted, 'the same job once the simulator is back: ' + Described(R));
     end;
+    { A server restart between two jobs: the next one, with the default
+      attempts, is submitted. }
+    Simulator.Stop;
+    Simulator.Start;
+    R := S.SendJob(Job);
+    Check(R.Status = jobSubmitted, 'a job after a server restart: ' + Described(R));
   finally
+    Job.Free;
     Watch.Free;
     S.Free;
     if Simulator.Running <> nil then
@@ -559,18 +788,23 @@ end;
 procedure Jobs(Port, DropPort: Integer; const SimulatorPath: string);
 var
   S: TQvSession;
+  Job: TQvJob;
   R: TQvJobResult;
   I: Integer;
 begin
+  TextPolicy(Port);
   WholeJobs(Port);
   UnfitJobs(Port);
   { Every connection drops after the login and one answer: each attempt's
-    SubmitPrdId fails and its relogin logs in, until the attempts run out. }
+    SubmitPrdId fails, until the attempts run out. }
   S := LoggedIn(DropPort);
-  R := S.SendJob(SmsJob, 3);
-  Check((R.Status = jobFailed) and (R.Step = 'SubmitPrdId') and (R.Attempts = 3)
-    and (R.Outcome.Kind <> QV_OUTCOME_OK), 'a connection that keeps dropping: ' + Described(R));
+  Job := SmsJob;
+  R := S.SendJob(Job, 3);
+  Check((R.Status = jobFailed) and (R.Step = 201) and (R.Outcome.Kind <> QV_OUTCOME_OK),
+    'a connection that keeps dropping: ' + Described(R));
+  Job.Free;
   S.Free;
+  Cancels(SimulatorPath);
   for I := Low(Recoveries) to High(Recoveries) do
     Recovery(SimulatorPath, Recoveries[I]);
 end;

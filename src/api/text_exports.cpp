@@ -45,8 +45,12 @@ int32_t hand_over(const std::string &text, char *to, int32_t size) {
   return length;
 }
 
+// A conversion that succeeds leaves the thread's last outcome to the call
+// before it: bindings convert a call's output texts after the call, before
+// the host asks GetLastOutcome how that call went.
 template <class Convert>
 int32_t converted(Convert &&convert, api::Where where) {
+  const connection::CallOutcome before = connection::this_thread_outcome();
   int32_t result = -1;
   api::guarded(
       [&] {
@@ -54,6 +58,7 @@ int32_t converted(Convert &&convert, api::Where where) {
         return result >= 0;
       },
       where);
+  if (result >= 0) connection::this_thread_outcome() = before;
   return result;
 }
 

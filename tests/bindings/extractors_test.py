@@ -18,11 +18,13 @@ def header():
     # The hand-written header and the twins' declarations it includes.
     text = re.sub(r"/\*.*?\*/", " ", "\n".join((root / "include" / name).read_text(encoding="utf-8")
                                                 for name in ("quorvex.h", "quorvex_sessions.h")), flags=re.S)
-    kinds = {"int32_t": "i32", "int32_t*": "i32*", "char*": "char*", "QvSession*": "session*"}
+    kinds = {"int32_t": "i32", "int32_t*": "i32*", "char*": "char*", "QvSession*": "session*", "QvJob*": "job*",
+             "void*": "void*", "QvJobProgress": "function*", "QvJobResolver": "function*"}
     results = {"QV_API": "bool8", "QV_EXPORT int32_t QV_CALL": "i32", "QV_EXPORT QvSession *QV_CALL": "session*",
-               "QV_EXPORT void QV_CALL": "void"}
+               "QV_EXPORT QvJob *QV_CALL": "job*", "QV_EXPORT void QV_CALL": "void"}
     exports = {}
-    for m in re.finditer(r"(QV_API|QV_EXPORT int32_t QV_CALL|QV_EXPORT QvSession \*QV_CALL|QV_EXPORT void QV_CALL)"
+    for m in re.finditer(r"(QV_API|QV_EXPORT int32_t QV_CALL|QV_EXPORT QvSession \*QV_CALL|QV_EXPORT QvJob \*QV_CALL"
+                         r"|QV_EXPORT void QV_CALL)"
                          r"\s*(\w+)\s*\(([^)]*)\)\s*;", text):
         args = [a for a in m[3].split(",") if a.strip() not in ("", "void")]
         params = [kinds[re.sub(r"const|\s|\w+$", "", a.strip())] for a in args]
@@ -65,7 +67,8 @@ MUTATIONS = [
 def read_as(want, found):
     """found's kinds, an untyped address ("ptr") read as the text or session pointer it stands for."""
     def one(w, f):
-        return w if f == "ptr" and w in ("char*", "session*") else f
+        pointers = ("char*", "session*", "job*", "void*", "function*")
+        return w if (f == "ptr" and w in pointers) or (f == "char*" and w == "void*") else f
     if not isinstance(found, tuple) or not isinstance(want, tuple) or len(want[1]) != len(found[1]):
         return found
     return (one(want[0], found[0]), [one(w, f) for w, f in zip(want[1], found[1])])

@@ -1,8 +1,8 @@
 #!/bin/sh
 # The Pascal unit's scenario, built with Free Pascal against the Lazarus
 # package's compiled units and run against the library and the simulators,
-# then the README's example as written.  Without fpc it fails, or is
-# skipped where QUORVEX_ALLOW_MISSING lists fpc (tests/support/missing.sh).
+# under a UTF-8 locale and under LANG=C, then the README's example as
+# written.  Without fpc it fails, or is skipped where QUORVEX_ALLOW_MISSING lists fpc (tests/support/missing.sh).
 #   pascal_scenario.sh BINDING_DIR WORKDIR LIBRARY SIMULATOR
 set -eu
 src=$1 work=$2 lib=$3 sim=$4
@@ -16,5 +16,7 @@ fpc -Mdelphi -vew -Fu"$(cat "$work/package/units")" -FU"$work" -FE"$work" -Fl"$l
   "$work/scenario.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
 . "$(dirname "$0")/harness.sh"
 LC_ALL=C.UTF-8 "$work/scenario" "$port" "$drop_port" "$sim"
+# Text travels the same whatever the locale: a host started with LANG=C.
+env -u LC_ALL LANG=C "$work/scenario" "$port" "$drop_port" "$sim"
 run_readme_example "### Pascal" pascal host.pas
 echo "pascal scenario: ok"

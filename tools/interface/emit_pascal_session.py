@@ -1,10 +1,10 @@
 """The Pascal TQvSession's methods: one per session twin, under the classic export's name,
-taking strings and Int32 and returning a TQvReply (a Boolean when the export has no
-outputs).  bindings/pascal/QuorvexSession.inc holds their declarations, each under its
+taking texts (TQvText: a string, or GBK bytes) and Int32 and returning a TQvReply (a
+Boolean when the export has no outputs).  bindings/pascal/QuorvexSession.inc holds their declarations, each under its
 classic export's documentation text, which Quorvex.pas includes in the class, and
 QuorvexSessionImpl.inc their bodies, included in the unit's implementation.  Quorvex.pas holds the rest: the handle, Enter and Leave around every call,
-TQvOutputs (the buffers of one call: it refuses an input text that cannot travel and names
-the call in the reply) and the outcome queries, which return their own types.
+TQvOutputs (the buffers of one call: it turns each input text into GBK through the unit's
+one conversion, refusing a text that cannot travel, and names the call in the reply) and the outcome queries, which return their own types.
 """
 import os
 import sys
@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from native_declarations import fill, notice  # noqa: E402
 
 HAND_WRITTEN = {"GetLastOutcome", "GetLastRelogin", "GetConnectionState"}
-INPUT_TYPES = {"text": "string", "int": "Int32"}
+TEXT_TYPE = "TQvText"
 
 
 def twins(d):
@@ -31,7 +31,7 @@ def shape(e):
         if role == "text":
             # The place counts as the classic export does (the session not included), as the
             # library's own refusals report it.
-            inputs.append((name, "string"))
+            inputs.append((name, TEXT_TYPE))
             passed.append(f"O.Input({texts}, {place}, '{name}', {name})")
             texts += 1
         elif role == "int":
@@ -78,7 +78,7 @@ def heading(e, qualified, indent):
             groups.append(([arg], kind))
     if not groups:
         return [f"{indent}function {name}{result}"]
-    items = [f"{'const ' if kind == 'string' else ''}{', '.join(n)}: {kind};" for n, kind in groups]
+    items = [f"{'const ' if kind == TEXT_TYPE else ''}{', '.join(n)}: {kind};" for n, kind in groups]
     items[-1] = items[-1][:-1] + ")" + result
     return fill(f"{indent}function {name}(", items, indent + "  ")
 

@@ -1,0 +1,381 @@
+// The send job through the public header, against a job server that keeps
+// what the platform keeps (one open job per account, the jobs it applied)
+// and breaks a seeded share of its exchanges: the server never applies a
+// job twice nor takes a field twice within one job, and the status the
+// library reports is never more than the stream could tell.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quorvex.h"
+#include "support/record_bytes.h"
+#include "support/tagging_server.h"
+
+namespace {
+
+using qvtest::peer::Bytes;
+namespace rec = qvtest::rec;
+namespace peer = qvtest::peer;
+
+enum class Fault {
+  None,
+  Close,           // the request read, nothing done, the connection closed
+  ApplyThenClose,  // done, then closed without an answer
+  Reset,
+  Stall,        // no answer until the peer gives up
+  TwiceNow,     // the answer and a copy of it in one write
+  TwiceLater,   // the answer now, its copy before the next request's
+  Refuse,       // answered 400, nothing done
+  RefuseLogin,  // a login answered 401, then closed
+  Restart,      // the server forgets the open job and closes
+  HostEnds,     // another thread cancels or disconnects; no answer
+  Kinds
+};
+
+// One account; a job is the content tag and numbers "tag-k".
+class JobServer {
+ public:
+  explicit JobServer(std::function<Fault(int32_t)> pick)
+      : pick_(std::move(pick)), acceptor_([this](int fd) { serve(fd); }) {}
+
+  uint16_t port() const { return acceptor_.port(); }
+  int applied(const std::string &tag) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = applied_.find(tag);
+    return it == applied_.end() ? 0 : it->second;
+  }
+  std::vector<std::string> problems() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return problems_;
+  }
+  std::function<void()> on_host_ends;
+
+ private:
+  struct Draft {
+    bool open = false;
+    std::set<int32_t> fields;
+    std::vector<std::string> numbers;
+    std::string product, count, content;
+  };
+
+  void serve(int fd) {
+    Bytes duplicate;
+    for (;;) {
+      Bytes request;
+      if (!peer::read_exact(acceptor_.stopper(), fd, rec::kSize, request)) break;
+      const int32_t code = rec::code(request);
+      const Fault fault = pick_(code);
+      if (!duplicate.empty()) peer::write_all(fd, duplicate), duplicate.clear();
+      if (fault == Fault::Reset) peer::arm_reset(fd);
+      if (fault == Fault::Close || fault == Fault::Reset) break;
+      if (fault == Fault::Restart) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        draft_ = Draft{};
+        break;
+      }
+      if (fault == Fault::HostEnds && on_host_ends) on_host_ends();
+      if (fault == Fault::Stall || fault == Fault::HostEnds) continue;  // the peer's close ends it
+      const Bytes answer = fault == Fault::Refuse ? rec::make(400, "refused") : handle(request);
+      if (fault == Fault::ApplyThenClose) break;
+      if (code == 100 && fault == Fault::RefuseLogin) {
+        peer::write_all(fd, rec::make(401, "bad login"));
+        break;
+      }
+      peer::write_all(fd, fault == Fault::TwiceNow ? answer + answer : answer);
+      if (fault == Fault::TwiceLater) duplicate = answer;
+    }
+    ::close(fd);
+  }
+
+  Bytes handle(const Bytes &request) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const int32_t code = rec::code(request);
+    const std::string body = rec::body(request);
+    switch (code) {
+      case 100:
+      case 2011:
+      case 2041:
+        return rec::make(900, "ok");
+      case 298:
+        draft_ = Draft{};
+        draft_.open = true;
+        return rec::make(900, "cleared");
+      case 124: {
+        std::string list;
+        for (const std::string &n : job_numbers_) list += n + ",";
+        return rec::make(900, list);
+      }
+      case 128:
+        return rec::make(900, "rows of " + body);
+      case 299:
+        return submit();
+      default:
+        break;
+    }
+    if (!draft_.open) return rec::make(409, "no open job");
+    if (code != 202 && !draft_.fields.insert(code).second)
+      problems_.push_back("field " + std::to_string(code) + " twice in one job");
+    if (code == 201) draft_.product = body;
+    if (code == 203) draft_.count = body;
+    if (code == 204) draft_.content = body;
+    if (code == 202) {
+      for (size_t at = 0; at <= body.size();) {
+        const size_t comma = std::min(body.find(',', at), body.size());
+        draft_.numbers.push_back(body.substr(at, comma - at));
+        at = comma + 1;
+      }
+    }
+    return rec::make(900, "ok");
+  }
+
+  Bytes submit() {
+    Draft d = std::move(draft_);
+    draft_ = Draft{};
+    if (!d.open || d.product.empty() || std::to_string(d.numbers.size()) != d.count)
+      return rec::make(400, "incomplete");  // its numbers left empty
+    std::set<std::string> seen;
+    for (const std::string &n : d.numbers) {
+      if (n.rfind(d.content + "-", 0) != 0) problems_.push_back("a number of another job: " + n);
+      if (!seen.insert(n).second) problems_.push_back("number twice: " + n);
+    }
+    ++applied_[d.content];
+    job_numbers_.push_back("J" + std::to_string(job_numbers_.size() + 1));
+    const std::string n = std::to_string(d.numbers.size());
+    return rec::make(900, job_numbers_.back(), n, n, "1000");
+  }
+
+  std::function<Fault(int32_t)> pick_;
+  mutable std::mutex mutex_;
+  Draft draft_;
+  std::map<std::string, int> applied_;
+  std::vector<std::string> job_numbers_;
+  std::vector<std::string> problems_;
+  peer::Acceptor acceptor_;  // last: its threads end before the rest goes
+};
+
+QvSession *logged_in(uint16_t port) {
+  QvSession *s = QvSessionCreate();
+  char message[QV_BODY_BUFFER_SIZE];
+  char p[3][QV_PARAM_BUFFER_SIZE];
+  int32_t code = -1;
+  EXPECT_TRUE(QvTcpConnect(s, message, "127.0.0.1", port, 2000, "", "", 0, "", ""));
+  EXPECT_TRUE(QvLogin_Request(s, "app", "x", "demo", "demo123", "1"));
+  EXPECT_TRUE(QvLogin_Feedback(s, &code, message, p[0], p[1], p[2]));
+  QvSetReadTimeout(s, 300);
+  return s;
+}
+
+QvJob *make_job(const std::string &tag, int numbers) {
+  QvJob *job = QvJobCreate();
+  EXPECT_TRUE(QvJobSetText(job, QV_JOB_PRODUCT, "P1", -1, QV_TEXT_GBK));
+  EXPECT_TRUE(QvJobSetText(job, QV_JOB_CONTENT, tag.c_str(), -1, QV_TEXT_UTF8));
+  for (int k = 0; k < numbers; ++k)
+    EXPECT_TRUE(QvJobAddNumber(job, (tag + "-" + std::to_string(k)).c_str()));
+  return job;
+}
+
+int32_t status_of(QvJob *job) {
+  int32_t status = -1;
+  QvJobResult(job, &status, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  return status;
+}
+
+// The test server's own resolver: its package list grew by one when the
+// job went through (it is the only sender of its account).
+int32_t QV_CALL packages_grew(QvJob *job, void *) {
+  char before[QV_BODY_BUFFER_SIZE];
+  char after[QV_BODY_BUFFER_SIZE];
+  if (QvJobEvidence(job, QV_EVIDENCE_PACKAGES_BEFORE, before, sizeof before) < 0 ||
+      QvJobEvidence(job, QV_EVIDENCE_PACKAGES_AFTER, after, sizeof after) < 0)
+    return QV_RESOLVED_UNKNOWN;
+  return std::strlen(after) > std::strlen(before) ? QV_RESOLVED_SUBMITTED
+                                                  : QV_RESOLVED_NOT_SUBMITTED;
+}
+
+class JobFaults : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(JobFaults, StatusIsHonestAndNothingIsAppliedTwice) {
+  const unsigned seed = GetParam();
+  std::mt19937 random(seed);
+  std::atomic<bool> faults{false};
+  std::atomic<bool> faulted{false};
+  std::mutex pick_mutex;
+  JobServer server([&](int32_t code) {
+    const std::lock_guard<std::mutex> lock(pick_mutex);
+    if (!faults || random() % 10 != 0) return Fault::None;
+    faulted = true;
+    auto f = static_cast<Fault>(1 + random() % (static_cast<unsigned>(Fault::Kinds) - 1));
+    if (f == Fault::RefuseLogin && code != 100) f = Fault::Close;
+    return f;
+  });
+  QvSession *session = logged_in(server.port());
+  std::atomic<QvJob *> current{nullptr};
+  // A disconnect pending when the next job starts would end that one too:
+  // each job starts once the host's other thread is done.
+  std::atomic<int> ending{0};
+  server.on_host_ends = [&] {
+    ++ending;
+    bool cancel = false;
+    {
+      const std::lock_guard<std::mutex> lock(pick_mutex);
+      cancel = random() % 2 != 0;
+    }
+    if (cancel)
+      QvJobCancel(current.load());
+    else
+      QvTcpDisconnect(session);
+    --ending;
+  };
+  faults = true;
+  const bool resolve = seed % 2 == 0;
+  for (int i = 0; i < 30; ++i) {
+    const std::string tag = std::to_string(seed) + "x" + std::to_string(i);
+    QvJob *job = make_job(tag, 1 + static_cast<int>(random() % 300));
+    if (resolve) {
+      QvJobSetOption(job, QV_JOB_OPTION_EVIDENCE, 1);
+      QvJobSetResolver(job, packages_grew, nullptr);
+    }
+    current = job;
+    faulted = false;
+    const qv_bool sent = QvSendJob(session, job, 3);
+    while (ending.load() != 0) std::this_thread::yield();
+    const int32_t status = status_of(job);
+    const int applied = server.applied(tag);
+    SCOPED_TRACE("job " + tag + ", status " + std::to_string(status));
+    EXPECT_EQ(sent != 0, status == QV_JOB_SUBMITTED);
+    EXPECT_LE(applied, 1);
+    if (status == QV_JOB_SUBMITTED) {
+      EXPECT_EQ(applied, 1);
+    }
+    if (status == QV_JOB_REFUSED || status == QV_JOB_FAILED || status == QV_JOB_CANCELLED) {
+      EXPECT_EQ(applied, 0);
+    }
+    if (!faulted) {
+      EXPECT_EQ(status, QV_JOB_SUBMITTED);
+    }
+    current = nullptr;
+    QvJobDestroy(job);
+  }
+  EXPECT_EQ(server.problems(), std::vector<std::string>{});
+  QvSessionDestroy(session);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, JobFaults, ::testing::Values(1u, 2u, 3u, 4u, 5u, 6u));
+
+// Two threads send jobs of one account, each on a session of its own: the
+// account lock keeps their fields apart, so every job goes through whole.
+TEST(JobAccounts, JobsOfOneAccountNeverMix) {
+  JobServer server([](int32_t) { return Fault::None; });
+  std::vector<std::thread> threads;
+  std::atomic<int> submitted{0};
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      QvSession *session = logged_in(server.port());
+      for (int i = 0; i < 25; ++i) {
+        QvJob *job = make_job("t" + std::to_string(t) + "j" + std::to_string(i), 1 + i * 7);
+        if (QvSendJob(session, job, 1)) ++submitted;
+        QvJobDestroy(job);
+      }
+      QvSessionDestroy(session);
+    });
+  }
+  for (std::thread &t : threads) t.join();
+  EXPECT_EQ(submitted.load(), 50);
+  EXPECT_EQ(server.problems(), std::vector<std::string>{});
+}
+
+// Handles and texts: each bad argument is refused at once, naming itself,
+// and changes nothing.
+TEST(JobArguments, BadArgumentsAreRefused) {
+  QvSession *session = QvSessionCreate();
+  QvJob *job = QvJobCreate();
+  QvJob *gone = QvJobCreate();
+  ASSERT_TRUE(QvJobDestroy(gone));
+  const std::string long_body(QV_BODY_MAX_TEXT + 1, 'a');
+  struct Case {
+    const char *what;
+    std::function<qv_bool()> call;
+    int32_t argument;
+  } cases[] = {
+      {"destroyed job", [&] { return QvJobCancel(gone); }, 1},
+      {"made-up job", [&] { return QvJobCancel(reinterpret_cast<QvJob *>(0x1235)); }, 1},
+      {"second destroy", [&] { return QvJobDestroy(gone); }, 1},
+      {"unknown field", [&] { return QvJobSetText(job, 13, "a", -1, QV_TEXT_GBK); }, 2},
+      {"unknown encoding", [&] { return QvJobSetText(job, QV_JOB_CONTENT, "a", -1, 7); }, 5},
+      {"euro sign",
+       [&] { return QvJobSetText(job, QV_JOB_CONTENT, "\xe2\x82\xac", -1, QV_TEXT_UTF8); }, 3},
+      {"invalid UTF-8",
+       [&] { return QvJobSetText(job, QV_JOB_CONTENT, "a\xff", -1, QV_TEXT_UTF8); }, 3},
+      {"zero byte", [&] { return QvJobSetText(job, QV_JOB_CONTENT, "a\0b", 3, QV_TEXT_GBK); }, 3},
+      {"body too long",
+       [&] { return QvJobSetText(job, QV_JOB_CONTENT, long_body.c_str(), -1, QV_TEXT_GBK); }, 3},
+      {"order too long",
+       [&] { return QvJobSetText(job, QV_JOB_ORDER1, "12345678901234567890", -1, QV_TEXT_GBK); },
+       3},
+      {"number with comma", [&] { return QvJobAddNumber(job, "1,2"); }, 2},
+      {"empty number", [&] { return QvJobAddNumber(job, ""); }, 2},
+      {"negative file", [&] { return QvJobSetFile(job, "x", -1); }, 3},
+      {"unknown option", [&] { return QvJobSetOption(job, 9, 1); }, 2},
+      {"no product", [&] { return QvSendJob(session, job, 1); }, 2},
+      {"session as a job",
+       [&] { return QvSendJob(session, reinterpret_cast<QvJob *>(session), 1); }, 2},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(c.call());
+    int32_t outcome = -1;
+    int32_t argument = -1;
+    GetLastOutcome(&outcome, nullptr, &argument, nullptr, nullptr, 0);
+    EXPECT_EQ(outcome, QV_OUTCOME_REFUSED);
+    EXPECT_EQ(argument, c.argument);
+  }
+  EXPECT_EQ(status_of(job), 0);
+  EXPECT_TRUE(QvJobDestroy(job));
+  EXPECT_TRUE(QvSessionDestroy(session));
+}
+
+// The one text policy, both ways.
+TEST(TextConversion, StrictOutLenientIn) {
+  struct Case {
+    const char *utf8;
+    int32_t gbk_length;  // -1: refused
+  } out[] = {
+      {"abc", 3},
+      {"\xe4\xb8\xad\xe6\x96\x87", 4},
+      {"\xe2\x82\xac", -1},
+      {"\xc2\x80", -1},
+      {"\xf0\x9f\x98\x80", -1},
+      {"\xc0\xaf", -1},
+      {"\xed\xa0\x80", -1},
+      {"a\xe4\xb8", -1},
+  };
+  for (const Case &c : out) {
+    SCOPED_TRACE(c.utf8);
+    char gbk[16];
+    EXPECT_EQ(QvGbkFromUtf8(c.utf8, -1, gbk, sizeof gbk), c.gbk_length);
+  }
+  char utf8[32];
+  EXPECT_EQ(QvUtf8FromGbk("\x80\xd6\xd0\xff"
+                          "a\x81",
+                          -1, utf8, sizeof utf8),
+            13);
+  EXPECT_STREQ(utf8,
+               "\xef\xbf\xbd\xe4\xb8\xad\xef\xbf\xbd"
+               "a\xef\xbf\xbd");
+  // Too small a buffer: the length, nothing written.
+  char small[2] = {'x', 'x'};
+  EXPECT_EQ(QvGbkFromUtf8("abc", -1, small, sizeof small), 3);
+  EXPECT_EQ(small[0], 'x');
+}
+
+}  // namespace

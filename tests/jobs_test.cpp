@@ -294,6 +294,34 @@ TEST(JobAccounts, JobsOfOneAccountNeverMix) {
   EXPECT_EQ(server.problems(), std::vector<std::string>{});
 }
 
+// A disconnect from another thread between two calls of a job ends it as
+// surely as one during a call: the job does not reconnect and go on.
+void QV_CALL disconnect_at_content(QvJob *, void *session, int32_t step, int32_t) {
+  if (step == 204)
+    std::thread([session] { QvTcpDisconnect(static_cast<QvSession *>(session)); }).join();
+}
+
+TEST(JobAccounts, DisconnectBetweenCallsEndsTheJob) {
+  JobServer server([](int32_t) { return Fault::None; });
+  QvSession *session = logged_in(server.port());
+  QvJob *job = make_job("between", 3);
+  ASSERT_TRUE(QvJobSetProgress(job, disconnect_at_content, session));
+  EXPECT_FALSE(QvSendJob(session, job, 2));
+  int32_t step = 0;
+  QvJobResult(job, nullptr, &step, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(status_of(job), QV_JOB_CANCELLED);
+  EXPECT_EQ(step, 204);
+  int32_t state = 0;
+  QvGetConnectionState(session, &state, nullptr, nullptr, nullptr);
+  EXPECT_EQ(state & QV_STATE_CONNECTED, 0);  // left closed, as the host asked
+  EXPECT_EQ(server.applied("between"), 0);
+  ASSERT_TRUE(QvJobSetProgress(job, nullptr, nullptr));
+  EXPECT_TRUE(QvSendJob(session, job, 2));  // the next send reconnects and goes through
+  EXPECT_EQ(server.applied("between"), 1);
+  QvJobDestroy(job);
+  QvSessionDestroy(session);
+}
+
 // Handles and texts: each bad argument is refused at once, naming itself,
 // and changes nothing.
 TEST(JobArguments, BadArgumentsAreRefused) {

@@ -92,7 +92,8 @@ std::string account_of(connection::Session &session) {
 // each is locked, traced and recorded as the export is.
 class SessionCalls : public jobs::Calls {
  public:
-  explicit SessionCalls(connection::Session &session) : session_(session) {}
+  explicit SessionCalls(connection::Session &session)
+      : session_(session), interrupts_(session.waits.interrupts_requested()) {}
 
   void run(const jobs::Step &step, jobs::Answer &a) override {
     record::Call call;
@@ -110,10 +111,15 @@ class SessionCalls : public jobs::Calls {
     return session_.tcp_client && session_.tcp_client->unrequested_waiting();
   }
 
-  bool host_ended() override { return session_.disconnect_requested(); }
+  // A disconnect or destroy pending now, or one that came and went since
+  // the send began (between two of its calls).
+  bool host_ended() override {
+    return session_.disconnect_requested() || session_.waits.interrupts_requested() != interrupts_;
+  }
 
  private:
   connection::Session &session_;
+  const uint64_t interrupts_;
 };
 
 // A send in progress on a job: marks it, and when it ends publishes the
@@ -124,10 +130,16 @@ class Sending {
     const std::lock_guard<std::mutex> lock(job.mutex);
     content = job.content;
     job.result = jobs::Result{};
-    job.sending_on = &session;
   }
   Sending(const Sending &) = delete;
   Sending &operator=(const Sending &) = delete;
+  // From here a cancel interrupts the session's waits: only once the job
+  // holds its account, so that a cancel of a job still waiting for it
+  // never ends another job's call on the same session.
+  void on_the_wire() {
+    const std::lock_guard<std::mutex> lock(job_.mutex);
+    job_.sending_on = &session_;
+  }
   ~Sending() {
     const std::lock_guard<std::mutex> lock(job_.mutex);
     job_.result = result;
@@ -170,6 +182,7 @@ bool send_job(connection::Session &session, jobs::Job &job, int32_t attempts, jo
   jobs::AccountHold hold;
   switch (hold.take(account_of(session), sending.content.wait_ms, job.cancelled)) {
     case jobs::AccountLocks::Taken::Yes: {
+      sending.on_the_wire();
       SessionCalls calls(session);
       jobs::send(job, sending.content, plan.steps, calls, attempts > 0 ? attempts : 2, r);
       break;

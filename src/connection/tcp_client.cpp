@@ -74,6 +74,7 @@ size_t receive_some(Waits *waits, platform::Socket &s, void *data, size_t size, 
 void Waits::request_interrupt() {
   std::lock_guard<std::mutex> lock(blocking_mutex_);
   interrupts_.fetch_add(1);
+  requested_.fetch_add(1);
   if (blocking_socket_) blocking_socket_->shutdown_both();
 }
 

@@ -44,6 +44,10 @@ class Waits {
   void request_interrupt();
   void end_interrupt();
   bool interrupt_pending() const { return interrupts_.load() > 0; }
+  // How many interrupts were ever requested, so that a caller working
+  // across several calls (a send job) learns of a disconnect that came
+  // and went between two of them.
+  uint64_t interrupts_requested() const { return requested_.load(); }
   const platform::CancelCount &interrupts() const { return interrupts_; }
 
  private:
@@ -52,6 +56,7 @@ class Waits {
   std::atomic<int> read_timeout_ms_{60000};
   // Disconnects requested by other threads and not yet run.
   platform::CancelCount interrupts_{0};
+  std::atomic<uint64_t> requested_{0};
   // The socket that a call is blocked on right now, so that another thread
   // can shut it down.  Registered only for the duration of the blocking
   // call, during which the calling thread keeps the socket alive.

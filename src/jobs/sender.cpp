@@ -52,11 +52,13 @@ class Send {
 
   Next one_attempt(int32_t attempt) {
     for (const Step &step : plan_) {
+      // Looked at again after the host's callback, which may take a while.
+      if (!ended_by_host(job_, calls_, nullptr) && job_.progress)
+        job_.progress(job_.handle, job_.progress_context, step.code(), attempt);
       if (ended_by_host(job_, calls_, nullptr)) {
         end_cancelled(step);
         return Next::Stop;
       }
-      if (job_.progress) job_.progress(job_.handle, job_.progress_context, step.code(), attempt);
       if (step.submit && content_.evidence) {
         if (const std::optional<Next> next = take_evidence(QV_EVIDENCE_PACKAGES_BEFORE))
           return *next;

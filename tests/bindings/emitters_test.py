@@ -15,14 +15,16 @@ root = Path(sys.argv[1])
 seed = int(sys.argv[2]) if len(sys.argv) > 2 else 20261209
 sys.dont_write_bytecode = True  # nothing lands in the source tree
 C_KINDS = {"int32_t *": "i32*", "int32_t": "i32", "const char *": "char*", "char *": "char*",
-           "QvSession *": "session*"}
-RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "void": "void"}
+           "QvSession *": "session*", "QvJob *": "job*", "const void *": "void*", "void *": "void*",
+           "a function pointer": "function*"}
+RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "job": "job*", "void": "void"}
 
 
 def read_as(want, found):
     """found's kinds, an untyped address ("ptr") read as the text or session pointer it stands for."""
     def one(w, f):
-        return w if f == "ptr" and w in ("char*", "session*") else f
+        pointers = ("char*", "session*", "job*", "void*", "function*")
+        return w if (f == "ptr" and w in pointers) or (f == "char*" and w == "void*") else f
     if found is None or want is None or len(want[1]) != len(found[1]):
         return found
     return (one(want[0], found[0]), [one(w, f) for w, f in zip(want[1], found[1])])

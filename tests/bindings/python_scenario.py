@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The Python binding against the simulator, as a host uses it: connect, login, queries,
 a send job, CheckTels, refusals, a relogin after the server drops the connection and the
-outcome of the failed call; whole jobs with send_job, and their recovery against a
-simulator stopped mid-job; then the README's Python example, run as written.
+outcome of the failed call; whole jobs with send_job, a server restarted between jobs and
+mid-job, jobs ended from another thread (a cancel, a close of the session) and settled by
+a resolver, the text policy; then the README's Python example, run as written.
     python_scenario.py SIMULATOR README     (QUORVEX_LIBRARY names the library)"""
-import base64
 import ctypes.util
 import datetime
 import inspect
@@ -20,6 +20,7 @@ import threading
 import quorvex
 
 failures = []
+WSAEINTR = 10004  # a call ended by the host (a close, a cancel)
 
 
 def check(what, condition, got=None):
@@ -166,58 +167,10 @@ def sessions(port, rounds=40, seed=24):
         s.close()
         waiting.join(30)
         peer.close()
-        check("close ends a call blocked in another thread", not waiting.is_alive() and not done[0].ok, done)
-
-
-def job_plans(rounds=200, seed=25):
-    """Random jobs: every plan keeps the contract's order, each part fits its field, and the
-    parts put together give back the numbers and the file."""
-    rng = random.Random(seed)
-    order = ["SubmitAllClear", "SubmitPrdId", "CheckPrdId", "SubmitTelList", "SubmitTelNum", "SubmitContent",
-             "CheckContent", "SubmitPushURL", "SubmitBgnDate", "SubmitEndDate", "SubmitBgnTime", "SubmitEndTime",
-             "SubmitTransFilename", "SubmitTransFile", "SubmitPQOrderSelect", "SubmitBgnDateEx"]
-    wrong = []
-    for _ in range(rounds):
-        numbers = [str(rng.randrange(13 * 10**9, 2 * 10**10)) for _ in range(rng.choice((1, 169, 170, 171, 500)))]
-        data = rng.randbytes(rng.choice((1, 1532, 1533, 5000))) if rng.random() < 0.5 else None
-        job = quorvex.Job("1001", numbers, content=rng.choice((None, "内容")), file_content=data,
-                          orders=rng.sample(["PQ001", "PQ003", "P"], rng.randrange(4)),
-                          period=rng.choice((None, "2030-01-01~2030-01-02 09:00-10:00")), check=rng.random() < 0.5)
-        steps = quorvex.plan(job)
-        names = [e for e, _ in steps]
-        parts = [a[0] for e, a in steps if e == "SubmitTelList"]
-        files = [a[0] for e, a in steps if e == "SubmitTransFile"]
-        ranks = [order.index(n) for n in names[:-1]]
-        ok = all([names[-1] == ("SubmitAllOverEx_2" if job.orders or job.period else "SubmitAllOver_2"),
-                  ranks == sorted(ranks), names.count("SubmitAllClear") == 1,
-                  ",".join(parts).split(",") == numbers, len(parts) == -(-len(numbers) // 170),  # 170 fit a Body
-                  dict(steps)["SubmitTelNum"] == (str(len(numbers)),),
-                  data is None or (base64.b64decode("".join(files)) == data and all(len(f) <= 2044 for f in files)),
-                  ("CheckPrdId" in names) == job.check])
-        if not ok:
-            wrong.append(names)
-    check(f"{rounds} random jobs: their plans keep the order and their parts fit", not wrong, wrong[:1])
-
-    calls = []
-    bad = [("no product", quorvex.Job("", ["13800000000"])), ("no numbers", quorvex.Job("1001", [])),
-           ("four orders", quorvex.Job("1001", ["13800000000"], orders=["a", "b", "c", "d"])),
-           ("a zero byte", quorvex.Job("1001", ["13800000000"], content="a\0b")),
-           ("a content over its field", quorvex.Job("1001", ["13800000000"], content="长" * 1024)),
-           ("an order over its Param", quorvex.Job("1001", ["13800000000"], orders=["O" * 20])),
-           ("two numbers as one", quorvex.Job("1001", ["13800000000,13800000001"]))]
-    with quorvex.Session(raise_on_failure=True) as s:
-        try:
-            s.Heartbeat()
-            check("raise_on_failure: a failed call raises", False)
-        except quorvex.QuorvexError as e:
-            check("raise_on_failure: a failed call raises with its outcome",
-                  e.outcome.outcome == quorvex.OutcomeKind.NOT_CONNECTED and not e.result.ok, e.outcome)
-        for what, job in bad:
-            try:
-                s.send_job(job, progress=lambda *a: calls.append(a))
-                check(f"a job with {what} is refused before any call", False)
-            except (ValueError, TypeError):
-                check(f"a job with {what} is refused before any call", not calls, calls)
+        ended = done[0] if done else None
+        check("close ends a call blocked in another thread, and its outcome says why",
+              not waiting.is_alive() and not ended.ok and ended.outcome is not None
+              and ended.outcome.socket_error == WSAEINTR, ended)
 
 
 def generated_methods():
@@ -227,7 +180,7 @@ def generated_methods():
         inputs = [n for role, n in export.params if role in ("text", "prefixed", "int")]
         on_session = export.params and export.params[0][0] == "session"
         owner, method = (quorvex.Session, name[2:]) if on_session else (quorvex.Client, name)
-        if name == "QvSessionDestroy":
+        if name == "QvSessionDestroy" or quorvex.client.adapted(export):
             continue
         function = owner.__dict__.get(method) or getattr(owner, method, None)
         if function is None or list(inspect.signature(function).parameters)[1:] != inputs or not function.__doc__:
@@ -235,37 +188,70 @@ def generated_methods():
     check("every export has a documented method with its inputs in order", not wrong, wrong)
 
 
-def send_jobs(port):
+def refused_jobs():
+    """What the library cannot take is refused where it is given, naming it; a job without its
+    product or numbers is refused by send_job before any call."""
+    job = quorvex.Job
+    table = [("the euro sign", "content", lambda: job("1001", content="价格 5€")),
+             ("U+0080", "content", lambda: job("1001", content="a\x80")),
+             ("a zero byte", "content", lambda: job("1001", content="a\0b")),
+             ("a content over its field", "content", lambda: job("1001", content="长" * 1024)),
+             ("an order over its field", "orders[0]", lambda: job("1001", orders=["O" * 20])),
+             ("four orders", "orders", lambda: job("1001", orders=["a", "b", "c", "d"])),
+             ("two numbers as one", "numbers[0]", lambda: job("1001", ["13800000000,13800000001"])),
+             ("one str as the numbers", "numbers", lambda: job("1001", "13800000000")),
+             ("a file that is a str", "file", lambda: job("1001", file="GIF89a"))]
+    for what, name, make in table:
+        try:
+            make()
+            check(f"a job with {what} is refused where it is made", False)
+        except (ValueError, TypeError) as e:
+            check(f"a job with {what} is refused where it is made, naming {name}", str(e).startswith(name), e)
+    calls = []
+    with quorvex.Session() as s:
+        for what, made in (("no product", job(None, ["13800000000"])), ("no numbers", job("1001"))):
+            made.progress = lambda *a: calls.append(a)
+            try:
+                s.send_job(made)
+                check(f"a job with {what} is refused before any call", False)
+            except ValueError:
+                check(f"a job with {what} is refused before any call", not calls, calls)
+
+
+def whole_jobs(port):
     """Whole jobs on the simulator: an MMS job in many parts, a scheduled job, a refusal."""
     tomorrow = datetime.date.today() + datetime.timedelta(days=1)
     numbers = [str(13800000000 + i) for i in range(341)]
-    mms = quorvex.Job("2001", numbers, content="会议改到三点", file_name="a.gif", file_content=bytes(range(256)) * 12,
-                      check=True)
-    scheduled = quorvex.Job("1001", numbers[:2], content="明天见", orders=["PQ001"],
+    mms = quorvex.Job("2001", numbers, "会议改到三点", file_name=b"a.gif", file=bytes(range(256)) * 12, check=True)
+    scheduled = quorvex.Job("1001", numbers[:2], "明天见", orders=["PQ001"],
                             period=f"{tomorrow}~{tomorrow + datetime.timedelta(days=9)} 09:00-10:00")
     with quorvex.Session() as s:
         s.connect("127.0.0.1", port)
         check("send_job: login", s.login("demo", "demo123").accepted)
         seen = []
-        r = s.send_job(mms, progress=lambda attempt, step: seen.append(step))
-        check("an MMS job in many parts is submitted with its numbers",
-              (r.status, r.step, r.recipients, r.attempts) == (quorvex.JobStatus.SUBMITTED, "SubmitAllOver_2", 341, 1)
-              and r.job_number.isdigit() and seen == [e for e, _ in quorvex.plan(mms)], r)
+        mms.progress = lambda step, attempt: seen.append((step, attempt))
+        r = s.send_job(mms)
+        check("an MMS job in many parts is submitted with its numbers, from its clear to its submit",
+              (r.status, r.step, r.attempts, r.code, r.recipients) == (quorvex.JobStatus.SUBMITTED, 299, 1, 900, 341)
+              and r.job_number.isdigit() and r.job_number == r.message and r.outcome.outcome == quorvex.OutcomeKind.OK
+              and seen[0] == (298, 1) and seen[-1] == (299, 1) and [st for st, _ in seen].count(202) > 1, (r, seen))
         r = s.send_job(scheduled)
         check("a scheduled job is submitted with SubmitAllOverEx_2",
-              (r.status, r.step, r.recipients) == (quorvex.JobStatus.SUBMITTED, "SubmitAllOverEx_2", 2), r)
-        unknown = s.ProductInfo("9999")
+              (r.status, r.step, r.recipients) == (quorvex.JobStatus.SUBMITTED, 2990, 2), r)
+        failing = quorvex.Job("1001", numbers[:1], "x", progress=lambda step, attempt: 1 / 0)
         try:
-            unknown.check()
-            check("check() raises for a code the server refused", False, unknown)
-        except quorvex.QuorvexError as e:
-            check("check() raises for a code the server refused, with its code",
-                  e.code == unknown.code != 900 and e.result is unknown and s.GetUdInfo().check().accepted, unknown)
+            s.send_job(failing)
+            check("an error in the progress callback is raised by send_job", False)
+        except ZeroDivisionError:
+            ended = failing.result()
+            check("an error in the progress callback cancels the job and is raised by send_job",
+                  ended.status == quorvex.JobStatus.CANCELLED and ended.step == 298, ended)
         seen.clear()
-        refused = quorvex.Job("1001", numbers[:1], content="代开发票", check=True)
-        r = s.send_job(refused, progress=lambda attempt, step: seen.append(step))
-        check("a refused step ends the job with the server's code, nothing sent after it",
-              (r.status, r.step, r.code, seen[-1]) == (quorvex.JobStatus.REFUSED, "CheckContent", 406, "CheckContent"),
+        refused = quorvex.Job("1001", numbers[:1], "代开发票", check=True,
+                              progress=lambda step, attempt: seen.append(step))
+        r = s.send_job(refused)
+        check("a refused step ends the job REFUSED with the server's code, nothing sent after it",
+              (r.status, r.step, r.code, seen[-1], r.job_number) == (quorvex.JobStatus.REFUSED, 2041, 406, 2041, ""),
               (r, seen))
 
 
@@ -274,11 +260,11 @@ def free_port():
         return s.getsockname()[1]
 
 
-def job_recovery(simulator):
-    """A simulator of its own on a fixed port, stopped from the progress callback mid-job."""
+def server_restarts(simulator):
+    """A simulator of its own on a fixed port, stopped and started again between two jobs and
+    in the middle of one."""
     port = free_port()
     sims = [start_simulator(simulator, port=port)[0]]
-    job = quorvex.Job("1001", ["13800000000", "13900000004"], content="会议改到三点")
 
     def stop(restart):
         sims[-1].terminate()
@@ -286,61 +272,198 @@ def job_recovery(simulator):
         if restart:
             sims.append(start_simulator(simulator, port=port)[0])
 
-    def at(step, restart, seen):
-        def progress(attempt, name):
-            seen.append((attempt, name))
-            if (attempt, name) == (1, step):
-                stop(restart)
-        return progress
+    def stop_at(step, restart):
+        return lambda at, attempt: stop(restart) if (at, attempt) == (step, 1) else None
 
+    job = quorvex.Job("1001", ["13800000000", "13900000004"], "会议改到三点")
     try:
         with quorvex.Session() as s:
             s.set_read_timeout(10000)
             s.connect("127.0.0.1", port, 2000)
-            check("recovery: login", s.login("demo", "demo123").accepted)
-            seen = []
-            r = s.send_job(job, progress=at("SubmitContent", True, seen))
-            check("the server restarted mid-job: the job starts again from its clear and is submitted",
-                  (r.status, r.attempts) == (quorvex.JobStatus.SUBMITTED, 2) and seen[seen.index((2, "SubmitAllClear")) - 1]
-                  == (1, "SubmitContent"), (r, seen))
-            seen = []
-            r = s.send_job(job, progress=at("SubmitTelList", False, seen))
-            check("the server gone mid-job: FAILED at that step after one attempt",
-                  (r.status, r.step, r.attempts, r.code) == (quorvex.JobStatus.FAILED, "SubmitTelList", 1, -1)
-                  and r.outcome is not None and s.last_relogin().relogin != quorvex.ReloginKind.LOGGED_IN, r)
-            sims.append(start_simulator(simulator, port=port)[0])
+            check("restart: login", s.login("demo", "demo123").accepted)
+            check("restart: a first job is submitted", s.send_job(job).submitted)
+            stop(restart=True)
             r = s.send_job(job)
-            check("back again, the same job is submitted", r.status == quorvex.JobStatus.SUBMITTED, r)
+            check("after a server restart, the next job with the default attempts is submitted",
+                  r.status == quorvex.JobStatus.SUBMITTED, r)
+            job.progress = stop_at(204, True)
+            r = s.send_job(job)
+            check("the server restarted mid-job: the job starts again from its clear and is submitted",
+                  r.status == quorvex.JobStatus.SUBMITTED and r.attempts <= 2, r)
+            job.progress = stop_at(202, False)
+            r = s.send_job(job)
+            check("the server gone mid-job: FAILED at that step, its relogin not logged in",
+                  (r.status, r.step, r.code) == (quorvex.JobStatus.FAILED, 202, -1)
+                  and r.outcome.relogin != quorvex.ReloginKind.LOGGED_IN and r.outcome.detail, r)
     finally:
         for sim in sims:
             sim.terminate()
             sim.wait()
 
 
-def maybe_submitted(simulator):
-    """Every answer comes late, and the submit's read time-out is shorter: the submit goes out
-    and its answer does not arrive in time, so the job may have been submitted (the simulator
-    takes it) and is not sent again."""
-    sim, port = start_simulator(simulator, "--delay", "200")
+class Relay:
+    """A loopback relay to the simulator.  hold(n) in a job's progress callback lets the next n
+    requests through and then withholds every answer on that connection, so that the n-th
+    call waits, its request out, until another thread or its read time-out ends it; out is
+    set once that request has gone to the server.  A new connection (the relogin after the
+    end) is relayed in full."""
+    RECORD = 2116  # every request is one record of this size
+
+    def __init__(self, target):
+        self.target, self.lock, self.out = target, threading.Lock(), threading.Event()
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.current = None
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def hold(self, requests=1):
+        with self.lock:
+            c = self.current
+            c["held_from"] = c["requested"] + requests * self.RECORD
+            self.out.clear()
+
+    def sent_after_hold(self):
+        """Bytes of requests after the one held."""
+        with self.lock:
+            return self.current["requested"] - self.current["held_from"]
+
+    def close(self):
+        self.listener.close()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.create_connection(("127.0.0.1", self.target))
+            c = {"requested": 0, "held_from": None}
+            with self.lock:
+                self.current = c
+            threading.Thread(target=self._pump, args=(client, server, c, True), daemon=True).start()
+            threading.Thread(target=self._pump, args=(server, client, c, False), daemon=True).start()
+
+    def _pump(self, source, sink, c, requests):
+        while True:
+            try:
+                data = source.recv(65536)
+            except OSError:
+                data = b""
+            if not data:
+                break
+            with self.lock:
+                if requests:
+                    c["requested"] += len(data)
+                held = c["held_from"] is not None and c["requested"] >= c["held_from"]
+                if held:
+                    self.out.set()
+            if requests or not held:
+                try:
+                    sink.sendall(data)
+                except OSError:
+                    break
+        for sock in (source, sink):
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            sock.close()
+
+
+def cancels(port):
+    """A send ended from another thread, with its request out and its answer withheld: a cancel
+    before the submit, a close of the session at the submit, and the resolver after a submit
+    whose answer never came."""
+    relay = Relay(port)
+
+    def holding_at(step, requests=1):
+        return lambda at, attempt: relay.hold(requests) if at == step else None
+
+    def end_from_another_thread(ending):
+        relay.out.clear()
+        thread = threading.Thread(target=lambda: relay.out.wait(30) and ending())
+        thread.start()
+        return thread
+
+    job = quorvex.Job("1001", ["13800000000", "13900000004"], "会议改到三点")
     try:
-        with quorvex.Session() as s:
-            s.connect("127.0.0.1", port)
-            s.login("demo", "demo123")
-            seen = []
+        s = quorvex.Session()
+        s.set_read_timeout(20000)
+        s.connect("127.0.0.1", relay.port)
+        check("cancel: login through the relay", s.login("demo", "demo123").accepted)
 
-            def progress(attempt, step):
-                seen.append(step)
-                if step == "SubmitAllOver_2":
-                    s.set_read_timeout(20)
+        job.progress = holding_at(204)
+        ending = end_from_another_thread(job.cancel)
+        r = s.send_job(job)
+        ending.join()
+        check("job.cancel() from another thread during a field: CANCELLED there, nothing sent after it",
+              (r.status, r.step, relay.sent_after_hold()) == (quorvex.JobStatus.CANCELLED, 204, 0)
+              and r.outcome.detail, r)
+        job.progress = None
+        check("the session sends the job again after the cancel", s.send_job(job).submitted)
 
-            job = quorvex.Job("1001", ["13800000000", "13900000004"], content="会议改到三点")
-            r = s.send_job(job, progress=progress)
-            check("a submit with its request out and no answer: MAYBE_SUBMITTED, never resent",
-                  (r.status, r.step, "13800000000" in r.look_up, seen.count("SubmitAllOver_2"), r.outcome.sent)
-                  == (quorvex.JobStatus.MAYBE_SUBMITTED, "SubmitAllOver_2", True, 1, True), (r, seen))
+        # The resolver is the simulator's: a job number in AllInfoPackId that was not there before.
+        seen = []
+
+        def resolver(resolved):
+            before = resolved.evidence_text(quorvex.EvidenceKind.PACKAGES_BEFORE)
+            seen.append(resolved.evidence_text(quorvex.EvidenceKind.PACKAGES_AFTER))
+            return None if None in (before, seen[-1]) else before != seen[-1]
+
+        s.set_read_timeout(1000)
+        # With the evidence, the two look-ups go between the submit's progress call and its request.
+        with quorvex.Job("1001", ["13800000000"], "会议改到三点", evidence=True, resolver=resolver,
+                         progress=holding_at(299, 3)) as resolved:
+            r = s.send_job(resolved)
+        check("a submit unanswered within the read time-out, settled by the resolver from the evidence",
+              r.status == quorvex.JobStatus.SUBMITTED and seen and seen[0] and r.evidence.packages_before is not None
+              and r.evidence.packages_after == seen[0] != r.evidence.packages_before, (r, seen))
+        s.set_read_timeout(20000)
+
+        job.progress = holding_at(299)
+        ending = end_from_another_thread(s.close)
+        r = s.send_job(job)
+        ending.join()
+        check("closing the session from another thread at the submit: MAYBE_SUBMITTED, never an exception",
+              (r.status, r.step, r.code, r.outcome.sent) == (quorvex.JobStatus.MAYBE_SUBMITTED, 299, -1, True)
+              and r.outcome.detail and s.closed, r)
     finally:
-        sim.terminate()
-        sim.wait()
+        relay.close()
+        job.close()
+
+
+def text_policy(port, rounds=300, seed=26):
+    """The library's conversion for every text: random texts GBK holds go out and come back
+    unchanged; what GBK lacks is refused, naming it; bytes go out as they are; what is not GBK
+    reads as U+FFFD."""
+    rng = random.Random(seed)
+    pool = [chr(c) for c in range(0x20, 0x7f)] + ["中", "文", "，", "。", "·", "—", "ā", "é"]
+    wrong = []
+    for _ in range(rounds):
+        text = "".join(rng.choice(pool) if rng.random() < 0.5 else chr(rng.randrange(0x4E00, 0x9FA6))
+                       for _ in range(rng.randrange(0, 40)))
+        if quorvex.from_gbk(quorvex.to_gbk(text)) != text:
+            wrong.append(text)
+    check(f"{rounds} random texts GBK holds go out and come back unchanged", not wrong, wrong[:1])
+    for what, text in (("the euro sign", "5€"), ("U+0080", "\x80"), ("a character beyond GBK", "\U0001F600"),
+                       ("a lone surrogate", "\ud800")):
+        try:
+            quorvex.to_gbk(text, "content")
+            check(f"{what} is refused", False)
+        except ValueError as e:
+            check(f"{what} is refused, naming the input", str(e).startswith("content: "), e)
+    check("bytes go out as the GBK they are", quorvex.to_gbk(b"\x80\xa4") == b"\x80\xa4")
+    read = [quorvex.from_gbk(b) for b in (b"\x80", b"a\xff", b"\xd6\xd0\xb0")]
+    check("what is not GBK reads as U+FFFD", read == ["\ufffd", "a\ufffd", "中\ufffd"], read)
+    with quorvex.Session() as s:
+        s.connect("127.0.0.1", port)
+        s.login("demo", "demo123")
+        try:
+            s.SubmitContent("价格 5€")
+            check("an export refuses the euro sign before the library", False)
+        except ValueError as e:
+            check("an export refuses the euro sign before the library, naming its input",
+                  str(e).startswith("Content: U+20AC"), e)
 
 
 def readme_example(readme, port):
@@ -384,10 +507,11 @@ def main():
         check("a null session pointer comes back as 0", quorvex.Client().QvDefaultSession().value == 0)
         sessions(port)
         generated_methods()
-        job_plans()
-        send_jobs(port)
-        job_recovery(simulator)
-        maybe_submitted(simulator)
+        refused_jobs()
+        whole_jobs(port)
+        server_restarts(simulator)
+        cancels(port)
+        text_policy(port)
         readme_example(readme, port)
         library_search()
     finally:

@@ -1,5 +1,6 @@
 """The Python package's typed surface, bindings/python/quorvex/_api.py: the kinds of the
-header's QV_OUTCOME_*, QV_RELOGIN_*, QV_STATE_*, QV_PATH_* and QV_PROTOCOL_* constants as
+header's QV_OUTCOME_*, QV_RELOGIN_*, QV_STATE_*, QV_PATH_*, QV_PROTOCOL_* constants and of
+the send job's (fields, statuses, options, evidence, resolver answers, text encodings) as
 enums, and one method per export with its real signature, type hints and the export's
 documentation as its docstring: ClientExports for the exports that act on the default
 session (and those that need none), SessionExports for the session twins under their
@@ -14,10 +15,15 @@ from native_declarations import notice  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 HEADER = os.path.join(ROOT, "include", "quorvex.h")
-# Enum name, constant prefix, base class: the state is a set of bits.
+# Enum name, constant prefix, base class (the state is a set of bits) and, where one prefix
+# holds several kinds, the first and last member of this one in the header's order.
 KINDS = [("OutcomeKind", "QV_OUTCOME_", "enum.IntEnum"), ("ReloginKind", "QV_RELOGIN_", "enum.IntEnum"),
          ("StateFlag", "QV_STATE_", "enum.IntFlag"), ("PathKind", "QV_PATH_", "enum.IntEnum"),
-         ("ProtocolKind", "QV_PROTOCOL_", "enum.IntEnum")]
+         ("ProtocolKind", "QV_PROTOCOL_", "enum.IntEnum"),
+         ("JobField", "QV_JOB_", "enum.IntEnum", ("PRODUCT", "PERIOD")),
+         ("JobStatus", "QV_JOB_", "enum.IntEnum", ("SUBMITTED", "CANCELLED")),
+         ("JobOption", "QV_JOB_OPTION_", "enum.IntEnum"), ("EvidenceKind", "QV_EVIDENCE_", "enum.IntEnum"),
+         ("Resolution", "QV_RESOLVED_", "enum.IntEnum"), ("TextEncoding", "QV_TEXT_", "enum.IntEnum")]
 INPUT_TYPES = {"text": "Optional[Text]", "prefixed": "Optional[Text]", "int": "int"}
 OUTPUT_ROLES = ("out", "param", "setting", "web", "sized", "fxtext", "detail")
 
@@ -31,9 +37,14 @@ def constants(header=HEADER):
 
 def enum_lines(defines):
     lines = []
-    for name, prefix, base in KINDS:
+    for name, prefix, base, *span in KINDS:
         members = [(n[len(prefix):], v, c) for n, v, c in defines if n.startswith(prefix)]
-        lines += ["", "", f"class {name}({base}):", f'    """The header\'s {prefix}* constants."""']
+        if span:
+            names = [m for m, _, _ in members]
+            first, last = span[0]
+            members = members[names.index(first):names.index(last) + 1]
+        which = f"{prefix}{span[0][0]} to {prefix}{span[0][1]}" if span else prefix + "*"
+        lines += ["", "", f"class {name}({base}):", f'    """The header\'s {which} constants."""']
         for member, value, comment in members:
             lines.append(f"    {member} = {value}" + (f"  # {comment}" if comment else ""))
     return lines

@@ -7,17 +7,21 @@
             print(qv.NumRule().message)
 
 Every export is a method with its header's signature and documentation (help(quorvex.Client)),
-returning a Result; Session.send_job sends a whole job with recovery (quorvex.jobs).  Calls
-report failures in their Result; Result.check(), or raise_on_failure=True on a Client or
-Session, turns them into QuorvexError.
+returning a Result; Session.send_job sends a whole quorvex.Job (QvSendJob) and returns a
+JobResult.  Calls report failures in their Result; Result.check(), or raise_on_failure=True
+on a Client or Session, turns them into QuorvexError.  Texts go out as GBK through the
+library's own conversion (quorvex.to_gbk, quorvex.from_gbk): a str that GBK cannot hold is
+refused, bytes are taken as GBK.
 
 The library is found inside the package (a platform wheel), then through QUORVEX_LIBRARY,
 then under its usual names."""
 from ._native import *  # noqa: F401,F403  the header's constants
 from ._native import EXPORTS, length_prefixed, load  # noqa: F401
-from ._api import OutcomeKind, PathKind, ProtocolKind, ReloginKind, StateFlag  # noqa: F401
+from ._api import (EvidenceKind, JobField, JobOption, JobStatus, OutcomeKind, PathKind, ProtocolKind,  # noqa: F401
+                   ReloginKind, Resolution, StateFlag, TextEncoding)
 from .client import Client, Session, SessionClosedError  # noqa: F401
-from .jobs import Job, JobResult, JobStatus, plan  # noqa: F401
+from .jobs import Evidence, Job, JobClosedError, JobOutcome, JobResult  # noqa: F401
+from .text import from_gbk, to_gbk  # noqa: F401
 from .result import ConnectionState, Outcome, QuorvexError, Relogin, Result  # noqa: F401
 
 __version__ = "0.1.0"

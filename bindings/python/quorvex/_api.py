@@ -53,6 +53,59 @@ class ProtocolKind(enum.IntEnum):
     XML = 2
 
 
+class JobField(enum.IntEnum):
+    """The header's QV_JOB_PRODUCT to QV_JOB_PERIOD constants."""
+    PRODUCT = 1  # SubmitPrdId; required
+    CONTENT = 2  # SubmitContent
+    PUSH_URL = 3  # SubmitPushURL
+    FILE_NAME = 4  # SubmitTransFilename
+    BEGIN_DATE = 5  # SubmitBgnDate
+    END_DATE = 6  # SubmitEndDate
+    BEGIN_TIME = 7  # SubmitBgnTime
+    END_TIME = 8  # SubmitEndTime
+    ORDER1 = 9  # SubmitPQOrderSelect's first order (19 bytes)
+    ORDER2 = 10  # its second order
+    ORDER3 = 11  # its third order
+    PERIOD = 12  # SubmitBgnDateEx: a scheduled job's period
+
+
+class JobStatus(enum.IntEnum):
+    """The header's QV_JOB_SUBMITTED to QV_JOB_CANCELLED constants."""
+    SUBMITTED = 1
+    REFUSED = 2
+    FAILED = 3
+    MAYBE_SUBMITTED = 4
+    CANCELLED = 5
+
+
+class JobOption(enum.IntEnum):
+    """The header's QV_JOB_OPTION_* constants."""
+    CHECK = 1
+    EVIDENCE = 2
+    WAIT = 3
+
+
+class EvidenceKind(enum.IntEnum):
+    """The header's QV_EVIDENCE_* constants."""
+    PACKAGES_BEFORE = 1
+    DETAILS_BEFORE = 2
+    PACKAGES_AFTER = 3
+    DETAILS_AFTER = 4
+
+
+class Resolution(enum.IntEnum):
+    """The header's QV_RESOLVED_* constants."""
+    UNKNOWN = 0
+    SUBMITTED = 1
+    NOT_SUBMITTED = 2
+
+
+class TextEncoding(enum.IntEnum):
+    """The header's QV_TEXT_* constants."""
+    GBK = 0  # GBK bytes, sent as they are
+    UTF8 = 1  # UTF-8, converted to GBK
+
+
 class ClientExports:
     """The exports that act on the default session, and those that need no session."""
 

@@ -11,6 +11,7 @@ import os
 import re
 import struct
 import sys
+import threading
 
 from ._exports import DECLARATIONS
 
@@ -52,6 +53,7 @@ QV_PROTOCOL_RECORD = 1
 QV_PROTOCOL_XML = 2
 QV_DETAIL_BUFFER_SIZE = 160
 QV_TRACE_HEX = 1
+QV_JOB_WAIT_DEFAULT_MS = 300000
 __all__ = [name for name in dir() if name.startswith("QV_")]
 
 # Roles of parameters:
@@ -78,7 +80,7 @@ ROLE_TYPES = {
     **{role: ctypes.c_char_p for role in
        ("text", "prefixed", "message", "param", "setting", "web", "sized", "fxtext", "detail")},
     "session": ctypes.c_void_p, "job": ctypes.c_void_p, "callback": ctypes.c_void_p, "context": ctypes.c_void_p,
-    "bytes": ctypes.c_char_p,
+    "bytes": ctypes.c_void_p,
 }
 RESULT_TYPES = {"bool": ctypes.c_uint8, "int": ctypes.c_int32, "pointer": ctypes.c_void_p, "job": ctypes.c_void_p,
                 "void": None}
@@ -134,11 +136,14 @@ def library_names():
     return names + ([found] if found else [])
 
 
+# 32-bit Windows calls every export and callback with stdcall; everywhere else the C convention.
+STDCALL = sys.platform == "win32" and struct.calcsize("P") == 4
+CALLBACK = ctypes.WINFUNCTYPE if STDCALL else ctypes.CFUNCTYPE
+
+
 def load(path=None):
     """Loads the library and declares every export on it."""
-    # 32-bit Windows calls every export with stdcall; everywhere else the C convention.
-    stdcall = sys.platform == "win32" and struct.calcsize("P") == 4
-    loader = ctypes.WinDLL if stdcall else ctypes.CDLL
+    loader = ctypes.WinDLL if STDCALL else ctypes.CDLL
     errors = []
     for name in [path] if path else library_names():
         try:
@@ -153,6 +158,18 @@ def load(path=None):
         function.restype = export.restype
         function.argtypes = export.argtypes
     return lib
+
+
+_libraries = {}
+_libraries_lock = threading.Lock()
+
+
+def library(path=None):
+    """The library loaded and declared once per path, shared by every object of the package."""
+    with _libraries_lock:
+        if path not in _libraries:
+            _libraries[path] = load(path)
+        return _libraries[path]
 
 
 def length_prefixed(data):

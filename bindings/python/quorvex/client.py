@@ -1,55 +1,28 @@
 """An idiomatic client over the ctypes declarations: str in and out, results as values."""
 import ctypes
 import functools
-import threading
 import weakref
-from typing import Callable, Optional
 
 from . import _native
 from ._api import ClientExports, OutcomeKind, ReloginKind, SessionExports, StateFlag
+from ._handle import Handle
 from ._native import EXPORTS
-from .jobs import Job, JobResult, run_job
-from .result import ConnectionState, Outcome, QuorvexError, Relogin, Result
+from .jobs import Job, JobResult
+from .result import ConnectionState, Outcome, QuorvexError, Relogin, Result, as_kind, read_outcome
+from .text import from_gbk, to_gbk
 
-ENCODING = "gbk"  # code page 936, the library's only text encoding
 INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
-
-
-def _kind(kind, value):
-    """value as a member of kind, or the bare int from a library newer than this binding."""
-    try:
-        return kind(value)
-    except ValueError:
-        return value
 
 
 def takes_session(export):
     return bool(export.params) and export.params[0][0] == "session"
 
 
-_libraries = {}
-_libraries_lock = threading.Lock()
-
-
-def _load(path=None):
-    """The library loaded and declared once per path, shared by every Client and Session."""
-    with _libraries_lock:
-        if path not in _libraries:
-            _libraries[path] = _native.load(path)
-        return _libraries[path]
-
-
-def encode_text(value, name):
-    """A str or bytes input as the zero-terminated GBK the library reads; None stays null."""
-    if value is None:
-        return None
-    if not isinstance(value, (str, bytes, bytearray)):
-        raise TypeError(f"{name}: a str or bytes is needed, not {type(value).__name__}")
-    data = value.encode(ENCODING) if isinstance(value, str) else bytes(value)
-    # The library would read only up to a zero byte and so take a shortened text.
-    if b"\0" in data:
-        raise ValueError(f"{name}: a text cannot hold a zero byte")
-    return data
+def adapted(export):
+    """The job's exports and the text conversions, which have classes of their own (Job,
+    send_job, quorvex.text) rather than a generic call."""
+    return "job" in (export.result, *(role for role, _ in export.params)) or \
+        export.name in ("QvGbkFromUtf8", "QvUtf8FromGbk")
 
 
 def check_int32(value, name):
@@ -58,10 +31,6 @@ def check_int32(value, name):
     if not INT32_MIN <= value <= INT32_MAX:
         raise OverflowError(f"{name}: {value} does not fit an int32")
     return value
-
-
-def decode(buffer):
-    return buffer.value.decode(ENCODING, errors="replace")
 
 
 def fx_text_size(reply_length):
@@ -86,7 +55,12 @@ class _Exports:
         raise NotImplementedError
 
     def _invoke(self, export, arguments):
+        """(the export's result, its Outcome when it returned 0, else None)."""
         raise NotImplementedError
+
+    @staticmethod
+    def _failed(export, value):
+        return export.result == "bool" and not value
 
     def __getattr__(self, name):
         if name.startswith("_"):
@@ -121,17 +95,14 @@ class _Exports:
             if role == "session":
                 continue  # _invoke passes the session, for no longer than the call
             if role == "text":
-                arguments.append(encode_text(given.get(name), name))
+                arguments.append(to_gbk(given.get(name), name, self.native))
             elif role == "prefixed":
-                data = given.get(name)
+                # The length travels with the text, so a zero byte in it is taken as sent.
+                data = to_gbk(given.get(name), name, self.native, terminated=False)
                 if data is None:
                     arguments.append(None)
                 else:
-                    # The length travels with the text, so a zero byte in it is taken as sent.
-                    if not isinstance(data, (str, bytes, bytearray)):
-                        raise TypeError(f"{name}: a str or bytes is needed, not {type(data).__name__}")
-                    data = data.encode(ENCODING) if isinstance(data, str) else data
-                    storage, pointer = _native.length_prefixed(bytes(data))
+                    storage, pointer = _native.length_prefixed(data)
                     keep.append(storage)
                     arguments.append(pointer)
             elif role == "int":
@@ -147,24 +118,16 @@ class _Exports:
                 outputs[name] = ctypes.create_string_buffer(self._buffer_size(role, given))
                 arguments.append(outputs[name])
 
-        value = self._invoke(export, arguments)
-        result = {name: (out.value if isinstance(out, ctypes.c_int32) else decode(out))
+        value, outcome = self._invoke(export, arguments)
+        result = {name: (out.value if isinstance(out, ctypes.c_int32) else from_gbk(out.value, self.native))
                   for name, out in outputs.items()}
         code = result.pop("Code", None)
         message = result.pop("Message", None)
         ok = bool(value) if export.result == "bool" else True
-        # Taken at once, before another call of this thread replaces it.
-        outcome = None if ok else self._failed_outcome()
         answer = Result(ok, code, message, result, int(value) if value is not None else 0, outcome, export_name)
         if not ok and self.raise_on_failure:
             raise QuorvexError(answer)
         return answer
-
-    def _failed_outcome(self):
-        try:
-            return self.last_outcome()
-        except SessionClosedError:  # closed by another thread as the call failed: nothing left to ask
-            return None
 
     @staticmethod
     def _buffer_size(role, given):
@@ -205,24 +168,30 @@ class _Exports:
         """What the calling thread's last call came to (GetLastOutcome; on a Session, the
         calling thread's last call on that session)."""
         r = self.GetLastOutcome().outputs
-        return Outcome(_kind(OutcomeKind, r["Outcome"]), bool(r["Sent"]), r["Argument"], r["SocketError"],
+        return Outcome(as_kind(OutcomeKind, r["Outcome"]), bool(r["Sent"]), r["Argument"], r["SocketError"],
                        r["Detail"])
 
     def last_relogin(self):
         """What the relogin after the calling thread's last failed call came to."""
         r = self.GetLastRelogin().outputs
-        return Relogin(_kind(ReloginKind, r["Relogin"]), r["ServerCode"], r["SocketError"], r["Detail"])
+        return Relogin(as_kind(ReloginKind, r["Relogin"]), r["ServerCode"], r["SocketError"], r["Detail"])
 
     def connection_state(self):
         r = self.GetConnectionState().outputs
         return ConnectionState(StateFlag(r["State"]), r["Path"], r["LoginProtocol"], r["LoginCode"])
 
-    def send_job(self, job: Job, attempts: int = 2,
-                 progress: Optional[Callable[[int, str], None]] = None) -> JobResult:
-        """Sends a whole job: SubmitAllClear, its fields, its submit, restarting from the clear
-        when a call fails and the relogin logged in again; see quorvex.jobs and the README's
-        "Sending a job".  progress(attempt, step), when given, is called before each call."""
-        return run_job(self, job, attempts, progress)
+    def send_job(self, job: Job, attempts: int = 2) -> JobResult:
+        """Sends a whole job (QvSendJob): its clear, its fields and its submit, with the
+        recovery rules of the README's "Sending a job", and returns how it ended.  A job
+        that ended, however it ended, is a JobResult, never an exception; ValueError only for
+        a job the library refused before any call (no product, no numbers, a job being sent
+        already).  job.cancel() or closing the session from another thread ends the send:
+        CANCELLED, or MAYBE_SUBMITTED when the submit was out."""
+        return job._send(self._with_session, attempts)
+
+    def _with_session(self, function):
+        """function(session pointer) on this object's session."""
+        raise NotImplementedError
 
 
 class Client(_Exports, ClientExports):
@@ -232,7 +201,7 @@ class Client(_Exports, ClientExports):
     releases it."""
 
     def __init__(self, library=None, raise_on_failure=False):
-        self.native = _load(library)
+        self.native = _native.library(library)
         self.raise_on_failure = raise_on_failure
 
     def __enter__(self):
@@ -245,16 +214,27 @@ class Client(_Exports, ClientExports):
         return False
 
     def __dir__(self):
-        return sorted(set(super().__dir__()) | {n for n, e in EXPORTS.items() if not takes_session(e)})
+        return sorted(set(super().__dir__())
+                      | {n for n, e in EXPORTS.items() if not takes_session(e) and not adapted(e)})
 
     def _export(self, name):
         export = EXPORTS[name]
         if takes_session(export):
             raise TypeError(f"{name} acts on the session given first: call it on a quorvex.Session")
+        if adapted(export):
+            raise TypeError(f"{name} is reached through quorvex.Job, send_job and quorvex.text")
         return export
 
     def _invoke(self, export, arguments):
-        return getattr(self.native, export.name)(*arguments)
+        value = getattr(self.native, export.name)(*arguments)
+        # Taken at once, before another call of this thread replaces it.
+        return value, read_outcome(self.native, self.native.GetLastOutcome) if self._failed(export, value) else None
+
+    def _with_session(self, function):
+        session = self.native.QvDefaultSession()
+        if not session:
+            raise ValueError("send_job: the default session exists between dllInitialize and its release")
+        return function(session)
 
     def check_tels(self, number, carrier_list):
         """CheckTels: 1 China Mobile, 2 China Unicom, 3 a fixed line, 0 other, -1 a bad list."""
@@ -272,48 +252,6 @@ class SessionClosedError(ValueError):
     """A call on a Session after its close."""
 
 
-class _Handle:
-    """A QvSession handle and the calls in progress on it: it is destroyed once, and only
-    when no call of this process is between its check and its return, so that no call
-    ever passes the library a destroyed session."""
-
-    def __init__(self, native):
-        self.native = native
-        self.pointer = native.QvSessionCreate()
-        if not self.pointer:
-            raise MemoryError("QvSessionCreate: out of memory")
-        self._lock = threading.Condition()
-        self._users = 0
-        self.closed = False
-
-    def acquire(self):
-        with self._lock:
-            if self.closed:
-                raise SessionClosedError("the session is closed")
-            self._users += 1
-        return self.pointer
-
-    def release(self):
-        with self._lock:
-            self._users -= 1
-            if self._users == 0:
-                self._lock.notify_all()
-
-    def close(self):
-        with self._lock:
-            if self.closed:
-                return
-            self.closed = True
-            busy = self._users > 0
-        if busy:
-            # A call blocked on the connection in another thread gives way at once, as the
-            # destroy would make it, instead of at its time-out.
-            self.native.QvTcpDisconnect(self.pointer)
-            with self._lock:
-                self._lock.wait_for(lambda: self._users == 0)
-        self.native.QvSessionDestroy(self.pointer)
-
-
 class Session(_Exports, SessionExports):
     """A connection of its own (QvSessionCreate): every export that acts on a session is a
     method under its classic name, run on this session (s.TcpConnect(...) calls
@@ -327,9 +265,15 @@ class Session(_Exports, SessionExports):
     SessionClosedError.  A session left unclosed is destroyed when it is collected."""
 
     def __init__(self, library=None, raise_on_failure=False):
-        self.native = _load(library)
+        self.native = _native.library(library)
         self.raise_on_failure = raise_on_failure
-        self._handle = _Handle(self.native)
+        pointer = self.native.QvSessionCreate()
+        if not pointer:
+            raise MemoryError("QvSessionCreate: out of memory or out of session handles")
+        # A call blocked on the connection in another thread gives way to a close at once,
+        # as the destroy would make it, instead of at its time-out.
+        self._handle = Handle(pointer, self.native.QvTcpDisconnect, self.native.QvSessionDestroy,
+                              lambda: SessionClosedError("the session is closed"))
         self._finalizer = weakref.finalize(self, self._handle.close)
 
     def __enter__(self):
@@ -347,7 +291,8 @@ class Session(_Exports, SessionExports):
         return self._handle.closed
 
     def __dir__(self):
-        twins = {e.name[2:] for e in EXPORTS.values() if takes_session(e) and e.name != "QvSessionDestroy"}
+        twins = {e.name[2:] for e in EXPORTS.values()
+                 if takes_session(e) and e.name != "QvSessionDestroy" and not adapted(e)}
         return sorted(set(super().__dir__()) | twins)
 
     def _export(self, name):
@@ -356,11 +301,19 @@ class Session(_Exports, SessionExports):
             if name in EXPORTS:
                 raise TypeError(f"{name} does not act on a session: call it on a quorvex.Client")
             raise KeyError(name)
+        if adapted(twin):
+            raise TypeError(f"{twin.name} is reached through send_job")
         return twin
 
     def _invoke(self, export, arguments):
-        pointer = self._handle.acquire()
-        try:
-            return getattr(self.native, export.name)(pointer, *arguments)
-        finally:
-            self._handle.release()
+        with self._handle as pointer:
+            value = getattr(self.native, export.name)(pointer, *arguments)
+            # Taken before the session can go: a call ended by another thread's close says so.
+            failed = self._failed(export, value)
+            return value, read_outcome(self.native, self.native.QvGetLastOutcome, pointer) if failed else None
+
+    def _with_session(self, function):
+        # The send holds the session: a close from another thread ends it (the interrupt
+        # above) and waits for it to return its result.
+        with self._handle as pointer:
+            return function(pointer)

@@ -1,12 +1,24 @@
 """What a call comes to: its Result, the outcome kinds' records, and the exception that
 carries them for hosts that prefer one."""
+import ctypes
 from dataclasses import dataclass, field
 from typing import NamedTuple, Optional
+
+from . import _native
+from .text import from_gbk
 
 QV_CODE_ACCEPTED = 900
 QV_FX_SUCCESS = 20900
 QV_STATE_CONNECTED = 2
 QV_STATE_LOGGED_IN = 4
+
+
+def as_kind(kind, value):
+    """value as a member of kind, or the bare int from a library newer than this binding."""
+    try:
+        return kind(value)
+    except ValueError:
+        return value
 
 
 class Outcome(NamedTuple):
@@ -17,6 +29,16 @@ class Outcome(NamedTuple):
     argument: int
     socket_error: int
     detail: str
+
+
+def read_outcome(native, function, *session) -> Outcome:
+    """GetLastOutcome (or QvGetLastOutcome on session) as an Outcome."""
+    from ._api import OutcomeKind  # _api's methods return Results: imported once both exist
+    numbers = [ctypes.c_int32() for _ in range(4)]
+    detail = ctypes.create_string_buffer(_native.QV_DETAIL_BUFFER_SIZE)
+    function(*session, *map(ctypes.byref, numbers), detail, len(detail))
+    outcome, sent, argument, socket_error = (n.value for n in numbers)
+    return Outcome(as_kind(OutcomeKind, outcome), bool(sent), argument, socket_error, from_gbk(detail.value, native))
 
 
 class Relogin(NamedTuple):

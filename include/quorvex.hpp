@@ -30,12 +30,17 @@
  * are the common first steps; last_outcome, last_relogin and
  * connection_state read what quorvex.h's outcome queries report.
  *
- * Texts are bytes: GBK in, GBK out, never converted.  A text that holds a
- * zero byte is refused before any call, since the library would read only
- * the bytes before it: ok false, code -1, QV_OUTCOME_REFUSED with Argument
- * the text's place in the export's own list (as the library numbers a text
- * that is too long for its field, which it refuses itself, before anything
- * is sent).  A null text is the empty view.
+ * Texts are GBK bytes in and out, never converted, unless the session was
+ * made for UTF-8: quorvex::Session(quorvex::utf8) takes every text as UTF-8
+ * and hands every text back as UTF-8, converted by the library
+ * (QvGbkFromUtf8, QvUtf8FromGbk): a character that GBK lacks is refused,
+ * never sent as '?', and what is not GBK comes back as U+FFFD.  A text that
+ * holds a zero byte, or one that GBK cannot hold, is refused before any
+ * call: ok false, code -1, QV_OUTCOME_REFUSED with Argument the text's
+ * place in the export's own list (as the library numbers a text that is
+ * too long for its field, which it refuses itself, before anything is
+ * sent) and a Detail that names what was refused.  A null text is the
+ * empty view.
  *
  * Results.  A method returns a quorvex::Result: ok (the export's result),
  * code (the result code, or an XML reply code: the one a request half
@@ -53,11 +58,13 @@
  * safe to send again?), so a Result is [[nodiscard]] and converts to bool.
  * check() returns the Result or, when ok is false, throws quorvex::Error
  * carrying the outcome, for a host that prefers exceptions.  Nothing else
- * throws but std::bad_alloc, also when QvSessionCreate has no memory.
+ * throws but std::bad_alloc, also when QvSessionCreate has no memory, and
+ * quorvex::send_job for a job refused before any call (quorvex_job.hpp).
  */
 #ifndef QUORVEX_HPP
 #define QUORVEX_HPP
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -70,6 +77,12 @@
 #include "quorvex.h"
 
 namespace quorvex {
+
+// Makes a session that takes and hands back UTF-8: Session(quorvex::utf8).
+struct Utf8Texts {
+  explicit constexpr Utf8Texts() noexcept = default;
+};
+inline constexpr Utf8Texts utf8{};
 
 // What a call came to, as GetLastOutcome reports it.
 struct Outcome {
@@ -216,6 +229,77 @@ void take_outcome(R &r) {
   r.outcome.detail = detail;
 }
 
+// The GBK form of a UTF-8 text, by the library's strict rule; false with
+// the library's reason in why ("U+20AC, which GBK lacks, at byte 3.").
+inline bool gbk_from_utf8(std::string_view utf8_text, std::string &gbk,
+                          std::string &why) {
+  gbk.clear();
+  if (utf8_text.empty()) return true;
+  if (utf8_text.size() >= static_cast<size_t>(INT32_MAX)) {
+    why = "the text is longer than the library takes";
+    return false;
+  }
+  // GBK never takes more bytes than UTF-8 for the same characters.
+  gbk.assign(utf8_text.size() + 1, '\0');
+  const int32_t length =
+      QvGbkFromUtf8(utf8_text.data(), static_cast<int32_t>(utf8_text.size()),
+                    gbk.data(), static_cast<int32_t>(gbk.size()));
+  if (length < 0 || static_cast<size_t>(length) >= gbk.size()) {
+    char detail[QV_DETAIL_BUFFER_SIZE] = "";
+    GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail,
+                   static_cast<int32_t>(sizeof detail));
+    // "Argument 1 is U+20AC, which GBK lacks, at byte 3.": the text's own part.
+    constexpr std::string_view kPrefix = "Argument 1 is ";
+    const std::string_view said = detail;
+    why = said.substr(0, kPrefix.size()) == kPrefix
+              ? said.substr(kPrefix.size())
+              : said;
+    if (why.empty()) why = "not UTF-8, or holds a character that GBK lacks.";
+    gbk.clear();
+    return false;
+  }
+  gbk.resize(static_cast<size_t>(length));
+  return true;
+}
+
+// The UTF-8 form of a GBK text; what is not GBK becomes U+FFFD.
+inline std::string utf8_from_gbk(std::string_view gbk) {
+  if (gbk.empty() || gbk.size() >= static_cast<size_t>(INT32_MAX / 3))
+    return std::string(gbk);
+  // Three UTF-8 bytes at most for each GBK byte (U+FFFD for a lone one).
+  std::string out(3 * gbk.size() + 1, '\0');
+  const int32_t length =
+      QvUtf8FromGbk(gbk.data(), static_cast<int32_t>(gbk.size()), out.data(),
+                    static_cast<int32_t>(out.size()));
+  out.resize(length < 0 || static_cast<size_t>(length) >= out.size()
+                 ? 0
+                 : static_cast<size_t>(length));
+  return out;
+}
+
+// A method's text input as the library takes it: refused (false, r's
+// outcome set) when it holds a zero byte or, from a UTF-8 session, a
+// character that GBK lacks.
+template <class R>
+bool text_in(R &r, int32_t position, std::string_view text, bool utf8_texts,
+             std::string &gbk) {
+  if (holds_zero(r, position, text)) return false;
+  if (!utf8_texts) {
+    gbk.assign(text.data(), text.size());
+    return true;
+  }
+  std::string why;
+  if (gbk_from_utf8(text, gbk, why)) return true;
+  r.outcome = Outcome{QV_OUTCOME_REFUSED, false, position, 0,
+                      "Argument " + std::to_string(position) + " is " + why};
+  return false;
+}
+
+// A text output as the session hands it back.
+inline void text_out(std::string &text, bool utf8_texts) {
+  if (utf8_texts) text = utf8_from_gbk(text);
+}
+
 // A first call's failure as the result of the operation it began.
 template <class To, class From>
 To failed_as(const From &from) {
@@ -236,15 +320,22 @@ namespace quorvex {
 // Calls on a session that this object does not own.
 class SessionView : public detail::Twins {
  public:
-  explicit SessionView(QvSession *session) noexcept : Twins(session) {}
+  explicit SessionView(QvSession *session) noexcept : Twins(session, false) {}
+  // Texts in and out as UTF-8.
+  SessionView(QvSession *session, Utf8Texts) noexcept : Twins(session, true) {}
 
   // The classic exports' session, between dllInitialize and release; a
   // view of none (every call refused) outside.
   static SessionView default_session() noexcept {
     return SessionView(QvDefaultSession());
   }
+  static SessionView default_session(Utf8Texts) noexcept {
+    return SessionView(QvDefaultSession(), utf8);
+  }
 
   QvSession *handle() const noexcept { return handle_; }
+  // Whether texts go in and come back as UTF-8 (else GBK bytes).
+  bool utf8_texts() const noexcept { return utf8_; }
 
   // TcpConnect, directly (no proxy).
   Result<> connect(std::string_view host, int32_t port,
@@ -300,16 +391,23 @@ class Session : public SessionView {
   Session() : SessionView(QvSessionCreate()) {
     if (!handle_) throw std::bad_alloc();
   }
+  // A session whose texts go in and come back as UTF-8.
+  explicit Session(Utf8Texts) : SessionView(QvSessionCreate(), utf8) {
+    if (!handle_) throw std::bad_alloc();
+  }
   ~Session() { reset(); }
 
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
   Session(Session &&other) noexcept
-      : SessionView(std::exchange(other.handle_, nullptr)) {}
+      : SessionView(std::exchange(other.handle_, nullptr)) {
+    utf8_ = other.utf8_;
+  }
   Session &operator=(Session &&other) noexcept {
     if (this != &other) {
       reset();
       handle_ = std::exchange(other.handle_, nullptr);
+      utf8_ = other.utf8_;
     }
     return *this;
   }

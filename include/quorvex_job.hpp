@@ -1,12 +1,11 @@
-/* Quorvex: the send-job helper of the C++ interface.  Included by
- * quorvex.hpp; include that instead.
+/* Quorvex: the send job of the C++ interface.  Included by quorvex.hpp;
+ * include that instead.
  *
- * quorvex::send_job sends a whole job on a session: SubmitAllClear, every
- * field the job names, then the submit, and follows the recovery rules of
- * the README's "Sending a job": a call that failed is never sent again on
- * its own; when the relogin after it logged in, the whole job starts again
- * from SubmitAllClear (while attempts remain); a submit that failed after
- * its request was out may have been accepted and is never sent again. */
+ * quorvex::send_job hands a quorvex::Job to the library's sender,
+ * QvSendJob, which makes the calls, follows the recovery rules and says how
+ * the job ended (quorvex.h, "Send jobs"; README, "Sending a job").  This
+ * file only moves the job into a QvJob and the result out of it: the
+ * texts as GBK bytes, or as UTF-8 on a session made for UTF-8. */
 #ifndef QUORVEX_JOB_HPP
 #define QUORVEX_JOB_HPP
 
@@ -14,7 +13,10 @@
 #error "include quorvex.hpp, which includes this file"
 #endif
 
+#include <atomic>
+#include <exception>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,250 +24,328 @@
 
 namespace quorvex {
 
-// A send job.  Texts are GBK bytes; an empty text is a field not sent.
+namespace detail {
+class CancellerAccess;
+}
+
+// How a job ended (QV_JOB_*).
+enum class JobStatus : int32_t {
+  Submitted = QV_JOB_SUBMITTED,  // the server took the job
+  Refused = QV_JOB_REFUSED,      // it answered another code than 900
+  Failed = QV_JOB_FAILED,        // not submitted; safe to send again
+  MaybeSubmitted =
+      QV_JOB_MAYBE_SUBMITTED,    // the submit was out, its answer unknown
+  Cancelled = QV_JOB_CANCELLED,  // stopped before the submit was out
+};
+
+// A resolver's answer (QV_RESOLVED_*).
+enum class Resolved : int32_t {
+  Unknown = QV_RESOLVED_UNKNOWN,
+  Submitted = QV_RESOLVED_SUBMITTED,
+  NotSubmitted = QV_RESOLVED_NOT_SUBMITTED,
+};
+
+// The replies the sender took around a submit (QvJobEvidence), as the
+// server wrote them; nullopt for one not taken.
+struct JobEvidence {
+  std::optional<std::string> packages_before;  // AllInfoPackId
+  std::optional<std::string> details_before;  // LastDetails of the first number
+  std::optional<std::string> packages_after;  // the same, after a "maybe"
+  std::optional<std::string> details_after;
+};
+
+// Called before each call of a send with the call's request code (298,
+// 201, ..., 299) and the attempt (1, 2, ...).
+using JobProgress = std::function<void(int32_t step, int32_t attempt)>;
+// Decides a "maybe submitted" from the evidence, knowing the server's
+// formats; the library never guesses them.
+using JobResolver = std::function<Resolved(const JobEvidence &)>;
+
+// A send job: texts in the session's encoding; an empty text is a field
+// not sent.
 struct Job {
   std::string product;               // required
   std::vector<std::string> numbers;  // the recipients; at least one
   std::string content;
   std::string url;  // a push message's URL
   std::string begin_date, end_date, begin_time, end_time;
-  std::string file_name;            // a multimedia message's file, with its
-  std::string file_content;         // bytes, sent base64-encoded in parts
+  std::string file_name;            // a multimedia message's file name
+  std::string file_content;         // and its bytes, as they are
   std::vector<std::string> orders;  // up to 3 scheduled orders
   std::string period;               // a scheduled job's period
   bool check = false;               // also CheckPrdId and CheckContent
-};
-
-enum class JobStatus {
-  Submitted,       // the submit answered 900: the job is the server's
-  Refused,         // a call answered another code: not submitted
-  Failed,          // a call failed before the job could be submitted
-  MaybeSubmitted,  // the submit failed with its request out: look it up
+  // Take the evidence before the submit and after a "maybe" (implied by a
+  // resolver).
+  bool evidence = false;
+  // How long to wait for another job of the same account (ms; 0: refuse
+  // at once).
+  int32_t wait_ms = QV_JOB_WAIT_DEFAULT_MS;
+  JobResolver resolver;  // called after a "maybe submitted"
 };
 
 struct JobResult {
   JobStatus status = JobStatus::Failed;
-  std::string step;     // the export the job ended on ("SubmitTelList")
-  int attempts = 0;     // how many times the job was started
-  int32_t code = -1;    // that call's code
-  std::string message;  // and its message (GBK)
-  Outcome outcome;      // and its outcome
-  // Submitted: the job's number (the submit's message) and its numbers:
-  // recipients, messages charged, and what is left to send with.
+  int32_t step = 0;      // the request code of the call the job ended on
+  int32_t attempts = 0;  // how many times the job was started
+  int32_t code = -1;     // that call's code; -1 for none
+  std::string message;   // and its message
+  Outcome outcome;       // and its outcome (QvJobOutcome; argument unused)
+  int32_t relogin = QV_RELOGIN_NOT_RUN;  // the kind of its relogin
+  // Submitted: the job's number, its recipients, the messages charged and
+  // what is left to send with.
   std::string job_number;
   int32_t recipients = 0, charged = 0, left = 0;
-  // MaybeSubmitted: what to look up before the job is sent again.
-  std::string look_up;
+  JobEvidence evidence;
+  // What a progress or resolver function threw: the send was cancelled
+  // (progress) or the "maybe" left unresolved (resolver).  Rethrow it with
+  // std::rethrow_exception if you like; the job's result stands.
+  std::exception_ptr callback_exception;
 
   bool submitted() const noexcept { return status == JobStatus::Submitted; }
 };
 
-// Called before each call of the job with the attempt (1, 2, ...) and the
-// export's name.
-using JobProgress = std::function<void(int attempt, const char *step)>;
+// Cancels a send from another thread: cancel() ends the send in progress
+// that was given this canceller (QvJobCancel), or the next one to start.
+// A cancelled canceller stays cancelled.
+class JobCanceller {
+ public:
+  JobCanceller() = default;
+  JobCanceller(const JobCanceller &) = delete;
+  JobCanceller &operator=(const JobCanceller &) = delete;
+
+  void cancel() noexcept {
+    cancelled_.store(true);
+    // A job destroyed meanwhile is refused by the library, never reached.
+    if (QvJob *job = job_.load()) QvJobCancel(job);
+  }
+  bool cancelled() const noexcept { return cancelled_.load(); }
+
+ private:
+  friend class detail::CancellerAccess;
+
+  // Either cancel() sees the job or attach() sees the cancel: both store
+  // before they load.
+  void attach(QvJob *job) noexcept {
+    job_.store(job);
+    if (cancelled_.load()) QvJobCancel(job);
+  }
+  void detach() noexcept { job_.store(nullptr); }
+
+  std::atomic<QvJob *> job_{nullptr};
+  std::atomic<bool> cancelled_{false};
+};
 
 namespace detail {
 
-inline constexpr size_t kBodyMax = QV_BODY_BUFFER_SIZE - 2;    // 2047
-inline constexpr size_t kParamMax = QV_PARAM_BUFFER_SIZE - 2;  // 19
-inline constexpr size_t kBase64PartMax = kBodyMax / 4 * 4;
-
-inline void require_fits(std::string_view text, size_t max, const char *what) {
-  if (text.find('\0') != std::string_view::npos)
-    throw std::invalid_argument(std::string("send_job: ") + what +
-                                " holds a zero byte");
-  if (text.size() > max)
-    throw std::invalid_argument(std::string("send_job: ") + what +
-                                " is longer than " + std::to_string(max) +
-                                " bytes");
-}
-
-inline std::string base64(std::string_view bytes) {
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
-    uint32_t v = 0;
-    for (size_t k = 0; k < 3; ++k)
-      v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0U);
-    for (size_t k = 0; k < 4; ++k)
-      out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
-  }
-  return out;
-}
-
-// The numbers joined by "," in parts that each fit one record's body.
-inline std::vector<std::string> number_parts(
-    const std::vector<std::string> &numbers) {
-  std::vector<std::string> parts(1);
-  for (const std::string &number : numbers) {
-    require_fits(number, kBodyMax, "a number");
-    if (number.empty() || number.find(',') != std::string::npos)
-      throw std::invalid_argument(
-          "send_job: a number is empty or holds a comma");
-    if (!parts.back().empty() &&
-        parts.back().size() + 1 + number.size() > kBodyMax)
-      parts.emplace_back();
-    if (!parts.back().empty()) parts.back() += ',';
-    parts.back() += number;
-  }
-  return parts;
-}
-
-// One call of a job: what the session's method handed back.
-struct JobCall {
-  bool ok = false;
-  int32_t code = -1;
-  std::string message;
-  Outcome outcome;
-  int32_t numbers[3] = {0, 0, 0};
+class CancellerAccess {
+ public:
+  static void attach(JobCanceller &c, QvJob *job) noexcept { c.attach(job); }
+  static void detach(JobCanceller &c) noexcept { c.detach(); }
 };
 
-template <class R>
-JobCall job_call(R &&r) {
-  JobCall c;
-  c.ok = r.ok;
-  c.code = r.code;
-  c.message = std::move(r.message);
-  c.outcome = std::move(r.outcome);
-  return c;
-}
+// The QvJob of one send, destroyed with it.
+class OwnedJob {
+ public:
+  OwnedJob() : job_(QvJobCreate()) {
+    if (!job_) throw std::bad_alloc();
+  }
+  ~OwnedJob() { QvJobDestroy(job_); }
+  OwnedJob(const OwnedJob &) = delete;
+  OwnedJob &operator=(const OwnedJob &) = delete;
 
-struct JobStep {
-  const char *name;
-  std::function<JobCall(SessionView &)> run;
+  QvJob *get() const noexcept { return job_; }
+
+ private:
+  QvJob *job_;
 };
 
-inline std::vector<JobStep> job_plan(const Job &job) {
-  require_fits(job.product, kBodyMax, "the product");
-  if (job.product.empty())
-    throw std::invalid_argument("send_job: the job names no product");
-  if (job.numbers.empty())
-    throw std::invalid_argument("send_job: the job has no numbers");
-  if (job.orders.size() > 3)
+// What the C callbacks reach through their Context.
+struct JobCallbacks {
+  const JobProgress *progress = nullptr;
+  const JobResolver *resolver = nullptr;
+  bool utf8 = false;
+  std::exception_ptr thrown;
+};
+
+// Throws for a job refused before any call, with the reason the library
+// gave the calling thread's last call.
+[[noreturn]] inline void job_refused(const char *what) {
+  char detail[QV_DETAIL_BUFFER_SIZE] = "";
+  GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail,
+                 static_cast<int32_t>(sizeof detail));
+  throw std::invalid_argument(std::string("send_job: ") + what + " refused" +
+                              (detail[0] ? ": " : "") + detail);
+}
+
+inline std::optional<std::string> job_evidence(QvJob *job, int32_t which,
+                                               bool utf8) {
+  std::string text(QV_BODY_BUFFER_SIZE, '\0');
+  int32_t length =
+      QvJobEvidence(job, which, text.data(), static_cast<int32_t>(text.size()));
+  if (length >= static_cast<int32_t>(text.size())) {
+    text.assign(static_cast<size_t>(length) + 1, '\0');
+    length = QvJobEvidence(job, which, text.data(),
+                           static_cast<int32_t>(text.size()));
+  }
+  if (length < 0 || length >= static_cast<int32_t>(text.size()))
+    return std::nullopt;
+  text.resize(static_cast<size_t>(length));
+  text_out(text, utf8);
+  return text;
+}
+
+inline JobEvidence job_evidence(QvJob *job, bool utf8) {
+  return {job_evidence(job, QV_EVIDENCE_PACKAGES_BEFORE, utf8),
+          job_evidence(job, QV_EVIDENCE_DETAILS_BEFORE, utf8),
+          job_evidence(job, QV_EVIDENCE_PACKAGES_AFTER, utf8),
+          job_evidence(job, QV_EVIDENCE_DETAILS_AFTER, utf8)};
+}
+
+// Nothing may unwind through the library: an exception ends the send (or
+// leaves the "maybe" unresolved) and waits in the result.
+inline void QV_CALL job_progress(QvJob *job, void *context, int32_t step,
+                                 int32_t attempt) {
+  auto &callbacks = *static_cast<JobCallbacks *>(context);
+  if (callbacks.thrown) return;
+  try {
+    (*callbacks.progress)(step, attempt);
+  } catch (...) {
+    callbacks.thrown = std::current_exception();
+    QvJobCancel(job);
+  }
+}
+
+inline int32_t QV_CALL job_resolver(QvJob *job, void *context) {
+  auto &callbacks = *static_cast<JobCallbacks *>(context);
+  try {
+    return static_cast<int32_t>(
+        (*callbacks.resolver)(job_evidence(job, callbacks.utf8)));
+  } catch (...) {
+    if (!callbacks.thrown) callbacks.thrown = std::current_exception();
+    return QV_RESOLVED_UNKNOWN;
+  }
+}
+
+inline void job_text(QvJob *job, int32_t field, const std::string &text,
+                     bool utf8, const char *what) {
+  if (text.empty()) return;
+  if (text.size() >= static_cast<size_t>(INT32_MAX) ||
+      !QvJobSetText(job, field, text.data(), static_cast<int32_t>(text.size()),
+                    utf8 ? QV_TEXT_UTF8 : QV_TEXT_GBK))
+    job_refused(what);
+}
+
+inline void fill_job(QvJob *job, const Job &j, bool utf8) {
+  job_text(job, QV_JOB_PRODUCT, j.product, utf8, "the product");
+  job_text(job, QV_JOB_CONTENT, j.content, utf8, "the content");
+  job_text(job, QV_JOB_PUSH_URL, j.url, utf8, "the URL");
+  job_text(job, QV_JOB_FILE_NAME, j.file_name, utf8, "the file name");
+  job_text(job, QV_JOB_BEGIN_DATE, j.begin_date, utf8, "the begin date");
+  job_text(job, QV_JOB_END_DATE, j.end_date, utf8, "the end date");
+  job_text(job, QV_JOB_BEGIN_TIME, j.begin_time, utf8, "the begin time");
+  job_text(job, QV_JOB_END_TIME, j.end_time, utf8, "the end time");
+  job_text(job, QV_JOB_PERIOD, j.period, utf8, "the period");
+  if (j.orders.size() > 3)
     throw std::invalid_argument("send_job: more than 3 orders");
-  for (const std::string &order : job.orders)
-    require_fits(order, kParamMax, "an order");
-  std::vector<JobStep> plan;
-  const auto text = [&plan](const char *name, const std::string &value,
-                            Result<> (SessionView::*method)(std::string_view)) {
-    require_fits(value, kBodyMax, name);
-    if (value.empty()) return;
-    plan.push_back({name, [value, method](SessionView &s) {
-                      return job_call((s.*method)(value));
-                    }});
-  };
-  const auto bare = [&plan](const char *name,
-                            Result<> (SessionView::*method)()) {
-    plan.push_back(
-        {name, [method](SessionView &s) { return job_call((s.*method)()); }});
-  };
-  bare("SubmitAllClear", &SessionView::SubmitAllClear);
-  text("SubmitPrdId", job.product, &SessionView::SubmitPrdId);
-  if (job.check) text("CheckPrdId", job.product, &SessionView::CheckPrdId);
-  for (const std::string &part : number_parts(job.numbers))
-    text("SubmitTelList", part, &SessionView::SubmitTelList);
-  text("SubmitTelNum", std::to_string(job.numbers.size()),
-       &SessionView::SubmitTelNum);
-  text("SubmitContent", job.content, &SessionView::SubmitContent);
-  if (job.check) bare("CheckContent", &SessionView::CheckContent);
-  text("SubmitPushURL", job.url, &SessionView::SubmitPushURL);
-  text("SubmitBgnDate", job.begin_date, &SessionView::SubmitBgnDate);
-  text("SubmitEndDate", job.end_date, &SessionView::SubmitEndDate);
-  text("SubmitBgnTime", job.begin_time, &SessionView::SubmitBgnTime);
-  text("SubmitEndTime", job.end_time, &SessionView::SubmitEndTime);
-  text("SubmitTransFilename", job.file_name, &SessionView::SubmitTransFilename);
-  const std::string encoded = base64(job.file_content);
-  for (size_t at = 0; at < encoded.size(); at += kBase64PartMax)
-    text("SubmitTransFile", encoded.substr(at, kBase64PartMax),
-         &SessionView::SubmitTransFile);
-  if (!job.orders.empty()) {
-    std::vector<std::string> o = job.orders;
-    o.resize(3);
-    plan.push_back({"SubmitPQOrderSelect", [o](SessionView &s) {
-                      return job_call(s.SubmitPQOrderSelect(o[0], o[1], o[2]));
-                    }});
+  const int32_t order_fields[] = {QV_JOB_ORDER1, QV_JOB_ORDER2, QV_JOB_ORDER3};
+  for (size_t i = 0; i < j.orders.size(); ++i)
+    job_text(job, order_fields[i], j.orders[i], utf8, "an order");
+  for (const std::string &number : j.numbers) {
+    std::string gbk = number, why;
+    if (number.find('\0') != std::string::npos)
+      throw std::invalid_argument("send_job: a number holds a zero byte");
+    if (utf8 && !gbk_from_utf8(number, gbk, why))
+      throw std::invalid_argument("send_job: a number is " + why);
+    if (!QvJobAddNumber(job, gbk.c_str())) job_refused("a number");
   }
-  text("SubmitBgnDateEx", job.period, &SessionView::SubmitBgnDateEx);
-  const bool scheduled = !job.orders.empty() || !job.period.empty();
-  const auto submit = [](auto &&r) {
-    JobCall c = job_call(r);
-    c.numbers[0] = r.Number1;
-    c.numbers[1] = r.Number2;
-    c.numbers[2] = r.Number3;
-    return c;
-  };
-  if (scheduled)
-    plan.push_back({"SubmitAllOverEx_2", [submit](SessionView &s) {
-                      return submit(s.SubmitAllOverEx_2());
-                    }});
-  else
-    plan.push_back({"SubmitAllOver_2", [submit](SessionView &s) {
-                      return submit(s.SubmitAllOver_2());
-                    }});
-  return plan;
+  if (j.file_content.size() >= static_cast<size_t>(INT32_MAX) ||
+      !QvJobSetFile(job, j.file_content.data(),
+                    static_cast<int32_t>(j.file_content.size())))
+    job_refused("the file");
+  if (!QvJobSetOption(job, QV_JOB_OPTION_CHECK, j.check ? 1 : 0) ||
+      !QvJobSetOption(job, QV_JOB_OPTION_EVIDENCE,
+                      j.evidence || j.resolver ? 1 : 0) ||
+      !QvJobSetOption(job, QV_JOB_OPTION_WAIT, j.wait_ms))
+    job_refused("an option");
 }
 
-inline JobResult job_ended(JobStatus status, const char *step, int attempt,
-                           JobCall &&c) {
+inline JobResult job_result(QvJob *job, bool utf8) {
   JobResult r;
-  r.status = status;
-  r.step = step;
-  r.attempts = attempt;
-  r.code = c.code;
-  r.message = std::move(c.message);
-  r.outcome = std::move(c.outcome);
+  int32_t status = 0;
+  std::string message(QV_BODY_BUFFER_SIZE, '\0'),
+      number(QV_PARAM_BUFFER_SIZE, '\0');
+  QvJobResult(job, &status, &r.step, &r.attempts, &r.code, message.data(),
+              number.data(), &r.recipients, &r.charged, &r.left);
+  r.status = static_cast<JobStatus>(status);
+  char detail[QV_DETAIL_BUFFER_SIZE] = "";
+  int32_t sent = 0;
+  QvJobOutcome(job, &r.outcome.kind, &sent, &r.relogin, &r.outcome.socket_error,
+               detail, static_cast<int32_t>(sizeof detail));
+  r.outcome.sent = sent != 0;
+  r.outcome.detail = detail;
+  cut_at_zero(message);
+  cut_at_zero(number);
+  text_out(message, utf8);
+  text_out(number, utf8);
+  r.message = std::move(message);
+  r.job_number = std::move(number);
+  r.evidence = job_evidence(job, utf8);
+  return r;
+}
+
+inline JobResult send_job(SessionView &session, const Job &job, int attempts,
+                          const JobProgress &progress,
+                          JobCanceller *canceller) {
+  const bool utf8 = session.utf8_texts();
+  OwnedJob owned;
+  QvJob *const q = owned.get();
+  fill_job(q, job, utf8);
+  JobCallbacks callbacks;
+  callbacks.progress = progress ? &progress : nullptr;
+  callbacks.resolver = job.resolver ? &job.resolver : nullptr;
+  callbacks.utf8 = utf8;
+  if (progress) QvJobSetProgress(q, job_progress, &callbacks);
+  if (job.resolver) QvJobSetResolver(q, job_resolver, &callbacks);
+  if (canceller) CancellerAccess::attach(*canceller, q);
+  const bool submitted = QvSendJob(session.handle(), q, attempts) == 1;
+  if (canceller) CancellerAccess::detach(*canceller);
+  char why[QV_DETAIL_BUFFER_SIZE] = "";
+  if (!submitted)
+    GetLastOutcome(nullptr, nullptr, nullptr, nullptr, why,
+                   static_cast<int32_t>(sizeof why));
+  int32_t status = 0;
+  QvJobResult(q, &status, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+              nullptr, nullptr);
+  // No status: refused before any call (no product or numbers, no session).
+  if (status == 0)
+    throw std::invalid_argument(
+        std::string("send_job: the job was refused before any call") +
+        (why[0] ? ": " : "") + why);
+  JobResult r = job_result(q, utf8);
+  r.callback_exception = callbacks.thrown;
   return r;
 }
 
 }  // namespace detail
 
-// Sends the job on the session as the header comment above says.  A job
-// that does not fit (no product or numbers, a text too long for its field
-// or holding a zero byte, more than 3 orders) throws std::invalid_argument
-// before any call.
+// Sends the job on the session with QvSendJob, starting it at most
+// attempts times, and returns how it ended; a job that ended is never an
+// exception.  Throws std::invalid_argument, with the library's reason, for
+// a job refused before any call: a text that does not fit its field or
+// that GBK cannot hold, more than 3 orders, no product, no numbers, a
+// session that is not one.
 inline JobResult send_job(SessionView &session, const Job &job,
                           int attempts = 2, const JobProgress &progress = {}) {
-  const std::vector<detail::JobStep> plan = detail::job_plan(job);
-  JobResult last;
-  for (int attempt = 1;; ++attempt) {
-    bool again = false;
-    for (const detail::JobStep &step : plan) {
-      if (progress) progress(attempt, step.name);
-      detail::JobCall c = step.run(session);
-      const bool submit = &step == &plan.back();
-      if (!c.ok) {
-        if (submit && c.outcome.sent) {
-          JobResult r = detail::job_ended(JobStatus::MaybeSubmitted, step.name,
-                                          attempt, std::move(c));
-          r.look_up = "LastDetails with the first number (" +
-                      job.numbers.front() +
-                      "), or AllInfoPackId and InfoPackStatus";
-          return r;
-        }
-        again = attempt < attempts &&
-                session.last_relogin().kind == QV_RELOGIN_LOGGED_IN;
-        last = detail::job_ended(JobStatus::Failed, step.name, attempt,
-                                 std::move(c));
-        break;
-      }
-      if (c.code != QV_CODE_ACCEPTED)
-        return detail::job_ended(JobStatus::Refused, step.name, attempt,
-                                 std::move(c));
-      if (submit) {
-        JobResult r = detail::job_ended(JobStatus::Submitted, step.name,
-                                        attempt, detail::JobCall(c));
-        r.job_number = r.message;
-        r.recipients = c.numbers[0];
-        r.charged = c.numbers[1];
-        r.left = c.numbers[2];
-        return r;
-      }
-    }
-    if (!again) return last;
-  }
+  return detail::send_job(session, job, attempts, progress, nullptr);
+}
+
+// The same, cancelled by canceller.cancel() from any thread: a job stopped
+// before its submit was out ends Cancelled, one stopped after it
+// MaybeSubmitted.
+inline JobResult send_job(SessionView &session, const Job &job,
+                          JobCanceller &canceller, int attempts = 2,
+                          const JobProgress &progress = {}) {
+  return detail::send_job(session, job, attempts, progress, &canceller);
 }
 
 }  // namespace quorvex

@@ -81,18 +81,19 @@ class Twins {
       std::string_view ProxyKind, std::string_view ProxyHost, int32_t ProxyPort,
       std::string_view ProxyUser, std::string_view ProxyPassword) {
     Result<> r("QvTcpConnect", false);
-    if (detail::holds_zero(r, 2, Host) ||
-        detail::holds_zero(r, 5, ProxyKind) ||
-        detail::holds_zero(r, 6, ProxyHost) ||
-        detail::holds_zero(r, 8, ProxyUser) ||
-        detail::holds_zero(r, 9, ProxyPassword))
+    std::string in2, in5, in6, in8, in9;
+    if (!detail::text_in(r, 2, Host, utf8_, in2) ||
+        !detail::text_in(r, 5, ProxyKind, utf8_, in5) ||
+        !detail::text_in(r, 6, ProxyHost, utf8_, in6) ||
+        !detail::text_in(r, 8, ProxyUser, utf8_, in8) ||
+        !detail::text_in(r, 9, ProxyPassword, utf8_, in9))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvTcpConnect(handle_, r.message.data(), std::string(Host).c_str(), Port, Timeout,
-                std::string(ProxyKind).c_str(), std::string(ProxyHost).c_str(), ProxyPort,
-                std::string(ProxyUser).c_str(), std::string(ProxyPassword).c_str()) == 1;
+    r.ok = QvTcpConnect(handle_, r.message.data(), in2.c_str(), Port, Timeout, in5.c_str(),
+                in6.c_str(), ProxyPort, in8.c_str(), in9.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -100,18 +101,19 @@ class Twins {
       std::string_view ProxyKind, std::string_view ProxyHost, int32_t ProxyPort,
       std::string_view ProxyUser, std::string_view ProxyPassword) {
     Result<> r("QvfxTcpConnect", false);
-    if (detail::holds_zero(r, 2, Host) ||
-        detail::holds_zero(r, 5, ProxyKind) ||
-        detail::holds_zero(r, 6, ProxyHost) ||
-        detail::holds_zero(r, 8, ProxyUser) ||
-        detail::holds_zero(r, 9, ProxyPassword))
+    std::string in2, in5, in6, in8, in9;
+    if (!detail::text_in(r, 2, Host, utf8_, in2) ||
+        !detail::text_in(r, 5, ProxyKind, utf8_, in5) ||
+        !detail::text_in(r, 6, ProxyHost, utf8_, in6) ||
+        !detail::text_in(r, 8, ProxyUser, utf8_, in8) ||
+        !detail::text_in(r, 9, ProxyPassword, utf8_, in9))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvfxTcpConnect(handle_, r.message.data(), std::string(Host).c_str(), Port, Timeout,
-                std::string(ProxyKind).c_str(), std::string(ProxyHost).c_str(), ProxyPort,
-                std::string(ProxyUser).c_str(), std::string(ProxyPassword).c_str()) == 1;
+    r.ok = QvfxTcpConnect(handle_, r.message.data(), in2.c_str(), Port, Timeout, in5.c_str(),
+                in6.c_str(), ProxyPort, in8.c_str(), in9.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -125,14 +127,15 @@ class Twins {
   Result<> Login_Request(std::string_view app, std::string_view extra, std::string_view name,
       std::string_view pwd, std::string_view ver) {
     Result<> r("QvLogin_Request", false);
-    if (detail::holds_zero(r, 1, app) ||
-        detail::holds_zero(r, 2, extra) ||
-        detail::holds_zero(r, 3, name) ||
-        detail::holds_zero(r, 4, pwd) ||
-        detail::holds_zero(r, 5, ver))
+    std::string in1, in2, in3, in4, in5;
+    if (!detail::text_in(r, 1, app, utf8_, in1) ||
+        !detail::text_in(r, 2, extra, utf8_, in2) ||
+        !detail::text_in(r, 3, name, utf8_, in3) ||
+        !detail::text_in(r, 4, pwd, utf8_, in4) ||
+        !detail::text_in(r, 5, ver, utf8_, in5))
       return r;
-    r.ok = QvLogin_Request(handle_, std::string(app).c_str(), std::string(extra).c_str(),
-                std::string(name).c_str(), std::string(pwd).c_str(), std::string(ver).c_str()) == 1;
+    r.ok = QvLogin_Request(handle_, in1.c_str(), in2.c_str(), in3.c_str(), in4.c_str(),
+                in5.c_str()) == 1;
     detail::take_outcome(r);
     return r;
   }
@@ -150,6 +153,10 @@ class Twins {
     detail::cut_at_zero(r.Param2);
     detail::cut_at_zero(r.Param3);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
+    detail::text_out(r.Param1, utf8_);
+    detail::text_out(r.Param2, utf8_);
+    detail::text_out(r.Param3, utf8_);
     return r;
   }
 
@@ -173,6 +180,7 @@ class Twins {
     r.ok = QvMsgStates(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -182,6 +190,7 @@ class Twins {
     r.ok = QvInfoType(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -191,21 +200,25 @@ class Twins {
     r.ok = QvMobileNum(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<MMSMaxSizeOutputs> MMSMaxSize(std::string_view Text, std::string_view Param) {
     Result<MMSMaxSizeOutputs> r("QvMMSMaxSize", true);
-    if (detail::holds_zero(r, 4, Text) ||
-        detail::holds_zero(r, 5, Param))
+    std::string in4, in5;
+    if (!detail::text_in(r, 4, Text, utf8_, in4) ||
+        !detail::text_in(r, 5, Param, utf8_, in5))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.ParamOut.assign(QV_PARAM_BUFFER_SIZE, '\0');
-    r.ok = QvMMSMaxSize(handle_, &r.code, r.message.data(), r.ParamOut.data(),
-                std::string(Text).c_str(), std::string(Param).c_str()) == 1;
+    r.ok = QvMMSMaxSize(handle_, &r.code, r.message.data(), r.ParamOut.data(), in4.c_str(),
+                in5.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::cut_at_zero(r.ParamOut);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
+    detail::text_out(r.ParamOut, utf8_);
     return r;
   }
 
@@ -215,6 +228,7 @@ class Twins {
     r.ok = QvNumRule(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -231,111 +245,124 @@ class Twins {
     detail::cut_at_zero(r.Param2);
     detail::cut_at_zero(r.Param3);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
+    detail::text_out(r.Param1, utf8_);
+    detail::text_out(r.Param2, utf8_);
+    detail::text_out(r.Param3, utf8_);
     return r;
   }
 
   Result<> EditPassword(std::string_view NewPassword, std::string_view NewPasswordAgain) {
     Result<> r("QvEditPassword", true);
-    if (detail::holds_zero(r, 3, NewPassword) ||
-        detail::holds_zero(r, 4, NewPasswordAgain))
+    std::string in3, in4;
+    if (!detail::text_in(r, 3, NewPassword, utf8_, in3) ||
+        !detail::text_in(r, 4, NewPasswordAgain, utf8_, in4))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvEditPassword(handle_, &r.code, r.message.data(), std::string(NewPassword).c_str(),
-                std::string(NewPasswordAgain).c_str()) == 1;
+    r.ok = QvEditPassword(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> AddSubUser(std::string_view Text, std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
     Result<> r("QvAddSubUser", true);
-    if (detail::holds_zero(r, 3, Text) ||
-        detail::holds_zero(r, 4, Param1) ||
-        detail::holds_zero(r, 5, Param2) ||
-        detail::holds_zero(r, 6, Param3))
+    std::string in3, in4, in5, in6;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5) ||
+        !detail::text_in(r, 6, Param3, utf8_, in6))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvAddSubUser(handle_, &r.code, r.message.data(), std::string(Text).c_str(),
-                std::string(Param1).c_str(), std::string(Param2).c_str(),
-                std::string(Param3).c_str()) == 1;
+    r.ok = QvAddSubUser(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str(), in5.c_str(),
+                in6.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> AddSubUserEx(std::string_view Text, std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
     Result<> r("QvAddSubUserEx", true);
-    if (detail::holds_zero(r, 3, Text) ||
-        detail::holds_zero(r, 4, Param1) ||
-        detail::holds_zero(r, 5, Param2) ||
-        detail::holds_zero(r, 6, Param3))
+    std::string in3, in4, in5, in6;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5) ||
+        !detail::text_in(r, 6, Param3, utf8_, in6))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvAddSubUserEx(handle_, &r.code, r.message.data(), std::string(Text).c_str(),
-                std::string(Param1).c_str(), std::string(Param2).c_str(),
-                std::string(Param3).c_str()) == 1;
+    r.ok = QvAddSubUserEx(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str(), in5.c_str(),
+                in6.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> AddSubAccount(std::string_view Text, std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
     Result<> r("QvAddSubAccount", true);
-    if (detail::holds_zero(r, 3, Text) ||
-        detail::holds_zero(r, 4, Param1) ||
-        detail::holds_zero(r, 5, Param2) ||
-        detail::holds_zero(r, 6, Param3))
+    std::string in3, in4, in5, in6;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5) ||
+        !detail::text_in(r, 6, Param3, utf8_, in6))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvAddSubAccount(handle_, &r.code, r.message.data(), std::string(Text).c_str(),
-                std::string(Param1).c_str(), std::string(Param2).c_str(),
-                std::string(Param3).c_str()) == 1;
+    r.ok = QvAddSubAccount(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str(),
+                in5.c_str(), in6.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> DisableSubUser(std::string_view Param1, std::string_view Param2) {
     Result<> r("QvDisableSubUser", true);
-    if (detail::holds_zero(r, 3, Param1) ||
-        detail::holds_zero(r, 4, Param2))
+    std::string in3, in4;
+    if (!detail::text_in(r, 3, Param1, utf8_, in3) ||
+        !detail::text_in(r, 4, Param2, utf8_, in4))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvDisableSubUser(handle_, &r.code, r.message.data(), std::string(Param1).c_str(),
-                std::string(Param2).c_str()) == 1;
+    r.ok = QvDisableSubUser(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> IncreaseSubBuy(std::string_view Text, std::string_view Param1, std::string_view Param2) {
     Result<> r("QvIncreaseSubBuy", true);
-    if (detail::holds_zero(r, 3, Text) ||
-        detail::holds_zero(r, 4, Param1) ||
-        detail::holds_zero(r, 5, Param2))
+    std::string in3, in4, in5;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvIncreaseSubBuy(handle_, &r.code, r.message.data(), std::string(Text).c_str(),
-                std::string(Param1).c_str(), std::string(Param2).c_str()) == 1;
+    r.ok = QvIncreaseSubBuy(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str(),
+                in5.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> ReduceSubBuy(std::string_view Text, std::string_view Param1, std::string_view Param2) {
     Result<> r("QvReduceSubBuy", true);
-    if (detail::holds_zero(r, 3, Text) ||
-        detail::holds_zero(r, 4, Param1) ||
-        detail::holds_zero(r, 5, Param2))
+    std::string in3, in4, in5;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvReduceSubBuy(handle_, &r.code, r.message.data(), std::string(Text).c_str(),
-                std::string(Param1).c_str(), std::string(Param2).c_str()) == 1;
+    r.ok = QvReduceSubBuy(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str(),
+                in5.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -345,6 +372,7 @@ class Twins {
     r.ok = QvFindAllSubs(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -355,6 +383,7 @@ class Twins {
                 &r.Number3) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -365,6 +394,7 @@ class Twins {
                 &r.Number3) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -374,94 +404,109 @@ class Twins {
     r.ok = QvTransfer(handle_, &r.code, r.message.data(), &r.Number1, &r.Number2, &r.Number3) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> FindSubInfo(std::string_view Text) {
     Result<> r("QvFindSubInfo", true);
-    if (detail::holds_zero(r, 3, Text)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Text, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvFindSubInfo(handle_, &r.code, r.message.data(), std::string(Text).c_str()) == 1;
+    r.ok = QvFindSubInfo(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> FindSubInfoEx(std::string_view Text) {
     Result<> r("QvFindSubInfoEx", true);
-    if (detail::holds_zero(r, 3, Text)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Text, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvFindSubInfoEx(handle_, &r.code, r.message.data(), std::string(Text).c_str()) == 1;
+    r.ok = QvFindSubInfoEx(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> FindSubAllOrders(std::string_view Text) {
     Result<> r("QvFindSubAllOrders", true);
-    if (detail::holds_zero(r, 3, Text)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Text, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvFindSubAllOrders(handle_, &r.code, r.message.data(), std::string(Text).c_str()) == 1;
+    r.ok = QvFindSubAllOrders(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> FindSubOrderInfo(std::string_view Text, std::string_view Param1) {
     Result<> r("QvFindSubOrderInfo", true);
-    if (detail::holds_zero(r, 3, Text) ||
-        detail::holds_zero(r, 4, Param1))
+    std::string in3, in4;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvFindSubOrderInfo(handle_, &r.code, r.message.data(), std::string(Text).c_str(),
-                std::string(Param1).c_str()) == 1;
+    r.ok = QvFindSubOrderInfo(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> EditSubPWD(std::string_view Text, std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
     Result<> r("QvEditSubPWD", true);
-    if (detail::holds_zero(r, 3, Text) ||
-        detail::holds_zero(r, 4, Param1) ||
-        detail::holds_zero(r, 5, Param2) ||
-        detail::holds_zero(r, 6, Param3))
+    std::string in3, in4, in5, in6;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5) ||
+        !detail::text_in(r, 6, Param3, utf8_, in6))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvEditSubPWD(handle_, &r.code, r.message.data(), std::string(Text).c_str(),
-                std::string(Param1).c_str(), std::string(Param2).c_str(),
-                std::string(Param3).c_str()) == 1;
+    r.ok = QvEditSubPWD(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str(), in5.c_str(),
+                in6.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<AddSubGwNumExOutputs> AddSubGwNumEx(std::string_view Text) {
     Result<AddSubGwNumExOutputs> r("QvAddSubGwNumEx", true);
-    if (detail::holds_zero(r, 5, Text)) return r;
+    std::string in5;
+    if (!detail::text_in(r, 5, Text, utf8_, in5)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.Param1Out.assign(QV_PARAM_BUFFER_SIZE, '\0');
     r.Param2Out.assign(QV_PARAM_BUFFER_SIZE, '\0');
     r.ok = QvAddSubGwNumEx(handle_, &r.code, r.message.data(), r.Param1Out.data(),
-                r.Param2Out.data(), std::string(Text).c_str()) == 1;
+                r.Param2Out.data(), in5.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::cut_at_zero(r.Param1Out);
     detail::cut_at_zero(r.Param2Out);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
+    detail::text_out(r.Param1Out, utf8_);
+    detail::text_out(r.Param2Out, utf8_);
     return r;
   }
 
   Result<DelSubGwNumOutputs> DelSubGwNum(std::string_view Text) {
     Result<DelSubGwNumOutputs> r("QvDelSubGwNum", true);
-    if (detail::holds_zero(r, 4, Text)) return r;
+    std::string in4;
+    if (!detail::text_in(r, 4, Text, utf8_, in4)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
     r.Param1Out.assign(QV_PARAM_BUFFER_SIZE, '\0');
-    r.ok = QvDelSubGwNum(handle_, &r.code, r.message.data(), r.Param1Out.data(),
-                std::string(Text).c_str()) == 1;
+    r.ok = QvDelSubGwNum(handle_, &r.code, r.message.data(), r.Param1Out.data(), in4.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::cut_at_zero(r.Param1Out);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
+    detail::text_out(r.Param1Out, utf8_);
     return r;
   }
 
@@ -471,6 +516,7 @@ class Twins {
     r.ok = QvClientInfo(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -480,6 +526,7 @@ class Twins {
     r.ok = QvAllProductId(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -489,6 +536,7 @@ class Twins {
     r.ok = QvCltProductId(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -498,6 +546,7 @@ class Twins {
     r.ok = QvCltAllPrdIdName(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -507,6 +556,7 @@ class Twins {
     r.ok = QvCltAllMmsInfo(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -516,16 +566,19 @@ class Twins {
     r.ok = QvCltAllIdNameType(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> ProductInfo(std::string_view ProductId) {
     Result<> r("QvProductInfo", true);
-    if (detail::holds_zero(r, 3, ProductId)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, ProductId, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvProductInfo(handle_, &r.code, r.message.data(), std::string(ProductId).c_str()) == 1;
+    r.ok = QvProductInfo(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -535,28 +588,31 @@ class Twins {
     r.ok = QvAllInfoPackId(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> InfoPackStatus(std::string_view PackageId) {
     Result<> r("QvInfoPackStatus", true);
-    if (detail::holds_zero(r, 3, PackageId)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, PackageId, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvInfoPackStatus(handle_, &r.code, r.message.data(),
-                std::string(PackageId).c_str()) == 1;
+    r.ok = QvInfoPackStatus(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> InfoPackStatusEx(std::string_view PackageId) {
     Result<> r("QvInfoPackStatusEx", true);
-    if (detail::holds_zero(r, 3, PackageId)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, PackageId, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvInfoPackStatusEx(handle_, &r.code, r.message.data(),
-                std::string(PackageId).c_str()) == 1;
+    r.ok = QvInfoPackStatusEx(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -566,17 +622,19 @@ class Twins {
     r.ok = QvGetMessage(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> LastDetails(std::string_view Query, int32_t Count) {
     Result<> r("QvLastDetails", true);
-    if (detail::holds_zero(r, 3, Query)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Query, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvLastDetails(handle_, &r.code, r.message.data(), std::string(Query).c_str(),
-                Count) == 1;
+    r.ok = QvLastDetails(handle_, &r.code, r.message.data(), in3.c_str(), Count) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -586,34 +644,38 @@ class Twins {
     r.ok = QvGetProductLen(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> PQOrderList(std::string_view Param1, std::string_view Param2) {
     Result<> r("QvPQOrderList", true);
-    if (detail::holds_zero(r, 3, Param1) ||
-        detail::holds_zero(r, 4, Param2))
+    std::string in3, in4;
+    if (!detail::text_in(r, 3, Param1, utf8_, in3) ||
+        !detail::text_in(r, 4, Param2, utf8_, in4))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvPQOrderList(handle_, &r.code, r.message.data(), std::string(Param1).c_str(),
-                std::string(Param2).c_str()) == 1;
+    r.ok = QvPQOrderList(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> PQOrderInfoByID(std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
     Result<> r("QvPQOrderInfoByID", true);
-    if (detail::holds_zero(r, 3, Param1) ||
-        detail::holds_zero(r, 4, Param2) ||
-        detail::holds_zero(r, 5, Param3))
+    std::string in3, in4, in5;
+    if (!detail::text_in(r, 3, Param1, utf8_, in3) ||
+        !detail::text_in(r, 4, Param2, utf8_, in4) ||
+        !detail::text_in(r, 5, Param3, utf8_, in5))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvPQOrderInfoByID(handle_, &r.code, r.message.data(), std::string(Param1).c_str(),
-                std::string(Param2).c_str(), std::string(Param3).c_str()) == 1;
+    r.ok = QvPQOrderInfoByID(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str(),
+                in5.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -623,6 +685,7 @@ class Twins {
     r.ok = QvPQGetAbilityURL(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -632,56 +695,67 @@ class Twins {
     r.ok = QvSubmitAllClear(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitPrdId(std::string_view ProductId) {
     Result<> r("QvSubmitPrdId", true);
-    if (detail::holds_zero(r, 3, ProductId)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, ProductId, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitPrdId(handle_, &r.code, r.message.data(), std::string(ProductId).c_str()) == 1;
+    r.ok = QvSubmitPrdId(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> CheckPrdId(std::string_view ProductId) {
     Result<> r("QvCheckPrdId", true);
-    if (detail::holds_zero(r, 3, ProductId)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, ProductId, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvCheckPrdId(handle_, &r.code, r.message.data(), std::string(ProductId).c_str()) == 1;
+    r.ok = QvCheckPrdId(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitTelList(std::string_view Numbers) {
     Result<> r("QvSubmitTelList", true);
-    if (detail::holds_zero(r, 3, Numbers)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Numbers, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitTelList(handle_, &r.code, r.message.data(), std::string(Numbers).c_str()) == 1;
+    r.ok = QvSubmitTelList(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitTelNum(std::string_view Count) {
     Result<> r("QvSubmitTelNum", true);
-    if (detail::holds_zero(r, 3, Count)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Count, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitTelNum(handle_, &r.code, r.message.data(), std::string(Count).c_str()) == 1;
+    r.ok = QvSubmitTelNum(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitContent(std::string_view Content) {
     Result<> r("QvSubmitContent", true);
-    if (detail::holds_zero(r, 3, Content)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Content, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitContent(handle_, &r.code, r.message.data(), std::string(Content).c_str()) == 1;
+    r.ok = QvSubmitContent(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -691,103 +765,120 @@ class Twins {
     r.ok = QvCheckContent(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitPushURL(std::string_view Url) {
     Result<> r("QvSubmitPushURL", true);
-    if (detail::holds_zero(r, 3, Url)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Url, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitPushURL(handle_, &r.code, r.message.data(), std::string(Url).c_str()) == 1;
+    r.ok = QvSubmitPushURL(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitBgnDate(std::string_view Date) {
     Result<> r("QvSubmitBgnDate", true);
-    if (detail::holds_zero(r, 3, Date)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Date, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitBgnDate(handle_, &r.code, r.message.data(), std::string(Date).c_str()) == 1;
+    r.ok = QvSubmitBgnDate(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitBgnDateEx(std::string_view Period) {
     Result<> r("QvSubmitBgnDateEx", true);
-    if (detail::holds_zero(r, 3, Period)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Period, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitBgnDateEx(handle_, &r.code, r.message.data(), std::string(Period).c_str()) == 1;
+    r.ok = QvSubmitBgnDateEx(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitEndDate(std::string_view Date) {
     Result<> r("QvSubmitEndDate", true);
-    if (detail::holds_zero(r, 3, Date)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Date, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitEndDate(handle_, &r.code, r.message.data(), std::string(Date).c_str()) == 1;
+    r.ok = QvSubmitEndDate(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitBgnTime(std::string_view Time) {
     Result<> r("QvSubmitBgnTime", true);
-    if (detail::holds_zero(r, 3, Time)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Time, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitBgnTime(handle_, &r.code, r.message.data(), std::string(Time).c_str()) == 1;
+    r.ok = QvSubmitBgnTime(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitEndTime(std::string_view Time) {
     Result<> r("QvSubmitEndTime", true);
-    if (detail::holds_zero(r, 3, Time)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Time, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitEndTime(handle_, &r.code, r.message.data(), std::string(Time).c_str()) == 1;
+    r.ok = QvSubmitEndTime(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitTransFilename(std::string_view FileName) {
     Result<> r("QvSubmitTransFilename", true);
-    if (detail::holds_zero(r, 3, FileName)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, FileName, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitTransFilename(handle_, &r.code, r.message.data(),
-                std::string(FileName).c_str()) == 1;
+    r.ok = QvSubmitTransFilename(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitTransFile(std::string_view FileContent) {
     Result<> r("QvSubmitTransFile", true);
-    if (detail::holds_zero(r, 3, FileContent)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, FileContent, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitTransFile(handle_, &r.code, r.message.data(),
-                std::string(FileContent).c_str()) == 1;
+    r.ok = QvSubmitTransFile(handle_, &r.code, r.message.data(), in3.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> SubmitPQOrderSelect(std::string_view Param1, std::string_view Param2,
       std::string_view Param3) {
     Result<> r("QvSubmitPQOrderSelect", true);
-    if (detail::holds_zero(r, 3, Param1) ||
-        detail::holds_zero(r, 4, Param2) ||
-        detail::holds_zero(r, 5, Param3))
+    std::string in3, in4, in5;
+    if (!detail::text_in(r, 3, Param1, utf8_, in3) ||
+        !detail::text_in(r, 4, Param2, utf8_, in4) ||
+        !detail::text_in(r, 5, Param3, utf8_, in5))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvSubmitPQOrderSelect(handle_, &r.code, r.message.data(), std::string(Param1).c_str(),
-                std::string(Param2).c_str(), std::string(Param3).c_str()) == 1;
+    r.ok = QvSubmitPQOrderSelect(handle_, &r.code, r.message.data(), in3.c_str(), in4.c_str(),
+                in5.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -797,6 +888,7 @@ class Twins {
     r.ok = QvSubmitAllOver(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -807,6 +899,7 @@ class Twins {
                 &r.Number3) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -816,6 +909,7 @@ class Twins {
     r.ok = QvSubmitAllOverEx(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -826,19 +920,22 @@ class Twins {
                 &r.Number3) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<ContentPreviewOutputs> ContentPreview(std::string_view Param, std::string_view Content) {
     Result<ContentPreviewOutputs> r("QvContentPreview", true);
-    if (detail::holds_zero(r, 4, Param) ||
-        detail::holds_zero(r, 5, Content))
+    std::string in4, in5;
+    if (!detail::text_in(r, 4, Param, utf8_, in4) ||
+        !detail::text_in(r, 5, Content, utf8_, in5))
       return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvContentPreview(handle_, &r.code, r.message.data(), &r.Number,
-                std::string(Param).c_str(), std::string(Content).c_str()) == 1;
+    r.ok = QvContentPreview(handle_, &r.code, r.message.data(), &r.Number, in4.c_str(),
+                in5.c_str()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -855,6 +952,10 @@ class Twins {
     detail::cut_at_zero(r.Param2);
     detail::cut_at_zero(r.Param3);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
+    detail::text_out(r.Param1, utf8_);
+    detail::text_out(r.Param2, utf8_);
+    detail::text_out(r.Param3, utf8_);
     return r;
   }
 
@@ -864,18 +965,21 @@ class Twins {
     r.ok = QvGetSJKHDBid(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<> CheckSMSContent(std::string_view Content, int32_t Number1, int32_t Number2,
       int32_t Number3) {
     Result<> r("QvCheckSMSContent", true);
-    if (detail::holds_zero(r, 3, Content)) return r;
+    std::string in3;
+    if (!detail::text_in(r, 3, Content, utf8_, in3)) return r;
     r.message.assign(QV_BODY_BUFFER_SIZE, '\0');
-    r.ok = QvCheckSMSContent(handle_, &r.code, r.message.data(), std::string(Content).c_str(),
-                Number1, Number2, Number3) == 1;
+    r.ok = QvCheckSMSContent(handle_, &r.code, r.message.data(), in3.c_str(), Number1, Number2,
+                Number3) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -885,21 +989,22 @@ class Twins {
     r.ok = QvClientGuiControl(handle_, &r.code, r.message.data()) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
   Result<fxLogin_ReqOutputs> fxLogin_Req(std::string_view app, std::string_view extra,
       std::string_view name, std::string_view pwd, std::string_view ver) {
     Result<fxLogin_ReqOutputs> r("QvfxLogin_Req", true);
-    if (detail::holds_zero(r, 3, app) ||
-        detail::holds_zero(r, 4, extra) ||
-        detail::holds_zero(r, 5, name) ||
-        detail::holds_zero(r, 6, pwd) ||
-        detail::holds_zero(r, 7, ver))
+    std::string in3, in4, in5, in6, in7;
+    if (!detail::text_in(r, 3, app, utf8_, in3) ||
+        !detail::text_in(r, 4, extra, utf8_, in4) ||
+        !detail::text_in(r, 5, name, utf8_, in5) ||
+        !detail::text_in(r, 6, pwd, utf8_, in6) ||
+        !detail::text_in(r, 7, ver, utf8_, in7))
       return r;
-    r.ok = QvfxLogin_Req(handle_, &r.ReplyCode, &r.ReplyLength, std::string(app).c_str(),
-                std::string(extra).c_str(), std::string(name).c_str(), std::string(pwd).c_str(),
-                std::string(ver).c_str()) == 1;
+    r.ok = QvfxLogin_Req(handle_, &r.ReplyCode, &r.ReplyLength, in3.c_str(), in4.c_str(),
+                in5.c_str(), in6.c_str(), in7.c_str()) == 1;
     if (r.ok) r.code = r.ReplyCode;
     detail::take_outcome(r);
     return r;
@@ -915,6 +1020,8 @@ class Twins {
     detail::cut_at_zero(r.message);
     detail::cut_at_zero(r.Pud);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
+    detail::text_out(r.Pud, utf8_);
     return r;
   }
 
@@ -940,6 +1047,7 @@ class Twins {
     r.ok = QvfxMsgStates_Resp(handle_, r.message.data(), ReplyCode, ReplyLength) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -958,6 +1066,7 @@ class Twins {
     r.ok = QvfxInfoType_Resp(handle_, r.message.data(), ReplyCode, ReplyLength) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -976,6 +1085,7 @@ class Twins {
     r.ok = QvfxNumRule_Resp(handle_, r.message.data(), ReplyCode, ReplyLength) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -994,6 +1104,7 @@ class Twins {
     r.ok = QvfxNotify_Resp(handle_, r.message.data(), ReplyCode, ReplyLength) == 1;
     detail::cut_at_zero(r.message);
     detail::take_outcome(r);
+    detail::text_out(r.message, utf8_);
     return r;
   }
 
@@ -1035,9 +1146,10 @@ class Twins {
 
  protected:
   Twins() noexcept = default;
-  explicit Twins(QvSession *handle) noexcept : handle_(handle) {}
+  Twins(QvSession *handle, bool utf8_texts) noexcept : handle_(handle), utf8_(utf8_texts) {}
 
   QvSession *handle_ = nullptr;
+  bool utf8_ = false;  // texts in and out as UTF-8, else GBK bytes
 };
 
 }  // namespace detail

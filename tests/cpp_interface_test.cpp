@@ -165,6 +165,54 @@ TEST_F(CppInterfaceTest, TextsAreRefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(s.Heartbeat());
 }
 
+// A session made for UTF-8 sends GBK and hands back UTF-8, the XML texts
+// and the Params included; what GBK lacks (the euro sign, U+0080, a
+// character outside GBK, bytes that are not UTF-8) is refused by name
+// before anything is sent, and a byte that is not GBK reads as U+FFFD.
+TEST_F(CppInterfaceTest, AUtf8SessionConvertsBothWaysAndRefusesWhatGbkLacks) {
+  server.on(
+      0, Script()
+             .expect(rec::make(204, gbk("会议改到三点")))
+             .send(rec::make(900, gbk("字数:6") + "\x80"))
+             .expect(rec::make(107))
+             .send(rec::make(900, "", gbk("参数"), "p2", "p3"))
+             .expect(fx::header(10106, 0))
+             .send(fx::reply(fx::kSuccess, "<?xml version=\"1.0\" encoding=\"gb2312\"?><r><rule>" +
+                                               gbk("首位:1") + "</rule></r>")));
+  Session s(quorvex::utf8);
+  EXPECT_TRUE(s.utf8_texts());
+  ASSERT_TRUE(s.SetReadTimeout(kTestReadTimeoutMs));
+  const auto connected = s.connect("127.0.0.1", server.port(), 2000);
+  ASSERT_TRUE(connected) << connected.outcome.detail;
+  EXPECT_EQ("TCP连接成功", connected.message);
+
+  const std::vector<std::pair<std::string, const char *>> refused = {
+      {"10€", "U+20AC"},
+      {"a\xC2\x80", "U+0080"},
+      {"\xF0\x9F\x98\x80", "U+1F600"},
+      {"ab\xFF", "not UTF-8 at byte 2"},
+      {"\xE4\xBC", "not UTF-8"},
+  };
+  for (const auto &[text, named] : refused) {
+    const auto r = s.SubmitContent(text);
+    EXPECT_FALSE(r.ok) << named;
+    EXPECT_EQ(QV_OUTCOME_REFUSED, r.outcome.kind) << named;
+    EXPECT_EQ(3, r.outcome.argument) << named;
+    EXPECT_NE(std::string::npos, r.outcome.detail.find(named)) << r.outcome.detail;
+  }
+  const auto content = s.SubmitContent("会议改到三点");  // the server's first bytes
+  ASSERT_TRUE(content.accepted()) << content.outcome.detail;
+  EXPECT_EQ("字数:6\xEF\xBF\xBD", content.message);
+  EXPECT_EQ("参数", s.GetUdInfo().Param1);
+  const auto rule = s.fxNumRule();
+  ASSERT_TRUE(rule.accepted()) << rule.outcome.detail;
+  EXPECT_EQ("首位:1", rule.message);
+
+  Session moved(std::move(s));
+  EXPECT_TRUE(moved.utf8_texts());
+  EXPECT_FALSE(quorvex::Session().utf8_texts());
+}
+
 // A failed call is a Result to look at; check() throws it as an Error that
 // carries the same outcome, code and message.
 TEST_F(CppInterfaceTest, CheckThrowsTheFailureWithItsOutcome) {

@@ -2,6 +2,7 @@
 // the output buffers it needs, and the printing of what came back.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -106,6 +107,19 @@ class Call {
   std::map<std::size_t, NumberOut> number_outs_;
   std::vector<std::string> notes_;
 };
+
+// GetLastOutcome's kinds by number (QV_OUTCOME_OK = 0 ... QV_OUTCOME_FAILED
+// = 8), and one more for a kind that this host does not know.
+inline constexpr std::array<const char *, 10> kOutcomeNames = {
+    "ok",       "refused",       "not initialised", "not connected", "connect failed",
+    "not sent", "maybe applied", "timed out",       "failed",        "other"};
+
+// The place of an outcome's kind in kOutcomeNames.
+inline std::size_t outcome_index(int32_t outcome) {
+  return outcome >= 0 && static_cast<std::size_t>(outcome) < kOutcomeNames.size() - 1
+             ? static_cast<std::size_t>(outcome)
+             : kOutcomeNames.size() - 1;
+}
 
 // The table of every export the CLI can call.
 const std::vector<ExportRow> &export_table();

@@ -162,29 +162,34 @@ std::string tour_send_job(Tour &tour) {
   const StepResult early = tour.expect({"SubmitAllOver_2"}, 1, qv::sim::kJobIncomplete);
   tour.output_is(early, "Number1", "0");
 
-  tour.section("A full send job: every field with its verdict, then the overall submit");
-  const StepResult job =
-      tour.expect({"send", "--product", "1001", "--to", "13800000000,13900000001,13600000004",
-                   "--content", "明天上午九点开会", "--check", "--begin-date", date_in(1),
-                   "--end-date", date_in(7), "--begin-time", "08:00", "--end-time", "20:00"},
-                  1, kOk);
-  tour.output_is(job, "Refused", "0");
-  tour.output_is(job, "Number1", "3");
-  tour.output_is(job, "Number2", "3");
-  tour.output_is(job, "Number3", "9997");
-  const std::string number = job.outputs.count("Message") ? job.outputs.at("Message") : "";
-
   tour.section(
-      "A job with a malformed number: the list is refused (400), the submit misses it (412)");
+      "A full send job by the library's sender: every field, the evidence, the overall submit");
+  const StepResult job = tour.expect(
+      {"send", "--product", "1001", "--to", "13800000000,13900000001,13600000004", "--content",
+       "明天上午九点开会", "--check", "--begin-date", date_in(1), "--end-date", date_in(7),
+       "--begin-time", "08:00", "--end-time", "20:00", "--sim-resolver"},
+      1, kOk);
+  tour.output_is(job, "Status", "submitted");
+  tour.output_is(job, "PackagesBefore", "");  // the evidence: no job sent before
+  tour.output_is(job, "Attempts", "1");
+  tour.output_is(job, "Recipients", "3");
+  tour.output_is(job, "Charged", "3");
+  tour.output_is(job, "Left", "9997");
+  const std::string number = job.outputs.count("JobNumber") ? job.outputs.at("JobNumber") : "";
+
+  tour.section("A job with a malformed number: the list is refused (400), nothing submitted");
   const StepResult bad =
       tour.expect({"send", "--product", "1001", "--to", "13800000000,1380000", "--content", "测试"},
-                  0, qv::sim::kJobIncomplete);
-  tour.output_is(bad, "Refused", "1");
-  tour.output_has(bad, "Message", "缺少字段:手机号码");
+                  0, qv::sim::kBadRequest);
+  tour.output_is(bad, "Status", "refused");
+  tour.output_is(bad, "Step", "202");
+  tour.output_has(bad, "Message", "手机号码格式错误");
 
-  tour.section("A job whose content holds a forbidden keyword (406)");
-  tour.expect({"send", "--product", "1001", "--to", "13800000000", "--content", "低价代开发票"}, 0,
-              qv::sim::kContentRefused);
+  tour.section("A job whose content holds a forbidden keyword: its submit is refused (406)");
+  tour.output_is(
+      tour.expect({"send", "--product", "1001", "--to", "13800000000", "--content", "低价代开发票"},
+                  0, qv::sim::kContentRefused),
+      "Status", "refused");
 
   tour.section("The information packages: the send report of the job");
   tour.output_has(tour.expect({"AllInfoPackId"}, 1, kOk), "Message", number);
@@ -206,17 +211,17 @@ void tour_scheduled_job(Tour &tour) {
       tour.expect({"send", "--product", "1001", "--to", "13800000000,13100000000", "--content",
                    "周五下午三点部门例会", "--orders", "PQ001", "--period", period},
                   1, kOk);
-  tour.output_is(job, "Number3", "1998");
-  const std::string number = job.outputs.count("Message") ? job.outputs.at("Message") : "?";
+  tour.output_is(job, "Left", "1998");
+  const std::string number = job.outputs.count("JobNumber") ? job.outputs.at("JobNumber") : "?";
   tour.output_has(tour.expect({"PQOrderInfoByID", "PQ001"}, 1, kOk), "Message",
                   "任务列表:" + number);
   tour.output_has(tour.expect({"InfoPackStatus", number}, 1, kOk), "Message", "等待:2");
 
-  tour.section(
-      "A scheduled job on the expired order PQ002: the selection is refused, the submit misses it");
-  tour.expect({"send", "--product", "1002", "--to", "13800000000", "--content", "通知", "--orders",
-               "PQ002", "--period", period},
-              0, qv::sim::kJobIncomplete);
+  tour.section("A scheduled job on the expired order PQ002: the selection is refused (400)");
+  tour.output_is(tour.expect({"send", "--product", "1002", "--to", "13800000000", "--content",
+                              "通知", "--orders", "PQ002", "--period", period},
+                             0, qv::sim::kBadRequest),
+                 "Step", "2200");
 }
 
 void tour_sub_accounts(Tour &tour) {

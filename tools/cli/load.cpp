@@ -38,18 +38,6 @@ constexpr int kMaxDelayMs = 60000;
 constexpr int32_t kConnectTimeoutMs = 5000;
 constexpr int32_t kReadTimeoutMs = 10000;
 
-// GetLastOutcome's kinds by number (QV_OUTCOME_OK = 0 ... QV_OUTCOME_FAILED
-// = 8), and one more for a kind that this host does not know.
-constexpr std::array<const char *, 10> kOutcomeNames = {
-    "ok",       "refused",       "not initialised", "not connected", "connect failed",
-    "not sent", "maybe applied", "timed out",       "failed",        "other"};
-
-std::size_t outcome_index(int32_t outcome) {
-  return outcome >= 0 && static_cast<std::size_t>(outcome) < kOutcomeNames.size() - 1
-             ? static_cast<std::size_t>(outcome)
-             : kOutcomeNames.size() - 1;
-}
-
 // Latencies are counted in buckets, 64 for each power of two of
 // nanoseconds (below 128 ns, one per nanosecond), which places every one
 // within 1/64 of its value, up to 2^40 ns (18 minutes; longer ones count
@@ -151,10 +139,10 @@ qv::sim::Options simulator_options(const LoadOptions &options) {
   return sim;
 }
 
-// The texts of the send job that every session sends, as the demo's.
+// The texts of the send job that every session sends, as the demo's (UTF-8).
 struct JobTexts {
-  std::string numbers = "13800000000,13900000001,13600000004";
-  std::string content = utf8_to_gbk("明天上午九点开会").value_or("meeting at nine");
+  std::vector<const char *> numbers = {"13800000000", "13900000001", "13600000004"};
+  std::string content = "明天上午九点开会";
   std::string begin_date = date_in(1);
   std::string end_date = date_in(7);
 };
@@ -174,6 +162,7 @@ class SessionRunner {
  public:
   SessionRunner(int number, const JobTexts &texts) : number_(number), texts_(texts) {}
   ~SessionRunner() {
+    if (job_) QvJobDestroy(job_);
     if (session_) QvSessionDestroy(session_);
   }
   SessionRunner(const SessionRunner &) = delete;
@@ -199,7 +188,7 @@ class SessionRunner {
       return "login failed: " + outcome_text();
     if (code_ != QV_CODE_ACCEPTED)
       return "login refused with code " + std::to_string(code_) + ": " + quoted_from_gbk(message_);
-    return {};
+    return make_job();
   }
 
   // One heartbeat or one send job, counted in the tally.
@@ -209,8 +198,12 @@ class SessionRunner {
     const bool ok = job ? send_job(accepted) : QvHeartbeat(session_) == 1;
     tally.latency.add(Clock::now() - begin);
     if (!ok) {
+      // A job's outcome is that of the call it ended on.
       int32_t outcome = QV_OUTCOME_FAILED;
-      QvGetLastOutcome(session_, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
+      if (job)
+        QvJobOutcome(job_, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
+      else
+        QvGetLastOutcome(session_, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
       ++tally.by_outcome[outcome_index(outcome)];
       tally.failed.fetch_add(1, std::memory_order_relaxed);
     } else if (!accepted) {
@@ -220,23 +213,38 @@ class SessionRunner {
   }
 
  private:
-  // Clear, the fields, the submit; stops at the first call that fails.
-  // accepted: whether the server accepted the job at its submit.
+  // The job every send of this session sends; empty when it could be
+  // made, otherwise why not.
+  std::string make_job() {
+    job_ = QvJobCreate();
+    if (!job_) return "no job could be made";
+    const struct {
+      int32_t field;
+      const char *text;
+    } fields[] = {
+        {QV_JOB_PRODUCT, "1001"},
+        {QV_JOB_CONTENT, texts_.content.c_str()},
+        {QV_JOB_BEGIN_DATE, texts_.begin_date.c_str()},
+        {QV_JOB_END_DATE, texts_.end_date.c_str()},
+        {QV_JOB_BEGIN_TIME, "08:00"},
+        {QV_JOB_END_TIME, "20:00"},
+    };
+    bool ok = QvJobSetOption(job_, QV_JOB_OPTION_CHECK, 1) == 1;
+    for (const auto &f : fields) ok = ok && QvJobSetText(job_, f.field, f.text, -1, QV_TEXT_UTF8);
+    for (const char *number : texts_.numbers) ok = ok && QvJobAddNumber(job_, number);
+    char detail[QV_DETAIL_BUFFER_SIZE] = "";
+    if (!ok) GetLastOutcome(nullptr, nullptr, nullptr, nullptr, detail, sizeof detail);
+    return ok ? std::string() : std::string("the job was refused: ") + detail;
+  }
+
+  // One whole job by the library's sender.  False when it ended other
+  // than submitted or refused; accepted: whether it was submitted.
   bool send_job(bool &accepted) {
-    QvSession *s = session_;
-    int32_t *c = &code_;
-    char *m = message_;
-    int32_t recipients = 0, charged = 0, left = 0;
-    const bool ok =
-        QvSubmitAllClear(s, c, m) && QvSubmitPrdId(s, c, m, "1001") &&
-        QvCheckPrdId(s, c, m, "1001") && QvSubmitTelList(s, c, m, texts_.numbers.c_str()) &&
-        QvSubmitTelNum(s, c, m, "3") && QvSubmitContent(s, c, m, texts_.content.c_str()) &&
-        QvCheckContent(s, c, m) && QvSubmitBgnDate(s, c, m, texts_.begin_date.c_str()) &&
-        QvSubmitEndDate(s, c, m, texts_.end_date.c_str()) && QvSubmitBgnTime(s, c, m, "08:00") &&
-        QvSubmitEndTime(s, c, m, "20:00") &&
-        QvSubmitAllOver_2(s, c, m, &recipients, &charged, &left);
-    accepted = ok && code_ == QV_CODE_ACCEPTED;
-    return ok;
+    accepted = QvSendJob(session_, job_, 0) == 1;
+    int32_t status = 0;
+    QvJobResult(job_, &status, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                nullptr);
+    return accepted || status == QV_JOB_REFUSED;
   }
 
   std::string outcome_text() {
@@ -249,6 +257,7 @@ class SessionRunner {
   int number_;
   const JobTexts &texts_;
   QvSession *session_ = nullptr;
+  QvJob *job_ = nullptr;
   int32_t code_ = -1;
   char message_[QV_BODY_BUFFER_SIZE] = {};
 };

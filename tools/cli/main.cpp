@@ -53,12 +53,16 @@ rate, the median and 99th-percentile latency, and the failures by outcome.
 A _Resp step of the XML protocol given no ReplyCode and ReplyLength takes
 those that the last matching _Req step printed.
 
-The send step runs a whole send job, one export step per field:
+The send step hands a whole send job to the library (QvSendJob), which
+makes the calls and follows the recovery rules:
   send --product ID --to N,N,... [--to-file PATH] --content TEXT [--check]
        [--url URL] [--begin-date YYYY-MM-DD] [--end-date YYYY-MM-DD]
        [--begin-time HH:MM[:SS]] [--end-time HH:MM[:SS]] [--attach PATH]
        [--orders ID[,ID[,ID]]] [--period "YYYY-MM-DD~YYYY-MM-DD HH:MM-HH:MM"]
---orders or --period make it a scheduled job (SubmitAllOverEx_2).
+       [--attempts N] [--evidence] [--sim-resolver]
+--orders or --period make it a scheduled job.  --evidence takes the
+evidence around the submit; --sim-resolver also lets the simulator's
+resolver settle a "maybe submitted" (for the simulator only).
 
 Exit status: 0 when every call returned non-zero and every send job was
 accepted, 1 otherwise, 2 when a step cannot run (unknown export, bad

@@ -1,10 +1,12 @@
-// The send step: a whole send job from options, run as the export steps
-// it stands for (SubmitAllClear, one step per field, the overall submit),
-// each printed with the server's verdict.
+// The send step: a whole send job from options, handed to the library's
+// sender (QvSendJob) on the default session, with each call it makes and
+// how the job ended.
 #pragma once
 
+#include <quorvex.h>
+
+#include <memory>
 #include <ostream>
-#include <vector>
 
 #include "steps.h"
 
@@ -13,24 +15,29 @@ namespace qv::cli {
 // Whether a step is "send ..." (any letter case).
 bool is_send_step(const Step &step);
 
-class SendJobPlan {
+class SendStep {
  public:
-  // Reads the options of a send step (see tools/cli/README.md) and plans
-  // the export steps.  Throws StepError on a bad option, an unreadable
-  // file, or a text that GBK cannot hold or that no field can hold.
-  static SendJobPlan from_step(const Step &step);
+  // Reads the options of a send step (see tools/cli/README.md) into a job.
+  // Throws StepError on a bad option, an unreadable file, or a text that
+  // the library refuses for its field (not UTF-8, a character GBK lacks,
+  // too long).
+  static SendStep from_step(const Step &step);
 
-  // Runs the planned steps, stopping at a call that returns 0.  The result
-  // is 1 when the overall submit was accepted (900); its code is the code
-  // of the overall submit (or of the call that returned 0).  Outputs are
-  // those of the overall submit, plus "Refused": how many field steps the
-  // server answered with another code than 900.
+  // Sends the job, printing each call the sender makes and then how the
+  // job ended.  The result is 1 when the job ended submitted; its code is
+  // the code of the call it ended on.  Outputs: Status, Step, Attempts,
+  // Message, JobNumber, Recipients, Charged, Left, Outcome, and the
+  // evidence that was taken (PackagesBefore, DetailsBefore, PackagesAfter,
+  // DetailsAfter).
   StepResult run(std::ostream &out) const;
 
-  const std::vector<Step> &steps() const { return steps_; }
-
  private:
-  std::vector<Step> steps_;
+  struct JobDeleter {
+    void operator()(QvJob *job) const { QvJobDestroy(job); }
+  };
+  std::unique_ptr<QvJob, JobDeleter> job_;
+  int attempts_ = 2;
+  bool sim_resolver_ = false;
 };
 
 }  // namespace qv::cli

@@ -140,7 +140,7 @@ std::vector<Step> steps_from_script(std::istream &in, const std::string &source)
 void check_steps(const std::vector<Step> &steps) {
   for (const Step &step : steps) {
     if (is_send_step(step))
-      SendJobPlan::from_step(step);
+      SendStep::from_step(step);
     else
       Call call(row_of(step), Step(step.begin() + 1, step.end()));
   }
@@ -154,9 +154,9 @@ void print_step(const Step &step, std::ostream &out) {
 
 StepResult run_step(const Step &step, std::ostream &out) {
   if (is_send_step(step)) {
-    const SendJobPlan plan = SendJobPlan::from_step(step);
+    const SendStep send = SendStep::from_step(step);
     print_step(step, out);
-    return plan.run(out);
+    return send.run(out);
   }
   Call call(row_of(step), Step(step.begin() + 1, step.end()));
   print_step(step, out);

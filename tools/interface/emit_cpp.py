@@ -7,8 +7,11 @@ int32_t), makes the output buffers at the sizes their roles name, calls the twin
 gathers what came back into a Result: the code role (or an XML reply's code) into code,
 the buffer named Message into message, every other output into a field of the export's outputs struct under its
 argument's name.  A text holding a zero byte is refused before the call, since the library
-would read only the bytes before it.  Each XML operation (a _Req and its _Resp) also gets
-one method under its name without the suffix that runs both halves.
+would read only the bytes before it.  On a session made for UTF-8 (utf8_) every text input
+is converted to GBK before the call (one that GBK cannot hold is refused) and every text
+output back to UTF-8 after the call's outcome was read, since a conversion is a call of
+its own.  Each XML operation (a _Req and its _Resp) also gets one method under its name
+without the suffix that runs both halves.
 
 The outcome queries (GetLastOutcome, GetLastRelogin, GetConnectionState) are written by
 hand in quorvex.hpp, since their outputs are the outcome itself.
@@ -82,18 +85,20 @@ def method(e, structs):
     texts = [(i + 1, a["name"]) for i, a in enumerate(args) if a["role"] == "text"]
     if texts:
         # Positions count in the export's own list, as the library's refusals of a text do.
-        checks = [f"detail::holds_zero(r, {position}, {name})" for position, name in texts]
+        lines.append(f"    std::string {', '.join(f'in{position}' for position, _ in texts)};")
+        checks = [f"!detail::text_in(r, {position}, {name}, utf8_, in{position})" for position, name in texts]
         if len(checks) == 1:
             lines.append(f"    if ({checks[0]}) return r;")
         else:
             lines.append(f"    if ({checks[0]} ||")
             lines += [f"        {c} ||" for c in checks[1:-1]] + [f"        {checks[-1]})", "      return r;"]
+    position_of = {name: position for position, name in texts}
     call = ["handle_"]
     for a in args:
         role, name = a["role"], a["name"]
         target = "r.message" if name == "Message" else f"r.{name}"
         if role == "text":
-            call.append(f"std::string({name}).c_str()")
+            call.append(f"in{position_of[name]}.c_str()")
         elif role == "int":
             call.append(name)
         elif role == "code":
@@ -112,7 +117,9 @@ def method(e, structs):
     lines += [f"    detail::cut_at_zero({t});" for t in text_outputs]
     if any(a["role"] == "out" and a["name"] == "ReplyCode" for a in args):
         lines.append("    if (r.ok) r.code = r.ReplyCode;")  # a request half's code is its reply's
-    lines += ["    detail::take_outcome(r);", "    return r;", "  }"]
+    lines.append("    detail::take_outcome(r);")
+    lines += [f"    detail::text_out({t}, utf8_);" for t in text_outputs]
+    lines += ["    return r;", "  }"]
     return lines
 
 
@@ -185,9 +192,10 @@ def twins_hpp(d):
         lines.append("")
     lines += [" protected:",
               "  Twins() noexcept = default;",
-              "  explicit Twins(QvSession *handle) noexcept : handle_(handle) {}",
+              "  Twins(QvSession *handle, bool utf8_texts) noexcept : handle_(handle), utf8_(utf8_texts) {}",
               "",
               "  QvSession *handle_ = nullptr;",
+              "  bool utf8_ = false;  // texts in and out as UTF-8, else GBK bytes",
               "};",
               "",
               "}  // namespace detail",

@@ -14,6 +14,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iconv.h>
 #include <map>
@@ -252,9 +253,85 @@ class RawJob {
   char message_[QV_BODY_BUFFER_SIZE];
 };
 
-void run_send_jobs(benchmark::State &state, LibrarySession &session, LibraryJob &library_job,
-                   RawJob &raw_job) {
-  if (const std::string why = session.ensure(); !why.empty()) {
+// The whole job in one QvSendJob (its SubmitTelNum and the three numbers of
+// SubmitAllOver_2 included), on a session of its own, against a responder
+// whose answers carry a submit's numbers.
+class LibrarySender {
+ public:
+  LibrarySender(uint16_t port, const JobFields &job)
+      : session_(QvSessionCreate()), job_(QvJobCreate()) {
+    char message[QV_BODY_BUFFER_SIZE];
+    char p[3][QV_PARAM_BUFFER_SIZE];
+    int32_t code = -1;
+    ready_ = QvTcpConnect(session_, message, "127.0.0.1", port, 5000, "", "", 0, "", "") &&
+             QvLogin_Request(session_, "bench", "", "demo", "demo123", "1.0") &&
+             QvLogin_Feedback(session_, &code, message, p[0], p[1], p[2]);
+    QvJobSetText(job_, QV_JOB_PRODUCT, job.product.c_str(), -1, QV_TEXT_GBK);
+    QvJobSetText(job_, QV_JOB_CONTENT, job.content.c_str(), -1, QV_TEXT_GBK);
+    QvJobSetText(job_, QV_JOB_BEGIN_DATE, job.begin_date.c_str(), -1, QV_TEXT_GBK);
+    QvJobSetText(job_, QV_JOB_END_DATE, job.end_date.c_str(), -1, QV_TEXT_GBK);
+    for (size_t at = 0; at < job.numbers.size();) {
+      const size_t comma = std::min(job.numbers.find(',', at), job.numbers.size());
+      QvJobAddNumber(job_, job.numbers.substr(at, comma - at).c_str());
+      at = comma + 1;
+    }
+  }
+  ~LibrarySender() {
+    QvJobDestroy(job_);
+    QvSessionDestroy(session_);
+  }
+  LibrarySender(const LibrarySender &) = delete;
+  LibrarySender &operator=(const LibrarySender &) = delete;
+  bool ready() const { return ready_; }
+  bool operator()() { return QvSendJob(session_, job_, 1) == 1; }
+
+ private:
+  QvSession *session_;
+  QvJob *job_;
+  bool ready_ = false;
+};
+
+// Its floor: the same eight records built, written and answered, the
+// answer's Body and the submit's numbers taken out.
+class RawSender {
+ public:
+  RawSender(qvbench::RawRecordClient &client, const JobFields &job) : client_(client), job_(job) {}
+  bool operator()() {
+    return exchange(298, {}) && exchange(201, job_.product) && exchange(202, job_.numbers) &&
+           exchange(203, "100") && exchange(204, job_.content) && exchange(206, job_.begin_date) &&
+           exchange(207, job_.end_date) && exchange(299, {}) && numbers_taken();
+  }
+
+ private:
+  bool exchange(int32_t code, std::string_view body) {
+    qvbench::encode_record(request_, code, body, {});
+    if (!client_.exchange(request_, reply_) || qvbench::record_code(reply_) != QV_CODE_ACCEPTED)
+      return false;
+    qvbench::take_text(reply_.data() + qvbench::kBodyOffset, qvbench::kBodySize, message_);
+    benchmark::DoNotOptimize(message_);
+    return true;
+  }
+  bool numbers_taken() {
+    for (size_t i = 0; i < 3; ++i) {
+      char text[qvbench::kParamSize + 1];
+      qvbench::take_text(reply_.data() + qvbench::kParam1Offset + i * qvbench::kParamSize,
+                         qvbench::kParamSize, text);
+      numbers_[i] = std::atoi(text);
+    }
+    benchmark::DoNotOptimize(numbers_);
+    return numbers_[0] == 100;
+  }
+  qvbench::RawRecordClient &client_;
+  const JobFields &job_;
+  Record request_{}, reply_{};
+  char message_[QV_BODY_BUFFER_SIZE];
+  int numbers_[3] = {};
+};
+
+template <class Library, class Raw>
+void run_send_jobs(benchmark::State &state, LibrarySession *session, Library &library_job,
+                   Raw &raw_job) {
+  if (const std::string why = session ? session->ensure() : std::string(); !why.empty()) {
     state.SkipWithError(why.c_str());
     return;
   }
@@ -338,7 +415,18 @@ int main(int argc, char **argv) {
       benchmark::RegisterBenchmark("check_tels",
                                    [&](benchmark::State &state) { run_check_tels(state, tels); });
       benchmark::RegisterBenchmark("send_job", [&](benchmark::State &state) {
-        run_send_jobs(state, session, library_job, raw_job);
+        run_send_jobs(state, &session, library_job, raw_job);
+      })->UseRealTime();
+      qvbench::LoopbackResponder submit_responder("100", "100", "9900");
+      qvbench::RawRecordClient submit_client(submit_responder.port());
+      LibrarySender sender(submit_responder.port(), job);
+      RawSender raw_sender(submit_client, job);
+      benchmark::RegisterBenchmark("qv_send_job", [&](benchmark::State &state) {
+        if (!sender.ready() || !submit_client.connected()) {
+          state.SkipWithError("the job responder could not be reached");
+          return;
+        }
+        run_send_jobs(state, nullptr, sender, raw_sender);
       })->UseRealTime();
 
       MedianCollector results;
@@ -350,6 +438,7 @@ int main(int argc, char **argv) {
       print_row(results, "send job (7 exchanges)", "send_job", "raw", "jobs");
       if (const auto jobs = results.counter("send_job", "library_per_s"))
         std::printf("%-34s library %10.0f exchanges/s\n", "", *jobs * 7);
+      print_row(results, "QvSendJob (8 exchanges)", "qv_send_job", "raw", "jobs");
     }
   }
   dllUnInitialize();

@@ -53,12 +53,15 @@ constexpr std::string_view kReplyParam1 = "307200";
 
 }  // namespace
 
-void encode_record(Record &record, int32_t code, std::string_view body, std::string_view param1) {
+void encode_record(Record &record, int32_t code, std::string_view body, std::string_view param1,
+                   std::string_view param2, std::string_view param3) {
   record.fill(0);
   put_int32_le(record.data(), code);
   std::memcpy(record.data() + kBodyOffset, body.data(), body.size());
   put_int32_le(record.data() + kBodyLenOffset, static_cast<int32_t>(body.size()));
   std::memcpy(record.data() + kParam1Offset, param1.data(), param1.size());
+  std::memcpy(record.data() + kParam1Offset + kParamSize, param2.data(), param2.size());
+  std::memcpy(record.data() + kParam1Offset + 2 * kParamSize, param3.data(), param3.size());
 }
 
 int32_t record_code(const Record &record) { return get_int32_le(record.data()); }
@@ -132,12 +135,15 @@ void LoopbackListener::shut() {
   ::shutdown(socket_.fd(), SHUT_RDWR);
 }
 
-LoopbackResponder::LoopbackResponder() {
+LoopbackResponder::LoopbackResponder() : LoopbackResponder(kReplyParam1, {}, {}) {}
+
+LoopbackResponder::LoopbackResponder(std::string_view param1, std::string_view param2,
+                                     std::string_view param3) {
   int ends[2];
   if (::pipe(ends) != 0) fail("pipe");
   wake_read_ = Socket(ends[0]);
   wake_write_ = Socket(ends[1]);
-  encode_record(reply_, 900, kReplyBody, kReplyParam1);
+  encode_record(reply_, 900, kReplyBody, param1, param2, param3);
   thread_ = std::thread([this] { serve(); });
 }
 

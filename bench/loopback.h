@@ -28,9 +28,10 @@ inline constexpr std::size_t kParamSize = 20;
 
 using Record = std::array<char, kRecordSize>;
 
-// Fills the whole record: code, body, its length and Param1 (the other
-// Params stay empty).  Texts must fit their fields.
-void encode_record(Record &record, int32_t code, std::string_view body, std::string_view param1);
+// Fills the whole record: code, body, its length and the Params given (the
+// others stay empty).  Texts must fit their fields.
+void encode_record(Record &record, int32_t code, std::string_view body, std::string_view param1,
+                   std::string_view param2 = {}, std::string_view param3 = {});
 int32_t record_code(const Record &record);
 // Copies a zero-terminated field of `size` bytes into `out` (size + 1 bytes),
 // as a caller's output buffer receives it.
@@ -82,6 +83,8 @@ class LoopbackListener {
 class LoopbackResponder {
  public:
   LoopbackResponder();
+  // Answers with these three Params instead: a submit's numbers.
+  LoopbackResponder(std::string_view param1, std::string_view param2, std::string_view param3);
   ~LoopbackResponder();
   LoopbackResponder(const LoopbackResponder &) = delete;
   LoopbackResponder &operator=(const LoopbackResponder &) = delete;

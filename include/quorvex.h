@@ -956,8 +956,13 @@ QV_EXPORT QvSession *QV_CALL QvDefaultSession(void);
  * Resolving "maybe submitted".  The library neither reads nor checks the
  * server's reply texts.  With QV_JOB_OPTION_EVIDENCE, the sender takes
  * AllInfoPackId's reply and LastDetails of the job's first number (20
- * rows) just before the submit, and again once the connection is back
- * after a "maybe"; QvJobEvidence hands them over.  A resolver set with
+ * rows) at the start of each attempt, before its clear, and again once the
+ * connection is back after a "maybe"; QvJobEvidence hands them over.  (The
+ * look-ups go first so that the submit always follows a field the server
+ * accepted: an earlier answer read late as the submit's then reads as 900
+ * without numbers, a "maybe", never as a refusal; and the evidence taken
+ * before is dropped when the submit's answer shows the stream out of
+ * step.)  A resolver set with
  * QvJobSetResolver, a host's function that knows its server's formats,
  * is then called with the job: it answers QV_RESOLVED_SUBMITTED (the job
  * ends QV_JOB_SUBMITTED), QV_RESOLVED_NOT_SUBMITTED (QV_JOB_FAILED: safe

@@ -206,7 +206,8 @@ class JobFaults : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(JobFaults, StatusIsHonestAndNothingIsAppliedTwice) {
   const unsigned seed = GetParam();
-  std::mt19937 random(seed);
+  std::mt19937 random(seed);  // the server's picks, under pick_mutex
+  std::mt19937 sizes(seed);   // the jobs' sizes, on this thread
   std::atomic<bool> faults{false};
   std::atomic<bool> faulted{false};
   std::mutex pick_mutex;
@@ -238,9 +239,10 @@ TEST_P(JobFaults, StatusIsHonestAndNothingIsAppliedTwice) {
   };
   faults = true;
   const bool resolve = seed % 2 == 0;
+  bool faulted_before = false;
   for (int i = 0; i < 30; ++i) {
     const std::string tag = std::to_string(seed) + "x" + std::to_string(i);
-    QvJob *job = make_job(tag, 1 + static_cast<int>(random() % 300));
+    QvJob *job = make_job(tag, 1 + static_cast<int>(sizes() % 300));
     if (resolve) {
       QvJobSetOption(job, QV_JOB_OPTION_EVIDENCE, 1);
       QvJobSetResolver(job, packages_grew, nullptr);
@@ -260,9 +262,11 @@ TEST_P(JobFaults, StatusIsHonestAndNothingIsAppliedTwice) {
     if (status == QV_JOB_REFUSED || status == QV_JOB_FAILED || status == QV_JOB_CANCELLED) {
       EXPECT_EQ(applied, 0);
     }
-    if (!faulted) {
+    // A late answer of the job before can still be on the stream.
+    if (!faulted && !faulted_before) {
       EXPECT_EQ(status, QV_JOB_SUBMITTED);
     }
+    faulted_before = faulted.load();
     current = nullptr;
     QvJobDestroy(job);
   }

@@ -50,7 +50,17 @@ class Send {
  private:
   enum class Next { Stop, Restart, FreeRestart };
 
+  // The evidence before the submit is taken first in each attempt, ahead
+  // of its clear: the submit then always follows a field the server
+  // accepted, so that an earlier answer read late as the submit's (the
+  // stream carries no request id) reads as 900 without numbers, a "maybe",
+  // and never as a refusal.
   Next one_attempt(int32_t attempt) {
+    r_.evidence = {};
+    if (content_.evidence) {
+      if (const std::optional<Next> next = take_evidence(QV_EVIDENCE_PACKAGES_BEFORE, attempt))
+        return *next;
+    }
     for (const Step &step : plan_) {
       // Looked at again after the host's callback, which may take a while.
       if (!ended_by_host(job_, calls_, nullptr) && job_.progress)
@@ -58,10 +68,6 @@ class Send {
       if (ended_by_host(job_, calls_, nullptr)) {
         end_cancelled(step);
         return Next::Stop;
-      }
-      if (step.submit && content_.evidence) {
-        if (const std::optional<Next> next = take_evidence(QV_EVIDENCE_PACKAGES_BEFORE))
-          return *next;
       }
       Answer a;
       calls_.run(step, a);
@@ -90,10 +96,14 @@ class Send {
       end(Status::MaybeSubmitted, step, a);  // out, unanswered
     } else if (!a.ok) {
       // An answer came whose numbers could not be taken: a refusal leaves
-      // them empty; an acceptance without them is no answer to trust.
+      // them empty; an acceptance without them is an earlier call's answer
+      // read late, so the answers read before it, the evidence among them,
+      // may not be their own either.
       end(a.code == kAccepted ? Status::MaybeSubmitted : Status::Refused, step, a);
+      if (a.code == kAccepted) forget_evidence_before();
     } else {
       const bool stray = calls_.unrequested_waiting();
+      if (stray) forget_evidence_before();
       const bool counted = a.numbers[0] == static_cast<int32_t>(content_.numbers.size());
       if (a.code != kAccepted)
         end(stray ? Status::MaybeSubmitted : Status::Refused, step, a);
@@ -114,7 +124,7 @@ class Send {
   // host's resolver.
   void resolve() {
     if (ended_by_host(job_, calls_, nullptr)) return;
-    if (content_.evidence) take_evidence(QV_EVIDENCE_PACKAGES_AFTER);
+    if (content_.evidence) take_evidence(QV_EVIDENCE_PACKAGES_AFTER, r_.attempts);
     if (!job_.resolver) return;
     {
       // What the resolver may read through QvJobResult and QvJobEvidence.
@@ -134,13 +144,15 @@ class Send {
   }
 
   // Takes the two look-ups from which (packages, then details) on.  Before
-  // the submit, a look-up that failed on the connection ends the attempt as
-  // a failed field would; after a "maybe" it only leaves its evidence out.
-  // Nothing when the send goes on.
-  std::optional<Next> take_evidence(int32_t from) {
+  // the clear, a look-up that failed on the connection ends the attempt as
+  // the clear itself would (nothing of the job was sent); after a "maybe"
+  // it only leaves its evidence out.  Nothing when the send goes on.
+  std::optional<Next> take_evidence(int32_t from, int32_t attempt) {
     const bool before = from == QV_EVIDENCE_PACKAGES_BEFORE;
     const Step lookups[2] = {packages_lookup(), details_lookup(content_.numbers.front())};
     for (int i = 0; i < 2; ++i) {
+      if (job_.progress && !ended_by_host(job_, calls_, nullptr))
+        job_.progress(job_.handle, job_.progress_context, lookups[i].code(), attempt);
       Answer a;
       calls_.run(lookups[i], a);
       // Right after a drop the first call only reconnects: once more.
@@ -151,9 +163,14 @@ class Send {
         continue;
       }
       if (!before) continue;
-      return failed(lookups[i], a, false);
+      return failed(lookups[i], a, true);
     }
     return std::nullopt;
+  }
+
+  void forget_evidence_before() {
+    r_.evidence[QV_EVIDENCE_PACKAGES_BEFORE - 1].reset();
+    r_.evidence[QV_EVIDENCE_DETAILS_BEFORE - 1].reset();
   }
 
   void end(Status status, const Step &step, const Answer &a) {

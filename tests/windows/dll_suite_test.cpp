@@ -792,6 +792,54 @@ TEST_F(Dll, TwoSessionsOnTwoThreadsKeepTheirOwnLogins) {
   QvSessionDestroy(out);
 }
 
+// Two sessions of one account send jobs from two threads: the account's
+// lock keeps their fields apart, so the simulator takes every job whole;
+// a job it refuses at the submit (its dates the wrong way round) is
+// REFUSED, never "maybe".
+TEST_F(Dll, JobsOfOneAccountOnTwoSessionsNeverMixAndARefusalIsARefusal) {
+  const auto send = [](int thread, int &submitted) {
+    QvSession *s = QvSessionCreate();
+    Buffers mine;
+    if (QvTcpConnect(s, mine.message, "127.0.0.1", sim_port(), 5000, "", "", 0, "", "") != 1 ||
+        QvLogin_Request(s, "dll-suite", "", "demo", "demo123", "1.0") != 1 ||
+        QvLogin_Feedback(s, &mine.code, mine.message, mine.p1, mine.p2, mine.p3) != 1)
+      return;
+    for (int i = 0; i < 8; ++i) {
+      QvJob *job = QvJobCreate();
+      QvJobSetText(job, QV_JOB_PRODUCT, "1001", -1, QV_TEXT_GBK);
+      QvJobSetText(job, QV_JOB_CONTENT, "job", -1, QV_TEXT_GBK);
+      for (int k = 0; k <= i; ++k)
+        QvJobAddNumber(
+            job, ("13" + std::to_string(thread) + std::to_string(10000000 + i * 100 + k)).c_str());
+      submitted += QvSendJob(s, job, 2);
+      QvJobDestroy(job);
+    }
+    QvSessionDestroy(s);
+  };
+  int submitted[2] = {0, 0};
+  std::thread a(send, 5, std::ref(submitted[0]));
+  std::thread c(send, 6, std::ref(submitted[1]));
+  a.join();
+  c.join();
+  EXPECT_EQ(submitted[0] + submitted[1], 16);
+
+  connect_record();
+  log_in();
+  QvJob *job = QvJobCreate();
+  QvJobSetText(job, QV_JOB_PRODUCT, "1001", -1, QV_TEXT_GBK);
+  QvJobSetText(job, QV_JOB_CONTENT, "job", -1, QV_TEXT_GBK);
+  QvJobSetText(job, QV_JOB_BEGIN_DATE, "2099-01-02", -1, QV_TEXT_GBK);
+  QvJobSetText(job, QV_JOB_END_DATE, "2099-01-01", -1, QV_TEXT_GBK);
+  QvJobAddNumber(job, "13800000000");
+  EXPECT_EQ(QvSendJob(QvDefaultSession(), job, 2), 0);
+  int32_t status = 0, step = 0;
+  QvJobResult(job, &status, &step, nullptr, &b.code, b.message, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(status, QV_JOB_REFUSED) << b.message;
+  EXPECT_EQ(step, 299);
+  EXPECT_NE(b.code, QV_CODE_ACCEPTED);
+  QvJobDestroy(job);
+}
+
 // Caller memory as a host of either width may hand it over: at the top of
 // the address space (beyond 4 GiB for a 64-bit host, where a pointer cut to
 // 32 bits on its way would miss), each output exactly its documented size

@@ -104,8 +104,7 @@ class JobServer {
     switch (code) {
       case 100:
       case 2011:
-      case 2041:
-        return rec::make(900, "ok");
+      case 2041: return rec::make(900, "ok");
       case 298:
         draft_ = Draft{};
         draft_.open = true;
@@ -115,12 +114,9 @@ class JobServer {
         for (const std::string &n : job_numbers_) list += n + ",";
         return rec::make(900, list);
       }
-      case 128:
-        return rec::make(900, "rows of " + body);
-      case 299:
-        return submit();
-      default:
-        break;
+      case 128: return rec::make(900, "rows of " + body);
+      case 299: return submit();
+      default: break;
     }
     if (!draft_.open) return rec::make(409, "no open job");
     if (code != 202 && !draft_.fields.insert(code).second)

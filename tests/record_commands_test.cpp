@@ -885,10 +885,8 @@ const Bytes kOrderAnswer =
 // Whether the shared memory holds what `slot` receives from kOrderAnswer.
 bool shows(const SharedOutput &s, const Export &e, Slot slot) {
   switch (slot) {
-    case kCode:
-      return s.first_int() == kOrderCode;
-    case kMessage:
-      return std::strcmp(s.bytes, "body-text") == 0;
+    case kCode: return s.first_int() == kOrderCode;
+    case kMessage: return std::strcmp(s.bytes, "body-text") == 0;
     default: {
       const int i = slot - kOut1;
       if (e.out_kind == OutKind::Number) return s.first_int() == kAnswerNumbers[i];
@@ -1062,12 +1060,9 @@ struct FailureCase {
 
 const char *fault_name(Fault f) {
   switch (f) {
-    case Fault::PeerCloses:
-      return "PeerCloses";
-    case Fault::BeforeAnyConnect:
-      return "BeforeAnyConnect";
-    case Fault::BeforeInitialize:
-      return "BeforeInitialize";
+    case Fault::PeerCloses: return "PeerCloses";
+    case Fault::BeforeAnyConnect: return "BeforeAnyConnect";
+    case Fault::BeforeInitialize: return "BeforeInitialize";
   }
   return "";
 }

@@ -272,16 +272,11 @@ struct FailureCase {
 
 const char *fault_name(Fault f) {
   switch (f) {
-    case Fault::PeerCloses:
-      return "PeerCloses";
-    case Fault::PeerResets:
-      return "PeerResets";
-    case Fault::RecordCutShort:
-      return "RecordCutShort";
-    case Fault::NotConnected:
-      return "NotConnected";
-    case Fault::ReadTimesOut:
-      return "ReadTimesOut";
+    case Fault::PeerCloses: return "PeerCloses";
+    case Fault::PeerResets: return "PeerResets";
+    case Fault::RecordCutShort: return "RecordCutShort";
+    case Fault::NotConnected: return "NotConnected";
+    case Fault::ReadTimesOut: return "ReadTimesOut";
   }
   return "";
 }
@@ -295,16 +290,11 @@ Script failing_connection(const RecordCommand &c, Fault fault) {
   Script s = logged_in();
   const Bytes request = rec::make(c.code);
   switch (fault) {
-    case Fault::PeerCloses:
-      return s.expect(request).close();
-    case Fault::PeerResets:
-      return s.expect(request).reset();
-    case Fault::RecordCutShort:
-      return s.expect(request).send(kAccepted.substr(0, 1000)).close();
-    case Fault::NotConnected:
-      return s;
-    case Fault::ReadTimesOut:
-      return s.expect(request).stall();
+    case Fault::PeerCloses: return s.expect(request).close();
+    case Fault::PeerResets: return s.expect(request).reset();
+    case Fault::RecordCutShort: return s.expect(request).send(kAccepted.substr(0, 1000)).close();
+    case Fault::NotConnected: return s;
+    case Fault::ReadTimesOut: return s.expect(request).stall();
   }
   return s;
 }

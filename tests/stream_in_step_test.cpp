@@ -381,9 +381,7 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
       must = must || (threads_ == 1 && answered_whole(tag));
       if (ok) took(c, name, code == 900 && tag == p3, tag, msg, fields(code, {msg, p1, p2, p3}));
       break;
-    case kHeartbeat:
-      ok = Heartbeat();
-      break;
+    case kHeartbeat: ok = Heartbeat(); break;
     case kUdInfo:
       ok = GetUdInfo(&code, msg, p1, p2, p3);
       if (ok)
@@ -403,15 +401,9 @@ void StreamInStep::call(Caller &c, int kind, bool faults_off) {
       fx_pair(q.kind, q.req(&code, &length), [&](char *out) { return q.resp(out, code, length); });
       break;
     }
-    case kReLogin:
-      ok = ReLogin();
-      break;
-    case kFxReLogin:
-      ok = fxReLogin();
-      break;
-    default:
-      ok = wrong_way_round(c, kind, tag, name, msg, must);
-      break;
+    case kReLogin: ok = ReLogin(); break;
+    case kFxReLogin: ok = fxReLogin(); break;
+    default: ok = wrong_way_round(c, kind, tag, name, msg, must); break;
   }
   if (!ok && must && renewals == renewals_before)
     violation_.add(c.round, c.thread, c.index, name,

@@ -721,18 +721,12 @@ enum class QueryFault { NotConnected, HeaderCut, HeaderStalls, BodyCut, BodyStal
 
 const char *fault_name(QueryFault f) {
   switch (f) {
-    case QueryFault::NotConnected:
-      return "NotConnected";
-    case QueryFault::HeaderCut:
-      return "HeaderCut";
-    case QueryFault::HeaderStalls:
-      return "HeaderStalls";
-    case QueryFault::BodyCut:
-      return "BodyCut";
-    case QueryFault::BodyStalls:
-      return "BodyStalls";
-    case QueryFault::BodyTooLong:
-      return "BodyTooLong";
+    case QueryFault::NotConnected: return "NotConnected";
+    case QueryFault::HeaderCut: return "HeaderCut";
+    case QueryFault::HeaderStalls: return "HeaderStalls";
+    case QueryFault::BodyCut: return "BodyCut";
+    case QueryFault::BodyStalls: return "BodyStalls";
+    case QueryFault::BodyTooLong: return "BodyTooLong";
   }
   return "";
 }
@@ -754,8 +748,7 @@ TEST_P(XmlQueryFailure, RelogsInOnce) {
   const Bytes request = fx::header(q.code, 0);
   Script first = fx::logged_in();
   switch (fault) {
-    case QueryFault::NotConnected:
-      break;
+    case QueryFault::NotConnected: break;
     case QueryFault::HeaderCut:
       first.expect(request).send(fx::header(fx::kSuccess, 9).substr(0, 12)).close();
       break;

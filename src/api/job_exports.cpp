@@ -308,12 +308,8 @@ QV_API QvJobSetOption(QvJob *Job, int32_t Option, int32_t Value) {
       return false;
     }
     switch (Option) {
-      case QV_JOB_OPTION_CHECK:
-        c.check = Value != 0;
-        return true;
-      case QV_JOB_OPTION_EVIDENCE:
-        c.evidence = Value != 0;
-        return true;
+      case QV_JOB_OPTION_CHECK: c.check = Value != 0; return true;
+      case QV_JOB_OPTION_EVIDENCE: c.evidence = Value != 0; return true;
       case QV_JOB_OPTION_WAIT:
         if (Value < 0) {
           connection::refuse(3, "Argument 3 is a negative wait.");
@@ -321,9 +317,7 @@ QV_API QvJobSetOption(QvJob *Job, int32_t Option, int32_t Value) {
         }
         c.wait_ms = Value;
         return true;
-      default:
-        connection::refuse(2, "Argument 2 is no job option.");
-        return false;
+      default: connection::refuse(2, "Argument 2 is no job option."); return false;
     }
   });
 }

@@ -117,17 +117,10 @@ void record_failure(OutcomeKind kind, const Error &e, bool sent) {
 void exchange_failed(const Error &e, bool sent) {
   OutcomeKind kind = sent ? OutcomeKind::MaybeApplied : OutcomeKind::NotSent;
   switch (e.cause()) {
-    case Cause::NotInitialised:
-      kind = OutcomeKind::NotInitialised;
-      break;
-    case Cause::NotConnected:
-      kind = OutcomeKind::NotConnected;
-      break;
-    case Cause::TimedOut:
-      kind = OutcomeKind::TimedOut;
-      break;
-    default:
-      break;
+    case Cause::NotInitialised: kind = OutcomeKind::NotInitialised; break;
+    case Cause::NotConnected: kind = OutcomeKind::NotConnected; break;
+    case Cause::TimedOut: kind = OutcomeKind::TimedOut; break;
+    default: break;
   }
   record_failure(kind, e, sent);
 }
@@ -178,24 +171,15 @@ void relogin_failed(const Error &e) {
 
 const char *kind_name(OutcomeKind kind) {
   switch (kind) {
-    case OutcomeKind::Ok:
-      return "ok";
-    case OutcomeKind::Refused:
-      return "refused";
-    case OutcomeKind::NotInitialised:
-      return "not initialised";
-    case OutcomeKind::NotConnected:
-      return "not connected";
-    case OutcomeKind::ConnectFailed:
-      return "connect failed";
-    case OutcomeKind::NotSent:
-      return "not sent";
-    case OutcomeKind::MaybeApplied:
-      return "may have been applied";
-    case OutcomeKind::TimedOut:
-      return "timed out";
-    case OutcomeKind::Failed:
-      return "failed";
+    case OutcomeKind::Ok: return "ok";
+    case OutcomeKind::Refused: return "refused";
+    case OutcomeKind::NotInitialised: return "not initialised";
+    case OutcomeKind::NotConnected: return "not connected";
+    case OutcomeKind::ConnectFailed: return "connect failed";
+    case OutcomeKind::NotSent: return "not sent";
+    case OutcomeKind::MaybeApplied: return "may have been applied";
+    case OutcomeKind::TimedOut: return "timed out";
+    case OutcomeKind::Failed: return "failed";
   }
   return "?";
 }

@@ -38,22 +38,17 @@ connection::Path login_path(Route path, const std::string &kind) {
       return select_socks_version(kind) == SocksSettings::Version::Socks5
                  ? connection::Path::Socks5
                  : connection::Path::Socks4;
-    case Route::Http:
-      return connection::Path::Http;
-    case Route::Direct:
-      break;
+    case Route::Http: return connection::Path::Http;
+    case Route::Direct: break;
   }
   return connection::Path::Direct;
 }
 
 std::string_view failure_prefix(Route path) {
   switch (path) {
-    case Route::Socks:
-      return text::kSocksProxyFailed.gbk;
-    case Route::Http:
-      return text::kHttpProxyFailed.gbk;
-    case Route::Direct:
-      break;
+    case Route::Socks: return text::kSocksProxyFailed.gbk;
+    case Route::Http: return text::kHttpProxyFailed.gbk;
+    case Route::Direct: break;
   }
   return text::kDirectConnectFailed.gbk;
 }
@@ -144,15 +139,9 @@ bool connect(Session &session, Protocol protocol, const MessageBuffer &message,
   trace::event_if_on([&] { return connect_line(protocol, path, args); });
   bool ok = false;
   switch (path) {
-    case Route::Direct:
-      ok = direct_path(tcp, protocol, message, args);
-      break;
-    case Route::Socks:
-      ok = socks_path(session, protocol, message, args);
-      break;
-    case Route::Http:
-      ok = http_proxy_path(tcp, protocol, message, args);
-      break;
+    case Route::Direct: ok = direct_path(tcp, protocol, message, args); break;
+    case Route::Socks: ok = socks_path(session, protocol, message, args); break;
+    case Route::Http: ok = http_proxy_path(tcp, protocol, message, args); break;
   }
   if (!ok || !tcp.connected()) {
     // The earlier connection and its login go with a failed attempt, unless

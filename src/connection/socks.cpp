@@ -48,16 +48,11 @@ void socks4(Waits *w, platform::Socket &s, const SocksSettings &settings, const 
   receive_exact(w, s, reply, sizeof reply, deadline, text::kReadTimedOut);
   trace::event_if_on([&] { return "socks4: reply " + std::to_string(reply[1]); });
   switch (reply[1]) {
-    case 90:
-      return;
-    case 91:
-      fail(text::kSocks4Rejected);
-    case 92:
-      fail(text::kSocks4CannotConnect);
-    case 93:
-      fail(text::kSocks4UserIdMismatch);
-    default:
-      fail(text::kSocksUnknownError);
+    case 90: return;
+    case 91: fail(text::kSocks4Rejected);
+    case 92: fail(text::kSocks4CannotConnect);
+    case 93: fail(text::kSocks4UserIdMismatch);
+    default: fail(text::kSocksUnknownError);
   }
 }
 
@@ -73,24 +68,15 @@ void socks5_receive(Waits *w, platform::Socket &s, void *data, size_t size, Dead
 
 std::string_view socks5_reply_text(unsigned char code) {
   switch (code) {
-    case 1:
-      return text::kSocks5GeneralFailure;
-    case 2:
-      return text::kSocks5NotAllowed;
-    case 3:
-      return text::kSocks5NetworkUnreachable;
-    case 4:
-      return text::kSocks5HostUnreachable;
-    case 5:
-      return text::kSocks5Refused;
-    case 6:
-      return text::kSocks5TtlExpired;
-    case 7:
-      return text::kSocks5CommandNotSupported;
-    case 8:
-      return text::kSocks5AddressTypeNotSupported;
-    default:
-      return text::kSocksUnknownError;
+    case 1: return text::kSocks5GeneralFailure;
+    case 2: return text::kSocks5NotAllowed;
+    case 3: return text::kSocks5NetworkUnreachable;
+    case 4: return text::kSocks5HostUnreachable;
+    case 5: return text::kSocks5Refused;
+    case 6: return text::kSocks5TtlExpired;
+    case 7: return text::kSocks5CommandNotSupported;
+    case 8: return text::kSocks5AddressTypeNotSupported;
+    default: return text::kSocksUnknownError;
   }
 }
 
@@ -125,17 +111,10 @@ void socks5(Waits *w, platform::Socket &s, const std::string &host, int32_t port
   // is the server's.
   size_t rest = 0;
   switch (head[3]) {
-    case 1:
-      rest = 3 + 2;
-      break;
-    case 3:
-      rest = head[4] + 2u;
-      break;
-    case 4:
-      rest = 15 + 2;
-      break;
-    default:
-      fail(text::kSocks5UnknownAddressType);  // where the server's bytes begin is unknown
+    case 1: rest = 3 + 2; break;
+    case 3: rest = head[4] + 2u; break;
+    case 4: rest = 15 + 2; break;
+    default: fail(text::kSocks5UnknownAddressType);  // where the server's bytes begin is unknown
   }
   unsigned char skip[257 + 2];
   socks5_receive(w, s, skip, rest, deadline);

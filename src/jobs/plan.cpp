@@ -22,20 +22,22 @@ struct FieldRow {
 
 // Every field, in the order a send puts them.  The orders have no command
 // of their own: the three travel in one SubmitPQOrderSelect.
+// clang-format off
 constexpr FieldRow kFields[] = {
-    {QV_JOB_PRODUCT, "the product", &record::kSubmitPrdId, "SubmitPrdId"},
-    {QV_JOB_CONTENT, "the content", &record::kSubmitContent, "SubmitContent"},
-    {QV_JOB_PUSH_URL, "the push URL", &record::kSubmitPushURL, "SubmitPushURL"},
-    {QV_JOB_BEGIN_DATE, "the begin date", &record::kSubmitBgnDate, "SubmitBgnDate"},
-    {QV_JOB_END_DATE, "the end date", &record::kSubmitEndDate, "SubmitEndDate"},
-    {QV_JOB_BEGIN_TIME, "the begin time", &record::kSubmitBgnTime, "SubmitBgnTime"},
-    {QV_JOB_END_TIME, "the end time", &record::kSubmitEndTime, "SubmitEndTime"},
-    {QV_JOB_FILE_NAME, "the file name", &record::kSubmitTransFilename, "SubmitTransFilename"},
-    {QV_JOB_ORDER1, "order 1", nullptr, nullptr},
-    {QV_JOB_ORDER2, "order 2", nullptr, nullptr},
-    {QV_JOB_ORDER3, "order 3", nullptr, nullptr},
-    {QV_JOB_PERIOD, "the period", &record::kSubmitBgnDateEx, "SubmitBgnDateEx"},
+    {QV_JOB_PRODUCT,    "the product",    &record::kSubmitPrdId,         "SubmitPrdId"},
+    {QV_JOB_CONTENT,    "the content",    &record::kSubmitContent,       "SubmitContent"},
+    {QV_JOB_PUSH_URL,   "the push URL",   &record::kSubmitPushURL,       "SubmitPushURL"},
+    {QV_JOB_BEGIN_DATE, "the begin date", &record::kSubmitBgnDate,       "SubmitBgnDate"},
+    {QV_JOB_END_DATE,   "the end date",   &record::kSubmitEndDate,       "SubmitEndDate"},
+    {QV_JOB_BEGIN_TIME, "the begin time", &record::kSubmitBgnTime,       "SubmitBgnTime"},
+    {QV_JOB_END_TIME,   "the end time",   &record::kSubmitEndTime,       "SubmitEndTime"},
+    {QV_JOB_FILE_NAME,  "the file name",  &record::kSubmitTransFilename, "SubmitTransFilename"},
+    {QV_JOB_ORDER1,     "order 1",        nullptr,                       nullptr},
+    {QV_JOB_ORDER2,     "order 2",        nullptr,                       nullptr},
+    {QV_JOB_ORDER3,     "order 3",        nullptr,                       nullptr},
+    {QV_JOB_PERIOD,     "the period",     &record::kSubmitBgnDateEx,     "SubmitBgnDateEx"},
 };
+// clang-format on
 
 const FieldRow *row_of(int32_t field) {
   for (const FieldRow &row : kFields)

@@ -132,14 +132,9 @@ class Send {
       job_.result = r_;
     }
     switch (job_.resolver(job_.handle, job_.resolver_context)) {
-      case QV_RESOLVED_SUBMITTED:
-        r_.status = Status::Submitted;
-        break;
-      case QV_RESOLVED_NOT_SUBMITTED:
-        r_.status = Status::Failed;
-        break;
-      default:
-        break;
+      case QV_RESOLVED_SUBMITTED: r_.status = Status::Submitted; break;
+      case QV_RESOLVED_NOT_SUBMITTED: r_.status = Status::Failed; break;
+      default: break;
     }
   }
 

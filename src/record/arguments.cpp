@@ -27,16 +27,11 @@ bool is_number(Input in) { return in >= Input::Number0; }
 
 void *output(const Call &call, Output to) {
   switch (to) {
-    case Output::ResultCode:
-      return call.result_code;
-    case Output::Message:
-      return call.message;
-    case Output::Out0:
-      return call.outs[0];
-    case Output::Out1:
-      return call.outs[1];
-    case Output::Out2:
-      return call.outs[2];
+    case Output::ResultCode: return call.result_code;
+    case Output::Message: return call.message;
+    case Output::Out0: return call.outs[0];
+    case Output::Out1: return call.outs[1];
+    case Output::Out2: return call.outs[2];
   }
   return nullptr;
 }
@@ -63,12 +58,9 @@ int argument_position(const Command &cmd, const Call &call, Input in) {
 
 std::string_view output_name(Output to) {
   switch (to) {
-    case Output::ResultCode:
-      return "the result code";
-    case Output::Message:
-      return "the message buffer";
-    default:
-      return "an output";
+    case Output::ResultCode: return "the result code";
+    case Output::Message: return "the message buffer";
+    default: return "an output";
   }
 }
 
@@ -187,9 +179,7 @@ void hand_back(const Command &cmd, const Call &call, const CommandRecord &rec) {
     const Take &t = cmd.takes[i];
     void *to = output(call, t.to);
     switch (t.as) {
-      case As::Code:
-        *static_cast<int32_t *>(to) = rec.code();
-        break;
+      case As::Code: *static_cast<int32_t *>(to) = rec.code(); break;
       case As::Text: {
         Field f = t.field;
         if (cmd.has(kParam1WhenAccepted) && t.to == Output::Message && rec.code() == kAccepted &&
@@ -198,9 +188,7 @@ void hand_back(const Command &cmd, const Call &call, const CommandRecord &rec) {
         copy_text(static_cast<char *>(to), rec.text(f));
         break;
       }
-      case As::Number:
-        *static_cast<int32_t *>(to) = parse_number(rec.text(t.field));
-        break;
+      case As::Number: *static_cast<int32_t *>(to) = parse_number(rec.text(t.field)); break;
     }
   }
 }

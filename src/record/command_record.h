@@ -27,14 +27,10 @@ inline constexpr size_t kRecordSize = 2116;
 
 constexpr FieldLayout layout(Field f) {
   switch (f) {
-    case Field::Body:
-      return {kBodyOffset, kBodySize};
-    case Field::Param1:
-      return {kParam1Offset, kParamSize};
-    case Field::Param2:
-      return {kParam1Offset + kParamSize, kParamSize};
-    case Field::Param3:
-      return {kParam1Offset + 2 * kParamSize, kParamSize};
+    case Field::Body: return {kBodyOffset, kBodySize};
+    case Field::Param1: return {kParam1Offset, kParamSize};
+    case Field::Param2: return {kParam1Offset + kParamSize, kParamSize};
+    case Field::Param3: return {kParam1Offset + 2 * kParamSize, kParamSize};
   }
   return {0, 0};
 }

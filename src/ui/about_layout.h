@@ -28,14 +28,10 @@ struct Rgb {
 constexpr Rgb default_rgb(SystemColour colour) {
   switch (colour) {
     case SystemColour::ButtonFace:
-    case SystemColour::Menu:
-      return {0xf0, 0xf0, 0xf0};
-    case SystemColour::HotLight:
-      return {0x00, 0x66, 0xcc};
-    case SystemColour::Window:
-      return {0xff, 0xff, 0xff};
-    case SystemColour::WindowText:
-      return {0x00, 0x00, 0x00};
+    case SystemColour::Menu: return {0xf0, 0xf0, 0xf0};
+    case SystemColour::HotLight: return {0x00, 0x66, 0xcc};
+    case SystemColour::Window: return {0xff, 0xff, 0xff};
+    case SystemColour::WindowText: return {0x00, 0x00, 0x00};
   }
   return {0, 0, 0};
 }

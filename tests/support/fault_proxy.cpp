@@ -55,16 +55,12 @@ void FaultProxy::serve(int client) {
     handshake = kCut;
   }
   switch (handshake) {
-    case kGrant:
-      relay(client);
-      break;
+    case kGrant: relay(client); break;
     case kRefuse:
       peer::write_all(client, kRefused);
       watch(client, ("tunnel " + std::to_string(tunnel) + ", refused with 502").c_str());
       break;
-    case kHang:
-      stop.wait(client, POLLRDHUP);
-      break;
+    case kHang: stop.wait(client, POLLRDHUP); break;
     case kDrip: {
       size_t i = 0;
       for (; i < kDrippedBytes; ++i)

@@ -44,24 +44,18 @@ constexpr Millis kPollInterval{10};
 
 const char *program_name(ProxyServer server) {
   switch (server) {
-    case ProxyServer::Dante:
-      return "danted";
-    case ProxyServer::Microsocks:
-      return "microsocks";
-    case ProxyServer::Tinyproxy:
-      return "tinyproxy";
+    case ProxyServer::Dante: return "danted";
+    case ProxyServer::Microsocks: return "microsocks";
+    case ProxyServer::Tinyproxy: return "tinyproxy";
   }
   return "";
 }
 
 const char *package_name(ProxyServer server) {
   switch (server) {
-    case ProxyServer::Dante:
-      return "dante-server";
-    case ProxyServer::Microsocks:
-      return "microsocks";
-    case ProxyServer::Tinyproxy:
-      return "tinyproxy";
+    case ProxyServer::Dante: return "dante-server";
+    case ProxyServer::Microsocks: return "microsocks";
+    case ProxyServer::Tinyproxy: return "tinyproxy";
   }
   return "";
 }
@@ -134,12 +128,9 @@ bool wait_exit(pid_t pid, int limit_ms) {
 
 const char *proxy_server_name(ProxyServer server) {
   switch (server) {
-    case ProxyServer::Dante:
-      return "Dante";
-    case ProxyServer::Microsocks:
-      return "microsocks";
-    case ProxyServer::Tinyproxy:
-      return "tinyproxy";
+    case ProxyServer::Dante: return "Dante";
+    case ProxyServer::Microsocks: return "microsocks";
+    case ProxyServer::Tinyproxy: return "tinyproxy";
   }
   return "";
 }
@@ -229,12 +220,8 @@ bool RealProxy::launch(const std::string &program) {
     case ProxyServer::Dante:
       args = {program, "-f", conf, "-N", "1", "-p", (dir / "danted.pid").string()};
       break;
-    case ProxyServer::Microsocks:
-      args = {program, "-i", "127.0.0.1", "-p", port};
-      break;
-    case ProxyServer::Tinyproxy:
-      args = {program, "-d", "-c", conf};
-      break;
+    case ProxyServer::Microsocks: args = {program, "-i", "127.0.0.1", "-p", port}; break;
+    case ProxyServer::Tinyproxy: args = {program, "-d", "-c", conf}; break;
   }
   std::vector<char *> argv;
   for (std::string &a : args) argv.push_back(a.data());

@@ -142,16 +142,11 @@ std::string element(const Bytes &body, const std::string &name) {
 
 const char *query_element(int32_t code) {
   switch (code) {
-    case 10101:
-      return "states";
-    case 10102:
-      return "types";
-    case 10106:
-      return "rule";
-    case 10127:
-      return "notify";
-    default:
-      return nullptr;
+    case 10101: return "states";
+    case 10102: return "types";
+    case 10106: return "rule";
+    case 10127: return "notify";
+    default: return nullptr;
   }
 }
 
@@ -258,15 +253,9 @@ TaggingServer::Answer TaggingServer::answer(const Bytes &request, long serial) c
       a.tag = rec::body(request);
       a.bytes = rec::make(900, a.tag + at, rec::param(request, 1));
       break;
-    case 105:
-      a.bytes = rec::make(105, "hb" + at);
-      break;
-    case 107:
-      a.bytes = rec::make(900, "ud" + at, "ud1", "ud2", "ud3");
-      break;
-    default:
-      a.bytes = rec::make(999, "unknown" + at);
-      break;
+    case 105: a.bytes = rec::make(105, "hb" + at); break;
+    case 107: a.bytes = rec::make(900, "ud" + at, "ud1", "ud2", "ud3"); break;
+    default: a.bytes = rec::make(999, "unknown" + at); break;
   }
   return a;
 }
@@ -301,20 +290,14 @@ bool TaggingServer::deliver(int fd, const Answer &a, int fault, long serial) con
           return false;
       return peer::write_all(fd, std::string_view(b).substr(i));
     }
-    case kClose:
-      peer::write_all(fd, b.substr(0, part));
-      return false;
+    case kClose: peer::write_all(fd, b.substr(0, part)); return false;
     case kReset:
       peer::write_all(fd, b.substr(0, part));
       peer::arm_reset(fd);
       return false;
-    case kStall:
-      stop.wait(fd, POLLRDHUP);
-      return false;
-    case kExtra:
-      return peer::write_all(fd, b + a.stray);
-    default:
-      return peer::write_all(fd, b);
+    case kStall: stop.wait(fd, POLLRDHUP); return false;
+    case kExtra: return peer::write_all(fd, b + a.stray);
+    default: return peer::write_all(fd, b);
   }
 }
 

@@ -166,13 +166,11 @@ std::string verdict(int32_t status, const StepResult &r, const Resolution &resol
              output("Step") + "): nothing submitted";
     case QV_JOB_FAILED:
       return "failed at call " + output("Step") + ": not submitted, safe to send again" + resolved;
-    case QV_JOB_CANCELLED:
-      return "cancelled before the submit was out: not submitted";
+    case QV_JOB_CANCELLED: return "cancelled before the submit was out: not submitted";
     case QV_JOB_MAYBE_SUBMITTED:
       return "MAYBE SUBMITTED: the submit went out and its answer did not come back. Do not "
              "send it again before looking it up (the evidence above, AllInfoPackId, LastDetails)";
-    default:
-      return "ended without a status";
+    default: return "ended without a status";
   }
 }
 

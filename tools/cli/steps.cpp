@@ -81,22 +81,12 @@ class LineSplitter {
       }
       const char e = line_[pos_++];
       switch (e) {
-        case 'n':
-          w += '\n';
-          break;
-        case 'r':
-          w += '\r';
-          break;
-        case 't':
-          w += '\t';
-          break;
+        case 'n': w += '\n'; break;
+        case 'r': w += '\r'; break;
+        case 't': w += '\t'; break;
         case '"':
-        case '\\':
-          w += e;
-          break;
-        default:
-          w += '\\';
-          w += e;
+        case '\\': w += e; break;
+        default: w += '\\'; w += e;
       }
     }
   }

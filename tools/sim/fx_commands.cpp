@@ -80,17 +80,10 @@ FxReply answer_fx(PlatformState &state, Session &session, int32_t code, std::str
     if (!session.account) return plain(kFxNotLoggedIn, texts::kNotLoggedIn);
     std::string text;
     switch (code) {
-      case 10101:
-        text = texts::kMsgStates;
-        break;
-      case 10102:
-        text = texts::kInfoTypes;
-        break;
-      case 10106:
-        text = texts::kNumberPatterns;
-        break;
-      default:
-        text = queries::notices_text(*session.account);
+      case 10101: text = texts::kMsgStates; break;
+      case 10102: text = texts::kInfoTypes; break;
+      case 10106: text = texts::kNumberPatterns; break;
+      default: text = queries::notices_text(*session.account);
     }
     return document({{q.element, std::move(text)}});
   }

@@ -28,12 +28,9 @@ const Product *find_product(std::string_view id) {
 
 std::string_view kind_name(ProductKind kind) {
   switch (kind) {
-    case ProductKind::Sms:
-      return "SMS";
-    case ProductKind::Mms:
-      return "MMS";
-    case ProductKind::WapPush:
-      return "WAP";
+    case ProductKind::Sms: return "SMS";
+    case ProductKind::Mms: return "MMS";
+    case ProductKind::WapPush: return "WAP";
   }
   return "?";
 }

@@ -333,17 +333,13 @@ namespace {
 bool secret_field(int32_t code, record::Field f) {
   using F = record::Field;
   switch (code) {
-    case 100:
-      return f == F::Param2;
+    case 100: return f == F::Param2;
     case 110:
-    case 119:
-      return f != F::Body;
+    case 119: return f != F::Body;
     case 111:
     case 1110:
-    case 1111:
-      return f == F::Param1;
-    default:
-      return false;
+    case 1111: return f == F::Param1;
+    default: return false;
   }
 }
 

@@ -67,10 +67,8 @@ bool read_profile_string(const std::string &path, const char *section, const cha
   std::string text;
   std::string_view value;
   switch (read_whole_file(path, text)) {
-    case Read::Failed:
-      return false;
-    case Read::Missing:
-      break;
+    case Read::Failed: return false;
+    case Read::Missing: break;
     case Read::Done:
       value = find_profile_value(text, section ? section : "", key ? key : "")
                   .value_or(std::string_view());

@@ -42,16 +42,11 @@ std::wstring wide(const text::FixedText *t) { return wide_from_gbk(t->gbk); }
 
 int system_index(SystemColour colour) {
   switch (colour) {
-    case SystemColour::ButtonFace:
-      return COLOR_BTNFACE;
-    case SystemColour::Menu:
-      return COLOR_MENU;
-    case SystemColour::HotLight:
-      return COLOR_HOTLIGHT;
-    case SystemColour::Window:
-      return COLOR_WINDOW;
-    case SystemColour::WindowText:
-      return COLOR_WINDOWTEXT;
+    case SystemColour::ButtonFace: return COLOR_BTNFACE;
+    case SystemColour::Menu: return COLOR_MENU;
+    case SystemColour::HotLight: return COLOR_HOTLIGHT;
+    case SystemColour::Window: return COLOR_WINDOW;
+    case SystemColour::WindowText: return COLOR_WINDOWTEXT;
   }
   return COLOR_WINDOW;
 }

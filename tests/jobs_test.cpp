@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -320,6 +322,57 @@ TEST(JobAccounts, DisconnectBetweenCallsEndsTheJob) {
   EXPECT_EQ(server.applied("between"), 1);
   QvJobDestroy(job);
   QvSessionDestroy(session);
+}
+
+// A job waiting for its account, held by another session's job, ends when
+// its own session is destroyed, without waiting for the holder.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool open = false;
+};
+
+void QV_CALL hold_at_content(QvJob *, void *context, int32_t step, int32_t) {
+  if (step != 204) return;
+  Gate &gate = *static_cast<Gate *>(context);
+  std::unique_lock<std::mutex> lock(gate.mutex);
+  gate.entered = true;
+  gate.changed.notify_all();
+  gate.changed.wait(lock, [&] { return gate.open; });
+}
+
+TEST(JobAccounts, DestroyingASessionEndsItsJobsWaitForTheAccount) {
+  JobServer server([](int32_t) { return Fault::None; });
+  QvSession *holding = logged_in(server.port());
+  QvSession *waiting = logged_in(server.port());
+  QvJob *holder = make_job("holder", 2);
+  QvJob *waiter = make_job("waiter", 2);
+  Gate gate;
+  ASSERT_TRUE(QvJobSetProgress(holder, hold_at_content, &gate));
+  std::thread first([&] { EXPECT_TRUE(QvSendJob(holding, holder, 1)); });
+  {
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    gate.changed.wait(lock, [&] { return gate.entered; });
+  }
+  std::thread second([&] { EXPECT_FALSE(QvSendJob(waiting, waiter, 1)); });
+  // No event says that the second job waits: give it the time to get there.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(QvSessionDestroy(waiting));
+  second.join();  // while the holder still holds the account
+  const int32_t status = status_of(waiter);
+  EXPECT_TRUE(status == QV_JOB_CANCELLED || status == 0) << status;
+  {
+    const std::lock_guard<std::mutex> lock(gate.mutex);
+    gate.open = true;
+  }
+  gate.changed.notify_all();
+  first.join();
+  EXPECT_EQ(server.applied("holder"), 1);
+  EXPECT_EQ(server.applied("waiter"), 0);
+  QvJobDestroy(holder);
+  QvJobDestroy(waiter);
+  QvSessionDestroy(holding);
 }
 
 // Handles and texts: each bad argument is refused at once, naming itself,

@@ -92,8 +92,9 @@ std::string account_of(connection::Session &session) {
 // each is locked, traced and recorded as the export is.
 class SessionCalls : public jobs::Calls {
  public:
-  explicit SessionCalls(connection::Session &session)
-      : session_(session), interrupts_(session.waits.interrupts_requested()) {}
+  // interrupts: the session's count when the send began.
+  SessionCalls(connection::Session &session, uint64_t interrupts)
+      : session_(session), interrupts_(interrupts) {}
 
   void run(const jobs::Step &step, jobs::Answer &a) override {
     record::Call call;
@@ -112,7 +113,8 @@ class SessionCalls : public jobs::Calls {
   }
 
   // A disconnect or destroy pending now, or one that came and went since
-  // the send began (between two of its calls).
+  // the send began (while it waited for its account, or between two of
+  // its calls).
   bool host_ended() override {
     return session_.disconnect_requested() || session_.waits.interrupts_requested() != interrupts_;
   }
@@ -179,11 +181,17 @@ bool send_job(connection::Session &session, jobs::Job &job, int32_t attempts, jo
     out = r;
     return false;
   }
+  // A cancel, or a destroy or disconnect of the session, ends the wait for
+  // the account as it would end a call.
+  const uint64_t interrupts = session.waits.interrupts_requested();
+  const auto ended = [&] {
+    return job.cancelled.load() || session.waits.interrupts_requested() != interrupts;
+  };
   jobs::AccountHold hold;
-  switch (hold.take(account_of(session), sending.content.wait_ms, job.cancelled)) {
+  switch (hold.take(account_of(session), sending.content.wait_ms, ended)) {
     case jobs::AccountLocks::Taken::Yes: {
       sending.on_the_wire();
-      SessionCalls calls(session);
+      SessionCalls calls(session, interrupts);
       jobs::send(job, sending.content, plan.steps, calls, attempts > 0 ? attempts : 2, r);
       break;
     }

@@ -1,20 +1,23 @@
 #include "jobs/account_locks.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace qv::jobs {
 
 AccountLocks::Taken AccountLocks::take(const std::string &account, int32_t wait_ms,
-                                       const std::atomic<bool> &cancelled) {
+                                       const Ended &ended) {
+  using Clock = std::chrono::steady_clock;
   std::unique_lock<std::mutex> lock(mutex_);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
   while (held_.count(account) != 0) {
-    if (cancelled.load()) return Taken::Cancelled;
+    if (ended()) return Taken::Cancelled;
     if (wait_ms <= 0) return Taken::Busy;
-    if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && held_.count(account) != 0)
-      return cancelled.load() ? Taken::Cancelled : Taken::TimedOut;
+    const auto now = Clock::now();
+    if (now >= deadline) return Taken::TimedOut;
+    changed_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(kLookMs)));
   }
-  if (cancelled.load()) return Taken::Cancelled;
+  if (ended()) return Taken::Cancelled;
   held_.insert(account);
   return Taken::Yes;
 }

@@ -5,9 +5,9 @@
 // nowhere on the path of any other exchange.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -19,9 +19,12 @@ class AccountLocks {
   enum class Taken { Yes, Busy, TimedOut, Cancelled };
 
   // Takes the account, waiting at most wait_ms for the job that holds it
-  // (0: not at all) and giving up as soon as cancelled is set and wake()
-  // is called.
-  Taken take(const std::string &account, int32_t wait_ms, const std::atomic<bool> &cancelled);
+  // (0: not at all) and giving up once ended() says so: at once after
+  // wake(), and otherwise within kLookMs (a destroy or disconnect of the
+  // session, which knows nothing of accounts).
+  using Ended = std::function<bool()>;
+  static constexpr int kLookMs = 50;
+  Taken take(const std::string &account, int32_t wait_ms, const Ended &ended);
   void give_back(const std::string &account);
   // A cancel: every waiter looks at its flag again.
   void wake();
@@ -43,10 +46,9 @@ class AccountHold {
   ~AccountHold() {
     if (held_) account_locks().give_back(account_);
   }
-  AccountLocks::Taken take(std::string account, int32_t wait_ms,
-                           const std::atomic<bool> &cancelled) {
+  AccountLocks::Taken take(std::string account, int32_t wait_ms, const AccountLocks::Ended &ended) {
     account_ = std::move(account);
-    const AccountLocks::Taken taken = account_locks().take(account_, wait_ms, cancelled);
+    const AccountLocks::Taken taken = account_locks().take(account_, wait_ms, ended);
     held_ = taken == AccountLocks::Taken::Yes;
     return taken;
   }

@@ -227,19 +227,12 @@ class LibraryJob {
   char message_[QV_BODY_BUFFER_SIZE];
 };
 
-// The floor: the same seven records built, written and answered, with the
-// answer's Body taken out as a caller receives it.
-class RawJob {
+// One record written and answered on a raw socket, the answer's Body
+// taken out as a caller receives it: the floor's exchange.
+class RawExchange {
  public:
-  RawJob(qvbench::RawRecordClient &client, const JobFields &job) : client_(client), job_(job) {}
-  bool operator()() {
-    return exchange(298, {}) && exchange(201, job_.product) && exchange(202, job_.numbers) &&
-           exchange(204, job_.content) && exchange(206, job_.begin_date) &&
-           exchange(207, job_.end_date) && exchange(299, {});
-  }
-
- private:
-  bool exchange(int32_t code, std::string_view body) {
+  explicit RawExchange(qvbench::RawRecordClient &client) : client_(client) {}
+  bool operator()(int32_t code, std::string_view body) {
     qvbench::encode_record(request_, code, body, {});
     if (!client_.exchange(request_, reply_) || qvbench::record_code(reply_) != QV_CODE_ACCEPTED)
       return false;
@@ -247,10 +240,27 @@ class RawJob {
     benchmark::DoNotOptimize(message_);
     return true;
   }
+  const Record &reply() const { return reply_; }
+
+ private:
   qvbench::RawRecordClient &client_;
-  const JobFields &job_;
   Record request_{}, reply_{};
   char message_[QV_BODY_BUFFER_SIZE];
+};
+
+// The floor: the same seven records built, written and answered.
+class RawJob {
+ public:
+  RawJob(qvbench::RawRecordClient &client, const JobFields &job) : exchange_(client), job_(job) {}
+  bool operator()() {
+    return exchange_(298, {}) && exchange_(201, job_.product) && exchange_(202, job_.numbers) &&
+           exchange_(204, job_.content) && exchange_(206, job_.begin_date) &&
+           exchange_(207, job_.end_date) && exchange_(299, {});
+  }
+
+ private:
+  RawExchange exchange_;
+  const JobFields &job_;
 };
 
 // The whole job in one QvSendJob (its SubmitTelNum and the three numbers of
@@ -295,36 +305,29 @@ class LibrarySender {
 // answer's Body and the submit's numbers taken out.
 class RawSender {
  public:
-  RawSender(qvbench::RawRecordClient &client, const JobFields &job) : client_(client), job_(job) {}
+  RawSender(qvbench::RawRecordClient &client, const JobFields &job)
+      : exchange_(client), job_(job) {}
   bool operator()() {
-    return exchange(298, {}) && exchange(201, job_.product) && exchange(202, job_.numbers) &&
-           exchange(203, "100") && exchange(204, job_.content) && exchange(206, job_.begin_date) &&
-           exchange(207, job_.end_date) && exchange(299, {}) && numbers_taken();
+    return exchange_(298, {}) && exchange_(201, job_.product) && exchange_(202, job_.numbers) &&
+           exchange_(203, "100") && exchange_(204, job_.content) &&
+           exchange_(206, job_.begin_date) && exchange_(207, job_.end_date) && exchange_(299, {}) &&
+           numbers_taken();
   }
 
  private:
-  bool exchange(int32_t code, std::string_view body) {
-    qvbench::encode_record(request_, code, body, {});
-    if (!client_.exchange(request_, reply_) || qvbench::record_code(reply_) != QV_CODE_ACCEPTED)
-      return false;
-    qvbench::take_text(reply_.data() + qvbench::kBodyOffset, qvbench::kBodySize, message_);
-    benchmark::DoNotOptimize(message_);
-    return true;
-  }
   bool numbers_taken() {
     for (size_t i = 0; i < 3; ++i) {
       char text[qvbench::kParamSize + 1];
-      qvbench::take_text(reply_.data() + qvbench::kParam1Offset + i * qvbench::kParamSize,
-                         qvbench::kParamSize, text);
+      qvbench::take_text(
+          exchange_.reply().data() + qvbench::kParam1Offset + i * qvbench::kParamSize,
+          qvbench::kParamSize, text);
       numbers_[i] = std::atoi(text);
     }
     benchmark::DoNotOptimize(numbers_);
     return numbers_[0] == 100;
   }
-  qvbench::RawRecordClient &client_;
+  RawExchange exchange_;
   const JobFields &job_;
-  Record request_{}, reply_{};
-  char message_[QV_BODY_BUFFER_SIZE];
   int numbers_[3] = {};
 };
 

@@ -3,12 +3,16 @@
 // and breaks a seeded share of its exchanges: the server never applies a
 // job twice nor takes a field twice within one job, and the status the
 // library reports is never more than the stream could tell.
+//   QUORVEX_PROPERTY_SEED    added to each case's seed (default 0)
+//   QUORVEX_PROPERTY_ROUNDS  jobs per case (default 30)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -203,7 +207,10 @@ int32_t QV_CALL packages_grew(QvJob *job, void *) {
 class JobFaults : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(JobFaults, StatusIsHonestAndNothingIsAppliedTwice) {
-  const unsigned seed = GetParam();
+  const char *offset = std::getenv("QUORVEX_PROPERTY_SEED");
+  const char *rounds_text = std::getenv("QUORVEX_PROPERTY_ROUNDS");
+  const unsigned seed = GetParam() + (offset ? static_cast<unsigned>(std::atoi(offset)) : 0U);
+  const int rounds = rounds_text ? std::atoi(rounds_text) : 30;
   std::mt19937 random(seed);  // the server's picks, under pick_mutex
   std::mt19937 sizes(seed);   // the jobs' sizes, on this thread
   std::atomic<bool> faults{false};
@@ -238,7 +245,9 @@ TEST_P(JobFaults, StatusIsHonestAndNothingIsAppliedTwice) {
   faults = true;
   const bool resolve = seed % 2 == 0;
   bool faulted_before = false;
-  for (int i = 0; i < 30; ++i) {
+  std::map<int32_t, int> by_status;
+  int faults_seen = 0;
+  for (int i = 0; i < rounds; ++i) {
     const std::string tag = std::to_string(seed) + "x" + std::to_string(i);
     QvJob *job = make_job(tag, 1 + static_cast<int>(sizes() % 300));
     if (resolve) {
@@ -265,10 +274,18 @@ TEST_P(JobFaults, StatusIsHonestAndNothingIsAppliedTwice) {
       EXPECT_EQ(status, QV_JOB_SUBMITTED);
     }
     faulted_before = faulted.load();
+    faults_seen += faulted ? 1 : 0;
+    ++by_status[status];
     current = nullptr;
     QvJobDestroy(job);
   }
   EXPECT_EQ(server.problems(), std::vector<std::string>{});
+  std::printf(
+      "seed %u: %d jobs, %d with faults; submitted %d, refused %d, failed %d, maybe %d, "
+      "cancelled %d; server problems %zu\n",
+      seed, rounds, faults_seen, by_status[QV_JOB_SUBMITTED], by_status[QV_JOB_REFUSED],
+      by_status[QV_JOB_FAILED], by_status[QV_JOB_MAYBE_SUBMITTED], by_status[QV_JOB_CANCELLED],
+      server.problems().size());
   QvSessionDestroy(session);
 }
 

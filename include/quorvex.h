@@ -951,7 +951,11 @@ QV_EXPORT QvSession *QV_CALL QvDefaultSession(void);
  * count of the job's numbers, and no further bytes were already waiting
  * after that answer; QV_JOB_REFUSED only when it was answered another code
  * and nothing was waiting after it.  Any other answer to the submit, or
- * none, is QV_JOB_MAYBE_SUBMITTED.
+ * none, is QV_JOB_MAYBE_SUBMITTED.  (Waiting bytes are seen once they have
+ * arrived: a second answer that a server sends so late that it arrives
+ * after later requests went out, and only then, can still make the last
+ * field's answer read as the submit's; nothing on this stream tells them
+ * apart.)
  *
  * Resolving "maybe submitted".  The library neither reads nor checks the
  * server's reply texts.  With QV_JOB_OPTION_EVIDENCE, the sender takes
@@ -960,9 +964,11 @@ QV_EXPORT QvSession *QV_CALL QvDefaultSession(void);
  * connection is back after a "maybe"; QvJobEvidence hands them over.  (The
  * look-ups go first so that the submit always follows a field the server
  * accepted: an earlier answer read late as the submit's then reads as 900
- * without numbers, a "maybe", never as a refusal; and the evidence taken
- * before is dropped when the submit's answer shows the stream out of
- * step.)  A resolver set with
+ * without numbers, a "maybe", never as a refusal.)  Only a reply coded
+ * 900 is kept.  The evidence taken before is kept after a "maybe" only
+ * when the submit went unanswered: an answer that was read but could not
+ * be proven the submit's may mean the stream was out of step, and the
+ * replies read before it may not be their own.  A resolver set with
  * QvJobSetResolver, a host's function that knows its server's formats,
  * is then called with the job: it answers QV_RESOLVED_SUBMITTED (the job
  * ends QV_JOB_SUBMITTED), QV_RESOLVED_NOT_SUBMITTED (QV_JOB_FAILED: safe
@@ -1144,8 +1150,8 @@ QV_API QvJobCancel(QvJob *Job);
  * message, written with its terminating zero into Buffer when it fits
  * Size bytes.  Returns its length in bytes without the terminator (so a
  * result of Size or more means it did not fit and nothing was written),
- * or -1 when that evidence was not taken (the option off, no "maybe", or
- * its query failed). */
+ * or -1 when that evidence was not taken (the option off, no "maybe", its
+ * query failed or was not answered 900) or was dropped (see above). */
 QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
                                         int32_t Size);
 

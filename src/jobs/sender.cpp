@@ -97,19 +97,21 @@ class Send {
     } else if (!a.ok) {
       // An answer came whose numbers could not be taken: a refusal leaves
       // them empty; an acceptance without them is an earlier call's answer
-      // read late, so the answers read before it, the evidence among them,
-      // may not be their own either.
+      // read late.
       end(a.code == kAccepted ? Status::MaybeSubmitted : Status::Refused, step, a);
-      if (a.code == kAccepted) forget_evidence_before();
     } else {
       const bool stray = calls_.unrequested_waiting();
-      if (stray) forget_evidence_before();
       const bool counted = a.numbers[0] == static_cast<int32_t>(content_.numbers.size());
       if (a.code != kAccepted)
         end(stray ? Status::MaybeSubmitted : Status::Refused, step, a);
       else
         end(!stray && counted ? Status::Submitted : Status::MaybeSubmitted, step, a);
     }
+    // A "maybe" on an answer that was read means the stream may have been
+    // out of step: the answers read before it, the evidence among them, may
+    // not be their own either.  Only a submit left unanswered (its
+    // connection closed since) keeps the evidence taken before it.
+    if (r_.status == Status::MaybeSubmitted && a.code != -1) forget_evidence_before();
     if (r_.status == Status::Submitted) {
       r_.recipients = a.numbers[0];
       r_.charged = a.numbers[1];
@@ -154,7 +156,8 @@ class Send {
       if (!a.ok && !a.outcome.sent && logged_in_again(a) && !ended_by_host(job_, calls_, &a))
         calls_.run(lookups[i], a);
       if (a.ok) {
-        r_.evidence[from - 1 + i] = std::string(a.message.data());
+        // A refused query is no evidence; the job goes on without it.
+        if (a.code == kAccepted) r_.evidence[from - 1 + i] = std::string(a.message.data());
         continue;
       }
       if (!before) continue;

@@ -35,6 +35,8 @@ packages=(
   # Hardening: libFuzzer from clang, and valgrind for the demo; the house
   # rules: clang-format and clang-tidy.
   clang libclang-rt-14-dev valgrind clang-format-14 clang-tidy-14
+  # The check of the library's exports against their baseline.
+  abigail-tools
   # The Windows DLLs, and Wine to test them.
   "${mingw_packages[@]}" wine wine32:i386 wine64
   # The 32-bit Linux build of the library and its threaded tests under

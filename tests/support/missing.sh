@@ -10,7 +10,7 @@
 #   quorvex_missing_lib=1; . missing.sh      defines the functions only
 # The components, each the Debian package or tool behind it:
 quorvex_components="wine wine32 mingw googletest linux32 xvfb gtk dante microsocks tinyproxy
-mono fpc lazbuild nuget python3-clang wheels debs"
+mono fpc lazbuild nuget python3-clang wheels debs abigail-tools"
 
 quorvex_known_component() {
   case " $(echo $quorvex_components) " in *" $1 "*) return 0 ;; esac

@@ -63,19 +63,6 @@ qv_bool run(connection::Session &session, const record::Command &command, const 
       session, [&] { return record::execute(session, command, call); }, where);
 }
 
-qv_bool run(connection::Session &session, const record::Command &command, int32_t *code,
-            char *message, const char *t0, const char *t1, const char *t2, const char *t3,
-            Where where) {
-  return run(session, command, {.result_code = code, .message = message, .texts = {t0, t1, t2, t3}},
-             where);
-}
-
-qv_bool run_numbers_out(connection::Session &session, const record::Command &command, int32_t *code,
-                        char *message, int32_t *n1, int32_t *n2, int32_t *n3, Where where) {
-  return run(session, command, {.result_code = code, .message = message, .outs = {n1, n2, n3}},
-             where);
-}
-
 qv_bool connect_export(connection::Session &session, connection::Protocol protocol, char *Message,
                        const char *Host, int32_t Port, int32_t Timeout, const char *ProxyKind,
                        const char *ProxyHost, int32_t ProxyPort, const char *ProxyUser,

@@ -25,14 +25,6 @@ QvSession *default_handle();
 // Runs one record command on the session under its call lock.
 qv_bool run(connection::Session &session, const record::Command &command, const record::Call &call,
             Where where = __builtin_FUNCTION());
-// The common shapes: code and message, plus input texts; code and message,
-// plus three numbers out.
-qv_bool run(connection::Session &session, const record::Command &command, int32_t *code,
-            char *message, const char *t0 = nullptr, const char *t1 = nullptr,
-            const char *t2 = nullptr, const char *t3 = nullptr, Where where = __builtin_FUNCTION());
-qv_bool run_numbers_out(connection::Session &session, const record::Command &command, int32_t *code,
-                        char *message, int32_t *n1, int32_t *n2, int32_t *n3,
-                        Where where = __builtin_FUNCTION());
 
 // TcpConnect and fxTcpConnect: the session's connect of protocol, its
 // failure classified for the host's last-outcome query.

@@ -1,6 +1,6 @@
 // The sessions' own exports, and the wrappers of every export that acts on
-// a session (session_exports.inc, generated): the classic export on the
-// default session, its Qv twin on the session given first.
+// a session (the rows of session_exports.def, generated): the classic
+// export on the default session, its Qv twin on the session given first.
 #include "quorvex.h"
 
 #include <atomic>
@@ -33,7 +33,27 @@ void note_session(uint64_t number, const char *what) noexcept {
 
 }  // namespace
 
-#include "api/session_exports.inc"
+// Each body wrapped in its exports: the classic one on the default session,
+// the twin QvName on the session given first, refused before anything is
+// read through it when that session is not live.
+#define QV_TWIN(Name, Params, Args)                      \
+  QV_API Qv##Name(QvSession *Session QV_MORE Params) {   \
+    const SessionUse use(Session);                       \
+    if (!use) return refuse_session(Session);            \
+    return on_session::Name(use.session() QV_MORE Args); \
+  }
+#define QV_SESSION(Name, Params, Args)                                                     \
+  QV_API Name(QV_LIST Params) { return on_session::Name(default_session() QV_MORE Args); } \
+  QV_TWIN(Name, Params, Args)
+#define QV_SESSION_TWIN(Name, Params, Args) QV_TWIN(Name, Params, Args)
+#define QV_RECORD(Name, command, Params, Args, ...) QV_SESSION(Name, Params, Args)
+extern "C" {
+#include "api/session_exports.def"
+}  // extern "C"
+#undef QV_TWIN
+#undef QV_SESSION
+#undef QV_SESSION_TWIN
+#undef QV_RECORD
 
 extern "C" {
 

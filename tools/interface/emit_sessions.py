@@ -1,9 +1,10 @@
 """The sessions' generated files: the twins' C declarations, include/quorvex_sessions.h,
-which quorvex.h includes inside its extern "C" block, and the library's wrappers,
-src/api/session_bodies.h and src/api/session_exports.inc.
+which quorvex.h includes inside its extern "C" block, and the table of the library's
+wrappers, src/api/session_exports.def, one row per export that acts on a session.
 
 Each export marked "session" has one body, qv::api::on_session::Name, that acts on the
-session it is given (written by hand in src/api/).  The wrappers are mechanical: the
+session it is given: written by hand in src/api/, or, for an export whose body is the
+plain exchange of its record "command", generated from the table's row.  The wrappers are mechanical: the
 classic export passes the default session and keeps its name; the twin passes the
 caller's session and refuses one that is not live (null, never made, destroyed) before
 touching any argument or reading anything through the handle.  An export marked
@@ -17,14 +18,14 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from native_declarations import notice  # noqa: E402
 
 WIDTH = 100
-C_ROLES = {"code": "int32_t *", "out": "int32_t *", "int": "int32_t ", "size": "int32_t ",
-           "text": "const char *", "prefixed": "const char *", "session": "QvSession *"}
 C_RESULTS = {"bool": "QV_API ", "int": "QV_EXPORT int32_t QV_CALL ",
              "pointer": "QV_EXPORT QvSession *QV_CALL ", "void": "QV_EXPORT void QV_CALL "}
 
 
-def c_arg(a):
-    return C_ROLES.get(a["role"], "char *") + a["name"]
+def c_arg(d, a):
+    """An argument as C declares it, its type from the roles table."""
+    c = d["roles"][a["role"]]["c"]
+    return c + ("" if c.endswith("*") else " ") + a["name"]
 
 
 def wrapped(head, args, tail, indent="    "):
@@ -60,56 +61,80 @@ def twins_header(d):
              "#endif",
              ""]
     for e in twins(d):
-        lines += wrapped(C_RESULTS[e["result"]] + e["name"], [c_arg(a) for a in e["args"]], ";")
+        lines += wrapped(C_RESULTS[e["result"]] + e["name"], [c_arg(d, a) for a in e["args"]], ";")
     return "\n".join(lines) + "\n"
 
 
-def session_bodies(d):
+def row_args(names):
+    return "(" + ", ".join(names) + ")"
+
+
+def session_rows(d):
     lines = [notice("//")[:-1],
-             "// The body of every export that acts on a session, written in src/api/ and",
-             "// wrapped by session_exports.inc: each keeps its export's name, which the trace",
-             "// reports.",
-             "#pragma once",
-             "",
-             "#include <cstdint>",
-             "",
-             "#include \"connection/session.h\"",
-             "#include \"quorvex.h\"",
-             "",
-             "namespace qv::api::on_session {",
+             "// Every export that acts on a session, one row each, for the includer's macros to",
+             "// expand (src/api/session_bodies.h declares the bodies, src/api/exports.cpp defines",
+             "// the generated ones, src/api/session_exports.cpp wraps them in their exports):",
+             "//   QV_SESSION(Name, (parameters), (arguments))       a body written in src/api/;",
+             "//       the classic export on the default session and its twin QvName",
+             "//   QV_SESSION_TWIN(Name, (parameters), (arguments))  the same, the classic export",
+             "//       written by hand",
+             "//   QV_RECORD(Name, command, (parameters), (arguments), call)  a body that is the",
+             "//       plain exchange of record::command with that call; both exports",
+             "// The body of Name is qv::api::on_session::Name(session, arguments...), which keeps",
+             "// the export's name for the trace.",
              ""]
     for e in bodies(d):
-        args = ["connection::Session &session"] + [c_arg(a) for a in e["args"]]
-        lines += wrapped("qv_bool " + e["name"], args, ";")
-    lines += ["", "}  // namespace qv::api::on_session"]
+        params = row_args(c_arg(d, a) for a in e["args"])
+        names = row_args(a["name"] for a in e["args"])
+        if e.get("command"):
+            head = [f"QV_RECORD({e['name']}, {e['command']},", params + ",", names + ",", record_call(e) + ")"]
+        elif e["session"] is True:
+            head = [f"QV_SESSION({e['name']},", params + ",", names + ")"]
+        else:
+            head = [f"QV_SESSION_TWIN({e['name']},", params + ",", names + ")"]
+        lines += packed(head)
     return "\n".join(lines) + "\n"
 
 
-def session_exports(d):
-    lines = [notice("//")[:-1],
-             "// The exports that act on a session: the classic one on the default session,",
-             "// its twin on the session given first.  Included by src/api/session_exports.cpp.",
-             "",
-             "extern \"C\" {"]
-    for e in bodies(d):
-        names = ", ".join(a["name"] for a in e["args"])
-        if e["session"] is True:
-            lines.append("")
-            lines += wrapped("QV_API " + e["name"], [c_arg(a) for a in e["args"]], " {")
-            lines.append(f"  return on_session::{e['name']}({', '.join(filter(None, ['default_session()', names]))});")
-            lines.append("}")
-        lines.append("")
-        lines += wrapped("QV_API Qv" + e["name"], [c_arg(a) for a in [{"name": "Session", "role": "session"}] + e["args"]], " {")
-        lines.append("  const SessionUse use(Session);")
-        lines.append("  if (!use) return refuse_session(Session);")
-        lines.append(f"  return on_session::{e['name']}({', '.join(filter(None, ['use.session()', names]))});")
-        lines.append("}")
-    lines += ["", "}  // extern \"C\""]
-    return "\n".join(lines) + "\n"
+def record_call(e):
+    """The record::Call of a plain exchange: the result code, the message, the outputs,
+    the texts and the numbers, each in argument order."""
+    fields = {"code": ".result_code", "message": ".message"}
+    lists = {"out": ".outs", "param": ".outs", "text": ".texts", "int": ".numbers"}
+    parts, grouped = [], {}
+    for a in e["args"]:
+        if a["role"] in fields:
+            parts.append(f"{fields[a['role']]} = {a['name']}")
+        elif a["role"] in lists:
+            grouped.setdefault(lists[a["role"]], []).append(a["name"])
+        else:
+            raise ValueError(f"{e['name']}: role {a['role']} has no place in a record call")
+    for field in (".outs", ".texts", ".numbers"):
+        if field in grouped:
+            parts.append(f"{field} = {{{', '.join(grouped[field])}}}")
+    return "{" + ", ".join(parts) + "}"
+
+
+def packed(items, indent="    "):
+    """The items joined by spaces, broken between items to stay within WIDTH; an item too
+    long for one line is broken after its commas."""
+    lines = [items[0]]
+    for item in items[1:]:
+        if len(lines[-1]) + 1 + len(item) <= WIDTH:
+            lines[-1] += " " + item
+            continue
+        words = item.split(", ")
+        lines.append(indent + words[0])
+        for w in words[1:]:
+            if len(lines[-1]) + 2 + len(w) <= WIDTH:
+                lines[-1] += ", " + w
+            else:
+                lines[-1] += ","
+                lines.append(indent + " " + w)
+    return lines
 
 
 OUTPUTS = {
     "include/quorvex_sessions.h": twins_header,
-    "src/api/session_bodies.h": session_bodies,
-    "src/api/session_exports.inc": session_exports,
+    "src/api/session_exports.def": session_rows,
 }

@@ -2,6 +2,7 @@
 import ctypes
 import functools
 import weakref
+from typing import Any, Dict
 
 from . import _native
 from ._api import ClientExports, OutcomeKind, ReloginKind, SessionExports, StateFlag
@@ -42,6 +43,24 @@ def fx_text_size(reply_length):
     return max(_native.QV_BODY_BUFFER_SIZE, 2 * length + 1)
 
 
+# How a _Plan makes each argument.
+_TEXT, _PREFIXED, _INT, _NUMBER, _SIZE, _BUFFER = "text", "prefixed", "int", "number", "size", "buffer"
+
+
+class _Plan:
+    """An export's call worked out once, so that a call only makes its arguments: how each
+    one is made (kind, name, role), the inputs' names, and whether the result is one byte."""
+    __slots__ = ("export", "function", "steps", "inputs", "boolean")
+
+    def __init__(self, export: "_native.Export") -> None:
+        self.export, self.function = export, export.name
+        self.boolean = export.result == "bool"
+        self.inputs = [name for role, name in export.params if role in ("text", "prefixed", "int")]
+        kinds = {"text": _TEXT, "prefixed": _PREFIXED, "int": _INT, "code": _NUMBER, "out": _NUMBER, "size": _SIZE}
+        # The session is passed by _invoke, for no longer than the call.
+        self.steps = tuple((kinds.get(role, _BUFFER), name, role) for role, name in export.params if role != "session")
+
+
 class _Exports:
     """The generic call and the common steps, shared by Client and Session.
 
@@ -51,16 +70,15 @@ class _Exports:
     made here at their documented sizes.  A call that returns 0 carries its outcome in the
     Result, and raises QuorvexError instead when raise_on_failure is set."""
 
+    # Worked out once per export and per class (Client and Session name exports apart).
+    _plans: Dict[str, "_Plan"] = {}
+
     def _export(self, name):
         raise NotImplementedError
 
-    def _invoke(self, export, arguments):
+    def _invoke(self, plan, arguments):
         """(the export's result, its Outcome when it returned 0, else None)."""
         raise NotImplementedError
-
-    @staticmethod
-    def _failed(export, value):
-        return export.result == "bool" and not value
 
     def __getattr__(self, name):
         if name.startswith("_"):
@@ -75,10 +93,9 @@ class _Exports:
 
     raise_on_failure = False
 
-    def call(self, export_name, *args, **kwargs):
+    def call(self, export_name: str, *args: Any, **kwargs: Any) -> Result:
         """Any export by its name, its inputs in the header's order or by name."""
-        export = self._export(export_name)
-        inputs = [name for role, name in export.params if role in ("text", "prefixed", "int")]
+        inputs = self._plan(export_name).inputs
         given = dict(zip(inputs, args))
         if len(args) > len(inputs):
             raise TypeError(f"{export_name} takes {len(inputs)} inputs ({', '.join(inputs)})")
@@ -88,15 +105,41 @@ class _Exports:
             given[name] = value
         return self._call_given(export_name, given)
 
+    def _plan(self, export_name):
+        plan = self._plans.get(export_name)
+        if plan is None:
+            plan = self._plans[export_name] = _Plan(self._export(export_name))
+        return plan
+
     def _call_given(self, export_name, given):
-        export = self._export(export_name)
+        plan = self._plans.get(export_name) or self._plan(export_name)
+        native = self.native
+        if plan.steps:
+            arguments, outputs, keep = self._arguments(plan, given)
+        else:
+            arguments, outputs, keep = (), None, None
+        value, outcome = self._invoke(plan, arguments)
+        del keep  # the storage of length-prefixed inputs, alive until the call returned
+        code = message = None
+        result = {}
+        if outputs:
+            for name, out in outputs.items():
+                result[name] = out.value if type(out) is ctypes.c_int32 else from_gbk(out.value, native)
+            code = result.pop("Code", None)
+            message = result.pop("Message", None)
+        ok = bool(value) if plan.boolean else True
+        answer = Result(ok, code, message, result, 0 if value is None else int(value), outcome, export_name)
+        if not ok and self.raise_on_failure:
+            raise QuorvexError(answer)
+        return answer
+
+    def _arguments(self, plan, given):
+        """(the arguments, the output buffers by name, what must outlive the call)."""
         arguments, keep, outputs = [], [], {}
-        for role, name in export.params:
-            if role == "session":
-                continue  # _invoke passes the session, for no longer than the call
-            if role == "text":
+        for kind, name, role in plan.steps:
+            if kind is _TEXT:
                 arguments.append(to_gbk(given.get(name), name, self.native))
-            elif role == "prefixed":
+            elif kind is _PREFIXED:
                 # The length travels with the text, so a zero byte in it is taken as sent.
                 data = to_gbk(given.get(name), name, self.native, terminated=False)
                 if data is None:
@@ -105,29 +148,20 @@ class _Exports:
                     storage, pointer = _native.length_prefixed(data)
                     keep.append(storage)
                     arguments.append(pointer)
-            elif role == "int":
+            elif kind is _INT:
                 if name not in given:
-                    raise TypeError(f"{export_name}: input {name} is missing")
+                    raise TypeError(f"{plan.export.name}: input {name} is missing")
                 arguments.append(check_int32(given[name], name))
-            elif role in ("code", "out"):
-                outputs[name] = ctypes.c_int32(-1 if role == "code" else 0)
-                arguments.append(ctypes.byref(outputs[name]))
-            elif role == "size":
+            elif kind is _NUMBER:
+                # ctypes passes a c_int32 by reference where the parameter is its pointer.
+                outputs[name] = number = ctypes.c_int32(-1 if role == "code" else 0)
+                arguments.append(number)
+            elif kind is _SIZE:
                 arguments.append(len(outputs["Detail"]))
             else:
-                outputs[name] = ctypes.create_string_buffer(self._buffer_size(role, given))
-                arguments.append(outputs[name])
-
-        value, outcome = self._invoke(export, arguments)
-        result = {name: (out.value if isinstance(out, ctypes.c_int32) else from_gbk(out.value, self.native))
-                  for name, out in outputs.items()}
-        code = result.pop("Code", None)
-        message = result.pop("Message", None)
-        ok = bool(value) if export.result == "bool" else True
-        answer = Result(ok, code, message, result, int(value) if value is not None else 0, outcome, export_name)
-        if not ok and self.raise_on_failure:
-            raise QuorvexError(answer)
-        return answer
+                outputs[name] = buffer = ctypes.create_string_buffer(self._buffer_size(role, given))
+                arguments.append(buffer)
+        return arguments, outputs, keep
 
     @staticmethod
     def _buffer_size(role, given):
@@ -200,6 +234,8 @@ class Client(_Exports, ClientExports):
     As a context manager it initialises the library and, on leaving, disconnects and
     releases it."""
 
+    _plans: Dict[str, _Plan] = {}
+
     def __init__(self, library=None, raise_on_failure=False):
         self.native = _native.library(library)
         self.raise_on_failure = raise_on_failure
@@ -225,10 +261,12 @@ class Client(_Exports, ClientExports):
             raise TypeError(f"{name} is reached through quorvex.Job, send_job and quorvex.text")
         return export
 
-    def _invoke(self, export, arguments):
-        value = getattr(self.native, export.name)(*arguments)
-        # Taken at once, before another call of this thread replaces it.
-        return value, read_outcome(self.native, self.native.GetLastOutcome) if self._failed(export, value) else None
+    def _invoke(self, plan, arguments):
+        value = getattr(self.native, plan.function)(*arguments)
+        if plan.boolean and not value:
+            # Taken at once, before another call of this thread replaces it.
+            return value, read_outcome(self.native, self.native.GetLastOutcome)
+        return value, None
 
     def _with_session(self, function):
         session = self.native.QvDefaultSession()
@@ -263,6 +301,8 @@ class Session(_Exports, SessionExports):
     close() (or leaving the with block) ends the calls in progress on it in other threads,
     waits for them and destroys the session; it is idempotent, and a call after it raises
     SessionClosedError.  A session left unclosed is destroyed when it is collected."""
+
+    _plans: Dict[str, _Plan] = {}
 
     def __init__(self, library=None, raise_on_failure=False):
         self.native = _native.library(library)
@@ -305,12 +345,17 @@ class Session(_Exports, SessionExports):
             raise TypeError(f"{twin.name} is reached through send_job")
         return twin
 
-    def _invoke(self, export, arguments):
-        with self._handle as pointer:
-            value = getattr(self.native, export.name)(pointer, *arguments)
-            # Taken before the session can go: a call ended by another thread's close says so.
-            failed = self._failed(export, value)
-            return value, read_outcome(self.native, self.native.QvGetLastOutcome, pointer) if failed else None
+    def _invoke(self, plan, arguments):
+        handle = self._handle
+        pointer = handle.acquire()
+        try:
+            value = getattr(self.native, plan.function)(pointer, *arguments)
+            if plan.boolean and not value:
+                # Taken before the session can go: a call ended by another thread's close says so.
+                return value, read_outcome(self.native, self.native.QvGetLastOutcome, pointer)
+            return value, None
+        finally:
+            handle.release()
 
     def _with_session(self, function):
         # The send holds the session: a close from another thread ends it (the interrupt

@@ -2,7 +2,7 @@
 carries them for hosts that prefer one."""
 import ctypes
 from dataclasses import dataclass, field
-from typing import NamedTuple, Optional
+from typing import Dict, NamedTuple, Optional, Union
 
 from . import _native
 from .text import from_gbk
@@ -65,7 +65,7 @@ class ConnectionState(NamedTuple):
         return bool(self.state & QV_STATE_LOGGED_IN)
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, init=False)
 class Result:
     """What an export came to.
 
@@ -79,10 +79,24 @@ class Result:
     ok: bool
     code: Optional[int] = None
     message: Optional[str] = None
-    outputs: dict = field(default_factory=dict)
+    outputs: Dict[str, Union[int, str]] = field(default_factory=dict)
     value: int = 0
     outcome: Optional[Outcome] = None
     export: str = ""
+
+    def __init__(self, ok: bool, code: Optional[int] = None, message: Optional[str] = None,
+                 outputs: Optional[Dict[str, Union[int, str]]] = None, value: int = 0,
+                 outcome: Optional[Outcome] = None, export: str = "") -> None:
+        # Every call makes one: filled in place, which costs half of a frozen class's own
+        # __init__ (one object.__setattr__ a field).
+        d = self.__dict__
+        d["ok"] = ok
+        d["code"] = code
+        d["message"] = message
+        d["outputs"] = {} if outputs is None else outputs
+        d["value"] = value
+        d["outcome"] = outcome
+        d["export"] = export
 
     def __bool__(self):
         return self.ok

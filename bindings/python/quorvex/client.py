@@ -1,32 +1,38 @@
 """An idiomatic client over the ctypes declarations: str in and out, results as values."""
 import ctypes
 import functools
+import os
 import weakref
-from typing import Any, Dict
+from typing import Any, Callable, Dict, Optional, TypeVar, Union
 
 from . import _native
 from ._api import ClientExports, OutcomeKind, ReloginKind, SessionExports, StateFlag
 from ._handle import Handle
 from ._native import EXPORTS
 from .jobs import Job, JobResult
+from .text import Text
 from .result import ConnectionState, Outcome, QuorvexError, Relogin, Result, as_kind, read_outcome
 from .text import from_gbk, to_gbk
 
 INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
+T = TypeVar("T")
 
 
-def takes_session(export):
+def takes_session(export: _native.Export) -> bool:
+    """Whether the export's first parameter is a session (a twin, or a session's own export)."""
     return bool(export.params) and export.params[0][0] == "session"
 
 
-def adapted(export):
+def adapted(export: _native.Export) -> bool:
     """The job's exports and the text conversions, which have classes of their own (Job,
     send_job, quorvex.text) rather than a generic call."""
     return "job" in (export.result, *(role for role, _ in export.params)) or \
         export.name in ("QvGbkFromUtf8", "QvUtf8FromGbk")
 
 
-def check_int32(value, name):
+def check_int32(value: int, name: str) -> int:
+    """value, when it is an int (not a bool) that fits an int32; TypeError or OverflowError
+    naming the input otherwise."""
     if isinstance(value, bool) or not isinstance(value, int):
         raise TypeError(f"{name}: an int is needed, not {type(value).__name__}")
     if not INT32_MIN <= value <= INT32_MAX:
@@ -34,7 +40,7 @@ def check_int32(value, name):
     return value
 
 
-def fx_text_size(reply_length):
+def fx_text_size(reply_length: int) -> int:
     """Room for a text taken from an XML reply of reply_length bytes.
 
     The header asks for the reply length plus one; a one-byte character of some
@@ -174,17 +180,21 @@ class _Exports:
 
     # The common steps, spelled for Python.
 
-    def connect(self, host, port, timeout=5000, proxy_kind=None, proxy_host=None, proxy_port=0,
-                proxy_user=None, proxy_password=None):
+    def connect(self, host: Text, port: int, timeout: int = 5000, proxy_kind: Optional[Text] = None,
+                proxy_host: Optional[Text] = None, proxy_port: int = 0, proxy_user: Optional[Text] = None,
+                proxy_password: Optional[Text] = None) -> Result:
+        """TcpConnect with defaults: connects to host:port within timeout milliseconds,
+        directly or through the proxy that proxy_kind names ("socks4", "socks5" or "http" in
+        any letter case; None: none).  ok when the connection is open; the message is the library's text for it."""
         return self.TcpConnect(host, port, timeout, proxy_kind, proxy_host, proxy_port,
                                proxy_user, proxy_password)
 
-    def login(self, name, password, app="", extra="", version=""):
+    def login(self, name: Text, password: Text, app: Text = "", extra: Text = "", version: Text = "") -> Result:
         """Login_Request then Login_Feedback; accepted when the code is 900."""
         request = self.Login_Request(app, extra, name, password, version)
         return self.Login_Feedback() if request.ok else request
 
-    def fx(self, operation, *args):
+    def fx(self, operation: str, *args: Any) -> Result:
         """An XML operation, both halves: fx("fxNumRule") runs fxNumRule_Req and _Resp.
         The Result's code is the reply code (QV_FX_SUCCESS when the server accepted)."""
         request = self.call(operation + "_Req", *args)
@@ -195,22 +205,28 @@ class _Exports:
         return Result(response.ok, reply_code, response.message, response.outputs, response.value,
                       response.outcome, operation)
 
-    def set_read_timeout(self, milliseconds):
+    def set_read_timeout(self, milliseconds: int) -> bool:
+        """SetReadTimeout: the time-out of each blocking operation that starts after it (a
+        request written, an answer read, a proxy handshake), in milliseconds; 0 or below waits
+        without limit.  True when the library took it."""
         return self.SetReadTimeout(milliseconds).ok
 
-    def last_outcome(self):
+    def last_outcome(self) -> Outcome:
         """What the calling thread's last call came to (GetLastOutcome; on a Session, the
         calling thread's last call on that session)."""
         r = self.GetLastOutcome().outputs
         return Outcome(as_kind(OutcomeKind, r["Outcome"]), bool(r["Sent"]), r["Argument"], r["SocketError"],
                        r["Detail"])
 
-    def last_relogin(self):
+    def last_relogin(self) -> Relogin:
         """What the relogin after the calling thread's last failed call came to."""
         r = self.GetLastRelogin().outputs
         return Relogin(as_kind(ReloginKind, r["Relogin"]), r["ServerCode"], r["SocketError"], r["Detail"])
 
-    def connection_state(self):
+    def connection_state(self) -> ConnectionState:
+        """GetConnectionState: whether the connection is open and logged in (state, a
+        StateFlag; .connected, .logged_in), the path it took and the last login's protocol
+        and code."""
         r = self.GetConnectionState().outputs
         return ConnectionState(StateFlag(r["State"]), r["Path"], r["LoginProtocol"], r["LoginCode"])
 
@@ -223,7 +239,7 @@ class _Exports:
         CANCELLED, or MAYBE_SUBMITTED when the submit was out."""
         return job._send(self._with_session, attempts)
 
-    def _with_session(self, function):
+    def _with_session(self, function: Callable[[Any], T]) -> T:
         """function(session pointer) on this object's session."""
         raise NotImplementedError
 
@@ -236,15 +252,17 @@ class Client(_Exports, ClientExports):
 
     _plans: Dict[str, _Plan] = {}
 
-    def __init__(self, library=None, raise_on_failure=False):
+    def __init__(self, library: Optional[str] = None, raise_on_failure: bool = False) -> None:
+        """library: the library's path (None: found as the package says); raise_on_failure:
+        a call that returns 0 raises QuorvexError instead of returning its Result."""
         self.native = _native.library(library)
         self.raise_on_failure = raise_on_failure
 
-    def __enter__(self):
+    def __enter__(self) -> "Client":
         self.native.dllInitialize()
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> bool:
         self.native.TcpDisconnect()
         self.native.dllUnInitialize()
         return False
@@ -274,15 +292,16 @@ class Client(_Exports, ClientExports):
             raise ValueError("send_job: the default session exists between dllInitialize and its release")
         return function(session)
 
-    def check_tels(self, number, carrier_list):
+    def check_tels(self, number: Text, carrier_list: Text) -> int:
         """CheckTels: 1 China Mobile, 2 China Unicom, 3 a fixed line, 0 other, -1 a bad list."""
         return self.CheckTels(number, carrier_list).value
 
-    def trace_start(self, path, hex_dump=False):
+    def trace_start(self, path: Union[str, "os.PathLike[str]"], hex_dump: bool = False) -> bool:
         """Appends a protocol trace to the file at path ("-": standard error)."""
         return self.TraceStart(str(path), _native.QV_TRACE_HEX if hex_dump else 0).ok
 
-    def trace_stop(self):
+    def trace_stop(self) -> bool:
+        """Stops the protocol trace and closes its file."""
         return self.TraceStop().ok
 
 
@@ -304,7 +323,9 @@ class Session(_Exports, SessionExports):
 
     _plans: Dict[str, _Plan] = {}
 
-    def __init__(self, library=None, raise_on_failure=False):
+    def __init__(self, library: Optional[str] = None, raise_on_failure: bool = False) -> None:
+        """library and raise_on_failure as for Client; MemoryError when the library can make
+        no session."""
         self.native = _native.library(library)
         self.raise_on_failure = raise_on_failure
         pointer = self.native.QvSessionCreate()
@@ -316,18 +337,21 @@ class Session(_Exports, SessionExports):
                               lambda: SessionClosedError("the session is closed"))
         self._finalizer = weakref.finalize(self, self._handle.close)
 
-    def __enter__(self):
+    def __enter__(self) -> "Session":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> bool:
         self.close()
         return False
 
-    def close(self):
+    def close(self) -> None:
+        """Ends the calls in progress on the session in other threads, waits for them and
+        destroys it; idempotent.  A call after it raises SessionClosedError."""
         self._finalizer()
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
+        """Whether close() was called (or the session was collected)."""
         return self._handle.closed
 
     def __dir__(self):

@@ -2,9 +2,9 @@
 header's QV_OUTCOME_*, QV_RELOGIN_*, QV_STATE_*, QV_PATH_*, QV_PROTOCOL_* constants and of
 the send job's (fields, statuses, options, evidence, resolver answers, text encodings) as
 enums, and one method per export with its real signature, type hints and the export's
-documentation as its docstring: ClientExports for the exports that act on the default
-session (and those that need none), SessionExports for the session twins under their
-classic names.  The methods hand their inputs, by name, to the generic call of
+documentation as its docstring, each written once: SessionExports for the exports that
+act on a session, under their classic names (a Session runs them through their twins, a
+Client on the default session), ClientExports for those that need no session.  The methods hand their inputs, by name, to the generic call of
 client.py, which converts them and makes the output buffers."""
 import os
 import re
@@ -88,18 +88,20 @@ def api(d):
              "",
              "Text = Union[str, bytes, bytearray]"]
     lines += enum_lines(constants())
-    lines += ["", "", "class ClientExports:",
-              '    """The exports that act on the default session, and those that need no session."""']
-    for e in d["exports"]:
-        # Jobs and text conversion have their own classes in the package.
-        if not (e["args"] and e["args"][0]["role"] == "session") and e["family"] not in ("jobs", "text"):
-            lines += method(e, e["name"])
+    twinned = {e["twin_of"] for e in d["exports"] if e.get("twin_of")}
+    # Each session method is written once, under its classic name, from the classic export
+    # (the twin's inputs are the same, after the session): Session runs it on its own
+    # session through the twin, Client on the default session through the export itself.
     lines += ["", "", "class SessionExports:",
               '    """The exports that act on a session, under their classic names."""']
+    lines += [line for e in d["exports"] if e["name"] in twinned for line in method(e, e["name"])]
+    lines += ["", "", "class ClientExports(SessionExports):",
+              '    """The exports that need no session; with those of SessionExports, on the default session."""']
     for e in d["exports"]:
-        if e.get("twin_of"):
-            twin = dict(e, doc=next(x["doc"] for x in d["exports"] if x["name"] == e["twin_of"]))
-            lines += method(twin, e["twin_of"])
+        # Jobs and text conversion have their own classes in the package.
+        if e["name"] not in twinned and not (e["args"] and e["args"][0]["role"] == "session") \
+                and e["family"] not in ("jobs", "text"):
+            lines += method(e, e["name"])
     return "\n".join(lines) + "\n"
 
 

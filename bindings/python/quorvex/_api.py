@@ -106,879 +106,6 @@ class TextEncoding(enum.IntEnum):
     UTF8 = 1  # UTF-8, converted to GBK
 
 
-class ClientExports:
-    """The exports that act on the default session, and those that need no session."""
-
-    def dllInitialize(self) -> Result:
-        """Creates the library's objects (connection, proxy settings, relogin
-        buffer) and, on Windows, initialises COM for the calling thread where it
-        is not yet initialised.  A second call creates nothing new.  The XML
-        exports work on any thread: where a thread has no COM, a parse sets it
-        up for its own length and undoes it.  Returns 1.
-        """
-        return self._call_given("dllInitialize", {})
-
-    def TcpInit(self) -> Result:
-        """Same as dllInitialize.
-        """
-        return self._call_given("TcpInit", {})
-
-    def dllUnInitialize(self) -> Result:
-        """Disconnects and destroys the library's objects and, on Windows, undoes
-        only the COM set-up that dllInitialize did on the calling thread (none
-        when the thread had COM already, in whatever apartment).  The arguments of the last successful
-        connect and the last login's texts survive, so that a later
-        initialisation can reconnect with ReLogin.  Returns 1, also when nothing
-        was initialised.
-        """
-        return self._call_given("dllUnInitialize", {})
-
-    def TcpRelease(self) -> Result:
-        """Same as dllUnInitialize.
-        """
-        return self._call_given("TcpRelease", {})
-
-    def TcpDisconnect(self) -> Result:
-        """Closes the connection.  Harmless when nothing is connected (result 1);
-        returns 0 before initialisation or after release.  It does not log out
-        for good: the arguments of the last connect and the last login's texts
-        are kept, so the next call that needs the connection fails, reconnects
-        and logs in again by itself (its relogin), and ReLogin reconnects at
-        once.  To stay logged out, stop calling, or release (dllUnInitialize).
-        """
-        return self._call_given("TcpDisconnect", {})
-
-    def fxTcpDisconnect(self) -> Result:
-        """Same as TcpDisconnect.
-        """
-        return self._call_given("fxTcpDisconnect", {})
-
-    def TcpConnect(
-            self,
-            Host: Optional[Text],
-            Port: int,
-            Timeout: int,
-            ProxyKind: Optional[Text],
-            ProxyHost: Optional[Text],
-            ProxyPort: int,
-            ProxyUser: Optional[Text] = None,
-            ProxyPassword: Optional[Text] = None,
-    ) -> Result:
-        """Opens the connection to Host:Port and, on success, saves all eight
-        connection arguments for ReLogin.
-
-         Message      out: the outcome, a fixed GBK text, on failure followed by
-                      the error's text ("直连远程服务器异常:" + "Socket Error # 10061
-                      \\r\\nConnection refused." for a refused direct connect).  On
-                      success "TCP连接成功".
-         Timeout      connect time-out in ms: 0 or -1 wait as long as the
-                      operating system's connect; -2 waits without limit; T > 0
-                      fails with "Connect timed out." once T ms have passed.
-         ProxyKind    "socks4", "socks5" or "http" in any letter case select a
-                      proxy; anything else (also empty or null) connects directly.
-                      An HTTP proxy opens the tunnel only when its status line's
-                      code is 200 ("通过http代理服务器连接服务器失败!" otherwise,
-                      and the connection to the proxy is closed).  The connect
-                      to the proxy is bounded by Timeout as a direct one is; the
-                      handshake
-                      with either kind of proxy is bounded by the read time-out;
-                      an HTTP proxy's whole reply (blank lines, status and header
-                      lines) by 256 KiB, past which the connect fails with
-                      "Max header length exceeded." (each line by 16384 bytes:
-                      "Max line length exceeded.").
-         ProxyHost, ProxyPort, ProxyUser, ProxyPassword: the proxy's address and
-                      credentials (unused on the direct path).
-
-        Socket errors carry Windows Sockets numbers and texts on every platform.
-        Returns 1 when the connection is open.
-        """
-        return self._call_given("TcpConnect", {"Host": Host, "Port": Port, "Timeout": Timeout, "ProxyKind": ProxyKind, "ProxyHost": ProxyHost, "ProxyPort": ProxyPort, "ProxyUser": ProxyUser, "ProxyPassword": ProxyPassword})
-
-    def fxTcpConnect(
-            self,
-            Host: Optional[Text],
-            Port: int,
-            Timeout: int,
-            ProxyKind: Optional[Text],
-            ProxyHost: Optional[Text],
-            ProxyPort: int,
-            ProxyUser: Optional[Text] = None,
-            ProxyPassword: Optional[Text] = None,
-    ) -> Result:
-        """The XML protocol's twin of TcpConnect.  It writes "TCP连接成功" only on the
-        direct path, right after the connect.
-        """
-        return self._call_given("fxTcpConnect", {"Host": Host, "Port": Port, "Timeout": Timeout, "ProxyKind": ProxyKind, "ProxyHost": ProxyHost, "ProxyPort": ProxyPort, "ProxyUser": ProxyUser, "ProxyPassword": ProxyPassword})
-
-    def SetReadTimeout(self, Milliseconds: int) -> Result:
-        """Extension: sets the time-out, in milliseconds, of every blocking
-        operation of the library: each request written, each answer read (a
-        whole record, an XML header, an XML body), each proxy handshake as a
-        whole, and a web request after its connect.  A value of 0 or below waits
-        without limit.  Takes effect for operations that start after the call.
-        Returns 1.
-        """
-        return self._call_given("SetReadTimeout", {"Milliseconds": Milliseconds})
-
-    def Login_Request(
-            self,
-            app: Optional[Text] = None,
-            extra: Optional[Text] = None,
-            name: Optional[Text] = None,
-            pwd: Optional[Text] = None,
-            ver: Optional[Text] = None,
-    ) -> Result:
-        """Sends the login record (code 100): body "app;extra", Param1 name,
-        Param2 pwd, Param3 ver.  Saves the five texts for ReLogin before the
-        write.  Reads the answer too and keeps it for the calling thread's
-        Login_Feedback on this connection (a refused call drops the thread's
-        earlier one).  Returns 1 when the record was written (also when its
-        answer then failed to arrive: Login_Feedback reports that); 0 after a
-        failed write (ReLogin has then run) or when a text is too long (nothing
-        saved, nothing sent).
-        """
-        return self._call_given("Login_Request", {"app": app, "extra": extra, "name": name, "pwd": pwd, "ver": ver})
-
-    def Login_Feedback(self) -> Result:
-        """Hands back the answer to Login_Request: its code into *Code (900:
-        logged in), its body into Message and its three parameters into the
-        Param outputs.  It takes the answer that the calling thread's last
-        Login_Request kept, once, and only while the connection it was read on
-        is still the one open; never another thread's.  If that answer failed to
-        arrive, ReLogin runs and the result is 0.  With no answer of its own
-        waiting (no Login_Request on this thread and connection, taken already,
-        or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
-        Argument 0: nothing is read and nothing renewed.  On every failure
-        (a login that timed out included) *Code stays -1 and Message and the
-        Param outputs are left exactly as the caller passed them, so a host may
-        fill Message with its own text beforehand; GetLastOutcome says why.
-
-        Outputs in Result.outputs: Param1, Param2, Param3.
-        """
-        return self._call_given("Login_Feedback", {})
-
-    def ReLogin(self) -> Result:
-        """Disconnects, connects again with the last successful connect's
-        arguments and sends the login record of the last login.  Returns 1 only
-        when the server answers 900.  Every failure path of the library runs it.
-        Saved texts that do not fit the login record (an XML login's long name)
-        are not sent, but the connection is renewed all the same (result 0).
-        Returns 0 at once while a disconnect asked for by another thread waits
-        to run.
-        """
-        return self._call_given("ReLogin", {})
-
-    def Heartbeat(self) -> Result:
-        """Sends the keep-alive record (code 105) and reads its answer.  The library
-        has no timer: call it to keep an idle connection alive.
-        """
-        return self._call_given("Heartbeat", {})
-
-    def MsgStates(self) -> Result:
-        """Message states (code 101).  No failure message.
-        """
-        return self._call_given("MsgStates", {})
-
-    def InfoType(self) -> Result:
-        """Sub-classification types of messages (code 102).
-        """
-        return self._call_given("InfoType", {})
-
-    def MobileNum(self) -> Result:
-        """Mobile number ranges (code 103).  No failure message.
-        """
-        return self._call_given("MobileNum", {})
-
-    def MMSMaxSize(self, Text: Optional[Text] = None, Param: Optional[Text] = None) -> Result:
-        """Limit on the size of a multimedia message (code 104): sends Text as the
-        body and Param as Param1, hands back the answer's Param1 in ParamOut.
-
-        Outputs in Result.outputs: ParamOut.
-        """
-        return self._call_given("MMSMaxSize", {"Text": Text, "Param": Param})
-
-    def NumRule(self) -> Result:
-        """Rules for mobile numbers (code 106).
-        """
-        return self._call_given("NumRule", {})
-
-    def GetUdInfo(self) -> Result:
-        """Parameters of the logged-in account (code 107): body and three Params.
-
-        Outputs in Result.outputs: Param1, Param2, Param3.
-        """
-        return self._call_given("GetUdInfo", {})
-
-    def EditPassword(
-            self,
-            NewPassword: Optional[Text] = None,
-            NewPasswordAgain: Optional[Text] = None,
-    ) -> Result:
-        """Changes the logged-in account's password (code 110).  NewPassword and
-        NewPasswordAgain must be equal byte for byte, else the call returns 0 with
-        "两次输入的密码不一致!" and sends nothing.  Sends the saved account name and
-        password in use with the new one; when the server answers 900 the new
-        password is saved, so that every later relogin uses it.
-        """
-        return self._call_given("EditPassword", {"NewPassword": NewPassword, "NewPasswordAgain": NewPasswordAgain})
-
-    def AddSubUser(
-            self,
-            Text: Optional[Text] = None,
-            Param1: Optional[Text] = None,
-            Param2: Optional[Text] = None,
-            Param3: Optional[Text] = None,
-    ) -> Result:
-        """Creates a sub-account (codes 111, 1110, 1111).
-        """
-        return self._call_given("AddSubUser", {"Text": Text, "Param1": Param1, "Param2": Param2, "Param3": Param3})
-
-    def AddSubUserEx(
-            self,
-            Text: Optional[Text] = None,
-            Param1: Optional[Text] = None,
-            Param2: Optional[Text] = None,
-            Param3: Optional[Text] = None,
-    ) -> Result:
-        """As AddSubUser under code 1110: Text into the body, Param1..Param3 into the Params.
-        """
-        return self._call_given("AddSubUserEx", {"Text": Text, "Param1": Param1, "Param2": Param2, "Param3": Param3})
-
-    def AddSubAccount(
-            self,
-            Text: Optional[Text] = None,
-            Param1: Optional[Text] = None,
-            Param2: Optional[Text] = None,
-            Param3: Optional[Text] = None,
-    ) -> Result:
-        """As AddSubUser under code 1111: Text into the body, Param1..Param3 into the Params.
-        """
-        return self._call_given("AddSubAccount", {"Text": Text, "Param1": Param1, "Param2": Param2, "Param3": Param3})
-
-    def DisableSubUser(self, Param1: Optional[Text] = None, Param2: Optional[Text] = None) -> Result:
-        """Disables or enables a sub-account (code 112); sends no body.
-        """
-        return self._call_given("DisableSubUser", {"Param1": Param1, "Param2": Param2})
-
-    def IncreaseSubBuy(
-            self,
-            Text: Optional[Text] = None,
-            Param1: Optional[Text] = None,
-            Param2: Optional[Text] = None,
-    ) -> Result:
-        """Moves part of an order's purchased quantity from the parent account to
-        the sub-account's matching order (113), or back (114).
-        """
-        return self._call_given("IncreaseSubBuy", {"Text": Text, "Param1": Param1, "Param2": Param2})
-
-    def ReduceSubBuy(
-            self,
-            Text: Optional[Text] = None,
-            Param1: Optional[Text] = None,
-            Param2: Optional[Text] = None,
-    ) -> Result:
-        """Moves part of an order's purchased quantity from the sub-account back to the parent account's matching order (code 114): Text into the body, Param1 and Param2 into the first two Params, as IncreaseSubBuy.
-        """
-        return self._call_given("ReduceSubBuy", {"Text": Text, "Param1": Param1, "Param2": Param2})
-
-    def FindAllSubs(self) -> Result:
-        """Lists the sub-accounts (115).
-        """
-        return self._call_given("FindAllSubs", {})
-
-    def FindAllSubsEx(self) -> Result:
-        """Lists the sub-accounts (1150), the sales managers (141), or fetches large
-        data (140); the answer's three parameters come back as numbers.  A
-        parameter that is not an integer fails the call (result 0, failure
-        message, relogin) with the server's code already in *Code.
-
-        Outputs in Result.outputs: Number1, Number2, Number3.
-        """
-        return self._call_given("FindAllSubsEx", {})
-
-    def FindAllEmplyee(self) -> Result:
-        """Lists the sales managers (code 141); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
-
-        Outputs in Result.outputs: Number1, Number2, Number3.
-        """
-        return self._call_given("FindAllEmplyee", {})
-
-    def Transfer(self) -> Result:
-        """Fetches large data (code 140); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
-
-        Outputs in Result.outputs: Number1, Number2, Number3.
-        """
-        return self._call_given("Transfer", {})
-
-    def FindSubInfo(self, Text: Optional[Text] = None) -> Result:
-        """A sub-account's information (116, 1160) and all its orders (117).
-        """
-        return self._call_given("FindSubInfo", {"Text": Text})
-
-    def FindSubInfoEx(self, Text: Optional[Text] = None) -> Result:
-        """As FindSubInfo under code 1160: a sub-account's information, Text into the body.
-        """
-        return self._call_given("FindSubInfoEx", {"Text": Text})
-
-    def FindSubAllOrders(self, Text: Optional[Text] = None) -> Result:
-        """All orders of a sub-account (code 117): Text into the body.
-        """
-        return self._call_given("FindSubAllOrders", {"Text": Text})
-
-    def FindSubOrderInfo(self, Text: Optional[Text] = None, Param1: Optional[Text] = None) -> Result:
-        """One order of a sub-account (118).
-        """
-        return self._call_given("FindSubOrderInfo", {"Text": Text, "Param1": Param1})
-
-    def EditSubPWD(
-            self,
-            Text: Optional[Text] = None,
-            Param1: Optional[Text] = None,
-            Param2: Optional[Text] = None,
-            Param3: Optional[Text] = None,
-    ) -> Result:
-        """Changes a sub-account's password (119).
-        """
-        return self._call_given("EditSubPWD", {"Text": Text, "Param1": Param1, "Param2": Param2, "Param3": Param3})
-
-    def AddSubGwNumEx(self, Text: Optional[Text] = None) -> Result:
-        """Adds (1310) or deletes (132) access numbers of a sub-account; the answer's
-        parameters come back in the Param outputs.  The input text comes last.
-
-        Outputs in Result.outputs: Param1Out, Param2Out.
-        """
-        return self._call_given("AddSubGwNumEx", {"Text": Text})
-
-    def DelSubGwNum(self, Text: Optional[Text] = None) -> Result:
-        """Deletes an access number of a sub-account (code 132): Text the number; the answer's Param1 comes back in Param1Out.
-
-        Outputs in Result.outputs: Param1Out.
-        """
-        return self._call_given("DelSubGwNum", {"Text": Text})
-
-    def ClientInfo(self) -> Result:
-        """The logged-in client's information (code 121) into Message.
-        """
-        return self._call_given("ClientInfo", {})
-
-    def AllProductId(self) -> Result:
-        """The ids of all the company's products (code 122) into Message.
-        """
-        return self._call_given("AllProductId", {})
-
-    def CltProductId(self) -> Result:
-        """The ids of the client's products (code 1220) into Message.
-        """
-        return self._call_given("CltProductId", {})
-
-    def CltAllPrdIdName(self) -> Result:
-        """1221, 1222, 1223: no failure message; Message is untouched on failure.
-        """
-        return self._call_given("CltAllPrdIdName", {})
-
-    def CltAllMmsInfo(self) -> Result:
-        """The client's multimedia products with their limits (code 1222) into Message.  No failure message: Message is untouched on failure.
-        """
-        return self._call_given("CltAllMmsInfo", {})
-
-    def CltAllIdNameType(self) -> Result:
-        """The client's products with their ids, names and kinds (code 1223) into Message.  No failure message: Message is untouched on failure.
-        """
-        return self._call_given("CltAllIdNameType", {})
-
-    def ProductInfo(self, ProductId: Optional[Text] = None) -> Result:
-        """One product's details (code 123): ProductId the product.
-        """
-        return self._call_given("ProductInfo", {"ProductId": ProductId})
-
-    def AllInfoPackId(self) -> Result:
-        """The information packages (the jobs sent) of the client (code 124) into Message.
-        """
-        return self._call_given("AllInfoPackId", {})
-
-    def InfoPackStatus(self, PackageId: Optional[Text] = None) -> Result:
-        """The send report of an information package (125, 1250).
-        """
-        return self._call_given("InfoPackStatus", {"PackageId": PackageId})
-
-    def InfoPackStatusEx(self, PackageId: Optional[Text] = None) -> Result:
-        """The send report of an information package with each recipient's state (code 1250): PackageId the job number that the submit handed back.
-        """
-        return self._call_given("InfoPackStatusEx", {"PackageId": PackageId})
-
-    def GetMessage(self) -> Result:
-        """The company's notices (code 127) into Message.  windows.h defines GetMessage as a macro for its own function; C hosts may call qv_GetMessage, which reaches this export whatever the order of the includes.
-        """
-        return self._call_given("GetMessage", {})
-
-    def LastDetails(self, Query: Optional[Text], Count: int) -> Result:
-        """Order details of the most recent messages (128): Count is sent as
-        decimal text in Param1.
-        """
-        return self._call_given("LastDetails", {"Query": Query, "Count": Count})
-
-    def GetProductLen(self) -> Result:
-        """The length of the product in characters (code 129) into Message; the request names no product.
-        """
-        return self._call_given("GetProductLen", {})
-
-    def PQOrderList(self, Param1: Optional[Text] = None, Param2: Optional[Text] = None) -> Result:
-        """Scheduled orders: the list (1500), one order's details (1510), the URL of
-        the scheduled-sending capability (1520).  Selections go into Params.
-        """
-        return self._call_given("PQOrderList", {"Param1": Param1, "Param2": Param2})
-
-    def PQOrderInfoByID(
-            self,
-            Param1: Optional[Text] = None,
-            Param2: Optional[Text] = None,
-            Param3: Optional[Text] = None,
-    ) -> Result:
-        """One scheduled order's details (code 1510): Param1 the order's id, Param2 and Param3 optional dates bounding the jobs listed.
-        """
-        return self._call_given("PQOrderInfoByID", {"Param1": Param1, "Param2": Param2, "Param3": Param3})
-
-    def PQGetAbilityURL(self) -> Result:
-        """The URL of the scheduled-sending capability (code 1520) into Message.
-        """
-        return self._call_given("PQGetAbilityURL", {})
-
-    def SubmitAllClear(self) -> Result:
-        """Opens a send job (code 298): the server forgets the fields left from an earlier one.  Then one call per field, then SubmitAllOver_2 (or SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitAllClear", {})
-
-    def SubmitPrdId(self, ProductId: Optional[Text] = None) -> Result:
-        """A field of the send job (code 201): sends the product's id in the body (the body's length field stays 0).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitPrdId", {"ProductId": ProductId})
-
-    def CheckPrdId(self, ProductId: Optional[Text] = None) -> Result:
-        """Asks the server to check a product id (code 2011) as SubmitPrdId sends it, without adding it to a job.
-        """
-        return self._call_given("CheckPrdId", {"ProductId": ProductId})
-
-    def SubmitTelList(self, Numbers: Optional[Text] = None) -> Result:
-        """A field of the send job (code 202): sends the recipients' mobile numbers (a list, in the server's format) in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitTelList", {"Numbers": Numbers})
-
-    def SubmitTelNum(self, Count: Optional[Text] = None) -> Result:
-        """A field of the send job (code 203): sends the count of the recipients' numbers, as decimal text in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitTelNum", {"Count": Count})
-
-    def SubmitContent(self, Content: Optional[Text] = None) -> Result:
-        """A field of the send job (code 204): sends the message content in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitContent", {"Content": Content})
-
-    def CheckContent(self) -> Result:
-        """Asks the server to check the keywords of the job's content (code 2041); sends nothing but its code.
-        """
-        return self._call_given("CheckContent", {})
-
-    def SubmitPushURL(self, Url: Optional[Text] = None) -> Result:
-        """A field of the send job (code 205): sends the URL of a push message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitPushURL", {"Url": Url})
-
-    def SubmitBgnDate(self, Date: Optional[Text] = None) -> Result:
-        """A field of the send job (code 206): sends the date sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitBgnDate", {"Date": Date})
-
-    def SubmitBgnDateEx(self, Period: Optional[Text] = None) -> Result:
-        """A field of the send job (code 2060): sends a scheduled job's effective dates and time periods in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitBgnDateEx", {"Period": Period})
-
-    def SubmitEndDate(self, Date: Optional[Text] = None) -> Result:
-        """A field of the send job (code 207): sends the date sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitEndDate", {"Date": Date})
-
-    def SubmitBgnTime(self, Time: Optional[Text] = None) -> Result:
-        """A field of the send job (code 208): sends the time of day sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitBgnTime", {"Time": Time})
-
-    def SubmitEndTime(self, Time: Optional[Text] = None) -> Result:
-        """A field of the send job (code 209): sends the time of day sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitEndTime", {"Time": Time})
-
-    def SubmitTransFilename(self, FileName: Optional[Text] = None) -> Result:
-        """A field of the send job (code 211): sends the name of the file of a multimedia message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
-        """
-        return self._call_given("SubmitTransFilename", {"FileName": FileName})
-
-    def SubmitTransFile(self, FileContent: Optional[Text] = None) -> Result:
-        """The file content travels as text: it ends at its first zero byte.
-        """
-        return self._call_given("SubmitTransFile", {"FileContent": FileContent})
-
-    def SubmitPQOrderSelect(
-            self,
-            Param1: Optional[Text] = None,
-            Param2: Optional[Text] = None,
-            Param3: Optional[Text] = None,
-    ) -> Result:
-        """A field of a scheduled send job (code 2200): up to three scheduled orders' ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back the server's verdict in *Code and its answer in Message.
-        """
-        return self._call_given("SubmitPQOrderSelect", {"Param1": Param1, "Param2": Param2, "Param3": Param3})
-
-    def SubmitAllOver(self) -> Result:
-        """The overall submit (299).  Its failure message is followed by the error's
-        own text.
-        """
-        return self._call_given("SubmitAllOver", {})
-
-    def SubmitAllOver_2(self) -> Result:
-        """As SubmitAllOver, and the answer's three parameters as numbers.
-
-        Outputs in Result.outputs: Number1, Number2, Number3.
-        """
-        return self._call_given("SubmitAllOver_2", {})
-
-    def SubmitAllOverEx(self) -> Result:
-        """The overall submit of a scheduled job (2990).
-        """
-        return self._call_given("SubmitAllOverEx", {})
-
-    def SubmitAllOverEx_2(self) -> Result:
-        """As SubmitAllOverEx, and the answer's three parameters as numbers into Number1, Number2 and Number3.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
-
-        Outputs in Result.outputs: Number1, Number2, Number3.
-        """
-        return self._call_given("SubmitAllOverEx_2", {})
-
-    def ContentPreview(self, Param: Optional[Text] = None, Content: Optional[Text] = None) -> Result:
-        """Preview of content (160): the answer's Param1 comes back as a number.
-
-        Outputs in Result.outputs: Number.
-        """
-        return self._call_given("ContentPreview", {"Param": Param, "Content": Content})
-
-    def GetSJKHDParams(self) -> Result:
-        """Merchant-client parameters (161) into three Param outputs.
-
-        Outputs in Result.outputs: Param1, Param2, Param3.
-        """
-        return self._call_given("GetSJKHDParams", {})
-
-    def GetSJKHDBid(self) -> Result:
-        """The merchant client's Bid (code 162) into Message.
-        """
-        return self._call_given("GetSJKHDBid", {})
-
-    def CheckSMSContent(self, Content: Optional[Text], Number1: int, Number2: int, Number3: int) -> Result:
-        """Admissibility of content (1700): the three numbers travel as decimal
-        texts.  When the server answers 900 and Number3 is 0, Message receives
-        the answer's Param1 instead of its body.
-        """
-        return self._call_given("CheckSMSContent", {"Content": Content, "Number1": Number1, "Number2": Number2, "Number3": Number3})
-
-    def ClientGuiControl(self) -> Result:
-        """The interface control parameters of the account on the server (code 1800) into Message.
-        """
-        return self._call_given("ClientGuiControl", {})
-
-    def ReadIniFile(self, Carrier: Optional[Text] = None) -> Result:
-        """Reads a value for a telephone carrier from the settings file Quorvex.ini
-        in the directory of the host's executable (not the library's), section
-        [DllSet].  Carrier "电信" (GBK bytes) or "dx" in any letter case reads the
-        key dx; "网通" (GBK bytes) or "wt" in any letter case reads the key wt;
-        anything else is read as a key itself.  The file follows the Windows
-        private-profile rules: section and key names compared without regard to
-        letter case, blanks around names and values dropped, one pair of quotes
-        around a value removed, the first matching section and the first
-        matching key in it used, lines beginning with ";" ignored.
-
-         Value    out: the value and a terminating zero; QV_SETTING_BUFFER_SIZE
-                  bytes hold any value (a longer one is cut to 2047 bytes).
-         Carrier  the carrier name or the key; null counts as empty.
-
-        A missing file, section or key, and an empty Carrier, give the empty
-        text with result 1.  The result is 0, with Value untouched, only when
-        the system fails (the executable's path or the file cannot be read), or
-        when Value is null.
-
-        Outputs in Result.outputs: Value.
-        """
-        return self._call_given("ReadIniFile", {"Carrier": Carrier})
-
-    def fxReadIniFile(self, Carrier: Optional[Text] = None) -> Result:
-        """Same as ReadIniFile.
-
-        Outputs in Result.outputs: Value.
-        """
-        return self._call_given("fxReadIniFile", {"Carrier": Carrier})
-
-    def WebRequestEx(self, ResponseSize: int, Url: Optional[Text] = None) -> Result:
-        """Extension: fetches Url with an HTTP/1.1 GET on a connection of its own,
-        writes at most ResponseSize bytes into Response and reports how long it
-        took.
-
-         Response        out: the body's text and a terminating zero.  The text
-                         is the body's raw bytes up to its first zero byte; a
-                         text longer than ResponseSize - 1 bytes is cut to that
-                         many bytes (the result stays 1).
-         ResponseSize    bytes that Response holds, the zero included; 1 or more.
-         ResponseLength  out: the text's length in bytes when it fits, which is
-                         below ResponseSize; ResponseSize itself when the text
-                         was cut.
-         ElapsedMs       out: milliseconds of a monotonic clock spent connecting,
-                         sending, receiving and copying.
-         Url             "[http://]host[:port][/path][?query]"; port 80 by
-                         default; null counts as empty.  Spaces and bytes above
-                         127 in the path and query are sent percent-encoded.
-
-        The request is "GET <path and query> HTTP/1.1" with the header lines
-        Content-Type, Host, Accept and User-Agent.  No proxy is used, whatever
-        TcpConnect was given.  Interim answers (100 Continue) are skipped.  A
-        2xx status succeeds: its body is read by chunked coding, by
-        Content-Length or up to the close of the connection; 204 has none.
-        Reading stops once ResponseSize bytes of the body are in, enough to tell
-        a cut: the rest of a longer body is neither waited for nor checked, and
-        the connection is closed.  Every other status fails, and so does a
-        redirect or any answer with a Location header (redirects are not
-        followed), a body cut short by the close of the connection before
-        ResponseSize of its bytes arrived, and a body over QV_WEB_BODY_MAX that
-        ResponseSize would hold.  An https URL, or any scheme but http, fails
-        with 0: the library carries no TLS.  After the connect, sending the
-        request and receiving the answer take at most the read time-out
-        (SetReadTimeout) together: a silent, slow or non-reading server fails
-        the call once it expires.
-
-        Returns 1 on success, a cut text included; on failure 0, with Response,
-        ResponseLength and ElapsedMs untouched.  A null Response, ResponseLength
-        or ElapsedMs, or a ResponseSize below 1, refuses the call: result 0,
-        nothing sent.
-
-        Outputs in Result.outputs: Response, ResponseLength, ElapsedMs.
-        """
-        return self._call_given("WebRequestEx", {"ResponseSize": ResponseSize, "Url": Url})
-
-    def WebRequest(self, Url: Optional[Text] = None) -> Result:
-        """WebRequestEx with ResponseSize QV_WEB_RESPONSE_MAX and no length output:
-        Response must hold QV_WEB_RESPONSE_MAX bytes, and a text longer than
-        QV_WEB_RESPONSE_MAX - 1 bytes is cut to that with result 1.  A host that
-        needs to know of a cut, or fetches larger pages, calls WebRequestEx.
-
-        Outputs in Result.outputs: Response, ElapsedMs.
-        """
-        return self._call_given("WebRequest", {"Url": Url})
-
-    def fxWebRequest(self, Url: Optional[Text] = None) -> Result:
-        """Same as WebRequest.
-
-        Outputs in Result.outputs: Response, ElapsedMs.
-        """
-        return self._call_given("fxWebRequest", {"Url": Url})
-
-    def fxLogin_Req(
-            self,
-            app: Optional[Text] = None,
-            extra: Optional[Text] = None,
-            name: Optional[Text] = None,
-            pwd: Optional[Text] = None,
-            ver: Optional[Text] = None,
-    ) -> Result:
-        """Sends the XML login (code 10000; app, ver, a fresh key, name, pwd; extra
-        is saved for relogins but not sent).  *ReplyCode and *ReplyLength receive
-        the reply header.  Never relogs in.
-
-        Outputs in Result.outputs: ReplyCode, ReplyLength.
-        """
-        return self._call_given("fxLogin_Req", {"app": app, "extra": extra, "name": name, "pwd": pwd, "ver": ver})
-
-    def fxLogin_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Reads the login reply.  On QV_FX_SUCCESS the reply's agent, agreement,
-        pud and desc (into Message) are handed back; each one the reply does not
-        carry leaves its output untouched.  Otherwise Message receives the reply
-        body as text.  Messages: "读取登录信息为空！" (length 0 or below),
-        "读取登录信息异常失败！" (read failed), "解析登录信息异常失败！" (bad
-        document).
-
-        Outputs in Result.outputs: Agent, Pud, Agreement.
-        """
-        return self._call_given("fxLogin_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
-
-    def fxReLogin(self) -> Result:
-        """Reconnects with the last successful connect's arguments and repeats the
-        XML login with the saved texts (extra becomes empty).  Returns 1 only
-        when the server accepts.  The query exports run it when they fail.
-        """
-        return self._call_given("fxReLogin", {})
-
-    def fxMsgStates_Req(self) -> Result:
-        """Reference queries: the kinds of record state (10101, element "states"),
-        the detailed information types (10102, "types"), the number rules
-        (10106, "rule") and the company's notification text (10127, "notify").
-        On QV_FX_SUCCESS the element's text goes into Message (untouched when the
-        reply carries none); other reply codes give a fixed message with result
-        1.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin
-        when the body failed to arrive; none when no reply was kept for the
-        call), "解析XML异常失败！".
-
-        Outputs in Result.outputs: ReplyCode, ReplyLength.
-        """
-        return self._call_given("fxMsgStates_Req", {})
-
-    def fxMsgStates_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Hands back the reply that this thread's fxMsgStates_Req kept: on QV_FX_SUCCESS the text of the element "states" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
-        """
-        return self._call_given("fxMsgStates_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
-
-    def fxInfoType_Req(self) -> Result:
-        """Asks for the detailed information types (10102): writes the request, reads the reply's header and body and keeps the body for this thread's fxInfoType_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
-
-        Outputs in Result.outputs: ReplyCode, ReplyLength.
-        """
-        return self._call_given("fxInfoType_Req", {})
-
-    def fxInfoType_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS the text of the element "types" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
-        """
-        return self._call_given("fxInfoType_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
-
-    def fxNumRule_Req(self) -> Result:
-        """Asks for the number rules (10106): writes the request, reads the reply's header and body and keeps the body for this thread's fxNumRule_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
-
-        Outputs in Result.outputs: ReplyCode, ReplyLength.
-        """
-        return self._call_given("fxNumRule_Req", {})
-
-    def fxNumRule_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS the text of the element "rule" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
-        """
-        return self._call_given("fxNumRule_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
-
-    def fxNotify_Req(self) -> Result:
-        """Asks for the company's notification text (10127): writes the request, reads the reply's header and body and keeps the body for this thread's fxNotify_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
-
-        Outputs in Result.outputs: ReplyCode, ReplyLength.
-        """
-        return self._call_given("fxNotify_Req", {})
-
-    def fxNotify_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS the text of the element "notify" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
-        """
-        return self._call_given("fxNotify_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
-
-    def ShowAbout(self) -> Result:
-        """Opens a new About dialog with no owner and returns 1 at once, the dialog
-        staying on screen while the host goes on; 0 when it cannot be created or
-        shown.  Every call opens a further, independent dialog at the same place;
-        closing one releases it.
-        """
-        return self._call_given("ShowAbout", {})
-
-    def ShowMsg(self, Text: Optional[Text] = None) -> Result:
-        """Shows Text (GBK; null counts as empty) in a modal message box, centred on
-        the screen, with the title "Quorvex", no icon and a single "OK" button
-        (on Windows, the system's own OK button).
-        Blocks the calling thread until the box is closed, then returns 1; 0 when
-        the box cannot be shown.
-        """
-        return self._call_given("ShowMsg", {"Text": Text})
-
-    def CheckTels(self, Number: Optional[Text] = None, CarrierList: Optional[Text] = None) -> Result:
-        """Classifies Number by its form and by CarrierList, entries separated by
-        ";" such as "139,移动;130,联通" (GBK).
-          1  an 11-digit number not beginning with 0 whose first three digits
-             followed by ",移动" are an entry (compared whole, ASCII letters
-             without regard to case)
-          2  as 1 with ",联通" only
-          3  8 to 12 digits beginning with 0
-          0  anything else
-         -1  the carrier list could not be processed
-        Both arguments are length-prefixed texts: a pointer to the first byte of
-        the text, with its length in bytes as an int32 in the four bytes just
-        before it.  No terminating zero is needed; null is the empty text; a
-        negative length counts as empty.  Use qv_length_prefixed() to build one.
-        """
-        return self._call_given("CheckTels", {"Number": Number, "CarrierList": CarrierList})
-
-    def GetLastOutcome(self) -> Result:
-        """The calling thread's last call (any export but these three):
-         Outcome      a QV_OUTCOME_* kind.
-         Sent         1 when the whole request had been written, so that the
-                      server may have acted on it; 0 when it cannot have it.
-         Argument     for QV_OUTCOME_REFUSED, the 1-based place of the refused
-                      argument in the export's list (0 when no one argument is
-                      at fault: a second call of a pair with nothing to take).
-         SocketError  the Windows Sockets number of the failure (10060 for a
-                      time-out, 10057 for no connection, 10093 before
-                      initialisation), 0 when the failure is not a socket's.
-         Detail       an English text of the failure, cut to DetailSize bytes
-                      with its terminator; empty after success.
-        Any pointer may be null.  Returns 1.
-
-        Outputs in Result.outputs: Outcome, Sent, Argument, SocketError, Detail.
-        """
-        return self._call_given("GetLastOutcome", {})
-
-    def GetLastRelogin(self) -> Result:
-        """The relogin of the calling thread's last call: a QV_RELOGIN_* kind, the
-        server's answer to its login (-1 when none arrived), the Windows Sockets
-        number and an English text of its failure.  Any pointer may be null.
-        Returns 1.
-
-        Outputs in Result.outputs: Relogin, ServerCode, SocketError, Detail.
-        """
-        return self._call_given("GetLastRelogin", {})
-
-    def GetConnectionState(self) -> Result:
-        """The connection as the last finished call left it (a call in progress on
-        another thread is not waited for; a peer's close is noticed by the next
-        call that uses the connection):
-         State          QV_STATE_* flags.
-         Path           QV_PATH_* of the open connection (QV_PATH_NONE when none).
-         LoginProtocol  QV_PROTOCOL_* of the last login answered on this
-                        connection (a relogin's included), QV_PROTOCOL_NONE when
-                        none was.
-         LoginCode      the server's code for that login (900 or 20900 when
-                        accepted), -1 when none.
-        Any pointer may be null.  Returns 1.
-
-        Outputs in Result.outputs: State, Path, LoginProtocol, LoginCode.
-        """
-        return self._call_given("GetConnectionState", {})
-
-    def TraceStart(self, Path: Optional[Text], Options: int) -> Result:
-        """Starts a trace appended to the file at Path ("-" for the process's
-        standard error); a trace that runs already is stopped first.  Options:
-        0 or QV_TRACE_HEX.  A new file is created for its owner alone (mode
-        0600; an owner-only access list on Windows), since a trace holds phone
-        numbers and message texts.  The file must be a regular file: a symbolic
-        link, a FIFO, a device or a directory at Path is refused, and opening
-        never blocks.  Returns 1 when the file is open, 0 for a null or empty
-        Path or a file that is refused or cannot be opened (GetLastOutcome's
-        Detail says why).  A write to the file that fails later stops the
-        trace; no call's result changes.
-        """
-        return self._call_given("TraceStart", {"Path": Path, "Options": Options})
-
-    def TraceStop(self) -> Result:
-        """Stops the trace and closes its file.  Returns 1, also when none ran.
-        """
-        return self._call_given("TraceStop", {})
-
-    def QvSessionCreate(self) -> Result:
-        """Makes a session, ready to connect (no dllInitialize needed).  NULL only
-        when out of memory.
-        """
-        return self._call_given("QvSessionCreate", {})
-
-    def QvDefaultSession(self) -> Result:
-        """The session of the classic exports, between dllInitialize and release;
-        NULL outside.
-        """
-        return self._call_given("QvDefaultSession", {})
-
-
 class SessionExports:
     """The exports that act on a session, under their classic names."""
 
@@ -1663,3 +790,194 @@ class SessionExports:
         Outputs in Result.outputs: State, Path, LoginProtocol, LoginCode.
         """
         return self._call_given("GetConnectionState", {})
+
+
+class ClientExports(SessionExports):
+    """The exports that need no session; with those of SessionExports, on the default session."""
+
+    def dllInitialize(self) -> Result:
+        """Creates the library's objects (connection, proxy settings, relogin
+        buffer) and, on Windows, initialises COM for the calling thread where it
+        is not yet initialised.  A second call creates nothing new.  The XML
+        exports work on any thread: where a thread has no COM, a parse sets it
+        up for its own length and undoes it.  Returns 1.
+        """
+        return self._call_given("dllInitialize", {})
+
+    def TcpInit(self) -> Result:
+        """Same as dllInitialize.
+        """
+        return self._call_given("TcpInit", {})
+
+    def dllUnInitialize(self) -> Result:
+        """Disconnects and destroys the library's objects and, on Windows, undoes
+        only the COM set-up that dllInitialize did on the calling thread (none
+        when the thread had COM already, in whatever apartment).  The arguments of the last successful
+        connect and the last login's texts survive, so that a later
+        initialisation can reconnect with ReLogin.  Returns 1, also when nothing
+        was initialised.
+        """
+        return self._call_given("dllUnInitialize", {})
+
+    def TcpRelease(self) -> Result:
+        """Same as dllUnInitialize.
+        """
+        return self._call_given("TcpRelease", {})
+
+    def ReadIniFile(self, Carrier: Optional[Text] = None) -> Result:
+        """Reads a value for a telephone carrier from the settings file Quorvex.ini
+        in the directory of the host's executable (not the library's), section
+        [DllSet].  Carrier "电信" (GBK bytes) or "dx" in any letter case reads the
+        key dx; "网通" (GBK bytes) or "wt" in any letter case reads the key wt;
+        anything else is read as a key itself.  The file follows the Windows
+        private-profile rules: section and key names compared without regard to
+        letter case, blanks around names and values dropped, one pair of quotes
+        around a value removed, the first matching section and the first
+        matching key in it used, lines beginning with ";" ignored.
+
+         Value    out: the value and a terminating zero; QV_SETTING_BUFFER_SIZE
+                  bytes hold any value (a longer one is cut to 2047 bytes).
+         Carrier  the carrier name or the key; null counts as empty.
+
+        A missing file, section or key, and an empty Carrier, give the empty
+        text with result 1.  The result is 0, with Value untouched, only when
+        the system fails (the executable's path or the file cannot be read), or
+        when Value is null.
+
+        Outputs in Result.outputs: Value.
+        """
+        return self._call_given("ReadIniFile", {"Carrier": Carrier})
+
+    def fxReadIniFile(self, Carrier: Optional[Text] = None) -> Result:
+        """Same as ReadIniFile.
+
+        Outputs in Result.outputs: Value.
+        """
+        return self._call_given("fxReadIniFile", {"Carrier": Carrier})
+
+    def WebRequestEx(self, ResponseSize: int, Url: Optional[Text] = None) -> Result:
+        """Extension: fetches Url with an HTTP/1.1 GET on a connection of its own,
+        writes at most ResponseSize bytes into Response and reports how long it
+        took.
+
+         Response        out: the body's text and a terminating zero.  The text
+                         is the body's raw bytes up to its first zero byte; a
+                         text longer than ResponseSize - 1 bytes is cut to that
+                         many bytes (the result stays 1).
+         ResponseSize    bytes that Response holds, the zero included; 1 or more.
+         ResponseLength  out: the text's length in bytes when it fits, which is
+                         below ResponseSize; ResponseSize itself when the text
+                         was cut.
+         ElapsedMs       out: milliseconds of a monotonic clock spent connecting,
+                         sending, receiving and copying.
+         Url             "[http://]host[:port][/path][?query]"; port 80 by
+                         default; null counts as empty.  Spaces and bytes above
+                         127 in the path and query are sent percent-encoded.
+
+        The request is "GET <path and query> HTTP/1.1" with the header lines
+        Content-Type, Host, Accept and User-Agent.  No proxy is used, whatever
+        TcpConnect was given.  Interim answers (100 Continue) are skipped.  A
+        2xx status succeeds: its body is read by chunked coding, by
+        Content-Length or up to the close of the connection; 204 has none.
+        Reading stops once ResponseSize bytes of the body are in, enough to tell
+        a cut: the rest of a longer body is neither waited for nor checked, and
+        the connection is closed.  Every other status fails, and so does a
+        redirect or any answer with a Location header (redirects are not
+        followed), a body cut short by the close of the connection before
+        ResponseSize of its bytes arrived, and a body over QV_WEB_BODY_MAX that
+        ResponseSize would hold.  An https URL, or any scheme but http, fails
+        with 0: the library carries no TLS.  After the connect, sending the
+        request and receiving the answer take at most the read time-out
+        (SetReadTimeout) together: a silent, slow or non-reading server fails
+        the call once it expires.
+
+        Returns 1 on success, a cut text included; on failure 0, with Response,
+        ResponseLength and ElapsedMs untouched.  A null Response, ResponseLength
+        or ElapsedMs, or a ResponseSize below 1, refuses the call: result 0,
+        nothing sent.
+
+        Outputs in Result.outputs: Response, ResponseLength, ElapsedMs.
+        """
+        return self._call_given("WebRequestEx", {"ResponseSize": ResponseSize, "Url": Url})
+
+    def WebRequest(self, Url: Optional[Text] = None) -> Result:
+        """WebRequestEx with ResponseSize QV_WEB_RESPONSE_MAX and no length output:
+        Response must hold QV_WEB_RESPONSE_MAX bytes, and a text longer than
+        QV_WEB_RESPONSE_MAX - 1 bytes is cut to that with result 1.  A host that
+        needs to know of a cut, or fetches larger pages, calls WebRequestEx.
+
+        Outputs in Result.outputs: Response, ElapsedMs.
+        """
+        return self._call_given("WebRequest", {"Url": Url})
+
+    def fxWebRequest(self, Url: Optional[Text] = None) -> Result:
+        """Same as WebRequest.
+
+        Outputs in Result.outputs: Response, ElapsedMs.
+        """
+        return self._call_given("fxWebRequest", {"Url": Url})
+
+    def ShowAbout(self) -> Result:
+        """Opens a new About dialog with no owner and returns 1 at once, the dialog
+        staying on screen while the host goes on; 0 when it cannot be created or
+        shown.  Every call opens a further, independent dialog at the same place;
+        closing one releases it.
+        """
+        return self._call_given("ShowAbout", {})
+
+    def ShowMsg(self, Text: Optional[Text] = None) -> Result:
+        """Shows Text (GBK; null counts as empty) in a modal message box, centred on
+        the screen, with the title "Quorvex", no icon and a single "OK" button
+        (on Windows, the system's own OK button).
+        Blocks the calling thread until the box is closed, then returns 1; 0 when
+        the box cannot be shown.
+        """
+        return self._call_given("ShowMsg", {"Text": Text})
+
+    def CheckTels(self, Number: Optional[Text] = None, CarrierList: Optional[Text] = None) -> Result:
+        """Classifies Number by its form and by CarrierList, entries separated by
+        ";" such as "139,移动;130,联通" (GBK).
+          1  an 11-digit number not beginning with 0 whose first three digits
+             followed by ",移动" are an entry (compared whole, ASCII letters
+             without regard to case)
+          2  as 1 with ",联通" only
+          3  8 to 12 digits beginning with 0
+          0  anything else
+         -1  the carrier list could not be processed
+        Both arguments are length-prefixed texts: a pointer to the first byte of
+        the text, with its length in bytes as an int32 in the four bytes just
+        before it.  No terminating zero is needed; null is the empty text; a
+        negative length counts as empty.  Use qv_length_prefixed() to build one.
+        """
+        return self._call_given("CheckTels", {"Number": Number, "CarrierList": CarrierList})
+
+    def TraceStart(self, Path: Optional[Text], Options: int) -> Result:
+        """Starts a trace appended to the file at Path ("-" for the process's
+        standard error); a trace that runs already is stopped first.  Options:
+        0 or QV_TRACE_HEX.  A new file is created for its owner alone (mode
+        0600; an owner-only access list on Windows), since a trace holds phone
+        numbers and message texts.  The file must be a regular file: a symbolic
+        link, a FIFO, a device or a directory at Path is refused, and opening
+        never blocks.  Returns 1 when the file is open, 0 for a null or empty
+        Path or a file that is refused or cannot be opened (GetLastOutcome's
+        Detail says why).  A write to the file that fails later stops the
+        trace; no call's result changes.
+        """
+        return self._call_given("TraceStart", {"Path": Path, "Options": Options})
+
+    def TraceStop(self) -> Result:
+        """Stops the trace and closes its file.  Returns 1, also when none ran.
+        """
+        return self._call_given("TraceStop", {})
+
+    def QvSessionCreate(self) -> Result:
+        """Makes a session, ready to connect (no dllInitialize needed).  NULL only
+        when out of memory.
+        """
+        return self._call_given("QvSessionCreate", {})
+
+    def QvDefaultSession(self) -> Result:
+        """The session of the classic exports, between dllInitialize and release;
+        NULL outside.
+        """
+        return self._call_given("QvDefaultSession", {})

@@ -12,6 +12,7 @@ import re
 import struct
 import sys
 import threading
+from typing import List, Optional, Tuple
 
 from ._exports import DECLARATIONS
 
@@ -92,7 +93,7 @@ BUFFER_SIZES = {"message": QV_BODY_BUFFER_SIZE, "param": QV_PARAM_BUFFER_SIZE,
 class Export:
     """One export: its result kind and its (role, name) parameters."""
 
-    def __init__(self, name, result, params):
+    def __init__(self, name: str, result: str, params: List[Tuple[str, str]]) -> None:
         self.name, self.result, self.params = name, result, params
         self.restype = RESULT_TYPES[result]
         self.argtypes = [ROLE_TYPES[role] for role, _ in params]
@@ -109,14 +110,14 @@ def _parse(text):
 EXPORTS = _parse(DECLARATIONS)
 
 
-def bundled_library():
+def bundled_library() -> Optional[str]:
     """The library a platform wheel carries inside the package, or None."""
     name = "Quorvex.dll" if sys.platform == "win32" else "libquorvex.so.0"
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
     return path if os.path.isfile(path) else None
 
 
-def library_names():
+def library_names() -> List[str]:
     """Where the library is looked for: the one bundled in the package, QUORVEX_LIBRARY,
     then the system's under its usual names."""
     bundled = bundled_library()
@@ -141,7 +142,7 @@ STDCALL = sys.platform == "win32" and struct.calcsize("P") == 4
 CALLBACK = ctypes.WINFUNCTYPE if STDCALL else ctypes.CFUNCTYPE
 
 
-def load(path=None):
+def load(path: Optional[str] = None) -> ctypes.CDLL:
     """Loads the library and declares every export on it."""
     loader = ctypes.WinDLL if STDCALL else ctypes.CDLL
     errors = []
@@ -164,7 +165,7 @@ _libraries = {}
 _libraries_lock = threading.Lock()
 
 
-def library(path=None):
+def library(path: Optional[str] = None) -> ctypes.CDLL:
     """The library loaded and declared once per path, shared by every object of the package."""
     with _libraries_lock:
         if path not in _libraries:
@@ -172,7 +173,7 @@ def library(path=None):
         return _libraries[path]
 
 
-def length_prefixed(data):
+def length_prefixed(data: bytes) -> Tuple[ctypes.Array, ctypes.c_char_p]:
     """Lays out bytes as CheckTels reads them: an int32 length just before the first byte.
 
     Returns (storage, pointer); keep the storage alive while the pointer is used."""

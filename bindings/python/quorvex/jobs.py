@@ -7,7 +7,7 @@ import ctypes
 import threading
 import weakref
 from dataclasses import dataclass
-from typing import Callable, Iterable, NamedTuple, Optional, Sequence, Union
+from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence, Union
 
 from . import _native
 from ._api import EvidenceKind, JobField, JobOption, JobStatus, OutcomeKind, ReloginKind, Resolution, TextEncoding
@@ -68,6 +68,7 @@ class JobResult:
 
     @property
     def submitted(self) -> bool:
+        """The server accepted the job (status SUBMITTED)."""
         return self.status == JobStatus.SUBMITTED
 
 
@@ -81,13 +82,13 @@ class _TextField:
     def __init__(self, field: JobField):
         self.field = field
 
-    def __set_name__(self, owner, name):
+    def __set_name__(self, owner: type, name: str) -> None:
         self.name = name
 
-    def __get__(self, job, owner=None):
+    def __get__(self, job: Optional["Job"], owner: Optional[type] = None) -> Any:
         return self if job is None else job._texts.get(self.name)
 
-    def __set__(self, job, value):
+    def __set__(self, job: "Job", value: Optional[Text]) -> None:
         job._set_text(self.field, value, self.name)
         job._texts[self.name] = value or None
 
@@ -138,7 +139,7 @@ class Job:
                  begin_time: Optional[Text] = None, end_time: Optional[Text] = None, orders: Sequence[Text] = (),
                  period: Optional[Text] = None, check: bool = False, evidence: bool = False,
                  wait: Optional[int] = None, progress: Optional[Progress] = None,
-                 resolver: Optional[Resolver] = None, library: Optional[str] = None):
+                 resolver: Optional[Resolver] = None, library: Optional[str] = None) -> None:
         self.native = _native.library(library)
         pointer = self.native.QvJobCreate()
         if not pointer:
@@ -169,10 +170,10 @@ class Job:
             self.wait = wait
         self.progress, self.resolver = progress, resolver
 
-    def __enter__(self):
+    def __enter__(self) -> "Job":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> bool:
         self.close()
         return False
 
@@ -182,6 +183,7 @@ class Job:
 
     @property
     def closed(self) -> bool:
+        """Whether close() was called (or the job was collected)."""
         return self._handle.closed
 
     def _refused(self, name: str) -> ValueError:
@@ -251,6 +253,7 @@ class Job:
 
     @property
     def check(self) -> bool:
+        """CheckPrdId after the product, CheckContent after the content."""
         return self._check
 
     @check.setter
@@ -260,6 +263,7 @@ class Job:
 
     @property
     def evidence(self) -> bool:
+        """Take AllInfoPackId and LastDetails before the submit and after a \"maybe\"."""
         return self._evidence
 
     @evidence.setter
@@ -269,6 +273,7 @@ class Job:
 
     @property
     def wait(self) -> Optional[int]:
+        """Milliseconds to wait for another job of the same account (None: the library's default)."""
         return self._wait
 
     @wait.setter
@@ -281,6 +286,7 @@ class Job:
 
     @property
     def progress(self) -> Optional[Progress]:
+        """progress(step, attempt), called on the sending thread before each call."""
         return self._progress
 
     @progress.setter
@@ -294,6 +300,7 @@ class Job:
 
     @property
     def resolver(self) -> Optional[Resolver]:
+        """resolver(job), called on the sending thread after a \"maybe submitted\"."""
         return self._resolver
 
     @resolver.setter

@@ -1,8 +1,9 @@
 """What a call comes to: its Result, the outcome kinds' records, and the exception that
 carries them for hosts that prefer one."""
 import ctypes
+import enum
 from dataclasses import dataclass, field
-from typing import NamedTuple, Optional
+from typing import Any, Callable, Dict, NamedTuple, Optional, Type, TypeVar, Union
 
 from . import _native
 from .text import from_gbk
@@ -11,9 +12,10 @@ QV_CODE_ACCEPTED = 900
 QV_FX_SUCCESS = 20900
 QV_STATE_CONNECTED = 2
 QV_STATE_LOGGED_IN = 4
+K = TypeVar("K", bound=enum.IntEnum)
 
 
-def as_kind(kind, value):
+def as_kind(kind: Type[K], value: int) -> Union[K, int]:
     """value as a member of kind, or the bare int from a library newer than this binding."""
     try:
         return kind(value)
@@ -31,7 +33,7 @@ class Outcome(NamedTuple):
     detail: str
 
 
-def read_outcome(native, function, *session) -> Outcome:
+def read_outcome(native: Any, function: Callable[..., Any], *session: Any) -> Outcome:
     """GetLastOutcome (or QvGetLastOutcome on session) as an Outcome."""
     from ._api import OutcomeKind  # _api's methods return Results: imported once both exist
     numbers = [ctypes.c_int32() for _ in range(4)]
@@ -57,15 +59,17 @@ class ConnectionState(NamedTuple):
     login_code: int
 
     @property
-    def connected(self):
+    def connected(self) -> bool:
+        """The connection is open."""
         return bool(self.state & QV_STATE_CONNECTED)
 
     @property
-    def logged_in(self):
+    def logged_in(self) -> bool:
+        """The last login on this connection was accepted."""
         return bool(self.state & QV_STATE_LOGGED_IN)
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, init=False)
 class Result:
     """What an export came to.
 
@@ -79,20 +83,34 @@ class Result:
     ok: bool
     code: Optional[int] = None
     message: Optional[str] = None
-    outputs: dict = field(default_factory=dict)
+    outputs: Dict[str, Union[int, str]] = field(default_factory=dict)
     value: int = 0
     outcome: Optional[Outcome] = None
     export: str = ""
+
+    def __init__(self, ok: bool, code: Optional[int] = None, message: Optional[str] = None,
+                 outputs: Optional[Dict[str, Union[int, str]]] = None, value: int = 0,
+                 outcome: Optional[Outcome] = None, export: str = "") -> None:
+        # Every call makes one: filled in place, which costs half of a frozen class's own
+        # __init__ (one object.__setattr__ a field).
+        d = self.__dict__
+        d["ok"] = ok
+        d["code"] = code
+        d["message"] = message
+        d["outputs"] = {} if outputs is None else outputs
+        d["value"] = value
+        d["outcome"] = outcome
+        d["export"] = export
 
     def __bool__(self):
         return self.ok
 
     @property
-    def accepted(self):
+    def accepted(self) -> bool:
         """The exchange completed and the server accepted the request."""
         return self.ok and self.code in (QV_CODE_ACCEPTED, QV_FX_SUCCESS)
 
-    def check(self):
+    def check(self) -> "Result":
         """Returns the Result when the call completed and, where it has a code, the server
         accepted it; otherwise raises QuorvexError carrying it."""
         if not self.ok or (self.code is not None and not self.accepted):
@@ -106,7 +124,7 @@ class QuorvexError(Exception):
     Raised by Result.check(), and by every call that returns 0 on a Client or Session made
     with raise_on_failure=True.  Nothing else raises it: by default a failure is a Result."""
 
-    def __init__(self, result: Result):
+    def __init__(self, result: Result) -> None:
         self.result = result
         self.outcome = result.outcome
         self.code = result.code

@@ -8,7 +8,7 @@ go out as they are.  In: what is not GBK (80, FF, a lead byte without its trail)
 U+FFFD."""
 import ctypes
 import re
-from typing import Optional, Union
+from typing import Any, Optional, Union
 
 from . import _native
 
@@ -23,7 +23,7 @@ def _detail(native) -> str:
     return from_gbk(detail.value, native)
 
 
-def to_gbk(value: Optional[Text], name: str = "text", native=None, terminated: bool = True) -> Optional[bytes]:
+def to_gbk(value: Optional[Text], name: str = "text", native: Any = None, terminated: bool = True) -> Optional[bytes]:
     """value as the GBK bytes the library reads; None stays None.
 
     terminated: the library reads the text up to its zero byte, so a zero byte inside is
@@ -51,7 +51,7 @@ def to_gbk(value: Optional[Text], name: str = "text", native=None, terminated: b
     return data
 
 
-def from_gbk(data: Union[bytes, bytearray], native=None) -> str:
+def from_gbk(data: Union[bytes, bytearray], native: Any = None) -> str:
     """GBK bytes as a str, U+FFFD for what is not GBK."""
     if not data:
         return ""

@@ -1,7 +1,8 @@
 // Quorvex.cs - the Quorvex client library for .NET (C#, VB.NET and other languages through the assembly).
 //
 // Native: every export of quorvex.h as the library exports it, declared in Quorvex.Native.g.cs (which
-// tools/interface/generate.py writes from interface/quorvex.json), and the header's constants, here.  The
+// tools/interface/generate.py writes from interface/quorvex.json), and the header's constants in
+// Quorvex.Constants.g.cs (generated from quorvex.h).  The
 // one-byte result is [return: MarshalAs(UnmanagedType.U1)] bool, every int32 int, every int32 pointer out int,
 // every text a byte[] of zero-terminated GBK (code page 936) bytes, in and out: the marshaller never converts
 // a string.
@@ -30,95 +31,7 @@ namespace Quorvex
         public const string Lib = "quorvex";
         public const CallingConvention Convention = CallingConvention.Winapi;
 
-        // Sizes of the caller's output buffers, terminating zero included.
-        public const int QV_BODY_BUFFER_SIZE = 2049;
-        public const int QV_PARAM_BUFFER_SIZE = 21;
-        public const int QV_SETTING_BUFFER_SIZE = 2048;
-        public const int QV_DETAIL_BUFFER_SIZE = 160;
-        public const int QV_WEB_RESPONSE_MAX = QV_BODY_BUFFER_SIZE;
-        // Most text bytes an input field accepts, terminator not counted.
-        public const int QV_BODY_MAX_TEXT = 2047;
-        public const int QV_PARAM_MAX_TEXT = 19;
-        public const int QV_CODE_ACCEPTED = 900;
-        public const int QV_DEFAULT_READ_TIMEOUT_MS = 60000;
-        public const int QV_WEB_BODY_MAX = 64 * 1024 * 1024;
-
-        // XML protocol.
-        public const int QV_FX_SUCCESS = 20900;
-        public const int QV_FX_REPLY_MAX = 1024 * 1024;
-        public const int QV_FX_ATTRIBUTES_MAX = 32;
-        public const int QV_FX_DEPTH_MAX = 64;
-        public const int QV_FX_NAME_MAX = 256;
-        public const int QV_FX_NAMESPACES_MAX = 32;
-
-        // GetLastOutcome's kinds.
-        public const int QV_OUTCOME_OK = 0;
-        public const int QV_OUTCOME_REFUSED = 1;
-        public const int QV_OUTCOME_NOT_INITIALISED = 2;
-        public const int QV_OUTCOME_NOT_CONNECTED = 3;
-        public const int QV_OUTCOME_CONNECT_FAILED = 4;
-        public const int QV_OUTCOME_NOT_SENT = 5;
-        public const int QV_OUTCOME_MAYBE_APPLIED = 6;
-        public const int QV_OUTCOME_TIMED_OUT = 7;
-        public const int QV_OUTCOME_FAILED = 8;
-
-        // GetLastRelogin's kinds.
-        public const int QV_RELOGIN_NOT_RUN = 0;
-        public const int QV_RELOGIN_LOGGED_IN = 1;
-        public const int QV_RELOGIN_REFUSED = 2;
-        public const int QV_RELOGIN_CONNECT_FAILED = 3;
-        public const int QV_RELOGIN_FAILED = 4;
-
-        // GetConnectionState's flags and kinds.
-        public const int QV_STATE_INITIALISED = 1;
-        public const int QV_STATE_CONNECTED = 2;
-        public const int QV_STATE_LOGGED_IN = 4;
-        public const int QV_PATH_NONE = 0;
-        public const int QV_PATH_DIRECT = 1;
-        public const int QV_PATH_SOCKS4 = 2;
-        public const int QV_PATH_SOCKS5 = 3;
-        public const int QV_PATH_HTTP = 4;
-        public const int QV_PROTOCOL_NONE = 0;
-        public const int QV_PROTOCOL_RECORD = 1;
-        public const int QV_PROTOCOL_XML = 2;
-
-        // TraceStart's option.
-        public const int QV_TRACE_HEX = 1;
-
-        // Send jobs: fields, text encodings, statuses, options, evidence, resolver answers, limits.
-        public const int QV_JOB_PRODUCT = 1;
-        public const int QV_JOB_CONTENT = 2;
-        public const int QV_JOB_PUSH_URL = 3;
-        public const int QV_JOB_FILE_NAME = 4;
-        public const int QV_JOB_BEGIN_DATE = 5;
-        public const int QV_JOB_END_DATE = 6;
-        public const int QV_JOB_BEGIN_TIME = 7;
-        public const int QV_JOB_END_TIME = 8;
-        public const int QV_JOB_ORDER1 = 9;
-        public const int QV_JOB_ORDER2 = 10;
-        public const int QV_JOB_ORDER3 = 11;
-        public const int QV_JOB_PERIOD = 12;
-        public const int QV_TEXT_GBK = 0;
-        public const int QV_TEXT_UTF8 = 1;
-        public const int QV_JOB_SUBMITTED = 1;
-        public const int QV_JOB_REFUSED = 2;
-        public const int QV_JOB_FAILED = 3;
-        public const int QV_JOB_MAYBE_SUBMITTED = 4;
-        public const int QV_JOB_CANCELLED = 5;
-        public const int QV_JOB_OPTION_CHECK = 1;
-        public const int QV_JOB_OPTION_EVIDENCE = 2;
-        public const int QV_JOB_OPTION_WAIT = 3;
-        public const int QV_EVIDENCE_PACKAGES_BEFORE = 1;
-        public const int QV_EVIDENCE_DETAILS_BEFORE = 2;
-        public const int QV_EVIDENCE_PACKAGES_AFTER = 3;
-        public const int QV_EVIDENCE_DETAILS_AFTER = 4;
-        public const int QV_RESOLVED_UNKNOWN = 0;
-        public const int QV_RESOLVED_SUBMITTED = 1;
-        public const int QV_RESOLVED_NOT_SUBMITTED = 2;
-        public const int QV_JOB_NUMBERS_MAX = 100000;
-        public const int QV_JOB_FILE_MAX = 16 * 1024 * 1024;
-        public const int QV_JOB_WAIT_DEFAULT_MS = 300000;
-        public const int QV_JOB_LOOKUP_ROWS = 20;
+        // The header's constants: Quorvex.Constants.g.cs.
     }
 
     // GBK texts: strings to zero-terminated bytes and back, converted by the library (QvGbkFromUtf8,

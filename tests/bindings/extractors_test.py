@@ -51,7 +51,7 @@ MUTATIONS = [
      "function SubmitTelNum(Code: PInt32; Message: PAnsiChar; Count: Int32)", "SubmitTelNum"),
     ("pascal", "QuorvexExports.inc", "function ReLogin: Boolean; {$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF};",
      "function ReLogin: Boolean; stdcall;", "ReLogin"),
-    ("pascal", "Quorvex.pas", "QV_PARAM_BUFFER_SIZE = 21;", "QV_PARAM_BUFFER_SIZE = 20;", "QV_PARAM_BUFFER_SIZE"),
+    ("pascal", "QuorvexConstants.inc", "QV_PARAM_BUFFER_SIZE = 21;", "QV_PARAM_BUFFER_SIZE = 20;", "QV_PARAM_BUFFER_SIZE"),
     ("dotnet", "Quorvex.Native.g.cs",
      "] [return: MarshalAs(UnmanagedType.U1)]\n        public static extern bool Heartbeat",
      "]\n        public static extern bool Heartbeat", "Heartbeat"),
@@ -59,7 +59,7 @@ MUTATIONS = [
      "SubmitTelNum(out int Code, byte[] Message, string Count)", "SubmitTelNum"),
     ("dotnet", "Quorvex.Native.g.cs", "extern bool MsgStates(out int Code, byte[] Message)",
      "extern bool MsgStates(byte[] Message, out int Code)", "MsgStates"),
-    ("dotnet", "Quorvex.cs", "QV_DETAIL_BUFFER_SIZE = 160;", "QV_DETAIL_BUFFER_SIZE = 16;",
+    ("dotnet", "Quorvex.Constants.g.cs", "QV_DETAIL_BUFFER_SIZE = 160;", "QV_DETAIL_BUFFER_SIZE = 16;",
      "QV_DETAIL_BUFFER_SIZE"),
 ]
 

@@ -6,12 +6,9 @@ from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, NamedTuple, Optional, Type, TypeVar, Union
 
 from . import _native
+from ._constants import QV_CODE_ACCEPTED, QV_FX_SUCCESS, QV_STATE_CONNECTED, QV_STATE_LOGGED_IN
 from .text import from_gbk
 
-QV_CODE_ACCEPTED = 900
-QV_FX_SUCCESS = 20900
-QV_STATE_CONNECTED = 2
-QV_STATE_LOGGED_IN = 4
 K = TypeVar("K", bound=enum.IntEnum)
 
 

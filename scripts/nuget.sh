@@ -50,10 +50,16 @@ stage=$out/stage
 rm -rf "$stage" && mkdir -p "$stage/lib/net46" "$stage/build" "$stage/runtimes/linux-x64/native" \
   "$stage/runtimes/win-x86/native" "$stage/runtimes/win-x64/native"
 
+# The assembly carries the package's version (the project's).
+cat > "$stage/AssemblyVersion.cs" <<END
+[assembly: System.Reflection.AssemblyVersion("$version.0")]
+[assembly: System.Reflection.AssemblyFileVersion("$version.0")]
+[assembly: System.Reflection.AssemblyInformationalVersion("$version")]
+END
 # -nowarn:1591: the generated declarations of Native document what the
 # description documents, not every parameter.
 mcs -target:library -warnaserror -nowarn:1591 -out:"$stage/lib/net46/Quorvex.Net.dll" \
-  -doc:"$stage/lib/net46/Quorvex.Net.xml" "$src"/Quorvex*.cs
+  -doc:"$stage/lib/net46/Quorvex.Net.xml" "$src"/Quorvex*.cs "$stage/AssemblyVersion.cs"
 # mcs leaves <inheritdoc cref="Native.X"/> as written: Client's methods get their export's text here, so that
 # every editor shows it.
 python3 - "$stage/lib/net46/Quorvex.Net.xml" <<'PY'

@@ -76,6 +76,13 @@
 
 #include "quorvex.h"
 
+// windows.h makes GetMessage a macro (GetMessageA or GetMessageW): it is set
+// aside here so that every method keeps its own name whichever header comes
+// first, and restored at the end.  SessionView also answers to the two
+// names the macro gives a host's call to GetMessage.
+#pragma push_macro("GetMessage")
+#undef GetMessage
+
 namespace quorvex {
 
 // Makes a session that takes and hands back UTF-8: Session(quorvex::utf8).
@@ -383,6 +390,10 @@ class SessionView : public detail::Twins {
                          &s.login_code);
     return s;
   }
+
+  // GetMessage under the names windows.h's macro gives it.
+  Result<> GetMessageA() { return GetMessage(); }
+  Result<> GetMessageW() { return GetMessage(); }
 };
 
 // A session of its own: made with the object, destroyed with it.
@@ -425,5 +436,7 @@ class Session : public SessionView {
 }  // namespace quorvex
 
 #include "quorvex_job.hpp"
+
+#pragma pop_macro("GetMessage")
 
 #endif  // QUORVEX_HPP

@@ -6,18 +6,43 @@
 # Encoding.RegisterProvider, new in 4.6; no .NET Standard reference
 # assemblies are installed here, so there is no lib/netstandard2.0), the 32- and 64-bit
 # Windows DLLs and the Linux library under runtimes/, and build targets that
-# copy the Windows DLLs into .NET Framework projects.
-#   nuget.sh             builds the library and both DLLs in build/ first
-#   nuget.sh --no-build  packs what build/ (or $QUORVEX_BUILD_DIR) holds
+# copy the Windows DLLs into .NET Framework projects.  Installs only what it
+# uses (setup.sh nuget, and setup.sh zips for the DLLs), and builds the
+# simulator beside the library to try the package against.
+#   nuget.sh             builds the library and both DLLs in build/ (or
+#                        $QUORVEX_BUILD_DIR) first; a build that does not
+#                        exist is configured without tests
+#   nuget.sh --linux     the Linux library alone: no DLL, no mingw-w64, no
+#                        build targets (which serve Windows projects)
+#   nuget.sh --no-build  packs what the build holds
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEX_BUILD_DIR:-$root/build}
 out=${QUORVEX_NUGET_DIR:-$root/build-nuget}
-if [ "${1:-}" != --no-build ]; then
-  bash "$root/scripts/setup.sh"
+make=1 windows=1
+for option in "$@"; do
+  case $option in
+    --no-build) make=0 ;;
+    --linux) windows=0 ;;
+    *) echo "usage: nuget.sh [--linux] [--no-build]" >&2; exit 2 ;;
+  esac
+done
+if [ "$make" = 1 ]; then
+  sets=(nuget)
+  [ "$windows" = 0 ] || sets+=(zips)
+  bash "$root/scripts/setup.sh" "${sets[@]}"
   command -v nuget >/dev/null || { echo "nuget missing: apt-get install nuget" >&2; exit 1; }
-  cmake -S "$root" --preset dev -B "$build" -DQUORVEX_WINDOWS_DLLS=ON >/dev/null
-  cmake --build "$build" --target quorvex quorvex_windows_i686 quorvex_windows_x86_64 -j"${QUORVEX_JOBS:-2}"
+  targets=(quorvex quorvex-sim)
+  fresh=()
+  [ -f "$build/CMakeCache.txt" ] ||
+    fresh=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_BUILD_TESTS=OFF -DQUORVEX_BUILD_BENCH=OFF)
+  if [ "$windows" = 1 ]; then
+    targets+=(quorvex_windows_i686 quorvex_windows_x86_64)
+    cmake -S "$root" -B "$build" -DQUORVEX_WINDOWS_DLLS=ON "${fresh[@]}" >/dev/null
+  elif [ ${#fresh[@]} -gt 0 ]; then
+    cmake -S "$root" -B "$build" -DQUORVEX_WINDOWS_DLLS=OFF "${fresh[@]}" >/dev/null
+  fi
+  cmake --build "$build" --target "${targets[@]}" -j"${QUORVEX_JOBS:-2}"
 fi
 version=$(sed -n 's/^project(quorvex VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 src=$root/bindings/dotnet
@@ -25,10 +50,16 @@ stage=$out/stage
 rm -rf "$stage" && mkdir -p "$stage/lib/net46" "$stage/build" "$stage/runtimes/linux-x64/native" \
   "$stage/runtimes/win-x86/native" "$stage/runtimes/win-x64/native"
 
+# The assembly carries the package's version (the project's).
+cat > "$stage/AssemblyVersion.cs" <<END
+[assembly: System.Reflection.AssemblyVersion("$version.0")]
+[assembly: System.Reflection.AssemblyFileVersion("$version.0")]
+[assembly: System.Reflection.AssemblyInformationalVersion("$version")]
+END
 # -nowarn:1591: the generated declarations of Native document what the
 # description documents, not every parameter.
 mcs -target:library -warnaserror -nowarn:1591 -out:"$stage/lib/net46/Quorvex.Net.dll" \
-  -doc:"$stage/lib/net46/Quorvex.Net.xml" "$src"/Quorvex*.cs
+  -doc:"$stage/lib/net46/Quorvex.Net.xml" "$src"/Quorvex*.cs "$stage/AssemblyVersion.cs"
 # mcs leaves <inheritdoc cref="Native.X"/> as written: Client's methods get their export's text here, so that
 # every editor shows it.
 python3 - "$stage/lib/net46/Quorvex.Net.xml" <<'PY'
@@ -43,12 +74,18 @@ def inherit(m):
 open(path, "w", encoding="utf-8").write(re.sub(r'<inheritdoc cref="Native\.(\w+)"\s*/>', inherit, text))
 PY
 cp "$src/package/Quorvex.Net.dll.config" "$stage/lib/net46/"
-cp "$src/package/Quorvex.targets" "$stage/build/"
 cp "$root/LICENSE" "$stage/LICENSE.txt"
 cp -L "$build/src/libquorvex.so.0" "$stage/runtimes/linux-x64/native/"
-cp "$build/windows-i686/src/Quorvex.dll" "$stage/runtimes/win-x86/native/"
-cp "$build/windows-x86_64/src/Quorvex.dll" "$stage/runtimes/win-x64/native/"
 sed "s/@VERSION@/$version/" "$src/package/Quorvex.nuspec" > "$stage/Quorvex.nuspec"
+if [ "$windows" = 1 ]; then
+  cp "$src/package/Quorvex.targets" "$stage/build/"
+  cp "$build/windows-i686/src/Quorvex.dll" "$stage/runtimes/win-x86/native/"
+  cp "$build/windows-x86_64/src/Quorvex.dll" "$stage/runtimes/win-x64/native/"
+else
+  sed -i -e '/Quorvex\.dll" target="runtimes\/win-/d' -e '/Quorvex\.targets"/d' \
+    -e 's/(Quorvex\.dll for 32- and 64-bit Windows, libquorvex\.so\.0 for 64-bit Linux, both included)/(libquorvex.so.0 for 64-bit Linux included)/' \
+    "$stage/Quorvex.nuspec"
+fi
 
 # NuGet before 4.9 knows no <license> element: such a nuget packs with the
 # licence's URL, and the element is put back into the packed manifest.
@@ -77,5 +114,11 @@ with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
             data = data.replace(url, b'<license type="expression">Apache-2.0</license>\n    ' + url)
         z.writestr(info, data)
 PY
+fi
+# The simulator to try the package against, or the one command that builds it.
+if [ -x "$build/bin/quorvex-sim" ]; then
+  echo "simulator: $build/bin/quorvex-sim --port 9000"
+else
+  echo "simulator: cmake --build $build --target quorvex-sim, then $build/bin/quorvex-sim --port 9000"
 fi
 echo "$package"

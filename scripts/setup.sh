@@ -10,11 +10,19 @@
 #   setup.sh zips   only what the Windows zips need (scripts/windows-zips.sh):
 #                   what the demo needs, for the build that drives the cross
 #                   builds, and the mingw-w64 compilers
+#   setup.sh wheels only what the Linux wheel needs (scripts/wheels.sh): what
+#                   the demo needs and python3-build; with zips, the DLLs' too
+#   setup.sh nuget  only what the NuGet package of the Linux library needs
+#                   (scripts/nuget.sh): what the demo needs, mcs and nuget;
+#                   with zips, the DLLs' too
+# Several sets may be named; what they list together is installed.
 set -euo pipefail
 
 demo_packages=(build-essential cmake g++ pkg-config libxml2-dev)
 # The 32- and 64-bit Windows DLLs and programs: the cross compilers.
 mingw_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64)
+wheels_packages=(python3 python3-build)
+nuget_packages=(python3 mono-mcs mono-runtime nuget)
 packages=(
   "${demo_packages[@]}"
   libgtest-dev libgmock-dev googletest
@@ -49,12 +57,18 @@ packages=(
   # The NuGet package (scripts/nuget.sh) and its test.
   nuget unzip mono-xbuild
 )
-case "${1:-}" in
-  demo) packages=("${demo_packages[@]}") ;;
-  zips) packages=("${demo_packages[@]}" "${mingw_packages[@]}") ;;
-  "") ;;
-  *) echo "usage: setup.sh [demo | zips]" >&2; exit 2 ;;
-esac
+if [ $# -gt 0 ]; then
+  packages=("${demo_packages[@]}")
+  for set in "$@"; do
+    case "$set" in
+      demo) ;;
+      zips) packages+=("${mingw_packages[@]}") ;;
+      wheels) packages+=("${wheels_packages[@]}") ;;
+      nuget) packages+=("${nuget_packages[@]}") ;;
+      *) echo "usage: setup.sh [demo | zips | wheels | nuget]..." >&2; exit 2 ;;
+    esac
+  done
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,7 @@ using System;
 using System.Collections.Generic;
 using System.ComponentModel;
 using System.IO;
+using System.Reflection;
 using System.Runtime.InteropServices;
 using System.Xml;
 
@@ -39,7 +40,10 @@ namespace Quorvex
     /// AnyCPU projects), its runtimes/win-x86|win-x64/native/ folder, or the folder itself, so that the imports
     /// find it already loaded; never from a folder above the program's, the current directory or PATH, where
     /// another user could plant a DLL of that name.  Elsewhere the runtime loads it: from the assembly's folder,
-    /// then by the system's library path.</summary>
+    /// then by the system's library path.  On .NET (Core), whose imports know no dllmap, libquorvex.so.0 is
+    /// found by a resolver: in runtimes/linux-x64/native/ beside the assembly (a build's output) or in the
+    /// package that holds it (lib/net46/ two folders below), beside the assembly, then by the system's library
+    /// path.</summary>
     public static class Library
     {
         internal const string WindowsFile = "Quorvex.dll";
@@ -67,6 +71,11 @@ namespace Quorvex
             lock (gate)
             {
                 if (loaded) return;
+                if (!resolverTried)
+                {
+                    resolverTried = true;
+                    SetResolver();
+                }
                 var searched = new List<string>();
                 // Without a copy in the program's folders the imports would search on their own: refuse instead.
                 int error;
@@ -83,6 +92,54 @@ namespace Quorvex
                 }
                 loaded = true;
             }
+        }
+
+        const string SharedObject = "libquorvex.so.0";
+        static bool resolverTried;
+        static MethodInfo tryLoad;
+
+        // .NET (Core) 3.0 and later: NativeLibrary.SetDllImportResolver, found by reflection so that the assembly
+        // builds against Mono's 4.x profile, which lacks it (Mono keeps its dllmap).
+        static void SetResolver()
+        {
+            var native = Type.GetType("System.Runtime.InteropServices.NativeLibrary");
+            var resolverType = Type.GetType("System.Runtime.InteropServices.DllImportResolver");
+            if (native == null || resolverType == null || IsWindows) return;
+            tryLoad = native.GetMethod("TryLoad", new[] { typeof(string), typeof(IntPtr).MakeByRefType() });
+            var set = native.GetMethod("SetDllImportResolver", new[] { typeof(Assembly), resolverType });
+            if (tryLoad == null || set == null) return;
+            var resolve = typeof(Library).GetMethod(nameof(Resolve), BindingFlags.NonPublic | BindingFlags.Static);
+            try
+            {
+                set.Invoke(null, new object[] { typeof(Library).Assembly, Delegate.CreateDelegate(resolverType, resolve) });
+            }
+            catch (TargetInvocationException e) when (e.InnerException is InvalidOperationException) { }
+        }
+
+        // The places libquorvex.so.0 is loaded from, in order; the last is its name, for the system's path.
+        static IEnumerable<string> SharedObjectPlaces()
+        {
+            var rid = Path.Combine("runtimes", "linux-" + Width, "native", SharedObject);
+            if (AssemblyFolder.Length > 0)
+            {
+                yield return Path.Combine(AssemblyFolder, rid);
+                yield return Path.GetFullPath(Path.Combine(AssemblyFolder, "..", "..", rid));
+                yield return Path.Combine(AssemblyFolder, SharedObject);
+            }
+            yield return SharedObject;
+        }
+
+        // The resolver: the imports' "quorvex" from the first place that loads; other names as the runtime does.
+        static IntPtr Resolve(string name, Assembly assembly, DllImportSearchPath? searchPath)
+        {
+            if (name != Native.Lib) return IntPtr.Zero;
+            foreach (var place in SharedObjectPlaces())
+            {
+                if (place != SharedObject && !File.Exists(place)) continue;
+                var args = new object[] { place, IntPtr.Zero };
+                if ((bool)tryLoad.Invoke(null, args)) return (IntPtr)args[1];
+            }
+            return IntPtr.Zero;
         }
 
         // For expression-bodied wrappers: loads the library (or throws) and is true.
@@ -151,6 +208,9 @@ namespace Quorvex
         {
             var places = new List<string>(searched);
             if (IsWindows) return places;
+            if (tryLoad != null)
+                foreach (var place in SharedObjectPlaces())
+                    if (place != SharedObject) places.Add(Path.GetDirectoryName(place));
             places.Add(AssemblyFolder);
             var program = AppDomain.CurrentDomain.BaseDirectory;
             if (!string.IsNullOrEmpty(program) && Path.GetFullPath(program).TrimEnd('/', '\\') != AssemblyFolder)

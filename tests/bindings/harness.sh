@@ -24,9 +24,9 @@ start_simulator() { # VARIABLE OUTFILE [OPTIONS...]: sets VARIABLE to the port
 # builds and runs it.  It must print the number rules.
 run_readme_example() { # HEADING LANG FILE
   dir=$work/readme
-  rm -rf "$dir" && mkdir -p "$dir/build"
+  rm -rf "$dir" && mkdir -p "$dir/build-demo"
   ln -s "$root/bindings" "$dir/bindings"
-  ln -s "$(dirname "$lib")" "$dir/build/src"
+  ln -s "$(dirname "$lib")" "$dir/build-demo/src"  # as the quick start builds it
   awk -v h="$1" -v f="$2" '$0 == h { on = 1 } on && $0 == "```" f { c = 1; next } c && /^```$/ { exit } c' \
     "$root/README.md" | sed "s/, 9000, 5000,/, $port, 5000,/" > "$dir/$3"
   awk -v h="$1" '$0 == h { on = 1 } on && $0 == "```sh" { c = 1; next } c && /^```$/ { exit } c' \

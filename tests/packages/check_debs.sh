@@ -69,8 +69,9 @@ LD_LIBRARY_PATH=$lib "$root/usr/bin/quorvex" demo >"$dir/demo.log" || { tail -20
 sh "$src/tests/consumer/consumers.sh" "$root/usr" "$dir"
 
 # The documents are the tree's, and the -dev package's example hosts build
-# against the packages and run against the packaged simulator (their port
-# 9000 made a free one).
+# against the packages (quorvex.pc names /usr: the scratch root is the
+# sysroot) and run against the packaged simulator (their port 9000 made a
+# free one).
 doc=$root/usr/share/doc
 for f in libquorvex-dev/README.md:README.md quorvex-tools/README.quorvex-sim.md:tools/sim/README.md \
   quorvex-tools/README.quorvex.md:tools/cli/README.md; do
@@ -86,7 +87,7 @@ for host in host.c:cc host.cpp:c++; do
   file=${host%:*}
   sed "s/\"127[.]0[.]0[.]1\", 9000\([,)]\)/\"127.0.0.1\", $port\1/" "$doc/libquorvex-dev/examples/$file" >"$dir/$file"
   # shellcheck disable=SC2046
-  ${host#*:} -Wall -Werror "$dir/$file" -o "$dir/host" $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs quorvex) \
+  ${host#*:} -Wall -Werror "$dir/$file" -o "$dir/host" $(PKG_CONFIG_PATH=$pc PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs quorvex) \
     -Wl,-rpath,"$lib"
   LC_ALL=C.UTF-8 "$dir/host" | tee "$dir/host.out"
   grep -q '^number rules: ' "$dir/host.out"

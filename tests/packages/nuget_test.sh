@@ -46,6 +46,34 @@ HOME=$work/home nuget install Quorvex -Source "$work/feed" -OutputDirectory "$wo
 pkg=$(echo "$work"/restored/Quorvex.*)
 [ -d "$pkg" ] || { cat "$work/install.txt"; exit 1; }
 
+# The assembly has the package's version; on .NET (Core), whose imports know no
+# dllmap, its resolver loads the package's own Linux library first.  (Mono has
+# no resolver: what it runs here is the search of places, not the loading.)
+version=$(sed -n 's/^project(quorvex VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+cat > "$work/probe.cs" <<'END'
+using System;
+using System.Collections.Generic;
+using System.IO;
+using System.Linq;
+using System.Reflection;
+class Probe
+{
+    static void Main()
+    {
+        var library = typeof(Quorvex.Library);
+        Console.WriteLine("assembly version: " + library.Assembly.GetName().Version);
+        var places = (IEnumerable<string>)library.GetMethod("SharedObjectPlaces", BindingFlags.NonPublic | BindingFlags.Static)
+            .Invoke(null, null);
+        Console.WriteLine("resolver loads: " + places.First(File.Exists));
+    }
+}
+END
+mcs -r:"$pkg/lib/net46/Quorvex.Net.dll" -out:"$work/probe.exe" "$work/probe.cs"
+MONO_PATH="$pkg/lib/net46" mono "$work/probe.exe" > "$work/probe.out" 2>&1 || { cat "$work/probe.out"; exit 1; }
+cat "$work/probe.out"
+[ "$(cat "$work/probe.out")" = "assembly version: $version.0
+resolver loads: $pkg/runtimes/linux-x64/native/libquorvex.so.0" ] || exit 1
+
 # The build targets in a .NET Framework project (xbuild's copy step alone: no
 # .NET Framework reference assemblies here to compile against): the DLL of the
 # project's platform beside the program, both widths in x86/ and x64/ for AnyCPU.
@@ -84,7 +112,7 @@ else
   echo "xbuild missing: the build targets were not tried"
 fi
 
-# A host builds against lib/net46 and gets the assembly and its .config copied beside it, as a project would.
+# A host builds against lib/net46 and gets the assembly and its .config copied beside it, as the README says.
 awk '$0 == "### .NET" { on = 1 } on && $0 == "```csharp" { c = 1; next } c && /^```$/ { exit } c' \
   "$root/README.md" > "$work/host/Host.cs"
 "$sim" --port 0 --quiet > "$work/sim.out" 2>&1 &
@@ -92,9 +120,11 @@ sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null' EXIT
 port=$(simulator_port "$work/sim.out") || exit 1
 sed -i "s/, 9000, 5000,/, $port, 5000,/" "$work/host/Host.cs"
-cp "$pkg"/lib/net46/Quorvex.Net.dll "$pkg"/lib/net46/Quorvex.Net.dll.config "$work/host/"
-mcs -r:"$work/host/Quorvex.Net.dll" -out:"$work/host/Host.exe" "$work/host/Host.cs"
-LD_LIBRARY_PATH="$pkg/runtimes/linux-x64/native" LC_ALL=C.UTF-8 mono "$work/host/Host.exe" > "$work/host.out" 2>&1 ||
+# The README's recipe as written, from nuget install to mono, with build-nuget/ the feed.
+ln -s "$work/feed" "$work/host/build-nuget"
+awk '/^nuget install Quorvex/ { c = 1 } c && /^```$/ { exit } c' "$root/README.md" > "$work/host/recipe.sh"
+grep -q '^mono Host.exe\|mono Host.exe$' "$work/host/recipe.sh" || { echo "no .NET recipe in the README"; exit 1; }
+(cd "$work/host" && HOME=$work/home LC_ALL=C.UTF-8 bash -e recipe.sh < /dev/null) > "$work/host.out" 2>&1 ||
   { cat "$work/host.out"; exit 1; }
 grep '^number rules: ' "$work/host.out"
 

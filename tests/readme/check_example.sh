@@ -1,7 +1,8 @@
 #!/bin/sh
 # The README's C or C++ example and its build line, run as written: the
 # example is cut from the README, built with the README's own command line
-# in a folder laid out like the source tree, and run against the simulator
+# in a folder laid out like the source tree after the quick start (its build
+# in build-demo/), and run against the simulator
 # in a UTF-8 locale.  What it prints must be UTF-8.
 #   check_example.sh README SOURCE_DIR BUILD_DIR SIMULATOR [c|cpp]
 set -eu
@@ -18,9 +19,9 @@ sim_pid=
 cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 
-mkdir -p "$work/build"
+# Laid out as the quick start leaves the tree: its build in build-demo/.
 ln -s "$source/include" "$work/include"
-ln -s "$build/src" "$work/build/src"
+ln -s "$build" "$work/build-demo"
 
 # The first block of the language after the section's heading, and the line
 # that builds it.

@@ -1,8 +1,9 @@
 #!/bin/sh
 # A Windows zip as a host developer meets it: unpacked into an empty folder,
 # its example host built with mingw-w64 from nothing but what the zip holds;
-# then, under Wine, the zip's own simulator started, and the example host
-# and the zip's command-line host run against it, as the zip's README says.
+# then, under Wine, the zip's own simulator started, and the example host,
+# a C++ host and the zip's command-line host run against it, as the zip's
+# README says.
 #   zip_host.sh ZIP MINGW_GCC WINEPREFIX
 set -eu
 zip=$1 gcc=$2
@@ -38,6 +39,31 @@ echo "$out"
 [ "$out" = "login: code 900
 heartbeat: 1
 CheckTels: 1" ] || exit 1
+
+# A C++ host that includes windows.h after quorvex.hpp, built with the
+# README's own g++ line, runs with nothing but the zip's DLL beside it.
+cat >host.cpp <<'EOF'
+#include "quorvex.hpp"
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char **argv) {
+  if (argc < 3) return 2;
+  quorvex::Session session;
+  if (!session.connect(argv[1], std::atoi(argv[2]))) return 1;
+  auto login = session.login("demo", "demo123");
+  std::printf("c++ login: code %d, GetMessage: %d\n", login.code, session.GetMessage().ok);
+  return login.accepted() ? 0 : 1;
+}
+EOF
+line=$(sed -n 's/^  g++ //p' README.txt)
+# shellcheck disable=SC2086
+"${gcc%gcc}g++" $line
+out=$(timeout 60 wine host.exe 127.0.0.1 "$sim_port" 2>/dev/null | tr -d '\r')
+echo "$out"
+[ "$out" = "c++ login: code 900, GetMessage: 1" ] || { echo "host.exe did not log in (a DLL it needs is missing?)"; exit 1; }
 
 # Runs a program of the zip under Wine into $dir/NAME, without the console's
 # carriage returns; shows the output when the program fails.

@@ -289,8 +289,12 @@ QV_API EditPassword(int32_t *Code, char *Message, const char *NewPassword,
 /* Creates a sub-account (codes 111, 1110, 1111). */
 QV_API AddSubUser(int32_t *Code, char *Message, const char *Text,
                   const char *Param1, const char *Param2, const char *Param3);
+/* As AddSubUser under code 1110: Text into the body, Param1..Param3 into the
+ * Params. */
 QV_API AddSubUserEx(int32_t *Code, char *Message, const char *Text,
                     const char *Param1, const char *Param2, const char *Param3);
+/* As AddSubUser under code 1111: Text into the body, Param1..Param3 into the
+ * Params. */
 QV_API AddSubAccount(int32_t *Code, char *Message, const char *Text,
                      const char *Param1, const char *Param2,
                      const char *Param3);
@@ -301,6 +305,9 @@ QV_API DisableSubUser(int32_t *Code, char *Message, const char *Param1,
  * the sub-account's matching order (113), or back (114). */
 QV_API IncreaseSubBuy(int32_t *Code, char *Message, const char *Text,
                       const char *Param1, const char *Param2);
+/* Moves part of an order's purchased quantity from the sub-account back to the
+ * parent account's matching order (code 114): Text into the body, Param1 and
+ * Param2 into the first two Params, as IncreaseSubBuy. */
 QV_API ReduceSubBuy(int32_t *Code, char *Message, const char *Text,
                     const char *Param1, const char *Param2);
 /* Lists the sub-accounts (115). */
@@ -311,13 +318,22 @@ QV_API FindAllSubs(int32_t *Code, char *Message);
  * message, relogin) with the server's code already in *Code. */
 QV_API FindAllSubsEx(int32_t *Code, char *Message, int32_t *Number1,
                      int32_t *Number2, int32_t *Number3);
+/* Lists the sales managers (code 141); the answer's three parameters come back
+ * as numbers.  A parameter that is not an integer fails the call (result 0,
+ * failure message, relogin) with the server's code already in *Code. */
 QV_API FindAllEmplyee(int32_t *Code, char *Message, int32_t *Number1,
                       int32_t *Number2, int32_t *Number3);
+/* Fetches large data (code 140); the answer's three parameters come back as
+ * numbers.  A parameter that is not an integer fails the call (result 0,
+ * failure message, relogin) with the server's code already in *Code. */
 QV_API Transfer(int32_t *Code, char *Message, int32_t *Number1,
                 int32_t *Number2, int32_t *Number3);
 /* A sub-account's information (116, 1160) and all its orders (117). */
 QV_API FindSubInfo(int32_t *Code, char *Message, const char *Text);
+/* As FindSubInfo under code 1160: a sub-account's information, Text into the
+ * body. */
 QV_API FindSubInfoEx(int32_t *Code, char *Message, const char *Text);
+/* All orders of a sub-account (code 117): Text into the body. */
 QV_API FindSubAllOrders(int32_t *Code, char *Message, const char *Text);
 /* One order of a sub-account (118). */
 QV_API FindSubOrderInfo(int32_t *Code, char *Message, const char *Text,
@@ -329,6 +345,8 @@ QV_API EditSubPWD(int32_t *Code, char *Message, const char *Text,
  * parameters come back in the Param outputs.  The input text comes last. */
 QV_API AddSubGwNumEx(int32_t *Code, char *Message, char *Param1Out,
                      char *Param2Out, const char *Text);
+/* Deletes an access number of a sub-account (code 132): Text the number; the
+ * answer's Param1 comes back in Param1Out. */
 QV_API DelSubGwNum(int32_t *Code, char *Message, char *Param1Out,
                    const char *Text);
 
@@ -337,18 +355,29 @@ QV_API DelSubGwNum(int32_t *Code, char *Message, char *Param1Out,
  * queries.  Each hands back the server's code and body.
  * ---------------------------------------------------------------------- */
 
-QV_API ClientInfo(int32_t *Code, char *Message);   /* 121 */
-QV_API AllProductId(int32_t *Code, char *Message); /* 122 */
-QV_API CltProductId(int32_t *Code, char *Message); /* 1220 */
+/* The logged-in client's information (code 121) into Message. */
+QV_API ClientInfo(int32_t *Code, char *Message);
+/* The ids of all the company's products (code 122) into Message. */
+QV_API AllProductId(int32_t *Code, char *Message);
+/* The ids of the client's products (code 1220) into Message. */
+QV_API CltProductId(int32_t *Code, char *Message);
 /* 1221, 1222, 1223: no failure message; Message is untouched on failure. */
 QV_API CltAllPrdIdName(int32_t *Code, char *Message);
+/* The client's multimedia products with their limits (code 1222) into Message.
+ * No failure message: Message is untouched on failure. */
 QV_API CltAllMmsInfo(int32_t *Code, char *Message);
+/* The client's products with their ids, names and kinds (code 1223) into
+ * Message.  No failure message: Message is untouched on failure. */
 QV_API CltAllIdNameType(int32_t *Code, char *Message);
-QV_API ProductInfo(int32_t *Code, char *Message,
-                   const char *ProductId);          /* 123 */
-QV_API AllInfoPackId(int32_t *Code, char *Message); /* 124 */
+/* One product's details (code 123): ProductId the product. */
+QV_API ProductInfo(int32_t *Code, char *Message, const char *ProductId);
+/* The information packages (the jobs sent) of the client (code 124) into
+ * Message. */
+QV_API AllInfoPackId(int32_t *Code, char *Message);
 /* The send report of an information package (125, 1250). */
 QV_API InfoPackStatus(int32_t *Code, char *Message, const char *PackageId);
+/* The send report of an information package with each recipient's state (code
+ * 1250): PackageId the job number that the submit handed back. */
 QV_API InfoPackStatusEx(int32_t *Code, char *Message, const char *PackageId);
 /* The company's notices (127).  windows.h defines GetMessage as a macro
  * for its own function; the declaration below sets that macro aside and
@@ -359,6 +388,9 @@ QV_API InfoPackStatusEx(int32_t *Code, char *Message, const char *PackageId);
 #undef GetMessage
 #define QV_RESTORE_GETMESSAGE
 #endif
+/* The company's notices (code 127) into Message. windows.h defines GetMessage
+ * as a macro for its own function; C hosts may call qv_GetMessage, which
+ * reaches this export whatever the order of the includes. */
 QV_API GetMessage(int32_t *Code, char *Message);
 static inline qv_bool qv_GetMessage(int32_t *Code, char *Message) {
   return GetMessage(Code, Message);
@@ -371,13 +403,18 @@ static inline qv_bool qv_GetMessage(int32_t *Code, char *Message) {
  * decimal text in Param1. */
 QV_API LastDetails(int32_t *Code, char *Message, const char *Query,
                    int32_t Count);
-QV_API GetProductLen(int32_t *Code, char *Message); /* 129 */
+/* The length of the product in characters (code 129) into Message; the request
+ * names no product. */
+QV_API GetProductLen(int32_t *Code, char *Message);
 /* Scheduled orders: the list (1500), one order's details (1510), the URL of
  * the scheduled-sending capability (1520).  Selections go into Params. */
 QV_API PQOrderList(int32_t *Code, char *Message, const char *Param1,
                    const char *Param2);
+/* One scheduled order's details (code 1510): Param1 the order's id, Param2 and
+ * Param3 optional dates bounding the jobs listed. */
 QV_API PQOrderInfoByID(int32_t *Code, char *Message, const char *Param1,
                        const char *Param2, const char *Param3);
+/* The URL of the scheduled-sending capability (code 1520) into Message. */
 QV_API PQGetAbilityURL(int32_t *Code, char *Message);
 
 /* ------------------------------------------------------------------------
@@ -389,26 +426,68 @@ QV_API PQGetAbilityURL(int32_t *Code, char *Message);
  * Message.  Each field travels in one record: at most 2047 bytes.
  * ---------------------------------------------------------------------- */
 
-/* clang-format off */
-QV_API SubmitAllClear(int32_t *Code, char *Message);                         /* 298 */
-QV_API SubmitPrdId(int32_t *Code, char *Message, const char *ProductId);     /* 201 */
-QV_API CheckPrdId(int32_t *Code, char *Message, const char *ProductId);      /* 2011 */
-QV_API SubmitTelList(int32_t *Code, char *Message, const char *Numbers);     /* 202 */
-QV_API SubmitTelNum(int32_t *Code, char *Message, const char *Count);        /* 203 */
-QV_API SubmitContent(int32_t *Code, char *Message, const char *Content);     /* 204 */
-QV_API CheckContent(int32_t *Code, char *Message);                           /* 2041 */
-QV_API SubmitPushURL(int32_t *Code, char *Message, const char *Url);         /* 205 */
-QV_API SubmitBgnDate(int32_t *Code, char *Message, const char *Date);        /* 206 */
-QV_API SubmitBgnDateEx(int32_t *Code, char *Message, const char *Period);    /* 2060 */
-QV_API SubmitEndDate(int32_t *Code, char *Message, const char *Date);        /* 207 */
-QV_API SubmitBgnTime(int32_t *Code, char *Message, const char *Time);        /* 208 */
-QV_API SubmitEndTime(int32_t *Code, char *Message, const char *Time);        /* 209 */
-QV_API SubmitTransFilename(int32_t *Code, char *Message, const char *FileName); /* 211 */
+/* Opens a send job (code 298): the server forgets the fields left from an
+ * earlier one.  Then one call per field, then SubmitAllOver_2 (or
+ * SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in
+ * *Code (900 accepted) and its answer in Message. */
+QV_API SubmitAllClear(int32_t *Code, char *Message);
+/* A field of the send job (code 201): sends the product's id in the body (the
+ * body's length field stays 0).  Hands back the server's verdict in *Code (900
+ * accepted) and its answer in Message. */
+QV_API SubmitPrdId(int32_t *Code, char *Message, const char *ProductId);
+/* Asks the server to check a product id (code 2011) as SubmitPrdId sends it,
+ * without adding it to a job. */
+QV_API CheckPrdId(int32_t *Code, char *Message, const char *ProductId);
+/* A field of the send job (code 202): sends the recipients' mobile numbers (a
+ * list, in the server's format) in the body.  Hands back the server's verdict
+ * in *Code (900 accepted) and its answer in Message. */
+QV_API SubmitTelList(int32_t *Code, char *Message, const char *Numbers);
+/* A field of the send job (code 203): sends the count of the recipients'
+ * numbers, as decimal text in the body.  Hands back the server's verdict in
+ * *Code (900 accepted) and its answer in Message. */
+QV_API SubmitTelNum(int32_t *Code, char *Message, const char *Count);
+/* A field of the send job (code 204): sends the message content in the body.
+ * Hands back the server's verdict in *Code (900 accepted) and its answer in
+ * Message. */
+QV_API SubmitContent(int32_t *Code, char *Message, const char *Content);
+/* Asks the server to check the keywords of the job's content (code 2041); sends
+ * nothing but its code. */
+QV_API CheckContent(int32_t *Code, char *Message);
+/* A field of the send job (code 205): sends the URL of a push message in the
+ * body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+ * in Message. */
+QV_API SubmitPushURL(int32_t *Code, char *Message, const char *Url);
+/* A field of the send job (code 206): sends the date sending begins in the
+ * body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+ * in Message. */
+QV_API SubmitBgnDate(int32_t *Code, char *Message, const char *Date);
+/* A field of the send job (code 2060): sends a scheduled job's effective dates
+ * and time periods in the body.  Hands back the server's verdict in *Code (900
+ * accepted) and its answer in Message. */
+QV_API SubmitBgnDateEx(int32_t *Code, char *Message, const char *Period);
+/* A field of the send job (code 207): sends the date sending ends in the body.
+ * Hands back the server's verdict in *Code (900 accepted) and its answer in
+ * Message. */
+QV_API SubmitEndDate(int32_t *Code, char *Message, const char *Date);
+/* A field of the send job (code 208): sends the time of day sending begins in
+ * the body.  Hands back the server's verdict in *Code (900 accepted) and its
+ * answer in Message. */
+QV_API SubmitBgnTime(int32_t *Code, char *Message, const char *Time);
+/* A field of the send job (code 209): sends the time of day sending ends in the
+ * body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+ * in Message. */
+QV_API SubmitEndTime(int32_t *Code, char *Message, const char *Time);
+/* A field of the send job (code 211): sends the name of the file of a
+ * multimedia message in the body.  Hands back the server's verdict in *Code
+ * (900 accepted) and its answer in Message. */
+QV_API SubmitTransFilename(int32_t *Code, char *Message, const char *FileName);
 /* The file content travels as text: it ends at its first zero byte. */
-QV_API SubmitTransFile(int32_t *Code, char *Message, const char *FileContent);  /* 212 */
+QV_API SubmitTransFile(int32_t *Code, char *Message, const char *FileContent);
+/* A field of a scheduled send job (code 2200): up to three scheduled orders'
+ * ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back
+ * the server's verdict in *Code and its answer in Message. */
 QV_API SubmitPQOrderSelect(int32_t *Code, char *Message, const char *Param1,
-                           const char *Param2, const char *Param3);          /* 2200 */
-/* clang-format on */
+                           const char *Param2, const char *Param3);
 /* The overall submit (299).  Its failure message is followed by the error's
  * own text. */
 QV_API SubmitAllOver(int32_t *Code, char *Message);
@@ -417,6 +496,10 @@ QV_API SubmitAllOver_2(int32_t *Code, char *Message, int32_t *Number1,
                        int32_t *Number2, int32_t *Number3);
 /* The overall submit of a scheduled job (2990). */
 QV_API SubmitAllOverEx(int32_t *Code, char *Message);
+/* As SubmitAllOverEx, and the answer's three parameters as numbers into
+ * Number1, Number2 and Number3.  A parameter that is not an integer fails the
+ * call (result 0, failure message, relogin) with the server's code already in
+ * *Code. */
 QV_API SubmitAllOverEx_2(int32_t *Code, char *Message, int32_t *Number1,
                          int32_t *Number2, int32_t *Number3);
 
@@ -430,13 +513,16 @@ QV_API ContentPreview(int32_t *Code, char *Message, int32_t *Number,
 /* Merchant-client parameters (161) into three Param outputs. */
 QV_API GetSJKHDParams(int32_t *Code, char *Message, char *Param1, char *Param2,
                       char *Param3);
-QV_API GetSJKHDBid(int32_t *Code, char *Message); /* 162 */
+/* The merchant client's Bid (code 162) into Message. */
+QV_API GetSJKHDBid(int32_t *Code, char *Message);
 /* Admissibility of content (1700): the three numbers travel as decimal
  * texts.  When the server answers 900 and Number3 is 0, Message receives
  * the answer's Param1 instead of its body. */
 QV_API CheckSMSContent(int32_t *Code, char *Message, const char *Content,
                        int32_t Number1, int32_t Number2, int32_t Number3);
-QV_API ClientGuiControl(int32_t *Code, char *Message); /* 1800 */
+/* The interface control parameters of the account on the server (code 1800)
+ * into Message. */
+QV_API ClientGuiControl(int32_t *Code, char *Message);
 
 /* ------------------------------------------------------------------------
  * Settings file and timed web request
@@ -620,12 +706,51 @@ QV_API fxReLogin(void);
  * when the body failed to arrive; none when no reply was kept for the
  * call), "解析XML异常失败！". */
 QV_API fxMsgStates_Req(int32_t *ReplyCode, int32_t *ReplyLength);
+/* Hands back the reply that this thread's fxMsgStates_Req kept: on
+ * QV_FX_SUCCESS the text of the element "states" goes into Message (untouched
+ * when the reply carries none); other reply codes give a fixed message with
+ * result 1.  ReplyCode and ReplyLength must be those the _Req handed back.
+ * Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when
+ * the body failed to arrive; none when no reply was kept for the call),
+ * "解析XML异常失败！". */
 QV_API fxMsgStates_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
+/* Asks for the detailed information types (10102): writes the request, reads
+ * the reply's header and body and keeps the body for this thread's
+ * fxInfoType_Resp. *ReplyCode and *ReplyLength receive the reply's code and
+ * length. */
 QV_API fxInfoType_Req(int32_t *ReplyCode, int32_t *ReplyLength);
+/* Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS
+ * the text of the element "types" goes into Message (untouched when the reply
+ * carries none); other reply codes give a fixed message with result 1.
+ * ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+ * "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+ * failed to arrive; none when no reply was kept for the call),
+ * "解析XML异常失败！". */
 QV_API fxInfoType_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
+/* Asks for the number rules (10106): writes the request, reads the reply's
+ * header and body and keeps the body for this thread's fxNumRule_Resp.
+ * *ReplyCode and *ReplyLength receive the reply's code and length. */
 QV_API fxNumRule_Req(int32_t *ReplyCode, int32_t *ReplyLength);
+/* Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS
+ * the text of the element "rule" goes into Message (untouched when the reply
+ * carries none); other reply codes give a fixed message with result 1.
+ * ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+ * "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+ * failed to arrive; none when no reply was kept for the call),
+ * "解析XML异常失败！". */
 QV_API fxNumRule_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
+/* Asks for the company's notification text (10127): writes the request, reads
+ * the reply's header and body and keeps the body for this thread's
+ * fxNotify_Resp. *ReplyCode and *ReplyLength receive the reply's code and
+ * length. */
 QV_API fxNotify_Req(int32_t *ReplyCode, int32_t *ReplyLength);
+/* Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS
+ * the text of the element "notify" goes into Message (untouched when the reply
+ * carries none); other reply codes give a fixed message with result 1.
+ * ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+ * "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+ * failed to arrive; none when no reply was kept for the call),
+ * "解析XML异常失败！". */
 QV_API fxNotify_Resp(char *Message, int32_t ReplyCode, int32_t ReplyLength);
 
 /* ------------------------------------------------------------------------

@@ -25,10 +25,10 @@ namespace Quorvex
         /// <summary>
         /// Disconnects and destroys the library's objects and, on Windows, undoes
         /// only the COM set-up that dllInitialize did on the calling thread (none
-        /// when the thread had COM already, in whatever apartment).  The arguments of the last successful
-        /// connect and the last login's texts survive, so that a later
-        /// initialisation can reconnect with ReLogin.  Returns 1, also when nothing
-        /// was initialised.
+        /// when the thread had COM already, in whatever apartment).  The arguments of
+        /// the last successful connect and the last login's texts survive, so that a
+        /// later initialisation can reconnect with ReLogin.  Returns 1, also when
+        /// nothing was initialised.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool dllUnInitialize();
@@ -203,13 +203,15 @@ namespace Quorvex
         public static extern bool AddSubUser(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
             byte[] Param3);
         /// <summary>
-        /// As AddSubUser under code 1110: Text into the body, Param1..Param3 into the Params.
+        /// As AddSubUser under code 1110: Text into the body, Param1..Param3 into the
+        /// Params.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AddSubUserEx(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
             byte[] Param3);
         /// <summary>
-        /// As AddSubUser under code 1111: Text into the body, Param1..Param3 into the Params.
+        /// As AddSubUser under code 1111: Text into the body, Param1..Param3 into the
+        /// Params.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AddSubAccount(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
@@ -227,7 +229,9 @@ namespace Quorvex
         public static extern bool IncreaseSubBuy(out int Code, byte[] Message, byte[] Text, byte[] Param1,
             byte[] Param2);
         /// <summary>
-        /// Moves part of an order's purchased quantity from the sub-account back to the parent account's matching order (code 114): Text into the body, Param1 and Param2 into the first two Params, as IncreaseSubBuy.
+        /// Moves part of an order's purchased quantity from the sub-account back to the
+        /// parent account's matching order (code 114): Text into the body, Param1 and
+        /// Param2 into the first two Params, as IncreaseSubBuy.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ReduceSubBuy(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2);
@@ -246,13 +250,17 @@ namespace Quorvex
         public static extern bool FindAllSubsEx(out int Code, byte[] Message, out int Number1, out int Number2,
             out int Number3);
         /// <summary>
-        /// Lists the sales managers (code 141); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// Lists the sales managers (code 141); the answer's three parameters come back
+        /// as numbers.  A parameter that is not an integer fails the call (result 0,
+        /// failure message, relogin) with the server's code already in *Code.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindAllEmplyee(out int Code, byte[] Message, out int Number1, out int Number2,
             out int Number3);
         /// <summary>
-        /// Fetches large data (code 140); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// Fetches large data (code 140); the answer's three parameters come back as
+        /// numbers.  A parameter that is not an integer fails the call (result 0,
+        /// failure message, relogin) with the server's code already in *Code.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool Transfer(out int Code, byte[] Message, out int Number1, out int Number2,
@@ -263,7 +271,8 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindSubInfo(out int Code, byte[] Message, byte[] Text);
         /// <summary>
-        /// As FindSubInfo under code 1160: a sub-account's information, Text into the body.
+        /// As FindSubInfo under code 1160: a sub-account's information, Text into the
+        /// body.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindSubInfoEx(out int Code, byte[] Message, byte[] Text);
@@ -291,7 +300,8 @@ namespace Quorvex
         public static extern bool AddSubGwNumEx(out int Code, byte[] Message, byte[] Param1Out, byte[] Param2Out,
             byte[] Text);
         /// <summary>
-        /// Deletes an access number of a sub-account (code 132): Text the number; the answer's Param1 comes back in Param1Out.
+        /// Deletes an access number of a sub-account (code 132): Text the number; the
+        /// answer's Param1 comes back in Param1Out.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool DelSubGwNum(out int Code, byte[] Message, byte[] Param1Out, byte[] Text);
@@ -318,12 +328,14 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CltAllPrdIdName(out int Code, byte[] Message);
         /// <summary>
-        /// The client's multimedia products with their limits (code 1222) into Message.  No failure message: Message is untouched on failure.
+        /// The client's multimedia products with their limits (code 1222) into Message.
+        /// No failure message: Message is untouched on failure.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CltAllMmsInfo(out int Code, byte[] Message);
         /// <summary>
-        /// The client's products with their ids, names and kinds (code 1223) into Message.  No failure message: Message is untouched on failure.
+        /// The client's products with their ids, names and kinds (code 1223) into
+        /// Message.  No failure message: Message is untouched on failure.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CltAllIdNameType(out int Code, byte[] Message);
@@ -333,7 +345,8 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ProductInfo(out int Code, byte[] Message, byte[] ProductId);
         /// <summary>
-        /// The information packages (the jobs sent) of the client (code 124) into Message.
+        /// The information packages (the jobs sent) of the client (code 124) into
+        /// Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AllInfoPackId(out int Code, byte[] Message);
@@ -343,12 +356,15 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool InfoPackStatus(out int Code, byte[] Message, byte[] PackageId);
         /// <summary>
-        /// The send report of an information package with each recipient's state (code 1250): PackageId the job number that the submit handed back.
+        /// The send report of an information package with each recipient's state (code
+        /// 1250): PackageId the job number that the submit handed back.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool InfoPackStatusEx(out int Code, byte[] Message, byte[] PackageId);
         /// <summary>
-        /// The company's notices (code 127) into Message.  windows.h defines GetMessage as a macro for its own function; C hosts may call qv_GetMessage, which reaches this export whatever the order of the includes.
+        /// The company's notices (code 127) into Message. windows.h defines GetMessage
+        /// as a macro for its own function; C hosts may call qv_GetMessage, which
+        /// reaches this export whatever the order of the includes.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetMessage(out int Code, byte[] Message);
@@ -359,7 +375,8 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool LastDetails(out int Code, byte[] Message, byte[] Query, int Count);
         /// <summary>
-        /// The length of the product in characters (code 129) into Message; the request names no product.
+        /// The length of the product in characters (code 129) into Message; the request
+        /// names no product.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetProductLen(out int Code, byte[] Message);
@@ -370,7 +387,8 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool PQOrderList(out int Code, byte[] Message, byte[] Param1, byte[] Param2);
         /// <summary>
-        /// One scheduled order's details (code 1510): Param1 the order's id, Param2 and Param3 optional dates bounding the jobs listed.
+        /// One scheduled order's details (code 1510): Param1 the order's id, Param2 and
+        /// Param3 optional dates bounding the jobs listed.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool PQOrderInfoByID(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
@@ -383,72 +401,99 @@ namespace Quorvex
 
         // Record protocol: send jobs
         /// <summary>
-        /// Opens a send job (code 298): the server forgets the fields left from an earlier one.  Then one call per field, then SubmitAllOver_2 (or SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// Opens a send job (code 298): the server forgets the fields left from an
+        /// earlier one.  Then one call per field, then SubmitAllOver_2 (or
+        /// SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in
+        /// *Code (900 accepted) and its answer in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitAllClear(out int Code, byte[] Message);
         /// <summary>
-        /// A field of the send job (code 201): sends the product's id in the body (the body's length field stays 0).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 201): sends the product's id in the body (the
+        /// body's length field stays 0).  Hands back the server's verdict in *Code (900
+        /// accepted) and its answer in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitPrdId(out int Code, byte[] Message, byte[] ProductId);
         /// <summary>
-        /// Asks the server to check a product id (code 2011) as SubmitPrdId sends it, without adding it to a job.
+        /// Asks the server to check a product id (code 2011) as SubmitPrdId sends it,
+        /// without adding it to a job.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CheckPrdId(out int Code, byte[] Message, byte[] ProductId);
         /// <summary>
-        /// A field of the send job (code 202): sends the recipients' mobile numbers (a list, in the server's format) in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 202): sends the recipients' mobile numbers (a
+        /// list, in the server's format) in the body.  Hands back the server's verdict
+        /// in *Code (900 accepted) and its answer in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitTelList(out int Code, byte[] Message, byte[] Numbers);
         /// <summary>
-        /// A field of the send job (code 203): sends the count of the recipients' numbers, as decimal text in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 203): sends the count of the recipients'
+        /// numbers, as decimal text in the body.  Hands back the server's verdict in
+        /// *Code (900 accepted) and its answer in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitTelNum(out int Code, byte[] Message, byte[] Count);
         /// <summary>
-        /// A field of the send job (code 204): sends the message content in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 204): sends the message content in the body.
+        /// Hands back the server's verdict in *Code (900 accepted) and its answer in
+        /// Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitContent(out int Code, byte[] Message, byte[] Content);
         /// <summary>
-        /// Asks the server to check the keywords of the job's content (code 2041); sends nothing but its code.
+        /// Asks the server to check the keywords of the job's content (code 2041); sends
+        /// nothing but its code.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CheckContent(out int Code, byte[] Message);
         /// <summary>
-        /// A field of the send job (code 205): sends the URL of a push message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 205): sends the URL of a push message in the
+        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        /// in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitPushURL(out int Code, byte[] Message, byte[] Url);
         /// <summary>
-        /// A field of the send job (code 206): sends the date sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 206): sends the date sending begins in the
+        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        /// in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitBgnDate(out int Code, byte[] Message, byte[] Date);
         /// <summary>
-        /// A field of the send job (code 2060): sends a scheduled job's effective dates and time periods in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 2060): sends a scheduled job's effective dates
+        /// and time periods in the body.  Hands back the server's verdict in *Code (900
+        /// accepted) and its answer in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitBgnDateEx(out int Code, byte[] Message, byte[] Period);
         /// <summary>
-        /// A field of the send job (code 207): sends the date sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 207): sends the date sending ends in the body.
+        /// Hands back the server's verdict in *Code (900 accepted) and its answer in
+        /// Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitEndDate(out int Code, byte[] Message, byte[] Date);
         /// <summary>
-        /// A field of the send job (code 208): sends the time of day sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 208): sends the time of day sending begins in
+        /// the body.  Hands back the server's verdict in *Code (900 accepted) and its
+        /// answer in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitBgnTime(out int Code, byte[] Message, byte[] Time);
         /// <summary>
-        /// A field of the send job (code 209): sends the time of day sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 209): sends the time of day sending ends in the
+        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        /// in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitEndTime(out int Code, byte[] Message, byte[] Time);
         /// <summary>
-        /// A field of the send job (code 211): sends the name of the file of a multimedia message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 211): sends the name of the file of a
+        /// multimedia message in the body.  Hands back the server's verdict in *Code
+        /// (900 accepted) and its answer in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitTransFilename(out int Code, byte[] Message, byte[] FileName);
@@ -458,7 +503,9 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitTransFile(out int Code, byte[] Message, byte[] FileContent);
         /// <summary>
-        /// A field of a scheduled send job (code 2200): up to three scheduled orders' ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back the server's verdict in *Code and its answer in Message.
+        /// A field of a scheduled send job (code 2200): up to three scheduled orders'
+        /// ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back
+        /// the server's verdict in *Code and its answer in Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitPQOrderSelect(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
@@ -481,7 +528,10 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitAllOverEx(out int Code, byte[] Message);
         /// <summary>
-        /// As SubmitAllOverEx, and the answer's three parameters as numbers into Number1, Number2 and Number3.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// As SubmitAllOverEx, and the answer's three parameters as numbers into
+        /// Number1, Number2 and Number3.  A parameter that is not an integer fails the
+        /// call (result 0, failure message, relogin) with the server's code already in
+        /// *Code.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitAllOverEx_2(out int Code, byte[] Message, out int Number1, out int Number2,
@@ -514,7 +564,8 @@ namespace Quorvex
         public static extern bool CheckSMSContent(out int Code, byte[] Message, byte[] Content, int Number1,
             int Number2, int Number3);
         /// <summary>
-        /// The interface control parameters of the account on the server (code 1800) into Message.
+        /// The interface control parameters of the account on the server (code 1800)
+        /// into Message.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ClientGuiControl(out int Code, byte[] Message);
@@ -645,37 +696,69 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxMsgStates_Req(out int ReplyCode, out int ReplyLength);
         /// <summary>
-        /// Hands back the reply that this thread's fxMsgStates_Req kept: on QV_FX_SUCCESS the text of the element "states" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// Hands back the reply that this thread's fxMsgStates_Req kept: on
+        /// QV_FX_SUCCESS the text of the element "states" goes into Message (untouched
+        /// when the reply carries none); other reply codes give a fixed message with
+        /// result 1.  ReplyCode and ReplyLength must be those the _Req handed back.
+        /// Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when
+        /// the body failed to arrive; none when no reply was kept for the call),
+        /// "解析XML异常失败！".
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxMsgStates_Resp(byte[] Message, int ReplyCode, int ReplyLength);
         /// <summary>
-        /// Asks for the detailed information types (10102): writes the request, reads the reply's header and body and keeps the body for this thread's fxInfoType_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// Asks for the detailed information types (10102): writes the request, reads
+        /// the reply's header and body and keeps the body for this thread's
+        /// fxInfoType_Resp. *ReplyCode and *ReplyLength receive the reply's code and
+        /// length.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxInfoType_Req(out int ReplyCode, out int ReplyLength);
         /// <summary>
-        /// Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS the text of the element "types" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS
+        /// the text of the element "types" goes into Message (untouched when the reply
+        /// carries none); other reply codes give a fixed message with result 1.
+        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        /// failed to arrive; none when no reply was kept for the call),
+        /// "解析XML异常失败！".
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxInfoType_Resp(byte[] Message, int ReplyCode, int ReplyLength);
         /// <summary>
-        /// Asks for the number rules (10106): writes the request, reads the reply's header and body and keeps the body for this thread's fxNumRule_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// Asks for the number rules (10106): writes the request, reads the reply's
+        /// header and body and keeps the body for this thread's fxNumRule_Resp.
+        /// *ReplyCode and *ReplyLength receive the reply's code and length.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxNumRule_Req(out int ReplyCode, out int ReplyLength);
         /// <summary>
-        /// Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS the text of the element "rule" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS
+        /// the text of the element "rule" goes into Message (untouched when the reply
+        /// carries none); other reply codes give a fixed message with result 1.
+        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        /// failed to arrive; none when no reply was kept for the call),
+        /// "解析XML异常失败！".
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxNumRule_Resp(byte[] Message, int ReplyCode, int ReplyLength);
         /// <summary>
-        /// Asks for the company's notification text (10127): writes the request, reads the reply's header and body and keeps the body for this thread's fxNotify_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// Asks for the company's notification text (10127): writes the request, reads
+        /// the reply's header and body and keeps the body for this thread's
+        /// fxNotify_Resp. *ReplyCode and *ReplyLength receive the reply's code and
+        /// length.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxNotify_Req(out int ReplyCode, out int ReplyLength);
         /// <summary>
-        /// Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS the text of the element "notify" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS
+        /// the text of the element "notify" goes into Message (untouched when the reply
+        /// carries none); other reply codes give a fixed message with result 1.
+        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        /// failed to arrive; none when no reply was kept for the call),
+        /// "解析XML异常失败！".
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxNotify_Resp(byte[] Message, int ReplyCode, int ReplyLength);
@@ -720,7 +803,8 @@ namespace Quorvex
 
         // What happened: the last call's outcome, its relogin, the connection
         /// <summary>
-        /// The calling thread's last call (any export but these three):
+        /// The calling thread's last call (any export but these three and a
+        /// conversion that succeeded):
         ///  Outcome      a QV_OUTCOME_* kind.
         ///  Sent         1 when the whole request had been written, so that the
         ///               server may have acted on it; 0 when it cannot have it.
@@ -771,10 +855,13 @@ namespace Quorvex
         /// 0600; an owner-only access list on Windows), since a trace holds phone
         /// numbers and message texts.  The file must be a regular file: a symbolic
         /// link, a FIFO, a device or a directory at Path is refused, and opening
-        /// never blocks.  Returns 1 when the file is open, 0 for a null or empty
-        /// Path or a file that is refused or cannot be opened (GetLastOutcome's
-        /// Detail says why).  A write to the file that fails later stops the
-        /// trace; no call's result changes.
+        /// never blocks.  An existing file is appended to only while it is its
+        /// owner's alone: on Linux one that group or others may read or write is
+        /// refused and left as it is (Detail names its mode); on Windows an
+        /// existing file keeps the access list it has.  Returns 1 when the file is
+        /// open, 0 for a null or empty Path or a file that is refused or cannot be
+        /// opened (GetLastOutcome's Detail says why).  A write to the file that
+        /// fails later stops the trace; no call's result changes.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TraceStart(byte[] Path, int Options);
@@ -787,7 +874,7 @@ namespace Quorvex
         // Sessions
         /// <summary>
         /// Makes a session, ready to connect (no dllInitialize needed).  NULL only
-        /// when out of memory.
+        /// when out of memory or out of handles (see above).
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern IntPtr QvSessionCreate();
@@ -822,27 +909,33 @@ namespace Quorvex
         /// <summary>
         /// Sets a field (QV_JOB_*) to Text: Length bytes, or up to its zero byte
         /// when Length is -1; Encoding QV_TEXT_GBK or QV_TEXT_UTF8.  A null or
-        /// empty text clears the field.  Refused at once, the field unchanged: an
-        /// unknown field or encoding, invalid UTF-8, a character GBK lacks, a zero
-        /// byte, a text longer than its field.
+        /// empty text clears the field.  Refused at once (0, QV_OUTCOME_REFUSED,
+        /// Detail naming the field), the field unchanged: an unknown field or
+        /// encoding, invalid UTF-8, a character GBK lacks, a zero byte among the
+        /// Length bytes, a text longer than its field (2047 bytes of GBK, 19 for
+        /// an order).
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetText(IntPtr Job, int Field, byte[] Text, int Length, int Encoding);
         /// <summary>
-        /// Adds a recipient's number.  Refused: an empty number, one holding a
-        /// comma, longer than 2047 bytes, or one too many.
+        /// Adds a recipient's number (GBK or plain ASCII).  Refused: an empty
+        /// number, one holding a comma, longer than 2047 bytes, or the
+        /// QV_JOB_NUMBERS_MAX+1st.  The sender joins the numbers with "," into as
+        /// few SubmitTelList calls as fit, and sends their count by SubmitTelNum.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobAddNumber(IntPtr Job, byte[] Number);
         /// <summary>
-        /// Sets the file of a multimedia job to Length bytes (0 clears it); the
-        /// sender sends it base64-encoded in parts.
+        /// Sets the file of a multimedia job to Length bytes (0 clears it; at most
+        /// QV_JOB_FILE_MAX).  The sender sends it base64-encoded, in as many
+        /// SubmitTransFile calls as it takes.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetFile(IntPtr Job, byte[] Bytes, int Length);
         /// <summary>
-        /// Sets an option (QV_JOB_OPTION_*): CHECK and EVIDENCE 0 or 1, WAIT in
-        /// milliseconds.
+        /// Sets an option (QV_JOB_OPTION_*): CHECK and EVIDENCE 0 or 1 (both 0 by
+        /// default), WAIT in milliseconds (QV_JOB_WAIT_DEFAULT_MS by default; 0
+        /// refuses at once when another job of the account is being sent).
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetOption(IntPtr Job, int Option, int Value);
@@ -857,49 +950,74 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetResolver(IntPtr Job, IntPtr Resolver, IntPtr Context);
         /// <summary>
-        /// Sends the job on the session: SubmitAllClear, its fields, the submit,
-        /// with the recovery rules of the README's "Sending a job".  Returns 1 when
-        /// the job ended submitted; QvJobResult says how it ended.
+        /// Sends the job on the session as described above, starting it at most
+        /// Attempts times (1 or more; 0 or below means 2).  Returns 1 when the job
+        /// ended QV_JOB_SUBMITTED, 0 otherwise; QvJobResult says how it ended.  A
+        /// job that cannot be sent (no product, no numbers) or a refused handle
+        /// returns 0 at once with QV_OUTCOME_REFUSED and sends nothing.  Another
+        /// job of the same account that is being sent is waited for (see above);
+        /// when the wait ends first, the job ends QV_JOB_FAILED with
+        /// QV_OUTCOME_TIMED_OUT (QV_OUTCOME_REFUSED with a wait of 0) and nothing
+        /// sent.  Afterwards GetLastOutcome and QvGetLastOutcome report the call
+        /// the job ended on, as QvJobOutcome does.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSendJob(IntPtr Session, IntPtr Job, int Attempts);
         /// <summary>
-        /// How the job's last send ended: status, step, attempts, code, message,
-        /// job number and the submit's three numbers.  Any pointer may be null.
+        /// How the job's last send ended.  Status a QV_JOB_* (0 before any send
+        /// ended); Step the request code of the call it ended on (0 when it ended
+        /// before any); Attempts how many times it was started; Code that call's
+        /// result code (-1 for none); Message (QV_BODY_BUFFER_SIZE bytes) that
+        /// call's message; JobNumber (QV_PARAM_BUFFER_SIZE bytes) the job's
+        /// number, the submit's message when the job was submitted and its message
+        /// fits 20 bytes, else empty; Recipients, Charged and Left the submit's
+        /// three numbers (0 unless submitted).  Any pointer may be null.  Returns
+        /// 1.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobResult(IntPtr Job, out int Status, out int Step, out int Attempts, out int Code,
             byte[] Message, byte[] JobNumber, out int Recipients, out int Charged, out int Left);
         /// <summary>
-        /// The outcome of the call the job's last send ended on, with its
-        /// relogin's kind.  Any pointer may be null.
+        /// The outcome of the call the job's last send ended on, as GetLastOutcome
+        /// words it, with the kind of its relogin (QV_RELOGIN_*).  Any pointer may
+        /// be null.  Returns 1.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobOutcome(IntPtr Job, out int Outcome, out int Sent, out int Relogin,
             out int SocketError, byte[] Detail, int DetailSize);
         /// <summary>
-        /// Ends the job's send in progress; a cancel made while the job is not
-        /// being sent ends its next send before its first call.
+        /// Ends the job's send in progress, as described above; a cancel made while
+        /// the job is not being sent ends its next send before its first call.
+        /// Returns 1 for a live job.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobCancel(IntPtr Job);
         /// <summary>
-        /// The evidence Which (QV_EVIDENCE_*) of the job's last send, written when
-        /// it fits Size bytes; its length, or -1 when it was not taken.
+        /// The evidence Which (QV_EVIDENCE_*) of the job's last send: the reply's
+        /// message, written with its terminating zero into Buffer when it fits
+        /// Size bytes.  Returns its length in bytes without the terminator (so a
+        /// result of Size or more means it did not fit and nothing was written),
+        /// or -1 when that evidence was not taken (the option off, no "maybe", its
+        /// query failed or was not answered 900) or was dropped (see above).
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvJobEvidence(IntPtr Job, int Which, byte[] Buffer, int Size);
 
         // Text conversion
         /// <summary>
-        /// Converts UTF-8 to GBK, strictly; the GBK length, written when it fits
-        /// Size bytes, or -1.
+        /// Converts Length bytes of UTF-8 (up to its zero byte when Length is -1)
+        /// to GBK.  Returns the length of the GBK text without its terminator, and
+        /// writes it with the terminator into Gbk only when it fits Size bytes (so
+        /// Size 0 measures); -1 for a null text, invalid UTF-8 or a character GBK
+        /// lacks (GetLastOutcome's Detail names the first and its byte offset).
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvGbkFromUtf8(byte[] Utf8, int Length, byte[] Gbk, int Size);
         /// <summary>
-        /// Converts GBK to UTF-8, U+FFFD for what is not GBK; the UTF-8 length,
-        /// written when it fits Size bytes, or -1.
+        /// Converts Length bytes of GBK (up to its zero byte when Length is -1) to
+        /// UTF-8, U+FFFD for what is not GBK.  Returns the length of the UTF-8
+        /// text without its terminator, and writes it as QvGbkFromUtf8 does; -1 for
+        /// a null text.
         /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvUtf8FromGbk(byte[] Gbk, int Length, byte[] Utf8, int Size);

@@ -253,7 +253,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// As AddSubUser under code 1110: Text into the body, Param1..Param3 into the Params.
+        /// As AddSubUser under code 1110: Text into the body, Param1..Param3 into the
+        /// Params.
         /// <para/>
         /// Runs on this session (QvAddSubUserEx).
         /// </summary>
@@ -264,7 +265,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// As AddSubUser under code 1111: Text into the body, Param1..Param3 into the Params.
+        /// As AddSubUser under code 1111: Text into the body, Param1..Param3 into the
+        /// Params.
         /// <para/>
         /// Runs on this session (QvAddSubAccount).
         /// </summary>
@@ -298,7 +300,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Moves part of an order's purchased quantity from the sub-account back to the parent account's matching order (code 114): Text into the body, Param1 and Param2 into the first two Params, as IncreaseSubBuy.
+        /// Moves part of an order's purchased quantity from the sub-account back to the
+        /// parent account's matching order (code 114): Text into the body, Param1 and
+        /// Param2 into the first two Params, as IncreaseSubBuy.
         /// <para/>
         /// Runs on this session (QvReduceSubBuy).
         /// </summary>
@@ -333,7 +337,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Lists the sales managers (code 141); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// Lists the sales managers (code 141); the answer's three parameters come back
+        /// as numbers.  A parameter that is not an integer fails the call (result 0,
+        /// failure message, relogin) with the server's code already in *Code.
         /// <para/>
         /// Runs on this session (QvFindAllEmplyee).
         /// </summary>
@@ -344,7 +350,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Fetches large data (code 140); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// Fetches large data (code 140); the answer's three parameters come back as
+        /// numbers.  A parameter that is not an integer fails the call (result 0,
+        /// failure message, relogin) with the server's code already in *Code.
         /// <para/>
         /// Runs on this session (QvTransfer).
         /// </summary>
@@ -365,7 +373,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// As FindSubInfo under code 1160: a sub-account's information, Text into the body.
+        /// As FindSubInfo under code 1160: a sub-account's information, Text into the
+        /// body.
         /// <para/>
         /// Runs on this session (QvFindSubInfoEx).
         /// </summary>
@@ -419,7 +428,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Deletes an access number of a sub-account (code 132): Text the number; the answer's Param1 comes back in Param1Out.
+        /// Deletes an access number of a sub-account (code 132): Text the number; the
+        /// answer's Param1 comes back in Param1Out.
         /// <para/>
         /// Runs on this session (QvDelSubGwNum).
         /// </summary>
@@ -470,7 +480,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// The client's multimedia products with their limits (code 1222) into Message.  No failure message: Message is untouched on failure.
+        /// The client's multimedia products with their limits (code 1222) into Message.
+        /// No failure message: Message is untouched on failure.
         /// <para/>
         /// Runs on this session (QvCltAllMmsInfo).
         /// </summary>
@@ -480,7 +491,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// The client's products with their ids, names and kinds (code 1223) into Message.  No failure message: Message is untouched on failure.
+        /// The client's products with their ids, names and kinds (code 1223) into
+        /// Message.  No failure message: Message is untouched on failure.
         /// <para/>
         /// Runs on this session (QvCltAllIdNameType).
         /// </summary>
@@ -500,7 +512,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// The information packages (the jobs sent) of the client (code 124) into Message.
+        /// The information packages (the jobs sent) of the client (code 124) into
+        /// Message.
         /// <para/>
         /// Runs on this session (QvAllInfoPackId).
         /// </summary>
@@ -520,7 +533,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// The send report of an information package with each recipient's state (code 1250): PackageId the job number that the submit handed back.
+        /// The send report of an information package with each recipient's state (code
+        /// 1250): PackageId the job number that the submit handed back.
         /// <para/>
         /// Runs on this session (QvInfoPackStatusEx).
         /// </summary>
@@ -530,7 +544,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// The company's notices (code 127) into Message.  windows.h defines GetMessage as a macro for its own function; C hosts may call qv_GetMessage, which reaches this export whatever the order of the includes.
+        /// The company's notices (code 127) into Message. windows.h defines GetMessage
+        /// as a macro for its own function; C hosts may call qv_GetMessage, which
+        /// reaches this export whatever the order of the includes.
         /// <para/>
         /// Runs on this session (QvGetMessage).
         /// </summary>
@@ -551,7 +567,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// The length of the product in characters (code 129) into Message; the request names no product.
+        /// The length of the product in characters (code 129) into Message; the request
+        /// names no product.
         /// <para/>
         /// Runs on this session (QvGetProductLen).
         /// </summary>
@@ -573,7 +590,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// One scheduled order's details (code 1510): Param1 the order's id, Param2 and Param3 optional dates bounding the jobs listed.
+        /// One scheduled order's details (code 1510): Param1 the order's id, Param2 and
+        /// Param3 optional dates bounding the jobs listed.
         /// <para/>
         /// Runs on this session (QvPQOrderInfoByID).
         /// </summary>
@@ -594,7 +612,10 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Opens a send job (code 298): the server forgets the fields left from an earlier one.  Then one call per field, then SubmitAllOver_2 (or SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// Opens a send job (code 298): the server forgets the fields left from an
+        /// earlier one.  Then one call per field, then SubmitAllOver_2 (or
+        /// SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in
+        /// *Code (900 accepted) and its answer in Message.
         /// <para/>
         /// Runs on this session (QvSubmitAllClear).
         /// </summary>
@@ -604,7 +625,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 201): sends the product's id in the body (the body's length field stays 0).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 201): sends the product's id in the body (the
+        /// body's length field stays 0).  Hands back the server's verdict in *Code (900
+        /// accepted) and its answer in Message.
         /// <para/>
         /// Runs on this session (QvSubmitPrdId).
         /// </summary>
@@ -614,7 +637,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Asks the server to check a product id (code 2011) as SubmitPrdId sends it, without adding it to a job.
+        /// Asks the server to check a product id (code 2011) as SubmitPrdId sends it,
+        /// without adding it to a job.
         /// <para/>
         /// Runs on this session (QvCheckPrdId).
         /// </summary>
@@ -624,7 +648,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 202): sends the recipients' mobile numbers (a list, in the server's format) in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 202): sends the recipients' mobile numbers (a
+        /// list, in the server's format) in the body.  Hands back the server's verdict
+        /// in *Code (900 accepted) and its answer in Message.
         /// <para/>
         /// Runs on this session (QvSubmitTelList).
         /// </summary>
@@ -634,7 +660,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 203): sends the count of the recipients' numbers, as decimal text in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 203): sends the count of the recipients'
+        /// numbers, as decimal text in the body.  Hands back the server's verdict in
+        /// *Code (900 accepted) and its answer in Message.
         /// <para/>
         /// Runs on this session (QvSubmitTelNum).
         /// </summary>
@@ -644,7 +672,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 204): sends the message content in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 204): sends the message content in the body.
+        /// Hands back the server's verdict in *Code (900 accepted) and its answer in
+        /// Message.
         /// <para/>
         /// Runs on this session (QvSubmitContent).
         /// </summary>
@@ -654,7 +684,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Asks the server to check the keywords of the job's content (code 2041); sends nothing but its code.
+        /// Asks the server to check the keywords of the job's content (code 2041); sends
+        /// nothing but its code.
         /// <para/>
         /// Runs on this session (QvCheckContent).
         /// </summary>
@@ -664,7 +695,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 205): sends the URL of a push message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 205): sends the URL of a push message in the
+        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        /// in Message.
         /// <para/>
         /// Runs on this session (QvSubmitPushURL).
         /// </summary>
@@ -674,7 +707,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 206): sends the date sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 206): sends the date sending begins in the
+        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        /// in Message.
         /// <para/>
         /// Runs on this session (QvSubmitBgnDate).
         /// </summary>
@@ -684,7 +719,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 2060): sends a scheduled job's effective dates and time periods in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 2060): sends a scheduled job's effective dates
+        /// and time periods in the body.  Hands back the server's verdict in *Code (900
+        /// accepted) and its answer in Message.
         /// <para/>
         /// Runs on this session (QvSubmitBgnDateEx).
         /// </summary>
@@ -694,7 +731,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 207): sends the date sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 207): sends the date sending ends in the body.
+        /// Hands back the server's verdict in *Code (900 accepted) and its answer in
+        /// Message.
         /// <para/>
         /// Runs on this session (QvSubmitEndDate).
         /// </summary>
@@ -704,7 +743,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 208): sends the time of day sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 208): sends the time of day sending begins in
+        /// the body.  Hands back the server's verdict in *Code (900 accepted) and its
+        /// answer in Message.
         /// <para/>
         /// Runs on this session (QvSubmitBgnTime).
         /// </summary>
@@ -714,7 +755,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 209): sends the time of day sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 209): sends the time of day sending ends in the
+        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        /// in Message.
         /// <para/>
         /// Runs on this session (QvSubmitEndTime).
         /// </summary>
@@ -724,7 +767,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of the send job (code 211): sends the name of the file of a multimedia message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        /// A field of the send job (code 211): sends the name of the file of a
+        /// multimedia message in the body.  Hands back the server's verdict in *Code
+        /// (900 accepted) and its answer in Message.
         /// <para/>
         /// Runs on this session (QvSubmitTransFilename).
         /// </summary>
@@ -746,7 +791,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// A field of a scheduled send job (code 2200): up to three scheduled orders' ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back the server's verdict in *Code and its answer in Message.
+        /// A field of a scheduled send job (code 2200): up to three scheduled orders'
+        /// ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back
+        /// the server's verdict in *Code and its answer in Message.
         /// <para/>
         /// Runs on this session (QvSubmitPQOrderSelect).
         /// </summary>
@@ -789,7 +836,10 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// As SubmitAllOverEx, and the answer's three parameters as numbers into Number1, Number2 and Number3.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        /// As SubmitAllOverEx, and the answer's three parameters as numbers into
+        /// Number1, Number2 and Number3.  A parameter that is not an integer fails the
+        /// call (result 0, failure message, relogin) with the server's code already in
+        /// *Code.
         /// <para/>
         /// Runs on this session (QvSubmitAllOverEx_2).
         /// </summary>
@@ -845,7 +895,8 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// The interface control parameters of the account on the server (code 1800) into Message.
+        /// The interface control parameters of the account on the server (code 1800)
+        /// into Message.
         /// <para/>
         /// Runs on this session (QvClientGuiControl).
         /// </summary>
@@ -913,7 +964,13 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Hands back the reply that this thread's fxMsgStates_Req kept: on QV_FX_SUCCESS the text of the element "states" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// Hands back the reply that this thread's fxMsgStates_Req kept: on
+        /// QV_FX_SUCCESS the text of the element "states" goes into Message (untouched
+        /// when the reply carries none); other reply codes give a fixed message with
+        /// result 1.  ReplyCode and ReplyLength must be those the _Req handed back.
+        /// Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when
+        /// the body failed to arrive; none when no reply was kept for the call),
+        /// "解析XML异常失败！".
         /// <para/>
         /// Runs on this session (QvfxMsgStates_Resp).
         /// </summary>
@@ -924,7 +981,10 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Asks for the detailed information types (10102): writes the request, reads the reply's header and body and keeps the body for this thread's fxInfoType_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// Asks for the detailed information types (10102): writes the request, reads
+        /// the reply's header and body and keeps the body for this thread's
+        /// fxInfoType_Resp. *ReplyCode and *ReplyLength receive the reply's code and
+        /// length.
         /// <para/>
         /// Runs on this session (QvfxInfoType_Req).
         /// </summary>
@@ -934,7 +994,13 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS the text of the element "types" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS
+        /// the text of the element "types" goes into Message (untouched when the reply
+        /// carries none); other reply codes give a fixed message with result 1.
+        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        /// failed to arrive; none when no reply was kept for the call),
+        /// "解析XML异常失败！".
         /// <para/>
         /// Runs on this session (QvfxInfoType_Resp).
         /// </summary>
@@ -945,7 +1011,9 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Asks for the number rules (10106): writes the request, reads the reply's header and body and keeps the body for this thread's fxNumRule_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// Asks for the number rules (10106): writes the request, reads the reply's
+        /// header and body and keeps the body for this thread's fxNumRule_Resp.
+        /// *ReplyCode and *ReplyLength receive the reply's code and length.
         /// <para/>
         /// Runs on this session (QvfxNumRule_Req).
         /// </summary>
@@ -955,7 +1023,13 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS the text of the element "rule" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS
+        /// the text of the element "rule" goes into Message (untouched when the reply
+        /// carries none); other reply codes give a fixed message with result 1.
+        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        /// failed to arrive; none when no reply was kept for the call),
+        /// "解析XML异常失败！".
         /// <para/>
         /// Runs on this session (QvfxNumRule_Resp).
         /// </summary>
@@ -966,7 +1040,10 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Asks for the company's notification text (10127): writes the request, reads the reply's header and body and keeps the body for this thread's fxNotify_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        /// Asks for the company's notification text (10127): writes the request, reads
+        /// the reply's header and body and keeps the body for this thread's
+        /// fxNotify_Resp. *ReplyCode and *ReplyLength receive the reply's code and
+        /// length.
         /// <para/>
         /// Runs on this session (QvfxNotify_Req).
         /// </summary>
@@ -976,7 +1053,13 @@ namespace Quorvex
             finally { Leave(); }
         }
         /// <summary>
-        /// Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS the text of the element "notify" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        /// Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS
+        /// the text of the element "notify" goes into Message (untouched when the reply
+        /// carries none); other reply codes give a fixed message with result 1.
+        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        /// failed to arrive; none when no reply was kept for the call),
+        /// "解析XML异常失败！".
         /// <para/>
         /// Runs on this session (QvfxNotify_Resp).
         /// </summary>

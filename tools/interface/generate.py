@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the interface's generated files from interface/quorvex.json, and checks them.
+"""Writes the interface's generated files from interface/quorvex.json and include/quorvex.h,
+and checks them.
 
-The description holds every export once: its name, result, family, what it asks of the
-server, its documentation and each argument with its role.  From it this writes
+The description holds what C cannot say of every export: its name, result, family, what
+it asks of the server, each argument with its role, whether it acts on a session and the
+record command it runs.  Each export's documentation is the comment above its declaration
+in the header (header_docs.py reads it).  From the two this writes
 
     src/exports.txt                     each export with its stdcall byte count
     src/quorvex-win32.def               the 32-bit DLL's exports, decorated (--kill-at strips them)
@@ -38,6 +41,9 @@ import os
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import header_docs  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DESCRIPTION = os.path.join(ROOT, "interface", "quorvex.json")
 HEADER = os.path.join(ROOT, "include", "quorvex.h")
@@ -58,11 +64,17 @@ def twin(e):
             "args": [{"name": "Session", "role": "session"}] + e["args"]}
 
 
-def load(path=DESCRIPTION):
+def load(path=DESCRIPTION, header=HEADER):
+    """The description, each export's doc taken from its comment in the header."""
     with open(path, encoding="utf-8") as f:
         description = json.load(f)
+    with open(header, encoding="utf-8") as f:
+        docs = header_docs.export_docs(f.read())
     roles = description["roles"]
     for e in description["exports"]:
+        if e["name"] not in docs:
+            raise ValueError(f"{e['name']}: no comment of its own above its declaration in {os.path.basename(header)}")
+        e["doc"] = docs[e["name"]]
         if e["family"] not in description["families"]:
             raise ValueError(f"{e['name']}: family {e['family']!r} is not in the families table")
         for a in e["args"]:

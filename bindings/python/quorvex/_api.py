@@ -311,7 +311,8 @@ class SessionExports:
             Param2: Optional[Text] = None,
             Param3: Optional[Text] = None,
     ) -> Result:
-        """As AddSubUser under code 1110: Text into the body, Param1..Param3 into the Params.
+        """As AddSubUser under code 1110: Text into the body, Param1..Param3 into the
+        Params.
         """
         return self._call_given("AddSubUserEx", {"Text": Text, "Param1": Param1, "Param2": Param2, "Param3": Param3})
 
@@ -322,7 +323,8 @@ class SessionExports:
             Param2: Optional[Text] = None,
             Param3: Optional[Text] = None,
     ) -> Result:
-        """As AddSubUser under code 1111: Text into the body, Param1..Param3 into the Params.
+        """As AddSubUser under code 1111: Text into the body, Param1..Param3 into the
+        Params.
         """
         return self._call_given("AddSubAccount", {"Text": Text, "Param1": Param1, "Param2": Param2, "Param3": Param3})
 
@@ -348,7 +350,9 @@ class SessionExports:
             Param1: Optional[Text] = None,
             Param2: Optional[Text] = None,
     ) -> Result:
-        """Moves part of an order's purchased quantity from the sub-account back to the parent account's matching order (code 114): Text into the body, Param1 and Param2 into the first two Params, as IncreaseSubBuy.
+        """Moves part of an order's purchased quantity from the sub-account back to the
+        parent account's matching order (code 114): Text into the body, Param1 and
+        Param2 into the first two Params, as IncreaseSubBuy.
         """
         return self._call_given("ReduceSubBuy", {"Text": Text, "Param1": Param1, "Param2": Param2})
 
@@ -368,14 +372,18 @@ class SessionExports:
         return self._call_given("FindAllSubsEx", {})
 
     def FindAllEmplyee(self) -> Result:
-        """Lists the sales managers (code 141); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        """Lists the sales managers (code 141); the answer's three parameters come back
+        as numbers.  A parameter that is not an integer fails the call (result 0,
+        failure message, relogin) with the server's code already in *Code.
 
         Outputs in Result.outputs: Number1, Number2, Number3.
         """
         return self._call_given("FindAllEmplyee", {})
 
     def Transfer(self) -> Result:
-        """Fetches large data (code 140); the answer's three parameters come back as numbers.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        """Fetches large data (code 140); the answer's three parameters come back as
+        numbers.  A parameter that is not an integer fails the call (result 0,
+        failure message, relogin) with the server's code already in *Code.
 
         Outputs in Result.outputs: Number1, Number2, Number3.
         """
@@ -387,7 +395,8 @@ class SessionExports:
         return self._call_given("FindSubInfo", {"Text": Text})
 
     def FindSubInfoEx(self, Text: Optional[Text] = None) -> Result:
-        """As FindSubInfo under code 1160: a sub-account's information, Text into the body.
+        """As FindSubInfo under code 1160: a sub-account's information, Text into the
+        body.
         """
         return self._call_given("FindSubInfoEx", {"Text": Text})
 
@@ -421,7 +430,8 @@ class SessionExports:
         return self._call_given("AddSubGwNumEx", {"Text": Text})
 
     def DelSubGwNum(self, Text: Optional[Text] = None) -> Result:
-        """Deletes an access number of a sub-account (code 132): Text the number; the answer's Param1 comes back in Param1Out.
+        """Deletes an access number of a sub-account (code 132): Text the number; the
+        answer's Param1 comes back in Param1Out.
 
         Outputs in Result.outputs: Param1Out.
         """
@@ -448,12 +458,14 @@ class SessionExports:
         return self._call_given("CltAllPrdIdName", {})
 
     def CltAllMmsInfo(self) -> Result:
-        """The client's multimedia products with their limits (code 1222) into Message.  No failure message: Message is untouched on failure.
+        """The client's multimedia products with their limits (code 1222) into Message.
+        No failure message: Message is untouched on failure.
         """
         return self._call_given("CltAllMmsInfo", {})
 
     def CltAllIdNameType(self) -> Result:
-        """The client's products with their ids, names and kinds (code 1223) into Message.  No failure message: Message is untouched on failure.
+        """The client's products with their ids, names and kinds (code 1223) into
+        Message.  No failure message: Message is untouched on failure.
         """
         return self._call_given("CltAllIdNameType", {})
 
@@ -463,7 +475,8 @@ class SessionExports:
         return self._call_given("ProductInfo", {"ProductId": ProductId})
 
     def AllInfoPackId(self) -> Result:
-        """The information packages (the jobs sent) of the client (code 124) into Message.
+        """The information packages (the jobs sent) of the client (code 124) into
+        Message.
         """
         return self._call_given("AllInfoPackId", {})
 
@@ -473,12 +486,15 @@ class SessionExports:
         return self._call_given("InfoPackStatus", {"PackageId": PackageId})
 
     def InfoPackStatusEx(self, PackageId: Optional[Text] = None) -> Result:
-        """The send report of an information package with each recipient's state (code 1250): PackageId the job number that the submit handed back.
+        """The send report of an information package with each recipient's state (code
+        1250): PackageId the job number that the submit handed back.
         """
         return self._call_given("InfoPackStatusEx", {"PackageId": PackageId})
 
     def GetMessage(self) -> Result:
-        """The company's notices (code 127) into Message.  windows.h defines GetMessage as a macro for its own function; C hosts may call qv_GetMessage, which reaches this export whatever the order of the includes.
+        """The company's notices (code 127) into Message. windows.h defines GetMessage
+        as a macro for its own function; C hosts may call qv_GetMessage, which
+        reaches this export whatever the order of the includes.
         """
         return self._call_given("GetMessage", {})
 
@@ -489,7 +505,8 @@ class SessionExports:
         return self._call_given("LastDetails", {"Query": Query, "Count": Count})
 
     def GetProductLen(self) -> Result:
-        """The length of the product in characters (code 129) into Message; the request names no product.
+        """The length of the product in characters (code 129) into Message; the request
+        names no product.
         """
         return self._call_given("GetProductLen", {})
 
@@ -505,7 +522,8 @@ class SessionExports:
             Param2: Optional[Text] = None,
             Param3: Optional[Text] = None,
     ) -> Result:
-        """One scheduled order's details (code 1510): Param1 the order's id, Param2 and Param3 optional dates bounding the jobs listed.
+        """One scheduled order's details (code 1510): Param1 the order's id, Param2 and
+        Param3 optional dates bounding the jobs listed.
         """
         return self._call_given("PQOrderInfoByID", {"Param1": Param1, "Param2": Param2, "Param3": Param3})
 
@@ -515,72 +533,99 @@ class SessionExports:
         return self._call_given("PQGetAbilityURL", {})
 
     def SubmitAllClear(self) -> Result:
-        """Opens a send job (code 298): the server forgets the fields left from an earlier one.  Then one call per field, then SubmitAllOver_2 (or SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """Opens a send job (code 298): the server forgets the fields left from an
+        earlier one.  Then one call per field, then SubmitAllOver_2 (or
+        SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in
+        *Code (900 accepted) and its answer in Message.
         """
         return self._call_given("SubmitAllClear", {})
 
     def SubmitPrdId(self, ProductId: Optional[Text] = None) -> Result:
-        """A field of the send job (code 201): sends the product's id in the body (the body's length field stays 0).  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 201): sends the product's id in the body (the
+        body's length field stays 0).  Hands back the server's verdict in *Code (900
+        accepted) and its answer in Message.
         """
         return self._call_given("SubmitPrdId", {"ProductId": ProductId})
 
     def CheckPrdId(self, ProductId: Optional[Text] = None) -> Result:
-        """Asks the server to check a product id (code 2011) as SubmitPrdId sends it, without adding it to a job.
+        """Asks the server to check a product id (code 2011) as SubmitPrdId sends it,
+        without adding it to a job.
         """
         return self._call_given("CheckPrdId", {"ProductId": ProductId})
 
     def SubmitTelList(self, Numbers: Optional[Text] = None) -> Result:
-        """A field of the send job (code 202): sends the recipients' mobile numbers (a list, in the server's format) in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 202): sends the recipients' mobile numbers (a
+        list, in the server's format) in the body.  Hands back the server's verdict
+        in *Code (900 accepted) and its answer in Message.
         """
         return self._call_given("SubmitTelList", {"Numbers": Numbers})
 
     def SubmitTelNum(self, Count: Optional[Text] = None) -> Result:
-        """A field of the send job (code 203): sends the count of the recipients' numbers, as decimal text in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 203): sends the count of the recipients'
+        numbers, as decimal text in the body.  Hands back the server's verdict in
+        *Code (900 accepted) and its answer in Message.
         """
         return self._call_given("SubmitTelNum", {"Count": Count})
 
     def SubmitContent(self, Content: Optional[Text] = None) -> Result:
-        """A field of the send job (code 204): sends the message content in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 204): sends the message content in the body.
+        Hands back the server's verdict in *Code (900 accepted) and its answer in
+        Message.
         """
         return self._call_given("SubmitContent", {"Content": Content})
 
     def CheckContent(self) -> Result:
-        """Asks the server to check the keywords of the job's content (code 2041); sends nothing but its code.
+        """Asks the server to check the keywords of the job's content (code 2041); sends
+        nothing but its code.
         """
         return self._call_given("CheckContent", {})
 
     def SubmitPushURL(self, Url: Optional[Text] = None) -> Result:
-        """A field of the send job (code 205): sends the URL of a push message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 205): sends the URL of a push message in the
+        body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        in Message.
         """
         return self._call_given("SubmitPushURL", {"Url": Url})
 
     def SubmitBgnDate(self, Date: Optional[Text] = None) -> Result:
-        """A field of the send job (code 206): sends the date sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 206): sends the date sending begins in the
+        body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        in Message.
         """
         return self._call_given("SubmitBgnDate", {"Date": Date})
 
     def SubmitBgnDateEx(self, Period: Optional[Text] = None) -> Result:
-        """A field of the send job (code 2060): sends a scheduled job's effective dates and time periods in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 2060): sends a scheduled job's effective dates
+        and time periods in the body.  Hands back the server's verdict in *Code (900
+        accepted) and its answer in Message.
         """
         return self._call_given("SubmitBgnDateEx", {"Period": Period})
 
     def SubmitEndDate(self, Date: Optional[Text] = None) -> Result:
-        """A field of the send job (code 207): sends the date sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 207): sends the date sending ends in the body.
+        Hands back the server's verdict in *Code (900 accepted) and its answer in
+        Message.
         """
         return self._call_given("SubmitEndDate", {"Date": Date})
 
     def SubmitBgnTime(self, Time: Optional[Text] = None) -> Result:
-        """A field of the send job (code 208): sends the time of day sending begins in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 208): sends the time of day sending begins in
+        the body.  Hands back the server's verdict in *Code (900 accepted) and its
+        answer in Message.
         """
         return self._call_given("SubmitBgnTime", {"Time": Time})
 
     def SubmitEndTime(self, Time: Optional[Text] = None) -> Result:
-        """A field of the send job (code 209): sends the time of day sending ends in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 209): sends the time of day sending ends in the
+        body.  Hands back the server's verdict in *Code (900 accepted) and its answer
+        in Message.
         """
         return self._call_given("SubmitEndTime", {"Time": Time})
 
     def SubmitTransFilename(self, FileName: Optional[Text] = None) -> Result:
-        """A field of the send job (code 211): sends the name of the file of a multimedia message in the body.  Hands back the server's verdict in *Code (900 accepted) and its answer in Message.
+        """A field of the send job (code 211): sends the name of the file of a
+        multimedia message in the body.  Hands back the server's verdict in *Code
+        (900 accepted) and its answer in Message.
         """
         return self._call_given("SubmitTransFilename", {"FileName": FileName})
 
@@ -595,7 +640,9 @@ class SessionExports:
             Param2: Optional[Text] = None,
             Param3: Optional[Text] = None,
     ) -> Result:
-        """A field of a scheduled send job (code 2200): up to three scheduled orders' ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back the server's verdict in *Code and its answer in Message.
+        """A field of a scheduled send job (code 2200): up to three scheduled orders'
+        ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back
+        the server's verdict in *Code and its answer in Message.
         """
         return self._call_given("SubmitPQOrderSelect", {"Param1": Param1, "Param2": Param2, "Param3": Param3})
 
@@ -618,7 +665,10 @@ class SessionExports:
         return self._call_given("SubmitAllOverEx", {})
 
     def SubmitAllOverEx_2(self) -> Result:
-        """As SubmitAllOverEx, and the answer's three parameters as numbers into Number1, Number2 and Number3.  A parameter that is not an integer fails the call (result 0, failure message, relogin) with the server's code already in *Code.
+        """As SubmitAllOverEx, and the answer's three parameters as numbers into
+        Number1, Number2 and Number3.  A parameter that is not an integer fails the
+        call (result 0, failure message, relogin) with the server's code already in
+        *Code.
 
         Outputs in Result.outputs: Number1, Number2, Number3.
         """
@@ -651,7 +701,8 @@ class SessionExports:
         return self._call_given("CheckSMSContent", {"Content": Content, "Number1": Number1, "Number2": Number2, "Number3": Number3})
 
     def ClientGuiControl(self) -> Result:
-        """The interface control parameters of the account on the server (code 1800) into Message.
+        """The interface control parameters of the account on the server (code 1800)
+        into Message.
         """
         return self._call_given("ClientGuiControl", {})
 
@@ -705,48 +756,81 @@ class SessionExports:
         return self._call_given("fxMsgStates_Req", {})
 
     def fxMsgStates_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Hands back the reply that this thread's fxMsgStates_Req kept: on QV_FX_SUCCESS the text of the element "states" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        """Hands back the reply that this thread's fxMsgStates_Req kept: on
+        QV_FX_SUCCESS the text of the element "states" goes into Message (untouched
+        when the reply carries none); other reply codes give a fixed message with
+        result 1.  ReplyCode and ReplyLength must be those the _Req handed back.
+        Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when
+        the body failed to arrive; none when no reply was kept for the call),
+        "解析XML异常失败！".
         """
         return self._call_given("fxMsgStates_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
 
     def fxInfoType_Req(self) -> Result:
-        """Asks for the detailed information types (10102): writes the request, reads the reply's header and body and keeps the body for this thread's fxInfoType_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        """Asks for the detailed information types (10102): writes the request, reads
+        the reply's header and body and keeps the body for this thread's
+        fxInfoType_Resp. *ReplyCode and *ReplyLength receive the reply's code and
+        length.
 
         Outputs in Result.outputs: ReplyCode, ReplyLength.
         """
         return self._call_given("fxInfoType_Req", {})
 
     def fxInfoType_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS the text of the element "types" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        """Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS
+        the text of the element "types" goes into Message (untouched when the reply
+        carries none); other reply codes give a fixed message with result 1.
+        ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        failed to arrive; none when no reply was kept for the call),
+        "解析XML异常失败！".
         """
         return self._call_given("fxInfoType_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
 
     def fxNumRule_Req(self) -> Result:
-        """Asks for the number rules (10106): writes the request, reads the reply's header and body and keeps the body for this thread's fxNumRule_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        """Asks for the number rules (10106): writes the request, reads the reply's
+        header and body and keeps the body for this thread's fxNumRule_Resp.
+        *ReplyCode and *ReplyLength receive the reply's code and length.
 
         Outputs in Result.outputs: ReplyCode, ReplyLength.
         """
         return self._call_given("fxNumRule_Req", {})
 
     def fxNumRule_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS the text of the element "rule" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        """Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS
+        the text of the element "rule" goes into Message (untouched when the reply
+        carries none); other reply codes give a fixed message with result 1.
+        ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        failed to arrive; none when no reply was kept for the call),
+        "解析XML异常失败！".
         """
         return self._call_given("fxNumRule_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
 
     def fxNotify_Req(self) -> Result:
-        """Asks for the company's notification text (10127): writes the request, reads the reply's header and body and keeps the body for this thread's fxNotify_Resp.  *ReplyCode and *ReplyLength receive the reply's code and length.
+        """Asks for the company's notification text (10127): writes the request, reads
+        the reply's header and body and keeps the body for this thread's
+        fxNotify_Resp. *ReplyCode and *ReplyLength receive the reply's code and
+        length.
 
         Outputs in Result.outputs: ReplyCode, ReplyLength.
         """
         return self._call_given("fxNotify_Req", {})
 
     def fxNotify_Resp(self, ReplyCode: int, ReplyLength: int) -> Result:
-        """Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS the text of the element "notify" goes into Message (untouched when the reply carries none); other reply codes give a fixed message with result 1.  ReplyCode and ReplyLength must be those the _Req handed back.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body failed to arrive; none when no reply was kept for the call), "解析XML异常失败！".
+        """Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS
+        the text of the element "notify" goes into Message (untouched when the reply
+        carries none); other reply codes give a fixed message with result 1.
+        ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
+        "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
+        failed to arrive; none when no reply was kept for the call),
+        "解析XML异常失败！".
         """
         return self._call_given("fxNotify_Resp", {"ReplyCode": ReplyCode, "ReplyLength": ReplyLength})
 
     def GetLastOutcome(self) -> Result:
-        """The calling thread's last call (any export but these three):
+        """The calling thread's last call (any export but these three and a
+        conversion that succeeded):
          Outcome      a QV_OUTCOME_* kind.
          Sent         1 when the whole request had been written, so that the
                       server may have acted on it; 0 when it cannot have it.
@@ -812,10 +896,10 @@ class ClientExports(SessionExports):
     def dllUnInitialize(self) -> Result:
         """Disconnects and destroys the library's objects and, on Windows, undoes
         only the COM set-up that dllInitialize did on the calling thread (none
-        when the thread had COM already, in whatever apartment).  The arguments of the last successful
-        connect and the last login's texts survive, so that a later
-        initialisation can reconnect with ReLogin.  Returns 1, also when nothing
-        was initialised.
+        when the thread had COM already, in whatever apartment).  The arguments of
+        the last successful connect and the last login's texts survive, so that a
+        later initialisation can reconnect with ReLogin.  Returns 1, also when
+        nothing was initialised.
         """
         return self._call_given("dllUnInitialize", {})
 
@@ -958,10 +1042,13 @@ class ClientExports(SessionExports):
         0600; an owner-only access list on Windows), since a trace holds phone
         numbers and message texts.  The file must be a regular file: a symbolic
         link, a FIFO, a device or a directory at Path is refused, and opening
-        never blocks.  Returns 1 when the file is open, 0 for a null or empty
-        Path or a file that is refused or cannot be opened (GetLastOutcome's
-        Detail says why).  A write to the file that fails later stops the
-        trace; no call's result changes.
+        never blocks.  An existing file is appended to only while it is its
+        owner's alone: on Linux one that group or others may read or write is
+        refused and left as it is (Detail names its mode); on Windows an
+        existing file keeps the access list it has.  Returns 1 when the file is
+        open, 0 for a null or empty Path or a file that is refused or cannot be
+        opened (GetLastOutcome's Detail says why).  A write to the file that
+        fails later stops the trace; no call's result changes.
         """
         return self._call_given("TraceStart", {"Path": Path, "Options": Options})
 
@@ -972,7 +1059,7 @@ class ClientExports(SessionExports):
 
     def QvSessionCreate(self) -> Result:
         """Makes a session, ready to connect (no dllInitialize needed).  NULL only
-        when out of memory.
+        when out of memory or out of handles (see above).
         """
         return self._call_given("QvSessionCreate", {})
 

@@ -520,8 +520,10 @@ TEST_F(Dll, DisconnectFromAnotherThreadFreesABlockedRead) {
 }
 
 // A disconnect from another thread ends a connect that has no time-out
-// and a write to a server that reads nothing (its listener never accepts)
-// within tens of milliseconds.
+// and a write to a server that reads nothing (its listener never accepts):
+// without it neither would ever end, so any bound shows it.  The bound
+// leaves room for a loaded machine (the unwinding of a 32 MiB write under
+// Wine took 584 ms once beside a parallel build).
 TEST_F(Dll, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
   const int32_t unanswering = port_from("QV_UNANSWERING_PORT");
   if (unanswering == 0) GTEST_SKIP() << "QV_UNANSWERING_PORT is not set";
@@ -544,7 +546,7 @@ TEST_F(Dll, DisconnectFromAnotherThreadEndsABlockedConnectOrWrite) {
     const DWORD start = ::GetTickCount();
     EXPECT_EQ(TcpDisconnect(), 1);
     blocked.join();
-    EXPECT_LT(::GetTickCount() - start, 500u);
+    EXPECT_LT(::GetTickCount() - start, 2000u);
     EXPECT_EQ(result, 0);
   }
 }

@@ -184,35 +184,42 @@ namespace Quorvex
         public int Code = -1;
         public readonly int[] Numbers = new int[4];
         byte[] text;
-        readonly List<byte[]> outputs = new List<byte[]>();
+        List<string> names;
+        List<byte[]> outputs;
 
         public Frame() { Library.Ensure(); }
 
+        // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
+        internal static int FxSize(int replyLength) =>
+            Math.Max(QV_BODY_BUFFER_SIZE, Math.Min(replyLength, QV_FX_REPLY_MAX) + 1);
+
         public byte[] Text(int size) => text = new byte[size];
 
-        public byte[] Param(int size = QV_PARAM_BUFFER_SIZE)
+        // A Param output under its header name.
+        public byte[] Param(string name, int size = QV_PARAM_BUFFER_SIZE)
         {
             var buffer = new byte[size];
-            outputs.Add(buffer);
+            (names ?? (names = new List<string>())).Add(name);
+            (outputs ?? (outputs = new List<byte[]>())).Add(buffer);
             return buffer;
         }
 
-        public Reply Done(bool ok, int numbers = 0)
+        // The Reply of a call whose number outputs, in Numbers, have the header names Numbered.
+        public Reply Done(bool ok, params string[] numbered)
         {
-            var texts = outputs.ConvertAll(Gbk.Decode).ToArray();
-            var values = new int[numbers];
-            Array.Copy(Numbers, values, numbers);
+            var texts = outputs == null ? new string[0] : outputs.ConvertAll(Gbk.Decode).ToArray();
+            var values = new int[numbered.Length];
+            Array.Copy(Numbers, values, numbered.Length);
             return new Reply { Ok = ok, Code = Code, Message = Gbk.Decode(text), Params = texts, Numbers = values };
         }
     }
 
-    // The exports with strings in and out; names and argument order as in quorvex.h.
-    public static class Client
+    // The library and the classic exports' session: the process's own exports (lifecycle, settings file, web
+    // request, dialogs, CheckTels, trace) as static methods here, and every export that acts on a session as
+    // the same method on Session.Default (Quorvex.Session.g.cs).
+    public static partial class Client
     {
         static byte[] In(string text) => Gbk.Encode(text);
-
-        // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
-        internal static int FxSize(int replyLength) => Math.Max(QV_BODY_BUFFER_SIZE, Math.Min(replyLength, QV_FX_REPLY_MAX) + 1);
 
         /// <inheritdoc cref="Native.GetLastOutcome"/>
         public static Outcome GetLastOutcome()
@@ -260,20 +267,9 @@ namespace Quorvex
         {
             var f = new Frame();
             return f.Done(Native.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
-                out f.Numbers[1], In(url)), 2);
+                out f.Numbers[1], In(url)), "ResponseLength", "ElapsedMs");
         }
 
-        // Message: desc or the reply's text; Params: pud; Numbers: agent, agreement (0 when the reply has none).
-        /// <inheritdoc cref="Native.fxLogin_Resp"/>
-        public static Reply fxLogin_Resp(int replyCode, int replyLength)
-        {
-            var f = new Frame();
-            int size = FxSize(replyLength);
-            return f.Done(Native.fxLogin_Resp(f.Text(size), out f.Numbers[0], f.Param(size), out f.Numbers[1],
-                replyCode, replyLength), 2);
-        }
-
-        // Library lifecycle
         /// <inheritdoc cref="Native.dllInitialize"/>
         public static bool dllInitialize() => Library.Loaded && Native.dllInitialize();
         /// <inheritdoc cref="Native.TcpInit"/>
@@ -282,348 +278,7 @@ namespace Quorvex
         public static bool dllUnInitialize() => Library.Loaded && Native.dllUnInitialize();
         /// <inheritdoc cref="Native.TcpRelease"/>
         public static bool TcpRelease() => Library.Loaded && Native.TcpRelease();
-        /// <inheritdoc cref="Native.TcpDisconnect"/>
-        public static bool TcpDisconnect() => Library.Loaded && Native.TcpDisconnect();
-        /// <inheritdoc cref="Native.fxTcpDisconnect"/>
-        public static bool fxTcpDisconnect() => Library.Loaded && Native.fxTcpDisconnect();
 
-        // Connecting
-        /// <inheritdoc cref="Native.TcpConnect"/>
-        public static Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
-            int proxyPort, string proxyUser, string proxyPassword) {
-            var f = new Frame(); return f.Done(Native.TcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
-                In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
-        }
-        /// <inheritdoc cref="Native.fxTcpConnect"/>
-        public static Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
-            int proxyPort, string proxyUser, string proxyPassword) {
-            var f = new Frame(); return f.Done(Native.fxTcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port,
-                timeout, In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
-        }
-        /// <inheritdoc cref="Native.SetReadTimeout"/>
-        public static bool SetReadTimeout(int milliseconds) => Library.Loaded && Native.SetReadTimeout(milliseconds);
-
-        // Record protocol: login, relogin, heartbeat
-        /// <inheritdoc cref="Native.Login_Request"/>
-        public static bool Login_Request(string app, string extra, string name, string pwd,
-            string ver) => Library.Loaded && Native.Login_Request(In(app), In(extra), In(name), In(pwd), In(ver));
-        /// <inheritdoc cref="Native.Login_Feedback"/>
-        public static Reply Login_Feedback() {
-            var f = new Frame(); return f.Done(Native.Login_Feedback(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param(), f.Param(), f.Param()));
-        }
-        /// <inheritdoc cref="Native.ReLogin"/>
-        public static bool ReLogin() => Library.Loaded && Native.ReLogin();
-        /// <inheritdoc cref="Native.Heartbeat"/>
-        public static bool Heartbeat() => Library.Loaded && Native.Heartbeat();
-
-        // Record protocol: reference queries
-        /// <inheritdoc cref="Native.MsgStates"/>
-        public static Reply MsgStates() {
-            var f = new Frame(); return f.Done(Native.MsgStates(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.InfoType"/>
-        public static Reply InfoType() {
-            var f = new Frame(); return f.Done(Native.InfoType(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.MobileNum"/>
-        public static Reply MobileNum() {
-            var f = new Frame(); return f.Done(Native.MobileNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.MMSMaxSize"/>
-        public static Reply MMSMaxSize(string text, string param) {
-            var f = new Frame(); return f.Done(Native.MMSMaxSize(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
-                In(text), In(param)));
-        }
-        /// <inheritdoc cref="Native.NumRule"/>
-        public static Reply NumRule() {
-            var f = new Frame(); return f.Done(Native.NumRule(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.GetUdInfo"/>
-        public static Reply GetUdInfo() {
-            var f = new Frame(); return f.Done(Native.GetUdInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
-                f.Param(), f.Param()));
-        }
-
-        // Record protocol: the account's password and its sub-accounts
-        /// <inheritdoc cref="Native.EditPassword"/>
-        public static Reply EditPassword(string newPassword, string newPasswordAgain) {
-            var f = new Frame(); return f.Done(Native.EditPassword(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(newPassword), In(newPasswordAgain)));
-        }
-        /// <inheritdoc cref="Native.AddSubUser"/>
-        public static Reply AddSubUser(string text, string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.AddSubUser(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.AddSubUserEx"/>
-        public static Reply AddSubUserEx(string text, string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.AddSubUserEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.AddSubAccount"/>
-        public static Reply AddSubAccount(string text, string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.AddSubAccount(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.DisableSubUser"/>
-        public static Reply DisableSubUser(string param1, string param2) {
-            var f = new Frame(); return f.Done(Native.DisableSubUser(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2)));
-        }
-        /// <inheritdoc cref="Native.IncreaseSubBuy"/>
-        public static Reply IncreaseSubBuy(string text, string param1, string param2) {
-            var f = new Frame(); return f.Done(Native.IncreaseSubBuy(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text), In(param1), In(param2)));
-        }
-        /// <inheritdoc cref="Native.ReduceSubBuy"/>
-        public static Reply ReduceSubBuy(string text, string param1, string param2) {
-            var f = new Frame(); return f.Done(Native.ReduceSubBuy(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2)));
-        }
-        /// <inheritdoc cref="Native.FindAllSubs"/>
-        public static Reply FindAllSubs() {
-            var f = new Frame(); return f.Done(Native.FindAllSubs(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.FindAllSubsEx"/>
-        public static Reply FindAllSubsEx() {
-            var f = new Frame(); return f.Done(Native.FindAllSubsEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-        /// <inheritdoc cref="Native.FindAllEmplyee"/>
-        public static Reply FindAllEmplyee() {
-            var f = new Frame(); return f.Done(Native.FindAllEmplyee(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-        /// <inheritdoc cref="Native.Transfer"/>
-        public static Reply Transfer() {
-            var f = new Frame(); return f.Done(Native.Transfer(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-        /// <inheritdoc cref="Native.FindSubInfo"/>
-        public static Reply FindSubInfo(string text) {
-            var f = new Frame(); return f.Done(Native.FindSubInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text)));
-        }
-        /// <inheritdoc cref="Native.FindSubInfoEx"/>
-        public static Reply FindSubInfoEx(string text) {
-            var f = new Frame(); return f.Done(Native.FindSubInfoEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text)));
-        }
-        /// <inheritdoc cref="Native.FindSubAllOrders"/>
-        public static Reply FindSubAllOrders(string text) {
-            var f = new Frame(); return f.Done(Native.FindSubAllOrders(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text)));
-        }
-        /// <inheritdoc cref="Native.FindSubOrderInfo"/>
-        public static Reply FindSubOrderInfo(string text, string param1) {
-            var f = new Frame(); return f.Done(Native.FindSubOrderInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text), In(param1)));
-        }
-        /// <inheritdoc cref="Native.EditSubPWD"/>
-        public static Reply EditSubPWD(string text, string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.EditSubPWD(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.AddSubGwNumEx"/>
-        public static Reply AddSubGwNumEx(string text) {
-            var f = new Frame(); return f.Done(Native.AddSubGwNumEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param(), f.Param(), In(text)));
-        }
-        /// <inheritdoc cref="Native.DelSubGwNum"/>
-        public static Reply DelSubGwNum(string text) {
-            var f = new Frame(); return f.Done(Native.DelSubGwNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
-                In(text)));
-        }
-
-        // Record protocol: client, product, information-package and scheduled-order
-        /// <inheritdoc cref="Native.ClientInfo"/>
-        public static Reply ClientInfo() {
-            var f = new Frame(); return f.Done(Native.ClientInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.AllProductId"/>
-        public static Reply AllProductId() {
-            var f = new Frame(); return f.Done(Native.AllProductId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CltProductId"/>
-        public static Reply CltProductId() {
-            var f = new Frame(); return f.Done(Native.CltProductId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CltAllPrdIdName"/>
-        public static Reply CltAllPrdIdName() {
-            var f = new Frame(); return f.Done(Native.CltAllPrdIdName(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CltAllMmsInfo"/>
-        public static Reply CltAllMmsInfo() {
-            var f = new Frame(); return f.Done(Native.CltAllMmsInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CltAllIdNameType"/>
-        public static Reply CltAllIdNameType() {
-            var f = new Frame(); return f.Done(Native.CltAllIdNameType(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.ProductInfo"/>
-        public static Reply ProductInfo(string productId) {
-            var f = new Frame(); return f.Done(Native.ProductInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId)));
-        }
-        /// <inheritdoc cref="Native.AllInfoPackId"/>
-        public static Reply AllInfoPackId() {
-            var f = new Frame(); return f.Done(Native.AllInfoPackId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.InfoPackStatus"/>
-        public static Reply InfoPackStatus(string packageId) {
-            var f = new Frame(); return f.Done(Native.InfoPackStatus(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(packageId)));
-        }
-        /// <inheritdoc cref="Native.InfoPackStatusEx"/>
-        public static Reply InfoPackStatusEx(string packageId) {
-            var f = new Frame(); return f.Done(Native.InfoPackStatusEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(packageId)));
-        }
-        /// <inheritdoc cref="Native.GetMessage"/>
-        public static Reply GetMessage() {
-            var f = new Frame(); return f.Done(Native.GetMessage(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.LastDetails"/>
-        public static Reply LastDetails(string query, int count) {
-            var f = new Frame(); return f.Done(Native.LastDetails(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query),
-                count));
-        }
-        /// <inheritdoc cref="Native.GetProductLen"/>
-        public static Reply GetProductLen() {
-            var f = new Frame(); return f.Done(Native.GetProductLen(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.PQOrderList"/>
-        public static Reply PQOrderList(string param1, string param2) {
-            var f = new Frame(); return f.Done(Native.PQOrderList(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
-                In(param2)));
-        }
-        /// <inheritdoc cref="Native.PQOrderInfoByID"/>
-        public static Reply PQOrderInfoByID(string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.PQOrderInfoByID(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.PQGetAbilityURL"/>
-        public static Reply PQGetAbilityURL() {
-            var f = new Frame(); return f.Done(Native.PQGetAbilityURL(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-
-        // Record protocol: send jobs
-        /// <inheritdoc cref="Native.SubmitAllClear"/>
-        public static Reply SubmitAllClear() {
-            var f = new Frame(); return f.Done(Native.SubmitAllClear(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.SubmitPrdId"/>
-        public static Reply SubmitPrdId(string productId) {
-            var f = new Frame(); return f.Done(Native.SubmitPrdId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId)));
-        }
-        /// <inheritdoc cref="Native.CheckPrdId"/>
-        public static Reply CheckPrdId(string productId) {
-            var f = new Frame(); return f.Done(Native.CheckPrdId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId)));
-        }
-        /// <inheritdoc cref="Native.SubmitTelList"/>
-        public static Reply SubmitTelList(string numbers) {
-            var f = new Frame(); return f.Done(Native.SubmitTelList(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(numbers)));
-        }
-        /// <inheritdoc cref="Native.SubmitTelNum"/>
-        public static Reply SubmitTelNum(string count) {
-            var f = new Frame(); return f.Done(Native.SubmitTelNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(count)));
-        }
-        /// <inheritdoc cref="Native.SubmitContent"/>
-        public static Reply SubmitContent(string content) {
-            var f = new Frame(); return f.Done(Native.SubmitContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(content)));
-        }
-        /// <inheritdoc cref="Native.CheckContent"/>
-        public static Reply CheckContent() {
-            var f = new Frame(); return f.Done(Native.CheckContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.SubmitPushURL"/>
-        public static Reply SubmitPushURL(string url) {
-            var f = new Frame(); return f.Done(Native.SubmitPushURL(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(url)));
-        }
-        /// <inheritdoc cref="Native.SubmitBgnDate"/>
-        public static Reply SubmitBgnDate(string date) {
-            var f = new Frame(); return f.Done(Native.SubmitBgnDate(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date)));
-        }
-        /// <inheritdoc cref="Native.SubmitBgnDateEx"/>
-        public static Reply SubmitBgnDateEx(string period) {
-            var f = new Frame(); return f.Done(Native.SubmitBgnDateEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(period)));
-        }
-        /// <inheritdoc cref="Native.SubmitEndDate"/>
-        public static Reply SubmitEndDate(string date) {
-            var f = new Frame(); return f.Done(Native.SubmitEndDate(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date)));
-        }
-        /// <inheritdoc cref="Native.SubmitBgnTime"/>
-        public static Reply SubmitBgnTime(string time) {
-            var f = new Frame(); return f.Done(Native.SubmitBgnTime(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time)));
-        }
-        /// <inheritdoc cref="Native.SubmitEndTime"/>
-        public static Reply SubmitEndTime(string time) {
-            var f = new Frame(); return f.Done(Native.SubmitEndTime(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time)));
-        }
-        /// <inheritdoc cref="Native.SubmitTransFilename"/>
-        public static Reply SubmitTransFilename(string fileName) {
-            var f = new Frame(); return f.Done(Native.SubmitTransFilename(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(fileName)));
-        }
-        /// <inheritdoc cref="Native.SubmitTransFile"/>
-        public static Reply SubmitTransFile(string fileContent) {
-            var f = new Frame(); return f.Done(Native.SubmitTransFile(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(fileContent)));
-        }
-        /// <inheritdoc cref="Native.SubmitPQOrderSelect"/>
-        public static Reply SubmitPQOrderSelect(string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.SubmitPQOrderSelect(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.SubmitAllOver"/>
-        public static Reply SubmitAllOver() {
-            var f = new Frame(); return f.Done(Native.SubmitAllOver(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.SubmitAllOver_2"/>
-        public static Reply SubmitAllOver_2() {
-            var f = new Frame(); return f.Done(Native.SubmitAllOver_2(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-        /// <inheritdoc cref="Native.SubmitAllOverEx"/>
-        public static Reply SubmitAllOverEx() {
-            var f = new Frame(); return f.Done(Native.SubmitAllOverEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.SubmitAllOverEx_2"/>
-        public static Reply SubmitAllOverEx_2() {
-            var f = new Frame(); return f.Done(Native.SubmitAllOverEx_2(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-
-        // Record protocol: content checks and account parameters
-        /// <inheritdoc cref="Native.ContentPreview"/>
-        public static Reply ContentPreview(string param, string content) {
-            var f = new Frame(); return f.Done(Native.ContentPreview(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], In(param), In(content)), 1);
-        }
-        /// <inheritdoc cref="Native.GetSJKHDParams"/>
-        public static Reply GetSJKHDParams() {
-            var f = new Frame(); return f.Done(Native.GetSJKHDParams(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param(), f.Param(), f.Param()));
-        }
-        /// <inheritdoc cref="Native.GetSJKHDBid"/>
-        public static Reply GetSJKHDBid() {
-            var f = new Frame(); return f.Done(Native.GetSJKHDBid(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CheckSMSContent"/>
-        public static Reply CheckSMSContent(string content, int number1, int number2, int number3) {
-            var f = new Frame(); return f.Done(Native.CheckSMSContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(content), number1, number2, number3));
-        }
-        /// <inheritdoc cref="Native.ClientGuiControl"/>
-        public static Reply ClientGuiControl() {
-            var f = new Frame(); return f.Done(Native.ClientGuiControl(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-
-        // Settings file and timed web request
         /// <inheritdoc cref="Native.ReadIniFile"/>
         public static Reply ReadIniFile(string carrier) {
             var f = new Frame(); return f.Done(Native.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
@@ -634,71 +289,20 @@ namespace Quorvex
         }
         /// <inheritdoc cref="Native.WebRequest"/>
         public static Reply WebRequest(string url) {
-            var f = new Frame(); return f.Done(Native.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                In(url)), 1);
+            var f = new Frame();
+            return f.Done(Native.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
         }
         /// <inheritdoc cref="Native.fxWebRequest"/>
         public static Reply fxWebRequest(string url) {
-            var f = new Frame(); return f.Done(Native.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                In(url)), 1);
+            var f = new Frame();
+            return f.Done(Native.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
         }
 
-        // XML protocol
-        /// <inheritdoc cref="Native.fxLogin_Req"/>
-        public static Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) {
-            var f = new Frame(); return f.Done(Native.fxLogin_Req(out f.Code, out f.Numbers[0], In(app), In(extra),
-                In(name), In(pwd), In(ver)), 1);
-        }
-        /// <inheritdoc cref="Native.fxReLogin"/>
-        public static bool fxReLogin() => Library.Loaded && Native.fxReLogin();
-        /// <inheritdoc cref="Native.fxMsgStates_Req"/>
-        public static Reply fxMsgStates_Req() {
-            var f = new Frame(); return f.Done(Native.fxMsgStates_Req(out f.Code, out f.Numbers[0]), 1);
-        }
-        /// <inheritdoc cref="Native.fxMsgStates_Resp"/>
-        public static Reply fxMsgStates_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); return f.Done(Native.fxMsgStates_Resp(f.Text(FxSize(replyLength)), replyCode,
-                replyLength));
-        }
-        /// <inheritdoc cref="Native.fxInfoType_Req"/>
-        public static Reply fxInfoType_Req() {
-            var f = new Frame(); return f.Done(Native.fxInfoType_Req(out f.Code, out f.Numbers[0]), 1);
-        }
-        /// <inheritdoc cref="Native.fxInfoType_Resp"/>
-        public static Reply fxInfoType_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); return f.Done(Native.fxInfoType_Resp(f.Text(FxSize(replyLength)), replyCode,
-                replyLength));
-        }
-        /// <inheritdoc cref="Native.fxNumRule_Req"/>
-        public static Reply fxNumRule_Req() {
-            var f = new Frame(); return f.Done(Native.fxNumRule_Req(out f.Code, out f.Numbers[0]), 1);
-        }
-        /// <inheritdoc cref="Native.fxNumRule_Resp"/>
-        public static Reply fxNumRule_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); return f.Done(Native.fxNumRule_Resp(f.Text(FxSize(replyLength)), replyCode,
-                replyLength));
-        }
-        /// <inheritdoc cref="Native.fxNotify_Req"/>
-        public static Reply fxNotify_Req() {
-            var f = new Frame(); return f.Done(Native.fxNotify_Req(out f.Code, out f.Numbers[0]), 1);
-        }
-        /// <inheritdoc cref="Native.fxNotify_Resp"/>
-        public static Reply fxNotify_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); return f.Done(Native.fxNotify_Resp(f.Text(FxSize(replyLength)), replyCode,
-                replyLength));
-        }
-
-        // The About dialog and the message box
         /// <inheritdoc cref="Native.ShowAbout"/>
         public static bool ShowAbout() => Library.Loaded && Native.ShowAbout();
         /// <inheritdoc cref="Native.ShowMsg"/>
         public static bool ShowMsg(string text) => Library.Loaded && Native.ShowMsg(In(text));
 
-        // Number classification, without the server
-
-        // What happened: the last call's outcome, its relogin, the connection
-
-        // The protocol trace
         /// <inheritdoc cref="Native.TraceStart"/>
         public static bool TraceStart(string path, int options) => Library.Loaded && Native.TraceStart(In(path), options);
         /// <inheritdoc cref="Native.TraceStop"/>
@@ -726,18 +330,20 @@ namespace Quorvex
     }
 
     // A connection of its own (QvSessionCreate), ready to connect without dllInitialize: every export that acts
-    // on a session is a method under its classic name, shaped as Client's, run on this session.  Any thread may
-    // call it; the library runs the calls on one session one at a time and calls on different sessions side by
-    // side.  Dispose ends the calls in progress on it in other threads, and the session is destroyed once the
-    // last of them has returned; a call after Dispose throws ObjectDisposedException.  A session never disposed
-    // is destroyed by its handle's finaliser.
+    // on a session is a method under its classic name, run on this session.  Any thread may call it; the library
+    // runs the calls on one session one at a time and calls on different sessions side by side.  Dispose ends
+    // the calls in progress on it in other threads, and the session is destroyed once the last of them has
+    // returned; a call after Dispose throws ObjectDisposedException.  A session never disposed is destroyed by
+    // its handle's finaliser.  Session.Default is the same class over the classic exports' session.
     public sealed partial class Session : IDisposable
     {
-        readonly SessionHandle handle = new SessionHandle();
+        readonly SessionHandle handle;  // null for Default, which looks its session up at each call
         int calls;  // in progress, so that Dispose interrupts only when there is a call to interrupt
 
+        /// <summary>Makes a session of its own (QvSessionCreate).</summary>
         public Session()
         {
+            handle = new SessionHandle();
             if (handle.IsInvalid)
             {
                 handle.Dispose();
@@ -745,13 +351,30 @@ namespace Quorvex
             }
         }
 
-        public bool IsDisposed => handle.IsClosed;
+        Session(bool defaultView) { }
+
+        /// <summary>The classic exports' session (QvDefaultSession), between dllInitialize and release; outside
+        /// them every call on it is refused (QV_OUTCOME_REFUSED, Argument 1).  It is never destroyed: Dispose
+        /// does nothing.</summary>
+        public static Session Default { get; } = new Session(true);
+
+        /// <summary>Whether this is <see cref="Default"/>, the view of the classic exports' session.</summary>
+        public bool IsDefault => handle == null;
+
+        /// <summary>Whether Dispose has run; never for <see cref="Default"/>.</summary>
+        public bool IsDisposed => handle != null && handle.IsClosed;
 
         static byte[] In(string text) => Gbk.Encode(text);
 
-        // The session's address for one call, which the handle outlives; paired with Leave.
+        // The session's address for one call, which the handle outlives; paired with Leave.  The default
+        // session is looked up at each call: it changes with dllInitialize and release.
         IntPtr Enter()
         {
+            if (handle == null)
+            {
+                Library.Ensure();
+                return Native.QvDefaultSession();
+            }
             bool added = false;
             try { handle.DangerousAddRef(ref added); }
             catch (ObjectDisposedException) { throw new ObjectDisposedException(nameof(Session), "the session is disposed"); }
@@ -761,13 +384,16 @@ namespace Quorvex
 
         void Leave()
         {
+            if (handle == null) return;
             Interlocked.Decrement(ref calls);
             handle.DangerousRelease();
         }
 
+        /// <summary>Destroys the session once the calls in progress on it have returned (those blocked on its
+        /// connection give way at once); nothing for <see cref="Default"/>.</summary>
         public void Dispose()
         {
-            if (handle.IsClosed) return;
+            if (handle == null || handle.IsClosed) return;
             CancelJobs();
             if (Volatile.Read(ref calls) > 0)
             {
@@ -785,6 +411,7 @@ namespace Quorvex
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
             int kind, sent, argument, socketError;
             var p = Enter();
+            if (p == IntPtr.Zero) return Client.GetLastOutcome();  // the refusal of Default outside initialisation
             try { Native.QvGetLastOutcome(p, out kind, out sent, out argument, out socketError, detail, detail.Length); }
             finally { Leave(); }
             return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
@@ -796,6 +423,7 @@ namespace Quorvex
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
             int kind, serverCode, socketError;
             var p = Enter();
+            if (p == IntPtr.Zero) return Client.GetLastRelogin();
             try { Native.QvGetLastRelogin(p, out kind, out serverCode, out socketError, detail, detail.Length); }
             finally { Leave(); }
             return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
@@ -806,6 +434,7 @@ namespace Quorvex
         {
             int state, path, protocol, code;
             var p = Enter();
+            if (p == IntPtr.Zero) return Client.GetConnectionState();
             try { Native.QvGetConnectionState(p, out state, out path, out protocol, out code); }
             finally { Leave(); }
             return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };

@@ -167,6 +167,12 @@ static class Scenario
         Outcomes();
         Client.TcpDisconnect();
         Client.dllUnInitialize();
+        // Client is a view of Session.Default, which outside initialisation has no session to call on.
+        Session.Default.Dispose();  // does nothing: the default session is the library's
+        bool heartbeat = Client.Heartbeat();
+        var outside = Session.Default.GetLastOutcome();
+        Check(!heartbeat && Session.Default.IsDefault && !Session.Default.IsDisposed
+            && outside.Kind == QV_OUTCOME_REFUSED && outside.Argument == 1, "the default session outside initialisation");
         Sessions(int.Parse(args[0]));
         JobScenario.Run(int.Parse(args[0]), args[2]);
         if (failures > 0) { Console.WriteLine(failures + " checks failed"); return 1; }

@@ -17,9 +17,9 @@ namespace Quorvex
         /// <para/>
         /// Runs on this session (QvTcpDisconnect).
         /// </summary>
-        public bool TcpDisconnect() {
-            var p = Enter();
-            try { return Native.QvTcpDisconnect(p); }
+        public Reply TcpDisconnect() {
+            var f = new Frame("TcpDisconnect"); var p = Enter();
+            try { return f.Done(p, Native.QvTcpDisconnect(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -27,9 +27,9 @@ namespace Quorvex
         /// <para/>
         /// Runs on this session (QvfxTcpDisconnect).
         /// </summary>
-        public bool fxTcpDisconnect() {
-            var p = Enter();
-            try { return Native.QvfxTcpDisconnect(p); }
+        public Reply fxTcpDisconnect() {
+            var f = new Frame("fxTcpDisconnect"); var p = Enter();
+            try { return f.Done(p, Native.QvfxTcpDisconnect(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -65,8 +65,8 @@ namespace Quorvex
         /// </summary>
         public Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort,
             string proxyUser, string proxyPassword) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
+            var f = new Frame("TcpConnect"); var p = Enter();
+            try { return f.Done(p, Native.QvTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
                 In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword))); }
             finally { Leave(); }
         }
@@ -78,8 +78,8 @@ namespace Quorvex
         /// </summary>
         public Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort,
             string proxyUser, string proxyPassword) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
+            var f = new Frame("fxTcpConnect"); var p = Enter();
+            try { return f.Done(p, Native.QvfxTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
                 In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword))); }
             finally { Leave(); }
         }
@@ -93,9 +93,9 @@ namespace Quorvex
         /// <para/>
         /// Runs on this session (QvSetReadTimeout).
         /// </summary>
-        public bool SetReadTimeout(int milliseconds) {
-            var p = Enter();
-            try { return Native.QvSetReadTimeout(p, milliseconds); }
+        public Reply SetReadTimeout(int milliseconds) {
+            var f = new Frame("SetReadTimeout"); var p = Enter();
+            try { return f.Done(p, Native.QvSetReadTimeout(p, milliseconds)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -110,9 +110,9 @@ namespace Quorvex
         /// <para/>
         /// Runs on this session (QvLogin_Request).
         /// </summary>
-        public bool Login_Request(string app, string extra, string name, string pwd, string ver) {
-            var p = Enter();
-            try { return Native.QvLogin_Request(p, In(app), In(extra), In(name), In(pwd), In(ver)); }
+        public Reply Login_Request(string app, string extra, string name, string pwd, string ver) {
+            var f = new Frame("Login_Request"); var p = Enter();
+            try { return f.Done(p, Native.QvLogin_Request(p, In(app), In(extra), In(name), In(pwd), In(ver))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -132,9 +132,9 @@ namespace Quorvex
         /// Runs on this session (QvLogin_Feedback).
         /// </summary>
         public Reply Login_Feedback() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvLogin_Feedback(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1"),
-                f.Param("Param2"), f.Param("Param3"))); }
+            var f = new Frame("Login_Feedback", true); var p = Enter();
+            try { return f.Done(p, Native.QvLogin_Feedback(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param("Param1"), f.Param("Param2"), f.Param("Param3"))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -148,9 +148,9 @@ namespace Quorvex
         /// <para/>
         /// Runs on this session (QvReLogin).
         /// </summary>
-        public bool ReLogin() {
-            var p = Enter();
-            try { return Native.QvReLogin(p); }
+        public Reply ReLogin() {
+            var f = new Frame("ReLogin"); var p = Enter();
+            try { return f.Done(p, Native.QvReLogin(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -159,9 +159,9 @@ namespace Quorvex
         /// <para/>
         /// Runs on this session (QvHeartbeat).
         /// </summary>
-        public bool Heartbeat() {
-            var p = Enter();
-            try { return Native.QvHeartbeat(p); }
+        public Reply Heartbeat() {
+            var f = new Frame("Heartbeat"); var p = Enter();
+            try { return f.Done(p, Native.QvHeartbeat(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -170,8 +170,8 @@ namespace Quorvex
         /// Runs on this session (QvMsgStates).
         /// </summary>
         public Reply MsgStates() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvMsgStates(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("MsgStates", true); var p = Enter();
+            try { return f.Done(p, Native.QvMsgStates(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -180,8 +180,8 @@ namespace Quorvex
         /// Runs on this session (QvInfoType).
         /// </summary>
         public Reply InfoType() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvInfoType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("InfoType", true); var p = Enter();
+            try { return f.Done(p, Native.QvInfoType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -190,8 +190,8 @@ namespace Quorvex
         /// Runs on this session (QvMobileNum).
         /// </summary>
         public Reply MobileNum() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvMobileNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("MobileNum", true); var p = Enter();
+            try { return f.Done(p, Native.QvMobileNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -201,8 +201,8 @@ namespace Quorvex
         /// Runs on this session (QvMMSMaxSize).
         /// </summary>
         public Reply MMSMaxSize(string text, string param) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvMMSMaxSize(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("ParamOut"),
+            var f = new Frame("MMSMaxSize", true); var p = Enter();
+            try { return f.Done(p, Native.QvMMSMaxSize(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("ParamOut"),
                 In(text), In(param))); }
             finally { Leave(); }
         }
@@ -212,8 +212,8 @@ namespace Quorvex
         /// Runs on this session (QvNumRule).
         /// </summary>
         public Reply NumRule() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvNumRule(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("NumRule", true); var p = Enter();
+            try { return f.Done(p, Native.QvNumRule(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -222,8 +222,8 @@ namespace Quorvex
         /// Runs on this session (QvGetUdInfo).
         /// </summary>
         public Reply GetUdInfo() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvGetUdInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1"),
+            var f = new Frame("GetUdInfo", true); var p = Enter();
+            try { return f.Done(p, Native.QvGetUdInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1"),
                 f.Param("Param2"), f.Param("Param3"))); }
             finally { Leave(); }
         }
@@ -237,8 +237,8 @@ namespace Quorvex
         /// Runs on this session (QvEditPassword).
         /// </summary>
         public Reply EditPassword(string newPassword, string newPasswordAgain) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvEditPassword(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(newPassword),
+            var f = new Frame("EditPassword", true); var p = Enter();
+            try { return f.Done(p, Native.QvEditPassword(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(newPassword),
                 In(newPasswordAgain))); }
             finally { Leave(); }
         }
@@ -248,8 +248,8 @@ namespace Quorvex
         /// Runs on this session (QvAddSubUser).
         /// </summary>
         public Reply AddSubUser(string text, string param1, string param2, string param3) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvAddSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
+            var f = new Frame("AddSubUser", true); var p = Enter();
+            try { return f.Done(p, Native.QvAddSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
@@ -260,9 +260,9 @@ namespace Quorvex
         /// Runs on this session (QvAddSubUserEx).
         /// </summary>
         public Reply AddSubUserEx(string text, string param1, string param2, string param3) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvAddSubUserEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
-                In(param2), In(param3))); }
+            var f = new Frame("AddSubUserEx", true); var p = Enter();
+            try { return f.Done(p, Native.QvAddSubUserEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2), In(param3))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -272,9 +272,9 @@ namespace Quorvex
         /// Runs on this session (QvAddSubAccount).
         /// </summary>
         public Reply AddSubAccount(string text, string param1, string param2, string param3) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvAddSubAccount(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
-                In(param2), In(param3))); }
+            var f = new Frame("AddSubAccount", true); var p = Enter();
+            try { return f.Done(p, Native.QvAddSubAccount(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2), In(param3))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -283,8 +283,8 @@ namespace Quorvex
         /// Runs on this session (QvDisableSubUser).
         /// </summary>
         public Reply DisableSubUser(string param1, string param2) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvDisableSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
+            var f = new Frame("DisableSubUser", true); var p = Enter();
+            try { return f.Done(p, Native.QvDisableSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2))); }
             finally { Leave(); }
         }
@@ -295,8 +295,8 @@ namespace Quorvex
         /// Runs on this session (QvIncreaseSubBuy).
         /// </summary>
         public Reply IncreaseSubBuy(string text, string param1, string param2) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvIncreaseSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+            var f = new Frame("IncreaseSubBuy", true); var p = Enter();
+            try { return f.Done(p, Native.QvIncreaseSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2))); }
             finally { Leave(); }
         }
@@ -308,9 +308,9 @@ namespace Quorvex
         /// Runs on this session (QvReduceSubBuy).
         /// </summary>
         public Reply ReduceSubBuy(string text, string param1, string param2) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvReduceSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
-                In(param2))); }
+            var f = new Frame("ReduceSubBuy", true); var p = Enter();
+            try { return f.Done(p, Native.QvReduceSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -319,8 +319,8 @@ namespace Quorvex
         /// Runs on this session (QvFindAllSubs).
         /// </summary>
         public Reply FindAllSubs() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvFindAllSubs(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("FindAllSubs", true); var p = Enter();
+            try { return f.Done(p, Native.QvFindAllSubs(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -332,8 +332,8 @@ namespace Quorvex
         /// Runs on this session (QvFindAllSubsEx).
         /// </summary>
         public Reply FindAllSubsEx() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvFindAllSubsEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+            var f = new Frame("FindAllSubsEx", true); var p = Enter();
+            try { return f.Done(p, Native.QvFindAllSubsEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
@@ -345,8 +345,8 @@ namespace Quorvex
         /// Runs on this session (QvFindAllEmplyee).
         /// </summary>
         public Reply FindAllEmplyee() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvFindAllEmplyee(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+            var f = new Frame("FindAllEmplyee", true); var p = Enter();
+            try { return f.Done(p, Native.QvFindAllEmplyee(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
@@ -358,8 +358,8 @@ namespace Quorvex
         /// Runs on this session (QvTransfer).
         /// </summary>
         public Reply Transfer() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvTransfer(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+            var f = new Frame("Transfer", true); var p = Enter();
+            try { return f.Done(p, Native.QvTransfer(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
@@ -369,8 +369,8 @@ namespace Quorvex
         /// Runs on this session (QvFindSubInfo).
         /// </summary>
         public Reply FindSubInfo(string text) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvFindSubInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
+            var f = new Frame("FindSubInfo", true); var p = Enter();
+            try { return f.Done(p, Native.QvFindSubInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -380,8 +380,8 @@ namespace Quorvex
         /// Runs on this session (QvFindSubInfoEx).
         /// </summary>
         public Reply FindSubInfoEx(string text) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvFindSubInfoEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
+            var f = new Frame("FindSubInfoEx", true); var p = Enter();
+            try { return f.Done(p, Native.QvFindSubInfoEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -390,8 +390,8 @@ namespace Quorvex
         /// Runs on this session (QvFindSubAllOrders).
         /// </summary>
         public Reply FindSubAllOrders(string text) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvFindSubAllOrders(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
+            var f = new Frame("FindSubAllOrders", true); var p = Enter();
+            try { return f.Done(p, Native.QvFindSubAllOrders(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -400,8 +400,8 @@ namespace Quorvex
         /// Runs on this session (QvFindSubOrderInfo).
         /// </summary>
         public Reply FindSubOrderInfo(string text, string param1) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvFindSubOrderInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+            var f = new Frame("FindSubOrderInfo", true); var p = Enter();
+            try { return f.Done(p, Native.QvFindSubOrderInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1))); }
             finally { Leave(); }
         }
@@ -411,8 +411,8 @@ namespace Quorvex
         /// Runs on this session (QvEditSubPWD).
         /// </summary>
         public Reply EditSubPWD(string text, string param1, string param2, string param3) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvEditSubPWD(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
+            var f = new Frame("EditSubPWD", true); var p = Enter();
+            try { return f.Done(p, Native.QvEditSubPWD(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
@@ -423,9 +423,9 @@ namespace Quorvex
         /// Runs on this session (QvAddSubGwNumEx).
         /// </summary>
         public Reply AddSubGwNumEx(string text) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvAddSubGwNumEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1Out"),
-                f.Param("Param2Out"), In(text))); }
+            var f = new Frame("AddSubGwNumEx", true); var p = Enter();
+            try { return f.Done(p, Native.QvAddSubGwNumEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param("Param1Out"), f.Param("Param2Out"), In(text))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -435,9 +435,9 @@ namespace Quorvex
         /// Runs on this session (QvDelSubGwNum).
         /// </summary>
         public Reply DelSubGwNum(string text) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvDelSubGwNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1Out"),
-                In(text))); }
+            var f = new Frame("DelSubGwNum", true); var p = Enter();
+            try { return f.Done(p, Native.QvDelSubGwNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param("Param1Out"), In(text))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -446,8 +446,8 @@ namespace Quorvex
         /// Runs on this session (QvClientInfo).
         /// </summary>
         public Reply ClientInfo() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvClientInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("ClientInfo", true); var p = Enter();
+            try { return f.Done(p, Native.QvClientInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -456,8 +456,8 @@ namespace Quorvex
         /// Runs on this session (QvAllProductId).
         /// </summary>
         public Reply AllProductId() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvAllProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("AllProductId", true); var p = Enter();
+            try { return f.Done(p, Native.QvAllProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -466,8 +466,8 @@ namespace Quorvex
         /// Runs on this session (QvCltProductId).
         /// </summary>
         public Reply CltProductId() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvCltProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("CltProductId", true); var p = Enter();
+            try { return f.Done(p, Native.QvCltProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -476,8 +476,8 @@ namespace Quorvex
         /// Runs on this session (QvCltAllPrdIdName).
         /// </summary>
         public Reply CltAllPrdIdName() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvCltAllPrdIdName(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("CltAllPrdIdName", true); var p = Enter();
+            try { return f.Done(p, Native.QvCltAllPrdIdName(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -487,8 +487,8 @@ namespace Quorvex
         /// Runs on this session (QvCltAllMmsInfo).
         /// </summary>
         public Reply CltAllMmsInfo() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvCltAllMmsInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("CltAllMmsInfo", true); var p = Enter();
+            try { return f.Done(p, Native.QvCltAllMmsInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -498,8 +498,8 @@ namespace Quorvex
         /// Runs on this session (QvCltAllIdNameType).
         /// </summary>
         public Reply CltAllIdNameType() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvCltAllIdNameType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("CltAllIdNameType", true); var p = Enter();
+            try { return f.Done(p, Native.QvCltAllIdNameType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -508,8 +508,8 @@ namespace Quorvex
         /// Runs on this session (QvProductInfo).
         /// </summary>
         public Reply ProductInfo(string productId) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvProductInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
+            var f = new Frame("ProductInfo", true); var p = Enter();
+            try { return f.Done(p, Native.QvProductInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -519,8 +519,8 @@ namespace Quorvex
         /// Runs on this session (QvAllInfoPackId).
         /// </summary>
         public Reply AllInfoPackId() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvAllInfoPackId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("AllInfoPackId", true); var p = Enter();
+            try { return f.Done(p, Native.QvAllInfoPackId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -529,8 +529,9 @@ namespace Quorvex
         /// Runs on this session (QvInfoPackStatus).
         /// </summary>
         public Reply InfoPackStatus(string packageId) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvInfoPackStatus(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(packageId))); }
+            var f = new Frame("InfoPackStatus", true); var p = Enter();
+            try { return f.Done(p, Native.QvInfoPackStatus(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(packageId))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -540,8 +541,9 @@ namespace Quorvex
         /// Runs on this session (QvInfoPackStatusEx).
         /// </summary>
         public Reply InfoPackStatusEx(string packageId) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvInfoPackStatusEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(packageId))); }
+            var f = new Frame("InfoPackStatusEx", true); var p = Enter();
+            try { return f.Done(p, Native.QvInfoPackStatusEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(packageId))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -552,8 +554,8 @@ namespace Quorvex
         /// Runs on this session (QvGetMessage).
         /// </summary>
         public Reply GetMessage() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvGetMessage(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("GetMessage", true); var p = Enter();
+            try { return f.Done(p, Native.QvGetMessage(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -563,8 +565,9 @@ namespace Quorvex
         /// Runs on this session (QvLastDetails).
         /// </summary>
         public Reply LastDetails(string query, int count) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvLastDetails(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query), count)); }
+            var f = new Frame("LastDetails", true); var p = Enter();
+            try { return f.Done(p, Native.QvLastDetails(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query),
+                count)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -574,8 +577,8 @@ namespace Quorvex
         /// Runs on this session (QvGetProductLen).
         /// </summary>
         public Reply GetProductLen() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvGetProductLen(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("GetProductLen", true); var p = Enter();
+            try { return f.Done(p, Native.QvGetProductLen(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -585,8 +588,8 @@ namespace Quorvex
         /// Runs on this session (QvPQOrderList).
         /// </summary>
         public Reply PQOrderList(string param1, string param2) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvPQOrderList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
+            var f = new Frame("PQOrderList", true); var p = Enter();
+            try { return f.Done(p, Native.QvPQOrderList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2))); }
             finally { Leave(); }
         }
@@ -597,8 +600,8 @@ namespace Quorvex
         /// Runs on this session (QvPQOrderInfoByID).
         /// </summary>
         public Reply PQOrderInfoByID(string param1, string param2, string param3) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvPQOrderInfoByID(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
+            var f = new Frame("PQOrderInfoByID", true); var p = Enter();
+            try { return f.Done(p, Native.QvPQOrderInfoByID(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
@@ -608,8 +611,8 @@ namespace Quorvex
         /// Runs on this session (QvPQGetAbilityURL).
         /// </summary>
         public Reply PQGetAbilityURL() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvPQGetAbilityURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("PQGetAbilityURL", true); var p = Enter();
+            try { return f.Done(p, Native.QvPQGetAbilityURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -621,8 +624,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitAllClear).
         /// </summary>
         public Reply SubmitAllClear() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitAllClear(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("SubmitAllClear", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitAllClear(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -633,8 +636,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitPrdId).
         /// </summary>
         public Reply SubmitPrdId(string productId) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
+            var f = new Frame("SubmitPrdId", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -644,8 +647,8 @@ namespace Quorvex
         /// Runs on this session (QvCheckPrdId).
         /// </summary>
         public Reply CheckPrdId(string productId) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvCheckPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
+            var f = new Frame("CheckPrdId", true); var p = Enter();
+            try { return f.Done(p, Native.QvCheckPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -656,8 +659,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitTelList).
         /// </summary>
         public Reply SubmitTelList(string numbers) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitTelList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(numbers))); }
+            var f = new Frame("SubmitTelList", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitTelList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(numbers))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -668,8 +671,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitTelNum).
         /// </summary>
         public Reply SubmitTelNum(string count) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitTelNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(count))); }
+            var f = new Frame("SubmitTelNum", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitTelNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(count))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -680,8 +683,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitContent).
         /// </summary>
         public Reply SubmitContent(string content) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(content))); }
+            var f = new Frame("SubmitContent", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(content))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -691,8 +694,8 @@ namespace Quorvex
         /// Runs on this session (QvCheckContent).
         /// </summary>
         public Reply CheckContent() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvCheckContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("CheckContent", true); var p = Enter();
+            try { return f.Done(p, Native.QvCheckContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -703,8 +706,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitPushURL).
         /// </summary>
         public Reply SubmitPushURL(string url) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitPushURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(url))); }
+            var f = new Frame("SubmitPushURL", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitPushURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(url))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -715,8 +718,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitBgnDate).
         /// </summary>
         public Reply SubmitBgnDate(string date) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitBgnDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date))); }
+            var f = new Frame("SubmitBgnDate", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitBgnDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -727,8 +730,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitBgnDateEx).
         /// </summary>
         public Reply SubmitBgnDateEx(string period) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitBgnDateEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(period))); }
+            var f = new Frame("SubmitBgnDateEx", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitBgnDateEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(period))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -739,8 +742,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitEndDate).
         /// </summary>
         public Reply SubmitEndDate(string date) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitEndDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date))); }
+            var f = new Frame("SubmitEndDate", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitEndDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -751,8 +754,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitBgnTime).
         /// </summary>
         public Reply SubmitBgnTime(string time) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitBgnTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time))); }
+            var f = new Frame("SubmitBgnTime", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitBgnTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -763,8 +766,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitEndTime).
         /// </summary>
         public Reply SubmitEndTime(string time) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitEndTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time))); }
+            var f = new Frame("SubmitEndTime", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitEndTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -775,8 +778,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitTransFilename).
         /// </summary>
         public Reply SubmitTransFilename(string fileName) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitTransFilename(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            var f = new Frame("SubmitTransFilename", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitTransFilename(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(fileName))); }
             finally { Leave(); }
         }
@@ -786,8 +789,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitTransFile).
         /// </summary>
         public Reply SubmitTransFile(string fileContent) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitTransFile(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            var f = new Frame("SubmitTransFile", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitTransFile(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(fileContent))); }
             finally { Leave(); }
         }
@@ -799,8 +802,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitPQOrderSelect).
         /// </summary>
         public Reply SubmitPQOrderSelect(string param1, string param2, string param3) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitPQOrderSelect(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
+            var f = new Frame("SubmitPQOrderSelect", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitPQOrderSelect(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2), In(param3))); }
             finally { Leave(); }
         }
@@ -811,8 +814,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitAllOver).
         /// </summary>
         public Reply SubmitAllOver() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitAllOver(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("SubmitAllOver", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitAllOver(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -821,9 +824,9 @@ namespace Quorvex
         /// Runs on this session (QvSubmitAllOver_2).
         /// </summary>
         public Reply SubmitAllOver_2() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitAllOver_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
+            var f = new Frame("SubmitAllOver_2", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitAllOver_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -832,8 +835,8 @@ namespace Quorvex
         /// Runs on this session (QvSubmitAllOverEx).
         /// </summary>
         public Reply SubmitAllOverEx() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitAllOverEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("SubmitAllOverEx", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitAllOverEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -845,9 +848,9 @@ namespace Quorvex
         /// Runs on this session (QvSubmitAllOverEx_2).
         /// </summary>
         public Reply SubmitAllOverEx_2() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvSubmitAllOverEx_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
+            var f = new Frame("SubmitAllOverEx_2", true); var p = Enter();
+            try { return f.Done(p, Native.QvSubmitAllOverEx_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -856,8 +859,8 @@ namespace Quorvex
         /// Runs on this session (QvContentPreview).
         /// </summary>
         public Reply ContentPreview(string param, string content) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvContentPreview(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+            var f = new Frame("ContentPreview", true); var p = Enter();
+            try { return f.Done(p, Native.QvContentPreview(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
                 In(param), In(content)), "Number"); }
             finally { Leave(); }
         }
@@ -867,9 +870,9 @@ namespace Quorvex
         /// Runs on this session (QvGetSJKHDParams).
         /// </summary>
         public Reply GetSJKHDParams() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvGetSJKHDParams(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1"),
-                f.Param("Param2"), f.Param("Param3"))); }
+            var f = new Frame("GetSJKHDParams", true); var p = Enter();
+            try { return f.Done(p, Native.QvGetSJKHDParams(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param("Param1"), f.Param("Param2"), f.Param("Param3"))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -878,8 +881,8 @@ namespace Quorvex
         /// Runs on this session (QvGetSJKHDBid).
         /// </summary>
         public Reply GetSJKHDBid() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvGetSJKHDBid(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("GetSJKHDBid", true); var p = Enter();
+            try { return f.Done(p, Native.QvGetSJKHDBid(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -890,8 +893,8 @@ namespace Quorvex
         /// Runs on this session (QvCheckSMSContent).
         /// </summary>
         public Reply CheckSMSContent(string content, int number1, int number2, int number3) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvCheckSMSContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(content),
+            var f = new Frame("CheckSMSContent", true); var p = Enter();
+            try { return f.Done(p, Native.QvCheckSMSContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(content),
                 number1, number2, number3)); }
             finally { Leave(); }
         }
@@ -902,8 +905,8 @@ namespace Quorvex
         /// Runs on this session (QvClientGuiControl).
         /// </summary>
         public Reply ClientGuiControl() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvClientGuiControl(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            var f = new Frame("ClientGuiControl", true); var p = Enter();
+            try { return f.Done(p, Native.QvClientGuiControl(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -914,8 +917,8 @@ namespace Quorvex
         /// Runs on this session (QvfxLogin_Req).
         /// </summary>
         public Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxLogin_Req(p, out f.Code, out f.Numbers[0], In(app), In(extra), In(name),
+            var f = new Frame("fxLogin_Req", true); var p = Enter();
+            try { return f.Done(p, Native.QvfxLogin_Req(p, out f.Code, out f.Numbers[0], In(app), In(extra), In(name),
                 In(pwd), In(ver)), "ReplyLength"); }
             finally { Leave(); }
         }
@@ -930,8 +933,8 @@ namespace Quorvex
         /// Runs on this session (QvfxLogin_Resp).
         /// </summary>
         public Reply fxLogin_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxLogin_Resp(p, f.Text(Frame.FxSize(replyLength)), out f.Numbers[0],
+            var f = new Frame("fxLogin_Resp"); var p = Enter();
+            try { return f.Done(p, Native.QvfxLogin_Resp(p, f.Text(Frame.FxSize(replyLength)), out f.Numbers[0],
                 f.Param("Pud", Frame.FxSize(replyLength)), out f.Numbers[1], replyCode,
                 replyLength), "Agent", "Agreement"); }
             finally { Leave(); }
@@ -943,9 +946,9 @@ namespace Quorvex
         /// <para/>
         /// Runs on this session (QvfxReLogin).
         /// </summary>
-        public bool fxReLogin() {
-            var p = Enter();
-            try { return Native.QvfxReLogin(p); }
+        public Reply fxReLogin() {
+            var f = new Frame("fxReLogin"); var p = Enter();
+            try { return f.Done(p, Native.QvfxReLogin(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -961,8 +964,8 @@ namespace Quorvex
         /// Runs on this session (QvfxMsgStates_Req).
         /// </summary>
         public Reply fxMsgStates_Req() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxMsgStates_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
+            var f = new Frame("fxMsgStates_Req", true); var p = Enter();
+            try { return f.Done(p, Native.QvfxMsgStates_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -977,8 +980,8 @@ namespace Quorvex
         /// Runs on this session (QvfxMsgStates_Resp).
         /// </summary>
         public Reply fxMsgStates_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxMsgStates_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
+            var f = new Frame("fxMsgStates_Resp"); var p = Enter();
+            try { return f.Done(p, Native.QvfxMsgStates_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
@@ -991,8 +994,8 @@ namespace Quorvex
         /// Runs on this session (QvfxInfoType_Req).
         /// </summary>
         public Reply fxInfoType_Req() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxInfoType_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
+            var f = new Frame("fxInfoType_Req", true); var p = Enter();
+            try { return f.Done(p, Native.QvfxInfoType_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -1007,8 +1010,8 @@ namespace Quorvex
         /// Runs on this session (QvfxInfoType_Resp).
         /// </summary>
         public Reply fxInfoType_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxInfoType_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
+            var f = new Frame("fxInfoType_Resp"); var p = Enter();
+            try { return f.Done(p, Native.QvfxInfoType_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
@@ -1020,8 +1023,8 @@ namespace Quorvex
         /// Runs on this session (QvfxNumRule_Req).
         /// </summary>
         public Reply fxNumRule_Req() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxNumRule_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
+            var f = new Frame("fxNumRule_Req", true); var p = Enter();
+            try { return f.Done(p, Native.QvfxNumRule_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -1036,8 +1039,8 @@ namespace Quorvex
         /// Runs on this session (QvfxNumRule_Resp).
         /// </summary>
         public Reply fxNumRule_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxNumRule_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
+            var f = new Frame("fxNumRule_Resp"); var p = Enter();
+            try { return f.Done(p, Native.QvfxNumRule_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
@@ -1050,8 +1053,8 @@ namespace Quorvex
         /// Runs on this session (QvfxNotify_Req).
         /// </summary>
         public Reply fxNotify_Req() {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxNotify_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
+            var f = new Frame("fxNotify_Req", true); var p = Enter();
+            try { return f.Done(p, Native.QvfxNotify_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -1066,8 +1069,9 @@ namespace Quorvex
         /// Runs on this session (QvfxNotify_Resp).
         /// </summary>
         public Reply fxNotify_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); var p = Enter();
-            try { return f.Done(Native.QvfxNotify_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode, replyLength)); }
+            var f = new Frame("fxNotify_Resp"); var p = Enter();
+            try { return f.Done(p, Native.QvfxNotify_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
+                replyLength)); }
             finally { Leave(); }
         }
     }
@@ -1075,23 +1079,23 @@ namespace Quorvex
     public static partial class Client
     {
         /// <summary>TcpDisconnect on the default session: <see cref="Session.TcpDisconnect"/>.</summary>
-        public static bool TcpDisconnect() => Session.Default.TcpDisconnect();
+        public static Reply TcpDisconnect() => Session.Default.TcpDisconnect();
         /// <summary>fxTcpDisconnect on the default session: <see cref="Session.fxTcpDisconnect"/>.</summary>
-        public static bool fxTcpDisconnect() => Session.Default.fxTcpDisconnect();
+        public static Reply fxTcpDisconnect() => Session.Default.fxTcpDisconnect();
         /// <summary>TcpConnect on the default session: <see cref="Session.TcpConnect"/>.</summary>
         public static Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort, string proxyUser, string proxyPassword) => Session.Default.TcpConnect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
         /// <summary>fxTcpConnect on the default session: <see cref="Session.fxTcpConnect"/>.</summary>
         public static Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort, string proxyUser, string proxyPassword) => Session.Default.fxTcpConnect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
         /// <summary>SetReadTimeout on the default session: <see cref="Session.SetReadTimeout"/>.</summary>
-        public static bool SetReadTimeout(int milliseconds) => Session.Default.SetReadTimeout(milliseconds);
+        public static Reply SetReadTimeout(int milliseconds) => Session.Default.SetReadTimeout(milliseconds);
         /// <summary>Login_Request on the default session: <see cref="Session.Login_Request"/>.</summary>
-        public static bool Login_Request(string app, string extra, string name, string pwd, string ver) => Session.Default.Login_Request(app, extra, name, pwd, ver);
+        public static Reply Login_Request(string app, string extra, string name, string pwd, string ver) => Session.Default.Login_Request(app, extra, name, pwd, ver);
         /// <summary>Login_Feedback on the default session: <see cref="Session.Login_Feedback"/>.</summary>
         public static Reply Login_Feedback() => Session.Default.Login_Feedback();
         /// <summary>ReLogin on the default session: <see cref="Session.ReLogin"/>.</summary>
-        public static bool ReLogin() => Session.Default.ReLogin();
+        public static Reply ReLogin() => Session.Default.ReLogin();
         /// <summary>Heartbeat on the default session: <see cref="Session.Heartbeat"/>.</summary>
-        public static bool Heartbeat() => Session.Default.Heartbeat();
+        public static Reply Heartbeat() => Session.Default.Heartbeat();
         /// <summary>MsgStates on the default session: <see cref="Session.MsgStates"/>.</summary>
         public static Reply MsgStates() => Session.Default.MsgStates();
         /// <summary>InfoType on the default session: <see cref="Session.InfoType"/>.</summary>
@@ -1227,7 +1231,7 @@ namespace Quorvex
         /// <summary>fxLogin_Resp on the default session: <see cref="Session.fxLogin_Resp"/>.</summary>
         public static Reply fxLogin_Resp(int replyCode, int replyLength) => Session.Default.fxLogin_Resp(replyCode, replyLength);
         /// <summary>fxReLogin on the default session: <see cref="Session.fxReLogin"/>.</summary>
-        public static bool fxReLogin() => Session.Default.fxReLogin();
+        public static Reply fxReLogin() => Session.Default.fxReLogin();
         /// <summary>fxMsgStates_Req on the default session: <see cref="Session.fxMsgStates_Req"/>.</summary>
         public static Reply fxMsgStates_Req() => Session.Default.fxMsgStates_Req();
         /// <summary>fxMsgStates_Resp on the default session: <see cref="Session.fxMsgStates_Resp"/>.</summary>

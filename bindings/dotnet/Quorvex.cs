@@ -129,18 +129,81 @@ namespace Quorvex
         }
     }
 
-    // What an export came to: its result, the server's code (-1 when none arrived or the export has none),
-    // its message or text output, its Param outputs and its number outputs, in the export's order.
+    /// <summary>What an export came to: its result, the server's code (-1 when none arrived or the export has
+    /// none), its message or text output, and its other outputs by their header names (Param1, JobNumber, ...),
+    /// also in the export's order as Params and Numbers.  It converts to its <see cref="Ok"/>, so that a host may
+    /// test it as the export's one-byte result.</summary>
     public sealed class Reply
     {
+        static readonly IReadOnlyDictionary<string, object> NoOutputs = new Dictionary<string, object>();
+
+        /// <summary>The export's result: the exchange completed.</summary>
         public bool Ok { get; internal set; }
+        /// <summary>The server's code, or the XML reply code; -1 when none arrived or the export has none.</summary>
         public int Code { get; internal set; }
+        /// <summary>Whether the export has a code output (else <see cref="Code"/> stays -1).</summary>
+        public bool HasCode { get; internal set; }
+        /// <summary>The message buffer or text output; null when the export has none.</summary>
         public string Message { get; internal set; }
+        /// <summary>The Param (text) outputs, in the export's order.</summary>
         public string[] Params { get; internal set; }
+        /// <summary>The number outputs, in the export's order.</summary>
         public int[] Numbers { get; internal set; }
-        // The exchange completed and the server accepted (900 on the record protocol, 20900 on the XML one).
+        /// <summary>The outputs other than the code and the message by their header names: a string for a text,
+        /// an int for a number.</summary>
+        public IReadOnlyDictionary<string, object> Outputs { get; internal set; } = NoOutputs;
+        /// <summary>The export's name.</summary>
+        public string Export { get; internal set; }
+        /// <summary>When <see cref="Ok"/> is false, what the call came to (its outcome, taken right after it on its
+        /// session); null otherwise.</summary>
+        public Outcome Outcome { get; internal set; }
+        /// <summary>The exchange completed and the server accepted (900 on the record protocol, 20900 on the XML
+        /// one).</summary>
         public bool Accepted => Ok && (Code == QV_CODE_ACCEPTED || Code == QV_FX_SUCCESS);
+
+        /// <summary>The text output of that header name.</summary>
+        /// <exception cref="KeyNotFoundException">The export has no text output of that name.</exception>
+        public string Text(string name) => Output(name) as string ?? throw Missing(name, "text");
+
+        /// <summary>The number output of that header name.</summary>
+        /// <exception cref="KeyNotFoundException">The export has no number output of that name.</exception>
+        public int Number(string name) => Output(name) is int n ? n : throw Missing(name, "number");
+
+        object Output(string name) => Outputs.TryGetValue(name, out object value) ? value : null;
+
+        KeyNotFoundException Missing(string name, string kind) => new KeyNotFoundException(
+            $"{Export} has no {kind} output {name}; its outputs: {string.Join(", ", Outputs.Keys)}");
+
+        /// <summary>This reply when the call completed and, where the export has a code, the server accepted it.
+        /// </summary>
+        /// <exception cref="QuorvexException">The call failed, was refused or the server did not accept it; the
+        /// exception carries this reply and its outcome.</exception>
+        public Reply Check() => Ok && (!HasCode || Accepted) ? this : throw new QuorvexException(this);
+
+        /// <summary>The export's one-byte result.</summary>
+        public static implicit operator bool(Reply reply) => reply != null && reply.Ok;
+
+        /// <summary>The result, the code and the message, as a trace shows them.</summary>
         public override string ToString() => $"{(Ok ? 1 : 0)} {Code} {Message}";
+    }
+
+    /// <summary>A call that failed (result 0: <see cref="Outcome"/> says why) or whose code the server did not
+    /// accept, thrown by <see cref="Reply.Check"/> alone: by default a failure is a Reply.</summary>
+    public sealed class QuorvexException : Exception
+    {
+        /// <summary>The reply of the call.</summary>
+        public Reply Reply { get; }
+        /// <summary>What the call came to when it failed; null when the server refused it.</summary>
+        public Outcome Outcome => Reply.Outcome;
+        /// <summary>The server's code (-1 when none arrived).</summary>
+        public int Code => Reply.Code;
+
+        /// <summary>The exception of a failed or refused reply.</summary>
+        public QuorvexException(Reply reply) : base(Why(reply)) { Reply = reply; }
+
+        static string Why(Reply r) => !r.Ok
+            ? $"{r.Export} failed: {r.Message}" + (r.Outcome != null ? $" ({r.Outcome.OutcomeKind}: {r.Outcome.Detail})" : "")
+            : $"{r.Export} refused with {r.Code}: {r.Message}";
     }
 
     public sealed class Outcome
@@ -183,11 +246,18 @@ namespace Quorvex
     {
         public int Code = -1;
         public readonly int[] Numbers = new int[4];
+        readonly string export;
+        readonly bool coded;
         byte[] text;
         List<string> names;
         List<byte[]> outputs;
 
-        public Frame() { Library.Ensure(); }
+        public Frame(string export, bool coded = false)
+        {
+            Library.Ensure();
+            this.export = export;
+            this.coded = coded;
+        }
 
         // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
         internal static int FxSize(int replyLength) =>
@@ -204,13 +274,24 @@ namespace Quorvex
             return buffer;
         }
 
-        // The Reply of a call whose number outputs, in Numbers, have the header names Numbered.
-        public Reply Done(bool ok, params string[] numbered)
+        // The Reply of a call on Session (zero: the process's exports, or the default session outside
+        // initialisation), whose number outputs, in Numbers, have the header names Numbered.  A failed call's
+        // outcome is read at once, before another call of the thread replaces it.
+        public Reply Done(IntPtr session, bool ok, params string[] numbered)
         {
-            var texts = outputs == null ? new string[0] : outputs.ConvertAll(Gbk.Decode).ToArray();
-            var values = new int[numbered.Length];
-            Array.Copy(Numbers, values, numbered.Length);
-            return new Reply { Ok = ok, Code = Code, Message = Gbk.Decode(text), Params = texts, Numbers = values };
+            var reply = new Reply { Ok = ok, Code = Code, HasCode = coded, Message = Gbk.Decode(text), Export = export,
+                Params = outputs == null ? new string[0] : outputs.ConvertAll(Gbk.Decode).ToArray(),
+                Numbers = new int[numbered.Length] };
+            Array.Copy(Numbers, reply.Numbers, numbered.Length);
+            if (outputs != null || numbered.Length > 0)
+            {
+                var named = new Dictionary<string, object>();
+                for (int i = 0; i < reply.Params.Length; i++) named[names[i]] = reply.Params[i];
+                for (int i = 0; i < numbered.Length; i++) named[numbered[i]] = reply.Numbers[i];
+                reply.Outputs = named;
+            }
+            if (!ok) reply.Outcome = session == IntPtr.Zero ? Client.GetLastOutcome() : Session.LastOutcome(session);
+            return reply;
         }
     }
 
@@ -265,8 +346,8 @@ namespace Quorvex
         /// <inheritdoc cref="Native.WebRequestEx"/>
         public static Reply WebRequestEx(string url, int responseSize = QV_BODY_BUFFER_SIZE)
         {
-            var f = new Frame();
-            return f.Done(Native.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
+            var f = new Frame("WebRequestEx");
+            return f.Done(IntPtr.Zero, Native.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
                 out f.Numbers[1], In(url)), "ResponseLength", "ElapsedMs");
         }
 
@@ -281,21 +362,21 @@ namespace Quorvex
 
         /// <inheritdoc cref="Native.ReadIniFile"/>
         public static Reply ReadIniFile(string carrier) {
-            var f = new Frame(); return f.Done(Native.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
+            var f = new Frame("ReadIniFile"); return f.Done(IntPtr.Zero, Native.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
         }
         /// <inheritdoc cref="Native.fxReadIniFile"/>
         public static Reply fxReadIniFile(string carrier) {
-            var f = new Frame(); return f.Done(Native.fxReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
+            var f = new Frame("fxReadIniFile"); return f.Done(IntPtr.Zero, Native.fxReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
         }
         /// <inheritdoc cref="Native.WebRequest"/>
         public static Reply WebRequest(string url) {
-            var f = new Frame();
-            return f.Done(Native.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
+            var f = new Frame("WebRequest");
+            return f.Done(IntPtr.Zero, Native.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
         }
         /// <inheritdoc cref="Native.fxWebRequest"/>
         public static Reply fxWebRequest(string url) {
-            var f = new Frame();
-            return f.Done(Native.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
+            var f = new Frame("fxWebRequest");
+            return f.Done(IntPtr.Zero, Native.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
         }
 
         /// <inheritdoc cref="Native.ShowAbout"/>
@@ -405,15 +486,20 @@ namespace Quorvex
             handle.Dispose();
         }
 
-        // The calling thread's last call on this session.
+        /// <summary>The calling thread's last call on this session.</summary>
         public Outcome GetLastOutcome()
         {
-            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
-            int kind, sent, argument, socketError;
             var p = Enter();
             if (p == IntPtr.Zero) return Client.GetLastOutcome();  // the refusal of Default outside initialisation
-            try { Native.QvGetLastOutcome(p, out kind, out sent, out argument, out socketError, detail, detail.Length); }
+            try { return LastOutcome(p); }
             finally { Leave(); }
+        }
+
+        internal static Outcome LastOutcome(IntPtr session)
+        {
+            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
+            Native.QvGetLastOutcome(session, out int kind, out int sent, out int argument, out int socketError, detail,
+                detail.Length);
             return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }

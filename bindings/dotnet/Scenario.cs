@@ -46,6 +46,43 @@ static class Scenario
         var over = Client.SubmitAllOver_2();
         Check(over.Accepted && over.Numbers[0] == 2 && over.Numbers[1] == 2 && int.Parse(over.Message) > 100000,
             "SubmitAllOver_2: job number, recipients, messages", over);
+        Check(over.Number("Number1") == over.Numbers[0] && over.Number("Number3") == over.Numbers[2],
+            "SubmitAllOver_2's numbers by name", over);
+    }
+
+    // The Reply's named outputs and its exception mode on the default session, one case a row: what the reply
+    // holds, and what Check() throws (null: it returns the reply itself).
+    static void Shapes()
+    {
+        var s = Session.Default;
+        var cases = new[] {
+            new { What = "GetUdInfo: Params by name", Call = (Func<Reply>)(() => s.GetUdInfo()),
+                Holds = (Func<Reply, bool>)(r => r.Text("Param1") == "10001" && r.Outputs.Count == 3 && r.HasCode),
+                Thrown = (Func<QuorvexException, bool>)null },
+            new { What = "Heartbeat: no outputs, no code", Call = (Func<Reply>)(() => s.Heartbeat()),
+                Holds = (Func<Reply, bool>)(r => r && r.Outputs.Count == 0 && !r.HasCode && r.Outcome == null),
+                Thrown = (Func<QuorvexException, bool>)null },
+            new { What = "CheckPrdId of no product: the server's refusal", Call = (Func<Reply>)(() => s.CheckPrdId("0000")),
+                Holds = (Func<Reply, bool>)(r => r.Ok && !r.Accepted && r.Outcome == null),
+                Thrown = (Func<QuorvexException, bool>)(e => e.Code == 404 && e.Outcome == null
+                    && e.Message.StartsWith("CheckPrdId refused with 404")) },
+            new { What = "SubmitPrdId too long: the library's refusal",
+                Call = (Func<Reply>)(() => s.SubmitPrdId(new string('1', QV_BODY_MAX_TEXT + 1))),
+                Holds = (Func<Reply, bool>)(r => !r && r.Outcome.OutcomeKind == OutcomeKind.Refused),
+                Thrown = (Func<QuorvexException, bool>)(e => e.Outcome.Argument == 3 && e.Reply.Export == "SubmitPrdId") },
+        };
+        foreach (var c in cases)
+        {
+            var reply = c.Call();
+            QuorvexException thrown = null;
+            try { Check(ReferenceEquals(reply.Check(), reply), c.What + ": Check() returns the reply", reply); }
+            catch (QuorvexException e) { thrown = e; }
+            Check(c.Holds(reply) && (c.Thrown == null ? thrown == null : thrown != null && c.Thrown(thrown)),
+                c.What + (thrown == null ? "" : " (" + thrown.Message + ")"), reply);
+        }
+        bool missing = false;
+        try { s.Heartbeat().Text("Param1"); } catch (KeyNotFoundException) { missing = true; }
+        Check(missing, "an output the export lacks is named in a KeyNotFoundException");
     }
 
     static void Outcomes()
@@ -159,6 +196,7 @@ static class Scenario
         var info = Client.GetUdInfo();
         Check(info.Accepted && info.Message.Contains("企业:演示企业"), "GetUdInfo in GBK", info);
         SendJob();
+        Shapes();
         Check(Client.CheckTels("13912345678", "139,移动;130,联通") == 1, "CheckTels mobile");
         Check(Client.CheckTels("13012345678", "139,移动;130,联通") == 2, "CheckTels unicom");
         Check(Client.CheckTels("01012345678", null) == 3, "CheckTels fixed line");

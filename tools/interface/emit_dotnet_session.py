@@ -1,6 +1,6 @@
 """The .NET Session's methods, bindings/dotnet/Quorvex.Session.g.cs: one per session twin,
 under the classic export's name: strings in, the outputs in a Frame made at their
-documented sizes, a Reply out (a bool when the export has no outputs).  Client's methods
+documented sizes, a Reply out, its outputs named as the header names them.  Client's methods
 for the same exports are one line each: the same method on Session.Default, the view of
 the classic exports' session.  Quorvex.cs holds the rest of Session: the handle, Enter and
 Leave around every call, Dispose, and the outcome queries, which return their own types."""
@@ -50,23 +50,18 @@ def shape(e):
     return params, passed, numbers
 
 
-def has_outputs(e):
-    return any(a["role"] not in ("text", "int") for a in e["args"][1:])
-
-
 def method(e, docs):
     """The C# lines of the Session method of twin e, documented with docs, its export's text."""
     name = e["twin_of"]
     params, passed, numbers = shape(e)
-    outputs = has_outputs(e)
+    coded = any(p == "out f.Code" for p in passed)
     items = [x + "," for x in params[:-1]] + [params[-1] + ") {"] if params else [") {"]
     lines = xml_doc(docs, INDENT, ["Runs on this session (" + e["name"] + ")."])
-    lines += fill(f"{INDENT}public {'Reply' if outputs else 'bool'} {name}(", items, INDENT + "    ")
-    lines.append(INDENT + "    " + ("var f = new Frame(); var p = Enter();" if outputs else "var p = Enter();"))
-    close = "".join(f', "{n}"' for n in numbers) + ")" if outputs else ""
+    lines += fill(f"{INDENT}public Reply {name}(", items, INDENT + "    ")
+    lines.append(f'{INDENT}    var f = new Frame("{name}"{", true" if coded else ""}); var p = Enter();')
+    close = "".join(f', "{n}"' for n in numbers) + ")"
     items = [x + "," for x in passed[:-1]] + [passed[-1] + ")" + close + "; }"]
-    call = f"try {{ return {'f.Done(' if outputs else ''}Native.{e['name']}("
-    lines += fill(INDENT + "    " + call, items, INDENT + "        ")
+    lines += fill(f"{INDENT}    try {{ return f.Done(p, Native.{e['name']}(", items, INDENT + "        ")
     return lines + [INDENT + "    finally { Leave(); }", INDENT + "}"]
 
 
@@ -75,9 +70,8 @@ def forwarder(e):
     name = e["twin_of"]
     params, _, _ = shape(e)
     names = [p.split()[-1] for p in params]
-    kind = "Reply" if has_outputs(e) else "bool"
     return [f'{INDENT}/// <summary>{name} on the default session: <see cref="Session.{name}"/>.</summary>',
-            f"{INDENT}public static {kind} {name}({', '.join(params)}) => Session.Default.{name}({', '.join(names)});"]
+            f"{INDENT}public static Reply {name}({', '.join(params)}) => Session.Default.{name}({', '.join(names)});"]
 
 
 def twins(d):

@@ -351,6 +351,15 @@ namespace Quorvex
                 out f.Numbers[1], In(url)), "ResponseLength", "ElapsedMs");
         }
 
+        /// <summary>Connect on the default session: <see cref="Session.Connect"/>.</summary>
+        public static Reply Connect(string host, int port, int timeout = 5000, string proxyKind = null,
+            string proxyHost = null, int proxyPort = 0, string proxyUser = null, string proxyPassword = null) =>
+            Session.Default.Connect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
+
+        /// <summary>Login on the default session: <see cref="Session.Login"/>.</summary>
+        public static Reply Login(string name, string password, string app = "", string extra = "", string version = "") =>
+            Session.Default.Login(name, password, app, extra, version);
+
         /// <inheritdoc cref="Native.dllInitialize"/>
         public static bool dllInitialize() => Library.Loaded && Native.dllInitialize();
         /// <inheritdoc cref="Native.TcpInit"/>
@@ -484,6 +493,21 @@ namespace Quorvex
                 catch (ObjectDisposedException) { return; }
             }
             handle.Dispose();
+        }
+
+        /// <summary>TcpConnect with defaults: connects to Host:Port within Timeout milliseconds, directly unless
+        /// ProxyKind names a proxy ("socks4", "socks5" or "http" in any letter case).  Ok when the connection is
+        /// open; the message is the library's text for it.</summary>
+        public Reply Connect(string host, int port, int timeout = 5000, string proxyKind = null, string proxyHost = null,
+            int proxyPort = 0, string proxyUser = null, string proxyPassword = null) =>
+            TcpConnect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
+
+        /// <summary>Login_Request then Login_Feedback, with the texts a host rarely sets left empty; Accepted when
+        /// the server answered 900.  A request that was not written is its own reply.</summary>
+        public Reply Login(string name, string password, string app = "", string extra = "", string version = "")
+        {
+            var request = Login_Request(app, extra, name, password, version);
+            return request ? Login_Feedback() : request;
         }
 
         /// <summary>The calling thread's last call on this session.</summary>

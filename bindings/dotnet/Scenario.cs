@@ -205,6 +205,21 @@ static class Scenario
         Outcomes();
         Client.TcpDisconnect();
         Client.dllUnInitialize();
+        // Connect and Login with their defaults: a wrong password is the server's answer, a closed port a failure.
+        using (var s = new Session())
+        {
+            var connect = s.Connect("127.0.0.1", int.Parse(args[0])).Check();
+            var wrong = s.Login("demo", "wrong");
+            Check(connect.Message == "TCP连接成功" && wrong.Ok && wrong.HasCode && !wrong.Accepted, "Login refused", wrong);
+            Check(s.Login("demo", "demo123").Check().Text("Param1") == "10001", "Login accepted");
+            var listener = new TcpListener(IPAddress.Loopback, 0);
+            listener.Start();
+            int closed = ((IPEndPoint)listener.LocalEndpoint).Port;
+            listener.Stop();
+            var refused = s.Connect("127.0.0.1", closed, 2000);
+            Check(!refused && refused.Outcome != null && refused.Outcome.SocketError != 0, "Connect to a closed port",
+                refused);
+        }
         // Client is a view of Session.Default, which outside initialisation has no session to call on.
         Session.Default.Dispose();  // does nothing: the default session is the library's
         bool heartbeat = Client.Heartbeat();
@@ -230,9 +245,8 @@ static class JobScenario
     static Session LoggedIn(int port)
     {
         var s = new Session();
-        s.TcpConnect("127.0.0.1", port, 5000, "", "", 0, "", "");
-        s.Login_Request("dotnet", "", "demo", "demo123", "1.0");
-        Check(s.Login_Feedback().Accepted, "login on " + port);
+        s.Connect("127.0.0.1", port);
+        Check(s.Login("demo", "demo123", app: "dotnet", version: "1.0").Accepted, "login on " + port);
         return s;
     }
 

@@ -19,7 +19,7 @@ namespace Quorvex
         /// </summary>
         public Reply TcpDisconnect() {
             var f = new Frame("TcpDisconnect"); var p = Enter();
-            try { return f.Done(p, Native.QvTcpDisconnect(p)); }
+            try { return f.Done(p, NativeMethods.QvTcpDisconnect(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -29,7 +29,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxTcpDisconnect() {
             var f = new Frame("fxTcpDisconnect"); var p = Enter();
-            try { return f.Done(p, Native.QvfxTcpDisconnect(p)); }
+            try { return f.Done(p, NativeMethods.QvfxTcpDisconnect(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -66,7 +66,7 @@ namespace Quorvex
         public Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort,
             string proxyUser, string proxyPassword) {
             var f = new Frame("TcpConnect"); var p = Enter();
-            try { return f.Done(p, Native.QvTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
+            try { return f.Done(p, NativeMethods.QvTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
                 In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword))); }
             finally { Leave(); }
         }
@@ -79,7 +79,7 @@ namespace Quorvex
         public Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort,
             string proxyUser, string proxyPassword) {
             var f = new Frame("fxTcpConnect"); var p = Enter();
-            try { return f.Done(p, Native.QvfxTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
+            try { return f.Done(p, NativeMethods.QvfxTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
                 In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword))); }
             finally { Leave(); }
         }
@@ -95,7 +95,7 @@ namespace Quorvex
         /// </summary>
         public Reply SetReadTimeout(int milliseconds) {
             var f = new Frame("SetReadTimeout"); var p = Enter();
-            try { return f.Done(p, Native.QvSetReadTimeout(p, milliseconds)); }
+            try { return f.Done(p, NativeMethods.QvSetReadTimeout(p, milliseconds)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -112,7 +112,7 @@ namespace Quorvex
         /// </summary>
         public Reply Login_Request(string app, string extra, string name, string pwd, string ver) {
             var f = new Frame("Login_Request"); var p = Enter();
-            try { return f.Done(p, Native.QvLogin_Request(p, In(app), In(extra), In(name), In(pwd), In(ver))); }
+            try { return f.Done(p, NativeMethods.QvLogin_Request(p, In(app), In(extra), In(name), In(pwd), In(ver))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -133,7 +133,7 @@ namespace Quorvex
         /// </summary>
         public Reply Login_Feedback() {
             var f = new Frame("Login_Feedback", true); var p = Enter();
-            try { return f.Done(p, Native.QvLogin_Feedback(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvLogin_Feedback(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 f.Param("Param1"), f.Param("Param2"), f.Param("Param3"))); }
             finally { Leave(); }
         }
@@ -150,7 +150,7 @@ namespace Quorvex
         /// </summary>
         public Reply ReLogin() {
             var f = new Frame("ReLogin"); var p = Enter();
-            try { return f.Done(p, Native.QvReLogin(p)); }
+            try { return f.Done(p, NativeMethods.QvReLogin(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -161,7 +161,7 @@ namespace Quorvex
         /// </summary>
         public Reply Heartbeat() {
             var f = new Frame("Heartbeat"); var p = Enter();
-            try { return f.Done(p, Native.QvHeartbeat(p)); }
+            try { return f.Done(p, NativeMethods.QvHeartbeat(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -171,7 +171,7 @@ namespace Quorvex
         /// </summary>
         public Reply MsgStates() {
             var f = new Frame("MsgStates", true); var p = Enter();
-            try { return f.Done(p, Native.QvMsgStates(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvMsgStates(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -181,7 +181,7 @@ namespace Quorvex
         /// </summary>
         public Reply InfoType() {
             var f = new Frame("InfoType", true); var p = Enter();
-            try { return f.Done(p, Native.QvInfoType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvInfoType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -191,7 +191,7 @@ namespace Quorvex
         /// </summary>
         public Reply MobileNum() {
             var f = new Frame("MobileNum", true); var p = Enter();
-            try { return f.Done(p, Native.QvMobileNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvMobileNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -202,8 +202,8 @@ namespace Quorvex
         /// </summary>
         public Reply MMSMaxSize(string text, string param) {
             var f = new Frame("MMSMaxSize", true); var p = Enter();
-            try { return f.Done(p, Native.QvMMSMaxSize(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("ParamOut"),
-                In(text), In(param))); }
+            try { return f.Done(p, NativeMethods.QvMMSMaxSize(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param("ParamOut"), In(text), In(param))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -213,7 +213,7 @@ namespace Quorvex
         /// </summary>
         public Reply NumRule() {
             var f = new Frame("NumRule", true); var p = Enter();
-            try { return f.Done(p, Native.QvNumRule(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvNumRule(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -223,8 +223,8 @@ namespace Quorvex
         /// </summary>
         public Reply GetUdInfo() {
             var f = new Frame("GetUdInfo", true); var p = Enter();
-            try { return f.Done(p, Native.QvGetUdInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1"),
-                f.Param("Param2"), f.Param("Param3"))); }
+            try { return f.Done(p, NativeMethods.QvGetUdInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                f.Param("Param1"), f.Param("Param2"), f.Param("Param3"))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -238,8 +238,8 @@ namespace Quorvex
         /// </summary>
         public Reply EditPassword(string newPassword, string newPasswordAgain) {
             var f = new Frame("EditPassword", true); var p = Enter();
-            try { return f.Done(p, Native.QvEditPassword(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(newPassword),
-                In(newPasswordAgain))); }
+            try { return f.Done(p, NativeMethods.QvEditPassword(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(newPassword), In(newPasswordAgain))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -249,8 +249,8 @@ namespace Quorvex
         /// </summary>
         public Reply AddSubUser(string text, string param1, string param2, string param3) {
             var f = new Frame("AddSubUser", true); var p = Enter();
-            try { return f.Done(p, Native.QvAddSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
-                In(param2), In(param3))); }
+            try { return f.Done(p, NativeMethods.QvAddSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2), In(param3))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -261,7 +261,7 @@ namespace Quorvex
         /// </summary>
         public Reply AddSubUserEx(string text, string param1, string param2, string param3) {
             var f = new Frame("AddSubUserEx", true); var p = Enter();
-            try { return f.Done(p, Native.QvAddSubUserEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+            try { return f.Done(p, NativeMethods.QvAddSubUserEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2), In(param3))); }
             finally { Leave(); }
         }
@@ -273,7 +273,7 @@ namespace Quorvex
         /// </summary>
         public Reply AddSubAccount(string text, string param1, string param2, string param3) {
             var f = new Frame("AddSubAccount", true); var p = Enter();
-            try { return f.Done(p, Native.QvAddSubAccount(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+            try { return f.Done(p, NativeMethods.QvAddSubAccount(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2), In(param3))); }
             finally { Leave(); }
         }
@@ -284,8 +284,8 @@ namespace Quorvex
         /// </summary>
         public Reply DisableSubUser(string param1, string param2) {
             var f = new Frame("DisableSubUser", true); var p = Enter();
-            try { return f.Done(p, Native.QvDisableSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
-                In(param2))); }
+            try { return f.Done(p, NativeMethods.QvDisableSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(param1), In(param2))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -296,7 +296,7 @@ namespace Quorvex
         /// </summary>
         public Reply IncreaseSubBuy(string text, string param1, string param2) {
             var f = new Frame("IncreaseSubBuy", true); var p = Enter();
-            try { return f.Done(p, Native.QvIncreaseSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+            try { return f.Done(p, NativeMethods.QvIncreaseSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2))); }
             finally { Leave(); }
         }
@@ -309,7 +309,7 @@ namespace Quorvex
         /// </summary>
         public Reply ReduceSubBuy(string text, string param1, string param2) {
             var f = new Frame("ReduceSubBuy", true); var p = Enter();
-            try { return f.Done(p, Native.QvReduceSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+            try { return f.Done(p, NativeMethods.QvReduceSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
                 In(param1), In(param2))); }
             finally { Leave(); }
         }
@@ -320,7 +320,7 @@ namespace Quorvex
         /// </summary>
         public Reply FindAllSubs() {
             var f = new Frame("FindAllSubs", true); var p = Enter();
-            try { return f.Done(p, Native.QvFindAllSubs(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvFindAllSubs(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -333,8 +333,8 @@ namespace Quorvex
         /// </summary>
         public Reply FindAllSubsEx() {
             var f = new Frame("FindAllSubsEx", true); var p = Enter();
-            try { return f.Done(p, Native.QvFindAllSubsEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
+            try { return f.Done(p, NativeMethods.QvFindAllSubsEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -346,8 +346,8 @@ namespace Quorvex
         /// </summary>
         public Reply FindAllEmplyee() {
             var f = new Frame("FindAllEmplyee", true); var p = Enter();
-            try { return f.Done(p, Native.QvFindAllEmplyee(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
+            try { return f.Done(p, NativeMethods.QvFindAllEmplyee(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -359,8 +359,8 @@ namespace Quorvex
         /// </summary>
         public Reply Transfer() {
             var f = new Frame("Transfer", true); var p = Enter();
-            try { return f.Done(p, Native.QvTransfer(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
+            try { return f.Done(p, NativeMethods.QvTransfer(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -370,7 +370,7 @@ namespace Quorvex
         /// </summary>
         public Reply FindSubInfo(string text) {
             var f = new Frame("FindSubInfo", true); var p = Enter();
-            try { return f.Done(p, Native.QvFindSubInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
+            try { return f.Done(p, NativeMethods.QvFindSubInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -381,7 +381,8 @@ namespace Quorvex
         /// </summary>
         public Reply FindSubInfoEx(string text) {
             var f = new Frame("FindSubInfoEx", true); var p = Enter();
-            try { return f.Done(p, Native.QvFindSubInfoEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
+            try { return f.Done(p, NativeMethods.QvFindSubInfoEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(text))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -391,7 +392,8 @@ namespace Quorvex
         /// </summary>
         public Reply FindSubAllOrders(string text) {
             var f = new Frame("FindSubAllOrders", true); var p = Enter();
-            try { return f.Done(p, Native.QvFindSubAllOrders(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
+            try { return f.Done(p, NativeMethods.QvFindSubAllOrders(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(text))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -401,8 +403,8 @@ namespace Quorvex
         /// </summary>
         public Reply FindSubOrderInfo(string text, string param1) {
             var f = new Frame("FindSubOrderInfo", true); var p = Enter();
-            try { return f.Done(p, Native.QvFindSubOrderInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1))); }
+            try { return f.Done(p, NativeMethods.QvFindSubOrderInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(text), In(param1))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -412,8 +414,8 @@ namespace Quorvex
         /// </summary>
         public Reply EditSubPWD(string text, string param1, string param2, string param3) {
             var f = new Frame("EditSubPWD", true); var p = Enter();
-            try { return f.Done(p, Native.QvEditSubPWD(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1),
-                In(param2), In(param3))); }
+            try { return f.Done(p, NativeMethods.QvEditSubPWD(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
+                In(param1), In(param2), In(param3))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -424,7 +426,7 @@ namespace Quorvex
         /// </summary>
         public Reply AddSubGwNumEx(string text) {
             var f = new Frame("AddSubGwNumEx", true); var p = Enter();
-            try { return f.Done(p, Native.QvAddSubGwNumEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvAddSubGwNumEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 f.Param("Param1Out"), f.Param("Param2Out"), In(text))); }
             finally { Leave(); }
         }
@@ -436,7 +438,7 @@ namespace Quorvex
         /// </summary>
         public Reply DelSubGwNum(string text) {
             var f = new Frame("DelSubGwNum", true); var p = Enter();
-            try { return f.Done(p, Native.QvDelSubGwNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvDelSubGwNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 f.Param("Param1Out"), In(text))); }
             finally { Leave(); }
         }
@@ -447,7 +449,7 @@ namespace Quorvex
         /// </summary>
         public Reply ClientInfo() {
             var f = new Frame("ClientInfo", true); var p = Enter();
-            try { return f.Done(p, Native.QvClientInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvClientInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -457,7 +459,7 @@ namespace Quorvex
         /// </summary>
         public Reply AllProductId() {
             var f = new Frame("AllProductId", true); var p = Enter();
-            try { return f.Done(p, Native.QvAllProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvAllProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -467,7 +469,7 @@ namespace Quorvex
         /// </summary>
         public Reply CltProductId() {
             var f = new Frame("CltProductId", true); var p = Enter();
-            try { return f.Done(p, Native.QvCltProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvCltProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -477,7 +479,7 @@ namespace Quorvex
         /// </summary>
         public Reply CltAllPrdIdName() {
             var f = new Frame("CltAllPrdIdName", true); var p = Enter();
-            try { return f.Done(p, Native.QvCltAllPrdIdName(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvCltAllPrdIdName(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -488,7 +490,7 @@ namespace Quorvex
         /// </summary>
         public Reply CltAllMmsInfo() {
             var f = new Frame("CltAllMmsInfo", true); var p = Enter();
-            try { return f.Done(p, Native.QvCltAllMmsInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvCltAllMmsInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -499,7 +501,7 @@ namespace Quorvex
         /// </summary>
         public Reply CltAllIdNameType() {
             var f = new Frame("CltAllIdNameType", true); var p = Enter();
-            try { return f.Done(p, Native.QvCltAllIdNameType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvCltAllIdNameType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -509,7 +511,8 @@ namespace Quorvex
         /// </summary>
         public Reply ProductInfo(string productId) {
             var f = new Frame("ProductInfo", true); var p = Enter();
-            try { return f.Done(p, Native.QvProductInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
+            try { return f.Done(p, NativeMethods.QvProductInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(productId))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -520,7 +523,7 @@ namespace Quorvex
         /// </summary>
         public Reply AllInfoPackId() {
             var f = new Frame("AllInfoPackId", true); var p = Enter();
-            try { return f.Done(p, Native.QvAllInfoPackId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvAllInfoPackId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -530,7 +533,7 @@ namespace Quorvex
         /// </summary>
         public Reply InfoPackStatus(string packageId) {
             var f = new Frame("InfoPackStatus", true); var p = Enter();
-            try { return f.Done(p, Native.QvInfoPackStatus(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvInfoPackStatus(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(packageId))); }
             finally { Leave(); }
         }
@@ -542,7 +545,7 @@ namespace Quorvex
         /// </summary>
         public Reply InfoPackStatusEx(string packageId) {
             var f = new Frame("InfoPackStatusEx", true); var p = Enter();
-            try { return f.Done(p, Native.QvInfoPackStatusEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvInfoPackStatusEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(packageId))); }
             finally { Leave(); }
         }
@@ -555,7 +558,7 @@ namespace Quorvex
         /// </summary>
         public Reply GetMessage() {
             var f = new Frame("GetMessage", true); var p = Enter();
-            try { return f.Done(p, Native.QvGetMessage(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvGetMessage(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -566,7 +569,7 @@ namespace Quorvex
         /// </summary>
         public Reply LastDetails(string query, int count) {
             var f = new Frame("LastDetails", true); var p = Enter();
-            try { return f.Done(p, Native.QvLastDetails(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query),
+            try { return f.Done(p, NativeMethods.QvLastDetails(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query),
                 count)); }
             finally { Leave(); }
         }
@@ -578,7 +581,7 @@ namespace Quorvex
         /// </summary>
         public Reply GetProductLen() {
             var f = new Frame("GetProductLen", true); var p = Enter();
-            try { return f.Done(p, Native.QvGetProductLen(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvGetProductLen(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -589,7 +592,7 @@ namespace Quorvex
         /// </summary>
         public Reply PQOrderList(string param1, string param2) {
             var f = new Frame("PQOrderList", true); var p = Enter();
-            try { return f.Done(p, Native.QvPQOrderList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
+            try { return f.Done(p, NativeMethods.QvPQOrderList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
                 In(param2))); }
             finally { Leave(); }
         }
@@ -601,8 +604,8 @@ namespace Quorvex
         /// </summary>
         public Reply PQOrderInfoByID(string param1, string param2, string param3) {
             var f = new Frame("PQOrderInfoByID", true); var p = Enter();
-            try { return f.Done(p, Native.QvPQOrderInfoByID(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
-                In(param2), In(param3))); }
+            try { return f.Done(p, NativeMethods.QvPQOrderInfoByID(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(param1), In(param2), In(param3))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -612,7 +615,7 @@ namespace Quorvex
         /// </summary>
         public Reply PQGetAbilityURL() {
             var f = new Frame("PQGetAbilityURL", true); var p = Enter();
-            try { return f.Done(p, Native.QvPQGetAbilityURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvPQGetAbilityURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -625,7 +628,7 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitAllClear() {
             var f = new Frame("SubmitAllClear", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitAllClear(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvSubmitAllClear(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -637,7 +640,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitPrdId(string productId) {
             var f = new Frame("SubmitPrdId", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
+            try { return f.Done(p, NativeMethods.QvSubmitPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(productId))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -648,7 +652,8 @@ namespace Quorvex
         /// </summary>
         public Reply CheckPrdId(string productId) {
             var f = new Frame("CheckPrdId", true); var p = Enter();
-            try { return f.Done(p, Native.QvCheckPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(productId))); }
+            try { return f.Done(p, NativeMethods.QvCheckPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(productId))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -660,7 +665,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitTelList(string numbers) {
             var f = new Frame("SubmitTelList", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitTelList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(numbers))); }
+            try { return f.Done(p, NativeMethods.QvSubmitTelList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(numbers))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -672,7 +678,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitTelNum(string count) {
             var f = new Frame("SubmitTelNum", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitTelNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(count))); }
+            try { return f.Done(p, NativeMethods.QvSubmitTelNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(count))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -684,7 +691,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitContent(string content) {
             var f = new Frame("SubmitContent", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(content))); }
+            try { return f.Done(p, NativeMethods.QvSubmitContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(content))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -695,7 +703,7 @@ namespace Quorvex
         /// </summary>
         public Reply CheckContent() {
             var f = new Frame("CheckContent", true); var p = Enter();
-            try { return f.Done(p, Native.QvCheckContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvCheckContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -707,7 +715,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitPushURL(string url) {
             var f = new Frame("SubmitPushURL", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitPushURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(url))); }
+            try { return f.Done(p, NativeMethods.QvSubmitPushURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(url))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -719,7 +728,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitBgnDate(string date) {
             var f = new Frame("SubmitBgnDate", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitBgnDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date))); }
+            try { return f.Done(p, NativeMethods.QvSubmitBgnDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(date))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -731,7 +741,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitBgnDateEx(string period) {
             var f = new Frame("SubmitBgnDateEx", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitBgnDateEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(period))); }
+            try { return f.Done(p, NativeMethods.QvSubmitBgnDateEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(period))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -743,7 +754,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitEndDate(string date) {
             var f = new Frame("SubmitEndDate", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitEndDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date))); }
+            try { return f.Done(p, NativeMethods.QvSubmitEndDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(date))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -755,7 +767,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitBgnTime(string time) {
             var f = new Frame("SubmitBgnTime", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitBgnTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time))); }
+            try { return f.Done(p, NativeMethods.QvSubmitBgnTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(time))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -767,7 +780,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitEndTime(string time) {
             var f = new Frame("SubmitEndTime", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitEndTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time))); }
+            try { return f.Done(p, NativeMethods.QvSubmitEndTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(time))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -779,7 +793,7 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitTransFilename(string fileName) {
             var f = new Frame("SubmitTransFilename", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitTransFilename(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvSubmitTransFilename(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(fileName))); }
             finally { Leave(); }
         }
@@ -790,7 +804,7 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitTransFile(string fileContent) {
             var f = new Frame("SubmitTransFile", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitTransFile(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvSubmitTransFile(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 In(fileContent))); }
             finally { Leave(); }
         }
@@ -803,8 +817,8 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitPQOrderSelect(string param1, string param2, string param3) {
             var f = new Frame("SubmitPQOrderSelect", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitPQOrderSelect(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
-                In(param2), In(param3))); }
+            try { return f.Done(p, NativeMethods.QvSubmitPQOrderSelect(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(param1), In(param2), In(param3))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -815,7 +829,7 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitAllOver() {
             var f = new Frame("SubmitAllOver", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitAllOver(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvSubmitAllOver(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -825,7 +839,7 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitAllOver_2() {
             var f = new Frame("SubmitAllOver_2", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitAllOver_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvSubmitAllOver_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
@@ -836,7 +850,7 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitAllOverEx() {
             var f = new Frame("SubmitAllOverEx", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitAllOverEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvSubmitAllOverEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -849,7 +863,7 @@ namespace Quorvex
         /// </summary>
         public Reply SubmitAllOverEx_2() {
             var f = new Frame("SubmitAllOverEx_2", true); var p = Enter();
-            try { return f.Done(p, Native.QvSubmitAllOverEx_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvSubmitAllOverEx_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
             finally { Leave(); }
         }
@@ -860,8 +874,8 @@ namespace Quorvex
         /// </summary>
         public Reply ContentPreview(string param, string content) {
             var f = new Frame("ContentPreview", true); var p = Enter();
-            try { return f.Done(p, Native.QvContentPreview(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                In(param), In(content)), "Number"); }
+            try { return f.Done(p, NativeMethods.QvContentPreview(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], In(param), In(content)), "Number"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -871,7 +885,7 @@ namespace Quorvex
         /// </summary>
         public Reply GetSJKHDParams() {
             var f = new Frame("GetSJKHDParams", true); var p = Enter();
-            try { return f.Done(p, Native.QvGetSJKHDParams(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+            try { return f.Done(p, NativeMethods.QvGetSJKHDParams(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
                 f.Param("Param1"), f.Param("Param2"), f.Param("Param3"))); }
             finally { Leave(); }
         }
@@ -882,7 +896,7 @@ namespace Quorvex
         /// </summary>
         public Reply GetSJKHDBid() {
             var f = new Frame("GetSJKHDBid", true); var p = Enter();
-            try { return f.Done(p, Native.QvGetSJKHDBid(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvGetSJKHDBid(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -894,8 +908,8 @@ namespace Quorvex
         /// </summary>
         public Reply CheckSMSContent(string content, int number1, int number2, int number3) {
             var f = new Frame("CheckSMSContent", true); var p = Enter();
-            try { return f.Done(p, Native.QvCheckSMSContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(content),
-                number1, number2, number3)); }
+            try { return f.Done(p, NativeMethods.QvCheckSMSContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                In(content), number1, number2, number3)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -906,7 +920,7 @@ namespace Quorvex
         /// </summary>
         public Reply ClientGuiControl() {
             var f = new Frame("ClientGuiControl", true); var p = Enter();
-            try { return f.Done(p, Native.QvClientGuiControl(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
+            try { return f.Done(p, NativeMethods.QvClientGuiControl(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
             finally { Leave(); }
         }
         /// <summary>
@@ -918,8 +932,8 @@ namespace Quorvex
         /// </summary>
         public Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) {
             var f = new Frame("fxLogin_Req", true); var p = Enter();
-            try { return f.Done(p, Native.QvfxLogin_Req(p, out f.Code, out f.Numbers[0], In(app), In(extra), In(name),
-                In(pwd), In(ver)), "ReplyLength"); }
+            try { return f.Done(p, NativeMethods.QvfxLogin_Req(p, out f.Code, out f.Numbers[0], In(app), In(extra),
+                In(name), In(pwd), In(ver)), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -934,7 +948,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxLogin_Resp(int replyCode, int replyLength) {
             var f = new Frame("fxLogin_Resp"); var p = Enter();
-            try { return f.Done(p, Native.QvfxLogin_Resp(p, f.Text(Frame.FxSize(replyLength)), out f.Numbers[0],
+            try { return f.Done(p, NativeMethods.QvfxLogin_Resp(p, f.Text(Frame.FxSize(replyLength)), out f.Numbers[0],
                 f.Param("Pud", Frame.FxSize(replyLength)), out f.Numbers[1], replyCode,
                 replyLength), "Agent", "Agreement"); }
             finally { Leave(); }
@@ -948,7 +962,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxReLogin() {
             var f = new Frame("fxReLogin"); var p = Enter();
-            try { return f.Done(p, Native.QvfxReLogin(p)); }
+            try { return f.Done(p, NativeMethods.QvfxReLogin(p)); }
             finally { Leave(); }
         }
         /// <summary>
@@ -965,7 +979,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxMsgStates_Req() {
             var f = new Frame("fxMsgStates_Req", true); var p = Enter();
-            try { return f.Done(p, Native.QvfxMsgStates_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
+            try { return f.Done(p, NativeMethods.QvfxMsgStates_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -981,7 +995,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxMsgStates_Resp(int replyCode, int replyLength) {
             var f = new Frame("fxMsgStates_Resp"); var p = Enter();
-            try { return f.Done(p, Native.QvfxMsgStates_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
+            try { return f.Done(p, NativeMethods.QvfxMsgStates_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
@@ -995,7 +1009,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxInfoType_Req() {
             var f = new Frame("fxInfoType_Req", true); var p = Enter();
-            try { return f.Done(p, Native.QvfxInfoType_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
+            try { return f.Done(p, NativeMethods.QvfxInfoType_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -1011,7 +1025,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxInfoType_Resp(int replyCode, int replyLength) {
             var f = new Frame("fxInfoType_Resp"); var p = Enter();
-            try { return f.Done(p, Native.QvfxInfoType_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
+            try { return f.Done(p, NativeMethods.QvfxInfoType_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
@@ -1024,7 +1038,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxNumRule_Req() {
             var f = new Frame("fxNumRule_Req", true); var p = Enter();
-            try { return f.Done(p, Native.QvfxNumRule_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
+            try { return f.Done(p, NativeMethods.QvfxNumRule_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -1040,7 +1054,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxNumRule_Resp(int replyCode, int replyLength) {
             var f = new Frame("fxNumRule_Resp"); var p = Enter();
-            try { return f.Done(p, Native.QvfxNumRule_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
+            try { return f.Done(p, NativeMethods.QvfxNumRule_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }
@@ -1054,7 +1068,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxNotify_Req() {
             var f = new Frame("fxNotify_Req", true); var p = Enter();
-            try { return f.Done(p, Native.QvfxNotify_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
+            try { return f.Done(p, NativeMethods.QvfxNotify_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
             finally { Leave(); }
         }
         /// <summary>
@@ -1070,7 +1084,7 @@ namespace Quorvex
         /// </summary>
         public Reply fxNotify_Resp(int replyCode, int replyLength) {
             var f = new Frame("fxNotify_Resp"); var p = Enter();
-            try { return f.Done(p, Native.QvfxNotify_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
+            try { return f.Done(p, NativeMethods.QvfxNotify_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
                 replyLength)); }
             finally { Leave(); }
         }

@@ -1,6 +1,6 @@
 // Quorvex.cs - the Quorvex client library for .NET (C#, VB.NET and other languages through the assembly).
 //
-// Native: every export of quorvex.h as the library exports it, declared in Quorvex.Native.g.cs (which
+// NativeMethods (internal): every export of quorvex.h as the library exports it, in Quorvex.Native.g.cs (which
 // tools/interface/generate.py writes from interface/quorvex.json), and the header's constants in
 // Quorvex.Constants.g.cs (generated from quorvex.h).  The
 // one-byte result is [return: MarshalAs(UnmanagedType.U1)] bool, every int32 int, every int32 pointer out int,
@@ -12,11 +12,11 @@
 // which finds the DLL of the process's width on Windows and turns a missing library into an exception that
 // says where it was looked for.
 //
-// Client: the same exports with strings in and out and results as values (Reply, Outcome, ReloginInfo,
-// ConnectionState); it allocates every output buffer at its documented size.  Session: a connection of its
-// own, with the exports that act on a session as methods of the same shapes (Quorvex.Session.g.cs).  Strings
-// become GBK and back through the library's own converter (Gbk), and the Job of Quorvex.Job.cs is the
-// library's send job.
+// Session: a connection, with every export that acts on a session as a method under its classic name (the
+// generated Quorvex.Session.g.cs): strings in, a Reply out with its outputs by name, every output buffer
+// allocated at its documented size.  Session.Default is the classic exports' session, and Client its static
+// view beside the process's own exports.  Strings become GBK and back through the library's own converter
+// (Gbk), and the Job of Quorvex.Job.cs is the library's send job.
 using System;
 using System.Collections.Generic;
 using System.Runtime.InteropServices;
@@ -26,18 +26,25 @@ using static Quorvex.Native;
 
 namespace Quorvex
 {
+    /// <summary>The header's constants (QV_BODY_BUFFER_SIZE, QV_CODE_ACCEPTED, QV_OUTCOME_REFUSED, ...), generated
+    /// from quorvex.h into Quorvex.Constants.g.cs; <c>using static Quorvex.Native;</c> names them as C does.
+    /// </summary>
     public static partial class Native
     {
-        public const string Lib = "quorvex";
-        public const CallingConvention Convention = CallingConvention.Winapi;
-
-        // The header's constants: Quorvex.Constants.g.cs.
     }
 
-    // GBK texts: strings to zero-terminated bytes and back, converted by the library (QvGbkFromUtf8,
-    // QvUtf8FromGbk) so that every binding keeps its one policy: a character GBK lacks (the euro sign and U+0080
-    // among them) is refused, never replaced; what is not GBK reads as U+FFFD.  .NET's own code page 936
-    // differs on both sides (it reads 80 as the euro sign and drops a trailing lead byte).
+    // The DllImport declarations of every export (Quorvex.Native.g.cs): internal, since a host calls through
+    // Session and Client, which size the buffers and convert the texts.
+    static partial class NativeMethods
+    {
+        internal const string Lib = "quorvex";
+        internal const CallingConvention Convention = CallingConvention.Winapi;
+    }
+
+    /// <summary>GBK texts: strings to zero-terminated bytes and back, converted by the library (QvGbkFromUtf8,
+    /// QvUtf8FromGbk) so that every binding keeps its one policy: a character GBK lacks (the euro sign and U+0080
+    /// among them) is refused, never replaced; what is not GBK reads as U+FFFD.  .NET's own code page 936
+    /// differs on both sides (it reads 80 as the euro sign and drops a trailing lead byte).</summary>
     public static class Gbk
     {
         // Refuses a lone surrogate instead of sending U+FFFD for it.
@@ -54,8 +61,10 @@ namespace Quorvex
             }
         }
 
-        // The zero-terminated GBK bytes of Text; null stays null, which the library takes as the empty text.
-        // A zero character would cut the text short, so it is refused.
+        /// <summary>The zero-terminated GBK bytes of Text; null stays null, which the library takes as the empty
+        /// text.</summary>
+        /// <exception cref="ArgumentException">Text holds a character GBK lacks, a lone surrogate, or U+0000 (which
+        /// would cut it short).</exception>
         public static byte[] Encode(string text)
         {
             if (text == null) return null;
@@ -66,7 +75,7 @@ namespace Quorvex
             var gbk = new byte[utf8.Length + 1];
             for (;;)
             {
-                int n = Native.QvGbkFromUtf8(utf8, utf8.Length, gbk, gbk.Length);
+                int n = NativeMethods.QvGbkFromUtf8(utf8, utf8.Length, gbk, gbk.Length);
                 if (n < 0) throw new ArgumentException(Unconvertible(text));
                 if (n < gbk.Length)
                 {
@@ -84,14 +93,14 @@ namespace Quorvex
             {
                 string c = text.Substring(i, char.IsSurrogatePair(text, i) ? 2 : 1);
                 byte[] utf8 = StrictUtf8.GetBytes(c);
-                if (Native.QvGbkFromUtf8(utf8, utf8.Length, null, 0) < 0)
+                if (NativeMethods.QvGbkFromUtf8(utf8, utf8.Length, null, 0) < 0)
                     return $"the text holds U+{char.ConvertToUtf32(c, 0):X4}" + (char.IsControl(c, 0) ? "" : $" ({c})")
                         + $" at character {i}, which GBK lacks";
             }
             return Client.GetLastOutcome().Detail;
         }
 
-        // The text a call left in Buffer: its bytes up to the first zero.
+        /// <summary>The text a call left in Buffer: its bytes up to the first zero.</summary>
         public static string Decode(byte[] buffer)
         {
             if (buffer == null) return null;
@@ -99,7 +108,7 @@ namespace Quorvex
             return Decode(buffer, n < 0 ? buffer.Length : n);
         }
 
-        // The text of Length bytes of GBK.
+        /// <summary>The text of Length bytes of GBK.</summary>
         public static string Decode(byte[] gbk, int length)
         {
             if (gbk == null) return null;
@@ -110,14 +119,15 @@ namespace Quorvex
             var utf8 = new byte[3 * length + 1];
             for (;;)
             {
-                int n = Native.QvUtf8FromGbk(gbk, length, utf8, utf8.Length);
+                int n = NativeMethods.QvUtf8FromGbk(gbk, length, utf8, utf8.Length);
                 if (n < 0) return null;
                 if (n < utf8.Length) return Encoding.UTF8.GetString(utf8, 0, n);
                 utf8 = new byte[n + 1];
             }
         }
 
-        // CheckTels' layout: the length as four bytes, then the text's GBK bytes (no terminator).
+        /// <summary>CheckTels' layout: the length as four bytes, then the text's GBK bytes (no terminator).
+        /// </summary>
         public static byte[] LengthPrefixed(string text)
         {
             byte[] bytes = Encode(text ?? "");
@@ -206,32 +216,48 @@ namespace Quorvex
             : $"{r.Export} refused with {r.Code}: {r.Message}";
     }
 
+    /// <summary>What a call came to (GetLastOutcome).</summary>
     public sealed class Outcome
     {
-        public int Kind { get; internal set; }        // QV_OUTCOME_*
-        public bool Sent { get; internal set; }       // the server may have acted on the request
-        public int Argument { get; internal set; }    // 1-based place of a refused argument
-        public int SocketError { get; internal set; } // Windows Sockets number, 0 when none
+        /// <summary>A QV_OUTCOME_ value.</summary>
+        public int Kind { get; internal set; }
+        /// <summary>The whole request was out: the server may have acted on it.</summary>
+        public bool Sent { get; internal set; }
+        /// <summary>The 1-based place of a refused argument; 0 when none.</summary>
+        public int Argument { get; internal set; }
+        /// <summary>The Windows Sockets number of the error, on every platform; 0 when none.</summary>
+        public int SocketError { get; internal set; }
+        /// <summary>What happened, in English.</summary>
         public string Detail { get; internal set; }
         /// <summary>Kind as an enum.</summary>
         public OutcomeKind OutcomeKind => (OutcomeKind)Kind;
     }
 
+    /// <summary>What the relogin after a failed call came to (GetLastRelogin).</summary>
     public sealed class ReloginInfo
     {
-        public int Kind { get; internal set; }        // QV_RELOGIN_*
+        /// <summary>A QV_RELOGIN_ value.</summary>
+        public int Kind { get; internal set; }
+        /// <summary>The login's code from the server; -1 when none arrived.</summary>
         public int ServerCode { get; internal set; }
+        /// <summary>The Windows Sockets number of the error; 0 when none.</summary>
         public int SocketError { get; internal set; }
+        /// <summary>What happened, in English.</summary>
         public string Detail { get; internal set; }
         /// <summary>Kind as an enum.</summary>
         public ReloginKind ReloginKind => (ReloginKind)Kind;
     }
 
+    /// <summary>A session's connection (GetConnectionState).</summary>
     public sealed class ConnectionState
     {
-        public int State { get; internal set; }       // QV_STATE_* flags
-        public int Path { get; internal set; }        // QV_PATH_*
-        public int LoginProtocol { get; internal set; } // QV_PROTOCOL_*
+        /// <summary>QV_STATE_ flags: what the connection has reached.</summary>
+        public int State { get; internal set; }
+        /// <summary>A QV_PATH_ value: how the connection reaches the server.</summary>
+        public int Path { get; internal set; }
+        /// <summary>A QV_PROTOCOL_ value: which login the last one was.</summary>
+        public int LoginProtocol { get; internal set; }
+        /// <summary>The last login's code.</summary>
         public int LoginCode { get; internal set; }
         /// <summary>State as flags.</summary>
         public StateFlags Flags => (StateFlags)State;
@@ -295,59 +321,59 @@ namespace Quorvex
         }
     }
 
-    // The library and the classic exports' session: the process's own exports (lifecycle, settings file, web
-    // request, dialogs, CheckTels, trace) as static methods here, and every export that acts on a session as
-    // the same method on Session.Default (Quorvex.Session.g.cs).
+    /// <summary>The library and the classic exports' session: the process's own exports (lifecycle, settings
+    /// file, web request, dialogs, CheckTels, trace) as static methods here, and every export that acts on a
+    /// session as the same method on <see cref="Session.Default"/> (Quorvex.Session.g.cs).</summary>
     public static partial class Client
     {
         static byte[] In(string text) => Gbk.Encode(text);
 
-        /// <inheritdoc cref="Native.GetLastOutcome"/>
+        /// <summary>What the calling thread's last call came to, on any session (GetLastOutcome).  See quorvex.h.</summary>
         public static Outcome GetLastOutcome()
         {
             Library.Ensure();
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
-            Native.GetLastOutcome(out int kind, out int sent, out int argument, out int socketError, detail,
+            NativeMethods.GetLastOutcome(out int kind, out int sent, out int argument, out int socketError, detail,
                 detail.Length);
             return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
-        /// <inheritdoc cref="Native.GetLastRelogin"/>
+        /// <summary>The relogin of the calling thread's last call, on any session (GetLastRelogin).  See quorvex.h.</summary>
         public static ReloginInfo GetLastRelogin()
         {
             Library.Ensure();
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
-            Native.GetLastRelogin(out int kind, out int serverCode, out int socketError, detail, detail.Length);
+            NativeMethods.GetLastRelogin(out int kind, out int serverCode, out int socketError, detail, detail.Length);
             return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
-        /// <inheritdoc cref="Native.GetConnectionState"/>
+        /// <summary>The default session's connection: open, logged in, its path and last login (GetConnectionState).  See quorvex.h.</summary>
         public static ConnectionState GetConnectionState()
         {
             Library.Ensure();
-            Native.GetConnectionState(out int state, out int path, out int protocol, out int code);
+            NativeMethods.GetConnectionState(out int state, out int path, out int protocol, out int code);
             return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };
         }
 
         // Classifies a number by the carrier list (see quorvex.h); both are laid out length-prefixed here.
-        /// <inheritdoc cref="Native.CheckTels"/>
+        /// <summary>The carrier of Number by CarrierList ("139,移动;130,联通": 1, 2, ... by its place; 3 a fixed line), without the server (CheckTels).  See quorvex.h.</summary>
         public static int CheckTels(string number, string carrierList)
         {
             Library.Ensure();
             byte[] n = Gbk.LengthPrefixed(number), c = Gbk.LengthPrefixed(carrierList);
             GCHandle hn = GCHandle.Alloc(n, GCHandleType.Pinned), hc = GCHandle.Alloc(c, GCHandleType.Pinned);
-            try { return Native.CheckTels(hn.AddrOfPinnedObject() + 4, hc.AddrOfPinnedObject() + 4); }
+            try { return NativeMethods.CheckTels(hn.AddrOfPinnedObject() + 4, hc.AddrOfPinnedObject() + 4); }
             finally { hn.Free(); hc.Free(); }
         }
 
         // Message: the body's text; Numbers: its length (responseSize when cut) and the milliseconds taken.
-        /// <inheritdoc cref="Native.WebRequestEx"/>
+        /// <summary>An HTTP GET of Url: the body as Message, cut to ResponseSize bytes; ResponseLength and ElapsedMs as numbers (WebRequestEx).  See quorvex.h.</summary>
         public static Reply WebRequestEx(string url, int responseSize = QV_BODY_BUFFER_SIZE)
         {
             var f = new Frame("WebRequestEx");
-            return f.Done(IntPtr.Zero, Native.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
+            return f.Done(IntPtr.Zero, NativeMethods.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
                 out f.Numbers[1], In(url)), "ResponseLength", "ElapsedMs");
         }
 
@@ -360,43 +386,43 @@ namespace Quorvex
         public static Reply Login(string name, string password, string app = "", string extra = "", string version = "") =>
             Session.Default.Login(name, password, app, extra, version);
 
-        /// <inheritdoc cref="Native.dllInitialize"/>
-        public static bool dllInitialize() => Library.Loaded && Native.dllInitialize();
-        /// <inheritdoc cref="Native.TcpInit"/>
-        public static bool TcpInit() => Library.Loaded && Native.TcpInit();
-        /// <inheritdoc cref="Native.dllUnInitialize"/>
-        public static bool dllUnInitialize() => Library.Loaded && Native.dllUnInitialize();
-        /// <inheritdoc cref="Native.TcpRelease"/>
-        public static bool TcpRelease() => Library.Loaded && Native.TcpRelease();
+        /// <summary>Creates the library's objects and the default session; true (dllInitialize).  See quorvex.h.</summary>
+        public static bool dllInitialize() => Library.Loaded && NativeMethods.dllInitialize();
+        /// <summary>Same as dllInitialize (TcpInit).  See quorvex.h.</summary>
+        public static bool TcpInit() => Library.Loaded && NativeMethods.TcpInit();
+        /// <summary>Disconnects and destroys the library's objects; the default session's calls are refused after it (dllUnInitialize).  See quorvex.h.</summary>
+        public static bool dllUnInitialize() => Library.Loaded && NativeMethods.dllUnInitialize();
+        /// <summary>Same as dllUnInitialize (TcpRelease).  See quorvex.h.</summary>
+        public static bool TcpRelease() => Library.Loaded && NativeMethods.TcpRelease();
 
-        /// <inheritdoc cref="Native.ReadIniFile"/>
+        /// <summary>The settings file's value for Carrier, as Message (ReadIniFile).  See quorvex.h.</summary>
         public static Reply ReadIniFile(string carrier) {
-            var f = new Frame("ReadIniFile"); return f.Done(IntPtr.Zero, Native.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
+            var f = new Frame("ReadIniFile"); return f.Done(IntPtr.Zero, NativeMethods.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
         }
-        /// <inheritdoc cref="Native.fxReadIniFile"/>
+        /// <summary>Same as ReadIniFile (fxReadIniFile).  See quorvex.h.</summary>
         public static Reply fxReadIniFile(string carrier) {
-            var f = new Frame("fxReadIniFile"); return f.Done(IntPtr.Zero, Native.fxReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
+            var f = new Frame("fxReadIniFile"); return f.Done(IntPtr.Zero, NativeMethods.fxReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
         }
-        /// <inheritdoc cref="Native.WebRequest"/>
+        /// <summary>WebRequestEx at the web response's fixed size, with ElapsedMs alone (WebRequest).  See quorvex.h.</summary>
         public static Reply WebRequest(string url) {
             var f = new Frame("WebRequest");
-            return f.Done(IntPtr.Zero, Native.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
+            return f.Done(IntPtr.Zero, NativeMethods.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
         }
-        /// <inheritdoc cref="Native.fxWebRequest"/>
+        /// <summary>Same as WebRequest (fxWebRequest).  See quorvex.h.</summary>
         public static Reply fxWebRequest(string url) {
             var f = new Frame("fxWebRequest");
-            return f.Done(IntPtr.Zero, Native.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
+            return f.Done(IntPtr.Zero, NativeMethods.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
         }
 
-        /// <inheritdoc cref="Native.ShowAbout"/>
-        public static bool ShowAbout() => Library.Loaded && Native.ShowAbout();
-        /// <inheritdoc cref="Native.ShowMsg"/>
-        public static bool ShowMsg(string text) => Library.Loaded && Native.ShowMsg(In(text));
+        /// <summary>Shows the library's About dialog (ShowAbout).  See quorvex.h.</summary>
+        public static bool ShowAbout() => Library.Loaded && NativeMethods.ShowAbout();
+        /// <summary>Shows Text in a message box (ShowMsg).  See quorvex.h.</summary>
+        public static bool ShowMsg(string text) => Library.Loaded && NativeMethods.ShowMsg(In(text));
 
-        /// <inheritdoc cref="Native.TraceStart"/>
-        public static bool TraceStart(string path, int options) => Library.Loaded && Native.TraceStart(In(path), options);
-        /// <inheritdoc cref="Native.TraceStop"/>
-        public static bool TraceStop() => Library.Loaded && Native.TraceStop();
+        /// <summary>Starts the protocol trace into the file at Path, with the QV_TRACE_ options (TraceStart).  See quorvex.h.</summary>
+        public static bool TraceStart(string path, int options) => Library.Loaded && NativeMethods.TraceStart(In(path), options);
+        /// <summary>Stops the protocol trace (TraceStop).  See quorvex.h.</summary>
+        public static bool TraceStop() => Library.Loaded && NativeMethods.TraceStop();
     }
 
     // A session handle: destroyed once, when it has been disposed (or finalised) and the last call that holds
@@ -407,24 +433,25 @@ namespace Quorvex
         {
             Library.Ensure();
             // A thread abort cannot fall between the creation and the handle's taking it inside a finally.
-            try { } finally { SetHandle(Native.QvSessionCreate()); }
+            try { } finally { SetHandle(NativeMethods.QvSessionCreate()); }
         }
 
         public override bool IsInvalid => handle == IntPtr.Zero;
 
         protected override bool ReleaseHandle()
         {
-            Native.QvSessionDestroy(handle);
+            NativeMethods.QvSessionDestroy(handle);
             return true;
         }
     }
 
-    // A connection of its own (QvSessionCreate), ready to connect without dllInitialize: every export that acts
-    // on a session is a method under its classic name, run on this session.  Any thread may call it; the library
-    // runs the calls on one session one at a time and calls on different sessions side by side.  Dispose ends
-    // the calls in progress on it in other threads, and the session is destroyed once the last of them has
-    // returned; a call after Dispose throws ObjectDisposedException.  A session never disposed is destroyed by
-    // its handle's finaliser.  Session.Default is the same class over the classic exports' session.
+    /// <summary>A connection of its own (QvSessionCreate), ready to connect without dllInitialize: every export
+    /// that acts on a session is a method under its classic name, run on this session.  Any thread may call it;
+    /// the library runs the calls on one session one at a time and calls on different sessions side by side.
+    /// Dispose ends the calls in progress on it in other threads, and the session is destroyed once the last of
+    /// them has returned; a call after Dispose throws ObjectDisposedException.  A session never disposed is
+    /// destroyed by its handle's finaliser.  <see cref="Default"/> is the same class over the classic exports'
+    /// session.</summary>
     public sealed partial class Session : IDisposable
     {
         readonly SessionHandle handle;  // null for Default, which looks its session up at each call
@@ -463,7 +490,7 @@ namespace Quorvex
             if (handle == null)
             {
                 Library.Ensure();
-                return Native.QvDefaultSession();
+                return NativeMethods.QvDefaultSession();
             }
             bool added = false;
             try { handle.DangerousAddRef(ref added); }
@@ -489,7 +516,7 @@ namespace Quorvex
             {
                 // A call blocked on the connection in another thread gives way at once, as the destroy would
                 // make it, instead of holding the handle until its time-out.
-                try { var p = Enter(); try { Native.QvTcpDisconnect(p); } finally { Leave(); } }
+                try { var p = Enter(); try { NativeMethods.QvTcpDisconnect(p); } finally { Leave(); } }
                 catch (ObjectDisposedException) { return; }
             }
             handle.Dispose();
@@ -522,30 +549,32 @@ namespace Quorvex
         internal static Outcome LastOutcome(IntPtr session)
         {
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
-            Native.QvGetLastOutcome(session, out int kind, out int sent, out int argument, out int socketError, detail,
+            NativeMethods.QvGetLastOutcome(session, out int kind, out int sent, out int argument, out int socketError, detail,
                 detail.Length);
             return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
+        /// <summary>The relogin of the calling thread's last call on this session.</summary>
         public ReloginInfo GetLastRelogin()
         {
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
             int kind, serverCode, socketError;
             var p = Enter();
             if (p == IntPtr.Zero) return Client.GetLastRelogin();
-            try { Native.QvGetLastRelogin(p, out kind, out serverCode, out socketError, detail, detail.Length); }
+            try { NativeMethods.QvGetLastRelogin(p, out kind, out serverCode, out socketError, detail, detail.Length); }
             finally { Leave(); }
             return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
+        /// <summary>This session's connection: open, logged in, its path and last login.</summary>
         public ConnectionState GetConnectionState()
         {
             int state, path, protocol, code;
             var p = Enter();
             if (p == IntPtr.Zero) return Client.GetConnectionState();
-            try { Native.QvGetConnectionState(p, out state, out path, out protocol, out code); }
+            try { NativeMethods.QvGetConnectionState(p, out state, out path, out protocol, out code); }
             finally { Leave(); }
             return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };
         }

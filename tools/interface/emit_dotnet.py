@@ -57,13 +57,13 @@ def declaration(e):
 
 def native(d):
     lines = [notice("//")[:-1],
-             "// The DllImport declarations of every export; Lib, Convention and the constants are in Quorvex.cs.",
+             "// The DllImport declarations of every export; Lib and Convention are in Quorvex.cs.",
              "using System;",
              "using System.Runtime.InteropServices;",
              "",
              "namespace Quorvex",
              "{",
-             "    public static partial class Native",
+             "    static partial class NativeMethods",
              "    {"]
     for i, (title, exports) in enumerate(sections(d)):
         lines += ([""] if i else []) + [f"{INDENT}// {title}"]

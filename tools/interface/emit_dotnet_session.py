@@ -61,7 +61,7 @@ def method(e, docs):
     lines.append(f'{INDENT}    var f = new Frame("{name}"{", true" if coded else ""}); var p = Enter();')
     close = "".join(f', "{n}"' for n in numbers) + ")"
     items = [x + "," for x in passed[:-1]] + [passed[-1] + ")" + close + "; }"]
-    lines += fill(f"{INDENT}    try {{ return f.Done(p, Native.{e['name']}(", items, INDENT + "        ")
+    lines += fill(f"{INDENT}    try {{ return f.Done(p, NativeMethods.{e['name']}(", items, INDENT + "        ")
     return lines + [INDENT + "    finally { Leave(); }", INDENT + "}"]
 
 

@@ -8,1491 +8,514 @@ namespace Quorvex
     static partial class NativeMethods
     {
         // Library lifecycle
-        /// <summary>
-        /// Creates the library's objects (connection, proxy settings, relogin
-        /// buffer) and, on Windows, initialises COM for the calling thread where it
-        /// is not yet initialised.  A second call creates nothing new.  The XML
-        /// exports work on any thread: where a thread has no COM, a parse sets it
-        /// up for its own length and undoes it.  Returns 1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool dllInitialize();
-        /// <summary>
-        /// Same as dllInitialize.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TcpInit();
-        /// <summary>
-        /// Disconnects and destroys the library's objects and, on Windows, undoes
-        /// only the COM set-up that dllInitialize did on the calling thread (none
-        /// when the thread had COM already, in whatever apartment).  The arguments of
-        /// the last successful connect and the last login's texts survive, so that a
-        /// later initialisation can reconnect with ReLogin.  Returns 1, also when
-        /// nothing was initialised.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool dllUnInitialize();
-        /// <summary>
-        /// Same as dllUnInitialize.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TcpRelease();
-        /// <summary>
-        /// Closes the connection.  Harmless when nothing is connected (result 1);
-        /// returns 0 before initialisation or after release.  It does not log out
-        /// for good: the arguments of the last connect and the last login's texts
-        /// are kept, so the next call that needs the connection fails, reconnects
-        /// and logs in again by itself (its relogin), and ReLogin reconnects at
-        /// once.  To stay logged out, stop calling, or release (dllUnInitialize).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TcpDisconnect();
-        /// <summary>
-        /// Same as TcpDisconnect.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxTcpDisconnect();
 
         // Connecting
-        /// <summary>
-        /// Opens the connection to Host:Port and, on success, saves all eight
-        /// connection arguments for ReLogin.
-        /// <para/>
-        ///  Message      out: the outcome, a fixed GBK text, on failure followed by
-        ///               the error's text ("直连远程服务器异常:" + "Socket Error # 10061
-        ///               \r\nConnection refused." for a refused direct connect).  On
-        ///               success "TCP连接成功".
-        ///  Timeout      connect time-out in ms: 0 or -1 wait as long as the
-        ///               operating system's connect; -2 waits without limit; T &gt; 0
-        ///               fails with "Connect timed out." once T ms have passed.
-        ///  ProxyKind    "socks4", "socks5" or "http" in any letter case select a
-        ///               proxy; anything else (also empty or null) connects directly.
-        ///               An HTTP proxy opens the tunnel only when its status line's
-        ///               code is 200 ("通过http代理服务器连接服务器失败!" otherwise,
-        ///               and the connection to the proxy is closed).  The connect
-        ///               to the proxy is bounded by Timeout as a direct one is; the
-        ///               handshake
-        ///               with either kind of proxy is bounded by the read time-out;
-        ///               an HTTP proxy's whole reply (blank lines, status and header
-        ///               lines) by 256 KiB, past which the connect fails with
-        ///               "Max header length exceeded." (each line by 16384 bytes:
-        ///               "Max line length exceeded.").
-        ///  ProxyHost, ProxyPort, ProxyUser, ProxyPassword: the proxy's address and
-        ///               credentials (unused on the direct path).
-        /// <para/>
-        /// Socket errors carry Windows Sockets numbers and texts on every platform.
-        /// Returns 1 when the connection is open.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TcpConnect(byte[] Message, byte[] Host, int Port, int Timeout, byte[] ProxyKind,
             byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
-        /// <summary>
-        /// The XML protocol's twin of TcpConnect.  It writes "TCP连接成功" only on the
-        /// direct path, right after the connect.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxTcpConnect(byte[] Message, byte[] Host, int Port, int Timeout, byte[] ProxyKind,
             byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
-        /// <summary>
-        /// Extension: sets the time-out, in milliseconds, of every blocking
-        /// operation of the library: each request written, each answer read (a
-        /// whole record, an XML header, an XML body), each proxy handshake as a
-        /// whole, and a web request after its connect.  A value of 0 or below waits
-        /// without limit.  Takes effect for operations that start after the call.
-        /// Returns 1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SetReadTimeout(int Milliseconds);
 
         // Record protocol: login, relogin, heartbeat
-        /// <summary>
-        /// Sends the login record (code 100): body "app;extra", Param1 name,
-        /// Param2 pwd, Param3 ver.  Saves the five texts for ReLogin before the
-        /// write.  Reads the answer too and keeps it for the calling thread's
-        /// Login_Feedback on this connection (a refused call drops the thread's
-        /// earlier one).  Returns 1 when the record was written (also when its
-        /// answer then failed to arrive: Login_Feedback reports that); 0 after a
-        /// failed write (ReLogin has then run) or when a text is too long (nothing
-        /// saved, nothing sent).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool Login_Request(byte[] app, byte[] extra, byte[] name, byte[] pwd, byte[] ver);
-        /// <summary>
-        /// Hands back the answer to Login_Request: its code into *Code (900:
-        /// logged in), its body into Message and its three parameters into the
-        /// Param outputs.  It takes the answer that the calling thread's last
-        /// Login_Request kept, once, and only while the connection it was read on
-        /// is still the one open; never another thread's.  If that answer failed to
-        /// arrive, ReLogin runs and the result is 0.  With no answer of its own
-        /// waiting (no Login_Request on this thread and connection, taken already,
-        /// or pushed out by 8 newer ones) the result is 0, QV_OUTCOME_REFUSED with
-        /// Argument 0: nothing is read and nothing renewed.  On every failure
-        /// (a login that timed out included) *Code stays -1 and Message and the
-        /// Param outputs are left exactly as the caller passed them, so a host may
-        /// fill Message with its own text beforehand; GetLastOutcome says why.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool Login_Feedback(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
             byte[] Param3);
-        /// <summary>
-        /// Disconnects, connects again with the last successful connect's
-        /// arguments and sends the login record of the last login.  Returns 1 only
-        /// when the server answers 900.  Every failure path of the library runs it.
-        /// Saved texts that do not fit the login record (an XML login's long name)
-        /// are not sent, but the connection is renewed all the same (result 0).
-        /// Returns 0 at once while a disconnect asked for by another thread waits
-        /// to run.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ReLogin();
-        /// <summary>
-        /// Sends the keep-alive record (code 105) and reads its answer.  The library
-        /// has no timer: call it to keep an idle connection alive.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool Heartbeat();
 
         // Record protocol: reference queries
-        /// <summary>
-        /// Message states (code 101).  No failure message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool MsgStates(out int Code, byte[] Message);
-        /// <summary>
-        /// Sub-classification types of messages (code 102).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool InfoType(out int Code, byte[] Message);
-        /// <summary>
-        /// Mobile number ranges (code 103).  No failure message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool MobileNum(out int Code, byte[] Message);
-        /// <summary>
-        /// Limit on the size of a multimedia message (code 104): sends Text as the
-        /// body and Param as Param1, hands back the answer's Param1 in ParamOut.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool MMSMaxSize(out int Code, byte[] Message, byte[] ParamOut, byte[] Text, byte[] Param);
-        /// <summary>
-        /// Rules for mobile numbers (code 106).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool NumRule(out int Code, byte[] Message);
-        /// <summary>
-        /// Parameters of the logged-in account (code 107): body and three Params.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetUdInfo(out int Code, byte[] Message, byte[] Param1, byte[] Param2, byte[] Param3);
 
         // Record protocol: the account's password and its sub-accounts
-        /// <summary>
-        /// Changes the logged-in account's password (code 110).  NewPassword and
-        /// NewPasswordAgain must be equal byte for byte, else the call returns 0 with
-        /// "两次输入的密码不一致!" and sends nothing.  Sends the saved account name and
-        /// password in use with the new one; when the server answers 900 the new
-        /// password is saved, so that every later relogin uses it.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool EditPassword(out int Code, byte[] Message, byte[] NewPassword,
             byte[] NewPasswordAgain);
-        /// <summary>
-        /// Creates a sub-account (codes 111, 1110, 1111).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AddSubUser(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
             byte[] Param3);
-        /// <summary>
-        /// As AddSubUser under code 1110: Text into the body, Param1..Param3 into the
-        /// Params.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AddSubUserEx(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
             byte[] Param3);
-        /// <summary>
-        /// As AddSubUser under code 1111: Text into the body, Param1..Param3 into the
-        /// Params.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AddSubAccount(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
             byte[] Param3);
-        /// <summary>
-        /// Disables or enables a sub-account (code 112); sends no body.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool DisableSubUser(out int Code, byte[] Message, byte[] Param1, byte[] Param2);
-        /// <summary>
-        /// Moves part of an order's purchased quantity from the parent account to
-        /// the sub-account's matching order (113), or back (114).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool IncreaseSubBuy(out int Code, byte[] Message, byte[] Text, byte[] Param1,
             byte[] Param2);
-        /// <summary>
-        /// Moves part of an order's purchased quantity from the sub-account back to the
-        /// parent account's matching order (code 114): Text into the body, Param1 and
-        /// Param2 into the first two Params, as IncreaseSubBuy.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ReduceSubBuy(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2);
-        /// <summary>
-        /// Lists the sub-accounts (115).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindAllSubs(out int Code, byte[] Message);
-        /// <summary>
-        /// Lists the sub-accounts (1150), the sales managers (141), or fetches large
-        /// data (140); the answer's three parameters come back as numbers.  A
-        /// parameter that is not an integer fails the call (result 0, failure
-        /// message, relogin) with the server's code already in *Code.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindAllSubsEx(out int Code, byte[] Message, out int Number1, out int Number2,
             out int Number3);
-        /// <summary>
-        /// Lists the sales managers (code 141); the answer's three parameters come back
-        /// as numbers.  A parameter that is not an integer fails the call (result 0,
-        /// failure message, relogin) with the server's code already in *Code.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindAllEmplyee(out int Code, byte[] Message, out int Number1, out int Number2,
             out int Number3);
-        /// <summary>
-        /// Fetches large data (code 140); the answer's three parameters come back as
-        /// numbers.  A parameter that is not an integer fails the call (result 0,
-        /// failure message, relogin) with the server's code already in *Code.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool Transfer(out int Code, byte[] Message, out int Number1, out int Number2,
             out int Number3);
-        /// <summary>
-        /// A sub-account's information (116, 1160) and all its orders (117).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindSubInfo(out int Code, byte[] Message, byte[] Text);
-        /// <summary>
-        /// As FindSubInfo under code 1160: a sub-account's information, Text into the
-        /// body.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindSubInfoEx(out int Code, byte[] Message, byte[] Text);
-        /// <summary>
-        /// All orders of a sub-account (code 117): Text into the body.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindSubAllOrders(out int Code, byte[] Message, byte[] Text);
-        /// <summary>
-        /// One order of a sub-account (118).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool FindSubOrderInfo(out int Code, byte[] Message, byte[] Text, byte[] Param1);
-        /// <summary>
-        /// Changes a sub-account's password (119).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool EditSubPWD(out int Code, byte[] Message, byte[] Text, byte[] Param1, byte[] Param2,
             byte[] Param3);
-        /// <summary>
-        /// Adds (1310) or deletes (132) access numbers of a sub-account; the answer's
-        /// parameters come back in the Param outputs.  The input text comes last.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AddSubGwNumEx(out int Code, byte[] Message, byte[] Param1Out, byte[] Param2Out,
             byte[] Text);
-        /// <summary>
-        /// Deletes an access number of a sub-account (code 132): Text the number; the
-        /// answer's Param1 comes back in Param1Out.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool DelSubGwNum(out int Code, byte[] Message, byte[] Param1Out, byte[] Text);
 
         // Record protocol: client, product, information-package and scheduled-order
-        /// <summary>
-        /// The logged-in client's information (code 121) into Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ClientInfo(out int Code, byte[] Message);
-        /// <summary>
-        /// The ids of all the company's products (code 122) into Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AllProductId(out int Code, byte[] Message);
-        /// <summary>
-        /// The ids of the client's products (code 1220) into Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CltProductId(out int Code, byte[] Message);
-        /// <summary>
-        /// 1221, 1222, 1223: no failure message; Message is untouched on failure.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CltAllPrdIdName(out int Code, byte[] Message);
-        /// <summary>
-        /// The client's multimedia products with their limits (code 1222) into Message.
-        /// No failure message: Message is untouched on failure.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CltAllMmsInfo(out int Code, byte[] Message);
-        /// <summary>
-        /// The client's products with their ids, names and kinds (code 1223) into
-        /// Message.  No failure message: Message is untouched on failure.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CltAllIdNameType(out int Code, byte[] Message);
-        /// <summary>
-        /// One product's details (code 123): ProductId the product.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ProductInfo(out int Code, byte[] Message, byte[] ProductId);
-        /// <summary>
-        /// The information packages (the jobs sent) of the client (code 124) into
-        /// Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool AllInfoPackId(out int Code, byte[] Message);
-        /// <summary>
-        /// The send report of an information package (125, 1250).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool InfoPackStatus(out int Code, byte[] Message, byte[] PackageId);
-        /// <summary>
-        /// The send report of an information package with each recipient's state (code
-        /// 1250): PackageId the job number that the submit handed back.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool InfoPackStatusEx(out int Code, byte[] Message, byte[] PackageId);
-        /// <summary>
-        /// The company's notices (code 127) into Message. windows.h defines GetMessage
-        /// as a macro for its own function; C hosts may call qv_GetMessage, which
-        /// reaches this export whatever the order of the includes.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetMessage(out int Code, byte[] Message);
-        /// <summary>
-        /// Order details of the most recent messages (128): Count is sent as
-        /// decimal text in Param1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool LastDetails(out int Code, byte[] Message, byte[] Query, int Count);
-        /// <summary>
-        /// The length of the product in characters (code 129) into Message; the request
-        /// names no product.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetProductLen(out int Code, byte[] Message);
-        /// <summary>
-        /// Scheduled orders: the list (1500), one order's details (1510), the URL of
-        /// the scheduled-sending capability (1520).  Selections go into Params.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool PQOrderList(out int Code, byte[] Message, byte[] Param1, byte[] Param2);
-        /// <summary>
-        /// One scheduled order's details (code 1510): Param1 the order's id, Param2 and
-        /// Param3 optional dates bounding the jobs listed.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool PQOrderInfoByID(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
             byte[] Param3);
-        /// <summary>
-        /// The URL of the scheduled-sending capability (code 1520) into Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool PQGetAbilityURL(out int Code, byte[] Message);
 
         // Record protocol: send jobs
-        /// <summary>
-        /// Opens a send job (code 298): the server forgets the fields left from an
-        /// earlier one.  Then one call per field, then SubmitAllOver_2 (or
-        /// SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in
-        /// *Code (900 accepted) and its answer in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitAllClear(out int Code, byte[] Message);
-        /// <summary>
-        /// A field of the send job (code 201): sends the product's id in the body (the
-        /// body's length field stays 0).  Hands back the server's verdict in *Code (900
-        /// accepted) and its answer in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitPrdId(out int Code, byte[] Message, byte[] ProductId);
-        /// <summary>
-        /// Asks the server to check a product id (code 2011) as SubmitPrdId sends it,
-        /// without adding it to a job.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CheckPrdId(out int Code, byte[] Message, byte[] ProductId);
-        /// <summary>
-        /// A field of the send job (code 202): sends the recipients' mobile numbers (a
-        /// list, in the server's format) in the body.  Hands back the server's verdict
-        /// in *Code (900 accepted) and its answer in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitTelList(out int Code, byte[] Message, byte[] Numbers);
-        /// <summary>
-        /// A field of the send job (code 203): sends the count of the recipients'
-        /// numbers, as decimal text in the body.  Hands back the server's verdict in
-        /// *Code (900 accepted) and its answer in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitTelNum(out int Code, byte[] Message, byte[] Count);
-        /// <summary>
-        /// A field of the send job (code 204): sends the message content in the body.
-        /// Hands back the server's verdict in *Code (900 accepted) and its answer in
-        /// Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitContent(out int Code, byte[] Message, byte[] Content);
-        /// <summary>
-        /// Asks the server to check the keywords of the job's content (code 2041); sends
-        /// nothing but its code.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CheckContent(out int Code, byte[] Message);
-        /// <summary>
-        /// A field of the send job (code 205): sends the URL of a push message in the
-        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
-        /// in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitPushURL(out int Code, byte[] Message, byte[] Url);
-        /// <summary>
-        /// A field of the send job (code 206): sends the date sending begins in the
-        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
-        /// in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitBgnDate(out int Code, byte[] Message, byte[] Date);
-        /// <summary>
-        /// A field of the send job (code 2060): sends a scheduled job's effective dates
-        /// and time periods in the body.  Hands back the server's verdict in *Code (900
-        /// accepted) and its answer in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitBgnDateEx(out int Code, byte[] Message, byte[] Period);
-        /// <summary>
-        /// A field of the send job (code 207): sends the date sending ends in the body.
-        /// Hands back the server's verdict in *Code (900 accepted) and its answer in
-        /// Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitEndDate(out int Code, byte[] Message, byte[] Date);
-        /// <summary>
-        /// A field of the send job (code 208): sends the time of day sending begins in
-        /// the body.  Hands back the server's verdict in *Code (900 accepted) and its
-        /// answer in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitBgnTime(out int Code, byte[] Message, byte[] Time);
-        /// <summary>
-        /// A field of the send job (code 209): sends the time of day sending ends in the
-        /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
-        /// in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitEndTime(out int Code, byte[] Message, byte[] Time);
-        /// <summary>
-        /// A field of the send job (code 211): sends the name of the file of a
-        /// multimedia message in the body.  Hands back the server's verdict in *Code
-        /// (900 accepted) and its answer in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitTransFilename(out int Code, byte[] Message, byte[] FileName);
-        /// <summary>
-        /// The file content travels as text: it ends at its first zero byte.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitTransFile(out int Code, byte[] Message, byte[] FileContent);
-        /// <summary>
-        /// A field of a scheduled send job (code 2200): up to three scheduled orders'
-        /// ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back
-        /// the server's verdict in *Code and its answer in Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitPQOrderSelect(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
             byte[] Param3);
-        /// <summary>
-        /// The overall submit (299).  Its failure message is followed by the error's
-        /// own text.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitAllOver(out int Code, byte[] Message);
-        /// <summary>
-        /// As SubmitAllOver, and the answer's three parameters as numbers.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitAllOver_2(out int Code, byte[] Message, out int Number1, out int Number2,
             out int Number3);
-        /// <summary>
-        /// The overall submit of a scheduled job (2990).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitAllOverEx(out int Code, byte[] Message);
-        /// <summary>
-        /// As SubmitAllOverEx, and the answer's three parameters as numbers into
-        /// Number1, Number2 and Number3.  A parameter that is not an integer fails the
-        /// call (result 0, failure message, relogin) with the server's code already in
-        /// *Code.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool SubmitAllOverEx_2(out int Code, byte[] Message, out int Number1, out int Number2,
             out int Number3);
 
         // Record protocol: content checks and account parameters
-        /// <summary>
-        /// Preview of content (160): the answer's Param1 comes back as a number.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ContentPreview(out int Code, byte[] Message, out int Number, byte[] Param,
             byte[] Content);
-        /// <summary>
-        /// Merchant-client parameters (161) into three Param outputs.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetSJKHDParams(out int Code, byte[] Message, byte[] Param1, byte[] Param2,
             byte[] Param3);
-        /// <summary>
-        /// The merchant client's Bid (code 162) into Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetSJKHDBid(out int Code, byte[] Message);
-        /// <summary>
-        /// Admissibility of content (1700): the three numbers travel as decimal
-        /// texts.  When the server answers 900 and Number3 is 0, Message receives
-        /// the answer's Param1 instead of its body.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool CheckSMSContent(out int Code, byte[] Message, byte[] Content, int Number1,
             int Number2, int Number3);
-        /// <summary>
-        /// The interface control parameters of the account on the server (code 1800)
-        /// into Message.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ClientGuiControl(out int Code, byte[] Message);
 
         // Settings file and timed web request
-        /// <summary>
-        /// Reads a value for a telephone carrier from the settings file Quorvex.ini
-        /// in the directory of the host's executable (not the library's), section
-        /// [DllSet].  Carrier "电信" (GBK bytes) or "dx" in any letter case reads the
-        /// key dx; "网通" (GBK bytes) or "wt" in any letter case reads the key wt;
-        /// anything else is read as a key itself.  The file follows the Windows
-        /// private-profile rules: section and key names compared without regard to
-        /// letter case, blanks around names and values dropped, one pair of quotes
-        /// around a value removed, the first matching section and the first
-        /// matching key in it used, lines beginning with ";" ignored.
-        /// <para/>
-        ///  Value    out: the value and a terminating zero; QV_SETTING_BUFFER_SIZE
-        ///           bytes hold any value (a longer one is cut to 2047 bytes).
-        ///  Carrier  the carrier name or the key; null counts as empty.
-        /// <para/>
-        /// A missing file, section or key, and an empty Carrier, give the empty
-        /// text with result 1.  The result is 0, with Value untouched, only when
-        /// the system fails (the executable's path or the file cannot be read), or
-        /// when Value is null.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ReadIniFile(byte[] Value, byte[] Carrier);
-        /// <summary>
-        /// Same as ReadIniFile.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxReadIniFile(byte[] Value, byte[] Carrier);
-        /// <summary>
-        /// Extension: fetches Url with an HTTP/1.1 GET on a connection of its own,
-        /// writes at most ResponseSize bytes into Response and reports how long it
-        /// took.
-        /// <para/>
-        ///  Response        out: the body's text and a terminating zero.  The text
-        ///                  is the body's raw bytes up to its first zero byte; a
-        ///                  text longer than ResponseSize - 1 bytes is cut to that
-        ///                  many bytes (the result stays 1).
-        ///  ResponseSize    bytes that Response holds, the zero included; 1 or more.
-        ///  ResponseLength  out: the text's length in bytes when it fits, which is
-        ///                  below ResponseSize; ResponseSize itself when the text
-        ///                  was cut.
-        ///  ElapsedMs       out: milliseconds of a monotonic clock spent connecting,
-        ///                  sending, receiving and copying.
-        ///  Url             "[http://]host[:port][/path][?query]"; port 80 by
-        ///                  default; null counts as empty.  Spaces and bytes above
-        ///                  127 in the path and query are sent percent-encoded.
-        /// <para/>
-        /// The request is "GET &lt;path and query&gt; HTTP/1.1" with the header lines
-        /// Content-Type, Host, Accept and User-Agent.  No proxy is used, whatever
-        /// TcpConnect was given.  Interim answers (100 Continue) are skipped.  A
-        /// 2xx status succeeds: its body is read by chunked coding, by
-        /// Content-Length or up to the close of the connection; 204 has none.
-        /// Reading stops once ResponseSize bytes of the body are in, enough to tell
-        /// a cut: the rest of a longer body is neither waited for nor checked, and
-        /// the connection is closed.  Every other status fails, and so does a
-        /// redirect or any answer with a Location header (redirects are not
-        /// followed), a body cut short by the close of the connection before
-        /// ResponseSize of its bytes arrived, and a body over QV_WEB_BODY_MAX that
-        /// ResponseSize would hold.  An https URL, or any scheme but http, fails
-        /// with 0: the library carries no TLS.  After the connect, sending the
-        /// request and receiving the answer take at most the read time-out
-        /// (SetReadTimeout) together: a silent, slow or non-reading server fails
-        /// the call once it expires.
-        /// <para/>
-        /// Returns 1 on success, a cut text included; on failure 0, with Response,
-        /// ResponseLength and ElapsedMs untouched.  A null Response, ResponseLength
-        /// or ElapsedMs, or a ResponseSize below 1, refuses the call: result 0,
-        /// nothing sent.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool WebRequestEx(byte[] Response, int ResponseSize, out int ResponseLength,
             out int ElapsedMs, byte[] Url);
-        /// <summary>
-        /// WebRequestEx with ResponseSize QV_WEB_RESPONSE_MAX and no length output:
-        /// Response must hold QV_WEB_RESPONSE_MAX bytes, and a text longer than
-        /// QV_WEB_RESPONSE_MAX - 1 bytes is cut to that with result 1.  A host that
-        /// needs to know of a cut, or fetches larger pages, calls WebRequestEx.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool WebRequest(byte[] Response, out int ElapsedMs, byte[] Url);
-        /// <summary>
-        /// Same as WebRequest.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxWebRequest(byte[] Response, out int ElapsedMs, byte[] Url);
 
         // XML protocol
-        /// <summary>
-        /// Sends the XML login (code 10000; app, ver, a fresh key, name, pwd; extra
-        /// is saved for relogins but not sent).  *ReplyCode and *ReplyLength receive
-        /// the reply header.  Never relogs in.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxLogin_Req(out int ReplyCode, out int ReplyLength, byte[] app, byte[] extra,
             byte[] name, byte[] pwd, byte[] ver);
-        /// <summary>
-        /// Reads the login reply.  On QV_FX_SUCCESS the reply's agent, agreement,
-        /// pud and desc (into Message) are handed back; each one the reply does not
-        /// carry leaves its output untouched.  Otherwise Message receives the reply
-        /// body as text.  Messages: "读取登录信息为空！" (length 0 or below),
-        /// "读取登录信息异常失败！" (read failed), "解析登录信息异常失败！" (bad
-        /// document).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxLogin_Resp(byte[] Message, out int Agent, byte[] Pud, out int Agreement,
             int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// Reconnects with the last successful connect's arguments and repeats the
-        /// XML login with the saved texts (extra becomes empty).  Returns 1 only
-        /// when the server accepts.  The query exports run it when they fail.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxReLogin();
-        /// <summary>
-        /// Reference queries: the kinds of record state (10101, element "states"),
-        /// the detailed information types (10102, "types"), the number rules
-        /// (10106, "rule") and the company's notification text (10127, "notify").
-        /// On QV_FX_SUCCESS the element's text goes into Message (untouched when the
-        /// reply carries none); other reply codes give a fixed message with result
-        /// 1.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin
-        /// when the body failed to arrive; none when no reply was kept for the
-        /// call), "解析XML异常失败！".
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxMsgStates_Req(out int ReplyCode, out int ReplyLength);
-        /// <summary>
-        /// Hands back the reply that this thread's fxMsgStates_Req kept: on
-        /// QV_FX_SUCCESS the text of the element "states" goes into Message (untouched
-        /// when the reply carries none); other reply codes give a fixed message with
-        /// result 1.  ReplyCode and ReplyLength must be those the _Req handed back.
-        /// Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when
-        /// the body failed to arrive; none when no reply was kept for the call),
-        /// "解析XML异常失败！".
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxMsgStates_Resp(byte[] Message, int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// Asks for the detailed information types (10102): writes the request, reads
-        /// the reply's header and body and keeps the body for this thread's
-        /// fxInfoType_Resp. *ReplyCode and *ReplyLength receive the reply's code and
-        /// length.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxInfoType_Req(out int ReplyCode, out int ReplyLength);
-        /// <summary>
-        /// Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS
-        /// the text of the element "types" goes into Message (untouched when the reply
-        /// carries none); other reply codes give a fixed message with result 1.
-        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
-        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
-        /// failed to arrive; none when no reply was kept for the call),
-        /// "解析XML异常失败！".
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxInfoType_Resp(byte[] Message, int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// Asks for the number rules (10106): writes the request, reads the reply's
-        /// header and body and keeps the body for this thread's fxNumRule_Resp.
-        /// *ReplyCode and *ReplyLength receive the reply's code and length.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxNumRule_Req(out int ReplyCode, out int ReplyLength);
-        /// <summary>
-        /// Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS
-        /// the text of the element "rule" goes into Message (untouched when the reply
-        /// carries none); other reply codes give a fixed message with result 1.
-        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
-        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
-        /// failed to arrive; none when no reply was kept for the call),
-        /// "解析XML异常失败！".
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxNumRule_Resp(byte[] Message, int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// Asks for the company's notification text (10127): writes the request, reads
-        /// the reply's header and body and keeps the body for this thread's
-        /// fxNotify_Resp. *ReplyCode and *ReplyLength receive the reply's code and
-        /// length.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxNotify_Req(out int ReplyCode, out int ReplyLength);
-        /// <summary>
-        /// Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS
-        /// the text of the element "notify" goes into Message (untouched when the reply
-        /// carries none); other reply codes give a fixed message with result 1.
-        /// ReplyCode and ReplyLength must be those the _Req handed back.  Messages:
-        /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
-        /// failed to arrive; none when no reply was kept for the call),
-        /// "解析XML异常失败！".
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool fxNotify_Resp(byte[] Message, int ReplyCode, int ReplyLength);
 
         // The About dialog and the message box
-        /// <summary>
-        /// Opens a new About dialog with no owner and returns 1 at once, the dialog
-        /// staying on screen while the host goes on; 0 when it cannot be created or
-        /// shown.  Every call opens a further, independent dialog at the same place;
-        /// closing one releases it.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ShowAbout();
-        /// <summary>
-        /// Shows Text (GBK; null counts as empty) in a modal message box, centred on
-        /// the screen, with the title "Quorvex", no icon and a single "OK" button
-        /// (on Windows, the system's own OK button).
-        /// Blocks the calling thread until the box is closed, then returns 1; 0 when
-        /// the box cannot be shown.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool ShowMsg(byte[] Text);
 
         // Number classification, without the server
-        /// <summary>
-        /// Classifies Number by its form and by CarrierList, entries separated by
-        /// ";" such as "139,移动;130,联通" (GBK).
-        ///   1  an 11-digit number not beginning with 0 whose first three digits
-        ///      followed by ",移动" are an entry (compared whole, ASCII letters
-        ///      without regard to case)
-        ///   2  as 1 with ",联通" only
-        ///   3  8 to 12 digits beginning with 0
-        ///   0  anything else
-        ///  -1  the carrier list could not be processed
-        /// Both arguments are length-prefixed texts: a pointer to the first byte of
-        /// the text, with its length in bytes as an int32 in the four bytes just
-        /// before it.  No terminating zero is needed; null is the empty text; a
-        /// negative length counts as empty.  Use qv_length_prefixed() to build one.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int CheckTels(IntPtr Number, IntPtr CarrierList);
 
         // What happened: the last call's outcome, its relogin, the connection
-        /// <summary>
-        /// The calling thread's last call (any export but these three and a
-        /// conversion that succeeded):
-        ///  Outcome      a QV_OUTCOME_* kind.
-        ///  Sent         1 when the whole request had been written, so that the
-        ///               server may have acted on it; 0 when it cannot have it.
-        ///  Argument     for QV_OUTCOME_REFUSED, the 1-based place of the refused
-        ///               argument in the export's list (0 when no one argument is
-        ///               at fault: a second call of a pair with nothing to take).
-        ///  SocketError  the Windows Sockets number of the failure (10060 for a
-        ///               time-out, 10057 for no connection, 10093 before
-        ///               initialisation), 0 when the failure is not a socket's.
-        ///  Detail       an English text of the failure, cut to DetailSize bytes
-        ///               with its terminator; empty after success.
-        /// Any pointer may be null.  Returns 1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetLastOutcome(out int Outcome, out int Sent, out int Argument, out int SocketError,
             byte[] Detail, int DetailSize);
-        /// <summary>
-        /// The relogin of the calling thread's last call: a QV_RELOGIN_* kind, the
-        /// server's answer to its login (-1 when none arrived), the Windows Sockets
-        /// number and an English text of its failure.  Any pointer may be null.
-        /// Returns 1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetLastRelogin(out int Relogin, out int ServerCode, out int SocketError,
             byte[] Detail, int DetailSize);
-        /// <summary>
-        /// The connection as the last finished call left it (a call in progress on
-        /// another thread is not waited for; a peer's close is noticed by the next
-        /// call that uses the connection):
-        ///  State          QV_STATE_* flags.
-        ///  Path           QV_PATH_* of the open connection (QV_PATH_NONE when none).
-        ///  LoginProtocol  QV_PROTOCOL_* of the last login answered on this
-        ///                 connection (a relogin's included), QV_PROTOCOL_NONE when
-        ///                 none was.
-        ///  LoginCode      the server's code for that login (900 or 20900 when
-        ///                 accepted), -1 when none.
-        /// Any pointer may be null.  Returns 1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool GetConnectionState(out int State, out int Path, out int LoginProtocol,
             out int LoginCode);
 
         // The protocol trace
-        /// <summary>
-        /// Starts a trace appended to the file at Path ("-" for the process's
-        /// standard error); a trace that runs already is stopped first.  Options:
-        /// 0 or QV_TRACE_HEX.  A new file is created for its owner alone (mode
-        /// 0600; an owner-only access list on Windows), since a trace holds phone
-        /// numbers and message texts.  The file must be a regular file: a symbolic
-        /// link, a FIFO, a device or a directory at Path is refused, and opening
-        /// never blocks.  An existing file is appended to only while it is its
-        /// owner's alone: on Linux one that group or others may read or write is
-        /// refused and left as it is (Detail names its mode); on Windows an
-        /// existing file keeps the access list it has.  Returns 1 when the file is
-        /// open, 0 for a null or empty Path or a file that is refused or cannot be
-        /// opened (GetLastOutcome's Detail says why).  A write to the file that
-        /// fails later stops the trace; no call's result changes.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TraceStart(byte[] Path, int Options);
-        /// <summary>
-        /// Stops the trace and closes its file.  Returns 1, also when none ran.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool TraceStop();
 
         // Sessions
-        /// <summary>
-        /// Makes a session, ready to connect (no dllInitialize needed).  NULL only
-        /// when out of memory or out of handles (see above).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern IntPtr QvSessionCreate();
-        /// <summary>
-        /// Closes the session's connection, ends the calls in progress on it in
-        /// other threads (they fail with "Disconnected by the host."), waits for
-        /// them to return and frees the session; returns 1.  A value that is not a
-        /// live session (NULL, never made, destroyed already, being destroyed) and
-        /// the default session are refused: 0, QV_OUTCOME_REFUSED, Argument 1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSessionDestroy(IntPtr Session);
-        /// <summary>
-        /// The session of the classic exports, between dllInitialize and release;
-        /// NULL outside.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern IntPtr QvDefaultSession();
 
         // Send jobs: a whole job sent by the library
-        /// <summary>
-        /// Makes an empty job.  NULL only when out of memory or out of handles.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern IntPtr QvJobCreate();
-        /// <summary>
-        /// Cancels a send in progress, waits for it to return and frees the job;
-        /// returns 1.  A value that is not a live job is refused.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobDestroy(IntPtr Job);
-        /// <summary>
-        /// Sets a field (QV_JOB_*) to Text: Length bytes, or up to its zero byte
-        /// when Length is -1; Encoding QV_TEXT_GBK or QV_TEXT_UTF8.  A null or
-        /// empty text clears the field.  Refused at once (0, QV_OUTCOME_REFUSED,
-        /// Detail naming the field), the field unchanged: an unknown field or
-        /// encoding, invalid UTF-8, a character GBK lacks, a zero byte among the
-        /// Length bytes, a text longer than its field (2047 bytes of GBK, 19 for
-        /// an order).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetText(IntPtr Job, int Field, byte[] Text, int Length, int Encoding);
-        /// <summary>
-        /// Adds a recipient's number (GBK or plain ASCII).  Refused: an empty
-        /// number, one holding a comma, longer than 2047 bytes, or the
-        /// QV_JOB_NUMBERS_MAX+1st.  The sender joins the numbers with "," into as
-        /// few SubmitTelList calls as fit, and sends their count by SubmitTelNum.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobAddNumber(IntPtr Job, byte[] Number);
-        /// <summary>
-        /// Sets the file of a multimedia job to Length bytes (0 clears it; at most
-        /// QV_JOB_FILE_MAX).  The sender sends it base64-encoded, in as many
-        /// SubmitTransFile calls as it takes.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetFile(IntPtr Job, byte[] Bytes, int Length);
-        /// <summary>
-        /// Sets an option (QV_JOB_OPTION_*): CHECK and EVIDENCE 0 or 1 (both 0 by
-        /// default), WAIT in milliseconds (QV_JOB_WAIT_DEFAULT_MS by default; 0
-        /// refuses at once when another job of the account is being sent).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetOption(IntPtr Job, int Option, int Value);
-        /// <summary>
-        /// Sets (or, with NULL, removes) the job's progress callback.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetProgress(IntPtr Job, IntPtr Progress, IntPtr Context);
-        /// <summary>
-        /// Sets (or, with NULL, removes) the job's resolver.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobSetResolver(IntPtr Job, IntPtr Resolver, IntPtr Context);
-        /// <summary>
-        /// Sends the job on the session as described above, starting it at most
-        /// Attempts times (1 or more; 0 or below means 2).  Returns 1 when the job
-        /// ended QV_JOB_SUBMITTED, 0 otherwise; QvJobResult says how it ended.  A
-        /// job that cannot be sent (no product, no numbers) or a refused handle
-        /// returns 0 at once with QV_OUTCOME_REFUSED and sends nothing.  Another
-        /// job of the same account that is being sent is waited for (see above);
-        /// when the wait ends first, the job ends QV_JOB_FAILED with
-        /// QV_OUTCOME_TIMED_OUT (QV_OUTCOME_REFUSED with a wait of 0) and nothing
-        /// sent.  Afterwards GetLastOutcome and QvGetLastOutcome report the call
-        /// the job ended on, as QvJobOutcome does.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSendJob(IntPtr Session, IntPtr Job, int Attempts);
-        /// <summary>
-        /// How the job's last send ended.  Status a QV_JOB_* (0 before any send
-        /// ended); Step the request code of the call it ended on (0 when it ended
-        /// before any); Attempts how many times it was started; Code that call's
-        /// result code (-1 for none); Message (QV_BODY_BUFFER_SIZE bytes) that
-        /// call's message; JobNumber (QV_PARAM_BUFFER_SIZE bytes) the job's
-        /// number, the submit's message when the job was submitted and its message
-        /// fits 20 bytes, else empty; Recipients, Charged and Left the submit's
-        /// three numbers (0 unless submitted).  Any pointer may be null.  Returns
-        /// 1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobResult(IntPtr Job, out int Status, out int Step, out int Attempts, out int Code,
             byte[] Message, byte[] JobNumber, out int Recipients, out int Charged, out int Left);
-        /// <summary>
-        /// The outcome of the call the job's last send ended on, as GetLastOutcome
-        /// words it, with the kind of its relogin (QV_RELOGIN_*).  Any pointer may
-        /// be null.  Returns 1.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobOutcome(IntPtr Job, out int Outcome, out int Sent, out int Relogin,
             out int SocketError, byte[] Detail, int DetailSize);
-        /// <summary>
-        /// Ends the job's send in progress, as described above; a cancel made while
-        /// the job is not being sent ends its next send before its first call.
-        /// Returns 1 for a live job.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJobCancel(IntPtr Job);
-        /// <summary>
-        /// The evidence Which (QV_EVIDENCE_*) of the job's last send: the reply's
-        /// message, written with its terminating zero into Buffer when it fits
-        /// Size bytes.  Returns its length in bytes without the terminator (so a
-        /// result of Size or more means it did not fit and nothing was written),
-        /// or -1 when that evidence was not taken (the option off, no "maybe", its
-        /// query failed or was not answered 900) or was dropped (see above).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvJobEvidence(IntPtr Job, int Which, byte[] Buffer, int Size);
 
         // Text conversion
-        /// <summary>
-        /// Converts Length bytes of UTF-8 (up to its zero byte when Length is -1)
-        /// to GBK.  Returns the length of the GBK text without its terminator, and
-        /// writes it with the terminator into Gbk only when it fits Size bytes (so
-        /// Size 0 measures); -1 for a null text, invalid UTF-8 or a character GBK
-        /// lacks (GetLastOutcome's Detail names the first and its byte offset).
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvGbkFromUtf8(byte[] Utf8, int Length, byte[] Gbk, int Size);
-        /// <summary>
-        /// Converts Length bytes of GBK (up to its zero byte when Length is -1) to
-        /// UTF-8, U+FFFD for what is not GBK.  Returns the length of the UTF-8
-        /// text without its terminator, and writes it as QvGbkFromUtf8 does; -1 for
-        /// a null text.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvUtf8FromGbk(byte[] Gbk, int Length, byte[] Utf8, int Size);
 
         // Sessions: each export of a session on the session given first
-        /// <summary>
-        /// TcpDisconnect on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvTcpDisconnect(IntPtr Session);
-        /// <summary>
-        /// fxTcpDisconnect on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxTcpDisconnect(IntPtr Session);
-        /// <summary>
-        /// TcpConnect on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvTcpConnect(IntPtr Session, byte[] Message, byte[] Host, int Port, int Timeout,
             byte[] ProxyKind, byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
-        /// <summary>
-        /// fxTcpConnect on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxTcpConnect(IntPtr Session, byte[] Message, byte[] Host, int Port, int Timeout,
             byte[] ProxyKind, byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
-        /// <summary>
-        /// SetReadTimeout on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSetReadTimeout(IntPtr Session, int Milliseconds);
-        /// <summary>
-        /// Login_Request on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvLogin_Request(IntPtr Session, byte[] app, byte[] extra, byte[] name, byte[] pwd,
             byte[] ver);
-        /// <summary>
-        /// Login_Feedback on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvLogin_Feedback(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
             byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// ReLogin on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvReLogin(IntPtr Session);
-        /// <summary>
-        /// Heartbeat on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvHeartbeat(IntPtr Session);
-        /// <summary>
-        /// MsgStates on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvMsgStates(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// InfoType on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvInfoType(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// MobileNum on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvMobileNum(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// MMSMaxSize on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvMMSMaxSize(IntPtr Session, out int Code, byte[] Message, byte[] ParamOut,
             byte[] Text, byte[] Param);
-        /// <summary>
-        /// NumRule on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvNumRule(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// GetUdInfo on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetUdInfo(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
             byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// EditPassword on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvEditPassword(IntPtr Session, out int Code, byte[] Message, byte[] NewPassword,
             byte[] NewPasswordAgain);
-        /// <summary>
-        /// AddSubUser on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvAddSubUser(IntPtr Session, out int Code, byte[] Message, byte[] Text, byte[] Param1,
             byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// AddSubUserEx on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvAddSubUserEx(IntPtr Session, out int Code, byte[] Message, byte[] Text,
             byte[] Param1, byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// AddSubAccount on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvAddSubAccount(IntPtr Session, out int Code, byte[] Message, byte[] Text,
             byte[] Param1, byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// DisableSubUser on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvDisableSubUser(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
             byte[] Param2);
-        /// <summary>
-        /// IncreaseSubBuy on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvIncreaseSubBuy(IntPtr Session, out int Code, byte[] Message, byte[] Text,
             byte[] Param1, byte[] Param2);
-        /// <summary>
-        /// ReduceSubBuy on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvReduceSubBuy(IntPtr Session, out int Code, byte[] Message, byte[] Text,
             byte[] Param1, byte[] Param2);
-        /// <summary>
-        /// FindAllSubs on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvFindAllSubs(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// FindAllSubsEx on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvFindAllSubsEx(IntPtr Session, out int Code, byte[] Message, out int Number1,
             out int Number2, out int Number3);
-        /// <summary>
-        /// FindAllEmplyee on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvFindAllEmplyee(IntPtr Session, out int Code, byte[] Message, out int Number1,
             out int Number2, out int Number3);
-        /// <summary>
-        /// Transfer on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvTransfer(IntPtr Session, out int Code, byte[] Message, out int Number1,
             out int Number2, out int Number3);
-        /// <summary>
-        /// FindSubInfo on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvFindSubInfo(IntPtr Session, out int Code, byte[] Message, byte[] Text);
-        /// <summary>
-        /// FindSubInfoEx on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvFindSubInfoEx(IntPtr Session, out int Code, byte[] Message, byte[] Text);
-        /// <summary>
-        /// FindSubAllOrders on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvFindSubAllOrders(IntPtr Session, out int Code, byte[] Message, byte[] Text);
-        /// <summary>
-        /// FindSubOrderInfo on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvFindSubOrderInfo(IntPtr Session, out int Code, byte[] Message, byte[] Text,
             byte[] Param1);
-        /// <summary>
-        /// EditSubPWD on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvEditSubPWD(IntPtr Session, out int Code, byte[] Message, byte[] Text, byte[] Param1,
             byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// AddSubGwNumEx on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvAddSubGwNumEx(IntPtr Session, out int Code, byte[] Message, byte[] Param1Out,
             byte[] Param2Out, byte[] Text);
-        /// <summary>
-        /// DelSubGwNum on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvDelSubGwNum(IntPtr Session, out int Code, byte[] Message, byte[] Param1Out,
             byte[] Text);
-        /// <summary>
-        /// ClientInfo on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvClientInfo(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// AllProductId on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvAllProductId(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// CltProductId on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvCltProductId(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// CltAllPrdIdName on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvCltAllPrdIdName(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// CltAllMmsInfo on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvCltAllMmsInfo(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// CltAllIdNameType on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvCltAllIdNameType(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// ProductInfo on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvProductInfo(IntPtr Session, out int Code, byte[] Message, byte[] ProductId);
-        /// <summary>
-        /// AllInfoPackId on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvAllInfoPackId(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// InfoPackStatus on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvInfoPackStatus(IntPtr Session, out int Code, byte[] Message, byte[] PackageId);
-        /// <summary>
-        /// InfoPackStatusEx on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvInfoPackStatusEx(IntPtr Session, out int Code, byte[] Message, byte[] PackageId);
-        /// <summary>
-        /// GetMessage on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetMessage(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// LastDetails on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvLastDetails(IntPtr Session, out int Code, byte[] Message, byte[] Query, int Count);
-        /// <summary>
-        /// GetProductLen on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetProductLen(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// PQOrderList on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvPQOrderList(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
             byte[] Param2);
-        /// <summary>
-        /// PQOrderInfoByID on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvPQOrderInfoByID(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
             byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// PQGetAbilityURL on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvPQGetAbilityURL(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// SubmitAllClear on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitAllClear(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// SubmitPrdId on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitPrdId(IntPtr Session, out int Code, byte[] Message, byte[] ProductId);
-        /// <summary>
-        /// CheckPrdId on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvCheckPrdId(IntPtr Session, out int Code, byte[] Message, byte[] ProductId);
-        /// <summary>
-        /// SubmitTelList on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitTelList(IntPtr Session, out int Code, byte[] Message, byte[] Numbers);
-        /// <summary>
-        /// SubmitTelNum on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitTelNum(IntPtr Session, out int Code, byte[] Message, byte[] Count);
-        /// <summary>
-        /// SubmitContent on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitContent(IntPtr Session, out int Code, byte[] Message, byte[] Content);
-        /// <summary>
-        /// CheckContent on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvCheckContent(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// SubmitPushURL on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitPushURL(IntPtr Session, out int Code, byte[] Message, byte[] Url);
-        /// <summary>
-        /// SubmitBgnDate on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitBgnDate(IntPtr Session, out int Code, byte[] Message, byte[] Date);
-        /// <summary>
-        /// SubmitBgnDateEx on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitBgnDateEx(IntPtr Session, out int Code, byte[] Message, byte[] Period);
-        /// <summary>
-        /// SubmitEndDate on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitEndDate(IntPtr Session, out int Code, byte[] Message, byte[] Date);
-        /// <summary>
-        /// SubmitBgnTime on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitBgnTime(IntPtr Session, out int Code, byte[] Message, byte[] Time);
-        /// <summary>
-        /// SubmitEndTime on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitEndTime(IntPtr Session, out int Code, byte[] Message, byte[] Time);
-        /// <summary>
-        /// SubmitTransFilename on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitTransFilename(IntPtr Session, out int Code, byte[] Message, byte[] FileName);
-        /// <summary>
-        /// SubmitTransFile on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitTransFile(IntPtr Session, out int Code, byte[] Message, byte[] FileContent);
-        /// <summary>
-        /// SubmitPQOrderSelect on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitPQOrderSelect(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
             byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// SubmitAllOver on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitAllOver(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// SubmitAllOver_2 on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitAllOver_2(IntPtr Session, out int Code, byte[] Message, out int Number1,
             out int Number2, out int Number3);
-        /// <summary>
-        /// SubmitAllOverEx on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitAllOverEx(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// SubmitAllOverEx_2 on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvSubmitAllOverEx_2(IntPtr Session, out int Code, byte[] Message, out int Number1,
             out int Number2, out int Number3);
-        /// <summary>
-        /// ContentPreview on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvContentPreview(IntPtr Session, out int Code, byte[] Message, out int Number,
             byte[] Param, byte[] Content);
-        /// <summary>
-        /// GetSJKHDParams on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetSJKHDParams(IntPtr Session, out int Code, byte[] Message, byte[] Param1,
             byte[] Param2, byte[] Param3);
-        /// <summary>
-        /// GetSJKHDBid on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetSJKHDBid(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// CheckSMSContent on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvCheckSMSContent(IntPtr Session, out int Code, byte[] Message, byte[] Content,
             int Number1, int Number2, int Number3);
-        /// <summary>
-        /// ClientGuiControl on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvClientGuiControl(IntPtr Session, out int Code, byte[] Message);
-        /// <summary>
-        /// fxLogin_Req on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxLogin_Req(IntPtr Session, out int ReplyCode, out int ReplyLength, byte[] app,
             byte[] extra, byte[] name, byte[] pwd, byte[] ver);
-        /// <summary>
-        /// fxLogin_Resp on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxLogin_Resp(IntPtr Session, byte[] Message, out int Agent, byte[] Pud,
             out int Agreement, int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// fxReLogin on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxReLogin(IntPtr Session);
-        /// <summary>
-        /// fxMsgStates_Req on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxMsgStates_Req(IntPtr Session, out int ReplyCode, out int ReplyLength);
-        /// <summary>
-        /// fxMsgStates_Resp on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxMsgStates_Resp(IntPtr Session, byte[] Message, int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// fxInfoType_Req on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxInfoType_Req(IntPtr Session, out int ReplyCode, out int ReplyLength);
-        /// <summary>
-        /// fxInfoType_Resp on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxInfoType_Resp(IntPtr Session, byte[] Message, int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// fxNumRule_Req on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxNumRule_Req(IntPtr Session, out int ReplyCode, out int ReplyLength);
-        /// <summary>
-        /// fxNumRule_Resp on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxNumRule_Resp(IntPtr Session, byte[] Message, int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// fxNotify_Req on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxNotify_Req(IntPtr Session, out int ReplyCode, out int ReplyLength);
-        /// <summary>
-        /// fxNotify_Resp on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvfxNotify_Resp(IntPtr Session, byte[] Message, int ReplyCode, int ReplyLength);
-        /// <summary>
-        /// GetLastOutcome on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetLastOutcome(IntPtr Session, out int Outcome, out int Sent, out int Argument,
             out int SocketError, byte[] Detail, int DetailSize);
-        /// <summary>
-        /// GetLastRelogin on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetLastRelogin(IntPtr Session, out int Relogin, out int ServerCode,
             out int SocketError, byte[] Detail, int DetailSize);
-        /// <summary>
-        /// GetConnectionState on the session given first.
-        /// </summary>
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetConnectionState(IntPtr Session, out int State, out int Path,
             out int LoginProtocol, out int LoginCode);

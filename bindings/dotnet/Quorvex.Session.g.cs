@@ -14,24 +14,14 @@ namespace Quorvex
         /// are kept, so the next call that needs the connection fails, reconnects
         /// and logs in again by itself (its relogin), and ReLogin reconnects at
         /// once.  To stay logged out, stop calling, or release (dllUnInitialize).
-        /// <para/>
-        /// Runs on this session (QvTcpDisconnect).
         /// </summary>
-        public Reply TcpDisconnect() {
-            var f = new Frame("TcpDisconnect"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvTcpDisconnect(p)); }
-            finally { Leave(); }
-        }
+        public Reply TcpDisconnect() =>
+            Call(new Frame("TcpDisconnect"), (f, p) => NativeMethods.QvTcpDisconnect(p));
         /// <summary>
         /// Same as TcpDisconnect.
-        /// <para/>
-        /// Runs on this session (QvfxTcpDisconnect).
         /// </summary>
-        public Reply fxTcpDisconnect() {
-            var f = new Frame("fxTcpDisconnect"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxTcpDisconnect(p)); }
-            finally { Leave(); }
-        }
+        public Reply fxTcpDisconnect() =>
+            Call(new Frame("fxTcpDisconnect"), (f, p) => NativeMethods.QvfxTcpDisconnect(p));
         /// <summary>
         /// Opens the connection to Host:Port and, on success, saves all eight
         /// connection arguments for ReLogin.
@@ -60,29 +50,19 @@ namespace Quorvex
         /// <para/>
         /// Socket errors carry Windows Sockets numbers and texts on every platform.
         /// Returns 1 when the connection is open.
-        /// <para/>
-        /// Runs on this session (QvTcpConnect).
         /// </summary>
         public Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort,
-            string proxyUser, string proxyPassword) {
-            var f = new Frame("TcpConnect"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
-                In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword))); }
-            finally { Leave(); }
-        }
+            string proxyUser, string proxyPassword) =>
+            Call(new Frame("TcpConnect"), (f, p) => NativeMethods.QvTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host),
+                port, timeout, In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
         /// <summary>
         /// The XML protocol's twin of TcpConnect.  It writes "TCP连接成功" only on the
         /// direct path, right after the connect.
-        /// <para/>
-        /// Runs on this session (QvfxTcpConnect).
         /// </summary>
         public Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort,
-            string proxyUser, string proxyPassword) {
-            var f = new Frame("fxTcpConnect"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
-                In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword))); }
-            finally { Leave(); }
-        }
+            string proxyUser, string proxyPassword) =>
+            Call(new Frame("fxTcpConnect"), (f, p) => NativeMethods.QvfxTcpConnect(p, f.Text(QV_BODY_BUFFER_SIZE),
+                In(host), port, timeout, In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
         /// <summary>
         /// Extension: sets the time-out, in milliseconds, of every blocking
         /// operation of the library: each request written, each answer read (a
@@ -90,14 +70,9 @@ namespace Quorvex
         /// whole, and a web request after its connect.  A value of 0 or below waits
         /// without limit.  Takes effect for operations that start after the call.
         /// Returns 1.
-        /// <para/>
-        /// Runs on this session (QvSetReadTimeout).
         /// </summary>
-        public Reply SetReadTimeout(int milliseconds) {
-            var f = new Frame("SetReadTimeout"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSetReadTimeout(p, milliseconds)); }
-            finally { Leave(); }
-        }
+        public Reply SetReadTimeout(int milliseconds) =>
+            Call(new Frame("SetReadTimeout"), (f, p) => NativeMethods.QvSetReadTimeout(p, milliseconds));
         /// <summary>
         /// Sends the login record (code 100): body "app;extra", Param1 name,
         /// Param2 pwd, Param3 ver.  Saves the five texts for ReLogin before the
@@ -107,14 +82,10 @@ namespace Quorvex
         /// answer then failed to arrive: Login_Feedback reports that); 0 after a
         /// failed write (ReLogin has then run) or when a text is too long (nothing
         /// saved, nothing sent).
-        /// <para/>
-        /// Runs on this session (QvLogin_Request).
         /// </summary>
-        public Reply Login_Request(string app, string extra, string name, string pwd, string ver) {
-            var f = new Frame("Login_Request"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvLogin_Request(p, In(app), In(extra), In(name), In(pwd), In(ver))); }
-            finally { Leave(); }
-        }
+        public Reply Login_Request(string app, string extra, string name, string pwd, string ver) =>
+            Call(new Frame("Login_Request"), (f, p) => NativeMethods.QvLogin_Request(p, In(app), In(extra), In(name),
+                In(pwd), In(ver)));
         /// <summary>
         /// Hands back the answer to Login_Request: its code into *Code (900:
         /// logged in), its body into Message and its three parameters into the
@@ -128,15 +99,10 @@ namespace Quorvex
         /// (a login that timed out included) *Code stays -1 and Message and the
         /// Param outputs are left exactly as the caller passed them, so a host may
         /// fill Message with its own text beforehand; GetLastOutcome says why.
-        /// <para/>
-        /// Runs on this session (QvLogin_Feedback).
         /// </summary>
-        public Reply Login_Feedback() {
-            var f = new Frame("Login_Feedback", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvLogin_Feedback(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param("Param1"), f.Param("Param2"), f.Param("Param3"))); }
-            finally { Leave(); }
-        }
+        public Reply Login_Feedback() =>
+            Call(new Frame("Login_Feedback", true), (f, p) => NativeMethods.QvLogin_Feedback(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1"), f.Param("Param2"), f.Param("Param3")));
         /// <summary>
         /// Disconnects, connects again with the last successful connect's
         /// arguments and sends the login record of the last login.  Returns 1 only
@@ -145,797 +111,483 @@ namespace Quorvex
         /// are not sent, but the connection is renewed all the same (result 0).
         /// Returns 0 at once while a disconnect asked for by another thread waits
         /// to run.
-        /// <para/>
-        /// Runs on this session (QvReLogin).
         /// </summary>
-        public Reply ReLogin() {
-            var f = new Frame("ReLogin"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvReLogin(p)); }
-            finally { Leave(); }
-        }
+        public Reply ReLogin() =>
+            Call(new Frame("ReLogin"), (f, p) => NativeMethods.QvReLogin(p));
         /// <summary>
         /// Sends the keep-alive record (code 105) and reads its answer.  The library
         /// has no timer: call it to keep an idle connection alive.
-        /// <para/>
-        /// Runs on this session (QvHeartbeat).
         /// </summary>
-        public Reply Heartbeat() {
-            var f = new Frame("Heartbeat"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvHeartbeat(p)); }
-            finally { Leave(); }
-        }
+        public Reply Heartbeat() =>
+            Call(new Frame("Heartbeat"), (f, p) => NativeMethods.QvHeartbeat(p));
         /// <summary>
         /// Message states (code 101).  No failure message.
-        /// <para/>
-        /// Runs on this session (QvMsgStates).
         /// </summary>
-        public Reply MsgStates() {
-            var f = new Frame("MsgStates", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvMsgStates(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply MsgStates() =>
+            Call(new Frame("MsgStates", true), (f, p) => NativeMethods.QvMsgStates(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Sub-classification types of messages (code 102).
-        /// <para/>
-        /// Runs on this session (QvInfoType).
         /// </summary>
-        public Reply InfoType() {
-            var f = new Frame("InfoType", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvInfoType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply InfoType() =>
+            Call(new Frame("InfoType", true), (f, p) => NativeMethods.QvInfoType(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Mobile number ranges (code 103).  No failure message.
-        /// <para/>
-        /// Runs on this session (QvMobileNum).
         /// </summary>
-        public Reply MobileNum() {
-            var f = new Frame("MobileNum", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvMobileNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply MobileNum() =>
+            Call(new Frame("MobileNum", true), (f, p) => NativeMethods.QvMobileNum(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Limit on the size of a multimedia message (code 104): sends Text as the
         /// body and Param as Param1, hands back the answer's Param1 in ParamOut.
-        /// <para/>
-        /// Runs on this session (QvMMSMaxSize).
         /// </summary>
-        public Reply MMSMaxSize(string text, string param) {
-            var f = new Frame("MMSMaxSize", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvMMSMaxSize(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param("ParamOut"), In(text), In(param))); }
-            finally { Leave(); }
-        }
+        public Reply MMSMaxSize(string text, string param) =>
+            Call(new Frame("MMSMaxSize", true), (f, p) => NativeMethods.QvMMSMaxSize(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), f.Param("ParamOut"), In(text), In(param)));
         /// <summary>
         /// Rules for mobile numbers (code 106).
-        /// <para/>
-        /// Runs on this session (QvNumRule).
         /// </summary>
-        public Reply NumRule() {
-            var f = new Frame("NumRule", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvNumRule(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply NumRule() =>
+            Call(new Frame("NumRule", true), (f, p) => NativeMethods.QvNumRule(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Parameters of the logged-in account (code 107): body and three Params.
-        /// <para/>
-        /// Runs on this session (QvGetUdInfo).
         /// </summary>
-        public Reply GetUdInfo() {
-            var f = new Frame("GetUdInfo", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvGetUdInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param("Param1"), f.Param("Param2"), f.Param("Param3"))); }
-            finally { Leave(); }
-        }
+        public Reply GetUdInfo() =>
+            Call(new Frame("GetUdInfo", true), (f, p) => NativeMethods.QvGetUdInfo(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1"), f.Param("Param2"), f.Param("Param3")));
         /// <summary>
         /// Changes the logged-in account's password (code 110).  NewPassword and
         /// NewPasswordAgain must be equal byte for byte, else the call returns 0 with
         /// "两次输入的密码不一致!" and sends nothing.  Sends the saved account name and
         /// password in use with the new one; when the server answers 900 the new
         /// password is saved, so that every later relogin uses it.
-        /// <para/>
-        /// Runs on this session (QvEditPassword).
         /// </summary>
-        public Reply EditPassword(string newPassword, string newPasswordAgain) {
-            var f = new Frame("EditPassword", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvEditPassword(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(newPassword), In(newPasswordAgain))); }
-            finally { Leave(); }
-        }
+        public Reply EditPassword(string newPassword, string newPasswordAgain) =>
+            Call(new Frame("EditPassword", true), (f, p) => NativeMethods.QvEditPassword(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(newPassword), In(newPasswordAgain)));
         /// <summary>
         /// Creates a sub-account (codes 111, 1110, 1111).
-        /// <para/>
-        /// Runs on this session (QvAddSubUser).
         /// </summary>
-        public Reply AddSubUser(string text, string param1, string param2, string param3) {
-            var f = new Frame("AddSubUser", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvAddSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3))); }
-            finally { Leave(); }
-        }
+        public Reply AddSubUser(string text, string param1, string param2, string param3) =>
+            Call(new Frame("AddSubUser", true), (f, p) => NativeMethods.QvAddSubUser(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1), In(param2), In(param3)));
         /// <summary>
         /// As AddSubUser under code 1110: Text into the body, Param1..Param3 into the
         /// Params.
-        /// <para/>
-        /// Runs on this session (QvAddSubUserEx).
         /// </summary>
-        public Reply AddSubUserEx(string text, string param1, string param2, string param3) {
-            var f = new Frame("AddSubUserEx", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvAddSubUserEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3))); }
-            finally { Leave(); }
-        }
+        public Reply AddSubUserEx(string text, string param1, string param2, string param3) =>
+            Call(new Frame("AddSubUserEx", true), (f, p) => NativeMethods.QvAddSubUserEx(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1), In(param2), In(param3)));
         /// <summary>
         /// As AddSubUser under code 1111: Text into the body, Param1..Param3 into the
         /// Params.
-        /// <para/>
-        /// Runs on this session (QvAddSubAccount).
         /// </summary>
-        public Reply AddSubAccount(string text, string param1, string param2, string param3) {
-            var f = new Frame("AddSubAccount", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvAddSubAccount(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3))); }
-            finally { Leave(); }
-        }
+        public Reply AddSubAccount(string text, string param1, string param2, string param3) =>
+            Call(new Frame("AddSubAccount", true), (f, p) => NativeMethods.QvAddSubAccount(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1), In(param2), In(param3)));
         /// <summary>
         /// Disables or enables a sub-account (code 112); sends no body.
-        /// <para/>
-        /// Runs on this session (QvDisableSubUser).
         /// </summary>
-        public Reply DisableSubUser(string param1, string param2) {
-            var f = new Frame("DisableSubUser", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvDisableSubUser(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2))); }
-            finally { Leave(); }
-        }
+        public Reply DisableSubUser(string param1, string param2) =>
+            Call(new Frame("DisableSubUser", true), (f, p) => NativeMethods.QvDisableSubUser(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(param1), In(param2)));
         /// <summary>
         /// Moves part of an order's purchased quantity from the parent account to
         /// the sub-account's matching order (113), or back (114).
-        /// <para/>
-        /// Runs on this session (QvIncreaseSubBuy).
         /// </summary>
-        public Reply IncreaseSubBuy(string text, string param1, string param2) {
-            var f = new Frame("IncreaseSubBuy", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvIncreaseSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2))); }
-            finally { Leave(); }
-        }
+        public Reply IncreaseSubBuy(string text, string param1, string param2) =>
+            Call(new Frame("IncreaseSubBuy", true), (f, p) => NativeMethods.QvIncreaseSubBuy(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1), In(param2)));
         /// <summary>
         /// Moves part of an order's purchased quantity from the sub-account back to the
         /// parent account's matching order (code 114): Text into the body, Param1 and
         /// Param2 into the first two Params, as IncreaseSubBuy.
-        /// <para/>
-        /// Runs on this session (QvReduceSubBuy).
         /// </summary>
-        public Reply ReduceSubBuy(string text, string param1, string param2) {
-            var f = new Frame("ReduceSubBuy", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvReduceSubBuy(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2))); }
-            finally { Leave(); }
-        }
+        public Reply ReduceSubBuy(string text, string param1, string param2) =>
+            Call(new Frame("ReduceSubBuy", true), (f, p) => NativeMethods.QvReduceSubBuy(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1), In(param2)));
         /// <summary>
         /// Lists the sub-accounts (115).
-        /// <para/>
-        /// Runs on this session (QvFindAllSubs).
         /// </summary>
-        public Reply FindAllSubs() {
-            var f = new Frame("FindAllSubs", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvFindAllSubs(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply FindAllSubs() =>
+            Call(new Frame("FindAllSubs", true), (f, p) => NativeMethods.QvFindAllSubs(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Lists the sub-accounts (1150), the sales managers (141), or fetches large
         /// data (140); the answer's three parameters come back as numbers.  A
         /// parameter that is not an integer fails the call (result 0, failure
         /// message, relogin) with the server's code already in *Code.
-        /// <para/>
-        /// Runs on this session (QvFindAllSubsEx).
         /// </summary>
-        public Reply FindAllSubsEx() {
-            var f = new Frame("FindAllSubsEx", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvFindAllSubsEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
-            finally { Leave(); }
-        }
+        public Reply FindAllSubsEx() =>
+            Call(new Frame("FindAllSubsEx", true, "Number1", "Number2", "Number3"),
+                (f, p) => NativeMethods.QvFindAllSubsEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+                out f.Numbers[1], out f.Numbers[2]));
         /// <summary>
         /// Lists the sales managers (code 141); the answer's three parameters come back
         /// as numbers.  A parameter that is not an integer fails the call (result 0,
         /// failure message, relogin) with the server's code already in *Code.
-        /// <para/>
-        /// Runs on this session (QvFindAllEmplyee).
         /// </summary>
-        public Reply FindAllEmplyee() {
-            var f = new Frame("FindAllEmplyee", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvFindAllEmplyee(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
-            finally { Leave(); }
-        }
+        public Reply FindAllEmplyee() =>
+            Call(new Frame("FindAllEmplyee", true, "Number1", "Number2", "Number3"),
+                (f, p) => NativeMethods.QvFindAllEmplyee(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+                out f.Numbers[1], out f.Numbers[2]));
         /// <summary>
         /// Fetches large data (code 140); the answer's three parameters come back as
         /// numbers.  A parameter that is not an integer fails the call (result 0,
         /// failure message, relogin) with the server's code already in *Code.
-        /// <para/>
-        /// Runs on this session (QvTransfer).
         /// </summary>
-        public Reply Transfer() {
-            var f = new Frame("Transfer", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvTransfer(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
-            finally { Leave(); }
-        }
+        public Reply Transfer() =>
+            Call(new Frame("Transfer", true, "Number1", "Number2", "Number3"), (f, p) => NativeMethods.QvTransfer(p,
+                out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]));
         /// <summary>
         /// A sub-account's information (116, 1160) and all its orders (117).
-        /// <para/>
-        /// Runs on this session (QvFindSubInfo).
         /// </summary>
-        public Reply FindSubInfo(string text) {
-            var f = new Frame("FindSubInfo", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvFindSubInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text))); }
-            finally { Leave(); }
-        }
+        public Reply FindSubInfo(string text) =>
+            Call(new Frame("FindSubInfo", true), (f, p) => NativeMethods.QvFindSubInfo(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text)));
         /// <summary>
         /// As FindSubInfo under code 1160: a sub-account's information, Text into the
         /// body.
-        /// <para/>
-        /// Runs on this session (QvFindSubInfoEx).
         /// </summary>
-        public Reply FindSubInfoEx(string text) {
-            var f = new Frame("FindSubInfoEx", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvFindSubInfoEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text))); }
-            finally { Leave(); }
-        }
+        public Reply FindSubInfoEx(string text) =>
+            Call(new Frame("FindSubInfoEx", true), (f, p) => NativeMethods.QvFindSubInfoEx(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text)));
         /// <summary>
         /// All orders of a sub-account (code 117): Text into the body.
-        /// <para/>
-        /// Runs on this session (QvFindSubAllOrders).
         /// </summary>
-        public Reply FindSubAllOrders(string text) {
-            var f = new Frame("FindSubAllOrders", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvFindSubAllOrders(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text))); }
-            finally { Leave(); }
-        }
+        public Reply FindSubAllOrders(string text) =>
+            Call(new Frame("FindSubAllOrders", true), (f, p) => NativeMethods.QvFindSubAllOrders(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text)));
         /// <summary>
         /// One order of a sub-account (118).
-        /// <para/>
-        /// Runs on this session (QvFindSubOrderInfo).
         /// </summary>
-        public Reply FindSubOrderInfo(string text, string param1) {
-            var f = new Frame("FindSubOrderInfo", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvFindSubOrderInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text), In(param1))); }
-            finally { Leave(); }
-        }
+        public Reply FindSubOrderInfo(string text, string param1) =>
+            Call(new Frame("FindSubOrderInfo", true), (f, p) => NativeMethods.QvFindSubOrderInfo(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1)));
         /// <summary>
         /// Changes a sub-account's password (119).
-        /// <para/>
-        /// Runs on this session (QvEditSubPWD).
         /// </summary>
-        public Reply EditSubPWD(string text, string param1, string param2, string param3) {
-            var f = new Frame("EditSubPWD", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvEditSubPWD(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3))); }
-            finally { Leave(); }
-        }
+        public Reply EditSubPWD(string text, string param1, string param2, string param3) =>
+            Call(new Frame("EditSubPWD", true), (f, p) => NativeMethods.QvEditSubPWD(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(text), In(param1), In(param2), In(param3)));
         /// <summary>
         /// Adds (1310) or deletes (132) access numbers of a sub-account; the answer's
         /// parameters come back in the Param outputs.  The input text comes last.
-        /// <para/>
-        /// Runs on this session (QvAddSubGwNumEx).
         /// </summary>
-        public Reply AddSubGwNumEx(string text) {
-            var f = new Frame("AddSubGwNumEx", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvAddSubGwNumEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param("Param1Out"), f.Param("Param2Out"), In(text))); }
-            finally { Leave(); }
-        }
+        public Reply AddSubGwNumEx(string text) =>
+            Call(new Frame("AddSubGwNumEx", true), (f, p) => NativeMethods.QvAddSubGwNumEx(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1Out"), f.Param("Param2Out"), In(text)));
         /// <summary>
         /// Deletes an access number of a sub-account (code 132): Text the number; the
         /// answer's Param1 comes back in Param1Out.
-        /// <para/>
-        /// Runs on this session (QvDelSubGwNum).
         /// </summary>
-        public Reply DelSubGwNum(string text) {
-            var f = new Frame("DelSubGwNum", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvDelSubGwNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param("Param1Out"), In(text))); }
-            finally { Leave(); }
-        }
+        public Reply DelSubGwNum(string text) =>
+            Call(new Frame("DelSubGwNum", true), (f, p) => NativeMethods.QvDelSubGwNum(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1Out"), In(text)));
         /// <summary>
         /// The logged-in client's information (code 121) into Message.
-        /// <para/>
-        /// Runs on this session (QvClientInfo).
         /// </summary>
-        public Reply ClientInfo() {
-            var f = new Frame("ClientInfo", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvClientInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply ClientInfo() =>
+            Call(new Frame("ClientInfo", true), (f, p) => NativeMethods.QvClientInfo(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// The ids of all the company's products (code 122) into Message.
-        /// <para/>
-        /// Runs on this session (QvAllProductId).
         /// </summary>
-        public Reply AllProductId() {
-            var f = new Frame("AllProductId", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvAllProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply AllProductId() =>
+            Call(new Frame("AllProductId", true), (f, p) => NativeMethods.QvAllProductId(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// The ids of the client's products (code 1220) into Message.
-        /// <para/>
-        /// Runs on this session (QvCltProductId).
         /// </summary>
-        public Reply CltProductId() {
-            var f = new Frame("CltProductId", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvCltProductId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply CltProductId() =>
+            Call(new Frame("CltProductId", true), (f, p) => NativeMethods.QvCltProductId(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// 1221, 1222, 1223: no failure message; Message is untouched on failure.
-        /// <para/>
-        /// Runs on this session (QvCltAllPrdIdName).
         /// </summary>
-        public Reply CltAllPrdIdName() {
-            var f = new Frame("CltAllPrdIdName", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvCltAllPrdIdName(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply CltAllPrdIdName() =>
+            Call(new Frame("CltAllPrdIdName", true), (f, p) => NativeMethods.QvCltAllPrdIdName(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// The client's multimedia products with their limits (code 1222) into Message.
         /// No failure message: Message is untouched on failure.
-        /// <para/>
-        /// Runs on this session (QvCltAllMmsInfo).
         /// </summary>
-        public Reply CltAllMmsInfo() {
-            var f = new Frame("CltAllMmsInfo", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvCltAllMmsInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply CltAllMmsInfo() =>
+            Call(new Frame("CltAllMmsInfo", true), (f, p) => NativeMethods.QvCltAllMmsInfo(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// The client's products with their ids, names and kinds (code 1223) into
         /// Message.  No failure message: Message is untouched on failure.
-        /// <para/>
-        /// Runs on this session (QvCltAllIdNameType).
         /// </summary>
-        public Reply CltAllIdNameType() {
-            var f = new Frame("CltAllIdNameType", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvCltAllIdNameType(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply CltAllIdNameType() =>
+            Call(new Frame("CltAllIdNameType", true), (f, p) => NativeMethods.QvCltAllIdNameType(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// One product's details (code 123): ProductId the product.
-        /// <para/>
-        /// Runs on this session (QvProductInfo).
         /// </summary>
-        public Reply ProductInfo(string productId) {
-            var f = new Frame("ProductInfo", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvProductInfo(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId))); }
-            finally { Leave(); }
-        }
+        public Reply ProductInfo(string productId) =>
+            Call(new Frame("ProductInfo", true), (f, p) => NativeMethods.QvProductInfo(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(productId)));
         /// <summary>
         /// The information packages (the jobs sent) of the client (code 124) into
         /// Message.
-        /// <para/>
-        /// Runs on this session (QvAllInfoPackId).
         /// </summary>
-        public Reply AllInfoPackId() {
-            var f = new Frame("AllInfoPackId", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvAllInfoPackId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply AllInfoPackId() =>
+            Call(new Frame("AllInfoPackId", true), (f, p) => NativeMethods.QvAllInfoPackId(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// The send report of an information package (125, 1250).
-        /// <para/>
-        /// Runs on this session (QvInfoPackStatus).
         /// </summary>
-        public Reply InfoPackStatus(string packageId) {
-            var f = new Frame("InfoPackStatus", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvInfoPackStatus(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(packageId))); }
-            finally { Leave(); }
-        }
+        public Reply InfoPackStatus(string packageId) =>
+            Call(new Frame("InfoPackStatus", true), (f, p) => NativeMethods.QvInfoPackStatus(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(packageId)));
         /// <summary>
         /// The send report of an information package with each recipient's state (code
         /// 1250): PackageId the job number that the submit handed back.
-        /// <para/>
-        /// Runs on this session (QvInfoPackStatusEx).
         /// </summary>
-        public Reply InfoPackStatusEx(string packageId) {
-            var f = new Frame("InfoPackStatusEx", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvInfoPackStatusEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(packageId))); }
-            finally { Leave(); }
-        }
+        public Reply InfoPackStatusEx(string packageId) =>
+            Call(new Frame("InfoPackStatusEx", true), (f, p) => NativeMethods.QvInfoPackStatusEx(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(packageId)));
         /// <summary>
         /// The company's notices (code 127) into Message. windows.h defines GetMessage
         /// as a macro for its own function; C hosts may call qv_GetMessage, which
         /// reaches this export whatever the order of the includes.
-        /// <para/>
-        /// Runs on this session (QvGetMessage).
         /// </summary>
-        public Reply GetMessage() {
-            var f = new Frame("GetMessage", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvGetMessage(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply GetMessage() =>
+            Call(new Frame("GetMessage", true), (f, p) => NativeMethods.QvGetMessage(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Order details of the most recent messages (128): Count is sent as
         /// decimal text in Param1.
-        /// <para/>
-        /// Runs on this session (QvLastDetails).
         /// </summary>
-        public Reply LastDetails(string query, int count) {
-            var f = new Frame("LastDetails", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvLastDetails(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query),
-                count)); }
-            finally { Leave(); }
-        }
+        public Reply LastDetails(string query, int count) =>
+            Call(new Frame("LastDetails", true), (f, p) => NativeMethods.QvLastDetails(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(query), count));
         /// <summary>
         /// The length of the product in characters (code 129) into Message; the request
         /// names no product.
-        /// <para/>
-        /// Runs on this session (QvGetProductLen).
         /// </summary>
-        public Reply GetProductLen() {
-            var f = new Frame("GetProductLen", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvGetProductLen(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply GetProductLen() =>
+            Call(new Frame("GetProductLen", true), (f, p) => NativeMethods.QvGetProductLen(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Scheduled orders: the list (1500), one order's details (1510), the URL of
         /// the scheduled-sending capability (1520).  Selections go into Params.
-        /// <para/>
-        /// Runs on this session (QvPQOrderList).
         /// </summary>
-        public Reply PQOrderList(string param1, string param2) {
-            var f = new Frame("PQOrderList", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvPQOrderList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
-                In(param2))); }
-            finally { Leave(); }
-        }
+        public Reply PQOrderList(string param1, string param2) =>
+            Call(new Frame("PQOrderList", true), (f, p) => NativeMethods.QvPQOrderList(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(param1), In(param2)));
         /// <summary>
         /// One scheduled order's details (code 1510): Param1 the order's id, Param2 and
         /// Param3 optional dates bounding the jobs listed.
-        /// <para/>
-        /// Runs on this session (QvPQOrderInfoByID).
         /// </summary>
-        public Reply PQOrderInfoByID(string param1, string param2, string param3) {
-            var f = new Frame("PQOrderInfoByID", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvPQOrderInfoByID(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2), In(param3))); }
-            finally { Leave(); }
-        }
+        public Reply PQOrderInfoByID(string param1, string param2, string param3) =>
+            Call(new Frame("PQOrderInfoByID", true), (f, p) => NativeMethods.QvPQOrderInfoByID(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(param1), In(param2), In(param3)));
         /// <summary>
         /// The URL of the scheduled-sending capability (code 1520) into Message.
-        /// <para/>
-        /// Runs on this session (QvPQGetAbilityURL).
         /// </summary>
-        public Reply PQGetAbilityURL() {
-            var f = new Frame("PQGetAbilityURL", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvPQGetAbilityURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply PQGetAbilityURL() =>
+            Call(new Frame("PQGetAbilityURL", true), (f, p) => NativeMethods.QvPQGetAbilityURL(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Opens a send job (code 298): the server forgets the fields left from an
         /// earlier one.  Then one call per field, then SubmitAllOver_2 (or
         /// SubmitAllOverEx_2 for a scheduled job).  Hands back the server's verdict in
         /// *Code (900 accepted) and its answer in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitAllClear).
         /// </summary>
-        public Reply SubmitAllClear() {
-            var f = new Frame("SubmitAllClear", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitAllClear(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitAllClear() =>
+            Call(new Frame("SubmitAllClear", true), (f, p) => NativeMethods.QvSubmitAllClear(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// A field of the send job (code 201): sends the product's id in the body (the
         /// body's length field stays 0).  Hands back the server's verdict in *Code (900
         /// accepted) and its answer in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitPrdId).
         /// </summary>
-        public Reply SubmitPrdId(string productId) {
-            var f = new Frame("SubmitPrdId", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitPrdId(string productId) =>
+            Call(new Frame("SubmitPrdId", true), (f, p) => NativeMethods.QvSubmitPrdId(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(productId)));
         /// <summary>
         /// Asks the server to check a product id (code 2011) as SubmitPrdId sends it,
         /// without adding it to a job.
-        /// <para/>
-        /// Runs on this session (QvCheckPrdId).
         /// </summary>
-        public Reply CheckPrdId(string productId) {
-            var f = new Frame("CheckPrdId", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvCheckPrdId(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId))); }
-            finally { Leave(); }
-        }
+        public Reply CheckPrdId(string productId) =>
+            Call(new Frame("CheckPrdId", true), (f, p) => NativeMethods.QvCheckPrdId(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(productId)));
         /// <summary>
         /// A field of the send job (code 202): sends the recipients' mobile numbers (a
         /// list, in the server's format) in the body.  Hands back the server's verdict
         /// in *Code (900 accepted) and its answer in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitTelList).
         /// </summary>
-        public Reply SubmitTelList(string numbers) {
-            var f = new Frame("SubmitTelList", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitTelList(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(numbers))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitTelList(string numbers) =>
+            Call(new Frame("SubmitTelList", true), (f, p) => NativeMethods.QvSubmitTelList(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(numbers)));
         /// <summary>
         /// A field of the send job (code 203): sends the count of the recipients'
         /// numbers, as decimal text in the body.  Hands back the server's verdict in
         /// *Code (900 accepted) and its answer in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitTelNum).
         /// </summary>
-        public Reply SubmitTelNum(string count) {
-            var f = new Frame("SubmitTelNum", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitTelNum(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(count))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitTelNum(string count) =>
+            Call(new Frame("SubmitTelNum", true), (f, p) => NativeMethods.QvSubmitTelNum(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(count)));
         /// <summary>
         /// A field of the send job (code 204): sends the message content in the body.
         /// Hands back the server's verdict in *Code (900 accepted) and its answer in
         /// Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitContent).
         /// </summary>
-        public Reply SubmitContent(string content) {
-            var f = new Frame("SubmitContent", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(content))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitContent(string content) =>
+            Call(new Frame("SubmitContent", true), (f, p) => NativeMethods.QvSubmitContent(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(content)));
         /// <summary>
         /// Asks the server to check the keywords of the job's content (code 2041); sends
         /// nothing but its code.
-        /// <para/>
-        /// Runs on this session (QvCheckContent).
         /// </summary>
-        public Reply CheckContent() {
-            var f = new Frame("CheckContent", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvCheckContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply CheckContent() =>
+            Call(new Frame("CheckContent", true), (f, p) => NativeMethods.QvCheckContent(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// A field of the send job (code 205): sends the URL of a push message in the
         /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
         /// in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitPushURL).
         /// </summary>
-        public Reply SubmitPushURL(string url) {
-            var f = new Frame("SubmitPushURL", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitPushURL(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(url))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitPushURL(string url) =>
+            Call(new Frame("SubmitPushURL", true), (f, p) => NativeMethods.QvSubmitPushURL(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(url)));
         /// <summary>
         /// A field of the send job (code 206): sends the date sending begins in the
         /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
         /// in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitBgnDate).
         /// </summary>
-        public Reply SubmitBgnDate(string date) {
-            var f = new Frame("SubmitBgnDate", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitBgnDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(date))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitBgnDate(string date) =>
+            Call(new Frame("SubmitBgnDate", true), (f, p) => NativeMethods.QvSubmitBgnDate(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(date)));
         /// <summary>
         /// A field of the send job (code 2060): sends a scheduled job's effective dates
         /// and time periods in the body.  Hands back the server's verdict in *Code (900
         /// accepted) and its answer in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitBgnDateEx).
         /// </summary>
-        public Reply SubmitBgnDateEx(string period) {
-            var f = new Frame("SubmitBgnDateEx", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitBgnDateEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(period))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitBgnDateEx(string period) =>
+            Call(new Frame("SubmitBgnDateEx", true), (f, p) => NativeMethods.QvSubmitBgnDateEx(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(period)));
         /// <summary>
         /// A field of the send job (code 207): sends the date sending ends in the body.
         /// Hands back the server's verdict in *Code (900 accepted) and its answer in
         /// Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitEndDate).
         /// </summary>
-        public Reply SubmitEndDate(string date) {
-            var f = new Frame("SubmitEndDate", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitEndDate(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(date))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitEndDate(string date) =>
+            Call(new Frame("SubmitEndDate", true), (f, p) => NativeMethods.QvSubmitEndDate(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(date)));
         /// <summary>
         /// A field of the send job (code 208): sends the time of day sending begins in
         /// the body.  Hands back the server's verdict in *Code (900 accepted) and its
         /// answer in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitBgnTime).
         /// </summary>
-        public Reply SubmitBgnTime(string time) {
-            var f = new Frame("SubmitBgnTime", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitBgnTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(time))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitBgnTime(string time) =>
+            Call(new Frame("SubmitBgnTime", true), (f, p) => NativeMethods.QvSubmitBgnTime(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(time)));
         /// <summary>
         /// A field of the send job (code 209): sends the time of day sending ends in the
         /// body.  Hands back the server's verdict in *Code (900 accepted) and its answer
         /// in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitEndTime).
         /// </summary>
-        public Reply SubmitEndTime(string time) {
-            var f = new Frame("SubmitEndTime", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitEndTime(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(time))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitEndTime(string time) =>
+            Call(new Frame("SubmitEndTime", true), (f, p) => NativeMethods.QvSubmitEndTime(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(time)));
         /// <summary>
         /// A field of the send job (code 211): sends the name of the file of a
         /// multimedia message in the body.  Hands back the server's verdict in *Code
         /// (900 accepted) and its answer in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitTransFilename).
         /// </summary>
-        public Reply SubmitTransFilename(string fileName) {
-            var f = new Frame("SubmitTransFilename", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitTransFilename(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(fileName))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitTransFilename(string fileName) =>
+            Call(new Frame("SubmitTransFilename", true), (f, p) => NativeMethods.QvSubmitTransFilename(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(fileName)));
         /// <summary>
         /// The file content travels as text: it ends at its first zero byte.
-        /// <para/>
-        /// Runs on this session (QvSubmitTransFile).
         /// </summary>
-        public Reply SubmitTransFile(string fileContent) {
-            var f = new Frame("SubmitTransFile", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitTransFile(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(fileContent))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitTransFile(string fileContent) =>
+            Call(new Frame("SubmitTransFile", true), (f, p) => NativeMethods.QvSubmitTransFile(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(fileContent)));
         /// <summary>
         /// A field of a scheduled send job (code 2200): up to three scheduled orders'
         /// ids in Param1, Param2 and Param3 (19 bytes each), the body empty.  Hands back
         /// the server's verdict in *Code and its answer in Message.
-        /// <para/>
-        /// Runs on this session (QvSubmitPQOrderSelect).
         /// </summary>
-        public Reply SubmitPQOrderSelect(string param1, string param2, string param3) {
-            var f = new Frame("SubmitPQOrderSelect", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitPQOrderSelect(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2), In(param3))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitPQOrderSelect(string param1, string param2, string param3) =>
+            Call(new Frame("SubmitPQOrderSelect", true), (f, p) => NativeMethods.QvSubmitPQOrderSelect(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(param1), In(param2), In(param3)));
         /// <summary>
         /// The overall submit (299).  Its failure message is followed by the error's
         /// own text.
-        /// <para/>
-        /// Runs on this session (QvSubmitAllOver).
         /// </summary>
-        public Reply SubmitAllOver() {
-            var f = new Frame("SubmitAllOver", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitAllOver(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitAllOver() =>
+            Call(new Frame("SubmitAllOver", true), (f, p) => NativeMethods.QvSubmitAllOver(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// As SubmitAllOver, and the answer's three parameters as numbers.
-        /// <para/>
-        /// Runs on this session (QvSubmitAllOver_2).
         /// </summary>
-        public Reply SubmitAllOver_2() {
-            var f = new Frame("SubmitAllOver_2", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitAllOver_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
-            finally { Leave(); }
-        }
+        public Reply SubmitAllOver_2() =>
+            Call(new Frame("SubmitAllOver_2", true, "Number1", "Number2", "Number3"),
+                (f, p) => NativeMethods.QvSubmitAllOver_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
+                out f.Numbers[1], out f.Numbers[2]));
         /// <summary>
         /// The overall submit of a scheduled job (2990).
-        /// <para/>
-        /// Runs on this session (QvSubmitAllOverEx).
         /// </summary>
-        public Reply SubmitAllOverEx() {
-            var f = new Frame("SubmitAllOverEx", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitAllOverEx(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply SubmitAllOverEx() =>
+            Call(new Frame("SubmitAllOverEx", true), (f, p) => NativeMethods.QvSubmitAllOverEx(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// As SubmitAllOverEx, and the answer's three parameters as numbers into
         /// Number1, Number2 and Number3.  A parameter that is not an integer fails the
         /// call (result 0, failure message, relogin) with the server's code already in
         /// *Code.
-        /// <para/>
-        /// Runs on this session (QvSubmitAllOverEx_2).
         /// </summary>
-        public Reply SubmitAllOverEx_2() {
-            var f = new Frame("SubmitAllOverEx_2", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvSubmitAllOverEx_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), "Number1", "Number2", "Number3"); }
-            finally { Leave(); }
-        }
+        public Reply SubmitAllOverEx_2() =>
+            Call(new Frame("SubmitAllOverEx_2", true, "Number1", "Number2", "Number3"),
+                (f, p) => NativeMethods.QvSubmitAllOverEx_2(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
+                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]));
         /// <summary>
         /// Preview of content (160): the answer's Param1 comes back as a number.
-        /// <para/>
-        /// Runs on this session (QvContentPreview).
         /// </summary>
-        public Reply ContentPreview(string param, string content) {
-            var f = new Frame("ContentPreview", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvContentPreview(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], In(param), In(content)), "Number"); }
-            finally { Leave(); }
-        }
+        public Reply ContentPreview(string param, string content) =>
+            Call(new Frame("ContentPreview", true, "Number"), (f, p) => NativeMethods.QvContentPreview(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(param), In(content)));
         /// <summary>
         /// Merchant-client parameters (161) into three Param outputs.
-        /// <para/>
-        /// Runs on this session (QvGetSJKHDParams).
         /// </summary>
-        public Reply GetSJKHDParams() {
-            var f = new Frame("GetSJKHDParams", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvGetSJKHDParams(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param("Param1"), f.Param("Param2"), f.Param("Param3"))); }
-            finally { Leave(); }
-        }
+        public Reply GetSJKHDParams() =>
+            Call(new Frame("GetSJKHDParams", true), (f, p) => NativeMethods.QvGetSJKHDParams(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), f.Param("Param1"), f.Param("Param2"), f.Param("Param3")));
         /// <summary>
         /// The merchant client's Bid (code 162) into Message.
-        /// <para/>
-        /// Runs on this session (QvGetSJKHDBid).
         /// </summary>
-        public Reply GetSJKHDBid() {
-            var f = new Frame("GetSJKHDBid", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvGetSJKHDBid(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply GetSJKHDBid() =>
+            Call(new Frame("GetSJKHDBid", true), (f, p) => NativeMethods.QvGetSJKHDBid(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Admissibility of content (1700): the three numbers travel as decimal
         /// texts.  When the server answers 900 and Number3 is 0, Message receives
         /// the answer's Param1 instead of its body.
-        /// <para/>
-        /// Runs on this session (QvCheckSMSContent).
         /// </summary>
-        public Reply CheckSMSContent(string content, int number1, int number2, int number3) {
-            var f = new Frame("CheckSMSContent", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvCheckSMSContent(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(content), number1, number2, number3)); }
-            finally { Leave(); }
-        }
+        public Reply CheckSMSContent(string content, int number1, int number2, int number3) =>
+            Call(new Frame("CheckSMSContent", true), (f, p) => NativeMethods.QvCheckSMSContent(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE), In(content), number1, number2, number3));
         /// <summary>
         /// The interface control parameters of the account on the server (code 1800)
         /// into Message.
-        /// <para/>
-        /// Runs on this session (QvClientGuiControl).
         /// </summary>
-        public Reply ClientGuiControl() {
-            var f = new Frame("ClientGuiControl", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvClientGuiControl(p, out f.Code, f.Text(QV_BODY_BUFFER_SIZE))); }
-            finally { Leave(); }
-        }
+        public Reply ClientGuiControl() =>
+            Call(new Frame("ClientGuiControl", true), (f, p) => NativeMethods.QvClientGuiControl(p, out f.Code,
+                f.Text(QV_BODY_BUFFER_SIZE)));
         /// <summary>
         /// Sends the XML login (code 10000; app, ver, a fresh key, name, pwd; extra
         /// is saved for relogins but not sent).  *ReplyCode and *ReplyLength receive
         /// the reply header.  Never relogs in.
-        /// <para/>
-        /// Runs on this session (QvfxLogin_Req).
         /// </summary>
-        public Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) {
-            var f = new Frame("fxLogin_Req", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxLogin_Req(p, out f.Code, out f.Numbers[0], In(app), In(extra),
-                In(name), In(pwd), In(ver)), "ReplyLength"); }
-            finally { Leave(); }
-        }
+        public Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) =>
+            Call(new Frame("fxLogin_Req", true, "ReplyLength"), (f, p) => NativeMethods.QvfxLogin_Req(p, out f.Code,
+                out f.Numbers[0], In(app), In(extra), In(name), In(pwd), In(ver)));
         /// <summary>
         /// Reads the login reply.  On QV_FX_SUCCESS the reply's agent, agreement,
         /// pud and desc (into Message) are handed back; each one the reply does not
@@ -943,28 +595,18 @@ namespace Quorvex
         /// body as text.  Messages: "读取登录信息为空！" (length 0 or below),
         /// "读取登录信息异常失败！" (read failed), "解析登录信息异常失败！" (bad
         /// document).
-        /// <para/>
-        /// Runs on this session (QvfxLogin_Resp).
         /// </summary>
-        public Reply fxLogin_Resp(int replyCode, int replyLength) {
-            var f = new Frame("fxLogin_Resp"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxLogin_Resp(p, f.Text(Frame.FxSize(replyLength)), out f.Numbers[0],
-                f.Param("Pud", Frame.FxSize(replyLength)), out f.Numbers[1], replyCode,
-                replyLength), "Agent", "Agreement"); }
-            finally { Leave(); }
-        }
+        public Reply fxLogin_Resp(int replyCode, int replyLength) =>
+            Call(new Frame("fxLogin_Resp", false, "Agent", "Agreement"), (f, p) => NativeMethods.QvfxLogin_Resp(p,
+                f.Text(Frame.FxSize(replyLength)), out f.Numbers[0], f.Param("Pud", Frame.FxSize(replyLength)),
+                out f.Numbers[1], replyCode, replyLength));
         /// <summary>
         /// Reconnects with the last successful connect's arguments and repeats the
         /// XML login with the saved texts (extra becomes empty).  Returns 1 only
         /// when the server accepts.  The query exports run it when they fail.
-        /// <para/>
-        /// Runs on this session (QvfxReLogin).
         /// </summary>
-        public Reply fxReLogin() {
-            var f = new Frame("fxReLogin"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxReLogin(p)); }
-            finally { Leave(); }
-        }
+        public Reply fxReLogin() =>
+            Call(new Frame("fxReLogin"), (f, p) => NativeMethods.QvfxReLogin(p));
         /// <summary>
         /// Reference queries: the kinds of record state (10101, element "states"),
         /// the detailed information types (10102, "types"), the number rules
@@ -974,14 +616,10 @@ namespace Quorvex
         /// 1.  Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin
         /// when the body failed to arrive; none when no reply was kept for the
         /// call), "解析XML异常失败！".
-        /// <para/>
-        /// Runs on this session (QvfxMsgStates_Req).
         /// </summary>
-        public Reply fxMsgStates_Req() {
-            var f = new Frame("fxMsgStates_Req", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxMsgStates_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
-            finally { Leave(); }
-        }
+        public Reply fxMsgStates_Req() =>
+            Call(new Frame("fxMsgStates_Req", true, "ReplyLength"), (f, p) => NativeMethods.QvfxMsgStates_Req(p,
+                out f.Code, out f.Numbers[0]));
         /// <summary>
         /// Hands back the reply that this thread's fxMsgStates_Req kept: on
         /// QV_FX_SUCCESS the text of the element "states" goes into Message (untouched
@@ -990,28 +628,19 @@ namespace Quorvex
         /// Messages: "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when
         /// the body failed to arrive; none when no reply was kept for the call),
         /// "解析XML异常失败！".
-        /// <para/>
-        /// Runs on this session (QvfxMsgStates_Resp).
         /// </summary>
-        public Reply fxMsgStates_Resp(int replyCode, int replyLength) {
-            var f = new Frame("fxMsgStates_Resp"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxMsgStates_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
-                replyLength)); }
-            finally { Leave(); }
-        }
+        public Reply fxMsgStates_Resp(int replyCode, int replyLength) =>
+            Call(new Frame("fxMsgStates_Resp"), (f, p) => NativeMethods.QvfxMsgStates_Resp(p,
+                f.Text(Frame.FxSize(replyLength)), replyCode, replyLength));
         /// <summary>
         /// Asks for the detailed information types (10102): writes the request, reads
         /// the reply's header and body and keeps the body for this thread's
         /// fxInfoType_Resp. *ReplyCode and *ReplyLength receive the reply's code and
         /// length.
-        /// <para/>
-        /// Runs on this session (QvfxInfoType_Req).
         /// </summary>
-        public Reply fxInfoType_Req() {
-            var f = new Frame("fxInfoType_Req", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxInfoType_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
-            finally { Leave(); }
-        }
+        public Reply fxInfoType_Req() =>
+            Call(new Frame("fxInfoType_Req", true, "ReplyLength"), (f, p) => NativeMethods.QvfxInfoType_Req(p,
+                out f.Code, out f.Numbers[0]));
         /// <summary>
         /// Hands back the reply that this thread's fxInfoType_Req kept: on QV_FX_SUCCESS
         /// the text of the element "types" goes into Message (untouched when the reply
@@ -1020,27 +649,18 @@ namespace Quorvex
         /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
         /// failed to arrive; none when no reply was kept for the call),
         /// "解析XML异常失败！".
-        /// <para/>
-        /// Runs on this session (QvfxInfoType_Resp).
         /// </summary>
-        public Reply fxInfoType_Resp(int replyCode, int replyLength) {
-            var f = new Frame("fxInfoType_Resp"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxInfoType_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
-                replyLength)); }
-            finally { Leave(); }
-        }
+        public Reply fxInfoType_Resp(int replyCode, int replyLength) =>
+            Call(new Frame("fxInfoType_Resp"), (f, p) => NativeMethods.QvfxInfoType_Resp(p,
+                f.Text(Frame.FxSize(replyLength)), replyCode, replyLength));
         /// <summary>
         /// Asks for the number rules (10106): writes the request, reads the reply's
         /// header and body and keeps the body for this thread's fxNumRule_Resp.
         /// *ReplyCode and *ReplyLength receive the reply's code and length.
-        /// <para/>
-        /// Runs on this session (QvfxNumRule_Req).
         /// </summary>
-        public Reply fxNumRule_Req() {
-            var f = new Frame("fxNumRule_Req", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxNumRule_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
-            finally { Leave(); }
-        }
+        public Reply fxNumRule_Req() =>
+            Call(new Frame("fxNumRule_Req", true, "ReplyLength"), (f, p) => NativeMethods.QvfxNumRule_Req(p, out f.Code,
+                out f.Numbers[0]));
         /// <summary>
         /// Hands back the reply that this thread's fxNumRule_Req kept: on QV_FX_SUCCESS
         /// the text of the element "rule" goes into Message (untouched when the reply
@@ -1049,28 +669,19 @@ namespace Quorvex
         /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
         /// failed to arrive; none when no reply was kept for the call),
         /// "解析XML异常失败！".
-        /// <para/>
-        /// Runs on this session (QvfxNumRule_Resp).
         /// </summary>
-        public Reply fxNumRule_Resp(int replyCode, int replyLength) {
-            var f = new Frame("fxNumRule_Resp"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxNumRule_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
-                replyLength)); }
-            finally { Leave(); }
-        }
+        public Reply fxNumRule_Resp(int replyCode, int replyLength) =>
+            Call(new Frame("fxNumRule_Resp"), (f, p) => NativeMethods.QvfxNumRule_Resp(p,
+                f.Text(Frame.FxSize(replyLength)), replyCode, replyLength));
         /// <summary>
         /// Asks for the company's notification text (10127): writes the request, reads
         /// the reply's header and body and keeps the body for this thread's
         /// fxNotify_Resp. *ReplyCode and *ReplyLength receive the reply's code and
         /// length.
-        /// <para/>
-        /// Runs on this session (QvfxNotify_Req).
         /// </summary>
-        public Reply fxNotify_Req() {
-            var f = new Frame("fxNotify_Req", true); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxNotify_Req(p, out f.Code, out f.Numbers[0]), "ReplyLength"); }
-            finally { Leave(); }
-        }
+        public Reply fxNotify_Req() =>
+            Call(new Frame("fxNotify_Req", true, "ReplyLength"), (f, p) => NativeMethods.QvfxNotify_Req(p, out f.Code,
+                out f.Numbers[0]));
         /// <summary>
         /// Hands back the reply that this thread's fxNotify_Req kept: on QV_FX_SUCCESS
         /// the text of the element "notify" goes into Message (untouched when the reply
@@ -1079,15 +690,10 @@ namespace Quorvex
         /// "读取反馈信息为空！", "读取反馈信息异常失败！" (then a relogin when the body
         /// failed to arrive; none when no reply was kept for the call),
         /// "解析XML异常失败！".
-        /// <para/>
-        /// Runs on this session (QvfxNotify_Resp).
         /// </summary>
-        public Reply fxNotify_Resp(int replyCode, int replyLength) {
-            var f = new Frame("fxNotify_Resp"); var p = Enter();
-            try { return f.Done(p, NativeMethods.QvfxNotify_Resp(p, f.Text(Frame.FxSize(replyLength)), replyCode,
-                replyLength)); }
-            finally { Leave(); }
-        }
+        public Reply fxNotify_Resp(int replyCode, int replyLength) =>
+            Call(new Frame("fxNotify_Resp"), (f, p) => NativeMethods.QvfxNotify_Resp(p,
+                f.Text(Frame.FxSize(replyLength)), replyCode, replyLength));
     }
 
     public static partial class Client
@@ -1097,13 +703,18 @@ namespace Quorvex
         /// <summary>fxTcpDisconnect on the default session: <see cref="Session.fxTcpDisconnect"/>.</summary>
         public static Reply fxTcpDisconnect() => Session.Default.fxTcpDisconnect();
         /// <summary>TcpConnect on the default session: <see cref="Session.TcpConnect"/>.</summary>
-        public static Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort, string proxyUser, string proxyPassword) => Session.Default.TcpConnect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
+        public static Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
+            int proxyPort, string proxyUser, string proxyPassword) =>
+            Session.Default.TcpConnect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
         /// <summary>fxTcpConnect on the default session: <see cref="Session.fxTcpConnect"/>.</summary>
-        public static Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost, int proxyPort, string proxyUser, string proxyPassword) => Session.Default.fxTcpConnect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
+        public static Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
+            int proxyPort, string proxyUser, string proxyPassword) =>
+            Session.Default.fxTcpConnect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
         /// <summary>SetReadTimeout on the default session: <see cref="Session.SetReadTimeout"/>.</summary>
         public static Reply SetReadTimeout(int milliseconds) => Session.Default.SetReadTimeout(milliseconds);
         /// <summary>Login_Request on the default session: <see cref="Session.Login_Request"/>.</summary>
-        public static Reply Login_Request(string app, string extra, string name, string pwd, string ver) => Session.Default.Login_Request(app, extra, name, pwd, ver);
+        public static Reply Login_Request(string app, string extra, string name, string pwd, string ver) =>
+            Session.Default.Login_Request(app, extra, name, pwd, ver);
         /// <summary>Login_Feedback on the default session: <see cref="Session.Login_Feedback"/>.</summary>
         public static Reply Login_Feedback() => Session.Default.Login_Feedback();
         /// <summary>ReLogin on the default session: <see cref="Session.ReLogin"/>.</summary>
@@ -1123,19 +734,26 @@ namespace Quorvex
         /// <summary>GetUdInfo on the default session: <see cref="Session.GetUdInfo"/>.</summary>
         public static Reply GetUdInfo() => Session.Default.GetUdInfo();
         /// <summary>EditPassword on the default session: <see cref="Session.EditPassword"/>.</summary>
-        public static Reply EditPassword(string newPassword, string newPasswordAgain) => Session.Default.EditPassword(newPassword, newPasswordAgain);
+        public static Reply EditPassword(string newPassword, string newPasswordAgain) =>
+            Session.Default.EditPassword(newPassword, newPasswordAgain);
         /// <summary>AddSubUser on the default session: <see cref="Session.AddSubUser"/>.</summary>
-        public static Reply AddSubUser(string text, string param1, string param2, string param3) => Session.Default.AddSubUser(text, param1, param2, param3);
+        public static Reply AddSubUser(string text, string param1, string param2, string param3) =>
+            Session.Default.AddSubUser(text, param1, param2, param3);
         /// <summary>AddSubUserEx on the default session: <see cref="Session.AddSubUserEx"/>.</summary>
-        public static Reply AddSubUserEx(string text, string param1, string param2, string param3) => Session.Default.AddSubUserEx(text, param1, param2, param3);
+        public static Reply AddSubUserEx(string text, string param1, string param2, string param3) =>
+            Session.Default.AddSubUserEx(text, param1, param2, param3);
         /// <summary>AddSubAccount on the default session: <see cref="Session.AddSubAccount"/>.</summary>
-        public static Reply AddSubAccount(string text, string param1, string param2, string param3) => Session.Default.AddSubAccount(text, param1, param2, param3);
+        public static Reply AddSubAccount(string text, string param1, string param2, string param3) =>
+            Session.Default.AddSubAccount(text, param1, param2, param3);
         /// <summary>DisableSubUser on the default session: <see cref="Session.DisableSubUser"/>.</summary>
-        public static Reply DisableSubUser(string param1, string param2) => Session.Default.DisableSubUser(param1, param2);
+        public static Reply DisableSubUser(string param1, string param2) =>
+            Session.Default.DisableSubUser(param1, param2);
         /// <summary>IncreaseSubBuy on the default session: <see cref="Session.IncreaseSubBuy"/>.</summary>
-        public static Reply IncreaseSubBuy(string text, string param1, string param2) => Session.Default.IncreaseSubBuy(text, param1, param2);
+        public static Reply IncreaseSubBuy(string text, string param1, string param2) =>
+            Session.Default.IncreaseSubBuy(text, param1, param2);
         /// <summary>ReduceSubBuy on the default session: <see cref="Session.ReduceSubBuy"/>.</summary>
-        public static Reply ReduceSubBuy(string text, string param1, string param2) => Session.Default.ReduceSubBuy(text, param1, param2);
+        public static Reply ReduceSubBuy(string text, string param1, string param2) =>
+            Session.Default.ReduceSubBuy(text, param1, param2);
         /// <summary>FindAllSubs on the default session: <see cref="Session.FindAllSubs"/>.</summary>
         public static Reply FindAllSubs() => Session.Default.FindAllSubs();
         /// <summary>FindAllSubsEx on the default session: <see cref="Session.FindAllSubsEx"/>.</summary>
@@ -1151,9 +769,11 @@ namespace Quorvex
         /// <summary>FindSubAllOrders on the default session: <see cref="Session.FindSubAllOrders"/>.</summary>
         public static Reply FindSubAllOrders(string text) => Session.Default.FindSubAllOrders(text);
         /// <summary>FindSubOrderInfo on the default session: <see cref="Session.FindSubOrderInfo"/>.</summary>
-        public static Reply FindSubOrderInfo(string text, string param1) => Session.Default.FindSubOrderInfo(text, param1);
+        public static Reply FindSubOrderInfo(string text, string param1) =>
+            Session.Default.FindSubOrderInfo(text, param1);
         /// <summary>EditSubPWD on the default session: <see cref="Session.EditSubPWD"/>.</summary>
-        public static Reply EditSubPWD(string text, string param1, string param2, string param3) => Session.Default.EditSubPWD(text, param1, param2, param3);
+        public static Reply EditSubPWD(string text, string param1, string param2, string param3) =>
+            Session.Default.EditSubPWD(text, param1, param2, param3);
         /// <summary>AddSubGwNumEx on the default session: <see cref="Session.AddSubGwNumEx"/>.</summary>
         public static Reply AddSubGwNumEx(string text) => Session.Default.AddSubGwNumEx(text);
         /// <summary>DelSubGwNum on the default session: <see cref="Session.DelSubGwNum"/>.</summary>
@@ -1187,7 +807,8 @@ namespace Quorvex
         /// <summary>PQOrderList on the default session: <see cref="Session.PQOrderList"/>.</summary>
         public static Reply PQOrderList(string param1, string param2) => Session.Default.PQOrderList(param1, param2);
         /// <summary>PQOrderInfoByID on the default session: <see cref="Session.PQOrderInfoByID"/>.</summary>
-        public static Reply PQOrderInfoByID(string param1, string param2, string param3) => Session.Default.PQOrderInfoByID(param1, param2, param3);
+        public static Reply PQOrderInfoByID(string param1, string param2, string param3) =>
+            Session.Default.PQOrderInfoByID(param1, param2, param3);
         /// <summary>PQGetAbilityURL on the default session: <see cref="Session.PQGetAbilityURL"/>.</summary>
         public static Reply PQGetAbilityURL() => Session.Default.PQGetAbilityURL();
         /// <summary>SubmitAllClear on the default session: <see cref="Session.SubmitAllClear"/>.</summary>
@@ -1221,7 +842,8 @@ namespace Quorvex
         /// <summary>SubmitTransFile on the default session: <see cref="Session.SubmitTransFile"/>.</summary>
         public static Reply SubmitTransFile(string fileContent) => Session.Default.SubmitTransFile(fileContent);
         /// <summary>SubmitPQOrderSelect on the default session: <see cref="Session.SubmitPQOrderSelect"/>.</summary>
-        public static Reply SubmitPQOrderSelect(string param1, string param2, string param3) => Session.Default.SubmitPQOrderSelect(param1, param2, param3);
+        public static Reply SubmitPQOrderSelect(string param1, string param2, string param3) =>
+            Session.Default.SubmitPQOrderSelect(param1, param2, param3);
         /// <summary>SubmitAllOver on the default session: <see cref="Session.SubmitAllOver"/>.</summary>
         public static Reply SubmitAllOver() => Session.Default.SubmitAllOver();
         /// <summary>SubmitAllOver_2 on the default session: <see cref="Session.SubmitAllOver_2"/>.</summary>
@@ -1231,36 +853,44 @@ namespace Quorvex
         /// <summary>SubmitAllOverEx_2 on the default session: <see cref="Session.SubmitAllOverEx_2"/>.</summary>
         public static Reply SubmitAllOverEx_2() => Session.Default.SubmitAllOverEx_2();
         /// <summary>ContentPreview on the default session: <see cref="Session.ContentPreview"/>.</summary>
-        public static Reply ContentPreview(string param, string content) => Session.Default.ContentPreview(param, content);
+        public static Reply ContentPreview(string param, string content) =>
+            Session.Default.ContentPreview(param, content);
         /// <summary>GetSJKHDParams on the default session: <see cref="Session.GetSJKHDParams"/>.</summary>
         public static Reply GetSJKHDParams() => Session.Default.GetSJKHDParams();
         /// <summary>GetSJKHDBid on the default session: <see cref="Session.GetSJKHDBid"/>.</summary>
         public static Reply GetSJKHDBid() => Session.Default.GetSJKHDBid();
         /// <summary>CheckSMSContent on the default session: <see cref="Session.CheckSMSContent"/>.</summary>
-        public static Reply CheckSMSContent(string content, int number1, int number2, int number3) => Session.Default.CheckSMSContent(content, number1, number2, number3);
+        public static Reply CheckSMSContent(string content, int number1, int number2, int number3) =>
+            Session.Default.CheckSMSContent(content, number1, number2, number3);
         /// <summary>ClientGuiControl on the default session: <see cref="Session.ClientGuiControl"/>.</summary>
         public static Reply ClientGuiControl() => Session.Default.ClientGuiControl();
         /// <summary>fxLogin_Req on the default session: <see cref="Session.fxLogin_Req"/>.</summary>
-        public static Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) => Session.Default.fxLogin_Req(app, extra, name, pwd, ver);
+        public static Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) =>
+            Session.Default.fxLogin_Req(app, extra, name, pwd, ver);
         /// <summary>fxLogin_Resp on the default session: <see cref="Session.fxLogin_Resp"/>.</summary>
-        public static Reply fxLogin_Resp(int replyCode, int replyLength) => Session.Default.fxLogin_Resp(replyCode, replyLength);
+        public static Reply fxLogin_Resp(int replyCode, int replyLength) =>
+            Session.Default.fxLogin_Resp(replyCode, replyLength);
         /// <summary>fxReLogin on the default session: <see cref="Session.fxReLogin"/>.</summary>
         public static Reply fxReLogin() => Session.Default.fxReLogin();
         /// <summary>fxMsgStates_Req on the default session: <see cref="Session.fxMsgStates_Req"/>.</summary>
         public static Reply fxMsgStates_Req() => Session.Default.fxMsgStates_Req();
         /// <summary>fxMsgStates_Resp on the default session: <see cref="Session.fxMsgStates_Resp"/>.</summary>
-        public static Reply fxMsgStates_Resp(int replyCode, int replyLength) => Session.Default.fxMsgStates_Resp(replyCode, replyLength);
+        public static Reply fxMsgStates_Resp(int replyCode, int replyLength) =>
+            Session.Default.fxMsgStates_Resp(replyCode, replyLength);
         /// <summary>fxInfoType_Req on the default session: <see cref="Session.fxInfoType_Req"/>.</summary>
         public static Reply fxInfoType_Req() => Session.Default.fxInfoType_Req();
         /// <summary>fxInfoType_Resp on the default session: <see cref="Session.fxInfoType_Resp"/>.</summary>
-        public static Reply fxInfoType_Resp(int replyCode, int replyLength) => Session.Default.fxInfoType_Resp(replyCode, replyLength);
+        public static Reply fxInfoType_Resp(int replyCode, int replyLength) =>
+            Session.Default.fxInfoType_Resp(replyCode, replyLength);
         /// <summary>fxNumRule_Req on the default session: <see cref="Session.fxNumRule_Req"/>.</summary>
         public static Reply fxNumRule_Req() => Session.Default.fxNumRule_Req();
         /// <summary>fxNumRule_Resp on the default session: <see cref="Session.fxNumRule_Resp"/>.</summary>
-        public static Reply fxNumRule_Resp(int replyCode, int replyLength) => Session.Default.fxNumRule_Resp(replyCode, replyLength);
+        public static Reply fxNumRule_Resp(int replyCode, int replyLength) =>
+            Session.Default.fxNumRule_Resp(replyCode, replyLength);
         /// <summary>fxNotify_Req on the default session: <see cref="Session.fxNotify_Req"/>.</summary>
         public static Reply fxNotify_Req() => Session.Default.fxNotify_Req();
         /// <summary>fxNotify_Resp on the default session: <see cref="Session.fxNotify_Resp"/>.</summary>
-        public static Reply fxNotify_Resp(int replyCode, int replyLength) => Session.Default.fxNotify_Resp(replyCode, replyLength);
+        public static Reply fxNotify_Resp(int replyCode, int replyLength) =>
+            Session.Default.fxNotify_Resp(replyCode, replyLength);
     }
 }

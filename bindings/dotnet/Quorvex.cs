@@ -274,15 +274,19 @@ namespace Quorvex
         public readonly int[] Numbers = new int[4];
         readonly string export;
         readonly bool coded;
+        readonly string[] numbered;
         byte[] text;
         List<string> names;
         List<byte[]> outputs;
 
-        public Frame(string export, bool coded = false)
+        // The buffers of Export, which has a code output when Coded and whose number outputs, in Numbers, have the
+        // header names Numbered.
+        public Frame(string export, bool coded = false, params string[] numbered)
         {
             Library.Ensure();
             this.export = export;
             this.coded = coded;
+            this.numbered = numbered;
         }
 
         // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
@@ -301,9 +305,9 @@ namespace Quorvex
         }
 
         // The Reply of a call on Session (zero: the process's exports, or the default session outside
-        // initialisation), whose number outputs, in Numbers, have the header names Numbered.  A failed call's
-        // outcome is read at once, before another call of the thread replaces it.
-        public Reply Done(IntPtr session, bool ok, params string[] numbered)
+        // initialisation).  A failed call's outcome is read at once, before another call of the thread replaces
+        // it.
+        public Reply Done(IntPtr session, bool ok)
         {
             var reply = new Reply { Ok = ok, Code = Code, HasCode = coded, Message = Gbk.Decode(text), Export = export,
                 Params = outputs == null ? new string[0] : outputs.ConvertAll(Gbk.Decode).ToArray(),
@@ -372,9 +376,9 @@ namespace Quorvex
         /// <summary>An HTTP GET of Url: the body as Message, cut to ResponseSize bytes; ResponseLength and ElapsedMs as numbers (WebRequestEx).  See quorvex.h.</summary>
         public static Reply WebRequestEx(string url, int responseSize = QV_BODY_BUFFER_SIZE)
         {
-            var f = new Frame("WebRequestEx");
+            var f = new Frame("WebRequestEx", false, "ResponseLength", "ElapsedMs");
             return f.Done(IntPtr.Zero, NativeMethods.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
-                out f.Numbers[1], In(url)), "ResponseLength", "ElapsedMs");
+                out f.Numbers[1], In(url)));
         }
 
         /// <summary>Connect on the default session: <see cref="Session.Connect"/>.</summary>
@@ -405,13 +409,13 @@ namespace Quorvex
         }
         /// <summary>WebRequestEx at the web response's fixed size, with ElapsedMs alone (WebRequest).  See quorvex.h.</summary>
         public static Reply WebRequest(string url) {
-            var f = new Frame("WebRequest");
-            return f.Done(IntPtr.Zero, NativeMethods.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
+            var f = new Frame("WebRequest", false, "ElapsedMs");
+            return f.Done(IntPtr.Zero, NativeMethods.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)));
         }
         /// <summary>Same as WebRequest (fxWebRequest).  See quorvex.h.</summary>
         public static Reply fxWebRequest(string url) {
-            var f = new Frame("fxWebRequest");
-            return f.Done(IntPtr.Zero, NativeMethods.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)), "ElapsedMs");
+            var f = new Frame("fxWebRequest", false, "ElapsedMs");
+            return f.Done(IntPtr.Zero, NativeMethods.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)));
         }
 
         /// <summary>Shows the library's About dialog (ShowAbout).  See quorvex.h.</summary>
@@ -520,6 +524,14 @@ namespace Quorvex
                 catch (ObjectDisposedException) { return; }
             }
             handle.Dispose();
+        }
+
+        // One generated method's call: Run on this session's address, between Enter and Leave, read back by F.
+        Reply Call(Frame f, Func<Frame, IntPtr, bool> run)
+        {
+            var p = Enter();
+            try { return f.Done(p, run(f, p)); }
+            finally { Leave(); }
         }
 
         /// <summary>TcpConnect with defaults: connects to Host:Port within Timeout milliseconds, directly unless

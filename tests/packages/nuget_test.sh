@@ -39,7 +39,7 @@ docs = z.read("lib/net46/Quorvex.Net.xml").decode()
 for member in ("M:Quorvex.Session.SendJob", "M:Quorvex.Reply.Check", "T:Quorvex.OutcomeKind"):
     assert member in docs, member
 session = docs.split('<member name="M:Quorvex.Session.SubmitTelList(System.String)">')[1].split("</member>")[0]
-assert "QvSubmitTelList" in session and "inheritdoc" not in docs, session
+assert "the recipients" in session and "inheritdoc" not in docs, session
 PY
 
 HOME=$work/home nuget install Quorvex -Source "$work/feed" -OutputDirectory "$work/restored" -NonInteractive < /dev/null > "$work/install.txt"

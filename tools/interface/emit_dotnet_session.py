@@ -1,6 +1,7 @@
 """The .NET Session's methods, bindings/dotnet/Quorvex.Session.g.cs: one per session twin,
 under the classic export's name: strings in, the outputs in a Frame made at their
-documented sizes, a Reply out, its outputs named as the header names them.  Client's methods
+documented sizes, a Reply out, its outputs named as the header names them: one
+expression each, Session.Call running it between Enter and Leave.  Client's methods
 for the same exports are one line each: the same method on Session.Default, the view of
 the classic exports' session.  Quorvex.cs holds the rest of Session: the handle, Enter and
 Leave around every call, Dispose, and the outcome queries, which return their own types."""
@@ -55,14 +56,13 @@ def method(e, docs):
     name = e["twin_of"]
     params, passed, numbers = shape(e)
     coded = any(p == "out f.Code" for p in passed)
-    items = [x + "," for x in params[:-1]] + [params[-1] + ") {"] if params else [") {"]
-    lines = xml_doc(docs, INDENT, ["Runs on this session (" + e["name"] + ")."])
-    lines += fill(f"{INDENT}public Reply {name}(", items, INDENT + "    ")
-    lines.append(f'{INDENT}    var f = new Frame("{name}"{", true" if coded else ""}); var p = Enter();')
-    close = "".join(f', "{n}"' for n in numbers) + ")"
-    items = [x + "," for x in passed[:-1]] + [passed[-1] + ")" + close + "; }"]
-    lines += fill(f"{INDENT}    try {{ return f.Done(p, NativeMethods.{e['name']}(", items, INDENT + "        ")
-    return lines + [INDENT + "    finally { Leave(); }", INDENT + "}"]
+    frame = ", ".join([f'"{name}"'] + (["true" if coded else "false"] + [f'"{n}"' for n in numbers]
+                                       if coded or numbers else []))
+    items = [x + "," for x in params[:-1]] + [params[-1] + ") =>"] if params else [") =>"]
+    lines = fill(f"{INDENT}public Reply {name}(", items, INDENT + "    ")
+    items = [f"new Frame({frame}),", f"(f, p) => NativeMethods.{e['name']}(" + passed[0] + ("," if passed[1:] else "));")]
+    items += [x + "," for x in passed[1:-1]] + ([passed[-1] + "));"] if passed[1:] else [])
+    return xml_doc(docs, INDENT) + lines + fill(INDENT + "    Call(", items, INDENT + "        ")
 
 
 def forwarder(e):
@@ -70,8 +70,10 @@ def forwarder(e):
     name = e["twin_of"]
     params, _, _ = shape(e)
     names = [p.split()[-1] for p in params]
-    return [f'{INDENT}/// <summary>{name} on the default session: <see cref="Session.{name}"/>.</summary>',
-            f"{INDENT}public static Reply {name}({', '.join(params)}) => Session.Default.{name}({', '.join(names)});"]
+    items = [x + "," for x in params[:-1]] + [params[-1] + ") =>"] if params else [") =>"]
+    items += [f"Session.Default.{name}(" + ", ".join(names) + ");"]
+    return ([f'{INDENT}/// <summary>{name} on the default session: <see cref="Session.{name}"/>.</summary>']
+            + fill(f"{INDENT}public static Reply {name}(", items, INDENT + "    "))
 
 
 def twins(d):

@@ -171,14 +171,14 @@ namespace Quorvex
         public JobHandle() : base(IntPtr.Zero, true)
         {
             Library.Ensure();
-            try { } finally { SetHandle(Native.QvJobCreate()); }
+            try { } finally { SetHandle(NativeMethods.QvJobCreate()); }
         }
 
         public override bool IsInvalid => handle == IntPtr.Zero;
 
         protected override bool ReleaseHandle()
         {
-            Native.QvJobDestroy(handle);
+            NativeMethods.QvJobDestroy(handle);
             return true;
         }
     }
@@ -257,7 +257,7 @@ namespace Quorvex
             set
             {
                 var p = Enter();
-                try { Refuse(Native.QvJobSetFile(p, value, value?.Length ?? 0), "FileContent"); }
+                try { Refuse(NativeMethods.QvJobSetFile(p, value, value?.Length ?? 0), "FileContent"); }
                 finally { Leave(); }
                 file = value;
             }
@@ -297,7 +297,7 @@ namespace Quorvex
                     if (progressCallback == null)
                     {
                         var callback = new ProgressCallback(OnProgress);
-                        SetCallback(p => Native.QvJobSetProgress(p, Marshal.GetFunctionPointerForDelegate(callback),
+                        SetCallback(p => NativeMethods.QvJobSetProgress(p, Marshal.GetFunctionPointerForDelegate(callback),
                             IntPtr.Zero), "Progress");
                         progressCallback = callback;
                     }
@@ -319,7 +319,7 @@ namespace Quorvex
                 lock (gate)
                 {
                     var callback = value == null ? null : resolverCallback ?? new ResolverCallback(OnResolve);
-                    SetCallback(p => Native.QvJobSetResolver(p, callback == null ? IntPtr.Zero
+                    SetCallback(p => NativeMethods.QvJobSetResolver(p, callback == null ? IntPtr.Zero
                         : Marshal.GetFunctionPointerForDelegate(callback), IntPtr.Zero), "Resolver");
                     resolverCallback = callback;
                     resolver = value;
@@ -354,7 +354,7 @@ namespace Quorvex
             {
                 for (var buffer = new byte[QV_BODY_BUFFER_SIZE]; ;)
                 {
-                    int n = Native.QvJobEvidence(p, (int)which, buffer, buffer.Length);
+                    int n = NativeMethods.QvJobEvidence(p, (int)which, buffer, buffer.Length);
                     if (n < 0) return null;
                     if (n < buffer.Length) return Gbk.Decode(buffer, n);
                     buffer = new byte[n + 1];
@@ -372,7 +372,7 @@ namespace Quorvex
             try
             {
                 handle.DangerousAddRef(ref added);
-                return Native.QvJobCancel(handle.DangerousGetHandle());
+                return NativeMethods.QvJobCancel(handle.DangerousGetHandle());
             }
             catch (ObjectDisposedException) { return false; }
             finally { if (added) handle.DangerousRelease(); }
@@ -396,21 +396,21 @@ namespace Quorvex
         {
             Index(field);
             var p = Enter();
-            try { Refuse(Native.QvJobSetText(p, (int)field, bytes, bytes?.Length ?? 0, encoding), field.ToString()); }
+            try { Refuse(NativeMethods.QvJobSetText(p, (int)field, bytes, bytes?.Length ?? 0, encoding), field.ToString()); }
             finally { Leave(); }
         }
 
         internal void AddNumber(byte[] gbk, string what)
         {
             var p = Enter();
-            try { Refuse(Native.QvJobAddNumber(p, gbk), what); }
+            try { Refuse(NativeMethods.QvJobAddNumber(p, gbk), what); }
             finally { Leave(); }
         }
 
         void SetOption(int option, int value, string what)
         {
             var p = Enter();
-            try { Refuse(Native.QvJobSetOption(p, option, value), what); }
+            try { Refuse(NativeMethods.QvJobSetOption(p, option, value), what); }
             finally { Leave(); }
         }
 
@@ -460,7 +460,7 @@ namespace Quorvex
         void Fault(Exception e)
         {
             if (callbackError == null) callbackError = e;
-            Native.QvJobCancel(handle.DangerousGetHandle());
+            NativeMethods.QvJobCancel(handle.DangerousGetHandle());
         }
 
         // A send's hold on the job; the job's handle outlives it.
@@ -485,7 +485,7 @@ namespace Quorvex
         internal void CancelSend()
         {
             lock (gate)
-                if (armed) Native.QvJobCancel(handle.DangerousGetHandle());
+                if (armed) NativeMethods.QvJobCancel(handle.DangerousGetHandle());
         }
 
         internal void Disarm()
@@ -505,9 +505,9 @@ namespace Quorvex
             var message = new byte[QV_BODY_BUFFER_SIZE];
             var number = new byte[QV_PARAM_BUFFER_SIZE];
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
-            Native.QvJobResult(job, out int status, out int step, out int attempts, out int code, message, number,
+            NativeMethods.QvJobResult(job, out int status, out int step, out int attempts, out int code, message, number,
                 out int recipients, out int charged, out int left);
-            Native.QvJobOutcome(job, out int kind, out int sent, out int relogin, out int socketError, detail,
+            NativeMethods.QvJobOutcome(job, out int kind, out int sent, out int relogin, out int socketError, detail,
                 detail.Length);
             var evidence = new string[4];
             for (int i = 0; i < evidence.Length; i++) evidence[i] = GetEvidence((JobEvidenceKind)(i + 1));
@@ -618,7 +618,7 @@ namespace Quorvex
                         bool submitted;
                         using (cancellation.Register(job.CancelSend))
                         {
-                            submitted = Native.QvSendJob(s, j, attempts);
+                            submitted = NativeMethods.QvSendJob(s, j, attempts);
                             job.Disarm();
                         }
                         var result = job.Result(j);

@@ -84,7 +84,7 @@ namespace Quorvex
                 try
                 {
                     int state, path, protocol, code;
-                    Native.GetConnectionState(out state, out path, out protocol, out code);
+                    NativeMethods.GetConnectionState(out state, out path, out protocol, out code);
                 }
                 catch (DllNotFoundException e)
                 {
@@ -132,7 +132,7 @@ namespace Quorvex
         // The resolver: the imports' "quorvex" from the first place that loads; other names as the runtime does.
         static IntPtr Resolve(string name, Assembly assembly, DllImportSearchPath? searchPath)
         {
-            if (name != Native.Lib) return IntPtr.Zero;
+            if (name != NativeMethods.Lib) return IntPtr.Zero;
             foreach (var place in SharedObjectPlaces())
             {
                 if (place != SharedObject && !File.Exists(place)) continue;

@@ -1,6 +1,6 @@
 // Quorvex.cs - the Quorvex client library for .NET (C#, VB.NET and other languages through the assembly).
 //
-// Native: every export of quorvex.h as the library exports it, declared in Quorvex.Native.g.cs (which
+// NativeMethods (internal): every export of quorvex.h as the library exports it, in Quorvex.Native.g.cs (which
 // tools/interface/generate.py writes from interface/quorvex.json), and the header's constants in
 // Quorvex.Constants.g.cs (generated from quorvex.h).  The
 // one-byte result is [return: MarshalAs(UnmanagedType.U1)] bool, every int32 int, every int32 pointer out int,
@@ -12,11 +12,11 @@
 // which finds the DLL of the process's width on Windows and turns a missing library into an exception that
 // says where it was looked for.
 //
-// Client: the same exports with strings in and out and results as values (Reply, Outcome, ReloginInfo,
-// ConnectionState); it allocates every output buffer at its documented size.  Session: a connection of its
-// own, with the exports that act on a session as methods of the same shapes (Quorvex.Session.g.cs).  Strings
-// become GBK and back through the library's own converter (Gbk), and the Job of Quorvex.Job.cs is the
-// library's send job.
+// Session: a connection, with every export that acts on a session as a method under its classic name (the
+// generated Quorvex.Session.g.cs): strings in, a Reply out with its outputs by name, every output buffer
+// allocated at its documented size.  Session.Default is the classic exports' session, and Client its static
+// view beside the process's own exports.  Strings become GBK and back through the library's own converter
+// (Gbk), and the Job of Quorvex.Job.cs is the library's send job.
 using System;
 using System.Collections.Generic;
 using System.Runtime.InteropServices;
@@ -26,18 +26,25 @@ using static Quorvex.Native;
 
 namespace Quorvex
 {
+    /// <summary>The header's constants (QV_BODY_BUFFER_SIZE, QV_CODE_ACCEPTED, QV_OUTCOME_REFUSED, ...), generated
+    /// from quorvex.h into Quorvex.Constants.g.cs; <c>using static Quorvex.Native;</c> names them as C does.
+    /// </summary>
     public static partial class Native
     {
-        public const string Lib = "quorvex";
-        public const CallingConvention Convention = CallingConvention.Winapi;
-
-        // The header's constants: Quorvex.Constants.g.cs.
     }
 
-    // GBK texts: strings to zero-terminated bytes and back, converted by the library (QvGbkFromUtf8,
-    // QvUtf8FromGbk) so that every binding keeps its one policy: a character GBK lacks (the euro sign and U+0080
-    // among them) is refused, never replaced; what is not GBK reads as U+FFFD.  .NET's own code page 936
-    // differs on both sides (it reads 80 as the euro sign and drops a trailing lead byte).
+    // The DllImport declarations of every export (Quorvex.Native.g.cs): internal, since a host calls through
+    // Session and Client, which size the buffers and convert the texts.
+    static partial class NativeMethods
+    {
+        internal const string Lib = "quorvex";
+        internal const CallingConvention Convention = CallingConvention.Winapi;
+    }
+
+    /// <summary>GBK texts: strings to zero-terminated bytes and back, converted by the library (QvGbkFromUtf8,
+    /// QvUtf8FromGbk) so that every binding keeps its one policy: a character GBK lacks (the euro sign and U+0080
+    /// among them) is refused, never replaced; what is not GBK reads as U+FFFD.  .NET's own code page 936
+    /// differs on both sides (it reads 80 as the euro sign and drops a trailing lead byte).</summary>
     public static class Gbk
     {
         // Refuses a lone surrogate instead of sending U+FFFD for it.
@@ -54,8 +61,10 @@ namespace Quorvex
             }
         }
 
-        // The zero-terminated GBK bytes of Text; null stays null, which the library takes as the empty text.
-        // A zero character would cut the text short, so it is refused.
+        /// <summary>The zero-terminated GBK bytes of Text; null stays null, which the library takes as the empty
+        /// text.</summary>
+        /// <exception cref="ArgumentException">Text holds a character GBK lacks, a lone surrogate, or U+0000 (which
+        /// would cut it short).</exception>
         public static byte[] Encode(string text)
         {
             if (text == null) return null;
@@ -66,7 +75,7 @@ namespace Quorvex
             var gbk = new byte[utf8.Length + 1];
             for (;;)
             {
-                int n = Native.QvGbkFromUtf8(utf8, utf8.Length, gbk, gbk.Length);
+                int n = NativeMethods.QvGbkFromUtf8(utf8, utf8.Length, gbk, gbk.Length);
                 if (n < 0) throw new ArgumentException(Unconvertible(text));
                 if (n < gbk.Length)
                 {
@@ -84,14 +93,14 @@ namespace Quorvex
             {
                 string c = text.Substring(i, char.IsSurrogatePair(text, i) ? 2 : 1);
                 byte[] utf8 = StrictUtf8.GetBytes(c);
-                if (Native.QvGbkFromUtf8(utf8, utf8.Length, null, 0) < 0)
+                if (NativeMethods.QvGbkFromUtf8(utf8, utf8.Length, null, 0) < 0)
                     return $"the text holds U+{char.ConvertToUtf32(c, 0):X4}" + (char.IsControl(c, 0) ? "" : $" ({c})")
                         + $" at character {i}, which GBK lacks";
             }
             return Client.GetLastOutcome().Detail;
         }
 
-        // The text a call left in Buffer: its bytes up to the first zero.
+        /// <summary>The text a call left in Buffer: its bytes up to the first zero.</summary>
         public static string Decode(byte[] buffer)
         {
             if (buffer == null) return null;
@@ -99,7 +108,7 @@ namespace Quorvex
             return Decode(buffer, n < 0 ? buffer.Length : n);
         }
 
-        // The text of Length bytes of GBK.
+        /// <summary>The text of Length bytes of GBK.</summary>
         public static string Decode(byte[] gbk, int length)
         {
             if (gbk == null) return null;
@@ -110,14 +119,15 @@ namespace Quorvex
             var utf8 = new byte[3 * length + 1];
             for (;;)
             {
-                int n = Native.QvUtf8FromGbk(gbk, length, utf8, utf8.Length);
+                int n = NativeMethods.QvUtf8FromGbk(gbk, length, utf8, utf8.Length);
                 if (n < 0) return null;
                 if (n < utf8.Length) return Encoding.UTF8.GetString(utf8, 0, n);
                 utf8 = new byte[n + 1];
             }
         }
 
-        // CheckTels' layout: the length as four bytes, then the text's GBK bytes (no terminator).
+        /// <summary>CheckTels' layout: the length as four bytes, then the text's GBK bytes (no terminator).
+        /// </summary>
         public static byte[] LengthPrefixed(string text)
         {
             byte[] bytes = Encode(text ?? "");
@@ -129,46 +139,125 @@ namespace Quorvex
         }
     }
 
-    // What an export came to: its result, the server's code (-1 when none arrived or the export has none),
-    // its message or text output, its Param outputs and its number outputs, in the export's order.
+    /// <summary>What an export came to: its result, the server's code (-1 when none arrived or the export has
+    /// none), its message or text output, and its other outputs by their header names (Param1, JobNumber, ...),
+    /// also in the export's order as Params and Numbers.  It converts to its <see cref="Ok"/>, so that a host may
+    /// test it as the export's one-byte result.</summary>
     public sealed class Reply
     {
+        static readonly IReadOnlyDictionary<string, object> NoOutputs = new Dictionary<string, object>();
+
+        /// <summary>The export's result: the exchange completed.</summary>
         public bool Ok { get; internal set; }
+        /// <summary>The server's code, or the XML reply code; -1 when none arrived or the export has none.</summary>
         public int Code { get; internal set; }
+        /// <summary>Whether the export has a code output (else <see cref="Code"/> stays -1).</summary>
+        public bool HasCode { get; internal set; }
+        /// <summary>The message buffer or text output; null when the export has none.</summary>
         public string Message { get; internal set; }
+        /// <summary>The Param (text) outputs, in the export's order.</summary>
         public string[] Params { get; internal set; }
+        /// <summary>The number outputs, in the export's order.</summary>
         public int[] Numbers { get; internal set; }
-        // The exchange completed and the server accepted (900 on the record protocol, 20900 on the XML one).
+        /// <summary>The outputs other than the code and the message by their header names: a string for a text,
+        /// an int for a number.</summary>
+        public IReadOnlyDictionary<string, object> Outputs { get; internal set; } = NoOutputs;
+        /// <summary>The export's name.</summary>
+        public string Export { get; internal set; }
+        /// <summary>When <see cref="Ok"/> is false, what the call came to (its outcome, taken right after it on its
+        /// session); null otherwise.</summary>
+        public Outcome Outcome { get; internal set; }
+        /// <summary>The exchange completed and the server accepted (900 on the record protocol, 20900 on the XML
+        /// one).</summary>
         public bool Accepted => Ok && (Code == QV_CODE_ACCEPTED || Code == QV_FX_SUCCESS);
+
+        /// <summary>The text output of that header name.</summary>
+        /// <exception cref="KeyNotFoundException">The export has no text output of that name.</exception>
+        public string Text(string name) => Output(name) as string ?? throw Missing(name, "text");
+
+        /// <summary>The number output of that header name.</summary>
+        /// <exception cref="KeyNotFoundException">The export has no number output of that name.</exception>
+        public int Number(string name) => Output(name) is int n ? n : throw Missing(name, "number");
+
+        object Output(string name) => Outputs.TryGetValue(name, out object value) ? value : null;
+
+        KeyNotFoundException Missing(string name, string kind) => new KeyNotFoundException(
+            $"{Export} has no {kind} output {name}; its outputs: {string.Join(", ", Outputs.Keys)}");
+
+        /// <summary>This reply when the call completed and, where the export has a code, the server accepted it.
+        /// </summary>
+        /// <exception cref="QuorvexException">The call failed, was refused or the server did not accept it; the
+        /// exception carries this reply and its outcome.</exception>
+        public Reply Check() => Ok && (!HasCode || Accepted) ? this : throw new QuorvexException(this);
+
+        /// <summary>The export's one-byte result.</summary>
+        public static implicit operator bool(Reply reply) => reply != null && reply.Ok;
+
+        /// <summary>The result, the code and the message, as a trace shows them.</summary>
         public override string ToString() => $"{(Ok ? 1 : 0)} {Code} {Message}";
     }
 
+    /// <summary>A call that failed (result 0: <see cref="Outcome"/> says why) or whose code the server did not
+    /// accept, thrown by <see cref="Reply.Check"/> alone: by default a failure is a Reply.</summary>
+    public sealed class QuorvexException : Exception
+    {
+        /// <summary>The reply of the call.</summary>
+        public Reply Reply { get; }
+        /// <summary>What the call came to when it failed; null when the server refused it.</summary>
+        public Outcome Outcome => Reply.Outcome;
+        /// <summary>The server's code (-1 when none arrived).</summary>
+        public int Code => Reply.Code;
+
+        /// <summary>The exception of a failed or refused reply.</summary>
+        public QuorvexException(Reply reply) : base(Why(reply)) { Reply = reply; }
+
+        static string Why(Reply r) => !r.Ok
+            ? $"{r.Export} failed: {r.Message}" + (r.Outcome != null ? $" ({r.Outcome.OutcomeKind}: {r.Outcome.Detail})" : "")
+            : $"{r.Export} refused with {r.Code}: {r.Message}";
+    }
+
+    /// <summary>What a call came to (GetLastOutcome).</summary>
     public sealed class Outcome
     {
-        public int Kind { get; internal set; }        // QV_OUTCOME_*
-        public bool Sent { get; internal set; }       // the server may have acted on the request
-        public int Argument { get; internal set; }    // 1-based place of a refused argument
-        public int SocketError { get; internal set; } // Windows Sockets number, 0 when none
+        /// <summary>A QV_OUTCOME_ value.</summary>
+        public int Kind { get; internal set; }
+        /// <summary>The whole request was out: the server may have acted on it.</summary>
+        public bool Sent { get; internal set; }
+        /// <summary>The 1-based place of a refused argument; 0 when none.</summary>
+        public int Argument { get; internal set; }
+        /// <summary>The Windows Sockets number of the error, on every platform; 0 when none.</summary>
+        public int SocketError { get; internal set; }
+        /// <summary>What happened, in English.</summary>
         public string Detail { get; internal set; }
         /// <summary>Kind as an enum.</summary>
         public OutcomeKind OutcomeKind => (OutcomeKind)Kind;
     }
 
+    /// <summary>What the relogin after a failed call came to (GetLastRelogin).</summary>
     public sealed class ReloginInfo
     {
-        public int Kind { get; internal set; }        // QV_RELOGIN_*
+        /// <summary>A QV_RELOGIN_ value.</summary>
+        public int Kind { get; internal set; }
+        /// <summary>The login's code from the server; -1 when none arrived.</summary>
         public int ServerCode { get; internal set; }
+        /// <summary>The Windows Sockets number of the error; 0 when none.</summary>
         public int SocketError { get; internal set; }
+        /// <summary>What happened, in English.</summary>
         public string Detail { get; internal set; }
         /// <summary>Kind as an enum.</summary>
         public ReloginKind ReloginKind => (ReloginKind)Kind;
     }
 
+    /// <summary>A session's connection (GetConnectionState).</summary>
     public sealed class ConnectionState
     {
-        public int State { get; internal set; }       // QV_STATE_* flags
-        public int Path { get; internal set; }        // QV_PATH_*
-        public int LoginProtocol { get; internal set; } // QV_PROTOCOL_*
+        /// <summary>QV_STATE_ flags: what the connection has reached.</summary>
+        public int State { get; internal set; }
+        /// <summary>A QV_PATH_ value: how the connection reaches the server.</summary>
+        public int Path { get; internal set; }
+        /// <summary>A QV_PROTOCOL_ value: which login the last one was.</summary>
+        public int LoginProtocol { get; internal set; }
+        /// <summary>The last login's code.</summary>
         public int LoginCode { get; internal set; }
         /// <summary>State as flags.</summary>
         public StateFlags Flags => (StateFlags)State;
@@ -183,526 +272,161 @@ namespace Quorvex
     {
         public int Code = -1;
         public readonly int[] Numbers = new int[4];
+        readonly string export;
+        readonly bool coded;
+        readonly string[] numbered;
         byte[] text;
-        readonly List<byte[]> outputs = new List<byte[]>();
+        List<string> names;
+        List<byte[]> outputs;
 
-        public Frame() { Library.Ensure(); }
+        // The buffers of Export, which has a code output when Coded and whose number outputs, in Numbers, have the
+        // header names Numbered.
+        public Frame(string export, bool coded = false, params string[] numbered)
+        {
+            Library.Ensure();
+            this.export = export;
+            this.coded = coded;
+            this.numbered = numbered;
+        }
+
+        // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
+        internal static int FxSize(int replyLength) =>
+            Math.Max(QV_BODY_BUFFER_SIZE, Math.Min(replyLength, QV_FX_REPLY_MAX) + 1);
 
         public byte[] Text(int size) => text = new byte[size];
 
-        public byte[] Param(int size = QV_PARAM_BUFFER_SIZE)
+        // A Param output under its header name.
+        public byte[] Param(string name, int size = QV_PARAM_BUFFER_SIZE)
         {
             var buffer = new byte[size];
-            outputs.Add(buffer);
+            (names ?? (names = new List<string>())).Add(name);
+            (outputs ?? (outputs = new List<byte[]>())).Add(buffer);
             return buffer;
         }
 
-        public Reply Done(bool ok, int numbers = 0)
+        // The Reply of a call on Session (zero: the process's exports, or the default session outside
+        // initialisation).  A failed call's outcome is read at once, before another call of the thread replaces
+        // it.
+        public Reply Done(IntPtr session, bool ok)
         {
-            var texts = outputs.ConvertAll(Gbk.Decode).ToArray();
-            var values = new int[numbers];
-            Array.Copy(Numbers, values, numbers);
-            return new Reply { Ok = ok, Code = Code, Message = Gbk.Decode(text), Params = texts, Numbers = values };
+            var reply = new Reply { Ok = ok, Code = Code, HasCode = coded, Message = Gbk.Decode(text), Export = export,
+                Params = outputs == null ? new string[0] : outputs.ConvertAll(Gbk.Decode).ToArray(),
+                Numbers = new int[numbered.Length] };
+            Array.Copy(Numbers, reply.Numbers, numbered.Length);
+            if (outputs != null || numbered.Length > 0)
+            {
+                var named = new Dictionary<string, object>();
+                for (int i = 0; i < reply.Params.Length; i++) named[names[i]] = reply.Params[i];
+                for (int i = 0; i < numbered.Length; i++) named[numbered[i]] = reply.Numbers[i];
+                reply.Outputs = named;
+            }
+            if (!ok) reply.Outcome = session == IntPtr.Zero ? Client.GetLastOutcome() : Session.LastOutcome(session);
+            return reply;
         }
     }
 
-    // The exports with strings in and out; names and argument order as in quorvex.h.
-    public static class Client
+    /// <summary>The library and the classic exports' session: the process's own exports (lifecycle, settings
+    /// file, web request, dialogs, CheckTels, trace) as static methods here, and every export that acts on a
+    /// session as the same method on <see cref="Session.Default"/> (Quorvex.Session.g.cs).</summary>
+    public static partial class Client
     {
         static byte[] In(string text) => Gbk.Encode(text);
 
-        // An XML reply's texts need its length and a zero; fixed messages fit a message buffer.
-        internal static int FxSize(int replyLength) => Math.Max(QV_BODY_BUFFER_SIZE, Math.Min(replyLength, QV_FX_REPLY_MAX) + 1);
-
-        /// <inheritdoc cref="Native.GetLastOutcome"/>
+        /// <summary>What the calling thread's last call came to, on any session (GetLastOutcome).  See quorvex.h.</summary>
         public static Outcome GetLastOutcome()
         {
             Library.Ensure();
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
-            Native.GetLastOutcome(out int kind, out int sent, out int argument, out int socketError, detail,
+            NativeMethods.GetLastOutcome(out int kind, out int sent, out int argument, out int socketError, detail,
                 detail.Length);
             return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
-        /// <inheritdoc cref="Native.GetLastRelogin"/>
+        /// <summary>The relogin of the calling thread's last call, on any session (GetLastRelogin).  See quorvex.h.</summary>
         public static ReloginInfo GetLastRelogin()
         {
             Library.Ensure();
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
-            Native.GetLastRelogin(out int kind, out int serverCode, out int socketError, detail, detail.Length);
+            NativeMethods.GetLastRelogin(out int kind, out int serverCode, out int socketError, detail, detail.Length);
             return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
-        /// <inheritdoc cref="Native.GetConnectionState"/>
+        /// <summary>The default session's connection: open, logged in, its path and last login (GetConnectionState).  See quorvex.h.</summary>
         public static ConnectionState GetConnectionState()
         {
             Library.Ensure();
-            Native.GetConnectionState(out int state, out int path, out int protocol, out int code);
+            NativeMethods.GetConnectionState(out int state, out int path, out int protocol, out int code);
             return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };
         }
 
         // Classifies a number by the carrier list (see quorvex.h); both are laid out length-prefixed here.
-        /// <inheritdoc cref="Native.CheckTels"/>
+        /// <summary>The carrier of Number by CarrierList ("139,移动;130,联通": 1, 2, ... by its place; 3 a fixed line), without the server (CheckTels).  See quorvex.h.</summary>
         public static int CheckTels(string number, string carrierList)
         {
             Library.Ensure();
             byte[] n = Gbk.LengthPrefixed(number), c = Gbk.LengthPrefixed(carrierList);
             GCHandle hn = GCHandle.Alloc(n, GCHandleType.Pinned), hc = GCHandle.Alloc(c, GCHandleType.Pinned);
-            try { return Native.CheckTels(hn.AddrOfPinnedObject() + 4, hc.AddrOfPinnedObject() + 4); }
+            try { return NativeMethods.CheckTels(hn.AddrOfPinnedObject() + 4, hc.AddrOfPinnedObject() + 4); }
             finally { hn.Free(); hc.Free(); }
         }
 
         // Message: the body's text; Numbers: its length (responseSize when cut) and the milliseconds taken.
-        /// <inheritdoc cref="Native.WebRequestEx"/>
+        /// <summary>An HTTP GET of Url: the body as Message, cut to ResponseSize bytes; ResponseLength and ElapsedMs as numbers (WebRequestEx).  See quorvex.h.</summary>
         public static Reply WebRequestEx(string url, int responseSize = QV_BODY_BUFFER_SIZE)
         {
-            var f = new Frame();
-            return f.Done(Native.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
-                out f.Numbers[1], In(url)), 2);
+            var f = new Frame("WebRequestEx", false, "ResponseLength", "ElapsedMs");
+            return f.Done(IntPtr.Zero, NativeMethods.WebRequestEx(f.Text(Math.Max(responseSize, 1)), responseSize, out f.Numbers[0],
+                out f.Numbers[1], In(url)));
         }
 
-        // Message: desc or the reply's text; Params: pud; Numbers: agent, agreement (0 when the reply has none).
-        /// <inheritdoc cref="Native.fxLogin_Resp"/>
-        public static Reply fxLogin_Resp(int replyCode, int replyLength)
-        {
-            var f = new Frame();
-            int size = FxSize(replyLength);
-            return f.Done(Native.fxLogin_Resp(f.Text(size), out f.Numbers[0], f.Param(size), out f.Numbers[1],
-                replyCode, replyLength), 2);
-        }
+        /// <summary>Connect on the default session: <see cref="Session.Connect"/>.</summary>
+        public static Reply Connect(string host, int port, int timeout = 5000, string proxyKind = null,
+            string proxyHost = null, int proxyPort = 0, string proxyUser = null, string proxyPassword = null) =>
+            Session.Default.Connect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
 
-        // Library lifecycle
-        /// <inheritdoc cref="Native.dllInitialize"/>
-        public static bool dllInitialize() => Library.Loaded && Native.dllInitialize();
-        /// <inheritdoc cref="Native.TcpInit"/>
-        public static bool TcpInit() => Library.Loaded && Native.TcpInit();
-        /// <inheritdoc cref="Native.dllUnInitialize"/>
-        public static bool dllUnInitialize() => Library.Loaded && Native.dllUnInitialize();
-        /// <inheritdoc cref="Native.TcpRelease"/>
-        public static bool TcpRelease() => Library.Loaded && Native.TcpRelease();
-        /// <inheritdoc cref="Native.TcpDisconnect"/>
-        public static bool TcpDisconnect() => Library.Loaded && Native.TcpDisconnect();
-        /// <inheritdoc cref="Native.fxTcpDisconnect"/>
-        public static bool fxTcpDisconnect() => Library.Loaded && Native.fxTcpDisconnect();
+        /// <summary>Login on the default session: <see cref="Session.Login"/>.</summary>
+        public static Reply Login(string name, string password, string app = "", string extra = "", string version = "") =>
+            Session.Default.Login(name, password, app, extra, version);
 
-        // Connecting
-        /// <inheritdoc cref="Native.TcpConnect"/>
-        public static Reply TcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
-            int proxyPort, string proxyUser, string proxyPassword) {
-            var f = new Frame(); return f.Done(Native.TcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port, timeout,
-                In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
-        }
-        /// <inheritdoc cref="Native.fxTcpConnect"/>
-        public static Reply fxTcpConnect(string host, int port, int timeout, string proxyKind, string proxyHost,
-            int proxyPort, string proxyUser, string proxyPassword) {
-            var f = new Frame(); return f.Done(Native.fxTcpConnect(f.Text(QV_BODY_BUFFER_SIZE), In(host), port,
-                timeout, In(proxyKind), In(proxyHost), proxyPort, In(proxyUser), In(proxyPassword)));
-        }
-        /// <inheritdoc cref="Native.SetReadTimeout"/>
-        public static bool SetReadTimeout(int milliseconds) => Library.Loaded && Native.SetReadTimeout(milliseconds);
+        /// <summary>Creates the library's objects and the default session; true (dllInitialize).  See quorvex.h.</summary>
+        public static bool dllInitialize() => Library.Loaded && NativeMethods.dllInitialize();
+        /// <summary>Same as dllInitialize (TcpInit).  See quorvex.h.</summary>
+        public static bool TcpInit() => Library.Loaded && NativeMethods.TcpInit();
+        /// <summary>Disconnects and destroys the library's objects; the default session's calls are refused after it (dllUnInitialize).  See quorvex.h.</summary>
+        public static bool dllUnInitialize() => Library.Loaded && NativeMethods.dllUnInitialize();
+        /// <summary>Same as dllUnInitialize (TcpRelease).  See quorvex.h.</summary>
+        public static bool TcpRelease() => Library.Loaded && NativeMethods.TcpRelease();
 
-        // Record protocol: login, relogin, heartbeat
-        /// <inheritdoc cref="Native.Login_Request"/>
-        public static bool Login_Request(string app, string extra, string name, string pwd,
-            string ver) => Library.Loaded && Native.Login_Request(In(app), In(extra), In(name), In(pwd), In(ver));
-        /// <inheritdoc cref="Native.Login_Feedback"/>
-        public static Reply Login_Feedback() {
-            var f = new Frame(); return f.Done(Native.Login_Feedback(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param(), f.Param(), f.Param()));
-        }
-        /// <inheritdoc cref="Native.ReLogin"/>
-        public static bool ReLogin() => Library.Loaded && Native.ReLogin();
-        /// <inheritdoc cref="Native.Heartbeat"/>
-        public static bool Heartbeat() => Library.Loaded && Native.Heartbeat();
-
-        // Record protocol: reference queries
-        /// <inheritdoc cref="Native.MsgStates"/>
-        public static Reply MsgStates() {
-            var f = new Frame(); return f.Done(Native.MsgStates(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.InfoType"/>
-        public static Reply InfoType() {
-            var f = new Frame(); return f.Done(Native.InfoType(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.MobileNum"/>
-        public static Reply MobileNum() {
-            var f = new Frame(); return f.Done(Native.MobileNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.MMSMaxSize"/>
-        public static Reply MMSMaxSize(string text, string param) {
-            var f = new Frame(); return f.Done(Native.MMSMaxSize(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
-                In(text), In(param)));
-        }
-        /// <inheritdoc cref="Native.NumRule"/>
-        public static Reply NumRule() {
-            var f = new Frame(); return f.Done(Native.NumRule(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.GetUdInfo"/>
-        public static Reply GetUdInfo() {
-            var f = new Frame(); return f.Done(Native.GetUdInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
-                f.Param(), f.Param()));
-        }
-
-        // Record protocol: the account's password and its sub-accounts
-        /// <inheritdoc cref="Native.EditPassword"/>
-        public static Reply EditPassword(string newPassword, string newPasswordAgain) {
-            var f = new Frame(); return f.Done(Native.EditPassword(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(newPassword), In(newPasswordAgain)));
-        }
-        /// <inheritdoc cref="Native.AddSubUser"/>
-        public static Reply AddSubUser(string text, string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.AddSubUser(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.AddSubUserEx"/>
-        public static Reply AddSubUserEx(string text, string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.AddSubUserEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.AddSubAccount"/>
-        public static Reply AddSubAccount(string text, string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.AddSubAccount(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.DisableSubUser"/>
-        public static Reply DisableSubUser(string param1, string param2) {
-            var f = new Frame(); return f.Done(Native.DisableSubUser(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2)));
-        }
-        /// <inheritdoc cref="Native.IncreaseSubBuy"/>
-        public static Reply IncreaseSubBuy(string text, string param1, string param2) {
-            var f = new Frame(); return f.Done(Native.IncreaseSubBuy(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text), In(param1), In(param2)));
-        }
-        /// <inheritdoc cref="Native.ReduceSubBuy"/>
-        public static Reply ReduceSubBuy(string text, string param1, string param2) {
-            var f = new Frame(); return f.Done(Native.ReduceSubBuy(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2)));
-        }
-        /// <inheritdoc cref="Native.FindAllSubs"/>
-        public static Reply FindAllSubs() {
-            var f = new Frame(); return f.Done(Native.FindAllSubs(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.FindAllSubsEx"/>
-        public static Reply FindAllSubsEx() {
-            var f = new Frame(); return f.Done(Native.FindAllSubsEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-        /// <inheritdoc cref="Native.FindAllEmplyee"/>
-        public static Reply FindAllEmplyee() {
-            var f = new Frame(); return f.Done(Native.FindAllEmplyee(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-        /// <inheritdoc cref="Native.Transfer"/>
-        public static Reply Transfer() {
-            var f = new Frame(); return f.Done(Native.Transfer(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-        /// <inheritdoc cref="Native.FindSubInfo"/>
-        public static Reply FindSubInfo(string text) {
-            var f = new Frame(); return f.Done(Native.FindSubInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text)));
-        }
-        /// <inheritdoc cref="Native.FindSubInfoEx"/>
-        public static Reply FindSubInfoEx(string text) {
-            var f = new Frame(); return f.Done(Native.FindSubInfoEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text)));
-        }
-        /// <inheritdoc cref="Native.FindSubAllOrders"/>
-        public static Reply FindSubAllOrders(string text) {
-            var f = new Frame(); return f.Done(Native.FindSubAllOrders(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text)));
-        }
-        /// <inheritdoc cref="Native.FindSubOrderInfo"/>
-        public static Reply FindSubOrderInfo(string text, string param1) {
-            var f = new Frame(); return f.Done(Native.FindSubOrderInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(text), In(param1)));
-        }
-        /// <inheritdoc cref="Native.EditSubPWD"/>
-        public static Reply EditSubPWD(string text, string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.EditSubPWD(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(text),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.AddSubGwNumEx"/>
-        public static Reply AddSubGwNumEx(string text) {
-            var f = new Frame(); return f.Done(Native.AddSubGwNumEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param(), f.Param(), In(text)));
-        }
-        /// <inheritdoc cref="Native.DelSubGwNum"/>
-        public static Reply DelSubGwNum(string text) {
-            var f = new Frame(); return f.Done(Native.DelSubGwNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), f.Param(),
-                In(text)));
-        }
-
-        // Record protocol: client, product, information-package and scheduled-order
-        /// <inheritdoc cref="Native.ClientInfo"/>
-        public static Reply ClientInfo() {
-            var f = new Frame(); return f.Done(Native.ClientInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.AllProductId"/>
-        public static Reply AllProductId() {
-            var f = new Frame(); return f.Done(Native.AllProductId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CltProductId"/>
-        public static Reply CltProductId() {
-            var f = new Frame(); return f.Done(Native.CltProductId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CltAllPrdIdName"/>
-        public static Reply CltAllPrdIdName() {
-            var f = new Frame(); return f.Done(Native.CltAllPrdIdName(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CltAllMmsInfo"/>
-        public static Reply CltAllMmsInfo() {
-            var f = new Frame(); return f.Done(Native.CltAllMmsInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CltAllIdNameType"/>
-        public static Reply CltAllIdNameType() {
-            var f = new Frame(); return f.Done(Native.CltAllIdNameType(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.ProductInfo"/>
-        public static Reply ProductInfo(string productId) {
-            var f = new Frame(); return f.Done(Native.ProductInfo(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId)));
-        }
-        /// <inheritdoc cref="Native.AllInfoPackId"/>
-        public static Reply AllInfoPackId() {
-            var f = new Frame(); return f.Done(Native.AllInfoPackId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.InfoPackStatus"/>
-        public static Reply InfoPackStatus(string packageId) {
-            var f = new Frame(); return f.Done(Native.InfoPackStatus(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(packageId)));
-        }
-        /// <inheritdoc cref="Native.InfoPackStatusEx"/>
-        public static Reply InfoPackStatusEx(string packageId) {
-            var f = new Frame(); return f.Done(Native.InfoPackStatusEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(packageId)));
-        }
-        /// <inheritdoc cref="Native.GetMessage"/>
-        public static Reply GetMessage() {
-            var f = new Frame(); return f.Done(Native.GetMessage(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.LastDetails"/>
-        public static Reply LastDetails(string query, int count) {
-            var f = new Frame(); return f.Done(Native.LastDetails(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(query),
-                count));
-        }
-        /// <inheritdoc cref="Native.GetProductLen"/>
-        public static Reply GetProductLen() {
-            var f = new Frame(); return f.Done(Native.GetProductLen(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.PQOrderList"/>
-        public static Reply PQOrderList(string param1, string param2) {
-            var f = new Frame(); return f.Done(Native.PQOrderList(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(param1),
-                In(param2)));
-        }
-        /// <inheritdoc cref="Native.PQOrderInfoByID"/>
-        public static Reply PQOrderInfoByID(string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.PQOrderInfoByID(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.PQGetAbilityURL"/>
-        public static Reply PQGetAbilityURL() {
-            var f = new Frame(); return f.Done(Native.PQGetAbilityURL(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-
-        // Record protocol: send jobs
-        /// <inheritdoc cref="Native.SubmitAllClear"/>
-        public static Reply SubmitAllClear() {
-            var f = new Frame(); return f.Done(Native.SubmitAllClear(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.SubmitPrdId"/>
-        public static Reply SubmitPrdId(string productId) {
-            var f = new Frame(); return f.Done(Native.SubmitPrdId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId)));
-        }
-        /// <inheritdoc cref="Native.CheckPrdId"/>
-        public static Reply CheckPrdId(string productId) {
-            var f = new Frame(); return f.Done(Native.CheckPrdId(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(productId)));
-        }
-        /// <inheritdoc cref="Native.SubmitTelList"/>
-        public static Reply SubmitTelList(string numbers) {
-            var f = new Frame(); return f.Done(Native.SubmitTelList(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(numbers)));
-        }
-        /// <inheritdoc cref="Native.SubmitTelNum"/>
-        public static Reply SubmitTelNum(string count) {
-            var f = new Frame(); return f.Done(Native.SubmitTelNum(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(count)));
-        }
-        /// <inheritdoc cref="Native.SubmitContent"/>
-        public static Reply SubmitContent(string content) {
-            var f = new Frame(); return f.Done(Native.SubmitContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(content)));
-        }
-        /// <inheritdoc cref="Native.CheckContent"/>
-        public static Reply CheckContent() {
-            var f = new Frame(); return f.Done(Native.CheckContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.SubmitPushURL"/>
-        public static Reply SubmitPushURL(string url) {
-            var f = new Frame(); return f.Done(Native.SubmitPushURL(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(url)));
-        }
-        /// <inheritdoc cref="Native.SubmitBgnDate"/>
-        public static Reply SubmitBgnDate(string date) {
-            var f = new Frame(); return f.Done(Native.SubmitBgnDate(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date)));
-        }
-        /// <inheritdoc cref="Native.SubmitBgnDateEx"/>
-        public static Reply SubmitBgnDateEx(string period) {
-            var f = new Frame(); return f.Done(Native.SubmitBgnDateEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(period)));
-        }
-        /// <inheritdoc cref="Native.SubmitEndDate"/>
-        public static Reply SubmitEndDate(string date) {
-            var f = new Frame(); return f.Done(Native.SubmitEndDate(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(date)));
-        }
-        /// <inheritdoc cref="Native.SubmitBgnTime"/>
-        public static Reply SubmitBgnTime(string time) {
-            var f = new Frame(); return f.Done(Native.SubmitBgnTime(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time)));
-        }
-        /// <inheritdoc cref="Native.SubmitEndTime"/>
-        public static Reply SubmitEndTime(string time) {
-            var f = new Frame(); return f.Done(Native.SubmitEndTime(out f.Code, f.Text(QV_BODY_BUFFER_SIZE), In(time)));
-        }
-        /// <inheritdoc cref="Native.SubmitTransFilename"/>
-        public static Reply SubmitTransFilename(string fileName) {
-            var f = new Frame(); return f.Done(Native.SubmitTransFilename(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(fileName)));
-        }
-        /// <inheritdoc cref="Native.SubmitTransFile"/>
-        public static Reply SubmitTransFile(string fileContent) {
-            var f = new Frame(); return f.Done(Native.SubmitTransFile(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(fileContent)));
-        }
-        /// <inheritdoc cref="Native.SubmitPQOrderSelect"/>
-        public static Reply SubmitPQOrderSelect(string param1, string param2, string param3) {
-            var f = new Frame(); return f.Done(Native.SubmitPQOrderSelect(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(param1), In(param2), In(param3)));
-        }
-        /// <inheritdoc cref="Native.SubmitAllOver"/>
-        public static Reply SubmitAllOver() {
-            var f = new Frame(); return f.Done(Native.SubmitAllOver(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.SubmitAllOver_2"/>
-        public static Reply SubmitAllOver_2() {
-            var f = new Frame(); return f.Done(Native.SubmitAllOver_2(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-        /// <inheritdoc cref="Native.SubmitAllOverEx"/>
-        public static Reply SubmitAllOverEx() {
-            var f = new Frame(); return f.Done(Native.SubmitAllOverEx(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.SubmitAllOverEx_2"/>
-        public static Reply SubmitAllOverEx_2() {
-            var f = new Frame(); return f.Done(Native.SubmitAllOverEx_2(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], out f.Numbers[1], out f.Numbers[2]), 3);
-        }
-
-        // Record protocol: content checks and account parameters
-        /// <inheritdoc cref="Native.ContentPreview"/>
-        public static Reply ContentPreview(string param, string content) {
-            var f = new Frame(); return f.Done(Native.ContentPreview(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                out f.Numbers[0], In(param), In(content)), 1);
-        }
-        /// <inheritdoc cref="Native.GetSJKHDParams"/>
-        public static Reply GetSJKHDParams() {
-            var f = new Frame(); return f.Done(Native.GetSJKHDParams(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                f.Param(), f.Param(), f.Param()));
-        }
-        /// <inheritdoc cref="Native.GetSJKHDBid"/>
-        public static Reply GetSJKHDBid() {
-            var f = new Frame(); return f.Done(Native.GetSJKHDBid(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-        /// <inheritdoc cref="Native.CheckSMSContent"/>
-        public static Reply CheckSMSContent(string content, int number1, int number2, int number3) {
-            var f = new Frame(); return f.Done(Native.CheckSMSContent(out f.Code, f.Text(QV_BODY_BUFFER_SIZE),
-                In(content), number1, number2, number3));
-        }
-        /// <inheritdoc cref="Native.ClientGuiControl"/>
-        public static Reply ClientGuiControl() {
-            var f = new Frame(); return f.Done(Native.ClientGuiControl(out f.Code, f.Text(QV_BODY_BUFFER_SIZE)));
-        }
-
-        // Settings file and timed web request
-        /// <inheritdoc cref="Native.ReadIniFile"/>
+        /// <summary>The settings file's value for Carrier, as Message (ReadIniFile).  See quorvex.h.</summary>
         public static Reply ReadIniFile(string carrier) {
-            var f = new Frame(); return f.Done(Native.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
+            var f = new Frame("ReadIniFile"); return f.Done(IntPtr.Zero, NativeMethods.ReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
         }
-        /// <inheritdoc cref="Native.fxReadIniFile"/>
+        /// <summary>Same as ReadIniFile (fxReadIniFile).  See quorvex.h.</summary>
         public static Reply fxReadIniFile(string carrier) {
-            var f = new Frame(); return f.Done(Native.fxReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
+            var f = new Frame("fxReadIniFile"); return f.Done(IntPtr.Zero, NativeMethods.fxReadIniFile(f.Text(QV_SETTING_BUFFER_SIZE), In(carrier)));
         }
-        /// <inheritdoc cref="Native.WebRequest"/>
+        /// <summary>WebRequestEx at the web response's fixed size, with ElapsedMs alone (WebRequest).  See quorvex.h.</summary>
         public static Reply WebRequest(string url) {
-            var f = new Frame(); return f.Done(Native.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                In(url)), 1);
+            var f = new Frame("WebRequest", false, "ElapsedMs");
+            return f.Done(IntPtr.Zero, NativeMethods.WebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)));
         }
-        /// <inheritdoc cref="Native.fxWebRequest"/>
+        /// <summary>Same as WebRequest (fxWebRequest).  See quorvex.h.</summary>
         public static Reply fxWebRequest(string url) {
-            var f = new Frame(); return f.Done(Native.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0],
-                In(url)), 1);
+            var f = new Frame("fxWebRequest", false, "ElapsedMs");
+            return f.Done(IntPtr.Zero, NativeMethods.fxWebRequest(f.Text(QV_BODY_BUFFER_SIZE), out f.Numbers[0], In(url)));
         }
 
-        // XML protocol
-        /// <inheritdoc cref="Native.fxLogin_Req"/>
-        public static Reply fxLogin_Req(string app, string extra, string name, string pwd, string ver) {
-            var f = new Frame(); return f.Done(Native.fxLogin_Req(out f.Code, out f.Numbers[0], In(app), In(extra),
-                In(name), In(pwd), In(ver)), 1);
-        }
-        /// <inheritdoc cref="Native.fxReLogin"/>
-        public static bool fxReLogin() => Library.Loaded && Native.fxReLogin();
-        /// <inheritdoc cref="Native.fxMsgStates_Req"/>
-        public static Reply fxMsgStates_Req() {
-            var f = new Frame(); return f.Done(Native.fxMsgStates_Req(out f.Code, out f.Numbers[0]), 1);
-        }
-        /// <inheritdoc cref="Native.fxMsgStates_Resp"/>
-        public static Reply fxMsgStates_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); return f.Done(Native.fxMsgStates_Resp(f.Text(FxSize(replyLength)), replyCode,
-                replyLength));
-        }
-        /// <inheritdoc cref="Native.fxInfoType_Req"/>
-        public static Reply fxInfoType_Req() {
-            var f = new Frame(); return f.Done(Native.fxInfoType_Req(out f.Code, out f.Numbers[0]), 1);
-        }
-        /// <inheritdoc cref="Native.fxInfoType_Resp"/>
-        public static Reply fxInfoType_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); return f.Done(Native.fxInfoType_Resp(f.Text(FxSize(replyLength)), replyCode,
-                replyLength));
-        }
-        /// <inheritdoc cref="Native.fxNumRule_Req"/>
-        public static Reply fxNumRule_Req() {
-            var f = new Frame(); return f.Done(Native.fxNumRule_Req(out f.Code, out f.Numbers[0]), 1);
-        }
-        /// <inheritdoc cref="Native.fxNumRule_Resp"/>
-        public static Reply fxNumRule_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); return f.Done(Native.fxNumRule_Resp(f.Text(FxSize(replyLength)), replyCode,
-                replyLength));
-        }
-        /// <inheritdoc cref="Native.fxNotify_Req"/>
-        public static Reply fxNotify_Req() {
-            var f = new Frame(); return f.Done(Native.fxNotify_Req(out f.Code, out f.Numbers[0]), 1);
-        }
-        /// <inheritdoc cref="Native.fxNotify_Resp"/>
-        public static Reply fxNotify_Resp(int replyCode, int replyLength) {
-            var f = new Frame(); return f.Done(Native.fxNotify_Resp(f.Text(FxSize(replyLength)), replyCode,
-                replyLength));
-        }
+        /// <summary>Shows the library's About dialog (ShowAbout).  See quorvex.h.</summary>
+        public static bool ShowAbout() => Library.Loaded && NativeMethods.ShowAbout();
+        /// <summary>Shows Text in a message box (ShowMsg).  See quorvex.h.</summary>
+        public static bool ShowMsg(string text) => Library.Loaded && NativeMethods.ShowMsg(In(text));
 
-        // The About dialog and the message box
-        /// <inheritdoc cref="Native.ShowAbout"/>
-        public static bool ShowAbout() => Library.Loaded && Native.ShowAbout();
-        /// <inheritdoc cref="Native.ShowMsg"/>
-        public static bool ShowMsg(string text) => Library.Loaded && Native.ShowMsg(In(text));
-
-        // Number classification, without the server
-
-        // What happened: the last call's outcome, its relogin, the connection
-
-        // The protocol trace
-        /// <inheritdoc cref="Native.TraceStart"/>
-        public static bool TraceStart(string path, int options) => Library.Loaded && Native.TraceStart(In(path), options);
-        /// <inheritdoc cref="Native.TraceStop"/>
-        public static bool TraceStop() => Library.Loaded && Native.TraceStop();
+        /// <summary>Starts the protocol trace into the file at Path, with the QV_TRACE_ options (TraceStart).  See quorvex.h.</summary>
+        public static bool TraceStart(string path, int options) => Library.Loaded && NativeMethods.TraceStart(In(path), options);
+        /// <summary>Stops the protocol trace (TraceStop).  See quorvex.h.</summary>
+        public static bool TraceStop() => Library.Loaded && NativeMethods.TraceStop();
     }
 
     // A session handle: destroyed once, when it has been disposed (or finalised) and the last call that holds
@@ -713,31 +437,34 @@ namespace Quorvex
         {
             Library.Ensure();
             // A thread abort cannot fall between the creation and the handle's taking it inside a finally.
-            try { } finally { SetHandle(Native.QvSessionCreate()); }
+            try { } finally { SetHandle(NativeMethods.QvSessionCreate()); }
         }
 
         public override bool IsInvalid => handle == IntPtr.Zero;
 
         protected override bool ReleaseHandle()
         {
-            Native.QvSessionDestroy(handle);
+            NativeMethods.QvSessionDestroy(handle);
             return true;
         }
     }
 
-    // A connection of its own (QvSessionCreate), ready to connect without dllInitialize: every export that acts
-    // on a session is a method under its classic name, shaped as Client's, run on this session.  Any thread may
-    // call it; the library runs the calls on one session one at a time and calls on different sessions side by
-    // side.  Dispose ends the calls in progress on it in other threads, and the session is destroyed once the
-    // last of them has returned; a call after Dispose throws ObjectDisposedException.  A session never disposed
-    // is destroyed by its handle's finaliser.
+    /// <summary>A connection of its own (QvSessionCreate), ready to connect without dllInitialize: every export
+    /// that acts on a session is a method under its classic name, run on this session.  Any thread may call it;
+    /// the library runs the calls on one session one at a time and calls on different sessions side by side.
+    /// Dispose ends the calls in progress on it in other threads, and the session is destroyed once the last of
+    /// them has returned; a call after Dispose throws ObjectDisposedException.  A session never disposed is
+    /// destroyed by its handle's finaliser.  <see cref="Default"/> is the same class over the classic exports'
+    /// session.</summary>
     public sealed partial class Session : IDisposable
     {
-        readonly SessionHandle handle = new SessionHandle();
+        readonly SessionHandle handle;  // null for Default, which looks its session up at each call
         int calls;  // in progress, so that Dispose interrupts only when there is a call to interrupt
 
+        /// <summary>Makes a session of its own (QvSessionCreate).</summary>
         public Session()
         {
+            handle = new SessionHandle();
             if (handle.IsInvalid)
             {
                 handle.Dispose();
@@ -745,13 +472,30 @@ namespace Quorvex
             }
         }
 
-        public bool IsDisposed => handle.IsClosed;
+        Session(bool defaultView) { }
+
+        /// <summary>The classic exports' session (QvDefaultSession), between dllInitialize and release; outside
+        /// them every call on it is refused (QV_OUTCOME_REFUSED, Argument 1).  It is never destroyed: Dispose
+        /// does nothing.</summary>
+        public static Session Default { get; } = new Session(true);
+
+        /// <summary>Whether this is <see cref="Default"/>, the view of the classic exports' session.</summary>
+        public bool IsDefault => handle == null;
+
+        /// <summary>Whether Dispose has run; never for <see cref="Default"/>.</summary>
+        public bool IsDisposed => handle != null && handle.IsClosed;
 
         static byte[] In(string text) => Gbk.Encode(text);
 
-        // The session's address for one call, which the handle outlives; paired with Leave.
+        // The session's address for one call, which the handle outlives; paired with Leave.  The default
+        // session is looked up at each call: it changes with dllInitialize and release.
         IntPtr Enter()
         {
+            if (handle == null)
+            {
+                Library.Ensure();
+                return NativeMethods.QvDefaultSession();
+            }
             bool added = false;
             try { handle.DangerousAddRef(ref added); }
             catch (ObjectDisposedException) { throw new ObjectDisposedException(nameof(Session), "the session is disposed"); }
@@ -761,52 +505,88 @@ namespace Quorvex
 
         void Leave()
         {
+            if (handle == null) return;
             Interlocked.Decrement(ref calls);
             handle.DangerousRelease();
         }
 
+        /// <summary>Destroys the session once the calls in progress on it have returned (those blocked on its
+        /// connection give way at once); nothing for <see cref="Default"/>.</summary>
         public void Dispose()
         {
-            if (handle.IsClosed) return;
+            if (handle == null || handle.IsClosed) return;
             CancelJobs();
             if (Volatile.Read(ref calls) > 0)
             {
                 // A call blocked on the connection in another thread gives way at once, as the destroy would
                 // make it, instead of holding the handle until its time-out.
-                try { var p = Enter(); try { Native.QvTcpDisconnect(p); } finally { Leave(); } }
+                try { var p = Enter(); try { NativeMethods.QvTcpDisconnect(p); } finally { Leave(); } }
                 catch (ObjectDisposedException) { return; }
             }
             handle.Dispose();
         }
 
-        // The calling thread's last call on this session.
+        // One generated method's call: Run on this session's address, between Enter and Leave, read back by F.
+        Reply Call(Frame f, Func<Frame, IntPtr, bool> run)
+        {
+            var p = Enter();
+            try { return f.Done(p, run(f, p)); }
+            finally { Leave(); }
+        }
+
+        /// <summary>TcpConnect with defaults: connects to Host:Port within Timeout milliseconds, directly unless
+        /// ProxyKind names a proxy ("socks4", "socks5" or "http" in any letter case).  Ok when the connection is
+        /// open; the message is the library's text for it.</summary>
+        public Reply Connect(string host, int port, int timeout = 5000, string proxyKind = null, string proxyHost = null,
+            int proxyPort = 0, string proxyUser = null, string proxyPassword = null) =>
+            TcpConnect(host, port, timeout, proxyKind, proxyHost, proxyPort, proxyUser, proxyPassword);
+
+        /// <summary>Login_Request then Login_Feedback, with the texts a host rarely sets left empty; Accepted when
+        /// the server answered 900.  A request that was not written is its own reply.</summary>
+        public Reply Login(string name, string password, string app = "", string extra = "", string version = "")
+        {
+            var request = Login_Request(app, extra, name, password, version);
+            return request ? Login_Feedback() : request;
+        }
+
+        /// <summary>The calling thread's last call on this session.</summary>
         public Outcome GetLastOutcome()
         {
-            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
-            int kind, sent, argument, socketError;
             var p = Enter();
-            try { Native.QvGetLastOutcome(p, out kind, out sent, out argument, out socketError, detail, detail.Length); }
+            if (p == IntPtr.Zero) return Client.GetLastOutcome();  // the refusal of Default outside initialisation
+            try { return LastOutcome(p); }
             finally { Leave(); }
+        }
+
+        internal static Outcome LastOutcome(IntPtr session)
+        {
+            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
+            NativeMethods.QvGetLastOutcome(session, out int kind, out int sent, out int argument, out int socketError, detail,
+                detail.Length);
             return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
+        /// <summary>The relogin of the calling thread's last call on this session.</summary>
         public ReloginInfo GetLastRelogin()
         {
             var detail = new byte[QV_DETAIL_BUFFER_SIZE];
             int kind, serverCode, socketError;
             var p = Enter();
-            try { Native.QvGetLastRelogin(p, out kind, out serverCode, out socketError, detail, detail.Length); }
+            if (p == IntPtr.Zero) return Client.GetLastRelogin();
+            try { NativeMethods.QvGetLastRelogin(p, out kind, out serverCode, out socketError, detail, detail.Length); }
             finally { Leave(); }
             return new ReloginInfo { Kind = kind, ServerCode = serverCode, SocketError = socketError,
                 Detail = Gbk.Decode(detail) };
         }
 
+        /// <summary>This session's connection: open, logged in, its path and last login.</summary>
         public ConnectionState GetConnectionState()
         {
             int state, path, protocol, code;
             var p = Enter();
-            try { Native.QvGetConnectionState(p, out state, out path, out protocol, out code); }
+            if (p == IntPtr.Zero) return Client.GetConnectionState();
+            try { NativeMethods.QvGetConnectionState(p, out state, out path, out protocol, out code); }
             finally { Leave(); }
             return new ConnectionState { State = state, Path = path, LoginProtocol = protocol, LoginCode = code };
         }

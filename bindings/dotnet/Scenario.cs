@@ -46,6 +46,43 @@ static class Scenario
         var over = Client.SubmitAllOver_2();
         Check(over.Accepted && over.Numbers[0] == 2 && over.Numbers[1] == 2 && int.Parse(over.Message) > 100000,
             "SubmitAllOver_2: job number, recipients, messages", over);
+        Check(over.Number("Number1") == over.Numbers[0] && over.Number("Number3") == over.Numbers[2],
+            "SubmitAllOver_2's numbers by name", over);
+    }
+
+    // The Reply's named outputs and its exception mode on the default session, one case a row: what the reply
+    // holds, and what Check() throws (null: it returns the reply itself).
+    static void Shapes()
+    {
+        var s = Session.Default;
+        var cases = new[] {
+            new { What = "GetUdInfo: Params by name", Call = (Func<Reply>)(() => s.GetUdInfo()),
+                Holds = (Func<Reply, bool>)(r => r.Text("Param1") == "10001" && r.Outputs.Count == 3 && r.HasCode),
+                Thrown = (Func<QuorvexException, bool>)null },
+            new { What = "Heartbeat: no outputs, no code", Call = (Func<Reply>)(() => s.Heartbeat()),
+                Holds = (Func<Reply, bool>)(r => r && r.Outputs.Count == 0 && !r.HasCode && r.Outcome == null),
+                Thrown = (Func<QuorvexException, bool>)null },
+            new { What = "CheckPrdId of no product: the server's refusal", Call = (Func<Reply>)(() => s.CheckPrdId("0000")),
+                Holds = (Func<Reply, bool>)(r => r.Ok && !r.Accepted && r.Outcome == null),
+                Thrown = (Func<QuorvexException, bool>)(e => e.Code == 404 && e.Outcome == null
+                    && e.Message.StartsWith("CheckPrdId refused with 404")) },
+            new { What = "SubmitPrdId too long: the library's refusal",
+                Call = (Func<Reply>)(() => s.SubmitPrdId(new string('1', QV_BODY_MAX_TEXT + 1))),
+                Holds = (Func<Reply, bool>)(r => !r && r.Outcome.OutcomeKind == OutcomeKind.Refused),
+                Thrown = (Func<QuorvexException, bool>)(e => e.Outcome.Argument == 3 && e.Reply.Export == "SubmitPrdId") },
+        };
+        foreach (var c in cases)
+        {
+            var reply = c.Call();
+            QuorvexException thrown = null;
+            try { Check(ReferenceEquals(reply.Check(), reply), c.What + ": Check() returns the reply", reply); }
+            catch (QuorvexException e) { thrown = e; }
+            Check(c.Holds(reply) && (c.Thrown == null ? thrown == null : thrown != null && c.Thrown(thrown)),
+                c.What + (thrown == null ? "" : " (" + thrown.Message + ")"), reply);
+        }
+        bool missing = false;
+        try { s.Heartbeat().Text("Param1"); } catch (KeyNotFoundException) { missing = true; }
+        Check(missing, "an output the export lacks is named in a KeyNotFoundException");
     }
 
     static void Outcomes()
@@ -159,6 +196,7 @@ static class Scenario
         var info = Client.GetUdInfo();
         Check(info.Accepted && info.Message.Contains("企业:演示企业"), "GetUdInfo in GBK", info);
         SendJob();
+        Shapes();
         Check(Client.CheckTels("13912345678", "139,移动;130,联通") == 1, "CheckTels mobile");
         Check(Client.CheckTels("13012345678", "139,移动;130,联通") == 2, "CheckTels unicom");
         Check(Client.CheckTels("01012345678", null) == 3, "CheckTels fixed line");
@@ -167,6 +205,27 @@ static class Scenario
         Outcomes();
         Client.TcpDisconnect();
         Client.dllUnInitialize();
+        // Connect and Login with their defaults: a wrong password is the server's answer, a closed port a failure.
+        using (var s = new Session())
+        {
+            var connect = s.Connect("127.0.0.1", int.Parse(args[0])).Check();
+            var wrong = s.Login("demo", "wrong");
+            Check(connect.Message == "TCP连接成功" && wrong.Ok && wrong.HasCode && !wrong.Accepted, "Login refused", wrong);
+            Check(s.Login("demo", "demo123").Check().Text("Param1") == "10001", "Login accepted");
+            var listener = new TcpListener(IPAddress.Loopback, 0);
+            listener.Start();
+            int closed = ((IPEndPoint)listener.LocalEndpoint).Port;
+            listener.Stop();
+            var refused = s.Connect("127.0.0.1", closed, 2000);
+            Check(!refused && refused.Outcome != null && refused.Outcome.SocketError != 0, "Connect to a closed port",
+                refused);
+        }
+        // Client is a view of Session.Default, which outside initialisation has no session to call on.
+        Session.Default.Dispose();  // does nothing: the default session is the library's
+        bool heartbeat = Client.Heartbeat();
+        var outside = Session.Default.GetLastOutcome();
+        Check(!heartbeat && Session.Default.IsDefault && !Session.Default.IsDisposed
+            && outside.Kind == QV_OUTCOME_REFUSED && outside.Argument == 1, "the default session outside initialisation");
         Sessions(int.Parse(args[0]));
         JobScenario.Run(int.Parse(args[0]), args[2]);
         if (failures > 0) { Console.WriteLine(failures + " checks failed"); return 1; }
@@ -186,9 +245,8 @@ static class JobScenario
     static Session LoggedIn(int port)
     {
         var s = new Session();
-        s.TcpConnect("127.0.0.1", port, 5000, "", "", 0, "", "");
-        s.Login_Request("dotnet", "", "demo", "demo123", "1.0");
-        Check(s.Login_Feedback().Accepted, "login on " + port);
+        s.Connect("127.0.0.1", port);
+        Check(s.Login("demo", "demo123", app: "dotnet", version: "1.0").Accepted, "login on " + port);
         return s;
     }
 

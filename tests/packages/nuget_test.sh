@@ -36,10 +36,10 @@ for name, machine in (("runtimes/win-x86/native/Quorvex.dll", 0x14C), ("runtimes
     at = struct.unpack_from("<I", pe, 0x3C)[0]
     assert pe[at:at + 4] == b"PE\0\0" and struct.unpack_from("<H", pe, at + 4)[0] == machine, name
 docs = z.read("lib/net46/Quorvex.Net.xml").decode()
-for member in ("M:Quorvex.Session.SendJob", "M:Quorvex.Native.SubmitTelList", "T:Quorvex.OutcomeKind"):
+for member in ("M:Quorvex.Session.SendJob", "M:Quorvex.Reply.Check", "T:Quorvex.OutcomeKind"):
     assert member in docs, member
-client = docs.split('<member name="M:Quorvex.Client.SubmitTelList(System.String)">')[1].split("</member>")[0]
-assert "<summary>" in client and "inheritdoc" not in docs, client
+session = docs.split('<member name="M:Quorvex.Session.SubmitTelList(System.String)">')[1].split("</member>")[0]
+assert "the recipients" in session and "inheritdoc" not in docs, session
 PY
 
 HOME=$work/home nuget install Quorvex -Source "$work/feed" -OutputDirectory "$work/restored" -NonInteractive < /dev/null > "$work/install.txt"

@@ -48,22 +48,24 @@ def xml_doc(text, indent, extra=()):
 
 
 def declaration(e):
+    """The attribute line and the declaration (one line unless it passes the width) of export e.  The
+    class is internal: the export's prose is on the Session or Client method a host calls."""
     result, attribute = RESULTS[e["result"]]
     args = [f"{ROLE_TYPES[a['role']]} {a['name']}" for a in e["args"]]
     items = [a + "," for a in args[:-1]] + [args[-1] + ");"] if args else [");"]
     head = f"{INDENT}public static extern {result} {e['name']}("
-    return xml_doc(e.get("doc"), INDENT) + [INDENT + IMPORT + attribute] + fill(head, items, INDENT + "    ")
+    return [INDENT + IMPORT + attribute] + fill(head, items, INDENT + "    ")
 
 
 def native(d):
     lines = [notice("//")[:-1],
-             "// The DllImport declarations of every export; Lib, Convention and the constants are in Quorvex.cs.",
+             "// The DllImport declarations of every export; Lib and Convention are in Quorvex.cs.",
              "using System;",
              "using System.Runtime.InteropServices;",
              "",
              "namespace Quorvex",
              "{",
-             "    public static partial class Native",
+             "    static partial class NativeMethods",
              "    {"]
     for i, (title, exports) in enumerate(sections(d)):
         lines += ([""] if i else []) + [f"{INDENT}// {title}"]

@@ -105,25 +105,33 @@ type
     function Accepted: Boolean;
   end;
 
+  { The header's kinds, generated from quorvex.h; Ord(Kind) is the header's
+    QV_ number, which stays a constant for hosts that compare numbers. }
+{$I QuorvexKinds.inc}
+
+  { What a call came to, as GetLastOutcome reports it. }
   TQvOutcome = record
-    Kind: Int32;          { QV_OUTCOME_* }
+    Kind: TQvOutcomeKind;
     Sent: Boolean;        { the server may have acted on the request }
     Argument: Int32;      { 1-based place of a refused argument }
     SocketError: Int32;   { Windows Sockets number, 0 when none }
     Detail: string;
   end;
 
+  { What the relogin after a failed call came to, as GetLastRelogin reports it. }
   TQvRelogin = record
-    Kind: Int32;          { QV_RELOGIN_* }
+    Kind: TQvReloginKind;
     ServerCode: Int32;
     SocketError: Int32;
     Detail: string;
   end;
 
+  { What the connection has reached, as GetConnectionState reports it:
+    stateLoggedIn in S.State. }
   TQvConnectionState = record
-    State: Int32;         { QV_STATE_* flags }
-    Path: Int32;          { QV_PATH_* }
-    LoginProtocol: Int32; { QV_PROTOCOL_* }
+    State: TQvStateFlags;
+    Path: TQvPathKind;
+    LoginProtocol: TQvProtocolKind;
     LoginCode: Int32;
   end;
 
@@ -141,11 +149,15 @@ type
     FCall: string;
     FCode: Int32;
     FOutcome: TQvOutcome;
+    function GetOutcomeNumber: Int32;
   public
     constructor CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
     property Call: string read FCall;
     property Code: Int32 read FCode;
-    property Outcome: Int32 read FOutcome.Kind;  { QV_OUTCOME_*: QV_OUTCOME_OK when the server answered }
+    { The outcome's kind: outcomeOk when the server answered. }
+    property Kind: TQvOutcomeKind read FOutcome.Kind;
+    { The same kind as the header's number, QV_OUTCOME_*. }
+    property Outcome: Int32 read GetOutcomeNumber;
     property Sent: Boolean read FOutcome.Sent;
     property Argument: Int32 read FOutcome.Argument;
     property SocketError: Int32 read FOutcome.SocketError;
@@ -186,9 +198,9 @@ type
     JobNumber: string;
     Recipients, Charged, Left: Int32;
     { The outcome of the call the job ended on (Argument 0), and the kind
-      of its relogin (QV_RELOGIN_*). }
+      of its relogin. }
     Outcome: TQvOutcome;
-    Relogin: Int32;
+    Relogin: TQvReloginKind;
     Evidence: array[QV_EVIDENCE_PACKAGES_BEFORE..QV_EVIDENCE_DETAILS_AFTER] of TQvJobEvidence;
   end;
 
@@ -370,6 +382,12 @@ function QvLengthPrefixed(const Text: RawByteString): RawByteString;
 function QvPrefixedText(const Storage: RawByteString): PAnsiChar;
 { CheckTels with both texts (GBK bytes) laid out as it needs them. }
 function QvCheckTels(const Number, CarrierList: RawByteString): Int32;
+{ The state flags of GetConnectionState's State number (QV_STATE_*). }
+function QvStateFlags(State: Int32): TQvStateFlags;
+{ The header's number of a set of state flags. }
+function QvStateNumber(Flags: TQvStateFlags): Int32;
+{ The calling thread's last outcome on Session (GetLastOutcome when nil). }
+function QvOutcomeOf(Session: Pointer): TQvOutcome;
 
 implementation
 
@@ -464,16 +482,8 @@ end;
 { The Detail of the calling thread's last call, which names what a
   converter or a job refused. }
 function ThreadOutcome: TQvOutcome;
-var
-  Sent: Int32;
-  Detail: TQvDetailBuffer;
 begin
-  Result := Default(TQvOutcome);
-  Sent := 0;
-  Detail[0] := #0;
-  GetLastOutcome(@Result.Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
-  Result.Sent := Sent <> 0;
-  Result.Detail := QvFromGbk(@Detail[0]);
+  Result := QvOutcomeOf(nil);
 end;
 
 function QvGbkFault(const Text: TQvText; out Gbk: RawByteString): string;
@@ -565,6 +575,50 @@ begin
   Result := CheckTels(QvPrefixedText(N), QvPrefixedText(C));
 end;
 
+function QvStateFlags(State: Int32): TQvStateFlags;
+var
+  Flag: TQvStateFlag;
+begin
+  Result := [];
+  for Flag := Low(TQvStateFlag) to High(TQvStateFlag) do
+    if State and (1 shl Ord(Flag)) <> 0 then
+      Include(Result, Flag);
+end;
+
+function QvStateNumber(Flags: TQvStateFlags): Int32;
+var
+  Flag: TQvStateFlag;
+begin
+  Result := 0;
+  for Flag in Flags do
+    Result := Result or (1 shl Ord(Flag));
+end;
+
+{ Read through numbers: an enumeration may be narrower than the int32 the
+  library writes. }
+function QvOutcomeOf(Session: Pointer): TQvOutcome;
+var
+  Kind, Sent: Int32;
+  Detail: TQvDetailBuffer;
+begin
+  Result := Default(TQvOutcome);
+  Kind := 0;
+  Sent := 0;
+  Detail[0] := #0;
+  if Session = nil then
+    GetLastOutcome(@Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail))
+  else
+    QvGetLastOutcome(Session, @Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
+  Result.Kind := TQvOutcomeKind(Kind);
+  Result.Sent := Sent <> 0;
+  Result.Detail := QvFromGbk(@Detail[0]);
+end;
+
+function EQvError.GetOutcomeNumber: Int32;
+begin
+  Result := Ord(FOutcome.Kind);
+end;
+
 function TQvReply.Accepted: Boolean;
 begin
   Result := Ok and ((Code = QV_CODE_ACCEPTED) or (Code = QV_FX_SUCCESS));
@@ -584,7 +638,7 @@ var
   O: TQvOutcome;
 begin
   O := Default(TQvOutcome);
-  O.Kind := QV_OUTCOME_REFUSED;
+  O.Kind := outcomeRefused;
   O.Argument := Argument;
   O.Detail := Text;
   raise EQvError.CreateFor(Call, -1, Text, O);
@@ -770,44 +824,53 @@ end;
 
 function TQvSession.GetLastOutcome: TQvOutcome;
 var
-  Detail: TQvDetailBuffer;
-  Sent: Int32;
   P: Pointer;
 begin
   P := Enter;
   try
-    QvGetLastOutcome(P, @Result.Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
+    Result := QvOutcomeOf(P);
   finally
     Leave;
   end;
-  Result.Sent := Sent <> 0;
-  Result.Detail := QvFromGbk(@Detail[0]);
 end;
 
 function TQvSession.GetLastRelogin: TQvRelogin;
 var
   Detail: TQvDetailBuffer;
+  Kind: Int32;
   P: Pointer;
 begin
+  Result := Default(TQvRelogin);
+  Kind := 0;
+  Detail[0] := #0;
   P := Enter;
   try
-    QvGetLastRelogin(P, @Result.Kind, @Result.ServerCode, @Result.SocketError, @Detail[0], SizeOf(Detail));
+    QvGetLastRelogin(P, @Kind, @Result.ServerCode, @Result.SocketError, @Detail[0], SizeOf(Detail));
   finally
     Leave;
   end;
+  Result.Kind := TQvReloginKind(Kind);
   Result.Detail := QvFromGbk(@Detail[0]);
 end;
 
 function TQvSession.GetConnectionState: TQvConnectionState;
 var
+  State, Path, Protocol: Int32;
   P: Pointer;
 begin
+  Result := Default(TQvConnectionState);
+  State := 0;
+  Path := 0;
+  Protocol := 0;
   P := Enter;
   try
-    QvGetConnectionState(P, @Result.State, @Result.Path, @Result.LoginProtocol, @Result.LoginCode);
+    QvGetConnectionState(P, @State, @Path, @Protocol, @Result.LoginCode);
   finally
     Leave;
   end;
+  Result.State := QvStateFlags(State);
+  Result.Path := TQvPathKind(Path);
+  Result.LoginProtocol := TQvProtocolKind(Protocol);
 end;
 
 function TQvSession.Check(const Reply: TQvReply): TQvReply;
@@ -1076,7 +1139,7 @@ end;
 
 function TQvJob.LastResult: TQvJobResult;
 var
-  Status, Sent: Int32;
+  Status, Kind, Sent, Relogin: Int32;
   Msg: TQvMessageBuffer;
   Number: TQvParamBuffer;
   Detail: TQvDetailBuffer;
@@ -1095,8 +1158,11 @@ begin
     Result.Status := TQvJobStatus(Status);
   Result.Message := QvFromGbk(@Msg[0]);
   Result.JobNumber := QvFromGbk(@Number[0]);
-  QvJobOutcome(FHandle, @Result.Outcome.Kind, @Sent, @Result.Relogin, @Result.Outcome.SocketError, @Detail[0],
-    SizeOf(Detail));
+  Kind := 0;
+  Relogin := 0;
+  QvJobOutcome(FHandle, @Kind, @Sent, @Relogin, @Result.Outcome.SocketError, @Detail[0], SizeOf(Detail));
+  Result.Outcome.Kind := TQvOutcomeKind(Kind);
+  Result.Relogin := TQvReloginKind(Relogin);
   Result.Outcome.Sent := Sent <> 0;
   Result.Outcome.Detail := QvFromGbk(@Detail[0]);
   for Which := Low(Result.Evidence) to High(Result.Evidence) do
@@ -1121,7 +1187,7 @@ begin
       Result := Default(TQvJobResult);
       Result.Status := jobCancelled;
       Result.Code := -1;
-      Result.Outcome.Kind := QV_OUTCOME_REFUSED;
+      Result.Outcome.Kind := outcomeRefused;
       Result.Outcome.Argument := 1;
       Result.Outcome.Detail := 'the session is closed';
       Exit;
@@ -1137,7 +1203,7 @@ begin
     if not Submitted then
     begin
       O := ThreadOutcome;
-      if (O.Kind = QV_OUTCOME_REFUSED) and (O.Argument <> 0) then
+      if (O.Kind = outcomeRefused) and (O.Argument <> 0) then
         raise EQvError.CreateFor('SendJob', -1, O.Detail, O);
     end;
     Result := Job.LastResult;

@@ -97,7 +97,7 @@ begin
     begin
       R := Session.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1));
       O := Session.GetLastOutcome;
-      Mine := not R.Ok and (O.Kind = QV_OUTCOME_REFUSED) and (O.Argument = 3);
+      Mine := not R.Ok and (O.Kind = outcomeRefused) and (O.Argument = 3);
     end
     else
       case (Seed shr 16) mod 3 of
@@ -112,7 +112,7 @@ begin
             Mine := R.Accepted and (Copy(R.Message, Length(R.Message) - Length(Account), MaxInt) = '=' + Account);
           end;
       else
-        Mine := Session.Heartbeat and (Session.GetLastOutcome.Kind = QV_OUTCOME_OK);
+        Mine := Session.Heartbeat and (Session.GetLastOutcome.Kind = outcomeOk);
       end;
     if not Mine then
       Inc(Wrong);
@@ -166,7 +166,9 @@ procedure Sessions(Port: Integer);
 var
   First, Second: TQvSession;
   Drivers: array[0..1] of TDriver;
-  I, Before: Integer;
+  I: Integer;
+  Before: TQvOutcomeKind;
+  State: TQvConnectionState;
   Refused: Boolean;
 begin
   First := TQvSession.Create;
@@ -194,8 +196,12 @@ begin
   end;
   Before := First.GetLastOutcome.Kind;
   Second.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1));
-  Check((Before = QV_OUTCOME_OK) and (First.GetLastOutcome.Kind = QV_OUTCOME_OK)
-    and (Second.GetLastOutcome.Kind = QV_OUTCOME_REFUSED), 'last outcome per session and per thread');
+  Check((Before = outcomeOk) and (First.GetLastOutcome.Kind = outcomeOk)
+    and (Second.GetLastOutcome.Kind = outcomeRefused), 'last outcome per session and per thread');
+  State := First.GetConnectionState;
+  Check((State.State >= [stateConnected, stateLoggedIn]) and (State.Path = pathDirect)
+    and (State.LoginProtocol = protocolRecord) and (State.LoginCode = QV_CODE_ACCEPTED),
+    'a session''s connection state as enumerations');
   First.Close;
   First.Close; { a second Close does nothing }
   Refused := False;
@@ -396,7 +402,7 @@ end;
 function Described(const R: TQvJobResult): string;
 begin
   Result := Format('status %d at %d after %d, code %d "%s", outcome %d sent %s: %s', [Ord(R.Status), R.Step,
-    R.Attempts, R.Code, R.Message, R.Outcome.Kind, BoolToStr(R.Outcome.Sent, True), R.Outcome.Detail]);
+    R.Attempts, R.Code, R.Message, Ord(R.Outcome.Kind), BoolToStr(R.Outcome.Sent, True), R.Outcome.Detail]);
 end;
 
 function Sorted(List: TStringList): string;
@@ -439,7 +445,7 @@ begin
     Mms.OnProgress := Watch.OnStep;
     R := S.SendJob(Mms);
     Check((R.Status = jobSubmitted) and (R.Attempts = 1) and (R.Step = 299) and (R.Recipients = 171)
-      and (R.Charged = 171) and (StrToIntDef(R.JobNumber, 0) > 100000) and (R.Outcome.Kind = QV_OUTCOME_OK),
+      and (R.Charged = 171) and (StrToIntDef(R.JobNumber, 0) > 100000) and (R.Outcome.Kind = outcomeOk),
       'a checked multimedia job: ' + Described(R));
     Check((Watch.Steps[0] = '298') and (Watch.Steps[Watch.Steps.Count - 1] = '299')
       and (Sorted(Watch.Steps) = '201,2011,202,202,203,204,2041,211,212,212,298,299'),
@@ -800,7 +806,7 @@ begin
   S := LoggedIn(DropPort);
   Job := SmsJob;
   R := S.SendJob(Job, 3);
-  Check((R.Status = jobFailed) and (R.Step = 201) and (R.Outcome.Kind <> QV_OUTCOME_OK),
+  Check((R.Status = jobFailed) and (R.Step = 201) and (R.Outcome.Kind <> outcomeOk),
     'a connection that keeps dropping: ' + Described(R));
   Job.Free;
   S.Free;

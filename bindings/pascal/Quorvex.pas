@@ -90,21 +90,6 @@ type
   TQvTexts = array of string;
   TQvNumbers = array of Int32;
 
-  { What a session's call came to: its result, the server's code (-1 when no
-    answer arrived or the export has none), its message or text output, its
-    Param outputs and its number outputs, in the export's order. }
-  TQvReply = record
-    Ok: Boolean;
-    Code: Int32;
-    Message: string;
-    Params: TQvTexts;
-    Numbers: TQvNumbers;
-    { The method's name: the classic export's. }
-    Call: string;
-    { The exchange completed and the server accepted (900 or 20900). }
-    function Accepted: Boolean;
-  end;
-
   { The header's kinds, generated from quorvex.h; Ord(Kind) is the header's
     QV_ number, which stays a constant for hosts that compare numbers. }
 {$I QuorvexKinds.inc}
@@ -135,6 +120,30 @@ type
     LoginCode: Int32;
   end;
 
+  { What a session's call came to: its result, the server's code (-1 when no
+    answer arrived or the export has none), its message or text output, and
+    its other outputs by their names in quorvex.h (R.Param1, R.Number1,
+    R.ReplyLength, R.Pud: a method fills the ones its export has), also in
+    the export's order in Params and Numbers. }
+  TQvReply = record
+    Ok: Boolean;
+    Code: Int32;
+    Message: string;
+    Params: TQvTexts;
+    Numbers: TQvNumbers;
+    { The method's name: the classic export's. }
+    Call: string;
+    { What the call came to when Ok is False (its kind outcomeOk otherwise). }
+    Outcome: TQvOutcome;
+{$I QuorvexReply.inc}
+    { The exchange completed and the server accepted (900 or 20900). }
+    function Accepted: Boolean;
+    { The reply when it was accepted (or Ok with no server code, as a
+      connect's), else raises EQuorvexError carrying the code and the
+      outcome: S.Login_Feedback.Check.Param1. }
+    function Check: TQvReply;
+  end;
+
   { A call on a session after its Close. }
   EQvSessionClosed = class(Exception);
 
@@ -144,7 +153,7 @@ type
     QV_OUTCOME_REFUSED, Sent False and Code -1, for a text that cannot
     travel, by a TQvJob setter for what the job cannot take and by SendJob
     for a job that cannot be sent. }
-  EQvError = class(Exception)
+  EQuorvexError = class(Exception)
   private
     FCall: string;
     FCode: Int32;
@@ -163,6 +172,8 @@ type
     property SocketError: Int32 read FOutcome.SocketError;
     property Detail: string read FOutcome.Detail;
   end;
+  { The same class under the name the unit first gave it. }
+  EQvError = EQuorvexError;
 
   { How a job's send ended: the header's QV_JOB_* (jobNone before any
     ended).  jobSubmitted: the server took it; jobRefused: the server
@@ -292,69 +303,124 @@ type
     property Resolver: TQvJobResolver read FResolver write SetResolver;
   end;
 
-  { The buffers of one session call: the inputs' GBK bytes and the outputs,
-    each of its documented size, read back into a TQvReply. }
-  TQvOutputs = record
-    Code: Int32;
-    Numbers: array[0..3] of Int32;
-    Inputs: array[0..7] of RawByteString;
-    Call: string;
-    Msg: RawByteString;
-    Params: array[0..2] of RawByteString;
-    ParamCount: Integer;
-    procedure Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
-    { The GBK bytes of input I (the call's argument Place, named Name), or
-      EQvError when the text cannot travel. }
-    function Input(I, Place: Integer; const Name: string; const S: TQvText): PAnsiChar;
+  TQvSessionView = class;
+
+  { One session call of the generated methods: its output buffers, each of
+    its documented size, its inputs' GBK bytes, made before the session is
+    entered, and the reply they are read back into. }
+  TQvCall = record
+  private
+    FView: TQvSessionView;
+    FSession: Pointer;
+    FMsg: RawByteString;
+    FInputs: array[0..7] of RawByteString;
+    FParams: array[0..2] of RawByteString;
+    FParamFields: array[0..2] of ^string;
+    FNumberFields: array[0..3] of PInt32;
+    FCodeField: PInt32;
+    FParamCount, FNumberCount: Integer;
+  public
+    { The reply being filled: the import writes its numbers here. }
+    R: TQvReply;
+    { Starts Call on View with a Message buffer of TextSize bytes (0: none). }
+    procedure Start(View: TQvSessionView; const Call: string; TextSize: Integer); overload;
+    { Also turns each text into GBK, or raises EQuorvexError naming it
+      (Names, comma-separated) and its place among the export's arguments. }
+    procedure Start(View: TQvSessionView; const Call: string; TextSize: Integer; const Texts: array of TQvText;
+      const Places: array of Int32; const Names: string); overload;
+    { Enters the view's session (EQvSessionClosed after its Close) and
+      returns its handle: pass it first to the import, which Done or Ended
+      must follow. }
+    function Enter: Pointer;
+    { The GBK bytes of text I. }
+    function Input(I: Integer): PAnsiChar;
+    { The Message buffer. }
     function Text: PAnsiChar;
-    function Param(I: Integer): PAnsiChar;
-    function Done(Ok: Boolean; NumberCount: Integer): TQvReply;
+    { Output buffer I of Size bytes, read into Field (and Params[I]). }
+    function Param(I: Integer; var Field: string; Size: Integer = QV_PARAM_BUFFER_SIZE): PAnsiChar;
+    { Number output I, written into Field (and copied to Numbers[I]). }
+    function Number(I: Integer; var Field: Int32): PInt32;
+    { A reply code output, written into Field and copied to Code. }
+    function CodeAt(var Field: Int32): PInt32;
+    { Leaves the session with the import's result Ok (its outcome read
+      first when it failed) and returns the reply. }
+    function Done(Ok: Boolean): TQvReply;
+    { Leaves the session and returns Ok, for an export without outputs. }
+    function Ended(Ok: Boolean): Boolean;
   end;
 
-  { A connection of its own, ready to connect without dllInitialize.  Any
-    thread may call it; the library runs the calls on one session one at a
-    time and calls on different sessions side by side.  Close (or Free) ends
-    the calls in progress on it in other threads, waits for them and
-    destroys the session; a call after Close raises EQvSessionClosed,
-    except SendJob, which returns jobCancelled. }
-  TQvSession = class
-  private
-    FHandle: Pointer;
-    FLock: TCriticalSection;
-    FCalls: Integer;  { in progress }
-    FClosed: Boolean;
-    FJobs: array of Pointer;  { the jobs being sent, which Close cancels }
-    function Enter: Pointer;
-    function TryEnter(out P: Pointer; Job: Pointer = nil): Boolean;
-    procedure Leave(Job: Pointer = nil);
+  { The methods of a session, whoever owns it: TQvSession, a connection of
+    its own, and DefaultSession, the classic exports' session seen through
+    the same methods.  Any thread may call them; the library runs the calls
+    on one session one at a time and calls on different sessions side by
+    side.  The generated methods are the exports that act on a session,
+    under their classic names, with texts in (TQvText) and a TQvReply out;
+    a method refuses, by raising EQuorvexError before anything is sent, a
+    text that cannot travel, and otherwise reports through its reply. }
+  TQvSessionView = class
+  protected
+    { The session's handle for one call (EQvSessionClosed when there is
+      none to call), and the end of that call. }
+    function Enter: Pointer; virtual;
+    function TryEnter(out P: Pointer; Job: Pointer = nil): Boolean; virtual;
+    procedure Leave(Job: Pointer = nil); virtual;
   public
-    { Raises EOutOfMemory when the library cannot make the session. }
-    constructor Create;
-    destructor Destroy; override;
-    procedure Close;
-    function Closed: Boolean;
+    { The classic exports' session, between dllInitialize and release (a
+      call outside is refused): one view for the whole program, never to be
+      freed. }
+    class function DefaultSession: TQvSessionView;
     { The calling thread's last call on this session. }
     function GetLastOutcome: TQvOutcome;
+    { The relogin after the calling thread's last failed call on this session. }
     function GetLastRelogin: TQvRelogin;
+    { What the session's connection has reached, as the last finished call left it. }
     function GetConnectionState: TQvConnectionState;
-    { Reply when it was accepted, else raises EQvError with the calling
-      thread's last outcome on this session: call it on a method's result at
-      once, S.Check(S.GetUdInfo), before another call on the session. }
+    { Reply.Check: the reply when it was accepted, else raises
+      EQuorvexError with the call's outcome. }
     function Check(const Reply: TQvReply): TQvReply; overload;
-    { Ok when true, else raises EQvError for Call, a method without outputs. }
+    { Ok when true, else raises EQuorvexError for Call, a method without
+      outputs, with the calling thread's last outcome on this session: call
+      it at once, S.Check(S.Heartbeat, 'Heartbeat'). }
     function Check(Ok: Boolean; const Call: string): Boolean; overload;
     { Sends Job with the library's QvSendJob, starting it at most Attempts
       times, and says how it ended: never an exception for a job that was
       sent, whatever happened to it, nor when Close, Free or Job.Cancel in
       another thread ends the send (jobCancelled, or jobMaybeSubmitted with
       the submit out; jobCancelled with nothing sent when the session was
-      closed already).  Raises EQvError for a job refused before any call
-      (no product, no numbers, a job being sent or freed). }
+      closed already).  Raises EQuorvexError for a job refused before any
+      call (no product, no numbers, a job being sent or freed). }
     function SendJob(Job: TQvJob; Attempts: Integer = 2): TQvJobResult;
     { Every other export that acts on a session, generated, each with its
       export's text: *Code and Message there are the reply's Code and
-      Message, the Params its Params, the int32 outputs its Numbers. }
+      Message, the other outputs the reply's fields of the same names. }
 {$I QuorvexSession.inc}
+  end;
+
+  { A connection of its own, ready to connect without dllInitialize.  Close
+    (or Free) ends the calls in progress on it in other threads, waits for
+    them and destroys the session; a call after Close raises
+    EQvSessionClosed, except SendJob, which returns jobCancelled. }
+  TQvSession = class(TQvSessionView)
+  private
+    FHandle: Pointer;
+    FLock: TCriticalSection;
+    FCalls: Integer;  { in progress }
+    FClosed: Boolean;
+    FJobs: array of Pointer;  { the jobs being sent, which Close cancels }
+  protected
+    function Enter: Pointer; override;
+    function TryEnter(out P: Pointer; Job: Pointer = nil): Boolean; override;
+    procedure Leave(Job: Pointer = nil); override;
+  public
+    { Raises EOutOfMemory when the library cannot make the session. }
+    constructor Create;
+    { Closes the session first when it is open. }
+    destructor Destroy; override;
+    { Ends the calls in progress, waits for them and destroys the session;
+      a second Close does nothing. }
+    procedure Close;
+    { Whether Close has begun. }
+    function Closed: Boolean;
   end;
 
 { Helpers }
@@ -614,7 +680,7 @@ begin
   Result.Detail := QvFromGbk(@Detail[0]);
 end;
 
-function EQvError.GetOutcomeNumber: Int32;
+function EQuorvexError.GetOutcomeNumber: Int32;
 begin
   Result := Ord(FOutcome.Kind);
 end;
@@ -624,7 +690,23 @@ begin
   Result := Ok and ((Code = QV_CODE_ACCEPTED) or (Code = QV_FX_SUCCESS));
 end;
 
-constructor EQvError.CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
+function TQvReply.Check: TQvReply;
+var
+  Text: string;
+begin
+  { A reply without a server code (a connect) has only its result to go by. }
+  if Accepted or (Ok and (Code = -1)) then
+    Exit(Self);
+  if Ok then
+    Text := Format('refused: %d %s', [Code, Message])
+  else if Outcome.Detail <> '' then
+    Text := Message + ' (' + Outcome.Detail + ')'
+  else
+    Text := Message;
+  raise EQuorvexError.CreateFor(Call, Code, Text, Outcome);
+end;
+
+constructor EQuorvexError.CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
 begin
   inherited Create(ACall + ': ' + AText);
   FCall := ACall;
@@ -641,7 +723,7 @@ begin
   O.Kind := outcomeRefused;
   O.Argument := Argument;
   O.Detail := Text;
-  raise EQvError.CreateFor(Call, -1, Text, O);
+  raise EQuorvexError.CreateFor(Call, -1, Text, O);
 end;
 
 { The GBK bytes of Text, given to Call as the argument Place named Name, or
@@ -660,49 +742,127 @@ begin
   Result := GbkOf('QvToGbk', 'Text', 1, Text);
 end;
 
-procedure TQvOutputs.Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
+procedure TQvCall.Start(View: TQvSessionView; const Call: string; TextSize: Integer);
+begin
+  FView := View;
+  FSession := nil;
+  R := Default(TQvReply);
+  R.Call := Call;
+  R.Code := -1;
+  if TextSize > 0 then
+    FMsg := QvBuffer(TextSize);
+  FParamCount := 0;
+  FNumberCount := 0;
+  FCodeField := nil;
+end;
+
+procedure TQvCall.Start(View: TQvSessionView; const Call: string; TextSize: Integer; const Texts: array of TQvText;
+  const Places: array of Int32; const Names: string);
+var
+  I: Integer;
+  Fault: string;
+begin
+  Start(View, Call, TextSize);
+  for I := 0 to High(Texts) do
+  begin
+    Fault := QvGbkFault(Texts[I], FInputs[I]);
+    if Fault <> '' then
+      Refuse(Call, Names.Split([','])[I] + ': ' + Fault, Places[I]);
+  end;
+end;
+
+function TQvCall.Enter: Pointer;
+begin
+  FSession := FView.Enter;
+  Result := FSession;
+end;
+
+function TQvCall.Input(I: Integer): PAnsiChar;
+begin
+  Result := PAnsiChar(FInputs[I]);
+end;
+
+function TQvCall.Text: PAnsiChar;
+begin
+  Result := PAnsiChar(FMsg);
+end;
+
+function TQvCall.Param(I: Integer; var Field: string; Size: Integer): PAnsiChar;
+begin
+  FParams[I] := QvBuffer(Size);
+  FParamFields[I] := @Field;
+  if I >= FParamCount then
+    FParamCount := I + 1;
+  Result := PAnsiChar(FParams[I]);
+end;
+
+function TQvCall.Number(I: Integer; var Field: Int32): PInt32;
+begin
+  FNumberFields[I] := @Field;
+  if I >= FNumberCount then
+    FNumberCount := I + 1;
+  Result := @Field;
+end;
+
+function TQvCall.CodeAt(var Field: Int32): PInt32;
+begin
+  FCodeField := @Field;
+  Result := @Field;
+end;
+
+function TQvCall.Done(Ok: Boolean): TQvReply;
 var
   I: Integer;
 begin
-  Self.Call := Call;
-  Code := -1;
-  FillChar(Numbers, SizeOf(Numbers), 0);
-  Msg := QvBuffer(TextSize);
-  Self.ParamCount := ParamCount;
-  for I := 0 to ParamCount - 1 do
-    Params[I] := QvBuffer(ParamSize);
+  { Read while the session is entered: a Close may follow the Leave. }
+  if not Ok then
+    R.Outcome := QvOutcomeOf(FSession);
+  FView.Leave;
+  R.Ok := Ok;
+  if FCodeField <> nil then
+    R.Code := FCodeField^;
+  R.Message := QvFromGbk(PAnsiChar(FMsg));
+  SetLength(R.Params, FParamCount);
+  for I := 0 to FParamCount - 1 do
+  begin
+    R.Params[I] := QvFromGbk(PAnsiChar(FParams[I]));
+    FParamFields[I]^ := R.Params[I];
+  end;
+  SetLength(R.Numbers, FNumberCount);
+  for I := 0 to FNumberCount - 1 do
+    R.Numbers[I] := FNumberFields[I]^;
+  Result := R;
 end;
 
-function TQvOutputs.Input(I, Place: Integer; const Name: string; const S: TQvText): PAnsiChar;
+function TQvCall.Ended(Ok: Boolean): Boolean;
 begin
-  Inputs[I] := GbkOf(Call, Name, Place, S);
-  Result := PAnsiChar(Inputs[I]);
+  FView.Leave;
+  Result := Ok;
 end;
 
-function TQvOutputs.Text: PAnsiChar;
-begin
-  Result := PAnsiChar(Msg);
-end;
-
-function TQvOutputs.Param(I: Integer): PAnsiChar;
-begin
-  Result := PAnsiChar(Params[I]);
-end;
-
-function TQvOutputs.Done(Ok: Boolean; NumberCount: Integer): TQvReply;
 var
-  I: Integer;
+  TheDefaultSession: TQvSessionView;
+
+class function TQvSessionView.DefaultSession: TQvSessionView;
 begin
-  Result.Call := Call;
-  Result.Ok := Ok;
-  Result.Code := Code;
-  Result.Message := QvFromGbk(PAnsiChar(Msg));
-  SetLength(Result.Params, ParamCount);
-  for I := 0 to ParamCount - 1 do
-    Result.Params[I] := QvFromGbk(PAnsiChar(Params[I]));
-  SetLength(Result.Numbers, NumberCount);
-  for I := 0 to NumberCount - 1 do
-    Result.Numbers[I] := Numbers[I];
+  Result := TheDefaultSession;
+end;
+
+{ The handle is asked for at each call: the default session is made by
+  dllInitialize and goes with release. }
+function TQvSessionView.Enter: Pointer;
+begin
+  Result := QvDefaultSession;
+end;
+
+function TQvSessionView.TryEnter(out P: Pointer; Job: Pointer): Boolean;
+begin
+  P := QvDefaultSession;
+  Result := True;
+end;
+
+procedure TQvSessionView.Leave(Job: Pointer);
+begin
 end;
 
 constructor TQvSession.Create;
@@ -822,7 +982,7 @@ begin
   end;
 end;
 
-function TQvSession.GetLastOutcome: TQvOutcome;
+function TQvSessionView.GetLastOutcome: TQvOutcome;
 var
   P: Pointer;
 begin
@@ -834,7 +994,7 @@ begin
   end;
 end;
 
-function TQvSession.GetLastRelogin: TQvRelogin;
+function TQvSessionView.GetLastRelogin: TQvRelogin;
 var
   Detail: TQvDetailBuffer;
   Kind: Int32;
@@ -853,7 +1013,7 @@ begin
   Result.Detail := QvFromGbk(@Detail[0]);
 end;
 
-function TQvSession.GetConnectionState: TQvConnectionState;
+function TQvSessionView.GetConnectionState: TQvConnectionState;
 var
   State, Path, Protocol: Int32;
   P: Pointer;
@@ -873,32 +1033,19 @@ begin
   Result.LoginProtocol := TQvProtocolKind(Protocol);
 end;
 
-function TQvSession.Check(const Reply: TQvReply): TQvReply;
-var
-  O: TQvOutcome;
-  Text: string;
+function TQvSessionView.Check(const Reply: TQvReply): TQvReply;
 begin
-  { A reply without a server code (a connect) has only its result to go by. }
-  if Reply.Accepted or (Reply.Ok and (Reply.Code = -1)) then
-    Exit(Reply);
-  O := GetLastOutcome;
-  if Reply.Ok then
-    Text := Format('refused: %d %s', [Reply.Code, Reply.Message])
-  else if O.Detail <> '' then
-    Text := Reply.Message + ' (' + O.Detail + ')'
-  else
-    Text := Reply.Message;
-  raise EQvError.CreateFor(Reply.Call, Reply.Code, Text, O);
+  Result := Reply.Check;
 end;
 
-function TQvSession.Check(Ok: Boolean; const Call: string): Boolean;
+function TQvSessionView.Check(Ok: Boolean; const Call: string): Boolean;
 var
   O: TQvOutcome;
 begin
   if Ok then
     Exit(True);
   O := GetLastOutcome;
-  raise EQvError.CreateFor(Call, -1, O.Detail, O);
+  raise EQuorvexError.CreateFor(Call, -1, O.Detail, O);
 end;
 
 { The send job: a thin shell over the library's QvJob and QvSendJob }
@@ -973,7 +1120,7 @@ var
   O: TQvOutcome;
 begin
   O := ThreadOutcome;
-  raise EQvError.CreateFor(Call, -1, O.Detail, O);
+  raise EQuorvexError.CreateFor(Call, -1, O.Detail, O);
 end;
 
 procedure TQvJob.SetText(Field: Int32; const Text: TQvText);
@@ -1169,7 +1316,7 @@ begin
     Result.Evidence[Which].Taken := Evidence(Which, Result.Evidence[Which].Text);
 end;
 
-function TQvSession.SendJob(Job: TQvJob; Attempts: Integer): TQvJobResult;
+function TQvSessionView.SendJob(Job: TQvJob; Attempts: Integer): TQvJobResult;
 var
   P: Pointer;
   Submitted: Boolean;
@@ -1204,7 +1351,7 @@ begin
     begin
       O := ThreadOutcome;
       if (O.Kind = outcomeRefused) and (O.Argument <> 0) then
-        raise EQvError.CreateFor('SendJob', -1, O.Detail, O);
+        raise EQuorvexError.CreateFor('SendJob', -1, O.Detail, O);
     end;
     Result := Job.LastResult;
     Error := Job.FCallbackError;
@@ -1217,5 +1364,11 @@ begin
 end;
 
 {$I QuorvexSessionImpl.inc}
+
+initialization
+  TheDefaultSession := TQvSessionView.Create;
+
+finalization
+  TheDefaultSession.Free;
 
 end.

@@ -216,6 +216,96 @@ begin
   Second.Free;
 end;
 
+{ The default session through the session methods, beside the classic
+  exports on the same connection: the same answers, outputs by name (and in
+  Params and Numbers), the state as enumerations; then Check on a table of
+  replies, each raising, or not, with its call's code and outcome. }
+procedure DefaultView;
+type
+  TCase = record
+    Reply: TQvReply;
+    Raises: Boolean;
+    Kind: TQvOutcomeKind;
+    Code, Argument: Int32;
+  end;
+var
+  D: TQvSessionView;
+  R: TQvReply;
+  State: TQvConnectionState;
+  Raw: array[0..3] of Int32;
+  Flags: TQvStateFlags;
+  Bits: Integer;
+  Fresh: TQvSession;
+  Cases: array[0..4] of TCase;
+  I: Integer;
+  Raised: Boolean;
+  E: EQuorvexError;
+
+  function Case_(const Reply: TQvReply; Raises: Boolean; Kind: TQvOutcomeKind; Code, Argument: Int32): TCase;
+  begin
+    Result.Reply := Reply;
+    Result.Raises := Raises;
+    Result.Kind := Kind;
+    Result.Code := Code;
+    Result.Argument := Argument;
+  end;
+
+begin
+  D := TQvSessionView.DefaultSession;
+  R := D.GetUdInfo;
+  Check(Accepted(GetUdInfo(@Code, @Msg[0], @P1[0], @P2[0], @P3[0])) and R.Accepted and (R.Param1 = '10001')
+    and (R.Param1 = QvFromGbk(@P1[0])) and (R.Param2 = QvFromGbk(@P2[0])) and (R.Param3 = QvFromGbk(@P3[0]))
+    and (Length(R.Params) = 3) and (R.Params[2] = R.Param3) and (R.Message = QvFromGbk(@Msg[0])),
+    'the default view''s GetUdInfo: the classic export''s texts, by name');
+  R := D.FindAllSubsEx;
+  Check(FindAllSubsEx(@Code, @Msg[0], @N1, @N2, @N3) and R.Ok and (R.Code = Code) and (R.Number1 = N1)
+    and (R.Number2 = N2) and (R.Number3 = N3) and (Length(R.Numbers) = 3) and (R.Numbers[1] = N2),
+    'the default view''s FindAllSubsEx: the classic export''s numbers, by name');
+  State := D.GetConnectionState;
+  GetConnectionState(@Raw[0], @Raw[1], @Raw[2], @Raw[3]);
+  Check((QvStateNumber(State.State) = Raw[0]) and (Ord(State.Path) = Raw[1]) and (Ord(State.LoginProtocol) = Raw[2])
+    and (State.LoginCode = Raw[3]) and (stateLoggedIn in State.State) and (State.Path = pathDirect),
+    'the default view''s connection state: the classic export''s numbers');
+  Bits := 0;
+  for I := 0 to 7 do
+  begin
+    Flags := QvStateFlags(I);
+    if QvStateNumber(Flags) = I then
+      Inc(Bits);
+  end;
+  Check(Bits = 8, 'state flags and numbers convert both ways');
+
+  { A session never connected fails; its reply keeps the outcome after it is gone. }
+  Fresh := TQvSession.Create;
+  Cases[0] := Case_(Fresh.GetUdInfo, True, outcomeNotConnected, -1, 0);
+  Cases[4] := Case_(Fresh.TcpConnect('127.0.0.1', 1, 5000, '', '', 0, '', ''), True, outcomeConnectFailed, -1, 0);
+  Fresh.Free;
+  Cases[1] := Case_(D.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1)), True, outcomeRefused, -1, 3);
+  Cases[2] := Case_(D.CheckPrdId('1009'), True, outcomeOk, 404, 0);
+  Cases[3] := Case_(D.CheckPrdId('1001'), False, outcomeOk, QV_CODE_ACCEPTED, 0);
+  for I := 0 to High(Cases) do
+  begin
+    Raised := False;
+    E := nil;
+    try
+      R := Cases[I].Reply.Check;
+    except
+      on X: EQuorvexError do
+      begin
+        Raised := True;
+        E := EQuorvexError(AcquireExceptionObject);
+      end;
+    end;
+    if Raised then
+      Check(Cases[I].Raises and (E.Kind = Cases[I].Kind) and (E.Code = Cases[I].Code)
+        and (E.Argument = Cases[I].Argument) and (E.Call = Cases[I].Reply.Call) and (E.Sent = False),
+        'Check on case ' + IntToStr(I) + ': ' + E.Message)
+    else
+      Check(not Cases[I].Raises and (R.Code = Cases[I].Code), 'Check on case ' + IntToStr(I) + ': no exception');
+    E.Free;
+  end;
+end;
+
 procedure Outcomes;
 var
   Outcome, Sent, Argument, SocketError, Relogin, ServerCode, State, Path, Protocol, LoginCode: Int32;
@@ -827,6 +917,7 @@ begin
 
   Check(Accepted(GetUdInfo(@Code, @Msg[0], @P1[0], @P2[0], @P3[0])), 'GetUdInfo');
   Check(Pos('企业:演示企业', QvFromGbk(@Msg[0])) > 0, 'GetUdInfo text in GBK');
+  DefaultView;
   SendJob;
 
   Check(QvCheckTels('13912345678', QvToGbk('139,移动;130,联通')) = 1, 'CheckTels mobile');

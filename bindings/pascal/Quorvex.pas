@@ -390,6 +390,19 @@ type
       closed already).  Raises EQuorvexError for a job refused before any
       call (no product, no numbers, a job being sent or freed). }
     function SendJob(Job: TQvJob; Attempts: Integer = 2): TQvJobResult;
+    { TcpConnect with defaults: connects to Host:Port within Timeout
+      milliseconds, directly, or through the proxy that ProxyKind names
+      ('socks4', 'socks5' or 'http' in any letter case; '' none).  Ok when
+      the connection is open; Message is the library's text for it. }
+    function Connect(const Host: TQvText; Port: Int32; Timeout: Int32 = 5000; const ProxyKind: string = '';
+      const ProxyHost: string = ''; ProxyPort: Int32 = 0; const ProxyUser: string = '';
+      const ProxyPassword: string = ''): TQvReply;
+    { Login_Request then Login_Feedback, the texts a server does not need
+      left empty: the feedback's reply (accepted with 900, the account's id
+      in Param1), or a reply for Login_Request, with its outcome, when the
+      request failed. }
+    function Login(const Name, Password: TQvText; const App: string = ''; const Extra: string = '';
+      const Version: string = ''): TQvReply;
     { Every other export that acts on a session, generated, each with its
       export's text: *Code and Message there are the reply's Code and
       Message, the other outputs the reply's fields of the same names. }
@@ -699,6 +712,8 @@ begin
     Exit(Self);
   if Ok then
     Text := Format('refused: %d %s', [Code, Message])
+  else if Message = '' then
+    Text := Outcome.Detail
   else if Outcome.Detail <> '' then
     Text := Message + ' (' + Outcome.Detail + ')'
   else
@@ -1036,6 +1051,22 @@ end;
 function TQvSessionView.Check(const Reply: TQvReply): TQvReply;
 begin
   Result := Reply.Check;
+end;
+
+function TQvSessionView.Connect(const Host: TQvText; Port, Timeout: Int32; const ProxyKind, ProxyHost: string;
+  ProxyPort: Int32; const ProxyUser, ProxyPassword: string): TQvReply;
+begin
+  Result := TcpConnect(Host, Port, Timeout, ProxyKind, ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
+end;
+
+function TQvSessionView.Login(const Name, Password: TQvText; const App, Extra, Version: string): TQvReply;
+begin
+  if Login_Request(App, Extra, Name, Password, Version) then
+    Exit(Login_Feedback);
+  Result := Default(TQvReply);
+  Result.Call := 'Login_Request';
+  Result.Code := -1;
+  Result.Outcome := GetLastOutcome;
 end;
 
 function TQvSessionView.Check(Ok: Boolean; const Call: string): Boolean;

@@ -220,7 +220,7 @@ end;
   exports on the same connection: the same answers, outputs by name (and in
   Params and Numbers), the state as enumerations; then Check on a table of
   replies, each raising, or not, with its call's code and outcome. }
-procedure DefaultView;
+procedure DefaultView(Port: Integer);
 type
   TCase = record
     Reply: TQvReply;
@@ -236,7 +236,7 @@ var
   Flags: TQvStateFlags;
   Bits: Integer;
   Fresh: TQvSession;
-  Cases: array[0..4] of TCase;
+  Cases: array[0..7] of TCase;
   I: Integer;
   Raised: Boolean;
   E: EQuorvexError;
@@ -279,6 +279,12 @@ begin
   Fresh := TQvSession.Create;
   Cases[0] := Case_(Fresh.GetUdInfo, True, outcomeNotConnected, -1, 0);
   Cases[4] := Case_(Fresh.TcpConnect('127.0.0.1', 1, 5000, '', '', 0, '', ''), True, outcomeConnectFailed, -1, 0);
+  Cases[5] := Case_(Fresh.Login('demo', 'demo123'), True, outcomeNotConnected, -1, 0);
+  Fresh.Free;
+  { Connect and Login with their defaults, on a session of its own. }
+  Fresh := TQvSession.Create;
+  Cases[6] := Case_(Fresh.Connect('127.0.0.1', Port), False, outcomeOk, -1, 0);
+  Cases[7] := Case_(Fresh.Login('demo', 'wrong'), True, outcomeOk, 401, 0);
   Fresh.Free;
   Cases[1] := Case_(D.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1)), True, outcomeRefused, -1, 3);
   Cases[2] := Case_(D.CheckPrdId('1009'), True, outcomeOk, 404, 0);
@@ -473,9 +479,8 @@ end;
 function LoggedIn(Port: Integer): TQvSession;
 begin
   Result := TQvSession.Create;
-  Result.Check(Result.TcpConnect('127.0.0.1', Port, 5000, '', '', 0, '', ''));
-  Result.Check(Result.Login_Request('pascal', '', 'demo', 'demo123', '1.0'), 'Login_Request');
-  Result.Check(Result.Login_Feedback);
+  Result.Connect('127.0.0.1', Port).Check;
+  Result.Login('demo', 'demo123', 'pascal', '', '1.0').Check;
 end;
 
 function SmsJob(Numbers: Integer = 2): TQvJob;
@@ -917,7 +922,7 @@ begin
 
   Check(Accepted(GetUdInfo(@Code, @Msg[0], @P1[0], @P2[0], @P3[0])), 'GetUdInfo');
   Check(Pos('企业:演示企业', QvFromGbk(@Msg[0])) > 0, 'GetUdInfo text in GBK');
-  DefaultView;
+  DefaultView(StrToInt(ParamStr(1)));
   SendJob;
 
   Check(QvCheckTels('13912345678', QvToGbk('139,移动;130,联通')) = 1, 'CheckTels mobile');

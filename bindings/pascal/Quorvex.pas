@@ -17,13 +17,18 @@
   GBK already passes a TQvGbkString (code page 936) or TBytes, sent as they
   are.  What comes back is read as GBK, U+FFFD for what is not.
 
-  TQvSession is a connection of its own (QvSessionCreate): the exports that
-  act on a session are its methods, under their classic names, with texts in
-  (TQvText: any of the forms above) and a TQvReply out.  A method refuses,
-  by raising EQvError before anything is sent, a text that cannot travel.
-  Otherwise methods report through their reply; Check turns a reply that was
-  not accepted into an EQvError carrying the call's outcome.  SendJob sends
-  a TQvJob with the library's QvSendJob. }
+  TQvSessionView holds the exports that act on a session as methods, under
+  their classic names, with texts in (TQvText: any of the forms above) and
+  a TQvReply out, its outputs by their header names (R.Param1, R.Number1);
+  TQvSession (QvSessionCreate) is a connection of its own with the same
+  methods, and TQvSessionView.DefaultSession the classic exports' session
+  seen through them.  Connect and Login are the usual connect and login
+  with defaults.  A method refuses, by raising EQuorvexError before
+  anything is sent, a text that cannot travel; otherwise it reports through
+  its reply, and R.Check turns a reply that was not accepted into an
+  EQuorvexError carrying the call's outcome.  The header's kinds are
+  enumerations (outcomeRefused for QV_OUTCOME_REFUSED; the numbers stay).
+  SendJob sends a TQvJob with the library's QvSendJob. }
 unit Quorvex;
 
 {$IFDEF FPC}
@@ -78,8 +83,12 @@ type
     FGbk: Boolean;
     FFault: string;         { why the host's text has no UTF-8 form }
   public
+    { A UTF-16 string, sent as GBK. }
     class operator Implicit(const S: UnicodeString): TQvText;
+    { Bytes read by their code page: 936 sent as they are, UTF-8 (Free
+      Pascal's string) as GBK, any other declared page through UTF-16. }
     class operator Implicit(const S: RawByteString): TQvText;
+    { GBK bytes, sent as they are. }
     class operator Implicit(const Gbk: TBytes): TQvText;
   end;
 
@@ -148,9 +157,9 @@ type
   EQvSessionClosed = class(Exception);
 
   { A call that did not end in an accepted answer, or an input refused before
-    any call.  Raised by TQvSession.Check (Code the server's code, -1 when no
-    answer arrived, and the outcome of the call), and, with Outcome
-    QV_OUTCOME_REFUSED, Sent False and Code -1, for a text that cannot
+    any call.  Raised by a reply's Check (Code the server's code, -1 when no
+    answer arrived, and the outcome of the call), and, with Kind
+    outcomeRefused, Sent False and Code -1, for a text that cannot
     travel, by a TQvJob setter for what the job cannot take and by SendJob
     for a job that cannot be sent. }
   EQuorvexError = class(Exception)
@@ -160,16 +169,23 @@ type
     FOutcome: TQvOutcome;
     function GetOutcomeNumber: Int32;
   public
+    { The error of ACall, its message ACall: AText. }
     constructor CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
+    { The method or export that failed, by its classic name. }
     property Call: string read FCall;
+    { The server's code; -1 when no answer arrived. }
     property Code: Int32 read FCode;
     { The outcome's kind: outcomeOk when the server answered. }
     property Kind: TQvOutcomeKind read FOutcome.Kind;
     { The same kind as the header's number, QV_OUTCOME_*. }
     property Outcome: Int32 read GetOutcomeNumber;
+    { The server may have acted on the request. }
     property Sent: Boolean read FOutcome.Sent;
+    { The 1-based place of a refused argument, 0 when none. }
     property Argument: Int32 read FOutcome.Argument;
+    { The Windows Sockets number of a socket error, 0 when none. }
     property SocketError: Int32 read FOutcome.SocketError;
+    { The library's readable account of the failure. }
     property Detail: string read FOutcome.Detail;
   end;
   { The same class under the name the unit first gave it. }
@@ -227,7 +243,7 @@ type
   { A send job, held by the library (QvJob): its texts, numbers, file and
     options, sent by TQvSession.SendJob.  Only the texts given (not empty)
     are sent; Product and at least one number are required; up to three
-    orders or a Period make it a scheduled job.  A setter raises EQvError
+    orders or a Period make it a scheduled job.  A setter raises EQuorvexError
     for what the job cannot take (a text that cannot travel or is too long
     for its field, a number empty or holding a comma, too many numbers, too
     large a file) and leaves the job as it was; so does any change while
@@ -263,6 +279,7 @@ type
     destructor Destroy; override;
     { A recipient's number. }
     procedure AddNumber(const Number: TQvText);
+    { Each of Numbers, as AddNumber. }
     procedure AddNumbers(const Numbers: array of string);
     { The file of a multimedia job (empty: none); the library encodes it. }
     procedure SetFile(const Bytes: TBytes);
@@ -275,19 +292,33 @@ type
     function Evidence(Which: Int32; out Text: string): Boolean;
     { How the last send ended. }
     function LastResult: TQvJobResult;
+    { The library's job (QvJob), for its exports. }
     property Handle: Pointer read FHandle;
+    { Text Field (QV_JOB_PRODUCT to QV_JOB_PERIOD), as the named properties below. }
     property Text[Field: Int32]: TQvText write SetText;
+    { The product (SubmitPrdId); required. }
     property Product: TQvText index QV_JOB_PRODUCT write SetText;
+    { The content (SubmitContent). }
     property Content: TQvText index QV_JOB_CONTENT write SetText;
+    { The push address (SubmitPushURL). }
     property PushUrl: TQvText index QV_JOB_PUSH_URL write SetText;
+    { The file's name (SubmitTransFilename). }
     property FileName: TQvText index QV_JOB_FILE_NAME write SetText;
+    { The first day (SubmitBgnDate). }
     property BeginDate: TQvText index QV_JOB_BEGIN_DATE write SetText;
+    { The last day (SubmitEndDate). }
     property EndDate: TQvText index QV_JOB_END_DATE write SetText;
+    { The time of day to start (SubmitBgnTime). }
     property BeginTime: TQvText index QV_JOB_BEGIN_TIME write SetText;
+    { The time of day to stop (SubmitEndTime). }
     property EndTime: TQvText index QV_JOB_END_TIME write SetText;
+    { SubmitPQOrderSelect's first order (19 bytes). }
     property Order1: TQvText index QV_JOB_ORDER1 write SetText;
+    { Its second order. }
     property Order2: TQvText index QV_JOB_ORDER2 write SetText;
+    { Its third order. }
     property Order3: TQvText index QV_JOB_ORDER3 write SetText;
+    { A scheduled job's period (SubmitBgnDateEx). }
     property Period: TQvText index QV_JOB_PERIOD write SetText;
     { CheckPrdId after the product and CheckContent after the content. }
     property Check: Boolean read FCheck write SetCheck;
@@ -300,6 +331,7 @@ type
       resolver answers resolvedUnknown; SendJob raises it again once the
       send has returned, and LastResult says how the job ended. }
     property OnProgress: TQvJobProgress read FOnProgress write SetOnProgress;
+    { What the host's server says of a "maybe submitted" (resolvedUnknown when unset). }
     property Resolver: TQvJobResolver read FResolver write SetResolver;
   end;
 
@@ -449,15 +481,17 @@ function QvText(Buffer: PAnsiChar): RawByteString;
   them, else why it has none (bytes that are not valid UTF-8, a character
   GBK lacks, a zero byte, which would end the text early). }
 function QvGbkFault(const Text: TQvText; out Gbk: RawByteString): string;
-{ The GBK bytes of Text (code page 936), or EQvError saying why it has none. }
+{ The GBK bytes of Text (code page 936), or EQuorvexError saying why it has none. }
 function QvToGbk(const Text: TQvText): RawByteString;
 { The unit's one conversion in: the string of GBK bytes, U+FFFD for bytes
   that are not GBK. }
 function QvFromGbk(const Gbk: RawByteString): string; overload;
+{ The same, of the text a call left in Buffer. }
 function QvFromGbk(Buffer: PAnsiChar): string; overload;
 { Storage for a length-prefixed text: four bytes of length, then the text.
   Keep it alive while the call runs and pass QvPrefixedText(Storage). }
 function QvLengthPrefixed(const Text: RawByteString): RawByteString;
+{ The text of Storage to pass to the export: its address past the length. }
 function QvPrefixedText(const Storage: RawByteString): PAnsiChar;
 { CheckTels with both texts (GBK bytes) laid out as it needs them. }
 function QvCheckTels(const Number, CarrierList: RawByteString): Int32;
@@ -742,7 +776,7 @@ begin
 end;
 
 { The GBK bytes of Text, given to Call as the argument Place named Name, or
-  EQvError naming it. }
+  EQuorvexError naming it. }
 function GbkOf(const Call, Name: string; Place: Int32; const Text: TQvText): RawByteString;
 var
   Fault: string;

@@ -280,6 +280,14 @@ begin
   Cases[0] := Case_(Fresh.GetUdInfo, True, outcomeNotConnected, -1, 0);
   Cases[4] := Case_(Fresh.TcpConnect('127.0.0.1', 1, 5000, '', '', 0, '', ''), True, outcomeConnectFailed, -1, 0);
   Cases[5] := Case_(Fresh.Login('demo', 'demo123'), True, outcomeNotConnected, -1, 0);
+  Raised := False;
+  try
+    Fresh.Check(Fresh.Heartbeat, 'Heartbeat');
+  except
+    on X: EQuorvexError do
+      Raised := (X.Call = 'Heartbeat') and (X.Kind = outcomeNotConnected);
+  end;
+  Check(Raised, 'Check of a Boolean method raises with its outcome');
   Fresh.Free;
   { Connect and Login with their defaults, on a session of its own. }
   Fresh := TQvSession.Create;

@@ -338,24 +338,31 @@ type
   TQvSessionView = class;
 
   { One session call of the generated methods: its output buffers, each of
-    its documented size, its inputs' GBK bytes, made before the session is
-    entered, and the reply they are read back into. }
+    its documented size, and its inputs' GBK bytes, all made by Start before
+    the session is entered (nothing between Enter and Done can raise, so
+    that a call entered is always left), and the reply they are read back
+    into. }
   TQvCall = record
   private
     FView: TQvSessionView;
     FSession: Pointer;
     FMsg: RawByteString;
     FInputs: array[0..7] of RawByteString;
-    FParams: array[0..2] of RawByteString;
+    FSized: array[0..2] of RawByteString;
+    { Room for a Param and a zero past it, whatever the library writes. }
+    FParams: array[0..2, 0..QV_PARAM_BUFFER_SIZE] of AnsiChar;
     FParamFields: array[0..2] of ^string;
+    FSizedCount: Integer;
     FNumberFields: array[0..3] of PInt32;
     FCodeField: PInt32;
     FParamCount, FNumberCount: Integer;
+    function Buffer(I: Integer): PAnsiChar;
   public
     { The reply being filled: the import writes its numbers here. }
     R: TQvReply;
-    { Starts Call on View with a Message buffer of TextSize bytes (0: none). }
-    procedure Start(View: TQvSessionView; const Call: string; TextSize: Integer); overload;
+    { Starts Call on View with a Message buffer of TextSize bytes (0: none)
+      and Sized output buffers of the same size (an XML reply's texts). }
+    procedure Start(View: TQvSessionView; const Call: string; TextSize: Integer; Sized: Integer = 0); overload;
     { Also turns each text into GBK, or raises EQuorvexError naming it
       (Names, comma-separated) and its place among the export's arguments. }
     procedure Start(View: TQvSessionView; const Call: string; TextSize: Integer; const Texts: array of TQvText;
@@ -368,8 +375,9 @@ type
     function Input(I: Integer): PAnsiChar;
     { The Message buffer. }
     function Text: PAnsiChar;
-    { Output buffer I of Size bytes, read into Field (and Params[I]). }
-    function Param(I: Integer; var Field: string; Size: Integer = QV_PARAM_BUFFER_SIZE): PAnsiChar;
+    { Output buffer I, of a Param's size or of Start's Sized, read into
+      Field (and Params[I]). }
+    function Param(I: Integer; var Field: string): PAnsiChar;
     { Number output I, written into Field (and copied to Numbers[I]). }
     function Number(I: Integer; var Field: Int32): PInt32;
     { A reply code output, written into Field and copied to Code. }
@@ -791,7 +799,9 @@ begin
   Result := GbkOf('QvToGbk', 'Text', 1, Text);
 end;
 
-procedure TQvCall.Start(View: TQvSessionView; const Call: string; TextSize: Integer);
+procedure TQvCall.Start(View: TQvSessionView; const Call: string; TextSize: Integer; Sized: Integer);
+var
+  I: Integer;
 begin
   FView := View;
   FSession := nil;
@@ -800,6 +810,10 @@ begin
   R.Code := -1;
   if TextSize > 0 then
     FMsg := QvBuffer(TextSize);
+  FSizedCount := Sized;
+  for I := 0 to Sized - 1 do
+    FSized[I] := QvBuffer(TextSize);
+  FillChar(FParams, SizeOf(FParams), 0);
   FParamCount := 0;
   FNumberCount := 0;
   FCodeField := nil;
@@ -836,13 +850,20 @@ begin
   Result := PAnsiChar(FMsg);
 end;
 
-function TQvCall.Param(I: Integer; var Field: string; Size: Integer): PAnsiChar;
+function TQvCall.Buffer(I: Integer): PAnsiChar;
 begin
-  FParams[I] := QvBuffer(Size);
+  if I < FSizedCount then
+    Result := PAnsiChar(FSized[I])
+  else
+    Result := @FParams[I][0];
+end;
+
+function TQvCall.Param(I: Integer; var Field: string): PAnsiChar;
+begin
   FParamFields[I] := @Field;
   if I >= FParamCount then
     FParamCount := I + 1;
-  Result := PAnsiChar(FParams[I]);
+  Result := Buffer(I);
 end;
 
 function TQvCall.Number(I: Integer; var Field: Int32): PInt32;
@@ -874,7 +895,7 @@ begin
   SetLength(R.Params, FParamCount);
   for I := 0 to FParamCount - 1 do
   begin
-    R.Params[I] := QvFromGbk(PAnsiChar(FParams[I]));
+    R.Params[I] := QvFromGbk(Buffer(I));
     FParamFields[I]^ := R.Params[I];
   end;
   SetLength(R.Numbers, FNumberCount);

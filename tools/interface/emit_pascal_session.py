@@ -29,11 +29,12 @@ def twins(d):
 
 
 def shape(e):
-    """(inputs, texts, passed, outputs, has_outputs) of twin e: its Pascal parameters, its text
-    inputs as (name, place), the arguments the import is given after the session, and its
-    named outputs as (name, Pascal type)."""
+    """(inputs, texts, passed, outputs, text_size, sized, has_outputs) of twin e: its Pascal
+    parameters, its text inputs as (name, place), the arguments the import is given after the
+    session, its named outputs as (name, Pascal type), the size of its Message buffer, and how
+    many of its outputs are texts of an XML reply, sized as the Message."""
     inputs, texts, passed, outputs = [], [], [], []
-    text_size, params, numbers = None, 0, 0
+    text_size, params, numbers, sized = None, 0, 0, 0
     for place, a in enumerate(e["args"][1:], start=1):
         role, name = a["role"], a["name"]
         if role == "text":
@@ -60,15 +61,20 @@ def shape(e):
             text_size = "QV_BODY_BUFFER_SIZE" if role == "message" else "QvFxBufferSize(ReplyLength)"
             passed.append("C.Text")
         elif role in ("param", "fxtext"):
-            size = ", QvFxBufferSize(ReplyLength)" if role == "fxtext" else ""
-            passed.append(f"C.Param({params}, C.R.{name}{size})")
+            # Any other text of an XML reply is sized as the Message: TQvCall makes those
+            # buffers first, so they come before the Param-sized ones.
+            if role == "fxtext":
+                if params > sized:
+                    raise ValueError(f"{e['name']}: an XML text after a Param-sized one")
+                sized += 1
+            passed.append(f"C.Param({params}, C.R.{name})")
             outputs.append((name, "string"))
             params += 1
         else:
             raise ValueError(f"{e['name']}: no TQvSession method shape for the role {role!r} of {name}")
     has_outputs = text_size is not None or params or numbers or any(
         a["role"] in ("code", "out") for a in e["args"][1:])
-    return inputs, texts, passed, outputs, text_size or "0", has_outputs
+    return inputs, texts, passed, outputs, text_size or "0", sized, has_outputs
 
 
 def heading(e, qualified, indent):
@@ -110,9 +116,13 @@ def declarations(d):
 def body(e):
     """The method: its call's buffers and inputs made before the session is entered (a text
     that cannot travel raises there), then the import, whose result ends the call."""
-    inputs, texts, passed, _, text_size, has_outputs = shape(e)
+    inputs, texts, passed, _, text_size, sized, has_outputs = shape(e)
     start = [f"Self, '{e['twin_of']}', {text_size}"]
-    if texts:
+    if texts and sized:
+        raise ValueError(f"{e['name']}: TQvCall.Start takes either texts or sized outputs")
+    if sized:
+        start[0] += f", {sized});"
+    elif texts:
         start[0] += ", [" + ", ".join(n for n, _ in texts) + "],"
         start += [f"[{', '.join(str(p) for _, p in texts)}],", "'" + ",".join(n for n, _ in texts) + "');"]
     else:

@@ -293,6 +293,17 @@ begin
   Fresh := TQvSession.Create;
   Cases[6] := Case_(Fresh.Connect('127.0.0.1', Port), False, outcomeOk, -1, 0);
   Cases[7] := Case_(Fresh.Login('demo', 'wrong'), True, outcomeOk, 401, 0);
+  { An XML pair: the request's reply code is its Code too, the reply's
+    texts and numbers by name.  It also parses a reply under Free Pascal's
+    floating-point exceptions, which the library's XML set-up must not
+    raise. }
+  R := Fresh.fxLogin_Req('pascal', '', 'demo', 'demo123', '1.0');
+  Check(R.Ok and (R.Code = R.ReplyCode) and (R.Numbers[0] = R.ReplyLength) and (R.ReplyLength > 0),
+    'fxLogin_Req: ReplyCode and ReplyLength by name');
+  R := Fresh.fxLogin_Resp(R.ReplyCode, R.ReplyLength);
+  Check(R.Ok and (Length(R.Params) = 1) and (R.Params[0] = R.Pud) and (R.Numbers[0] = R.Agent)
+    and (R.Numbers[1] = R.Agreement), 'fxLogin_Resp: ' + R.Message + ', Pud "' + R.Pud + '", Agent '
+    + IntToStr(R.Agent));
   Fresh.Free;
   Cases[1] := Case_(D.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1)), True, outcomeRefused, -1, 3);
   Cases[2] := Case_(D.CheckPrdId('1009'), True, outcomeOk, 404, 0);

@@ -17,13 +17,18 @@
   GBK already passes a TQvGbkString (code page 936) or TBytes, sent as they
   are.  What comes back is read as GBK, U+FFFD for what is not.
 
-  TQvSession is a connection of its own (QvSessionCreate): the exports that
-  act on a session are its methods, under their classic names, with texts in
-  (TQvText: any of the forms above) and a TQvReply out.  A method refuses,
-  by raising EQvError before anything is sent, a text that cannot travel.
-  Otherwise methods report through their reply; Check turns a reply that was
-  not accepted into an EQvError carrying the call's outcome.  SendJob sends
-  a TQvJob with the library's QvSendJob. }
+  TQvSessionView holds the exports that act on a session as methods, under
+  their classic names, with texts in (TQvText: any of the forms above) and
+  a TQvReply out, its outputs by their header names (R.Param1, R.Number1);
+  TQvSession (QvSessionCreate) is a connection of its own with the same
+  methods, and TQvSessionView.DefaultSession the classic exports' session
+  seen through them.  Connect and Login are the usual connect and login
+  with defaults.  A method refuses, by raising EQuorvexError before
+  anything is sent, a text that cannot travel; otherwise it reports through
+  its reply, and R.Check turns a reply that was not accepted into an
+  EQuorvexError carrying the call's outcome.  The header's kinds are
+  enumerations (outcomeRefused for QV_OUTCOME_REFUSED; the numbers stay).
+  SendJob sends a TQvJob with the library's QvSendJob. }
 unit Quorvex;
 
 {$IFDEF FPC}
@@ -78,8 +83,12 @@ type
     FGbk: Boolean;
     FFault: string;         { why the host's text has no UTF-8 form }
   public
+    { A UTF-16 string, sent as GBK. }
     class operator Implicit(const S: UnicodeString): TQvText;
+    { Bytes read by their code page: 936 sent as they are, UTF-8 (Free
+      Pascal's string) as GBK, any other declared page through UTF-16. }
     class operator Implicit(const S: RawByteString): TQvText;
+    { GBK bytes, sent as they are. }
     class operator Implicit(const Gbk: TBytes): TQvText;
   end;
 
@@ -90,9 +99,41 @@ type
   TQvTexts = array of string;
   TQvNumbers = array of Int32;
 
+  { The header's kinds, generated from quorvex.h; Ord(Kind) is the header's
+    QV_ number, which stays a constant for hosts that compare numbers. }
+{$I QuorvexKinds.inc}
+
+  { What a call came to, as GetLastOutcome reports it. }
+  TQvOutcome = record
+    Kind: TQvOutcomeKind;
+    Sent: Boolean;        { the server may have acted on the request }
+    Argument: Int32;      { 1-based place of a refused argument }
+    SocketError: Int32;   { Windows Sockets number, 0 when none }
+    Detail: string;
+  end;
+
+  { What the relogin after a failed call came to, as GetLastRelogin reports it. }
+  TQvRelogin = record
+    Kind: TQvReloginKind;
+    ServerCode: Int32;
+    SocketError: Int32;
+    Detail: string;
+  end;
+
+  { What the connection has reached, as GetConnectionState reports it:
+    stateLoggedIn in S.State. }
+  TQvConnectionState = record
+    State: TQvStateFlags;
+    Path: TQvPathKind;
+    LoginProtocol: TQvProtocolKind;
+    LoginCode: Int32;
+  end;
+
   { What a session's call came to: its result, the server's code (-1 when no
-    answer arrived or the export has none), its message or text output, its
-    Param outputs and its number outputs, in the export's order. }
+    answer arrived or the export has none), its message or text output, and
+    its other outputs by their names in quorvex.h (R.Param1, R.Number1,
+    R.ReplyLength, R.Pud: a method fills the ones its export has), also in
+    the export's order in Params and Numbers. }
   TQvReply = record
     Ok: Boolean;
     Code: Int32;
@@ -101,56 +142,54 @@ type
     Numbers: TQvNumbers;
     { The method's name: the classic export's. }
     Call: string;
+    { What the call came to when Ok is False (its kind outcomeOk otherwise). }
+    Outcome: TQvOutcome;
+{$I QuorvexReply.inc}
     { The exchange completed and the server accepted (900 or 20900). }
     function Accepted: Boolean;
-  end;
-
-  TQvOutcome = record
-    Kind: Int32;          { QV_OUTCOME_* }
-    Sent: Boolean;        { the server may have acted on the request }
-    Argument: Int32;      { 1-based place of a refused argument }
-    SocketError: Int32;   { Windows Sockets number, 0 when none }
-    Detail: string;
-  end;
-
-  TQvRelogin = record
-    Kind: Int32;          { QV_RELOGIN_* }
-    ServerCode: Int32;
-    SocketError: Int32;
-    Detail: string;
-  end;
-
-  TQvConnectionState = record
-    State: Int32;         { QV_STATE_* flags }
-    Path: Int32;          { QV_PATH_* }
-    LoginProtocol: Int32; { QV_PROTOCOL_* }
-    LoginCode: Int32;
+    { The reply when it was accepted (or Ok with no server code, as a
+      connect's), else raises EQuorvexError carrying the code and the
+      outcome: S.Login_Feedback.Check.Param1. }
+    function Check: TQvReply;
   end;
 
   { A call on a session after its Close. }
   EQvSessionClosed = class(Exception);
 
   { A call that did not end in an accepted answer, or an input refused before
-    any call.  Raised by TQvSession.Check (Code the server's code, -1 when no
-    answer arrived, and the outcome of the call), and, with Outcome
-    QV_OUTCOME_REFUSED, Sent False and Code -1, for a text that cannot
+    any call.  Raised by a reply's Check (Code the server's code, -1 when no
+    answer arrived, and the outcome of the call), and, with Kind
+    outcomeRefused, Sent False and Code -1, for a text that cannot
     travel, by a TQvJob setter for what the job cannot take and by SendJob
     for a job that cannot be sent. }
-  EQvError = class(Exception)
+  EQuorvexError = class(Exception)
   private
     FCall: string;
     FCode: Int32;
     FOutcome: TQvOutcome;
+    function GetOutcomeNumber: Int32;
   public
+    { The error of ACall, its message ACall: AText. }
     constructor CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
+    { The method or export that failed, by its classic name. }
     property Call: string read FCall;
+    { The server's code; -1 when no answer arrived. }
     property Code: Int32 read FCode;
-    property Outcome: Int32 read FOutcome.Kind;  { QV_OUTCOME_*: QV_OUTCOME_OK when the server answered }
+    { The outcome's kind: outcomeOk when the server answered. }
+    property Kind: TQvOutcomeKind read FOutcome.Kind;
+    { The same kind as the header's number, QV_OUTCOME_*. }
+    property Outcome: Int32 read GetOutcomeNumber;
+    { The server may have acted on the request. }
     property Sent: Boolean read FOutcome.Sent;
+    { The 1-based place of a refused argument, 0 when none. }
     property Argument: Int32 read FOutcome.Argument;
+    { The Windows Sockets number of a socket error, 0 when none. }
     property SocketError: Int32 read FOutcome.SocketError;
+    { The library's readable account of the failure. }
     property Detail: string read FOutcome.Detail;
   end;
+  { The same class under the name the unit first gave it. }
+  EQvError = EQuorvexError;
 
   { How a job's send ended: the header's QV_JOB_* (jobNone before any
     ended).  jobSubmitted: the server took it; jobRefused: the server
@@ -186,9 +225,9 @@ type
     JobNumber: string;
     Recipients, Charged, Left: Int32;
     { The outcome of the call the job ended on (Argument 0), and the kind
-      of its relogin (QV_RELOGIN_*). }
+      of its relogin. }
     Outcome: TQvOutcome;
-    Relogin: Int32;
+    Relogin: TQvReloginKind;
     Evidence: array[QV_EVIDENCE_PACKAGES_BEFORE..QV_EVIDENCE_DETAILS_AFTER] of TQvJobEvidence;
   end;
 
@@ -204,7 +243,7 @@ type
   { A send job, held by the library (QvJob): its texts, numbers, file and
     options, sent by TQvSession.SendJob.  Only the texts given (not empty)
     are sent; Product and at least one number are required; up to three
-    orders or a Period make it a scheduled job.  A setter raises EQvError
+    orders or a Period make it a scheduled job.  A setter raises EQuorvexError
     for what the job cannot take (a text that cannot travel or is too long
     for its field, a number empty or holding a comma, too many numbers, too
     large a file) and leaves the job as it was; so does any change while
@@ -240,6 +279,7 @@ type
     destructor Destroy; override;
     { A recipient's number. }
     procedure AddNumber(const Number: TQvText);
+    { Each of Numbers, as AddNumber. }
     procedure AddNumbers(const Numbers: array of string);
     { The file of a multimedia job (empty: none); the library encodes it. }
     procedure SetFile(const Bytes: TBytes);
@@ -252,19 +292,33 @@ type
     function Evidence(Which: Int32; out Text: string): Boolean;
     { How the last send ended. }
     function LastResult: TQvJobResult;
+    { The library's job (QvJob), for its exports. }
     property Handle: Pointer read FHandle;
+    { Text Field (QV_JOB_PRODUCT to QV_JOB_PERIOD), as the named properties below. }
     property Text[Field: Int32]: TQvText write SetText;
+    { The product (SubmitPrdId); required. }
     property Product: TQvText index QV_JOB_PRODUCT write SetText;
+    { The content (SubmitContent). }
     property Content: TQvText index QV_JOB_CONTENT write SetText;
+    { The push address (SubmitPushURL). }
     property PushUrl: TQvText index QV_JOB_PUSH_URL write SetText;
+    { The file's name (SubmitTransFilename). }
     property FileName: TQvText index QV_JOB_FILE_NAME write SetText;
+    { The first day (SubmitBgnDate). }
     property BeginDate: TQvText index QV_JOB_BEGIN_DATE write SetText;
+    { The last day (SubmitEndDate). }
     property EndDate: TQvText index QV_JOB_END_DATE write SetText;
+    { The time of day to start (SubmitBgnTime). }
     property BeginTime: TQvText index QV_JOB_BEGIN_TIME write SetText;
+    { The time of day to stop (SubmitEndTime). }
     property EndTime: TQvText index QV_JOB_END_TIME write SetText;
+    { SubmitPQOrderSelect's first order (19 bytes). }
     property Order1: TQvText index QV_JOB_ORDER1 write SetText;
+    { Its second order. }
     property Order2: TQvText index QV_JOB_ORDER2 write SetText;
+    { Its third order. }
     property Order3: TQvText index QV_JOB_ORDER3 write SetText;
+    { A scheduled job's period (SubmitBgnDateEx). }
     property Period: TQvText index QV_JOB_PERIOD write SetText;
     { CheckPrdId after the product and CheckContent after the content. }
     property Check: Boolean read FCheck write SetCheck;
@@ -277,72 +331,149 @@ type
       resolver answers resolvedUnknown; SendJob raises it again once the
       send has returned, and LastResult says how the job ended. }
     property OnProgress: TQvJobProgress read FOnProgress write SetOnProgress;
+    { What the host's server says of a "maybe submitted" (resolvedUnknown when unset). }
     property Resolver: TQvJobResolver read FResolver write SetResolver;
   end;
 
-  { The buffers of one session call: the inputs' GBK bytes and the outputs,
-    each of its documented size, read back into a TQvReply. }
-  TQvOutputs = record
-    Code: Int32;
-    Numbers: array[0..3] of Int32;
-    Inputs: array[0..7] of RawByteString;
-    Call: string;
-    Msg: RawByteString;
-    Params: array[0..2] of RawByteString;
-    ParamCount: Integer;
-    procedure Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
-    { The GBK bytes of input I (the call's argument Place, named Name), or
-      EQvError when the text cannot travel. }
-    function Input(I, Place: Integer; const Name: string; const S: TQvText): PAnsiChar;
+  TQvSessionView = class;
+
+  { One session call of the generated methods: its output buffers, each of
+    its documented size, and its inputs' GBK bytes, all made by Start before
+    the session is entered (nothing between Enter and Done can raise, so
+    that a call entered is always left), and the reply they are read back
+    into. }
+  TQvCall = record
+  private
+    FView: TQvSessionView;
+    FSession: Pointer;
+    FMsg: RawByteString;
+    FInputs: array[0..7] of RawByteString;
+    FSized: array[0..2] of RawByteString;
+    { Room for a Param and a zero past it, whatever the library writes. }
+    FParams: array[0..2, 0..QV_PARAM_BUFFER_SIZE] of AnsiChar;
+    FParamFields: array[0..2] of ^string;
+    FSizedCount: Integer;
+    FNumberFields: array[0..3] of PInt32;
+    FCodeField: PInt32;
+    FParamCount, FNumberCount: Integer;
+    function Buffer(I: Integer): PAnsiChar;
+  public
+    { The reply being filled: the import writes its numbers here. }
+    R: TQvReply;
+    { Starts Call on View with a Message buffer of TextSize bytes (0: none)
+      and Sized output buffers of the same size (an XML reply's texts). }
+    procedure Start(View: TQvSessionView; const Call: string; TextSize: Integer; Sized: Integer = 0); overload;
+    { Also turns each text into GBK, or raises EQuorvexError naming it
+      (Names, comma-separated) and its place among the export's arguments. }
+    procedure Start(View: TQvSessionView; const Call: string; TextSize: Integer; const Texts: array of TQvText;
+      const Places: array of Int32; const Names: string); overload;
+    { Enters the view's session (EQvSessionClosed after its Close) and
+      returns its handle: pass it first to the import, which Done or Ended
+      must follow. }
+    function Enter: Pointer;
+    { The GBK bytes of text I. }
+    function Input(I: Integer): PAnsiChar;
+    { The Message buffer. }
     function Text: PAnsiChar;
-    function Param(I: Integer): PAnsiChar;
-    function Done(Ok: Boolean; NumberCount: Integer): TQvReply;
+    { Output buffer I, of a Param's size or of Start's Sized, read into
+      Field (and Params[I]). }
+    function Param(I: Integer; var Field: string): PAnsiChar;
+    { Number output I, written into Field (and copied to Numbers[I]). }
+    function Number(I: Integer; var Field: Int32): PInt32;
+    { A reply code output, written into Field and copied to Code. }
+    function CodeAt(var Field: Int32): PInt32;
+    { Leaves the session with the import's result Ok (its outcome read
+      first when it failed) and returns the reply. }
+    function Done(Ok: Boolean): TQvReply;
+    { Leaves the session and returns Ok, for an export without outputs. }
+    function Ended(Ok: Boolean): Boolean;
   end;
 
-  { A connection of its own, ready to connect without dllInitialize.  Any
-    thread may call it; the library runs the calls on one session one at a
-    time and calls on different sessions side by side.  Close (or Free) ends
-    the calls in progress on it in other threads, waits for them and
-    destroys the session; a call after Close raises EQvSessionClosed,
-    except SendJob, which returns jobCancelled. }
-  TQvSession = class
-  private
-    FHandle: Pointer;
-    FLock: TCriticalSection;
-    FCalls: Integer;  { in progress }
-    FClosed: Boolean;
-    FJobs: array of Pointer;  { the jobs being sent, which Close cancels }
-    function Enter: Pointer;
-    function TryEnter(out P: Pointer; Job: Pointer = nil): Boolean;
-    procedure Leave(Job: Pointer = nil);
+  { The methods of a session, whoever owns it: TQvSession, a connection of
+    its own, and DefaultSession, the classic exports' session seen through
+    the same methods.  Any thread may call them; the library runs the calls
+    on one session one at a time and calls on different sessions side by
+    side.  The generated methods are the exports that act on a session,
+    under their classic names, with texts in (TQvText) and a TQvReply out;
+    a method refuses, by raising EQuorvexError before anything is sent, a
+    text that cannot travel, and otherwise reports through its reply. }
+  TQvSessionView = class
+  protected
+    { The session's handle for one call (EQvSessionClosed when there is
+      none to call), and the end of that call. }
+    function Enter: Pointer; virtual;
+    function TryEnter(out P: Pointer; Job: Pointer = nil): Boolean; virtual;
+    procedure Leave(Job: Pointer = nil); virtual;
   public
-    { Raises EOutOfMemory when the library cannot make the session. }
-    constructor Create;
-    destructor Destroy; override;
-    procedure Close;
-    function Closed: Boolean;
+    { The classic exports' session, between dllInitialize and release (a
+      call outside is refused): one view for the whole program, never to be
+      freed. }
+    class function DefaultSession: TQvSessionView;
     { The calling thread's last call on this session. }
     function GetLastOutcome: TQvOutcome;
+    { The relogin after the calling thread's last failed call on this session. }
     function GetLastRelogin: TQvRelogin;
+    { What the session's connection has reached, as the last finished call left it. }
     function GetConnectionState: TQvConnectionState;
-    { Reply when it was accepted, else raises EQvError with the calling
-      thread's last outcome on this session: call it on a method's result at
-      once, S.Check(S.GetUdInfo), before another call on the session. }
+    { Reply.Check: the reply when it was accepted, else raises
+      EQuorvexError with the call's outcome. }
     function Check(const Reply: TQvReply): TQvReply; overload;
-    { Ok when true, else raises EQvError for Call, a method without outputs. }
+    { Ok when true, else raises EQuorvexError for Call, a method without
+      outputs, with the calling thread's last outcome on this session: call
+      it at once, S.Check(S.Heartbeat, 'Heartbeat'). }
     function Check(Ok: Boolean; const Call: string): Boolean; overload;
     { Sends Job with the library's QvSendJob, starting it at most Attempts
       times, and says how it ended: never an exception for a job that was
       sent, whatever happened to it, nor when Close, Free or Job.Cancel in
       another thread ends the send (jobCancelled, or jobMaybeSubmitted with
       the submit out; jobCancelled with nothing sent when the session was
-      closed already).  Raises EQvError for a job refused before any call
-      (no product, no numbers, a job being sent or freed). }
+      closed already).  Raises EQuorvexError for a job refused before any
+      call (no product, no numbers, a job being sent or freed). }
     function SendJob(Job: TQvJob; Attempts: Integer = 2): TQvJobResult;
+    { TcpConnect with defaults: connects to Host:Port within Timeout
+      milliseconds, directly, or through the proxy that ProxyKind names
+      ('socks4', 'socks5' or 'http' in any letter case; '' none).  Ok when
+      the connection is open; Message is the library's text for it. }
+    function Connect(const Host: TQvText; Port: Int32; Timeout: Int32 = 5000; const ProxyKind: string = '';
+      const ProxyHost: string = ''; ProxyPort: Int32 = 0; const ProxyUser: string = '';
+      const ProxyPassword: string = ''): TQvReply;
+    { Login_Request then Login_Feedback, the texts a server does not need
+      left empty: the feedback's reply (accepted with 900, the account's id
+      in Param1), or a reply for Login_Request, with its outcome, when the
+      request failed. }
+    function Login(const Name, Password: TQvText; const App: string = ''; const Extra: string = '';
+      const Version: string = ''): TQvReply;
     { Every other export that acts on a session, generated, each with its
       export's text: *Code and Message there are the reply's Code and
-      Message, the Params its Params, the int32 outputs its Numbers. }
+      Message, the other outputs the reply's fields of the same names. }
 {$I QuorvexSession.inc}
+  end;
+
+  { A connection of its own, ready to connect without dllInitialize.  Close
+    (or Free) ends the calls in progress on it in other threads, waits for
+    them and destroys the session; a call after Close raises
+    EQvSessionClosed, except SendJob, which returns jobCancelled. }
+  TQvSession = class(TQvSessionView)
+  private
+    FHandle: Pointer;
+    FLock: TCriticalSection;
+    FCalls: Integer;  { in progress }
+    FClosed: Boolean;
+    FJobs: array of Pointer;  { the jobs being sent, which Close cancels }
+  protected
+    function Enter: Pointer; override;
+    function TryEnter(out P: Pointer; Job: Pointer = nil): Boolean; override;
+    procedure Leave(Job: Pointer = nil); override;
+  public
+    { Raises EOutOfMemory when the library cannot make the session. }
+    constructor Create;
+    { Closes the session first when it is open. }
+    destructor Destroy; override;
+    { Ends the calls in progress, waits for them and destroys the session;
+      a second Close does nothing. }
+    procedure Close;
+    { Whether Close has begun. }
+    function Closed: Boolean;
   end;
 
 { Helpers }
@@ -358,18 +489,26 @@ function QvText(Buffer: PAnsiChar): RawByteString;
   them, else why it has none (bytes that are not valid UTF-8, a character
   GBK lacks, a zero byte, which would end the text early). }
 function QvGbkFault(const Text: TQvText; out Gbk: RawByteString): string;
-{ The GBK bytes of Text (code page 936), or EQvError saying why it has none. }
+{ The GBK bytes of Text (code page 936), or EQuorvexError saying why it has none. }
 function QvToGbk(const Text: TQvText): RawByteString;
 { The unit's one conversion in: the string of GBK bytes, U+FFFD for bytes
   that are not GBK. }
 function QvFromGbk(const Gbk: RawByteString): string; overload;
+{ The same, of the text a call left in Buffer. }
 function QvFromGbk(Buffer: PAnsiChar): string; overload;
 { Storage for a length-prefixed text: four bytes of length, then the text.
   Keep it alive while the call runs and pass QvPrefixedText(Storage). }
 function QvLengthPrefixed(const Text: RawByteString): RawByteString;
+{ The text of Storage to pass to the export: its address past the length. }
 function QvPrefixedText(const Storage: RawByteString): PAnsiChar;
 { CheckTels with both texts (GBK bytes) laid out as it needs them. }
 function QvCheckTels(const Number, CarrierList: RawByteString): Int32;
+{ The state flags of GetConnectionState's State number (QV_STATE_*). }
+function QvStateFlags(State: Int32): TQvStateFlags;
+{ The header's number of a set of state flags. }
+function QvStateNumber(Flags: TQvStateFlags): Int32;
+{ The calling thread's last outcome on Session (GetLastOutcome when nil). }
+function QvOutcomeOf(Session: Pointer): TQvOutcome;
 
 implementation
 
@@ -464,16 +603,8 @@ end;
 { The Detail of the calling thread's last call, which names what a
   converter or a job refused. }
 function ThreadOutcome: TQvOutcome;
-var
-  Sent: Int32;
-  Detail: TQvDetailBuffer;
 begin
-  Result := Default(TQvOutcome);
-  Sent := 0;
-  Detail[0] := #0;
-  GetLastOutcome(@Result.Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
-  Result.Sent := Sent <> 0;
-  Result.Detail := QvFromGbk(@Detail[0]);
+  Result := QvOutcomeOf(nil);
 end;
 
 function QvGbkFault(const Text: TQvText; out Gbk: RawByteString): string;
@@ -565,12 +696,74 @@ begin
   Result := CheckTels(QvPrefixedText(N), QvPrefixedText(C));
 end;
 
+function QvStateFlags(State: Int32): TQvStateFlags;
+var
+  Flag: TQvStateFlag;
+begin
+  Result := [];
+  for Flag := Low(TQvStateFlag) to High(TQvStateFlag) do
+    if State and (1 shl Ord(Flag)) <> 0 then
+      Include(Result, Flag);
+end;
+
+function QvStateNumber(Flags: TQvStateFlags): Int32;
+var
+  Flag: TQvStateFlag;
+begin
+  Result := 0;
+  for Flag in Flags do
+    Result := Result or (1 shl Ord(Flag));
+end;
+
+{ Read through numbers: an enumeration may be narrower than the int32 the
+  library writes. }
+function QvOutcomeOf(Session: Pointer): TQvOutcome;
+var
+  Kind, Sent: Int32;
+  Detail: TQvDetailBuffer;
+begin
+  Result := Default(TQvOutcome);
+  Kind := 0;
+  Sent := 0;
+  Detail[0] := #0;
+  if Session = nil then
+    GetLastOutcome(@Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail))
+  else
+    QvGetLastOutcome(Session, @Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
+  Result.Kind := TQvOutcomeKind(Kind);
+  Result.Sent := Sent <> 0;
+  Result.Detail := QvFromGbk(@Detail[0]);
+end;
+
+function EQuorvexError.GetOutcomeNumber: Int32;
+begin
+  Result := Ord(FOutcome.Kind);
+end;
+
 function TQvReply.Accepted: Boolean;
 begin
   Result := Ok and ((Code = QV_CODE_ACCEPTED) or (Code = QV_FX_SUCCESS));
 end;
 
-constructor EQvError.CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
+function TQvReply.Check: TQvReply;
+var
+  Text: string;
+begin
+  { A reply without a server code (a connect) has only its result to go by. }
+  if Accepted or (Ok and (Code = -1)) then
+    Exit(Self);
+  if Ok then
+    Text := Format('refused: %d %s', [Code, Message])
+  else if Message = '' then
+    Text := Outcome.Detail
+  else if Outcome.Detail <> '' then
+    Text := Message + ' (' + Outcome.Detail + ')'
+  else
+    Text := Message;
+  raise EQuorvexError.CreateFor(Call, Code, Text, Outcome);
+end;
+
+constructor EQuorvexError.CreateFor(const ACall: string; ACode: Int32; const AText: string; const AOutcome: TQvOutcome);
 begin
   inherited Create(ACall + ': ' + AText);
   FCall := ACall;
@@ -584,14 +777,14 @@ var
   O: TQvOutcome;
 begin
   O := Default(TQvOutcome);
-  O.Kind := QV_OUTCOME_REFUSED;
+  O.Kind := outcomeRefused;
   O.Argument := Argument;
   O.Detail := Text;
-  raise EQvError.CreateFor(Call, -1, Text, O);
+  raise EQuorvexError.CreateFor(Call, -1, Text, O);
 end;
 
 { The GBK bytes of Text, given to Call as the argument Place named Name, or
-  EQvError naming it. }
+  EQuorvexError naming it. }
 function GbkOf(const Call, Name: string; Place: Int32; const Text: TQvText): RawByteString;
 var
   Fault: string;
@@ -606,49 +799,140 @@ begin
   Result := GbkOf('QvToGbk', 'Text', 1, Text);
 end;
 
-procedure TQvOutputs.Start(const Call: string; TextSize, ParamCount, ParamSize: Integer);
+procedure TQvCall.Start(View: TQvSessionView; const Call: string; TextSize: Integer; Sized: Integer);
 var
   I: Integer;
 begin
-  Self.Call := Call;
-  Code := -1;
-  FillChar(Numbers, SizeOf(Numbers), 0);
-  Msg := QvBuffer(TextSize);
-  Self.ParamCount := ParamCount;
-  for I := 0 to ParamCount - 1 do
-    Params[I] := QvBuffer(ParamSize);
+  FView := View;
+  FSession := nil;
+  R := Default(TQvReply);
+  R.Call := Call;
+  R.Code := -1;
+  if TextSize > 0 then
+    FMsg := QvBuffer(TextSize);
+  FSizedCount := Sized;
+  for I := 0 to Sized - 1 do
+    FSized[I] := QvBuffer(TextSize);
+  FillChar(FParams, SizeOf(FParams), 0);
+  FParamCount := 0;
+  FNumberCount := 0;
+  FCodeField := nil;
 end;
 
-function TQvOutputs.Input(I, Place: Integer; const Name: string; const S: TQvText): PAnsiChar;
+procedure TQvCall.Start(View: TQvSessionView; const Call: string; TextSize: Integer; const Texts: array of TQvText;
+  const Places: array of Int32; const Names: string);
+var
+  I: Integer;
+  Fault: string;
 begin
-  Inputs[I] := GbkOf(Call, Name, Place, S);
-  Result := PAnsiChar(Inputs[I]);
+  Start(View, Call, TextSize);
+  for I := 0 to High(Texts) do
+  begin
+    Fault := QvGbkFault(Texts[I], FInputs[I]);
+    if Fault <> '' then
+      Refuse(Call, Names.Split([','])[I] + ': ' + Fault, Places[I]);
+  end;
 end;
 
-function TQvOutputs.Text: PAnsiChar;
+function TQvCall.Enter: Pointer;
 begin
-  Result := PAnsiChar(Msg);
+  FSession := FView.Enter;
+  Result := FSession;
 end;
 
-function TQvOutputs.Param(I: Integer): PAnsiChar;
+function TQvCall.Input(I: Integer): PAnsiChar;
 begin
-  Result := PAnsiChar(Params[I]);
+  Result := PAnsiChar(FInputs[I]);
 end;
 
-function TQvOutputs.Done(Ok: Boolean; NumberCount: Integer): TQvReply;
+function TQvCall.Text: PAnsiChar;
+begin
+  Result := PAnsiChar(FMsg);
+end;
+
+function TQvCall.Buffer(I: Integer): PAnsiChar;
+begin
+  if I < FSizedCount then
+    Result := PAnsiChar(FSized[I])
+  else
+    Result := @FParams[I][0];
+end;
+
+function TQvCall.Param(I: Integer; var Field: string): PAnsiChar;
+begin
+  FParamFields[I] := @Field;
+  if I >= FParamCount then
+    FParamCount := I + 1;
+  Result := Buffer(I);
+end;
+
+function TQvCall.Number(I: Integer; var Field: Int32): PInt32;
+begin
+  FNumberFields[I] := @Field;
+  if I >= FNumberCount then
+    FNumberCount := I + 1;
+  Result := @Field;
+end;
+
+function TQvCall.CodeAt(var Field: Int32): PInt32;
+begin
+  FCodeField := @Field;
+  Result := @Field;
+end;
+
+function TQvCall.Done(Ok: Boolean): TQvReply;
 var
   I: Integer;
 begin
-  Result.Call := Call;
-  Result.Ok := Ok;
-  Result.Code := Code;
-  Result.Message := QvFromGbk(PAnsiChar(Msg));
-  SetLength(Result.Params, ParamCount);
-  for I := 0 to ParamCount - 1 do
-    Result.Params[I] := QvFromGbk(PAnsiChar(Params[I]));
-  SetLength(Result.Numbers, NumberCount);
-  for I := 0 to NumberCount - 1 do
-    Result.Numbers[I] := Numbers[I];
+  { Read while the session is entered: a Close may follow the Leave. }
+  if not Ok then
+    R.Outcome := QvOutcomeOf(FSession);
+  FView.Leave;
+  R.Ok := Ok;
+  if FCodeField <> nil then
+    R.Code := FCodeField^;
+  R.Message := QvFromGbk(PAnsiChar(FMsg));
+  SetLength(R.Params, FParamCount);
+  for I := 0 to FParamCount - 1 do
+  begin
+    R.Params[I] := QvFromGbk(Buffer(I));
+    FParamFields[I]^ := R.Params[I];
+  end;
+  SetLength(R.Numbers, FNumberCount);
+  for I := 0 to FNumberCount - 1 do
+    R.Numbers[I] := FNumberFields[I]^;
+  Result := R;
+end;
+
+function TQvCall.Ended(Ok: Boolean): Boolean;
+begin
+  FView.Leave;
+  Result := Ok;
+end;
+
+var
+  TheDefaultSession: TQvSessionView;
+
+class function TQvSessionView.DefaultSession: TQvSessionView;
+begin
+  Result := TheDefaultSession;
+end;
+
+{ The handle is asked for at each call: the default session is made by
+  dllInitialize and goes with release. }
+function TQvSessionView.Enter: Pointer;
+begin
+  Result := QvDefaultSession;
+end;
+
+function TQvSessionView.TryEnter(out P: Pointer; Job: Pointer): Boolean;
+begin
+  P := QvDefaultSession;
+  Result := True;
+end;
+
+procedure TQvSessionView.Leave(Job: Pointer);
+begin
 end;
 
 constructor TQvSession.Create;
@@ -768,74 +1052,86 @@ begin
   end;
 end;
 
-function TQvSession.GetLastOutcome: TQvOutcome;
+function TQvSessionView.GetLastOutcome: TQvOutcome;
 var
-  Detail: TQvDetailBuffer;
-  Sent: Int32;
   P: Pointer;
 begin
   P := Enter;
   try
-    QvGetLastOutcome(P, @Result.Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
+    Result := QvOutcomeOf(P);
   finally
     Leave;
   end;
-  Result.Sent := Sent <> 0;
+end;
+
+function TQvSessionView.GetLastRelogin: TQvRelogin;
+var
+  Detail: TQvDetailBuffer;
+  Kind: Int32;
+  P: Pointer;
+begin
+  Result := Default(TQvRelogin);
+  Kind := 0;
+  Detail[0] := #0;
+  P := Enter;
+  try
+    QvGetLastRelogin(P, @Kind, @Result.ServerCode, @Result.SocketError, @Detail[0], SizeOf(Detail));
+  finally
+    Leave;
+  end;
+  Result.Kind := TQvReloginKind(Kind);
   Result.Detail := QvFromGbk(@Detail[0]);
 end;
 
-function TQvSession.GetLastRelogin: TQvRelogin;
+function TQvSessionView.GetConnectionState: TQvConnectionState;
 var
-  Detail: TQvDetailBuffer;
+  State, Path, Protocol: Int32;
   P: Pointer;
 begin
+  Result := Default(TQvConnectionState);
+  State := 0;
+  Path := 0;
+  Protocol := 0;
   P := Enter;
   try
-    QvGetLastRelogin(P, @Result.Kind, @Result.ServerCode, @Result.SocketError, @Detail[0], SizeOf(Detail));
+    QvGetConnectionState(P, @State, @Path, @Protocol, @Result.LoginCode);
   finally
     Leave;
   end;
-  Result.Detail := QvFromGbk(@Detail[0]);
+  Result.State := QvStateFlags(State);
+  Result.Path := TQvPathKind(Path);
+  Result.LoginProtocol := TQvProtocolKind(Protocol);
 end;
 
-function TQvSession.GetConnectionState: TQvConnectionState;
-var
-  P: Pointer;
+function TQvSessionView.Check(const Reply: TQvReply): TQvReply;
 begin
-  P := Enter;
-  try
-    QvGetConnectionState(P, @Result.State, @Result.Path, @Result.LoginProtocol, @Result.LoginCode);
-  finally
-    Leave;
-  end;
+  Result := Reply.Check;
 end;
 
-function TQvSession.Check(const Reply: TQvReply): TQvReply;
-var
-  O: TQvOutcome;
-  Text: string;
+function TQvSessionView.Connect(const Host: TQvText; Port, Timeout: Int32; const ProxyKind, ProxyHost: string;
+  ProxyPort: Int32; const ProxyUser, ProxyPassword: string): TQvReply;
 begin
-  { A reply without a server code (a connect) has only its result to go by. }
-  if Reply.Accepted or (Reply.Ok and (Reply.Code = -1)) then
-    Exit(Reply);
-  O := GetLastOutcome;
-  if Reply.Ok then
-    Text := Format('refused: %d %s', [Reply.Code, Reply.Message])
-  else if O.Detail <> '' then
-    Text := Reply.Message + ' (' + O.Detail + ')'
-  else
-    Text := Reply.Message;
-  raise EQvError.CreateFor(Reply.Call, Reply.Code, Text, O);
+  Result := TcpConnect(Host, Port, Timeout, ProxyKind, ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
 end;
 
-function TQvSession.Check(Ok: Boolean; const Call: string): Boolean;
+function TQvSessionView.Login(const Name, Password: TQvText; const App, Extra, Version: string): TQvReply;
+begin
+  if Login_Request(App, Extra, Name, Password, Version) then
+    Exit(Login_Feedback);
+  Result := Default(TQvReply);
+  Result.Call := 'Login_Request';
+  Result.Code := -1;
+  Result.Outcome := GetLastOutcome;
+end;
+
+function TQvSessionView.Check(Ok: Boolean; const Call: string): Boolean;
 var
   O: TQvOutcome;
 begin
   if Ok then
     Exit(True);
   O := GetLastOutcome;
-  raise EQvError.CreateFor(Call, -1, O.Detail, O);
+  raise EQuorvexError.CreateFor(Call, -1, O.Detail, O);
 end;
 
 { The send job: a thin shell over the library's QvJob and QvSendJob }
@@ -910,7 +1206,7 @@ var
   O: TQvOutcome;
 begin
   O := ThreadOutcome;
-  raise EQvError.CreateFor(Call, -1, O.Detail, O);
+  raise EQuorvexError.CreateFor(Call, -1, O.Detail, O);
 end;
 
 procedure TQvJob.SetText(Field: Int32; const Text: TQvText);
@@ -1076,7 +1372,7 @@ end;
 
 function TQvJob.LastResult: TQvJobResult;
 var
-  Status, Sent: Int32;
+  Status, Kind, Sent, Relogin: Int32;
   Msg: TQvMessageBuffer;
   Number: TQvParamBuffer;
   Detail: TQvDetailBuffer;
@@ -1095,15 +1391,18 @@ begin
     Result.Status := TQvJobStatus(Status);
   Result.Message := QvFromGbk(@Msg[0]);
   Result.JobNumber := QvFromGbk(@Number[0]);
-  QvJobOutcome(FHandle, @Result.Outcome.Kind, @Sent, @Result.Relogin, @Result.Outcome.SocketError, @Detail[0],
-    SizeOf(Detail));
+  Kind := 0;
+  Relogin := 0;
+  QvJobOutcome(FHandle, @Kind, @Sent, @Relogin, @Result.Outcome.SocketError, @Detail[0], SizeOf(Detail));
+  Result.Outcome.Kind := TQvOutcomeKind(Kind);
+  Result.Relogin := TQvReloginKind(Relogin);
   Result.Outcome.Sent := Sent <> 0;
   Result.Outcome.Detail := QvFromGbk(@Detail[0]);
   for Which := Low(Result.Evidence) to High(Result.Evidence) do
     Result.Evidence[Which].Taken := Evidence(Which, Result.Evidence[Which].Text);
 end;
 
-function TQvSession.SendJob(Job: TQvJob; Attempts: Integer): TQvJobResult;
+function TQvSessionView.SendJob(Job: TQvJob; Attempts: Integer): TQvJobResult;
 var
   P: Pointer;
   Submitted: Boolean;
@@ -1121,7 +1420,7 @@ begin
       Result := Default(TQvJobResult);
       Result.Status := jobCancelled;
       Result.Code := -1;
-      Result.Outcome.Kind := QV_OUTCOME_REFUSED;
+      Result.Outcome.Kind := outcomeRefused;
       Result.Outcome.Argument := 1;
       Result.Outcome.Detail := 'the session is closed';
       Exit;
@@ -1137,8 +1436,8 @@ begin
     if not Submitted then
     begin
       O := ThreadOutcome;
-      if (O.Kind = QV_OUTCOME_REFUSED) and (O.Argument <> 0) then
-        raise EQvError.CreateFor('SendJob', -1, O.Detail, O);
+      if (O.Kind = outcomeRefused) and (O.Argument <> 0) then
+        raise EQuorvexError.CreateFor('SendJob', -1, O.Detail, O);
     end;
     Result := Job.LastResult;
     Error := Job.FCallbackError;
@@ -1151,5 +1450,11 @@ begin
 end;
 
 {$I QuorvexSessionImpl.inc}
+
+initialization
+  TheDefaultSession := TQvSessionView.Create;
+
+finalization
+  TheDefaultSession.Free;
 
 end.

@@ -97,7 +97,7 @@ begin
     begin
       R := Session.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1));
       O := Session.GetLastOutcome;
-      Mine := not R.Ok and (O.Kind = QV_OUTCOME_REFUSED) and (O.Argument = 3);
+      Mine := not R.Ok and (O.Kind = outcomeRefused) and (O.Argument = 3);
     end
     else
       case (Seed shr 16) mod 3 of
@@ -112,7 +112,7 @@ begin
             Mine := R.Accepted and (Copy(R.Message, Length(R.Message) - Length(Account), MaxInt) = '=' + Account);
           end;
       else
-        Mine := Session.Heartbeat and (Session.GetLastOutcome.Kind = QV_OUTCOME_OK);
+        Mine := Session.Heartbeat and (Session.GetLastOutcome.Kind = outcomeOk);
       end;
     if not Mine then
       Inc(Wrong);
@@ -166,7 +166,9 @@ procedure Sessions(Port: Integer);
 var
   First, Second: TQvSession;
   Drivers: array[0..1] of TDriver;
-  I, Before: Integer;
+  I: Integer;
+  Before: TQvOutcomeKind;
+  State: TQvConnectionState;
   Refused: Boolean;
 begin
   First := TQvSession.Create;
@@ -194,8 +196,12 @@ begin
   end;
   Before := First.GetLastOutcome.Kind;
   Second.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1));
-  Check((Before = QV_OUTCOME_OK) and (First.GetLastOutcome.Kind = QV_OUTCOME_OK)
-    and (Second.GetLastOutcome.Kind = QV_OUTCOME_REFUSED), 'last outcome per session and per thread');
+  Check((Before = outcomeOk) and (First.GetLastOutcome.Kind = outcomeOk)
+    and (Second.GetLastOutcome.Kind = outcomeRefused), 'last outcome per session and per thread');
+  State := First.GetConnectionState;
+  Check((State.State >= [stateConnected, stateLoggedIn]) and (State.Path = pathDirect)
+    and (State.LoginProtocol = protocolRecord) and (State.LoginCode = QV_CODE_ACCEPTED),
+    'a session''s connection state as enumerations');
   First.Close;
   First.Close; { a second Close does nothing }
   Refused := False;
@@ -208,6 +214,121 @@ begin
   Check(Refused and First.Closed, 'a call after Close is refused');
   First.Free;
   Second.Free;
+end;
+
+{ The default session through the session methods, beside the classic
+  exports on the same connection: the same answers, outputs by name (and in
+  Params and Numbers), the state as enumerations; then Check on a table of
+  replies, each raising, or not, with its call's code and outcome. }
+procedure DefaultView(Port: Integer);
+type
+  TCase = record
+    Reply: TQvReply;
+    Raises: Boolean;
+    Kind: TQvOutcomeKind;
+    Code, Argument: Int32;
+  end;
+var
+  D: TQvSessionView;
+  R: TQvReply;
+  State: TQvConnectionState;
+  Raw: array[0..3] of Int32;
+  Flags: TQvStateFlags;
+  Bits: Integer;
+  Fresh: TQvSession;
+  Cases: array[0..7] of TCase;
+  I: Integer;
+  Raised: Boolean;
+  E: EQuorvexError;
+
+  function Case_(const Reply: TQvReply; Raises: Boolean; Kind: TQvOutcomeKind; Code, Argument: Int32): TCase;
+  begin
+    Result.Reply := Reply;
+    Result.Raises := Raises;
+    Result.Kind := Kind;
+    Result.Code := Code;
+    Result.Argument := Argument;
+  end;
+
+begin
+  D := TQvSessionView.DefaultSession;
+  R := D.GetUdInfo;
+  Check(Accepted(GetUdInfo(@Code, @Msg[0], @P1[0], @P2[0], @P3[0])) and R.Accepted and (R.Param1 = '10001')
+    and (R.Param1 = QvFromGbk(@P1[0])) and (R.Param2 = QvFromGbk(@P2[0])) and (R.Param3 = QvFromGbk(@P3[0]))
+    and (Length(R.Params) = 3) and (R.Params[2] = R.Param3) and (R.Message = QvFromGbk(@Msg[0])),
+    'the default view''s GetUdInfo: the classic export''s texts, by name');
+  R := D.FindAllSubsEx;
+  Check(FindAllSubsEx(@Code, @Msg[0], @N1, @N2, @N3) and R.Ok and (R.Code = Code) and (R.Number1 = N1)
+    and (R.Number2 = N2) and (R.Number3 = N3) and (Length(R.Numbers) = 3) and (R.Numbers[1] = N2),
+    'the default view''s FindAllSubsEx: the classic export''s numbers, by name');
+  State := D.GetConnectionState;
+  GetConnectionState(@Raw[0], @Raw[1], @Raw[2], @Raw[3]);
+  Check((QvStateNumber(State.State) = Raw[0]) and (Ord(State.Path) = Raw[1]) and (Ord(State.LoginProtocol) = Raw[2])
+    and (State.LoginCode = Raw[3]) and (stateLoggedIn in State.State) and (State.Path = pathDirect),
+    'the default view''s connection state: the classic export''s numbers');
+  Bits := 0;
+  for I := 0 to 7 do
+  begin
+    Flags := QvStateFlags(I);
+    if QvStateNumber(Flags) = I then
+      Inc(Bits);
+  end;
+  Check(Bits = 8, 'state flags and numbers convert both ways');
+
+  { A session never connected fails; its reply keeps the outcome after it is gone. }
+  Fresh := TQvSession.Create;
+  Cases[0] := Case_(Fresh.GetUdInfo, True, outcomeNotConnected, -1, 0);
+  Cases[4] := Case_(Fresh.TcpConnect('127.0.0.1', 1, 5000, '', '', 0, '', ''), True, outcomeConnectFailed, -1, 0);
+  Cases[5] := Case_(Fresh.Login('demo', 'demo123'), True, outcomeNotConnected, -1, 0);
+  Raised := False;
+  try
+    Fresh.Check(Fresh.Heartbeat, 'Heartbeat');
+  except
+    on X: EQuorvexError do
+      Raised := (X.Call = 'Heartbeat') and (X.Kind = outcomeNotConnected);
+  end;
+  Check(Raised, 'Check of a Boolean method raises with its outcome');
+  Fresh.Free;
+  { Connect and Login with their defaults, on a session of its own. }
+  Fresh := TQvSession.Create;
+  Cases[6] := Case_(Fresh.Connect('127.0.0.1', Port), False, outcomeOk, -1, 0);
+  Cases[7] := Case_(Fresh.Login('demo', 'wrong'), True, outcomeOk, 401, 0);
+  { An XML pair: the request's reply code is its Code too, the reply's
+    texts and numbers by name.  It also parses a reply under Free Pascal's
+    floating-point exceptions, which the library's XML set-up must not
+    raise. }
+  R := Fresh.fxLogin_Req('pascal', '', 'demo', 'demo123', '1.0');
+  Check(R.Ok and (R.Code = R.ReplyCode) and (R.Numbers[0] = R.ReplyLength) and (R.ReplyLength > 0),
+    'fxLogin_Req: ReplyCode and ReplyLength by name');
+  R := Fresh.fxLogin_Resp(R.ReplyCode, R.ReplyLength);
+  Check(R.Ok and (Length(R.Params) = 1) and (R.Params[0] = R.Pud) and (R.Numbers[0] = R.Agent)
+    and (R.Numbers[1] = R.Agreement), 'fxLogin_Resp: ' + R.Message + ', Pud "' + R.Pud + '", Agent '
+    + IntToStr(R.Agent));
+  Fresh.Free;
+  Cases[1] := Case_(D.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1)), True, outcomeRefused, -1, 3);
+  Cases[2] := Case_(D.CheckPrdId('1009'), True, outcomeOk, 404, 0);
+  Cases[3] := Case_(D.CheckPrdId('1001'), False, outcomeOk, QV_CODE_ACCEPTED, 0);
+  for I := 0 to High(Cases) do
+  begin
+    Raised := False;
+    E := nil;
+    try
+      R := Cases[I].Reply.Check;
+    except
+      on X: EQuorvexError do
+      begin
+        Raised := True;
+        E := EQuorvexError(AcquireExceptionObject);
+      end;
+    end;
+    if Raised then
+      Check(Cases[I].Raises and (E.Kind = Cases[I].Kind) and (E.Code = Cases[I].Code)
+        and (E.Argument = Cases[I].Argument) and (E.Call = Cases[I].Reply.Call) and (E.Sent = False),
+        'Check on case ' + IntToStr(I) + ': ' + E.Message)
+    else
+      Check(not Cases[I].Raises and (R.Code = Cases[I].Code), 'Check on case ' + IntToStr(I) + ': no exception');
+    E.Free;
+  end;
 end;
 
 procedure Outcomes;
@@ -377,9 +498,8 @@ end;
 function LoggedIn(Port: Integer): TQvSession;
 begin
   Result := TQvSession.Create;
-  Result.Check(Result.TcpConnect('127.0.0.1', Port, 5000, '', '', 0, '', ''));
-  Result.Check(Result.Login_Request('pascal', '', 'demo', 'demo123', '1.0'), 'Login_Request');
-  Result.Check(Result.Login_Feedback);
+  Result.Connect('127.0.0.1', Port).Check;
+  Result.Login('demo', 'demo123', 'pascal', '', '1.0').Check;
 end;
 
 function SmsJob(Numbers: Integer = 2): TQvJob;
@@ -396,7 +516,7 @@ end;
 function Described(const R: TQvJobResult): string;
 begin
   Result := Format('status %d at %d after %d, code %d "%s", outcome %d sent %s: %s', [Ord(R.Status), R.Step,
-    R.Attempts, R.Code, R.Message, R.Outcome.Kind, BoolToStr(R.Outcome.Sent, True), R.Outcome.Detail]);
+    R.Attempts, R.Code, R.Message, Ord(R.Outcome.Kind), BoolToStr(R.Outcome.Sent, True), R.Outcome.Detail]);
 end;
 
 function Sorted(List: TStringList): string;
@@ -439,7 +559,7 @@ begin
     Mms.OnProgress := Watch.OnStep;
     R := S.SendJob(Mms);
     Check((R.Status = jobSubmitted) and (R.Attempts = 1) and (R.Step = 299) and (R.Recipients = 171)
-      and (R.Charged = 171) and (StrToIntDef(R.JobNumber, 0) > 100000) and (R.Outcome.Kind = QV_OUTCOME_OK),
+      and (R.Charged = 171) and (StrToIntDef(R.JobNumber, 0) > 100000) and (R.Outcome.Kind = outcomeOk),
       'a checked multimedia job: ' + Described(R));
     Check((Watch.Steps[0] = '298') and (Watch.Steps[Watch.Steps.Count - 1] = '299')
       and (Sorted(Watch.Steps) = '201,2011,202,202,203,204,2041,211,212,212,298,299'),
@@ -800,7 +920,7 @@ begin
   S := LoggedIn(DropPort);
   Job := SmsJob;
   R := S.SendJob(Job, 3);
-  Check((R.Status = jobFailed) and (R.Step = 201) and (R.Outcome.Kind <> QV_OUTCOME_OK),
+  Check((R.Status = jobFailed) and (R.Step = 201) and (R.Outcome.Kind <> outcomeOk),
     'a connection that keeps dropping: ' + Described(R));
   Job.Free;
   S.Free;
@@ -821,6 +941,7 @@ begin
 
   Check(Accepted(GetUdInfo(@Code, @Msg[0], @P1[0], @P2[0], @P3[0])), 'GetUdInfo');
   Check(Pos('企业:演示企业', QvFromGbk(@Msg[0])) > 0, 'GetUdInfo text in GBK');
+  DefaultView(StrToInt(ParamStr(1)));
   SendJob;
 
   Check(QvCheckTels('13912345678', QvToGbk('139,移动;130,联通')) = 1, 'CheckTels mobile');

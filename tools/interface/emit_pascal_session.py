@@ -1,10 +1,18 @@
-"""The Pascal TQvSession's methods: one per session twin, under the classic export's name,
-taking texts (TQvText: a string, or GBK bytes) and Int32 and returning a TQvReply (a
-Boolean when the export has no outputs).  bindings/pascal/QuorvexSession.inc holds their declarations, each under its
-classic export's documentation text, which Quorvex.pas includes in the class, and
-QuorvexSessionImpl.inc their bodies, included in the unit's implementation.  Quorvex.pas holds the rest: the handle, Enter and Leave around every call,
-TQvOutputs (the buffers of one call: it turns each input text into GBK through the unit's
-one conversion, refusing a text that cannot travel, and names the call in the reply) and the outcome queries, which return their own types.
+"""The Pascal session methods: one per session twin, under the classic export's name, on
+TQvSessionView (which TQvSession and the default session's view share), taking texts
+(TQvText: a string, or GBK bytes) and Int32 and returning a TQvReply (a Boolean when the
+export has no outputs).  Three files, which Quorvex.pas includes:
+
+    QuorvexSession.inc      the declarations, each under its classic export's text
+    QuorvexSessionImpl.inc  the bodies: two statements each, over TQvCall
+    QuorvexReply.inc        TQvReply's named outputs, every output name of the methods once
+
+TQvCall, written by hand in Quorvex.pas, does the rest once: the output buffers of their
+documented sizes, each input text turned into GBK through the unit's one conversion before
+the session is entered (a text that cannot travel is refused there, naming it), the
+session entered for the import and left with its result, the outcome of a failed call,
+and the outputs read back into the reply's named fields (and its Params and Numbers, in
+the export's order).
 """
 import os
 import sys
@@ -21,54 +29,58 @@ def twins(d):
 
 
 def shape(e):
-    """(inputs, passed, buffers, numbers, outputs?) of twin e: its Pascal parameters, the
-    arguments the import is given after the session, and how the outputs are laid out."""
-    inputs, passed = [], []
-    text_size, params, numbers, texts = None, 0, 0, 0
-    param_size = "QV_PARAM_BUFFER_SIZE"
+    """(inputs, texts, passed, outputs, text_size, sized, has_outputs) of twin e: its Pascal
+    parameters, its text inputs as (name, place), the arguments the import is given after the
+    session, its named outputs as (name, Pascal type), the size of its Message buffer, and how
+    many of its outputs are texts of an XML reply, sized as the Message."""
+    inputs, texts, passed, outputs = [], [], [], []
+    text_size, params, numbers, sized = None, 0, 0, 0
     for place, a in enumerate(e["args"][1:], start=1):
         role, name = a["role"], a["name"]
         if role == "text":
             # The place counts as the classic export does (the session not included), as the
             # library's own refusals report it.
             inputs.append((name, TEXT_TYPE))
-            passed.append(f"O.Input({texts}, {place}, '{name}', {name})")
-            texts += 1
+            passed.append(f"C.Input({len(texts)})")
+            texts.append((name, place))
         elif role == "int":
             inputs.append((name, "Int32"))
             passed.append(name)
-        elif role == "code" or (role == "out" and name == "ReplyCode"):
-            passed.append("@O.Code")
+        elif role == "code":
+            passed.append("@C.R.Code")
+        elif role == "out" and name == "ReplyCode":
+            # An XML request's reply code is the reply's Code too.
+            passed.append(f"C.CodeAt(C.R.{name})")
+            outputs.append((name, "Int32"))
         elif role == "out":
-            passed.append(f"@O.Numbers[{numbers}]")
+            passed.append(f"C.Number({numbers}, C.R.{name})")
+            outputs.append((name, "Int32"))
             numbers += 1
-        elif role == "message":
-            text_size = "QV_BODY_BUFFER_SIZE"
-            passed.append("O.Text")
-        elif role == "param":
-            passed.append(f"O.Param({params})")
+        elif role == "message" or (role == "fxtext" and text_size is None):
+            # The first text of an XML reply is the Message, sized by the reply.
+            text_size = "QV_BODY_BUFFER_SIZE" if role == "message" else "QvFxBufferSize(ReplyLength)"
+            passed.append("C.Text")
+        elif role in ("param", "fxtext"):
+            # Any other text of an XML reply is sized as the Message: TQvCall makes those
+            # buffers first, so they come before the Param-sized ones.
+            if role == "fxtext":
+                if params > sized:
+                    raise ValueError(f"{e['name']}: an XML text after a Param-sized one")
+                sized += 1
+            passed.append(f"C.Param({params}, C.R.{name})")
+            outputs.append((name, "string"))
             params += 1
-        elif role == "fxtext":
-            # The first text of an XML reply is the Message, any other a Param, each sized by the reply.
-            if text_size is None:
-                text_size = "QvFxBufferSize(ReplyLength)"
-                passed.append("O.Text")
-            else:
-                param_size = "QvFxBufferSize(ReplyLength)"
-                passed.append(f"O.Param({params})")
-                params += 1
         else:
             raise ValueError(f"{e['name']}: no TQvSession method shape for the role {role!r} of {name}")
     has_outputs = text_size is not None or params or numbers or any(
         a["role"] in ("code", "out") for a in e["args"][1:])
-    layout = (text_size or "0", params, param_size, numbers)
-    return inputs, passed, layout, has_outputs
+    return inputs, texts, passed, outputs, text_size or "0", sized, has_outputs
 
 
 def heading(e, qualified, indent):
     """The method's heading, filled into lines that start with indent."""
-    inputs, _, _, has_outputs = shape(e)
-    name = ("TQvSession." if qualified else "") + e["twin_of"]
+    inputs, *_, has_outputs = shape(e)
+    name = ("TQvSessionView." if qualified else "") + e["twin_of"]
     result = f": {'TQvReply' if has_outputs else 'Boolean'};"
     groups = []
     for arg, kind in inputs:
@@ -102,22 +114,25 @@ def declarations(d):
 
 
 def body(e):
-    inputs, passed, (text_size, params, param_size, numbers), has_outputs = shape(e)
-    uses_outputs = has_outputs or any(a["role"] == "text" for a in e["args"])
-    lines = heading(e, True, "") + ["var"] + (["  O: TQvOutputs;"] if uses_outputs else []) + [
-        "  P: Pointer;", "  Ok: Boolean;", "begin"]
-    if uses_outputs:
-        lines.append(f"  O.Start('{e['twin_of']}', {text_size}, {params}, {param_size});")
-    lines += ["  P := Enter;", "  try"]
-    # Broken only between arguments, never inside one.
-    args = ["P"] + passed
-    items = [f"{e['name']}(" + args[0]] if len(args) == 1 else [f"{e['name']}(P,"]
-    items += [a + "," for a in args[1:-1]] + ([args[-1]] if len(args) > 1 else [])
-    items[-1] += ");"
-    lines += fill("    Ok := ", items, "      ")
-    lines += ["  finally", "    Leave;", "  end;",
-              f"  Result := O.Done(Ok, {numbers});" if has_outputs else "  Result := Ok;", "end;", ""]
-    return lines
+    """The method: its call's buffers and inputs made before the session is entered (a text
+    that cannot travel raises there), then the import, whose result ends the call."""
+    inputs, texts, passed, _, text_size, sized, has_outputs = shape(e)
+    start = [f"Self, '{e['twin_of']}', {text_size}"]
+    if texts and sized:
+        raise ValueError(f"{e['name']}: TQvCall.Start takes either texts or sized outputs")
+    if sized:
+        start[0] += f", {sized});"
+    elif texts:
+        start[0] += ", [" + ", ".join(n for n, _ in texts) + "],"
+        start += [f"[{', '.join(str(p) for _, p in texts)}],", "'" + ",".join(n for n, _ in texts) + "');"]
+    else:
+        start[0] += ");"
+    lines = heading(e, True, "") + ["var C: TQvCall;", "begin"] + fill("  C.Start(", start, "    ")
+    args = ["C.Enter"] + passed
+    items = [f"{e['name']}(" + a + "," for a in args[:1]] + [a + "," for a in args[1:]]
+    items[-1] = items[-1][:-1] + "));"
+    lines += fill(f"  Result := C.{'Done' if has_outputs else 'Ended'}(", items, "    ")
+    return lines + ["end;", ""]
 
 
 def implementation(d):
@@ -127,5 +142,20 @@ def implementation(d):
     return "\n".join(lines)
 
 
+def reply_fields(d):
+    """Every named output of the session methods, once, as a field of TQvReply."""
+    fields = {}
+    for e in twins(d):
+        for name, kind in shape(e)[3]:
+            if fields.setdefault(name, kind) != kind:
+                raise ValueError(f"the output {name} is a {kind} in {e['twin_of']} and a {fields[name]} elsewhere")
+    lines = [notice("//")[:-1], "    { The named outputs of the session methods; a method fills those it has. }"]
+    for kind in ("string", "Int32"):
+        names = [n for n, k in fields.items() if k == kind]
+        lines += fill("    ", [n + "," for n in names[:-1]] + [f"{names[-1]}: {kind};"], "    ")
+    return "\n".join(lines) + "\n"
+
+
 OUTPUTS = {"bindings/pascal/QuorvexSession.inc": declarations,
-           "bindings/pascal/QuorvexSessionImpl.inc": implementation}
+           "bindings/pascal/QuorvexSessionImpl.inc": implementation,
+           "bindings/pascal/QuorvexReply.inc": reply_fields}

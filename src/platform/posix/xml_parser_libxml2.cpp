@@ -4,6 +4,7 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xmlreader.h>
 
+#include <cfenv>
 #include <memory>
 
 #include "platform/xml_parser.h"
@@ -68,10 +69,17 @@ void add_content(XmlValue &value, int type, const xmlChar *text) {
 // libxml2 sets up its tables (encodings, dictionaries, globals) at its
 // first use, and that set-up is not safe from two threads at once.
 // Sessions parse side by side on their own threads, so it runs once before
-// the first parse; afterwards this is one load of a flag.
+// the first parse; afterwards this is one load of a flag.  The set-up makes
+// its NaN by dividing zero by zero: under a host that unmasks
+// floating-point exceptions (Free Pascal's and Delphi's default) that would
+// be a SIGFPE inside the library, so it runs with them masked, and the
+// host's environment is put back after it.
 void init_parser_once() {
   static const bool initialised = [] {
+    std::fenv_t host;
+    std::feholdexcept(&host);
     xmlInitParser();
+    std::fesetenv(&host);
     return true;
   }();
   (void)initialised;

@@ -9,13 +9,10 @@ src=$1 work=$2 lib=$3 sim=$4
 command -v mcs > /dev/null && command -v mono > /dev/null ||
   sh "$(dirname "$0")/../support/missing.sh" mono "Mono's mcs or mono is not installed (Debian mono-mcs, mono-runtime)"
 mkdir -p "$work"
-mcs -target:library -warnaserror -warnaserror-:1591 -doc:"$work/Quorvex.Net.xml" -out:"$work/Quorvex.Net.dll" \
+# Every public type and member carries a documentation comment: CS1591
+# names any that does not, and fails the build as every warning does.
+mcs -target:library -warnaserror -doc:"$work/Quorvex.Net.xml" -out:"$work/Quorvex.Net.dll" \
   "$src"/Quorvex*.cs > "$work/mcs.out" 2>&1 || { cat "$work/mcs.out"; exit 1; }
-# Every public type and member carries a documentation comment (CS1591 names
-# any that does not); the header's constants, generated without one, aside.
-if grep CS1591 "$work/mcs.out" | grep -v '/Quorvex\.Constants\.g\.cs('; then
-  echo "undocumented public members of the assembly"; exit 1
-fi
 mcs -warnaserror -r:"$work/Quorvex.Net.dll" -out:"$work/scenario.exe" "$src/Scenario.cs"
 . "$(dirname "$0")/harness.sh"
 # DllImport("quorvex") finds libquorvex.so through the library path.

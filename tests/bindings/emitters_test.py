@@ -63,7 +63,7 @@ def main():
                             [C_KINDS[real["roles"][a["role"]]["c"]] for a in e["args"]]) for e in d["exports"]}
         for lang, emitter, unit in bindings:
             outputs = load(root / "tools/interface" / f"{emitter}.py", emitter).OUTPUTS
-            extractor = load(root / "bindings" / lang / "extract.py", f"{lang}_extract")
+            extractor = load(root / "tests" / "bindings" / "extract" / f"{lang}.py", f"{lang}_extract")
             with tempfile.TemporaryDirectory() as tmp:
                 shutil.copy(root / "bindings" / lang / unit, tmp)  # the hand-written half, as it includes
                 for other in (root / "bindings" / lang).glob("*.inc"):  # what else the unit includes

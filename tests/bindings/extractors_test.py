@@ -38,7 +38,7 @@ def header():
 
 
 def load(lang):
-    found = importlib.util.spec_from_file_location(f"{lang}_extract", root / "bindings" / lang / "extract.py")
+    found = importlib.util.spec_from_file_location(f"{lang}_extract", root / "tests" / "bindings" / "extract" / f"{lang}.py")
     module = importlib.util.module_from_spec(found)
     found.loader.exec_module(module)
     return module

@@ -177,9 +177,8 @@ def differences(d, tree=ROOT):
 
 def header_problems(d, header=HEADER):
     """The header's exports against the description; None when libclang is unavailable."""
-    sys.path.insert(0, os.path.join(ROOT, "bindings"))
-    import check_bindings
-    cindex = check_bindings.load_clang()
+    import header_clang
+    cindex = header_clang.load_clang()
     if cindex is None:
         return None
     tu = cindex.Index.create().parse(header, args=["-x", "c", "-std=c11", "-I", os.path.dirname(header)])
@@ -193,8 +192,8 @@ def header_problems(d, header=HEADER):
         if (cur.kind == cindex.CursorKind.FUNCTION_DECL and cur.location.file is not None
                 and os.path.abspath(cur.location.file.name) in own_files
                 and cur.storage_class != cindex.StorageClass.STATIC):
-            declared.append((cur.spelling, check_bindings.type_kind(cindex, cur.result_type),
-                             [(a.spelling, check_bindings.type_kind(cindex, a.type)) for a in cur.get_arguments()]))
+            declared.append((cur.spelling, header_clang.type_kind(cindex, cur.result_type),
+                             [(a.spelling, header_clang.type_kind(cindex, a.type)) for a in cur.get_arguments()]))
     problems = []
     described = [(e["name"], RESULT_KINDS[e["result"]],
                   [(a["name"], ROLE_KINDS.get(a["role"], "char*")) for a in e["args"]]) for e in d["exports"]]

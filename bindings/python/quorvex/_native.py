@@ -2,8 +2,7 @@
 
 Every export is declared in _exports.py (generated from interface/quorvex.json), in the
 header's order, with the role of each parameter; the ctypes types follow from the roles.
-bindings/check_bindings.py compares the types with include/quorvex.h.  Importing this
-module loads nothing: load() does.
+Importing this module loads nothing: load() does.
 """
 import ctypes
 import ctypes.util

@@ -10,7 +10,7 @@ import re
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 from constant_expressions import evaluate  # noqa: E402  (shared with the other extractors)
 
 # The assembly's sources: the hand-written layer, the generated DllImport declarations and

@@ -8,7 +8,7 @@ import re
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 from constant_expressions import evaluate  # noqa: E402  (shared with the other extractors)
 
 UNIT = "Quorvex.pas"

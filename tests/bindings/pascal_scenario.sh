@@ -11,7 +11,7 @@ rm -rf "$work" && mkdir -p "$work"
 libdir=$(dirname "$lib")
 sh "$(dirname "$0")/pascal_package.sh" "$src" "$work/package"
 # The scenario beside no unit source, so that it uses the package's units.
-cp "$src/scenario.pas" "$work/"
+cp "$(dirname "$0")/pascal/scenario.pas" "$work/"
 fpc -Mdelphi -vew -Fu"$(cat "$work/package/units")" -FU"$work" -FE"$work" -Fl"$libdir" -k-rpath -k"$libdir" \
   "$work/scenario.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
 . "$(dirname "$0")/harness.sh"

@@ -27,7 +27,7 @@ def row(e):
         elif role == "param":
             args.append(f'c.param({counts["param"]}, "{name}")')
             counts["param"] += 1
-        elif role == "out":
+        elif role in ("out", "reply_code"):
             args.append(f'c.number_out({counts["number"]}, "{name}")')
             counts["number"] += 1
         elif role in FIXED_BUFFERS:

@@ -42,7 +42,7 @@ def outputs(e):
     """(C++ type, name) of each output that goes into the outputs struct."""
     fields = []
     for a in own_args(e):
-        if a["role"] == "out":
+        if a["role"] in ("out", "reply_code"):
             fields.append(("int32_t", a["name"]))
         elif a["role"] in ("param", "fxtext", "message") and a["name"] != "Message":
             fields.append(("std::string", a["name"]))
@@ -80,7 +80,9 @@ def method(e, structs):
     rtype = result_type(e, structs)
     lines = signature_lines(f"  {rtype} {e['twin_of']}", [f"{INPUT_TYPES[a['role']]} {a['name']}" for a in inputs],
                              " {", "      ")
-    coded = any(a["role"] == "code" or a["name"] == "ReplyCode" for a in args)
+    # A response half takes its reply's code back as its ReplyCode input.
+    coded = any(a["role"] in ("code", "reply_code") or (a["role"] == "int" and a["name"] == "ReplyCode")
+                for a in args)
     lines.append(f'    {rtype} r("{e["name"]}", {"true" if coded else "false"});')
     texts = [(i + 1, a["name"]) for i, a in enumerate(args) if a["role"] == "text"]
     if texts:
@@ -103,7 +105,7 @@ def method(e, structs):
             call.append(name)
         elif role == "code":
             call.append("&r.code")
-        elif role == "out":
+        elif role in ("out", "reply_code"):
             call.append(f"&{target}")
         elif role in TEXT_OUTPUTS or role == "fxtext":
             size = TEXT_OUTPUTS.get(role) or fx_size(e)
@@ -115,8 +117,9 @@ def method(e, structs):
                     if a["role"] in TEXT_OUTPUTS or a["role"] == "fxtext"]
     lines += signature_lines(f"    r.ok = {e['name']}", call, " == 1;", "                ")
     lines += [f"    detail::cut_at_zero({t});" for t in text_outputs]
-    if any(a["role"] == "out" and a["name"] == "ReplyCode" for a in args):
-        lines.append("    if (r.ok) r.code = r.ReplyCode;")  # a request half's code is its reply's
+    for a in args:
+        if a["role"] == "reply_code":
+            lines.append(f"    if (r.ok) r.code = r.{a['name']};")  # a request half's code is its reply's
     lines.append("    detail::take_outcome(r);")
     lines += [f"    detail::text_out({t}, utf8_);" for t in text_outputs]
     lines += ["    return r;", "  }"]

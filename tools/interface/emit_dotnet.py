@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from native_declarations import fill, notice, sections  # noqa: E402
 
 ROLE_TYPES = {
-    "code": "out int", "out": "out int",
+    "code": "out int", "out": "out int", "reply_code": "out int",
     "int": "int", "size": "int",
     "prefixed": "IntPtr",
     "text": "byte[]", "message": "byte[]", "param": "byte[]", "setting": "byte[]", "web": "byte[]",

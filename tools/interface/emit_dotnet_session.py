@@ -32,7 +32,7 @@ def shape(e):
         elif role == "int":
             params.append(f"int {arg}")
             passed.append(arg)
-        elif role == "code" or (role == "out" and a["name"] == "ReplyCode"):
+        elif role in ("code", "reply_code"):
             passed.append("out f.Code")
         elif role == "out":
             passed.append(f"out f.Numbers[{len(numbers)}]")

@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from native_declarations import WIDTH, fill, notice, sections  # noqa: E402
 
 ROLE_TYPES = {
-    "code": "PInt32", "out": "PInt32",
+    "code": "PInt32", "out": "PInt32", "reply_code": "PInt32",
     "int": "Int32", "size": "Int32",
     "text": "PAnsiChar", "prefixed": "PAnsiChar", "message": "PAnsiChar", "param": "PAnsiChar",
     "setting": "PAnsiChar", "web": "PAnsiChar", "sized": "PAnsiChar", "fxtext": "PAnsiChar",

@@ -48,7 +48,7 @@ def shape(e):
             passed.append(name)
         elif role == "code":
             passed.append("@C.R.Code")
-        elif role == "out" and name == "ReplyCode":
+        elif role == "reply_code":
             # An XML request's reply code is the reply's Code too.
             passed.append(f"C.CodeAt(C.R.{name})")
             outputs.append((name, "Int32"))
@@ -73,7 +73,7 @@ def shape(e):
         else:
             raise ValueError(f"{e['name']}: no TQvSession method shape for the role {role!r} of {name}")
     has_outputs = text_size is not None or params or numbers or any(
-        a["role"] in ("code", "out") for a in e["args"][1:])
+        a["role"] in ("code", "out", "reply_code") for a in e["args"][1:])
     return inputs, texts, passed, outputs, text_size or "0", sized, has_outputs
 
 

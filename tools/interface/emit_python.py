@@ -25,7 +25,7 @@ KINDS = [("OutcomeKind", "QV_OUTCOME_", "enum.IntEnum"), ("ReloginKind", "QV_REL
          ("JobOption", "QV_JOB_OPTION_", "enum.IntEnum"), ("EvidenceKind", "QV_EVIDENCE_", "enum.IntEnum"),
          ("Resolution", "QV_RESOLVED_", "enum.IntEnum"), ("TextEncoding", "QV_TEXT_", "enum.IntEnum")]
 INPUT_TYPES = {"text": "Optional[Text]", "prefixed": "Optional[Text]", "int": "int"}
-OUTPUT_ROLES = ("out", "param", "setting", "web", "sized", "fxtext", "detail")
+OUTPUT_ROLES = ("out", "reply_code", "param", "setting", "web", "sized", "fxtext", "detail")
 
 
 def constants(header=HEADER):

@@ -50,7 +50,7 @@ HEADER = os.path.join(ROOT, "include", "quorvex.h")
 SKIP = 77
 
 # The C kind of each role, as the header's parser reports it.
-ROLE_KINDS = {"code": "i32*", "out": "i32*", "int": "i32", "size": "i32", "session": "session*", "job": "job*",
+ROLE_KINDS = {"code": "i32*", "out": "i32*", "reply_code": "i32*", "int": "i32", "size": "i32", "session": "session*", "job": "job*",
               "bytes": "void*", "callback": "function*", "context": "void*"}
 RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "job": "job*", "void": "void"}
 # The header that generate.py writes for the twins; quorvex.h includes it.

@@ -24,6 +24,7 @@ __all__ = [name for name in dir() if name.startswith("QV_")]
 # Roles of parameters:
 #   code     int32_t * result code, -1 until an answer arrives
 #   out      int32_t * other output number
+#   reply_code int32_t * an XML request half's reply code
 #   int      int32_t input;  size  int32_t size of the Detail buffer, passed by the binding
 #   text     const char * GBK input
 #   prefixed const char * length-prefixed GBK input (CheckTels)
@@ -41,6 +42,7 @@ __all__ = [name for name in dir() if name.startswith("QV_")]
 
 ROLE_TYPES = {
     "code": ctypes.POINTER(ctypes.c_int32), "out": ctypes.POINTER(ctypes.c_int32),
+    "reply_code": ctypes.POINTER(ctypes.c_int32),
     "int": ctypes.c_int32, "size": ctypes.c_int32,
     **{role: ctypes.c_char_p for role in
        ("text", "prefixed", "message", "param", "setting", "web", "sized", "fxtext", "detail")},

@@ -62,7 +62,7 @@ class _Plan:
         self.export, self.function = export, export.name
         self.boolean = export.result == "bool"
         self.inputs = [name for role, name in export.params if role in ("text", "prefixed", "int")]
-        kinds = {"text": _TEXT, "prefixed": _PREFIXED, "int": _INT, "code": _NUMBER, "out": _NUMBER, "size": _SIZE}
+        kinds = {"text": _TEXT, "prefixed": _PREFIXED, "int": _INT, "code": _NUMBER, "out": _NUMBER, "reply_code": _NUMBER, "size": _SIZE}
         # The session is passed by _invoke, for no longer than the call.
         self.steps = tuple((kinds.get(role, _BUFFER), name, role) for role, name in export.params if role != "session")
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the Python package's wheels in build-wheels/dist/ (or the folder
 # given): quorvex-<version>-py3-none-linux_x86_64.whl with libquorvex.so.0
-# inside, and py3-none-win32 and py3-none-win_amd64 wheels with the 32- and
+# inside (and its dialog module, where the build has GTK 3), and py3-none-win32 and py3-none-win_amd64 wheels with the 32- and
 # 64-bit Quorvex.dll inside.  Each is built offline by Debian's python3-build
 # with the package's own backend (bindings/python/wheel_backend.py).
 # Installs only what it uses (setup.sh wheels, and setup.sh zips for the
@@ -47,9 +47,13 @@ if [ "$make" = 1 ]; then
   targets=(quorvex quorvex-sim)
   [ "$windows" = 0 ] || ! grep -q '^QUORVEX_WINDOWS_DLLS:BOOL=ON' "$build/CMakeCache.txt" ||
     targets+=(quorvex_windows_i686 quorvex_windows_x86_64)
+  # The dialog module, where the build has one (GTK 3 found).
+  if cmake --build "$build" --target help | grep ' quorvex-gtk$' >/dev/null; then
+    targets+=(quorvex-gtk)
+  fi
   cmake --build "$build" --target "${targets[@]}" -j"${QUORVEX_JOBS:-2}"
 fi
-wheel() { # PLATFORM LIBRARY
+wheel() { # PLATFORM LIBRARY [MODULE]
   if [ ! -f "$2" ]; then
     [ "$make" = 0 ] && { echo "wheels: $2 is not built: no $1 wheel"; return; }
     echo "wheels: $2 is missing" >&2
@@ -61,14 +65,19 @@ wheel() { # PLATFORM LIBRARY
     strip --strip-unneeded -o "$stage/libquorvex.so.0" "$library"
     library=$stage/libquorvex.so.0
   fi
+  module=()
+  if [ -n "${3:-}" ] && [ -f "$3" ]; then
+    strip --strip-unneeded -o "$stage/libquorvex-gtk.so" "$3" 2>/dev/null || cp "$3" "$stage/libquorvex-gtk.so"
+    module=(-C "module=$stage/libquorvex-gtk.so")
+  fi
   # Out of the source folder, so that nothing lands beside the sources.
   (cd "$out" && "$py" -m build --no-isolation --wheel --outdir "$out" \
-    -C "library=$library" -C "platform=$1" "$root/bindings/python") >/dev/null
+    -C "library=$library" -C "platform=$1" "${module[@]}" "$root/bindings/python") >/dev/null
 }
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 rm -f "$out"/quorvex-*.whl
-wheel linux_x86_64 "$build/src/libquorvex.so.0"
+wheel linux_x86_64 "$build/src/libquorvex.so.0" "$build/src/quorvex/libquorvex-gtk.so"
 if [ "$windows" = 1 ]; then
   wheel win32 "$build/windows-i686/src/Quorvex.dll"
   wheel win_amd64 "$build/windows-x86_64/src/Quorvex.dll"

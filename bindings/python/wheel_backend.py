@@ -8,6 +8,8 @@ wheel that finds the library installed on the system.  With the settings
     library=PATH     a library file to bundle inside the package (libquorvex.so.0 or
                      Quorvex.dll, under that name), found before any other
     platform=TAG     the wheel's platform tag (linux_x86_64, win32, win_amd64)
+    module=PATH      the Linux dialog module (libquorvex-gtk.so) to bundle where the
+                     library looks for it, quorvex/libquorvex-gtk.so below its own folder
 
 it makes a py3-none-TAG wheel for that platform, e.g.
     python3 -m build --no-isolation --wheel -C library=.../Quorvex.dll -C platform=win32
@@ -64,11 +66,14 @@ def _metadata(project):
 def _settings(config_settings):
     settings = dict(config_settings or {})
     library, platform = settings.get("library"), settings.get("platform", "any")
+    module = settings.get("module")
+    if module and platform != "linux_x86_64":
+        raise ValueError("module= is the Linux dialog module: only with platform=linux_x86_64")
     if platform not in BUNDLED_NAMES and platform != "any":
         raise ValueError(f"platform={platform}: one of {', '.join(BUNDLED_NAMES)} (or none for any)")
     if bool(library) != (platform != "any"):
         raise ValueError("library= and platform= go together: a platform wheel bundles its library")
-    return library, platform
+    return library, platform, module
 
 
 def _license():
@@ -83,7 +88,7 @@ def _record_line(name, data):
     return f"{name},sha256={digest},{len(data)}"
 
 
-def _files(library, platform):
+def _files(library, platform, module=None):
     """(name in the wheel, bytes) of the package, in a fixed order."""
     package_dir = os.path.join(HERE, PACKAGE)
     names = sorted(n for n in os.listdir(package_dir) if n.endswith(".py") or n == "py.typed")
@@ -94,6 +99,9 @@ def _files(library, platform):
     if library:
         with open(library, "rb") as f:  # a symbolic link's target, under the name the loader wants
             files.append((f"{PACKAGE}/{BUNDLED_NAMES[platform]}", f.read()))
+    if module:
+        with open(module, "rb") as f:  # below the library, where it loads its module from
+            files.append((f"{PACKAGE}/quorvex/libquorvex-gtk.so", f.read()))
     return files
 
 
@@ -149,8 +157,8 @@ def _write(wheel_directory, project, platform, files):
 
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
-    library, platform = _settings(config_settings)
-    return _write(wheel_directory, _project(), platform, _files(library, platform))
+    library, platform, module = _settings(config_settings)
+    return _write(wheel_directory, _project(), platform, _files(library, platform, module))
 
 
 def build_editable(wheel_directory, config_settings=None, metadata_directory=None):

@@ -71,6 +71,15 @@ def wheel_problems(path, platform):
             data = z.read(libraries[0])
             if not data.startswith(magic) or machine(data) != arch:
                 problems.append(f"{library} is not for {platform} (machine {machine(data)})")
+        # The Linux wheel carries the dialog module where its build made one.
+        module = "quorvex/quorvex/libquorvex-gtk.so"
+        if platform == "linux_x86_64" and os.path.isfile(os.path.join(BUILD, "src", "quorvex", "libquorvex-gtk.so")):
+            if module not in names:
+                problems.append("the dialog module is missing")
+            elif machine(z.read(module)) != arch:
+                problems.append("the dialog module is not for linux_x86_64")
+        elif module in names:
+            problems.append(f"a dialog module in a {platform} wheel")
         if not {"quorvex/__init__.py", "quorvex/_api.py", "quorvex/jobs.py", "quorvex/py.typed"} <= set(names):
             problems.append("package files missing")
     return problems

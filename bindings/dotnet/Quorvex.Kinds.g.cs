@@ -78,7 +78,7 @@ namespace Quorvex
         None = 0,
         /// <summary>QV_PROTOCOL_RECORD</summary>
         Record = 1,
-        /// <summary>clang-format on</summary>
+        /// <summary>QV_PROTOCOL_XML</summary>
         Xml = 2,
     }
 }

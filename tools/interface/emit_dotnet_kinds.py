@@ -4,15 +4,13 @@ and login protocols), each member documented with the constant's comment, so tha
 writes OutcomeKind.MaybeApplied where the header says QV_OUTCOME_MAYBE_APPLIED.  The int
 constants stay in Native for the hosts that use them."""
 import os
-import re
 import sys
 from xml.sax.saxutils import escape
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import header_docs  # noqa: E402
 from native_declarations import notice  # noqa: E402
 
-HEADER = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                      "include", "quorvex.h")
 # prefix: (enum, whether its values are flags, summary)
 FAMILIES = {
     "QV_OUTCOME_": ("OutcomeKind", False, "What a call came to: GetLastOutcome's kind."),
@@ -21,31 +19,31 @@ FAMILIES = {
     "QV_PATH_": ("PathKind", False, "GetConnectionState's path: how the connection reaches the server."),
     "QV_PROTOCOL_": ("ProtocolKind", False, "GetConnectionState's login protocol: which login the last one was."),
 }
-DEFINE = re.compile(r"^#define\s+(QV_[A-Z0-9_]+)\s+(\d+)\s*(?:/\*\s*(.*?)\s*\*/)?\s*$", re.M)
 
 
 def member(suffix):
     return "".join(word.capitalize() for word in suffix.split("_"))
 
 
-def kinds(header_text):
+def kinds():
     """{enum: (flags, summary, [(member, value, comment)])} in the header's order."""
     found = {name: (flags, summary, []) for name, flags, summary in FAMILIES.values()}
-    for name, value, comment in DEFINE.findall(header_text):
+    for name, value, comment in header_docs.integer_constants():
         for prefix, (enum, _, _) in FAMILIES.items():
             if name.startswith(prefix):
                 found[enum][2].append((member(name[len(prefix):]), int(value), comment or name))
     return found
 
 
-def emit(header_text):
+def kinds_file(d):
+    del d  # the header is the source
     lines = [notice("//")[:-1],
              "// The header's kinds as enums; the same values are Native's QV_ constants.",
              "using System;",
              "",
              "namespace Quorvex",
              "{"]
-    for i, (enum, (flags, summary, members)) in enumerate(kinds(header_text).items()):
+    for i, (enum, (flags, summary, members)) in enumerate(kinds().items()):
         if not members:
             raise ValueError(f"the header defines no constants for {enum}")
         lines += ([""] if i else []) + [f"    /// <summary>{escape(summary)}</summary>"]
@@ -58,11 +56,6 @@ def emit(header_text):
         lines.append("    }")
     lines.append("}")
     return "\n".join(lines) + "\n"
-
-
-def kinds_file(d):
-    with open(HEADER, encoding="utf-8") as f:
-        return emit(f.read())
 
 
 OUTPUTS = {"bindings/dotnet/Quorvex.Kinds.g.cs": kinds_file}

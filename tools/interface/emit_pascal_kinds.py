@@ -6,15 +6,13 @@ value 1 shl n.  A host writes O.Kind = outcomeRefused where the header says
 QV_OUTCOME_REFUSED; the integer constants stay (QuorvexConstants.inc) for hosts that use
 them, and Ord(Kind) is the header's number."""
 import os
-import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from native_declarations import fill  # noqa: E402
+import header_docs  # noqa: E402
 from emit_constants import notice  # noqa: E402  (the notice of the files made from the header)
 
-HEADER = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                      "include", "quorvex.h")
 # prefix: (type, member prefix, whether the values are flags, summary)
 FAMILIES = {
     "QV_OUTCOME_": ("TQvOutcomeKind", "outcome", False, "What a call came to: GetLastOutcome's kind."),
@@ -27,8 +25,6 @@ FAMILIES = {
     "QV_PROTOCOL_": ("TQvProtocolKind", "protocol", False,
                      "GetConnectionState's login protocol: which login the last one was."),
 }
-# Within one line: a comment on the next line is not the constant's.
-DEFINE = re.compile(r"^#define[ \t]+(QV_[A-Z0-9_]+)[ \t]+(\d+)[ \t]*(?:/\*[ \t]*(.*?)[ \t]*\*/)?[ \t]*$", re.M)
 
 
 def member(prefix, suffix):
@@ -36,10 +32,10 @@ def member(prefix, suffix):
     return prefix + "".join(word.capitalize() for word in suffix.split("_"))
 
 
-def kinds(header_text):
+def kinds():
     """{type: (flags, summary, [(member, constant, value, comment)])} in the header's order."""
     found = {name: (flags, summary, []) for name, _, flags, summary in FAMILIES.values()}
-    for name, value, comment in DEFINE.findall(header_text):
+    for name, value, comment in header_docs.integer_constants():
         for prefix, (kind, short, _, _) in FAMILIES.items():
             if name.startswith(prefix):
                 found[kind][2].append((member(short, name[len(prefix):]), name, int(value), comment))
@@ -77,8 +73,7 @@ def enumeration(kind, flags, summary, members):
 
 def kinds_inc(d):
     del d  # the header is the source
-    with open(HEADER, encoding="utf-8") as f:
-        found = kinds(f.read())
+    found = kinds()
     lines = [notice("//")[:-1], "{ The header's kinds as enumerations, included in a type section. }"]
     for kind, (flags, summary, members) in found.items():
         lines += [""] + enumeration(kind, flags, summary, members)

@@ -7,14 +7,12 @@ act on a session, under their classic names (a Session runs them through their t
 Client on the default session), ClientExports for those that need no session.  The methods hand their inputs, by name, to the generic call of
 client.py, which converts them and makes the output buffers."""
 import os
-import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import header_docs  # noqa: E402
 from native_declarations import notice  # noqa: E402
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-HEADER = os.path.join(ROOT, "include", "quorvex.h")
 # Enum name, constant prefix, base class (the state is a set of bits) and, where one prefix
 # holds several kinds, the first and last member of this one in the header's order.
 KINDS = [("OutcomeKind", "QV_OUTCOME_", "enum.IntEnum"), ("ReloginKind", "QV_RELOGIN_", "enum.IntEnum"),
@@ -26,13 +24,6 @@ KINDS = [("OutcomeKind", "QV_OUTCOME_", "enum.IntEnum"), ("ReloginKind", "QV_REL
          ("Resolution", "QV_RESOLVED_", "enum.IntEnum"), ("TextEncoding", "QV_TEXT_", "enum.IntEnum")]
 INPUT_TYPES = {"text": "Optional[Text]", "prefixed": "Optional[Text]", "int": "int"}
 OUTPUT_ROLES = ("out", "reply_code", "param", "setting", "web", "sized", "fxtext", "detail")
-
-
-def constants(header=HEADER):
-    """(name, value, comment) of every numeric #define of the header, in its order."""
-    with open(header, encoding="utf-8") as f:
-        text = f.read()
-    return re.findall(r"^#define (QV_\w+) (-?\d+)[ \t]*(?:/\* (.*?) \*/)?$", text, re.M)
 
 
 def enum_lines(defines):
@@ -87,7 +78,7 @@ def api(d):
              "from .result import Result",
              "",
              "Text = Union[str, bytes, bytearray]"]
-    lines += enum_lines(constants())
+    lines += enum_lines(header_docs.integer_constants())
     twinned = {e["twin_of"] for e in d["exports"] if e.get("twin_of")}
     # Each session method is written once, under its classic name, from the classic export
     # (the twin's inputs are the same, after the session): Session runs it on its own

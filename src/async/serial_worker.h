@@ -1,0 +1,46 @@
+// Runs tasks one at a time, in the order they were given, on a thread of
+// its own that exists only while there is work: a session's operations
+// run in the order started and never side by side, and an idle session
+// costs no thread.  The destructor waits for the task that runs and drops
+// the ones that have not started, after handing each to `dropped`.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace qv::async {
+
+class SerialWorker {
+ public:
+  using Task = std::function<void()>;
+
+  SerialWorker() = default;
+  SerialWorker(const SerialWorker &) = delete;
+  SerialWorker &operator=(const SerialWorker &) = delete;
+  ~SerialWorker();
+
+  // Queues task; false (task dropped unrun) once the worker is stopping.
+  bool post(Task task);
+  // Stops taking tasks, drops those not started (each handed to dropped,
+  // in order, on the calling thread) and waits for the running one.
+  void stop(const std::function<void(Task &)> &dropped = {});
+  // Whether a task runs or waits.
+  bool busy() const;
+  // Returns once no task runs or waits (never from a task).
+  void wait_idle();
+
+ private:
+  void run();
+
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  std::deque<Task> tasks_;
+  std::thread thread_;
+  bool running_ = false;  // a thread is taking tasks
+  bool stopping_ = false;
+};
+
+}  // namespace qv::async

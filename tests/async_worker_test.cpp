@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr auto kPosted = qv::async::SerialWorker::Posted::Yes;
+
 TEST(SerialWorker, TasksRunOneAtATimeInOrderOnceEach) {
   for (unsigned seed = 1; seed <= 5; ++seed) {
     qv::async::SerialWorker worker;
@@ -31,14 +33,15 @@ TEST(SerialWorker, TasksRunOneAtATimeInOrderOnceEach) {
           // Now and then the worker runs dry, so that its thread ends and
           // the next post starts another.
           if (random() % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-          ASSERT_TRUE(worker.post([&, p, i] {
+          ASSERT_EQ(worker.post([&, p, i] {
             if (inside.fetch_add(1) != 0) overlapped = true;
             {
               const std::lock_guard<std::mutex> lock(mutex);
               ran[p].push_back(i);
             }
             inside.fetch_sub(1);
-          }));
+          }),
+                    kPosted);
         }
       });
     for (std::thread &t : producers) t.join();
@@ -55,14 +58,15 @@ TEST(SerialWorker, TasksRunOneAtATimeInOrderOnceEach) {
 TEST(SerialWorker, StopDropsWhatHasNotStartedAndWaitsForWhatRuns) {
   qv::async::SerialWorker worker;
   std::atomic<bool> release{false}, started{false}, finished{false};
-  ASSERT_TRUE(worker.post([&] {
+  ASSERT_EQ(worker.post([&] {
     started = true;
     while (!release) std::this_thread::yield();
     finished = true;
-  }));
+  }),
+            kPosted);
   while (!started) std::this_thread::yield();
   std::atomic<int> ran_after{0};
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(worker.post([&] { ++ran_after; }));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(worker.post([&] { ++ran_after; }), kPosted);
   std::thread releaser([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     release = true;
@@ -73,7 +77,7 @@ TEST(SerialWorker, StopDropsWhatHasNotStartedAndWaitsForWhatRuns) {
   EXPECT_TRUE(finished.load());  // stop waited for the running task
   EXPECT_EQ(dropped, 3);
   EXPECT_EQ(ran_after.load(), 0);
-  EXPECT_FALSE(worker.post([&] { ++ran_after; }));
+  EXPECT_EQ(worker.post([&] { ++ran_after; }), qv::async::SerialWorker::Posted::Stopping);
   EXPECT_FALSE(worker.busy());
 }
 

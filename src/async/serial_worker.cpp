@@ -6,22 +6,21 @@ namespace qv::async {
 
 SerialWorker::~SerialWorker() { stop(); }
 
-bool SerialWorker::post(Task task) {
-  std::thread finished;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) return false;
-    tasks_.push_back(std::move(task));
-    if (running_) return true;
-    // The thread that ran the last batch has left run(): join it before
-    // starting the next, outside the lock.
-    finished = std::move(thread_);
-    running_ = true;
-  }
-  if (finished.joinable()) finished.join();
-  const std::lock_guard<std::mutex> lock(mutex_);
-  thread_ = std::thread([this] { run(); });
-  return true;
+SerialWorker::Posted SerialWorker::post(Task task) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stopping_) return Posted::Stopping;
+  tasks_.push_back(std::move(task));
+  if (running_) return Posted::Yes;
+  running_ = true;
+  // The thread that ran the last batch has left run() (running_ was
+  // false): join it before starting the next.  Posts wait here meanwhile,
+  // which is only the moment a finished thread takes to go.
+  thread_.join();
+  if (thread_.start([this] { run(); })) return Posted::Yes;
+  tasks_.pop_back();
+  running_ = false;
+  idle_.notify_all();
+  return Posted::NoThread;
 }
 
 void SerialWorker::run() {
@@ -39,15 +38,13 @@ void SerialWorker::run() {
 
 void SerialWorker::stop(const std::function<void(Task &)> &dropped) {
   std::deque<Task> left;
-  std::thread thread;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     stopping_ = true;
     left.swap(tasks_);
     idle_.wait(lock, [&] { return !running_; });
-    thread = std::move(thread_);
+    thread_.join();
   }
-  if (thread.joinable()) thread.join();
   if (dropped)
     for (Task &task : left) dropped(task);
 }

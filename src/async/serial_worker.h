@@ -2,28 +2,31 @@
 // its own that exists only while there is work: a session's operations
 // run in the order started and never side by side, and an idle session
 // costs no thread.  The destructor waits for the task that runs and drops
-// the ones that have not started, after handing each to `dropped`.
+// the ones that have not started.
 #pragma once
 
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <thread>
+
+#include "platform/thread.h"
 
 namespace qv::async {
 
 class SerialWorker {
  public:
   using Task = std::function<void()>;
+  enum class Posted { Yes, Stopping, NoThread };
 
   SerialWorker() = default;
   SerialWorker(const SerialWorker &) = delete;
   SerialWorker &operator=(const SerialWorker &) = delete;
   ~SerialWorker();
 
-  // Queues task; false (task dropped unrun) once the worker is stopping.
-  bool post(Task task);
+  // Queues task; anything but Yes leaves it unrun and not kept: the worker
+  // is stopping, or the system made no thread to run it.
+  Posted post(Task task);
   // Stops taking tasks, drops those not started (each handed to dropped,
   // in order, on the calling thread) and waits for the running one.
   void stop(const std::function<void(Task &)> &dropped = {});
@@ -38,7 +41,7 @@ class SerialWorker {
   mutable std::mutex mutex_;
   std::condition_variable idle_;
   std::deque<Task> tasks_;
-  std::thread thread_;
+  platform::Thread thread_;
   bool running_ = false;  // a thread is taking tasks
   bool stopping_ = false;
 };

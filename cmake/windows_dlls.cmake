@@ -68,6 +68,7 @@ foreach(width i686 x86_64)
   set(zip ${CMAKE_BINARY_DIR}/packages/${zip_name}.zip)
   set(zip_sources
     ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${PROJECT_SOURCE_DIR}/include/quorvex.h ${PROJECT_SOURCE_DIR}/include/quorvex_sessions.h
+    ${PROJECT_SOURCE_DIR}/include/quorvex_async.h
     ${PROJECT_SOURCE_DIR}/include/quorvex.hpp ${PROJECT_SOURCE_DIR}/include/quorvex_twins.hpp ${PROJECT_SOURCE_DIR}/include/quorvex_job.hpp
     ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/packaging/windows/example_host.c
     ${tools} ${PROJECT_SOURCE_DIR}/tools/cli/Quorvex.ini)

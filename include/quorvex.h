@@ -856,6 +856,7 @@ static inline const char *qv_length_prefixed(void *storage, const char *Text,
 #define QV_OUTCOME_MAYBE_APPLIED 6   /* failed after the whole request was out */
 #define QV_OUTCOME_TIMED_OUT 7       /* a time-out; Sent tells which side */
 #define QV_OUTCOME_FAILED 8          /* any other failure; Detail says why */
+#define QV_OUTCOME_CANCELLED 9       /* an operation cancelled; nothing sent */
 
 /* Relogin outcomes (the relogin that a failure path, ReLogin or fxReLogin
  * ran during the call). */
@@ -1281,6 +1282,151 @@ QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
                                         int32_t Size);
 
 /* ------------------------------------------------------------------------
+ * Operations and queues
+ *
+ * A host that must not block (a window's thread, an event loop) starts a
+ * call as an operation and is told when it has completed.  QvStartName
+ * (declared in quorvex_async.h, one for each export with a Qv twin) takes
+ * the twin's session, a queue, the host's tag and the export's inputs; the
+ * outputs (result code, message buffer, Param outputs, numbers) live in the
+ * operation.  A pair of exports is one operation: QvStartLogin runs
+ * Login_Request then Login_Feedback, QvStartfxNumRule runs fxNumRule_Req
+ * then fxNumRule_Resp with the reply header the first handed back.  A
+ * start copies every input before it returns and never waits for the
+ * network or for another call; it returns NULL when refused at once (the
+ * calling thread's GetLastOutcome says why: a session, queue or job that
+ * is not live, Argument 1, 2 or 4).
+ *
+ * Order.  The operations of one session run one at a time, in the order
+ * started, and complete in that order; those of different sessions run
+ * side by side.  An operation holds its session's call lock for its whole
+ * run, so a blocking call on the session from another thread and an
+ * operation never interleave on the wire.  A session with work has one
+ * library thread, which ends when its last operation has completed; an
+ * idle session has none.
+ *
+ * Completion.  A completed operation is put on its queue; the host takes
+ * it with QvQueueNext on a thread of its own, reads it (QvOpResult,
+ * QvOpCode, QvOpText, QvOpNumber, QvOpOutcome) and frees it with
+ * QvOpFree.  The library runs nothing of the host's on its own threads: an
+ * operation calls no progress callback or resolver of a job it sends (a
+ * "maybe" it cannot settle from its evidence stays
+ * QV_JOB_MAYBE_SUBMITTED); QvOpProgress reads how far a send has come.
+ * QvQueueWaitHandle is signalled exactly while the queue holds a completed
+ * operation that was not taken, so a host may wait on it with its own
+ * means (poll, select, WaitForMultipleObjects, an event loop's reader).
+ *
+ * Cancelling.  QvOpCancel, from any thread:
+ *  - an operation that has not started completes, in its turn, with
+ *    QV_OUTCOME_CANCELLED and Sent 0: nothing of it reaches the server;
+ *  - one whose request is not wholly out completes QV_OUTCOME_CANCELLED,
+ *    Sent 0 (the connection is closed when part of it was written);
+ *  - one whose request is out completes QV_OUTCOME_MAYBE_APPLIED, Sent 1,
+ *    and the session's connection is closed: a late answer could not be
+ *    told from the next request's.  The next call's relogin reopens it.
+ *    One whose answer had been read completes as it would have.
+ *  - a send job's operation ends as QvJobCancel says.
+ * A cancel of an operation that has completed (taken or not), or that was
+ * freed, is refused (0) and changes nothing.
+ *
+ * Handles.  Queues and operations are checked as sessions are: a value
+ * never handed out, or one destroyed or freed, is refused (0 or -1 or NULL,
+ * QV_OUTCOME_REFUSED), never read through.  An operation is the host's
+ * from QvQueueNext until QvOpFree; before it completes only QvOpTag,
+ * QvOpProgress and QvOpCancel act on it.  Destroying a session cancels its
+ * operations: each still completes exactly once, QV_OUTCOME_CANCELLED or
+ * (its request out) QV_OUTCOME_MAYBE_APPLIED.  A process may hold up to
+ * 65535 queues and 65535 operations not yet freed at once.
+ * ---------------------------------------------------------------------- */
+
+typedef struct QvQueue QvQueue;
+typedef struct QvOp QvOp;
+
+/* How long QvQueueDestroy waits at most for its running operations to
+ * give way, in milliseconds. */
+#define QV_QUEUE_DESTROY_WAIT_MS 300
+
+/* Makes a queue; NULL when the system gives no wait handle (the outcome
+ * says why) or every queue handle is taken. */
+QV_EXPORT QvQueue *QV_CALL QvQueueCreate(void);
+
+/* Destroys a queue: its operations that have not started complete
+ * cancelled, those that run are cancelled, and completed ones not taken
+ * are freed.  It waits up to QV_QUEUE_DESTROY_WAIT_MS for the running
+ * ones to end (an interrupted call gives way at once; only a name look-up
+ * of a connect may take longer), and an operation ending after that is
+ * freed unseen.  Nothing of the queue (its handle, its wait handle, its
+ * window) is used once it returns; operations taken and not freed stay
+ * the host's to read and free. */
+QV_API QvQueueDestroy(QvQueue *Queue);
+
+/* The queue's wait handle, -1 for a queue that is not live.  On Linux a
+ * descriptor that is readable exactly while the queue holds a completion
+ * (it stays readable until the last is taken; reading from it is not
+ * needed and not allowed); on Windows the HANDLE of a manual-reset event
+ * that is set on the same rule.  The queue owns it: close it only through
+ * QvQueueDestroy. */
+QV_EXPORT int64_t QV_CALL QvQueueWaitHandle(QvQueue *Queue);
+
+/* Windows: posts Message to the window Hwnd (PostMessage, wParam and lParam
+ * 0) each time the queue goes from empty to not empty, for hosts that have
+ * a message loop and no wait of their own; take every completion when the
+ * message arrives.  A null Hwnd stops it.  Elsewhere refused (0,
+ * QV_OUTCOME_FAILED). */
+QV_API QvQueueNotifyWindow(QvQueue *Queue, void *Hwnd, uint32_t Message);
+
+/* The oldest completed operation not yet taken, waiting up to TimeoutMs
+ * for one (0: not at all, -1: without limit); NULL when none completed in
+ * time, or for a queue that is not live or is destroyed while it waits. */
+QV_EXPORT QvOp *QV_CALL QvQueueNext(QvQueue *Queue, int32_t TimeoutMs);
+
+/* A completed operation's result: the export's result (both halves' for
+ * a pair), or for a send job 1 when it ended QV_JOB_SUBMITTED (read the
+ * rest with QvJobResult).  0 for an operation not completed. */
+QV_API QvOpResult(QvOp *Op);
+
+/* Its result code (a pair's reply code), -1 when it has none or was not
+ * completed. */
+QV_EXPORT int32_t QV_CALL QvOpCode(QvOp *Op);
+
+/* Its text outputs in the export's order (a pair's request half first),
+ * the message buffer first where it has one: writes text Index (from 0)
+ * with its terminator into Buffer when it fits Size bytes, and returns its
+ * length without the terminator (so Size 0 measures); -1 for no such
+ * output or an operation not completed. */
+QV_EXPORT int32_t QV_CALL QvOpText(QvOp *Op, int32_t Index, char *Buffer,
+                                   int32_t Size);
+
+/* Its number outputs in the export's order (a pair's request half
+ * first, the reply length among them); 0 for no such output (the outcome
+ * then refuses Argument 2). */
+QV_EXPORT int32_t QV_CALL QvOpNumber(QvOp *Op, int32_t Index);
+
+/* How it went, as GetLastOutcome reports a call; QV_OUTCOME_CANCELLED
+ * when it was cancelled before its request was out. */
+QV_API QvOpOutcome(QvOp *Op, int32_t *Outcome, int32_t *Sent, int32_t *Argument,
+                   int32_t *SocketError, char *Detail, int32_t DetailSize);
+
+/* The tag given to its start; NULL for a value that is not an operation. */
+QV_EXPORT void *QV_CALL QvOpTag(QvOp *Op);
+
+/* A send job's progress so far: the request code of the call in progress
+ * or last made (0 before the first) and its attempt.  Any time. */
+QV_API QvOpProgress(QvOp *Op, int32_t *Step, int32_t *Attempt);
+
+/* Cancels it (see above); 0 when it has completed or is not live. */
+QV_API QvOpCancel(QvOp *Op);
+
+/* Frees a completed operation that QvQueueNext handed over; refused (0)
+ * before it completed or once freed. */
+QV_API QvOpFree(QvOp *Op);
+
+/* Sends Job as QvSendJob does, as an operation on Session.  The job
+ * refuses changes and other sends from the start until it completes. */
+QV_EXPORT QvOp *QV_CALL QvStartSendJob(QvSession *Session, QvQueue *Queue,
+                                       void *Tag, QvJob *Job, int32_t Attempts);
+
+/* ------------------------------------------------------------------------
  * Text conversion
  *
  * One policy in every language: GBK out is strict (a character GBK lacks,
@@ -1306,8 +1452,10 @@ QV_EXPORT int32_t QV_CALL QvGbkFromUtf8(const char *Utf8, int32_t Length,
 QV_EXPORT int32_t QV_CALL QvUtf8FromGbk(const char *Gbk, int32_t Length,
                                         char *Utf8, int32_t Size);
 
-/* The twins, generated from the interface's description. */
+/* The twins and the operations' starters, generated from the interface's
+ * description. */
 #include "quorvex_sessions.h"
+#include "quorvex_async.h"
 
 #ifdef __cplusplus
 }

@@ -30,7 +30,7 @@ bool connect(Session &s, uint16_t port) {
 
 // A heartbeat as an export runs it: under the session's call lock.
 bool heartbeat(Session &s) {
-  std::lock_guard<std::mutex> lock(s.call_lock);
+  std::lock_guard<qv::connection::CallLock> lock(s.call_lock);
   return qv::record::execute(s, qv::record::kHeartbeat, {});
 }
 
@@ -55,7 +55,7 @@ TEST(Sessions, OneBlockedSessionNeitherHoldsNorEndsAnother) {
   EXPECT_FALSE(blocked.get());
   EXPECT_TRUE(heartbeat(b));
   {
-    std::lock_guard<std::mutex> lock(a.call_lock);
+    std::lock_guard<qv::connection::CallLock> lock(a.call_lock);
     a.disconnect();
   }
   a.waits.end_interrupt();

@@ -61,6 +61,8 @@ namespace Quorvex
         public const int QV_OUTCOME_TIMED_OUT = 7;
         /// <summary>any other failure; Detail says why</summary>
         public const int QV_OUTCOME_FAILED = 8;
+        /// <summary>an operation cancelled; nothing sent</summary>
+        public const int QV_OUTCOME_CANCELLED = 9;
         /// <summary>
         /// Relogin outcomes (the relogin that a failure path, ReLogin or fxReLogin ran during the call).
         /// </summary>
@@ -214,5 +216,9 @@ namespace Quorvex
         public const int QV_JOB_WAIT_DEFAULT_MS = 300000;
         /// <summary>LastDetails rows, evidence</summary>
         public const int QV_JOB_LOOKUP_ROWS = 20;
+        /// <summary>
+        /// How long QvQueueDestroy waits at most for its running operations to give way, in milliseconds.
+        /// </summary>
+        public const int QV_QUEUE_DESTROY_WAIT_MS = 300;
     }
 }

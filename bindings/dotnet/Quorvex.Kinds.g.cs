@@ -25,6 +25,8 @@ namespace Quorvex
         TimedOut = 7,
         /// <summary>any other failure; Detail says why</summary>
         Failed = 8,
+        /// <summary>an operation cancelled; nothing sent</summary>
+        Cancelled = 9,
     }
 
     /// <summary>What the relogin after a failed call came to: GetLastRelogin's kind.</summary>

@@ -303,6 +303,39 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvJobEvidence(IntPtr Job, int Which, byte[] Buffer, int Size);
 
+        // Operations and queues
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvQueueCreate();
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvQueueDestroy(IntPtr Queue);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern long QvQueueWaitHandle(IntPtr Queue);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvQueueNotifyWindow(IntPtr Queue, IntPtr Hwnd, uint Message);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvQueueNext(IntPtr Queue, int TimeoutMs);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvOpResult(IntPtr Op);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int QvOpCode(IntPtr Op);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int QvOpText(IntPtr Op, int Index, byte[] Buffer, int Size);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int QvOpNumber(IntPtr Op, int Index);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvOpOutcome(IntPtr Op, out int Outcome, out int Sent, out int Argument,
+            out int SocketError, byte[] Detail, int DetailSize);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvOpTag(IntPtr Op);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvOpProgress(IntPtr Op, out int Step, out int Attempt);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvOpCancel(IntPtr Op);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvOpFree(IntPtr Op);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSendJob(IntPtr Session, IntPtr Queue, IntPtr Tag, IntPtr Job, int Attempts);
+
         // Text conversion
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvGbkFromUtf8(byte[] Utf8, int Length, byte[] Gbk, int Size);
@@ -519,5 +552,193 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvGetConnectionState(IntPtr Session, out int State, out int Path,
             out int LoginProtocol, out int LoginCode);
+
+        // Operations: the starters
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartTcpDisconnect(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartfxTcpDisconnect(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartTcpConnect(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Host, int Port,
+            int Timeout, byte[] ProxyKind, byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartfxTcpConnect(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Host, int Port,
+            int Timeout, byte[] ProxyKind, byte[] ProxyHost, int ProxyPort, byte[] ProxyUser, byte[] ProxyPassword);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSetReadTimeout(IntPtr Session, IntPtr Queue, IntPtr Tag, int Milliseconds);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartLogin(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] app, byte[] extra,
+            byte[] name, byte[] pwd, byte[] ver);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartReLogin(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartHeartbeat(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartMsgStates(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartInfoType(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartMobileNum(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartMMSMaxSize(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text,
+            byte[] Param);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartNumRule(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartGetUdInfo(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartEditPassword(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] NewPassword,
+            byte[] NewPasswordAgain);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartAddSubUser(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text,
+            byte[] Param1, byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartAddSubUserEx(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text,
+            byte[] Param1, byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartAddSubAccount(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text,
+            byte[] Param1, byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartDisableSubUser(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Param1,
+            byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartIncreaseSubBuy(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text,
+            byte[] Param1, byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartReduceSubBuy(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text,
+            byte[] Param1, byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartFindAllSubs(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartFindAllSubsEx(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartFindAllEmplyee(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartTransfer(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartFindSubInfo(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartFindSubInfoEx(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartFindSubAllOrders(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartFindSubOrderInfo(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text,
+            byte[] Param1);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartEditSubPWD(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text,
+            byte[] Param1, byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartAddSubGwNumEx(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartDelSubGwNum(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Text);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartClientInfo(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartAllProductId(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartCltProductId(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartCltAllPrdIdName(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartCltAllMmsInfo(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartCltAllIdNameType(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartProductInfo(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartAllInfoPackId(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartInfoPackStatus(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] PackageId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartInfoPackStatusEx(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] PackageId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartGetMessage(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartLastDetails(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Query,
+            int Count);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartGetProductLen(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartPQOrderList(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Param1,
+            byte[] Param2);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartPQOrderInfoByID(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartPQGetAbilityURL(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitAllClear(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitPrdId(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartCheckPrdId(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] ProductId);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitTelList(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Numbers);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitTelNum(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Count);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitContent(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Content);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartCheckContent(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitPushURL(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Url);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitBgnDate(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Date);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitBgnDateEx(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Period);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitEndDate(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Date);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitBgnTime(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Time);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitEndTime(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Time);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitTransFilename(IntPtr Session, IntPtr Queue, IntPtr Tag,
+            byte[] FileName);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitTransFile(IntPtr Session, IntPtr Queue, IntPtr Tag,
+            byte[] FileContent);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitPQOrderSelect(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Param1,
+            byte[] Param2, byte[] Param3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitAllOver(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitAllOver_2(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitAllOverEx(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartSubmitAllOverEx_2(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartContentPreview(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Param,
+            byte[] Content);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartGetSJKHDParams(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartGetSJKHDBid(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartCheckSMSContent(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] Content,
+            int Number1, int Number2, int Number3);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartClientGuiControl(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartfxLogin(IntPtr Session, IntPtr Queue, IntPtr Tag, byte[] app, byte[] extra,
+            byte[] name, byte[] pwd, byte[] ver);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartfxReLogin(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartfxMsgStates(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartfxInfoType(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartfxNumRule(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartfxNotify(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartGetLastOutcome(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartGetLastRelogin(IntPtr Session, IntPtr Queue, IntPtr Tag);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartGetConnectionState(IntPtr Session, IntPtr Queue, IntPtr Tag);
     }
 }

@@ -72,7 +72,7 @@ qv_bool serialized(connection::Session &session, Body &&body,
   return guarded_on(
       session.id(), session.trace_number(),
       [&] {
-        std::lock_guard<std::mutex> lock(session.call_lock);
+        std::lock_guard<connection::CallLock> lock(session.call_lock);
         const bool result = body();
         session.publish_state();
         return result;

@@ -13,6 +13,7 @@
 #include "api/calls.h"
 #include "api/guard.h"
 #include "api/handle_table.h"
+#include "api/job_sends.h"
 #include "api/session_handle.h"
 #include "common/fixed_texts.h"
 #include "connection/call_outcome.h"
@@ -83,7 +84,7 @@ qv_bool changing_job(QvJob *handle, Body &&body, Where where = __builtin_FUNCTIO
 
 // The account a session logs in to: its server's address and login name.
 std::string account_of(connection::Session &session) {
-  const std::lock_guard<std::mutex> lock(session.call_lock);
+  const std::lock_guard<connection::CallLock> lock(session.call_lock);
   const connection::ConnectionSettings &c = session.connection_settings;
   return c.host + ':' + std::to_string(c.port) + '\n' + session.login_credentials.name;
 }
@@ -92,9 +93,10 @@ std::string account_of(connection::Session &session) {
 // each is locked, traced and recorded as the export is.
 class SessionCalls : public jobs::Calls {
  public:
-  // interrupts: the session's count when the send began.
-  SessionCalls(connection::Session &session, uint64_t interrupts)
-      : session_(session), interrupts_(interrupts) {}
+  // interrupts: the session's count when the send began; progress: where
+  // an operation's send notes its steps (null: the job's callbacks).
+  SessionCalls(connection::Session &session, uint64_t interrupts, jobs::NotedProgress *progress)
+      : session_(session), interrupts_(interrupts), progress_(progress) {}
 
   void run(const jobs::Step &step, jobs::Answer &a) override {
     record::Call call;
@@ -108,7 +110,7 @@ class SessionCalls : public jobs::Calls {
   }
 
   bool unrequested_waiting() override {
-    const std::lock_guard<std::mutex> lock(session_.call_lock);
+    const std::lock_guard<connection::CallLock> lock(session_.call_lock);
     return session_.tcp_client && session_.tcp_client->unrequested_waiting();
   }
 
@@ -119,9 +121,21 @@ class SessionCalls : public jobs::Calls {
     return session_.disconnect_requested() || session_.waits.interrupts_requested() != interrupts_;
   }
 
+  // An operation runs on a library thread, where no host code may run:
+  // its progress is noted for QvOpProgress, and a "maybe" stays one.
+  void progress(jobs::Job &job, int32_t step, int32_t attempt) override {
+    if (!progress_) return jobs::Calls::progress(job, step, attempt);
+    progress_->step.store(step);
+    progress_->attempt.store(attempt);
+  }
+  int32_t resolve(jobs::Job &job) override {
+    return progress_ ? QV_RESOLVED_UNKNOWN : jobs::Calls::resolve(job);
+  }
+
  private:
   connection::Session &session_;
   const uint64_t interrupts_;
+  jobs::NotedProgress *const progress_;
 };
 
 // A send in progress on a job: marks it, and when it ends publishes the
@@ -171,7 +185,8 @@ void end_before_any_call(jobs::Result &r, jobs::Status status, connection::Outco
   r.outcome.error.set(0, why);
 }
 
-bool send_job(connection::Session &session, jobs::Job &job, int32_t attempts, jobs::Result &out) {
+bool send_job(connection::Session &session, jobs::Job &job, int32_t attempts,
+              jobs::NotedProgress *progress, jobs::Result &out) {
   Sending sending(job, session);
   jobs::Result &r = sending.result;
   const jobs::Plan plan = jobs::make_plan(sending.content);
@@ -191,7 +206,7 @@ bool send_job(connection::Session &session, jobs::Job &job, int32_t attempts, jo
   switch (hold.take(account_of(session), sending.content.wait_ms, ended)) {
     case jobs::AccountLocks::Taken::Yes: {
       sending.on_the_wire();
-      SessionCalls calls(session, interrupts);
+      SessionCalls calls(session, interrupts, progress);
       jobs::send(job, sending.content, plan.steps, calls, attempts > 0 ? attempts : 2, r);
       break;
     }
@@ -347,34 +362,12 @@ QV_API QvJobSetResolver(QvJob *Job, QvJobResolver Resolver, void *Context) {
 }
 
 QV_API QvSendJob(QvSession *Session, QvJob *Job, int32_t Attempts) {
-  // Not one guard around the whole: each call of the send is an export
-  // call of its own.  The thread's outcome is, at the end, the one the job
-  // ended on.
   const SessionUse session(Session);
   if (!session) return refuse_session(Session);
-  JobTable::Use job = job_table().use(value_of(Job));
-  jobs::Result result;
-  bool submitted = false;
-  bool sent = false;
-  const uint64_t id = session.session().id();
-  guarded_on(id, session.session().trace_number(), [&] {
-    if (!job) {
-      note_not_a_job(Job, 2);
-      return false;
-    }
-    bool idle = false;
-    if (!job->sending.compare_exchange_strong(idle, true)) {
-      connection::refuse(2, "Argument 2 is being sent already.");
-      return false;
-    }
-    sent = true;
-    submitted = send_job(session.session(), *job, Attempts, result);
-    return submitted;
-  });
-  if (sent) {
-    connection::this_thread_outcome() = result.outcome;
-    connection::keep_outcome(id);
-  }
+  connection::CallOutcome outcome;
+  const bool submitted = send_job_on(Job, session.session(), Attempts, nullptr, false, outcome);
+  connection::this_thread_outcome() = outcome;
+  connection::keep_outcome(session.session().id());
   return submitted ? 1 : 0;
 }
 
@@ -438,3 +431,66 @@ QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
 }
 
 }  // extern "C"
+
+namespace qv::api {
+
+bool claim_job(QvJob *handle, int32_t argument) {
+  JobTable::Use job = job_table().use(value_of(handle));
+  if (!job) {
+    note_not_a_job(handle, argument);
+    return false;
+  }
+  bool idle = false;
+  if (!job->sending.compare_exchange_strong(idle, true)) {
+    connection::refuse(argument,
+                       "Argument " + std::to_string(argument) + " is being sent already.");
+    return false;
+  }
+  return true;
+}
+
+void unclaim_job(QvJob *handle) {
+  JobTable::Use job = job_table().use(value_of(handle));
+  if (!job) return;
+  const std::lock_guard<std::mutex> lock(job->mutex);
+  job->cancelled.store(false);
+  job->sending.store(false);
+}
+
+bool send_job_on(QvJob *handle, connection::Session &session, int32_t attempts,
+                 jobs::NotedProgress *progress, bool claimed, connection::CallOutcome &outcome) {
+  // Not one guard around the whole: each call of the send is an export
+  // call of its own.  The outcome is, at the end, the one the job ended on.
+  JobTable::Use job = job_table().use(value_of(handle));
+  jobs::Result result;
+  bool submitted = false;
+  bool sent = false;
+  guarded_on(
+      session.id(), session.trace_number(),
+      [&] {
+        if (!job) {
+          note_not_a_job(handle, 2);
+          return false;
+        }
+        bool idle = false;
+        if (!claimed && !job->sending.compare_exchange_strong(idle, true)) {
+          connection::refuse(2, "Argument 2 is being sent already.");
+          return false;
+        }
+        sent = true;
+        submitted = send_job(session, *job, attempts, progress, result);
+        return submitted;
+      },
+      "QvSendJob");
+  outcome = sent ? result.outcome : connection::this_thread_outcome();
+  return submitted;
+}
+
+bool cancel_job(QvJob *handle) {
+  JobTable::Use job = job_table().use(value_of(handle));
+  if (!job) return false;
+  jobs::cancel(*job);
+  return true;
+}
+
+}  // namespace qv::api

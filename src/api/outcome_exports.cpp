@@ -12,6 +12,7 @@
 using namespace qv;
 
 static_assert(static_cast<int>(connection::OutcomeKind::Failed) == QV_OUTCOME_FAILED);
+static_assert(static_cast<int>(connection::OutcomeKind::Cancelled) == QV_OUTCOME_CANCELLED);
 static_assert(static_cast<int>(connection::OutcomeKind::MaybeApplied) == QV_OUTCOME_MAYBE_APPLIED);
 static_assert(static_cast<int>(connection::ReloginKind::Failed) == QV_RELOGIN_FAILED);
 static_assert(static_cast<int>(connection::Path::Http) == QV_PATH_HTTP);

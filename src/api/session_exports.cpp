@@ -9,6 +9,7 @@
 
 #include "api/calls.h"
 #include "api/guard.h"
+#include "api/operations.h"
 #include "api/session_bodies.h"
 #include "api/session_handle.h"
 #include "connection/call_outcome.h"
@@ -94,9 +95,10 @@ QV_EXPORT qv_bool QV_CALL QvSessionDestroy(QvSession *Session) {
     // inside fails as it reaches the connection, connects nothing and
     // hands over nothing it kept.
     session->waits.request_interrupt();
+    end_operations(handle);
     sessions().wait_until_unused(handle);
     {
-      const std::lock_guard<std::mutex> lock(session->call_lock);
+      const std::lock_guard<connection::CallLock> lock(session->call_lock);
       session->forget_kept();
       session->release();
     }

@@ -39,7 +39,7 @@ std::shared_ptr<Completion> Queue::next(int timeout_ms) {
   return taken;
 }
 
-void Queue::close() {
+std::deque<std::shared_ptr<Completion>> Queue::close() {
   std::deque<std::shared_ptr<Completion>> gone;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -49,6 +49,7 @@ void Queue::close() {
     window_ = nullptr;
   }
   arrived_.notify_all();
+  return gone;
 }
 
 void Queue::notify_window(void *hwnd, uint32_t message) {

@@ -36,8 +36,8 @@ class Queue {
   // The oldest completion, waiting up to timeout_ms for one (0: not at
   // all, below 0: without limit); null when none came or the queue closed.
   std::shared_ptr<Completion> next(int timeout_ms);
-  // Every later push and next fails; the completions not taken go.
-  void close();
+  // Every later push and next fails; returns the completions not taken.
+  std::deque<std::shared_ptr<Completion>> close();
   // The window and message to post on each change from empty to not
   // empty; a null window stops it.
   void notify_window(void *hwnd, uint32_t message);

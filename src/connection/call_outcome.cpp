@@ -180,6 +180,7 @@ const char *kind_name(OutcomeKind kind) {
     case OutcomeKind::MaybeApplied: return "may have been applied";
     case OutcomeKind::TimedOut: return "timed out";
     case OutcomeKind::Failed: return "failed";
+    case OutcomeKind::Cancelled: return "cancelled";
   }
   return "?";
 }

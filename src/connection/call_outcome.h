@@ -27,6 +27,7 @@ enum class OutcomeKind : int32_t {
   MaybeApplied = 6,  // failed after the whole request was written: the server may have acted on it
   TimedOut = 7,      // a deadline passed; sent says whether the whole request was out
   Failed = 8,        // any other failure (a settings file, a web request, a window)
+  Cancelled = 9,     // an operation cancelled before its request was out
 };
 
 // The values are the header's QV_RELOGIN_*.

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "connection/call_lock.h"
 #include "connection/call_outcome.h"
 #include "connection/tcp_client.h"
 
@@ -83,7 +84,7 @@ class Session {
   // The call lock: every call that uses the session runs alone on it, so
   // that two host threads can never interleave their requests on its
   // stream.  Calls on different sessions never wait for each other.
-  std::mutex call_lock;
+  CallLock call_lock;
   // The read time-out and the interrupt of every wait on the connection.
   Waits waits;
 

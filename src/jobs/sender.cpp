@@ -63,8 +63,7 @@ class Send {
     }
     for (const Step &step : plan_) {
       // Looked at again after the host's callback, which may take a while.
-      if (!ended_by_host(job_, calls_, nullptr) && job_.progress)
-        job_.progress(job_.handle, job_.progress_context, step.code(), attempt);
+      if (!ended_by_host(job_, calls_, nullptr)) calls_.progress(job_, step.code(), attempt);
       if (ended_by_host(job_, calls_, nullptr)) {
         end_cancelled(step);
         return Next::Stop;
@@ -133,7 +132,7 @@ class Send {
       const std::lock_guard<std::mutex> lock(job_.mutex);
       job_.result = r_;
     }
-    switch (job_.resolver(job_.handle, job_.resolver_context)) {
+    switch (calls_.resolve(job_)) {
       case QV_RESOLVED_SUBMITTED: r_.status = Status::Submitted; break;
       case QV_RESOLVED_NOT_SUBMITTED: r_.status = Status::Failed; break;
       default: break;
@@ -148,8 +147,7 @@ class Send {
     const bool before = from == QV_EVIDENCE_PACKAGES_BEFORE;
     const Step lookups[2] = {packages_lookup(), details_lookup(content_.numbers.front())};
     for (int i = 0; i < 2; ++i) {
-      if (job_.progress && !ended_by_host(job_, calls_, nullptr))
-        job_.progress(job_.handle, job_.progress_context, lookups[i].code(), attempt);
+      if (!ended_by_host(job_, calls_, nullptr)) calls_.progress(job_, lookups[i].code(), attempt);
       Answer a;
       calls_.run(lookups[i], a);
       // Right after a drop the first call only reconnects: once more.
@@ -196,6 +194,12 @@ class Send {
 };
 
 }  // namespace
+
+void Calls::progress(Job &job, int32_t step, int32_t attempt) {
+  if (job.progress) job.progress(job.handle, job.progress_context, step, attempt);
+}
+
+int32_t Calls::resolve(Job &job) { return job.resolver(job.handle, job.resolver_context); }
 
 connection::CallOutcome cancelled_outcome() {
   connection::CallOutcome o;

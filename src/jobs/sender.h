@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -40,6 +41,18 @@ class Calls {
   virtual bool unrequested_waiting() = 0;
   // A disconnect or destroy of the host's is pending on the session.
   virtual bool host_ended() = 0;
+  // Before each call: the step and attempt to the job's progress callback.
+  virtual void progress(Job &job, int32_t step, int32_t attempt);
+  // After a "maybe", the job's result published: the resolver's answer
+  // (QV_RESOLVED_*).  Only called when the job has a resolver.
+  virtual int32_t resolve(Job &job);
+};
+
+// Where a send that runs on a library thread notes its progress, since it
+// calls none of the host's functions there.
+struct NotedProgress {
+  std::atomic<int32_t> step{0};
+  std::atomic<int32_t> attempt{0};
 };
 
 // Restarts that use up no attempt, at most, in one send: enough for a

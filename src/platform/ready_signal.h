@@ -31,5 +31,7 @@ class ReadySignal {
 // Posts message to the window hwnd (Windows); false elsewhere or when the
 // window is gone.
 bool post_window_message(void *hwnd, uint32_t message);
+// Whether this system has windows that take posted messages.
+bool can_post_window_messages();
 
 }  // namespace qv::platform

@@ -181,6 +181,12 @@ std::optional<int> TaggingServer::first_fault_for(const std::string &tag) const 
   return it == first_fault_for_.end() ? std::nullopt : std::optional<int>(it->second);
 }
 
+bool TaggingServer::wait_for(const std::string &tag, int ms) const {
+  std::unique_lock lock(mutex_);
+  return tagged_.wait_for(lock, std::chrono::milliseconds(ms),
+                          [&] { return first_fault_for_.count(tag) > 0; });
+}
+
 std::array<long, TaggingServer::kFaultKinds> TaggingServer::counts() const {
   std::lock_guard lock(mutex_);
   return counts_;
@@ -212,6 +218,7 @@ void TaggingServer::serve(int fd) {
       if (!a.tag.empty()) first_fault_for_.emplace(a.tag, fault);
       ++counts_[fault];
     }
+    tagged_.notify_all();
     if (!deliver(fd, a, fault, serial)) break;
   }
   ::close(fd);

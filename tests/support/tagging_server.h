@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -115,6 +116,8 @@ class TaggingServer {
   std::optional<int> fault_of(long serial) const;
   // How the first answer that carried this tag was delivered.
   std::optional<int> first_fault_for(const std::string &tag) const;
+  // Waits up to ms for a request that carries this tag; whether one came.
+  bool wait_for(const std::string &tag, int ms) const;
   std::array<long, kFaultKinds> counts() const;
 
  private:
@@ -133,6 +136,7 @@ class TaggingServer {
   long serial_ = 0;
   std::map<long, int> fault_of_;
   std::map<std::string, int> first_fault_for_;
+  mutable std::condition_variable tagged_;
   std::array<long, kFaultKinds> counts_{};
   peer::Acceptor acceptor_;  // last: its threads end before the rest goes
 };

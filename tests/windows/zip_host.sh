@@ -15,7 +15,7 @@ objdump=${gcc%gcc}objdump
 mkdir "$dir/unpacked"
 (cd "$dir/unpacked" && cmake -E tar xf "$zip")
 cd "$dir/unpacked"/Quorvex-*
-for f in Quorvex.dll libQuorvex.dll.a quorvex.def quorvex.h quorvex_sessions.h README.txt LICENSE.txt \
+for f in Quorvex.dll libQuorvex.dll.a quorvex.def quorvex.h quorvex_sessions.h quorvex_async.h README.txt LICENSE.txt \
   example_host.c quorvex-sim.exe quorvex.exe Quorvex.ini; do
   [ -f "$f" ] || { echo "the zip lacks $f"; exit 1; }
 done

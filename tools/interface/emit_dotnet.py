@@ -20,6 +20,7 @@ ROLE_TYPES = {
     "sized": "byte[]", "fxtext": "byte[]", "detail": "byte[]",
     "session": "IntPtr", "job": "IntPtr", "callback": "IntPtr", "context": "IntPtr",
     "bytes": "byte[]",
+    "queue": "IntPtr", "op": "IntPtr", "tag": "IntPtr", "window": "IntPtr", "uint": "uint",
 }
 # The one-byte result needs U1: a bare bool is marshalled as a four-byte BOOL.
 RESULTS = {
@@ -27,6 +28,10 @@ RESULTS = {
     "int": ("int", ""),
     "pointer": ("IntPtr", ""),
     "job": ("IntPtr", ""),
+    "queue": ("IntPtr", ""),
+    "op": ("IntPtr", ""),
+    "tag": ("IntPtr", ""),
+    "int64": ("long", ""),
     "void": ("void", ""),
 }
 IMPORT = "[DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]"

@@ -18,9 +18,11 @@ ROLE_TYPES = {
     "text": "PAnsiChar", "prefixed": "PAnsiChar", "message": "PAnsiChar", "param": "PAnsiChar",
     "setting": "PAnsiChar", "web": "PAnsiChar", "sized": "PAnsiChar", "fxtext": "PAnsiChar",
     "detail": "PAnsiChar", "session": "Pointer", "job": "Pointer", "bytes": "Pointer", "callback": "Pointer",
-    "context": "Pointer",
+    "context": "Pointer", "queue": "Pointer", "op": "Pointer", "tag": "Pointer", "window": "Pointer",
+    "uint": "UInt32",
 }
-RESULT_TYPES = {"bool": "Boolean", "int": "Int32", "pointer": "Pointer", "job": "Pointer"}
+RESULT_TYPES = {"bool": "Boolean", "int": "Int32", "pointer": "Pointer", "job": "Pointer", "queue": "Pointer",
+                "op": "Pointer", "tag": "Pointer", "int64": "Int64"}
 CONVENTION = "{$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;"
 
 

@@ -89,9 +89,9 @@ def api(d):
     lines += ["", "", "class ClientExports(SessionExports):",
               '    """The exports that need no session; with those of SessionExports, on the default session."""']
     for e in d["exports"]:
-        # Jobs and text conversion have their own classes in the package.
+        # Jobs, operations and text conversion have their own classes in the package.
         if e["name"] not in twinned and not (e["args"] and e["args"][0]["role"] == "session") \
-                and e["family"] not in ("jobs", "text"):
+                and e["family"] not in ("jobs", "text", "operations"):
             lines += method(e, e["name"])
     return "\n".join(lines) + "\n"
 

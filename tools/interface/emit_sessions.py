@@ -134,7 +134,92 @@ def packed(items, indent="    "):
     return lines
 
 
+def starters(d):
+    return [e for e in d["exports"] if e.get("starter_of")]
+
+
+def starters_header(d):
+    lines = [notice("//")[:-1],
+             "/* The starters of operations: QvStartName runs Name (or a pair's two halves) as an",
+             " * operation on Session, completed on Queue with Tag; it takes the export's inputs,",
+             " * and the operation keeps its outputs (QvOpCode, QvOpText, QvOpNumber).  See",
+             " * \"Operations and queues\" in quorvex.h.  quorvex.h includes this file inside its",
+             " * extern \"C\" block. */",
+             "#ifndef QUORVEX_H",
+             "#error \"include quorvex.h, which includes this file\"",
+             "#endif",
+             ""]
+    for e in starters(d):
+        lines += wrapped("QV_EXPORT QvOp *QV_CALL " + e["name"], [c_arg(d, a) for a in e["args"]], ";")
+    return "\n".join(lines) + "\n"
+
+
+# The buffer an operation gives each text output, by role.
+TEXT_SIZES = {"message": "QV_BODY_BUFFER_SIZE", "param": "QV_PARAM_BUFFER_SIZE", "detail": "QV_DETAIL_BUFFER_SIZE"}
+
+
+def starter_call(d, halves):
+    """The expression that runs an operation's export (or both halves of a pair, the second
+    only after the first returned 1) on session s with its outputs in o."""
+    texts, numbers, reply_length = 0, 0, None
+    calls = []
+    for h in halves:
+        args = []
+        for i, a in enumerate(h["args"]):
+            role = a["role"]
+            if role in ("code", "reply_code"):
+                args.append("o.code_out()")
+            elif role == "out":
+                if a["name"] == "ReplyLength":
+                    reply_length = numbers
+                args.append(f"o.number({numbers})")
+                numbers += 1
+            elif role in TEXT_SIZES:
+                args.append(f"o.text({texts}, {TEXT_SIZES[role]})")
+                texts += 1
+            elif role == "fxtext":
+                args.append(f"o.text({texts}, async::Outputs::reply_buffer(*o.number({reply_length})))")
+                texts += 1
+            elif role == "size" and h["args"][i - 1]["role"] in TEXT_SIZES:
+                args.append(TEXT_SIZES[h["args"][i - 1]["role"]])
+            elif role == "int" and len(calls) and a["name"] == "ReplyCode":
+                args.append("o.code")
+            elif role == "int" and len(calls) and a["name"] == "ReplyLength":
+                args.append(f"*o.number({reply_length})")
+            elif role == "text":
+                args.append(a["name"] + ".get()")
+            elif role == "int":
+                args.append(a["name"])
+            else:
+                raise ValueError(f"{h['name']}: role {role} has no place in an operation")
+        calls.append(f"on_session::{h['name']}({', '.join(['s'] + args)})")
+    if texts > 4 or numbers > 8:
+        raise ValueError(f"{halves[0]['name']}: more outputs than an operation keeps")
+    return " && o.first_half_done() && ".join(calls)
+
+
+def starter_rows(d):
+    lines = [notice("//")[:-1],
+             "// Every operation's starter, one row each, for src/api/async_starters.cpp to expand:",
+             "//   QV_START(Name, (inputs), (captures), call)",
+             "// QvStartName takes the session, the queue, the tag and the inputs; the captures copy",
+             "// the inputs into the operation, and call runs the export's body (a pair's two halves)",
+             "// on its session s with the outputs kept in o.",
+             ""]
+    for e in starters(d):
+        halves = [next(x for x in d["exports"] if x["name"] == n) for n in e["starter_of"]]
+        inputs = e["args"][3:]
+        params = row_args(c_arg(d, a) for a in inputs)
+        captures = row_args(f"{a['name']} = async::TextIn({a['name']})" if a["role"] == "text" else a["name"]
+                            for a in inputs)
+        lines += packed([f"QV_START({e['name'][len('QvStart'):]},", params + ",", captures + ",",
+                         starter_call(d, halves) + ")"])
+    return "\n".join(lines) + "\n"
+
+
 OUTPUTS = {
     "include/quorvex_sessions.h": twins_header,
+    "include/quorvex_async.h": starters_header,
     "src/api/session_exports.def": session_rows,
+    "src/api/async_starters.def": starter_rows,
 }

@@ -51,10 +51,18 @@ SKIP = 77
 
 # The C kind of each role, as the header's parser reports it.
 ROLE_KINDS = {"code": "i32*", "out": "i32*", "reply_code": "i32*", "int": "i32", "size": "i32", "session": "session*", "job": "job*",
-              "bytes": "void*", "callback": "function*", "context": "void*"}
-RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "job": "job*", "void": "void"}
-# The header that generate.py writes for the twins; quorvex.h includes it.
+              "bytes": "void*", "callback": "function*", "context": "void*", "queue": "queue*", "op": "op*",
+              "tag": "void*", "window": "void*", "uint": "u32"}
+RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "job": "job*", "void": "void",
+                "queue": "queue*", "op": "op*", "int64": "i64", "tag": "void*"}
+# The headers that generate.py writes for the twins and the starters; quorvex.h includes them.
 TWINS_HEADER = os.path.join(ROOT, "include", "quorvex_sessions.h")
+STARTERS_HEADER = os.path.join(ROOT, "include", "quorvex_async.h")
+# The inputs an operation's starter takes; every other argument is an output the operation
+# keeps, or a size it chooses.
+STARTER_INPUTS = ("text", "int")
+# The two halves of a pair, by the ends of their names: one operation runs both.
+PAIR_ENDS = (("_Req", "_Resp"), ("_Request", "_Feedback"))
 
 
 def twin(e):
@@ -62,6 +70,36 @@ def twin(e):
     return {"name": "Qv" + e["name"], "family": "session-twins", "result": e["result"],
             "server": e["server"], "twin_of": e["name"], "doc": f"{e['name']} on the session given first.",
             "args": [{"name": "Session", "role": "session"}] + e["args"]}
+
+
+def operations(d):
+    """Each operation a starter runs: (name, [exports]) for every export with a twin, a pair's
+    two halves as one operation under their stem."""
+    by_name = {e["name"]: e for e in d["exports"] if e.get("session")}
+    seconds = set()
+    for name in by_name:
+        for first, second in PAIR_ENDS:
+            if name.endswith(first) and name[:-len(first)] + second in by_name:
+                seconds.add(name[:-len(first)] + second)
+    result = []
+    for name, e in by_name.items():
+        if name in seconds:
+            continue
+        pair = next((name[:-len(first)] + second for first, second in PAIR_ENDS
+                     if name.endswith(first) and name[:-len(first)] + second in by_name), None)
+        result.append((name[:name.rfind("_")] if pair else name,
+                       [e, by_name[pair]] if pair else [e]))
+    return result
+
+
+def starter(name, halves):
+    """QvStart + name: the operation's session, queue, tag and the first half's inputs."""
+    inputs = [a for a in halves[0]["args"] if a["role"] in STARTER_INPUTS]
+    return {"name": "QvStart" + name, "family": "operation-starters", "result": "op",
+            "server": halves[-1]["server"] if len(halves) == 1 else "changes", "starter_of": [h["name"] for h in halves],
+            "doc": f"{' then '.join(h['name'] for h in halves)} as an operation on Session, completed on Queue.",
+            "args": [{"name": "Session", "role": "session"}, {"name": "Queue", "role": "queue"},
+                     {"name": "Tag", "role": "tag"}] + inputs}
 
 
 def load(path=DESCRIPTION, header=HEADER):
@@ -82,6 +120,8 @@ def load(path=DESCRIPTION, header=HEADER):
                 raise ValueError(f"{e['name']}: argument {a['name']} has no known role {a['role']!r}")
     # The twins follow every export, in the order of the exports they twin.
     description["exports"] = description["exports"] + [twin(e) for e in description["exports"] if e.get("session")]
+    # Then the starters, one per operation.
+    description["exports"] += [starter(name, halves) for name, halves in operations(description)]
     return description
 
 
@@ -186,7 +226,8 @@ def header_problems(d, header=HEADER):
     if errors:
         return [f"{header}: {errors[0].spelling}"]
     own_files = (os.path.abspath(header),
-                 os.path.join(os.path.dirname(os.path.abspath(header)), os.path.basename(TWINS_HEADER)))
+                 os.path.join(os.path.dirname(os.path.abspath(header)), os.path.basename(TWINS_HEADER)),
+                 os.path.join(os.path.dirname(os.path.abspath(header)), os.path.basename(STARTERS_HEADER)))
     declared = []
     for cur in tu.cursor.get_children():
         if (cur.kind == cindex.CursorKind.FUNCTION_DECL and cur.location.file is not None

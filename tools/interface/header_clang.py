@@ -51,6 +51,10 @@ def type_kind(cindex, t):
         return "void"
     if c.kind == K.INT and c.get_size() == 4:
         return "i32"
+    if c.kind == K.UINT and c.get_size() == 4:
+        return "u32"
+    if c.kind in (K.LONG, K.LONGLONG) and c.get_size() == 8:
+        return "i64"
     if c.kind == K.POINTER:
         p = c.get_pointee().get_canonical()
         if p.kind == K.INT and p.get_size() == 4:
@@ -61,6 +65,10 @@ def type_kind(cindex, t):
             return "session*"
         if p.kind == K.RECORD and p.spelling.endswith("QvJob"):
             return "job*"
+        if p.kind == K.RECORD and p.spelling.endswith("QvQueue"):
+            return "queue*"
+        if p.kind == K.RECORD and p.spelling.endswith("QvOp"):
+            return "op*"
         if p.kind == K.VOID:
             return "void*"
         if p.kind in (K.FUNCTIONPROTO, K.FUNCTIONNOPROTO):

@@ -19,6 +19,7 @@ class OutcomeKind(enum.IntEnum):
     MAYBE_APPLIED = 6  # failed after the whole request was out
     TIMED_OUT = 7  # a time-out; Sent tells which side
     FAILED = 8  # any other failure; Detail says why
+    CANCELLED = 9  # an operation cancelled; nothing sent
 
 
 class ReloginKind(enum.IntEnum):

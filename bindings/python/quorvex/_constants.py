@@ -51,6 +51,7 @@ QV_OUTCOME_NOT_SENT = 5  # failed before the whole request was out
 QV_OUTCOME_MAYBE_APPLIED = 6  # failed after the whole request was out
 QV_OUTCOME_TIMED_OUT = 7  # a time-out; Sent tells which side
 QV_OUTCOME_FAILED = 8  # any other failure; Detail says why
+QV_OUTCOME_CANCELLED = 9  # an operation cancelled; nothing sent
 
 # Relogin outcomes (the relogin that a failure path, ReLogin or fxReLogin ran during the
 # call).
@@ -131,3 +132,7 @@ QV_JOB_NUMBERS_MAX = 100000  # recipients
 QV_JOB_FILE_MAX = 16 * 1024 * 1024  # bytes of the file
 QV_JOB_WAIT_DEFAULT_MS = 300000  # QV_JOB_OPTION_WAIT's default
 QV_JOB_LOOKUP_ROWS = 20  # LastDetails rows, evidence
+
+# How long QvQueueDestroy waits at most for its running operations to give way, in
+# milliseconds.
+QV_QUEUE_DESTROY_WAIT_MS = 300

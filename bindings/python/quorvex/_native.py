@@ -47,9 +47,11 @@ ROLE_TYPES = {
     **{role: ctypes.c_char_p for role in
        ("text", "prefixed", "message", "param", "setting", "web", "sized", "fxtext", "detail")},
     "session": ctypes.c_void_p, "job": ctypes.c_void_p, "callback": ctypes.c_void_p, "context": ctypes.c_void_p,
-    "bytes": ctypes.c_void_p,
+    "bytes": ctypes.c_void_p, "queue": ctypes.c_void_p, "op": ctypes.c_void_p, "tag": ctypes.c_void_p,
+    "window": ctypes.c_void_p, "uint": ctypes.c_uint32,
 }
 RESULT_TYPES = {"bool": ctypes.c_uint8, "int": ctypes.c_int32, "pointer": ctypes.c_void_p, "job": ctypes.c_void_p,
+                "queue": ctypes.c_void_p, "op": ctypes.c_void_p, "tag": ctypes.c_void_p, "int64": ctypes.c_int64,
                 "void": None}
 BUFFER_SIZES = {"message": QV_BODY_BUFFER_SIZE, "param": QV_PARAM_BUFFER_SIZE,
                 "setting": QV_SETTING_BUFFER_SIZE, "web": QV_WEB_RESPONSE_MAX,

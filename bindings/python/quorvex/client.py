@@ -24,9 +24,11 @@ def takes_session(export: _native.Export) -> bool:
 
 
 def adapted(export: _native.Export) -> bool:
-    """The job's exports and the text conversions, which have classes of their own (Job,
-    send_job, quorvex.text) rather than a generic call."""
-    return "job" in (export.result, *(role for role, _ in export.params)) or \
+    """The job's exports, the text conversions and the operations' queues and starters, which
+    have classes of their own (Job, send_job, quorvex.text, the asynchronous layer) rather than
+    a generic call."""
+    kinds = (export.result, *(role for role, _ in export.params))
+    return "job" in kinds or "queue" in kinds or "op" in kinds or \
         export.name in ("QvGbkFromUtf8", "QvUtf8FromGbk")
 
 

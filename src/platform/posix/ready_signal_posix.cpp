@@ -43,4 +43,6 @@ void ReadySignal::clear() {
 
 bool post_window_message(void *, uint32_t) { return false; }
 
+bool can_post_window_messages() { return false; }
+
 }  // namespace qv::platform

@@ -29,4 +29,6 @@ bool post_window_message(void *hwnd, uint32_t message) {
   return hwnd && ::PostMessageW(static_cast<HWND>(hwnd), message, 0, 0) != 0;
 }
 
+bool can_post_window_messages() { return true; }
+
 }  // namespace qv::platform

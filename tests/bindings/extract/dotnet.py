@@ -43,6 +43,8 @@ def _param_kind(param):
         return "char*"
     if type_name in ("IntPtr", "System.IntPtr") and not modifier:
         return "ptr"
+    if type_name in ("uint", "UInt32", "System.UInt32") and not modifier:
+        return "u32"
     return " ".join(filter(None, [modifier, type_name]))
 
 
@@ -51,7 +53,8 @@ def _return_kind(type_name, attribute, conventions_ok):
         one_byte = attribute and re.search(r"UnmanagedType\.(U1|I1)\b", attribute)
         kind = "bool8" if one_byte else "bool32"
     else:
-        kind = {"int": "i32", "Int32": "i32", "void": "void", "byte": "bool8", "IntPtr": "ptr"}.get(type_name, type_name)
+        kind = {"int": "i32", "Int32": "i32", "void": "void", "byte": "bool8", "IntPtr": "ptr",
+                "long": "i64", "Int64": "i64"}.get(type_name, type_name)
     return kind if conventions_ok else kind + " (not CallingConvention.Winapi)"
 
 

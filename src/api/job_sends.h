@@ -1,0 +1,28 @@
+// A job's send as the exports and the operations share it: QvSendJob runs
+// it on the host's thread; an operation claims the job when it starts and
+// sends it later on its session's thread.
+#pragma once
+
+#include <cstdint>
+
+#include "connection/call_outcome.h"
+#include "connection/session.h"
+#include "jobs/sender.h"
+#include "quorvex.h"
+
+namespace qv::api {
+
+// Marks a live job as being sent, so that it refuses changes and other
+// sends; false (refused as Argument `argument`) otherwise.
+bool claim_job(QvJob *handle, int32_t argument);
+// Ends a claim whose send never ran.
+void unclaim_job(QvJob *handle);
+// Sends the job on session as QvSendJob does (claimed: by claim_job
+// already); true when it was submitted.  progress null: the job's own
+// callbacks run.  outcome receives what the send ended on.
+bool send_job_on(QvJob *handle, connection::Session &session, int32_t attempts,
+                 jobs::NotedProgress *progress, bool claimed, connection::CallOutcome &outcome);
+// QvJobCancel's cancel; false for a job that is not live.
+bool cancel_job(QvJob *handle);
+
+}  // namespace qv::api

@@ -124,6 +124,9 @@ class WineHost : public ::testing::Test {
   std::string display_;  // the X display of the program's windows; none when empty
 };
 
+// WaitForSingleObject's result for a handle that is not signalled.
+constexpr int kWaitTimedOut = 258;
+
 std::string port_of(const LoopbackServer &s) { return std::to_string(s.port()); }
 
 const std::string kLogin = rec::login("app", "extra", "demo", "demo123", "1.0");
@@ -406,3 +409,25 @@ TEST_F(WineDialogs, MessageBoxShowsTheTextWithOneOkButtonCentredAndReturnsOnceCl
 }
 
 }  // namespace
+
+#ifdef QV_WITH_SIMULATOR
+// An operation's completion reaches a Windows host both ways it may wait:
+// on the queue's event (set exactly while the completion waits) and as a
+// message to one of its windows.
+TEST_F(WineDialogs, AQueueWakesItsHostByEventAndByWindowMessage) {
+  qv::sim::Simulator sim;
+  const uint16_t port = sim.start(0);
+  auto r = run({{"init"},
+                {"connect", "127.0.0.1", std::to_string(port), "5000"},
+                {"login", "app", "", "demo", "demo123", "1.0"},
+                {"feedback"},
+                {"queue_event"},
+                {"queue_window"}});
+  EXPECT_EQ(r["feedback"].result, 1) << output_;
+  EXPECT_EQ(r["queue_event_state"].result, 1) << output_;
+  EXPECT_EQ(r["queue_event_state"]["before"], std::to_string(kWaitTimedOut));
+  EXPECT_EQ(r["queue_event_state"]["woke"], "0");
+  EXPECT_EQ(r["queue_event_state"]["after"], std::to_string(kWaitTimedOut));
+  EXPECT_EQ(r["queue_window_state"].result, 1) << output_;
+}
+#endif

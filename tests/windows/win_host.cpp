@@ -180,6 +180,54 @@ int num(const std::vector<std::string> &a, size_t i) {
   return i < a.size() ? std::atoi(a[i].c_str()) : 0;
 }
 
+// A heartbeat started as an operation on the default session, its
+// completion awaited on the queue's event: the event is set exactly while
+// the completion waits.  Prints the event's state before, on waking and
+// after the completion was taken (0 set, 258 not).
+int queue_event() {
+  QvQueue *q = EXPORT(QvQueueCreate)();
+  auto *event = reinterpret_cast<HANDLE>(static_cast<intptr_t>(EXPORT(QvQueueWaitHandle)(q)));
+  const DWORD before = ::WaitForSingleObject(event, 0);
+  QvOp *op = EXPORT(QvStartHeartbeat)(EXPORT(QvDefaultSession)(), q, nullptr);
+  const DWORD woke = ::WaitForSingleObject(event, 5000);
+  QvOp *taken = EXPORT(QvQueueNext)(q, 0);
+  const DWORD after = ::WaitForSingleObject(event, 0);
+  const int ok = op && taken == op && EXPORT(QvOpResult)(taken);
+  std::printf("queue_event_state %d before=%lu woke=%lu after=%lu\n", ok, before, woke, after);
+  EXPORT(QvOpFree)(taken);
+  EXPORT(QvQueueDestroy)(q);
+  return ok;
+}
+
+// The same, told by a message posted to a window of this thread.
+int queue_window() {
+  constexpr UINT kDone = WM_APP + 7;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = ::DefWindowProcW;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"QvQueueHost";
+  ::RegisterClassW(&wc);
+  HWND window = ::CreateWindowW(L"QvQueueHost", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                wc.hInstance, nullptr);
+  QvQueue *q = EXPORT(QvQueueCreate)();
+  const int notify = EXPORT(QvQueueNotifyWindow)(q, window, kDone);
+  QvOp *op = EXPORT(QvStartHeartbeat)(EXPORT(QvDefaultSession)(), q, nullptr);
+  MSG m{};
+  bool posted = false;
+  for (int waits = 0; !posted && waits < 50; ++waits) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
+    posted = ::PeekMessageW(&m, window, kDone, kDone, PM_REMOVE) != 0;
+  }
+  QvOp *taken = EXPORT(QvQueueNext)(q, 0);
+  const int ok = window && notify && posted && op && taken == op && EXPORT(QvOpResult)(taken);
+  std::printf("queue_window_state %d window=%d notify=%d posted=%d\n", ok, window ? 1 : 0, notify,
+              posted ? 1 : 0);
+  EXPORT(QvOpFree)(taken);
+  EXPORT(QvQueueDestroy)(q);
+  ::DestroyWindow(window);
+  return ok;
+}
+
 void run(const std::vector<std::string> &a) {
   const std::string &step = a[0];
   char msg[QV_BODY_BUFFER_SIZE] = "", p1[QV_PARAM_BUFFER_SIZE] = "", p2[QV_PARAM_BUFFER_SIZE] = "",
@@ -209,6 +257,10 @@ void run(const std::vector<std::string> &a) {
     r = EXPORT(ReLogin)();
   else if (step == "heartbeat")
     r = EXPORT(Heartbeat)();
+  else if (step == "queue_event")
+    r = queue_event();
+  else if (step == "queue_window")
+    r = queue_window();
   else if (step == "mms")
     r = EXPORT(MMSMaxSize)(&code, msg, p1, arg(a, 1).c_str(), arg(a, 2).c_str());
   else if (step == "numrule")

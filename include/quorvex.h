@@ -1302,8 +1302,9 @@ QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
  * side by side.  An operation holds its session's call lock for its whole
  * run, so a blocking call on the session from another thread and an
  * operation never interleave on the wire.  A session with work has one
- * library thread, which ends when its last operation has completed; an
- * idle session has none.
+ * library thread, which ends a quarter of a second after its last
+ * operation has completed (a host that starts one call after another
+ * pays for no new thread each time); an idle session has none.
  *
  * Completion.  A completed operation is put on its queue; the host takes
  * it with QvQueueNext on a thread of its own, reads it (QvOpResult,

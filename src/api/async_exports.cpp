@@ -57,6 +57,9 @@ OpTable &operations() {
   return *table;
 }
 
+// How long a session's thread waits for its next operation before it ends.
+constexpr std::chrono::milliseconds kWorkerLinger{250};
+
 // The worker of each session that ever had an operation; its thread runs
 // only while the session has work.  Touched when an operation starts and
 // when a session is destroyed, never on the path of an exchange.
@@ -213,7 +216,7 @@ QvOp *start(QvSession *Session, QvQueue *Queue, void *Tag,
           const std::lock_guard<std::mutex> lock(all.mutex);
           if (!session_ending(*op)) {
             std::shared_ptr<async::SerialWorker> &slot = all.by_session[op->session];
-            if (!slot) slot = std::make_shared<async::SerialWorker>();
+            if (!slot) slot = std::make_shared<async::SerialWorker>(kWorkerLinger);
             lane = slot;
           }
         }

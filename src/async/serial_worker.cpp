@@ -10,7 +10,10 @@ SerialWorker::Posted SerialWorker::post(Task task) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (stopping_) return Posted::Stopping;
   tasks_.push_back(std::move(task));
-  if (running_) return Posted::Yes;
+  if (running_) {
+    arrived_.notify_one();
+    return Posted::Yes;
+  }
   running_ = true;
   // The thread that ran the last batch has left run() (running_ was
   // false): join it before starting the next.  Posts wait here meanwhile,
@@ -25,12 +28,22 @@ SerialWorker::Posted SerialWorker::post(Task task) {
 
 void SerialWorker::run() {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!tasks_.empty() && !stopping_) {
-    Task task = std::move(tasks_.front());
-    tasks_.pop_front();
-    lock.unlock();
-    task();
-    lock.lock();
+  for (;;) {
+    while (!tasks_.empty() && !stopping_) {
+      Task task = std::move(tasks_.front());
+      tasks_.pop_front();
+      executing_ = true;
+      lock.unlock();
+      task();
+      task = nullptr;  // what it holds goes before the worker looks idle
+      lock.lock();
+      executing_ = false;
+    }
+    idle_.notify_all();
+    if (stopping_ ||
+        !arrived_.wait_for(lock, linger_, [&] { return !tasks_.empty() || stopping_; }) ||
+        stopping_)
+      break;
   }
   running_ = false;
   idle_.notify_all();
@@ -42,6 +55,7 @@ void SerialWorker::stop(const std::function<void(Task &)> &dropped) {
     std::unique_lock<std::mutex> lock(mutex_);
     stopping_ = true;
     left.swap(tasks_);
+    arrived_.notify_all();
     idle_.wait(lock, [&] { return !running_; });
     thread_.join();
   }
@@ -51,12 +65,12 @@ void SerialWorker::stop(const std::function<void(Task &)> &dropped) {
 
 void SerialWorker::wait_idle() {
   std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [&] { return !running_ && tasks_.empty(); });
+  idle_.wait(lock, [&] { return !executing_ && tasks_.empty(); });
 }
 
 bool SerialWorker::busy() const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return running_ || !tasks_.empty();
+  return executing_ || !tasks_.empty();
 }
 
 }  // namespace qv::async

@@ -1,10 +1,13 @@
 // Runs tasks one at a time, in the order they were given, on a thread of
-// its own that exists only while there is work: a session's operations
-// run in the order started and never side by side, and an idle session
-// costs no thread.  The destructor waits for the task that runs and drops
-// the ones that have not started.
+// its own that exists only while there is work and for a short linger
+// after it: a session's operations run in the order started and never
+// side by side, a host that starts one after another does not pay for a
+// new thread each time, and an idle session costs no thread.  The
+// destructor waits for the task that runs and drops the ones that have
+// not started.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -19,7 +22,9 @@ class SerialWorker {
   using Task = std::function<void()>;
   enum class Posted { Yes, Stopping, NoThread };
 
-  SerialWorker() = default;
+  // linger: how long the thread waits for another task before it ends.
+  explicit SerialWorker(std::chrono::milliseconds linger = std::chrono::milliseconds(0))
+      : linger_(linger) {}
   SerialWorker(const SerialWorker &) = delete;
   SerialWorker &operator=(const SerialWorker &) = delete;
   ~SerialWorker();
@@ -38,11 +43,13 @@ class SerialWorker {
  private:
   void run();
 
+  const std::chrono::milliseconds linger_;
   mutable std::mutex mutex_;
-  std::condition_variable idle_;
+  std::condition_variable idle_, arrived_;
   std::deque<Task> tasks_;
   platform::Thread thread_;
-  bool running_ = false;  // a thread is taking tasks
+  bool running_ = false;    // a thread is taking tasks, or lingering for one
+  bool executing_ = false;  // a task runs
   bool stopping_ = false;
 };
 

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +26,8 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <random>
 #include <string>
 #include <vector>
@@ -70,7 +73,13 @@ class OperationsProperty {
   void run(int round) {
     round_ = round;
     for (int slot = 0; slot < kSessions; ++slot) open(slot);
+    // Meanwhile a host thread makes blocking calls on the same sessions:
+    // they and the operations must never interleave on the wire.
+    std::atomic<bool> stop{false};
+    std::thread blocking([&] { call_blocking(stop, round); });
     for (int step = 0; step < kSteps; ++step) act();
+    stop = true;
+    blocking.join();
     while (pending_ > 0) {
       QvOp *op = QvQueueNext(queue_, 10000);
       if (!op) return violation("every operation completes", never_completed());
@@ -83,11 +92,31 @@ class OperationsProperty {
   }
 
   std::vector<std::string> violations;
+  long blocking_answered = 0;
   long started = 0, completed = 0, cancelled = 0, maybe = 0, answered = 0;
 
  private:
   void violation(const std::string &want, const std::string &got) {
+    const std::lock_guard<std::mutex> lock(blocking_violations_);
     violations.push_back("round " + std::to_string(round_) + ": want " + want + ", got " + got);
+  }
+
+  void call_blocking(const std::atomic<bool> &stop, int round) {
+    std::mt19937 rng(static_cast<unsigned>(round));
+    char msg[QV_BODY_BUFFER_SIZE], p1[QV_PARAM_BUFFER_SIZE];
+    for (int n = 0; !stop; ++n) {
+      // A session the other thread destroyed meanwhile is refused, never used.
+      QvSession *s = live_[rng() % kSessions].load();
+      const std::string tag = "B" + std::to_string(n);
+      int32_t code = -1;
+      if (!QvMMSMaxSize(s, &code, msg, p1, tag.c_str(), tag.c_str())) continue;
+      ++blocking_answered;
+      if (code != 900 || std::string(msg).rfind(tag + "@", 0) != 0 || tag != p1) {
+        const std::lock_guard<std::mutex> lock(blocking_violations_);
+        violations.push_back("round " + std::to_string(round_) +
+                             ": want a blocking call's own answer, got " + tag + ": " + msg);
+      }
+    }
   }
 
   // A new session in slot: its connect, read time-out and login, started
@@ -95,6 +124,7 @@ class OperationsProperty {
   void open(int slot) {
     QvSession *s = QvSessionCreate();
     sessions_[slot] = s;
+    live_[slot] = s;
     order_[slot].clear();
     note(QvStartTcpConnect(s, queue_, next_tag(), "127.0.0.1", server_.port(), 2000, "", "", 0, "",
                            ""),
@@ -198,6 +228,8 @@ class OperationsProperty {
   std::mt19937 rng_;
   QvQueue *queue_;
   QvSession *sessions_[kSessions] = {};
+  std::atomic<QvSession *> live_[kSessions] = {};  // for the blocking thread
+  std::mutex blocking_violations_;
   std::deque<intptr_t> order_[kSessions];
   std::map<intptr_t, Started> ops_;
   std::map<intptr_t, QvOp *> handles_;  // started, not yet taken
@@ -209,7 +241,7 @@ class OperationsProperty {
 TEST(OperationsProperty, CompleteOnceInOrderWithTheirOwnAnswers) {
   const long seed = from_env("QUORVEX_PROPERTY_SEED", 1);
   const long rounds = from_env("QUORVEX_PROPERTY_ROUNDS", 4);
-  long started = 0, completed = 0, cancelled = 0, maybe = 0, answered = 0;
+  long started = 0, completed = 0, cancelled = 0, maybe = 0, answered = 0, blocking = 0;
   for (long round = 1; round <= rounds; ++round) {
     TaggingServer server(kReadTimeoutMs, "demo", "secret");
     std::mt19937 faults(static_cast<unsigned>(seed * 7919 + round));
@@ -223,12 +255,12 @@ TEST(OperationsProperty, CompleteOnceInOrderWithTheirOwnAnswers) {
     p.run(static_cast<int>(round));
     for (const std::string &v : p.violations) ADD_FAILURE() << "seed " << seed << ", " << v;
     started += p.started, completed += p.completed, cancelled += p.cancelled;
-    maybe += p.maybe, answered += p.answered;
+    maybe += p.maybe, answered += p.answered, blocking += p.blocking_answered;
   }
   std::printf(
       "[operations] seed %ld, %ld rounds: %ld started, %ld completed, %ld answered, "
-      "%ld cancelled, %ld maybe applied\n",
-      seed, rounds, started, completed, answered, cancelled, maybe);
+      "%ld cancelled, %ld maybe applied; %ld blocking calls answered beside them\n",
+      seed, rounds, started, completed, answered, cancelled, maybe, blocking);
   EXPECT_EQ(started, completed);
 }
 

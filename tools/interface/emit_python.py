@@ -5,7 +5,13 @@ enums, and one method per export with its real signature, type hints and the exp
 documentation as its docstring, each written once: SessionExports for the exports that
 act on a session, under their classic names (a Session runs them through their twins, a
 Client on the default session), ClientExports for those that need no session.  The methods hand their inputs, by name, to the generic call of
-client.py, which converts them and makes the output buffers."""
+client.py, which converts them and makes the output buffers.
+
+And bindings/python/quorvex/_aio_api.py: one async method per operation's starter, under
+the sync method's name and with its inputs (a pair under its stem, fxNumRule; the login
+pair is aio.py's own login, as it is client.py's), handing its inputs to aio.py's
+operation, and the table of the exports each starter runs, from which aio.py reads the
+outputs back."""
 import os
 import sys
 
@@ -51,8 +57,10 @@ def docstring(e, indent):
     return body + [indent + '"""']
 
 
-def method(e, name):
-    inputs = [a for a in e["args"] if a["role"] in INPUT_TYPES]
+def method(e, name, inputs=None, body="return self._call_given", define="def"):
+    """The method name of export e: its inputs (those of e by default) as parameters, handed by
+    name to body(name, given)."""
+    inputs = [a for a in (e["args"] if inputs is None else inputs) if a["role"] in INPUT_TYPES]
     # A text may be left out (null, the empty text) where every input after it may be too.
     optional_from = len(inputs)
     while optional_from > 0 and inputs[optional_from - 1]["role"] != "int":
@@ -60,12 +68,12 @@ def method(e, name):
     params = ["self"] + [f"{a['name']}: {INPUT_TYPES[a['role']]}" + (" = None" if i >= optional_from else "")
                          for i, a in enumerate(inputs)]
     given = ", ".join(f'"{a["name"]}": {a["name"]}' for a in inputs)
-    head = f"    def {name}({', '.join(params)}) -> Result:"
+    head = f"    {define} {name}({', '.join(params)}) -> Result:"
     if len(head) > 110:
-        head = f"    def {name}(\n" + "".join(f"            {p},\n" for p in params) + "    ) -> Result:"
+        head = f"    {define} {name}(\n" + "".join(f"            {p},\n" for p in params) + "    ) -> Result:"
     lines = ["", head]
     lines += docstring(e, " " * 8)
-    lines.append(f'        return self._call_given("{name}", {{{given}}})')
+    lines.append(f'        {body}("{name}", {{{given}}})')
     return lines
 
 
@@ -96,4 +104,38 @@ def api(d):
     return "\n".join(lines) + "\n"
 
 
-OUTPUTS = {"bindings/python/quorvex/_api.py": api}
+# The pairs whose sync method client.py writes by hand (its inputs in another order, with
+# defaults), by starter: aio.py writes the async one beside it, under the same name.
+HAND_WRITTEN = {"QvStartLogin": "login"}
+
+
+def aio_api(d):
+    by_name = {e["name"]: e for e in d["exports"]}
+    starters = [e for e in d["exports"] if e.get("starter_of")]
+    lines = [notice("#")[:-1],
+             '"""The operations as async methods of AsyncSession, with the sync methods\' names, inputs and',
+             'documentation; STARTERS: the exports each runs, by the method\'s name."""',
+             "from typing import Optional, Union",
+             "",
+             "from .result import Result",
+             "",
+             "Text = Union[str, bytes, bytearray]",
+             "",
+             "STARTERS = {"]
+    for e in starters:
+        name = HAND_WRITTEN.get(e["name"], e["name"][len("QvStart"):])
+        halves = "".join(f'"{h}", ' for h in e["starter_of"]).rstrip()
+        lines.append(f'    "{name}": ("{e["name"]}", ({halves})),')
+    lines += ["}", "", "", "class AsyncSessionExports:",
+              '    """An async method per operation: awaiting it starts the operation and returns its Result."""']
+    for e in starters:
+        if e["name"] in HAND_WRITTEN:
+            continue
+        halves = [by_name[h] for h in e["starter_of"]]
+        # A pair's documentation is its halves', in order; its Result is its second half's.
+        doc = dict(halves[-1], doc="\n\n".join(h["doc"] for h in halves))
+        lines += method(doc, e["name"][len("QvStart"):], e["args"][3:], "return await self._operation", "async def")
+    return "\n".join(lines) + "\n"
+
+
+OUTPUTS = {"bindings/python/quorvex/_api.py": api, "bindings/python/quorvex/_aio_api.py": aio_api}

@@ -8,7 +8,8 @@
 
 Every export is a method with its header's signature and documentation (help(quorvex.Client)),
 returning a Result; Session.send_job sends a whole quorvex.Job (QvSendJob) and returns a
-JobResult.  Calls report failures in their Result; Result.check(), or raise_on_failure=True
+JobResult; quorvex.aio.AsyncSession has the same methods as async ones, for asyncio hosts.
+Calls report failures in their Result; Result.check(), or raise_on_failure=True
 on a Client or Session, turns them into QuorvexError.  Texts go out as GBK through the
 library's own conversion (quorvex.to_gbk, quorvex.from_gbk): a str that GBK cannot hold is
 refused, bytes are taken as GBK.

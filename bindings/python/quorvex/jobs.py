@@ -72,6 +72,15 @@ class JobResult:
         return self.status == JobStatus.SUBMITTED
 
 
+def check_attempts(attempts: int) -> int:
+    """attempts when it is an int from 1 to the int32 maximum; TypeError or ValueError otherwise."""
+    if isinstance(attempts, bool) or not isinstance(attempts, int):
+        raise TypeError(f"attempts: an int is needed, not {type(attempts).__name__}")
+    if not 1 <= attempts <= 2**31 - 1:
+        raise ValueError(f"attempts: 1 or more, not {attempts}")
+    return attempts
+
+
 class JobClosedError(ValueError):
     """A use of a Job after its close."""
 
@@ -323,10 +332,7 @@ class Job:
     def _send(self, send: Callable[[Callable[[int], int]], int], attempts: int) -> "JobResult":
         """Runs QvSendJob through send(function of the session pointer); what Session and
         Client's send_job share."""
-        if isinstance(attempts, bool) or not isinstance(attempts, int):
-            raise TypeError(f"attempts: an int is needed, not {type(attempts).__name__}")
-        if not 1 <= attempts <= 2**31 - 1:
-            raise ValueError(f"attempts: 1 or more, not {attempts}")
+        check_attempts(attempts)
         with self._handle as pointer:
             self._errors.raised = []
             try:

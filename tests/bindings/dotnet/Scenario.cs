@@ -228,6 +228,7 @@ static class Scenario
             && outside.Kind == QV_OUTCOME_REFUSED && outside.Argument == 1, "the default session outside initialisation");
         Sessions(int.Parse(args[0]));
         JobScenario.Run(int.Parse(args[0]), args[2]);
+        AsyncScenario.Run(int.Parse(args[0]), args[2]);
         if (failures > 0) { Console.WriteLine(failures + " checks failed"); return 1; }
         Console.WriteLine("all checks passed");
         return 0;

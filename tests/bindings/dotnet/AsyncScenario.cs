@@ -5,8 +5,6 @@ using System;
 using System.Collections.Generic;
 using System.Diagnostics;
 using System.Linq;
-using System.Net;
-using System.Net.Sockets;
 using System.Threading;
 using System.Threading.Tasks;
 using Quorvex;
@@ -171,39 +169,12 @@ static class AsyncScenario
         }
     }
 
-    public static void Run(int port, string simulator)
+    // SlowPort's simulator waits before every answer.
+    public static void Run(int port, int slowPort)
     {
         SameAsSync(port);
         Jobs(port);
-        using (var slow = new SlowSimulator(simulator, 200))
-        {
-            Cancels(slow.Port);
-            SideBySide(slow.Port);
-        }
-    }
-
-    // A simulator that waits before every answer.
-    sealed class SlowSimulator : IDisposable
-    {
-        readonly Process process;
-
-        public SlowSimulator(string path, int delayMs)
-        {
-            var info = new ProcessStartInfo(path, "--quiet --port 0 --accounts 2 --delay " + delayMs)
-                { UseShellExecute = false, RedirectStandardOutput = true };
-            process = Process.Start(info);
-            string line = process.StandardOutput.ReadLine() ?? "";
-            const string prefix = "quorvex-sim listening on 127.0.0.1:";
-            if (!line.StartsWith(prefix)) throw new Exception("simulator: " + line);
-            Port = int.Parse(line.Substring(prefix.Length));
-        }
-
-        public int Port { get; }
-
-        public void Dispose()
-        {
-            if (!process.HasExited) process.Kill();
-            process.WaitForExit();
-        }
+        Cancels(slowPort);
+        SideBySide(slowPort);
     }
 }

@@ -56,6 +56,8 @@ packages=(
   fp-compiler fp-units-fcl lcl-utils lazarus-src-2.2 mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
   # The NuGet package (scripts/nuget.sh) and its test.
   nuget unzip mono-xbuild
+  # The .NET binding's WinForms host under Xvfb (its async idiom's test).
+  libmono-system-windows-forms4.0-cil
 )
 if [ $# -gt 0 ]; then
   packages=("${demo_packages[@]}")

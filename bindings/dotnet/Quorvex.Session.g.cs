@@ -694,6 +694,31 @@ namespace Quorvex
         public Reply fxNotify_Resp(int replyCode, int replyLength) =>
             Call(new Frame("fxNotify_Resp"), (f, p) => NativeMethods.QvfxNotify_Resp(p,
                 f.Text(Frame.FxSize(replyLength)), replyCode, replyLength));
+        /// <summary>fxLogin_Req then fxLogin_Resp with the reply header it handed back, as one
+        /// Reply: the pair's code, the texts and numbers of both halves (the request's first).  A first
+        /// half that fails is the reply.</summary>
+        public Reply fxLogin(string app, string extra, string name, string pwd, string ver) =>
+            Pair("fxLogin", fxLogin_Req(app, extra, name, pwd, ver), r => fxLogin_Resp(r.Code, r.Number("ReplyLength")));
+        /// <summary>fxMsgStates_Req then fxMsgStates_Resp with the reply header it handed back, as one
+        /// Reply: the pair's code, the texts and numbers of both halves (the request's first).  A first
+        /// half that fails is the reply.</summary>
+        public Reply fxMsgStates() =>
+            Pair("fxMsgStates", fxMsgStates_Req(), r => fxMsgStates_Resp(r.Code, r.Number("ReplyLength")));
+        /// <summary>fxInfoType_Req then fxInfoType_Resp with the reply header it handed back, as one
+        /// Reply: the pair's code, the texts and numbers of both halves (the request's first).  A first
+        /// half that fails is the reply.</summary>
+        public Reply fxInfoType() =>
+            Pair("fxInfoType", fxInfoType_Req(), r => fxInfoType_Resp(r.Code, r.Number("ReplyLength")));
+        /// <summary>fxNumRule_Req then fxNumRule_Resp with the reply header it handed back, as one
+        /// Reply: the pair's code, the texts and numbers of both halves (the request's first).  A first
+        /// half that fails is the reply.</summary>
+        public Reply fxNumRule() =>
+            Pair("fxNumRule", fxNumRule_Req(), r => fxNumRule_Resp(r.Code, r.Number("ReplyLength")));
+        /// <summary>fxNotify_Req then fxNotify_Resp with the reply header it handed back, as one
+        /// Reply: the pair's code, the texts and numbers of both halves (the request's first).  A first
+        /// half that fails is the reply.</summary>
+        public Reply fxNotify() =>
+            Pair("fxNotify", fxNotify_Req(), r => fxNotify_Resp(r.Code, r.Number("ReplyLength")));
     }
 
     public static partial class Client

@@ -307,7 +307,11 @@ namespace Quorvex
         // The Reply of a call on Session (zero: the process's exports, or the default session outside
         // initialisation).  A failed call's outcome is read at once, before another call of the thread replaces
         // it.
-        public Reply Done(IntPtr session, bool ok)
+        public Reply Done(IntPtr session, bool ok) =>
+            Done(ok, ok ? null : session == IntPtr.Zero ? Client.GetLastOutcome() : Session.LastOutcome(session));
+
+        // The Reply of a call that came to Ok, with Outcome when it failed.
+        public Reply Done(bool ok, Outcome outcome)
         {
             var reply = new Reply { Ok = ok, Code = Code, HasCode = coded, Message = Gbk.Decode(text), Export = export,
                 Params = outputs == null ? new string[0] : outputs.ConvertAll(Gbk.Decode).ToArray(),
@@ -320,8 +324,46 @@ namespace Quorvex
                 for (int i = 0; i < numbered.Length; i++) named[numbered[i]] = reply.Numbers[i];
                 reply.Outputs = named;
             }
-            if (!ok) reply.Outcome = session == IntPtr.Zero ? Client.GetLastOutcome() : Session.LastOutcome(session);
+            reply.Outcome = outcome;
             return reply;
+        }
+
+        // An operation's text outputs: the message first when Message, then Params by their header names.
+        public Frame Texts(bool message, params string[] @params)
+        {
+            if (message) text = new byte[1];
+            foreach (var name in @params) Param(name, 1);
+            return this;
+        }
+
+        // The Reply of a completed operation, from the outputs it kept, in the order Texts named them.
+        public Reply Completed(IntPtr op)
+        {
+            int index = 0;
+            if (text != null) text = OpText(op, index++);
+            for (int i = 0; outputs != null && i < outputs.Count; i++) outputs[i] = OpText(op, index++);
+            if (coded) Code = NativeMethods.QvOpCode(op);
+            for (int i = 0; i < numbered.Length; i++) Numbers[i] = NativeMethods.QvOpNumber(op, i);
+            bool ok = NativeMethods.QvOpResult(op);
+            return Done(ok, ok ? null : OpOutcome(op));
+        }
+
+        static byte[] OpText(IntPtr op, int index)
+        {
+            int n = NativeMethods.QvOpText(op, index, null, 0);
+            if (n < 0) return null;
+            var buffer = new byte[n + 1];
+            NativeMethods.QvOpText(op, index, buffer, buffer.Length);
+            return buffer;
+        }
+
+        internal static Outcome OpOutcome(IntPtr op)
+        {
+            var detail = new byte[QV_DETAIL_BUFFER_SIZE];
+            NativeMethods.QvOpOutcome(op, out int kind, out int sent, out int argument, out int socketError, detail,
+                detail.Length);
+            return new Outcome { Kind = kind, Sent = sent != 0, Argument = argument, SocketError = socketError,
+                Detail = Gbk.Decode(detail) };
         }
     }
 

@@ -13,10 +13,12 @@ mkdir -p "$work"
 # names any that does not, and fails the build as every warning does.
 mcs -target:library -warnaserror -doc:"$work/Quorvex.Net.xml" -out:"$work/Quorvex.Net.dll" \
   "$src"/Quorvex*.cs > "$work/mcs.out" 2>&1 || { cat "$work/mcs.out"; exit 1; }
-mcs -warnaserror -r:"$work/Quorvex.Net.dll" -out:"$work/scenario.exe" "$(dirname "$0")/dotnet/Scenario.cs"
+mcs -warnaserror -r:"$work/Quorvex.Net.dll" -out:"$work/scenario.exe" "$(dirname "$0")/dotnet/Scenario.cs" \
+  "$(dirname "$0")/dotnet/AsyncScenario.cs"
 . "$(dirname "$0")/harness.sh"
+start_simulator slow_port "$work/slow.out" --accounts 2 --delay 200
 # DllImport("quorvex") finds libquorvex.so through the library path.
-LD_LIBRARY_PATH="$(dirname "$lib")" LC_ALL=C.UTF-8 mono "$work/scenario.exe" "$port" "$drop_port" "$sim"
+LD_LIBRARY_PATH="$(dirname "$lib")" LC_ALL=C.UTF-8 mono "$work/scenario.exe" "$port" "$drop_port" "$sim" "$slow_port"
 run_readme_example "### .NET" csharp Host.cs
 
 # Planted copies of the library (working ones, so that loading one would

@@ -1,6 +1,7 @@
 // A host's session through the assembly, against the simulator:
-//   mono scenario.exe PORT DROP_PORT SIMULATOR
-// PORT serves normally (accounts demo and demo2); DROP_PORT closes each connection after two answers;
+//   mono scenario.exe PORT DROP_PORT SIMULATOR SLOW_PORT
+// PORT serves normally (accounts demo and demo2); DROP_PORT closes each connection after two answers; SLOW_PORT
+// waits 200 ms before every answer;
 // SIMULATOR is started and stopped by the send-job checks, with the options each needs.
 using System;
 using System.Collections.Generic;
@@ -190,7 +191,7 @@ static class Scenario
 
     static int Main(string[] args)
     {
-        if (args.Length != 3) { Console.WriteLine("usage: scenario PORT DROP_PORT SIMULATOR"); return 2; }
+        if (args.Length != 4) { Console.WriteLine("usage: scenario PORT DROP_PORT SIMULATOR SLOW_PORT"); return 2; }
         Check(Client.dllInitialize(), "dllInitialize");
         ConnectAndLogin(int.Parse(args[0]));
         var info = Client.GetUdInfo();
@@ -228,6 +229,7 @@ static class Scenario
             && outside.Kind == QV_OUTCOME_REFUSED && outside.Argument == 1, "the default session outside initialisation");
         Sessions(int.Parse(args[0]));
         JobScenario.Run(int.Parse(args[0]), args[2]);
+        AsyncScenario.Run(int.Parse(args[0]), int.Parse(args[3]));
         if (failures > 0) { Console.WriteLine(failures + " checks failed"); return 1; }
         Console.WriteLine("all checks passed");
         return 0;

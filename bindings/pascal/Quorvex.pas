@@ -504,10 +504,10 @@ type
     { A send job's progress: the request code of the call in progress or
       last made (0 before the first) and its attempt. }
     function Progress(out Step, Attempt: Int32): Boolean;
-    function GetTag: PtrInt;
-    procedure SetTag(Value: PtrInt);
+    function GetTag: NativeInt;
+    procedure SetTag(Value: NativeInt);
     { The host's own, untouched by the unit. }
-    property Tag: PtrInt read GetTag write SetTag;
+    property Tag: NativeInt read GetTag write SetTag;
   end;
 
   { Completion events, run on the main thread with what the sync method of
@@ -536,7 +536,7 @@ type
     FJob: TQvJob;               { a send job's, held from its start to its completion }
     FJobResult: TQvJobResult;
     FCompleted: Boolean;
-    FTag: PtrInt;
+    FTag: NativeInt;
     procedure Complete(Op: Pointer);
     procedure Deliver;
     procedure ReleaseJob;
@@ -569,8 +569,8 @@ type
     function Call: string;
     function Reply: TQvReply;
     function Progress(out Step, Attempt: Int32): Boolean;
-    function GetTag: PtrInt;
-    procedure SetTag(Value: PtrInt);
+    function GetTag: NativeInt;
+    procedure SetTag(Value: NativeInt);
   end;
 
   { A TQvSession whose methods also start as operations: StartName(inputs,
@@ -1908,12 +1908,12 @@ begin
   Result := not FCompleted and (FHandle <> nil) and QvOpProgress(FHandle, @Step, @Attempt);
 end;
 
-function TQvPending.GetTag: PtrInt;
+function TQvPending.GetTag: NativeInt;
 begin
   Result := FTag;
 end;
 
-procedure TQvPending.SetTag(Value: PtrInt);
+procedure TQvPending.SetTag(Value: NativeInt);
 begin
   FTag := Value;
 end;

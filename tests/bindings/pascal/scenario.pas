@@ -912,7 +912,7 @@ type
     Order, and how many ran on another thread. }
   TRecorder = class
   public
-    Order: array of PtrInt;
+    Order: array of NativeInt;
     Replies: array of TQvReply;
     Jobs: array of TQvJobResult;
     OffMain: Integer;

@@ -54,6 +54,8 @@ packages=(
   # own simulators) and lazbuild with the Lazarus tree it needs to build the
   # Pascal package, and Mono with its CJK encodings.
   fp-compiler fp-units-fcl lcl-utils lazarus-src-2.2 mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
+  # The Pascal async session's window test: the LCL and its GTK 2 widgetset.
+  lcl-units-2.2 lcl-gtk2-2.2
   # The NuGet package (scripts/nuget.sh) and its test.
   nuget unzip mono-xbuild
   # The .NET binding's WinForms host under Xvfb (its async idiom's test).

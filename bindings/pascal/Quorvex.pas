@@ -28,7 +28,12 @@
   its reply, and R.Check turns a reply that was not accepted into an
   EQuorvexError carrying the call's outcome.  The header's kinds are
   enumerations (outcomeRefused for QV_OUTCOME_REFUSED; the numbers stay).
-  SendJob sends a TQvJob with the library's QvSendJob. }
+  SendJob sends a TQvJob with the library's QvSendJob.
+
+  TQvAsyncSession is a TQvSession that also starts each method as an
+  operation, StartHeartbeat(OnDone), and runs OnDone on the main thread with
+  what the method would have returned.  It needs threads: on Unix, cthreads
+  first in the program's uses clause (the session says so if not). }
 unit Quorvex;
 
 {$IFDEF FPC}
@@ -42,7 +47,7 @@ uses
 {$IFDEF FPC}{$IFDEF UNIX}
   cwstring,
 {$ENDIF}{$ENDIF}
-  SysUtils, SyncObjs;
+  SysUtils, SyncObjs, Classes;
 
 const
 {$IFDEF MSWINDOWS}
@@ -474,6 +479,141 @@ type
     procedure Close;
     { Whether Close has begun. }
     function Closed: Boolean;
+  end;
+
+  TQvAsyncSession = class;
+
+  { An operation a TQvAsyncSession started.  It lives as long as the host
+    holds it, so that a Cancel after the end is harmless. }
+  IQvOperation = interface
+    ['{7D0C2B4E-5A3F-4E61-9C1B-2F8E6A9D4C10}']
+    { From any thread, the library's QvOpCancel: one not started completes
+      with outcomeCancelled and nothing sent; one whose request is not
+      wholly out the same (Sent False); one whose request is out completes
+      outcomeMaybeApplied, and the session's connection is closed; a send
+      job ends as TQvJob.Cancel says.  False once it has completed: its
+      event still runs. }
+    function Cancel: Boolean;
+    { Its event has run or is running. }
+    function Completed: Boolean;
+    { The method it runs: the pair's stem for a pair (Login). }
+    function Call: string;
+    { Its reply once completed, also for a method whose event takes a
+      Boolean (Reply.Outcome says how it failed). }
+    function Reply: TQvReply;
+    { A send job's progress: the request code of the call in progress or
+      last made (0 before the first) and its attempt. }
+    function Progress(out Step, Attempt: Int32): Boolean;
+    function GetTag: NativeInt;
+    procedure SetTag(Value: NativeInt);
+    { The host's own, untouched by the unit. }
+    property Tag: NativeInt read GetTag write SetTag;
+  end;
+
+  { Completion events, run on the main thread with what the sync method of
+    the same name returns. }
+  TQvReplyEvent = procedure(const Op: IQvOperation; const Reply: TQvReply) of object;
+  TQvResultEvent = procedure(const Op: IQvOperation; Ok: Boolean) of object;
+  TQvJobEvent = procedure(const Op: IQvOperation; const Result: TQvJobResult) of object;
+
+  { A TQvAsyncSession in a program without a thread manager. }
+  EQvNoThreads = class(Exception);
+
+  { One operation of a TQvAsyncSession, for its generated methods: its
+    inputs' GBK bytes, where its outputs go in R, and its event.  The
+    dispatcher thread fills R from the completed operation and has the main
+    thread run the event. }
+  TQvPending = class(TInterfacedObject, IQvOperation)
+  private
+    FSession: TQvAsyncSession;  { nil once the session is freed: no event then }
+    FHandle: Pointer;
+    FCall: string;
+    FInputs: array of RawByteString;
+    FMessage: Boolean;
+    FTextFields: array of PString;
+    FNumberFields: array of PInt32;
+    FCodeField: PInt32;
+    FJob: TQvJob;               { a send job's, held from its start to its completion }
+    FJobResult: TQvJobResult;
+    FCompleted: Boolean;
+    FTag: NativeInt;
+    procedure Complete(Op: Pointer);
+    procedure Deliver;
+    procedure ReleaseJob;
+    procedure Forget;
+  public
+    R: TQvReply;
+    OnReply: TQvReplyEvent;
+    OnResult: TQvResultEvent;
+    OnJob: TQvJobEvent;
+    destructor Destroy; override;
+    { Turns each text into GBK, or raises EQuorvexError naming it (Names,
+      comma-separated) and its place among the export's arguments. }
+    procedure Texts(const Values: array of TQvText; const Places: array of Int32; const Names: string);
+    { Where the outputs go: the first text into Message when Message is set,
+      the others into TextFields, the numbers into NumberFields, the result
+      code into Code and CodeField. }
+    procedure Outputs(Message: Boolean; const TextFields, NumberFields: array of Pointer; CodeField: PInt32);
+    { Enters the session (EQvSessionClosed after its Close) and returns its
+      handle; Started must follow. }
+    function Enter: Pointer;
+    { The process's queue. }
+    function Queue: Pointer;
+    { The GBK bytes of text I. }
+    function Input(I: Integer): PAnsiChar;
+    { Leaves the session with the starter's result: EQuorvexError, with the
+      library's reason, when it refused to start. }
+    procedure Started(Op: Pointer);
+    function Cancel: Boolean;
+    function Completed: Boolean;
+    function Call: string;
+    function Reply: TQvReply;
+    function Progress(out Step, Attempt: Int32): Boolean;
+    function GetTag: NativeInt;
+    procedure SetTag(Value: NativeInt);
+  end;
+
+  { A TQvSession whose methods also start as operations: StartName(inputs,
+    OnDone) for each method Name that acts on the session (a pair under its
+    stem: StartLogin(app, extra, name, pwd, ver) runs Login_Request then
+    Login_Feedback, and StartfxNumRule runs fxNumRule_Req then
+    fxNumRule_Resp), returning at once.  OnDone then runs on the main
+    thread, from the program's own loop (Application's in the LCL,
+    CheckSynchronize in a console program), with the reply the sync method
+    returns (a pair's second half's, the first half's outputs in it too) or
+    its Boolean.  Operations of one session run one at a time in the order
+    started, beside its blocking calls, never interleaved with them; those
+    of different sessions side by side.  One thread per process waits on
+    one queue of the library for every session's completions and hands
+    them to the main thread (TThread.Queue, on Windows as elsewhere).
+
+    A start raises what the method raises (EQuorvexError for a text that
+    cannot travel, EQvSessionClosed after Close), and EQuorvexError when the
+    library refuses to start it.  Close cancels what runs: each operation
+    still completes, outcomeCancelled (or outcomeMaybeApplied when its
+    request was out), and its event runs; Free, from the main thread, also
+    drops the events of what has not been delivered.  Create raises
+    EQvNoThreads in a program without a thread manager: on Unix, cthreads
+    comes first in the program's uses clause, before every other unit. }
+  TQvAsyncSession = class(TQvSession)
+  private
+    FPending: array of TQvPending;  { started, not delivered; under the dispatcher's lock }
+  protected
+    function Pending(const Call: string; out Op: IQvOperation): TQvPending;
+  public
+    { Raises EQvNoThreads without a thread manager, EOutOfMemory when the
+      library cannot make the session or the queue. }
+    constructor Create;
+    destructor Destroy; override;
+    { SendJob as an operation; the job's OnProgress and Resolver are not
+      called (Op.Progress reads how far it has come, and a "maybe" its
+      evidence cannot settle stays jobMaybeSubmitted).  The job refuses
+      changes and other sends until the operation completes, and Job.Free
+      waits for it. }
+    function StartSendJob(Job: TQvJob; Attempts: Integer; OnDone: TQvJobEvent): IQvOperation; overload;
+    function StartSendJob(Job: TQvJob; OnDone: TQvJobEvent): IQvOperation; overload;
+    { The methods, generated. }
+{$I QuorvexAsync.inc}
   end;
 
 { Helpers }
@@ -1449,12 +1589,401 @@ begin
   end;
 end;
 
+{ Operations: one dispatcher thread per process, one queue }
+
+type
+  { Takes each completed operation off the queue, reads it into its
+    TQvPending, frees it and has the main thread deliver it.  It ends when
+    the queue is destroyed, which ends its wait. }
+  TQvDispatcher = class(TThread)
+  protected
+    procedure Execute; override;
+  end;
+
+var
+  { Made at initialisation when a thread manager is there; it guards the
+    dispatcher's creation and every session's FPending. }
+  DispatchLock: TCriticalSection;
+  DispatchQueue: Pointer;
+  Dispatcher: TQvDispatcher;
+  Ending: Boolean;
+
+function ThreadManagerInstalled: Boolean;
+{$IFDEF FPC}{$IFDEF UNIX}
+var
+  Manager: TThreadManager;
+{$ENDIF}{$ENDIF}
+begin
+  Result := True;
+{$IFDEF FPC}{$IFDEF UNIX}
+  { Without cthreads the run-time library's stand-in, which has no
+    InitManager, would stop the program at the first thread. }
+  GetThreadManager(Manager);
+  Result := Assigned(Manager.InitManager);
+{$ENDIF}{$ENDIF}
+end;
+
+procedure StartDispatcher;
+var
+  O: TQvOutcome;
+begin
+  { A manager installed after this unit came too late for it (the run-time
+    library itself stops such a program as it starts). }
+  if DispatchLock = nil then
+    raise EQvNoThreads.Create('TQvAsyncSession: the program has no thread manager; put cthreads first in its '
+      + 'uses clause, before every other unit');
+  DispatchLock.Acquire;
+  try
+    if Dispatcher <> nil then
+      Exit;
+    DispatchQueue := QvQueueCreate;
+    if DispatchQueue = nil then
+    begin
+      O := ThreadOutcome;
+      raise EQuorvexError.CreateFor('QvQueueCreate', -1, O.Detail, O);
+    end;
+    Dispatcher := TQvDispatcher.Create(False);
+  finally
+    DispatchLock.Release;
+  end;
+end;
+
+procedure StopDispatcher;
+begin
+  if Dispatcher <> nil then
+  begin
+    Ending := True;
+    Dispatcher.Terminate;
+    { Operations still running are cancelled and freed unseen. }
+    QvQueueDestroy(DispatchQueue);
+    Dispatcher.WaitFor;
+    Dispatcher.Free;
+  end;
+  DispatchLock.Free;
+end;
+
+procedure TQvDispatcher.Execute;
+var
+  Op: Pointer;
+  P: TQvPending;
+begin
+  while not Terminated do
+  begin
+    Op := QvQueueNext(DispatchQueue, -1);
+    if Op = nil then
+      Break;
+    P := TQvPending(QvOpTag(Op));
+    try
+      P.Complete(Op);
+    except
+      { Out of memory reading it: the event still runs, with what was read. }
+    end;
+    QvOpFree(Op);
+    Queue(P.Deliver);
+  end;
+end;
+
+{ Text Index of a completed operation, read from GBK. }
+function OpText(Op: Pointer; Index: Int32): string;
+var
+  N: Int32;
+  Gbk: RawByteString;
+begin
+  N := QvOpText(Op, Index, nil, 0);
+  if N <= 0 then
+    Exit('');
+  Gbk := QvBuffer(N + 1);
+  if QvOpText(Op, Index, PAnsiChar(Gbk), N + 1) <> N then
+    Exit('');
+  SetLength(Gbk, N);
+  Result := QvFromGbk(Gbk);
+end;
+
+function OpOutcome(Op: Pointer): TQvOutcome;
+var
+  Kind, Sent: Int32;
+  Detail: TQvDetailBuffer;
+begin
+  Result := Default(TQvOutcome);
+  Kind := 0;
+  Sent := 0;
+  Detail[0] := #0;
+  QvOpOutcome(Op, @Kind, @Sent, @Result.Argument, @Result.SocketError, @Detail[0], SizeOf(Detail));
+  Result.Kind := TQvOutcomeKind(Kind);
+  Result.Sent := Sent <> 0;
+  Result.Detail := QvFromGbk(@Detail[0]);
+end;
+
+destructor TQvPending.Destroy;
+begin
+  ReleaseJob;
+  inherited Destroy;
+end;
+
+procedure TQvPending.ReleaseJob;
+begin
+  if FJob <> nil then
+    FJob.EndSend;
+  FJob := nil;
+end;
+
+procedure TQvPending.Texts(const Values: array of TQvText; const Places: array of Int32; const Names: string);
+var
+  I: Integer;
+  Fault: string;
+begin
+  SetLength(FInputs, Length(Values));
+  for I := 0 to High(Values) do
+  begin
+    Fault := QvGbkFault(Values[I], FInputs[I]);
+    if Fault <> '' then
+      Refuse(FCall, Names.Split([','])[I] + ': ' + Fault, Places[I]);
+  end;
+end;
+
+procedure TQvPending.Outputs(Message: Boolean; const TextFields, NumberFields: array of Pointer; CodeField: PInt32);
+var
+  I: Integer;
+begin
+  FMessage := Message;
+  SetLength(FTextFields, Length(TextFields));
+  for I := 0 to High(TextFields) do
+    FTextFields[I] := TextFields[I];
+  SetLength(FNumberFields, Length(NumberFields));
+  for I := 0 to High(NumberFields) do
+    FNumberFields[I] := NumberFields[I];
+  FCodeField := CodeField;
+end;
+
+function TQvPending.Enter: Pointer;
+begin
+  if not FSession.TryEnter(Result) then
+    raise EQvSessionClosed.Create('the session is closed');
+  DispatchLock.Acquire;
+  try
+    Insert(Self, FSession.FPending, Length(FSession.FPending));
+  finally
+    DispatchLock.Release;
+  end;
+  { The dispatcher's reference, which Deliver drops. }
+  _AddRef;
+end;
+
+function TQvPending.Queue: Pointer;
+begin
+  Result := DispatchQueue;
+end;
+
+function TQvPending.Input(I: Integer): PAnsiChar;
+begin
+  Result := PAnsiChar(FInputs[I]);
+end;
+
+procedure TQvPending.Forget;
+var
+  I: Integer;
+begin
+  DispatchLock.Acquire;
+  try
+    if FSession <> nil then
+      for I := 0 to High(FSession.FPending) do
+        if FSession.FPending[I] = Self then
+        begin
+          Delete(FSession.FPending, I, 1);
+          Break;
+        end;
+    FSession := nil;
+  finally
+    DispatchLock.Release;
+  end;
+end;
+
+procedure TQvPending.Started(Op: Pointer);
+var
+  O: TQvOutcome;
+begin
+  FSession.Leave;
+  if Op <> nil then
+  begin
+    FHandle := Op;
+    Exit;
+  end;
+  O := ThreadOutcome;
+  Forget;
+  ReleaseJob;
+  FCompleted := True;
+  _Release;
+  raise EQuorvexError.CreateFor(FCall, -1, O.Detail, O);
+end;
+
+procedure TQvPending.Complete(Op: Pointer);
+var
+  I, First: Integer;
+begin
+  R.Ok := QvOpResult(Op);
+  R.Code := QvOpCode(Op);
+  if FCodeField <> nil then
+    FCodeField^ := R.Code;
+  First := 0;
+  if FMessage then
+  begin
+    R.Message := OpText(Op, 0);
+    First := 1;
+  end;
+  SetLength(R.Params, Length(FTextFields));
+  for I := 0 to High(FTextFields) do
+  begin
+    R.Params[I] := OpText(Op, First + I);
+    FTextFields[I]^ := R.Params[I];
+  end;
+  SetLength(R.Numbers, Length(FNumberFields));
+  for I := 0 to High(FNumberFields) do
+  begin
+    R.Numbers[I] := QvOpNumber(Op, I);
+    FNumberFields[I]^ := R.Numbers[I];
+  end;
+  if not R.Ok then
+    R.Outcome := OpOutcome(Op);
+  if FJob <> nil then
+  begin
+    FJobResult := FJob.LastResult;
+    ReleaseJob;
+  end;
+end;
+
+{ On the main thread: the event, unless the session was freed or the
+  program is ending, then the dispatcher's reference dropped. }
+procedure TQvPending.Deliver;
+var
+  Owned: Boolean;
+begin
+  try
+    Owned := FSession <> nil;
+    Forget;
+    FCompleted := True;
+    if Owned and not Ending then
+      if Assigned(OnJob) then
+        OnJob(Self, FJobResult)
+      else if Assigned(OnReply) then
+        OnReply(Self, R)
+      else if Assigned(OnResult) then
+        OnResult(Self, R.Ok);
+  finally
+    _Release;
+  end;
+end;
+
+function TQvPending.Cancel: Boolean;
+begin
+  { A handle freed meanwhile is refused by the library, never reused. }
+  Result := not FCompleted and (FHandle <> nil) and QvOpCancel(FHandle);
+end;
+
+function TQvPending.Completed: Boolean;
+begin
+  Result := FCompleted;
+end;
+
+function TQvPending.Call: string;
+begin
+  Result := FCall;
+end;
+
+function TQvPending.Reply: TQvReply;
+begin
+  if FCompleted then
+    Result := R
+  else
+  begin
+    Result := Default(TQvReply);
+    Result.Call := FCall;
+    Result.Code := -1;
+  end;
+end;
+
+function TQvPending.Progress(out Step, Attempt: Int32): Boolean;
+begin
+  Step := 0;
+  Attempt := 0;
+  Result := not FCompleted and (FHandle <> nil) and QvOpProgress(FHandle, @Step, @Attempt);
+end;
+
+function TQvPending.GetTag: NativeInt;
+begin
+  Result := FTag;
+end;
+
+procedure TQvPending.SetTag(Value: NativeInt);
+begin
+  FTag := Value;
+end;
+
+constructor TQvAsyncSession.Create;
+begin
+  StartDispatcher;
+  inherited Create;
+end;
+
+destructor TQvAsyncSession.Destroy;
+var
+  I: Integer;
+begin
+  if DispatchLock <> nil then
+  begin
+    DispatchLock.Acquire;
+    try
+      for I := 0 to High(FPending) do
+        FPending[I].FSession := nil;
+      FPending := nil;
+    finally
+      DispatchLock.Release;
+    end;
+  end;
+  { Destroying the session cancels what runs; those complete unseen. }
+  inherited Destroy;
+end;
+
+function TQvAsyncSession.Pending(const Call: string; out Op: IQvOperation): TQvPending;
+begin
+  Result := TQvPending.Create;
+  Result.FSession := Self;
+  Result.FCall := Call;
+  Result.R.Call := Call;
+  Result.R.Code := -1;
+  { Held by the host from here, so that a start that raises frees it. }
+  Op := Result;
+end;
+
+function TQvAsyncSession.StartSendJob(Job: TQvJob; Attempts: Integer; OnDone: TQvJobEvent): IQvOperation;
+var
+  O: TQvPending;
+begin
+  if Job = nil then
+    Refuse('SendJob', 'no job', 2);
+  O := Pending('SendJob', Result);
+  if not Job.BeginSend then
+    Refuse('SendJob', 'the job is being freed', 2);
+  O.FJob := Job;
+  O.OnJob := OnDone;
+  O.Started(QvStartSendJob(O.Enter, O.Queue, O, Job.FHandle, Attempts));
+end;
+
+function TQvAsyncSession.StartSendJob(Job: TQvJob; OnDone: TQvJobEvent): IQvOperation;
+begin
+  Result := StartSendJob(Job, 2, OnDone);
+end;
+
+{$I QuorvexAsyncImpl.inc}
+
 {$I QuorvexSessionImpl.inc}
 
 initialization
   TheDefaultSession := TQvSessionView.Create;
+  if ThreadManagerInstalled then
+    DispatchLock := TCriticalSection.Create;
 
 finalization
+  StopDispatcher;
   TheDefaultSession.Free;
 
 end.

@@ -18,5 +18,17 @@ fpc -Mdelphi -vew -Fu"$(cat "$work/package/units")" -FU"$work" -FE"$work" -Fl"$l
 LC_ALL=C.UTF-8 "$work/scenario" "$port" "$drop_port" "$sim"
 # Text travels the same whatever the locale: a host started with LANG=C.
 env -u LC_ALL LANG=C "$work/scenario" "$port" "$drop_port" "$sim"
+# Without cthreads first, an async session, or the run-time library as the
+# program starts, says how to fix the program.
+cp "$(dirname "$0")/pascal/nothreads.pas" "$work/"
+for define in NONE LATE; do
+  fpc -Mdelphi -vew -d$define -Fu"$(cat "$work/package/units")" -FU"$work" -FE"$work" -Fl"$libdir" -k-rpath \
+    -k"$libdir" -o"$work/nothreads-$define" "$work/nothreads.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
+done
+"$work/nothreads-NONE"
+if "$work/nothreads-LATE" > "$work/late.out" 2>&1 || ! grep -q 'cthreads one of the first units' "$work/late.out"; then
+  cat "$work/late.out"
+  exit 1
+fi
 run_readme_example "### Pascal" pascal host.pas
 echo "pascal scenario: ok"

@@ -6,6 +6,14 @@ export has no outputs).  Three files, which Quorvex.pas includes:
     QuorvexSession.inc      the declarations, each under its classic export's text
     QuorvexSessionImpl.inc  the bodies: two statements each, over TQvCall
     QuorvexReply.inc        TQvReply's named outputs, every output name of the methods once
+    QuorvexAsync.inc        TQvAsyncSession's Start methods, one per operation of the methods
+    QuorvexAsyncImpl.inc    their bodies, over TQvPending
+
+An operation (a starter of quorvex_async.h) whose exports are all methods here is a Start
+method: StartHeartbeat(OnDone), StartLogin(app, extra, name, pwd, ver, OnDone) for the pair
+Login_Request + Login_Feedback, under the pair's stem.  OnDone gets what the sync method (a
+pair's second half) returns: a TQvReply, filled from the operation's outputs into the same
+named fields, or a Boolean.
 
 TQvCall, written by hand in Quorvex.pas, does the rest once: the output buffers of their
 documented sizes, each input text turned into GBK through the unit's one conversion before
@@ -81,7 +89,11 @@ def heading(e, qualified, indent):
     """The method's heading, filled into lines that start with indent."""
     inputs, *_, has_outputs = shape(e)
     name = ("TQvSessionView." if qualified else "") + e["twin_of"]
-    result = f": {'TQvReply' if has_outputs else 'Boolean'};"
+    return parameters(name, inputs, f": {'TQvReply' if has_outputs else 'Boolean'};", indent)
+
+
+def parameters(name, inputs, result, indent):
+    """A function heading: name, its (argument, type) inputs grouped by type, and result."""
     groups = []
     for arg, kind in inputs:
         if groups and groups[-1][1] == kind:
@@ -156,6 +168,96 @@ def reply_fields(d):
     return "\n".join(lines) + "\n"
 
 
+def operations(d):
+    """(name, starter, halves) of each operation whose exports are all methods here: name
+    is the starter's without QvStart, halves the classic exports it runs."""
+    classic = {e["name"]: e for e in d["exports"]}
+    methods = {e["twin_of"] for e in twins(d)}
+    return [(e["name"][len("QvStart"):], e, [classic[n] for n in e["starter_of"]]) for e in d["exports"]
+            if e.get("starter_of") and all(n in methods for n in e["starter_of"])]
+
+
+def async_shape(halves):
+    """(inputs, texts, passed, message, text_fields, number_fields, code_field, has_outputs) of
+    an operation, its outputs laid out as the operation keeps them: the texts in the halves'
+    order (the Message first where there is one), the numbers likewise, and the result code
+    (a pair's reply code, also kept in code_field) apart."""
+    inputs, texts, passed = [], [], []
+    message, text_fields, number_fields, code_field, coded = False, [], [], None, False
+    for half, e in enumerate(halves):
+        # The place counts as the classic export does, as for the sync methods.
+        for place, a in enumerate(e["args"], start=1):
+            role, name = a["role"], a["name"]
+            if role == "text" and half == 0:
+                inputs.append((name, TEXT_TYPE))
+                passed.append(f"O.Input({len(texts)})")
+                texts.append((name, place))
+            elif role == "int" and half == 0:
+                inputs.append((name, "Int32"))
+                passed.append(name)
+            elif role == "int":
+                continue  # the first half's outputs, which the operation passes on itself
+            elif role in ("code", "reply_code"):
+                coded = True
+                code_field = name if role == "reply_code" else code_field
+            elif role == "message" or (role == "fxtext" and not message and not text_fields):
+                message = True
+            elif role in ("param", "fxtext"):
+                text_fields.append(name)
+            elif role == "out":
+                number_fields.append(name)
+            else:
+                raise ValueError(f"{e['name']}: no Start method shape for the role {role!r} of {name}")
+    has_outputs = coded or message or bool(text_fields or number_fields)
+    return inputs, texts, passed, message, text_fields, number_fields, code_field, has_outputs
+
+
+def async_heading(name, halves, qualified, indent):
+    inputs, *_, has_outputs = async_shape(halves)
+    event = "TQvReplyEvent" if has_outputs else "TQvResultEvent"
+    return parameters(("TQvAsyncSession." if qualified else "") + "Start" + name,
+                      inputs + [("OnDone", event)], ": IQvOperation;", indent)
+
+
+def async_declarations(d):
+    lines = [notice("//")[:-1]]
+    for name, _, halves in operations(d):
+        lines += async_heading(name, halves, False, "    ")
+    return "\n".join(lines) + "\n"
+
+
+def async_body(name, starter, halves):
+    """The Start method: the operation made (its texts turned into GBK, or EQuorvexError),
+    where its outputs go, its event, then the starter, given the operation as its tag."""
+    _, texts, passed, message, text_fields, number_fields, code_field, has_outputs = async_shape(halves)
+    lines = async_heading(name, halves, True, "") + ["var O: TQvPending;", "begin",
+                                                     f"  O := Pending('{name}', Result);"]
+    if texts:
+        lines += fill("  O.Texts(", [f"[{', '.join(n for n, _ in texts)}],",
+                                     f"[{', '.join(str(p) for _, p in texts)}],",
+                                     "'" + ",".join(n for n, _ in texts) + "');"], "    ")
+    if has_outputs:
+        fields = [f"{'True' if message else 'False'},",
+                  "[" + ", ".join(f"@O.R.{f}" for f in text_fields) + "],",
+                  "[" + ", ".join(f"@O.R.{f}" for f in number_fields) + "],",
+                  (f"@O.R.{code_field}" if code_field else "nil") + ");"]
+        lines += fill("  O.Outputs(", fields, "    ")
+    lines.append(f"  O.{'OnReply' if has_outputs else 'OnResult'} := OnDone;")
+    args = [f"{starter['name']}(O.Enter,", "O.Queue,", "O,"] + [a + "," for a in passed]
+    args[-1] = args[-1][:-1] + "));"
+    lines += fill("  O.Started(", args, "    ")
+    return lines + ["end;", ""]
+
+
+def async_implementation(d):
+    lines = [notice("//")[:-1], ""]
+    for name, starter, halves in operations(d):
+        lines += async_body(name, starter, halves)
+    return "\n".join(lines)
+
+
 OUTPUTS = {"bindings/pascal/QuorvexSession.inc": declarations,
+           "bindings/pascal/QuorvexAsync.inc": async_declarations,
+           "bindings/pascal/QuorvexAsyncImpl.inc": async_implementation,
            "bindings/pascal/QuorvexSessionImpl.inc": implementation,
            "bindings/pascal/QuorvexReply.inc": reply_fields}

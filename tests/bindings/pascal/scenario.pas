@@ -905,6 +905,277 @@ begin
   end;
 end;
 
+{ Operations: a TQvAsyncSession's events, run here by CheckSynchronize }
+
+type
+  { Every completion as the main thread sees it, its operation's Tag in
+    Order, and how many ran on another thread. }
+  TRecorder = class
+  public
+    Order: array of NativeInt;
+    Replies: array of TQvReply;
+    Jobs: array of TQvJobResult;
+    OffMain: Integer;
+    procedure OnReply(const Op: IQvOperation; const Reply: TQvReply);
+    procedure OnResult(const Op: IQvOperation; Ok: Boolean);
+    procedure OnJob(const Op: IQvOperation; const Result: TQvJobResult);
+    function Count: Integer;
+    { Runs the queued events until N have completed (False after 20 s). }
+    function Await(N: Integer): Boolean;
+  end;
+
+procedure TRecorder.OnReply(const Op: IQvOperation; const Reply: TQvReply);
+begin
+  if GetCurrentThreadId <> MainThreadID then
+    Inc(OffMain);
+  Insert(Op.Tag, Order, Length(Order));
+  Insert(Reply, Replies, Length(Replies));
+end;
+
+procedure TRecorder.OnResult(const Op: IQvOperation; Ok: Boolean);
+begin
+  OnReply(Op, Op.Reply);
+  Replies[High(Replies)].Ok := Ok and Op.Reply.Ok;
+end;
+
+procedure TRecorder.OnJob(const Op: IQvOperation; const Result: TQvJobResult);
+begin
+  Insert(Result, Jobs, Length(Jobs));
+  OnReply(Op, Op.Reply);
+end;
+
+function TRecorder.Count: Integer;
+begin
+  Result := Length(Order);
+end;
+
+function TRecorder.Await(N: Integer): Boolean;
+var
+  Deadline: QWord;
+begin
+  Deadline := GetTickCount64 + 20000;
+  while (Count < N) and (GetTickCount64 < Deadline) do
+    CheckSynchronize(100);
+  Result := Count >= N;
+end;
+
+function SameReply(const A, B: TQvReply): Boolean;
+var
+  I: Integer;
+begin
+  Result := (A.Ok = B.Ok) and (A.Code = B.Code) and (A.Message = B.Message) and (Length(A.Params) = Length(B.Params))
+    and (Length(A.Numbers) = Length(B.Numbers)) and (A.Outcome.Kind = B.Outcome.Kind)
+    and (A.Outcome.Argument = B.Outcome.Argument) and (A.Outcome.Sent = B.Outcome.Sent);
+  for I := 0 to High(A.Params) do
+    Result := Result and (A.Params[I] = B.Params[I]);
+  for I := 0 to High(A.Numbers) do
+    Result := Result and (A.Numbers[I] = B.Numbers[I]);
+end;
+
+{ A seeded run of operations, started all at once behind their connect and
+  login, each completing on the main thread, in the order started, with the
+  reply its sync method gives on a session of the same account. }
+procedure SameAsSync(Port: Integer);
+const
+  Runs = 30;
+var
+  A: TQvAsyncSession;
+  S: TQvSession;
+  Rec: TRecorder;
+  Kinds: array[0..Runs - 1] of Integer;
+  Op: IQvOperation;
+  Seed: Cardinal;
+  I, Wrong: Integer;
+  Expected, Req: TQvReply;
+  Fx: TQvReply;
+  Raised: Boolean;
+begin
+  A := TQvAsyncSession.Create;
+  S := LoggedIn(Port);
+  Rec := TRecorder.Create;
+  try
+    A.StartTcpConnect('127.0.0.1', Port, 5000, '', '', 0, '', '', Rec.OnReply).Tag := -2;
+    A.StartLogin('pascal', '', 'demo', 'demo123', '1.0', Rec.OnReply).Tag := -1;
+    Seed := 7;
+    for I := 0 to Runs - 1 do
+    begin
+      Seed := Seed * 1103515245 + 12345;
+      Kinds[I] := (Seed shr 16) mod 5;
+      case Kinds[I] of
+        0: Op := A.StartGetUdInfo(Rec.OnReply);
+        1: Op := A.StartPQGetAbilityURL(Rec.OnReply);
+        2: Op := A.StartHeartbeat(Rec.OnResult);
+        3: Op := A.StartCheckPrdId('1009', Rec.OnReply);
+      else
+        Op := A.StartSubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1), Rec.OnReply);
+      end;
+      Op.Tag := I;
+    end;
+    Op := A.StartfxLogin('pascal', '', 'demo', 'demo123', '1.0', Rec.OnReply);
+    Op.Tag := Runs;
+    Check(Rec.Count = 0, 'no event runs inside a start');
+    { A text that cannot travel is refused by the start itself. }
+    Raised := False;
+    try
+      A.StartSubmitContent('会议'#0'通知', Rec.OnReply);
+    except
+      on E: EQuorvexError do
+        Raised := (E.Call = 'SubmitContent') and (E.Argument = 3);
+    end;
+    Check(Raised, 'a start refuses a zero byte, naming its argument');
+    Rec.Await(Runs + 3);
+    Check((Rec.Count = Runs + 3) and (Rec.OffMain = 0), 'every event on the main thread: '
+      + IntToStr(Rec.Count) + ' of ' + IntToStr(Runs + 3));
+    if Rec.Count < Runs + 3 then
+      Exit;
+    Wrong := 0;
+    for I := 0 to Runs + 2 do
+      if Rec.Order[I] <> I - 2 then
+        Inc(Wrong);
+    Check(Wrong = 0, 'completed in the order started');
+    Check(Rec.Replies[0].Ok and (Rec.Replies[0].Message = 'TCP连接成功'), 'StartTcpConnect: ' + Rec.Replies[0].Message);
+    Check(Rec.Replies[1].Accepted and (Rec.Replies[1].Param1 = '10001') and (Rec.Replies[1].Call = 'Login'),
+      'StartLogin: Login_Feedback''s reply, Param1 ' + Rec.Replies[1].Param1);
+    Wrong := 0;
+    for I := 0 to Runs - 1 do
+    begin
+      case Kinds[I] of
+        0: Expected := S.GetUdInfo;
+        1: Expected := S.PQGetAbilityURL;
+        2:
+          begin
+            Expected := Default(TQvReply);
+            Expected.Code := -1;
+            Expected.Ok := S.Heartbeat;
+          end;
+        3: Expected := S.CheckPrdId('1009');
+      else
+        Expected := S.SubmitContent(StringOfChar('X', QV_BODY_MAX_TEXT + 1));
+      end;
+      if not SameReply(Rec.Replies[I + 2], Expected) then
+      begin
+        WriteLn('     operation ', I, ' (kind ', Kinds[I], '): "', Rec.Replies[I + 2].Message, '" code ',
+          Rec.Replies[I + 2].Code, ', sync "', Expected.Message, '" code ', Expected.Code);
+        Inc(Wrong);
+      end;
+    end;
+    Check(Wrong = 0, 'each operation''s reply is its sync method''s (' + IntToStr(Wrong) + ' not)');
+    { The XML pair: both halves' outputs in one reply, by name. }
+    Req := S.fxLogin_Req('pascal', '', 'demo', 'demo123', '1.0');
+    Expected := S.fxLogin_Resp(Req.ReplyCode, Req.ReplyLength);
+    Fx := Rec.Replies[Runs + 2];
+    Check(Fx.Ok and (Fx.Code = Req.Code) and (Fx.ReplyCode = Req.ReplyCode) and (Fx.ReplyLength = Req.ReplyLength)
+      and (Fx.Message = Expected.Message) and (Fx.Pud = Expected.Pud) and (Fx.Agent = Expected.Agent)
+      and (Fx.Agreement = Expected.Agreement) and (Length(Fx.Numbers) = 3) and (Fx.Numbers[0] = Fx.ReplyLength),
+      'StartfxLogin: fxLogin_Req and fxLogin_Resp in one reply, Pud "' + Fx.Pud + '"');
+  finally
+    Rec.Free;
+    S.Free;
+    A.Free;
+  end;
+end;
+
+{ Against a slow server: a cancel of what has not started, of what runs, a
+  Close and a Free with operations in flight, and a send job. }
+procedure OperationCancels(const SimulatorPath: string);
+var
+  Simulator: TOwnSimulator;
+  A, B: TQvAsyncSession;
+  Rec, Dropped: TRecorder;
+  Ops: array[0..2] of IQvOperation;
+  Op: IQvOperation;
+  R: TQvReply;
+  I: Integer;
+  Honest, Raised: Boolean;
+  Job: TQvJob;
+  J: TQvJobResult;
+begin
+  Simulator := TOwnSimulator.Create;
+  Simulator.Path := SimulatorPath;
+  Simulator.Port := FreePort;
+  Simulator.Delay := 200;
+  Simulator.Start;
+  Rec := TRecorder.Create;
+  Dropped := TRecorder.Create;
+  A := TQvAsyncSession.Create;
+  try
+    A.Connect('127.0.0.1', Simulator.Port).Check;
+    A.Login('demo', 'demo123').Check;
+    Ops[0] := A.StartHeartbeat(Rec.OnResult);
+    Ops[1] := A.StartGetUdInfo(Rec.OnReply);
+    Ops[2] := A.StartNumRule(Rec.OnReply);
+    for I := 0 to 2 do
+      Ops[I].Tag := I;
+    Check(Ops[2].Cancel and not Ops[2].Completed, 'a cancel of an operation not yet started');
+    Check(Rec.Await(3), 'three completions');
+    R := Rec.Replies[2];
+    Check(Rec.Replies[0].Ok and Rec.Replies[1].Accepted and not R.Ok and (R.Outcome.Kind = outcomeCancelled)
+      and not R.Outcome.Sent and (Rec.Order[2] = 2), 'the cancelled one completes in its turn, nothing sent');
+    Check(not Ops[0].Cancel and not Ops[2].Cancel and Ops[2].Completed, 'a cancel after completion is refused');
+    { A cancel of a call in flight: cancelled with nothing sent, or "maybe"
+      with the request out; the next operation logs in again. }
+    Op := A.StartGetUdInfo(Rec.OnReply);
+    Op.Cancel;
+    A.StartGetUdInfo(Rec.OnReply);
+    Check(Rec.Await(5), 'a cancel in flight completes');
+    R := Rec.Replies[3];
+    Honest := not R.Ok and (((R.Outcome.Kind = outcomeCancelled) and not R.Outcome.Sent)
+      or ((R.Outcome.Kind = outcomeMaybeApplied) and R.Outcome.Sent));
+    Check(Honest and Rec.Replies[4].Accepted, 'a cancel in flight is honest (outcome ' + IntToStr(Ord(R.Outcome.Kind))
+      + '), the next operation served');
+    { A send job as an operation: the job refuses changes until it completes. }
+    Job := SmsJob;
+    Op := A.StartSendJob(Job, Rec.OnJob);
+    Raised := False;
+    try
+      Job.Content := 'changed';
+    except
+      on EQuorvexError do
+        Raised := True;
+    end;
+    Check(Rec.Await(6) and Raised, 'a job being sent refuses changes');
+    J := Rec.Jobs[0];
+    Check((J.Status = jobSubmitted) and (J.JobNumber <> '') and (J.Recipients = 2), 'StartSendJob: ' + Described(J));
+    Job.Free;
+    { Close with operations queued: each completes, its event runs. }
+    for I := 0 to 2 do
+      A.StartHeartbeat(Rec.OnResult);
+    A.Close;
+    Check(Rec.Await(9), 'Close: every operation still completes');
+    Honest := True;
+    for I := 6 to 8 do
+      Honest := Honest and not Rec.Replies[I].Ok and (Rec.Replies[I].Outcome.Kind in [outcomeCancelled,
+        outcomeMaybeApplied]);
+    Raised := False;
+    try
+      A.StartHeartbeat(Rec.OnResult);
+    except
+      on EQvSessionClosed do
+        Raised := True;
+    end;
+    Check(Honest and Raised, 'Close cancels what it finds; a start after Close raises');
+    { Free drops the events of what was not delivered; a slow operation of
+      another session, started after, completes after them. }
+    B := TQvAsyncSession.Create;
+    B.Connect('127.0.0.1', Simulator.Port).Check;
+    B.Login('demo', 'demo123').Check;
+    B.StartGetUdInfo(Dropped.OnReply);
+    B.StartHeartbeat(Dropped.OnResult);
+    B.Free;
+    B := TQvAsyncSession.Create;
+    B.Connect('127.0.0.1', Simulator.Port).Check;
+    B.StartHeartbeat(Rec.OnResult);
+    Check(Rec.Await(10) and (Dropped.Count = 0), 'no event after Free');
+    B.Free;
+  finally
+    A.Free;
+    Dropped.Free;
+    Rec.Free;
+    Simulator.Stop;
+    Simulator.Free;
+  end;
+end;
+
 procedure Jobs(Port, DropPort: Integer; const SimulatorPath: string);
 var
   S: TQvSession;
@@ -957,6 +1228,8 @@ begin
   Sessions(StrToInt(ParamStr(1)));
   CloseWhileWaiting;
   Jobs(StrToInt(ParamStr(1)), StrToInt(ParamStr(2)), ParamStr(3));
+  SameAsSync(StrToInt(ParamStr(1)));
+  OperationCancels(ParamStr(3));
   if Failures > 0 then
   begin
     WriteLn(Failures, ' checks failed');

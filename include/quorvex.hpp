@@ -320,6 +320,7 @@ To failed_as(const From &from) {
 }  // namespace detail
 }  // namespace quorvex
 
+#include "quorvex_ops.hpp"
 #include "quorvex_twins.hpp"
 
 namespace quorvex {

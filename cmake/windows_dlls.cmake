@@ -70,6 +70,7 @@ foreach(width i686 x86_64)
     ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${PROJECT_SOURCE_DIR}/include/quorvex.h ${PROJECT_SOURCE_DIR}/include/quorvex_sessions.h
     ${PROJECT_SOURCE_DIR}/include/quorvex_async.h
     ${PROJECT_SOURCE_DIR}/include/quorvex.hpp ${PROJECT_SOURCE_DIR}/include/quorvex_twins.hpp ${PROJECT_SOURCE_DIR}/include/quorvex_job.hpp
+    ${PROJECT_SOURCE_DIR}/include/quorvex_ops.hpp
     ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/packaging/windows/example_host.c
     ${tools} ${PROJECT_SOURCE_DIR}/tools/cli/Quorvex.ini)
   set(licence ${PROJECT_SOURCE_DIR}/LICENSE)  # the Apache License 2.0

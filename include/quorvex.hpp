@@ -52,6 +52,14 @@
  * the server's code, that code accepting (900, or 20900 for an XML
  * operation).
  *
+ * Operations.  Each method that the library can run as an operation has
+ * a start_ twin under the same name with the same inputs after a
+ * quorvex::Queue (start_NumRule(queue), start_fxNumRule(queue),
+ * start_login(queue, name, pwd), quorvex::start_send_job(session, queue,
+ * job)): it never blocks, and the quorvex::TypedOp it returns gives, once
+ * the queue has handed its completion over, the very Result the method
+ * would have returned (quorvex_ops.hpp).
+ *
  * Failures are values.  A call that fails (no connection, a read that
  * timed out, a refused argument) and a server that refuses are routine for
  * a protocol client, and what to do next depends on the outcome (is it
@@ -320,6 +328,7 @@ To failed_as(const From &from) {
 }  // namespace detail
 }  // namespace quorvex
 
+#include "quorvex_ops.hpp"
 #include "quorvex_twins.hpp"
 
 namespace quorvex {
@@ -360,6 +369,15 @@ class SessionView : public detail::Twins {
     if (!request)
       return detail::failed_as<Result<Login_FeedbackOutputs>>(request);
     return Login_Feedback();
+  }
+
+  // login as an operation on queue (Login_Request then Login_Feedback);
+  // its result() is what login() returns.
+  TypedOp<Result<Login_FeedbackOutputs>> start_login(
+      Queue &queue, std::string_view name, std::string_view pwd,
+      std::string_view app = {}, std::string_view extra = {},
+      std::string_view ver = {}) {
+    return start_Login(queue, app, extra, name, pwd, ver);
   }
 
   // The calling thread's last call on this session.

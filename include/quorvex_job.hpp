@@ -326,7 +326,55 @@ inline JobResult send_job(SessionView &session, const Job &job, int attempts,
   return r;
 }
 
+// A send job operation's result, read through its job; throws as send_job
+// does for a job refused before any call.
+inline JobResult read_job(const OpShared *s) {
+  JobResult r;
+  if (!op_readable(r, s)) return r;
+  QvJob *const q = static_cast<OwnedJob *>(s->keep.get())->get();
+  int32_t status = 0;
+  QvJobResult(q, &status, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+              nullptr, nullptr);
+  if (status == 0) {
+    char why[QV_DETAIL_BUFFER_SIZE] = "";
+    int32_t kind = 0, sent = 0, argument = 0, socket_error = 0;
+    QvOpOutcome(s->op.load(), &kind, &sent, &argument, &socket_error, why,
+                static_cast<int32_t>(sizeof why));
+    throw std::invalid_argument(
+        std::string("send_job: the job was refused before any call") +
+        (why[0] ? ": " : "") + why);
+  }
+  return job_result(q, s->utf8);
+}
+
 }  // namespace detail
+
+// send_job as an operation on queue (QvStartSendJob): the job is copied
+// into the operation, which sends it on the session's library thread and
+// calls neither its progress function (Op::progress reads how far it has
+// come) nor its resolver (a "maybe" stays MaybeSubmitted); cancel() ends
+// it as JobCanceller::cancel does.  Its result() is what send_job returns,
+// and throws std::invalid_argument, as send_job does, for a job the
+// library refused before any call; a job this side refuses (a text that
+// does not fit or that GBK cannot hold, more than 3 orders) throws here.
+inline TypedOp<JobResult> start_send_job(SessionView &session, Queue &queue,
+                                         const Job &job, int attempts = 2) {
+  const bool utf8_texts = session.utf8_texts();
+  auto owned = std::make_shared<detail::OwnedJob>();
+  QvJob *const q = owned->get();
+  detail::fill_job(q, job, utf8_texts);
+  auto op = detail::start_op<JobResult>(
+      queue, utf8_texts, &detail::read_job, JobResult{},
+      [&](void *tag) {
+        return QvStartSendJob(session.handle(), queue.handle(), tag, q,
+                              attempts);
+      },
+      owned);
+  // Refused at once (no product or numbers, a session or queue that is not
+  // live): as send_job, an exception with the library's reason.
+  if (!op.handle()) detail::job_refused("the job");
+  return op;
+}
 
 // Sends the job on the session with QvSendJob, starting it at most
 // attempts times, and returns how it ended; a job that ended is never an

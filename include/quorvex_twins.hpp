@@ -58,6 +58,865 @@ using fxNumRule_ReqOutputs = fxLogin_ReqOutputs;
 using fxNotify_ReqOutputs = fxLogin_ReqOutputs;
 
 namespace detail {
+namespace reads {
+
+// Each operation's result, built from its outputs as its method builds it.
+
+inline Result<> TcpDisconnect(const OpShared *s) {
+  Result<> r("QvTcpDisconnect", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  return r;
+}
+
+inline Result<> fxTcpDisconnect(const OpShared *s) {
+  Result<> r("QvfxTcpDisconnect", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  return r;
+}
+
+inline Result<> TcpConnect(const OpShared *s) {
+  Result<> r("QvTcpConnect", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> fxTcpConnect(const OpShared *s) {
+  Result<> r("QvfxTcpConnect", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SetReadTimeout(const OpShared *s) {
+  Result<> r("QvSetReadTimeout", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  return r;
+}
+
+inline Result<Login_FeedbackOutputs> Login(const OpShared *s) {
+  if (s && s->completed.load() && s->op.load() && !second_half_ran(s->op.load())) {
+    Result<Login_FeedbackOutputs> r("QvLogin_Request", true);
+    op_result(r, s->op.load(), false);
+    return r;
+  }
+  Result<Login_FeedbackOutputs> r("QvLogin_Feedback", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  op_text(op, 1, r.Param1);
+  op_text(op, 2, r.Param2);
+  op_text(op, 3, r.Param3);
+  text_out(r.message, s->utf8);
+  text_out(r.Param1, s->utf8);
+  text_out(r.Param2, s->utf8);
+  text_out(r.Param3, s->utf8);
+  return r;
+}
+
+inline Result<> ReLogin(const OpShared *s) {
+  Result<> r("QvReLogin", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  return r;
+}
+
+inline Result<> Heartbeat(const OpShared *s) {
+  Result<> r("QvHeartbeat", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  return r;
+}
+
+inline Result<> MsgStates(const OpShared *s) {
+  Result<> r("QvMsgStates", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> InfoType(const OpShared *s) {
+  Result<> r("QvInfoType", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> MobileNum(const OpShared *s) {
+  Result<> r("QvMobileNum", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<MMSMaxSizeOutputs> MMSMaxSize(const OpShared *s) {
+  Result<MMSMaxSizeOutputs> r("QvMMSMaxSize", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  op_text(op, 1, r.ParamOut);
+  text_out(r.message, s->utf8);
+  text_out(r.ParamOut, s->utf8);
+  return r;
+}
+
+inline Result<> NumRule(const OpShared *s) {
+  Result<> r("QvNumRule", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<GetUdInfoOutputs> GetUdInfo(const OpShared *s) {
+  Result<GetUdInfoOutputs> r("QvGetUdInfo", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  op_text(op, 1, r.Param1);
+  op_text(op, 2, r.Param2);
+  op_text(op, 3, r.Param3);
+  text_out(r.message, s->utf8);
+  text_out(r.Param1, s->utf8);
+  text_out(r.Param2, s->utf8);
+  text_out(r.Param3, s->utf8);
+  return r;
+}
+
+inline Result<> EditPassword(const OpShared *s) {
+  Result<> r("QvEditPassword", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> AddSubUser(const OpShared *s) {
+  Result<> r("QvAddSubUser", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> AddSubUserEx(const OpShared *s) {
+  Result<> r("QvAddSubUserEx", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> AddSubAccount(const OpShared *s) {
+  Result<> r("QvAddSubAccount", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> DisableSubUser(const OpShared *s) {
+  Result<> r("QvDisableSubUser", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> IncreaseSubBuy(const OpShared *s) {
+  Result<> r("QvIncreaseSubBuy", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> ReduceSubBuy(const OpShared *s) {
+  Result<> r("QvReduceSubBuy", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> FindAllSubs(const OpShared *s) {
+  Result<> r("QvFindAllSubs", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<FindAllSubsExOutputs> FindAllSubsEx(const OpShared *s) {
+  Result<FindAllSubsExOutputs> r("QvFindAllSubsEx", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  r.Number1 = QvOpNumber(op, 0);
+  r.Number2 = QvOpNumber(op, 1);
+  r.Number3 = QvOpNumber(op, 2);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<FindAllEmplyeeOutputs> FindAllEmplyee(const OpShared *s) {
+  Result<FindAllEmplyeeOutputs> r("QvFindAllEmplyee", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  r.Number1 = QvOpNumber(op, 0);
+  r.Number2 = QvOpNumber(op, 1);
+  r.Number3 = QvOpNumber(op, 2);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<TransferOutputs> Transfer(const OpShared *s) {
+  Result<TransferOutputs> r("QvTransfer", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  r.Number1 = QvOpNumber(op, 0);
+  r.Number2 = QvOpNumber(op, 1);
+  r.Number3 = QvOpNumber(op, 2);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> FindSubInfo(const OpShared *s) {
+  Result<> r("QvFindSubInfo", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> FindSubInfoEx(const OpShared *s) {
+  Result<> r("QvFindSubInfoEx", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> FindSubAllOrders(const OpShared *s) {
+  Result<> r("QvFindSubAllOrders", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> FindSubOrderInfo(const OpShared *s) {
+  Result<> r("QvFindSubOrderInfo", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> EditSubPWD(const OpShared *s) {
+  Result<> r("QvEditSubPWD", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<AddSubGwNumExOutputs> AddSubGwNumEx(const OpShared *s) {
+  Result<AddSubGwNumExOutputs> r("QvAddSubGwNumEx", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  op_text(op, 1, r.Param1Out);
+  op_text(op, 2, r.Param2Out);
+  text_out(r.message, s->utf8);
+  text_out(r.Param1Out, s->utf8);
+  text_out(r.Param2Out, s->utf8);
+  return r;
+}
+
+inline Result<DelSubGwNumOutputs> DelSubGwNum(const OpShared *s) {
+  Result<DelSubGwNumOutputs> r("QvDelSubGwNum", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  op_text(op, 1, r.Param1Out);
+  text_out(r.message, s->utf8);
+  text_out(r.Param1Out, s->utf8);
+  return r;
+}
+
+inline Result<> ClientInfo(const OpShared *s) {
+  Result<> r("QvClientInfo", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> AllProductId(const OpShared *s) {
+  Result<> r("QvAllProductId", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> CltProductId(const OpShared *s) {
+  Result<> r("QvCltProductId", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> CltAllPrdIdName(const OpShared *s) {
+  Result<> r("QvCltAllPrdIdName", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> CltAllMmsInfo(const OpShared *s) {
+  Result<> r("QvCltAllMmsInfo", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> CltAllIdNameType(const OpShared *s) {
+  Result<> r("QvCltAllIdNameType", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> ProductInfo(const OpShared *s) {
+  Result<> r("QvProductInfo", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> AllInfoPackId(const OpShared *s) {
+  Result<> r("QvAllInfoPackId", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> InfoPackStatus(const OpShared *s) {
+  Result<> r("QvInfoPackStatus", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> InfoPackStatusEx(const OpShared *s) {
+  Result<> r("QvInfoPackStatusEx", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> GetMessage(const OpShared *s) {
+  Result<> r("QvGetMessage", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> LastDetails(const OpShared *s) {
+  Result<> r("QvLastDetails", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> GetProductLen(const OpShared *s) {
+  Result<> r("QvGetProductLen", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> PQOrderList(const OpShared *s) {
+  Result<> r("QvPQOrderList", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> PQOrderInfoByID(const OpShared *s) {
+  Result<> r("QvPQOrderInfoByID", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> PQGetAbilityURL(const OpShared *s) {
+  Result<> r("QvPQGetAbilityURL", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitAllClear(const OpShared *s) {
+  Result<> r("QvSubmitAllClear", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitPrdId(const OpShared *s) {
+  Result<> r("QvSubmitPrdId", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> CheckPrdId(const OpShared *s) {
+  Result<> r("QvCheckPrdId", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitTelList(const OpShared *s) {
+  Result<> r("QvSubmitTelList", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitTelNum(const OpShared *s) {
+  Result<> r("QvSubmitTelNum", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitContent(const OpShared *s) {
+  Result<> r("QvSubmitContent", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> CheckContent(const OpShared *s) {
+  Result<> r("QvCheckContent", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitPushURL(const OpShared *s) {
+  Result<> r("QvSubmitPushURL", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitBgnDate(const OpShared *s) {
+  Result<> r("QvSubmitBgnDate", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitBgnDateEx(const OpShared *s) {
+  Result<> r("QvSubmitBgnDateEx", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitEndDate(const OpShared *s) {
+  Result<> r("QvSubmitEndDate", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitBgnTime(const OpShared *s) {
+  Result<> r("QvSubmitBgnTime", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitEndTime(const OpShared *s) {
+  Result<> r("QvSubmitEndTime", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitTransFilename(const OpShared *s) {
+  Result<> r("QvSubmitTransFilename", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitTransFile(const OpShared *s) {
+  Result<> r("QvSubmitTransFile", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitPQOrderSelect(const OpShared *s) {
+  Result<> r("QvSubmitPQOrderSelect", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitAllOver(const OpShared *s) {
+  Result<> r("QvSubmitAllOver", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<SubmitAllOver_2Outputs> SubmitAllOver_2(const OpShared *s) {
+  Result<SubmitAllOver_2Outputs> r("QvSubmitAllOver_2", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  r.Number1 = QvOpNumber(op, 0);
+  r.Number2 = QvOpNumber(op, 1);
+  r.Number3 = QvOpNumber(op, 2);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> SubmitAllOverEx(const OpShared *s) {
+  Result<> r("QvSubmitAllOverEx", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<SubmitAllOverEx_2Outputs> SubmitAllOverEx_2(const OpShared *s) {
+  Result<SubmitAllOverEx_2Outputs> r("QvSubmitAllOverEx_2", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  r.Number1 = QvOpNumber(op, 0);
+  r.Number2 = QvOpNumber(op, 1);
+  r.Number3 = QvOpNumber(op, 2);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<ContentPreviewOutputs> ContentPreview(const OpShared *s) {
+  Result<ContentPreviewOutputs> r("QvContentPreview", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  r.Number = QvOpNumber(op, 0);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<GetSJKHDParamsOutputs> GetSJKHDParams(const OpShared *s) {
+  Result<GetSJKHDParamsOutputs> r("QvGetSJKHDParams", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  op_text(op, 1, r.Param1);
+  op_text(op, 2, r.Param2);
+  op_text(op, 3, r.Param3);
+  text_out(r.message, s->utf8);
+  text_out(r.Param1, s->utf8);
+  text_out(r.Param2, s->utf8);
+  text_out(r.Param3, s->utf8);
+  return r;
+}
+
+inline Result<> GetSJKHDBid(const OpShared *s) {
+  Result<> r("QvGetSJKHDBid", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> CheckSMSContent(const OpShared *s) {
+  Result<> r("QvCheckSMSContent", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> ClientGuiControl(const OpShared *s) {
+  Result<> r("QvClientGuiControl", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<fxLogin_RespOutputs> fxLogin(const OpShared *s) {
+  if (s && s->completed.load() && s->op.load() && !second_half_ran(s->op.load())) {
+    Result<fxLogin_RespOutputs> r("QvfxLogin_Req", true);
+    op_result(r, s->op.load(), false);
+    return r;
+  }
+  Result<fxLogin_RespOutputs> r("QvfxLogin_Resp", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  r.Agent = QvOpNumber(op, 1);
+  op_text(op, 1, r.Pud);
+  r.Agreement = QvOpNumber(op, 2);
+  text_out(r.message, s->utf8);
+  text_out(r.Pud, s->utf8);
+  return r;
+}
+
+inline Result<> fxReLogin(const OpShared *s) {
+  Result<> r("QvfxReLogin", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  return r;
+}
+
+inline Result<> fxMsgStates(const OpShared *s) {
+  if (s && s->completed.load() && s->op.load() && !second_half_ran(s->op.load())) {
+    Result<> r("QvfxMsgStates_Req", true);
+    op_result(r, s->op.load(), false);
+    return r;
+  }
+  Result<> r("QvfxMsgStates_Resp", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> fxInfoType(const OpShared *s) {
+  if (s && s->completed.load() && s->op.load() && !second_half_ran(s->op.load())) {
+    Result<> r("QvfxInfoType_Req", true);
+    op_result(r, s->op.load(), false);
+    return r;
+  }
+  Result<> r("QvfxInfoType_Resp", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> fxNumRule(const OpShared *s) {
+  if (s && s->completed.load() && s->op.load() && !second_half_ran(s->op.load())) {
+    Result<> r("QvfxNumRule_Req", true);
+    op_result(r, s->op.load(), false);
+    return r;
+  }
+  Result<> r("QvfxNumRule_Resp", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+inline Result<> fxNotify(const OpShared *s) {
+  if (s && s->completed.load() && s->op.load() && !second_half_ran(s->op.load())) {
+    Result<> r("QvfxNotify_Req", true);
+    op_result(r, s->op.load(), false);
+    return r;
+  }
+  Result<> r("QvfxNotify_Resp", true);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, true);
+  op_text(op, 0, r.message);
+  text_out(r.message, s->utf8);
+  return r;
+}
+
+}  // namespace reads
 
 // Every twin as a method on the session handle_ (null: each call is refused by the
 // library, QV_OUTCOME_REFUSED with Argument 1).
@@ -1144,7 +2003,773 @@ class Twins {
     return fxNotify_Resp(request.ReplyCode, request.ReplyLength);
   }
 
+  // TcpDisconnect as an operation on queue; its result() is what TcpDisconnect() returns.
+  TypedOp<Result<>> start_TcpDisconnect(Queue &queue) {
+    Result<> r("QvTcpDisconnect", false);
+    return detail::start_op(queue, utf8_, &detail::reads::TcpDisconnect, std::move(r),
+        [&](void *tag) { return QvStartTcpDisconnect(handle_, queue.handle(), tag); });
+  }
+
+  // fxTcpDisconnect as an operation on queue; its result() is what fxTcpDisconnect() returns.
+  TypedOp<Result<>> start_fxTcpDisconnect(Queue &queue) {
+    Result<> r("QvfxTcpDisconnect", false);
+    return detail::start_op(queue, utf8_, &detail::reads::fxTcpDisconnect, std::move(r),
+        [&](void *tag) { return QvStartfxTcpDisconnect(handle_, queue.handle(), tag); });
+  }
+
+  // TcpConnect as an operation on queue; its result() is what TcpConnect() returns.
+  TypedOp<Result<>> start_TcpConnect(Queue &queue, std::string_view Host, int32_t Port,
+      int32_t Timeout, std::string_view ProxyKind, std::string_view ProxyHost, int32_t ProxyPort,
+      std::string_view ProxyUser, std::string_view ProxyPassword) {
+    Result<> r("QvTcpConnect", false);
+    std::string in2, in5, in6, in8, in9;
+    if (!detail::text_in(r, 2, Host, utf8_, in2) ||
+        !detail::text_in(r, 5, ProxyKind, utf8_, in5) ||
+        !detail::text_in(r, 6, ProxyHost, utf8_, in6) ||
+        !detail::text_in(r, 8, ProxyUser, utf8_, in8) ||
+        !detail::text_in(r, 9, ProxyPassword, utf8_, in9))
+      return detail::refused_op(std::move(r), &detail::reads::TcpConnect);
+    return detail::start_op(queue, utf8_, &detail::reads::TcpConnect, std::move(r),
+        [&](void *tag) { return QvStartTcpConnect(handle_, queue.handle(), tag, in2.c_str(), Port,
+            Timeout, in5.c_str(), in6.c_str(), ProxyPort, in8.c_str(), in9.c_str()); });
+  }
+
+  // fxTcpConnect as an operation on queue; its result() is what fxTcpConnect() returns.
+  TypedOp<Result<>> start_fxTcpConnect(Queue &queue, std::string_view Host, int32_t Port,
+      int32_t Timeout, std::string_view ProxyKind, std::string_view ProxyHost, int32_t ProxyPort,
+      std::string_view ProxyUser, std::string_view ProxyPassword) {
+    Result<> r("QvfxTcpConnect", false);
+    std::string in2, in5, in6, in8, in9;
+    if (!detail::text_in(r, 2, Host, utf8_, in2) ||
+        !detail::text_in(r, 5, ProxyKind, utf8_, in5) ||
+        !detail::text_in(r, 6, ProxyHost, utf8_, in6) ||
+        !detail::text_in(r, 8, ProxyUser, utf8_, in8) ||
+        !detail::text_in(r, 9, ProxyPassword, utf8_, in9))
+      return detail::refused_op(std::move(r), &detail::reads::fxTcpConnect);
+    return detail::start_op(queue, utf8_, &detail::reads::fxTcpConnect, std::move(r),
+        [&](void *tag) { return QvStartfxTcpConnect(handle_, queue.handle(), tag, in2.c_str(), Port,
+            Timeout, in5.c_str(), in6.c_str(), ProxyPort, in8.c_str(), in9.c_str()); });
+  }
+
+  // SetReadTimeout as an operation on queue; its result() is what SetReadTimeout() returns.
+  TypedOp<Result<>> start_SetReadTimeout(Queue &queue, int32_t Milliseconds) {
+    Result<> r("QvSetReadTimeout", false);
+    return detail::start_op(queue, utf8_, &detail::reads::SetReadTimeout, std::move(r),
+        [&](void *tag) { return QvStartSetReadTimeout(handle_, queue.handle(), tag,
+            Milliseconds); });
+  }
+
+  // ReLogin as an operation on queue; its result() is what ReLogin() returns.
+  TypedOp<Result<>> start_ReLogin(Queue &queue) {
+    Result<> r("QvReLogin", false);
+    return detail::start_op(queue, utf8_, &detail::reads::ReLogin, std::move(r),
+        [&](void *tag) { return QvStartReLogin(handle_, queue.handle(), tag); });
+  }
+
+  // Heartbeat as an operation on queue; its result() is what Heartbeat() returns.
+  TypedOp<Result<>> start_Heartbeat(Queue &queue) {
+    Result<> r("QvHeartbeat", false);
+    return detail::start_op(queue, utf8_, &detail::reads::Heartbeat, std::move(r),
+        [&](void *tag) { return QvStartHeartbeat(handle_, queue.handle(), tag); });
+  }
+
+  // MsgStates as an operation on queue; its result() is what MsgStates() returns.
+  TypedOp<Result<>> start_MsgStates(Queue &queue) {
+    Result<> r("QvMsgStates", true);
+    return detail::start_op(queue, utf8_, &detail::reads::MsgStates, std::move(r),
+        [&](void *tag) { return QvStartMsgStates(handle_, queue.handle(), tag); });
+  }
+
+  // InfoType as an operation on queue; its result() is what InfoType() returns.
+  TypedOp<Result<>> start_InfoType(Queue &queue) {
+    Result<> r("QvInfoType", true);
+    return detail::start_op(queue, utf8_, &detail::reads::InfoType, std::move(r),
+        [&](void *tag) { return QvStartInfoType(handle_, queue.handle(), tag); });
+  }
+
+  // MobileNum as an operation on queue; its result() is what MobileNum() returns.
+  TypedOp<Result<>> start_MobileNum(Queue &queue) {
+    Result<> r("QvMobileNum", true);
+    return detail::start_op(queue, utf8_, &detail::reads::MobileNum, std::move(r),
+        [&](void *tag) { return QvStartMobileNum(handle_, queue.handle(), tag); });
+  }
+
+  // MMSMaxSize as an operation on queue; its result() is what MMSMaxSize() returns.
+  TypedOp<Result<MMSMaxSizeOutputs>> start_MMSMaxSize(Queue &queue, std::string_view Text,
+      std::string_view Param) {
+    Result<MMSMaxSizeOutputs> r("QvMMSMaxSize", true);
+    std::string in4, in5;
+    if (!detail::text_in(r, 4, Text, utf8_, in4) ||
+        !detail::text_in(r, 5, Param, utf8_, in5))
+      return detail::refused_op(std::move(r), &detail::reads::MMSMaxSize);
+    return detail::start_op(queue, utf8_, &detail::reads::MMSMaxSize, std::move(r),
+        [&](void *tag) { return QvStartMMSMaxSize(handle_, queue.handle(), tag, in4.c_str(),
+            in5.c_str()); });
+  }
+
+  // NumRule as an operation on queue; its result() is what NumRule() returns.
+  TypedOp<Result<>> start_NumRule(Queue &queue) {
+    Result<> r("QvNumRule", true);
+    return detail::start_op(queue, utf8_, &detail::reads::NumRule, std::move(r),
+        [&](void *tag) { return QvStartNumRule(handle_, queue.handle(), tag); });
+  }
+
+  // GetUdInfo as an operation on queue; its result() is what GetUdInfo() returns.
+  TypedOp<Result<GetUdInfoOutputs>> start_GetUdInfo(Queue &queue) {
+    Result<GetUdInfoOutputs> r("QvGetUdInfo", true);
+    return detail::start_op(queue, utf8_, &detail::reads::GetUdInfo, std::move(r),
+        [&](void *tag) { return QvStartGetUdInfo(handle_, queue.handle(), tag); });
+  }
+
+  // EditPassword as an operation on queue; its result() is what EditPassword() returns.
+  TypedOp<Result<>> start_EditPassword(Queue &queue, std::string_view NewPassword,
+      std::string_view NewPasswordAgain) {
+    Result<> r("QvEditPassword", true);
+    std::string in3, in4;
+    if (!detail::text_in(r, 3, NewPassword, utf8_, in3) ||
+        !detail::text_in(r, 4, NewPasswordAgain, utf8_, in4))
+      return detail::refused_op(std::move(r), &detail::reads::EditPassword);
+    return detail::start_op(queue, utf8_, &detail::reads::EditPassword, std::move(r),
+        [&](void *tag) { return QvStartEditPassword(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str()); });
+  }
+
+  // AddSubUser as an operation on queue; its result() is what AddSubUser() returns.
+  TypedOp<Result<>> start_AddSubUser(Queue &queue, std::string_view Text, std::string_view Param1,
+      std::string_view Param2, std::string_view Param3) {
+    Result<> r("QvAddSubUser", true);
+    std::string in3, in4, in5, in6;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5) ||
+        !detail::text_in(r, 6, Param3, utf8_, in6))
+      return detail::refused_op(std::move(r), &detail::reads::AddSubUser);
+    return detail::start_op(queue, utf8_, &detail::reads::AddSubUser, std::move(r),
+        [&](void *tag) { return QvStartAddSubUser(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str(), in5.c_str(), in6.c_str()); });
+  }
+
+  // AddSubUserEx as an operation on queue; its result() is what AddSubUserEx() returns.
+  TypedOp<Result<>> start_AddSubUserEx(Queue &queue, std::string_view Text, std::string_view Param1,
+      std::string_view Param2, std::string_view Param3) {
+    Result<> r("QvAddSubUserEx", true);
+    std::string in3, in4, in5, in6;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5) ||
+        !detail::text_in(r, 6, Param3, utf8_, in6))
+      return detail::refused_op(std::move(r), &detail::reads::AddSubUserEx);
+    return detail::start_op(queue, utf8_, &detail::reads::AddSubUserEx, std::move(r),
+        [&](void *tag) { return QvStartAddSubUserEx(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str(), in5.c_str(), in6.c_str()); });
+  }
+
+  // AddSubAccount as an operation on queue; its result() is what AddSubAccount() returns.
+  TypedOp<Result<>> start_AddSubAccount(Queue &queue, std::string_view Text,
+      std::string_view Param1, std::string_view Param2, std::string_view Param3) {
+    Result<> r("QvAddSubAccount", true);
+    std::string in3, in4, in5, in6;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5) ||
+        !detail::text_in(r, 6, Param3, utf8_, in6))
+      return detail::refused_op(std::move(r), &detail::reads::AddSubAccount);
+    return detail::start_op(queue, utf8_, &detail::reads::AddSubAccount, std::move(r),
+        [&](void *tag) { return QvStartAddSubAccount(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str(), in5.c_str(), in6.c_str()); });
+  }
+
+  // DisableSubUser as an operation on queue; its result() is what DisableSubUser() returns.
+  TypedOp<Result<>> start_DisableSubUser(Queue &queue, std::string_view Param1,
+      std::string_view Param2) {
+    Result<> r("QvDisableSubUser", true);
+    std::string in3, in4;
+    if (!detail::text_in(r, 3, Param1, utf8_, in3) ||
+        !detail::text_in(r, 4, Param2, utf8_, in4))
+      return detail::refused_op(std::move(r), &detail::reads::DisableSubUser);
+    return detail::start_op(queue, utf8_, &detail::reads::DisableSubUser, std::move(r),
+        [&](void *tag) { return QvStartDisableSubUser(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str()); });
+  }
+
+  // IncreaseSubBuy as an operation on queue; its result() is what IncreaseSubBuy() returns.
+  TypedOp<Result<>> start_IncreaseSubBuy(Queue &queue, std::string_view Text,
+      std::string_view Param1, std::string_view Param2) {
+    Result<> r("QvIncreaseSubBuy", true);
+    std::string in3, in4, in5;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5))
+      return detail::refused_op(std::move(r), &detail::reads::IncreaseSubBuy);
+    return detail::start_op(queue, utf8_, &detail::reads::IncreaseSubBuy, std::move(r),
+        [&](void *tag) { return QvStartIncreaseSubBuy(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str(), in5.c_str()); });
+  }
+
+  // ReduceSubBuy as an operation on queue; its result() is what ReduceSubBuy() returns.
+  TypedOp<Result<>> start_ReduceSubBuy(Queue &queue, std::string_view Text, std::string_view Param1,
+      std::string_view Param2) {
+    Result<> r("QvReduceSubBuy", true);
+    std::string in3, in4, in5;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5))
+      return detail::refused_op(std::move(r), &detail::reads::ReduceSubBuy);
+    return detail::start_op(queue, utf8_, &detail::reads::ReduceSubBuy, std::move(r),
+        [&](void *tag) { return QvStartReduceSubBuy(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str(), in5.c_str()); });
+  }
+
+  // FindAllSubs as an operation on queue; its result() is what FindAllSubs() returns.
+  TypedOp<Result<>> start_FindAllSubs(Queue &queue) {
+    Result<> r("QvFindAllSubs", true);
+    return detail::start_op(queue, utf8_, &detail::reads::FindAllSubs, std::move(r),
+        [&](void *tag) { return QvStartFindAllSubs(handle_, queue.handle(), tag); });
+  }
+
+  // FindAllSubsEx as an operation on queue; its result() is what FindAllSubsEx() returns.
+  TypedOp<Result<FindAllSubsExOutputs>> start_FindAllSubsEx(Queue &queue) {
+    Result<FindAllSubsExOutputs> r("QvFindAllSubsEx", true);
+    return detail::start_op(queue, utf8_, &detail::reads::FindAllSubsEx, std::move(r),
+        [&](void *tag) { return QvStartFindAllSubsEx(handle_, queue.handle(), tag); });
+  }
+
+  // FindAllEmplyee as an operation on queue; its result() is what FindAllEmplyee() returns.
+  TypedOp<Result<FindAllEmplyeeOutputs>> start_FindAllEmplyee(Queue &queue) {
+    Result<FindAllEmplyeeOutputs> r("QvFindAllEmplyee", true);
+    return detail::start_op(queue, utf8_, &detail::reads::FindAllEmplyee, std::move(r),
+        [&](void *tag) { return QvStartFindAllEmplyee(handle_, queue.handle(), tag); });
+  }
+
+  // Transfer as an operation on queue; its result() is what Transfer() returns.
+  TypedOp<Result<TransferOutputs>> start_Transfer(Queue &queue) {
+    Result<TransferOutputs> r("QvTransfer", true);
+    return detail::start_op(queue, utf8_, &detail::reads::Transfer, std::move(r),
+        [&](void *tag) { return QvStartTransfer(handle_, queue.handle(), tag); });
+  }
+
+  // FindSubInfo as an operation on queue; its result() is what FindSubInfo() returns.
+  TypedOp<Result<>> start_FindSubInfo(Queue &queue, std::string_view Text) {
+    Result<> r("QvFindSubInfo", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Text, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::FindSubInfo);
+    return detail::start_op(queue, utf8_, &detail::reads::FindSubInfo, std::move(r),
+        [&](void *tag) { return QvStartFindSubInfo(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // FindSubInfoEx as an operation on queue; its result() is what FindSubInfoEx() returns.
+  TypedOp<Result<>> start_FindSubInfoEx(Queue &queue, std::string_view Text) {
+    Result<> r("QvFindSubInfoEx", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Text, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::FindSubInfoEx);
+    return detail::start_op(queue, utf8_, &detail::reads::FindSubInfoEx, std::move(r),
+        [&](void *tag) { return QvStartFindSubInfoEx(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // FindSubAllOrders as an operation on queue; its result() is what FindSubAllOrders() returns.
+  TypedOp<Result<>> start_FindSubAllOrders(Queue &queue, std::string_view Text) {
+    Result<> r("QvFindSubAllOrders", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Text, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::FindSubAllOrders);
+    return detail::start_op(queue, utf8_, &detail::reads::FindSubAllOrders, std::move(r),
+        [&](void *tag) { return QvStartFindSubAllOrders(handle_, queue.handle(), tag,
+            in3.c_str()); });
+  }
+
+  // FindSubOrderInfo as an operation on queue; its result() is what FindSubOrderInfo() returns.
+  TypedOp<Result<>> start_FindSubOrderInfo(Queue &queue, std::string_view Text,
+      std::string_view Param1) {
+    Result<> r("QvFindSubOrderInfo", true);
+    std::string in3, in4;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4))
+      return detail::refused_op(std::move(r), &detail::reads::FindSubOrderInfo);
+    return detail::start_op(queue, utf8_, &detail::reads::FindSubOrderInfo, std::move(r),
+        [&](void *tag) { return QvStartFindSubOrderInfo(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str()); });
+  }
+
+  // EditSubPWD as an operation on queue; its result() is what EditSubPWD() returns.
+  TypedOp<Result<>> start_EditSubPWD(Queue &queue, std::string_view Text, std::string_view Param1,
+      std::string_view Param2, std::string_view Param3) {
+    Result<> r("QvEditSubPWD", true);
+    std::string in3, in4, in5, in6;
+    if (!detail::text_in(r, 3, Text, utf8_, in3) ||
+        !detail::text_in(r, 4, Param1, utf8_, in4) ||
+        !detail::text_in(r, 5, Param2, utf8_, in5) ||
+        !detail::text_in(r, 6, Param3, utf8_, in6))
+      return detail::refused_op(std::move(r), &detail::reads::EditSubPWD);
+    return detail::start_op(queue, utf8_, &detail::reads::EditSubPWD, std::move(r),
+        [&](void *tag) { return QvStartEditSubPWD(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str(), in5.c_str(), in6.c_str()); });
+  }
+
+  // AddSubGwNumEx as an operation on queue; its result() is what AddSubGwNumEx() returns.
+  TypedOp<Result<AddSubGwNumExOutputs>> start_AddSubGwNumEx(Queue &queue, std::string_view Text) {
+    Result<AddSubGwNumExOutputs> r("QvAddSubGwNumEx", true);
+    std::string in5;
+    if (!detail::text_in(r, 5, Text, utf8_, in5))
+      return detail::refused_op(std::move(r), &detail::reads::AddSubGwNumEx);
+    return detail::start_op(queue, utf8_, &detail::reads::AddSubGwNumEx, std::move(r),
+        [&](void *tag) { return QvStartAddSubGwNumEx(handle_, queue.handle(), tag, in5.c_str()); });
+  }
+
+  // DelSubGwNum as an operation on queue; its result() is what DelSubGwNum() returns.
+  TypedOp<Result<DelSubGwNumOutputs>> start_DelSubGwNum(Queue &queue, std::string_view Text) {
+    Result<DelSubGwNumOutputs> r("QvDelSubGwNum", true);
+    std::string in4;
+    if (!detail::text_in(r, 4, Text, utf8_, in4))
+      return detail::refused_op(std::move(r), &detail::reads::DelSubGwNum);
+    return detail::start_op(queue, utf8_, &detail::reads::DelSubGwNum, std::move(r),
+        [&](void *tag) { return QvStartDelSubGwNum(handle_, queue.handle(), tag, in4.c_str()); });
+  }
+
+  // ClientInfo as an operation on queue; its result() is what ClientInfo() returns.
+  TypedOp<Result<>> start_ClientInfo(Queue &queue) {
+    Result<> r("QvClientInfo", true);
+    return detail::start_op(queue, utf8_, &detail::reads::ClientInfo, std::move(r),
+        [&](void *tag) { return QvStartClientInfo(handle_, queue.handle(), tag); });
+  }
+
+  // AllProductId as an operation on queue; its result() is what AllProductId() returns.
+  TypedOp<Result<>> start_AllProductId(Queue &queue) {
+    Result<> r("QvAllProductId", true);
+    return detail::start_op(queue, utf8_, &detail::reads::AllProductId, std::move(r),
+        [&](void *tag) { return QvStartAllProductId(handle_, queue.handle(), tag); });
+  }
+
+  // CltProductId as an operation on queue; its result() is what CltProductId() returns.
+  TypedOp<Result<>> start_CltProductId(Queue &queue) {
+    Result<> r("QvCltProductId", true);
+    return detail::start_op(queue, utf8_, &detail::reads::CltProductId, std::move(r),
+        [&](void *tag) { return QvStartCltProductId(handle_, queue.handle(), tag); });
+  }
+
+  // CltAllPrdIdName as an operation on queue; its result() is what CltAllPrdIdName() returns.
+  TypedOp<Result<>> start_CltAllPrdIdName(Queue &queue) {
+    Result<> r("QvCltAllPrdIdName", true);
+    return detail::start_op(queue, utf8_, &detail::reads::CltAllPrdIdName, std::move(r),
+        [&](void *tag) { return QvStartCltAllPrdIdName(handle_, queue.handle(), tag); });
+  }
+
+  // CltAllMmsInfo as an operation on queue; its result() is what CltAllMmsInfo() returns.
+  TypedOp<Result<>> start_CltAllMmsInfo(Queue &queue) {
+    Result<> r("QvCltAllMmsInfo", true);
+    return detail::start_op(queue, utf8_, &detail::reads::CltAllMmsInfo, std::move(r),
+        [&](void *tag) { return QvStartCltAllMmsInfo(handle_, queue.handle(), tag); });
+  }
+
+  // CltAllIdNameType as an operation on queue; its result() is what CltAllIdNameType() returns.
+  TypedOp<Result<>> start_CltAllIdNameType(Queue &queue) {
+    Result<> r("QvCltAllIdNameType", true);
+    return detail::start_op(queue, utf8_, &detail::reads::CltAllIdNameType, std::move(r),
+        [&](void *tag) { return QvStartCltAllIdNameType(handle_, queue.handle(), tag); });
+  }
+
+  // ProductInfo as an operation on queue; its result() is what ProductInfo() returns.
+  TypedOp<Result<>> start_ProductInfo(Queue &queue, std::string_view ProductId) {
+    Result<> r("QvProductInfo", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, ProductId, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::ProductInfo);
+    return detail::start_op(queue, utf8_, &detail::reads::ProductInfo, std::move(r),
+        [&](void *tag) { return QvStartProductInfo(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // AllInfoPackId as an operation on queue; its result() is what AllInfoPackId() returns.
+  TypedOp<Result<>> start_AllInfoPackId(Queue &queue) {
+    Result<> r("QvAllInfoPackId", true);
+    return detail::start_op(queue, utf8_, &detail::reads::AllInfoPackId, std::move(r),
+        [&](void *tag) { return QvStartAllInfoPackId(handle_, queue.handle(), tag); });
+  }
+
+  // InfoPackStatus as an operation on queue; its result() is what InfoPackStatus() returns.
+  TypedOp<Result<>> start_InfoPackStatus(Queue &queue, std::string_view PackageId) {
+    Result<> r("QvInfoPackStatus", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, PackageId, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::InfoPackStatus);
+    return detail::start_op(queue, utf8_, &detail::reads::InfoPackStatus, std::move(r),
+        [&](void *tag) { return QvStartInfoPackStatus(handle_, queue.handle(), tag,
+            in3.c_str()); });
+  }
+
+  // InfoPackStatusEx as an operation on queue; its result() is what InfoPackStatusEx() returns.
+  TypedOp<Result<>> start_InfoPackStatusEx(Queue &queue, std::string_view PackageId) {
+    Result<> r("QvInfoPackStatusEx", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, PackageId, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::InfoPackStatusEx);
+    return detail::start_op(queue, utf8_, &detail::reads::InfoPackStatusEx, std::move(r),
+        [&](void *tag) { return QvStartInfoPackStatusEx(handle_, queue.handle(), tag,
+            in3.c_str()); });
+  }
+
+  // GetMessage as an operation on queue; its result() is what GetMessage() returns.
+  TypedOp<Result<>> start_GetMessage(Queue &queue) {
+    Result<> r("QvGetMessage", true);
+    return detail::start_op(queue, utf8_, &detail::reads::GetMessage, std::move(r),
+        [&](void *tag) { return QvStartGetMessage(handle_, queue.handle(), tag); });
+  }
+
+  // LastDetails as an operation on queue; its result() is what LastDetails() returns.
+  TypedOp<Result<>> start_LastDetails(Queue &queue, std::string_view Query, int32_t Count) {
+    Result<> r("QvLastDetails", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Query, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::LastDetails);
+    return detail::start_op(queue, utf8_, &detail::reads::LastDetails, std::move(r),
+        [&](void *tag) { return QvStartLastDetails(handle_, queue.handle(), tag, in3.c_str(),
+            Count); });
+  }
+
+  // GetProductLen as an operation on queue; its result() is what GetProductLen() returns.
+  TypedOp<Result<>> start_GetProductLen(Queue &queue) {
+    Result<> r("QvGetProductLen", true);
+    return detail::start_op(queue, utf8_, &detail::reads::GetProductLen, std::move(r),
+        [&](void *tag) { return QvStartGetProductLen(handle_, queue.handle(), tag); });
+  }
+
+  // PQOrderList as an operation on queue; its result() is what PQOrderList() returns.
+  TypedOp<Result<>> start_PQOrderList(Queue &queue, std::string_view Param1,
+      std::string_view Param2) {
+    Result<> r("QvPQOrderList", true);
+    std::string in3, in4;
+    if (!detail::text_in(r, 3, Param1, utf8_, in3) ||
+        !detail::text_in(r, 4, Param2, utf8_, in4))
+      return detail::refused_op(std::move(r), &detail::reads::PQOrderList);
+    return detail::start_op(queue, utf8_, &detail::reads::PQOrderList, std::move(r),
+        [&](void *tag) { return QvStartPQOrderList(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str()); });
+  }
+
+  // PQOrderInfoByID as an operation on queue; its result() is what PQOrderInfoByID() returns.
+  TypedOp<Result<>> start_PQOrderInfoByID(Queue &queue, std::string_view Param1,
+      std::string_view Param2, std::string_view Param3) {
+    Result<> r("QvPQOrderInfoByID", true);
+    std::string in3, in4, in5;
+    if (!detail::text_in(r, 3, Param1, utf8_, in3) ||
+        !detail::text_in(r, 4, Param2, utf8_, in4) ||
+        !detail::text_in(r, 5, Param3, utf8_, in5))
+      return detail::refused_op(std::move(r), &detail::reads::PQOrderInfoByID);
+    return detail::start_op(queue, utf8_, &detail::reads::PQOrderInfoByID, std::move(r),
+        [&](void *tag) { return QvStartPQOrderInfoByID(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str(), in5.c_str()); });
+  }
+
+  // PQGetAbilityURL as an operation on queue; its result() is what PQGetAbilityURL() returns.
+  TypedOp<Result<>> start_PQGetAbilityURL(Queue &queue) {
+    Result<> r("QvPQGetAbilityURL", true);
+    return detail::start_op(queue, utf8_, &detail::reads::PQGetAbilityURL, std::move(r),
+        [&](void *tag) { return QvStartPQGetAbilityURL(handle_, queue.handle(), tag); });
+  }
+
+  // SubmitAllClear as an operation on queue; its result() is what SubmitAllClear() returns.
+  TypedOp<Result<>> start_SubmitAllClear(Queue &queue) {
+    Result<> r("QvSubmitAllClear", true);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitAllClear, std::move(r),
+        [&](void *tag) { return QvStartSubmitAllClear(handle_, queue.handle(), tag); });
+  }
+
+  // SubmitPrdId as an operation on queue; its result() is what SubmitPrdId() returns.
+  TypedOp<Result<>> start_SubmitPrdId(Queue &queue, std::string_view ProductId) {
+    Result<> r("QvSubmitPrdId", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, ProductId, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitPrdId);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitPrdId, std::move(r),
+        [&](void *tag) { return QvStartSubmitPrdId(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // CheckPrdId as an operation on queue; its result() is what CheckPrdId() returns.
+  TypedOp<Result<>> start_CheckPrdId(Queue &queue, std::string_view ProductId) {
+    Result<> r("QvCheckPrdId", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, ProductId, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::CheckPrdId);
+    return detail::start_op(queue, utf8_, &detail::reads::CheckPrdId, std::move(r),
+        [&](void *tag) { return QvStartCheckPrdId(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // SubmitTelList as an operation on queue; its result() is what SubmitTelList() returns.
+  TypedOp<Result<>> start_SubmitTelList(Queue &queue, std::string_view Numbers) {
+    Result<> r("QvSubmitTelList", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Numbers, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitTelList);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitTelList, std::move(r),
+        [&](void *tag) { return QvStartSubmitTelList(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // SubmitTelNum as an operation on queue; its result() is what SubmitTelNum() returns.
+  TypedOp<Result<>> start_SubmitTelNum(Queue &queue, std::string_view Count) {
+    Result<> r("QvSubmitTelNum", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Count, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitTelNum);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitTelNum, std::move(r),
+        [&](void *tag) { return QvStartSubmitTelNum(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // SubmitContent as an operation on queue; its result() is what SubmitContent() returns.
+  TypedOp<Result<>> start_SubmitContent(Queue &queue, std::string_view Content) {
+    Result<> r("QvSubmitContent", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Content, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitContent);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitContent, std::move(r),
+        [&](void *tag) { return QvStartSubmitContent(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // CheckContent as an operation on queue; its result() is what CheckContent() returns.
+  TypedOp<Result<>> start_CheckContent(Queue &queue) {
+    Result<> r("QvCheckContent", true);
+    return detail::start_op(queue, utf8_, &detail::reads::CheckContent, std::move(r),
+        [&](void *tag) { return QvStartCheckContent(handle_, queue.handle(), tag); });
+  }
+
+  // SubmitPushURL as an operation on queue; its result() is what SubmitPushURL() returns.
+  TypedOp<Result<>> start_SubmitPushURL(Queue &queue, std::string_view Url) {
+    Result<> r("QvSubmitPushURL", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Url, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitPushURL);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitPushURL, std::move(r),
+        [&](void *tag) { return QvStartSubmitPushURL(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // SubmitBgnDate as an operation on queue; its result() is what SubmitBgnDate() returns.
+  TypedOp<Result<>> start_SubmitBgnDate(Queue &queue, std::string_view Date) {
+    Result<> r("QvSubmitBgnDate", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Date, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitBgnDate);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitBgnDate, std::move(r),
+        [&](void *tag) { return QvStartSubmitBgnDate(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // SubmitBgnDateEx as an operation on queue; its result() is what SubmitBgnDateEx() returns.
+  TypedOp<Result<>> start_SubmitBgnDateEx(Queue &queue, std::string_view Period) {
+    Result<> r("QvSubmitBgnDateEx", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Period, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitBgnDateEx);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitBgnDateEx, std::move(r),
+        [&](void *tag) { return QvStartSubmitBgnDateEx(handle_, queue.handle(), tag,
+            in3.c_str()); });
+  }
+
+  // SubmitEndDate as an operation on queue; its result() is what SubmitEndDate() returns.
+  TypedOp<Result<>> start_SubmitEndDate(Queue &queue, std::string_view Date) {
+    Result<> r("QvSubmitEndDate", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Date, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitEndDate);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitEndDate, std::move(r),
+        [&](void *tag) { return QvStartSubmitEndDate(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // SubmitBgnTime as an operation on queue; its result() is what SubmitBgnTime() returns.
+  TypedOp<Result<>> start_SubmitBgnTime(Queue &queue, std::string_view Time) {
+    Result<> r("QvSubmitBgnTime", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Time, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitBgnTime);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitBgnTime, std::move(r),
+        [&](void *tag) { return QvStartSubmitBgnTime(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // SubmitEndTime as an operation on queue; its result() is what SubmitEndTime() returns.
+  TypedOp<Result<>> start_SubmitEndTime(Queue &queue, std::string_view Time) {
+    Result<> r("QvSubmitEndTime", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Time, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitEndTime);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitEndTime, std::move(r),
+        [&](void *tag) { return QvStartSubmitEndTime(handle_, queue.handle(), tag, in3.c_str()); });
+  }
+
+  // SubmitTransFilename as an operation on queue; its result() is what SubmitTransFilename() returns.
+  TypedOp<Result<>> start_SubmitTransFilename(Queue &queue, std::string_view FileName) {
+    Result<> r("QvSubmitTransFilename", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, FileName, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitTransFilename);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitTransFilename, std::move(r),
+        [&](void *tag) { return QvStartSubmitTransFilename(handle_, queue.handle(), tag,
+            in3.c_str()); });
+  }
+
+  // SubmitTransFile as an operation on queue; its result() is what SubmitTransFile() returns.
+  TypedOp<Result<>> start_SubmitTransFile(Queue &queue, std::string_view FileContent) {
+    Result<> r("QvSubmitTransFile", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, FileContent, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitTransFile);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitTransFile, std::move(r),
+        [&](void *tag) { return QvStartSubmitTransFile(handle_, queue.handle(), tag,
+            in3.c_str()); });
+  }
+
+  // SubmitPQOrderSelect as an operation on queue; its result() is what SubmitPQOrderSelect() returns.
+  TypedOp<Result<>> start_SubmitPQOrderSelect(Queue &queue, std::string_view Param1,
+      std::string_view Param2, std::string_view Param3) {
+    Result<> r("QvSubmitPQOrderSelect", true);
+    std::string in3, in4, in5;
+    if (!detail::text_in(r, 3, Param1, utf8_, in3) ||
+        !detail::text_in(r, 4, Param2, utf8_, in4) ||
+        !detail::text_in(r, 5, Param3, utf8_, in5))
+      return detail::refused_op(std::move(r), &detail::reads::SubmitPQOrderSelect);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitPQOrderSelect, std::move(r),
+        [&](void *tag) { return QvStartSubmitPQOrderSelect(handle_, queue.handle(), tag,
+            in3.c_str(), in4.c_str(), in5.c_str()); });
+  }
+
+  // SubmitAllOver as an operation on queue; its result() is what SubmitAllOver() returns.
+  TypedOp<Result<>> start_SubmitAllOver(Queue &queue) {
+    Result<> r("QvSubmitAllOver", true);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitAllOver, std::move(r),
+        [&](void *tag) { return QvStartSubmitAllOver(handle_, queue.handle(), tag); });
+  }
+
+  // SubmitAllOver_2 as an operation on queue; its result() is what SubmitAllOver_2() returns.
+  TypedOp<Result<SubmitAllOver_2Outputs>> start_SubmitAllOver_2(Queue &queue) {
+    Result<SubmitAllOver_2Outputs> r("QvSubmitAllOver_2", true);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitAllOver_2, std::move(r),
+        [&](void *tag) { return QvStartSubmitAllOver_2(handle_, queue.handle(), tag); });
+  }
+
+  // SubmitAllOverEx as an operation on queue; its result() is what SubmitAllOverEx() returns.
+  TypedOp<Result<>> start_SubmitAllOverEx(Queue &queue) {
+    Result<> r("QvSubmitAllOverEx", true);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitAllOverEx, std::move(r),
+        [&](void *tag) { return QvStartSubmitAllOverEx(handle_, queue.handle(), tag); });
+  }
+
+  // SubmitAllOverEx_2 as an operation on queue; its result() is what SubmitAllOverEx_2() returns.
+  TypedOp<Result<SubmitAllOverEx_2Outputs>> start_SubmitAllOverEx_2(Queue &queue) {
+    Result<SubmitAllOverEx_2Outputs> r("QvSubmitAllOverEx_2", true);
+    return detail::start_op(queue, utf8_, &detail::reads::SubmitAllOverEx_2, std::move(r),
+        [&](void *tag) { return QvStartSubmitAllOverEx_2(handle_, queue.handle(), tag); });
+  }
+
+  // ContentPreview as an operation on queue; its result() is what ContentPreview() returns.
+  TypedOp<Result<ContentPreviewOutputs>> start_ContentPreview(Queue &queue, std::string_view Param,
+      std::string_view Content) {
+    Result<ContentPreviewOutputs> r("QvContentPreview", true);
+    std::string in4, in5;
+    if (!detail::text_in(r, 4, Param, utf8_, in4) ||
+        !detail::text_in(r, 5, Content, utf8_, in5))
+      return detail::refused_op(std::move(r), &detail::reads::ContentPreview);
+    return detail::start_op(queue, utf8_, &detail::reads::ContentPreview, std::move(r),
+        [&](void *tag) { return QvStartContentPreview(handle_, queue.handle(), tag, in4.c_str(),
+            in5.c_str()); });
+  }
+
+  // GetSJKHDParams as an operation on queue; its result() is what GetSJKHDParams() returns.
+  TypedOp<Result<GetSJKHDParamsOutputs>> start_GetSJKHDParams(Queue &queue) {
+    Result<GetSJKHDParamsOutputs> r("QvGetSJKHDParams", true);
+    return detail::start_op(queue, utf8_, &detail::reads::GetSJKHDParams, std::move(r),
+        [&](void *tag) { return QvStartGetSJKHDParams(handle_, queue.handle(), tag); });
+  }
+
+  // GetSJKHDBid as an operation on queue; its result() is what GetSJKHDBid() returns.
+  TypedOp<Result<>> start_GetSJKHDBid(Queue &queue) {
+    Result<> r("QvGetSJKHDBid", true);
+    return detail::start_op(queue, utf8_, &detail::reads::GetSJKHDBid, std::move(r),
+        [&](void *tag) { return QvStartGetSJKHDBid(handle_, queue.handle(), tag); });
+  }
+
+  // CheckSMSContent as an operation on queue; its result() is what CheckSMSContent() returns.
+  TypedOp<Result<>> start_CheckSMSContent(Queue &queue, std::string_view Content, int32_t Number1,
+      int32_t Number2, int32_t Number3) {
+    Result<> r("QvCheckSMSContent", true);
+    std::string in3;
+    if (!detail::text_in(r, 3, Content, utf8_, in3))
+      return detail::refused_op(std::move(r), &detail::reads::CheckSMSContent);
+    return detail::start_op(queue, utf8_, &detail::reads::CheckSMSContent, std::move(r),
+        [&](void *tag) { return QvStartCheckSMSContent(handle_, queue.handle(), tag, in3.c_str(),
+            Number1, Number2, Number3); });
+  }
+
+  // ClientGuiControl as an operation on queue; its result() is what ClientGuiControl() returns.
+  TypedOp<Result<>> start_ClientGuiControl(Queue &queue) {
+    Result<> r("QvClientGuiControl", true);
+    return detail::start_op(queue, utf8_, &detail::reads::ClientGuiControl, std::move(r),
+        [&](void *tag) { return QvStartClientGuiControl(handle_, queue.handle(), tag); });
+  }
+
+  // fxLogin as an operation on queue; its result() is what fxLogin() returns.
+  TypedOp<Result<fxLogin_RespOutputs>> start_fxLogin(Queue &queue, std::string_view app,
+      std::string_view extra, std::string_view name, std::string_view pwd, std::string_view ver) {
+    Result<fxLogin_RespOutputs> r("QvfxLogin_Req", true);
+    std::string in3, in4, in5, in6, in7;
+    if (!detail::text_in(r, 3, app, utf8_, in3) ||
+        !detail::text_in(r, 4, extra, utf8_, in4) ||
+        !detail::text_in(r, 5, name, utf8_, in5) ||
+        !detail::text_in(r, 6, pwd, utf8_, in6) ||
+        !detail::text_in(r, 7, ver, utf8_, in7))
+      return detail::refused_op(std::move(r), &detail::reads::fxLogin);
+    return detail::start_op(queue, utf8_, &detail::reads::fxLogin, std::move(r),
+        [&](void *tag) { return QvStartfxLogin(handle_, queue.handle(), tag, in3.c_str(),
+            in4.c_str(), in5.c_str(), in6.c_str(), in7.c_str()); });
+  }
+
+  // fxReLogin as an operation on queue; its result() is what fxReLogin() returns.
+  TypedOp<Result<>> start_fxReLogin(Queue &queue) {
+    Result<> r("QvfxReLogin", false);
+    return detail::start_op(queue, utf8_, &detail::reads::fxReLogin, std::move(r),
+        [&](void *tag) { return QvStartfxReLogin(handle_, queue.handle(), tag); });
+  }
+
+  // fxMsgStates as an operation on queue; its result() is what fxMsgStates() returns.
+  TypedOp<Result<>> start_fxMsgStates(Queue &queue) {
+    Result<> r("QvfxMsgStates_Req", true);
+    return detail::start_op(queue, utf8_, &detail::reads::fxMsgStates, std::move(r),
+        [&](void *tag) { return QvStartfxMsgStates(handle_, queue.handle(), tag); });
+  }
+
+  // fxInfoType as an operation on queue; its result() is what fxInfoType() returns.
+  TypedOp<Result<>> start_fxInfoType(Queue &queue) {
+    Result<> r("QvfxInfoType_Req", true);
+    return detail::start_op(queue, utf8_, &detail::reads::fxInfoType, std::move(r),
+        [&](void *tag) { return QvStartfxInfoType(handle_, queue.handle(), tag); });
+  }
+
+  // fxNumRule as an operation on queue; its result() is what fxNumRule() returns.
+  TypedOp<Result<>> start_fxNumRule(Queue &queue) {
+    Result<> r("QvfxNumRule_Req", true);
+    return detail::start_op(queue, utf8_, &detail::reads::fxNumRule, std::move(r),
+        [&](void *tag) { return QvStartfxNumRule(handle_, queue.handle(), tag); });
+  }
+
+  // fxNotify as an operation on queue; its result() is what fxNotify() returns.
+  TypedOp<Result<>> start_fxNotify(Queue &queue) {
+    Result<> r("QvfxNotify_Req", true);
+    return detail::start_op(queue, utf8_, &detail::reads::fxNotify, std::move(r),
+        [&](void *tag) { return QvStartfxNotify(handle_, queue.handle(), tag); });
+  }
+
  protected:
+  // Login as an operation on queue; its result() is what login() returns.
+  TypedOp<Result<Login_FeedbackOutputs>> start_Login(Queue &queue, std::string_view app,
+      std::string_view extra, std::string_view name, std::string_view pwd, std::string_view ver) {
+    Result<Login_FeedbackOutputs> r("QvLogin_Request", true);
+    std::string in1, in2, in3, in4, in5;
+    if (!detail::text_in(r, 1, app, utf8_, in1) ||
+        !detail::text_in(r, 2, extra, utf8_, in2) ||
+        !detail::text_in(r, 3, name, utf8_, in3) ||
+        !detail::text_in(r, 4, pwd, utf8_, in4) ||
+        !detail::text_in(r, 5, ver, utf8_, in5))
+      return detail::refused_op(std::move(r), &detail::reads::Login);
+    return detail::start_op(queue, utf8_, &detail::reads::Login, std::move(r),
+        [&](void *tag) { return QvStartLogin(handle_, queue.handle(), tag, in1.c_str(), in2.c_str(),
+            in3.c_str(), in4.c_str(), in5.c_str()); });
+  }
+
   Twins() noexcept = default;
   Twins(QvSession *handle, bool utf8_texts) noexcept : handle_(handle), utf8_(utf8_texts) {}
 

@@ -15,6 +15,13 @@ without the suffix that runs both halves.
 
 The outcome queries (GetLastOutcome, GetLastRelogin, GetConnectionState) are written by
 hand in quorvex.hpp, since their outputs are the outcome itself.
+
+Each starter (an export with "starter_of") gets a start_ method of the same name and inputs
+that starts the operation on a quorvex::Queue (quorvex_ops.hpp) and returns a TypedOp of
+the method's Result type, and a reader in detail::reads that builds that Result from the
+completed operation's outputs: its texts in the export's order, its numbers (role out) in
+order, a pair's request half first.  A pair whose sync method quorvex.hpp writes by hand
+(login) gets its start_ method protected, for quorvex.hpp to call.
 """
 import os
 import sys
@@ -152,8 +159,106 @@ def pair_method(req, resp, structs):
     return lines
 
 
+def operation_starters(d):
+    """(starter, [its halves' twins]) for each starter whose halves have a method here."""
+    twins = {e["twin_of"]: e for e in methods(d)}
+    result = []
+    for e in d["exports"]:
+        halves = [twins.get(n) for n in e.get("starter_of", [])]
+        if halves and all(halves):
+            if len(halves) == 2 and not any(a["role"] in TEXT_OUTPUTS or a["role"] == "fxtext"
+                                            for a in own_args(halves[1])):
+                raise ValueError(f"{e['name']}: a pair's second half needs a text output")
+            result.append((e, halves))
+    return result
+
+
+def coded(e):
+    """Whether the method's Result carries a code (a response half: its reply's)."""
+    return any(a["role"] in ("code", "reply_code") or (a["role"] == "int" and a["name"] == "ReplyCode")
+               for a in own_args(e))
+
+
+def reader(starter, halves, structs):
+    """detail::reads::Name: the Result of the method from a completed operation."""
+    name = starter["name"][len("QvStart"):]
+    last = halves[-1]
+    rtype = result_type(last, structs)
+    lines = [f"inline {rtype} {name}(const OpShared *s) {{"]
+    op_coded = "true" if coded(last) else "false"
+    if len(halves) == 2:
+        # A failed first half is the result, as the pair method returns it.
+        lines += ["  if (s && s->completed.load() && s->op.load() && !second_half_ran(s->op.load())) {",
+                  f'    {rtype} r("{halves[0]["name"]}", true);',
+                  "    op_result(r, s->op.load(), false);",
+                  "    return r;",
+                  "  }"]
+    lines += [f'  {rtype} r("{last["name"]}", {op_coded});',
+              "  if (!op_readable(r, s)) return r;",
+              "  QvOp *const op = s->op.load();",
+              f"  op_result(r, op, {op_coded});"]
+    texts = numbers = 0
+    text_outputs = []
+    for h in halves:
+        for a in own_args(h):
+            target = "r.message" if a["name"] == "Message" else f"r.{a['name']}"
+            if a["role"] in TEXT_OUTPUTS or a["role"] == "fxtext":
+                if h is last:
+                    lines.append(f"  op_text(op, {texts}, {target});")
+                    text_outputs.append(target)
+                texts += 1
+            elif a["role"] == "out":
+                if h is last:
+                    lines.append(f"  {target} = QvOpNumber(op, {numbers});")
+                numbers += 1
+            elif a["role"] == "reply_code" and h is last:
+                lines.append(f"  {target} = r.code;")
+    lines += [f"  text_out({t}, s->utf8);" for t in text_outputs]
+    lines += ["  return r;", "}"]
+    return lines
+
+
+def start_method(starter, halves, structs):
+    """start_Name: the operation on queue, its refusals before any call as the method's."""
+    name = starter["name"][len("QvStart"):]
+    first, last = halves[0], halves[-1]
+    rtype = result_type(last, structs)
+    args = own_args(first)
+    inputs = [a for a in args if a["role"] in INPUT_TYPES]
+    sync = f"{name}()" if len(halves) == 1 or name + "_Req" == first["twin_of"] else "login()"
+    lines = [f"  // {name} as an operation on queue; its result() is what {sync} returns."]
+    lines += signature_lines(f"  TypedOp<{rtype}> start_{name}",
+                             ["Queue &queue"] + [f"{INPUT_TYPES[a['role']]} {a['name']}" for a in inputs],
+                             " {", "      ")
+    call_name = first["name"] if len(halves) == 2 else last["name"]
+    at_once_coded = "true" if len(halves) == 2 or coded(last) else "false"
+    lines.append(f'    {rtype} r("{call_name}", {at_once_coded});')
+    texts = [(i + 1, a["name"]) for i, a in enumerate(args) if a["role"] == "text"]
+    if texts:
+        lines.append(f"    std::string {', '.join(f'in{position}' for position, _ in texts)};")
+        checks = [f"!detail::text_in(r, {position}, {n}, utf8_, in{position})" for position, n in texts]
+        refuse = f"return detail::refused_op(std::move(r), &detail::reads::{name});"
+        if len(checks) == 1:
+            lines.append(f"    if ({checks[0]})")
+        else:
+            lines.append(f"    if ({checks[0]} ||")
+            lines += [f"        {c} ||" for c in checks[1:-1]] + [f"        {checks[-1]})"]
+        lines.append(f"      {refuse}")
+    position_of = {n: position for position, n in texts}
+    call = ["handle_", "queue.handle()", "tag"] + [f"in{position_of[a['name']]}.c_str()" if a["role"] == "text"
+                                                   else a["name"] for a in inputs]
+    lines.append(f"    return detail::start_op(queue, utf8_, &detail::reads::{name}, std::move(r),")
+    lines += signature_lines(f"        [&](void *tag) {{ return {starter['name']}", call, "; });", "            ")
+    lines.append("  }")
+    return lines
+
+
 def twins_hpp(d):
     structs = struct_names(d)
+    starters = operation_starters(d)
+    own_pair = {req["twin_of"][:-len("_Req")] for req, _ in fx_pairs(d)}
+    public_starts = [(e, h) for e, h in starters if len(h) == 1 or e["name"][len("QvStart"):] in own_pair]
+    hand_starts = [(e, h) for e, h in starters if (e, h) not in public_starts]
     lines = [notice("//")[:-1],
              "// The C++ methods of the exports that act on a session, one per twin, and the outputs",
              "// that each hands back beside its code and message.  quorvex.hpp includes this file;",
@@ -182,6 +287,14 @@ def twins_hpp(d):
             lines.append(f"using {e['twin_of']}Outputs = {s};")
     lines += ["",
               "namespace detail {",
+              "namespace reads {",
+              "",
+              "// Each operation's result, built from its outputs as its method builds it.",
+              ""]
+    for e, halves in starters:
+        lines += reader(e, halves, structs)
+        lines.append("")
+    lines += ["}  // namespace reads",
               "",
               "// Every twin as a method on the session handle_ (null: each call is refused by the",
               "// library, QV_OUTCOME_REFUSED with Argument 1).",
@@ -193,7 +306,14 @@ def twins_hpp(d):
     for req, resp in fx_pairs(d):
         lines += pair_method(req, resp, structs)
         lines.append("")
-    lines += [" protected:",
+    for e, halves in public_starts:
+        lines += start_method(e, halves, structs)
+        lines.append("")
+    lines += [" protected:"]
+    for e, halves in hand_starts:
+        lines += start_method(e, halves, structs)
+        lines.append("")
+    lines += [
               "  Twins() noexcept = default;",
               "  Twins(QvSession *handle, bool utf8_texts) noexcept : handle_(handle), utf8_(utf8_texts) {}",
               "",

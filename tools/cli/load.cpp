@@ -415,6 +415,9 @@ int run_load(const LoadOptions &options, std::ostream &out) {
       << "/s, latency median " << milliseconds(latency.quantile(0.5)) << ", p99 "
       << milliseconds(latency.quantile(0.99)) << ", " << failures_text(failed, by_outcome);
   if (options.job) out << ", refused " << refused;
+  // The simulator counts an answer after writing it: stopped (its
+  // connections' threads joined), it has counted every answer a session read.
+  sim.stop();
   out << "\nsimulator: " << sim.records_answered() << " requests answered on "
       << sim.connections_accepted() << " connection(s)\n";
   return failed == 0 && refused == 0 ? 0 : 1;

@@ -108,11 +108,12 @@ class Call {
   std::vector<std::string> notes_;
 };
 
-// GetLastOutcome's kinds by number (QV_OUTCOME_OK = 0 ... QV_OUTCOME_FAILED
-// = 8), and one more for a kind that this host does not know.
-inline constexpr std::array<const char *, 10> kOutcomeNames = {
+// GetLastOutcome's kinds by number (QV_OUTCOME_OK = 0 ... QV_OUTCOME_CANCELLED
+// = 9), and one more for a kind that this host does not know.
+inline constexpr std::array<const char *, 11> kOutcomeNames = {
     "ok",       "refused",       "not initialised", "not connected", "connect failed",
-    "not sent", "maybe applied", "timed out",       "failed",        "other"};
+    "not sent", "maybe applied", "timed out",       "failed",        "cancelled",
+    "other"};
 
 // The place of an outcome's kind in kOutcomeNames.
 inline std::size_t outcome_index(int32_t outcome) {

@@ -26,7 +26,8 @@
 namespace qv::cli {
 
 const char *const kLoadUsage =
-    "usage: quorvex load [--sessions N] [--seconds S] [--job] [--delay MS] [--drop-after N]";
+    "usage: quorvex load [--sessions N] [--seconds S] [--job] [--async] [--delay MS] "
+    "[--drop-after N]";
 
 namespace {
 
@@ -147,8 +148,9 @@ struct JobTexts {
   std::string end_date = date_in(7);
 };
 
-// What one thread counts.  The two counters are read each second by the
-// main thread; the rest only after the thread has been joined.
+// What one session counts.  The two counters are read each second by the
+// main thread; the rest only after the session's thread has been joined
+// (or, on the queue, by the one thread that drives them all).
 struct alignas(64) Tally {
   std::atomic<uint64_t> done{0};    // calls or jobs finished, failed or not
   std::atomic<uint64_t> failed{0};  // of those, failed
@@ -157,6 +159,18 @@ struct alignas(64) Tally {
   LatencyHistogram latency;  // of each call or job
   std::string setup_error;   // why the session could not start
 };
+
+std::string outcome_text(int32_t outcome, const char *detail) {
+  return std::string(kOutcomeNames[outcome_index(outcome)]) + (detail[0] ? ": " : "") + detail;
+}
+
+// How the calling thread's last call went, for a start refused at once.
+std::string thread_outcome_text() {
+  int32_t outcome = QV_OUTCOME_FAILED;
+  char detail[256] = {};
+  GetLastOutcome(&outcome, nullptr, nullptr, nullptr, detail, sizeof detail);
+  return outcome_text(outcome, detail);
+}
 
 class SessionRunner {
  public:
@@ -168,16 +182,22 @@ class SessionRunner {
   SessionRunner(const SessionRunner &) = delete;
   SessionRunner &operator=(const SessionRunner &) = delete;
 
-  // Connects and logs in; empty when that worked, otherwise why not.
-  std::string start(uint16_t port, std::chrono::milliseconds delay) {
+  // Makes the session and the job it sends; empty when that worked,
+  // otherwise why not.
+  std::string create(std::chrono::milliseconds delay) {
     session_ = QvSessionCreate();
     if (!session_) return "out of memory";
     // A call that the simulator leaves unanswered fails in seconds, not the
     // default minute; a slow answer under load is still awaited.
     QvSetReadTimeout(session_, static_cast<int32_t>(kReadTimeoutMs + 2 * delay.count()));
-    const ProxyOption *proxy = run_proxy();
-    const ProxyOption none;
-    const ProxyOption &p = proxy ? *proxy : none;
+    return make_job();
+  }
+
+  // Makes, connects and logs in with blocking calls; empty when that
+  // worked, otherwise why not.
+  std::string start(uint16_t port, std::chrono::milliseconds delay) {
+    if (std::string error = create(delay); !error.empty()) return error;
+    const ProxyOption &p = proxy();
     if (!QvTcpConnect(session_, message_, "127.0.0.1", port, kConnectTimeoutMs, p.kind.c_str(),
                       p.host.c_str(), p.port, p.user.c_str(), p.password.c_str()))
       return "connect failed: " + quoted_from_gbk(message_);
@@ -185,23 +205,79 @@ class SessionRunner {
     char p1[QV_PARAM_BUFFER_SIZE], p2[QV_PARAM_BUFFER_SIZE], p3[QV_PARAM_BUFFER_SIZE];
     if (!QvLogin_Request(session_, "QuorvexLoad", "cli", name.c_str(), password.c_str(), "1.0") ||
         !QvLogin_Feedback(session_, &code_, message_, p1, p2, p3))
-      return "login failed: " + outcome_text();
-    if (code_ != QV_CODE_ACCEPTED)
-      return "login refused with code " + std::to_string(code_) + ": " + quoted_from_gbk(message_);
-    return make_job();
+      return "login failed: " + session_outcome_text();
+    return login_refusal();
+  }
+
+  // The connect as an operation on the queue; null when refused at once.
+  QvOp *start_connect(QvQueue *queue, void *tag, uint16_t port) {
+    const ProxyOption &p = proxy();
+    return QvStartTcpConnect(session_, queue, tag, "127.0.0.1", port, kConnectTimeoutMs,
+                             p.kind.c_str(), p.host.c_str(), p.port, p.user.c_str(),
+                             p.password.c_str());
+  }
+  // Empty when the connect's operation succeeded, otherwise why not.
+  std::string connected(QvOp *op) {
+    if (QvOpResult(op)) return {};
+    message_[0] = '\0';  // stays empty when the text does not fit
+    QvOpText(op, 0, message_, sizeof message_);
+    return "connect failed: " + quoted_from_gbk(message_);
+  }
+
+  // The login as an operation on the queue; null when refused at once.
+  QvOp *start_login(QvQueue *queue, void *tag) {
+    const std::string name = account_name(number_), password = account_password(number_);
+    return QvStartLogin(session_, queue, tag, "QuorvexLoad", "cli", name.c_str(), password.c_str(),
+                        "1.0");
+  }
+  // Empty when the login's operation was accepted, otherwise why not.
+  std::string logged_in(QvOp *op) {
+    if (!QvOpResult(op)) {
+      int32_t outcome = QV_OUTCOME_FAILED;
+      char detail[256] = {};
+      QvOpOutcome(op, &outcome, nullptr, nullptr, nullptr, detail, sizeof detail);
+      return "login failed: " + outcome_text(outcome, detail);
+    }
+    code_ = QvOpCode(op);
+    message_[0] = '\0';
+    QvOpText(op, 0, message_, sizeof message_);
+    return login_refusal();
   }
 
   // One heartbeat or one send job, counted in the tally.
   void run_one(bool job, Tally &tally) {
     const Clock::time_point begin = Clock::now();
-    bool accepted = true;
-    const bool ok = job ? send_job(accepted) : QvHeartbeat(session_) == 1;
+    const bool ok = job ? QvSendJob(session_, job_, 0) == 1 : QvHeartbeat(session_) == 1;
     tally.latency.add(Clock::now() - begin);
+    count(job, ok, nullptr, tally);
+  }
+
+  // One heartbeat or one send job as an operation on the queue; null when
+  // refused at once.
+  QvOp *start_one(bool job, QvQueue *queue, void *tag) {
+    return job ? QvStartSendJob(session_, queue, tag, job_, 0)
+               : QvStartHeartbeat(session_, queue, tag);
+  }
+
+  // Counts a heartbeat or a job that has ended, ok being its result; op is
+  // the operation that ran it, null for a blocking call.
+  void count(bool job, bool ok, QvOp *op, Tally &tally) {
+    bool accepted = true;
+    if (job) {
+      // Refused by the server is not a failure of the library.
+      int32_t status = 0;
+      QvJobResult(job_, &status, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                  nullptr);
+      accepted = ok;
+      ok = ok || status == QV_JOB_REFUSED;
+    }
     if (!ok) {
       // A job's outcome is that of the call it ended on.
       int32_t outcome = QV_OUTCOME_FAILED;
       if (job)
         QvJobOutcome(job_, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
+      else if (op)
+        QvOpOutcome(op, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
       else
         QvGetLastOutcome(session_, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
       ++tally.by_outcome[outcome_index(outcome)];
@@ -237,21 +313,23 @@ class SessionRunner {
     return ok ? std::string() : std::string("the job was refused: ") + detail;
   }
 
-  // One whole job by the library's sender.  False when it ended other
-  // than submitted or refused; accepted: whether it was submitted.
-  bool send_job(bool &accepted) {
-    accepted = QvSendJob(session_, job_, 0) == 1;
-    int32_t status = 0;
-    QvJobResult(job_, &status, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                nullptr);
-    return accepted || status == QV_JOB_REFUSED;
+  static const ProxyOption &proxy() {
+    static const ProxyOption none;
+    const ProxyOption *proxy = run_proxy();
+    return proxy ? *proxy : none;
   }
 
-  std::string outcome_text() {
+  // Empty when the login was accepted, otherwise its code and message.
+  std::string login_refusal() const {
+    if (code_ == QV_CODE_ACCEPTED) return {};
+    return "login refused with code " + std::to_string(code_) + ": " + quoted_from_gbk(message_);
+  }
+
+  std::string session_outcome_text() {
     int32_t outcome = QV_OUTCOME_FAILED;
     char detail[256] = {};
     QvGetLastOutcome(session_, &outcome, nullptr, nullptr, nullptr, detail, sizeof detail);
-    return std::string(kOutcomeNames[outcome_index(outcome)]) + (detail[0] ? ": " : "") + detail;
+    return outcome_text(outcome, detail);
   }
 
   int number_;
@@ -286,50 +364,50 @@ std::string failures_text(uint64_t failed,
   return kinds.empty() ? text : text + " (" + kinds + ")";
 }
 
-}  // namespace
+// How a run went, for its summary.
+struct Run {
+  int unready = 0;  // sessions that could not connect or log in
+  std::chrono::duration<double> elapsed{};
+};
 
-LoadOptions parse_load_options(const std::vector<std::string> &words) {
-  LoadOptions options;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string &word = words[i];
-    if (word == "--sessions")
-      options.sessions = number_option(words, i, 1, kMaxSessions);
-    else if (word == "--seconds")
-      options.seconds = number_option(words, i, 1, kMaxSeconds);
-    else if (word == "--delay")
-      options.delay = std::chrono::milliseconds(number_option(words, i, 0, kMaxDelayMs));
-    else if (word == "--drop-after")
-      options.drop_after = number_option(words, i, 0, 1 << 30);
-    else if (word == "--job")
-      options.job = true;
-    else
-      mistake("unknown option \"" + word + "\"");
+// Names the first few sessions that could not start; returns how many.
+int report_unready(const std::vector<Tally> &tallies, std::ostream &out) {
+  int unready = 0;
+  for (std::size_t i = 0; i < tallies.size(); ++i) {
+    if (tallies[i].setup_error.empty()) continue;
+    if (unready++ < 5) out << "session " << i + 1 << ": " << tallies[i].setup_error << '\n';
   }
-  return options;
+  return unready;
 }
 
-int run_load(const LoadOptions &options, std::ostream &out) {
-  // Both ends of every connection are in this process: two sockets a
-  // session, more than a default soft limit of 1024 allows past 500.
-  allow_many_sockets();
-  qv::sim::Simulator sim(simulator_options(options));
-  const uint16_t port = sim.start(0);
-  const char *unit = options.job ? "jobs" : "calls";
-  out << "load: " << options.sessions << " session(s) on as many threads, "
-      << (options.job ? "send jobs" : "heartbeats") << " for " << options.seconds
-      << " s against the simulator on 127.0.0.1:" << port << " (answers after "
-      << options.delay.count() << " ms"
-      << (options.drop_after ? ", dropping each connection after " +
-                                   std::to_string(options.drop_after) + " answers"
-                             : std::string())
-      << ")\n";
-  if (const ProxyOption *proxy = run_proxy())
-    out << "every connect goes through the " << describe(*proxy) << '\n';
-  out.flush();
+// The line of each second: what finished in it and how much of that failed.
+class Progress {
+ public:
+  explicit Progress(const char *unit) : unit_(unit) {}
+  void line(int second, const std::vector<Tally> &tallies, std::ostream &out) {
+    uint64_t done = 0, failed = 0;
+    for (const Tally &t : tallies) {
+      done += t.done.load(std::memory_order_relaxed);
+      failed += t.failed.load(std::memory_order_relaxed);
+    }
+    out << "  " << second << " s: " << done - done_ << ' ' << unit_ << "/s, failures "
+        << failed - failed_ << '\n';
+    out.flush();
+    done_ = done;
+    failed_ = failed;
+  }
 
-  const auto count = static_cast<std::size_t>(options.sessions);
+ private:
+  const char *unit_;
+  uint64_t done_ = 0, failed_ = 0;
+};
+
+// Each session on a thread of its own, calling the blocking exports.  False
+// when the run stopped before it began (and says why).
+bool run_threads(const LoadOptions &options, uint16_t port, std::vector<Tally> &tallies,
+                 std::ostream &out, Run &run) {
+  const std::size_t count = tallies.size();
   const JobTexts texts;
-  std::vector<Tally> tallies(count);
   std::atomic<bool> stop{false};
   std::latch ready(static_cast<std::ptrdiff_t>(count));
   std::latch go(1);
@@ -357,45 +435,176 @@ int run_load(const LoadOptions &options, std::ostream &out) {
   const std::size_t made = threads.size();
   ready.count_down(static_cast<std::ptrdiff_t>(count - made));
   ready.wait();
-  int unready = 0;
-  for (std::size_t i = 0; i < made; ++i) {
-    if (tallies[i].setup_error.empty()) continue;
-    if (unready++ < 5) out << "session " << i + 1 << ": " << tallies[i].setup_error << '\n';
-  }
+  run.unready = report_unready(tallies, out);
   if (made < count) {
     out << "load: thread " << made + 1 << " of " << count
         << " could not be made: " << thread_failure << "; "
-        << made - static_cast<std::size_t>(unready) << " session(s) started, none run\n";
+        << made - static_cast<std::size_t>(run.unready) << " session(s) started, none run\n";
     out.flush();
     stop = true;
     go.count_down();
     for (std::thread &t : threads) t.join();
-    return 1;
+    return false;
   }
-  if (unready) stop = true;
+  if (run.unready) stop = true;
 
   const Clock::time_point start = Clock::now();
   go.count_down();
-  uint64_t done_before = 0, failed_before = 0;
+  Progress progress(options.job ? "jobs" : "calls");
   for (int second = 1; !stop && second <= options.seconds; ++second) {
     std::this_thread::sleep_until(start + std::chrono::seconds(second));
-    uint64_t done = 0, failed = 0;
-    for (const Tally &t : tallies) {
-      done += t.done.load(std::memory_order_relaxed);
-      failed += t.failed.load(std::memory_order_relaxed);
-    }
-    out << "  " << second << " s: " << done - done_before << ' ' << unit << "/s, failures "
-        << failed - failed_before << '\n';
-    out.flush();
-    done_before = done;
-    failed_before = failed;
+    progress.line(second, tallies, out);
   }
   stop = true;
   for (std::thread &t : threads) t.join();
-  const std::chrono::duration<double> elapsed = Clock::now() - start;
+  run.elapsed = Clock::now() - start;
+  return true;
+}
 
-  if (unready) {
-    out << "load: " << unready << " of " << count << " session(s) could not start\n";
+// The tag of session i's operations, and back.
+void *session_tag(std::size_t i) { return reinterpret_cast<void *>(static_cast<uintptr_t>(i + 1)); }
+std::size_t tagged_session(QvOp *op) { return reinterpret_cast<uintptr_t>(QvOpTag(op)) - 1; }
+
+// Every session from this thread through one queue, one operation in
+// flight on each.  False when the run stopped before it began (and says
+// why).
+bool run_on_queue(const LoadOptions &options, uint16_t port, std::vector<Tally> &tallies,
+                  std::ostream &out, Run &run) {
+  const std::size_t count = tallies.size();
+  const std::unique_ptr<QvQueue, decltype(&QvQueueDestroy)> queue(QvQueueCreate(), &QvQueueDestroy);
+  if (!queue) {
+    out << "load: no queue could be made: " << thread_outcome_text() << '\n';
+    return false;
+  }
+  const JobTexts texts;
+  // Destroyed before the queue: by then no operation is in flight.
+  std::vector<std::unique_ptr<SessionRunner>> runners;
+  runners.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    runners.push_back(std::make_unique<SessionRunner>(static_cast<int>(i) + 1, texts));
+    tallies[i].setup_error = runners.back()->create(options.delay);
+  }
+  // Every session connects, and then every one logs in, all at once.
+  for (const bool login : {false, true}) {
+    std::size_t pending = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!tallies[i].setup_error.empty()) continue;
+      SessionRunner &r = *runners[i];
+      if (login ? r.start_login(queue.get(), session_tag(i))
+                : r.start_connect(queue.get(), session_tag(i), port))
+        ++pending;
+      else
+        tallies[i].setup_error =
+            std::string(login ? "login" : "connect") + " not started: " + thread_outcome_text();
+    }
+    for (; pending > 0; --pending) {
+      QvOp *op = QvQueueNext(queue.get(), -1);
+      if (!op) break;  // only for a queue that is not live
+      const std::size_t i = tagged_session(op);
+      tallies[i].setup_error = login ? runners[i]->logged_in(op) : runners[i]->connected(op);
+      QvOpFree(op);
+    }
+  }
+  run.unready = report_unready(tallies, out);
+  if (run.unready) return true;
+
+  // A start refused at once counts as a failure by the thread's outcome,
+  // and leaves its session idle for the rest of the run.
+  std::vector<Clock::time_point> began(count);
+  std::size_t in_flight = 0;
+  const auto start_next = [&](std::size_t i) {
+    began[i] = Clock::now();
+    if (runners[i]->start_one(options.job, queue.get(), session_tag(i))) {
+      ++in_flight;
+      return;
+    }
+    int32_t outcome = QV_OUTCOME_FAILED;
+    GetLastOutcome(&outcome, nullptr, nullptr, nullptr, nullptr, 0);
+    ++tallies[i].by_outcome[outcome_index(outcome)];
+    tallies[i].failed.fetch_add(1, std::memory_order_relaxed);
+    tallies[i].done.fetch_add(1, std::memory_order_relaxed);
+  };
+  const Clock::time_point start = Clock::now();
+  for (std::size_t i = 0; i < count; ++i) start_next(i);
+  Progress progress(options.job ? "jobs" : "calls");
+  // Until the time is up, each completion starts its session's next call;
+  // then those in flight are awaited and counted.
+  bool stopping = false;
+  for (int second = 1; in_flight > 0;) {
+    const Clock::time_point tick = start + std::chrono::seconds(second);
+    int32_t wait = -1;
+    if (!stopping)
+      wait = static_cast<int32_t>(std::max<int64_t>(
+          0, std::chrono::ceil<std::chrono::milliseconds>(tick - Clock::now()).count()));
+    if (QvOp *op = QvQueueNext(queue.get(), wait)) {
+      const std::size_t i = tagged_session(op);
+      --in_flight;
+      tallies[i].latency.add(Clock::now() - began[i]);
+      runners[i]->count(options.job, QvOpResult(op) == 1, op, tallies[i]);
+      QvOpFree(op);
+      if (!stopping) start_next(i);
+    } else if (stopping) {
+      break;  // only for a queue that is not live
+    }
+    if (!stopping && Clock::now() >= tick) {
+      progress.line(second, tallies, out);
+      stopping = ++second > options.seconds;
+    }
+  }
+  run.elapsed = Clock::now() - start;
+  return true;
+}
+
+}  // namespace
+
+LoadOptions parse_load_options(const std::vector<std::string> &words) {
+  LoadOptions options;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string &word = words[i];
+    if (word == "--sessions")
+      options.sessions = number_option(words, i, 1, kMaxSessions);
+    else if (word == "--seconds")
+      options.seconds = number_option(words, i, 1, kMaxSeconds);
+    else if (word == "--delay")
+      options.delay = std::chrono::milliseconds(number_option(words, i, 0, kMaxDelayMs));
+    else if (word == "--drop-after")
+      options.drop_after = number_option(words, i, 0, 1 << 30);
+    else if (word == "--job")
+      options.job = true;
+    else if (word == "--async")
+      options.async = true;
+    else
+      mistake("unknown option \"" + word + "\"");
+  }
+  return options;
+}
+
+int run_load(const LoadOptions &options, std::ostream &out) {
+  // Both ends of every connection are in this process: two sockets a
+  // session, more than a default soft limit of 1024 allows past 500.
+  allow_many_sockets();
+  qv::sim::Simulator sim(simulator_options(options));
+  const uint16_t port = sim.start(0);
+  const char *unit = options.job ? "jobs" : "calls";
+  out << "load: " << options.sessions << " session(s) "
+      << (options.async ? "from one thread through one queue" : "on as many threads") << ", "
+      << (options.job ? "send jobs" : "heartbeats") << " for " << options.seconds
+      << " s against the simulator on 127.0.0.1:" << port << " (answers after "
+      << options.delay.count() << " ms"
+      << (options.drop_after ? ", dropping each connection after " +
+                                   std::to_string(options.drop_after) + " answers"
+                             : std::string())
+      << ")\n";
+  if (const ProxyOption *proxy = run_proxy())
+    out << "every connect goes through the " << describe(*proxy) << '\n';
+  out.flush();
+
+  const auto count = static_cast<std::size_t>(options.sessions);
+  std::vector<Tally> tallies(count);
+  Run run;
+  if (!(options.async ? run_on_queue : run_threads)(options, port, tallies, out, run)) return 1;
+  if (run.unready) {
+    out << "load: " << run.unready << " of " << count << " session(s) could not start\n";
     return 1;
   }
   uint64_t done = 0, failed = 0, refused = 0;
@@ -409,12 +618,15 @@ int run_load(const LoadOptions &options, std::ostream &out) {
     latency.merge(t.latency);
   }
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.2f", elapsed.count());
+  std::snprintf(seconds, sizeof seconds, "%.2f", run.elapsed.count());
   out << "summary: " << done << ' ' << unit << " in " << seconds
-      << " s: " << per_second(static_cast<double>(done), elapsed.count()) << ' ' << unit
+      << " s: " << per_second(static_cast<double>(done), run.elapsed.count()) << ' ' << unit
       << "/s, latency median " << milliseconds(latency.quantile(0.5)) << ", p99 "
       << milliseconds(latency.quantile(0.99)) << ", " << failures_text(failed, by_outcome);
   if (options.job) out << ", refused " << refused;
+  // The simulator counts an answer after writing it: stopped (its
+  // connections' threads joined), it has counted every answer a session read.
+  sim.stop();
   out << "\nsimulator: " << sim.records_answered() << " requests answered on "
       << sim.connections_accepted() << " connection(s)\n";
   return failed == 0 && refused == 0 ? 0 : 1;

@@ -1,4 +1,5 @@
-// `quorvex load`: N sessions on N threads, each logged in with an account
+// `quorvex load`: N sessions on N threads (or, with --async, from one
+// thread through one queue of operations), each logged in with an account
 // of its own, doing heartbeats or whole send jobs against the embedded
 // simulator for a number of seconds, with a progress line per second and a
 // summary of the rate, the latency and the failures by outcome.
@@ -15,6 +16,7 @@ struct LoadOptions {
   int sessions = 1;
   int seconds = 5;
   bool job = false;                    // whole send jobs instead of heartbeats
+  bool async = false;                  // from one thread through a queue, not a thread each
   std::chrono::milliseconds delay{0};  // the simulator's wait before each answer
   int drop_after = 0;  // the simulator closes each connection after so many answers; 0: never
 };

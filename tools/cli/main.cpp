@@ -19,8 +19,8 @@ constexpr std::string_view kUsage = R"(usage:
   quorvex [OPTIONS] call STEP [-- STEP]...   call exports, one step after another
   quorvex [OPTIONS] run FILE                 call the steps of a script (FILE "-": stdin)
   quorvex [OPTIONS] demo                     tour the library against an embedded simulator
-  quorvex [OPTIONS] load [--sessions N] [--seconds S] [--job] [--delay MS] [--drop-after N]
-                                             load an embedded simulator from N sessions
+  quorvex [OPTIONS] load [--sessions N] [--seconds S] [--job] [--async] [--delay MS]
+                         [--drop-after N]    load an embedded simulator from N sessions
   quorvex --help                                 this text
   quorvex --version                              the version of the host and the library
 
@@ -47,8 +47,10 @@ load runs N sessions (default 1) on N threads for S seconds (default 5),
 each logged in with an account of its own, doing heartbeats, or whole send
 jobs with --job, against an embedded simulator that answers after MS
 milliseconds (default 0) and, with --drop-after, closes each connection
-after N answers.  It prints a line per second and a summary: the
-rate, the median and 99th-percentile latency, and the failures by outcome.
+after N answers.  With --async one thread drives them all through one
+queue of operations, one in flight per session.  It prints a line per
+second and a summary: the rate, the median and 99th-percentile latency,
+and the failures by outcome.
 
 A _Resp step of the XML protocol given no ReplyCode and ReplyLength takes
 those that the last matching _Req step printed.

@@ -53,7 +53,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <optional>
 #include <unordered_set>
 
@@ -97,6 +96,33 @@ inline void unhold(OpShared *s) noexcept {
 }
 
 // The queue and its operations not yet taken.
+// A lock for a few instructions (a set's insert or erase), made of an
+// atomic flag alone, so that hosts built with a compiler whose standard
+// library has no std::mutex (mingw-w64's win32 thread model) can use it.
+class SpinLock {
+ public:
+  void lock() noexcept {
+    while (flag_.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  void unlock() noexcept { flag_.clear(std::memory_order_release); }
+
+  // Holds it for a scope.
+  class Held {
+   public:
+    explicit Held(SpinLock &lock) noexcept : lock_(lock) { lock_.lock(); }
+    ~Held() { lock_.unlock(); }
+    Held(const Held &) = delete;
+    Held &operator=(const Held &) = delete;
+
+   private:
+    SpinLock &lock_;
+  };
+
+ private:
+  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
 class QueueBook {
  public:
   QueueBook() : queue_(QvQueueCreate()) {
@@ -116,11 +142,11 @@ class QueueBook {
   }
 
   void add(OpShared *s) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    const SpinLock::Held lock(mutex_);
     pending_.insert(s);
   }
   void remove(OpShared *s) noexcept {
-    std::lock_guard<std::mutex> lock(mutex_);
+    const SpinLock::Held lock(mutex_);
     pending_.erase(s);
   }
   // The shared state of a completion QvQueueNext handed over, its hold
@@ -130,7 +156,7 @@ class QueueBook {
     auto *s = static_cast<OpShared *>(QvOpTag(op));
     bool ours;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      const SpinLock::Held lock(mutex_);
       ours = pending_.erase(s) == 1;
     }
     if (!ours) {
@@ -151,7 +177,7 @@ class QueueBook {
 
  private:
   std::atomic<QvQueue *> queue_;
-  std::mutex mutex_;
+  SpinLock mutex_;
   std::unordered_set<OpShared *> pending_;
 };
 

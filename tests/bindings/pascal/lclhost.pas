@@ -6,9 +6,10 @@
   The first session has one job more, in the middle of its others, which a
   button's handler cancels once it is past its first call: it ends
   cancelled, or maybe submitted when its submit was out, and the jobs after
-  it are still sent.  Every event must run on the main thread, every other
-  job be submitted, and no tick come 50 ms late or more.  The exit code
-  says how it went. }
+  it are still sent.  Every event must run on the main thread, each
+  session's jobs complete in the order started, every other job be
+  submitted under a job number of its own, and no tick come 50 ms late or
+  more.  The exit code says how it went. }
 program lclhost;
 
 {$MODE DELPHI}{$H+}
@@ -26,6 +27,10 @@ type
   private
     Sessions: array of TQvAsyncSession;
     Jobs: array of TQvJob;
+    { The place of the last job each session completed: they complete in
+      the order started. }
+    Done: array of Integer;
+    JobNumbers: TStringList;
     Ticker, Watchdog: TTimer;
     CancelButton: TButton;
     Target: IQvOperation;
@@ -76,7 +81,7 @@ end;
 
 constructor THost.CreateFor(Port, SessionCount, JobCount: Integer);
 var
-  I, J: Integer;
+  I, J, Place: Integer;
   S: TQvAsyncSession;
   Name: string;
 begin
@@ -90,10 +95,14 @@ begin
   Ticker.Interval := Interval;
   Ticker.OnTimer := Tick;
   Watchdog := TTimer.Create(Self);
-  Watchdog.Interval := 50000;
+  Watchdog.Interval := 40000;
   Watchdog.OnTimer := TimedOut;
   Started := GetTickCount64;
   Remaining := SessionCount * JobCount + 1;
+  JobNumbers := TStringList.Create;
+  JobNumbers.Sorted := True;
+  JobNumbers.Duplicates := dupError;
+  SetLength(Done, SessionCount);
   SetLength(Sessions, SessionCount);
   for I := 0 to SessionCount - 1 do
   begin
@@ -105,11 +114,17 @@ begin
     { All at once: each session runs its own in this order. }
     S.StartTcpConnect('127.0.0.1', Port, 5000, '', '', 0, '', '', Connected);
     S.StartLogin('lcl', '', Name, 'demo123', '1.0', Connected);
+    Place := 0;
     for J := 1 to JobCount do
     begin
-      S.StartSendJob(NewJob(I, J), Sent).Tag := I * 100 + J;
+      Inc(Place);
+      S.StartSendJob(NewJob(I, J), Sent).Tag := I * 1000 + Place;
       if (I = 0) and (J = JobCount div 2) then
+      begin
+        Inc(Place);
         Target := S.StartSendJob(NewJob(I, 0), Sent);
+        Target.Tag := Place;
+      end;
     end;
   end;
 end;
@@ -122,6 +137,7 @@ begin
     Sessions[I].Free;
   for I := 0 to High(Jobs) do
     Jobs[I].Free;
+  JobNumbers.Free;
   inherited Destroy;
 end;
 
@@ -173,8 +189,15 @@ begin
 end;
 
 procedure THost.Sent(const Op: IQvOperation; const Result: TQvJobResult);
+var
+  Session, Place: Integer;
 begin
   OnMain;
+  Session := Op.Tag div 1000;
+  Place := Op.Tag mod 1000;
+  if Place <> Done[Session] + 1 then
+    Check(False, Format('session %d completed job %d after job %d', [Session, Place, Done[Session]]));
+  Done[Session] := Place;
   if Op = Target then
   begin
     Check(Clicked and ((Result.Status = jobCancelled) or ((Result.Status = jobMaybeSubmitted) and Result.Outcome.Sent)),
@@ -182,11 +205,16 @@ begin
       BoolToStr(Result.Outcome.Sent, True)]));
     Target := nil;
   end
-  else if (Result.Status = jobSubmitted) and (Result.JobNumber <> '') then
-    Inc(Submitted)
+  else if (Result.Status = jobSubmitted) and (Result.Recipients = 2) and (JobNumbers.IndexOf(Result.JobNumber) < 0)
+  then
+  begin
+    { Each answer its own job's: no job number twice. }
+    JobNumbers.Add(Result.JobNumber);
+    Inc(Submitted);
+  end
   else
-    Check(False, Format('job %d of session %d: status %d, step %d, code %d: %s %s', [Op.Tag mod 100, Op.Tag div 100,
-      Ord(Result.Status), Result.Step, Result.Code, Result.Message, Result.Outcome.Detail]));
+    Check(False, Format('job %d of session %d: status %d, step %d, code %d, %d recipients: %s %s', [Place, Session,
+      Ord(Result.Status), Result.Step, Result.Code, Result.Recipients, Result.JobNumber, Result.Outcome.Detail]));
   Dec(Remaining);
   if Remaining = 0 then
     Finish;

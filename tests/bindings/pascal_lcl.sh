@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Pascal async session in a Lazarus window: tests/bindings/pascal/lclhost.pas
 # built with the LCL's GTK 2 widgetset against the package's units, run on
-# an Xvfb of its own against a simulator that answers each request late.
+# an Xvfb of its own against a simulator that answers each request late:
+# 8 sessions send 20 jobs each while the window's timer keeps ticking.
 # Without fpc, the LCL's GTK 2 units or Xvfb it fails, or is skipped where
 # QUORVEX_ALLOW_MISSING lists them (tests/support/missing.sh).
 #   pascal_lcl.sh BINDING_DIR WORKDIR LIBRARY SIMULATOR
@@ -28,9 +29,11 @@ root=$(cd "$src/../.." && pwd)
 . "$root/tests/support/simulator_port.sh"
 sim_pid= xvfb_pid=
 trap 'for p in $sim_pid $xvfb_pid; do kill "$p" 2>/dev/null; done' EXIT
-delay=400
+# Each session logs in to an account of its own, so that their jobs (one at
+# a time per account) run side by side.
+sessions=8 jobs=20 delay=200
 : > "$work/sim.out"
-"$sim" --port 0 --quiet --delay $delay > "$work/sim.out" 2>&1 &
+"$sim" --port 0 --quiet --accounts $sessions --delay $delay > "$work/sim.out" 2>&1 &
 sim_pid=$!
 port=$(simulator_port "$work/sim.out")
 # Xvfb picks a free display and writes its number once it accepts clients.
@@ -38,5 +41,5 @@ mkfifo "$work/displayfd"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$work/displayfd" > "$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 read -r display < "$work/displayfd" || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
-DISPLAY=:$display NO_AT_BRIDGE=1 "$work/lclhost" "$port" $delay
+DISPLAY=:$display NO_AT_BRIDGE=1 "$work/lclhost" "$port" $sessions $jobs
 echo "pascal lcl: ok"

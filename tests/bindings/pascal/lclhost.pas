@@ -1,38 +1,55 @@
 { The async session in a Lazarus window (the LCL on GTK 2):
-    lclhost PORT DELAY
-  PORT's simulator answers each request DELAY ms late.  A timer ticks every
-  10 ms while a connect, a login and a query run as operations: each event
-  must run on the main thread and the timer must keep ticking, never
-  stalled for anything near DELAY.  Then a timer's handler cancels a call
-  in flight, a send job is submitted, and the program ends.  The exit
-  code says how it went. }
+    lclhost PORT SESSIONS JOBS
+  PORT's simulator has an account for each session (demo, demo2, ...) and
+  answers each request late.  A timer ticks every 10 ms while every session
+  connects, logs in and sends JOBS jobs, all started at once as operations.
+  The first session has one job more, in the middle of its others, which a
+  button's handler cancels once it is past its first call: it ends
+  cancelled, or maybe submitted when its submit was out, and the jobs after
+  it are still sent.  Every event must run on the main thread, each
+  session's jobs complete in the order started, every other job be
+  submitted under a job number of its own, and no tick come 50 ms late or
+  more.  The exit code says how it went. }
 program lclhost;
 
 {$MODE DELPHI}{$H+}
 
 uses
   {$IFDEF UNIX}cthreads,{$ENDIF}
-  Interfaces, Forms, ExtCtrls, Classes, SysUtils, Quorvex;
+  Interfaces, Forms, ExtCtrls, StdCtrls, Classes, SysUtils, Quorvex;
+
+const
+  Interval = 10;
+  LatenessLimit = 50;
 
 type
   THost = class(TForm)
   private
-    Session: TQvAsyncSession;
+    Sessions: array of TQvAsyncSession;
+    Jobs: array of TQvJob;
+    { The place of the last job each session completed: they complete in
+      the order started. }
+    Done: array of Integer;
+    JobNumbers: TStringList;
     Ticker, Watchdog: TTimer;
-    Delay, Ticks, Failures: Integer;
-    LastTick, WorstGap: QWord;
-    ToCancel: IQvOperation;
-    Job: TQvJob;
+    CancelButton: TButton;
+    Target: IQvOperation;
+    FirstStep: Int32;
+    Clicked: Boolean;
+    Started: QWord;
+    Ticks, Failures, OffMain, Submitted, Remaining: Integer;
+    LastTick, WorstLateness, WorstAt: QWord;
     procedure Check(Ok: Boolean; const What: string);
-    procedure OnMain(const What: string);
+    procedure OnMain;
+    function NewJob(Session, N: Integer): TQvJob;
     procedure Tick(Sender: TObject);
+    procedure CancelClicked(Sender: TObject);
     procedure TimedOut(Sender: TObject);
     procedure Connected(const Op: IQvOperation; const Reply: TQvReply);
-    procedure Queried(const Op: IQvOperation; const Reply: TQvReply);
-    procedure Beat(const Op: IQvOperation; Ok: Boolean);
     procedure Sent(const Op: IQvOperation; const Result: TQvJobResult);
+    procedure Finish;
   public
-    constructor CreateFor(Port, ADelay: Integer);
+    constructor CreateFor(Port, SessionCount, JobCount: Integer);
     destructor Destroy; override;
   end;
 
@@ -47,95 +64,168 @@ begin
   end;
 end;
 
-procedure THost.OnMain(const What: string);
+procedure THost.OnMain;
 begin
-  Check(GetCurrentThreadId = MainThreadID, What + ' on the main thread');
+  if GetCurrentThreadId <> MainThreadID then
+    Inc(OffMain);
 end;
 
-constructor THost.CreateFor(Port, ADelay: Integer);
+function THost.NewJob(Session, N: Integer): TQvJob;
+begin
+  Result := TQvJob.Create;
+  Result.Product := '1001';
+  Result.AddNumbers([Format('138%.4d%.4d', [Session, N]), Format('139%.4d%.4d', [Session, N])]);
+  Result.Content := Format('会议通知：第 %d 号', [N]);
+  Insert(Result, Jobs, Length(Jobs));
+end;
+
+constructor THost.CreateFor(Port, SessionCount, JobCount: Integer);
+var
+  I, J, Place: Integer;
+  S: TQvAsyncSession;
+  Name: string;
 begin
   inherited CreateNew(nil);
   Caption := 'Quorvex';
-  Delay := ADelay;
+  CancelButton := TButton.Create(Self);
+  CancelButton.Parent := Self;
+  CancelButton.Caption := 'Cancel';
+  CancelButton.OnClick := CancelClicked;
   Ticker := TTimer.Create(Self);
-  Ticker.Interval := 10;
+  Ticker.Interval := Interval;
   Ticker.OnTimer := Tick;
   Watchdog := TTimer.Create(Self);
-  Watchdog.Interval := 30000;
+  Watchdog.Interval := 40000;
   Watchdog.OnTimer := TimedOut;
-  Session := TQvAsyncSession.Create;
-  Job := TQvJob.Create;
-  Job.Product := '1001';
-  Job.AddNumbers(['13800000001', '13800000002']);
-  Job.Content := '会议通知：明天九点';
-  { All at once: the session runs them in this order. }
-  Session.StartTcpConnect('127.0.0.1', Port, 5000, '', '', 0, '', '', Connected);
-  Session.StartLogin('lcl', '', 'demo', 'demo123', '1.0', Connected);
-  Session.StartGetUdInfo(Queried);
+  Started := GetTickCount64;
+  Remaining := SessionCount * JobCount + 1;
+  JobNumbers := TStringList.Create;
+  JobNumbers.Sorted := True;
+  JobNumbers.Duplicates := dupError;
+  SetLength(Done, SessionCount);
+  SetLength(Sessions, SessionCount);
+  for I := 0 to SessionCount - 1 do
+  begin
+    S := TQvAsyncSession.Create;
+    Sessions[I] := S;
+    Name := 'demo';
+    if I > 0 then
+      Name := Name + IntToStr(I + 1);
+    { All at once: each session runs its own in this order. }
+    S.StartTcpConnect('127.0.0.1', Port, 5000, '', '', 0, '', '', Connected);
+    S.StartLogin('lcl', '', Name, 'demo123', '1.0', Connected);
+    Place := 0;
+    for J := 1 to JobCount do
+    begin
+      Inc(Place);
+      S.StartSendJob(NewJob(I, J), Sent).Tag := I * 1000 + Place;
+      if (I = 0) and (J = JobCount div 2) then
+      begin
+        Inc(Place);
+        Target := S.StartSendJob(NewJob(I, 0), Sent);
+        Target.Tag := Place;
+      end;
+    end;
+  end;
 end;
 
 destructor THost.Destroy;
+var
+  I: Integer;
 begin
-  Session.Free;
-  Job.Free;
+  for I := 0 to High(Sessions) do
+    Sessions[I].Free;
+  for I := 0 to High(Jobs) do
+    Jobs[I].Free;
+  JobNumbers.Free;
   inherited Destroy;
 end;
 
 procedure THost.Tick(Sender: TObject);
 var
-  Now_: QWord;
+  Now_, Lateness: QWord;
+  Step, Attempt: Int32;
 begin
   Now_ := GetTickCount64;
-  if (LastTick <> 0) and (Now_ - LastTick > WorstGap) then
-    WorstGap := Now_ - LastTick;
+  if LastTick <> 0 then
+  begin
+    Lateness := 0;
+    if Now_ - LastTick > Interval then
+      Lateness := Now_ - LastTick - Interval;
+    if Lateness > WorstLateness then
+    begin
+      WorstLateness := Lateness;
+      WorstAt := Now_ - Started;
+    end;
+  end;
   LastTick := Now_;
   Inc(Ticks);
-  if ToCancel <> nil then
-  begin
-    Check(ToCancel.Cancel, 'a cancel from a timer''s handler');
-    ToCancel := nil;
-  end;
+  { Mid-job: the target has made its first call and gone on to another. }
+  if not Clicked and (Target <> nil) and Target.Progress(Step, Attempt) then
+    if FirstStep = 0 then
+      FirstStep := Step
+    else if Step <> FirstStep then
+      CancelButton.Click;
+end;
+
+procedure THost.CancelClicked(Sender: TObject);
+begin
+  Clicked := True;
+  Check(Target.Cancel, 'a cancel from the button''s handler mid-job');
 end;
 
 procedure THost.TimedOut(Sender: TObject);
 begin
   Watchdog.Enabled := False;
-  Check(False, 'done within 30 s');
+  Check(False, Format('done within %d s: %d jobs still out', [Watchdog.Interval div 1000, Remaining]));
   Application.Terminate;
 end;
 
 procedure THost.Connected(const Op: IQvOperation; const Reply: TQvReply);
 begin
-  OnMain(Op.Call);
-  Check(Reply.Ok and ((Op.Call = 'TcpConnect') or Reply.Accepted), Op.Call + ': ' + Reply.Message);
-end;
-
-procedure THost.Queried(const Op: IQvOperation; const Reply: TQvReply);
-begin
-  OnMain('GetUdInfo');
-  Check(Reply.Accepted and (Reply.Param1 <> ''), 'GetUdInfo: ' + Reply.Message);
-  { Three exchanges of DELAY ms each ran while the timer ticked. }
-  Check(Ticks >= 2 * Delay div 10 div 4, Format('%d ticks during the calls', [Ticks]));
-  Check(WorstGap < Delay div 2, Format('the timer never stalled: worst gap %d ms', [WorstGap]));
-  ToCancel := Session.StartHeartbeat(Beat);
-end;
-
-procedure THost.Beat(const Op: IQvOperation; Ok: Boolean);
-var
-  O: TQvOutcome;
-begin
-  OnMain('Heartbeat');
-  O := Op.Reply.Outcome;
-  Check(not Ok and (((O.Kind = outcomeCancelled) and not O.Sent) or ((O.Kind = outcomeMaybeApplied) and O.Sent)),
-    Format('the cancelled heartbeat: outcome %d, sent %s', [Ord(O.Kind), BoolToStr(O.Sent, True)]));
-  Session.StartSendJob(Job, Sent);
+  OnMain;
+  if not (Reply.Ok and ((Op.Call = 'TcpConnect') or Reply.Accepted)) then
+    Check(False, Op.Call + ': ' + Reply.Message);
 end;
 
 procedure THost.Sent(const Op: IQvOperation; const Result: TQvJobResult);
+var
+  Session, Place: Integer;
 begin
-  OnMain('SendJob');
-  Check((Result.Status = jobSubmitted) and (Result.JobNumber <> ''), 'the job submitted: ' + Result.JobNumber);
-  Check(WorstGap < Delay div 2, Format('worst gap of the timer: %d ms', [WorstGap]));
+  OnMain;
+  Session := Op.Tag div 1000;
+  Place := Op.Tag mod 1000;
+  if Place <> Done[Session] + 1 then
+    Check(False, Format('session %d completed job %d after job %d', [Session, Place, Done[Session]]));
+  Done[Session] := Place;
+  if Op = Target then
+  begin
+    Check(Clicked and ((Result.Status = jobCancelled) or ((Result.Status = jobMaybeSubmitted) and Result.Outcome.Sent)),
+      Format('the cancelled job: status %d, step %d, sent %s', [Ord(Result.Status), Result.Step,
+      BoolToStr(Result.Outcome.Sent, True)]));
+    Target := nil;
+  end
+  else if (Result.Status = jobSubmitted) and (Result.Recipients = 2) and (JobNumbers.IndexOf(Result.JobNumber) < 0)
+  then
+  begin
+    { Each answer its own job's: no job number twice. }
+    JobNumbers.Add(Result.JobNumber);
+    Inc(Submitted);
+  end
+  else
+    Check(False, Format('job %d of session %d: status %d, step %d, code %d, %d recipients: %s %s', [Place, Session,
+      Ord(Result.Status), Result.Step, Result.Code, Result.Recipients, Result.JobNumber, Result.Outcome.Detail]));
+  Dec(Remaining);
+  if Remaining = 0 then
+    Finish;
+end;
+
+procedure THost.Finish;
+begin
+  Check(OffMain = 0, Format('every event on the main thread (%d not)', [OffMain]));
+  Check(Submitted = Length(Jobs) - 1, Format('%d of %d jobs submitted', [Submitted, Length(Jobs) - 1]));
+  Check(WorstLateness < LatenessLimit, Format('worst tick lateness %d ms (at %.1f s) over %d ticks in %.1f s',
+    [WorstLateness, WorstAt / 1000, Ticks, (GetTickCount64 - Started) / 1000]));
   Application.Terminate;
 end;
 
@@ -144,7 +234,7 @@ var
 
 begin
   Application.Initialize;
-  Host := THost.CreateFor(StrToInt(ParamStr(1)), StrToInt(ParamStr(2)));
+  Host := THost.CreateFor(StrToInt(ParamStr(1)), StrToInt(ParamStr(2)), StrToInt(ParamStr(3)));
   Host.Show;
   Application.Run;
   if Host.Failures > 0 then

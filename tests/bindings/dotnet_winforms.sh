@@ -1,8 +1,9 @@
 #!/bin/sh
 # The .NET binding's awaits in a WinForms window under Mono, on an X server
-# of its own, against a simulator that waits before every answer.  Without
-# Mono, its WinForms or Xvfb it fails, or is skipped where
-# QUORVEX_ALLOW_MISSING lists the component (tests/support/missing.sh).
+# of its own, against a simulator that waits before every answer and has an
+# account for each of the window's sessions.  Without Mono, its WinForms or
+# Xvfb it fails, or is skipped where QUORVEX_ALLOW_MISSING lists the
+# component (tests/support/missing.sh).
 #   dotnet_winforms.sh BINDING_DIR WORKDIR LIBRARY SIMULATOR
 set -eu
 src=$1 work=$2 lib=$3 sim=$4
@@ -29,7 +30,7 @@ read -r display < "$work/displayfd" || { cat "$work/xvfb.out"; echo "Xvfb did no
 root=$(cd "$src/../.." && pwd)
 . "$root/tests/support/simulator_port.sh"
 : > "$work/sim.out"
-"$sim" --port 0 --quiet --delay 300 > "$work/sim.out" 2>&1 &
+"$sim" --port 0 --quiet --accounts 8 --delay 200 > "$work/sim.out" 2>&1 &
 sim_pid=$!
 port=$(simulator_port "$work/sim.out") || exit 1
 DISPLAY=:$display LD_LIBRARY_PATH="$(dirname "$lib")" LC_ALL=C.UTF-8 mono "$work/winforms.exe" "$port"

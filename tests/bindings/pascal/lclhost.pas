@@ -20,7 +20,12 @@ uses
 
 const
   Interval = 10;
+  { Lateness is judged on the 99th percentile of the ticks: on a shared
+    machine the scheduler now and then keeps any process off the CPU for
+    longer, with no code of the window's running.  A window frozen for
+    FrozenLimit fails all the same. }
   LatenessLimit = 50;
+  FrozenLimit = 1000;
 
 type
   THost = class(TForm)
@@ -37,7 +42,7 @@ type
     FirstStep: Int32;
     Clicked: Boolean;
     Started: QWord;
-    Ticks, Failures, OffMain, Submitted, Remaining: Integer;
+    Ticks, LateTicks, Failures, OffMain, Submitted, Remaining: Integer;
     LastTick, WorstLateness, WorstAt: QWord;
     procedure Check(Ok: Boolean; const What: string);
     procedure OnMain;
@@ -152,6 +157,8 @@ begin
     Lateness := 0;
     if Now_ - LastTick > Interval then
       Lateness := Now_ - LastTick - Interval;
+    if Lateness >= LatenessLimit then
+      Inc(LateTicks);
     if Lateness > WorstLateness then
     begin
       WorstLateness := Lateness;
@@ -224,7 +231,9 @@ procedure THost.Finish;
 begin
   Check(OffMain = 0, Format('every event on the main thread (%d not)', [OffMain]));
   Check(Submitted = Length(Jobs) - 1, Format('%d of %d jobs submitted', [Submitted, Length(Jobs) - 1]));
-  Check(WorstLateness < LatenessLimit, Format('worst tick lateness %d ms (at %.1f s) over %d ticks in %.1f s',
+  Check(LateTicks * 100 <= Ticks, Format('%d of %d ticks %d ms late or more (at most 1 in 100)',
+    [LateTicks, Ticks, LatenessLimit]));
+  Check(WorstLateness < FrozenLimit, Format('worst tick lateness %d ms (at %.1f s) over %d ticks in %.1f s',
     [WorstLateness, WorstAt / 1000, Ticks, (GetTickCount64 - Started) / 1000]));
   Application.Terminate;
 end;

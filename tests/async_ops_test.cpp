@@ -459,15 +459,6 @@ TEST(Operations, RefuseHandlesThatAreNotLive) {
   EXPECT_TRUE(QvQueueDestroy(q));
 }
 
-std::string date_in(int days) {
-  using namespace std::chrono;
-  const year_month_day ymd{floor<std::chrono::days>(system_clock::now()) + std::chrono::days(days)};
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
-  return text;
-}
-
 // A job sent as an operation: the job refuses changes from its start, the
 // operation's result is the job's, and its progress is noted instead of
 // calling the host on the library's thread.
@@ -481,13 +472,8 @@ TEST(Operations, SendAJob) {
   ASSERT_TRUE(QvLogin_Request(s, "app", "", "demo", "demo123", "1.0"));
   ASSERT_TRUE(QvLogin_Feedback(s, &code, msg, p[0], p[1], p[2]));
   QvJob *job = QvJobCreate();
-  const std::string from = date_in(1), to = date_in(7);
   ASSERT_TRUE(QvJobSetText(job, QV_JOB_PRODUCT, "1001", -1, QV_TEXT_GBK) &&
               QvJobSetText(job, QV_JOB_CONTENT, "hello", -1, QV_TEXT_GBK) &&
-              QvJobSetText(job, QV_JOB_BEGIN_DATE, from.c_str(), -1, QV_TEXT_GBK) &&
-              QvJobSetText(job, QV_JOB_END_DATE, to.c_str(), -1, QV_TEXT_GBK) &&
-              QvJobSetText(job, QV_JOB_BEGIN_TIME, "08:00", -1, QV_TEXT_GBK) &&
-              QvJobSetText(job, QV_JOB_END_TIME, "20:00", -1, QV_TEXT_GBK) &&
               QvJobAddNumber(job, "13800000000"));
   QvQueue *q = QvQueueCreate();
   QvOp *op = QvStartSendJob(s, q, nullptr, job, 0);

@@ -468,13 +468,9 @@ bool send_job_on(QvJob *handle, connection::Session &session, int32_t attempts,
   guarded_on(
       session.id(), session.trace_number(),
       [&] {
+        if (!claimed && !claim_job(handle, 2)) return false;
         if (!job) {
           note_not_a_job(handle, 2);
-          return false;
-        }
-        bool idle = false;
-        if (!claimed && !job->sending.compare_exchange_strong(idle, true)) {
-          connection::refuse(2, "Argument 2 is being sent already.");
           return false;
         }
         sent = true;

@@ -35,8 +35,7 @@ from typing import Any, Callable, Dict, Optional
 from . import _native
 from ._aio_api import STARTERS, AsyncSessionExports
 from ._api import OutcomeKind, StateFlag
-from ._handle import Handle
-from .client import SessionClosedError, check_int32
+from .client import check_int32, new_session_handle
 from .jobs import Job, JobResult, check_attempts
 from .result import ConnectionState, QuorvexError, Result, read_outcome
 from .text import Text, from_gbk, to_gbk
@@ -236,11 +235,7 @@ class AsyncSession(AsyncSessionExports):
         self.native = _native.library(library)
         self.raise_on_failure = raise_on_failure
         self._dispatcher = _dispatcher(self.native)
-        pointer = self.native.QvSessionCreate()
-        if not pointer:
-            raise MemoryError("QvSessionCreate: out of memory or out of session handles")
-        self._handle = Handle(pointer, self.native.QvTcpDisconnect, self.native.QvSessionDestroy,
-                              lambda: SessionClosedError("the session is closed"))
+        self._handle = new_session_handle(self.native)
         self._finalizer = weakref.finalize(self, self._handle.close)
 
     async def __aenter__(self) -> "AsyncSession":

@@ -311,6 +311,18 @@ class SessionClosedError(ValueError):
     """A call on a Session after its close."""
 
 
+def new_session_handle(native: ctypes.CDLL) -> Handle:
+    """A new session of the library, as a Handle that refuses calls once closed; MemoryError
+    when the library can make no session."""
+    pointer = native.QvSessionCreate()
+    if not pointer:
+        raise MemoryError("QvSessionCreate: out of memory or out of session handles")
+    # A call blocked on the connection in another thread gives way to a close at once, as
+    # the destroy would make it, instead of at its time-out.
+    return Handle(pointer, native.QvTcpDisconnect, native.QvSessionDestroy,
+                  lambda: SessionClosedError("the session is closed"))
+
+
 class Session(_Exports, SessionExports):
     """A connection of its own (QvSessionCreate): every export that acts on a session is a
     method under its classic name, run on this session (s.TcpConnect(...) calls
@@ -330,13 +342,7 @@ class Session(_Exports, SessionExports):
         no session."""
         self.native = _native.library(library)
         self.raise_on_failure = raise_on_failure
-        pointer = self.native.QvSessionCreate()
-        if not pointer:
-            raise MemoryError("QvSessionCreate: out of memory or out of session handles")
-        # A call blocked on the connection in another thread gives way to a close at once,
-        # as the destroy would make it, instead of at its time-out.
-        self._handle = Handle(pointer, self.native.QvTcpDisconnect, self.native.QvSessionDestroy,
-                              lambda: SessionClosedError("the session is closed"))
+        self._handle = new_session_handle(self.native)
         self._finalizer = weakref.finalize(self, self._handle.close)
 
     def __enter__(self) -> "Session":

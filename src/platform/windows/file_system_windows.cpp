@@ -1,0 +1,20 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/windows/wide_text.h"
+
+namespace qv::platform {
+
+bool on_network_file_system(const std::string &path) {
+  std::wstring wide;
+  if (!widen(path, CP_ACP, wide, false)) return false;
+  if (wide.rfind(L"\\\\", 0) == 0 && wide.rfind(L"\\\\?\\", 0) != 0) return true;  // a UNC path
+  std::vector<wchar_t> root(MAX_PATH + 1);
+  if (!::GetVolumePathNameW(wide.c_str(), root.data(), static_cast<DWORD>(root.size())))
+    return false;
+  return ::GetDriveTypeW(root.data()) == DRIVE_REMOTE;
+}
+
+}  // namespace qv::platform

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/fixed_texts.h"
 #include "connection/socket_errors.h"
@@ -66,6 +67,10 @@ class Send {
       if (!ended_by_host(job_, calls_, nullptr)) calls_.progress(job_, step.code(), attempt);
       if (ended_by_host(job_, calls_, nullptr)) {
         end_cancelled(step);
+        return Next::Stop;
+      }
+      if (std::string why; step.submit && !calls_.before_submit(r_, why)) {
+        end_unrecorded(step, why);
         return Next::Stop;
       }
       Answer a;
@@ -177,6 +182,17 @@ class Send {
     r_.outcome = a.outcome;
   }
 
+  // The submit was not sent: what had to be recorded before it could not be.
+  void end_unrecorded(const Step &step, std::string_view why) {
+    r_.status = Status::Failed;
+    r_.step = step.code();
+    r_.code = -1;
+    r_.message.clear();
+    r_.outcome = connection::CallOutcome{};
+    r_.outcome.kind = connection::OutcomeKind::Failed;
+    r_.outcome.error.set(0, why);
+  }
+
   void end_cancelled(const Step &step) {
     r_.status = Status::Cancelled;
     r_.step = step.code();
@@ -200,6 +216,8 @@ void Calls::progress(Job &job, int32_t step, int32_t attempt) {
 }
 
 int32_t Calls::resolve(Job &job) { return job.resolver(job.handle, job.resolver_context); }
+
+bool Calls::before_submit(const Result &, std::string &) { return true; }
 
 connection::CallOutcome cancelled_outcome() {
   connection::CallOutcome o;

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "connection/call_outcome.h"
@@ -46,6 +47,12 @@ class Calls {
   // After a "maybe", the job's result published: the resolver's answer
   // (QV_RESOLVED_*).  Only called when the job has a resolver.
   virtual int32_t resolve(Job &job);
+  // Just before the submit's request goes out, with the result so far
+  // (the evidence taken before among it): false stops the send there,
+  // nothing submitted, and why says what kept it.  A journal records the
+  // send here, so that a crash after it is never mistaken for a job that
+  // was not sent.
+  virtual bool before_submit(const Result &so_far, std::string &why);
 };
 
 // Where a send that runs on a library thread notes its progress, since it

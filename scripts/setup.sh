@@ -43,6 +43,8 @@ packages=(
   # Hardening: libFuzzer from clang, and valgrind for the demo; the house
   # rules: clang-format and clang-tidy.
   clang libclang-rt-14-dev valgrind clang-format-14 clang-tidy-14
+  # The send-job journal's database.
+  libsqlite3-dev
   # The check of the library's exports against their baseline.
   abigail-tools
   # The Windows DLLs, and Wine to test them.

@@ -83,7 +83,7 @@ bool is_empty(sqlite3 *db, bool &ok) {
 
 }  // namespace
 
-std::unique_ptr<Store> Store::open(const std::string &path, std::string &why) {
+std::unique_ptr<Store> Store::open(const std::string &path, std::string &why, const char *vfs) {
   if (platform::on_network_file_system(path)) {
     why =
         "the journal's file is on a network file system, where its locks and syncs cannot be "
@@ -92,7 +92,7 @@ std::unique_ptr<Store> Store::open(const std::string &path, std::string &why) {
   }
   sqlite3 *db = nullptr;
   const int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, vfs);
   std::unique_ptr<Store> store(new Store(db));  // closes db on every early return
   if (rc != SQLITE_OK) {
     why = error_of(db, "the journal could not be opened");

@@ -43,8 +43,10 @@ struct Entry {
 class Store {
  public:
   // Opens the journal at path, making it when there is no file; null with
-  // why set when it cannot be used.
-  static std::unique_ptr<Store> open(const std::string &path, std::string &why);
+  // why set when it cannot be used.  vfs names an SQLite VFS other than
+  // the system's (the tests' lossy disk).
+  static std::unique_ptr<Store> open(const std::string &path, std::string &why,
+                                     const char *vfs = nullptr);
   ~Store();
   Store(const Store &) = delete;
   Store &operator=(const Store &) = delete;

@@ -16,7 +16,8 @@ seed = int(sys.argv[2]) if len(sys.argv) > 2 else 20261209
 sys.dont_write_bytecode = True  # nothing lands in the source tree
 C_KINDS = {"int32_t *": "i32*", "int32_t": "i32", "const char *": "char*", "char *": "char*",
            "QvSession *": "session*", "QvJob *": "job*", "const void *": "void*", "void *": "void*",
-           "a function pointer": "function*", "QvQueue *": "queue*", "QvOp *": "op*", "uint32_t": "u32"}
+           "a function pointer": "function*", "QvQueue *": "queue*", "QvOp *": "op*", "uint32_t": "u32",
+           "int64_t": "i64", "int64_t *": "i64*"}
 RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "job": "job*", "void": "void",
                 "queue": "queue*", "op": "op*", "int64": "i64", "tag": "void*"}
 

@@ -20,7 +20,8 @@ def header():
                                                 for name in ("quorvex.h", "quorvex_sessions.h", "quorvex_async.h")), flags=re.S)
     kinds = {"int32_t": "i32", "int32_t*": "i32*", "char*": "char*", "QvSession*": "session*", "QvJob*": "job*",
              "void*": "void*", "QvJobProgress": "function*", "QvJobResolver": "function*",
-             "QvQueue*": "queue*", "QvOp*": "op*", "uint32_t": "u32"}
+             "QvQueue*": "queue*", "QvOp*": "op*", "uint32_t": "u32", "int64_t": "i64",
+             "int64_t*": "i64*"}
     results = {"QV_API": "bool8", "QV_EXPORT int32_t QV_CALL": "i32", "QV_EXPORT QvSession *QV_CALL": "session*",
                "QV_EXPORT QvJob *QV_CALL": "job*", "QV_EXPORT void QV_CALL": "void",
                "QV_EXPORT QvQueue *QV_CALL": "queue*", "QV_EXPORT QvOp *QV_CALL": "op*",

@@ -59,6 +59,8 @@ def type_kind(cindex, t):
         p = c.get_pointee().get_canonical()
         if p.kind == K.INT and p.get_size() == 4:
             return "i32*"
+        if p.kind in (K.LONG, K.LONGLONG) and p.get_size() == 8:
+            return "i64*"
         if p.kind in (K.CHAR_S, K.CHAR_U, K.SCHAR):
             return "char*"
         if p.kind == K.RECORD and p.spelling.endswith("QvSession"):

@@ -48,7 +48,8 @@ ROLE_TYPES = {
        ("text", "prefixed", "message", "param", "setting", "web", "sized", "fxtext", "detail")},
     "session": ctypes.c_void_p, "job": ctypes.c_void_p, "callback": ctypes.c_void_p, "context": ctypes.c_void_p,
     "bytes": ctypes.c_void_p, "queue": ctypes.c_void_p, "op": ctypes.c_void_p, "tag": ctypes.c_void_p,
-    "window": ctypes.c_void_p, "uint": ctypes.c_uint32,
+    "window": ctypes.c_void_p, "uint": ctypes.c_uint32, "int64": ctypes.c_int64,
+    "out64": ctypes.POINTER(ctypes.c_int64),
 }
 RESULT_TYPES = {"bool": ctypes.c_uint8, "int": ctypes.c_int32, "pointer": ctypes.c_void_p, "job": ctypes.c_void_p,
                 "queue": ctypes.c_void_p, "op": ctypes.c_void_p, "tag": ctypes.c_void_p, "int64": ctypes.c_int64,

@@ -45,6 +45,8 @@ def _param_kind(param):
         return "ptr"
     if type_name in ("uint", "UInt32", "System.UInt32") and not modifier:
         return "u32"
+    if type_name in ("long", "Int64", "System.Int64"):
+        return "i64*" if modifier in ("out", "ref") else "i64"
     return " ".join(filter(None, [modifier, type_name]))
 
 

@@ -17,7 +17,7 @@ CONVENTION = "{$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}"
 
 _TYPES = {
     "boolean": "bool8", "bytebool": "bool8",
-    "int32": "i32", "longint": "i32", "uint32": "u32", "int64": "i64",
+    "int32": "i32", "longint": "i32", "uint32": "u32", "int64": "i64", "pint64": "i64*",
     "pint32": "i32*", "plongint": "i32*",
     "pansichar": "char*",
     "pointer": "ptr",

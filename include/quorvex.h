@@ -1428,6 +1428,67 @@ QV_EXPORT QvOp *QV_CALL QvStartSendJob(QvSession *Session, QvQueue *Queue,
                                        void *Tag, QvJob *Job, int32_t Attempts);
 
 /* ------------------------------------------------------------------------
+ * The send-job journal
+ *
+ * A host that must never send a job twice, nor lose one it was handed,
+ * even when it crashes or loses power, keeps its jobs in a journal: an
+ * SQLite database file that the host names.  A job added is on stable
+ * storage before QvJournalAdd returns its id; a job being sent is marked
+ * SENDING, with the evidence the sender takes, before the submit's first
+ * byte leaves; its end is stored as soon as it is known.  A job found
+ * SENDING when the journal is opened again was possibly sent: it becomes
+ * UNKNOWN and is never sent again by the library.
+ *
+ * The journal refuses, with a clear Detail, a file that is not a journal
+ * of this library (another program's database, garbage, a truncated
+ * file), one of a newer format, and one on a network file system.  A disk
+ * that fails or fills makes the call that needed it fail, and nothing is
+ * acknowledged that was not stored.  Handles are checked as sessions are.
+ * ---------------------------------------------------------------------- */
+
+typedef struct QvJournal QvJournal;
+
+/* The states of a journal's job. */
+/* clang-format off */
+#define QV_JOURNAL_QUEUED 1    /* added, not sent */
+#define QV_JOURNAL_SENDING 2   /* its send began; found so after a crash it is UNKNOWN */
+#define QV_JOURNAL_SUBMITTED 3 /* the server took it; its job number is kept */
+#define QV_JOURNAL_REFUSED 4   /* the server refused it; its code and message are kept */
+#define QV_JOURNAL_FAILED 5    /* not submitted; the host may queue it again */
+#define QV_JOURNAL_UNKNOWN 6   /* may have been submitted: to be looked up, never resent */
+/* clang-format on */
+
+/* Most bytes of a job's reference, and the buffer that holds one. */
+#define QV_JOURNAL_REFERENCE_MAX 255
+#define QV_JOURNAL_REFERENCE_BUFFER_SIZE 256
+
+/* Opens the journal in the file at Path (made when there is none; UTF-8
+ * on Linux, the system's code page on Windows); NULL when it cannot be
+ * used (GetLastOutcome's Detail says why). */
+QV_EXPORT QvJournal *QV_CALL QvJournalOpen(const char *Path);
+
+/* Closes it; its jobs stay in the file. */
+QV_API QvJournalClose(QvJournal *Journal);
+
+/* Stores Job's content under Reference (1 to QV_JOURNAL_REFERENCE_MAX
+ * bytes, the host's own name for the job) and returns its id once it is
+ * on stable storage.  A Reference already stored returns that job's id
+ * and stores nothing, so that a host that crashed while adding may add
+ * again.  0 when refused (a job the sender would refuse, a bad reference,
+ * the disk). */
+QV_EXPORT int64_t QV_CALL QvJournalAdd(QvJournal *Journal, QvJob *Job,
+                                       const char *Reference);
+
+/* Job Id's state (QV_JOURNAL_*), its reference, the sends it took, the
+ * server's code (-1 for none) and message, its job number once submitted,
+ * and when it was added and last changed (milliseconds since 1970, UTC).
+ * Any output may be NULL.  0 when there is no such job. */
+QV_API QvJournalJob(QvJournal *Journal, int64_t Id, int32_t *State,
+                    char *Reference, int32_t *Attempts, int32_t *Code,
+                    char *Message, char *JobNumber, int64_t *AddedMs,
+                    int64_t *ChangedMs);
+
+/* ------------------------------------------------------------------------
  * Text conversion
  *
  * One policy in every language: GBK out is strict (a character GBK lacks,

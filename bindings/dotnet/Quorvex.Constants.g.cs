@@ -220,5 +220,21 @@ namespace Quorvex
         /// How long QvQueueDestroy waits at most for its running operations to give way, in milliseconds.
         /// </summary>
         public const int QV_QUEUE_DESTROY_WAIT_MS = 300;
+        /// <summary>added, not sent</summary>
+        public const int QV_JOURNAL_QUEUED = 1;
+        /// <summary>its send began; found so after a crash it is UNKNOWN</summary>
+        public const int QV_JOURNAL_SENDING = 2;
+        /// <summary>the server took it; its job number is kept</summary>
+        public const int QV_JOURNAL_SUBMITTED = 3;
+        /// <summary>the server refused it; its code and message are kept</summary>
+        public const int QV_JOURNAL_REFUSED = 4;
+        /// <summary>not submitted; the host may queue it again</summary>
+        public const int QV_JOURNAL_FAILED = 5;
+        /// <summary>may have been submitted: to be looked up, never resent</summary>
+        public const int QV_JOURNAL_UNKNOWN = 6;
+        /// <summary>Most bytes of a job's reference, and the buffer that holds one.</summary>
+        public const int QV_JOURNAL_REFERENCE_MAX = 255;
+        /// <summary>Most bytes of a job's reference, and the buffer that holds one.</summary>
+        public const int QV_JOURNAL_REFERENCE_BUFFER_SIZE = 256;
     }
 }

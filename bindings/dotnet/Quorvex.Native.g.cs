@@ -336,6 +336,17 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern IntPtr QvStartSendJob(IntPtr Session, IntPtr Queue, IntPtr Tag, IntPtr Job, int Attempts);
 
+        // The send-job journal
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvJournalOpen(byte[] Path);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJournalClose(IntPtr Journal);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern long QvJournalAdd(IntPtr Journal, IntPtr Job, byte[] Reference);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJournalJob(IntPtr Journal, long Id, out int State, byte[] Reference,
+            out int Attempts, out int Code, byte[] Message, byte[] JobNumber, out long AddedMs, out long ChangedMs);
+
         // Text conversion
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
         public static extern int QvGbkFromUtf8(byte[] Utf8, int Length, byte[] Gbk, int Size);

@@ -449,6 +449,17 @@ bool claim_job(QvJob *handle, int32_t argument) {
   return true;
 }
 
+bool copy_job_content(QvJob *handle, int32_t argument, jobs::Content &out) {
+  JobTable::Use job = job_table().use(value_of(handle));
+  if (!job) {
+    note_not_a_job(handle, argument);
+    return false;
+  }
+  const std::lock_guard<std::mutex> lock(job->mutex);
+  out = job->content;
+  return true;
+}
+
 void unclaim_job(QvJob *handle) {
   JobTable::Use job = job_table().use(value_of(handle));
   if (!job) return;

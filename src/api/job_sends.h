@@ -15,6 +15,9 @@ namespace qv::api {
 // Marks a live job as being sent, so that it refuses changes and other
 // sends; false (refused as Argument `argument`) otherwise.
 bool claim_job(QvJob *handle, int32_t argument);
+// A copy of a live job's content; false (refused as Argument `argument`)
+// for a value that is not a live job.
+bool copy_job_content(QvJob *handle, int32_t argument, jobs::Content &out);
 // Ends a claim whose send never ran.
 void unclaim_job(QvJob *handle);
 // Sends the job on session as QvSendJob does (claimed: by claim_job

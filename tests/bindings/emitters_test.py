@@ -17,15 +17,15 @@ sys.dont_write_bytecode = True  # nothing lands in the source tree
 C_KINDS = {"int32_t *": "i32*", "int32_t": "i32", "const char *": "char*", "char *": "char*",
            "QvSession *": "session*", "QvJob *": "job*", "const void *": "void*", "void *": "void*",
            "a function pointer": "function*", "QvQueue *": "queue*", "QvOp *": "op*", "uint32_t": "u32",
-           "int64_t": "i64", "int64_t *": "i64*"}
+           "int64_t": "i64", "int64_t *": "i64*", "QvJournal *": "journal*"}
 RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "job": "job*", "void": "void",
-                "queue": "queue*", "op": "op*", "int64": "i64", "tag": "void*"}
+                "queue": "queue*", "op": "op*", "int64": "i64", "tag": "void*", "journal": "journal*"}
 
 
 def read_as(want, found):
     """found's kinds, an untyped address ("ptr") read as the text or session pointer it stands for."""
     def one(w, f):
-        pointers = ("char*", "session*", "job*", "void*", "function*", "queue*", "op*")
+        pointers = ("char*", "session*", "job*", "void*", "function*", "queue*", "op*", "journal*")
         return w if (f == "ptr" and w in pointers) or (f == "char*" and w == "void*") else f
     if found is None or want is None or len(want[1]) != len(found[1]):
         return found

@@ -21,15 +21,16 @@ def header():
     kinds = {"int32_t": "i32", "int32_t*": "i32*", "char*": "char*", "QvSession*": "session*", "QvJob*": "job*",
              "void*": "void*", "QvJobProgress": "function*", "QvJobResolver": "function*",
              "QvQueue*": "queue*", "QvOp*": "op*", "uint32_t": "u32", "int64_t": "i64",
-             "int64_t*": "i64*"}
+             "int64_t*": "i64*", "QvJournal*": "journal*"}
     results = {"QV_API": "bool8", "QV_EXPORT int32_t QV_CALL": "i32", "QV_EXPORT QvSession *QV_CALL": "session*",
                "QV_EXPORT QvJob *QV_CALL": "job*", "QV_EXPORT void QV_CALL": "void",
                "QV_EXPORT QvQueue *QV_CALL": "queue*", "QV_EXPORT QvOp *QV_CALL": "op*",
-               "QV_EXPORT int64_t QV_CALL": "i64", "QV_EXPORT void *QV_CALL": "void*"}
+               "QV_EXPORT int64_t QV_CALL": "i64", "QV_EXPORT void *QV_CALL": "void*",
+               "QV_EXPORT QvJournal *QV_CALL": "journal*"}
     exports = {}
     for m in re.finditer(r"(QV_API|QV_EXPORT int32_t QV_CALL|QV_EXPORT QvSession \*QV_CALL|QV_EXPORT QvJob \*QV_CALL"
                          r"|QV_EXPORT void QV_CALL|QV_EXPORT QvQueue \*QV_CALL|QV_EXPORT QvOp \*QV_CALL"
-                         r"|QV_EXPORT int64_t QV_CALL|QV_EXPORT void \*QV_CALL)"
+                         r"|QV_EXPORT int64_t QV_CALL|QV_EXPORT void \*QV_CALL|QV_EXPORT QvJournal \*QV_CALL)"
                          r"\s*(\w+)\s*\(([^)]*)\)\s*;", text):
         args = [a for a in m[3].split(",") if a.strip() not in ("", "void")]
         params = [kinds[re.sub(r"const|\s|\w+$", "", a.strip())] for a in args]
@@ -72,7 +73,7 @@ MUTATIONS = [
 def read_as(want, found):
     """found's kinds, an untyped address ("ptr") read as the text or session pointer it stands for."""
     def one(w, f):
-        pointers = ("char*", "session*", "job*", "void*", "function*", "queue*", "op*")
+        pointers = ("char*", "session*", "job*", "void*", "function*", "queue*", "op*", "journal*")
         return w if (f == "ptr" and w in pointers) or (f == "char*" and w == "void*") else f
     if not isinstance(found, tuple) or not isinstance(want, tuple) or len(want[1]) != len(found[1]):
         return found

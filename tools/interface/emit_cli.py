@@ -54,7 +54,7 @@ def row(e):
 # The host uses the default session: the twins and the session exports have no rows.
 def rows(d):
     return NOTICE + "// Rows of the export table, one per export, in the header's order.\n" + "".join(
-        row(e) for e in d["exports"] if not e.get("twin_of") and e["family"] not in ("sessions", "jobs", "text", "operations", "operation-starters"))
+        row(e) for e in d["exports"] if not e.get("twin_of") and e["family"] not in ("sessions", "jobs", "text", "operations", "operation-starters", "journal"))
 
 
 OUTPUTS = {"tools/cli/export_rows.inc": rows}

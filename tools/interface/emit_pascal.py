@@ -19,10 +19,11 @@ ROLE_TYPES = {
     "setting": "PAnsiChar", "web": "PAnsiChar", "sized": "PAnsiChar", "fxtext": "PAnsiChar",
     "detail": "PAnsiChar", "session": "Pointer", "job": "Pointer", "bytes": "Pointer", "callback": "Pointer",
     "context": "Pointer", "queue": "Pointer", "op": "Pointer", "tag": "Pointer", "window": "Pointer",
-    "uint": "UInt32", "int64": "Int64", "out64": "PInt64",
+    "uint": "UInt32", "int64": "Int64", "out64": "PInt64", "journal": "Pointer", "reference": "PAnsiChar",
 }
 RESULT_TYPES = {"bool": "Boolean", "int": "Int32", "pointer": "Pointer", "job": "Pointer", "queue": "Pointer",
-                "op": "Pointer", "tag": "Pointer", "int64": "Int64"}
+                "op": "Pointer", "tag": "Pointer", "int64": "Int64",
+                "journal": "Pointer"}
 CONVENTION = "{$IFDEF MSWINDOWS}stdcall{$ELSE}cdecl{$ENDIF}; external QuorvexLib;"
 
 

@@ -99,7 +99,7 @@ def api(d):
     for e in d["exports"]:
         # Jobs, operations and text conversion have their own classes in the package.
         if e["name"] not in twinned and not (e["args"] and e["args"][0]["role"] == "session") \
-                and e["family"] not in ("jobs", "text", "operations"):
+                and e["family"] not in ("jobs", "text", "operations", "journal"):
             lines += method(e, e["name"])
     return "\n".join(lines) + "\n"
 

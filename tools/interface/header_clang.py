@@ -71,6 +71,8 @@ def type_kind(cindex, t):
             return "queue*"
         if p.kind == K.RECORD and p.spelling.endswith("QvOp"):
             return "op*"
+        if p.kind == K.RECORD and p.spelling.endswith("QvJournal"):
+            return "journal*"
         if p.kind == K.VOID:
             return "void*"
         if p.kind in (K.FUNCTIONPROTO, K.FUNCTIONNOPROTO):

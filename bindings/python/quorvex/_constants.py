@@ -136,3 +136,15 @@ QV_JOB_LOOKUP_ROWS = 20  # LastDetails rows, evidence
 # How long QvQueueDestroy waits at most for its running operations to give way, in
 # milliseconds.
 QV_QUEUE_DESTROY_WAIT_MS = 300
+
+# The states of a journal's job.
+QV_JOURNAL_QUEUED = 1  # added, not sent
+QV_JOURNAL_SENDING = 2  # its send began; found so after a crash it is UNKNOWN
+QV_JOURNAL_SUBMITTED = 3  # the server took it; its job number is kept
+QV_JOURNAL_REFUSED = 4  # the server refused it; its code and message are kept
+QV_JOURNAL_FAILED = 5  # not submitted; the host may queue it again
+QV_JOURNAL_UNKNOWN = 6  # may have been submitted: to be looked up, never resent
+
+# Most bytes of a job's reference, and the buffer that holds one.
+QV_JOURNAL_REFERENCE_MAX = 255
+QV_JOURNAL_REFERENCE_BUFFER_SIZE = 256

@@ -17,8 +17,8 @@ from ._exports import DECLARATIONS
 
 # Sizes and codes, under the header's names (generated from it).
 from ._constants import *  # noqa: F401,F403
-from ._constants import (QV_BODY_BUFFER_SIZE, QV_DETAIL_BUFFER_SIZE, QV_PARAM_BUFFER_SIZE,
-                         QV_SETTING_BUFFER_SIZE, QV_WEB_RESPONSE_MAX)
+from ._constants import (QV_BODY_BUFFER_SIZE, QV_DETAIL_BUFFER_SIZE, QV_JOURNAL_REFERENCE_BUFFER_SIZE,
+                         QV_PARAM_BUFFER_SIZE, QV_SETTING_BUFFER_SIZE, QV_WEB_RESPONSE_MAX)
 __all__ = [name for name in dir() if name.startswith("QV_")]
 
 # Roles of parameters:
@@ -45,18 +45,19 @@ ROLE_TYPES = {
     "reply_code": ctypes.POINTER(ctypes.c_int32),
     "int": ctypes.c_int32, "size": ctypes.c_int32,
     **{role: ctypes.c_char_p for role in
-       ("text", "prefixed", "message", "param", "setting", "web", "sized", "fxtext", "detail")},
+       ("text", "prefixed", "message", "param", "setting", "web", "sized", "fxtext", "detail",
+        "reference")},
     "session": ctypes.c_void_p, "job": ctypes.c_void_p, "callback": ctypes.c_void_p, "context": ctypes.c_void_p,
     "bytes": ctypes.c_void_p, "queue": ctypes.c_void_p, "op": ctypes.c_void_p, "tag": ctypes.c_void_p,
     "window": ctypes.c_void_p, "uint": ctypes.c_uint32, "int64": ctypes.c_int64,
-    "out64": ctypes.POINTER(ctypes.c_int64),
+    "out64": ctypes.POINTER(ctypes.c_int64), "journal": ctypes.c_void_p,
 }
 RESULT_TYPES = {"bool": ctypes.c_uint8, "int": ctypes.c_int32, "pointer": ctypes.c_void_p, "job": ctypes.c_void_p,
                 "queue": ctypes.c_void_p, "op": ctypes.c_void_p, "tag": ctypes.c_void_p, "int64": ctypes.c_int64,
-                "void": None}
+                "journal": ctypes.c_void_p, "void": None}
 BUFFER_SIZES = {"message": QV_BODY_BUFFER_SIZE, "param": QV_PARAM_BUFFER_SIZE,
                 "setting": QV_SETTING_BUFFER_SIZE, "web": QV_WEB_RESPONSE_MAX,
-                "detail": QV_DETAIL_BUFFER_SIZE}
+                "detail": QV_DETAIL_BUFFER_SIZE, "reference": QV_JOURNAL_REFERENCE_BUFFER_SIZE}
 
 
 class Export:

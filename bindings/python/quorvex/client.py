@@ -24,11 +24,11 @@ def takes_session(export: _native.Export) -> bool:
 
 
 def adapted(export: _native.Export) -> bool:
-    """The job's exports, the text conversions and the operations' queues and starters, which
-    have classes of their own (Job, send_job, quorvex.text, the asynchronous layer) rather than
-    a generic call."""
+    """The job's exports, the text conversions, the operations' queues and starters and the
+    journal, which have classes of their own (Job, send_job, quorvex.text, the asynchronous
+    layer, the journal) rather than a generic call."""
     kinds = (export.result, *(role for role, _ in export.params))
-    return "job" in kinds or "queue" in kinds or "op" in kinds or \
+    return "job" in kinds or "queue" in kinds or "op" in kinds or "journal" in kinds or \
         export.name in ("QvGbkFromUtf8", "QvUtf8FromGbk")
 
 

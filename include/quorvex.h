@@ -1464,7 +1464,9 @@ typedef struct QvJournal QvJournal;
 
 /* Opens the journal in the file at Path (made when there is none; UTF-8
  * on Linux, the system's code page on Windows); NULL when it cannot be
- * used (GetLastOutcome's Detail says why). */
+ * used (GetLastOutcome's Detail says why).  A journal file is open in one
+ * place at a time: while it is, another QvJournalOpen of it, in this
+ * process or another, is refused.  Jobs found SENDING become UNKNOWN. */
 QV_EXPORT QvJournal *QV_CALL QvJournalOpen(const char *Path);
 
 /* Closes it; its jobs stay in the file. */
@@ -1487,6 +1489,72 @@ QV_API QvJournalJob(QvJournal *Journal, int64_t Id, int32_t *State,
                     char *Reference, int32_t *Attempts, int32_t *Code,
                     char *Message, char *JobNumber, int64_t *AddedMs,
                     int64_t *ChangedMs);
+
+/* The ids of the jobs in State (a QV_JOURNAL_* state, or 0 for every
+ * state), oldest first, into Ids (room for Size of them; Ids may be NULL
+ * when Size is 0).  Returns how many there are, which may be more than
+ * Size (only Size are then written); -1 when refused. */
+QV_EXPORT int32_t QV_CALL QvJournalList(QvJournal *Journal, int32_t State,
+                                        int64_t *Ids, int32_t Size);
+
+/* The evidence Which (QV_EVIDENCE_*) kept with job Id, as QvJobEvidence
+ * hands it over: the evidence taken before the submit is stored with
+ * SENDING, the rest with the job's end.  -1 when there is none. */
+QV_EXPORT int32_t QV_CALL QvJournalEvidence(QvJournal *Journal, int64_t Id,
+                                            int32_t Which, char *Buffer,
+                                            int32_t Size);
+
+/* Sets (or, with NULL, removes) the resolver that QvJournalSend and
+ * QvJournalRecover call, on the calling thread, for a job that may have
+ * been submitted.  It is given a job that holds the journal's job's content
+ * and evidence (QvJobEvidence reads it); the job lives only for the call. */
+QV_API QvJournalSetResolver(QvJournal *Journal, QvJobResolver Resolver,
+                            void *Context);
+
+/* Sends the journal's QUEUED jobs on Session, oldest first, at most
+ * MaxJobs of them (0 or below: all), each as QvSendJob sends a job with
+ * two attempts.  Before a job's submit leaves, the journal stores SENDING
+ * with the evidence taken before; once the job ends it stores SUBMITTED
+ * (with the job number), REFUSED (with the code and message), FAILED or,
+ * for a "maybe" the resolver could not settle, UNKNOWN.  A job cancelled
+ * before its submit was out goes back to QUEUED.  Settled (may be NULL)
+ * receives how many jobs left QUEUED.  Returns 1 when it stopped because
+ * no queued job was left or MaxJobs were sent; 0 when it stopped early:
+ * a job ended FAILED (the server or the connection), the journal could not
+ * store a state, or the send was cancelled (GetLastOutcome says which).
+ * A job ending REFUSED or UNKNOWN does not stop it.  Jobs are taken one
+ * at a time, so several sessions may send from one journal at once; none
+ * is taken twice. */
+QV_API QvJournalSend(QvSession *Session, QvJournal *Journal, int32_t MaxJobs,
+                     int32_t *Settled);
+
+/* QvJournalSend as an operation on Session: QvOpResult as QvJournalSend's
+ * result, QvOpNumber(Op, 0) the jobs settled, QvOpProgress the current
+ * job's step and attempt.  QvOpCancel ends the job being sent as
+ * QvJobCancel does, and the run with it.  No resolver is called: a
+ * "maybe" stays UNKNOWN, for QvJournalRecover or the host. */
+QV_EXPORT QvOp *QV_CALL QvStartJournalSend(QvSession *Session, QvQueue *Queue,
+                                           void *Tag, QvJournal *Journal,
+                                           int32_t MaxJobs);
+
+/* Looks up the jobs that may have been submitted: a job left SENDING by a
+ * process that ended during its send becomes UNKNOWN (so does every such
+ * job when the journal is opened), and each UNKNOWN job whose evidence
+ * before its submit was kept is looked up on Session (the evidence after
+ * is taken again) and handed to the resolver.  Its answer moves the job
+ * to SUBMITTED or FAILED, or leaves it UNKNOWN.  A job is never sent again
+ * by this call.  Session may be NULL: the states change, nothing is looked
+ * up.  Resolved (may be NULL) receives how many jobs it settled.  0 when
+ * the journal could not store a state or a look-up's call failed. */
+QV_API QvJournalRecover(QvJournal *Journal, QvSession *Session,
+                        int32_t *Resolved);
+
+/* The host settles job Id: an UNKNOWN job to SUBMITTED (JobNumber, may be
+ * NULL, as the job number), to FAILED, or to QUEUED (not submitted: it is
+ * sent again); a FAILED or REFUSED job back to QUEUED.  Any other change
+ * is refused (QV_OUTCOME_REFUSED, the journal unchanged). */
+QV_API QvJournalResolve(QvJournal *Journal, int64_t Id, int32_t State,
+                        const char *JobNumber);
 
 /* ------------------------------------------------------------------------
  * Text conversion

@@ -346,6 +346,25 @@ namespace Quorvex
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
         public static extern bool QvJournalJob(IntPtr Journal, long Id, out int State, byte[] Reference,
             out int Attempts, out int Code, byte[] Message, byte[] JobNumber, out long AddedMs, out long ChangedMs);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int QvJournalList(IntPtr Journal, int State, long[] Ids, int Size);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern int QvJournalEvidence(IntPtr Journal, long Id, int Which, byte[] Buffer, int Size);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJournalSetResolver(IntPtr Journal, IntPtr Resolver, IntPtr Context);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJournalSend(IntPtr Session, IntPtr Journal, int MaxJobs, out int Settled);
+
+        // Operations and queues
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]
+        public static extern IntPtr QvStartJournalSend(IntPtr Session, IntPtr Queue, IntPtr Tag, IntPtr Journal,
+            int MaxJobs);
+
+        // The send-job journal
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJournalRecover(IntPtr Journal, IntPtr Session, out int Resolved);
+        [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)] [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool QvJournalResolve(IntPtr Journal, long Id, int State, byte[] JobNumber);
 
         // Text conversion
         [DllImport(Lib, ExactSpelling = true, CallingConvention = Convention)]

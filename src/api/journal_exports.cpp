@@ -157,4 +157,26 @@ QV_API QvJournalJob(QvJournal *Journal, int64_t Id, int32_t *State, char *Refere
   });
 }
 
+// Being built: each refuses until its body lands.
+static qv_bool not_yet() {
+  connection::other_failure("Not built yet.");
+  return 0;
+}
+QV_EXPORT int32_t QV_CALL QvJournalList(QvJournal *, int32_t, int64_t *, int32_t) {
+  not_yet();
+  return -1;
+}
+QV_EXPORT int32_t QV_CALL QvJournalEvidence(QvJournal *, int64_t, int32_t, char *, int32_t) {
+  not_yet();
+  return -1;
+}
+QV_API QvJournalSetResolver(QvJournal *, QvJobResolver, void *) { return not_yet(); }
+QV_API QvJournalSend(QvSession *, QvJournal *, int32_t, int32_t *) { return not_yet(); }
+QV_EXPORT QvOp *QV_CALL QvStartJournalSend(QvSession *, QvQueue *, void *, QvJournal *, int32_t) {
+  not_yet();
+  return nullptr;
+}
+QV_API QvJournalRecover(QvJournal *, QvSession *, int32_t *) { return not_yet(); }
+QV_API QvJournalResolve(QvJournal *, int64_t, int32_t, const char *) { return not_yet(); }
+
 }  // extern "C"

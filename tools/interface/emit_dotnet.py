@@ -21,7 +21,7 @@ ROLE_TYPES = {
     "session": "IntPtr", "job": "IntPtr", "callback": "IntPtr", "context": "IntPtr",
     "bytes": "byte[]",
     "queue": "IntPtr", "op": "IntPtr", "tag": "IntPtr", "window": "IntPtr", "uint": "uint",
-    "int64": "long", "out64": "out long", "journal": "IntPtr", "reference": "byte[]",
+    "int64": "long", "out64": "out long", "journal": "IntPtr", "reference": "byte[]", "ids": "long[]",
 }
 # The one-byte result needs U1: a bare bool is marshalled as a four-byte BOOL.
 RESULTS = {

@@ -20,6 +20,7 @@ ROLE_TYPES = {
     "detail": "PAnsiChar", "session": "Pointer", "job": "Pointer", "bytes": "Pointer", "callback": "Pointer",
     "context": "Pointer", "queue": "Pointer", "op": "Pointer", "tag": "Pointer", "window": "Pointer",
     "uint": "UInt32", "int64": "Int64", "out64": "PInt64", "journal": "Pointer", "reference": "PAnsiChar",
+    "ids": "PInt64",
 }
 RESULT_TYPES = {"bool": "Boolean", "int": "Int32", "pointer": "Pointer", "job": "Pointer", "queue": "Pointer",
                 "op": "Pointer", "tag": "Pointer", "int64": "Int64",

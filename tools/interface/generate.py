@@ -53,7 +53,7 @@ SKIP = 77
 ROLE_KINDS = {"code": "i32*", "out": "i32*", "reply_code": "i32*", "int": "i32", "size": "i32", "session": "session*", "job": "job*",
               "bytes": "void*", "callback": "function*", "context": "void*", "queue": "queue*", "op": "op*",
               "tag": "void*", "window": "void*", "uint": "u32", "int64": "i64", "out64": "i64*",
-              "journal": "journal*"}
+              "journal": "journal*", "ids": "i64*"}
 RESULT_KINDS = {"bool": "bool8", "int": "i32", "pointer": "session*", "job": "job*", "void": "void",
                 "queue": "queue*", "op": "op*", "int64": "i64", "tag": "void*", "journal": "journal*"}
 # The headers that generate.py writes for the twins and the starters; quorvex.h includes them.

@@ -51,6 +51,7 @@ ROLE_TYPES = {
     "bytes": ctypes.c_void_p, "queue": ctypes.c_void_p, "op": ctypes.c_void_p, "tag": ctypes.c_void_p,
     "window": ctypes.c_void_p, "uint": ctypes.c_uint32, "int64": ctypes.c_int64,
     "out64": ctypes.POINTER(ctypes.c_int64), "journal": ctypes.c_void_p,
+    "ids": ctypes.POINTER(ctypes.c_int64),
 }
 RESULT_TYPES = {"bool": ctypes.c_uint8, "int": ctypes.c_int32, "pointer": ctypes.c_void_p, "job": ctypes.c_void_p,
                 "queue": ctypes.c_void_p, "op": ctypes.c_void_p, "tag": ctypes.c_void_p, "int64": ctypes.c_int64,

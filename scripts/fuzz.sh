@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEX_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${QUORVEX_FUZZ_SECONDS:-20}
-all_targets=(record_response fx_reply xml_document socks_reply http_proxy_reply http_response settings_file check_tels)
+all_targets=(record_response fx_reply xml_document socks_reply http_proxy_reply http_response settings_file check_tels journal_content journal_file)
 if [ $# -gt 0 ]; then
   targets=("$@")
 elif [ -n "${QUORVEX_FUZZ_TARGETS:-}" ]; then

@@ -15,7 +15,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${QUORVEX_JOBS:-2}
-tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|Relogin|FailureOrder|Outcome|TraceTest|SessionsProperty|Sessions\.|SessionsBadInput\.A|SessionHandles|JobFaults|JobAccounts|Operations'}
+tests=${QUORVEX_TSAN_TESTS:-'Threads|StreamInStep|StreamFaults|Relogin|FailureOrder|Outcome|TraceTest|SessionsProperty|Sessions\.|SessionsBadInput\.A|SessionHandles|JobFaults|JobAccounts|Operations|JournalSends'}
 cd "$root"
 bash scripts/setup.sh
 cmake --preset tsan >/dev/null

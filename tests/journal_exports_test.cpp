@@ -222,9 +222,14 @@ TEST_F(JournalSends, ASendCutOffIsLookedUpNeverResent) {
     QvOpCancel(op);
     ASSERT_EQ(QvQueueNext(q, 10000), op);
     EXPECT_FALSE(QvOpResult(op));
+    int32_t outcome = -1;
+    QvOpOutcome(op, &outcome, nullptr, nullptr, nullptr, nullptr, 0);
     QvOpFree(op);
     const int32_t state = state_of(j_, id);
     ASSERT_TRUE(state == QV_JOURNAL_UNKNOWN || state == QV_JOURNAL_QUEUED) << state;
+    // The outcome says which: never "maybe" for a job that was not submitted.
+    EXPECT_EQ(outcome,
+              state == QV_JOURNAL_QUEUED ? QV_OUTCOME_CANCELLED : QV_OUTCOME_MAYBE_APPLIED);
     if (state == QV_JOURNAL_UNKNOWN) cut = id;
   }
   ASSERT_GT(cut, 0);

@@ -216,6 +216,12 @@ struct SendRun {
     }
     const bool still_going = current(nullptr);
     QvJobDestroy(job);
+    if (result.status == jobs::Status::Cancelled) {
+      // Whatever call the cancel cut short, the job was not submitted: it
+      // waits in the queue again.
+      outcome = jobs::cancelled_outcome();
+      if (progress) outcome.kind = connection::OutcomeKind::Cancelled;  // an operation's
+    }
 
     journal::Entry e = *entry;
     e.state = state_after(result.status);

@@ -39,6 +39,8 @@ def _param_kind(param):
         return "i32*" if modifier in ("out", "ref") else "i32"
     if type_name in ("int[]", "Int32[]") and not modifier:
         return "i32*"
+    if type_name in ("long[]", "Int64[]") and not modifier:
+        return "i64*"
     if type_name == "byte[]" and not modifier:
         return "char*"
     if type_name in ("IntPtr", "System.IntPtr") and not modifier:

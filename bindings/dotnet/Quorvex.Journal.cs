@@ -399,8 +399,9 @@ namespace Quorvex
                         {
                             journal.Leave();
                             var reply = f.Completed(op);
-                            if (cancelled && reply.Outcome?.Kind == QV_OUTCOME_CANCELLED)
-                                throw new OperationCanceledException();
+                            // The call a cancel cut may say "maybe applied": the journal, not the
+                            // outcome, holds where each job ended.
+                            if (cancelled && !reply.Ok) throw new OperationCanceledException();
                             return reply;
                         }, cancellationToken);
                     if (task == null) return Task.FromResult(f.Done(false, Client.GetLastOutcome()));

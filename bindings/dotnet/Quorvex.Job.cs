@@ -440,6 +440,11 @@ namespace Quorvex
 
         void Leave() => handle.DangerousRelease();
 
+        // The job's address for a call of another object (the journal's add), paired with Return.
+        internal IntPtr Lend() => Enter();
+
+        internal void Return() => Leave();
+
         void OnProgress(IntPtr job, IntPtr context, int step, int attempt)
         {
             try { progress?.Invoke(this, new JobProgressEventArgs(step, attempt)); }

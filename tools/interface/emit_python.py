@@ -1,7 +1,7 @@
 """The Python package's typed surface, bindings/python/quorvex/_api.py: the kinds of the
 header's QV_OUTCOME_*, QV_RELOGIN_*, QV_STATE_*, QV_PATH_*, QV_PROTOCOL_* constants and of
-the send job's (fields, statuses, options, evidence, resolver answers, text encodings) as
-enums, and one method per export with its real signature, type hints and the export's
+the send job's (fields, statuses, options, evidence, resolver answers, text encodings) and
+of the journal's job states as enums, and one method per export with its real signature, type hints and the export's
 documentation as its docstring, each written once: SessionExports for the exports that
 act on a session, under their classic names (a Session runs them through their twins, a
 Client on the default session), ClientExports for those that need no session.  The methods hand their inputs, by name, to the generic call of
@@ -27,7 +27,8 @@ KINDS = [("OutcomeKind", "QV_OUTCOME_", "enum.IntEnum"), ("ReloginKind", "QV_REL
          ("JobField", "QV_JOB_", "enum.IntEnum", ("PRODUCT", "PERIOD")),
          ("JobStatus", "QV_JOB_", "enum.IntEnum", ("SUBMITTED", "CANCELLED")),
          ("JobOption", "QV_JOB_OPTION_", "enum.IntEnum"), ("EvidenceKind", "QV_EVIDENCE_", "enum.IntEnum"),
-         ("Resolution", "QV_RESOLVED_", "enum.IntEnum"), ("TextEncoding", "QV_TEXT_", "enum.IntEnum")]
+         ("Resolution", "QV_RESOLVED_", "enum.IntEnum"), ("TextEncoding", "QV_TEXT_", "enum.IntEnum"),
+         ("JournalState", "QV_JOURNAL_", "enum.IntEnum", ("QUEUED", "UNKNOWN"))]
 INPUT_TYPES = {"text": "Optional[Text]", "prefixed": "Optional[Text]", "int": "int"}
 OUTPUT_ROLES = ("out", "reply_code", "param", "setting", "web", "sized", "fxtext", "detail")
 

@@ -107,6 +107,16 @@ class TextEncoding(enum.IntEnum):
     UTF8 = 1  # UTF-8, converted to GBK
 
 
+class JournalState(enum.IntEnum):
+    """The header's QV_JOURNAL_QUEUED to QV_JOURNAL_UNKNOWN constants."""
+    QUEUED = 1  # added, not sent
+    SENDING = 2  # its send began; found so after a crash it is UNKNOWN
+    SUBMITTED = 3  # the server took it; its job number is kept
+    REFUSED = 4  # the server refused it; its code and message are kept
+    FAILED = 5  # not submitted; the host may queue it again
+    UNKNOWN = 6  # may have been submitted: to be looked up, never resent
+
+
 class SessionExports:
     """The exports that act on a session, under their classic names."""
 

@@ -37,6 +37,7 @@ from ._aio_api import STARTERS, AsyncSessionExports
 from ._api import OutcomeKind, StateFlag
 from .client import check_int32, new_session_handle
 from .jobs import Job, JobResult, check_attempts
+from .journal import Journal
 from .result import ConnectionState, QuorvexError, Result, read_outcome
 from .text import Text, from_gbk, to_gbk
 
@@ -359,3 +360,36 @@ class AsyncSession(AsyncSessionExports):
             job._handle.release()
             raise ValueError(f"send_job: {refusal.detail}")
         return await self._dispatcher.wait(pending)
+
+    async def journal_send(self, journal: Journal, max_jobs: int = 0) -> Result:
+        """Journal.send as an operation (QvStartJournalSend): the same Result, outputs["Settled"]
+        the jobs that left QUEUED.  No resolver is called: a "maybe" stays UNKNOWN, for
+        Journal.recover or the host.  Cancelling the awaiting task ends the job being sent as
+        Job.cancel() does, and the run with it; the journal's close waits for the send's end."""
+        check_int32(max_jobs, "max_jobs")
+        native = self.native
+        journal_pointer = journal._handle.acquire()  # released once the dispatcher has read the result
+
+        def read(op: int) -> Result:
+            try:
+                ok = bool(native.QvOpResult(op))
+                outcome = None if ok else read_outcome(native, native.QvOpOutcome, op)
+                return Result(ok, None, None, {"Settled": native.QvOpNumber(op, 0)}, int(ok), outcome,
+                              "QvJournalSend")
+            finally:
+                journal._handle.release()
+
+        try:
+            pending, refusal = self._start(
+                lambda s, q, t: native.QvStartJournalSend(s, q, t, journal_pointer, max_jobs), read, journal)
+        except BaseException:
+            journal._handle.release()
+            raise
+        if pending is None:
+            journal._handle.release()
+            result = Result(False, None, None, {"Settled": 0}, 0, refusal, "QvJournalSend")
+        else:
+            result = await self._dispatcher.wait(pending)
+        if not result.ok and self.raise_on_failure:
+            raise QuorvexError(result)
+        return result

@@ -130,7 +130,9 @@ TEST_F(CppJournal, RefusesWhatItCannotUse) {
       ADD_FAILURE() << c.what << " was not refused";
     } catch (const quorvex::Error &e) {
       EXPECT_NE(QV_OUTCOME_OK, e.outcome().kind) << c.what << ": " << e.what();
-      if (c.detail) EXPECT_NE(e.outcome().detail.find(c.detail), std::string::npos) << e.what();
+      if (c.detail) {
+        EXPECT_NE(e.outcome().detail.find(c.detail), std::string::npos) << e.what();
+      }
     }
   }
   // A job the library refuses stores nothing and hands out no id.

@@ -14,7 +14,13 @@ Store::~Store() = default;
 int64_t Store::add(const std::string &, const std::string &, std::string &) { return 0; }
 std::optional<std::string> Store::content(int64_t, std::string &) { return std::nullopt; }
 std::optional<Entry> Store::entry(int64_t, std::string &) { return std::nullopt; }
-std::vector<int64_t> Store::ids(State, size_t, std::string &) { return {}; }
-bool Store::update(const Entry &, std::string &) { return false; }
+std::vector<int64_t> Store::ids(int32_t, size_t, int64_t &total, std::string &) {
+  total = -1;
+  return {};
+}
+std::optional<int64_t> Store::first_queued(const std::set<int64_t> &, std::string &) {
+  return std::nullopt;
+}
+bool Store::update(const Entry &, States, std::string &) { return false; }
 
 }  // namespace qv::journal

@@ -1,20 +1,28 @@
 // quorvex::Journal against the simulator: jobs added once per reference,
 // sent blocking and as operations, read back SUBMITTED with their numbers;
-// what cannot be a journal, or is open already, refused as an exception.
+// a submit whose answer was lost settled by the resolver through its C
+// trampoline; what cannot be a journal, or is open already, refused.
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <quorvex.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "sim_resolver.h"
 #include "simulator.h"
+#include "tagging_server.h"
 
 namespace qvtest {
 namespace {
@@ -23,6 +31,49 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using quorvex::Journal;
 using quorvex::JournalState;
+
+// Relays records to the simulator, and loses the answer to the first
+// submit (299): it forwards the request, then closes the client's side.
+class SubmitLoser {
+ public:
+  explicit SubmitLoser(uint16_t upstream) : upstream_(upstream) {}
+  uint16_t port() const { return acceptor_.port(); }
+
+ private:
+  static constexpr size_t kRecord = 2116;
+
+  void serve(int client) {
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(upstream_);
+    const peer::Stopper &stop = acceptor_.stopper();
+    if (server >= 0 && ::connect(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+      for (;;) {
+        std::string request, answer;  // read_exact appends
+        if (!peer::read_exact(stop, client, kRecord, request) ||
+            !peer::write_all(server, request) || !peer::read_exact(stop, server, kRecord, answer))
+          break;
+        const bool submit = static_cast<unsigned char>(request[0]) == 299 % 256 &&
+                            static_cast<unsigned char>(request[1]) == 299 / 256;
+        if (submit && !lost_.exchange(true)) break;
+        if (!peer::write_all(client, answer)) break;
+      }
+    }
+    if (server >= 0) ::close(server);
+    ::close(client);
+  }
+
+  const uint16_t upstream_;
+  std::atomic<bool> lost_{false};
+  peer::Acceptor acceptor_{[this](int fd) { serve(fd); }};
+};
+
+quorvex::Resolved on_simulator(const quorvex::JobEvidence &e) {
+  return static_cast<quorvex::Resolved>(
+      qv::cli::resolve_on_simulator(e.packages_before, e.packages_after, e.details_after));
+}
 
 class CppJournal : public ::testing::Test {
  protected:
@@ -36,10 +87,10 @@ class CppJournal : public ::testing::Test {
 
   std::string path(const char *name) const { return (dir / name).string(); }
 
-  quorvex::Session logged_in() {
+  quorvex::Session logged_in(uint16_t to = 0) {
     quorvex::Session s(quorvex::utf8);
     EXPECT_TRUE(s.SetReadTimeout(2000));
-    EXPECT_TRUE(s.connect("127.0.0.1", port, 2000));
+    EXPECT_TRUE(s.connect("127.0.0.1", to ? to : port, 2000));
     EXPECT_TRUE(s.login("demo", "demo123").accepted());
     return s;
   }
@@ -52,14 +103,16 @@ class CppJournal : public ::testing::Test {
     return j;
   }
 
-  // Every id in state, each with a job number, sent once.
-  void expect_submitted(const Journal &journal, const std::vector<int64_t> &ids) {
+  // Every id SUBMITTED, sent once, with a job number unless a resolver
+  // settled it (the answer that carried it was lost).
+  void expect_submitted(const Journal &journal, const std::vector<int64_t> &ids,
+                        bool numbered = true) {
     EXPECT_EQ(journal.list(JournalState::Submitted), ids);
     for (int64_t id : ids) {
       const auto j = journal.job(id);
       ASSERT_TRUE(j) << id;
       EXPECT_EQ(JournalState::Submitted, j->state) << j->message;
-      EXPECT_FALSE(j->job_number.empty()) << id;
+      EXPECT_EQ(numbered, !j->job_number.empty()) << id;
       EXPECT_EQ(1, j->attempts) << id;
       EXPECT_LE(j->added, j->changed) << id;
     }
@@ -106,6 +159,51 @@ TEST_F(CppJournal, AddsOnceSendsAndReadsBack) {
     EXPECT_EQ(expected, r.settled);
   }
   expect_submitted(journal, {a, b, c, d, e});
+}
+
+// The answer to a submit lost: the resolver settles it during the send,
+// or, when it throws, the job stays UNKNOWN with the exception handed back
+// until a recover with the simulator's resolver settles it.  Never resent.
+TEST_F(CppJournal, ALostSubmitIsResolvedNeverResent) {
+  const struct {
+    const char *what;
+    quorvex::JobResolver resolver;
+    JournalState after_send;
+    bool thrown;
+  } cases[] = {
+      {"no resolver", {}, JournalState::Unknown, false},
+      {"a resolver that throws",
+       [](const quorvex::JobEvidence &) -> quorvex::Resolved { throw std::runtime_error("no"); },
+       JournalState::Unknown, true},
+      {"the simulator's resolver", on_simulator, JournalState::Submitted, false},
+  };
+  Journal journal(path("c.journal"), quorvex::utf8);
+  int n = 0;
+  for (const auto &c : cases) {
+    const std::string reference = "lost-" + std::to_string(++n);
+    quorvex::Job lost = job(("1380000010" + std::to_string(n)).c_str());
+    lost.evidence = true;
+    const int64_t id = journal.add(lost, reference);
+    journal.set_resolver(c.resolver);
+    Journal moved(std::move(journal));  // the resolver goes with it
+    journal = std::move(moved);
+    SubmitLoser relay(port);
+    quorvex::Session s = logged_in(relay.port());
+    const auto sent = journal.send(s);
+    EXPECT_EQ(c.thrown, static_cast<bool>(sent.callback_exception)) << c.what;
+    EXPECT_EQ(c.after_send, journal.job(id)->state) << c.what << ": " << sent.outcome.detail;
+    EXPECT_TRUE(journal.evidence(id).packages_before) << c.what;
+  }
+  journal.set_resolver(on_simulator);
+  quorvex::Session s = logged_in();
+  const auto recovered = journal.recover(&s);
+  EXPECT_TRUE(recovered.ok) << recovered.outcome.detail;
+  EXPECT_EQ(2, recovered.resolved);
+  expect_submitted(journal, journal.list(), false);
+  const auto packages = s.AllInfoPackId();  // the simulator's own account
+  ASSERT_TRUE(packages.accepted());
+  EXPECT_EQ(2, std::count(packages.message.begin(), packages.message.end(), ';'))
+      << "three jobs applied: " << packages.message;
 }
 
 TEST_F(CppJournal, RefusesWhatItCannotUse) {

@@ -60,6 +60,13 @@
  * the queue has handed its completion over, the very Result the method
  * would have returned (quorvex_ops.hpp).
  *
+ * Journal.  quorvex::Journal keeps send jobs in a file so that a host that
+ * crashes never sends one twice nor loses one (quorvex.h, "The send-job
+ * journal"): add(job, reference) returns the job's id once it is on stable
+ * storage, send(session) and quorvex::start_journal_send(session, queue,
+ * journal) send the queued ones, recover and resolve settle the jobs that
+ * may have been submitted, job(id) and list(state) read them back.
+ *
  * Failures are values.  A call that fails (no connection, a read that
  * timed out, a refused argument) and a server that refuses are routine for
  * a protocol client, and what to do next depends on the outcome (is it
@@ -72,15 +79,19 @@
 #ifndef QUORVEX_HPP
 #define QUORVEX_HPP
 
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "quorvex.h"
 
@@ -454,6 +465,322 @@ class Session : public SessionView {
 }  // namespace quorvex
 
 #include "quorvex_job.hpp"
+
+namespace quorvex {
+
+// The state of a journal's job (QV_JOURNAL_*); Any lists every state.
+enum class JournalState : int32_t {
+  Any = 0,
+  Queued = QV_JOURNAL_QUEUED,        // added, not sent
+  Sending = QV_JOURNAL_SENDING,      // its send began
+  Submitted = QV_JOURNAL_SUBMITTED,  // the server took it
+  Refused = QV_JOURNAL_REFUSED,      // the server refused it
+  Failed = QV_JOURNAL_FAILED,        // not submitted; may be queued again
+  Unknown = QV_JOURNAL_UNKNOWN,      // may have been submitted: never resent
+};
+
+// A journal's job as QvJournalJob reads it.
+struct JournalJob {
+  JournalState state = JournalState::Queued;
+  std::string reference;   // the host's name for it, bytes as given
+  int32_t attempts = 0;    // the sends it took
+  int32_t code = -1;       // the server's code; -1 for none
+  std::string message;     // and its message
+  std::string job_number;  // once submitted
+  std::chrono::system_clock::time_point added, changed;
+};
+
+// What a journal's send and recovery hand back beside ok and the outcome.
+struct JournalSendOutputs {
+  int32_t settled = 0;  // the jobs that left QUEUED
+  // What the resolver threw; that "maybe" stayed UNKNOWN.
+  std::exception_ptr callback_exception;
+};
+struct JournalRecoverOutputs {
+  int32_t resolved = 0;  // the jobs it settled
+  std::exception_ptr callback_exception;
+};
+
+namespace detail {
+
+// The resolver a journal hands the library, at an address that survives
+// the journal's moves.
+struct JournalResolverBox {
+  JobResolver resolve;
+  bool utf8 = false;
+};
+
+// Where the resolver puts what it threw: the calling thread's send or
+// recovery, since the library calls it on that thread.  A plain pointer,
+// so that no thread-exit destructor is registered in the host.
+inline std::exception_ptr *&journal_thrown() noexcept {
+  static thread_local std::exception_ptr *slot = nullptr;
+  return slot;
+}
+
+inline int32_t QV_CALL journal_resolver(QvJob *job, void *context) {
+  const auto &box = *static_cast<const JournalResolverBox *>(context);
+  try {
+    return static_cast<int32_t>(box.resolve(job_evidence(job, box.utf8)));
+  } catch (...) {
+    std::exception_ptr *const thrown = journal_thrown();
+    if (thrown && !*thrown) *thrown = std::current_exception();
+    return QV_RESOLVED_UNKNOWN;
+  }
+}
+
+// Points the calling thread's resolver at one call's result.
+class JournalCall {
+ public:
+  explicit JournalCall(std::exception_ptr &thrown) noexcept
+      : saved_(std::exchange(journal_thrown(), &thrown)) {}
+  ~JournalCall() { journal_thrown() = saved_; }
+  JournalCall(const JournalCall &) = delete;
+  JournalCall &operator=(const JournalCall &) = delete;
+
+ private:
+  std::exception_ptr *saved_;
+};
+
+inline Outcome thread_outcome() {
+  Result<> r("", false);
+  take_outcome(r);
+  return r.outcome;
+}
+
+// The refusal of a text that holds a zero byte, before any call.
+[[noreturn]] inline void journal_zero(const char *call, int32_t position) {
+  Result<> r(call, false);
+  holds_zero(r, position, std::string_view("\0", 1));
+  throw Error(call, -1, std::string(), std::move(r.outcome));
+}
+
+[[noreturn]] inline void journal_refused(const char *call) {
+  throw Error(call, -1, std::string(), thread_outcome());
+}
+
+inline std::chrono::system_clock::time_point journal_time(int64_t ms) {
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::milliseconds(ms)));
+}
+
+inline Result<JournalSendOutputs> read_journal_send(const OpShared *s) {
+  Result<JournalSendOutputs> r("QvJournalSend", false);
+  if (!op_readable(r, s)) return r;
+  QvOp *const op = s->op.load();
+  op_result(r, op, false);
+  r.settled = QvOpNumber(op, 0);
+  return r;
+}
+
+}  // namespace detail
+
+// A journal of send jobs in a file (QvJournalOpen), closed with the object
+// (QvJournalClose); move-only, and one moved from holds none (every call
+// refused by the library).  Job texts go in, and the server's texts come
+// back, as GBK bytes, or as UTF-8 for Journal(path, quorvex::utf8); a
+// reference is bytes, stored as given.  Failures of the sends are values
+// (a Result); a journal that cannot be opened and a job that cannot be
+// stored are exceptions.  Any thread may call it; set_resolver not while
+// a send or recover runs.
+class Journal {
+ public:
+  // Throws quorvex::Error (QvJournalOpen's outcome) when the file cannot
+  // be used: not a journal, a newer one, open elsewhere, the disk.
+  explicit Journal(std::string_view path) : Journal(path, false) {}
+  Journal(std::string_view path, Utf8Texts) : Journal(path, true) {}
+  ~Journal() { close(); }
+
+  Journal(const Journal &) = delete;
+  Journal &operator=(const Journal &) = delete;
+  Journal(Journal &&other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)),
+        utf8_(other.utf8_),
+        resolver_(std::move(other.resolver_)) {}
+  Journal &operator=(Journal &&other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, nullptr);
+      utf8_ = other.utf8_;
+      resolver_ = std::move(other.resolver_);
+    }
+    return *this;
+  }
+
+  QvJournal *handle() const noexcept { return handle_; }
+  bool utf8_texts() const noexcept { return utf8_; }
+
+  // Closes it now; its jobs stay in the file.  False when it held none.
+  bool close() noexcept {
+    QvJournal *const j = std::exchange(handle_, nullptr);
+    return j && QvJournalClose(j) == 1;
+  }
+
+  // Stores job under reference and returns its id once it is on stable
+  // storage; a reference stored before returns that job's id.  Throws
+  // std::invalid_argument for a job this side refuses (as send_job) and
+  // quorvex::Error for what the library refused (the job, the reference,
+  // the disk): no id is ever handed out for a job not stored.  The job's
+  // own resolver is not kept: set_resolver is the journal's.
+  int64_t add(const Job &job, std::string_view reference) {
+    if (reference.find('\0') != std::string_view::npos)
+      detail::journal_zero("QvJournalAdd", 3);
+    detail::OwnedJob owned;
+    detail::fill_job(owned.get(), job, utf8_);
+    const std::string ref(reference);
+    const int64_t id = QvJournalAdd(handle_, owned.get(), ref.c_str());
+    if (id <= 0) detail::journal_refused("QvJournalAdd");
+    return id;
+  }
+
+  // Job id as the journal holds it; nullopt when there is no such job.
+  std::optional<JournalJob> job(int64_t id) const {
+    JournalJob j;
+    int32_t state = 0;
+    char reference[QV_JOURNAL_REFERENCE_BUFFER_SIZE] = "";
+    std::string message(QV_BODY_BUFFER_SIZE, '\0'),
+        number(QV_PARAM_BUFFER_SIZE, '\0');
+    int64_t added = 0, changed = 0;
+    if (!QvJournalJob(handle_, id, &state, reference, &j.attempts, &j.code,
+                      message.data(), number.data(), &added, &changed))
+      return std::nullopt;
+    j.state = static_cast<JournalState>(state);
+    j.reference = reference;
+    detail::cut_at_zero(message);
+    detail::cut_at_zero(number);
+    detail::text_out(message, utf8_);
+    detail::text_out(number, utf8_);
+    j.message = std::move(message);
+    j.job_number = std::move(number);
+    j.added = detail::journal_time(added);
+    j.changed = detail::journal_time(changed);
+    return j;
+  }
+
+  // The ids of the jobs in state, oldest first.  Throws quorvex::Error
+  // when refused.
+  std::vector<int64_t> list(JournalState state = JournalState::Any) const {
+    std::vector<int64_t> ids;
+    // Jobs may be added between the count and the read: read until all fit.
+    for (;;) {
+      const int32_t count = QvJournalList(handle_, static_cast<int32_t>(state),
+                                          ids.empty() ? nullptr : ids.data(),
+                                          static_cast<int32_t>(ids.size()));
+      if (count < 0) detail::journal_refused("QvJournalList");
+      if (static_cast<size_t>(count) <= ids.size()) {
+        ids.resize(static_cast<size_t>(count));
+        return ids;
+      }
+      ids.assign(static_cast<size_t>(count), 0);
+    }
+  }
+
+  // The evidence kept with job id (nullopt for each not kept).
+  JobEvidence evidence(int64_t id) const {
+    return {evidence(id, QV_EVIDENCE_PACKAGES_BEFORE),
+            evidence(id, QV_EVIDENCE_DETAILS_BEFORE),
+            evidence(id, QV_EVIDENCE_PACKAGES_AFTER),
+            evidence(id, QV_EVIDENCE_DETAILS_AFTER)};
+  }
+
+  // Sets (an empty function: removes) the resolver send and recover call,
+  // on their own thread, for a job that may have been submitted.  What it
+  // throws leaves that job UNKNOWN and comes back in the call's result.
+  void set_resolver(JobResolver resolver) {
+    if (!resolver) {
+      QvJournalSetResolver(handle_, nullptr, nullptr);
+      resolver_.reset();
+      return;
+    }
+    auto box = std::make_unique<detail::JournalResolverBox>();
+    box->resolve = std::move(resolver);
+    box->utf8 = utf8_;
+    if (!QvJournalSetResolver(handle_, detail::journal_resolver, box.get()))
+      detail::journal_refused("QvJournalSetResolver");
+    resolver_ = std::move(box);
+  }
+
+  // Sends the QUEUED jobs on session, oldest first, at most max_jobs (0:
+  // all), as QvJournalSend; ok when none was left or max_jobs were sent.
+  Result<JournalSendOutputs> send(SessionView &session, int32_t max_jobs = 0) {
+    Result<JournalSendOutputs> r("QvJournalSend", false);
+    const detail::JournalCall call(r.callback_exception);
+    r.ok = QvJournalSend(session.handle(), handle_, max_jobs, &r.settled) == 1;
+    detail::take_outcome(r);
+    return r;
+  }
+
+  // Jobs left SENDING become UNKNOWN, and each UNKNOWN one is looked up on
+  // session (none: states only) and handed to the resolver; never resent.
+  Result<JournalRecoverOutputs> recover(SessionView *session = nullptr) {
+    Result<JournalRecoverOutputs> r("QvJournalRecover", false);
+    const detail::JournalCall call(r.callback_exception);
+    r.ok = QvJournalRecover(handle_, session ? session->handle() : nullptr,
+                            &r.resolved) == 1;
+    detail::take_outcome(r);
+    return r;
+  }
+
+  // The host settles job id (QvJournalResolve): UNKNOWN to Submitted (with
+  // job_number), Failed or Queued; FAILED or REFUSED back to Queued.
+  Result<> resolve(int64_t id, JournalState to,
+                   std::string_view job_number = {}) {
+    Result<> r("QvJournalResolve", false);
+    std::string number;
+    if (!detail::text_in(r, 4, job_number, utf8_, number)) return r;
+    r.ok = QvJournalResolve(handle_, id, static_cast<int32_t>(to),
+                            job_number.empty() ? nullptr : number.c_str()) == 1;
+    detail::take_outcome(r);
+    return r;
+  }
+
+ private:
+  Journal(std::string_view path, bool utf8_texts) : utf8_(utf8_texts) {
+    if (path.find('\0') != std::string_view::npos)
+      detail::journal_zero("QvJournalOpen", 1);
+    const std::string p(path);
+    handle_ = QvJournalOpen(p.c_str());
+    if (!handle_) detail::journal_refused("QvJournalOpen");
+  }
+
+  std::optional<std::string> evidence(int64_t id, int32_t which) const {
+    std::string text(QV_BODY_BUFFER_SIZE, '\0');
+    int32_t length = QvJournalEvidence(handle_, id, which, text.data(),
+                                       static_cast<int32_t>(text.size()));
+    if (length >= static_cast<int32_t>(text.size())) {
+      text.assign(static_cast<size_t>(length) + 1, '\0');
+      length = QvJournalEvidence(handle_, id, which, text.data(),
+                                 static_cast<int32_t>(text.size()));
+    }
+    if (length < 0 || length >= static_cast<int32_t>(text.size()))
+      return std::nullopt;
+    text.resize(static_cast<size_t>(length));
+    detail::text_out(text, utf8_);
+    return text;
+  }
+
+  QvJournal *handle_ = nullptr;
+  bool utf8_ = false;
+  std::unique_ptr<detail::JournalResolverBox> resolver_;
+};
+
+// Journal::send as an operation on queue (QvStartJournalSend): its result()
+// is what send returns.  No resolver is called: a "maybe" stays UNKNOWN.
+// A start the library refuses at once completes from the start with the
+// refusal.
+inline TypedOp<Result<JournalSendOutputs>> start_journal_send(
+    SessionView &session, Queue &queue, Journal &journal,
+    int32_t max_jobs = 0) {
+  return detail::start_op<Result<JournalSendOutputs>>(
+      queue, journal.utf8_texts(), &detail::read_journal_send,
+      Result<JournalSendOutputs>("QvJournalSend", false), [&](void *tag) {
+        return QvStartJournalSend(session.handle(), queue.handle(), tag,
+                                  journal.handle(), max_jobs);
+      });
+}
+
+}  // namespace quorvex
 
 #pragma pop_macro("GetMessage")
 

@@ -29,6 +29,8 @@
   EQuorvexError carrying the call's outcome.  The header's kinds are
   enumerations (outcomeRefused for QV_OUTCOME_REFUSED; the numbers stay).
   SendJob sends a TQvJob with the library's QvSendJob.
+  TQvJournal keeps send jobs in a journal file, so that a host that
+  crashes never sends one twice nor loses one (QvJournal*).
 
   TQvAsyncSession is a TQvSession that also starts each method as an
   operation, StartHeartbeat(OnDone), and runs OnDone on the main thread with
@@ -481,6 +483,8 @@ type
     function Closed: Boolean;
   end;
 
+{$I QuorvexJournal.inc}
+
   TQvAsyncSession = class;
 
   { An operation a TQvAsyncSession started.  It lives as long as the host
@@ -515,6 +519,7 @@ type
   TQvReplyEvent = procedure(const Op: IQvOperation; const Reply: TQvReply) of object;
   TQvResultEvent = procedure(const Op: IQvOperation; Ok: Boolean) of object;
   TQvJobEvent = procedure(const Op: IQvOperation; const Result: TQvJobResult) of object;
+  TQvJournalEvent = procedure(const Op: IQvOperation; const Result: TQvJournalResult) of object;
 
   { A TQvAsyncSession in a program without a thread manager. }
   EQvNoThreads = class(Exception);
@@ -535,6 +540,7 @@ type
     FCodeField: PInt32;
     FJob: TQvJob;               { a send job's, held from its start to its completion }
     FJobResult: TQvJobResult;
+    FSettled: Int32;            { a journal send's jobs settled }
     FCompleted: Boolean;
     FTag: NativeInt;
     procedure Complete(Op: Pointer);
@@ -546,6 +552,7 @@ type
     OnReply: TQvReplyEvent;
     OnResult: TQvResultEvent;
     OnJob: TQvJobEvent;
+    OnJournal: TQvJournalEvent;
     destructor Destroy; override;
     { Turns each text into GBK, or raises EQuorvexError naming it (Names,
       comma-separated) and its place among the export's arguments. }
@@ -612,6 +619,9 @@ type
       waits for it. }
     function StartSendJob(Job: TQvJob; Attempts: Integer; OnDone: TQvJobEvent): IQvOperation; overload;
     function StartSendJob(Job: TQvJob; OnDone: TQvJobEvent): IQvOperation; overload;
+    { TQvJournal.Send as an operation: OnDone gets what Send returns.  No
+      resolver is called: a "maybe" stays UNKNOWN, for Recover or the host. }
+    function StartJournalSend(Journal: TQvJournal; MaxJobs: Int32; OnDone: TQvJournalEvent): IQvOperation;
     { The methods, generated. }
 {$I QuorvexAsync.inc}
   end;
@@ -1589,6 +1599,8 @@ begin
   end;
 end;
 
+{$I QuorvexJournalImpl.inc}
+
 { Operations: one dispatcher thread per process, one queue }
 
 type
@@ -1867,7 +1879,9 @@ begin
       else if Assigned(OnReply) then
         OnReply(Self, R)
       else if Assigned(OnResult) then
-        OnResult(Self, R.Ok);
+        OnResult(Self, R.Ok)
+      else if Assigned(OnJournal) then
+        OnJournal(Self, JournalResultOf(R, FSettled));
   finally
     _Release;
   end;

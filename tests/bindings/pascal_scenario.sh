@@ -30,5 +30,10 @@ if "$work/nothreads-LATE" > "$work/late.out" 2>&1 || ! grep -q 'cthreads one of 
   cat "$work/late.out"
   exit 1
 fi
+# The send-job journal, blocking and as an operation.
+cp "$(dirname "$0")/pascal/journal.pas" "$work/"
+fpc -Mdelphi -vew -Fu"$(cat "$work/package/units")" -FU"$work" -FE"$work" -Fl"$libdir" -k-rpath -k"$libdir" \
+  "$work/journal.pas" > "$work/fpc.log" 2>&1 || { cat "$work/fpc.log"; exit 1; }
+LC_ALL=C.UTF-8 "$work/journal" "$port" "$work"
 run_readme_example "### Pascal" pascal host.pas
 echo "pascal scenario: ok"

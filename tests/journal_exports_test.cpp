@@ -209,10 +209,10 @@ TEST_F(JournalSends, ASendCutOffIsLookedUpNeverResent) {
   QvQueue *q = QvQueueCreate();
   int64_t cut = 0;
   // The cancel lands while the simulator holds the submit's answer, unless
-  // it comes before the request was written: then the job is queued again
-  // and another try is made.
+  // it comes before the request was written: then the job is queued again,
+  // and the next try sends it again.
+  const int64_t id = add("cut");
   for (int tries = 0; tries < 5 && cut == 0; ++tries) {
-    const int64_t id = add("cut-" + std::to_string(tries));
     QvOp *op = QvStartJournalSend(s_, q, nullptr, j_, 1);
     ASSERT_TRUE(op);
     for (int32_t step = 0; step != 299;) {

@@ -94,14 +94,23 @@ TEST_F(JournalFile, AddsOnceByReferenceAndKeepsAcrossOpens) {
   auto store = Store::open(file, why);
   ASSERT_TRUE(store) << why;
   EXPECT_EQ(store->content(first, why), "content");
-  EXPECT_EQ(store->ids(State::Queued, 10, why), (std::vector<int64_t>{first, first + 1}));
+  int64_t total = 0;
+  EXPECT_EQ(store->ids(1, 1, total, why), std::vector<int64_t>{first});
+  EXPECT_EQ(total, 2);
+  // A second holder of the file is refused while the first has it.
+  EXPECT_FALSE(Store::open(file, why));
+  EXPECT_NE(why.find("open elsewhere"), std::string::npos) << why;
   auto e = store->entry(first, why);
   ASSERT_TRUE(e);
   e->state = State::Submitted;
   e->job_number = "J1";
-  ASSERT_TRUE(store->update(*e, why)) << why;
-  EXPECT_EQ(store->ids(State::Submitted, 10, why), std::vector<int64_t>{first});
+  // A change from a state the job is not in is refused.
+  EXPECT_FALSE(store->update(*e, {State::Sending}, why));
+  ASSERT_TRUE(store->update(*e, {State::Queued, State::Sending}, why)) << why;
+  EXPECT_EQ(store->ids(3, 10, total, why), std::vector<int64_t>{first});
   EXPECT_EQ(store->entry(first, why)->job_number, "J1");
+  EXPECT_EQ(store->first_queued({}, why), first + 1);
+  EXPECT_EQ(store->first_queued({first + 1}, why), 0);
 }
 
 // Files that are not journals of this library are refused, each with its

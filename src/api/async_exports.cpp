@@ -166,6 +166,10 @@ void run(const std::shared_ptr<Operation> &op, const std::shared_ptr<HostQueue> 
   if (!go) {
     if (op->job) unclaim_job(op->job);
     note_cancelled(op->outcome);
+  } else if (op->runner) {
+    op->result = op->runner(use.session(), *op);
+    const std::lock_guard<std::mutex> lock(op->mutex);
+    op->job = nullptr;
   } else if (op->job) {
     op->result =
         send_job_on(op->job, use.session(), op->attempts, &op->progress, true, op->outcome);
@@ -174,6 +178,7 @@ void run(const std::shared_ptr<Operation> &op, const std::shared_ptr<HostQueue> 
     classify_cancel(*op);
   }
   op->call = nullptr;  // its copies of the inputs (a password among them) go now
+  op->runner = nullptr;
   complete(op, queue);
 }
 
@@ -258,6 +263,18 @@ QvOp *start_operation(QvSession *Session, QvQueue *Queue, void *Tag, async::Call
       Session, Queue, Tag,
       [&](Operation &op) {
         op.call = std::move(call);
+        return true;
+      },
+      where);
+}
+
+QvOp *start_runner(QvSession *Session, QvQueue *Queue, void *Tag, async::Runner runner,
+                   const std::function<bool()> &prepare, Where where) {
+  return start(
+      Session, Queue, Tag,
+      [&](Operation &op) {
+        if (!prepare()) return false;
+        op.runner = std::move(runner);
         return true;
       },
       where);

@@ -1,5 +1,7 @@
 #include "api/calls.h"
 
+#include <string>
+
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -26,10 +28,12 @@ uintptr_t handle_key() {
   return static_cast<uintptr_t>(key ^ key >> 29);
 }
 
-void note_not_a_session(const QvSession *handle) {
-  connection::refuse(1, handle ? "Argument 1 is not a live session: QvSessionCreate did not make "
-                                 "it, or it was destroyed."
-                               : "Argument 1 (the session) is a null pointer.");
+void note_not_a_session(const QvSession *handle, int32_t argument) {
+  const std::string n = std::to_string(argument);
+  connection::refuse(argument, handle ? "Argument " + n +
+                                            " is not a live session: QvSessionCreate did not make "
+                                            "it, or it was destroyed."
+                                      : "Argument " + n + " (the session) is a null pointer.");
 }
 
 qv_bool refuse_session(const QvSession *handle, Where where) {

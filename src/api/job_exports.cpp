@@ -95,8 +95,12 @@ class SessionCalls : public jobs::Calls {
  public:
   // interrupts: the session's count when the send began; progress: where
   // an operation's send notes its steps (null: the job's callbacks).
-  SessionCalls(connection::Session &session, uint64_t interrupts, jobs::NotedProgress *progress)
-      : session_(session), interrupts_(interrupts), progress_(progress) {}
+  SessionCalls(connection::Session &session, uint64_t interrupts, jobs::NotedProgress *progress,
+               const BeforeSubmit *before_submit = nullptr)
+      : session_(session),
+        interrupts_(interrupts),
+        progress_(progress),
+        before_submit_(before_submit) {}
 
   void run(const jobs::Step &step, jobs::Answer &a) override {
     record::Call call;
@@ -131,11 +135,15 @@ class SessionCalls : public jobs::Calls {
   int32_t resolve(jobs::Job &job) override {
     return progress_ ? QV_RESOLVED_UNKNOWN : jobs::Calls::resolve(job);
   }
+  bool before_submit(const jobs::Result &so_far, std::string &why) override {
+    return !before_submit_ || (*before_submit_)(so_far, why);
+  }
 
  private:
   connection::Session &session_;
   const uint64_t interrupts_;
   jobs::NotedProgress *const progress_;
+  const BeforeSubmit *const before_submit_;
 };
 
 // A send in progress on a job: marks it, and when it ends publishes the
@@ -186,7 +194,7 @@ void end_before_any_call(jobs::Result &r, jobs::Status status, connection::Outco
 }
 
 bool send_job(connection::Session &session, jobs::Job &job, int32_t attempts,
-              jobs::NotedProgress *progress, jobs::Result &out) {
+              jobs::NotedProgress *progress, const BeforeSubmit *before_submit, jobs::Result &out) {
   Sending sending(job, session);
   jobs::Result &r = sending.result;
   const jobs::Plan plan = jobs::make_plan(sending.content);
@@ -206,7 +214,7 @@ bool send_job(connection::Session &session, jobs::Job &job, int32_t attempts,
   switch (hold.take(account_of(session), sending.content.wait_ms, ended)) {
     case jobs::AccountLocks::Taken::Yes: {
       sending.on_the_wire();
-      SessionCalls calls(session, interrupts, progress);
+      SessionCalls calls(session, interrupts, progress, before_submit);
       jobs::send(job, sending.content, plan.steps, calls, attempts > 0 ? attempts : 2, r);
       break;
     }
@@ -469,7 +477,8 @@ void unclaim_job(QvJob *handle) {
 }
 
 bool send_job_on(QvJob *handle, connection::Session &session, int32_t attempts,
-                 jobs::NotedProgress *progress, bool claimed, connection::CallOutcome &outcome) {
+                 jobs::NotedProgress *progress, bool claimed, connection::CallOutcome &outcome,
+                 const BeforeSubmit *before_submit, jobs::Result *ended) {
   // Not one guard around the whole: each call of the send is an export
   // call of its own.  The outcome is, at the end, the one the job ended on.
   JobTable::Use job = job_table().use(value_of(handle));
@@ -485,12 +494,58 @@ bool send_job_on(QvJob *handle, connection::Session &session, int32_t attempts,
           return false;
         }
         sent = true;
-        submitted = send_job(session, *job, attempts, progress, result);
+        submitted = send_job(session, *job, attempts, progress, before_submit, result);
         return submitted;
       },
       "QvSendJob");
   outcome = sent ? result.outcome : connection::this_thread_outcome();
+  if (ended) *ended = result;
   return submitted;
+}
+
+bool look_up_job_on(QvJob *handle, connection::Session &session, jobs::Result &result) {
+  JobTable::Use job = job_table().use(value_of(handle));
+  bool looked = false;
+  guarded_on(
+      session.id(), session.trace_number(),
+      [&] {
+        if (!job) {
+          note_not_a_job(handle, 1);
+          return false;
+        }
+        jobs::Content content;
+        {
+          const std::lock_guard<std::mutex> lock(job->mutex);
+          content = job->content;
+        }
+        // The look-up holds the account as a send does: no other job of it
+        // may come between the evidence before and the evidence after.
+        const uint64_t interrupts = session.waits.interrupts_requested();
+        jobs::AccountHold hold;
+        const auto ended = [&] { return session.waits.interrupts_requested() != interrupts; };
+        if (hold.take(account_of(session), content.wait_ms, ended) !=
+            jobs::AccountLocks::Taken::Yes) {
+          connection::other_failure(text::kAccountWaitTimedOut);
+          return false;
+        }
+        SessionCalls calls(session, interrupts, nullptr);
+        jobs::look_up(*job, content, calls, result);
+        looked = true;
+        return true;
+      },
+      "QvJournalRecover");
+  return looked;
+}
+
+QvJob *make_job(const jobs::Content &content, QvJobResolver resolver, void *context) {
+  auto job = std::make_unique<jobs::Job>();
+  job->content = content;
+  job->resolver = resolver;
+  job->resolver_context = context;
+  const uintptr_t handle = job_table().add(job.get());
+  if (handle == 0) return nullptr;
+  job->handle = reinterpret_cast<QvJob *>(handle);
+  return job.release()->handle;  // owned by its handle from now on
 }
 
 bool cancel_job(QvJob *handle) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "api/guard.h"
 #include "async/operation.h"
@@ -15,6 +16,11 @@ namespace qv::api {
 // another call.
 QvOp *start_operation(QvSession *Session, QvQueue *Queue, void *Tag, async::Call call,
                       Where where = __builtin_FUNCTION());
+
+// Starts runner as an operation of Session on Queue; prepare may refuse
+// it at once (false, the outcome set).
+QvOp *start_runner(QvSession *Session, QvQueue *Queue, void *Tag, async::Runner runner,
+                   const std::function<bool()> &prepare, Where where = __builtin_FUNCTION());
 
 // A session's destroy has begun and its waits are interrupted: its
 // operations that have not run complete cancelled, and this returns once

@@ -39,7 +39,7 @@ class SessionUse {
 
 // Notes a session argument that is not a live session: refused before any
 // other argument is touched, and without reading anything through it.
-void note_not_a_session(const QvSession *handle);
+void note_not_a_session(const QvSession *handle, int32_t argument = 1);
 
 // A twin given no live session: its refusal, under the guard.
 qv_bool refuse_session(const QvSession *handle, Where where = __builtin_FUNCTION());

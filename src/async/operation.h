@@ -85,12 +85,19 @@ using Call = std::function<bool(connection::Session &, Outputs &)>;
 
 enum class State { Queued, Running, Completed, Taken };
 
+struct Operation;
+// A run of the library's own on the session (a journal's send): it fills
+// the operation's outputs and outcome, and names the job it sends (op.job,
+// under op.mutex) so that a cancel reaches it.
+using Runner = std::function<bool(connection::Session &, Operation &)>;
+
 struct Operation : Completion {
   uintptr_t handle = 0;   // its own handle's value
   uintptr_t session = 0;  // its session's handle value
   void *tag = nullptr;
   Call call;             // an export call or a pair
   QvJob *job = nullptr;  // or a job's send
+  Runner runner;         // or a run of the library's own
   int32_t attempts = 0;
   jobs::NotedProgress progress;
 

@@ -30,6 +30,8 @@ enum class Status : int32_t {
 inline constexpr int32_t kFieldCount = QV_JOB_PERIOD;
 inline constexpr int32_t kEvidenceCount = QV_EVIDENCE_DETAILS_AFTER;
 
+using Evidence = std::array<std::optional<std::string>, kEvidenceCount>;
+
 struct Result {
   Status status = Status::None;
   int32_t step = 0;  // the request code of the call the send ended on
@@ -43,7 +45,7 @@ struct Result {
   connection::CallOutcome outcome;
   // The replies taken as evidence, by QV_EVIDENCE_* - 1; none when not
   // taken.
-  std::array<std::optional<std::string>, kEvidenceCount> evidence;
+  Evidence evidence;
 };
 
 // What a send reads of the job, copied when it starts so that the host's

@@ -71,6 +71,12 @@ inline constexpr int kFreeRestarts = 4;
 void send(Job &job, const Content &content, const std::vector<Step> &plan, Calls &calls,
           int32_t attempts, Result &result);
 
+// Looks up a job that may have been submitted as a send does after a
+// "maybe": result holds the evidence taken before its submit; the
+// evidence after is taken now and the resolver asked.  result.status ends
+// Submitted, Failed (not submitted) or MaybeSubmitted.
+void look_up(Job &job, const Content &content, Calls &calls, Result &result);
+
 // The outcome of a send that ended before a call: cancelled, or refused
 // before anything was sent.
 connection::CallOutcome cancelled_outcome();

@@ -98,4 +98,32 @@ std::optional<jobs::Content> decode_content(std::string_view bytes, std::string 
   return c;
 }
 
+std::string encode_evidence(const jobs::Evidence &evidence) {
+  std::string out;
+  out.push_back(static_cast<char>(kLayout));
+  for (const std::optional<std::string> &e : evidence) {
+    out.push_back(e ? 1 : 0);
+    if (e) put_text(out, *e);
+  }
+  return out;
+}
+
+std::optional<jobs::Evidence> decode_evidence(std::string_view bytes, std::string &why) {
+  jobs::Evidence evidence;
+  if (bytes.empty()) return evidence;
+  Reader in(bytes);
+  uint8_t layout = 0;
+  bool ok = in.u8(layout) && layout == kLayout;
+  for (std::optional<std::string> &e : evidence) {
+    uint8_t present = 0;
+    ok = ok && in.u8(present) && present <= 1;
+    if (ok && present == 1) ok = in.text(e.emplace(), kTextLimit);
+  }
+  if (!ok || !in.done()) {
+    why = "a job's evidence cut short or damaged";
+    return std::nullopt;
+  }
+  return evidence;
+}
+
 }  // namespace qv::journal

@@ -68,6 +68,14 @@ class Statement {
   sqlite3_stmt *s_ = nullptr;
 };
 
+constexpr const char *kInUse =
+    "the journal is open elsewhere, in this process or another (one holder at a time)";
+
+bool in_use(sqlite3 *db) {
+  const int rc = sqlite3_errcode(db) & 0xff;
+  return rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
+}
+
 int32_t pragma_number(sqlite3 *db, const char *sql, bool &ok) {
   Statement s(db, sql);
   ok = s && sqlite3_step(s.get()) == SQLITE_ROW;
@@ -100,11 +108,15 @@ std::unique_ptr<Store> Store::open(const std::string &path, std::string &why, co
     return nullptr;
   }
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, 5000);
+  // One connection holds the file for as long as it is open: two
+  // processes taking jobs from one journal could send a job twice.  Set
+  // before the first read, so that WAL keeps its index in this process's
+  // memory and never needs shared memory.
+  if (!store->exec("PRAGMA locking_mode=EXCLUSIVE", why)) return nullptr;
   bool ok = false;
   const bool empty = is_empty(db, ok);
   if (!ok) {
-    why = error_of(db, "the file is not a journal");
+    why = in_use(db) ? kInUse : error_of(db, "the file is not a journal");
     return nullptr;
   }
   if (empty) {
@@ -126,12 +138,24 @@ std::unique_ptr<Store> Store::open(const std::string &path, std::string &why, co
   }
   // WAL with a full sync at every commit: a commit that returned is on
   // stable storage, even across a loss of power.
-  Statement mode(db, "PRAGMA journal_mode=WAL");
-  if (!mode || sqlite3_step(mode.get()) != SQLITE_ROW || mode.column(0) != "wal") {
-    why = error_of(db, "the journal could not be put in WAL mode");
-    return nullptr;
+  {
+    Statement mode(db, "PRAGMA journal_mode=WAL");
+    if (!mode || sqlite3_step(mode.get()) != SQLITE_ROW || mode.column(0) != "wal") {
+      why = in_use(db) ? kInUse : error_of(db, "the journal could not be put in WAL mode");
+      return nullptr;
+    }
   }
   if (!store->exec("PRAGMA synchronous=FULL", why)) return nullptr;
+  // Takes the lock for good, and turns the sends that a process ended
+  // during (nothing else held the file) into jobs that may have been sent.
+  const std::string settle =
+      "BEGIN EXCLUSIVE;UPDATE jobs SET state=" + std::to_string(static_cast<int>(State::Unknown)) +
+      ", changed_ms=" + std::to_string(now_ms()) +
+      " WHERE state=" + std::to_string(static_cast<int>(State::Sending)) + ";COMMIT;";
+  if (!store->exec(settle.c_str(), why)) {
+    if (in_use(db)) why = kInUse;
+    return nullptr;
+  }
   return store;
 }
 
@@ -230,27 +254,57 @@ std::optional<Entry> Store::entry(int64_t id, std::string &why) {
   return e;
 }
 
-std::vector<int64_t> Store::ids(State state, size_t max, std::string &why) {
+std::vector<int64_t> Store::ids(int32_t state, size_t max, int64_t &total, std::string &why) {
   const std::lock_guard<std::mutex> lock(mutex_);
   std::vector<int64_t> found;
-  Statement s(db_, "SELECT id FROM jobs WHERE state=?1 ORDER BY id LIMIT ?2");
-  if (!s) {
+  total = -1;
+  // State 0 is every state.
+  Statement count(db_, "SELECT count(*) FROM jobs WHERE ?1=0 OR state=?1");
+  Statement s(db_, "SELECT id FROM jobs WHERE ?1=0 OR state=?1 ORDER BY id LIMIT ?2");
+  if (!count || !s) {
     why = error_of(db_, "the journal could not be read");
     return found;
   }
-  s.bind(1, static_cast<int64_t>(state));
+  count.bind(1, state);
+  if (sqlite3_step(count.get()) != SQLITE_ROW) {
+    why = error_of(db_, "the journal could not be read");
+    return found;
+  }
+  s.bind(1, state);
   s.bind(2, static_cast<int64_t>(max));
   int rc = SQLITE_ROW;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) found.push_back(s.number(0));
-  if (rc != SQLITE_DONE) why = error_of(db_, "the journal could not be read");
+  if (rc != SQLITE_DONE) {
+    why = error_of(db_, "the journal could not be read");
+    found.clear();
+    return found;
+  }
+  total = count.number(0);
   return found;
 }
 
-bool Store::update(const Entry &e, std::string &why) {
+std::optional<int64_t> Store::first_queued(const std::set<int64_t> &taken, std::string &why) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // Enough rows that one not taken is among them.
+  Statement s(db_, "SELECT id FROM jobs WHERE state=?1 ORDER BY id LIMIT ?2");
+  if (!s) {
+    why = error_of(db_, "the journal could not be read");
+    return std::nullopt;
+  }
+  s.bind(1, static_cast<int64_t>(State::Queued));
+  s.bind(2, static_cast<int64_t>(taken.size() + 1));
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+    if (taken.count(s.number(0)) == 0) return s.number(0);
+  if (rc != SQLITE_DONE) why = error_of(db_, "the journal could not be read");
+  return rc == SQLITE_DONE ? std::optional<int64_t>(0) : std::nullopt;
+}
+
+bool Store::update(const Entry &e, States from, std::string &why) {
   const std::lock_guard<std::mutex> lock(mutex_);
   Statement s(db_,
               "UPDATE jobs SET state=?2, attempts=?3, code=?4, message=?5, job_number=?6,"
-              " evidence=?7, changed_ms=?8 WHERE id=?1");
+              " evidence=?7, changed_ms=?8 WHERE id=?1 AND ((1 << state) & ?9) != 0");
   if (!s) {
     why = error_of(db_, "the journal could not be changed");
     return false;
@@ -263,12 +317,13 @@ bool Store::update(const Entry &e, std::string &why) {
   s.bind_text(6, e.job_number);
   s.bind_blob(7, e.evidence);
   s.bind(8, now_ms());
+  s.bind(9, from.bits);
   if (sqlite3_step(s.get()) != SQLITE_DONE) {
     why = error_of(db_, "the journal could not be changed");
     return false;
   }
   if (sqlite3_changes(db_) != 1) {
-    why = "no job of that id";
+    why = "no job of that id in a state that may change so";
     return false;
   }
   return true;

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <initializer_list>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,15 @@ enum class State : int32_t {
   Refused = 4,
   Failed = 5,
   Unknown = 6,
+};
+
+// A set of states.
+struct States {
+  int64_t bits = 0;
+  States(std::initializer_list<State> states) {
+    for (const State s : states) bits |= int64_t{1} << static_cast<int>(s);
+  }
+  bool has(State s) const { return (bits & (int64_t{1} << static_cast<int>(s))) != 0; }
 };
 
 struct Entry {
@@ -58,11 +69,16 @@ class Store {
   // The content stored for id; nothing when there is no such job.
   std::optional<std::string> content(int64_t id, std::string &why);
   std::optional<Entry> entry(int64_t id, std::string &why);
-  // Ids in state, oldest first, at most max of them.
-  std::vector<int64_t> ids(State state, size_t max, std::string &why);
-  // Moves id to state with the rest of what is known; false with why when
-  // it could not be committed.
-  bool update(const Entry &e, std::string &why);
+  // Ids in state (0: every state), oldest first, at most max of them;
+  // total how many there are (-1 with why when they could not be read).
+  std::vector<int64_t> ids(int32_t state, size_t max, int64_t &total, std::string &why);
+  // The oldest queued job not among taken; 0 when there is none, nothing
+  // with why when the journal could not be read.
+  std::optional<int64_t> first_queued(const std::set<int64_t> &taken, std::string &why);
+  // Moves job e.id, when its state is one of from, to e's state with the
+  // rest of what is known; false with why when it is in no such state or
+  // the change could not be committed.
+  bool update(const Entry &e, States from, std::string &why);
 
  private:
   explicit Store(sqlite3 *db) : db_(db) {}

@@ -173,7 +173,7 @@ int x_last_error(sqlite3_vfs *, int n, char *out) {
 
 }  // namespace
 
-LossyVfs::LossyVfs(const char *name) {
+LossyVfs::LossyVfs(const char *name, bool make_default) {
   g_state = new State;
   g_state->real = sqlite3_vfs_find(nullptr);
   g_state->name = name;
@@ -191,7 +191,7 @@ LossyVfs::LossyVfs(const char *name) {
   v.xSleep = x_sleep;
   v.xCurrentTime = x_current_time;
   v.xGetLastError = x_last_error;
-  sqlite3_vfs_register(&v, 0);
+  sqlite3_vfs_register(&v, make_default ? 1 : 0);
 }
 
 LossyVfs::~LossyVfs() {

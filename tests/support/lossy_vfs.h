@@ -14,8 +14,10 @@ namespace qvtest {
 
 class LossyVfs {
  public:
-  // Registers the VFS under name (not the default one).
-  explicit LossyVfs(const char *name = "lossy");
+  // Registers the VFS under name; as the process's default one with
+  // make_default, so that a library that opens its files through SQLite's
+  // default goes through it too.
+  explicit LossyVfs(const char *name = "lossy", bool make_default = false);
   ~LossyVfs();
   LossyVfs(const LossyVfs &) = delete;
   LossyVfs &operator=(const LossyVfs &) = delete;

@@ -5,6 +5,7 @@
 // cli_os_windows.cpp implement it.
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -34,5 +35,11 @@ std::filesystem::path program_folder();
 // system lets it (the soft limit of descriptors to the hard one on POSIX
 // systems; Windows sets no such limit).
 void allow_many_sockets();
+
+// Whether standard output is a terminal (a progress bar) or not (lines).
+bool stdout_is_terminal();
+
+// A time (seconds since 1970) as UTC's calendar fields.
+std::tm utc_time(std::time_t seconds);
 
 }  // namespace qv::cli

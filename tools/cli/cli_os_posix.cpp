@@ -2,6 +2,7 @@
 // program's path from /proc, the descriptor limit.
 #include <iconv.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <stdexcept>
@@ -71,6 +72,14 @@ void allow_many_sockets() {
     files.rlim_cur = files.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &files);
   }
+}
+
+bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+std::tm utc_time(std::time_t seconds) {
+  std::tm utc{};
+  ::gmtime_r(&seconds, &utc);
+  return utc;
 }
 
 }  // namespace qv::cli

@@ -3,6 +3,9 @@
 // the program's module path.
 #include <windows.h>
 #include <shellapi.h>
+#include <io.h>
+
+#include <cstdio>
 
 #include <algorithm>
 #include <memory>
@@ -110,5 +113,13 @@ std::filesystem::path program_folder() {
 }
 
 void allow_many_sockets() {}
+
+bool stdout_is_terminal() { return ::_isatty(::_fileno(stdout)) != 0; }
+
+std::tm utc_time(std::time_t seconds) {
+  std::tm utc{};
+  ::gmtime_s(&utc, &seconds);
+  return utc;
+}
 
 }  // namespace qv::cli

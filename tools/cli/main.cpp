@@ -9,6 +9,7 @@
 #include "call.h"
 #include "cli_os.h"
 #include "demo.h"
+#include "journal_command.h"
 #include "load.h"
 #include "proxy_option.h"
 #include "steps.h"
@@ -21,6 +22,8 @@ constexpr std::string_view kUsage = R"(usage:
   quorvex [OPTIONS] demo                     tour the library against an embedded simulator
   quorvex [OPTIONS] load [--sessions N] [--seconds S] [--job] [--async] [--delay MS]
                          [--drop-after N]    load an embedded simulator from N sessions
+  quorvex journal FILE add|send|recover|list|resolve ...
+                                             a send-job journal (see below)
   quorvex --help                                 this text
   quorvex --version                              the version of the host and the library
 
@@ -66,6 +69,14 @@ makes the calls and follows the recovery rules:
 evidence around the submit; --sim-resolver also lets the simulator's
 resolver settle a "maybe submitted" (for the simulator only).
 
+The journal command keeps send jobs in a journal file, which survives a
+crash or a loss of power: add stores a job (the same --ref twice: once),
+send sends the queued ones in the order added, recover looks up the jobs a
+crash left unknown (never sending them again), list shows them, and
+resolve settles a job by hand:
+)"
+                                    "%JOURNAL%"
+                                    R"(
 Exit status: 0 when every call returned non-zero and every send job was
 accepted, 1 otherwise, 2 when a step cannot run (unknown export, bad
 number, text not in GBK, bad send option).
@@ -74,7 +85,9 @@ Exports and their inputs:
 )";
 
 void print_usage(std::ostream &out) {
-  out << kUsage;
+  // The journal's usage lines have their home beside its command.
+  const size_t at = kUsage.find("%JOURNAL%");
+  out << kUsage.substr(0, at) << qv::cli::kJournalUsage << kUsage.substr(at + 9);
   for (const qv::cli::ExportRow &row : qv::cli::export_table()) {
     out << "  " << row.name;
     for (const qv::cli::Input &input : row.inputs)
@@ -138,6 +151,7 @@ int dispatch(std::vector<std::string> args) {
   if (command == "load")
     return qv::cli::run_load(qv::cli::parse_load_options({args.begin() + 1, args.end()}),
                              std::cout);
+  if (command == "journal") return qv::cli::run_journal({args.begin() + 1, args.end()}, std::cout);
   if (command == "run" && args.size() == 2) return run_script(args[1]);
   if (command == "call" && args.size() > 1)
     return qv::cli::run_steps(qv::cli::steps_from_words({args.begin() + 1, args.end()}), std::cout);

@@ -31,6 +31,9 @@ class SendStep {
   // DetailsAfter).
   StepResult run(std::ostream &out) const;
 
+  // The job the options made, for another use than a send (a journal's add).
+  QvJob *job() const { return job_.get(); }
+
  private:
   struct JobDeleter {
     void operator()(QvJob *job) const { QvJobDestroy(job); }

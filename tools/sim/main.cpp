@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -17,7 +18,8 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: quorvex-sim [--port N] [--accounts N] [--drop-after N] [--delay MS]\n"
-    "                   [--idle-timeout S] [--max-per-peer N] [--log | --quiet] | --version\n"
+    "                   [--idle-timeout S] [--max-per-peer N] [--ledger FILE]\n"
+    "                   [--log | --quiet] | --version\n"
     "  --port N        listen on 127.0.0.1:N (default 9000; 0 picks a free port)\n"
     "  --accounts N    demo (password demo123, id 10001) and N - 1 more: demo2 (id 10002), ...\n"
     "  --drop-after N  close each connection after answering N requests\n"
@@ -27,6 +29,7 @@ constexpr const char *kUsage =
     "  --max-per-peer N  close at once a connection from an address that holds N already\n"
     "                  (default 256; 0: no cap)\n"
     "  --log           log every request and answer with their texts (passwords as \"***\")\n"
+    "  --ledger FILE   append \"JOB FIRST-NUMBER\" to FILE for each send job applied\n"
     "  --quiet         do not log the requests answered\n"
     "The first line on stdout is \"quorvex-sim listening on 127.0.0.1:PORT\".\n";
 
@@ -51,6 +54,7 @@ int main(int argc, char **argv) {
   qv::sim::Options options;
   long port = 9000;
   bool quiet = false;
+  std::string ledger_path;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--port")
@@ -71,6 +75,8 @@ int main(int argc, char **argv) {
       quiet = true;
     else if (arg == "--log")
       options.log_contents = true;
+    else if (arg == "--ledger" && i + 1 < argc)
+      ledger_path = argv[++i];
     else if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
       return 0;
@@ -83,6 +89,16 @@ int main(int argc, char **argv) {
   if (quiet && options.log_contents) usage_error("--log and --quiet exclude each other");
   if (!quiet) options.log = [](std::string_view line) { std::cout << line << std::endl; };
   options.show_text = [](std::string_view gbk) { return qv::cli::quoted_from_gbk(gbk); };
+  // One line per job applied, flushed at once: the account a test checks a
+  // client's own records against.
+  std::ofstream ledger;
+  if (!ledger_path.empty()) {
+    ledger.open(ledger_path, std::ios::app);
+    if (!ledger) usage_error("cannot open the ledger " + ledger_path);
+    options.applied = [&ledger](std::string_view job, std::string_view first) {
+      ledger << job << ' ' << first << std::endl;
+    };
+  }
 
   qv::cli::show_utf8_on_console();
   qv::sim::os::stop_on_request();  // before any thread starts

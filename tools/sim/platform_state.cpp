@@ -54,6 +54,7 @@ bool AccountState::has_product(std::string_view id) const {
 }
 
 const SendJob &AccountState::add_job(SendJob job) {
+  ++jobs_applied;
   jobs.push_back(std::move(job));
   if (jobs.size() > kJobsKept) jobs.pop_front();
   return jobs.back();

@@ -126,6 +126,7 @@ struct AccountState {
   // account under load for hours keeps a bounded history.
   const SendJob &add_job(SendJob job);
   const SendJob *find_job(std::string_view number) const;
+  std::size_t jobs_applied = 0;  // every job ever added, the forgotten ones too
 };
 
 // Rows "job,number,state,submitted" of every recipient of every job sent,

@@ -203,8 +203,15 @@ void Simulator::Impl::serve(Connection &connection, std::size_t id) {
         code = fx.code;
         frame_fx_reply(fx, reply);
       } else {
+        const AccountState *account = session.account;
+        const std::size_t jobs_before = account ? account->jobs_applied : 0;
         const CommandRecord record = answer(state, session, request.record, command);
         code = record.code();
+        if (options.applied && account && account == session.account &&
+            account->jobs_applied != jobs_before) {
+          const SendJob &job = session.account->jobs.back();
+          options.applied(job.number, job.recipients.empty() ? "" : job.recipients.front().number);
+        }
         reply.assign(record.data(), record.data() + record.size());
       }
     }

@@ -98,6 +98,10 @@ struct Options {
   // their texts shown by show_text (passwords as "***").
   bool log_contents = false;
   std::function<std::string(std::string_view gbk)> show_text;
+  // If set, called with each send job the simulator accepts (its job number
+  // and its first recipient), as it is applied: the simulator's own
+  // account of what it did, whatever became of the answer.
+  std::function<void(std::string_view job, std::string_view first_number)> applied;
 };
 
 class Simulator {

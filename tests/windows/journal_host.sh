@@ -3,7 +3,7 @@
 #   journal_host.sh QUORVEX_SIM WINEPREFIX WINE_DIR
 set -eu
 sim=$1
-export WINEPREFIX=$2 WINEDEBUG=-all
+export WINEPREFIX="$2" WINEDEBUG=-all
 wine_dir=$3
 
 . "$(dirname "$0")/simulator.sh"

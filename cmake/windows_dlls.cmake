@@ -18,6 +18,21 @@ option(QUORVEX_WINDOWS_DLLS "Cross-build Quorvex.dll for 32- and 64-bit Windows 
   ${windows_dlls_default})
 include(ExternalProject)
 
+# The DLLs' SQLite: the amalgamation made from Debian's source package, the
+# SQLite of the Linux library (scripts/fetch-sqlite.sh, which setup.sh
+# runs; run here once where it has not).
+set(QUORVEX_SQLITE_SOURCE_DIR ${PROJECT_SOURCE_DIR}/.cache/sqlite/amalgamation CACHE PATH
+  "The folder of SQLite's amalgamation, sqlite3.c and sqlite3.h")
+if(QUORVEX_WINDOWS_DLLS AND NOT EXISTS ${QUORVEX_SQLITE_SOURCE_DIR}/sqlite3.c)
+  message(STATUS "Making SQLite's amalgamation from Debian's source package")
+  execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/fetch-sqlite.sh
+    RESULT_VARIABLE fetched OUTPUT_QUIET)
+  if(NOT fetched EQUAL 0)
+    message(FATAL_ERROR "SQLite's amalgamation could not be made (bash scripts/fetch-sqlite.sh says why); "
+      "-DQUORVEX_WINDOWS_DLLS=OFF builds without the Windows DLLs")
+  endif()
+endif()
+
 # Each width (its mingw-w64 triplet's processor): the name its zip and its
 # tests carry, and the object format of its DLL.
 set(QUORVEX_WINDOWS_WIDTHS)
@@ -53,6 +68,7 @@ foreach(width i686 x86_64)
     BINARY_DIR ${dir}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-${width}.cmake -DCMAKE_BUILD_TYPE=Release
       -DQUORVEX_WERROR=${QUORVEX_WERROR} -DQUORVEX_BUILD_TOOLS=ON ${launchers}
+      -DQUORVEX_SQLITE_SOURCE_DIR=${QUORVEX_SQLITE_SOURCE_DIR}
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${dir}/src/Quorvex.dll ${dir}/src/libQuorvex.dll.a ${tools}
     INSTALL_COMMAND "")

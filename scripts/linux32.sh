@@ -22,11 +22,11 @@ quorvex_missing_lib=1
 missing() {
   quorvex_skipped linux32 "$1" && exit 0
   echo "missing: linux32: $1" >&2
-  echo "  bash scripts/setup.sh installs g++-multilib, libxml2-dev:i386 and libgtest-dev:i386; QUORVEX_ALLOW_MISSING=linux32 skips this stage" >&2
+  echo "  bash scripts/setup.sh installs g++-multilib, libxml2-dev:i386, libsqlite3-dev:i386 and libgtest-dev:i386; QUORVEX_ALLOW_MISSING=linux32 skips this stage" >&2
   exit 1
 }
 bash scripts/setup.sh
-for p in g++-multilib libxml2-dev:i386 libgtest-dev:i386; do
+for p in g++-multilib libxml2-dev:i386 libsqlite3-dev:i386 libgtest-dev:i386; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing "$p is not installed"
 done
 # Some virtual machines' kernels run no 32-bit x86 programs: a probe built

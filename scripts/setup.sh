@@ -52,6 +52,8 @@ packages=(
   # The 32-bit Linux build of the library and its threaded tests under
   # ASan (scripts/linux32.sh): g++'s multilib and the i386 libraries.
   g++-multilib libxml2-dev:i386 libgtest-dev:i386
+  # Its journal's database.
+  libsqlite3-dev:i386
   # The bindings' scenarios: Free Pascal (with its FCL, for the scenario's
   # own simulators) and lazbuild with the Lazarus tree it needs to build the
   # Pascal package, and Mono with its CJK encodings.
@@ -74,6 +76,14 @@ if [ $# -gt 0 ]; then
       *) echo "usage: setup.sh [demo | zips | wheels | nuget]..." >&2; exit 2 ;;
     esac
   done
+fi
+# The Windows DLLs' SQLite is made from Debian's source package
+# (scripts/fetch-sqlite.sh: dpkg-source unpacks it, tclsh makes sqlite3.c)
+# once everything else is in, for the whole suite and for the zips.
+sqlite_source_packages=(dpkg-dev tcl)
+if [ $# -eq 0 ] || [[ " $* " == *" zips "* ]]; then
+  packages+=("${sqlite_source_packages[@]}")
+  trap 'status=$?; [ $status -ne 0 ] || bash "$(dirname "$0")/fetch-sqlite.sh" >/dev/null || status=$?; exit $status' EXIT
 fi
 
 missing=()

@@ -99,8 +99,9 @@ std::unique_ptr<Store> Store::open(const std::string &path, std::string &why, co
     return nullptr;
   }
   sqlite3 *db = nullptr;
-  const int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, vfs);
+  const int rc =
+      sqlite3_open_v2(platform::utf8_path(path).c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, vfs);
   std::unique_ptr<Store> store(new Store(db));  // closes db on every early return
   if (rc != SQLITE_OK) {
     why = error_of(db, "the journal could not be opened");

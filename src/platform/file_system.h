@@ -11,4 +11,11 @@ namespace qv::platform {
 // tell.
 bool on_network_file_system(const std::string &path);
 
+// A file path as the host passed it, in UTF-8, the encoding SQLite opens
+// paths in.  Hosts pass paths in the system's own encoding: UTF-8 on
+// POSIX systems, where the path is returned as it is; the ANSI code page
+// on Windows, read as the system's "A" file functions read it (a byte
+// sequence the code page lacks becomes U+FFFD, never an error).
+std::string utf8_path(const std::string &path);
+
 }  // namespace qv::platform

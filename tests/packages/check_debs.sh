@@ -24,9 +24,11 @@ fi
 version=$(sed -n 's/^project(quorvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 field() { dpkg-deb -f "$dir/debs/$1_$version-1_"*.deb "$2"; }
 
-# What each package needs: the library libxml2 and no window system; the
-# dialogs GTK 3, recommended by the library; the others the library itself.
+# What each package needs: the library libxml2 and SQLite and no window
+# system; the dialogs GTK 3, recommended by the library; the others the
+# library itself.
 field libquorvex0 Depends | grep -q 'libxml2'
+field libquorvex0 Depends | grep -q 'libsqlite3-0'
 if field libquorvex0 Depends | grep -q 'gtk'; then echo "libquorvex0 depends on GTK"; exit 1; fi
 field libquorvex0 Recommends | grep -qx 'libquorvex-gtk'
 if [ -f "$dir/debs/libquorvex-gtk_$version-1_"*.deb ]; then field libquorvex-gtk Depends | grep -q 'libgtk-3-0'; fi

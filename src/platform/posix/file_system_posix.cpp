@@ -38,4 +38,6 @@ bool on_network_file_system(const std::string &path) {
   return false;
 }
 
+std::string utf8_path(const std::string &path) { return path; }
+
 }  // namespace qv::platform

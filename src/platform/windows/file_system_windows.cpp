@@ -17,4 +17,16 @@ bool on_network_file_system(const std::string &path) {
   return ::GetDriveTypeW(root.data()) == DRIVE_REMOTE;
 }
 
+std::string utf8_path(const std::string &path) {
+  std::wstring wide;
+  if (!widen(path, CP_ACP, wide, false) || wide.empty()) return path;
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return path;
+  std::string utf8(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
+                        nullptr, nullptr);
+  return utf8;
+}
+
 }  // namespace qv::platform

@@ -27,9 +27,6 @@ CLI, SIM = sys.argv[1], sys.argv[2]
 KILLS = int(sys.argv[3]) if len(sys.argv) > 3 else 200
 SEED = int(sys.argv[4]) if len(sys.argv) > 4 else 1
 LISTENING = "quorvex-sim listening on 127.0.0.1:"
-# The longest a life may last before its kill: a life sends its two jobs in
-# about this long at the simulator's delay, so kills land in every phase.
-LIFE = 0.15
 ROW = re.compile(r"^\s*(\d+)\s+(\w+)\s+(\S+)\s+(\d+)\s+(-?\d+)\s+(\d*)\s+\d{4}-")
 
 
@@ -95,13 +92,23 @@ def main():
     host = Host(os.path.join(work, "jobs.journal"), int(line[len(LISTENING):]))
     kills = lives = next_job = 0
     killed_in = {}
+
+    def life():
+        nonlocal next_job
+        next_job += 2
+        return [("recover", None), ("add", next_job - 2), ("add", next_job - 1), ("send", None)]
+
     try:
+        # A whole life's length on this machine, now: the kills are spread
+        # over it, so that they land in every phase however fast it runs.
+        started = os.times().elapsed
+        for what, job in life():
+            host.run(host.command(job, what), 60)
+        whole = os.times().elapsed - started
         while kills < KILLS:
             lives += 1
-            left = rng.uniform(0, LIFE)
-            steps = [("recover", None), ("add", next_job), ("add", next_job + 1), ("send", None)]
-            next_job += 2
-            for what, job in steps:
+            left = rng.uniform(0, whole)
+            for what, job in life():
                 started = os.times().elapsed
                 killed, _ = host.run(host.command(job, what), left)
                 left -= os.times().elapsed - started

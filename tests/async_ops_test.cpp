@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "tagging_server.h"
+#include "sim_session.h"
 #include "simulator.h"
 
 namespace qvtest {
@@ -465,12 +466,9 @@ TEST(Operations, RefuseHandlesThatAreNotLive) {
 TEST(Operations, SendAJob) {
   qv::sim::Simulator sim;
   const uint16_t port = sim.start(0);
-  QvSession *s = QvSessionCreate();
-  char msg[QV_BODY_BUFFER_SIZE] = {}, p[3][QV_PARAM_BUFFER_SIZE] = {};
-  int32_t code = -1;
-  ASSERT_TRUE(QvTcpConnect(s, msg, "127.0.0.1", port, 2000, "", "", 0, "", ""));
-  ASSERT_TRUE(QvLogin_Request(s, "app", "", "demo", "demo123", "1.0"));
-  ASSERT_TRUE(QvLogin_Feedback(s, &code, msg, p[0], p[1], p[2]));
+  QvSession *s = demo_session(port);
+  ASSERT_TRUE(s);
+  char msg[QV_BODY_BUFFER_SIZE] = {};
   QvJob *job = QvJobCreate();
   ASSERT_TRUE(QvJobSetText(job, QV_JOB_PRODUCT, "1001", -1, QV_TEXT_GBK) &&
               QvJobSetText(job, QV_JOB_CONTENT, "hello", -1, QV_TEXT_GBK) &&

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim_resolver.h"
+#include "sim_session.h"
 #include "simulator.h"
 
 #include <filesystem>
@@ -138,12 +139,8 @@ class JournalSends : public JournalExports {
     options.delay = delay;
     sim_ = std::make_unique<qv::sim::Simulator>(options);
     const uint16_t port = sim_->start(0);
-    s_ = QvSessionCreate();
-    char msg[QV_BODY_BUFFER_SIZE] = {}, p[3][QV_PARAM_BUFFER_SIZE] = {};
-    int32_t code = -1;
-    ASSERT_TRUE(QvTcpConnect(s_, msg, "127.0.0.1", port, 5000, "", "", 0, "", ""));
-    ASSERT_TRUE(QvLogin_Request(s_, "app", "", "demo", "demo123", "1.0"));
-    ASSERT_TRUE(QvLogin_Feedback(s_, &code, msg, p[0], p[1], p[2]));
+    s_ = qvtest::demo_session(port);
+    ASSERT_TRUE(s_) << detail();
     j_ = QvJournalOpen(path("s.journal").c_str());
     ASSERT_TRUE(j_) << detail();
   }

@@ -22,6 +22,7 @@
 
 #include "lossy_vfs.h"
 #include "sim_resolver.h"
+#include "sim_session.h"
 #include "simulator.h"
 
 namespace {
@@ -54,12 +55,8 @@ TEST(JournalPower, NothingSentTwiceNothingLostAcrossCutsAndAFailingDisk) {
   };
   qv::sim::Simulator sim(options);
   const uint16_t port = sim.start(0);
-  QvSession *s = QvSessionCreate();
-  char msg[QV_BODY_BUFFER_SIZE] = {}, p[3][QV_PARAM_BUFFER_SIZE] = {};
-  int32_t code = -1;
-  ASSERT_TRUE(QvTcpConnect(s, msg, "127.0.0.1", port, 5000, "", "", 0, "", ""));
-  ASSERT_TRUE(QvLogin_Request(s, "app", "", "demo", "demo123", "1.0"));
-  ASSERT_TRUE(QvLogin_Feedback(s, &code, msg, p[0], p[1], p[2]));
+  QvSession *s = qvtest::demo_session(port);
+  ASSERT_TRUE(s) << detail();
 
   const fs::path dir = fs::temp_directory_path() / ("qv-power-" + std::to_string(::getpid()));
   fs::create_directories(dir);

@@ -21,4 +21,10 @@ void copy_detail(char *to, int32_t size, const char *text) {
   to[n] = '\0';
 }
 
+void copy_text(char *to, size_t size, const std::string &text) {
+  const size_t n = std::min(text.size(), size - 1);
+  std::memcpy(to, text.data(), n);
+  to[n] = '\0';
+}
+
 }  // namespace qv::api

@@ -234,12 +234,6 @@ bool send_job(connection::Session &session, jobs::Job &job, int32_t attempts,
   return r.status == jobs::Status::Submitted;
 }
 
-void write_text(char *to, size_t size, const std::string &text) {
-  const size_t n = text.size() < size ? text.size() : size - 1;
-  std::memcpy(to, text.data(), n);
-  to[n] = '\0';
-}
-
 }  // namespace
 
 extern "C" {
@@ -389,8 +383,8 @@ QV_API QvJobResult(QvJob *Job, int32_t *Status, int32_t *Step, int32_t *Attempts
     if (Step) *Step = r.step;
     if (Attempts) *Attempts = r.attempts;
     if (Code) *Code = r.code;
-    if (Message) write_text(Message, QV_BODY_BUFFER_SIZE, r.message);
-    if (JobNumber) write_text(JobNumber, QV_PARAM_BUFFER_SIZE, r.job_number);
+    if (Message) copy_text(Message, QV_BODY_BUFFER_SIZE, r.message);
+    if (JobNumber) copy_text(JobNumber, QV_PARAM_BUFFER_SIZE, r.job_number);
     if (Recipients) *Recipients = r.recipients;
     if (Charged) *Charged = r.charged;
     if (Left) *Left = r.left;
@@ -432,7 +426,7 @@ QV_EXPORT int32_t QV_CALL QvJobEvidence(QvJob *Job, int32_t Which, char *Buffer,
     const std::optional<std::string> &text = job.result.evidence[static_cast<size_t>(Which - 1)];
     if (!text) return true;
     length = static_cast<int32_t>(text->size());
-    if (Buffer && Size > length) write_text(Buffer, static_cast<size_t>(Size), *text);
+    if (Buffer && Size > length) copy_text(Buffer, static_cast<size_t>(Size), *text);
     return true;
   });
   return length;

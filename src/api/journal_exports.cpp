@@ -76,12 +76,6 @@ qv_bool on_journal(QvJournal *handle, Body &&body, Where where = __builtin_FUNCT
       where);
 }
 
-void write_text(char *to, size_t size, const std::string &text) {
-  const size_t n = text.size() < size ? text.size() : size - 1;
-  std::memcpy(to, text.data(), n);
-  to[n] = '\0';
-}
-
 // A job taken from the journal for one send: no other sender of this
 // process takes it meanwhile.
 class Taken {
@@ -421,11 +415,11 @@ QV_API QvJournalJob(QvJournal *Journal, int64_t Id, int32_t *State, char *Refere
       return false;
     }
     if (State) *State = static_cast<int32_t>(e->state);
-    if (Reference) write_text(Reference, QV_JOURNAL_REFERENCE_BUFFER_SIZE, e->reference);
+    if (Reference) copy_text(Reference, QV_JOURNAL_REFERENCE_BUFFER_SIZE, e->reference);
     if (Attempts) *Attempts = e->attempts;
     if (Code) *Code = e->code;
-    if (Message) write_text(Message, QV_BODY_BUFFER_SIZE, e->message);
-    if (JobNumber) write_text(JobNumber, QV_PARAM_BUFFER_SIZE, e->job_number);
+    if (Message) copy_text(Message, QV_BODY_BUFFER_SIZE, e->message);
+    if (JobNumber) copy_text(JobNumber, QV_PARAM_BUFFER_SIZE, e->job_number);
     if (AddedMs) *AddedMs = e->added_ms;
     if (ChangedMs) *ChangedMs = e->changed_ms;
     return true;
@@ -485,7 +479,7 @@ QV_EXPORT int32_t QV_CALL QvJournalEvidence(QvJournal *Journal, int64_t Id, int3
     const std::optional<std::string> &text = (*evidence)[static_cast<size_t>(Which - 1)];
     if (!text) return true;
     length = static_cast<int32_t>(text->size());
-    if (length < Size) write_text(Buffer, static_cast<size_t>(Size), *text);
+    if (length < Size) copy_text(Buffer, static_cast<size_t>(Size), *text);
     return true;
   });
   return length;

@@ -409,6 +409,32 @@ TEST(JobAccounts, JobsOfOneAccountNeverMix) {
   EXPECT_EQ(server.problems(), std::vector<std::string>{});
 }
 
+// A submit answered twice makes the job a "maybe"; the look-ups after it
+// run on a new login whose answer comes late, in front of the first
+// look-up's own.  The late answer is no evidence: the resolver (which
+// checks that what it is handed is the server's list) never sees it.
+TEST(JobAccounts, ALateAnswerIsNeverTakenAsEvidence) {
+  std::atomic<int> logins{0};
+  JobServer server([&](int32_t code) {
+    if (code == 299) return Fault::TwiceNow;
+    return code == 100 && ++logins == 2 ? Fault::TwiceLater : Fault::None;
+  });
+  QvSession *session = logged_in(server.port());
+  QvJob *job = make_job("late", 2);
+  QvJobSetOption(job, QV_JOB_OPTION_EVIDENCE, 1);
+  QvJobSetResolver(job, packages_grew, nullptr);
+  EXPECT_FALSE(QvSendJob(session, job, 1));
+  EXPECT_EQ(status_of(job), QV_JOB_MAYBE_SUBMITTED) << described(job);
+  EXPECT_GE(logins.load(), 2) << "the look-ups ran on a new login";
+  char after[QV_BODY_BUFFER_SIZE] = "";
+  if (QvJobEvidence(job, QV_EVIDENCE_PACKAGES_AFTER, after, sizeof after) >= 0) {
+    EXPECT_EQ(package_count(after), 1) << after;
+  }
+  EXPECT_EQ(server.applied("late"), 1);
+  QvJobDestroy(job);
+  QvSessionDestroy(session);
+}
+
 // A disconnect from another thread between two calls of a job ends it as
 // surely as one during a call: the job does not reconnect and go on.
 void QV_CALL disconnect_at_content(QvJob *, void *session, int32_t step, int32_t) {

@@ -166,8 +166,12 @@ class Send {
       if (!a.ok && !a.outcome.sent && logged_in_again(a) && !ended_by_host(job_, calls_, &a))
         calls_.run(lookups[i], a);
       if (a.ok) {
-        // A refused query is no evidence; the job goes on without it.
-        if (a.code == kAccepted) r_.evidence[from - 1 + i] = std::string(a.message.data());
+        // A refused query is no evidence; the job goes on without it.  Nor
+        // is an answer with more waiting behind it: it may be an earlier
+        // call's, read late, and the next request's write finds the stream
+        // out of step.
+        if (a.code == kAccepted && !calls_.unrequested_waiting())
+          r_.evidence[from - 1 + i] = std::string(a.message.data());
         continue;
       }
       if (!before) continue;
